@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test twice: in a normal
+# build (build/) and under AddressSanitizer + UndefinedBehaviorSanitizer
+# (build-asan/). Exits non-zero on any failure.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# shellcheck source=common.sh
+source "$ROOT/scripts/common.sh"
+
+ensure_packages "${BUILD_PACKAGES[@]}"
+
+JOBS="$(nproc 2>/dev/null || echo 2)"
+
+run_build() {
+  local dir="$1"; shift
+  echo "== $(basename "$dir"): configure and build"
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWELL_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS" -- --no-print-directory >/dev/null
+  echo "== $(basename "$dir"): test"
+  (cd "$dir" && ctest --output-on-failure -j "$JOBS")
+}
+
+run_build "$ROOT/build"
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+run_build "$ROOT/build-asan" -DTARNWELL_SANITIZE=ON -DTARNWELL_BUILD_BENCH=OFF

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "dgPoolAllocator.h"
+#include "dgRefList.h"
+
+namespace {
+
+typedef dgRefList<int> IntList;
+
+std::vector<int> values(const IntList& list) {
+    std::vector<int> out;
+    for (IntList::Node* node = list.getFirst(); node; node = node->getNext())
+        out.push_back(node->getValue());
+    return out;
+}
+
+std::vector<int> valuesBackwards(const IntList& list) {
+    std::vector<int> out;
+    for (IntList::Node* node = list.getLast(); node; node = node->getPrev())
+        out.insert(out.begin(), node->getValue());
+    return out;
+}
+
+struct Counted {
+    static int s_live;
+    Counted() { ++s_live; }
+    Counted(const Counted&) { ++s_live; }
+    ~Counted() { --s_live; }
+};
+int Counted::s_live = 0;
+
+}  // namespace
+
+TEST(RefList, AppendAndPrependKeepOrderBothWays) {
+    IntList list;
+    list.append(2);
+    list.append(3);
+    list.prepend(1);
+    list.append(4);
+    list.prepend(0);
+    EXPECT_EQ(list.getCount(), 5);
+    EXPECT_EQ(values(list), (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(valuesBackwards(list), values(list));
+    for (IntList::Node* node = list.getFirst(); node; node = node->getNext()) {
+        EXPECT_EQ(node->getRefCount(), 1);
+        EXPECT_TRUE(node->isLive());
+    }
+}
+
+TEST(RefList, RemovingFirstMiddleAndLastRelinks) {
+    IntList list;
+    for (int i = 0; i < 5; ++i)
+        list.append(i);
+    list.remove(list.getFirst());
+    list.remove(list.getLast());
+    list.remove(list.getFirst()->getNext());
+    EXPECT_EQ(values(list), (std::vector<int>{1, 3}));
+    EXPECT_EQ(valuesBackwards(list), (std::vector<int>{1, 3}));
+    EXPECT_EQ(list.getCount(), 2);
+    list.remove(list.getFirst());
+    list.remove(list.getFirst());
+    EXPECT_EQ(list.getFirst(), nullptr);
+    EXPECT_EQ(list.getLast(), nullptr);
+    EXPECT_EQ(list.getCount(), 0);
+    list.append(9);
+    EXPECT_EQ(values(list), (std::vector<int>{9}));
+}
+
+TEST(RefList, RemovedNodeHeldElsewhereSurvivesDetached) {
+    IntList list;
+    for (int i = 0; i < 3; ++i)
+        list.append(i);
+    IntList::Node* node = list.getFirst()->getNext();
+    node->addRef();
+    list.remove(node);
+    EXPECT_FALSE(node->isLive());
+    EXPECT_EQ(node->getNext(), nullptr);
+    EXPECT_EQ(node->getPrev(), nullptr);
+    EXPECT_EQ(node->getValue(), 1);
+    EXPECT_EQ(values(list), (std::vector<int>{0, 2}));
+    EXPECT_EQ(node->release(), 0);
+}
+
+TEST(RefList, NodesAndValuesGoBackWhenRemoved) {
+    dgPoolAllocator* pool = dgCreatePoolAllocator(sizeof(dgRefList<Counted>::Node), 4);
+    {
+        dgRefList<Counted> list(pool);
+        for (int i = 0; i < 300; ++i) {
+            if (i % 2) {
+                list.append();
+            } else {
+                list.prepend(Counted());
+            }
+        }
+        EXPECT_EQ(Counted::s_live, 300);
+        EXPECT_EQ(pool->getInUse(), 300);
+        list.remove(list.getFirst());
+        EXPECT_EQ(Counted::s_live, 299);
+    }
+    EXPECT_EQ(Counted::s_live, 0);
+    EXPECT_EQ(pool->getInUse(), 0);
+    EXPECT_EQ(pool->getPageCount(), 0);
+}
+
+TEST(RefList, MovingHandsTheNodesOver) {
+    IntList a;
+    for (int i = 0; i < 4; ++i)
+        a.append(i);
+    IntList b(std::move(a));
+    EXPECT_EQ(a.getCount(), 0);
+    EXPECT_EQ(a.getFirst(), nullptr);
+    EXPECT_EQ(values(b), (std::vector<int>{0, 1, 2, 3}));
+    IntList c;
+    c.append(42);
+    c = std::move(b);
+    EXPECT_EQ(values(c), (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(b.getCount(), 0);
+    c.removeAll();
+    EXPECT_EQ(c.getCount(), 0);
+    EXPECT_EQ(c.getLast(), nullptr);
+}
