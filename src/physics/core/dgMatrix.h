@@ -6,6 +6,7 @@
 // position row has w = 1.
 #pragma once
 
+#include "dgPlane.h"
 #include "dgVector.h"
 
 struct dgQuaternion;
@@ -35,6 +36,12 @@ struct alignas(16) dgMatrix {
         return dgVector(v.x * front.x + v.y * up.x + v.z * right.x,
                         v.x * front.y + v.y * up.y + v.z * right.y,
                         v.x * front.z + v.y * up.z + v.z * right.z, 1.0f);
+    }
+
+    // A plane given in global space, expressed in this matrix's local space:
+    // normal' = transposed rotation times normal, d' = normal . position + d.
+    dgPlane untransformPlane(const dgPlane& plane) const {
+        return dgPlane(inverseRotateVector(plane), plane.dot(position) + plane.w);
     }
 
     // Transposed rotation: (front.v, up.v, right.v, 1).

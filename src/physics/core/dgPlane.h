@@ -12,6 +12,13 @@ struct dgPlane : public dgVector {
     // Takes the normal's x, y, z; d replaces its w.
     dgPlane(const dgVector& normal, float d) : dgVector(normal) { w = d; }
 
+    // Plane through three points: normal (p1 - p0) x (p2 - p0), not normalised,
+    // d = -normal . p0. Counter-clockwise points seen from the normal side.
+    dgPlane(const dgVector& p0, const dgVector& p1, const dgVector& p2)
+        : dgVector(p1.sub(p0).cross(p2.sub(p0))) {
+        w = -dot(p0);
+    }
+
     float evaluate(const dgVector& point) const { return x * point.x + y * point.y + z * point.z + w; }
 };
 

@@ -331,3 +331,23 @@ TEST(Matrix, EulerAnglesPinZAtGimbalLock) {
         expectNearMatrix(rebuilt, original, 2.0e-3f);
     }
 }
+
+TEST(MatrixPlane, UntransformedPlaneAgreesWithGlobalPlaneAtEveryPoint) {
+    const dgMatrix matrix(
+        dgRotationMatrixX(0.3f).multiply(dgRotationMatrixY(-1.1f)).multiply(dgRotationMatrixZ(0.7f)));
+    dgMatrix placed(matrix);
+    placed.position = dgVector(3.0f, -2.0f, 5.0f, 1.0f);
+    // Plane through three points given in global space.
+    const dgPlane global(dgVector(1.0f, 0.0f, 0.0f, 1.0f), dgVector(0.0f, 2.0f, 1.0f, 1.0f),
+                         dgVector(-1.0f, 1.0f, 3.0f, 1.0f));
+    for (int k = 0; k < 3; k++) {
+        const dgVector on(k == 0 ? 1.0f : (k == 1 ? 0.0f : -1.0f), k == 0 ? 0.0f : (k == 1 ? 2.0f : 1.0f),
+                          k == 0 ? 0.0f : (k == 1 ? 1.0f : 3.0f), 1.0f);
+        EXPECT_NEAR(global.evaluate(on), 0.0f, 1e-5f);
+    }
+    const dgPlane local(placed.untransformPlane(global));
+    for (int i = 0; i < 20; i++) {
+        const dgVector p(float(i) * 0.37f - 3.0f, float(i % 5) - 2.0f, float(i % 3) * 1.5f, 1.0f);
+        EXPECT_NEAR(local.evaluate(p), global.evaluate(placed.transformVector(p)), 1e-4f);
+    }
+}

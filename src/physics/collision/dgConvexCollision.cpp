@@ -1,0 +1,358 @@
+#include "dgConvexCollision.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "dgBody.h"
+#include "dgEdgeMesh.h"
+#include "dgMemory.h"
+
+DG_IMPLEMENT_CLASS(dgConvexCollision, dgCollision, "dgConvexCollision");
+
+namespace {
+
+// Hill-climb budget of the support vertex: enough for any table the shapes
+// build, and a hard stop on a damaged one.
+constexpr int32_t kSupportSteps = 128;
+
+inline int32_t edgeIndex(const dgConvexEdge* base, const dgConvexEdge* edge) {
+    return int32_t(edge - base);
+}
+
+}  // namespace
+
+float dgCalcAngleStep(float radius) {
+    const float n = std::floor(radius * 256.0f);
+    if (n < 128.0f) {
+        return 6.28318f / 128.0f;
+    }
+    if (n <= 1024.0f) {
+        return 6.28318f / n;
+    }
+    return 6.28318f / 1024.0f;
+}
+
+dgConvexCollision::dgConvexCollision(uint32_t signature, const dgMatrix& offsetMatrix, uint32_t typeId)
+    : dgCollision(signature, offsetMatrix, typeId),
+      m_centreOfMass(0.0f, 0.0f, 0.0f, 1.0f),
+      m_vertices(nullptr),
+      m_edges(nullptr),
+      m_startEdges{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+      m_edgeCount(0),
+      m_vertexCount(0),
+      m_userId(0),
+      m_boxHalfSize(0.0f, 0.0f, 0.0f, 1.0f),
+      m_boxCentre(0.0f, 0.0f, 0.0f, 1.0f) {}
+
+dgConvexCollision::~dgConvexCollision() {
+    if (m_vertices) {
+        dgFree(m_vertices);
+    }
+    if (m_edges) {
+        dgFree(m_edges);
+    }
+}
+
+uint32_t dgConvexCollision::getUserId() const {
+    return m_userId;
+}
+
+void dgConvexCollision::setUserId(uint32_t userId) {
+    m_userId = userId;
+}
+
+int32_t dgConvexCollision::fillEdgeTable(dgEdgeMesh& mesh, dgConvexEdge* table, int32_t capacity) {
+    const int32_t count = mesh.getEdgeCount();
+    if (count > capacity) {
+        return 0;
+    }
+    uint64_t index = 0;
+    for (dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+        node->getPayload().m_userData = index++;
+    }
+    for (dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+        const dgEdge& edge = node->getPayload();
+        dgConvexEdge& entry = table[edge.m_userData];
+        entry.m_vertex = uint32_t(edge.m_vertex);
+        entry.m_twin = &table[edge.m_twin->m_userData];
+        entry.m_next = &table[edge.m_next->m_userData];
+        entry.m_prev = &table[edge.m_prev->m_userData];
+    }
+    return count;
+}
+
+void dgConvexCollision::initMassAndBox() {
+    const int32_t edgeCount = m_edgeCount;
+    if (edgeCount == 0) {
+        // An empty polyhedron (the null shape) has no mass and no extent.
+        m_centreOfMass = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
+        m_boxHalfSize = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
+        m_boxCentre = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
+        return;
+    }
+
+    // Volume and centroid of the coarse polyhedron.
+    dgVolumeIntegrals integrals;
+    dgScratchArray<uint8_t> visited(edgeCount);
+    dgScratchArray<dgVector> facePoints(edgeCount);
+    std::memset(visited.getData(), 0, size_t(edgeCount));
+    for (int32_t i = 0; i < edgeCount; i++) {
+        if (visited[i]) {
+            continue;
+        }
+        int32_t count = 0;
+        const dgConvexEdge* edge = &m_edges[i];
+        do {
+            visited[edgeIndex(m_edges, edge)] = 1;
+            facePoints[count++] = m_vertices[edge->m_vertex];
+            edge = edge->m_next;
+        } while ((edge != &m_edges[i]) && (count < edgeCount));
+        if (count < 3) {
+            continue;
+        }
+        dgPlane plane(dgPlane(facePoints[0], facePoints[1], facePoints[2]));
+        const float scale = 1.0f / std::sqrt((plane % plane) + 1.0e-8f);
+        plane = dgPlane(plane.x * scale, plane.y * scale, plane.z * scale, plane.w * scale);
+        integrals.addFace(count, plane, facePoints.getData());
+    }
+    const float volume = integrals.T0;
+    const float divisor = (volume < 0.001f) ? 0.001f : volume;
+    const float centroidScale = 0.5f / divisor;
+    m_centreOfMass = dgVector(integrals.T1[0] * centroidScale, integrals.T1[1] * centroidScale,
+                              integrals.T1[2] * centroidScale, volume);
+
+    // Start edges: a valid table first, so supportVertex never meets a null
+    // start while the extremes are being found.
+    for (int32_t i = 0; i < 6; i++) {
+        m_startEdges[i] = m_edges;
+    }
+    for (int32_t axis = 0; axis < 3; axis++) {
+        dgVector dir(0.0f, 0.0f, 0.0f, 0.0f);
+        dir[axis] = 1.0f;
+        m_startEdges[2 * axis] = findSupportEdge(dir);
+        dir[axis] = -1.0f;
+        m_startEdges[2 * axis + 1] = findSupportEdge(dir);
+    }
+
+    // Local box from the virtual support function, so a primitive's exact
+    // support (rather than its coarse vertex set) bounds it.
+    dgVector boxMin(0.0f, 0.0f, 0.0f, 0.0f);
+    dgVector boxMax(0.0f, 0.0f, 0.0f, 0.0f);
+    for (int32_t axis = 0; axis < 3; axis++) {
+        dgVector dir(0.0f, 0.0f, 0.0f, 0.0f);
+        dir[axis] = -1.0f;
+        boxMin[axis] = supportVertex(dir)[axis];
+        dir[axis] = 1.0f;
+        boxMax[axis] = supportVertex(dir)[axis];
+    }
+    m_boxHalfSize = (boxMax - boxMin).scale(0.5f);
+    m_boxHalfSize.w = 0.0f;
+    m_boxCentre = (boxMax + boxMin).scale(0.5f);
+    m_boxCentre.w = 0.0f;
+}
+
+dgConvexEdge* dgConvexCollision::findSupportEdge(const dgVector& direction) const {
+    if (m_edgeCount == 0) {
+        return nullptr;
+    }
+    dgConvexEdge* current = m_edges;
+    dgConvexEdge* lastMove = current;
+    float best = m_vertices[current->m_vertex] % direction;
+    // Every move strictly raises `best` and a full turn around a vertex
+    // returns to lastMove, so the walk ends on any closed table; the cap only
+    // guards a damaged one.
+    const int64_t cap = int64_t(m_edgeCount) * int64_t(m_edgeCount) + 16;
+    for (int64_t step = 0; step < cap; step++) {
+        dgConvexEdge* neighbour = current->m_twin;
+        const float dist = m_vertices[neighbour->m_vertex] % direction;
+        if (dist > best) {
+            current = neighbour;
+            lastMove = neighbour;
+            best = dist;
+        }
+        current = current->m_twin->m_next;
+        if (current == lastMove) {
+            break;
+        }
+    }
+    return lastMove;
+}
+
+dgVector dgConvexCollision::supportVertex(const dgVector& direction) const {
+    if (m_edgeCount == 0) {
+        return dgVector(0.0f, 0.0f, 0.0f, 0.0f);
+    }
+    const dgConvexEdge* start = m_edges;
+    float best = 0.0f;
+    if (direction.x > best) {
+        start = m_startEdges[dgStartPlusX];
+        best = direction.x;
+    }
+    if (-direction.x > best) {
+        start = m_startEdges[dgStartMinusX];
+        best = -direction.x;
+    }
+    if (direction.y > best) {
+        start = m_startEdges[dgStartPlusY];
+        best = direction.y;
+    }
+    if (-direction.y > best) {
+        start = m_startEdges[dgStartMinusY];
+        best = -direction.y;
+    }
+    if (direction.z > best) {
+        start = m_startEdges[dgStartPlusZ];
+        best = direction.z;
+    }
+    if (-direction.z > best) {
+        start = m_startEdges[dgStartMinusZ];
+        best = -direction.z;
+    }
+
+    best = m_vertices[start->m_vertex] % direction;
+    const dgConvexEdge* edge = start;
+    int32_t steps = 0;
+    do {
+        const dgConvexEdge* neighbour = edge->m_twin;
+        const float dist = m_vertices[neighbour->m_vertex] % direction;
+        if (dist > best) {
+            edge = neighbour;
+            start = neighbour;
+            best = dist;
+        }
+        edge = edge->m_twin->m_next;
+        steps++;
+    } while ((edge != start) && (steps < kSupportSteps));
+    return m_vertices[start->m_vertex];
+}
+
+void dgConvexCollision::calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const {
+    const dgVector centre(matrix.transformVector(m_boxCentre));
+    const dgVector& h = m_boxHalfSize;
+    dgVector extent;
+    for (int32_t j = 0; j < 3; j++) {
+        extent[j] =
+            std::fabs(matrix[0][j]) * h.x + std::fabs(matrix[1][j]) * h.y + std::fabs(matrix[2][j]) * h.z;
+    }
+    extent.w = 0.0f;
+    boxMin = dgVector(centre.x - extent.x, centre.y - extent.y, centre.z - extent.z, centre.w);
+    boxMax = dgVector(centre.x + extent.x, centre.y + extent.y, centre.z + extent.z, centre.w);
+}
+
+int32_t dgConvexCollision::forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const {
+    const int32_t edgeCount = (m_edgeCount < dgConvexMaxEdges) ? int32_t(m_edgeCount) : dgConvexMaxEdges;
+    if (edgeCount == 0) {
+        return 0;
+    }
+    const dgMatrix combined(m_offsetMatrix.multiply(*matrix));
+
+    // Vertices placed once; a shape with more vertices than the fixed buffer
+    // takes them from a scratch block.
+    dgVector localBuffer[dgConvexMaxEdges];
+    dgScratchArray<dgVector> largeBuffer(m_vertexCount > dgConvexMaxEdges ? int32_t(m_vertexCount) : 0);
+    dgVector* placed = largeBuffer.getData() ? largeBuffer.getData() : localBuffer;
+    combined.transformPoints(&placed[0].x, int32_t(sizeof(dgVector)), &m_vertices[0].x,
+                             int32_t(sizeof(dgVector)), m_vertexCount);
+
+    uint8_t visited[dgConvexMaxEdges];
+    std::memset(visited, 0, sizeof(visited));
+    float face[3 * dgConvexMaxEdges];
+    int32_t walked = 0;
+    for (int32_t i = 0; i < edgeCount; i++) {
+        if (visited[i]) {
+            continue;
+        }
+        int32_t count = 0;
+        const dgConvexEdge* edge = &m_edges[i];
+        do {
+            const int32_t index = edgeIndex(m_edges, edge);
+            if (index < dgConvexMaxEdges) {
+                visited[index] = 1;
+            }
+            const dgVector& p = placed[edge->m_vertex];
+            face[3 * count + 0] = p.x;
+            face[3 * count + 1] = p.y;
+            face[3 * count + 2] = p.z;
+            count++;
+            edge = edge->m_next;
+        } while ((edge != &m_edges[i]) && (count < dgConvexMaxEdges));
+        walked += count;
+        callback(matrix, count, face, 0);
+    }
+    return walked;
+}
+
+void dgConvexCollision::inertiaFaceCallback(const dgMatrix* matrix, int32_t vertexCount,
+                                            const float* vertices, int32_t) {
+    const dgBody* body = reinterpret_cast<const dgBody*>(matrix);
+    dgVolumeIntegrals* integrals = static_cast<dgVolumeIntegrals*>(body->m_userData);
+    integrals->addFaceWithInertia(vertexCount, vertices);
+}
+
+float dgConvexCollision::calcVolumeIntegrals(dgVector& diagonalSums, dgVector& products,
+                                             dgVector& firstMoments) const {
+    dgVolumeIntegrals integrals;
+    dgBody body;
+    body.clear();
+    body.m_matrix = dgGetIdentityMatrix();
+    body.m_collisionMatrix = dgGetIdentityMatrix();
+    body.m_userData = &integrals;
+    body.m_collision = const_cast<dgConvexCollision*>(this);
+
+    // Virtual on purpose: a curved primitive's own walk is far finer than the
+    // coarse polyhedron its support climbs over, and sets the accuracy of its
+    // mass properties.
+    this->forEachPolygon(&body.m_matrix, inertiaFaceCallback);
+
+    diagonalSums = dgVector(integrals.T2[1] + integrals.T2[2], integrals.T2[0] + integrals.T2[2],
+                            integrals.T2[0] + integrals.T2[1], 1.0f);
+    products = dgVector(integrals.TP[0], integrals.TP[1], integrals.TP[2], 1.0f);
+    firstMoments = dgVector(integrals.T1[0], integrals.T1[1], integrals.T1[2], 1.0f);
+    return integrals.T0;
+}
+
+float dgConvexCollision::getVolume() const {
+    dgVector diagonalSums;
+    dgVector products;
+    dgVector firstMoments;
+    return calcVolumeIntegrals(diagonalSums, products, firstMoments);
+}
+
+void dgConvexCollision::calcInertia(dgVector& inertia, dgVector& origin) const {
+    dgVector diagonalSums;
+    dgVector products;
+    dgVector firstMoments;
+    float volume = calcVolumeIntegrals(diagonalSums, products, firstMoments);
+    if (volume < 0.001f) {
+        volume = 0.001f;
+    }
+    origin.x = firstMoments.x * 0.5f / volume;
+    origin.y = firstMoments.y * 0.5f / volume;
+    origin.z = firstMoments.z * 0.5f / volume;
+    inertia.x = diagonalSums.x * (1.0f / 3.0f) / volume - (origin.y * origin.y + origin.z * origin.z);
+    inertia.y = diagonalSums.y * (1.0f / 3.0f) / volume - (origin.x * origin.x + origin.z * origin.z);
+    inertia.z = diagonalSums.z * (1.0f / 3.0f) / volume - (origin.x * origin.x + origin.y * origin.y);
+}
+
+bool dgConvexCollision::isConvexMesh(dgEdgeMesh& mesh) const {
+    const float* vertices = &m_vertices[0].x;
+    const int32_t stride = int32_t(sizeof(dgVector));
+    for (dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+        const dgEdge* edge = &node->getPayload();
+        if (edge->m_faceId < 0) {
+            return false;
+        }
+        const dgVector normal(mesh.dgEdgeMeshFaceNormal(edge, vertices, stride));
+        const dgEdge* e = edge;
+        do {
+            const dgVector& q = m_vertices[e->m_twin->m_vertex];
+            for (const dgEdge* n = e->m_twin->m_next->m_next; n != e->m_twin; n = n->m_next) {
+                if (((m_vertices[n->m_vertex] - q) % normal) > 0.0f) {
+                    return false;
+                }
+            }
+            e = e->m_next;
+        } while (e != edge);
+    }
+    return true;
+}

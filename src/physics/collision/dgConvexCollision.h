@@ -1,0 +1,171 @@
+// Base of every convex shape.
+//
+// The shape is held as a small closed polyhedron: a vertex array and a
+// half-edge table. From them the base answers the support vertex (an uphill
+// walk over the edges from one of six precomputed extreme edges), the world
+// box, the face walk, and the volume, centre of mass and inertia by exact
+// integration over the faces of the shape's own (virtual) face walk. The
+// general ray cast, submerged volume and plane-intersection contour are
+// implemented in dgConvexCollisionQueries.cpp.
+//
+// Construction: the base constructor leaves the polyhedron empty. A derived
+// constructor points m_vertices / m_edges at its data, sets the counts (for
+// instance with fillEdgeTable) and finishes with initMassAndBox().
+//
+// Ownership of the arrays: the convex destructor frees m_vertices and m_edges
+// with dgFree when they are not null. Shapes whose arrays live inside the
+// object or are shared between instances set both pointers to null in their
+// own destructor.
+#pragma once
+
+#include <cstdint>
+
+#include "dgCollision.h"
+#include "dgVolumeIntegrals.h"
+
+class dgEdgeMesh;
+
+// One half-edge of a convex shape's table.
+struct dgConvexEdge {
+    // Index of the origin vertex.
+    uint32_t m_vertex;
+    // Opposite half-edge (its origin is this edge's destination).
+    dgConvexEdge* m_twin;
+    // Next / previous half-edge around the same face.
+    dgConvexEdge* m_next;
+    dgConvexEdge* m_prev;
+};
+
+// Largest half-edge table a convex shape may hold (the per-call visited
+// flags are fixed arrays of this size).
+constexpr int32_t dgConvexMaxEdges = 2048;
+
+// Capacity, in points, of the output of calcPlaneIntersection.
+constexpr int32_t dgPlaneIntersectionMaxPoints = 64;
+
+// Tessellation step of curved primitives for radius r:
+// n = floor(r * 256) kept in [128, 1024], step 6.28318f / n.
+float dgCalcAngleStep(float radius);
+
+class dgConvexCollision : public dgCollision {
+    DG_DECLARE_CLASS(dgConvexCollision, dgCollision)
+
+public:
+    // Order of the six start edges.
+    enum dgStartEdge : int32_t {
+        dgStartPlusX = 0,
+        dgStartMinusX,
+        dgStartPlusY,
+        dgStartMinusY,
+        dgStartPlusZ,
+        dgStartMinusZ,
+    };
+
+    // dgCollision constructor with the same arguments; then centre of mass
+    // (0, 0, 0, 1), both box vectors (0, 0, 0, 1), counts 0, array and start
+    // edge pointers null, user id 0.
+    dgConvexCollision(uint32_t signature, const dgMatrix& offsetMatrix, uint32_t typeId);
+    // Frees the vertex array and edge table with dgFree when not null.
+    ~dgConvexCollision() override;
+
+    // ---- dgCollision interface ----
+    uint32_t getUserId() const override;
+    void setUserId(uint32_t userId) override;
+    // Local box (centre and half size) under the matrix; both outputs take the
+    // w of the transformed centre (the matrix's position w).
+    void calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const override;
+    // Walks the faces of the polyhedron (loops of m_next), vertices placed by
+    // offset matrix * matrix, face id 0. Returns the number of half-edges
+    // visited.
+    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    // General support-function ray cast (contract of dgCollision::rayCast).
+    float rayCast(const dgVector& p0, const dgVector& p1, dgContactPoint& contact,
+                  dgCollisionRayPrefilter prefilter, const dgBody* body, void* userData) const override;
+    // Volume of the shape's own face walk.
+    float getVolume() const override;
+    // From the shape's own face walk with the offset applied: the origin is
+    // the centroid in the body's frame.
+    void calcInertia(dgVector& inertia, dgVector& origin) const override;
+    dgVector calcSubmergedVolume(const dgMatrix& matrix, dgCollisionFluidPlaneCallback callback,
+                                 void* context) const override;
+
+    // ---- appended by the convex shapes ----
+
+    // The vertex farthest along direction (w as stored). Hill climb of at most
+    // 128 steps; ties never move the walk.
+    virtual dgVector supportVertex(const dgVector& direction) const;
+    // Contour of the shape cut by the plane through `point` with normal
+    // `normal`, in the shape's local frame. `points` must hold
+    // dgPlaneIntersectionMaxPoints points; at most 12 are returned.
+    virtual int32_t calcPlaneIntersection(const dgVector& normal, const dgVector& point,
+                                          dgVector* points) const;
+
+    // ---- non-virtual ----
+
+    // The edge leaving the vertex farthest along direction; uphill walk from
+    // the first table entry with no step limit (construction only).
+    dgConvexEdge* findSupportEdge(const dgVector& direction) const;
+    // Integrates the shape's own face walk (virtual forEachPolygon) through a
+    // temporary body with identity matrices, so faces carry the offset.
+    // Outputs (w = 1): diagonal sums (T2y + T2z, T2x + T2z, T2x + T2y),
+    // products (TPx, TPy, TPz), first moments (T1, doubled). Returns T0.
+    float calcVolumeIntegrals(dgVector& diagonalSums, dgVector& products, dgVector& firstMoments) const;
+    // True when every face of the closed mesh lies on the inner side of its
+    // neighbours' faces, judged with this shape's vertex array. An empty mesh
+    // is convex; an open one is not.
+    bool isConvexMesh(dgEdgeMesh& mesh) const;
+
+    // Face walk callback of calcVolumeIntegrals: the accumulator is the user
+    // data of the body passed as the matrix.
+    static void inertiaFaceCallback(const dgMatrix* matrix, int32_t vertexCount, const float* vertices,
+                                    int32_t faceId);
+
+    // Fills table[0 .. edge count) from a closed half-edge mesh, numbering the
+    // half-edges in edge-tree order (the number is left in each half-edge's
+    // user data). Returns the half-edge count, or 0 (nothing written) when it
+    // exceeds capacity. The caller sets m_edgeCount / m_vertexCount.
+    static int32_t fillEdgeTable(dgEdgeMesh& mesh, dgConvexEdge* table, int32_t capacity);
+
+    // ---- queries implemented in dgConvexCollisionQueries.cpp ----
+
+    // Slab test of the segment against the local box; touching counts.
+    bool segmentHitsLocalBox(const dgVector& p0, const dgVector& p1) const;
+    // Grows the ray simplex towards point; returns the face (0-3) whose plane
+    // separates point from the simplex on the shape's surface, with its
+    // distance, or -1 (distance 0) when point is inside the simplex. When the
+    // search runs out of steps it returns its best face with distance 1e10.
+    int32_t expandRaySimplex(dgVector* simplex, const dgVector& point, float& distance) const;
+    // Volume integrals of the part below a local-frame plane: (T1 doubled,
+    // T0).
+    dgVector calcSubmergedVolumeLocal(const dgPlane& plane) const;
+    // Drops the flattest corners of a contour until at most maximum remain.
+    static int32_t reducePolygon(int32_t count, const dgVector& normal, dgVector* points, int32_t maximum);
+
+    // ---- read access to the polyhedron ----
+
+    // xyz = centroid in the local frame (offset not applied), w = volume.
+    const dgVector& getCentreOfMass() const { return m_centreOfMass; }
+    const dgVector* getVertices() const { return m_vertices; }
+    const dgConvexEdge* getEdges() const { return m_edges; }
+    int32_t getEdgeCount() const { return m_edgeCount; }
+    int32_t getVertexCount() const { return m_vertexCount; }
+    const dgConvexEdge* getStartEdge(int32_t which) const { return m_startEdges[which]; }
+    const dgVector& getBoxHalfSize() const { return m_boxHalfSize; }
+    const dgVector& getBoxCentre() const { return m_boxCentre; }
+
+protected:
+    // After the arrays and counts are set: volume and centroid of the
+    // polyhedron, the six start edges, and the local box from the virtual
+    // supportVertex (so a primitive's own support function sets it).
+    void initMassAndBox();
+
+    dgVector m_centreOfMass;
+    dgVector* m_vertices;
+    dgConvexEdge* m_edges;
+    dgConvexEdge* m_startEdges[6];
+    uint16_t m_edgeCount;
+    uint16_t m_vertexCount;
+    uint32_t m_userId;
+    dgVector m_boxHalfSize;
+    dgVector m_boxCentre;
+};

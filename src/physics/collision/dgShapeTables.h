@@ -1,0 +1,106 @@
+// What every analytic convex primitive (box, sphere, cone, capsule, cylinder,
+// chamfer cylinder) shares: its unit tables held once per class for the live
+// shapes of that class, the tessellation angle step of its curved surface, and
+// the building of an edge table from a list of faces.
+//
+// Shared tables. A primitive class keeps one static dgShapeTables<T> whose T
+// holds the class's tables (edge records, unit vertices...) and knows how to
+// build them. Each constructor calls acquire(): the first live shape of the
+// class allocates and builds the tables, every shape counts itself. Each
+// destructor calls release() after it has let go of the tables (set its
+// array pointers to null): the last shape frees them, and the next shape
+// after that builds them again with identical content. The tables live in
+// one dgMalloc block, so the engine's allocation hooks see them come and go.
+//
+// Not synchronised: shapes are created and destroyed on the thread that runs
+// the physics engine.
+#pragma once
+
+#include <cstdint>
+#include <new>
+#include <type_traits>
+
+#include "dgConvexCollision.h"
+#include "dgMemory.h"
+
+// Tables is a trivially destructible type with a member
+//     bool build();   // fills the tables; false when it could not
+// run on a value-initialised instance.
+template <class Tables>
+class dgShapeTables {
+    static_assert(std::is_trivially_destructible<Tables>::value,
+                  "shared tables are freed without destruction");
+
+public:
+    constexpr dgShapeTables() : m_tables(nullptr), m_liveCount(0) {}
+    dgShapeTables(const dgShapeTables&) = delete;
+    dgShapeTables& operator=(const dgShapeTables&) = delete;
+
+    // Counts one more live shape, building the tables first when it is the
+    // only one. Returns the tables, or null when they could not be allocated
+    // or built (the shape must then stay empty); the shape counts either way
+    // and must call release() once.
+    Tables* acquire() {
+        if (m_liveCount == 0) {
+            freeTables();
+            void* block = dgMalloc(sizeof(Tables));
+            if (block) {
+                m_tables = new (block) Tables();
+                if (!m_tables->build()) {
+                    freeTables();
+                }
+            }
+        }
+        m_liveCount++;
+        return m_tables;
+    }
+
+    // Counts one shape less; the last one frees the tables. Every pointer
+    // into them must already be dropped.
+    void release() {
+        m_liveCount--;
+        if (m_liveCount <= 0) {
+            m_liveCount = 0;
+            freeTables();
+        }
+    }
+
+    // Number of live shapes of the class.
+    int32_t getLiveCount() const { return m_liveCount; }
+    // The current tables; null while no shape of the class lives.
+    Tables* getTables() const { return m_tables; }
+
+private:
+    void freeTables() {
+        dgFree(m_tables);
+        m_tables = nullptr;
+    }
+
+    Tables* m_tables;
+    int32_t m_liveCount;
+};
+
+// Tessellation step of a curved surface of radius r and the values derived
+// from it, in the order the curved primitives keep them: step
+// (dgCalcAngleStep(r), radians), its inverse, its cosine and its sine. Angles
+// one step apart are reached by the angle-addition formulas with the cosine
+// and sine, without further trigonometric calls.
+struct dgAngleStep {
+    float m_step;
+    float m_invStep;
+    float m_cos;
+    float m_sin;
+
+    dgAngleStep() = default;
+    explicit dgAngleStep(float radius);
+};
+
+// Builds the edge table of a closed polyhedron given as faces of vertex
+// indices (outward, counter-clockwise seen from outside): faceCount faces,
+// face i having faceIndexCount[i] indices taken in turn from indices. The
+// faces go through a temporary half-edge mesh and the table is filled in the
+// mesh's edge order (dgConvexCollision::fillEdgeTable). Returns the half-edge
+// count, or 0 (table contents unspecified) when a face is refused, the
+// polyhedron is not closed, or the table would exceed capacity.
+int32_t dgBuildShapeEdgeTable(int32_t faceCount, const int32_t* faceIndexCount, const int32_t* indices,
+                              dgConvexEdge* table, int32_t capacity);

@@ -1,0 +1,115 @@
+#include "dgWorld.h"
+
+#include <new>
+
+#include "dgCollision.h"
+#include "dgCollisionPoint.h"
+#include "dgCpu.h"
+#include "dgHash.h"
+#include "dgMemory.h"
+
+dgWorld::dgWorld()
+    : m_bodyTree(),
+      m_activeBodyTree(),
+      m_collisionCache(),
+      m_vehicleWorkList(),
+      m_stepStamp(2),
+      m_busy(0),
+      m_solverIterationMode(0),
+      m_solverOption(0),
+      // The shape classes are identified by the hashes of their names; the
+      // contact paths test shapes against these copies.
+      m_boxClassId(dgHashConstText("dgCollisionBox")),
+      m_nullClassId(dgHashConstText("dgCollisionNull")),
+      m_coneClassId(dgHashConstText("dgCollisionCone")),
+      m_sphereClassId(dgHashConstText("dgCollisionSphere")),
+      m_convexClassId(dgHashConstText("dgConvexCollision")),
+      m_ellipseClassId(dgHashConstText("dgCollisionEllipse")),
+      m_capsuleClassId(dgHashConstText("dgCollisionCapsule")),
+      m_cylinderClassId(dgHashConstText("dgCollisionCylinder")),
+      m_convexHullClassId(dgHashConstText("dgCollisionConvexHull")),
+      m_chamferCylinderClassId(dgHashConstText("dgCollisionChamferCylinder")),
+      m_convexModifierClassId(dgHashConstText("dgCollisionConvexModifier")),
+      m_compoundClassId(dgHashConstText("dgCompoundCollision")),
+      m_polygonSoupClassId(dgHashConstText("dgCollisionPolygonalSoup")),
+      m_materialGroupCount(0),
+      m_jointCount(0),
+      m_bodyCount(0),
+      m_stepCounter(0),
+      m_defaultMaterialGroup(0),
+      m_bodySerial(0),
+      m_timeStep(0.0f),
+      m_invTimeStep(0.0f),
+      m_defaultFreezeThresholds{0.01f, 0.01f, 0.001f, 0.001f},
+      m_solverTolerance(0.25f),
+      m_userData(nullptr),
+      m_simdFlag(dgCpuHasSimd()),
+      m_outOfBounds(nullptr),
+      m_solverWorkspace(nullptr),
+      m_pointCollision(nullptr) {
+    // Still to come, in this order: the default material group, the solver
+    // workspace, binding the broad phase to this world and the convex
+    // solver's search directions.
+
+    // Without memory for it the world simply has no point shape.
+    m_pointCollision = new dgCollisionPoint(dgCollisionPoint::kPointSignature, 1.0f, dgGetIdentityMatrix());
+}
+
+dgWorld::~dgWorld() {
+    if (m_pointCollision) {
+        m_pointCollision->release();
+        m_pointCollision = nullptr;
+    }
+    // Bodies, material pairs and the page lists follow with their layers.
+    dgFree(m_solverWorkspace);
+    m_solverWorkspace = nullptr;
+    m_vehicleWorkList.removeAll();
+    // The cache owns one reference of every shape it holds.
+    for (dgCollisionCache::Node* node : m_collisionCache) {
+        node->getPayload()->release();
+    }
+    m_collisionCache.removeAll();
+    m_activeBodyTree.removeAll();
+    m_bodyTree.removeAll();
+}
+
+dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback release) {
+    // Hooks first: everything the world allocates must come from them.
+    dgSetAllocatorHooks(allocate, release);
+    void* block = dgMalloc(sizeof(dgWorld));
+    if (!block) return nullptr;
+    // The world box (-100 .. 100 on each axis) is set on the broad phase here:
+    // filled in with the broad phase.
+    return ::new (block) dgWorld();
+}
+
+void dgWorldDestroy(dgWorld* world) {
+    if (!world) return;
+    world->~dgWorld();
+    dgFree(world);
+}
+
+float dgWorldGetTimeStep(const dgWorld* world) {
+    return world->m_timeStep;
+}
+
+void dgWorldSetSimdMode(dgWorld* world, int32_t mode) {
+    world->m_simdFlag = mode ? dgCpuHasSimd() : 0;
+}
+
+void dgWorldSetOutOfBoundsCallback(dgWorld* world, dgBodyOutOfBoundsCallback callback) {
+    world->m_outOfBounds = callback;
+}
+
+void dgWorldReleaseCollision(dgWorld* /*world*/, dgCollision* shape) {
+    // Shapes only leave the collision cache once the cache exists; until then
+    // releasing a shape is dropping the caller's reference.
+    if (shape) shape->release();
+}
+
+dgBodyTree::Node* dgTreeNodeInsertByKey(dgBodyTree* tree, dgBody* value, uintptr_t key, int32_t* existed) {
+    bool alreadyPresent = false;
+    dgBodyTree::Node* node = tree->insert(value, key, alreadyPresent);
+    if (existed) *existed = alreadyPresent ? 1 : 0;
+    return node;
+}

@@ -1,0 +1,134 @@
+// The physics world: owner of the bodies, joints and contacts, the material
+// pairs, the broad phase, the collision cache and the solver workspace.
+//
+// A world is made by dgWorldCreate in a dgMalloc block and destroyed by
+// dgWorldDestroy; it is used from one thread only. Some of its parts arrive
+// with later layers of the engine: the places they take in the record are
+// marked below.
+#pragma once
+
+#include <cstdint>
+
+#include "dgPhysicsTypes.h"
+
+class dgBody;
+class dgCollision;
+class dgCollisionPoint;
+
+class dgWorld {
+public:
+    // Empty trees, settings at their defaults (see the fields), class
+    // identities copied, SIMD flag from dgCpuHasSimd, and the point shape
+    // (radius 1, identity offset, signature 0x12344321) when it can be
+    // allocated.
+    dgWorld();
+    // Releases the point shape and every shape left in the collision cache,
+    // frees the solver workspace and empties the trees.
+    ~dgWorld();
+    dgWorld(const dgWorld&) = delete;
+    dgWorld& operator=(const dgWorld&) = delete;
+
+    // ---- fields, in record order ----
+
+    // Joint-link pages: filled in with the joints.
+    // Broad phase (embedded, bound to this world): filled in with the broad phase.
+
+    // Every body of the world; the body count is its node count.
+    dgBodyTree m_bodyTree;
+    // The awake bodies; a body keeps its node (null while frozen).
+    dgBodyTree m_activeBodyTree;
+    // Material-pair tree (records keyed by (larger id << 16) + smaller id):
+    // filled in with the material pairs.
+
+    // Shared shapes keyed by signature (the factory's cache).
+    dgCollisionCache m_collisionCache;
+
+    // Page lists of bodies, contacts (with their two reference lists), ball,
+    // hinge, slider, up-vector, corkscrew, universal and vehicle joints:
+    // filled in with the bodies and joints.
+
+    // Compound-pair tree: the vehicle work list of the compound contact path,
+    // keyed by body address, consumed at the end of every broad-phase update.
+    dgBodyTree m_vehicleWorkList;
+    // Vehicle list of the vehicle joints: filled in with the vehicle joint.
+
+    // Step stamp (also the collision stamp and the solver's frame counter):
+    // starts at 2, +1 by the broad phase's force pass, +2 by the solver.
+    uint64_t m_stepStamp;
+    // 1 while a step runs.
+    uint32_t m_busy;
+    // 0 full iteration count, 1 16 + sqrt(n - 16) passes, k >= 2 at most k.
+    int32_t m_solverIterationMode;
+    // Handed to the solver each step.
+    uint32_t m_solverOption;
+    // Class identities of the shape classes, taken at construction.
+    uint32_t m_boxClassId;
+    uint32_t m_nullClassId;
+    uint32_t m_coneClassId;
+    uint32_t m_sphereClassId;
+    uint32_t m_convexClassId;
+    uint32_t m_ellipseClassId;
+    uint32_t m_capsuleClassId;
+    uint32_t m_cylinderClassId;
+    uint32_t m_convexHullClassId;
+    uint32_t m_chamferCylinderClassId;
+    uint32_t m_convexModifierClassId;
+    uint32_t m_compoundClassId;
+    uint32_t m_polygonSoupClassId;
+    // Number of material groups created.
+    uint32_t m_materialGroupCount;
+    // Joints attached.
+    uint32_t m_jointCount;
+    // Bodies alive.
+    uint32_t m_bodyCount;
+    // Cleared at the start of every step, raised by the solver.
+    uint32_t m_stepCounter;
+    // Group id of the default material group.
+    uint32_t m_defaultMaterialGroup;
+    // Raised by one for every body created; the new value is the body's serial.
+    uint32_t m_bodySerial;
+    // Seconds of the current (or last) step, and its reciprocal; 0 before the
+    // first step.
+    float m_timeStep;
+    float m_invTimeStep;
+    // Copied into every new body: 0.01, 0.01, 0.001, 0.001.
+    float m_defaultFreezeThresholds[4];
+    // Read by both solvers; never below 0.01.
+    float m_solverTolerance;
+    // The application's value; the engine never reads it.
+    void* m_userData;
+    // 1 selects the SIMD solver, 0 the scalar one.
+    int32_t m_simdFlag;
+    // Called by the broad phase for a body that left the world box; may be null.
+    dgBodyOutOfBoundsCallback m_outOfBounds;
+    // The solver workspace (a dgMalloc block, at least 512 body pointers):
+    // taken with the solver; null until then.
+    void* m_solverWorkspace;
+    // The world's point shape for the point-distance query; null when the
+    // world has none.
+    dgCollisionPoint* m_pointCollision;
+};
+
+// Installs the allocation hooks (both defaults when either is null) before
+// anything else, then builds a world in a dgMalloc block. Null when the world
+// cannot be allocated. Every creation replaces the hooks again.
+dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback release);
+// Destroys the world and gives its block back; null is ignored.
+void dgWorldDestroy(dgWorld* world);
+
+// Seconds of the current (or last) step.
+float dgWorldGetTimeStep(const dgWorld* world);
+// Mode 0 selects the scalar solver; any other mode the SIMD solver when the
+// processor has SIMD, else the scalar one.
+void dgWorldSetSimdMode(dgWorld* world, int32_t mode);
+// Stores the callback (null removes it).
+void dgWorldSetOutOfBoundsCallback(dgWorld* world, dgBodyOutOfBoundsCallback callback);
+
+// Drops one reference of a shape obtained from the world (or held by a
+// compound or modifier). Null is ignored.
+void dgWorldReleaseCollision(dgWorld* world, dgCollision* shape);
+
+// Find-or-insert in a body-keyed world tree: returns the existing node with
+// *existed = 1 (nothing inserted), or a new node carrying value with
+// *existed = 0; null when the node cannot be allocated. existed may be null.
+dgBodyTree::Node* dgTreeNodeInsertByKey(dgBodyTree* tree, dgBody* value, uintptr_t key, int32_t* existed);

@@ -1,0 +1,489 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "CountingHooks.h"
+#include "dgCollisionBox.h"
+#include "dgCollisionPoint.h"
+#include "dgCollisionSphere.h"
+
+namespace {
+
+typedef dgRefHolder<dgCollisionSphere> SphereHolder;
+
+const double kPi = 3.14159265358979323846;
+
+SphereHolder makeSphere(float radius, const dgMatrix& offset = dgGetIdentityMatrix()) {
+    return SphereHolder::adopt(
+        new dgCollisionSphere(dgShapeSignature(dgShapeSphere, &radius, 1, offset), radius, offset));
+}
+
+dgMatrix translation(float x, float y, float z) {
+    dgMatrix m(dgGetIdentityMatrix());
+    m.position = dgVector(x, y, z, 1.0f);
+    return m;
+}
+
+dgVector randomUnit(std::mt19937& rng) {
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    dgVector d(g(rng), g(rng), g(rng), 0.0f);
+    return d.scale(1.0f / std::sqrt(d % d));
+}
+
+// Mass properties of the walked triangles, in double, by tetrahedra from the
+// origin: volume, centroid and the second moments about the origin.
+struct WalkMass {
+    int32_t triangles = 0;
+    double volume = 0.0;
+    double first[3] = {0, 0, 0};
+    double second[3] = {0, 0, 0};  // integrals of x^2, y^2, z^2
+    double minRadius = 1e30;
+    double maxRadius = 0.0;
+    double minOrientation = 1e30;
+    dgVector centre = dgVector(0, 0, 0, 1);
+};
+
+WalkMass* g_walk = nullptr;
+
+void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId) {
+    ASSERT_EQ(count, 3);
+    ASSERT_EQ(faceId, 0);
+    WalkMass& w = *g_walk;
+    w.triangles++;
+    double p[3][3];
+    for (int32_t i = 0; i < 3; i++) {
+        for (int32_t j = 0; j < 3; j++) {
+            p[i][j] = double(v[3 * i + j]);
+        }
+        const double dx = p[i][0] - w.centre.x, dy = p[i][1] - w.centre.y, dz = p[i][2] - w.centre.z;
+        const double r = std::sqrt(dx * dx + dy * dy + dz * dz);
+        w.minRadius = std::min(w.minRadius, r);
+        w.maxRadius = std::max(w.maxRadius, r);
+    }
+    const double* a = p[0];
+    const double* b = p[1];
+    const double* c = p[2];
+    const double det = a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
+                       a[2] * (b[0] * c[1] - b[1] * c[0]);
+    const double vol = det / 6.0;
+    w.volume += vol;
+    for (int32_t j = 0; j < 3; j++) {
+        w.first[j] += vol * (a[j] + b[j] + c[j]) / 4.0;
+        w.second[j] +=
+            vol / 10.0 * (a[j] * a[j] + b[j] * b[j] + c[j] * c[j] + a[j] * b[j] + a[j] * c[j] + b[j] * c[j]);
+    }
+    // Outward: the face normal points away from the centre.
+    const double e1[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+    const double e2[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+    const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                         e1[0] * e2[1] - e1[1] * e2[0]};
+    const double out = n[0] * (a[0] - w.centre.x) + n[1] * (a[1] - w.centre.y) + n[2] * (a[2] - w.centre.z);
+    w.minOrientation = std::min(w.minOrientation, out);
+}
+
+WalkMass walk(const dgCollision& shape, const dgMatrix& matrix, const dgVector& centre) {
+    WalkMass w;
+    w.centre = centre;
+    g_walk = &w;
+    const int32_t corners = shape.forEachPolygon(&matrix, walkCallback);
+    g_walk = nullptr;
+    EXPECT_EQ(corners, 3 * w.triangles);
+    return w;
+}
+
+uint32_t vetoAll(const dgBody*, const dgCollision*, void* userData) {
+    ++*static_cast<int32_t*>(userData);
+    return 0;
+}
+
+}  // namespace
+
+TEST(Sphere, AngleStepFollowsTheRadius) {
+    struct Case {
+        float radius;
+        float n;
+    };
+    const Case cases[] = {{0.1f, 128}, {0.4f, 128}, {1.0f, 256}, {2.0f, 512}, {4.0f, 1024}, {10.0f, 1024}};
+    for (const Case& c : cases) {
+        SphereHolder s = makeSphere(c.radius);
+        const dgAngleStep& step = s->getAngleStep();
+        EXPECT_EQ(step.m_step, 6.28318f / c.n) << c.radius;
+        EXPECT_FLOAT_EQ(step.m_invStep, c.n / 6.28318f);
+        EXPECT_FLOAT_EQ(step.m_cos, std::cos(6.28318f / c.n));
+        EXPECT_FLOAT_EQ(step.m_sin, std::sin(6.28318f / c.n));
+        EXPECT_EQ(s->getRadius(), c.radius);
+    }
+}
+
+TEST(Sphere, VolumeAndInertiaComeFromThePolygonWalk) {
+    for (float r : {0.5f, 1.0f, 3.0f}) {
+        SphereHolder s = makeSphere(r);
+        const WalkMass w = walk(*s, dgGetIdentityMatrix(), dgVector(0, 0, 0, 1));
+        EXPECT_EQ(w.triangles, dgCollisionSphere::kWalkTriangles);
+        const double r3 = double(r) * r * r;
+        // The 512-triangle walk, not the 32-triangle polyhedron (about 2.94 r^3).
+        EXPECT_NEAR(s->getVolume(), w.volume, 1e-5 * r3);
+        EXPECT_GT(s->getVolume(), 4.05 * r3);
+        EXPECT_LT(s->getVolume(), 4.0 / 3.0 * kPi * r3);
+        EXPECT_NEAR(s->getCentreOfMass().w, 2.9428 * r3, 1e-3 * r3);
+
+        dgVector inertia, origin;
+        s->calcInertia(inertia, origin);
+        const double expected = (w.second[1] + w.second[2]) / w.volume;
+        EXPECT_NEAR(inertia.x, expected, 1e-5 * r * r);
+        EXPECT_NEAR(inertia.y, (w.second[0] + w.second[2]) / w.volume, 1e-5 * r * r);
+        EXPECT_NEAR(inertia.z, (w.second[0] + w.second[1]) / w.volume, 1e-5 * r * r);
+        // And within 2 % of the solid sphere's 2/5 r^2.
+        EXPECT_NEAR(inertia.x, 0.4 * r * r, 0.02 * 0.4 * r * r);
+        EXPECT_NEAR(origin.x, 0.0f, 1e-5f * r);
+        EXPECT_NEAR(origin.y, 0.0f, 1e-5f * r);
+        EXPECT_NEAR(origin.z, 0.0f, 1e-5f * r);
+    }
+}
+
+TEST(Sphere, OffsetMassPropertiesFollowTheParallelAxisTheorem) {
+    dgMatrix offset(dgRotationMatrixZ(0.4f));
+    offset.position = dgVector(2.0f, -1.0f, 0.5f, 1.0f);
+    SphereHolder moved = makeSphere(1.5f, offset);
+    SphereHolder centred = makeSphere(1.5f);
+    dgVector inertia, origin, centredInertia, centredOrigin;
+    moved->calcInertia(inertia, origin);
+    centred->calcInertia(centredInertia, centredOrigin);
+    EXPECT_NEAR(origin.x, 2.0f, 1e-4f);
+    EXPECT_NEAR(origin.y, -1.0f, 1e-4f);
+    EXPECT_NEAR(origin.z, 0.5f, 1e-4f);
+    for (int32_t j = 0; j < 3; j++) {
+        EXPECT_NEAR(inertia[j], centredInertia[j], 2e-3f);
+    }
+    dgVector sums, products, moments;
+    const float volume = moved->calcVolumeIntegrals(sums, products, moments);
+    EXPECT_NEAR(sums.x / 3.0f / volume, inertia.x + (1.0f + 0.25f), 2e-3f);
+    EXPECT_NEAR(sums.y / 3.0f / volume, inertia.y + (4.0f + 0.25f), 2e-3f);
+    EXPECT_NEAR(sums.z / 3.0f / volume, inertia.z + (4.0f + 1.0f), 2e-3f);
+}
+
+TEST(Sphere, PolygonWalkLiesOnTheSphereOutwardAndPlaced) {
+    dgMatrix offset(dgRotationMatrixY(0.3f));
+    offset.position = dgVector(0.0f, 1.0f, 0.0f, 1.0f);
+    SphereHolder s = makeSphere(2.0f, offset);
+    dgMatrix body(dgRotationMatrixX(1.1f));
+    body.position = dgVector(5.0f, 6.0f, 7.0f, 1.0f);
+    const dgVector centre(offset.multiply(body).position);
+    const WalkMass w = walk(*s, body, centre);
+    EXPECT_EQ(w.triangles, 512);
+    EXPECT_NEAR(w.minRadius, 2.0, 1e-5);
+    EXPECT_NEAR(w.maxRadius, 2.0, 1e-5);
+    EXPECT_GT(w.minOrientation, 0.0);
+}
+
+TEST(Sphere, SupportVertexLiesOnTheAngleGridNearTheAnalyticPoint) {
+    for (float r : {0.3f, 1.0f, 5.0f}) {
+        SphereHolder s = makeSphere(r);
+        const float step = s->getAngleStep().m_step;
+        std::mt19937 rng(17);
+        for (int32_t n = 0; n < 3000; n++) {
+            const dgVector d(randomUnit(rng));
+            const dgVector p(s->supportVertex(d));
+            EXPECT_NEAR(std::sqrt(p % p), r, 2e-6f * r);
+            // Within one grid cell of the exact support point r d.
+            const dgVector miss(p - d.scale(r));
+            EXPECT_LT(std::sqrt(miss % miss), 1.5f * step * r);
+            EXPECT_GE(p % d, r * std::cos(1.5f * step));
+            if (std::fabs(d.x) > 0.9998f) {
+                continue;
+            }
+            const double elevation = std::asin(double(p.x) / r) / step;
+            EXPECT_NEAR(elevation, std::round(elevation), 1e-3);
+            const double azimuth = std::atan2(double(p.y), double(p.z)) / step;
+            const double wrapped = azimuth - std::round(azimuth);
+            const double turn = (2.0 * kPi / step);
+            // atan2 wraps at pi, which the 6.28318 grid does not reach.
+            EXPECT_TRUE(std::fabs(wrapped) < 1e-3 ||
+                        std::fabs(azimuth + turn - std::round(azimuth + turn)) < 1e-3)
+                << azimuth;
+        }
+    }
+}
+
+TEST(Sphere, SupportVertexAtThePoles) {
+    SphereHolder s = makeSphere(2.0f);
+    const float y = std::sqrt(1.0f - 0.9999f * 0.9999f);
+    dgVector p(s->supportVertex(dgVector(0.9999f, y, 0.0f, 0.0f)));
+    EXPECT_EQ(p.x, 2.0f);
+    EXPECT_EQ(p.y, 0.0f);
+    EXPECT_EQ(p.z, 0.0f);
+    p = s->supportVertex(dgVector(-0.9999f, 0.0f, y, 0.0f));
+    EXPECT_EQ(p.x, -2.0f);
+    const float y2 = std::sqrt(1.0f - 0.9997f * 0.9997f);
+    p = s->supportVertex(dgVector(0.9997f, y2, 0.0f, 0.0f));
+    EXPECT_LT(p.x, 2.0f);
+    EXPECT_GT(p.y, 0.0f);
+    // The zero direction takes the first cell's first corner.
+    p = s->supportVertex(dgVector(0.0f, 0.0f, 0.0f, 0.0f));
+    EXPECT_EQ(p.x, 0.0f);
+    EXPECT_EQ(p.y, 0.0f);
+    EXPECT_EQ(p.z, 2.0f);
+}
+
+TEST(Sphere, RayCastsMatchTheQuadratic) {
+    const float r = 1.5f;
+    SphereHolder s = makeSphere(r);
+    s->setUserId(0xFFFFFFFFu);
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<float> u(-4.0f, 4.0f);
+    int32_t hits = 0;
+    for (int32_t n = 0; n < 5000; n++) {
+        const dgVector p0(u(rng), u(rng), u(rng), 1.0f);
+        const dgVector p1(u(rng), u(rng), u(rng), 1.0f);
+        dgContactPoint contact;
+        std::memset(&contact, 0, sizeof(contact));
+        const float t = s->rayCast(p0, p1, contact, nullptr, nullptr, nullptr);
+        double d[3], q[3];
+        double a = 0, b = 0, c = -double(r) * r;
+        for (int32_t j = 0; j < 3; j++) {
+            d[j] = double(p1[j]) - double(p0[j]);
+            q[j] = double(p0[j]);
+            a += d[j] * d[j];
+            b += 2.0 * q[j] * d[j];
+            c += q[j] * q[j];
+        }
+        const double disc = b * b - 4.0 * a * c;
+        const double ref = (disc > 0.0) ? (-b - std::sqrt(disc)) / (2.0 * a) : -1.0;
+        // Leave out the few segments within rounding of a boundary case:
+        // tangent, starting on the surface, ending on it.
+        if (std::fabs(disc) < 1e-4 * b * b || std::fabs(c) < 1e-4 || std::fabs(ref - 1.0) < 1e-5) {
+            continue;
+        }
+        if (c < 0.0 || ref < 0.0 || ref > 1.0) {
+            EXPECT_EQ(t, dgCollision::kRayMiss);
+            continue;
+        }
+        hits++;
+        EXPECT_NEAR(t, ref, 1e-5);
+        for (int32_t j = 0; j < 3; j++) {
+            EXPECT_NEAR(contact.normal[j], (q[j] + d[j] * ref) / r, 1e-4);
+        }
+        EXPECT_EQ(contact.userId, int64_t(0xFFFFFFFFu));
+    }
+    EXPECT_GT(hits, 300);
+}
+
+TEST(Sphere, RayCastEdgeCases) {
+    SphereHolder s = makeSphere(1.0f);
+    dgContactPoint contact;
+    std::memset(&contact, 0, sizeof(contact));
+    EXPECT_FLOAT_EQ(
+        s->rayCast(dgVector(-5, 0, 0, 1), dgVector(5, 0, 0, 1), contact, nullptr, nullptr, nullptr), 0.4f);
+    EXPECT_FLOAT_EQ(contact.normal.x, -1.0f);
+    // Starting inside, tangent, zero length, pointing away.
+    EXPECT_EQ(s->rayCast(dgVector(0.2f, 0, 0, 1), dgVector(5, 0, 0, 1), contact, nullptr, nullptr, nullptr),
+              dgCollision::kRayMiss);
+    EXPECT_EQ(s->rayCast(dgVector(-5, 1, 0, 1), dgVector(5, 1, 0, 1), contact, nullptr, nullptr, nullptr),
+              dgCollision::kRayMiss);
+    EXPECT_EQ(s->rayCast(dgVector(3, 0, 0, 1), dgVector(3, 0, 0, 1), contact, nullptr, nullptr, nullptr),
+              dgCollision::kRayMiss);
+    EXPECT_EQ(s->rayCast(dgVector(3, 0, 0, 1), dgVector(5, 0, 0, 1), contact, nullptr, nullptr, nullptr),
+              dgCollision::kRayMiss);
+}
+
+TEST(Sphere, RayEndingOnTheSurfaceHitsAtOneAndShortOfItMisses) {
+    SphereHolder s = makeSphere(1.0f);
+    dgContactPoint contact;
+    std::memset(&contact, 0, sizeof(contact));
+    EXPECT_EQ(s->rayCast(dgVector(-3, 0, 0, 1), dgVector(-1, 0, 0, 1), contact, nullptr, nullptr, nullptr),
+              1.0f);
+    EXPECT_EQ(contact.normal.x, -1.0f);
+    EXPECT_EQ(contact.normal.y, 0.0f);
+    EXPECT_EQ(contact.normal.z, 0.0f);
+
+    // Reaching the sphere only beyond p1: a miss, and the contact untouched.
+    std::memset(&contact, 0x5a, sizeof(contact));
+    const dgContactPoint before(contact);
+    EXPECT_EQ(s->rayCast(dgVector(-3, 0, 0, 1), dgVector(-2, 0, 0, 1), contact, nullptr, nullptr, nullptr),
+              dgCollision::kRayMiss);
+    EXPECT_EQ(std::memcmp(&contact, &before, sizeof(contact)), 0);
+
+    int32_t calls = 0;
+    EXPECT_EQ(s->rayCast(dgVector(-5, 0, 0, 1), dgVector(5, 0, 0, 1), contact, vetoAll, nullptr, &calls),
+              dgCollision::kRayMiss);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(std::memcmp(&contact, &before, sizeof(contact)), 0);
+}
+
+TEST(Sphere, BoundsIgnoreRotation) {
+    SphereHolder s = makeSphere(2.5f);
+    dgMatrix m(dgRotationMatrixX(0.7f).multiply(dgRotationMatrixY(-1.2f)));
+    m.position = dgVector(1.0f, -2.0f, 3.0f, 1.0f);
+    dgVector lo, hi;
+    s->calcAABB(m, lo, hi);
+    EXPECT_EQ(lo.x, -1.5f);
+    EXPECT_EQ(lo.y, -4.5f);
+    EXPECT_EQ(lo.z, 0.5f);
+    EXPECT_EQ(hi.x, 3.5f);
+    EXPECT_EQ(hi.y, 0.5f);
+    EXPECT_EQ(hi.z, 5.5f);
+    EXPECT_EQ(lo.w, 1.0f);
+    EXPECT_EQ(hi.w, 1.0f);
+}
+
+TEST(Sphere, PlaneIntersectionIsTheProjectedCentre) {
+    SphereHolder s = makeSphere(1.0f);
+    std::mt19937 rng(31);
+    for (int32_t n = 0; n < 100; n++) {
+        const dgVector normal(randomUnit(rng));
+        const dgVector point(randomUnit(rng).scale(0.5f));
+        dgVector out[dgPlaneIntersectionMaxPoints];
+        ASSERT_EQ(s->calcPlaneIntersection(normal, point, out), 1);
+        // On the plane, and on the line through the centre along the normal.
+        EXPECT_NEAR((out[0] - point) % normal, 0.0f, 1e-6f);
+        const dgVector side(out[0].cross(normal));
+        EXPECT_NEAR(side % side, 0.0f, 1e-10f);
+    }
+}
+
+TEST(Sphere, SignatureFollowsTheQuantisedRadius) {
+    SphereHolder a = makeSphere(1.0f);
+    SphereHolder b = makeSphere(1.0004f);
+    SphereHolder c = makeSphere(1.001f);
+    SphereHolder moved = makeSphere(1.0f, translation(0, 0, 1));
+    EXPECT_EQ(a->calcSignature(), a->getSignature());
+    EXPECT_EQ(a->calcSignature(), b->calcSignature());
+    EXPECT_NE(a->calcSignature(), c->calcSignature());
+    EXPECT_NE(a->calcSignature(), moved->calcSignature());
+    EXPECT_EQ(moved->calcSignature(), moved->getSignature());
+}
+
+TEST(Sphere, ClassIdentityAlongTheHierarchy) {
+    SphereHolder s = makeSphere(1.0f);
+    EXPECT_EQ(s->getClassId(), dgHashConstText("dgCollisionSphere"));
+    EXPECT_EQ(s->getShapeType(), uint32_t(dgShapeSphere));
+    EXPECT_TRUE(s->isClass(dgCollisionSphere::kClassId));
+    EXPECT_TRUE(s->isClass(dgConvexCollision::kClassId));
+    EXPECT_TRUE(s->isClass(dgCollision::kClassId));
+    EXPECT_TRUE(s->isClass(dgRef::kClassId));
+    EXPECT_FALSE(s->isClass(dgCollisionBox::kClassId));
+    EXPECT_FALSE(s->hasOffset());
+}
+
+TEST(Sphere, SharedTablesAreBuiltWithTheFirstSphereAndFreedWithTheLast) {
+    ASSERT_EQ(dgCollisionSphere::dgSphereLiveCount(), 0);
+    EXPECT_EQ(dgCollisionSphere::dgSphereEdgeTable(), nullptr);
+    EXPECT_EQ(dgCollisionSphere::dgSphereUnitVertices(), nullptr);
+
+    std::vector<float> firstVertices;
+    std::vector<int64_t> firstEdges;
+    auto snapshot = [&](std::vector<float>& vertices, std::vector<int64_t>& edges) {
+        const dgVector* v = dgCollisionSphere::dgSphereUnitVertices();
+        const dgConvexEdge* e = dgCollisionSphere::dgSphereEdgeTable();
+        for (int32_t i = 0; i < dgCollisionSphere::kVertexCount; i++) {
+            vertices.insert(vertices.end(), {v[i].x, v[i].y, v[i].z, v[i].w});
+        }
+        for (int32_t i = 0; i < dgCollisionSphere::kEdgeCount; i++) {
+            edges.insert(edges.end(),
+                         {int64_t(e[i].m_vertex), e[i].m_twin - e, e[i].m_next - e, e[i].m_prev - e});
+        }
+    };
+    {
+        SphereHolder a = makeSphere(1.0f);
+        SphereHolder b = makeSphere(3.0f);
+        dgRefHolder<dgCollisionPoint> point = dgRefHolder<dgCollisionPoint>::adopt(new dgCollisionPoint());
+        EXPECT_EQ(dgCollisionSphere::dgSphereLiveCount(), 3);
+        const dgVector* unit = dgCollisionSphere::dgSphereUnitVertices();
+        const dgConvexEdge* table = dgCollisionSphere::dgSphereEdgeTable();
+        ASSERT_NE(unit, nullptr);
+        EXPECT_EQ(b->getEdges(), table);
+        EXPECT_EQ(b->getVertexCount(), 18);
+        EXPECT_EQ(b->getEdgeCount(), 96);
+        int32_t axisPoints = 0;
+        for (int32_t i = 0; i < 18; i++) {
+            EXPECT_NEAR(unit[i] % unit[i], 1.0f, 1e-6f);
+            EXPECT_EQ(b->getVertices()[i].x, unit[i].x * 3.0f);
+            axisPoints += (std::fabs(unit[i].x) == 1.0f) + (std::fabs(unit[i].y) == 1.0f) +
+                          (std::fabs(unit[i].z) == 1.0f);
+        }
+        EXPECT_EQ(axisPoints, 6);
+        for (int32_t i = 0; i < 96; i++) {
+            const dgConvexEdge& e = table[i];
+            EXPECT_EQ(e.m_twin->m_twin, &e);
+            EXPECT_EQ(e.m_next->m_prev, &e);
+            EXPECT_EQ(e.m_next->m_next->m_next, &e);
+            EXPECT_EQ(e.m_next->m_vertex, e.m_twin->m_vertex);
+        }
+        snapshot(firstVertices, firstEdges);
+    }
+    EXPECT_EQ(dgCollisionSphere::dgSphereLiveCount(), 0);
+    EXPECT_EQ(dgCollisionSphere::dgSphereEdgeTable(), nullptr);
+    SphereHolder again = makeSphere(2.0f);
+    std::vector<float> vertices;
+    std::vector<int64_t> edges;
+    snapshot(vertices, edges);
+    EXPECT_EQ(vertices, firstVertices);
+    EXPECT_EQ(edges, firstEdges);
+}
+
+TEST(PointShape, IsASphereWithoutVolumeOrExtent) {
+    dgRefHolder<dgCollisionPoint> point = dgRefHolder<dgCollisionPoint>::adopt(new dgCollisionPoint());
+    EXPECT_EQ(point->getSignature(), 0x12344321u);
+    EXPECT_EQ(point->getRadius(), 1.0f);
+    EXPECT_FALSE(point->hasOffset());
+    EXPECT_EQ(point->getShapeType(), uint32_t(dgShapeSphere));
+    EXPECT_EQ(point->getClassId(), dgCollisionSphere::kClassId);
+    EXPECT_TRUE(point->isClass(dgCollisionSphere::kClassId));
+    EXPECT_TRUE(point->isClass(dgConvexCollision::kClassId));
+    EXPECT_TRUE(point->isClass(dgCollision::kClassId));
+    EXPECT_TRUE(point->isClass(dgRef::kClassId));
+    EXPECT_FALSE(point->isClass(dgCollisionBox::kClassId));
+
+    EXPECT_EQ(point->getVolume(), 0.0f);
+    dgVector inertia(5, 5, 5, 6), origin(5, 5, 5, 7);
+    point->calcInertia(inertia, origin);
+    EXPECT_EQ(inertia.x, 0.0f);
+    EXPECT_EQ(inertia.y, 0.0f);
+    EXPECT_EQ(inertia.z, 0.0f);
+    EXPECT_EQ(inertia.w, 6.0f);
+    EXPECT_EQ(origin.x, 0.0f);
+    EXPECT_EQ(origin.z, 0.0f);
+    EXPECT_EQ(origin.w, 7.0f);
+
+    std::mt19937 rng(41);
+    for (int32_t n = 0; n < 50; n++) {
+        const dgVector p(point->supportVertex(randomUnit(rng)));
+        EXPECT_EQ(p.x, 0.0f);
+        EXPECT_EQ(p.y, 0.0f);
+        EXPECT_EQ(p.z, 0.0f);
+    }
+    // Everything else is the unit sphere's.
+    dgContactPoint contact;
+    EXPECT_FLOAT_EQ(
+        point->rayCast(dgVector(0, -3, 0, 1), dgVector(0, 3, 0, 1), contact, nullptr, nullptr, nullptr),
+        1.0f / 3.0f);
+    EXPECT_FLOAT_EQ(contact.normal.y, -1.0f);
+    dgVector lo, hi;
+    point->calcAABB(translation(1, 1, 1), lo, hi);
+    EXPECT_EQ(lo.x, 0.0f);
+    EXPECT_EQ(hi.z, 2.0f);
+}
+
+TEST(Sphere, AllocationsBalance) {
+    {
+        SphereHolder warm = makeSphere(1.0f);
+        warm->getVolume();
+    }
+    CountingHooks hooks;
+    {
+        SphereHolder a = makeSphere(1.0f);
+        SphereHolder b = makeSphere(2.0f, translation(1, 2, 3));
+        dgRefHolder<dgCollisionPoint> point = dgRefHolder<dgCollisionPoint>::adopt(new dgCollisionPoint());
+        dgVector inertia, origin;
+        a->calcInertia(inertia, origin);
+        b->calcInertia(inertia, origin);
+        EXPECT_GT(hooks.liveBlocks(), 0);
+    }
+    dgMemoryCacheFlush();
+    EXPECT_EQ(hooks.liveBlocks(), 0);
+    EXPECT_EQ(hooks.foreignReleases(), 0);
+    EXPECT_EQ(hooks.sizeMismatches(), 0);
+}

@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "CountingHooks.h"
+#include "dgBody.h"
+#include "dgCollision.h"
+#include "dgCollisionBox.h"
+#include "dgCollisionPoint.h"
+#include "dgCollisionSphere.h"
+#include "dgConvexCollision.h"
+#include "dgCpu.h"
+#include "dgHash.h"
+#include "dgWorld.h"
+
+namespace {
+
+// A shape to hold and release; dgCollisionBox counts its live instances.
+dgCollisionBox* newBox() {
+    return new dgCollisionBox(0, 1.0f, 2.0f, 3.0f, dgGetIdentityMatrix());
+}
+
+// Hooks that count their calls and pass through to malloc / free.
+int g_userAllocs = 0;
+int g_userReleases = 0;
+void* userAllocate(uint32_t size) {
+    ++g_userAllocs;
+    return std::malloc(size);
+}
+void userRelease(void* ptr, uint32_t) {
+    ++g_userReleases;
+    std::free(ptr);
+}
+
+// Restores the hooks a test replaced through dgWorldCreate.
+class HookGuard {
+public:
+    HookGuard() { dgGetAllocatorHooks(&m_allocate, &m_release); }
+    ~HookGuard() { dgSetAllocatorHooks(m_allocate, m_release); }
+
+private:
+    dgAllocHook m_allocate;
+    dgReleaseHook m_release;
+};
+
+void defaultHooks(dgAllocHook* allocate, dgReleaseHook* release) {
+    HookGuard guard;
+    dgSetAllocatorHooks(nullptr, nullptr);
+    dgGetAllocatorHooks(allocate, release);
+}
+
+// A first world builds the shared pools its trees take nodes from.
+void warmUp() {
+    HookGuard guard;
+    dgWorldDestroy(dgWorldCreate(nullptr, nullptr));
+}
+
+}  // namespace
+
+TEST(WorldCreate, InstallsTheCallersHooksFirst) {
+    warmUp();
+    HookGuard guard;
+    g_userAllocs = 0;
+    g_userReleases = 0;
+    dgWorld* world = dgWorldCreate(userAllocate, userRelease);
+    ASSERT_NE(world, nullptr);
+    dgAllocHook allocate;
+    dgReleaseHook release;
+    dgGetAllocatorHooks(&allocate, &release);
+    EXPECT_EQ(allocate, &userAllocate);
+    EXPECT_EQ(release, &userRelease);
+    // The world's own block came from them.
+    EXPECT_GE(g_userAllocs, 1);
+    dgWorldDestroy(world);
+    EXPECT_EQ(g_userReleases, g_userAllocs);
+}
+
+TEST(WorldCreate, AMissingHookSelectsTheDefaultPair) {
+    dgAllocHook defaultAllocate;
+    dgReleaseHook defaultRelease;
+    defaultHooks(&defaultAllocate, &defaultRelease);
+    ASSERT_NE(defaultAllocate, &userAllocate);
+
+    struct Case {
+        dgAllocHook allocate;
+        dgReleaseHook release;
+    };
+    const Case cases[] = {{nullptr, userRelease}, {userAllocate, nullptr}, {nullptr, nullptr}};
+    for (const Case& c : cases) {
+        HookGuard guard;
+        dgSetAllocatorHooks(userAllocate, userRelease);
+        dgWorld* world = dgWorldCreate(c.allocate, c.release);
+        ASSERT_NE(world, nullptr);
+        dgAllocHook allocate;
+        dgReleaseHook release;
+        dgGetAllocatorHooks(&allocate, &release);
+        EXPECT_EQ(allocate, defaultAllocate);
+        EXPECT_EQ(release, defaultRelease);
+        dgWorldDestroy(world);
+    }
+}
+
+TEST(WorldCreate, FailedAllocationGivesNoWorld) {
+    warmUp();
+    HookGuard guard;
+    CountingHooks hooks;
+    dgAllocHook allocate;
+    dgReleaseHook release;
+    dgGetAllocatorHooks(&allocate, &release);
+    hooks.failAfter(0);
+    EXPECT_EQ(dgWorldCreate(allocate, release), nullptr);
+}
+
+TEST(World, StartsWithItsDefaultSettings) {
+    HookGuard guard;
+    dgWorld* world = dgWorldCreate(nullptr, nullptr);
+    ASSERT_NE(world, nullptr);
+    EXPECT_EQ(world->m_stepStamp, 2u);
+    EXPECT_EQ(world->m_busy, 0u);
+    EXPECT_EQ(world->m_solverIterationMode, 0);
+    EXPECT_EQ(world->m_solverOption, 0u);
+    EXPECT_EQ(world->m_materialGroupCount, 0u);
+    EXPECT_EQ(world->m_jointCount, 0u);
+    EXPECT_EQ(world->m_bodyCount, 0u);
+    EXPECT_EQ(world->m_bodySerial, 0u);
+    EXPECT_EQ(world->m_defaultMaterialGroup, 0u);
+    EXPECT_EQ(dgWorldGetTimeStep(world), 0.0f);
+    EXPECT_EQ(world->m_invTimeStep, 0.0f);
+    EXPECT_EQ(world->m_defaultFreezeThresholds[0], 0.01f);
+    EXPECT_EQ(world->m_defaultFreezeThresholds[1], 0.01f);
+    EXPECT_EQ(world->m_defaultFreezeThresholds[2], 0.001f);
+    EXPECT_EQ(world->m_defaultFreezeThresholds[3], 0.001f);
+    EXPECT_EQ(world->m_solverTolerance, 0.25f);
+    EXPECT_EQ(world->m_outOfBounds, nullptr);
+    EXPECT_EQ(world->m_bodyTree.getCount(), 0);
+    EXPECT_EQ(world->m_activeBodyTree.getCount(), 0);
+    EXPECT_EQ(world->m_collisionCache.getCount(), 0);
+    EXPECT_EQ(world->m_vehicleWorkList.getCount(), 0);
+
+    world->m_timeStep = 0.0125f;
+    EXPECT_EQ(dgWorldGetTimeStep(world), 0.0125f);
+    dgWorldDestroy(world);
+}
+
+TEST(World, OwnsItsPointShape) {
+    HookGuard guard;
+    dgWorld* world = dgWorldCreate(nullptr, nullptr);
+    ASSERT_NE(world, nullptr);
+    dgCollisionPoint* point = world->m_pointCollision;
+    ASSERT_NE(point, nullptr);
+    EXPECT_EQ(point->getSignature(), 0x12344321u);
+    EXPECT_EQ(point->getRefCount(), 1);
+    EXPECT_TRUE(point->isClass(dgCollisionSphere::kClassId));
+    EXPECT_FALSE(point->hasOffset());
+    EXPECT_EQ(point->getVolume(), 0.0f);
+    dgWorldDestroy(world);
+}
+
+TEST(WorldCreate, NoMemoryForThePointShapeLeavesTheWorldWithout) {
+    warmUp();
+    HookGuard guard;
+    CountingHooks hooks;
+    dgAllocHook allocate;
+    dgReleaseHook release;
+    dgGetAllocatorHooks(&allocate, &release);
+    // The world's own block, then nothing.
+    hooks.failAfter(1);
+    dgWorld* world = dgWorldCreate(allocate, release);
+    ASSERT_NE(world, nullptr);
+    EXPECT_EQ(world->m_pointCollision, nullptr);
+    hooks.failAfter(-1);
+    dgWorldDestroy(world);
+    dgMemoryCacheFlush();
+    EXPECT_EQ(hooks.liveBlocks(), 0);
+}
+
+TEST(World, SimdFlagFollowsTheProcessorAndTheMode) {
+    HookGuard guard;
+    dgWorld* world = dgWorldCreate(nullptr, nullptr);
+    ASSERT_NE(world, nullptr);
+    EXPECT_EQ(world->m_simdFlag, dgCpuHasSimd());
+    dgWorldSetSimdMode(world, 0);
+    EXPECT_EQ(world->m_simdFlag, 0);
+    dgWorldSetSimdMode(world, 1);
+    EXPECT_EQ(world->m_simdFlag, dgCpuHasSimd());
+    dgWorldSetSimdMode(world, 0);
+    dgWorldSetSimdMode(world, -7);
+    EXPECT_EQ(world->m_simdFlag, dgCpuHasSimd());
+    dgWorldDestroy(world);
+}
+
+TEST(World, ShapeClassIdentitiesAreTheHashesOfTheirNames) {
+    HookGuard guard;
+    dgWorld* world = dgWorldCreate(nullptr, nullptr);
+    ASSERT_NE(world, nullptr);
+    struct Case {
+        uint32_t copy;
+        const char* name;
+    };
+    const Case cases[] = {
+        {world->m_boxClassId, "dgCollisionBox"},
+        {world->m_nullClassId, "dgCollisionNull"},
+        {world->m_coneClassId, "dgCollisionCone"},
+        {world->m_sphereClassId, "dgCollisionSphere"},
+        {world->m_convexClassId, "dgConvexCollision"},
+        {world->m_ellipseClassId, "dgCollisionEllipse"},
+        {world->m_capsuleClassId, "dgCollisionCapsule"},
+        {world->m_cylinderClassId, "dgCollisionCylinder"},
+        {world->m_convexHullClassId, "dgCollisionConvexHull"},
+        {world->m_chamferCylinderClassId, "dgCollisionChamferCylinder"},
+        {world->m_convexModifierClassId, "dgCollisionConvexModifier"},
+        {world->m_compoundClassId, "dgCompoundCollision"},
+        {world->m_polygonSoupClassId, "dgCollisionPolygonalSoup"},
+    };
+    for (const Case& c : cases) {
+        const void* bytes = c.name;
+        EXPECT_EQ(c.copy, dgHashBytes(bytes, int32_t(std::strlen(c.name)), 0u)) << c.name;
+    }
+    EXPECT_EQ(world->m_convexClassId, dgConvexCollision::kClassId);
+    EXPECT_EQ(world->m_boxClassId, dgCollisionBox::kClassId);
+    dgWorldDestroy(world);
+}
+
+TEST(World, ReleaseCollisionDropsOneReference) {
+    HookGuard guard;
+    dgWorld* world = dgWorldCreate(nullptr, nullptr);
+    ASSERT_NE(world, nullptr);
+    const int32_t live = dgCollisionBox::dgBoxLiveCount();
+    dgCollisionBox* shape = newBox();
+    shape->addRef();
+    dgWorldReleaseCollision(world, shape);
+    EXPECT_EQ(shape->getRefCount(), 1);
+    EXPECT_EQ(dgCollisionBox::dgBoxLiveCount(), live + 1);
+    dgWorldReleaseCollision(world, shape);
+    EXPECT_EQ(dgCollisionBox::dgBoxLiveCount(), live);
+    dgWorldReleaseCollision(world, nullptr);
+    dgWorldDestroy(world);
+    dgWorldDestroy(nullptr);
+}
+
+TEST(World, DestructionReleasesTheCachedShapes) {
+    HookGuard guard;
+    dgWorld* world = dgWorldCreate(nullptr, nullptr);
+    ASSERT_NE(world, nullptr);
+    const int32_t live = dgCollisionBox::dgBoxLiveCount();
+    dgCollisionBox* held = newBox();
+    dgCollisionBox* cachedOnly = newBox();
+    // The cache takes a reference of its own; the caller keeps one of `held`.
+    held->addRef();
+    ASSERT_NE(world->m_collisionCache.insert(held, 11u), nullptr);
+    ASSERT_NE(world->m_collisionCache.insert(cachedOnly, 22u), nullptr);
+    dgWorldDestroy(world);
+    EXPECT_EQ(dgCollisionBox::dgBoxLiveCount(), live + 1);
+    EXPECT_EQ(held->getRefCount(), 1);
+    held->release();
+    EXPECT_EQ(dgCollisionBox::dgBoxLiveCount(), live);
+}
+
+TEST(World, TreeNodeInsertByKeyKeepsOneEntryPerBody) {
+    HookGuard guard;
+    dgWorld* world = dgWorldCreate(nullptr, nullptr);
+    ASSERT_NE(world, nullptr);
+    dgBody bodies[3];
+    int32_t existed = -1;
+    dgBodyTree::Node* first =
+        dgTreeNodeInsertByKey(&world->m_vehicleWorkList, &bodies[1], uintptr_t(&bodies[1]), &existed);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(existed, 0);
+    EXPECT_EQ(first->getPayload(), &bodies[1]);
+    dgBodyTree::Node* again =
+        dgTreeNodeInsertByKey(&world->m_vehicleWorkList, &bodies[1], uintptr_t(&bodies[1]), &existed);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(existed, 1);
+    for (dgBody& body : bodies)
+        dgTreeNodeInsertByKey(&world->m_vehicleWorkList, &body, uintptr_t(&body), nullptr);
+    EXPECT_EQ(world->m_vehicleWorkList.getCount(), 3);
+    EXPECT_TRUE(world->m_vehicleWorkList.sanityCheck());
+    dgWorldDestroy(world);
+}
+
+TEST(WorldMemory, EveryBlockGoesBackOnDestruction) {
+    warmUp();
+    HookGuard guard;
+    {
+        dgCollisionBox* warm = newBox();
+        warm->release();
+    }
+    CountingHooks hooks;
+    dgAllocHook allocate;
+    dgReleaseHook release;
+    dgGetAllocatorHooks(&allocate, &release);
+    dgWorld* world = dgWorldCreate(allocate, release);
+    ASSERT_NE(world, nullptr);
+    dgBody bodies[4];
+    for (dgBody& body : bodies) {
+        dgTreeNodeInsertByKey(&world->m_bodyTree, &body, uintptr_t(&body), nullptr);
+        dgTreeNodeInsertByKey(&world->m_activeBodyTree, &body, uintptr_t(&body), nullptr);
+    }
+    dgCollisionBox* shape = newBox();
+    world->m_collisionCache.insert(shape, 5u);
+    dgWorldDestroy(world);
+    dgMemoryCacheFlush();
+    EXPECT_EQ(hooks.liveBlocks(), 0);
+    EXPECT_EQ(hooks.foreignReleases(), 0);
+    EXPECT_EQ(hooks.sizeMismatches(), 0);
+}
