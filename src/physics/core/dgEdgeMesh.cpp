@@ -498,6 +498,8 @@ bool dgEdgeMesh::dgEdgeMeshFlipEdge(dgEdge* edge) {
     dgEdge* twin = edge->m_twin;
     if (!twin || !edge->m_next || !twin->m_next) return false;
     if (edge->m_next->m_next->m_next != edge || twin->m_next->m_next->m_next != twin) return false;
+    // Flipping into a hole would leave a pair with holes on both sides.
+    if (edge->m_faceId < 0 || twin->m_faceId < 0) return false;
 
     dgEdge* bc = edge->m_next;
     dgEdge* ca = edge->m_prev;

@@ -70,7 +70,9 @@ public:
     }
     // Key under which a linked half-edge belongs: from its origin to its
     // twin's origin (the twin must be set).
-    static int64_t dgEdgeMeshKeyOf(const dgEdge* edge) { return dgEdgeMeshKey(edge->m_vertex, edge->m_twin->m_vertex); }
+    static int64_t dgEdgeMeshKeyOf(const dgEdge* edge) {
+        return dgEdgeMeshKey(edge->m_vertex, edge->m_twin->m_vertex);
+    }
     // Tree node carrying a half-edge of some mesh.
     static dgEdgeNode* dgEdgeMeshNodeOf(dgEdge* edge);
     static const dgEdgeNode* dgEdgeMeshNodeOf(const dgEdge* edge);
@@ -188,7 +190,8 @@ public:
     // --- geometry and triangulation ---
     // Area vector of edge's loop in double precision (w = 0): its length is
     // twice the area, its direction the normal of a counter-clockwise loop.
-    dgVector64 dgEdgeMeshFaceNormal64(const dgEdge* edge, const float* vertices, int32_t strideInFloats) const;
+    dgVector64 dgEdgeMeshFaceNormal64(const dgEdge* edge, const float* vertices,
+                                      int32_t strideInFloats) const;
     // The same in floats (not normalised); the stride is in bytes.
     dgVector dgEdgeMeshFaceNormal(const dgEdge* edge, const float* vertices, int32_t strideInBytes) const;
     // Triangulates every face by ear cutting. A face that cannot be finished
@@ -202,14 +205,14 @@ public:
                                              int32_t strideInFloats, dgEarHeap& heap);
     // Half-edge whose origin is the tip of the next ear to cut in edge's loop,
     // or null when no corner turns convexly about unitNormal.
-    static dgEdge* dgEdgeMeshFindEar(dgEdgeMesh& mesh, dgEdge* edge, const float* vertices, int32_t strideInFloats,
-                                     dgEarHeap& heap, const dgVector& unitNormal);
+    static dgEdge* dgEdgeMeshFindEar(dgEdgeMesh& mesh, dgEdge* edge, const float* vertices,
+                                     int32_t strideInFloats, dgEarHeap& heap, const dgVector& unitNormal);
 
     // --- simplification, repair and ordering (dgEdgeMeshSimplify.cpp, dgEdgeMeshRepair.cpp) ---
     // Geometric passes take the caller's vertex array (floats, x, y, z first in
     // each record) and its stride in bytes; it must hold every index in use.
-    // Apart from dgEdgeMeshCollapseEdge and dgEdgeMeshSanityCheck they expect a
-    // closed mesh (after dgEdgeMeshEndFace) and do nothing on one that is not.
+    // Passes that walk round vertices need a closed mesh (as after
+    // dgEdgeMeshEndFace) and do nothing on one whose links do not agree.
     // Vertex positions are never changed.
 
     // Triangulates (faces that cannot be finished go to leftoverMesh when
@@ -242,8 +245,8 @@ public:
     void dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, float tolerance);
     // Collapses, or failing that deletes, triangles whose doubled area is below
     // tolerance, until none is left; then rebuilds census from the mesh.
-    void dgEdgeMeshRemoveSmallTriangles(dgEdgeMeshCensus& census, const float* vertices, int32_t strideInBytes,
-                                        float tolerance);
+    void dgEdgeMeshRemoveSmallTriangles(dgEdgeMeshCensus& census, const float* vertices,
+                                        int32_t strideInBytes, float tolerance);
     // Appends one half-edge of each face of the connected region around
     // seedEdge whose unit normal has a dot product of at least minimumCosine
     // with the seed face's normal.
@@ -274,8 +277,9 @@ public:
     // Refused (false, nothing changed) when the new vertices do not fit. The
     // census is this mesh's and is brought up to date; source keeps its faces
     // but its stamps are used.
-    bool dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int32_t strideInBytes, int32_t vertexCapacity,
-                         dgEdgeMesh& source, const float* sourceVertices, int32_t sourceStrideInBytes);
+    bool dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int32_t strideInBytes,
+                         int32_t vertexCapacity, dgEdgeMesh& source, const float* sourceVertices,
+                         int32_t sourceStrideInBytes);
     // Writes the vertex indices of every face (id > 0), face after face, in an
     // order favouring a 16-entry vertex cache. Returns the count written, or 0
     // (nothing written) when capacity is below the number of face corners.
@@ -313,7 +317,8 @@ private:
             if (wanted > INT32_MAX / int64_t(sizeof(T))) return false;
             T* bigger = static_cast<T*>(dgMalloc(size_t(wanted) * sizeof(T)));
             if (!bigger) return false;
-            for (int32_t i = 0; i < m_count; ++i) bigger[i] = m_data[i];
+            for (int32_t i = 0; i < m_count; ++i)
+                bigger[i] = m_data[i];
             dgFree(m_owned);
             m_owned = bigger;
             m_data = bigger;

@@ -544,6 +544,24 @@ TEST(EdgeMesh, FlipEdgeIsRefusedOnQuadsAndExistingDiagonals) {
     EXPECT_EQ(structureFault(tet), "");
 }
 
+TEST(EdgeMesh, FlipEdgeIsRefusedAcrossATriangularHole) {
+    // 2 x 2 grid of triangles, vertex j*3+i, cells split along (i,j)-(i+1,j+1).
+    dgEdgeMesh mesh;
+    for (int32_t j = 0; j < 2; j++) {
+        for (int32_t i = 0; i < 2; i++) {
+            const int32_t v = j * 3 + i;
+            mesh.dgEdgeMeshAddTriangle(v, v + 1, v + 4);
+            mesh.dgEdgeMeshAddTriangle(v, v + 4, v + 3);
+        }
+    }
+    mesh.dgEdgeMeshEndFace();
+    mesh.dgEdgeMeshDeleteFace(mesh.dgEdgeMeshFindEdge(1, 5));
+    dgEdge* const edge = mesh.dgEdgeMeshFindEdge(5, 1);
+    ASSERT_NE(edge, nullptr);
+    EXPECT_FALSE(mesh.dgEdgeMeshFlipEdge(edge));
+    EXPECT_EQ(structureFault(mesh), "");
+}
+
 TEST(EdgeMesh, SetVertexIndexRenamesAFanAndRekeysIt) {
     dgEdgeMesh mesh;
     buildCube(mesh);

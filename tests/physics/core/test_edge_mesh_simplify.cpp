@@ -1,0 +1,561 @@
+// Half-edge mesh optimisation: quadric simplification, degenerate faces,
+// coplanar merging and the edge collapse.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <tuple>
+#include <vector>
+
+#include "CountingHooks.h"
+#include "dgEdgeMesh.h"
+#include "dgEdgeMeshCensus.h"
+
+namespace {
+
+struct P3 {
+    double x, y, z;
+};
+
+P3 sub(const P3& a, const P3& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+P3 cross(const P3& a, const P3& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double dot(const P3& a, const P3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+// Vertex array of packed x, y, z floats (stride 12 bytes).
+struct Cloud {
+    std::vector<float> xyz;
+    int32_t add(double x, double y, double z) {
+        xyz.push_back(float(x));
+        xyz.push_back(float(y));
+        xyz.push_back(float(z));
+        return count() - 1;
+    }
+    int32_t count() const { return int32_t(xyz.size() / 3); }
+    P3 at(int32_t i) const { return {xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]}; }
+    const float* data() const { return xyz.data(); }
+};
+
+// Loops of the mesh with face id >= 0 (or all loops), found by pointer walks
+// that leave the stamps alone.
+std::vector<std::vector<const dgEdge*>> loops(const dgEdgeMesh& mesh, bool facesOnly) {
+    std::set<const dgEdge*> seen;
+    std::vector<std::vector<const dgEdge*>> result;
+    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+        const dgEdge* edge = &node->getPayload();
+        if (seen.count(edge) || (facesOnly && edge->m_faceId < 0)) continue;
+        std::vector<const dgEdge*> loop;
+        const dgEdge* ptr = edge;
+        do {
+            seen.insert(ptr);
+            loop.push_back(ptr);
+            ptr = ptr->m_next;
+        } while (ptr != edge);
+        result.push_back(loop);
+    }
+    return result;
+}
+
+// Newell area vector of a loop: its length is twice the area.
+P3 areaVector(const std::vector<const dgEdge*>& loop, const Cloud& cloud) {
+    P3 n = {0, 0, 0};
+    const P3 p0 = cloud.at(loop[0]->m_vertex);
+    for (size_t i = 1; i + 1 < loop.size(); ++i) {
+        const P3 c = cross(sub(cloud.at(loop[i]->m_vertex), p0), sub(cloud.at(loop[i + 1]->m_vertex), p0));
+        n = {n.x + c.x, n.y + c.y, n.z + c.z};
+    }
+    return n;
+}
+
+// Every corner turns the same way as the area vector.
+bool isConvex(const std::vector<const dgEdge*>& loop, const Cloud& cloud) {
+    const P3 n = areaVector(loop, cloud);
+    const size_t count = loop.size();
+    for (size_t i = 0; i < count; ++i) {
+        const P3 a = cloud.at(loop[(i + count - 1) % count]->m_vertex);
+        const P3 b = cloud.at(loop[i]->m_vertex);
+        const P3 c = cloud.at(loop[(i + 1) % count]->m_vertex);
+        if (dot(cross(sub(b, a), sub(c, b)), n) <= 0.0) return false;
+    }
+    return true;
+}
+
+// Structure checked without the mesh's own check.
+bool linksAgree(const dgEdgeMesh& mesh) {
+    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+        const dgEdge* e = &node->getPayload();
+        if (!e->m_twin || !e->m_next || !e->m_prev) return false;
+        if (e->m_twin->m_twin != e || e->m_next->m_prev != e || e->m_prev->m_next != e) return false;
+        if (e->m_next->m_faceId != e->m_faceId) return false;
+        if (node->getKey() != dgEdgeMesh::dgEdgeMeshKey(e->m_vertex, e->m_twin->m_vertex)) return false;
+        if (e->m_next->m_vertex != e->m_twin->m_vertex) return false;
+    }
+    return true;
+}
+
+int32_t openHalfEdges(const dgEdgeMesh& mesh) {
+    int32_t count = 0;
+    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+        if (node->getPayload().m_faceId < 0) ++count;
+    }
+    return count;
+}
+
+std::set<int32_t> usedVertices(const dgEdgeMesh& mesh) {
+    std::set<int32_t> used;
+    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+        used.insert(node->getPayload().m_vertex);
+    }
+    return used;
+}
+
+// V - E + F of a closed mesh.
+int32_t euler(const dgEdgeMesh& mesh) {
+    return int32_t(usedVertices(mesh).size()) - mesh.getEdgeCount() / 2 + int32_t(loops(mesh, true).size());
+}
+
+// n x n cells over [0, size]^2 at height z, offset by (ox, oy), two
+// counter-clockwise triangles per cell. Returns the index of (i, j) = 0, 0.
+void addGrid(dgEdgeMesh& mesh, Cloud& cloud, int32_t n, double size, double ox = 0, double oy = 0,
+             double z = 0) {
+    const int32_t base = int32_t(cloud.xyz.size() / 3);
+    for (int32_t j = 0; j <= n; ++j) {
+        for (int32_t i = 0; i <= n; ++i)
+            cloud.add(ox + size * i / n, oy + size * j / n, z);
+    }
+    auto id = [&](int32_t i, int32_t j) { return base + j * (n + 1) + i; };
+    for (int32_t j = 0; j < n; ++j) {
+        for (int32_t i = 0; i < n; ++i) {
+            mesh.dgEdgeMeshAddTriangle(id(i, j), id(i + 1, j), id(i + 1, j + 1));
+            mesh.dgEdgeMeshAddTriangle(id(i, j), id(i + 1, j + 1), id(i, j + 1));
+        }
+    }
+}
+
+// Cube [0, size]^3 with each side cut into k x k quads or triangles,
+// vertices shared along the edges, faces outward.
+void addTessellatedCube(dgEdgeMesh& mesh, Cloud& cloud, int32_t k, double size, bool triangles) {
+    std::map<std::tuple<int, int, int>, int32_t> index;
+    // Per side: origin corner and two in-plane steps whose cross product points out.
+    const int sides[6][3][3] = {{{0, 0, 0}, {0, 1, 0}, {1, 0, 0}}, {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}},
+                                {{0, 0, 0}, {1, 0, 0}, {0, 0, 1}}, {{0, 1, 0}, {0, 0, 1}, {1, 0, 0}},
+                                {{0, 0, 0}, {0, 0, 1}, {0, 1, 0}}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+    for (const auto& side : sides) {
+        auto at = [&](int i, int j) {
+            int c[3];
+            for (int d = 0; d < 3; ++d)
+                c[d] = side[0][d] * k + side[1][d] * i + side[2][d] * j;
+            const auto key = std::make_tuple(c[0], c[1], c[2]);
+            if (!index.count(key)) index[key] = cloud.add(size * c[0] / k, size * c[1] / k, size * c[2] / k);
+            return index[key];
+        };
+        for (int j = 0; j < k; ++j) {
+            for (int i = 0; i < k; ++i) {
+                const int32_t q[4] = {at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)};
+                if (triangles) {
+                    mesh.dgEdgeMeshAddTriangle(q[0], q[1], q[2]);
+                    mesh.dgEdgeMeshAddTriangle(q[0], q[2], q[3]);
+                } else {
+                    mesh.dgEdgeMeshAddFace(4, q);
+                }
+            }
+        }
+    }
+}
+
+// Latitude-longitude sphere of the given radius about the origin, outward.
+void addSphere(dgEdgeMesh& mesh, Cloud& cloud, int32_t rings, int32_t segments, double radius) {
+    const double pi = 3.14159265358979323846;
+    const int32_t top = cloud.add(0, 0, radius);
+    const int32_t base = cloud.count();
+    for (int32_t r = 1; r < rings; ++r) {
+        for (int32_t s = 0; s < segments; ++s) {
+            const double polar = pi * r / rings;
+            const double azimuth = 2 * pi * s / segments;
+            cloud.add(radius * std::sin(polar) * std::cos(azimuth),
+                      radius * std::sin(polar) * std::sin(azimuth), radius * std::cos(polar));
+        }
+    }
+    const int32_t bottom = cloud.add(0, 0, -radius);
+    auto at = [&](int32_t r, int32_t s) { return base + (r - 1) * segments + (s % segments); };
+    for (int32_t s = 0; s < segments; ++s) {
+        mesh.dgEdgeMeshAddTriangle(top, at(1, s), at(1, s + 1));
+        mesh.dgEdgeMeshAddTriangle(bottom, at(rings - 1, s + 1), at(rings - 1, s));
+        for (int32_t r = 1; r + 1 < rings; ++r) {
+            mesh.dgEdgeMeshAddTriangle(at(r, s), at(r + 1, s), at(r + 1, s + 1));
+            mesh.dgEdgeMeshAddTriangle(at(r, s), at(r + 1, s + 1), at(r, s + 1));
+        }
+    }
+}
+
+double totalArea(const dgEdgeMesh& mesh, const Cloud& cloud) {
+    double area = 0.0;
+    for (const auto& loop : loops(mesh, true)) {
+        const P3 n = areaVector(loop, cloud);
+        area += 0.5 * std::sqrt(dot(n, n));
+    }
+    return area;
+}
+
+// Volume enclosed by the faces (divergence theorem over fan triangles).
+double enclosedVolume(const dgEdgeMesh& mesh, const Cloud& cloud) {
+    double volume = 0.0;
+    for (const auto& loop : loops(mesh, true)) {
+        const P3 a = cloud.at(loop[0]->m_vertex);
+        for (size_t i = 1; i + 1 < loop.size(); ++i) {
+            volume += dot(a, cross(cloud.at(loop[i]->m_vertex), cloud.at(loop[i + 1]->m_vertex))) / 6.0;
+        }
+    }
+    return volume;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TEST(EdgeMeshCensus, CountsLoopsFansAndOpenLoops) {
+    dgEdgeMesh cube;
+    Cloud cloud;
+    addTessellatedCube(cube, cloud, 1, 1.0, false);
+    cube.dgEdgeMeshEndFace();
+    dgEdgeMeshCensus census(cube);
+    EXPECT_EQ(census.loopCount, 6);
+    EXPECT_EQ(census.edgeCount, 24);
+    EXPECT_EQ(census.fanCount, 8);
+    EXPECT_EQ(census.vertexCount, 8);
+    EXPECT_EQ(census.openLoops.getCount(), 0);
+    EXPECT_GE(cube.getStamp(), 8u);
+    EXPECT_TRUE(cube.dgEdgeMeshSanityCheck());
+
+    // Two quads side by side: one open loop of six around them.
+    dgEdgeMesh strip;
+    const int32_t q0[4] = {0, 1, 4, 3};
+    const int32_t q1[4] = {1, 2, 5, 4};
+    strip.dgEdgeMeshAddFace(4, q0);
+    strip.dgEdgeMeshAddFace(4, q1);
+    strip.dgEdgeMeshEndFace();
+    census.take(strip);
+    EXPECT_EQ(census.loopCount, 3);
+    EXPECT_EQ(census.edgeCount, 14);
+    EXPECT_EQ(census.fanCount, 6);
+    EXPECT_EQ(census.vertexCount, 6);
+    ASSERT_EQ(census.openLoops.getCount(), 1);
+    EXPECT_LT(census.openLoops.getFirst()->getValue()->m_faceId, 0);
+}
+
+TEST(EdgeMeshOptimize, EmptyMeshDoesNothing) {
+    dgEdgeMesh mesh;
+    const float vertices[3] = {0, 0, 0};
+    mesh.dgEdgeMeshOptimize(vertices, 12, nullptr);
+    EXPECT_EQ(mesh.getEdgeCount(), 0);
+    EXPECT_TRUE(mesh.dgEdgeMeshSanityCheck());
+}
+
+// The grid's faces are merged into a handful of convex faces covering the
+// same square, at the scales the engine builds: small shapes, large shapes
+// and a terrain patch thousands of units from the origin.
+TEST(EdgeMeshOptimize, FlatGridBecomesFewConvexFacesOverTheSameArea) {
+    struct Case {
+        int32_t cells;
+        double size;
+        double ox, oy, z;
+    };
+    const Case cases[] = {
+        {4, 0.1, 0, 0, 0}, {10, 1.0, 0, 0, 0}, {20, 100.0, -50, -50, 3}, {20, 200.0, 3000, -4000, 120}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        dgEdgeMesh mesh;
+        Cloud cloud;
+        addGrid(mesh, cloud, c.cells, c.size, c.ox, c.oy, c.z);
+        mesh.dgEdgeMeshEndFace();
+        const std::vector<float> before = cloud.xyz;
+
+        mesh.dgEdgeMeshOptimize(cloud.data(), 12, nullptr);
+        ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
+        ASSERT_TRUE(linksAgree(mesh));
+        EXPECT_EQ(cloud.xyz, before);
+
+        const auto faces = loops(mesh, true);
+        EXPECT_GE(faces.size(), 1u);
+        EXPECT_LE(faces.size(), 4u);
+        for (const auto& face : faces) {
+            EXPECT_TRUE(isConvex(face, cloud));
+            EXPECT_GT(areaVector(face, cloud).z, 0.0);
+        }
+        EXPECT_NEAR(totalArea(mesh, cloud), c.size * c.size, c.size * c.size * 1e-5);
+        // The four corners hold the outline.
+        const int32_t n = c.cells;
+        const std::set<int32_t> used = usedVertices(mesh);
+        for (int32_t corner : {0, n, n * (n + 1), n * (n + 1) + n})
+            EXPECT_TRUE(used.count(corner)) << corner;
+        for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+            EXPECT_EQ(node->getPayload().m_userData, 0u);
+        }
+    }
+}
+
+TEST(EdgeMeshOptimize, TessellatedCubeStaysClosedWithSixFaces) {
+    for (double size : {0.1, 1.0, 100.0}) {
+        SCOPED_TRACE(size);
+        dgEdgeMesh mesh;
+        Cloud cloud;
+        addTessellatedCube(mesh, cloud, 4, size, true);
+        mesh.dgEdgeMeshEndFace();
+        mesh.dgEdgeMeshOptimize(cloud.data(), 12, nullptr);
+        ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
+        EXPECT_EQ(openHalfEdges(mesh), 0);
+        EXPECT_EQ(euler(mesh), 2);
+        const auto faces = loops(mesh, true);
+        EXPECT_EQ(faces.size(), 6u);
+        for (const auto& face : faces)
+            EXPECT_TRUE(isConvex(face, cloud));
+        EXPECT_NEAR(enclosedVolume(mesh, cloud), size * size * size, size * size * size * 1e-5);
+        EXPECT_NEAR(totalArea(mesh, cloud), 6 * size * size, size * size * 1e-5);
+    }
+}
+
+TEST(EdgeMeshSimplify, CurvedClosedMeshStaysClosedWithoutFoldingOver) {
+    dgEdgeMesh mesh;
+    Cloud cloud;
+    addSphere(mesh, cloud, 16, 24, 1.0);
+    mesh.dgEdgeMeshEndFace();
+    const int32_t edgesBefore = mesh.getEdgeCount();
+    const double volumeBefore = enclosedVolume(mesh, cloud);
+
+    mesh.dgEdgeMeshSimplify(cloud.data(), 12, 0.03f);
+    ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
+    EXPECT_LT(mesh.getEdgeCount(), edgesBefore);
+    EXPECT_EQ(openHalfEdges(mesh), 0);
+    EXPECT_EQ(euler(mesh), 2);
+    for (const auto& face : loops(mesh, true)) {
+        const P3 n = areaVector(face, cloud);
+        const P3 c = cloud.at(face[0]->m_vertex);
+        EXPECT_GT(dot(n, c), 0.0);
+    }
+    EXPECT_NEAR(enclosedVolume(mesh, cloud), volumeBefore, 0.05 * volumeBefore);
+    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+        EXPECT_EQ(node->getPayload().m_userData, 0u);
+    }
+}
+
+// The error bound is absolute: the same sphere loses vertices when small and
+// none when large.
+TEST(EdgeMeshSimplify, ErrorBoundIsAbsolute) {
+    int32_t removed[2];
+    const double radii[2] = {0.1, 100.0};
+    for (int i = 0; i < 2; ++i) {
+        dgEdgeMesh mesh;
+        Cloud cloud;
+        addSphere(mesh, cloud, 16, 24, radii[i]);
+        mesh.dgEdgeMeshEndFace();
+        const int32_t before = int32_t(usedVertices(mesh).size());
+        mesh.dgEdgeMeshSimplify(cloud.data(), 12, 0.001f);
+        EXPECT_TRUE(mesh.dgEdgeMeshSanityCheck());
+        EXPECT_EQ(euler(mesh), 2);
+        removed[i] = before - int32_t(usedVertices(mesh).size());
+    }
+    EXPECT_GT(removed[0], 0);
+    EXPECT_EQ(removed[1], 0);
+}
+
+// A corner vertex p close to vertex 0 could slide into it at almost no cost;
+// only an edge of 0.001 or more may be collapsed.
+TEST(EdgeMeshSimplify, EdgeShorterThanAThousandthIsNeverCollapsed) {
+    for (double px : {0.0005, 0.002}) {
+        SCOPED_TRACE(px);
+        dgEdgeMesh mesh;
+        Cloud cloud;
+        cloud.add(0, 0, 0);
+        cloud.add(1, 0, 0);
+        cloud.add(1, 1, 0);
+        cloud.add(0, 1, 0);
+        const int32_t p = cloud.add(px, 0.0002, 0);
+        mesh.dgEdgeMeshAddTriangle(0, p, 3);
+        mesh.dgEdgeMeshAddTriangle(p, 1, 2);
+        mesh.dgEdgeMeshAddTriangle(p, 2, 3);
+        mesh.dgEdgeMeshEndFace();
+        mesh.dgEdgeMeshSimplify(cloud.data(), 12, 0.001f);
+        ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
+        EXPECT_EQ(usedVertices(mesh).count(p), px < 0.001 ? 1u : 0u);
+    }
+}
+
+// The area tolerance of the driver is an absolute 0.0001: a small shape
+// tessellated finely enough has no face above it and disappears, while the
+// same tessellation one unit wide is merged as usual.
+TEST(EdgeMeshOptimize, AreaToleranceIsAbsolute) {
+    for (double size : {0.1, 1.0}) {
+        dgEdgeMesh mesh;
+        Cloud cloud;
+        addGrid(mesh, cloud, 10, size);  // triangles of size^2 / 200
+        mesh.dgEdgeMeshEndFace();
+        mesh.dgEdgeMeshOptimize(cloud.data(), 12, nullptr);
+        EXPECT_TRUE(mesh.dgEdgeMeshSanityCheck());
+        EXPECT_NEAR(totalArea(mesh, cloud), size < 0.5 ? 0.0 : size * size, 1e-9) << size;
+    }
+}
+
+// The collinear triangle's half-edges border holes on both sides once it is
+// deleted, so they go; the proper triangle across edge 0-1 stays.
+TEST(EdgeMeshRemoveDegenerateFaces, DeletesFacesWithoutArea) {
+    dgEdgeMesh mesh;
+    Cloud cloud;
+    cloud.add(0, 0, 0);
+    cloud.add(2, 0, 0);
+    cloud.add(1, 0, 0);
+    cloud.add(1, -1, 0);
+    mesh.dgEdgeMeshAddTriangle(0, 3, 1);
+    mesh.dgEdgeMeshAddTriangle(0, 1, 2);
+    mesh.dgEdgeMeshEndFace();
+    mesh.dgEdgeMeshRemoveDegenerateFaces(cloud.data(), 12, 0.0001f);
+    ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
+    EXPECT_EQ(mesh.getEdgeCount(), 6);
+    EXPECT_EQ(loops(mesh, true).size(), 1u);
+    EXPECT_EQ(mesh.dgEdgeMeshFindEdge(1, 2), nullptr);
+}
+
+TEST(EdgeMeshMergeCoplanarFaces, ConvexPairBecomesOneQuadWithOneFaceId) {
+    dgEdgeMesh mesh;
+    Cloud cloud;
+    cloud.add(0, 0, 0);
+    cloud.add(1, 0, 0);
+    cloud.add(1, 1, 0);
+    cloud.add(0, 1, 0);
+    mesh.dgEdgeMeshAddTriangle(0, 1, 2);
+    mesh.dgEdgeMeshAddTriangle(0, 2, 3);
+    mesh.dgEdgeMeshEndFace();
+    dgEdge* buffers[3][8];
+    EXPECT_TRUE(mesh.dgEdgeMeshMergeCoplanarFaces(cloud.data(), 12, buffers[0], buffers[1], buffers[2], 8));
+    ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
+    const auto faces = loops(mesh, true);
+    ASSERT_EQ(faces.size(), 1u);
+    EXPECT_EQ(faces[0].size(), 4u);
+    EXPECT_EQ(mesh.getEdgeCount(), 8);
+    EXPECT_FALSE(mesh.dgEdgeMeshMergeCoplanarFaces(cloud.data(), 12, buffers[0], buffers[1], buffers[2], 8));
+}
+
+TEST(EdgeMeshMergeCoplanarFaces, ConcavePairKeepsItsDiagonal) {
+    dgEdgeMesh mesh;
+    Cloud cloud;
+    cloud.add(0, 0, 0);
+    cloud.add(2, 0, 0);
+    cloud.add(0.5, 0.5, 0);  // reflex corner of the dart
+    cloud.add(0, 2, 0);
+    mesh.dgEdgeMeshAddTriangle(0, 1, 2);
+    mesh.dgEdgeMeshAddTriangle(0, 2, 3);
+    mesh.dgEdgeMeshEndFace();
+    mesh.dgEdgeMeshMergeCoplanarFaces(cloud.data(), 12, nullptr, nullptr, nullptr, 0);
+    EXPECT_TRUE(mesh.dgEdgeMeshSanityCheck());
+    EXPECT_EQ(loops(mesh, true).size(), 2u);
+    EXPECT_NE(mesh.dgEdgeMeshFindEdge(0, 2), nullptr);
+}
+
+// The pass works the same whether it starts on ample buffers or on none.
+TEST(EdgeMeshMergeCoplanarFaces, OutgrowsItsBuffers) {
+    std::vector<size_t> faceCounts;
+    for (int32_t capacity : {0, 1, 100000}) {
+        dgEdgeMesh mesh;
+        Cloud cloud;
+        addGrid(mesh, cloud, 30, 30.0);
+        mesh.dgEdgeMeshEndFace();
+        std::vector<dgEdge*> a(capacity + 1), b(capacity + 1), c(capacity + 1);
+        // A pass reports groups, not merges: run until the faces stop changing.
+        size_t previous = 0;
+        for (int32_t pass = 0; pass < 20 && mesh.getEdgeCount() != int32_t(previous); ++pass) {
+            previous = size_t(mesh.getEdgeCount());
+            mesh.dgEdgeMeshMergeCoplanarFaces(cloud.data(), 12, capacity ? a.data() : nullptr,
+                                              capacity ? b.data() : nullptr, capacity ? c.data() : nullptr,
+                                              capacity);
+        }
+        ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
+        EXPECT_NEAR(totalArea(mesh, cloud), 900.0, 1e-6);
+        for (const auto& face : loops(mesh, true))
+            EXPECT_TRUE(isConvex(face, cloud));
+        faceCounts.push_back(loops(mesh, true).size());
+    }
+    EXPECT_EQ(faceCounts[0], faceCounts[2]);
+    EXPECT_EQ(faceCounts[1], faceCounts[2]);
+    EXPECT_LT(faceCounts[2], 1800u);
+}
+
+// Both ends of an equator edge of a triangular bipyramid see all three other
+// vertices: merging them would give two edges between the same vertices.
+TEST(EdgeMeshCollapseEdge, RefusesWhenItWouldDuplicateAnEdge) {
+    dgEdgeMesh mesh;
+    // 0 top, 1 bottom, 2-4 equator.
+    mesh.dgEdgeMeshAddTriangle(0, 2, 3);
+    mesh.dgEdgeMeshAddTriangle(0, 3, 4);
+    mesh.dgEdgeMeshAddTriangle(0, 4, 2);
+    mesh.dgEdgeMeshAddTriangle(1, 3, 2);
+    mesh.dgEdgeMeshAddTriangle(1, 4, 3);
+    mesh.dgEdgeMeshAddTriangle(1, 2, 4);
+    mesh.dgEdgeMeshEndFace();
+    EXPECT_EQ(mesh.dgEdgeMeshCollapseEdge(mesh.dgEdgeMeshFindEdge(2, 3)), nullptr);
+    EXPECT_EQ(mesh.getEdgeCount(), 18);
+    EXPECT_TRUE(mesh.dgEdgeMeshSanityCheck());
+    // An apex into the equator is fine and leaves a closed tetrahedron.
+    ASSERT_NE(mesh.dgEdgeMeshCollapseEdge(mesh.dgEdgeMeshFindEdge(0, 2)), nullptr);
+    EXPECT_TRUE(mesh.dgEdgeMeshSanityCheck());
+    EXPECT_EQ(mesh.getEdgeCount(), 12);
+    EXPECT_EQ(openHalfEdges(mesh), 0);
+}
+
+// Outside a simplification the user data words are corner attributes, not
+// record pointers: a collapse must neither read nor write through them.
+TEST(EdgeMeshCollapseEdge, LeavesCornerAttributesAlone) {
+    dgEdgeMesh mesh;
+    Cloud cloud;
+    for (int32_t j = 0; j < 3; ++j) {
+        for (int32_t i = 0; i < 3; ++i)
+            cloud.add(i, j, 0);
+    }
+    std::set<uint64_t> attributes;
+    uint64_t next = 0xDEADBEEF00000001ull;
+    for (int32_t j = 0; j < 2; ++j) {
+        for (int32_t i = 0; i < 2; ++i) {
+            const int32_t v = j * 3 + i;
+            const int32_t t0[3] = {v, v + 1, v + 4};
+            const int32_t t1[3] = {v, v + 4, v + 3};
+            const uint64_t d0[3] = {next++, next++, next++};
+            const uint64_t d1[3] = {next++, next++, next++};
+            mesh.dgEdgeMeshAddFaceWithData(3, t0, d0);
+            mesh.dgEdgeMeshAddFaceWithData(3, t1, d1);
+            attributes.insert(d0, d0 + 3);
+            attributes.insert(d1, d1 + 3);
+        }
+    }
+    mesh.dgEdgeMeshEndFace();
+    attributes.insert(0);  // the closing half-edges
+    ASSERT_NE(mesh.dgEdgeMeshCollapseEdge(mesh.dgEdgeMeshFindEdge(4, 5)), nullptr);
+    ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
+    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+        EXPECT_TRUE(attributes.count(node->getPayload().m_userData));
+    }
+}
+
+TEST(EdgeMeshOptimize, LeavesNothingBehind) {
+    // Warm up so that every pool the passes use exists.
+    auto run = [] {
+        dgEdgeMesh mesh;
+        Cloud cloud;
+        addGrid(mesh, cloud, 8, 8.0);
+        addTessellatedCube(mesh, cloud, 3, 1.0, false);
+        mesh.dgEdgeMeshEndFace();
+        dgEdgeMesh leftover;
+        mesh.dgEdgeMeshOptimize(cloud.data(), 12, &leftover);
+        EXPECT_TRUE(mesh.dgEdgeMeshSanityCheck());
+    };
+    run();
+    CountingHooks hooks;
+    run();
+    dgMemoryCacheFlush();
+    EXPECT_EQ(hooks.liveBlocks(), 0);
+    EXPECT_EQ(hooks.foreignReleases(), 0);
+}
