@@ -13,8 +13,13 @@ namespace {
 // Directions this close to +-x have no usable azimuth.
 constexpr float kPoleCosine = 0.9998f;
 
-// The unit octahedron's faces, outward, as three corners each.
-void octahedronFace(int32_t face, dgVector& a, dgVector& b, dgVector& c) {
+dgVector normalised(const dgVector& v) {
+    return v.scale(1.0f / std::sqrt(v % v));
+}
+
+}  // namespace
+
+void dgCollisionSphere::octahedronFace(int32_t face, dgVector& a, dgVector& b, dgVector& c) {
     static const float kCorners[8][3][3] = {
         {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}},    {{0, 0, 1}, {0, 1, 0}, {-1, 0, 0}},
         {{0, 0, 1}, {-1, 0, 0}, {0, -1, 0}},  {{0, 0, 1}, {0, -1, 0}, {1, 0, 0}},
@@ -26,19 +31,13 @@ void octahedronFace(int32_t face, dgVector& a, dgVector& b, dgVector& c) {
     c = dgVector::dgVector3(kCorners[face][2]);
 }
 
-dgVector normalised(const dgVector& v) {
-    return v.scale(1.0f / std::sqrt(v % v));
-}
-
-}  // namespace
-
 bool dgSphereTables::build() {
     constexpr int32_t kCorners = 3 * 8 * 4;
     dgVector corners[kCorners];
     int32_t count = 0;
     for (int32_t face = 0; face < 8; face++) {
         dgVector a, b, c;
-        octahedronFace(face, a, b, c);
+        dgCollisionSphere::octahedronFace(face, a, b, c);
         dgCollisionSphere::subdivideTriangle(1, a, b, c, count, corners);
     }
     int32_t indices[kCorners];
@@ -192,7 +191,11 @@ uint32_t dgCollisionSphere::calcSignature() const {
 }
 
 dgVector dgCollisionSphere::supportVertex(const dgVector& direction) const {
-    const float r = m_radius;
+    return gridSupport(direction, m_radius, m_angleStep);
+}
+
+dgVector dgCollisionSphere::gridSupport(const dgVector& direction, float radius, const dgAngleStep& grid) {
+    const float r = radius;
     if (direction.x > kPoleCosine) {
         return dgVector(r, 0.0f, 0.0f, 0.0f);
     }
@@ -202,18 +205,18 @@ dgVector dgCollisionSphere::supportVertex(const dgVector& direction) const {
 
     // Azimuth about x from +z toward +y, elevation toward +x, both snapped
     // down to the grid; the cell's other corners are one step up.
-    const float step = m_angleStep.m_step;
-    const float invStep = m_angleStep.m_invStep;
+    const float step = grid.m_step;
+    const float invStep = grid.m_invStep;
     const float azimuth = std::floor(std::atan2(direction.y, direction.z) * invStep) * step;
     const float elevation = std::floor(std::asin(direction.x) * invStep) * step;
     const float sinA0 = std::sin(azimuth);
     const float cosA0 = std::cos(azimuth);
     const float sinB0 = std::sin(elevation);
     const float cosB0 = std::cos(elevation);
-    const float sinA1 = sinA0 * m_angleStep.m_cos + cosA0 * m_angleStep.m_sin;
-    const float cosA1 = cosA0 * m_angleStep.m_cos - sinA0 * m_angleStep.m_sin;
-    const float sinB1 = sinB0 * m_angleStep.m_cos + cosB0 * m_angleStep.m_sin;
-    const float cosB1 = cosB0 * m_angleStep.m_cos - sinB0 * m_angleStep.m_sin;
+    const float sinA1 = sinA0 * grid.m_cos + cosA0 * grid.m_sin;
+    const float cosA1 = cosA0 * grid.m_cos - sinA0 * grid.m_sin;
+    const float sinB1 = sinB0 * grid.m_cos + cosB0 * grid.m_sin;
+    const float cosB1 = cosB0 * grid.m_cos - sinB0 * grid.m_sin;
 
     const dgVector candidates[4] = {
         dgVector(r * sinB0, r * cosB0 * sinA0, r * cosB0 * cosA0, 0.0f),

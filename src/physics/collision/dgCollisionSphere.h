@@ -76,6 +76,16 @@ public:
     // 3 * 4^level more vectors.
     static void subdivideTriangle(int32_t level, const dgVector& p0, const dgVector& p1, const dgVector& p2,
                                   int32_t& count, dgVector* out);
+    // Corners a, b, c of face `face` (0-7) of the unit octahedron, outward,
+    // in the order the polygon walks take them: (+z, +x, +y), (+z, +y, -x),
+    // (+z, -x, -y), (+z, -y, +x), (-z, +y, +x), (-z, -x, +y), (-z, -y, -x),
+    // (-z, +x, -y); w = 1.
+    static void octahedronFace(int32_t face, dgVector& a, dgVector& b, dgVector& c);
+    // The support point of a sphere of the given radius about the origin on
+    // the angle grid of step `grid` (what supportVertex answers with the
+    // shape's own radius and step); the rounded parts of other primitives
+    // use it with theirs. w = 0.
+    static dgVector gridSupport(const dgVector& direction, float radius, const dgAngleStep& grid);
 
     float getRadius() const { return m_radius; }
     const dgAngleStep& getAngleStep() const { return m_angleStep; }

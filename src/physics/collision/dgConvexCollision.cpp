@@ -95,8 +95,13 @@ void dgConvexCollision::initMassAndBox() {
     dgVolumeIntegrals integrals;
     dgScratchArray<uint8_t> visited(edgeCount);
     dgScratchArray<dgVector> facePoints(edgeCount);
-    std::memset(visited.getData(), 0, size_t(edgeCount));
-    for (int32_t i = 0; i < edgeCount; i++) {
+    // Without scratch memory (a failing allocation hook) the shape keeps its
+    // box and support but reports no volume, rather than writing through null.
+    const int32_t walked = (visited.getData() && facePoints.getData()) ? edgeCount : 0;
+    if (walked) {
+        std::memset(visited.getData(), 0, size_t(edgeCount));
+    }
+    for (int32_t i = 0; i < walked; i++) {
         if (visited[i]) {
             continue;
         }
@@ -110,7 +115,7 @@ void dgConvexCollision::initMassAndBox() {
         if (count < 3) {
             continue;
         }
-        dgPlane plane(dgPlane(facePoints[0], facePoints[1], facePoints[2]));
+        dgPlane plane(facePoints[0], facePoints[1], facePoints[2]);
         const float scale = 1.0f / std::sqrt((plane % plane) + 1.0e-8f);
         plane = dgPlane(plane.x * scale, plane.y * scale, plane.z * scale, plane.w * scale);
         integrals.addFace(count, plane, facePoints.getData());

@@ -390,7 +390,7 @@ dgVector dgConvexCollision::calcSubmergedVolume(const dgMatrix& matrix,
 // through vertices and edges are handled like any other.
 dgVector dgConvexCollision::calcSubmergedVolumeLocal(const dgPlane& plane) const {
     const dgVector zero(0.0f, 0.0f, 0.0f, 0.0f);
-    const int32_t edgeCount = (m_edgeCount < dgConvexMaxEdges) ? int32_t(m_edgeCount) : dgConvexMaxEdges;
+    const int32_t edgeCount = m_edgeCount;
     const int32_t vertexCount = m_vertexCount;
     if ((edgeCount == 0) || (vertexCount == 0)) {
         return zero;
@@ -424,8 +424,14 @@ dgVector dgConvexCollision::calcSubmergedVolumeLocal(const dgPlane& plane) const
     constexpr int32_t kFacePointCapacity = dgConvexMaxEdges + 2;
     dgVector clipped[kFacePointCapacity];
     uint8_t onPlane[kFacePointCapacity];
-    uint8_t visited[dgConvexMaxEdges];
-    std::memset(visited, 0, sizeof(visited));
+    // Hulls may have more half-edges than the fixed flags cover.
+    uint8_t localVisited[dgConvexMaxEdges];
+    dgScratchArray<uint8_t> largeVisited(edgeCount > dgConvexMaxEdges ? edgeCount : 0);
+    uint8_t* const visited = (edgeCount > dgConvexMaxEdges) ? largeVisited.getData() : localVisited;
+    if (!visited) {
+        return zero;
+    }
+    std::memset(visited, 0, size_t(edgeCount));
 
     const dgPlane capPlane(direction3(plane), plane.w);
     bool haveCapOrigin = false;

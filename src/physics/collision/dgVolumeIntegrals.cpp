@@ -120,8 +120,8 @@ void dgVolumeIntegrals::addFaceWithInertia(int32_t count, const float* points) {
     if (count < 3) {
         return;
     }
-    dgPlane plane(dgPlane(dgVector::dgVector3(&points[0]), dgVector::dgVector3(&points[3]),
-                          dgVector::dgVector3(&points[6])));
+    dgPlane plane(dgVector::dgVector3(&points[0]), dgVector::dgVector3(&points[3]),
+                  dgVector::dgVector3(&points[6]));
     const float scale = 1.0f / std::sqrt((plane % plane) + 1.0e-8f);
     plane = dgPlane(plane.x * scale, plane.y * scale, plane.z * scale, plane.w * scale);
     if ((plane % plane) <= 1.0e-8f) {

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "dgCollision.h"
+#include "dgCompoundCollision.h"
 #include "dgContactPoint.h"
 #include "dgWorld.h"
 
@@ -13,6 +14,9 @@ namespace {
 // Fraction of the box extent the predicted motion may cover before the box is
 // stretched: small steps stay inside the margin and leave the box alone.
 constexpr float kContinuousMargin = 0.3f;
+// The same for each child box of a compound, which the contact pipeline
+// pairs on its own.
+constexpr float kCompoundChildMargin = 0.45f;
 
 // One step may turn a body by at most 45 degrees (in the engine's single
 // precision degree factor).
@@ -28,6 +32,21 @@ dgVector angularAcceleration(const dgBody* body) {
     const dgVector scaled(local.x * body->m_invMass.x, local.y * body->m_invMass.y,
                           local.z * body->m_invMass.z, 0.0f);
     return body->m_matrix.rotateVector(scaled);
+}
+
+// Widens the box on each axis by the part of the step beyond margin x its
+// extent, on the side the step points to.
+void stretchBox(dgVector& boxMin, dgVector& boxMax, const dgVector& step, float margin) {
+    for (int i = 0; i < 3; ++i) {
+        const float allowed = margin * (boxMax[i] - boxMin[i]);
+        if (std::fabs(step[i]) > allowed) {
+            if (step[i] < 0.0f) {
+                boxMin[i] += step[i] + allowed;
+            } else {
+                boxMax[i] += step[i] - allowed;
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -54,19 +73,17 @@ void dgBodyUpdateCollisionMatrix(dgBody* body, float timestep) {
 
     if (body->m_flags & dgBodyFlagContinuous) {
         const float accelScale = timestep * timestep * body->m_invMass.w;
+        dgVector step(0.0f, 0.0f, 0.0f, 0.0f);
         for (int i = 0; i < 3; ++i) {
-            const float step = timestep * body->m_veloc[i] + accelScale * body->m_force[i];
-            const float margin = kContinuousMargin * (body->m_maxAABB[i] - body->m_minAABB[i]);
-            if (std::fabs(step) > margin) {
-                if (step < 0.0f) {
-                    body->m_minAABB[i] += step + margin;
-                } else {
-                    body->m_maxAABB[i] += step - margin;
-                }
+            step[i] = timestep * body->m_veloc[i] + accelScale * body->m_force[i];
+        }
+        stretchBox(body->m_minAABB, body->m_maxAABB, step, kContinuousMargin);
+        if (const dgCompoundCollision* compound = dgRefCast<dgCompoundCollision>(shape)) {
+            dgVector* boxes = compound->getChildBoxes();
+            for (int32_t i = 0; i < compound->getChildCount(); ++i) {
+                stretchBox(boxes[2 * i], boxes[2 * i + 1], step, kCompoundChildMargin);
             }
         }
-        // Children of a compound get their own boxes widened (factor 0.45):
-        // filled in with the compound shape.
     }
 
     if (body->m_broadPhaseCell) {

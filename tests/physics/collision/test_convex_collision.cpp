@@ -400,8 +400,8 @@ void recordFace(const dgMatrix* matrix, int32_t count, const float* points, int3
     record->corners += count;
     EXPECT_EQ(faceId, 0);
     // Planar, and the outward normal points away from the shape's centre.
-    const dgPlane plane(dgPlane(dgVector::dgVector3(points), dgVector::dgVector3(points + 3),
-                                dgVector::dgVector3(points + 6)));
+    const dgPlane plane(dgVector::dgVector3(points), dgVector::dgVector3(points + 3),
+                        dgVector::dgVector3(points + 6));
     for (int32_t i = 0; i < count; i++) {
         record->maxPlaneError =
             std::max(record->maxPlaneError, std::fabs(plane.evaluate(dgVector::dgVector3(points + 3 * i))));
@@ -502,7 +502,7 @@ TEST(ConvexCollision, VolumeIntegralFacesAgree) {
             packed[3 * k + 1] = pts[k].y;
             packed[3 * k + 2] = pts[k].z;
         }
-        dgPlane plane(dgPlane(pts[0], pts[1], pts[2]));
+        dgPlane plane(pts[0], pts[1], pts[2]);
         const float s = 1.0f / std::sqrt(plane % plane);
         plane = dgPlane(plane.x * s, plane.y * s, plane.z * s, plane.w * s);
         first.addFace(3, plane, pts);
@@ -519,7 +519,7 @@ TEST(ConvexCollision, VolumeIntegralFacesAgree) {
 }
 
 TEST(ConvexCollision, PlaneHelpers) {
-    const dgPlane plane(dgPlane(dgVector(0, 1, 0, 1), dgVector(0, 1, 1, 1), dgVector(1, 1, 0, 1)));
+    const dgPlane plane(dgVector(0, 1, 0, 1), dgVector(0, 1, 1, 1), dgVector(1, 1, 0, 1));
     EXPECT_EQ(plane.x, 0.0f);
     EXPECT_EQ(plane.y, 1.0f);
     EXPECT_EQ(plane.w, -1.0f);

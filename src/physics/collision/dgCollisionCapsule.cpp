@@ -1,0 +1,316 @@
+#include "dgCollisionCapsule.h"
+
+#include <cmath>
+
+#include "dgCollisionSphere.h"
+
+DG_IMPLEMENT_CLASS(dgCollisionCapsule, dgConvexCollision, "dgCollisionCapsule");
+
+dgShapeTables<dgCapsuleTables> dgCollisionCapsule::s_sharedTables;
+
+namespace {
+
+constexpr int32_t kRings = dgCollisionCapsule::kRings;
+constexpr int32_t kRingPoints = dgCollisionCapsule::kRingPoints;
+// Below this a ray's quadratic has no usable crossing: tangent, or parallel
+// to the axis for the cylinder.
+constexpr float kMinDiscriminant = 1.0e-8f;
+// Normals at least this far along the axis cut the capsule across it, where
+// an end sphere's cut stands for the whole section.
+constexpr float kAcrossAxis = 0.5f;
+// Below this the normal has no usable direction about x to turn into.
+constexpr float kMinRadialNormal2 = 1.0e-6f;
+
+// Smaller root of a t^2 + b t + c = 0 for a > 0 and disc = b^2 - 4ac > 0,
+// without the cancellation of (-b - sqrt(disc)) / 2a that loses the near
+// root of a long segment.
+float smallerRoot(float a, float b, float c, float disc) {
+    const float root = std::sqrt(disc);
+    const float q = -0.5f * (b + ((b < 0.0f) ? -root : root));
+    const float t0 = q / a;
+    const float t1 = c / q;
+    return (t0 < t1) ? t0 : t1;
+}
+
+// v normalised, w = 0; `fallback` (a unit vector) when v is zero.
+dgVector unitOr(const dgVector& v, const dgVector& fallback) {
+    const float length2 = v % v;
+    if (!(length2 > 0.0f)) {
+        return fallback;
+    }
+    const dgVector n(v.scale(1.0f / std::sqrt(length2)));
+    return dgVector(n.x, n.y, n.z, 0.0f);
+}
+
+}  // namespace
+
+bool dgCapsuleTables::build() {
+    // Six quads per band between consecutive rings, then the two tip caps,
+    // all outward (the rings advance along +x).
+    constexpr int32_t kBands = kRings - 1;
+    constexpr int32_t kFaces = kBands * kRingPoints + 2;
+    int32_t counts[kFaces];
+    int32_t indices[4 * kBands * kRingPoints + 2 * kRingPoints];
+    int32_t n = 0;
+    int32_t f = 0;
+    for (int32_t band = 0; band < kBands; band++) {
+        for (int32_t i = 0; i < kRingPoints; i++) {
+            const int32_t c = band * kRingPoints + i;
+            const int32_t p = (i == 0) ? band * kRingPoints + kRingPoints - 1 : c - 1;
+            counts[f++] = 4;
+            indices[n++] = p;
+            indices[n++] = c;
+            indices[n++] = c + kRingPoints;
+            indices[n++] = p + kRingPoints;
+        }
+    }
+    counts[f++] = kRingPoints;
+    for (int32_t i = kRingPoints - 1; i >= 0; i--) {
+        indices[n++] = i;
+    }
+    counts[f++] = kRingPoints;
+    for (int32_t i = 0; i < kRingPoints; i++) {
+        indices[n++] = (kRings - 1) * kRingPoints + i;
+    }
+    return dgBuildShapeEdgeTable(kFaces, counts, indices, m_edges, kEdgeCount) == kEdgeCount;
+}
+
+int32_t dgCollisionCapsule::dgCapsuleLiveCount() {
+    return s_sharedTables.getLiveCount();
+}
+
+const dgConvexEdge* dgCollisionCapsule::dgCapsuleEdgeTable() {
+    const dgCapsuleTables* tables = s_sharedTables.getTables();
+    return tables ? tables->m_edges : nullptr;
+}
+
+dgCollisionCapsule::dgCollisionCapsule(uint32_t signature, float radius, float height,
+                                       const dgMatrix& offsetMatrix)
+    : dgConvexCollision(signature, offsetMatrix, dgShapeCapsule),
+      m_height(kMinHalfLength),
+      m_radius(std::fabs(radius)),
+      m_angleStep(std::fabs(radius)),
+      m_halfHeight(std::fabs(height) * 0.5f) {
+    const float halfLength = m_halfHeight - m_radius;
+    if (halfLength > kMinHalfLength) {
+        m_height = halfLength;
+    }
+    const float hc = m_height;
+    const float r = m_radius;
+    m_sectionCorners[0] = dgVector(hc, r, 0.0f, 0.0f);
+    m_sectionCorners[1] = dgVector(-hc, r, 0.0f, 0.0f);
+    m_sectionCorners[2] = dgVector(hc, -r, 0.0f, 0.0f);
+    m_sectionCorners[3] = dgVector(-hc, -r, 0.0f, 0.0f);
+
+    // Ring k (0 to 3) lies k r / 4 beyond an end; the -x end is listed from
+    // its tip (k = 3) inward, the +x end from the middle outward, so x grows
+    // with the vertex index.
+    constexpr int32_t kHalfRings = kRings / 2;
+    for (int32_t ring = 0; ring < kHalfRings; ring++) {
+        const int32_t k = kHalfRings - 1 - ring;
+        const float a = float(k) * r * 0.25f;
+        const float rho = std::sqrt(r * r - a * a);
+        for (int32_t j = 0; j < kRingPoints; j++) {
+            const float phi = float(j) * (6.28318f / float(kRingPoints));
+            const float y = rho * std::cos(phi);
+            const float z = rho * std::sin(phi);
+            m_capsuleVertices[ring * kRingPoints + j] = dgVector(-(hc + a), y, z, 1.0f);
+            m_capsuleVertices[(kRings - 1 - ring) * kRingPoints + j] = dgVector(hc + a, y, z, 1.0f);
+        }
+    }
+
+    dgCapsuleTables* tables = s_sharedTables.acquire();
+    if (tables) {
+        m_vertices = m_capsuleVertices;
+        m_edges = tables->m_edges;
+        m_vertexCount = uint16_t(kVertexCount);
+        m_edgeCount = uint16_t(kEdgeCount);
+    }
+    initMassAndBox();
+}
+
+dgCollisionCapsule::~dgCollisionCapsule() {
+    // Neither array belongs to the convex base: the vertices are members and
+    // the edges are shared.
+    m_vertices = nullptr;
+    m_edges = nullptr;
+    s_sharedTables.release();
+}
+
+void dgCollisionCapsule::setCollisionBBox(const dgVector&, const dgVector&) {}
+
+uint32_t dgCollisionCapsule::calcSignature() const {
+    // The factory files the capsule under |height| / 2, not under hc: the
+    // signature the shape keeps must be the one it recomputes.
+    const float dimensions[2] = {m_radius, m_halfHeight};
+    return dgShapeSignature(dgShapeCapsule, dimensions, 2, m_offsetMatrix);
+}
+
+dgVector dgCollisionCapsule::supportVertex(const dgVector& direction) const {
+    dgVector p(dgCollisionSphere::gridSupport(direction, m_radius, m_angleStep));
+    p.x += (direction.x >= 0.0f) ? m_height : -m_height;
+    p.w = 1.0f;
+    return p;
+}
+
+float dgCollisionCapsule::rayCast(const dgVector& p0, const dgVector& p1, dgContactPoint& contact,
+                                  dgCollisionRayPrefilter prefilter, const dgBody* body,
+                                  void* userData) const {
+    if (prefilter && !prefilter(body, this, userData)) {
+        return kRayMiss;
+    }
+    const dgVector d(p1 - p0);
+    const float r2 = m_radius * m_radius;
+    const float c = p0.y * p0.y + p0.z * p0.z - r2;
+    float endCentre;
+    if (c > 0.0f) {
+        // Outside the infinite cylinder about x, which holds the capsule:
+        // where the segment enters it decides what it can hit first.
+        const float a = d.y * d.y + d.z * d.z;
+        const float b = 2.0f * (p0.y * d.y + p0.z * d.z);
+        const float disc = b * b - 4.0f * a * c;
+        if (!(disc > kMinDiscriminant)) {
+            return kRayMiss;
+        }
+        const float t = smallerRoot(a, b, c, disc);
+        if (!(t >= 0.0f && t <= 1.0f)) {
+            return kRayMiss;
+        }
+        const float x = p0.x + d.x * t;
+        if (x > m_sectionCorners[0].x) {
+            endCentre = m_sectionCorners[0].x;
+        } else if (x < m_sectionCorners[1].x) {
+            endCentre = m_sectionCorners[1].x;
+        } else {
+            const dgVector radial(0.0f, p0.y + d.y * t, p0.z + d.z * t, 0.0f);
+            contact.normal = unitOr(radial, dgVector(0.0f, 1.0f, 0.0f, 0.0f));
+            contact.userId = dgContactUserId(m_userId);
+            return t;
+        }
+    } else if (p0.x > m_height) {
+        // Within the cylinder's radius beyond an end: only that end's sphere
+        // can be met.
+        endCentre = m_height;
+    } else if (p0.x < -m_height) {
+        endCentre = -m_height;
+    } else {
+        // Inside the capsule, or on its side.
+        return kRayMiss;
+    }
+
+    const dgVector q(p0.x - endCentre, p0.y, p0.z, 0.0f);
+    const float a = d % d;
+    const float b = 2.0f * (q % d);
+    const float cs = (q % q) - r2;
+    if (!(cs > 0.0f)) {
+        return kRayMiss;
+    }
+    const float disc = b * b - 4.0f * a * cs;
+    if (!(disc > kMinDiscriminant)) {
+        return kRayMiss;
+    }
+    const float t = smallerRoot(a, b, cs, disc);
+    if (!(t >= 0.0f && t <= 1.0f)) {
+        return kRayMiss;
+    }
+    contact.normal = unitOr(q + d.scale(t), dgVector((endCentre > 0.0f) ? 1.0f : -1.0f, 0.0f, 0.0f, 0.0f));
+    contact.userId = dgContactUserId(m_userId);
+    return t;
+}
+
+int32_t dgCollisionCapsule::calcPlaneIntersection(const dgVector& normal, const dgVector& point,
+                                                  dgVector* points) const {
+    // Turn about x so that the normal has no z component and a positive y:
+    // the coarse rings are then cut with one of their vertices facing the
+    // tilt, the same for every azimuth of the plane.
+    dgMatrix turn(dgGetIdentityMatrix());
+    const float radial2 = normal.y * normal.y + normal.z * normal.z;
+    if (radial2 > kMinRadialNormal2) {
+        const float radial = std::sqrt(radial2);
+        const float c = normal.y / radial;
+        const float s = normal.z / radial;
+        turn = dgMatrix(dgVector(1.0f, 0.0f, 0.0f, 0.0f), dgVector(0.0f, c, s, 0.0f),
+                        dgVector(0.0f, -s, c, 0.0f), dgVector(0.0f, 0.0f, 0.0f, 1.0f));
+    }
+    const dgVector turnedNormal(turn.inverseRotateVector(normal));
+    const dgVector turnedPoint(turn.inverseRotateVector(point));
+
+    int32_t count = 0;
+    if (std::fabs(normal.x) >= kAcrossAxis) {
+        for (int32_t end = 0; (end < 2) && (count == 0); end++) {
+            const dgVector centre(m_sectionCorners[end].x, 0.0f, 0.0f, 1.0f);
+            const float delta = -(turnedNormal % (centre - turnedPoint));
+            if (std::fabs(delta) < m_radius) {
+                points[0] = centre + turnedNormal.scale(delta);
+                count = 1;
+            }
+        }
+    }
+    // A plane across the axis that meets neither end sphere can still cut
+    // the cylindrical part; its section then comes from the coarse contour
+    // like that of any other plane, and a plane that misses gives 0.
+    if (count == 0) {
+        count = dgConvexCollision::calcPlaneIntersection(turnedNormal, turnedPoint, points);
+    }
+    turn.transformPoints(&points[0].x, int32_t(sizeof(dgVector)), &points[0].x, int32_t(sizeof(dgVector)),
+                         count);
+    return count;
+}
+
+void dgCollisionCapsule::subdivideCapTriangle(int32_t level, float shift, const dgVector& p0,
+                                              const dgVector& p1, const dgVector& p2, int32_t& count,
+                                              dgVector* out) const {
+    const int32_t first = count;
+    dgCollisionSphere::subdivideTriangle(level, p0, p1, p2, count, out);
+    for (int32_t i = first; i < count; i++) {
+        const dgVector& u = out[i];
+        out[i] = dgVector(m_radius * u.x + shift, m_radius * u.y, m_radius * u.z, u.w);
+    }
+}
+
+int32_t dgCollisionCapsule::forEachPolygon(const dgMatrix* matrix,
+                                           dgCollisionPolygonCallback callback) const {
+    constexpr int32_t kRingCorners = 2 * kWalkSegments;
+    constexpr int32_t kCapCorners = 3 * kWalkCapTriangles;
+    constexpr int32_t kCorners = kRingCorners + kCapCorners;
+
+    // Rings at -hc (0 .. kWalkSegments-1) and +hc, then the end triangles.
+    // The octahedron subdivided twice has kWalkSegments points on its
+    // equator, at the rings' angles, so the ends meet the rings.
+    dgVector local[kCorners];
+    for (int32_t k = 0; k < kWalkSegments; k++) {
+        const float angle = float(k) * (6.28318f / float(kWalkSegments));
+        const float y = m_radius * std::cos(angle);
+        const float z = m_radius * std::sin(angle);
+        local[k] = dgVector(-m_height, y, z, 1.0f);
+        local[kWalkSegments + k] = dgVector(m_height, y, z, 1.0f);
+    }
+    int32_t count = kRingCorners;
+    for (int32_t face = 0; face < 8; face++) {
+        dgVector a, b, c;
+        dgCollisionSphere::octahedronFace(face, a, b, c);
+        const float shift = ((a.x + b.x + c.x) > 0.0f) ? m_height : -m_height;
+        subdivideCapTriangle(kWalkCapLevel, shift, a, b, c, count, local);
+    }
+
+    const dgMatrix combined(m_offsetMatrix.multiply(*matrix));
+    float placed[3 * kCorners];
+    combined.transformPoints(placed, 3 * int32_t(sizeof(float)), &local[0].x, int32_t(sizeof(dgVector)),
+                             count);
+
+    for (int32_t k = 0; k < kWalkSegments; k++) {
+        const int32_t prev = (k == 0) ? kWalkSegments - 1 : k - 1;
+        const int32_t corners[4] = {prev, k, kWalkSegments + k, kWalkSegments + prev};
+        float face[12];
+        for (int32_t i = 0; i < 4; i++) {
+            face[3 * i + 0] = placed[3 * corners[i] + 0];
+            face[3 * i + 1] = placed[3 * corners[i] + 1];
+            face[3 * i + 2] = placed[3 * corners[i] + 2];
+        }
+        callback(matrix, 4, face, 0);
+    }
+    for (int32_t i = kRingCorners; i < count; i += 3) {
+        callback(matrix, 3, &placed[3 * i], 0);
+    }
+    return 4 * kWalkSegments + (count - kRingCorners);
+}

@@ -1,0 +1,255 @@
+#include "dgCompoundCollision.h"
+
+#include <cstring>
+
+#include "dgBody.h"
+#include "dgConvexCollision.h"
+#include "dgMemory.h"
+#include "dgVolumeIntegrals.h"
+#include "dgWorld.h"
+
+DG_IMPLEMENT_CLASS(dgCompoundCollision, dgCollision, "dgCompoundCollision");
+
+namespace {
+
+// Volume below which the mass properties divide as if it were this.
+constexpr float kMinVolume = 0.001f;
+
+}  // namespace
+
+dgCompoundCollision::dgCompoundCollision(int32_t count, dgCollision* const* children, dgWorld* world)
+    : dgCollision(0u, dgGetIdentityMatrix(), dgShapeCompound),
+      m_count(0),
+      m_capacity(0),
+      m_boxes(nullptr),
+      m_world(world),
+      m_children(nullptr),
+      m_matrices(nullptr) {
+    if (!children || (count <= 0) || !reserve(count)) {
+        return;
+    }
+    for (int32_t i = 0; i < count; i++) {
+        dgCollision* child = children[i];
+        if (child && (child != this)) {
+            initSlot(m_count, child);
+            child->addRef();
+            m_count++;
+        }
+    }
+}
+
+dgCompoundCollision::~dgCompoundCollision() {
+    for (int32_t i = 0; i < m_count; i++) {
+        releaseChild(m_children[i]);
+    }
+    m_count = 0;
+    dgFree(m_matrices);
+    m_matrices = nullptr;
+    m_boxes = nullptr;
+    m_children = nullptr;
+}
+
+void dgCompoundCollision::releaseChild(dgCollision* child) const {
+    if (m_world) {
+        // Through the world, so that a child held otherwise only by the
+        // collision cache leaves the cache with this reference.
+        dgWorldReleaseCollision(m_world, child);
+    } else {
+        child->release();
+    }
+}
+
+bool dgCompoundCollision::reserve(int32_t newCapacity) {
+    if (newCapacity <= m_capacity) {
+        return true;
+    }
+    // dgMalloc refuses what its 32-bit hook cannot express; this only keeps
+    // the product itself from overflowing.
+    if (size_t(newCapacity) > (SIZE_MAX / kSlotBytes)) {
+        return false;
+    }
+    void* block = dgMalloc(size_t(newCapacity) * kSlotBytes);
+    if (!block) {
+        return false;
+    }
+    dgMatrix* matrices = static_cast<dgMatrix*>(block);
+    dgVector* boxes = reinterpret_cast<dgVector*>(matrices + newCapacity);
+    dgCollision** children = reinterpret_cast<dgCollision**>(boxes + 2 * size_t(newCapacity));
+    if (m_count > 0) {
+        std::memcpy(static_cast<void*>(matrices), m_matrices, size_t(m_count) * sizeof(dgMatrix));
+        std::memcpy(static_cast<void*>(boxes), m_boxes, 2 * size_t(m_count) * sizeof(dgVector));
+        std::memcpy(static_cast<void*>(children), m_children, size_t(m_count) * sizeof(dgCollision*));
+    }
+    dgFree(m_matrices);
+    m_matrices = matrices;
+    m_boxes = boxes;
+    m_children = children;
+    m_capacity = newCapacity;
+    return true;
+}
+
+void dgCompoundCollision::initSlot(int32_t index, dgCollision* child) {
+    // The contact pipeline reads the slots as flat arrays; until the first
+    // calcAABB they describe the compound standing at the origin rather than
+    // whatever the block held.
+    m_children[index] = child;
+    m_matrices[index] = child->getOffsetMatrix();
+    child->calcAABB(m_matrices[index], m_boxes[2 * index], m_boxes[2 * index + 1]);
+}
+
+bool dgCompoundCollision::addChild(dgCollision* child) {
+    if (!child || (child == this)) {
+        return false;
+    }
+    if (m_count >= m_capacity) {
+        int32_t newCapacity = kFirstCapacity;
+        if (m_capacity > 0) {
+            if (m_capacity > INT32_MAX / 2) {
+                return false;
+            }
+            newCapacity = m_capacity * 2;
+        }
+        if (!reserve(newCapacity)) {
+            return false;
+        }
+    }
+    initSlot(m_count, child);
+    child->addRef();
+    m_count++;
+    return true;
+}
+
+bool dgCompoundCollision::removeChild(dgCollision* child) {
+    for (int32_t i = 0; i < m_count; i++) {
+        if (m_children[i] != child) {
+            continue;
+        }
+        releaseChild(child);
+        const int32_t last = m_count - 1;
+        m_boxes[2 * i] = m_boxes[2 * last];
+        m_boxes[2 * i + 1] = m_boxes[2 * last + 1];
+        m_children[i] = m_children[last];
+        m_matrices[i] = m_matrices[last];
+        m_count = last;
+        return true;
+    }
+    return false;
+}
+
+void dgCompoundCollision::setCollisionBBox(const dgVector&, const dgVector&) {}
+
+void dgCompoundCollision::calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const {
+    dgVector low(matrix.position);
+    dgVector high(matrix.position);
+    for (int32_t i = 0; i < m_count; i++) {
+        const dgCollision* child = m_children[i];
+        m_matrices[i] = child->getOffsetMatrix().multiply(matrix);
+        dgVector& childMin = m_boxes[2 * i];
+        dgVector& childMax = m_boxes[2 * i + 1];
+        child->calcAABB(m_matrices[i], childMin, childMax);
+        for (int32_t j = 0; j < 3; j++) {
+            low[j] = (childMin[j] < low[j]) ? childMin[j] : low[j];
+            high[j] = (childMax[j] > high[j]) ? childMax[j] : high[j];
+        }
+    }
+    boxMin = low;
+    boxMax = high;
+}
+
+int32_t dgCompoundCollision::forEachPolygon(const dgMatrix* matrix,
+                                            dgCollisionPolygonCallback callback) const {
+    dgBody* body = reinterpret_cast<dgBody*>(const_cast<dgMatrix*>(matrix));
+    dgCollision* const saved = body->m_collision;
+    int32_t walked = 0;
+    for (int32_t i = 0; i < m_count; i++) {
+        body->m_collision = m_children[i];
+        walked += m_children[i]->forEachPolygon(matrix, callback);
+    }
+    body->m_collision = saved;
+    return walked;
+}
+
+float dgCompoundCollision::rayCast(const dgVector& p0, const dgVector& p1, dgContactPoint& contact,
+                                   dgCollisionRayPrefilter prefilter, const dgBody* body,
+                                   void* userData) const {
+    float best = kRayMiss;
+    for (int32_t i = 0; i < m_count; i++) {
+        if (prefilter && !prefilter(body, this, userData)) {
+            continue;
+        }
+        const dgCollision* child = m_children[i];
+        const dgMatrix& offset = child->getOffsetMatrix();
+        const dgVector local0(offset.inverseTransformVector(p0));
+        const dgVector local1(offset.inverseTransformVector(p1));
+        dgContactPoint local;
+        std::memset(static_cast<void*>(&local), 0, sizeof(local));
+        const float t = child->rayCast(local0, local1, local, nullptr, nullptr, nullptr);
+        // Only hits compete: a child answering some other value above 1 is a
+        // miss, whatever it is below the current best.
+        if ((t < best) && (t <= 1.0f)) {
+            contact = local;
+            contact.normal = offset.rotateVector(local.normal);
+            best = t;
+        }
+    }
+    return best;
+}
+
+float dgCompoundCollision::getVolume() const {
+    float volume = 0.0f;
+    for (int32_t i = 0; i < m_count; i++) {
+        volume += m_children[i]->getVolume();
+    }
+    return volume;
+}
+
+void dgCompoundCollision::calcInertia(dgVector& inertia, dgVector& origin) const {
+    // One accumulator over the compound's own face walk is the sum of the
+    // children's integrals, each child's faces already in the compound's
+    // space; nested compounds and modifiers integrate the same way.
+    dgVolumeIntegrals integrals;
+    dgBody body;
+    body.clear();
+    body.m_matrix = dgGetIdentityMatrix();
+    body.m_collisionMatrix = dgGetIdentityMatrix();
+    body.m_userData = &integrals;
+    body.m_collision = const_cast<dgCompoundCollision*>(this);
+    forEachPolygon(&body.m_matrix, dgConvexCollision::inertiaFaceCallback);
+
+    float volume = integrals.T0;
+    if (volume < kMinVolume) {
+        volume = kMinVolume;
+    }
+    origin.x = integrals.T1[0] * 0.5f / volume;
+    origin.y = integrals.T1[1] * 0.5f / volume;
+    origin.z = integrals.T1[2] * 0.5f / volume;
+    const float third = 1.0f / (3.0f * volume);
+    inertia.x = (integrals.T2[1] + integrals.T2[2]) * third - (origin.y * origin.y + origin.z * origin.z);
+    inertia.y = (integrals.T2[0] + integrals.T2[2]) * third - (origin.x * origin.x + origin.z * origin.z);
+    inertia.z = (integrals.T2[0] + integrals.T2[1]) * third - (origin.x * origin.x + origin.y * origin.y);
+}
+
+dgVector dgCompoundCollision::calcSubmergedVolume(const dgMatrix& matrix,
+                                                  dgCollisionFluidPlaneCallback callback,
+                                                  void* context) const {
+    // Children are placed from the matrix given rather than from the slots:
+    // the slots may be older than the body's pose, or never refreshed.
+    dgVector weighted(0.0f, 0.0f, 0.0f, 0.0f);
+    float volume = 0.0f;
+    for (int32_t i = 0; i < m_count; i++) {
+        const dgCollision* child = m_children[i];
+        const dgMatrix childMatrix(child->getOffsetMatrix().multiply(matrix));
+        const dgVector part(child->calcSubmergedVolume(childMatrix, callback, context));
+        weighted += part.scale(part.w);
+        volume += part.w;
+    }
+    if (m_count == 0) {
+        return weighted;
+    }
+    const float scale = 1.0f / (volume + 1.0e-6f);
+    return dgVector(weighted.x * scale, weighted.y * scale, weighted.z * scale, volume);
+}
+
+uint32_t dgCompoundCollision::calcSignature() const {
+    return 0u;
+}

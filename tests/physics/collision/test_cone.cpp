@@ -1,0 +1,549 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "CountingHooks.h"
+#include "dgCollisionBox.h"
+#include "dgCollisionCone.h"
+
+namespace {
+
+typedef dgRefHolder<dgCollisionCone> ConeHolder;
+
+const double kPi = 3.14159265358979323846;
+
+// As the world's factory builds it.
+ConeHolder makeCone(float radius, float height, const dgMatrix& offset = dgGetIdentityMatrix()) {
+    const float dims[2] = {std::fabs(radius), std::fabs(height) * 0.5f};
+    return ConeHolder::adopt(
+        new dgCollisionCone(dgShapeSignature(dgShapeCone, dims, 2, offset), radius, height, offset));
+}
+
+dgVector randomUnit(std::mt19937& rng) {
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    dgVector d(g(rng), g(rng), g(rng), 0.0f);
+    return d.scale(1.0f / std::sqrt(d % d));
+}
+
+dgMatrix turnedAndMoved() {
+    dgMatrix m(dgRotationMatrixX(0.7f).multiply(dgRotationMatrixY(-1.1f)).multiply(dgRotationMatrixZ(0.4f)));
+    m.position = dgVector(1.0f, -2.0f, 3.0f, 1.0f);
+    return m;
+}
+
+// Points of the cone's surface: the side from the rim to the apex and the
+// base disc, on fine grids.
+std::vector<dgVector> sampleSurface(float r, float h) {
+    std::vector<dgVector> points;
+    const int32_t segments = 360;
+    for (int32_t j = 0; j < segments; j++) {
+        const double a = 2.0 * kPi * j / segments;
+        const double c = std::cos(a), s = std::sin(a);
+        for (int32_t i = 0; i <= 100; i++) {
+            const double f = i / 100.0;
+            points.push_back(
+                dgVector(float(-h + 2.0 * h * f), float(r * (1.0 - f) * c), float(r * (1.0 - f) * s), 1.0f));
+        }
+        for (int32_t i = 1; i < 20; i++) {
+            const double rho = r * i / 20.0;
+            points.push_back(dgVector(-h, float(rho * c), float(rho * s), 1.0f));
+        }
+    }
+    return points;
+}
+
+// First entry of the segment p0 + t d (t in [0, 1]) into the solid cone of
+// radius r and half height h, in double; -1 for none. A start inside gives
+// -2. The normal is written for an entry.
+double coneEntry(const double* p0, const double* d, double r, double h, double* normal) {
+    const double k = r / (2.0 * h);
+    const double u = h - p0[0];
+    const double rho0 = std::sqrt(p0[1] * p0[1] + p0[2] * p0[2]);
+    if (p0[0] >= -h && p0[0] <= h && rho0 <= k * u) {
+        return -2.0;
+    }
+    double best = 2.0;
+    const double a = d[1] * d[1] + d[2] * d[2] - k * k * d[0] * d[0];
+    const double b = 2.0 * (p0[1] * d[1] + p0[2] * d[2]) + 2.0 * k * k * u * d[0];
+    const double c = p0[1] * p0[1] + p0[2] * p0[2] - k * k * u * u;
+    const double disc = b * b - 4.0 * a * c;
+    if (disc >= 0.0 && std::fabs(a) > 1e-12) {
+        const double roots[2] = {(-b - std::sqrt(disc)) / (2.0 * a), (-b + std::sqrt(disc)) / (2.0 * a)};
+        for (double t : roots) {
+            const double x = p0[0] + d[0] * t;
+            if (t >= 0.0 && t <= 1.0 && x >= -h && x <= h && t < best) {
+                best = t;
+                const double y = p0[1] + d[1] * t, z = p0[2] + d[2] * t;
+                const double rho = std::sqrt(y * y + z * z);
+                const double n[3] = {k, y / rho, z / rho};
+                const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+                for (int32_t j = 0; j < 3; j++) {
+                    normal[j] = n[j] / len;
+                }
+            }
+        }
+    }
+    if (std::fabs(d[0]) > 1e-12) {
+        const double t = (-h - p0[0]) / d[0];
+        const double y = p0[1] + d[1] * t, z = p0[2] + d[2] * t;
+        if (t >= 0.0 && t <= 1.0 && y * y + z * z <= r * r && t < best) {
+            best = t;
+            normal[0] = -1.0;
+            normal[1] = 0.0;
+            normal[2] = 0.0;
+        }
+    }
+    return (best <= 1.0) ? best : -1.0;
+}
+
+// Mass properties of a polygon walk, in double: fans of tetrahedra from the
+// origin give the volume, the first moments and the second moments about
+// the origin (integrals of x^2, y^2, z^2).
+struct WalkMass {
+    int32_t faces = 0;
+    int32_t triangles = 0;
+    int32_t largestFace = 0;
+    double volume = 0.0;
+    double first[3] = {0, 0, 0};
+    double second[3] = {0, 0, 0};
+};
+WalkMass* g_walk = nullptr;
+
+void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId) {
+    ASSERT_EQ(faceId, 0);
+    WalkMass& w = *g_walk;
+    w.faces++;
+    w.triangles += (count == 3);
+    w.largestFace = std::max(w.largestFace, count);
+    for (int32_t k = 1; k + 1 < count; k++) {
+        const double a[3] = {v[0], v[1], v[2]};
+        const double b[3] = {v[3 * k], v[3 * k + 1], v[3 * k + 2]};
+        const double c[3] = {v[3 * k + 3], v[3 * k + 4], v[3 * k + 5]};
+        const double det = a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
+                           a[2] * (b[0] * c[1] - b[1] * c[0]);
+        const double vol = det / 6.0;
+        w.volume += vol;
+        for (int32_t j = 0; j < 3; j++) {
+            w.first[j] += vol * (a[j] + b[j] + c[j]) / 4.0;
+            w.second[j] +=
+                vol / 10.0 *
+                (a[j] * a[j] + b[j] * b[j] + c[j] * c[j] + a[j] * b[j] + a[j] * c[j] + b[j] * c[j]);
+        }
+    }
+}
+
+WalkMass walk(const dgCollision& shape, const dgMatrix& matrix) {
+    WalkMass w;
+    g_walk = &w;
+    shape.forEachPolygon(&matrix, walkCallback);
+    g_walk = nullptr;
+    return w;
+}
+
+}  // namespace
+
+TEST(Cone, ClassIdentityAlongTheHierarchy) {
+    ConeHolder cone = makeCone(1.0f, 2.0f);
+    EXPECT_EQ(cone->getClassId(), dgHashConstText("dgCollisionCone"));
+    EXPECT_EQ(cone->getShapeType(), uint32_t(dgShapeCone));
+    EXPECT_TRUE(cone->isClass(dgCollisionCone::kClassId));
+    EXPECT_TRUE(cone->isClass(dgConvexCollision::kClassId));
+    EXPECT_TRUE(cone->isClass(dgCollision::kClassId));
+    EXPECT_TRUE(cone->isClass(dgRef::kClassId));
+    EXPECT_FALSE(cone->isClass(dgCollisionBox::kClassId));
+    EXPECT_FALSE(cone->hasOffset());
+}
+
+TEST(Cone, DimensionsAndCoarsePyramid) {
+    ConeHolder cone = makeCone(-1.5f, -4.0f);
+    EXPECT_EQ(cone->getRadius(), 1.5f);
+    EXPECT_EQ(cone->getHalfHeight(), 2.0f);
+    EXPECT_FLOAT_EQ(cone->getSinHalfAngle(), 1.5f / std::sqrt(1.5f * 1.5f + 16.0f));
+    EXPECT_EQ(cone->getAngleStep().m_step, 6.28318f / 384.0f);
+    EXPECT_FLOAT_EQ(makeCone(1.0f, 2.0f)->getSinHalfAngle(), 1.0f / std::sqrt(5.0f));
+    EXPECT_EQ(makeCone(1.0f, 0.0f)->getSinHalfAngle(), 1.0f);
+    EXPECT_EQ(makeCone(0.0f, 2.0f)->getSinHalfAngle(), 0.0f);
+    EXPECT_EQ(makeCone(0.0f, 0.0f)->getSinHalfAngle(), 0.0f);
+
+    ASSERT_EQ(cone->getVertexCount(), 9);
+    ASSERT_EQ(cone->getEdgeCount(), 32);
+    const dgVector* v = cone->getVertices();
+    for (int32_t k = 0; k < 8; k++) {
+        EXPECT_EQ(v[k].x, -2.0f);
+        EXPECT_NEAR(std::sqrt(v[k].y * v[k].y + v[k].z * v[k].z), 1.5f, 1e-6f);
+        EXPECT_NEAR(std::atan2(v[k].z, v[k].y), std::remainder(k * kPi / 4.0, 2.0 * kPi), 1e-5);
+    }
+    EXPECT_EQ(v[8].x, 2.0f);
+    // A closed table of 8 triangles around the apex and one octagon.
+    const dgConvexEdge* e = cone->getEdges();
+    int32_t triangles = 0, octagons = 0;
+    for (int32_t i = 0; i < 32; i++) {
+        EXPECT_EQ(e[i].m_twin->m_twin, &e[i]);
+        EXPECT_EQ(e[i].m_next->m_prev, &e[i]);
+        EXPECT_EQ(e[i].m_next->m_vertex, e[i].m_twin->m_vertex);
+        int32_t n = 0;
+        const dgConvexEdge* f = &e[i];
+        do {
+            n++;
+            f = f->m_next;
+        } while (f != &e[i]);
+        triangles += (n == 3);
+        octagons += (n == 8);
+    }
+    EXPECT_EQ(triangles, 8 * 3);
+    EXPECT_EQ(octagons, 8);
+    // The coarse pyramid's volume: a third of the octagon times the height.
+    EXPECT_NEAR(cone->getCentreOfMass().w, 2.0 * 1.5 * 1.5 * std::sqrt(2.0) * 4.0 / 3.0, 1e-4);
+    EXPECT_NEAR(cone->getCentreOfMass().x, -1.0f, 1e-5f);
+}
+
+TEST(Cone, SupportVertexEdgeCases) {
+    ConeHolder cone = makeCone(1.0f, 2.0f);
+    dgVector p(cone->supportVertex(dgVector(0.5f, 0.866f, 0.0f, 0.0f)));
+    EXPECT_EQ(p.x, 1.0f);
+    EXPECT_EQ(p.y, 0.0f);
+    EXPECT_EQ(p.z, 0.0f);
+    EXPECT_EQ(p.w, 1.0f);
+    p = cone->supportVertex(dgVector(0.4f, 0.9165f, 0.0f, 0.0f));
+    EXPECT_EQ(p.x, -1.0f);
+    EXPECT_NEAR(p.y, 1.0f, 1e-4f);
+    // On the axis and not toward the apex: the rim point at azimuth 0, the
+    // next grid point does not win the tie.
+    p = cone->supportVertex(dgVector(-1.0f, 0.0f, 0.0f, 0.0f));
+    EXPECT_EQ(p.x, -1.0f);
+    EXPECT_EQ(p.y, 0.0f);
+    EXPECT_EQ(p.z, 1.0f);
+    p = cone->supportVertex(dgVector(0.0f, 0.0f, 0.0f, 0.0f));
+    EXPECT_EQ(p.z, 1.0f);
+}
+
+TEST(Cone, SupportVertexIsTheDenseSurfaceExtreme) {
+    const float cases[2][2] = {{1.0f, 2.0f}, {0.4f, 3.0f}};
+    std::mt19937 rng(3);
+    for (const auto& c : cases) {
+        const float r = c[0], h = 0.5f * c[1];
+        ConeHolder cone = makeCone(r, c[1]);
+        const float step = cone->getAngleStep().m_step;
+        const std::vector<dgVector> surface = sampleSurface(r, h);
+        for (int32_t n = 0; n < 200; n++) {
+            const dgVector d(randomUnit(rng));
+            const dgVector p(cone->supportVertex(d));
+            const bool apex = (p.x == h && p.y == 0.0f && p.z == 0.0f);
+            if (!apex) {
+                EXPECT_EQ(p.x, -h);
+                EXPECT_NEAR(std::sqrt(p.y * p.y + p.z * p.z), r, 1e-5f * r);
+            }
+            float brute = -1e30f;
+            for (const dgVector& q : surface) {
+                brute = std::max(brute, q % d);
+            }
+            const float radial = std::sqrt(d.y * d.y + d.z * d.z);
+            const float exact = std::max(h * d.x, -h * d.x + r * radial);
+            EXPECT_LE(brute, exact + 1e-5f);
+            EXPECT_LE(p % d, exact + 1e-5f);
+            EXPECT_GE(p % d, brute - r * radial * (1.0f - std::cos(step)) - 1e-5f);
+        }
+    }
+}
+
+TEST(Cone, MassPropertiesOfTheWalkedPyramid) {
+    // The walk is the pyramid over a regular 24-gon inscribed in the base:
+    // exact closed forms for it, and the true cone's within the 24-gon's
+    // 1.1 % area deficit.
+    const double r = 1.2, height = 3.0, h = 0.5 * height;
+    ConeHolder cone = makeCone(float(r), float(height));
+    const WalkMass w = walk(*cone, dgGetIdentityMatrix());
+    EXPECT_EQ(w.faces, 25);
+    EXPECT_EQ(w.triangles, 24);
+    EXPECT_EQ(w.largestFace, 24);
+
+    const int32_t n = dgCollisionCone::kWalkSegments;
+    const double area = 0.5 * n * r * r * std::sin(2.0 * kPi / n);
+    // Second moment of the 24-gon about its centre, per unit area.
+    const double polar = r * r * (2.0 + std::cos(2.0 * kPi / n)) / 6.0;
+    const double volume = area * height / 3.0;
+    EXPECT_NEAR(w.volume, volume, 1e-5 * volume);
+    EXPECT_NEAR(cone->getVolume(), volume, 1e-4 * volume);
+    EXPECT_NEAR(volume, kPi * r * r * height / 3.0, 0.012 * volume);
+
+    dgVector inertia, origin;
+    cone->calcInertia(inertia, origin);
+    // The centroid lies a quarter of the height above the base.
+    EXPECT_NEAR(origin.x, -h + height / 4.0, 1e-4);
+    EXPECT_NEAR(origin.y, 0.0, 1e-5);
+    EXPECT_NEAR(origin.z, 0.0, 1e-5);
+    const double axial = 0.6 * polar;
+    const double across = 0.3 * polar + 3.0 / 80.0 * height * height;
+    EXPECT_NEAR(inertia.x, axial, 1e-4 * axial);
+    EXPECT_NEAR(inertia.y, across, 1e-4 * across);
+    EXPECT_NEAR(inertia.z, across, 1e-4 * across);
+    EXPECT_NEAR(inertia.x, 0.3 * r * r, 0.012 * axial);
+    EXPECT_NEAR(inertia.y, 0.15 * r * r + 3.0 / 80.0 * height * height, 0.012 * across);
+
+    // With an offset the centroid is carried along and the axes turn.
+    dgMatrix offset(dgRotationMatrixY(0.5f * float(kPi)));
+    offset.position = dgVector(0.0f, 2.0f, -1.0f, 1.0f);
+    ConeHolder moved = makeCone(float(r), float(height), offset);
+    dgVector movedInertia, movedOrigin;
+    moved->calcInertia(movedInertia, movedOrigin);
+    const dgVector expected(offset.transformVector(dgVector(float(-h + height / 4.0), 0.0f, 0.0f, 1.0f)));
+    EXPECT_NEAR(movedOrigin.x, expected.x, 1e-4f);
+    EXPECT_NEAR(movedOrigin.y, expected.y, 1e-4f);
+    EXPECT_NEAR(movedOrigin.z, expected.z, 1e-4f);
+    EXPECT_NEAR(movedInertia.x, across, 1e-3 * across);
+    EXPECT_NEAR(movedInertia.y, across, 1e-3 * across);
+    EXPECT_NEAR(movedInertia.z, axial, 1e-3 * axial);
+}
+
+TEST(Cone, RayCastsMatchTheAnalyticCone) {
+    // The support function describes the cone with its rim tessellated at
+    // the angle step, inscribed in the true one: hits agree within that
+    // polygon's depth, misses of the true cone are misses.
+    const double r = 1.0, h = 1.0;
+    ConeHolder cone = makeCone(float(r), float(2.0 * h));
+    cone->setUserId(7u);
+    std::mt19937 rng(19);
+    std::uniform_real_distribution<float> u(-3.0f, 3.0f);
+    int32_t hits = 0, misses = 0;
+    for (int32_t n = 0; n < 3000; n++) {
+        const dgVector p0(u(rng), u(rng), u(rng), 1.0f);
+        const dgVector p1(u(rng), u(rng), u(rng), 1.0f);
+        const double q0[3] = {p0.x, p0.y, p0.z};
+        const double d[3] = {double(p1.x) - p0.x, double(p1.y) - p0.y, double(p1.z) - p0.z};
+        double normal[3], outerNormal[3], innerNormal[3];
+        const double ref = coneEntry(q0, d, r, h, normal);
+        // The same cone grown and shrunk by a margin decides which segments
+        // are clear hits or clear misses.
+        const double outer = coneEntry(q0, d, r + 0.01, h + 0.01, outerNormal);
+        const double inner = coneEntry(q0, d, r - 0.01, h - 0.01, innerNormal);
+        dgContactPoint contact;
+        std::memset(&contact, 0, sizeof(contact));
+        const float t = cone->rayCast(p0, p1, contact, nullptr, nullptr, nullptr);
+        if (inner == -2.0 || outer == -1.0) {
+            // Starting well inside, or clear of the cone.
+            EXPECT_EQ(t, dgCollision::kRayMiss);
+            misses++;
+            continue;
+        }
+        if (outer == -2.0 || ref < 0.0 || inner < 0.0) {
+            // Starting near the surface, or a grazing segment.
+            continue;
+        }
+        const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        const double incidence = -(normal[0] * d[0] + normal[1] * d[1] + normal[2] * d[2]) / length;
+        const double x = q0[0] + d[0] * ref;
+        const double rho = std::hypot(q0[1] + d[1] * ref, q0[2] + d[2] * ref);
+        const bool nearEdge = (x < -h + 0.02 && rho > r - 0.02) || (x > h - 0.05);
+        if (incidence < 0.2 || ref > 0.999 || nearEdge) {
+            continue;
+        }
+        hits++;
+        ASSERT_LE(t, 1.0f);
+        EXPECT_NEAR(t * length, ref * length, 1e-3);
+        double dot = 0.0, len2 = 0.0;
+        for (int32_t j = 0; j < 3; j++) {
+            dot += contact.normal[j] * normal[j];
+            len2 += double(contact.normal[j]) * contact.normal[j];
+        }
+        EXPECT_NEAR(len2, 1.0, 1e-5);
+        EXPECT_GT(dot, std::cos(cone->getAngleStep().m_step));
+        EXPECT_EQ(contact.userId, 7);
+    }
+    EXPECT_GT(hits, 200);
+    EXPECT_GT(misses, 500);
+}
+
+TEST(Cone, RayCastsThroughTheBaseTheSideAndFromInside) {
+    ConeHolder cone = makeCone(1.0f, 2.0f);
+    dgContactPoint contact;
+    std::memset(&contact, 0, sizeof(contact));
+    // Along the axis into the base.
+    EXPECT_NEAR(
+        cone->rayCast(dgVector(-5, 0, 0, 1), dgVector(5, 0, 0, 1), contact, nullptr, nullptr, nullptr), 0.4f,
+        1e-5f);
+    EXPECT_NEAR(contact.normal.x, -1.0f, 1e-5f);
+    // Parallel to the axis within the base radius, and outside it.
+    EXPECT_NEAR(
+        cone->rayCast(dgVector(-5, 0.5f, 0, 1), dgVector(5, 0.5f, 0, 1), contact, nullptr, nullptr, nullptr),
+        0.4f, 1e-5f);
+    EXPECT_NEAR(contact.normal.x, -1.0f, 1e-5f);
+    EXPECT_EQ(
+        cone->rayCast(dgVector(-5, 1.2f, 0, 1), dgVector(5, 1.2f, 0, 1), contact, nullptr, nullptr, nullptr),
+        dgCollision::kRayMiss);
+    // Across the axis through the side, where the cone's radius is 1/2.
+    const float t =
+        cone->rayCast(dgVector(0, 5, 0, 1), dgVector(0, -5, 0, 1), contact, nullptr, nullptr, nullptr);
+    EXPECT_NEAR(t, 0.45f, 1e-4f);
+    // The hit lies on the line between two facets of the tessellated side,
+    // whose normals are half a step off the true one either way.
+    const float s = 1.0f / std::sqrt(5.0f);
+    const float halfStep = 0.5f * cone->getAngleStep().m_step;
+    EXPECT_NEAR(contact.normal.x, s, 1e-3f);
+    EXPECT_NEAR(contact.normal.y, 2.0f * s, 1e-3f);
+    EXPECT_NEAR(std::fabs(contact.normal.z), 2.0f * s * std::sin(halfStep), 1e-3f);
+    // Grazing the side line from the rim to the apex, just outside it.
+    EXPECT_EQ(cone->rayCast(dgVector(-1, 1.01f, 0, 1), dgVector(1, 0.01f, 0, 1), contact, nullptr, nullptr,
+                            nullptr),
+              dgCollision::kRayMiss);
+    // Starting inside, and stopping short of the base.
+    EXPECT_EQ(
+        cone->rayCast(dgVector(-0.5f, 0, 0, 1), dgVector(5, 5, 0, 1), contact, nullptr, nullptr, nullptr),
+        dgCollision::kRayMiss);
+    EXPECT_EQ(
+        cone->rayCast(dgVector(-5, 0, 0, 1), dgVector(-1.5f, 0, 0, 1), contact, nullptr, nullptr, nullptr),
+        dgCollision::kRayMiss);
+}
+
+TEST(Cone, BoundsUnderRotatedMatrices) {
+    const float r = 0.8f, h = 1.5f;
+    ConeHolder cone = makeCone(r, 2.0f * h);
+    const std::vector<dgVector> surface = sampleSurface(r, h);
+    const dgMatrix matrices[2] = {dgGetIdentityMatrix(), turnedAndMoved()};
+    for (const dgMatrix& m : matrices) {
+        dgVector lo, hi;
+        cone->calcAABB(m, lo, hi);
+        dgVector tightLo(1e30f, 1e30f, 1e30f, 0), tightHi(-1e30f, -1e30f, -1e30f, 0);
+        for (const dgVector& q : surface) {
+            const dgVector p(m.transformVector(q));
+            for (int32_t j = 0; j < 3; j++) {
+                tightLo[j] = std::min(tightLo[j], p[j]);
+                tightHi[j] = std::max(tightHi[j], p[j]);
+            }
+        }
+        // The grid rim reaches the base circle's extremes within 1e-4.
+        for (int32_t j = 0; j < 3; j++) {
+            EXPECT_LE(lo[j], tightLo[j] + 1e-4f);
+            EXPECT_GE(hi[j], tightHi[j] - 1e-4f);
+            // No more than the box around the rotated local box.
+            const float extent = std::fabs(m[0][j]) * h + (std::fabs(m[1][j]) + std::fabs(m[2][j])) * r;
+            EXPECT_GE(lo[j], m.position[j] - extent - 1e-5f);
+            EXPECT_LE(hi[j], m.position[j] + extent + 1e-5f);
+        }
+    }
+}
+
+TEST(Cone, PlaneContourOfTheCoarsePyramid) {
+    ConeHolder cone = makeCone(1.0f, 2.0f);
+    dgVector out[dgPlaneIntersectionMaxPoints];
+    // Across the axis: the octagon as it is, cut at half the radius.
+    int32_t count = cone->calcPlaneIntersection(dgVector(1, 0, 0, 0), dgVector(0, 0, 0, 1), out);
+    ASSERT_EQ(count, 8);
+    for (int32_t i = 0; i < count; i++) {
+        EXPECT_NEAR(out[i].x, 0.0f, 1e-6f);
+        const double azimuth = std::atan2(out[i].z, out[i].y) / (kPi / 4.0);
+        EXPECT_NEAR(azimuth, std::round(azimuth), 1e-4);
+        // Midpoints of the edges from the rim to the apex.
+        EXPECT_NEAR(std::hypot(out[i].y, out[i].z), 0.5f, 1e-5f);
+    }
+    // Any tilted plane: points on the plane and in the cone; turning the
+    // plane about the axis turns the contour with it.
+    std::mt19937 rng(29);
+    int32_t cut = 0;
+    for (int32_t n = 0; n < 200; n++) {
+        dgVector normal(randomUnit(rng));
+        if (std::fabs(normal.x) >= 0.999f) {
+            continue;
+        }
+        const dgVector point(std::uniform_real_distribution<float>(-0.8f, 0.8f)(rng), 0.0f, 0.0f, 1.0f);
+        count = cone->calcPlaneIntersection(normal, point, out);
+        ASSERT_LE(count, 12);
+        cut += (count >= 3);
+        for (int32_t i = 0; i < count; i++) {
+            EXPECT_NEAR((out[i] - point) % normal, 0.0f, 1e-5f);
+            EXPECT_GE(out[i].x, -1.0f - 1e-5f);
+            EXPECT_LE(std::hypot(out[i].y, out[i].z), 0.5f * (1.0f - out[i].x) + 1e-5f);
+        }
+        const dgMatrix spin(dgRotationMatrixX(std::uniform_real_distribution<float>(0.0f, 6.0f)(rng)));
+        dgVector turned[dgPlaneIntersectionMaxPoints];
+        ASSERT_EQ(cone->calcPlaneIntersection(spin.rotateVector(normal), spin.transformVector(point), turned),
+                  count);
+        for (int32_t i = 0; i < count; i++) {
+            const dgVector expected(spin.rotateVector(out[i]));
+            EXPECT_NEAR(turned[i].x, expected.x, 1e-4f);
+            EXPECT_NEAR(turned[i].y, expected.y, 1e-4f);
+            EXPECT_NEAR(turned[i].z, expected.z, 1e-4f);
+        }
+    }
+    EXPECT_GT(cut, 100);
+    // A tilted plane through the pyramid's middle.
+    const dgVector normal(0.5f, 0.866f, 0.0f, 0.0f);
+    count = cone->calcPlaneIntersection(normal, dgVector(0, 0, 0, 1), out);
+    EXPECT_GE(count, 3);
+    for (int32_t i = 0; i < count; i++) {
+        EXPECT_NEAR(out[i] % normal, 0.0f, 1e-5f);
+    }
+    // Planes that miss.
+    EXPECT_EQ(cone->calcPlaneIntersection(dgVector(0, 1, 0, 0), dgVector(0, 2, 0, 1), out), 0);
+    EXPECT_EQ(cone->calcPlaneIntersection(dgVector(1, 0, 0, 0), dgVector(1.5f, 0, 0, 1), out), 0);
+}
+
+TEST(Cone, SignatureFollowsTheQuantisedSize) {
+    dgMatrix moved(dgGetIdentityMatrix());
+    moved.position = dgVector(0.0f, 1.0f, 0.0f, 1.0f);
+    ConeHolder a = makeCone(1.0f, 2.0f);
+    EXPECT_EQ(a->calcSignature(), a->getSignature());
+    EXPECT_EQ(makeCone(-1.0004f, 2.0f)->calcSignature(), a->calcSignature());
+    EXPECT_NE(makeCone(1.001f, 2.0f)->calcSignature(), a->calcSignature());
+    EXPECT_NE(makeCone(1.0f, 2.002f)->calcSignature(), a->calcSignature());
+    EXPECT_NE(makeCone(2.0f, 1.0f)->calcSignature(), a->calcSignature());
+    ConeHolder b = makeCone(1.0f, 2.0f, moved);
+    EXPECT_NE(b->calcSignature(), a->calcSignature());
+    EXPECT_EQ(b->calcSignature(), b->getSignature());
+    // The type word tells it from the cylinder of the same size.
+    const float dims[2] = {1.0f, 1.0f};
+    EXPECT_NE(a->calcSignature(), dgShapeSignature(dgShapeCylinder, dims, 2, dgGetIdentityMatrix()));
+}
+
+TEST(Cone, SharedTableIsBuiltWithTheFirstConeAndFreedWithTheLast) {
+    ASSERT_EQ(dgCollisionCone::dgConeLiveCount(), 0);
+    EXPECT_EQ(dgCollisionCone::dgConeEdgeTable(), nullptr);
+    std::vector<int64_t> first;
+    auto snapshot = [](std::vector<int64_t>& out) {
+        const dgConvexEdge* e = dgCollisionCone::dgConeEdgeTable();
+        for (int32_t i = 0; i < dgCollisionCone::kEdgeCount; i++) {
+            out.insert(out.end(),
+                       {int64_t(e[i].m_vertex), e[i].m_twin - e, e[i].m_next - e, e[i].m_prev - e});
+        }
+    };
+    {
+        ConeHolder a = makeCone(1.0f, 2.0f);
+        ConeHolder b = makeCone(3.0f, 1.0f);
+        EXPECT_EQ(dgCollisionCone::dgConeLiveCount(), 2);
+        EXPECT_EQ(a->getEdges(), dgCollisionCone::dgConeEdgeTable());
+        EXPECT_EQ(b->getEdges(), a->getEdges());
+        snapshot(first);
+    }
+    EXPECT_EQ(dgCollisionCone::dgConeLiveCount(), 0);
+    EXPECT_EQ(dgCollisionCone::dgConeEdgeTable(), nullptr);
+    ConeHolder again = makeCone(2.0f, 2.0f);
+    std::vector<int64_t> second;
+    snapshot(second);
+    EXPECT_EQ(second, first);
+}
+
+TEST(Cone, AllocationsBalance) {
+    {
+        ConeHolder warm = makeCone(1.0f, 2.0f);
+        warm->getVolume();
+    }
+    CountingHooks hooks;
+    {
+        ConeHolder a = makeCone(1.0f, 2.0f);
+        ConeHolder b = makeCone(0.5f, 3.0f, turnedAndMoved());
+        dgVector inertia, origin;
+        a->calcInertia(inertia, origin);
+        b->calcInertia(inertia, origin);
+        dgContactPoint contact;
+        b->rayCast(dgVector(-5, 0, 0, 1), dgVector(5, 0, 0, 1), contact, nullptr, nullptr, nullptr);
+        EXPECT_GT(hooks.liveBlocks(), 0);
+    }
+    EXPECT_EQ(dgCollisionCone::dgConeEdgeTable(), nullptr);
+    dgMemoryCacheFlush();
+    EXPECT_EQ(hooks.liveBlocks(), 0);
+    EXPECT_EQ(hooks.foreignReleases(), 0);
+    EXPECT_EQ(hooks.sizeMismatches(), 0);
+}

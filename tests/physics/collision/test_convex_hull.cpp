@@ -1,0 +1,850 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "CountingHooks.h"
+#include "dgBody.h"
+#include "dgCollisionConvexHull.h"
+
+namespace {
+
+typedef dgRefHolder<dgCollisionConvexHull> HullHolder;
+typedef std::vector<float> Cloud;  // x, y, z per point
+
+const double kPi = 3.14159265358979323846;
+
+HullHolder makeHull(const Cloud& cloud, const dgMatrix& offset = dgGetIdentityMatrix()) {
+    return HullHolder::adopt(new dgCollisionConvexHull(0x5eedu, int32_t(cloud.size() / 3),
+                                                       3 * int32_t(sizeof(float)), cloud.data(), offset));
+}
+
+struct D3 {
+    double x, y, z;
+};
+D3 sub(const D3& a, const D3& b) {
+    return D3{a.x - b.x, a.y - b.y, a.z - b.z};
+}
+D3 cross(const D3& a, const D3& b) {
+    return D3{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double dot(const D3& a, const D3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+double length(const D3& a) {
+    return std::sqrt(dot(a, a));
+}
+D3 pointOf(const Cloud& c, size_t i) {
+    return D3{c[3 * i], c[3 * i + 1], c[3 * i + 2]};
+}
+D3 toD3(const dgVector& v) {
+    return D3{v.x, v.y, v.z};
+}
+
+// Outward unit plane of every hull face, from the shape's own face array.
+struct FacePlane {
+    D3 normal;
+    double offset;  // normal . p + offset = signed distance
+};
+std::vector<FacePlane> facePlanes(const dgCollisionConvexHull& hull) {
+    std::vector<FacePlane> planes;
+    const dgVector* v = hull.getVertices();
+    for (int32_t i = 0; i < hull.getFaceCount(); i++) {
+        const dgConvexEdge* e = hull.getFaceArray()[i];
+        const D3 a = toD3(v[e->m_vertex]), b = toD3(v[e->m_next->m_vertex]), c = toD3(v[e->m_prev->m_vertex]);
+        D3 n = cross(sub(b, a), sub(c, a));
+        const double len = length(n);
+        n = D3{n.x / len, n.y / len, n.z / len};
+        planes.push_back(FacePlane{n, -dot(n, a)});
+    }
+    return planes;
+}
+
+double farthestOutside(const std::vector<FacePlane>& planes, const D3& p) {
+    double worst = -1e300;
+    for (const FacePlane& f : planes)
+        worst = std::max(worst, dot(f.normal, p) + f.offset);
+    return worst;
+}
+
+// Closed two-manifold of triangles: links agree, every face is a triangle,
+// every vertex is used and Euler's formula holds.
+void expectClosedTriangleMesh(const dgCollisionConvexHull& hull) {
+    const int32_t edges = hull.getEdgeCount();
+    const int32_t vertices = hull.getVertexCount();
+    const dgConvexEdge* table = hull.getEdges();
+    ASSERT_GT(edges, 0);
+    ASSERT_EQ(edges % 3, 0);
+    std::vector<int32_t> used(size_t(vertices), 0);
+    for (int32_t i = 0; i < edges; i++) {
+        const dgConvexEdge* e = &table[i];
+        ASSERT_LT(int32_t(e->m_vertex), vertices);
+        used[e->m_vertex] = 1;
+        ASSERT_EQ(e->m_twin->m_twin, e);
+        ASSERT_NE(e->m_twin, e);
+        ASSERT_EQ(e->m_next->m_prev, e);
+        ASSERT_EQ(e->m_prev->m_next, e);
+        ASSERT_EQ(e->m_next->m_next->m_next, e);
+        ASSERT_EQ(e->m_twin->m_vertex, e->m_next->m_vertex);
+    }
+    EXPECT_EQ(std::count(used.begin(), used.end(), 1), vertices);
+    EXPECT_EQ(hull.getFaceCount(), edges / 3);
+    EXPECT_EQ(vertices - edges / 2 + hull.getFaceCount(), 2);
+}
+
+// Every face outward and the solid convex: no hull vertex above any face.
+void expectConvexOutward(const dgCollisionConvexHull& hull, double tolerance) {
+    const std::vector<FacePlane> planes = facePlanes(hull);
+    const dgVector* v = hull.getVertices();
+    for (int32_t i = 0; i < hull.getVertexCount(); i++) {
+        ASSERT_LE(farthestOutside(planes, toD3(v[i])), tolerance) << "vertex " << i;
+    }
+    // Outward: the faces' signed volume about any point is positive.
+    D3 centre{0, 0, 0};
+    for (int32_t i = 0; i < hull.getVertexCount(); i++) {
+        centre = D3{centre.x + v[i].x, centre.y + v[i].y, centre.z + v[i].z};
+    }
+    const double inv = 1.0 / hull.getVertexCount();
+    centre = D3{centre.x * inv, centre.y * inv, centre.z * inv};
+    EXPECT_LT(farthestOutside(planes, centre), 0.0);
+}
+
+// Distance by which the construction may leave an input point outside: the
+// grid snap (1/2048 per axis), the face tolerance 0.001 and the weld
+// tolerance 0.01, all in normalised units of the narrowest axis.
+double hullTolerance(const Cloud& cloud) {
+    float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
+    for (size_t i = 0; i < cloud.size(); i++) {
+        lo[i % 3] = std::min(lo[i % 3], cloud[i]);
+        hi[i % 3] = std::max(hi[i % 3], cloud[i]);
+    }
+    double smallest = 1e30;
+    for (int a = 0; a < 3; a++) {
+        const double h = (double(hi[a]) - lo[a]) * 0.5;
+        const double s = h < 1.0 ? 1.0 / (h + 1e-6) : (h > 128.0 ? 128.0 / h : h);
+        smallest = std::min(smallest, s);
+    }
+    return (std::sqrt(3.0) * (1.0 / 2048.0 + 0.0101) + 0.001) / smallest;
+}
+
+// Independent hull volume by brute force over all triples (points in general
+// position): a triple is a facet when every other point lies on one side.
+double bruteForceVolume(const Cloud& cloud, double* area) {
+    const size_t n = cloud.size() / 3;
+    D3 c{0, 0, 0};
+    for (size_t i = 0; i < n; i++)
+        c = D3{c.x + cloud[3 * i], c.y + cloud[3 * i + 1], c.z + cloud[3 * i + 2]};
+    c = D3{c.x / n, c.y / n, c.z / n};
+    double volume = 0.0;
+    *area = 0.0;
+    for (size_t i = 0; i < n; i++) {
+        for (size_t j = i + 1; j < n; j++) {
+            for (size_t k = j + 1; k < n; k++) {
+                const D3 a = pointOf(cloud, i);
+                const D3 nrm = cross(sub(pointOf(cloud, j), a), sub(pointOf(cloud, k), a));
+                const double len = length(nrm);
+                if (len < 1e-12) continue;
+                bool above = false, below = false;
+                for (size_t m = 0; m < n && !(above && below); m++) {
+                    const double s = dot(nrm, sub(pointOf(cloud, m), a)) / len;
+                    above = above || s > 1e-9;
+                    below = below || s < -1e-9;
+                }
+                if (above && below) continue;
+                const D3 ca = sub(a, c), cb = sub(pointOf(cloud, j), c), cc = sub(pointOf(cloud, k), c);
+                volume += std::fabs(dot(ca, cross(cb, cc))) / 6.0;
+                *area += 0.5 * len;
+            }
+        }
+    }
+    return volume;
+}
+
+// Signed volume of the triangles handed to the face walk.
+struct WalkSum {
+    int32_t triangles = 0;
+    double volume = 0.0;
+};
+WalkSum* g_walk = nullptr;
+void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId) {
+    ASSERT_EQ(count, 3);
+    ASSERT_EQ(faceId, 0);
+    const D3 a{v[0], v[1], v[2]}, b{v[3], v[4], v[5]}, c{v[6], v[7], v[8]};
+    g_walk->triangles++;
+    g_walk->volume += dot(a, cross(b, c)) / 6.0;
+}
+WalkSum walkHull(const dgCollision& shape, const dgMatrix& placement = dgGetIdentityMatrix()) {
+    WalkSum sum;
+    g_walk = &sum;
+    shape.forEachPolygon(&placement, walkCallback);
+    g_walk = nullptr;
+    return sum;
+}
+
+Cloud uniformCube(std::mt19937& rng, int n, float sx, float sy, float sz, float cx = 0, float cy = 0,
+                  float cz = 0) {
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    Cloud c;
+    for (int i = 0; i < n; i++) {
+        c.push_back(cx + sx * u(rng));
+        c.push_back(cy + sy * u(rng));
+        c.push_back(cz + sz * u(rng));
+    }
+    return c;
+}
+
+Cloud uniformBall(std::mt19937& rng, int n, float radius) {
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    Cloud c;
+    while (int(c.size()) < 3 * n) {
+        const float x = u(rng), y = u(rng), z = u(rng);
+        if (x * x + y * y + z * z > 1.0f) continue;
+        c.insert(c.end(), {radius * x, radius * y, radius * z});
+    }
+    return c;
+}
+
+Cloud fibonacciSphere(int n, float radius) {
+    Cloud c;
+    const double golden = kPi * (3.0 - std::sqrt(5.0));
+    for (int i = 0; i < n; i++) {
+        const double y = 1.0 - (i + 0.5) * 2.0 / n;
+        const double r = std::sqrt(1.0 - y * y);
+        c.push_back(float(radius * r * std::cos(golden * i)));
+        c.push_back(float(radius * y));
+        c.push_back(float(radius * r * std::sin(golden * i)));
+    }
+    return c;
+}
+
+// Bounds of the placed triangles of a face walk.
+float g_lo[3], g_hi[3];
+void boundsCallback(const dgMatrix*, int32_t count, const float* v, int32_t) {
+    for (int32_t i = 0; i < count; i++) {
+        for (int a = 0; a < 3; a++) {
+            g_lo[a] = std::min(g_lo[a], v[3 * i + a]);
+            g_hi[a] = std::max(g_hi[a], v[3 * i + a]);
+        }
+    }
+}
+
+Cloud cubeCorners(float h) {
+    Cloud c;
+    for (int i = 0; i < 8; i++)
+        c.insert(c.end(), {(i & 1) ? -h : h, (i & 2) ? -h : h, (i & 4) ? -h : h});
+    return c;
+}
+
+void expectEmpty(const dgCollisionConvexHull& hull) {
+    EXPECT_EQ(hull.getVertexCount(), 0);
+    EXPECT_EQ(hull.getEdgeCount(), 0);
+    EXPECT_EQ(hull.getVertices(), nullptr);
+    EXPECT_EQ(hull.getEdges(), nullptr);
+    EXPECT_EQ(hull.getFaceCount(), 0);
+    EXPECT_EQ(hull.getFaceArray(), nullptr);
+}
+
+}  // namespace
+
+TEST(ConvexHullIdentity, ClassTypeAndSignature) {
+    HullHolder hull = makeHull(cubeCorners(1.0f));
+    EXPECT_EQ(hull->getClassId(), dgHashConstText("dgCollisionConvexHull"));
+    EXPECT_TRUE(hull->isClass(dgCollisionConvexHull::kClassId));
+    EXPECT_TRUE(hull->isClass(dgConvexCollision::kClassId));
+    EXPECT_TRUE(hull->isClass(dgCollision::kClassId));
+    EXPECT_TRUE(hull->isClass(dgRef::kClassId));
+    EXPECT_FALSE(hull->isClass(dgHashConstText("dgCollisionSphere")));
+    EXPECT_EQ(hull->getShapeType(), uint32_t(dgShapeConvexHull));
+    EXPECT_EQ(hull->getSignature(), 0x5eedu);
+    EXPECT_EQ(hull->calcSignature(), 0x5eedu);
+    const dgVector before = hull->getBoxHalfSize();
+    hull->setCollisionBBox(dgVector(-9, -9, -9, 1), dgVector(9, 9, 9, 1));
+    EXPECT_EQ(hull->getBoxHalfSize().x, before.x);
+}
+
+TEST(ConvexHullSupportIndex, MatchesLinearScanAndFirstMaximumWins) {
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> coord(-3, 3);  // small integers: many ties
+    for (int count = 0; count <= 11; count++) {
+        std::vector<dgVector> points;
+        for (int i = 0; i < count; i++)
+            points.push_back(dgVector(float(coord(rng)), float(coord(rng)), float(coord(rng)), 0));
+        for (int trial = 0; trial < 20; trial++) {
+            const dgVector d(float(coord(rng)), float(coord(rng)), float(coord(rng)), 0);
+            int expected = -1;
+            float best = -1e10f;
+            for (int i = 0; i < count; i++) {
+                const float v = points[i] % d;
+                if (v > best) {
+                    best = v;
+                    expected = i;
+                }
+            }
+            EXPECT_EQ(dgConvexHullSupportIndex(count, points.data(), d), expected);
+        }
+    }
+    const dgVector far(0, 0, -1e11f, 0);
+    EXPECT_EQ(dgConvexHullSupportIndex(1, &far, dgVector(0, 0, 1, 0)), -1);
+}
+
+// Pending faces are keyed by the whole address: two half-edges whose
+// addresses agree in the low 32 bits are two faces.
+TEST(ConvexHullPendingFaces, KeysAreFullAddresses) {
+    dgConvexHullFaceTree tree;
+    const uintptr_t low = uintptr_t(0x1000u);
+    const uintptr_t high = low + (uintptr_t(1) << 32);
+    dgEdge* a = reinterpret_cast<dgEdge*>(low);
+    dgEdge* b = reinterpret_cast<dgEdge*>(high);
+    ASSERT_NE(tree.insert(a, uintptr_t(a)), nullptr);
+    ASSERT_NE(tree.insert(b, uintptr_t(b)), nullptr);
+    EXPECT_EQ(tree.getCount(), 2);
+    EXPECT_EQ(tree.insert(a, uintptr_t(a)), nullptr);  // a key already present inserts nothing
+    EXPECT_TRUE(tree.removeKey(uintptr_t(b)));
+    ASSERT_NE(tree.find(uintptr_t(a)), nullptr);
+    EXPECT_EQ(tree.find(uintptr_t(a))->getPayload(), a);
+}
+
+TEST(ConvexHullKnownShapes, CubeCornersGivenTwice) {
+    Cloud cloud = cubeCorners(1.0f);
+    const Cloud again = cubeCorners(1.0f);
+    cloud.insert(cloud.end(), again.begin(), again.end());
+    HullHolder hull = makeHull(cloud);
+    EXPECT_EQ(hull->getVertexCount(), 8);
+    EXPECT_EQ(hull->getEdgeCount(), 36);
+    EXPECT_EQ(hull->getFaceCount(), 12);
+    expectClosedTriangleMesh(*hull);
+    expectConvexOutward(*hull, 1e-6);
+    for (int32_t i = 0; i < 8; i++) {
+        const dgVector& v = hull->getVertices()[i];
+        EXPECT_EQ(std::fabs(v.x), 1.0f);
+        EXPECT_EQ(std::fabs(v.y), 1.0f);
+        EXPECT_EQ(std::fabs(v.z), 1.0f);
+        EXPECT_EQ(v.w, 0.0f);
+    }
+    EXPECT_NEAR(hull->getVolume(), 8.0f, 1e-4f);
+    EXPECT_NEAR(hull->getCentreOfMass().w, 8.0f, 1e-4f);
+    dgVector inertia(0, 0, 0, 0), origin(0, 0, 0, 0);
+    hull->calcInertia(inertia, origin);
+    for (int a = 0; a < 3; a++) {
+        EXPECT_NEAR(inertia[a], 2.0f / 3.0f, 1e-4f);  // (2^2 + 2^2) / 12
+        EXPECT_NEAR(origin[a], 0.0f, 1e-5f);
+    }
+    EXPECT_NEAR(hull->getBoxHalfSize().x, 1.0f, 1e-6f);
+}
+
+// Points on the faces, edges and inside of a cube, and inside an octahedron.
+// Ties along a face normal go to the first candidate, so a surface point met
+// before the cube is complete may stay as a vertex on a face or an edge; the
+// solid is the same in every order.
+TEST(ConvexHullKnownShapes, CubeAndOctahedronWithInteriorAndSurfacePoints) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(-0.999f, 0.999f);
+    Cloud cube = cubeCorners(1.0f);
+    for (int i = 0; i < 200; i++)
+        cube.insert(cube.end(), {u(rng), u(rng), u(rng)});
+    for (int i = 0; i < 60; i++) {
+        const float s = (i & 1) ? 1.0f : -1.0f;
+        const float a = std::round(u(rng) * 8.0f) / 8.0f, b = std::round(u(rng) * 8.0f) / 8.0f;
+        if (i % 3 == 0) cube.insert(cube.end(), {s, a, b});
+        if (i % 3 == 1) cube.insert(cube.end(), {a, s, b});
+        if (i % 3 == 2) cube.insert(cube.end(), {s, s, a});  // on an edge
+    }
+    for (int round = 0; round < 6; round++) {
+        std::vector<int> order(cube.size() / 3);
+        for (size_t i = 0; i < order.size(); i++)
+            order[i] = int(i);
+        if (round > 0) std::shuffle(order.begin(), order.end(), rng);
+        Cloud shuffled;
+        for (int i : order)
+            shuffled.insert(shuffled.end(), {cube[3 * i], cube[3 * i + 1], cube[3 * i + 2]});
+        HullHolder hull = makeHull(shuffled);
+        expectClosedTriangleMesh(*hull);
+        expectConvexOutward(*hull, 1e-6);
+        EXPECT_NEAR(hull->getVolume(), 8.0f, 1e-4f);
+        int corners = 0;
+        for (int32_t i = 0; i < hull->getVertexCount(); i++) {
+            const dgVector& v = hull->getVertices()[i];
+            EXPECT_EQ(std::max(std::fabs(v.x), std::max(std::fabs(v.y), std::fabs(v.z))), 1.0f);
+            corners += (std::fabs(v.x) == 1.0f && std::fabs(v.y) == 1.0f && std::fabs(v.z) == 1.0f) ? 1 : 0;
+        }
+        EXPECT_EQ(corners, 8);
+    }
+
+    const float r = 2.0f;
+    Cloud octa = {r, 0, 0, -r, 0, 0, 0, r, 0, 0, -r, 0, 0, 0, r, 0, 0, -r};
+    while (octa.size() < 3 * 200) {
+        const float x = u(rng), y = u(rng), z = u(rng);
+        if (std::fabs(x) + std::fabs(y) + std::fabs(z) < 0.99f)
+            octa.insert(octa.end(), {r * x, r * y, r * z});
+    }
+    HullHolder octaHull = makeHull(octa);
+    EXPECT_EQ(octaHull->getVertexCount(), 6);
+    EXPECT_EQ(octaHull->getFaceCount(), 8);
+    EXPECT_NEAR(octaHull->getVolume(), 4.0f / 3.0f * r * r * r, 1e-4f);
+    expectClosedTriangleMesh(*octaHull);
+    expectConvexOutward(*octaHull, 1e-6);
+}
+
+// Each axis is scaled by its own half-size, and the weld tolerance 0.01 is
+// applied in those units. The cloud is a tetrahedron of cube corners, the
+// opposite corner and a second point next to corner (+, +, +) along one
+// axis; both near points are vertices unless they are welded.
+TEST(ConvexHullNormalisation, WeldToleranceFollowsEachAxisScale) {
+    const float regimes[3][2] = {{0.5f, 1.0f / (0.5f + 1e-6f)}, {10.0f, 10.0f}, {1000.0f, 0.128f}};
+    for (int mixed = 0; mixed < 4; mixed++) {
+        // Half-sizes per axis: one regime on all axes, or one per axis.
+        float half[3], scale[3];
+        for (int a = 0; a < 3; a++) {
+            const int r = (mixed < 3) ? mixed : a;
+            half[a] = regimes[r][0];
+            scale[a] = regimes[r][1];
+        }
+        for (int axis = 0; axis < 3; axis++) {
+            for (float factor : {0.4f, 3.0f}) {
+                const float hx = half[0], hy = half[1], hz = half[2];
+                Cloud cloud = {hx, hy, hz, -hx, -hy, hz, -hx, hy, -hz, hx, -hy, -hz, -hx, -hy, -hz};
+                Cloud near = {hx, hy, hz};
+                near[axis] -= factor * 0.01f / scale[axis];
+                cloud.insert(cloud.end(), near.begin(), near.end());
+                HullHolder hull = makeHull(cloud);
+                SCOPED_TRACE(testing::Message() << "halves " << hx << " " << hy << " " << hz << " axis "
+                                                << axis << " factor " << factor);
+                // Across mixed regimes the normalised hull is so stretched
+                // that an unwelded near point also lies within the face
+                // tolerance: only the weld is checked there.
+                if (factor < 1.0f || mixed < 3) {
+                    EXPECT_EQ(hull->getVertexCount(), factor < 1.0f ? 5 : 6);
+                }
+                expectClosedTriangleMesh(*hull);
+            }
+        }
+    }
+    // Vertices come back close to the input corners in every regime.
+    Cloud box;
+    for (int i = 0; i < 8; i++) {
+        box.insert(box.end(),
+                   {(i & 1) ? -0.5f : 0.5f, (i & 2) ? -10.0f : 10.0f, (i & 4) ? -1000.0f : 1000.0f});
+    }
+    HullHolder hull = makeHull(box);
+    ASSERT_EQ(hull->getVertexCount(), 8);
+    for (int32_t i = 0; i < 8; i++) {
+        const dgVector& v = hull->getVertices()[i];
+        EXPECT_NEAR(std::fabs(v.x), 0.5f, 1.0f / 2048.0f);
+        EXPECT_EQ(std::fabs(v.y), 10.0f);
+        EXPECT_NEAR(std::fabs(v.z), 1000.0f, 1.0f / (2048.0f * 0.128f) + 1e-3f);
+    }
+    EXPECT_NEAR(hull->getVolume(), 1.0f * 20.0f * 2000.0f, 40000.0f * 0.002f);
+}
+
+// A point within 0.001 of a face adds no vertex; one clearly above it does.
+TEST(ConvexHullKnownShapes, PointNearAFaceAddsNoVertex) {
+    for (float lift : {0.0005f, 0.02f}) {
+        Cloud cloud = cubeCorners(1.0f);
+        cloud.insert(cloud.end(), {0.25f, 1.0f + lift, -0.125f});
+        HullHolder hull = makeHull(cloud);
+        EXPECT_EQ(hull->getVertexCount(), lift < 0.001f ? 8 : 9) << "lift " << lift;
+        expectClosedTriangleMesh(*hull);
+    }
+}
+
+TEST(ConvexHullRandomClouds, MatchBruteForceHull) {
+    std::mt19937 rng(1234);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    std::vector<Cloud> clouds;
+    for (int n : {5, 12, 40, 90})
+        clouds.push_back(uniformCube(rng, n, 1.0f, 1.0f, 1.0f));
+    clouds.push_back(uniformBall(rng, 70, 3.0f));
+    clouds.push_back(uniformCube(rng, 60, 0.2f, 7.0f, 300.0f));                // three scale regimes
+    clouds.push_back(uniformCube(rng, 60, 5.0f, 5.0f, 5.0f, 1000, -500, 20));  // far from the origin
+    // A blob a thousandth across: each axis is scaled up to unit size, so it
+    // is a hull like any other.
+    clouds.push_back(uniformCube(rng, 40, 0.0005f, 0.0005f, 0.0005f));
+    Cloud gauss, slab;
+    for (int i = 0; i < 80 * 3; i++)
+        gauss.push_back(2.0f * g(rng));
+    clouds.push_back(gauss);
+    // A slab just thicker than the tolerances is a valid flat hull.
+    for (int i = 0; i < 40; i++)
+        slab.insert(slab.end(), {g(rng), g(rng), (i % 2) ? 0.05f : 0.0f});
+    clouds.push_back(slab);
+
+    for (size_t k = 0; k < clouds.size(); k++) {
+        SCOPED_TRACE(testing::Message() << "cloud " << k);
+        const Cloud& cloud = clouds[k];
+        HullHolder hull = makeHull(cloud);
+        ASSERT_GT(hull->getFaceCount(), 0);
+        expectClosedTriangleMesh(*hull);
+        const double tolerance = hullTolerance(cloud);
+        expectConvexOutward(*hull, 1e-4 * tolerance);
+
+        const std::vector<FacePlane> planes = facePlanes(*hull);
+        for (size_t i = 0; i < cloud.size() / 3; i++) {
+            ASSERT_LE(farthestOutside(planes, pointOf(cloud, i)), tolerance) << "point " << i;
+        }
+        // Hull vertices are input points up to the snap to the grid.
+        for (int32_t i = 0; i < hull->getVertexCount(); i++) {
+            double nearest = 1e300;
+            for (size_t j = 0; j < cloud.size() / 3; j++) {
+                nearest = std::min(nearest, length(sub(toD3(hull->getVertices()[i]), pointOf(cloud, j))));
+            }
+            EXPECT_LE(nearest, tolerance) << "vertex " << i;
+        }
+
+        double area = 0.0;
+        const double volume = bruteForceVolume(cloud, &area);
+        EXPECT_NEAR(hull->getVolume(), volume, area * tolerance) << "brute force " << volume;
+        EXPECT_NEAR(hull->getCentreOfMass().w, volume, area * tolerance);
+        EXPECT_NEAR(walkHull(*hull).volume, volume, area * tolerance);
+    }
+}
+
+// Lattice points: every plane and line of the lattice is full of exactly
+// coplanar and collinear points, and points repeat. The hull's vertices must be
+// input points and hold every input point exactly, which makes it the true
+// hull; its volume is checked against the brute force on the distinct points
+// nudged into general position.
+TEST(ConvexHullRandomClouds, LatticeSubsetsMatchBruteForceHull) {
+    std::mt19937 rng(99);
+    std::uniform_int_distribution<int> coord(0, 4);
+    std::uniform_real_distribution<float> nudge(-1e-3f, 1e-3f);
+    Cloud full;
+    for (int i = 0; i < 125; i++)
+        full.insert(full.end(), {float(i % 5), float(i / 5 % 5), float(i / 25)});
+    HullHolder cube = makeHull(full);
+    EXPECT_NEAR(cube->getVolume(), 64.0f, 1e-3f);
+    expectClosedTriangleMesh(*cube);
+
+    for (int round = 0; round < 12; round++) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        Cloud cloud, distinct;
+        bool seen[125] = {};
+        for (int i = 0; i < 8 + 4 * round; i++) {
+            const int x = coord(rng), y = coord(rng), z = coord(rng);
+            cloud.insert(cloud.end(), {float(x), float(y), float(z)});
+            if (!seen[x + 5 * y + 25 * z]) {
+                seen[x + 5 * y + 25 * z] = true;
+                distinct.insert(distinct.end(), {x + nudge(rng), y + nudge(rng), z + nudge(rng)});
+            }
+        }
+        HullHolder hull = makeHull(cloud);
+        double area = 0.0;
+        const double volume = bruteForceVolume(distinct, &area);
+        if (volume < 0.05) {
+            expectEmpty(*hull);
+            continue;
+        }
+        expectClosedTriangleMesh(*hull);
+        expectConvexOutward(*hull, 1e-5);
+        const std::vector<FacePlane> planes = facePlanes(*hull);
+        for (size_t i = 0; i < cloud.size() / 3; i++) {
+            ASSERT_LE(farthestOutside(planes, pointOf(cloud, i)), 1e-5) << "point " << i;
+        }
+        for (int32_t i = 0; i < hull->getVertexCount(); i++) {
+            const dgVector& v = hull->getVertices()[i];
+            EXPECT_TRUE(seen[int(v.x) + 5 * int(v.y) + 25 * int(v.z)] && v.x == std::floor(v.x) &&
+                        v.y == std::floor(v.y) && v.z == std::floor(v.z));
+        }
+        EXPECT_NEAR(hull->getVolume(), volume, 2e-3 * area);
+    }
+}
+
+// Points on a sphere: the inscribed hull approaches the ball from below. With
+// 2000 points the table has about 12000 half-edges, far past the 2048 that the
+// fixed per-call tables of the convex queries hold and past the initial size of
+// the construction's work stacks.
+TEST(ConvexHullLargeInput, SphereApproachesBallAndEveryTableGrows) {
+    const int n = 2000;
+    const Cloud cloud = fibonacciSphere(n, 1.0f);
+    HullHolder hull = makeHull(cloud);
+    ASSERT_EQ(hull->getVertexCount(), n);
+    EXPECT_EQ(hull->getEdgeCount(), 6 * n - 12);
+    EXPECT_EQ(hull->getFaceCount(), 2 * n - 4);
+    expectClosedTriangleMesh(*hull);
+    expectConvexOutward(*hull, 1e-5);
+
+    const double ball = 4.0 / 3.0 * kPi;
+    const WalkSum walk = walkHull(*hull);
+    EXPECT_EQ(walk.triangles, 2 * n - 4);
+    EXPECT_LT(walk.volume, ball);
+    EXPECT_GT(walk.volume, 0.995 * ball);
+    EXPECT_NEAR(hull->getVolume(), walk.volume, 1e-4 * ball);
+
+    // The parts below and above any plane add up to the whole, and so do
+    // their first moments.
+    struct Plane {
+        static int32_t below(uint32_t, void* context, const dgMatrix&, dgPlane& plane) {
+            plane = *static_cast<const dgPlane*>(context);
+            return 1;
+        }
+    };
+    const dgMatrix identity(dgGetIdentityMatrix());
+    for (const dgPlane& cut : {dgPlane(0, 1, 0, 0), dgPlane(0.6f, 0, 0.8f, -0.3f)}) {
+        dgPlane down = cut;
+        dgPlane up(-cut.x, -cut.y, -cut.z, -cut.w);
+        const dgVector a = hull->calcSubmergedVolume(identity, Plane::below, &down);
+        const dgVector b = hull->calcSubmergedVolume(identity, Plane::below, &up);
+        EXPECT_NEAR(a.w + b.w, walk.volume, 1e-3 * ball);
+        EXPECT_GT(a.w, 0.1f);
+        EXPECT_GT(b.w, 0.1f);
+        for (int axis = 0; axis < 3; axis++)
+            EXPECT_NEAR(a[axis] * a.w + b[axis] * b.w, 0.0f, 2e-3f);
+    }
+}
+
+// More hull vertices than the 16-bit counts of the convex base can hold:
+// refused, giving the empty hull. (The radius keeps the points far enough
+// apart in normalised units that every one is a vertex.)
+TEST(ConvexHullLargeInput, HullPastSixteenBitCountsIsRefused) {
+    const int n = 11000;  // 6n - 12 = 65988 half-edges
+    HullHolder hull = makeHull(fibonacciSphere(n, 50.0f));
+    expectEmpty(*hull);
+}
+
+TEST(ConvexHullDegenerate, RefusedCloudsGiveTheEmptyHullSafely) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    std::vector<Cloud> clouds;
+    clouds.push_back({});
+    clouds.push_back({1, 2, 3});
+    clouds.push_back({0, 0, 0, 1, 0, 0});
+    clouds.push_back({0, 0, 0, 1, 0, 0, 0, 1, 0});
+    clouds.push_back({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0});  // four coplanar
+    Cloud same, line, plane, tilted, cross;
+    for (int i = 0; i < 50; i++) {
+        same.insert(same.end(), {3, -2, 7});
+        const float t = u(rng);
+        line.insert(line.end(), {1 + 2 * t, -3 * t, 0.5f * t});
+        plane.insert(plane.end(), {5 * u(rng), 5 * u(rng), 2.0f});
+        const float a = u(rng), b = u(rng);
+        tilted.insert(tilted.end(), {a, b, 0.3f * a - 0.7f * b});
+        cross.insert(cross.end(), {(i % 2) ? u(rng) : 0.0f, (i % 2) ? 0.0f : u(rng), 0.0f});
+    }
+    for (const Cloud& c : {same, line, plane, tilted, cross})
+        clouds.push_back(c);
+    // A tilted plane with noise far under the tolerances. (An axis-aligned
+    // one is not degenerate: its thin axis is scaled up to unit size.)
+    Cloud noisy = tilted;
+    for (size_t i = 2; i < noisy.size(); i += 3)
+        noisy[i] += 0.0002f * u(rng);
+    clouds.push_back(noisy);
+    Cloud nan = cubeCorners(1.0f);
+    nan[4] = std::nanf("");
+    clouds.push_back(nan);
+    Cloud inf = cubeCorners(1.0f);
+    inf[0] = INFINITY;
+    clouds.push_back(inf);
+
+    CountingHooks hooks;
+    for (size_t k = 0; k < clouds.size(); k++) {
+        SCOPED_TRACE(testing::Message() << "cloud " << k);
+        HullHolder hull = makeHull(clouds[k]);
+        expectEmpty(*hull);
+        // Every query of the convex base survives the empty hull.
+        dgContactPoint contact;
+        EXPECT_GT(
+            hull->rayCast(dgVector(-5, 0, 0, 1), dgVector(5, 0, 0, 1), contact, nullptr, nullptr, nullptr),
+            1.0f);
+        dgVector boxMin, boxMax, inertia, origin;
+        hull->calcAABB(dgGetIdentityMatrix(), boxMin, boxMax);
+        EXPECT_EQ(hull->getVolume(), 0.0f);
+        hull->calcInertia(inertia, origin);
+        EXPECT_EQ(walkHull(*hull).triangles, 0);
+        const dgVector s = hull->supportVertex(dgVector(1, 0, 0, 0));
+        EXPECT_EQ(s.x, 0.0f);
+        dgVector points[dgPlaneIntersectionMaxPoints];
+        EXPECT_EQ(hull->calcPlaneIntersection(dgVector(0, 1, 0, 0), dgVector(0, 0, 0, 1), points), 0);
+        EXPECT_EQ(hull->calcSubmergedVolume(dgGetIdentityMatrix(), nullptr, nullptr).w, 0.0f);
+    }
+    // Bad arguments.
+    const Cloud cube = cubeCorners(1.0f);
+    HullHolder nullPoints =
+        HullHolder::adopt(new dgCollisionConvexHull(1, 8, 12, nullptr, dgGetIdentityMatrix()));
+    expectEmpty(*nullPoints);
+    HullHolder negativeCount =
+        HullHolder::adopt(new dgCollisionConvexHull(1, -8, 12, cube.data(), dgGetIdentityMatrix()));
+    expectEmpty(*negativeCount);
+    HullHolder negativeStride =
+        HullHolder::adopt(new dgCollisionConvexHull(1, 8, -12, cube.data(), dgGetIdentityMatrix()));
+    expectEmpty(*negativeStride);
+    HullHolder zeroStride =
+        HullHolder::adopt(new dgCollisionConvexHull(1, 8, 3, cube.data(), dgGetIdentityMatrix()));
+    expectEmpty(*zeroStride);  // every point read at the first one
+    EXPECT_EQ(hooks.foreignReleases(), 0);
+}
+
+// Strides: padding words are skipped and a remainder of the stride modulo 4 is
+// dropped.
+TEST(ConvexHullInput, StrideSkipsPaddingAndDropsRemainder) {
+    const Cloud cube = cubeCorners(2.0f);
+    std::vector<float> padded;
+    for (int i = 0; i < 8; i++)
+        padded.insert(padded.end(), {cube[3 * i], cube[3 * i + 1], cube[3 * i + 2], 99.0f, -99.0f});
+    HullHolder a =
+        HullHolder::adopt(new dgCollisionConvexHull(1, 8, 20, padded.data(), dgGetIdentityMatrix()));
+    HullHolder b =
+        HullHolder::adopt(new dgCollisionConvexHull(1, 8, 23, padded.data(), dgGetIdentityMatrix()));
+    for (const HullHolder* h : {&a, &b}) {
+        EXPECT_EQ((*h)->getVertexCount(), 8);
+        EXPECT_NEAR((*h)->getVolume(), 64.0f, 1e-3f);
+    }
+}
+
+TEST(ConvexHullQueries, SupportVertexMatchesBruteForceOverVertices) {
+    std::mt19937 rng(21);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    std::vector<Cloud> clouds = {fibonacciSphere(64, 2.0f), uniformBall(rng, 300, 1.0f),
+                                 uniformCube(rng, 200, 0.3f, 4.0f, 150.0f)};
+    for (const Cloud& cloud : clouds) {
+        HullHolder hull = makeHull(cloud);
+        ASSERT_GT(hull->getVertexCount(), 3);
+        const dgVector* v = hull->getVertices();
+        for (int trial = 0; trial < 500; trial++) {
+            dgVector d(g(rng), g(rng), g(rng), 0.0f);
+            d = d.scale(1.0f / std::sqrt(d % d));
+            float best = -1e30f;
+            for (int32_t i = 0; i < hull->getVertexCount(); i++)
+                best = std::max(best, v[i] % d);
+            const dgVector s = hull->supportVertex(d);
+            EXPECT_NEAR(s % d, best, 1e-5f * (1.0f + std::fabs(best)));
+        }
+    }
+}
+
+// Segment against the hull's face planes (Cyrus-Beck in double) as the
+// independent answer.
+TEST(ConvexHullQueries, RayCastMatchesClippingAgainstFacePlanes) {
+    std::mt19937 rng(33);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    const Cloud cloud = uniformBall(rng, 150, 2.0f);
+    HullHolder hull = makeHull(cloud);
+    const std::vector<FacePlane> planes = facePlanes(*hull);
+    int hits = 0;
+    for (int trial = 0; trial < 400; trial++) {
+        dgVector dir(u(rng), u(rng), u(rng), 0.0f);
+        dir = dir.scale(1.0f / std::sqrt(dir % dir + 1e-12f));
+        const dgVector p0(-4.0f * dir.x + u(rng), -4.0f * dir.y + u(rng), -4.0f * dir.z + u(rng), 1.0f);
+        const float reach = 2.0f + 6.0f * (u(rng) + 1.0f) * 0.5f;
+        const dgVector p1(p0.x + reach * dir.x, p0.y + reach * dir.y, p0.z + reach * dir.z, 1.0f);
+
+        const D3 a = toD3(p0), d = sub(toD3(p1), a);
+        double enter = 0.0, leave = 1.0, second = -1.0;
+        const FacePlane* entering = nullptr;
+        bool miss = false;
+        for (const FacePlane& f : planes) {
+            const double s0 = dot(f.normal, a) + f.offset, sd = dot(f.normal, d);
+            if (std::fabs(sd) < 1e-12) {
+                miss = miss || s0 > 0.0;
+                continue;
+            }
+            const double t = -s0 / sd;
+            if (sd < 0.0) {
+                if (t > enter) {
+                    second = enter;
+                    enter = t;
+                    entering = &f;
+                } else {
+                    second = std::max(second, t);
+                }
+            } else {
+                leave = std::min(leave, t);
+            }
+        }
+        miss = miss || !entering || enter > leave;
+        dgContactPoint contact;
+        contact.userId = -1;
+        const float t = hull->rayCast(p0, p1, contact, nullptr, nullptr, nullptr);
+        // Segments that only graze the hull (the entering and leaving
+        // parameters nearly equal) or end near it are ambiguous either way.
+        const double margin = 1e-3 / reach;
+        if (std::fabs(enter - leave) < margin || std::fabs(enter - 1.0) < margin) continue;
+        if (miss) {
+            EXPECT_GT(t, 1.0f) << "trial " << trial;
+            continue;
+        }
+        hits++;
+        ASSERT_LE(t, 1.0f) << "trial " << trial;
+        EXPECT_NEAR(t, enter, 2e-4 / reach * 10.0) << "trial " << trial;
+        EXPECT_EQ(contact.userId, 0);
+        const D3 n = toD3(contact.normal);
+        EXPECT_NEAR(length(n), 1.0, 1e-4);
+        if (enter - second > 1e-2) {
+            EXPECT_GT(dot(n, entering->normal), 0.999) << "trial " << trial;
+        }
+    }
+    EXPECT_GT(hits, 100);
+}
+
+// The face walk places the triangles by offset * body matrix, in order and
+// outward; volume and inertia see the offset.
+TEST(ConvexHullQueries, FaceWalkAppliesOffsetAndBodyMatrix) {
+    dgMatrix offset(dgGetIdentityMatrix());
+    offset.position = dgVector(3, -1, 2, 1);
+    HullHolder hull = makeHull(cubeCorners(1.0f), offset);
+    dgMatrix body(dgGetIdentityMatrix());
+    body.position = dgVector(10, 0, 0, 1);
+
+    for (int a = 0; a < 3; a++) {
+        g_lo[a] = 1e30f;
+        g_hi[a] = -1e30f;
+    }
+    EXPECT_EQ(hull->forEachPolygon(&body, boundsCallback), 12);
+    const float centre[3] = {13, -1, 2};
+    for (int a = 0; a < 3; a++) {
+        EXPECT_FLOAT_EQ(g_lo[a], centre[a] - 1.0f);
+        EXPECT_FLOAT_EQ(g_hi[a], centre[a] + 1.0f);
+    }
+    EXPECT_NEAR(walkHull(*hull, body).volume, 8.0, 1e-4);
+    dgVector inertia, origin;
+    hull->calcInertia(inertia, origin);
+    EXPECT_NEAR(origin.x, 3.0f, 1e-4f);
+    EXPECT_NEAR(origin.y, -1.0f, 1e-4f);
+    EXPECT_NEAR(origin.z, 2.0f, 1e-4f);
+    EXPECT_NEAR(inertia.y, 2.0f / 3.0f, 1e-3f);
+}
+
+// The section of the cube at y = 0.25 runs through the four vertical edges
+// and, the faces being triangles, through the diagonal of each side face.
+TEST(ConvexHullQueries, PlaneIntersectionOfTheCube) {
+    HullHolder hull = makeHull(cubeCorners(1.0f));
+    dgVector points[dgPlaneIntersectionMaxPoints];
+    const int32_t count = hull->calcPlaneIntersection(dgVector(0, 1, 0, 0), dgVector(0, 0.25f, 0, 1), points);
+    ASSERT_EQ(count, 8);
+    int corners = 0;
+    for (int32_t i = 0; i < count; i++) {
+        EXPECT_NEAR(points[i].y, 0.25f, 1e-6f);
+        EXPECT_NEAR(std::max(std::fabs(points[i].x), std::fabs(points[i].z)), 1.0f, 1e-6f);
+        corners += (std::fabs(std::fabs(points[i].x) - 1.0f) < 1e-6f &&
+                    std::fabs(std::fabs(points[i].z) - 1.0f) < 1e-6f);
+    }
+    EXPECT_EQ(corners, 4);
+}
+
+// Building, querying and releasing hulls of every kind returns every block.
+TEST(ConvexHullMemory, AllocationsBalance) {
+    std::mt19937 rng(77);
+    {
+        HullHolder warm = makeHull(uniformBall(rng, 50, 1.0f));  // pools exist before counting
+    }
+    CountingHooks hooks;
+    {
+        std::vector<HullHolder> hulls;
+        hulls.push_back(makeHull(uniformBall(rng, 500, 1.0f)));
+        hulls.push_back(makeHull(fibonacciSphere(700, 3.0f)));
+        hulls.push_back(makeHull(cubeCorners(1.0f)));
+        hulls.push_back(makeHull({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}));
+        hulls.push_back(makeHull(uniformCube(rng, 300, 1, 1, 0)));
+        for (const HullHolder& h : hulls) {
+            walkHull(*h);
+            dgVector inertia, origin;
+            h->calcInertia(inertia, origin);
+        }
+        EXPECT_GT(hooks.liveBlocks(), 0);
+    }
+    dgMemoryCacheFlush();
+    EXPECT_EQ(hooks.liveBlocks(), 0);
+    EXPECT_EQ(hooks.foreignReleases(), 0);
+    EXPECT_EQ(hooks.sizeMismatches(), 0);
+}
