@@ -45,19 +45,13 @@ dgCollisionBox::dgCollisionBox(uint32_t signature, float dx, float dy, float dz,
     }
     dgBoxTables* tables = s_sharedTables.acquire();
     if (tables) {
-        m_vertices = m_corners;
-        m_edges = tables->m_edges;
-        m_vertexCount = uint16_t(kVertexCount);
-        m_edgeCount = uint16_t(kEdgeCount);
+        lendPolyhedron(m_corners, kVertexCount, tables->m_edges, kEdgeCount);
     }
     initMassAndBox();
 }
 
 dgCollisionBox::~dgCollisionBox() {
-    // Neither array belongs to the convex base: the corners are members and
-    // the edges are shared.
-    m_vertices = nullptr;
-    m_edges = nullptr;
+    returnPolyhedron();
     s_sharedTables.release();
 }
 

@@ -121,19 +121,13 @@ dgCollisionCapsule::dgCollisionCapsule(uint32_t signature, float radius, float h
 
     dgCapsuleTables* tables = s_sharedTables.acquire();
     if (tables) {
-        m_vertices = m_capsuleVertices;
-        m_edges = tables->m_edges;
-        m_vertexCount = uint16_t(kVertexCount);
-        m_edgeCount = uint16_t(kEdgeCount);
+        lendPolyhedron(m_capsuleVertices, kVertexCount, tables->m_edges, kEdgeCount);
     }
     initMassAndBox();
 }
 
 dgCollisionCapsule::~dgCollisionCapsule() {
-    // Neither array belongs to the convex base: the vertices are members and
-    // the edges are shared.
-    m_vertices = nullptr;
-    m_edges = nullptr;
+    returnPolyhedron();
     s_sharedTables.release();
 }
 

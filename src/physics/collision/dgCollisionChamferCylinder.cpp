@@ -103,19 +103,13 @@ dgCollisionChamferCylinder::dgCollisionChamferCylinder(uint32_t signature, float
     }
     dgChamferCylinderTables* tables = s_sharedTables.acquire();
     if (tables) {
-        m_vertices = m_chamferVertices;
-        m_edges = tables->m_edges;
-        m_vertexCount = uint16_t(kVertexCount);
-        m_edgeCount = uint16_t(kEdgeCount);
+        lendPolyhedron(m_chamferVertices, kVertexCount, tables->m_edges, kEdgeCount);
     }
     initMassAndBox();
 }
 
 dgCollisionChamferCylinder::~dgCollisionChamferCylinder() {
-    // Neither array belongs to the convex base: the vertices are members and
-    // the edges are shared.
-    m_vertices = nullptr;
-    m_edges = nullptr;
+    returnPolyhedron();
     s_sharedTables.release();
 }
 

@@ -62,19 +62,13 @@ dgCollisionCone::dgCollisionCone(uint32_t signature, float radius, float height,
 
     dgConeTables* tables = s_sharedTables.acquire();
     if (tables) {
-        m_vertices = m_coneVertices;
-        m_edges = tables->m_edges;
-        m_vertexCount = uint16_t(kVertexCount);
-        m_edgeCount = uint16_t(kEdgeCount);
+        lendPolyhedron(m_coneVertices, kVertexCount, tables->m_edges, kEdgeCount);
     }
     initMassAndBox();
 }
 
 dgCollisionCone::~dgCollisionCone() {
-    // Neither array belongs to the convex base: the vertices are members and
-    // the edges are shared.
-    m_vertices = nullptr;
-    m_edges = nullptr;
+    returnPolyhedron();
     s_sharedTables.release();
 }
 

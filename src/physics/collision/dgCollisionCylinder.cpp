@@ -68,19 +68,13 @@ dgCollisionCylinder::dgCollisionCylinder(uint32_t signature, float radius, float
     }
     dgCylinderTables* tables = s_sharedTables.acquire();
     if (tables) {
-        m_vertices = m_cylinderVertices;
-        m_edges = tables->m_edges;
-        m_vertexCount = uint16_t(kVertexCount);
-        m_edgeCount = uint16_t(kEdgeCount);
+        lendPolyhedron(m_cylinderVertices, kVertexCount, tables->m_edges, kEdgeCount);
     }
     initMassAndBox();
 }
 
 dgCollisionCylinder::~dgCollisionCylinder() {
-    // Neither array belongs to the convex base: the vertices are members and
-    // the edges are shared.
-    m_vertices = nullptr;
-    m_edges = nullptr;
+    returnPolyhedron();
     s_sharedTables.release();
 }
 

@@ -80,19 +80,13 @@ dgCollisionSphere::dgCollisionSphere(uint32_t signature, float radius, const dgM
             const dgVector& unit = tables->m_unitVertices[i];
             m_sphereVertices[i] = dgVector(unit.x * radius, unit.y * radius, unit.z * radius, unit.w);
         }
-        m_vertices = m_sphereVertices;
-        m_edges = tables->m_edges;
-        m_vertexCount = uint16_t(kVertexCount);
-        m_edgeCount = uint16_t(kEdgeCount);
+        lendPolyhedron(m_sphereVertices, kVertexCount, tables->m_edges, kEdgeCount);
     }
     initMassAndBox();
 }
 
 dgCollisionSphere::~dgCollisionSphere() {
-    // Neither array belongs to the convex base: the vertices are members and
-    // the edges are shared.
-    m_vertices = nullptr;
-    m_edges = nullptr;
+    returnPolyhedron();
     s_sharedTables.release();
 }
 

@@ -154,6 +154,21 @@ public:
     const dgVector& getBoxCentre() const { return m_boxCentre; }
 
 protected:
+    // Lends the shape a vertex array and edge table it does not own (the
+    // analytic primitives keep their vertices as members and share one edge
+    // table per class). A lent polyhedron must be taken back with
+    // returnPolyhedron before this base's destructor, which frees what it owns.
+    void lendPolyhedron(dgVector* vertices, int32_t vertexCount, dgConvexEdge* edges, int32_t edgeCount) {
+        m_vertices = vertices;
+        m_edges = edges;
+        m_vertexCount = uint16_t(vertexCount);
+        m_edgeCount = uint16_t(edgeCount);
+    }
+    void returnPolyhedron() {
+        m_vertices = nullptr;
+        m_edges = nullptr;
+    }
+
     // After the arrays and counts are set: volume and centroid of the
     // polyhedron, the six start edges, and the local box from the virtual
     // supportVertex (so a primitive's own support function sets it).
