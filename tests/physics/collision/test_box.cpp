@@ -6,11 +6,14 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgCollisionBox.h"
 #include "dgCollisionSphere.h"
 #include "dgQuaternion.h"
 
 namespace {
+
+using namespace shapetest;
 
 typedef dgRefHolder<dgCollisionBox> BoxHolder;
 
@@ -25,12 +28,6 @@ dgMatrix randomRotation(std::mt19937& rng, const dgVector& position) {
     float q[4] = {g(rng), g(rng), g(rng), g(rng)};
     const float len = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
     return dgMatrix::fromQuaternion(dgQuaternion(q[0] / len, q[1] / len, q[2] / len, q[3] / len), position);
-}
-
-dgVector randomUnit(std::mt19937& rng) {
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    dgVector d(g(rng), g(rng), g(rng), 0.0f);
-    return d.scale(1.0f / std::sqrt(d % d));
 }
 
 // Independent slab intersection in double precision: the entry parameter of
@@ -65,11 +62,6 @@ double referenceRay(const dgVector& h, const dgVector& p0, const dgVector& p1, i
         return -1.0;
     }
     return tEnter;
-}
-
-uint32_t vetoAll(const dgBody*, const dgCollision*, void* userData) {
-    ++*static_cast<int32_t*>(userData);
-    return 0;
 }
 
 // Every point where the plane meets the box's edges: corners on the plane and
@@ -465,12 +457,7 @@ TEST(Box, SharedTableIsBuiltWithTheFirstBoxAndFreedWithTheLast) {
 
     auto snapshot = [](const dgConvexEdge* table) {
         std::vector<int64_t> out;
-        for (int32_t i = 0; i < 24; i++) {
-            out.push_back(table[i].m_vertex);
-            out.push_back(table[i].m_twin - table);
-            out.push_back(table[i].m_next - table);
-            out.push_back(table[i].m_prev - table);
-        }
+        snapshotEdges(table, 24, out);
         return out;
     };
     std::vector<int64_t> first;

@@ -7,32 +7,21 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgCollisionBox.h"
 #include "dgCollisionCapsule.h"
 
 namespace {
 
-typedef dgRefHolder<dgCollisionCapsule> CapsuleHolder;
+using namespace shapetest;
 
-const double kPi = 3.14159265358979323846;
+typedef dgRefHolder<dgCollisionCapsule> CapsuleHolder;
 
 // As the world's factory builds it: filed under |radius| and |height| / 2.
 CapsuleHolder makeCapsule(float radius, float height, const dgMatrix& offset = dgGetIdentityMatrix()) {
     const float dims[2] = {std::fabs(radius), std::fabs(height) * 0.5f};
     return CapsuleHolder::adopt(
         new dgCollisionCapsule(dgShapeSignature(dgShapeCapsule, dims, 2, offset), radius, height, offset));
-}
-
-dgVector randomUnit(std::mt19937& rng) {
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    dgVector d(g(rng), g(rng), g(rng), 0.0f);
-    return d.scale(1.0f / std::sqrt(d % d));
-}
-
-dgMatrix turnedAndMoved() {
-    dgMatrix m(dgRotationMatrixX(0.7f).multiply(dgRotationMatrixY(-1.1f)).multiply(dgRotationMatrixZ(0.4f)));
-    m.position = dgVector(1.0f, -2.0f, 3.0f, 1.0f);
-    return m;
 }
 
 // Distance from p to the capsule's axis segment, less the radius: the
@@ -131,16 +120,7 @@ void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId
         const double a[3] = {v[0], v[1], v[2]};
         const double b[3] = {v[3 * k], v[3 * k + 1], v[3 * k + 2]};
         const double c[3] = {v[3 * k + 3], v[3 * k + 4], v[3 * k + 5]};
-        const double det = a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
-                           a[2] * (b[0] * c[1] - b[1] * c[0]);
-        const double vol = det / 6.0;
-        w.volume += vol;
-        for (int32_t j = 0; j < 3; j++) {
-            w.first[j] += vol * (a[j] + b[j] + c[j]) / 4.0;
-            w.second[j] +=
-                vol / 10.0 *
-                (a[j] * a[j] + b[j] * b[j] + c[j] * c[j] + a[j] * b[j] + a[j] * c[j] + b[j] * c[j]);
-        }
+        addTetraMoments(a, b, c, w.volume, w.first, w.second);
     }
 }
 
@@ -152,11 +132,6 @@ WalkMass walk(const dgCollisionCapsule& shape) {
     shape.forEachPolygon(&dgGetIdentityMatrix(), walkCallback);
     g_walk = nullptr;
     return w;
-}
-
-uint32_t vetoAll(const dgBody*, const dgCollision*, void* userData) {
-    ++*static_cast<int32_t*>(userData);
-    return 0;
 }
 
 float cast(const dgCollisionCapsule& capsule, const dgVector& p0, const dgVector& p1,
@@ -479,14 +454,8 @@ TEST(Capsule, BoundsUnderRotatedMatrices) {
     for (const dgMatrix& m : matrices) {
         dgVector lo, hi;
         capsule->calcAABB(m, lo, hi);
-        dgVector tightLo(1e30f, 1e30f, 1e30f, 0), tightHi(-1e30f, -1e30f, -1e30f, 0);
-        for (const dgVector& q : surface) {
-            const dgVector p(m.transformVector(q));
-            for (int32_t j = 0; j < 3; j++) {
-                tightLo[j] = std::min(tightLo[j], p[j]);
-                tightHi[j] = std::max(tightHi[j], p[j]);
-            }
-        }
+        dgVector tightLo, tightHi;
+        placedBounds(m, surface, tightLo, tightHi);
         // The local box comes from the grid support, which can fall short
         // of the round surface by the depth of one grid cell.
         const float cell = r * (1.0f - std::cos(capsule->getAngleStep().m_step));
@@ -610,11 +579,7 @@ TEST(Capsule, SharedTableIsBuiltWithTheFirstCapsuleAndFreedWithTheLast) {
     EXPECT_EQ(dgCollisionCapsule::dgCapsuleEdgeTable(), nullptr);
     std::vector<int64_t> first;
     auto snapshot = [](std::vector<int64_t>& out) {
-        const dgConvexEdge* e = dgCollisionCapsule::dgCapsuleEdgeTable();
-        for (int32_t i = 0; i < dgCollisionCapsule::kEdgeCount; i++) {
-            out.insert(out.end(),
-                       {int64_t(e[i].m_vertex), e[i].m_twin - e, e[i].m_next - e, e[i].m_prev - e});
-        }
+        snapshotEdges(dgCollisionCapsule::dgCapsuleEdgeTable(), dgCollisionCapsule::kEdgeCount, out);
     };
     {
         CapsuleHolder a = makeCapsule(1.0f, 4.0f);

@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgCollisionChamferCylinder.h"
 #include "dgCollisionCylinder.h"
 
 namespace {
 
-typedef dgRefHolder<dgCollisionChamferCylinder> ChamferHolder;
+using namespace shapetest;
 
-const double kPi = 3.14159265358979323846;
+typedef dgRefHolder<dgCollisionChamferCylinder> ChamferHolder;
 
 // The factory's key: {9, |radius|, |height| / 2, matrix}.
 uint32_t factoryKey(float radius, float height, const dgMatrix& offset) {
@@ -25,18 +26,6 @@ uint32_t factoryKey(float radius, float height, const dgMatrix& offset) {
 ChamferHolder makeChamfer(float radius, float height, const dgMatrix& offset = dgGetIdentityMatrix()) {
     return ChamferHolder::adopt(
         new dgCollisionChamferCylinder(factoryKey(radius, height, offset), radius, height, offset));
-}
-
-dgVector randomUnit(std::mt19937& rng) {
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    dgVector d(g(rng), g(rng), g(rng), 0.0f);
-    return d.scale(1.0f / std::sqrt(d % d));
-}
-
-dgMatrix turned(float ax, float ay, float az, const dgVector& position) {
-    dgMatrix m(dgRotationMatrixX(ax).multiply(dgRotationMatrixY(ay)).multiply(dgRotationMatrixZ(az)));
-    m.position = position;
-    return m;
 }
 
 // The analytic shape: points within h of the disc of radius rc in x = 0.
@@ -172,11 +161,6 @@ std::vector<Face> walkFaces(const dgCollision& shape, const dgMatrix& matrix) {
 float cast(const dgCollision& shape, const dgVector& p0, const dgVector& p1, dgContactPoint& contact) {
     std::memset(&contact, 0, sizeof(contact));
     return shape.rayCast(p0, p1, contact, nullptr, nullptr, nullptr);
-}
-
-uint32_t vetoAll(const dgBody*, const dgCollision*, void* userData) {
-    ++*static_cast<int32_t*>(userData);
-    return 0;
 }
 
 // Shaped like the vehicle's tire: no class name of its own, the five

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgCollision.h"
 #include "dgCollisionBox.h"
 #include "dgCollisionCache.h"
@@ -25,16 +26,7 @@
 
 namespace {
 
-// Restores the hooks that dgWorldCreate replaces.
-class HookGuard {
-public:
-    HookGuard() { dgGetAllocatorHooks(&m_allocate, &m_release); }
-    ~HookGuard() { dgSetAllocatorHooks(m_allocate, m_release); }
-
-private:
-    dgAllocHook m_allocate;
-    dgReleaseHook m_release;
-};
+using namespace shapetest;
 
 // A world on the default hooks for the length of a test.
 class WorldFixture : public ::testing::Test {

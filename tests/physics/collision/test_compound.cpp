@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgBody.h"
 #include "dgCollisionBox.h"
 #include "dgCollisionSphere.h"
@@ -15,6 +16,8 @@
 #include "dgWorld.h"
 
 namespace {
+
+using namespace shapetest;
 
 typedef dgRefHolder<dgCollision> ShapeHolder;
 typedef dgRefHolder<dgCompoundCollision> CompoundHolder;
@@ -34,32 +37,6 @@ CompoundHolder makeCompound(const std::vector<dgCollision*>& children, dgWorld* 
     return CompoundHolder::adopt(new dgCompoundCollision(
         int32_t(children.size()), children.empty() ? nullptr : children.data(), world));
 }
-
-dgMatrix translation(float x, float y, float z) {
-    dgMatrix m(dgGetIdentityMatrix());
-    m.position = dgVector(x, y, z, 1.0f);
-    return m;
-}
-
-dgMatrix randomPose(std::mt19937& rng, float reach) {
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    std::uniform_real_distribution<float> u(-reach, reach);
-    float q[4] = {g(rng), g(rng), g(rng), g(rng)};
-    const float len = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
-    return dgMatrix::fromQuaternion(dgQuaternion(q[0] / len, q[1] / len, q[2] / len, q[3] / len),
-                                    dgVector(u(rng), u(rng), u(rng), 1.0f));
-}
-
-// Restores the hooks a test replaced through dgWorldCreate.
-class HookGuard {
-public:
-    HookGuard() { dgGetAllocatorHooks(&m_allocate, &m_release); }
-    ~HookGuard() { dgSetAllocatorHooks(m_allocate, m_release); }
-
-private:
-    dgAllocHook m_allocate;
-    dgReleaseHook m_release;
-};
 
 dgWorld* createWorldWithCurrentHooks() {
     dgAllocHook allocate;

@@ -7,32 +7,21 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgCollisionBox.h"
 #include "dgCollisionCone.h"
 
 namespace {
 
-typedef dgRefHolder<dgCollisionCone> ConeHolder;
+using namespace shapetest;
 
-const double kPi = 3.14159265358979323846;
+typedef dgRefHolder<dgCollisionCone> ConeHolder;
 
 // As the world's factory builds it.
 ConeHolder makeCone(float radius, float height, const dgMatrix& offset = dgGetIdentityMatrix()) {
     const float dims[2] = {std::fabs(radius), std::fabs(height) * 0.5f};
     return ConeHolder::adopt(
         new dgCollisionCone(dgShapeSignature(dgShapeCone, dims, 2, offset), radius, height, offset));
-}
-
-dgVector randomUnit(std::mt19937& rng) {
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    dgVector d(g(rng), g(rng), g(rng), 0.0f);
-    return d.scale(1.0f / std::sqrt(d % d));
-}
-
-dgMatrix turnedAndMoved() {
-    dgMatrix m(dgRotationMatrixX(0.7f).multiply(dgRotationMatrixY(-1.1f)).multiply(dgRotationMatrixZ(0.4f)));
-    m.position = dgVector(1.0f, -2.0f, 3.0f, 1.0f);
-    return m;
 }
 
 // Points of the cone's surface: the side from the rim to the apex and the
@@ -123,16 +112,7 @@ void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId
         const double a[3] = {v[0], v[1], v[2]};
         const double b[3] = {v[3 * k], v[3 * k + 1], v[3 * k + 2]};
         const double c[3] = {v[3 * k + 3], v[3 * k + 4], v[3 * k + 5]};
-        const double det = a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
-                           a[2] * (b[0] * c[1] - b[1] * c[0]);
-        const double vol = det / 6.0;
-        w.volume += vol;
-        for (int32_t j = 0; j < 3; j++) {
-            w.first[j] += vol * (a[j] + b[j] + c[j]) / 4.0;
-            w.second[j] +=
-                vol / 10.0 *
-                (a[j] * a[j] + b[j] * b[j] + c[j] * c[j] + a[j] * b[j] + a[j] * c[j] + b[j] * c[j]);
-        }
+        addTetraMoments(a, b, c, w.volume, w.first, w.second);
     }
 }
 
@@ -406,14 +386,8 @@ TEST(Cone, BoundsUnderRotatedMatrices) {
     for (const dgMatrix& m : matrices) {
         dgVector lo, hi;
         cone->calcAABB(m, lo, hi);
-        dgVector tightLo(1e30f, 1e30f, 1e30f, 0), tightHi(-1e30f, -1e30f, -1e30f, 0);
-        for (const dgVector& q : surface) {
-            const dgVector p(m.transformVector(q));
-            for (int32_t j = 0; j < 3; j++) {
-                tightLo[j] = std::min(tightLo[j], p[j]);
-                tightHi[j] = std::max(tightHi[j], p[j]);
-            }
-        }
+        dgVector tightLo, tightHi;
+        placedBounds(m, surface, tightLo, tightHi);
         // The grid rim reaches the base circle's extremes within 1e-4.
         for (int32_t j = 0; j < 3; j++) {
             EXPECT_LE(lo[j], tightLo[j] + 1e-4f);
@@ -503,11 +477,7 @@ TEST(Cone, SharedTableIsBuiltWithTheFirstConeAndFreedWithTheLast) {
     EXPECT_EQ(dgCollisionCone::dgConeEdgeTable(), nullptr);
     std::vector<int64_t> first;
     auto snapshot = [](std::vector<int64_t>& out) {
-        const dgConvexEdge* e = dgCollisionCone::dgConeEdgeTable();
-        for (int32_t i = 0; i < dgCollisionCone::kEdgeCount; i++) {
-            out.insert(out.end(),
-                       {int64_t(e[i].m_vertex), e[i].m_twin - e, e[i].m_next - e, e[i].m_prev - e});
-        }
+        snapshotEdges(dgCollisionCone::dgConeEdgeTable(), dgCollisionCone::kEdgeCount, out);
     };
     {
         ConeHolder a = makeCone(1.0f, 2.0f);

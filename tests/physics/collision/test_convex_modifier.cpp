@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgBody.h"
 #include "dgCollisionBox.h"
 #include "dgCollisionConvexModifier.h"
@@ -17,6 +18,8 @@
 #include "dgWorld.h"
 
 namespace {
+
+using namespace shapetest;
 
 typedef dgRefHolder<dgConvexCollision> ConvexHolder;
 typedef dgRefHolder<dgCollisionConvexModifier> ModifierHolder;
@@ -39,27 +42,12 @@ ModifierHolder makeModifier(dgConvexCollision* wrapped, const dgMatrix& m, dgWor
     return modifier;
 }
 
-dgMatrix translation(float x, float y, float z) {
-    dgMatrix m(dgGetIdentityMatrix());
-    m.position = dgVector(x, y, z, 1.0f);
-    return m;
-}
-
 dgMatrix scaling(float x, float y, float z) {
     dgMatrix m(dgGetIdentityMatrix());
     m.front.x = x;
     m.up.y = y;
     m.right.z = z;
     return m;
-}
-
-dgMatrix randomPose(std::mt19937& rng, float reach) {
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    std::uniform_real_distribution<float> u(-reach, reach);
-    float q[4] = {g(rng), g(rng), g(rng), g(rng)};
-    const float len = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
-    return dgMatrix::fromQuaternion(dgQuaternion(q[0] / len, q[1] / len, q[2] / len, q[3] / len),
-                                    dgVector(u(rng), u(rng), u(rng), 1.0f));
 }
 
 // Scale, then shear, then a turn and a shift: a general orientation-keeping
@@ -72,12 +60,6 @@ dgMatrix randomAffine(std::mt19937& rng) {
     shear.front.z = h(rng);
     shear.up.z = h(rng);
     return scaling(s(rng), s(rng), s(rng)).multiply(shear).multiply(randomPose(rng, 2.0f));
-}
-
-dgVector randomUnit(std::mt19937& rng) {
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    dgVector d(g(rng), g(rng), g(rng), 0.0f);
-    return d.scale(1.0f / std::sqrt(d % d));
 }
 
 double det3(const dgMatrix& m) {
@@ -289,16 +271,6 @@ dgVector referenceSubmerged(const dgVector& h, const dgMatrix& m, const dgMatrix
         apply(matrix, apply(m, Vec3{{moment[0] / volume, moment[1] / volume, moment[2] / volume}}));
     return dgVector(float(centroid[0]), float(centroid[1]), float(centroid[2]), float(volume * det3(m)));
 }
-
-class HookGuard {
-public:
-    HookGuard() { dgGetAllocatorHooks(&m_allocate, &m_release); }
-    ~HookGuard() { dgSetAllocatorHooks(m_allocate, m_release); }
-
-private:
-    dgAllocHook m_allocate;
-    dgReleaseHook m_release;
-};
 
 }  // namespace
 

@@ -7,33 +7,22 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgCollisionBox.h"
 #include "dgCollisionCylinder.h"
 #include "dgCollisionSphere.h"
 
 namespace {
 
-typedef dgRefHolder<dgCollisionCylinder> CylinderHolder;
+using namespace shapetest;
 
-const double kPi = 3.14159265358979323846;
+typedef dgRefHolder<dgCollisionCylinder> CylinderHolder;
 
 // The factory's key: {5, |radius|, |height| / 2, matrix}.
 CylinderHolder makeCylinder(float radius, float height, const dgMatrix& offset = dgGetIdentityMatrix()) {
     const float dims[2] = {std::fabs(radius), std::fabs(height) * 0.5f};
     return CylinderHolder::adopt(
         new dgCollisionCylinder(dgShapeSignature(dgShapeCylinder, dims, 2, offset), radius, height, offset));
-}
-
-dgVector randomUnit(std::mt19937& rng) {
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    dgVector d(g(rng), g(rng), g(rng), 0.0f);
-    return d.scale(1.0f / std::sqrt(d % d));
-}
-
-dgMatrix turned(float ax, float ay, float az, const dgVector& position) {
-    dgMatrix m(dgRotationMatrixX(ax).multiply(dgRotationMatrixY(ay)).multiply(dgRotationMatrixZ(az)));
-    m.position = position;
-    return m;
 }
 
 // Faces the polygon walk reported, as points.
@@ -70,11 +59,6 @@ void areaVector(const std::vector<dgVector>& face, double out[3]) {
         out[1] += double(a.z) * b.x - double(a.x) * b.z;
         out[2] += double(a.x) * b.y - double(a.y) * b.x;
     }
-}
-
-uint32_t vetoAll(const dgBody*, const dgCollision*, void* userData) {
-    ++*static_cast<int32_t*>(userData);
-    return 0;
 }
 
 float cast(const dgCollision& shape, const dgVector& p0, const dgVector& p1, dgContactPoint& contact) {
@@ -541,11 +525,7 @@ TEST(Cylinder, SharedTableIsBuiltWithTheFirstCylinderAndFreedWithTheLast) {
     EXPECT_EQ(dgCollisionCylinder::dgCylinderEdgeTable(), nullptr);
     std::vector<int64_t> first;
     auto snapshot = [](std::vector<int64_t>& edges) {
-        const dgConvexEdge* e = dgCollisionCylinder::dgCylinderEdgeTable();
-        for (int32_t i = 0; i < dgCollisionCylinder::kEdgeCount; i++) {
-            edges.insert(edges.end(),
-                         {int64_t(e[i].m_vertex), e[i].m_twin - e, e[i].m_next - e, e[i].m_prev - e});
-        }
+        snapshotEdges(dgCollisionCylinder::dgCylinderEdgeTable(), dgCollisionCylinder::kEdgeCount, edges);
     };
     {
         CylinderHolder a = makeCylinder(1.0f, 1.0f);

@@ -7,16 +7,17 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgCollisionBox.h"
 #include "dgCollisionEllipse.h"
 #include "dgCollisionSphere.h"
 
 namespace {
 
+using namespace shapetest;
+
 typedef dgRefHolder<dgCollisionEllipse> EllipseHolder;
 typedef dgRefHolder<dgCollisionSphere> SphereHolder;
-
-const double kPi = 3.14159265358979323846;
 
 // As the world's factory builds it.
 EllipseHolder makeEllipse(float rx, float ry, float rz, const dgMatrix& offset = dgGetIdentityMatrix()) {
@@ -28,18 +29,6 @@ EllipseHolder makeEllipse(float rx, float ry, float rz, const dgMatrix& offset =
 SphereHolder makeSphere(float radius) {
     return SphereHolder::adopt(new dgCollisionSphere(
         dgShapeSignature(dgShapeSphere, &radius, 1, dgGetIdentityMatrix()), radius, dgGetIdentityMatrix()));
-}
-
-dgVector randomUnit(std::mt19937& rng) {
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    dgVector d(g(rng), g(rng), g(rng), 0.0f);
-    return d.scale(1.0f / std::sqrt(d % d));
-}
-
-dgMatrix turnedAndMoved() {
-    dgMatrix m(dgRotationMatrixX(0.7f).multiply(dgRotationMatrixY(-1.1f)).multiply(dgRotationMatrixZ(0.4f)));
-    m.position = dgVector(1.0f, -2.0f, 3.0f, 1.0f);
-    return m;
 }
 
 // Points of the ellipsoid surface on a fine latitude/longitude grid.
@@ -86,11 +75,6 @@ void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId
     }
     const dgVector n((local[1] - local[0]).cross(local[2] - local[0]));
     w.minOrientation = std::min(w.minOrientation, double(n % local[0]));
-}
-
-uint32_t vetoAll(const dgBody*, const dgCollision*, void* userData) {
-    ++*static_cast<int32_t*>(userData);
-    return 0;
 }
 
 dgPlane g_fluid;
@@ -289,14 +273,8 @@ TEST(Ellipse, BoundsUnderRotatedMatrices) {
     const dgMatrix m(turnedAndMoved());
     e->calcAABB(m, lo, hi);
     const std::vector<dgVector> surface = sampleSurface(r[0], r[1], r[2]);
-    dgVector tightLo(1e30f, 1e30f, 1e30f, 0), tightHi(-1e30f, -1e30f, -1e30f, 0);
-    for (const dgVector& q : surface) {
-        const dgVector p(m.transformVector(q));
-        for (int32_t j = 0; j < 3; j++) {
-            tightLo[j] = std::min(tightLo[j], p[j]);
-            tightHi[j] = std::max(tightHi[j], p[j]);
-        }
-    }
+    dgVector tightLo, tightHi;
+    placedBounds(m, surface, tightLo, tightHi);
     for (int32_t j = 0; j < 3; j++) {
         // It holds the ellipsoid, and no more than the box around the rotated
         // box of the radii.

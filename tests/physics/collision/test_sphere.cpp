@@ -6,31 +6,20 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgCollisionBox.h"
 #include "dgCollisionPoint.h"
 #include "dgCollisionSphere.h"
 
 namespace {
 
-typedef dgRefHolder<dgCollisionSphere> SphereHolder;
+using namespace shapetest;
 
-const double kPi = 3.14159265358979323846;
+typedef dgRefHolder<dgCollisionSphere> SphereHolder;
 
 SphereHolder makeSphere(float radius, const dgMatrix& offset = dgGetIdentityMatrix()) {
     return SphereHolder::adopt(
         new dgCollisionSphere(dgShapeSignature(dgShapeSphere, &radius, 1, offset), radius, offset));
-}
-
-dgMatrix translation(float x, float y, float z) {
-    dgMatrix m(dgGetIdentityMatrix());
-    m.position = dgVector(x, y, z, 1.0f);
-    return m;
-}
-
-dgVector randomUnit(std::mt19937& rng) {
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    dgVector d(g(rng), g(rng), g(rng), 0.0f);
-    return d.scale(1.0f / std::sqrt(d % d));
 }
 
 // Mass properties of the walked triangles, in double, by tetrahedra from the
@@ -66,15 +55,7 @@ void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId
     const double* a = p[0];
     const double* b = p[1];
     const double* c = p[2];
-    const double det = a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
-                       a[2] * (b[0] * c[1] - b[1] * c[0]);
-    const double vol = det / 6.0;
-    w.volume += vol;
-    for (int32_t j = 0; j < 3; j++) {
-        w.first[j] += vol * (a[j] + b[j] + c[j]) / 4.0;
-        w.second[j] +=
-            vol / 10.0 * (a[j] * a[j] + b[j] * b[j] + c[j] * c[j] + a[j] * b[j] + a[j] * c[j] + b[j] * c[j]);
-    }
+    addTetraMoments(a, b, c, w.volume, w.first, w.second);
     // Outward: the face normal points away from the centre.
     const double e1[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
     const double e2[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
@@ -92,11 +73,6 @@ WalkMass walk(const dgCollision& shape, const dgMatrix& matrix, const dgVector& 
     g_walk = nullptr;
     EXPECT_EQ(corners, 3 * w.triangles);
     return w;
-}
-
-uint32_t vetoAll(const dgBody*, const dgCollision*, void* userData) {
-    ++*static_cast<int32_t*>(userData);
-    return 0;
 }
 
 }  // namespace
@@ -377,14 +353,10 @@ TEST(Sphere, SharedTablesAreBuiltWithTheFirstSphereAndFreedWithTheLast) {
     std::vector<int64_t> firstEdges;
     auto snapshot = [&](std::vector<float>& vertices, std::vector<int64_t>& edges) {
         const dgVector* v = dgCollisionSphere::dgSphereUnitVertices();
-        const dgConvexEdge* e = dgCollisionSphere::dgSphereEdgeTable();
         for (int32_t i = 0; i < dgCollisionSphere::kVertexCount; i++) {
             vertices.insert(vertices.end(), {v[i].x, v[i].y, v[i].z, v[i].w});
         }
-        for (int32_t i = 0; i < dgCollisionSphere::kEdgeCount; i++) {
-            edges.insert(edges.end(),
-                         {int64_t(e[i].m_vertex), e[i].m_twin - e, e[i].m_next - e, e[i].m_prev - e});
-        }
+        snapshotEdges(dgCollisionSphere::dgSphereEdgeTable(), dgCollisionSphere::kEdgeCount, edges);
     };
     {
         SphereHolder a = makeSphere(1.0f);

@@ -10,69 +10,13 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "EdgeMeshTestUtils.h"
 #include "dgEdgeMesh.h"
 #include "dgEdgeMeshCensus.h"
 
 namespace {
 
-struct P3 {
-    double x, y, z;
-};
-
-P3 sub(const P3& a, const P3& b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-P3 cross(const P3& a, const P3& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-double dot(const P3& a, const P3& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-
-// Vertex array of packed x, y, z floats (stride 12 bytes).
-struct Cloud {
-    std::vector<float> xyz;
-    int32_t add(double x, double y, double z) {
-        xyz.push_back(float(x));
-        xyz.push_back(float(y));
-        xyz.push_back(float(z));
-        return count() - 1;
-    }
-    int32_t count() const { return int32_t(xyz.size() / 3); }
-    P3 at(int32_t i) const { return {xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]}; }
-    const float* data() const { return xyz.data(); }
-};
-
-// Loops of the mesh with face id >= 0 (or all loops), found by pointer walks
-// that leave the stamps alone.
-std::vector<std::vector<const dgEdge*>> loops(const dgEdgeMesh& mesh, bool facesOnly) {
-    std::set<const dgEdge*> seen;
-    std::vector<std::vector<const dgEdge*>> result;
-    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
-        const dgEdge* edge = &node->getPayload();
-        if (seen.count(edge) || (facesOnly && edge->m_faceId < 0)) continue;
-        std::vector<const dgEdge*> loop;
-        const dgEdge* ptr = edge;
-        do {
-            seen.insert(ptr);
-            loop.push_back(ptr);
-            ptr = ptr->m_next;
-        } while (ptr != edge);
-        result.push_back(loop);
-    }
-    return result;
-}
-
-// Newell area vector of a loop: its length is twice the area.
-P3 areaVector(const std::vector<const dgEdge*>& loop, const Cloud& cloud) {
-    P3 n = {0, 0, 0};
-    const P3 p0 = cloud.at(loop[0]->m_vertex);
-    for (size_t i = 1; i + 1 < loop.size(); ++i) {
-        const P3 c = cross(sub(cloud.at(loop[i]->m_vertex), p0), sub(cloud.at(loop[i + 1]->m_vertex), p0));
-        n = {n.x + c.x, n.y + c.y, n.z + c.z};
-    }
-    return n;
-}
+using namespace edgemeshtest;
 
 // Every corner turns the same way as the area vector.
 bool isConvex(const std::vector<const dgEdge*>& loop, const Cloud& cloud) {
@@ -100,43 +44,9 @@ bool linksAgree(const dgEdgeMesh& mesh) {
     return true;
 }
 
-int32_t openHalfEdges(const dgEdgeMesh& mesh) {
-    int32_t count = 0;
-    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
-        if (node->getPayload().m_faceId < 0) ++count;
-    }
-    return count;
-}
-
-std::set<int32_t> usedVertices(const dgEdgeMesh& mesh) {
-    std::set<int32_t> used;
-    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
-        used.insert(node->getPayload().m_vertex);
-    }
-    return used;
-}
-
 // V - E + F of a closed mesh.
 int32_t euler(const dgEdgeMesh& mesh) {
     return int32_t(usedVertices(mesh).size()) - mesh.getEdgeCount() / 2 + int32_t(loops(mesh, true).size());
-}
-
-// n x n cells over [0, size]^2 at height z, offset by (ox, oy), two
-// counter-clockwise triangles per cell. Returns the index of (i, j) = 0, 0.
-void addGrid(dgEdgeMesh& mesh, Cloud& cloud, int32_t n, double size, double ox = 0, double oy = 0,
-             double z = 0) {
-    const int32_t base = int32_t(cloud.xyz.size() / 3);
-    for (int32_t j = 0; j <= n; ++j) {
-        for (int32_t i = 0; i <= n; ++i)
-            cloud.add(ox + size * i / n, oy + size * j / n, z);
-    }
-    auto id = [&](int32_t i, int32_t j) { return base + j * (n + 1) + i; };
-    for (int32_t j = 0; j < n; ++j) {
-        for (int32_t i = 0; i < n; ++i) {
-            mesh.dgEdgeMeshAddTriangle(id(i, j), id(i + 1, j), id(i + 1, j + 1));
-            mesh.dgEdgeMeshAddTriangle(id(i, j), id(i + 1, j + 1), id(i, j + 1));
-        }
-    }
 }
 
 // Cube [0, size]^3 with each side cut into k x k quads or triangles,
@@ -202,18 +112,6 @@ double totalArea(const dgEdgeMesh& mesh, const Cloud& cloud) {
         area += 0.5 * std::sqrt(dot(n, n));
     }
     return area;
-}
-
-// Volume enclosed by the faces (divergence theorem over fan triangles).
-double enclosedVolume(const dgEdgeMesh& mesh, const Cloud& cloud) {
-    double volume = 0.0;
-    for (const auto& loop : loops(mesh, true)) {
-        const P3 a = cloud.at(loop[0]->m_vertex);
-        for (size_t i = 1; i + 1 < loop.size(); ++i) {
-            volume += dot(a, cross(cloud.at(loop[i]->m_vertex), cloud.at(loop[i + 1]->m_vertex))) / 6.0;
-        }
-    }
-    return volume;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgBody.h"
 #include "dgCollision.h"
 #include "dgCollisionBox.h"
@@ -15,6 +16,8 @@
 #include "dgWorld.h"
 
 namespace {
+
+using namespace shapetest;
 
 // A shape to hold and release; dgCollisionBox counts its live instances.
 dgCollisionBox* newBox() {
@@ -32,17 +35,6 @@ void userRelease(void* ptr, uint32_t) {
     ++g_userReleases;
     std::free(ptr);
 }
-
-// Restores the hooks a test replaced through dgWorldCreate.
-class HookGuard {
-public:
-    HookGuard() { dgGetAllocatorHooks(&m_allocate, &m_release); }
-    ~HookGuard() { dgSetAllocatorHooks(m_allocate, m_release); }
-
-private:
-    dgAllocHook m_allocate;
-    dgReleaseHook m_release;
-};
 
 void defaultHooks(dgAllocHook* allocate, dgReleaseHook* release) {
     HookGuard guard;

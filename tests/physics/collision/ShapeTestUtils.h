@@ -1,0 +1,115 @@
+// Helpers shared by the shape and world tests: random directions and poses,
+// fixed placements, a vetoing ray prefilter, edge table snapshots, double
+// precision tetrahedron moments, placed bounds and an allocator hook guard.
+// Header-only; each test file pulls the names in with a using-directive.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "dgCollision.h"
+#include "dgConvexCollision.h"
+#include "dgMemory.h"
+#include "dgQuaternion.h"
+
+namespace shapetest {
+
+const double kPi = 3.14159265358979323846;
+
+// Uniform on the unit sphere (normalised Gaussian triple); w = 0.
+inline dgVector randomUnit(std::mt19937& rng) {
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    dgVector d(g(rng), g(rng), g(rng), 0.0f);
+    return d.scale(1.0f / std::sqrt(d % d));
+}
+
+// A uniformly random rotation placed at a random point of [-reach, reach]^3.
+inline dgMatrix randomPose(std::mt19937& rng, float reach) {
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    std::uniform_real_distribution<float> u(-reach, reach);
+    float q[4] = {g(rng), g(rng), g(rng), g(rng)};
+    const float len = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    return dgMatrix::fromQuaternion(dgQuaternion(q[0] / len, q[1] / len, q[2] / len, q[3] / len),
+                                    dgVector(u(rng), u(rng), u(rng), 1.0f));
+}
+
+// A pure translation.
+inline dgMatrix translation(float x, float y, float z) {
+    dgMatrix m(dgGetIdentityMatrix());
+    m.position = dgVector(x, y, z, 1.0f);
+    return m;
+}
+
+// Turned about x, then y, then z (radians) and placed at position.
+inline dgMatrix turned(float ax, float ay, float az, const dgVector& position) {
+    dgMatrix m(dgRotationMatrixX(ax).multiply(dgRotationMatrixY(ay)).multiply(dgRotationMatrixZ(az)));
+    m.position = position;
+    return m;
+}
+
+// A fixed placement turned about all three axes and moved off the origin.
+inline dgMatrix turnedAndMoved() {
+    dgMatrix m(dgRotationMatrixX(0.7f).multiply(dgRotationMatrixY(-1.1f)).multiply(dgRotationMatrixZ(0.4f)));
+    m.position = dgVector(1.0f, -2.0f, 3.0f, 1.0f);
+    return m;
+}
+
+// Ray prefilter that rejects every shape and counts its calls in *userData
+// (an int32_t).
+inline uint32_t vetoAll(const dgBody*, const dgCollision*, void* userData) {
+    ++*static_cast<int32_t*>(userData);
+    return 0;
+}
+
+// Appends an edge table as (vertex, twin, next, prev) with the links as
+// indices, so tables built at different addresses compare equal.
+inline void snapshotEdges(const dgConvexEdge* e, int32_t count, std::vector<int64_t>& out) {
+    for (int32_t i = 0; i < count; i++) {
+        out.insert(out.end(), {int64_t(e[i].m_vertex), e[i].m_twin - e, e[i].m_next - e, e[i].m_prev - e});
+    }
+}
+
+// Adds the tetrahedron (origin, a, b, c) to running mass sums, in double:
+// signed volume, first moments and the second moments about the origin
+// (integrals of x^2, y^2, z^2).
+inline void addTetraMoments(const double* a, const double* b, const double* c, double& volume, double* first,
+                            double* second) {
+    const double det = a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
+                       a[2] * (b[0] * c[1] - b[1] * c[0]);
+    const double vol = det / 6.0;
+    volume += vol;
+    for (int32_t j = 0; j < 3; j++) {
+        first[j] += vol * (a[j] + b[j] + c[j]) / 4.0;
+        second[j] +=
+            vol / 10.0 * (a[j] * a[j] + b[j] * b[j] + c[j] * c[j] + a[j] * b[j] + a[j] * c[j] + b[j] * c[j]);
+    }
+}
+
+// Smallest box around points placed by m (w of both corners 0).
+inline void placedBounds(const dgMatrix& m, const std::vector<dgVector>& points, dgVector& lo, dgVector& hi) {
+    lo = dgVector(1e30f, 1e30f, 1e30f, 0);
+    hi = dgVector(-1e30f, -1e30f, -1e30f, 0);
+    for (const dgVector& q : points) {
+        const dgVector p(m.transformVector(q));
+        for (int32_t j = 0; j < 3; j++) {
+            lo[j] = std::min(lo[j], p[j]);
+            hi[j] = std::max(hi[j], p[j]);
+        }
+    }
+}
+
+// Restores the allocator hooks that dgWorldCreate (or a test) replaces.
+class HookGuard {
+public:
+    HookGuard() { dgGetAllocatorHooks(&m_allocate, &m_release); }
+    ~HookGuard() { dgSetAllocatorHooks(m_allocate, m_release); }
+
+private:
+    dgAllocHook m_allocate;
+    dgReleaseHook m_release;
+};
+
+}  // namespace shapetest
