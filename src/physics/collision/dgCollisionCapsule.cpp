@@ -45,34 +45,9 @@ dgVector unitOr(const dgVector& v, const dgVector& fallback) {
 }  // namespace
 
 bool dgCapsuleTables::build() {
-    // Six quads per band between consecutive rings, then the two tip caps,
-    // all outward (the rings advance along +x).
-    constexpr int32_t kBands = kRings - 1;
-    constexpr int32_t kFaces = kBands * kRingPoints + 2;
-    int32_t counts[kFaces];
-    int32_t indices[4 * kBands * kRingPoints + 2 * kRingPoints];
-    int32_t n = 0;
-    int32_t f = 0;
-    for (int32_t band = 0; band < kBands; band++) {
-        for (int32_t i = 0; i < kRingPoints; i++) {
-            const int32_t c = band * kRingPoints + i;
-            const int32_t p = (i == 0) ? band * kRingPoints + kRingPoints - 1 : c - 1;
-            counts[f++] = 4;
-            indices[n++] = p;
-            indices[n++] = c;
-            indices[n++] = c + kRingPoints;
-            indices[n++] = p + kRingPoints;
-        }
-    }
-    counts[f++] = kRingPoints;
-    for (int32_t i = kRingPoints - 1; i >= 0; i--) {
-        indices[n++] = i;
-    }
-    counts[f++] = kRingPoints;
-    for (int32_t i = 0; i < kRingPoints; i++) {
-        indices[n++] = (kRings - 1) * kRingPoints + i;
-    }
-    return dgBuildShapeEdgeTable(kFaces, counts, indices, m_edges, kEdgeCount) == kEdgeCount;
+    // Quads per band between consecutive rings, then the two tip caps, all
+    // outward (the rings advance along +x).
+    return dgBuildRingEdgeTable(kRings, kRingPoints, false, m_edges, kEdgeCount) == kEdgeCount;
 }
 
 int32_t dgCollisionCapsule::dgCapsuleLiveCount() {

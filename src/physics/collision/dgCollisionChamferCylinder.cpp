@@ -28,36 +28,13 @@ constexpr float kFrameZLimit = 0.577f;
 }  // namespace
 
 bool dgChamferCylinderTables::build() {
-    constexpr int32_t kBands = kRings - 1;
-    constexpr int32_t kFaces = kBands * kRingPoints + 2;
-    int32_t counts[kFaces];
-    int32_t indices[4 * kBands * kRingPoints + 2 * kRingPoints];
-    int32_t n = 0;
-    int32_t f = 0;
-    for (int32_t m = 0; m < kBands; m++) {
-        for (int32_t k = 0; k < kRingPoints; k++) {
-            const int32_t c = kRingPoints * m + k;
-            const int32_t p = kRingPoints * m + ((k == 0) ? kRingPoints - 1 : k - 1);
-            counts[f++] = 4;
-            indices[n++] = c;
-            indices[n++] = p;
-            indices[n++] = p + kRingPoints;
-            indices[n++] = c + kRingPoints;
-        }
-    }
-    counts[f++] = kRingPoints;
-    for (int32_t k = 0; k < kRingPoints; k++) {
-        indices[n++] = k;
-    }
-    counts[f++] = kRingPoints;
-    for (int32_t k = kRings * kRingPoints - 1; k >= (kRings - 1) * kRingPoints; k--) {
-        indices[n++] = k;
-    }
+    // The ring points turn from +z toward +y, so the tube's faces are the
+    // reversed ones.
     for (int32_t k = 0; k < kDirectionCount; k++) {
         const float angle = float(k) * (6.28318f / float(kDirectionCount));
         m_directions[k] = dgVector(0.0f, std::cos(angle), std::sin(angle), 1.0f);
     }
-    return dgBuildShapeEdgeTable(kFaces, counts, indices, m_edges, kEdgeCount) == kEdgeCount;
+    return dgBuildRingEdgeTable(kRings, kRingPoints, true, m_edges, kEdgeCount) == kEdgeCount;
 }
 
 int32_t dgCollisionChamferCylinder::dgChamferCylinderLiveCount() {
@@ -226,37 +203,13 @@ dgVector dgCollisionChamferCylinder::supportVertex(const dgVector& direction) co
         return dgVector(x, direction.y * scale, direction.z * scale, 1.0f);
     }
 
-    // Azimuth about x from +z toward +y, elevation toward +x, both snapped
-    // down to the grid; the cell's other corners are one step up.
-    const float step = m_angleStep.m_step;
-    const float invStep = m_angleStep.m_invStep;
-    const float azimuth = std::floor(std::atan2(direction.y, direction.z) * invStep) * step;
-    const float elevation = std::floor(std::asin(sinElevation) * invStep) * step;
-    const float sinA0 = std::sin(azimuth);
-    const float cosA0 = std::cos(azimuth);
-    const float sinB0 = std::sin(elevation);
-    const float cosB0 = std::cos(elevation);
-    const float sinA1 = sinA0 * m_angleStep.m_cos + cosA0 * m_angleStep.m_sin;
-    const float cosA1 = cosA0 * m_angleStep.m_cos - sinA0 * m_angleStep.m_sin;
-    const float sinB1 = sinB0 * m_angleStep.m_cos + cosB0 * m_angleStep.m_sin;
-    const float cosB1 = cosB0 * m_angleStep.m_cos - sinB0 * m_angleStep.m_sin;
-
-    const dgVector candidates[4] = {
-        surfacePoint(dgVector(sinB0, cosB0 * sinA0, cosB0 * cosA0, 1.0f)),
-        surfacePoint(dgVector(sinB1, cosB1 * sinA0, cosB1 * cosA0, 1.0f)),
-        surfacePoint(dgVector(sinB0, cosB0 * sinA1, cosB0 * cosA1, 1.0f)),
-        surfacePoint(dgVector(sinB1, cosB1 * sinA1, cosB1 * cosA1, 1.0f)),
-    };
-    int32_t best = 0;
-    float bestDist = candidates[0] % direction;
-    for (int32_t i = 1; i < 4; i++) {
-        const float dist = candidates[i] % direction;
-        if (dist > bestDist) {
-            best = i;
-            bestDist = dist;
-        }
+    dgVector corners[4];
+    m_angleStep.gridCell(direction, sinElevation, corners);
+    dgVector candidates[4];
+    for (int32_t i = 0; i < 4; i++) {
+        candidates[i] = surfacePoint(dgVector(corners[i].x, corners[i].y, corners[i].z, 1.0f));
     }
-    return candidates[best];
+    return candidates[dgMax(dgConvexHullSupportIndex(4, candidates, direction), 0)];
 }
 
 bool dgCollisionChamferCylinder::clipToCore(const dgVector& q, const dgVector& direction,

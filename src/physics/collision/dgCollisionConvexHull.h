@@ -55,11 +55,6 @@ typedef dgConvexHullFaceTree::Node dgConvexHullFaceNode;
 // base keeps both counts in 16 bits.
 constexpr int32_t dgConvexHullMaxEdges = 65535;
 
-// Index of the point with the largest x, y, z dot product with direction, among
-// count 16-byte points; the first of equal maxima wins; -1 for count <= 0 or
-// when no dot product exceeds -1e10.
-int32_t dgConvexHullSupportIndex(int32_t count, const dgVector* points, const dgVector& direction);
-
 class dgCollisionConvexHull : public dgConvexCollision {
     DG_DECLARE_CLASS(dgCollisionConvexHull, dgConvexCollision)
 

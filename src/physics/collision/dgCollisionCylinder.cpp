@@ -21,27 +21,7 @@ constexpr float kAxialNormal = 0.999f;
 
 bool dgCylinderTables::build() {
     // Side quads, then the -x end and the +x end, all outward.
-    constexpr int32_t kFaces = kRimPoints + 2;
-    int32_t counts[kFaces];
-    int32_t indices[4 * kRimPoints + 2 * kRimPoints];
-    int32_t n = 0;
-    for (int32_t c = 0; c < kRimPoints; c++) {
-        const int32_t p = (c == 0) ? kRimPoints - 1 : c - 1;
-        counts[c] = 4;
-        indices[n++] = p;
-        indices[n++] = c;
-        indices[n++] = c + kRimPoints;
-        indices[n++] = p + kRimPoints;
-    }
-    counts[kRimPoints] = kRimPoints;
-    for (int32_t i = kRimPoints - 1; i >= 0; i--) {
-        indices[n++] = i;
-    }
-    counts[kRimPoints + 1] = kRimPoints;
-    for (int32_t i = 0; i < kRimPoints; i++) {
-        indices[n++] = kRimPoints + i;
-    }
-    return dgBuildShapeEdgeTable(kFaces, counts, indices, m_edges, kEdgeCount) == kEdgeCount;
+    return dgBuildRingEdgeTable(2, kRimPoints, false, m_edges, kEdgeCount) == kEdgeCount;
 }
 
 int32_t dgCollisionCylinder::dgCylinderLiveCount() {

@@ -197,37 +197,12 @@ dgVector dgCollisionSphere::gridSupport(const dgVector& direction, float radius,
         return dgVector(-r, 0.0f, 0.0f, 0.0f);
     }
 
-    // Azimuth about x from +z toward +y, elevation toward +x, both snapped
-    // down to the grid; the cell's other corners are one step up.
-    const float step = grid.m_step;
-    const float invStep = grid.m_invStep;
-    const float azimuth = std::floor(std::atan2(direction.y, direction.z) * invStep) * step;
-    const float elevation = std::floor(std::asin(direction.x) * invStep) * step;
-    const float sinA0 = std::sin(azimuth);
-    const float cosA0 = std::cos(azimuth);
-    const float sinB0 = std::sin(elevation);
-    const float cosB0 = std::cos(elevation);
-    const float sinA1 = sinA0 * grid.m_cos + cosA0 * grid.m_sin;
-    const float cosA1 = cosA0 * grid.m_cos - sinA0 * grid.m_sin;
-    const float sinB1 = sinB0 * grid.m_cos + cosB0 * grid.m_sin;
-    const float cosB1 = cosB0 * grid.m_cos - sinB0 * grid.m_sin;
-
-    const dgVector candidates[4] = {
-        dgVector(r * sinB0, r * cosB0 * sinA0, r * cosB0 * cosA0, 0.0f),
-        dgVector(r * sinB1, r * cosB1 * sinA0, r * cosB1 * cosA0, 0.0f),
-        dgVector(r * sinB0, r * cosB0 * sinA1, r * cosB0 * cosA1, 0.0f),
-        dgVector(r * sinB1, r * cosB1 * sinA1, r * cosB1 * cosA1, 0.0f),
-    };
-    int32_t best = 0;
-    float bestDist = candidates[0] % direction;
-    for (int32_t i = 1; i < 4; i++) {
-        const float dist = candidates[i] % direction;
-        if (dist > bestDist) {
-            best = i;
-            bestDist = dist;
-        }
+    dgVector candidates[4];
+    grid.gridCell(direction, direction.x, candidates);
+    for (int32_t i = 0; i < 4; i++) {
+        candidates[i] = candidates[i].scale(r);
     }
-    return candidates[best];
+    return candidates[dgMax(dgConvexHullSupportIndex(4, candidates, direction), 0)];
 }
 
 int32_t dgCollisionSphere::calcPlaneIntersection(const dgVector& normal, const dgVector& point,

@@ -361,3 +361,42 @@ bool dgConvexCollision::isConvexMesh(dgEdgeMesh& mesh) const {
     }
     return true;
 }
+
+int32_t dgConvexHullSupportIndex(int32_t count, const dgVector* points, const dgVector& direction) {
+    const float dx = direction.x;
+    const float dy = direction.y;
+    const float dz = direction.z;
+    float best = -1.0e10f;
+    int32_t index = -1;
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const float d0 = points[i + 0].x * dx + points[i + 0].y * dy + points[i + 0].z * dz;
+        const float d1 = points[i + 1].x * dx + points[i + 1].y * dy + points[i + 1].z * dz;
+        const float d2 = points[i + 2].x * dx + points[i + 2].y * dy + points[i + 2].z * dz;
+        const float d3 = points[i + 3].x * dx + points[i + 3].y * dy + points[i + 3].z * dz;
+        if (d0 > best) {
+            best = d0;
+            index = i;
+        }
+        if (d1 > best) {
+            best = d1;
+            index = i + 1;
+        }
+        if (d2 > best) {
+            best = d2;
+            index = i + 2;
+        }
+        if (d3 > best) {
+            best = d3;
+            index = i + 3;
+        }
+    }
+    for (; i < count; i++) {
+        const float d = points[i].x * dx + points[i].y * dy + points[i].z * dz;
+        if (d > best) {
+            best = d;
+            index = i;
+        }
+    }
+    return index;
+}

@@ -47,6 +47,11 @@ constexpr int32_t dgPlaneIntersectionMaxPoints = 64;
 // n = floor(r * 256) kept in [128, 1024], step 6.28318f / n.
 float dgCalcAngleStep(float radius);
 
+// Index of the point with the largest x, y, z dot product with direction, among
+// count 16-byte points; the first of equal maxima wins; -1 for count <= 0 or
+// when no dot product exceeds -1e10.
+int32_t dgConvexHullSupportIndex(int32_t count, const dgVector* points, const dgVector& direction);
+
 class dgConvexCollision : public dgCollision {
     DG_DECLARE_CLASS(dgConvexCollision, dgCollision)
 

@@ -11,6 +11,56 @@ dgAngleStep::dgAngleStep(float radius) {
     m_sin = std::sin(m_step);
 }
 
+void dgAngleStep::gridCell(const dgVector& direction, float sinElevation, dgVector* corners) const {
+    const float azimuth = std::floor(std::atan2(direction.y, direction.z) * m_invStep) * m_step;
+    const float elevation = std::floor(std::asin(sinElevation) * m_invStep) * m_step;
+    const float sinA0 = std::sin(azimuth);
+    const float cosA0 = std::cos(azimuth);
+    const float sinB0 = std::sin(elevation);
+    const float cosB0 = std::cos(elevation);
+    const float sinA1 = sinA0 * m_cos + cosA0 * m_sin;
+    const float cosA1 = cosA0 * m_cos - sinA0 * m_sin;
+    const float sinB1 = sinB0 * m_cos + cosB0 * m_sin;
+    const float cosB1 = cosB0 * m_cos - sinB0 * m_sin;
+    corners[0] = dgVector(sinB0, cosB0 * sinA0, cosB0 * cosA0, 0.0f);
+    corners[1] = dgVector(sinB1, cosB1 * sinA0, cosB1 * cosA0, 0.0f);
+    corners[2] = dgVector(sinB0, cosB0 * sinA1, cosB0 * cosA1, 0.0f);
+    corners[3] = dgVector(sinB1, cosB1 * sinA1, cosB1 * cosA1, 0.0f);
+}
+
+int32_t dgBuildRingEdgeTable(int32_t rings, int32_t ringPoints, bool reversed, dgConvexEdge* table,
+                             int32_t capacity) {
+    if (rings < 2 || ringPoints < 3) return 0;
+    const int32_t faces = (rings - 1) * ringPoints + 2;
+    dgScratchArray<int32_t> counts(faces);
+    dgScratchArray<int32_t> indices(4 * (rings - 1) * ringPoints + 2 * ringPoints);
+    if (!counts.getData() || !indices.getData()) return 0;
+    const int32_t last = (rings - 1) * ringPoints;
+    int32_t n = 0;
+    int32_t f = 0;
+    for (int32_t ring = 0; ring + 1 < rings; ring++) {
+        for (int32_t k = 0; k < ringPoints; k++) {
+            const int32_t c = ring * ringPoints + k;
+            const int32_t p = ring * ringPoints + ((k == 0) ? ringPoints - 1 : k - 1);
+            const int32_t quad[4] = {p, c, c + ringPoints, p + ringPoints};
+            counts[f++] = 4;
+            for (int32_t i = 0; i < 4; i++) {
+                // Reversed, the quad starts at c: (c, p, p + ringPoints, c + ringPoints).
+                indices[n++] = reversed ? quad[(5 - i) % 4] : quad[i];
+            }
+        }
+    }
+    counts[f++] = ringPoints;
+    for (int32_t k = 0; k < ringPoints; k++) {
+        indices[n++] = reversed ? k : ringPoints - 1 - k;
+    }
+    counts[f++] = ringPoints;
+    for (int32_t k = 0; k < ringPoints; k++) {
+        indices[n++] = reversed ? last + ringPoints - 1 - k : last + k;
+    }
+    return dgBuildShapeEdgeTable(faces, counts.getData(), indices.getData(), table, capacity);
+}
+
 int32_t dgBuildShapeEdgeTable(int32_t faceCount, const int32_t* faceIndexCount, const int32_t* indices,
                               dgConvexEdge* table, int32_t capacity) {
     dgEdgeMesh mesh;

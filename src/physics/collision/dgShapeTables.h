@@ -93,7 +93,23 @@ struct dgAngleStep {
 
     dgAngleStep() = default;
     explicit dgAngleStep(float radius);
+
+    // The four unit directions (w = 0) at the corners of the grid cell that
+    // holds a direction: azimuth about x from +z toward +y (from direction's
+    // y and z), elevation toward +x (asin of sinElevation), both snapped down
+    // to the grid; the cell's other corners are one step up.
+    void gridCell(const dgVector& direction, float sinElevation, dgVector* corners) const;
 };
+
+// Edge table of a tube of `rings` rings of ringPoints vertices each (vertex
+// ring * ringPoints + k), closed by a flat cap on the first and the last ring:
+// the quads between consecutive rings, then the first ring's cap, then the
+// last's. With reversed clear the faces are outward for rings advancing along
+// +x with points turning from +y toward +z; reversed turns every face over
+// (the outward order for points turning from +z toward +y).
+// Returns the half-edge count as dgBuildShapeEdgeTable does.
+int32_t dgBuildRingEdgeTable(int32_t rings, int32_t ringPoints, bool reversed, dgConvexEdge* table,
+                             int32_t capacity);
 
 // Builds the edge table of a closed polyhedron given as faces of vertex
 // indices (outward, counter-clockwise seen from outside): faceCount faces,

@@ -86,10 +86,9 @@ void dgBodyUpdateCollisionMatrix(dgBody* body, float timestep) {
         }
     }
 
-    if (body->m_broadPhaseCell) {
-        // Re-filing the moved body (dgBroadPhaseMoveBody): filled in with the
-        // broad phase. Until then no body is ever filed.
-    }
+    // A body filed in the broad phase (m_broadPhaseCell set) is re-filed here
+    // with dgBroadPhaseMoveBody once the broad phase exists; until then no body
+    // is ever filed.
 }
 
 void dgBodySetMatrixInternal(dgBody* body, const dgMatrix& matrix) {
