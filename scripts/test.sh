@@ -25,4 +25,4 @@ run_build "$ROOT/build"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-run_build "$ROOT/build-asan" -DTARNWELL_SANITIZE=ON -DTARNWELL_BUILD_BENCH=OFF
+run_build "$ROOT/build-asan" -DTARNWELL_SANITIZE=ON -DTARNWELL_ASSERT=ON -DTARNWELL_BUILD_BENCH=OFF

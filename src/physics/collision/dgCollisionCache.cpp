@@ -13,8 +13,8 @@
 #include "dgCollisionEllipse.h"
 #include "dgCollisionNull.h"
 #include "dgCollisionSphere.h"
+#include "dgDynamicsServices.h"
 #include "dgMemory.h"
-#include "dgWorld.h"
 
 namespace {
 

@@ -22,10 +22,14 @@
 #include <cstdint>
 
 #include "dgMatrix.h"
-#include "dgPhysicsTypes.h"
+#include "dgRbTree.h"
 
 class dgCollision;
 class dgWorld;
+
+// The world's shared shapes keyed by signature; the cache owns one reference
+// of every shape it holds.
+typedef dgRbTree<dgCollision*, uint32_t> dgCollisionCache;
 
 // The one null shape of the world, keyed by the class identity of
 // "dgCollisionNull" (which is also its signature).

@@ -7,6 +7,7 @@
 #include "dgMathUtils.h"
 #include "dgMemory.h"
 #include "dgWeld.h"
+#include "dgWorkStack.h"
 
 DG_IMPLEMENT_CLASS(dgCollisionConvexHull, dgConvexCollision, "dgCollisionConvexHull");
 
@@ -83,55 +84,6 @@ inline dgWide gridOrientation(const dgGridPoint& a, const dgGridPoint& b, const 
     return gridDot(gridCross(gridSub(b, a), gridSub(c, a)), gridSub(p, a));
 }
 
-// Growable stack of trivially copyable entries on dgMalloc blocks. A growth
-// that fails leaves the stack as it was and reports false, so a construction
-// that runs out of memory stops instead of writing past its storage.
-template <class T>
-class dgHullStack {
-public:
-    explicit dgHullStack(int64_t capacity) : m_data(nullptr), m_count(0), m_capacity(0) { reserve(capacity); }
-    ~dgHullStack() { dgFree(m_data); }
-    dgHullStack(const dgHullStack&) = delete;
-    dgHullStack& operator=(const dgHullStack&) = delete;
-
-    bool isValid() const { return m_data != nullptr; }
-    bool push(const T& value) {
-        if ((m_count == m_capacity) && !reserve(2 * m_capacity)) {
-            return false;
-        }
-        m_data[m_count++] = value;
-        return true;
-    }
-    T pop() { return m_data[--m_count]; }
-    T& operator[](int32_t i) { return m_data[i]; }
-    int32_t getCount() const { return m_count; }
-    void clear() { m_count = 0; }
-
-private:
-    bool reserve(int64_t capacity) {
-        if (capacity < 16) {
-            capacity = 16;
-        }
-        if (capacity > int64_t(INT32_MAX / int32_t(sizeof(T)))) {
-            return false;
-        }
-        T* data = static_cast<T*>(dgMalloc(size_t(capacity) * sizeof(T)));
-        if (!data) {
-            return false;
-        }
-        for (int32_t i = 0; i < m_count; i++) {
-            data[i] = m_data[i];
-        }
-        dgFree(m_data);
-        m_data = data;
-        m_capacity = int32_t(capacity);
-        return true;
-    }
-
-    T* m_data;
-    int32_t m_count;
-    int32_t m_capacity;
-};
 
 // One construction: the normalised candidates, the growing mesh and the
 // pending faces. Everything it holds is released with it.
@@ -185,10 +137,10 @@ private:
     dgScratchArray<dgVector> m_candidates;
     dgScratchArray<dgVector> m_hull;
     dgScratchArray<dgGridPoint> m_hullGrid;
-    dgHullStack<dgEdge*> m_walk;
-    dgHullStack<dgEdge*> m_visible;
-    dgHullStack<dgEdge*> m_interior;
-    dgHullStack<dgEdge*> m_spokes;
+    dgWorkStack<dgEdge*> m_walk;
+    dgWorkStack<dgEdge*> m_visible;
+    dgWorkStack<dgEdge*> m_interior;
+    dgWorkStack<dgEdge*> m_spokes;
     // A half-edge known to be on the current hull.
     dgEdge* m_anchor;
     dgVector m_centre;

@@ -2,10 +2,9 @@
 
 #include <cmath>
 
-#include "dgBody.h"
+#include "dgDynamicsServices.h"
 #include "dgCollisionNull.h"
 #include "dgCompoundCollision.h"
-#include "dgWorld.h"
 
 DG_IMPLEMENT_CLASS(dgCollisionConvexModifier, dgConvexCollision, "dgCollisionConvexModifier");
 

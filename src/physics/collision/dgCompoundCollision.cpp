@@ -2,11 +2,10 @@
 
 #include <cstring>
 
-#include "dgBody.h"
+#include "dgDynamicsServices.h"
 #include "dgConvexCollision.h"
 #include "dgMemory.h"
 #include "dgVolumeIntegrals.h"
-#include "dgWorld.h"
 
 DG_IMPLEMENT_CLASS(dgCompoundCollision, dgCollision, "dgCompoundCollision");
 

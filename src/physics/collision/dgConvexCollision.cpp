@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "dgBody.h"
+#include "dgDynamicsServices.h"
 #include "dgEdgeMesh.h"
 #include "dgMemory.h"
 

@@ -22,6 +22,7 @@
 #include "dgPlane.h"
 #include "dgRbTree.h"
 #include "dgVector.h"
+#include "dgWorkStack.h"
 
 // One half-edge. The destination is the origin of next (and of twin).
 struct dgEdge {
@@ -288,50 +289,6 @@ public:
     bool dgEdgeMeshSanityCheck() const;
 
 private:
-    // Stack / array of trivially copyable entries that starts on storage lent
-    // by the caller (possibly none) and moves to a dgMalloc block of twice the
-    // size whenever it is full. A growth that fails drops the entry instead of
-    // writing past the end.
-    template <class T>
-    class dgWorkArray {
-    public:
-        dgWorkArray(T* storage, int32_t capacity)
-            : m_data(storage), m_owned(nullptr), m_count(0), m_capacity(storage ? capacity : 0) {}
-        ~dgWorkArray() { dgFree(m_owned); }
-        dgWorkArray(const dgWorkArray&) = delete;
-        dgWorkArray& operator=(const dgWorkArray&) = delete;
-
-        bool push(const T& value) {
-            if (m_count == m_capacity && !grow()) return false;
-            m_data[m_count++] = value;
-            return true;
-        }
-        T pop() { return m_data[--m_count]; }
-        T& operator[](int32_t i) { return m_data[i]; }
-        int32_t getCount() const { return m_count; }
-        void clear() { m_count = 0; }
-
-    private:
-        bool grow() {
-            const int64_t wanted = m_capacity < 64 ? 128 : 2 * int64_t(m_capacity);
-            if (wanted > INT32_MAX / int64_t(sizeof(T))) return false;
-            T* bigger = static_cast<T*>(dgMalloc(size_t(wanted) * sizeof(T)));
-            if (!bigger) return false;
-            for (int32_t i = 0; i < m_count; ++i)
-                bigger[i] = m_data[i];
-            dgFree(m_owned);
-            m_owned = bigger;
-            m_data = bigger;
-            m_capacity = int32_t(wanted);
-            return true;
-        }
-
-        T* m_data;
-        T* m_owned;
-        int32_t m_count;
-        int32_t m_capacity;
-    };
-
     // The collapse behind dgEdgeMeshCollapseEdge. clearRecords is set only by
     // the simplification, whose user data words point to candidate records.
     dgEdge* collapseEdge(dgEdge* edge, bool clearRecords);

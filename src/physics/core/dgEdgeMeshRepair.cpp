@@ -226,7 +226,7 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
     // half-edge; a key that is really taken twice is a duplicate edge, whose
     // older pair is deleted.
     dgScratchArray<dgEdgeNode*> scratch(m_edges.getCount() + 100);
-    dgWorkArray<dgEdgeNode*> listed(scratch.getData(), scratch.getCount());
+    dgWorkStack<dgEdgeNode*> listed(scratch.getData(), scratch.getCount());
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         if (node->getKey() != dgEdgeMeshKeyOf(&node->getPayload()) && listed.push(node)) node->addRef();
     }
@@ -267,7 +267,7 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
     if (removedPair) unifyLoopFaceIds();
 
     // Pairs left with holes on both sides carry nothing.
-    dgWorkArray<dgEdge*> bare(nullptr, 0);
+    dgWorkStack<dgEdge*> bare(nullptr, 0);
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
         if (edge->m_faceId < 0 && edge->m_twin->m_faceId < 0 &&
@@ -376,7 +376,7 @@ void dgEdgeMesh::dgEdgeMeshGetCoplanarFaces(dgRefList<dgEdge*>& outList, dgEdge*
     n = n.scale(1.0 / std::sqrt(n.dot(n)));
 
     dgScratchArray<dgEdge*> scratch(m_edges.getCount() / 2);
-    dgWorkArray<dgEdge*> stack(scratch.getData(), scratch.getCount());
+    dgWorkStack<dgEdge*> stack(scratch.getData(), scratch.getCount());
     stack.push(seed);
     while (stack.getCount()) {
         dgEdge* face = stack.pop();
@@ -407,8 +407,8 @@ void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& d
     const int32_t strideInFloats = strideInBytes / 4;
     setStamp(getStamp() + 2);
     const uint32_t stamp = getStamp();
-    dgWorkArray<dgEdge*> stack(stackBuffer, bufferCapacity);
-    dgWorkArray<int32_t> indices(indexBuffer, bufferCapacity);
+    dgWorkStack<dgEdge*> stack(stackBuffer, bufferCapacity);
+    dgWorkStack<int32_t> indices(indexBuffer, bufferCapacity);
 
     auto copyFace = [&](dgEdge* face) {
         indices.clear();
@@ -450,7 +450,7 @@ void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& d
     destination.dgEdgeMeshCloseOpenEdges();
     if (!destination.getEdgeCount() || !destination.isWalkable()) return;
     dgScratchArray<dgEdge*> scratch(destination.getEdgeCount() / 2 + 1);
-    dgWorkArray<dgEdge*> interior(scratch.getData(), scratch.getCount());
+    dgWorkStack<dgEdge*> interior(scratch.getData(), scratch.getCount());
     for (dgEdgeNode* node = destination.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
         if (edge->m_faceId > 0 && edge->m_twin->m_faceId > 0 &&
@@ -537,8 +537,8 @@ bool dgEdgeMesh::dgEdgeMeshExtractRegion(dgEdgeMesh& destination) {
 
     const uint32_t stamp = newStamp();
     dgScratchArray<dgEdge*> stackScratch(4096);
-    dgWorkArray<dgEdge*> stack(stackScratch.getData(), stackScratch.getCount());
-    dgWorkArray<int32_t> indices(nullptr, 0);
+    dgWorkStack<dgEdge*> stack(stackScratch.getData(), stackScratch.getCount());
+    dgWorkStack<int32_t> indices(nullptr, 0);
     stack.push(seed);
     while (stack.getCount()) {
         dgEdge* face = stack.pop();
@@ -569,8 +569,8 @@ void dgEdgeMesh::dgEdgeMeshReverseFaces() {
     dgEdgeMesh copy(*this);
     dgEdgeMeshClear();
 
-    dgWorkArray<int32_t> indices(nullptr, 0);
-    dgWorkArray<uint64_t> corners(nullptr, 0);
+    dgWorkStack<int32_t> indices(nullptr, 0);
+    dgWorkStack<uint64_t> corners(nullptr, 0);
     const uint32_t stamp = copy.newStamp();
     for (dgEdgeNode* node = copy.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
@@ -641,8 +641,8 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
     }
 
     const int32_t edgesBefore = m_edges.getCount();
-    dgWorkArray<dgEdge*> faces(nullptr, 0);
-    dgWorkArray<int32_t> indices(nullptr, 0);
+    dgWorkStack<dgEdge*> faces(nullptr, 0);
+    dgWorkStack<int32_t> indices(nullptr, 0);
     stamp = source.newStamp();
     for (dgEdgeNode* node = source.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();

@@ -193,7 +193,7 @@ void dgEdgeMesh::dgEdgeMeshRemoveDegenerateFaces(const float* vertices, int32_t 
     const int32_t strideInFloats = strideInBytes / 4;
     const uint32_t stamp = newStamp();
     dgScratchArray<dgEdge*> scratch(edgeCount / 2 + 100);
-    dgWorkArray<dgEdge*> faces(scratch.getData(), scratch.getCount());
+    dgWorkStack<dgEdge*> faces(scratch.getData(), scratch.getCount());
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
         if (edge->m_stamp == stamp || edge->m_faceId <= 0) continue;
@@ -224,9 +224,9 @@ bool dgEdgeMesh::dgEdgeMeshMergeCoplanarFaces(const float* vertices, int32_t str
                                               int32_t bufferCapacity) {
     if (!m_edges.getCount() || !isWalkable()) return false;
     const int32_t strideInFloats = strideInBytes / 4;
-    dgWorkArray<dgEdge*> stack(stackBuffer, bufferCapacity);
-    dgWorkArray<dgEdge*> interior(edgeBuffer, bufferCapacity);
-    dgWorkArray<dgEdge*> groups(groupBuffer, bufferCapacity);
+    dgWorkStack<dgEdge*> stack(stackBuffer, bufferCapacity);
+    dgWorkStack<dgEdge*> interior(edgeBuffer, bufferCapacity);
+    dgWorkStack<dgEdge*> groups(groupBuffer, bufferCapacity);
 
     // Stamps every face reachable from seed whose normal stays within about
     // 0.8 degrees of the seed's and whose corners lie within 0.08 of the seed

@@ -41,7 +41,3 @@ typedef dgCollisionRayPrefilter dgWorldRayPrefilterCallback;
 // Body sets of the world keyed by the body's address (the body tree, the
 // active-body tree, the vehicle work list). The payload is the body itself.
 typedef dgRbTree<dgBody*, uintptr_t> dgBodyTree;
-
-// The world's shared shapes keyed by signature; the cache owns one reference
-// of every shape it holds.
-typedef dgRbTree<dgCollision*, uint32_t> dgCollisionCache;
