@@ -14,7 +14,9 @@ dgVector dgEarPoint(const float* vertices, int32_t strideInFloats, int32_t index
 
 dgVector dgEarUnit(const dgVector& v) {
     float length = std::sqrt(v.dot(v));
-    if (length < 1.0e-10f) length = 1.0e-10f;
+    if (length < 1.0e-10f) {
+        length = 1.0e-10f;
+    }
     return v.scale(1.0f / length);
 }
 
@@ -64,7 +66,9 @@ void dgEdgeMesh::dgEdgeMeshTriangulate(const float* vertices, int32_t strideInBy
     // is longer than that (a mesh that is not closed).
     int32_t capacity = m_edges.getCount() / 2 + 512;
     dgBlockHolder storage(dgEarHeap::bytesFor(capacity));
-    if (!storage.get()) return;
+    if (!storage.get()) {
+        return;
+    }
     dgEarHeap heap(storage.get(), dgEarHeap::bytesFor(capacity));
     // The leftover copy reuses the heap's storage for a loop's corners.
     static_assert(sizeof(dgEarHeap::Entry) >= sizeof(uint64_t) + sizeof(int32_t),
@@ -84,7 +88,9 @@ void dgEdgeMesh::dgEdgeMeshTriangulate(const float* vertices, int32_t strideInBy
             ptr->m_stamp = stamp;
             ++count;
             ptr = ptr->m_next;
-            if (ptr == edge) closedLoop = true;
+            if (ptr == edge) {
+                closedLoop = true;
+            }
         } while (ptr && ptr != edge);
         if (!closedLoop || count <= 3) {
             node = node->getNext();
@@ -136,17 +142,25 @@ dgEdge* dgEdgeMesh::dgEdgeMeshTriangulateFace(dgEdge* edge, dgEdgeMesh& mesh, co
     dgVector normal = mesh.dgEdgeMeshFaceNormal(edge, vertices, strideInFloats * 4);
     const float mag2 = float(double(normal.x) * double(normal.x) + double(normal.y) * double(normal.y) +
                              double(normal.z) * double(normal.z));
-    if (mag2 < float(kMinFaceArea2)) return edge;
+    if (mag2 < float(kMinFaceArea2)) {
+        return edge;
+    }
     normal = normal.scale(1.0f / std::sqrt(mag2));
 
     dgEdge* handle = edge;
     while (handle->m_next->m_next->m_next != handle) {
         dgEdge* ear = dgEdgeMeshFindEar(mesh, handle, vertices, strideInFloats, heap, normal);
         heap.clear();
-        if (!ear) return handle;
-        if (handle == ear || handle == ear->m_prev) handle = ear->m_prev->m_prev;
+        if (!ear) {
+            return handle;
+        }
+        if (handle == ear || handle == ear->m_prev) {
+            handle = ear->m_prev->m_prev;
+        }
         // Both halves of the diagonal are checked before either is added.
-        if (!dgEarDiagonalFree(mesh, ear)) return handle;
+        if (!dgEarDiagonalFree(mesh, ear)) {
+            return handle;
+        }
 
         dgEdge* ep = ear->m_prev;
         dgEdge* epp = ep->m_prev;
@@ -154,7 +168,9 @@ dgEdge* dgEdgeMesh::dgEdgeMeshTriangulateFace(dgEdge* edge, dgEdgeMesh& mesh, co
         const int32_t a = ep->m_vertex;
         const int32_t c = en->m_vertex;
         dgEdge* ca = mesh.dgEdgeMeshAddHalfEdge(c, a);
-        if (!ca) return handle;
+        if (!ca) {
+            return handle;
+        }
         dgEdge* ac = mesh.dgEdgeMeshAddHalfEdge(a, c);
         if (!ac) {
             mesh.removeEdge(ca);
@@ -193,7 +209,9 @@ dgEdge* dgEdgeMesh::dgEdgeMeshFindEar(dgEdgeMesh& mesh, dgEdge* edge, const floa
         const dgVector d1 = dgEarUnit(dgEarPoint(vertices, strideInFloats, h->m_next->m_vertex) -
                                       dgEarPoint(vertices, strideInFloats, h->m_vertex));
         const float s = d0.cross(d1).dot(unitNormal);
-        if (s >= 0.0f && heap.getCount() < heap.getCapacity()) heap.push(h, s);
+        if (s >= 0.0f && heap.getCount() < heap.getCapacity()) {
+            heap.push(h, s);
+        }
         smallest = dgMin(smallest, s);
         d0 = d1;
         h = h->m_next;
@@ -210,8 +228,12 @@ dgEdge* dgEdgeMesh::dgEdgeMeshFindEar(dgEdgeMesh& mesh, dgEdge* edge, const floa
         h = heap.getTopValue();
         heap.pop();
         lastTried = h;
-        if (!dgEarDiagonalFree(mesh, h)) continue;
-        if (h->m_next->m_next == h->m_prev) return h;
+        if (!dgEarDiagonalFree(mesh, h)) {
+            continue;
+        }
+        if (h->m_next->m_next == h->m_prev) {
+            return h;
+        }
 
         const dgVector pa = dgEarPoint(vertices, strideInFloats, h->m_prev->m_vertex);
         const dgVector pb = dgEarPoint(vertices, strideInFloats, h->m_vertex);
@@ -228,7 +250,9 @@ dgEdge* dgEdgeMesh::dgEdgeMeshFindEar(dgEdgeMesh& mesh, dgEdge* edge, const floa
                 break;
             }
         }
-        if (!blocked) return h;
+        if (!blocked) {
+            return h;
+        }
     }
     return lastTried;
 }

@@ -36,9 +36,12 @@ constexpr double kSweepKeyBase = 12500000.0;
 bool dgEdgeMesh::isWalkable() const {
     for (const dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         const dgEdge* edge = &node->getPayload();
-        if (!edge->m_twin || !edge->m_next || !edge->m_prev || edge->m_twin == edge) return false;
-        if (edge->m_twin->m_twin != edge || edge->m_next->m_prev != edge || edge->m_prev->m_next != edge)
+        if (!edge->m_twin || !edge->m_next || !edge->m_prev || edge->m_twin == edge) {
             return false;
+        }
+        if (edge->m_twin->m_twin != edge || edge->m_next->m_prev != edge || edge->m_prev->m_next != edge) {
+            return false;
+        }
     }
     return true;
 }
@@ -47,7 +50,9 @@ void dgEdgeMesh::unifyLoopFaceIds() {
     const uint32_t stamp = newStamp();
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp) continue;
+        if (edge->m_stamp == stamp) {
+            continue;
+        }
         const int32_t faceId = edge->m_faceId;
         dgEdge* ptr = edge;
         do {
@@ -62,7 +67,9 @@ void dgEdgeMesh::unifyLoopFaceIds() {
 // Stitching
 
 void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, float tolerance) {
-    if (!m_edges.getCount() || !isWalkable()) return;
+    if (!m_edges.getCount() || !isWalkable()) {
+        return;
+    }
     const int32_t strideInFloats = strideInBytes / 4;
 
     // Sweep along the axis on which the boundary vertices spread most.
@@ -73,8 +80,12 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
     uint32_t stamp = newStamp();
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_faceId < 0) ++openEdges;
-        if (edge->m_stamp == stamp || edge->m_faceId >= 1) continue;
+        if (edge->m_faceId < 0) {
+            ++openEdges;
+        }
+        if (edge->m_stamp == stamp || edge->m_faceId >= 1) {
+            continue;
+        }
         dgEdge* x = edge;
         do {
             x->m_stamp = stamp;
@@ -88,14 +99,21 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
         ++boundaryVertices;
     }
     double spread[3];
-    for (int32_t i = 0; i < 3; ++i)
+    for (int32_t i = 0; i < 3; ++i) {
         spread[i] = double(boundaryVertices) * sum2[i] - sum[i] * sum[i];
+    }
     int32_t axis = 0;
-    if (spread[1] > spread[0] && spread[1] > spread[2]) axis = 1;
-    if (spread[2] > spread[0] && spread[2] > spread[1]) axis = 2;
+    if (spread[1] > spread[0] && spread[1] > spread[2]) {
+        axis = 1;
+    }
+    if (spread[2] > spread[0] && spread[2] > spread[1]) {
+        axis = 2;
+    }
 
     double tol = std::fabs(double(tolerance));
-    if (tol < 0.0001) tol = 0.0001;
+    if (tol < 0.0001) {
+        tol = 0.0001;
+    }
     const double tol2 = tol * tol;
     // Entries further behind than this can no longer match; never less than
     // the tolerance itself, which may exceed the usual half unit.
@@ -125,12 +143,16 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
     const int32_t capacity = (openEdges > boundaryVertices ? openEdges : boundaryVertices) + 1024;
     dgSweepHeap pending(capacity);
     dgSweepHeap active(capacity);
-    if (pending.getCapacity() < capacity || active.getCapacity() < capacity) return;
+    if (pending.getCapacity() < capacity || active.getCapacity() < capacity) {
+        return;
+    }
 
     stamp = newStamp();
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp || edge->m_faceId >= 1) continue;
+        if (edge->m_stamp == stamp || edge->m_faceId >= 1) {
+            continue;
+        }
         dgEdge* x = edge;
         do {
             if (x->m_faceId < 0) {
@@ -150,7 +172,9 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
             const double low = lowEnd(e);
             while (!active.isEmpty()) {
                 dgEdgeNode* top = active.getTopValue();
-                if (top->isLive() && kSweepKeyBase - active.getTopKey() >= low - window) break;
+                if (top->isLive() && kSweepKeyBase - active.getTopKey() >= low - window) {
+                    break;
+                }
                 active.pop();
                 top->release();
             }
@@ -164,13 +188,17 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
             dgEdge* f = nullptr;
             for (int32_t i = 0; i < active.getCount() && !degenerate; ++i) {
                 dgEdgeNode* candidate = active[i].value;
-                if (!candidate->isLive()) continue;
+                if (!candidate->isLive()) {
+                    continue;
+                }
                 dgEdge* g = &candidate->getPayload();
                 const int32_t go = g->m_vertex;
                 const int32_t gd = g->m_twin->m_vertex;
                 // Sharing an index the wrong way round would fold e onto
                 // itself (it is then shorter than the tolerance).
-                if (g == e->m_twin || go == gd || gd == ed || go == eo) continue;
+                if (g == e->m_twin || go == gd || gd == ed || go == eo) {
+                    continue;
+                }
                 if (distance2(eo, gd) <= tol2 && distance2(ed, go) <= tol2) {
                     f = g;
                     break;
@@ -228,17 +256,22 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
     dgScratchArray<dgEdgeNode*> scratch(m_edges.getCount() + 100);
     dgWorkStack<dgEdgeNode*> listed(scratch.getData(), scratch.getCount());
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
-        if (node->getKey() != dgEdgeMeshKeyOf(&node->getPayload()) && listed.push(node)) node->addRef();
+        if (node->getKey() != dgEdgeMeshKeyOf(&node->getPayload()) && listed.push(node)) {
+            node->addRef();
+        }
     }
     bool removedPair = false;
     if (listed.getCount()) {
-        for (int32_t i = 0; i < listed.getCount(); ++i)
+        for (int32_t i = 0; i < listed.getCount(); ++i) {
             m_edges.remove(listed[i]);
+        }
         const uint32_t dropped = newStamp();
         for (int32_t i = 0; i < listed.getCount(); ++i) {
             dgEdgeNode* node = listed[i];
             dgEdge* edge = &node->getPayload();
-            if (edge->m_stamp == dropped) continue;
+            if (edge->m_stamp == dropped) {
+                continue;
+            }
             const int64_t key = dgEdgeMeshKeyOf(edge);
             if (dgEdgeNode* taken = m_edges.find(key)) {
                 dgEdge* z = &taken->getPayload();
@@ -255,16 +288,21 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
                 }
                 m_edges.remove(taken);
                 removedPair = true;
-                if (edge->m_stamp == dropped) continue;
+                if (edge->m_stamp == dropped) {
+                    continue;
+                }
             }
             node->setLiveFlag();
             m_edges.insertNode(node, key);
         }
-        for (int32_t i = 0; i < listed.getCount(); ++i)
+        for (int32_t i = 0; i < listed.getCount(); ++i) {
             listed[i]->release();
+        }
     }
 
-    if (removedPair) unifyLoopFaceIds();
+    if (removedPair) {
+        unifyLoopFaceIds();
+    }
 
     // Pairs left with holes on both sides carry nothing.
     dgWorkStack<dgEdge*> bare(nullptr, 0);
@@ -275,8 +313,9 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
             bare.push(edge);
         }
     }
-    for (int32_t i = 0; i < bare.getCount(); ++i)
+    for (int32_t i = 0; i < bare.getCount(); ++i) {
         dgEdgeMeshDeleteEdge(bare[i]);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -305,26 +344,36 @@ void dgEdgeMesh::dgEdgeMeshRemoveSmallTriangles(dgEdgeMeshCensus& census, const 
         for (;;) {
             // At most one entry per half-edge, whatever the census says.
             dgSmallHeap heap(m_edges.getCount() + 16);
-            if (!heap.getCapacity()) break;
+            if (!heap.getCapacity()) {
+                break;
+            }
             const uint32_t stamp = newStamp();
             for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
                 dgEdge* e = &node->getPayload();
-                if (e->m_stamp == stamp || e->m_faceId <= 0) continue;
+                if (e->m_stamp == stamp || e->m_faceId <= 0) {
+                    continue;
+                }
                 e->m_stamp = stamp;
                 e->m_next->m_stamp = stamp;
                 e->m_prev->m_stamp = stamp;
                 const dgVector a = point(e->m_vertex);
                 const dgVector n = (point(e->m_next->m_vertex) - a).cross(point(e->m_prev->m_vertex) - a);
                 const float n2 = n.dot(n);
-                if (n2 < tol2) heap.push(dgVertexPair{e->m_vertex, e->m_twin->m_vertex}, tol2 - n2);
+                if (n2 < tol2) {
+                    heap.push(dgVertexPair{e->m_vertex, e->m_twin->m_vertex}, tol2 - n2);
+                }
             }
-            if (heap.isEmpty()) break;
+            if (heap.isEmpty()) {
+                break;
+            }
 
             while (!heap.isEmpty()) {
                 const dgVertexPair pair = heap.getTopValue();
                 heap.pop();
                 dgEdge* h = dgEdgeMeshFindEdge(pair.m_from, pair.m_to);
-                if (!h) continue;
+                if (!h) {
+                    continue;
+                }
                 const float l0 = length2(h);
                 const float l1 = length2(h->m_next);
                 const float l2 = length2(h->m_prev);
@@ -345,7 +394,9 @@ void dgEdgeMesh::dgEdgeMeshRemoveSmallTriangles(dgEdgeMeshCensus& census, const 
                         break;
                     }
                 }
-                if (!collapsed) dgEdgeMeshDeleteFace(s);
+                if (!collapsed) {
+                    dgEdgeMeshDeleteFace(s);
+                }
             }
         }
     }
@@ -358,7 +409,9 @@ void dgEdgeMesh::dgEdgeMeshRemoveSmallTriangles(dgEdgeMeshCensus& census, const 
 void dgEdgeMesh::dgEdgeMeshGetCoplanarFaces(dgRefList<dgEdge*>& outList, dgEdge* seedEdge,
                                             const float* vertices, int32_t strideInBytes,
                                             float minimumCosine) {
-    if (!m_edges.getCount() || !seedEdge || !isWalkable()) return;
+    if (!m_edges.getCount() || !seedEdge || !isWalkable()) {
+        return;
+    }
     dgEdge* seed = seedEdge->m_faceId < 0 ? seedEdge->m_twin : seedEdge;
     const uint32_t stamp = newStamp();
 
@@ -380,10 +433,14 @@ void dgEdgeMesh::dgEdgeMeshGetCoplanarFaces(dgRefList<dgEdge*>& outList, dgEdge*
     stack.push(seed);
     while (stack.getCount()) {
         dgEdge* face = stack.pop();
-        if (face->m_stamp == stamp) continue;
+        if (face->m_stamp == stamp) {
+            continue;
+        }
         const dgVector area = dgEdgeMeshFaceNormal(face, vertices, strideInBytes);
         const dgVector64 m = dgUnitOrSelf(dgVector64(area.x, area.y, area.z, 0.0));
-        if (m.dot(n) < double(minimumCosine)) continue;
+        if (m.dot(n) < double(minimumCosine)) {
+            continue;
+        }
         dgEdge* ptr = face;
         do {
             ptr->m_stamp = stamp;
@@ -392,7 +449,9 @@ void dgEdgeMesh::dgEdgeMeshGetCoplanarFaces(dgRefList<dgEdge*>& outList, dgEdge*
         outList.append(face);
         ptr = face;
         do {
-            if (ptr->m_twin->m_faceId > 0 && ptr->m_twin->m_stamp != stamp) stack.push(ptr->m_twin);
+            if (ptr->m_twin->m_faceId > 0 && ptr->m_twin->m_stamp != stamp) {
+                stack.push(ptr->m_twin);
+            }
             ptr = ptr->m_next;
         } while (ptr != face);
     }
@@ -402,7 +461,9 @@ void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& d
                                                  const float* vertices, int32_t strideInBytes,
                                                  dgEdge** stackBuffer, int32_t* indexBuffer,
                                                  int32_t bufferCapacity) {
-    if (!m_edges.getCount() || !seedEdge || &destination == this || !isWalkable()) return;
+    if (!m_edges.getCount() || !seedEdge || &destination == this || !isWalkable()) {
+        return;
+    }
     dgEdge* seed = seedEdge->m_faceId < 0 ? seedEdge->m_twin : seedEdge;
     const int32_t strideInFloats = strideInBytes / 4;
     setStamp(getStamp() + 2);
@@ -420,7 +481,9 @@ void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& d
             ++count;
             ptr = ptr->m_next;
         } while (ptr != face);
-        if (indices.getCount() == count) destination.addFaceChecked(count, &indices[0], nullptr, INT32_MAX);
+        if (indices.getCount() == count) {
+            destination.addFaceChecked(count, &indices[0], nullptr, INT32_MAX);
+        }
     };
 
     const dgVector64 seedArea = dgEdgeMeshFaceNormal64(seed, vertices, strideInFloats);
@@ -432,15 +495,23 @@ void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& d
         stack.push(seed);
         while (stack.getCount()) {
             dgEdge* face = stack.pop();
-            if (face->m_stamp == stamp) continue;
+            if (face->m_stamp == stamp) {
+                continue;
+            }
             const dgVector64 area = dgEdgeMeshFaceNormal64(face, vertices, strideInFloats);
             double mag2 = area.dot(area);
-            if (mag2 < 1.0e-12) mag2 = 1.0e-12;
-            if (area.dot(n) / std::sqrt(mag2) < double(0.9999f)) continue;
+            if (mag2 < 1.0e-12) {
+                mag2 = 1.0e-12;
+            }
+            if (area.dot(n) / std::sqrt(mag2) < double(0.9999f)) {
+                continue;
+            }
             copyFace(face);
             dgEdge* ptr = face;
             do {
-                if (ptr->m_twin->m_faceId > 0 && ptr->m_twin->m_stamp != stamp) stack.push(ptr->m_twin);
+                if (ptr->m_twin->m_faceId > 0 && ptr->m_twin->m_stamp != stamp) {
+                    stack.push(ptr->m_twin);
+                }
                 ptr = ptr->m_next;
             } while (ptr != face);
         }
@@ -448,7 +519,9 @@ void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& d
 
     destination.dgEdgeMeshLinkTwins();
     destination.dgEdgeMeshCloseOpenEdges();
-    if (!destination.getEdgeCount() || !destination.isWalkable()) return;
+    if (!destination.getEdgeCount() || !destination.isWalkable()) {
+        return;
+    }
     dgScratchArray<dgEdge*> scratch(destination.getEdgeCount() / 2 + 1);
     dgWorkStack<dgEdge*> interior(scratch.getData(), scratch.getCount());
     for (dgEdgeNode* node = destination.getFirst(); node; node = node->getNext()) {
@@ -458,8 +531,9 @@ void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& d
             interior.push(edge);
         }
     }
-    for (int32_t i = 0; i < interior.getCount(); ++i)
+    for (int32_t i = 0; i < interior.getCount(); ++i) {
         destination.dgEdgeMeshDeleteEdge(interior[i]);
+    }
     // The outline loops gather half-edges of several faces.
     destination.unifyLoopFaceIds();
 }
@@ -469,18 +543,24 @@ void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& d
 
 void dgEdgeMesh::dgEdgeMeshGetNonTriangulableFaces(dgRefList<dgEdge*>& outList, const float* vertices,
                                                    int32_t strideInBytes) {
-    if (!m_edges.getCount()) return;
+    if (!m_edges.getCount()) {
+        return;
+    }
     dgEdgeMesh copy(*this);
     // Room for every corner of the longest loop.
     const int32_t capacity = copy.getEdgeCount() + 16 > 19584 ? copy.getEdgeCount() + 16 : 19584;
     dgEarHeap heap(capacity);
-    if (heap.getCapacity() < capacity) return;
+    if (heap.getCapacity() < capacity) {
+        return;
+    }
 
     const uint32_t copyStamp = copy.newStamp();
     const uint32_t stamp = newStamp();
     for (dgEdgeNode* node = copy.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == copyStamp || edge->m_faceId < 0) continue;
+        if (edge->m_stamp == copyStamp || edge->m_faceId < 0) {
+            continue;
+        }
         int32_t count = 0;
         dgEdge* ptr = edge;
         do {
@@ -488,14 +568,20 @@ void dgEdgeMesh::dgEdgeMeshGetNonTriangulableFaces(dgRefList<dgEdge*>& outList, 
             ++count;
             ptr = ptr->m_next;
         } while (ptr && ptr != edge);
-        if (!ptr || count <= 3) continue;
+        if (!ptr || count <= 3) {
+            continue;
+        }
 
         // Diagonals cut here take the loop's stamp, so the walk skips them.
         dgEdge* rest = dgEdgeMeshTriangulateFace(edge, copy, vertices, strideInBytes / 4, heap);
         heap.clear();
-        if (!rest) continue;
+        if (!rest) {
+            continue;
+        }
         dgEdgeNode* found = m_edges.find(dgEdgeMeshNodeOf(rest)->getKey());
-        if (!found || found->getPayload().m_stamp == stamp) continue;
+        if (!found || found->getPayload().m_stamp == stamp) {
+            continue;
+        }
         dgEdge* original = &found->getPayload();
         ptr = original;
         do {
@@ -510,12 +596,15 @@ void dgEdgeMesh::dgEdgeMeshGetNonTriangulableFaces(dgRefList<dgEdge*>& outList, 
 // Regions, reversal and merging
 
 bool dgEdgeMesh::dgEdgeMeshExtractRegion(dgEdgeMesh& destination) {
-    if (!m_edges.getCount() || &destination == this || !isWalkable()) return false;
+    if (!m_edges.getCount() || &destination == this || !isWalkable()) {
+        return false;
+    }
     if (m_stampFloor <= 0) {
         // A new series: everything stamped so far lies below the floor.
         if (m_stamp >= uint32_t(INT32_MAX) - 1) {
-            for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext())
+            for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
                 node->getPayload().m_stamp = 0;
+            }
             m_stamp = 0;
         }
         m_stampFloor = int32_t(m_stamp + 1);
@@ -542,7 +631,9 @@ bool dgEdgeMesh::dgEdgeMeshExtractRegion(dgEdgeMesh& destination) {
     stack.push(seed);
     while (stack.getCount()) {
         dgEdge* face = stack.pop();
-        if (face->m_stamp == stamp) continue;
+        if (face->m_stamp == stamp) {
+            continue;
+        }
         indices.clear();
         int32_t count = 0;
         dgEdge* ptr = face;
@@ -552,10 +643,14 @@ bool dgEdgeMesh::dgEdgeMeshExtractRegion(dgEdgeMesh& destination) {
             ++count;
             ptr = ptr->m_next;
         } while (ptr != face);
-        if (indices.getCount() == count) destination.addFaceChecked(count, &indices[0], nullptr, INT32_MAX);
+        if (indices.getCount() == count) {
+            destination.addFaceChecked(count, &indices[0], nullptr, INT32_MAX);
+        }
         ptr = face;
         do {
-            if (ptr->m_twin->m_faceId >= 1 && ptr->m_twin->m_stamp != stamp) stack.push(ptr->m_twin);
+            if (ptr->m_twin->m_faceId >= 1 && ptr->m_twin->m_stamp != stamp) {
+                stack.push(ptr->m_twin);
+            }
             ptr = ptr->m_next;
         } while (ptr != face);
     }
@@ -565,7 +660,9 @@ bool dgEdgeMesh::dgEdgeMeshExtractRegion(dgEdgeMesh& destination) {
 }
 
 void dgEdgeMesh::dgEdgeMeshReverseFaces() {
-    if (!m_edges.getCount()) return;
+    if (!m_edges.getCount()) {
+        return;
+    }
     dgEdgeMesh copy(*this);
     dgEdgeMeshClear();
 
@@ -574,7 +671,9 @@ void dgEdgeMesh::dgEdgeMeshReverseFaces() {
     const uint32_t stamp = copy.newStamp();
     for (dgEdgeNode* node = copy.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp || edge->m_faceId < 0) continue;
+        if (edge->m_stamp == stamp || edge->m_faceId < 0) {
+            continue;
+        }
         indices.clear();
         corners.clear();
         int32_t count = 0;
@@ -597,11 +696,19 @@ void dgEdgeMesh::dgEdgeMeshReverseFaces() {
 bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int32_t strideInBytes,
                                  int32_t vertexCapacity, dgEdgeMesh& source, const float* sourceVertices,
                                  int32_t sourceStrideInBytes) {
-    if (&source == this) return false;
-    if (!source.getEdgeCount()) return true;
-    if (!source.isWalkable()) return false;
+    if (&source == this) {
+        return false;
+    }
+    if (!source.getEdgeCount()) {
+        return true;
+    }
+    if (!source.isWalkable()) {
+        return false;
+    }
     for (dgEdgeNode* node = source.getFirst(); node; node = node->getNext()) {
-        if (node->getPayload().m_vertex < 0) return false;
+        if (node->getPayload().m_vertex < 0) {
+            return false;
+        }
     }
     const int32_t strideInFloats = strideInBytes / 4;
     const int32_t sourceStrideInFloats = sourceStrideInBytes / 4;
@@ -610,9 +717,12 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
     const int32_t ownCount = dgEdgeMeshVertexCount();
     const int32_t base = census.vertexCount > ownCount ? census.vertexCount : ownCount;
     dgScratchArray<int32_t> remap(sourceCensus.vertexCount);
-    if (remap.getCount() < sourceCensus.vertexCount) return false;
-    for (int32_t i = 0; i < remap.getCount(); ++i)
+    if (remap.getCount() < sourceCensus.vertexCount) {
+        return false;
+    }
+    for (int32_t i = 0; i < remap.getCount(); ++i) {
         remap[i] = -1;
+    }
 
     // Each vertex of source becomes one new vertex of this mesh, numbered in
     // key order of first appearance.
@@ -620,19 +730,27 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
     uint32_t stamp = source.newStamp();
     for (dgEdgeNode* node = source.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp) continue;
+        if (edge->m_stamp == stamp) {
+            continue;
+        }
         dgEdge* x = edge;
         do {
             x->m_stamp = stamp;
             x = x->m_twin->m_next;
         } while (x != edge);
-        if (remap[edge->m_vertex] < 0) remap[edge->m_vertex] = base + added++;
+        if (remap[edge->m_vertex] < 0) {
+            remap[edge->m_vertex] = base + added++;
+        }
     }
     // The caller's array must hold the new records: refuse rather than write
     // past its end.
-    if (int64_t(base) + int64_t(added) > int64_t(vertexCapacity)) return false;
+    if (int64_t(base) + int64_t(added) > int64_t(vertexCapacity)) {
+        return false;
+    }
     for (int32_t i = 0; i < remap.getCount(); ++i) {
-        if (remap[i] < 0) continue;
+        if (remap[i] < 0) {
+            continue;
+        }
         const float* from = dgPointer(sourceVertices, sourceStrideInFloats, i);
         float* to = vertices + size_t(remap[i]) * size_t(strideInFloats);
         to[0] = from[0];
@@ -646,7 +764,9 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
     stamp = source.newStamp();
     for (dgEdgeNode* node = source.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp || edge->m_faceId <= 0) continue;
+        if (edge->m_stamp == stamp || edge->m_faceId <= 0) {
+            continue;
+        }
         indices.clear();
         int32_t count = 0;
         dgEdge* ptr = edge;
@@ -656,8 +776,12 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
             ++count;
             ptr = ptr->m_next;
         } while (ptr != edge);
-        if (indices.getCount() != count) continue;
-        if (dgEdge* face = addFaceChecked(count, &indices[0], nullptr, INT32_MAX)) faces.push(face);
+        if (indices.getCount() != count) {
+            continue;
+        }
+        if (dgEdge* face = addFaceChecked(count, &indices[0], nullptr, INT32_MAX)) {
+            faces.push(face);
+        }
     }
 
     for (int32_t i = 0; i < faces.getCount(); ++i) {
@@ -686,10 +810,14 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
             const int32_t a = remap[ptr->m_vertex];
             const int32_t b = remap[ptr->m_twin->m_vertex];
             dgEdge* twin = dgEdgeMeshFindEdge(b, a);
-            if (dgEdgeMeshFindEdge(a, b) || !twin || twin->m_twin) possible = false;
+            if (dgEdgeMeshFindEdge(a, b) || !twin || twin->m_twin) {
+                possible = false;
+            }
             ptr = ptr->m_next;
         } while (possible && ptr != first);
-        if (!possible) continue;
+        if (!possible) {
+            continue;
+        }
 
         dgEdge* firstMade = nullptr;
         dgEdge* previous = nullptr;
@@ -698,7 +826,9 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
             const int32_t a = remap[ptr->m_vertex];
             const int32_t b = remap[ptr->m_twin->m_vertex];
             dgEdge* made = dgEdgeMeshAddHalfEdge(a, b);
-            if (!made) break;
+            if (!made) {
+                break;
+            }
             dgEdge* twin = dgEdgeMeshFindEdge(b, a);
             made->m_twin = twin;
             twin->m_twin = made;
@@ -761,12 +891,18 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
 // Vertex-cache ordering
 
 int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_t capacity) {
-    if (!m_edges.getCount() || !indicesOut || !isWalkable()) return 0;
+    if (!m_edges.getCount() || !indicesOut || !isWalkable()) {
+        return 0;
+    }
     int32_t needed = 0;
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
-        if (node->getPayload().m_faceId > 0) ++needed;
+        if (node->getPayload().m_faceId > 0) {
+            ++needed;
+        }
     }
-    if (needed > capacity) return 0;
+    if (needed > capacity) {
+        return 0;
+    }
 
     constexpr int32_t kCacheSize = 16;
     dgRbTree<dgEdge*, int32_t> vertexMap;
@@ -780,7 +916,9 @@ int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_
     auto hasFace = [stamp](dgEdge* v) {
         dgEdge* x = v;
         do {
-            if (x->m_faceId > 0 && x->m_stamp != stamp) return true;
+            if (x->m_faceId > 0 && x->m_stamp != stamp) {
+                return true;
+            }
             x = x->m_twin->m_next;
         } while (x != v);
         return false;
@@ -790,13 +928,17 @@ int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_
     auto cacheScore = [&cache](int32_t vertex) {
         int32_t position = 0;
         for (dgRefList<dgEdge*>::Node* item = cache.getFirst(); item; item = item->getNext(), ++position) {
-            if (item->getValue()->m_vertex == vertex) return cache.getCount() + 2 - position;
+            if (item->getValue()->m_vertex == vertex) {
+                return cache.getCount() + 2 - position;
+            }
         }
         return 0;
     };
     auto inCache = [&cache](int32_t vertex) {
         for (dgRefList<dgEdge*>::Node* item = cache.getFirst(); item; item = item->getNext()) {
-            if (item->getValue()->m_vertex == vertex) return true;
+            if (item->getValue()->m_vertex == vertex) {
+                return true;
+            }
         }
         return false;
     };
@@ -805,7 +947,9 @@ int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_
     for (;;) {
         dgEdge* start = nullptr;
         for (dgRefList<dgEdge*>::Node* item = cache.getFirst(); item && !start; item = item->getNext()) {
-            if (hasFace(item->getValue())) start = item->getValue();
+            if (hasFace(item->getValue())) {
+                start = item->getValue();
+            }
         }
         while (!start && vertexMap.getCount()) {
             dgRbTree<dgEdge*, int32_t>::Node* first = vertexMap.getFirst();
@@ -820,7 +964,9 @@ int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_
             // in the map) are written as they come.
             for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
                 dgEdge* edge = &node->getPayload();
-                if (edge->m_faceId <= 0 || edge->m_stamp == stamp) continue;
+                if (edge->m_faceId <= 0 || edge->m_stamp == stamp) {
+                    continue;
+                }
                 dgEdge* ptr = edge;
                 do {
                     indicesOut[count++] = ptr->m_vertex;
@@ -850,7 +996,9 @@ int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_
             indicesOut[count++] = ptr->m_vertex;
             if (!inCache(ptr->m_vertex)) {
                 cache.append(ptr);
-                if (cache.getCount() > kCacheSize) cache.remove(cache.getFirst());
+                if (cache.getCount() > kCacheSize) {
+                    cache.remove(cache.getFirst());
+                }
             }
             ptr->m_stamp = stamp;
             ptr = ptr->m_next;
@@ -878,22 +1026,42 @@ bool dgEdgeMesh::dgEdgeMeshSanityCheck() const {
     };
 
     for (const dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
-        if (!node->isLive() || !node->isInTree()) return false;
+        if (!node->isLive() || !node->isInTree()) {
+            return false;
+        }
         const dgEdge* edge = &node->getPayload();
         const dgEdge* twin = edge->m_twin;
         const dgEdge* next = edge->m_next;
         const dgEdge* prev = edge->m_prev;
-        if (!twin || !next || !prev || twin == edge) return false;
-        if (!isMember(twin) || !isMember(next) || !isMember(prev)) return false;
-        if (twin->m_twin != edge || prev->m_next != edge || next->m_prev != edge) return false;
-        if (edge->m_faceId < 0 && twin->m_faceId < 0) return false;
-        if (edge->m_stamp > m_stamp) return false;
-        if (node->getKey() != dgEdgeMeshKey(edge->m_vertex, twin->m_vertex)) return false;
+        if (!twin || !next || !prev || twin == edge) {
+            return false;
+        }
+        if (!isMember(twin) || !isMember(next) || !isMember(prev)) {
+            return false;
+        }
+        if (twin->m_twin != edge || prev->m_next != edge || next->m_prev != edge) {
+            return false;
+        }
+        if (edge->m_faceId < 0 && twin->m_faceId < 0) {
+            return false;
+        }
+        if (edge->m_stamp > m_stamp) {
+            return false;
+        }
+        if (node->getKey() != dgEdgeMeshKey(edge->m_vertex, twin->m_vertex)) {
+            return false;
+        }
         // Fan: the next half-edge round the origin leaves the same vertex.
-        if (twin->m_next->m_vertex != edge->m_vertex) return false;
+        if (twin->m_next->m_vertex != edge->m_vertex) {
+            return false;
+        }
         // Loop: one face id, and the destination is where next starts.
-        if (next->m_faceId != edge->m_faceId || prev->m_faceId != edge->m_faceId) return false;
-        if (next->m_vertex != twin->m_vertex) return false;
+        if (next->m_faceId != edge->m_faceId || prev->m_faceId != edge->m_faceId) {
+            return false;
+        }
+        if (next->m_vertex != twin->m_vertex) {
+            return false;
+        }
     }
     return m_edges.sanityCheck();
 }
