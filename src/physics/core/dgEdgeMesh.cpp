@@ -204,7 +204,7 @@ dgEdge* dgEdgeMesh::addFaceChecked(int32_t count, const int32_t* indices, const 
     int32_t prev = indices[count - 1];
     for (int32_t k = 0; k < count; ++k) {
         const int32_t cur = indices[k];
-        if (prev == cur) {
+        if (prev == cur || !isVertexIndex(cur)) {
             return nullptr;
         }
         const int64_t forward = dgEdgeMeshKey(prev, cur);
@@ -285,6 +285,9 @@ dgEdge* dgEdgeMesh::dgEdgeMeshFindVertexEdge(int32_t v) const {
 }
 
 dgEdge* dgEdgeMesh::dgEdgeMeshAddHalfEdge(int32_t a, int32_t b) {
+    if (!isVertexIndex(a) || !isVertexIndex(b)) {
+        return nullptr;
+    }
     return insertEdge(dgMakeEdge(a, -1, 0), dgEdgeMeshKey(a, b));
 }
 
@@ -431,7 +434,7 @@ dgEdge* dgEdgeMesh::dgEdgeMeshSplitEdge(int32_t m, dgEdge* edge) {
     }
     const int32_t a = edge->m_vertex;
     const int32_t b = twin->m_vertex;
-    if (m == a || m == b) {
+    if (m == a || m == b || !isVertexIndex(m)) {
         return nullptr;
     }
     if (m_edges.find(dgEdgeMeshKey(a, m)) || m_edges.find(dgEdgeMeshKey(m, b)) ||
@@ -546,8 +549,8 @@ dgEdge* dgEdgeMesh::dgEdgeMeshInsertVertex(int32_t m, dgEdge* edge) {
 
 int32_t dgEdgeMesh::dgEdgeMeshSetVertexIndex(dgEdge* edge, int32_t index) {
     const int32_t old = edge->m_vertex;
-    if (old == index) {
-        return index;
+    if (old == index || !isVertexIndex(index)) {
+        return old;
     }
     // Check every new key first: the tree's key replacement would destroy a
     // node whose new key is taken, leaving dangling links behind.
@@ -642,7 +645,9 @@ int32_t dgEdgeMesh::dgEdgeMeshVertexCount() const {
     for (const dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         largest = std::max(largest, node->getPayload().m_vertex);
     }
-    return largest + 1;
+    // Every way in refuses larger indices.
+    DG_ASSERT(largest <= kMaxVertexIndex);
+    return largest <= kMaxVertexIndex ? largest + 1 : INT32_MAX;
 }
 
 int32_t dgEdgeMesh::dgEdgeMeshFaceCount() {
@@ -687,14 +692,14 @@ int32_t dgEdgeMesh::dgEdgeMeshOpenLoopCount() {
 
 int32_t dgEdgeMesh::dgEdgeMeshPackVertices(float* outVertices, const float* inVertices, int32_t strideBytes) {
     const int32_t edgeCount = m_edges.getCount();
-    if (edgeCount == 0) {
+    if (!edgeCount) {
         return 0;
     }
-    dgScratchArray<dgEdgeNode*> nodes(edgeCount);
-    if (!nodes.getData()) {
+    DG_ASSERT(outVertices && inVertices && (strideBytes >= int32_t(sizeof(float))));
+    if (!outVertices || !inVertices || (strideBytes < int32_t(sizeof(float)))) {
         return 0;
     }
-    // Renaming needs every fan walkable; an open mesh is left alone.
+    // Re-keying needs every twin; an open mesh is left alone.
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         const dgEdge& edge = node->getPayload();
         if (!edge.m_twin || !edge.m_twin->m_next) {
@@ -702,30 +707,64 @@ int32_t dgEdgeMesh::dgEdgeMeshPackVertices(float* outVertices, const float* inVe
         }
     }
 
-    const uint32_t stamp = newStamp();
-    const int32_t strideFloats = strideBytes / 4;
+    // A vertex may have several fans (faces meeting only at it), so the new
+    // numbers come from the indices, not from walks round the fans: sorted by
+    // index and then by key order, each run of one index starts with that
+    // vertex's first appearance.
+    struct dgVertexUse {
+        int32_t m_vertex;
+        int32_t m_order;
+    };
+    dgScratchArray<dgEdgeNode*> nodes(edgeCount);
+    dgScratchArray<dgVertexUse> uses(edgeCount);
+    dgScratchArray<int32_t> firstUse(edgeCount);
+    if (!nodes.getData() || !uses.getData() || !firstUse.getData()) {
+        return 0;
+    }
     int32_t listed = 0;
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
+        DG_ASSERT(listed < edgeCount);
         node->addRef();
-        nodes[listed++] = node;
+        nodes[listed] = node;
+        uses[listed] = dgVertexUse{node->getPayload().m_vertex, listed};
+        firstUse[listed] = -1;
+        ++listed;
+    }
+    dgVertexUse* const usesEnd = uses.getData() + listed;
+    std::sort(uses.getData(), usesEnd, [](const dgVertexUse& a, const dgVertexUse& b) {
+        return (a.m_vertex < b.m_vertex) || ((a.m_vertex == b.m_vertex) && (a.m_order < b.m_order));
+    });
+    int32_t distinct = 0;
+    for (int32_t i = 0; i < listed; ++i) {
+        if (!distinct || (uses[i].m_vertex != uses[distinct - 1].m_vertex)) {
+            uses[distinct++] = uses[i];
+        }
+    }
+    for (int32_t k = 0; k < distinct; ++k) {
+        firstUse[uses[k].m_order] = k;
     }
 
+    // One record per vertex, in order of first appearance; m_order takes the
+    // new index.
+    const size_t strideFloats = size_t(strideBytes) / sizeof(float);
     int32_t vertexCount = 0;
     for (int32_t i = 0; i < listed; ++i) {
-        dgEdge* edge = &nodes[i]->getPayload();
-        if (edge->m_stamp == stamp) {
+        const int32_t k = firstUse[i];
+        if (k < 0) {
             continue;
         }
-        memcpy(outVertices + size_t(vertexCount) * size_t(strideFloats),
-               inVertices + size_t(edge->m_vertex) * size_t(strideFloats),
-               size_t(strideFloats) * sizeof(float));
-        dgEdge* x = edge;
-        do {
-            x->m_stamp = stamp;
-            x->m_vertex = vertexCount;
-            x = x->m_twin->m_next;
-        } while (x != edge);
-        ++vertexCount;
+        memcpy(outVertices + size_t(vertexCount) * strideFloats,
+               inVertices + size_t(uses[k].m_vertex) * strideFloats, strideFloats * sizeof(float));
+        uses[k].m_order = vertexCount++;
+    }
+    DG_ASSERT(vertexCount == distinct);
+    for (int32_t i = 0; i < listed; ++i) {
+        dgEdge* edge = &nodes[i]->getPayload();
+        const dgVertexUse* use =
+            std::lower_bound(uses.getData(), uses.getData() + distinct, edge->m_vertex,
+                             [](const dgVertexUse& a, int32_t vertex) { return a.m_vertex < vertex; });
+        DG_ASSERT(use->m_vertex == edge->m_vertex);
+        edge->m_vertex = use->m_order;
     }
 
     // Every half-edge is re-filed under its new key; the extra references keep

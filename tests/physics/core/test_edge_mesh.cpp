@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <random>
@@ -366,22 +367,22 @@ TEST(EdgeMesh, EmptyMeshHasNoVerticesFacesOrLoops) {
 TEST(EdgeMesh, FindVertexEdgeWorksOnOpenAndClosedMeshes) {
     dgEdgeMesh mesh;
     mesh.dgEdgeMeshAddTriangle(0, 1, 2);
-    mesh.dgEdgeMeshAddTriangle(-5, 2, 1);
+    mesh.dgEdgeMeshAddTriangle(5, 2, 1);
     // Not yet closed: twins are null.
-    for (int32_t v : {0, 1, 2, -5}) {
+    for (int32_t v : {0, 1, 2, 5}) {
         dgEdge* e = mesh.dgEdgeMeshFindVertexEdge(v);
         ASSERT_NE(e, nullptr) << v;
         EXPECT_EQ(e->m_vertex, v);
     }
     EXPECT_EQ(mesh.dgEdgeMeshFindVertexEdge(3), nullptr);
     mesh.dgEdgeMeshEndFace();
-    for (int32_t v : {0, 1, 2, -5}) {
+    for (int32_t v : {0, 1, 2, 5}) {
         dgEdge* e = mesh.dgEdgeMeshFindVertexEdge(v);
         ASSERT_NE(e, nullptr) << v;
         EXPECT_EQ(e->m_vertex, v);
     }
-    EXPECT_EQ(mesh.dgEdgeMeshFindVertexEdge(-4), nullptr);
-    EXPECT_EQ(mesh.dgEdgeMeshVertexCount(), 3);
+    EXPECT_EQ(mesh.dgEdgeMeshFindVertexEdge(4), nullptr);
+    EXPECT_EQ(mesh.dgEdgeMeshVertexCount(), 6);
 }
 
 TEST(EdgeMesh, DeleteEdgeJoinsTheTwoFacesIntoOneLoop) {
@@ -640,6 +641,31 @@ TEST(EdgeMesh, PackVerticesRenumbersDenselyAndMovesRecords) {
         EXPECT_EQ(out[size_t(e->m_vertex)].tag, in[size_t(item.second.first)].tag);
         EXPECT_EQ(out[size_t(e->m_twin->m_vertex)].x, in[size_t(item.second.second)].x);
     }
+}
+
+// Indices run from 0 to kMaxVertexIndex, so that the vertex count (largest
+// index + 1) is representable; every way in refuses the others unchanged.
+TEST(EdgeMesh, IndicesTheVertexCountCannotHoldAreRefused) {
+    for (const int32_t bad : {INT32_MAX, -1, INT32_MIN}) {
+        dgEdgeMesh mesh;
+        buildCube(mesh);
+        const int32_t edges = mesh.getEdgeCount();
+        const int32_t face[4] = {10, 11, bad, 12};
+        EXPECT_EQ(mesh.dgEdgeMeshAddTriangle(10, 11, bad), nullptr) << bad;
+        EXPECT_EQ(mesh.dgEdgeMeshAddFace(4, face), nullptr) << bad;
+        EXPECT_EQ(mesh.dgEdgeMeshAddHalfEdge(10, bad), nullptr) << bad;
+        EXPECT_EQ(mesh.dgEdgeMeshAddHalfEdge(bad, 10), nullptr) << bad;
+        dgEdge* e = mesh.dgEdgeMeshFindEdge(0, 1);
+        EXPECT_EQ(mesh.dgEdgeMeshSplitEdge(bad, e), nullptr) << bad;
+        EXPECT_EQ(mesh.dgEdgeMeshInsertVertex(bad, e), nullptr) << bad;
+        EXPECT_EQ(mesh.dgEdgeMeshSetVertexIndex(e, bad), 0) << bad;
+        EXPECT_EQ(mesh.getEdgeCount(), edges) << bad;
+        EXPECT_EQ(mesh.dgEdgeMeshVertexCount(), 8) << bad;
+        EXPECT_EQ(structureFault(mesh), "") << bad;
+    }
+    dgEdgeMesh mesh;
+    EXPECT_NE(mesh.dgEdgeMeshAddTriangle(0, 1, dgEdgeMesh::kMaxVertexIndex), nullptr);
+    EXPECT_EQ(mesh.dgEdgeMeshVertexCount(), INT32_MAX);
 }
 
 TEST(EdgeMesh, CopyRebuildsEveryFaceWithItsCornersAndFreshIds) {
