@@ -304,12 +304,18 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
         unifyLoopFaceIds();
     }
 
-    // Pairs left with holes on both sides carry nothing.
+    // Pairs left with holes on both sides carry nothing; nor does a face
+    // whose corners were zipped together until two sides were left. With one
+    // half-edge per key such a loop is a pair of twins following each other,
+    // apart from the rest of the mesh, and deleting the pair removes it.
     dgWorkStack<dgEdge*> bare(nullptr, 0);
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_faceId < 0 && edge->m_twin->m_faceId < 0 &&
-            node->getKey() < dgEdgeMeshKeyOf(edge->m_twin)) {
+        const bool holes = (edge->m_faceId < 0) && (edge->m_twin->m_faceId < 0);
+        const bool twoSided = edge->m_next->m_next == edge;
+        DG_ASSERT(!twoSided || (edge->m_next == edge->m_twin));
+        if ((holes || (twoSided && (edge->m_next == edge->m_twin))) &&
+            (node->getKey() < dgEdgeMeshKeyOf(edge->m_twin))) {
             bare.push(edge);
         }
     }
@@ -1034,6 +1040,10 @@ bool dgEdgeMesh::dgEdgeMeshSanityCheck() const {
         const dgEdge* next = edge->m_next;
         const dgEdge* prev = edge->m_prev;
         if (!twin || !next || !prev || twin == edge) {
+            return false;
+        }
+        // A loop needs three sides to bound anything.
+        if (next == edge || next->m_next == edge) {
             return false;
         }
         if (!isMember(twin) || !isMember(next) || !isMember(prev)) {

@@ -262,6 +262,32 @@ TEST(EdgeMeshStitch, TerrainCoordinatesNeedAToleranceAboveFloatSpacing) {
     }
 }
 
+// Zipping a triangle whose two corners coincide leaves its other two sides
+// as a loop of two; such a loop bounds nothing and goes, and the check
+// refuses it where it is left in place.
+TEST(EdgeMeshStitch, FaceCollapsedBelowThreeEdgesIsRemoved) {
+    Cloud cloud;
+    cloud.add(0, 0, 0);
+    cloud.add(1, 0, 0);
+    cloud.add(1, 0, 0);
+    dgEdgeMesh mesh;
+    mesh.dgEdgeMeshAddTriangle(0, 1, 2);
+    mesh.dgEdgeMeshEndFace();
+    mesh.dgEdgeMeshStitch(cloud.data(), 12, 0.001f);
+    EXPECT_TRUE(mesh.dgEdgeMeshSanityCheck());
+    for (const Loop& loop : loops(mesh, false)) {
+        EXPECT_GE(loop.size(), 3u);
+    }
+
+    dgEdgeMesh twoSided;
+    dgEdge* ab = twoSided.dgEdgeMeshAddHalfEdge(0, 1);
+    dgEdge* ba = twoSided.dgEdgeMeshAddHalfEdge(1, 0);
+    ab->m_twin = ab->m_next = ab->m_prev = ba;
+    ba->m_twin = ba->m_next = ba->m_prev = ab;
+    ab->m_faceId = ba->m_faceId = 1;
+    EXPECT_FALSE(twoSided.dgEdgeMeshSanityCheck());
+}
+
 // ---------------------------------------------------------------------------
 // Small triangles
 
@@ -769,6 +795,54 @@ TEST(EdgeMeshRandom, EveryOperationKeepsTheMeshConsistent) {
         if (cloud.count() > 150000) {
             cloud.xyz.clear();
             rebuild();
+        }
+    }
+}
+
+// Random meshes built face by face over a small pool of indices on a coarse
+// grid (shared corners, faces meeting at one vertex only, coincident
+// positions), stitched or not, then packed into an array of exactly one
+// record per distinct index counted here.
+TEST(EdgeMeshRandom, PackWritesOneRecordPerDistinctVertex) {
+    struct Rec {
+        float x, y, z, tag;
+    };
+    std::mt19937 rng(4242);
+    for (int32_t round = 0; round < 3000; ++round) {
+        const int32_t pool = 3 + int32_t(rng() % 16);
+        std::vector<Rec> in(static_cast<size_t>(pool));
+        for (int32_t i = 0; i < pool; ++i) {
+            in[size_t(i)] = {float(rng() % 3), float(rng() % 3), float(rng() % 2), float(i)};
+        }
+        dgEdgeMesh mesh;
+        for (int32_t f = int32_t(rng() % 12); f >= 0; --f) {
+            int32_t face[5];
+            const int32_t count = 3 + int32_t(rng() % 3);
+            for (int32_t k = 0; k < count; ++k) {
+                face[k] = int32_t(rng() % uint32_t(pool));
+            }
+            mesh.dgEdgeMeshAddFace(count, face);
+        }
+        mesh.dgEdgeMeshEndFace();
+        ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck()) << round;
+        if (rng() % 2) {
+            mesh.dgEdgeMeshStitch(&in[0].x, sizeof(Rec), 0.001f);
+            ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck()) << round;
+        }
+
+        const std::set<int32_t> used = usedVertices(mesh);
+        std::vector<std::pair<const dgEdge*, int32_t>> origins;
+        for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+            origins.emplace_back(&node->getPayload(), node->getPayload().m_vertex);
+        }
+        std::vector<Rec> out(used.size());
+        const int32_t packed =
+            mesh.dgEdgeMeshPackVertices(reinterpret_cast<float*>(out.data()), &in[0].x, sizeof(Rec));
+        ASSERT_EQ(packed, int32_t(used.size())) << round;
+        ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck()) << round;
+        ASSERT_EQ(mesh.dgEdgeMeshVertexCount(), packed) << round;
+        for (const auto& origin : origins) {
+            ASSERT_EQ(out[size_t(origin.first->m_vertex)].tag, float(origin.second)) << round;
         }
     }
 }
