@@ -307,6 +307,39 @@ private:
     bool isWalkable() const;
     // Gives every loop the face id of its first half-edge in key order.
     void unifyLoopFaceIds();
+    // Adds face's loop to destination as a face with user data 0, gathering
+    // its indices in indices.
+    static void copyLoop(const dgEdge* face, dgEdgeMesh& destination, dgWorkStack<int32_t>& indices);
+    // Face flood fill of the region passes, on a walkable mesh: from seed
+    // across twins into faces with ids above 0. A popped face already
+    // stamped with stamp is skipped, one that accept(face) turns down is left
+    // unstamped (another path may reach it again); otherwise its loop is
+    // stamped, visit(face) runs and its neighbours not yet stamped are
+    // pushed. The stack is the caller's and is left empty.
+    template <class Accept, class Visit>
+    static void floodFaces(dgEdge* seed, uint32_t stamp, dgWorkStack<dgEdge*>& stack, Accept accept,
+                           Visit visit) {
+        stack.push(seed);
+        while (stack.getCount()) {
+            dgEdge* face = stack.pop();
+            if ((face->m_stamp == stamp) || !accept(face)) {
+                continue;
+            }
+            dgEdge* ptr = face;
+            do {
+                ptr->m_stamp = stamp;
+                ptr = ptr->m_next;
+            } while (ptr != face);
+            visit(face);
+            ptr = face;
+            do {
+                if ((ptr->m_twin->m_faceId > 0) && (ptr->m_twin->m_stamp != stamp)) {
+                    stack.push(ptr->m_twin);
+                }
+                ptr = ptr->m_next;
+            } while (ptr != face);
+        }
+    }
     // --- end ---
 
 protected:

@@ -63,6 +63,21 @@ void dgEdgeMesh::unifyLoopFaceIds() {
     }
 }
 
+void dgEdgeMesh::copyLoop(const dgEdge* face, dgEdgeMesh& destination, dgWorkStack<int32_t>& indices) {
+    indices.clear();
+    int32_t count = 0;
+    const dgEdge* ptr = face;
+    do {
+        indices.push(ptr->m_vertex);
+        ++count;
+        ptr = ptr->m_next;
+    } while (ptr != face);
+    // A list cut short by a failed growth adds nothing rather than part of a face.
+    if (indices.getCount() == count) {
+        destination.addFaceChecked(count, &indices[0], nullptr, INT32_MAX);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Stitching
 
@@ -436,31 +451,12 @@ void dgEdgeMesh::dgEdgeMeshGetCoplanarFaces(dgRefList<dgEdge*>& outList, dgEdge*
 
     dgScratchArray<dgEdge*> scratch(m_edges.getCount() / 2);
     dgWorkStack<dgEdge*> stack(scratch.getData(), scratch.getCount());
-    stack.push(seed);
-    while (stack.getCount()) {
-        dgEdge* face = stack.pop();
-        if (face->m_stamp == stamp) {
-            continue;
-        }
+    auto withinCone = [&](const dgEdge* face) {
         const dgVector area = dgEdgeMeshFaceNormal(face, vertices, strideInBytes);
         const dgVector64 m = dgUnitOrSelf(dgVector64(area.x, area.y, area.z, 0.0));
-        if (m.dot(n) < double(minimumCosine)) {
-            continue;
-        }
-        dgEdge* ptr = face;
-        do {
-            ptr->m_stamp = stamp;
-            ptr = ptr->m_next;
-        } while (ptr != face);
-        outList.append(face);
-        ptr = face;
-        do {
-            if (ptr->m_twin->m_faceId > 0 && ptr->m_twin->m_stamp != stamp) {
-                stack.push(ptr->m_twin);
-            }
-            ptr = ptr->m_next;
-        } while (ptr != face);
-    }
+        return !(m.dot(n) < double(minimumCosine));
+    };
+    floodFaces(seed, stamp, stack, withinCone, [&](dgEdge* face) { outList.append(face); });
 }
 
 void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& destination,
@@ -477,50 +473,28 @@ void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& d
     dgWorkStack<dgEdge*> stack(stackBuffer, bufferCapacity);
     dgWorkStack<int32_t> indices(indexBuffer, bufferCapacity);
 
-    auto copyFace = [&](dgEdge* face) {
-        indices.clear();
-        int32_t count = 0;
-        dgEdge* ptr = face;
-        do {
-            ptr->m_stamp = stamp;
-            indices.push(ptr->m_vertex);
-            ++count;
-            ptr = ptr->m_next;
-        } while (ptr != face);
-        if (indices.getCount() == count) {
-            destination.addFaceChecked(count, &indices[0], nullptr, INT32_MAX);
-        }
-    };
+    auto copyFace = [&](dgEdge* face) { copyLoop(face, destination, indices); };
 
     const dgVector64 seedArea = dgEdgeMeshFaceNormal64(seed, vertices, strideInFloats);
     const double seedMag2 = seedArea.dot(seedArea);
     if (seedMag2 < 1.0e-12) {
+        dgEdge* ptr = seed;
+        do {
+            ptr->m_stamp = stamp;
+            ptr = ptr->m_next;
+        } while (ptr != seed);
         copyFace(seed);
     } else {
         const dgVector64 n = seedArea.scale(1.0 / std::sqrt(seedMag2));
-        stack.push(seed);
-        while (stack.getCount()) {
-            dgEdge* face = stack.pop();
-            if (face->m_stamp == stamp) {
-                continue;
-            }
+        auto coplanar = [&](const dgEdge* face) {
             const dgVector64 area = dgEdgeMeshFaceNormal64(face, vertices, strideInFloats);
             double mag2 = area.dot(area);
             if (mag2 < 1.0e-12) {
                 mag2 = 1.0e-12;
             }
-            if (area.dot(n) / std::sqrt(mag2) < double(0.9999f)) {
-                continue;
-            }
-            copyFace(face);
-            dgEdge* ptr = face;
-            do {
-                if (ptr->m_twin->m_faceId > 0 && ptr->m_twin->m_stamp != stamp) {
-                    stack.push(ptr->m_twin);
-                }
-                ptr = ptr->m_next;
-            } while (ptr != face);
-        }
+            return !(area.dot(n) / std::sqrt(mag2) < double(0.9999f));
+        };
+        floodFaces(seed, stamp, stack, coplanar, copyFace);
     }
 
     destination.dgEdgeMeshLinkTwins();
@@ -634,32 +608,9 @@ bool dgEdgeMesh::dgEdgeMeshExtractRegion(dgEdgeMesh& destination) {
     dgScratchArray<dgEdge*> stackScratch(4096);
     dgWorkStack<dgEdge*> stack(stackScratch.getData(), stackScratch.getCount());
     dgWorkStack<int32_t> indices(nullptr, 0);
-    stack.push(seed);
-    while (stack.getCount()) {
-        dgEdge* face = stack.pop();
-        if (face->m_stamp == stamp) {
-            continue;
-        }
-        indices.clear();
-        int32_t count = 0;
-        dgEdge* ptr = face;
-        do {
-            ptr->m_stamp = stamp;
-            indices.push(ptr->m_vertex);
-            ++count;
-            ptr = ptr->m_next;
-        } while (ptr != face);
-        if (indices.getCount() == count) {
-            destination.addFaceChecked(count, &indices[0], nullptr, INT32_MAX);
-        }
-        ptr = face;
-        do {
-            if (ptr->m_twin->m_faceId >= 1 && ptr->m_twin->m_stamp != stamp) {
-                stack.push(ptr->m_twin);
-            }
-            ptr = ptr->m_next;
-        } while (ptr != face);
-    }
+    floodFaces(
+        seed, stamp, stack, [](const dgEdge*) { return true; },
+        [&](dgEdge* face) { copyLoop(face, destination, indices); });
     destination.dgEdgeMeshLinkTwins();
     destination.dgEdgeMeshCloseOpenEdges();
     return true;

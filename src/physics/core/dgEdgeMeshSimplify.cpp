@@ -277,50 +277,28 @@ bool dgEdgeMesh::dgEdgeMeshMergeCoplanarFaces(const float* vertices, int32_t str
         const dgVector64 n = seedArea.scale(1.0 / std::sqrt(seedMag2));
         const double d = -n.dot(dgPoint64(vertices, strideInFloats, seed->m_vertex));
 
-        int32_t count = 0;
-        stack.clear();
-        stack.push(seed);
-        while (stack.getCount()) {
-            dgEdge* face = stack.pop();
-            if (face->m_stamp == s) {
-                continue;
-            }
+        auto inGroup = [&](const dgEdge* face) {
             const dgVector64 area = dgEdgeMeshFaceNormal64(face, vertices, strideInFloats);
             double mag2 = area.dot(area);
             if (mag2 < 1.0e-12) {
                 mag2 = 1.0e-12;
             }
             if (area.dot(n) / std::sqrt(mag2) < double(0.9999f)) {
-                continue;
+                return false;
             }
-            bool onPlane = true;
-            dgEdge* ptr = face;
+            const dgEdge* ptr = face;
             do {
                 const double distance = n.dot(dgPoint64(vertices, strideInFloats, ptr->m_vertex)) + d;
                 if (std::fabs(distance) > 0.08) {
-                    onPlane = false;
-                    break;
+                    return false;
                 }
                 ptr = ptr->m_next;
             } while (ptr != face);
-            if (!onPlane) {
-                continue;
-            }
-
-            ptr = face;
-            do {
-                ptr->m_stamp = s;
-                ptr = ptr->m_next;
-            } while (ptr != face);
-            ptr = face;
-            do {
-                if (ptr->m_twin->m_faceId > 0 && ptr->m_twin->m_stamp != s) {
-                    stack.push(ptr->m_twin);
-                }
-                ptr = ptr->m_next;
-            } while (ptr != face);
-            ++count;
-        }
+            return true;
+        };
+        int32_t count = 0;
+        stack.clear();
+        floodFaces(seed, s, stack, inGroup, [&count](dgEdge*) { ++count; });
         return count;
     };
 
