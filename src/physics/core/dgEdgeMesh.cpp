@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "dgAssert.h"
+
 namespace {
 
 // Allocator lending one static node-sized block, so that the payload offset
@@ -335,13 +337,17 @@ void dgEdgeMesh::dgEdgeMeshCloseOpenEdges() {
         }
         twin->m_twin = edge;
         edge->m_twin = twin;
+        // At most one per half-edge there was.
+        DG_ASSERT(madeCount < made.getCount());
         if (madeCount < made.getCount()) {
             made[madeCount++] = twin;
         }
     }
 
     // Each new half-edge h (b->a) follows the -1 half-edge arriving at b that
-    // is met by rotating about b from h's twin through the faces.
+    // is met by rotating about b from h's twin through the faces. No half-edge
+    // leads back to h's twin yet (that would be h), so with next and twin
+    // one-to-one the rotation ends within the edge count.
     const int32_t guard = m_edges.getCount();
     for (int32_t i = 0; i < madeCount; ++i) {
         dgEdge* h = made[i];
@@ -353,6 +359,7 @@ void dgEdgeMesh::dgEdgeMeshCloseOpenEdges() {
             x = t->m_next;
             ++steps;
         }
+        DG_ASSERT(steps < guard);
         if (x) {
             continue;
         }
@@ -362,6 +369,7 @@ void dgEdgeMesh::dgEdgeMeshCloseOpenEdges() {
 }
 
 void dgEdgeMesh::dgEdgeMeshDeleteEdge(dgEdge* edge) {
+    DG_ASSERT(edge);
     dgEdge* twin = edge->m_twin;
     if (twin) {
         dgEdge* ep = edge->m_prev;
@@ -399,6 +407,7 @@ void dgEdgeMesh::dgEdgeMeshDeleteEdge(int32_t a, int32_t b) {
 }
 
 void dgEdgeMesh::dgEdgeMeshDeleteFace(dgEdge* edge) {
+    DG_ASSERT(edge);
     if (edge->m_faceId < 0) {
         return;
     }
@@ -410,10 +419,14 @@ void dgEdgeMesh::dgEdgeMeshDeleteFace(dgEdge* edge) {
     dgEdge* ptr = edge;
     do {
         ptr->m_faceId = -1;
-        if (ptr->m_twin && ptr->m_twin->m_faceId < 0 && count < collected.getCount()) {
-            dgEdgeNode* node = dgEdgeMeshNodeOf(ptr);
-            node->addRef();
-            collected[count++] = node;
+        if (ptr->m_twin && ptr->m_twin->m_faceId < 0) {
+            // A loop holds each half-edge once.
+            DG_ASSERT(count < collected.getCount());
+            if (count < collected.getCount()) {
+                dgEdgeNode* node = dgEdgeMeshNodeOf(ptr);
+                node->addRef();
+                collected[count++] = node;
+            }
         }
         ptr = ptr->m_next;
     } while (ptr && ptr != edge);
@@ -428,6 +441,7 @@ void dgEdgeMesh::dgEdgeMeshDeleteFace(dgEdge* edge) {
 }
 
 dgEdge* dgEdgeMesh::dgEdgeMeshSplitEdge(int32_t m, dgEdge* edge) {
+    DG_ASSERT(edge);
     dgEdge* twin = edge->m_twin;
     if (!twin || !edge->m_next || !edge->m_prev || !twin->m_next || !twin->m_prev) {
         return nullptr;
@@ -544,10 +558,12 @@ dgEdge* dgEdgeMesh::dgEdgeMeshInsertVertex(int32_t m, dgEdge* edge) {
         }
         x = x->m_twin->m_next;
     } while (x != start && --guard > 0);
+    DG_ASSERT(x == start);
     return result;
 }
 
 int32_t dgEdgeMesh::dgEdgeMeshSetVertexIndex(dgEdge* edge, int32_t index) {
+    DG_ASSERT(edge);
     const int32_t old = edge->m_vertex;
     if (old == index || !isVertexIndex(index)) {
         return old;
@@ -582,6 +598,7 @@ int32_t dgEdgeMesh::dgEdgeMeshSetVertexIndex(dgEdge* edge, int32_t index) {
 }
 
 bool dgEdgeMesh::dgEdgeMeshFlipEdge(dgEdge* edge) {
+    DG_ASSERT(edge);
     dgEdge* twin = edge->m_twin;
     if (!twin || !edge->m_next || !twin->m_next) {
         return false;

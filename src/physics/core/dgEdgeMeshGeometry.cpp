@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "dgAssert.h"
 #include "dgEdgeMesh.h"
 
 namespace {
@@ -33,6 +34,7 @@ bool dgEarDiagonalFree(const dgEdgeMesh& mesh, const dgEdge* h) {
 
 dgVector64 dgEdgeMesh::dgEdgeMeshFaceNormal64(const dgEdge* edge, const float* vertices,
                                               int32_t strideInFloats) const {
+    DG_ASSERT(edge && edge->m_next && vertices);
     const size_t stride = size_t(strideInFloats);
     const float* p0f = vertices + size_t(edge->m_vertex) * stride;
     const double x0 = p0f[0];
@@ -128,6 +130,8 @@ void dgEdgeMesh::dgEdgeMeshTriangulate(const float* vertices, int32_t strideInBy
                 ++n;
                 x = x->m_next;
             } while (x != rest && n < capacity);
+            // What is left of a loop is shorter than the loop, which fits.
+            DG_ASSERT(x == rest);
             leftoverMesh->addFaceChecked(n, indices, corners, INT32_MAX);
         }
         dgEdgeMeshDeleteFace(rest);
@@ -139,6 +143,7 @@ void dgEdgeMesh::dgEdgeMeshTriangulate(const float* vertices, int32_t strideInBy
 
 dgEdge* dgEdgeMesh::dgEdgeMeshTriangulateFace(dgEdge* edge, dgEdgeMesh& mesh, const float* vertices,
                                               int32_t strideInFloats, dgEarHeap& heap) {
+    DG_ASSERT(edge && edge->m_next && edge->m_prev);
     dgVector normal = mesh.dgEdgeMeshFaceNormal(edge, vertices, strideInFloats * 4);
     const float mag2 = float(double(normal.x) * double(normal.x) + double(normal.y) * double(normal.y) +
                              double(normal.z) * double(normal.z));
@@ -200,6 +205,7 @@ dgEdge* dgEdgeMesh::dgEdgeMeshTriangulateFace(dgEdge* edge, dgEdgeMesh& mesh, co
 
 dgEdge* dgEdgeMesh::dgEdgeMeshFindEar(dgEdgeMesh& mesh, dgEdge* edge, const float* vertices,
                                       int32_t strideInFloats, dgEarHeap& heap, const dgVector& unitNormal) {
+    DG_ASSERT(edge && edge->m_next && edge->m_prev);
     heap.clear();
     dgVector d0 = dgEarUnit(dgEarPoint(vertices, strideInFloats, edge->m_vertex) -
                             dgEarPoint(vertices, strideInFloats, edge->m_prev->m_vertex));

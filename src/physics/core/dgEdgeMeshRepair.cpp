@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 
+#include "dgAssert.h"
 #include "dgEdgeMesh.h"
 #include "dgEdgeMeshCensus.h"
 #include "dgRefList.h"
@@ -85,6 +86,7 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
     if (!m_edges.getCount() || !isWalkable()) {
         return;
     }
+    DG_ASSERT(vertices && (strideInBytes >= int32_t(3 * sizeof(float))));
     const int32_t strideInFloats = strideInBytes / 4;
 
     // Sweep along the axis on which the boundary vertices spread most.
@@ -926,6 +928,7 @@ int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_
                 }
                 dgEdge* ptr = edge;
                 do {
+                    DG_ASSERT(count < capacity);
                     indicesOut[count++] = ptr->m_vertex;
                     ptr->m_stamp = stamp;
                     ptr = ptr->m_next;
@@ -948,8 +951,12 @@ int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_
             x = x->m_twin->m_next;
         } while (x != start);
 
+        // The start vertex has a face left, so one was chosen; every corner
+        // is written once, and they were counted.
+        DG_ASSERT(best);
         dgEdge* ptr = best;
         do {
+            DG_ASSERT(count < capacity);
             indicesOut[count++] = ptr->m_vertex;
             if (!inCache(ptr->m_vertex)) {
                 cache.append(ptr);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <new>
 
+#include "dgAssert.h"
 #include "dgEdgeMesh.h"
 #include "dgEdgeMeshCensus.h"
 #include "dgQuadric.h"
@@ -164,6 +165,9 @@ void dgEdgeMeshCensus::take(dgEdgeMesh& mesh) {
                 ptr->m_stamp |= flags;
                 ptr = ptr->m_next;
             } while (ptr && ptr != edge && ++steps < guard);
+            // A loop ends where it began, or at a missing link on a mesh not
+            // yet closed; the cap only guards a damaged table.
+            DG_ASSERT(!ptr || ptr == edge);
         }
         if (!(edge->m_stamp & kFanCounted)) {
             ++fanCount;
@@ -173,6 +177,7 @@ void dgEdgeMeshCensus::take(dgEdgeMesh& mesh) {
                 ptr->m_stamp |= kFanCounted;
                 ptr = ptr->m_twin ? ptr->m_twin->m_next : nullptr;
             } while (ptr && ptr != edge && ++steps < guard);
+            DG_ASSERT(!ptr || ptr == edge);
         }
     }
     if (mesh.getStamp() < 8) {
@@ -414,6 +419,7 @@ dgEdge* dgEdgeMesh::dgEdgeMeshCollapseEdge(dgEdge* edge) {
 }
 
 dgEdge* dgEdgeMesh::collapseEdge(dgEdge* e, bool clearRecords) {
+    DG_ASSERT(e);
     if (!e) {
         return nullptr;
     }
@@ -494,7 +500,12 @@ dgEdge* dgEdgeMesh::collapseEdge(dgEdge* e, bool clearRecords) {
     }
     int32_t steps = 0;
     for (dgEdge* y = start; y != stop; y = step(y)) {
-        if (!y || !y->m_twin || ++steps > guard) {
+        if (!y || !y->m_twin) {
+            return nullptr;
+        }
+        // start and stop lie on one fan, which closes within the edge count.
+        DG_ASSERT(steps < guard);
+        if (++steps > guard) {
             return nullptr;
         }
         if (m_edges.find(dgEdgeMeshKey(b, y->m_twin->m_vertex))) {
@@ -506,7 +517,11 @@ dgEdge* dgEdgeMesh::collapseEdge(dgEdge* e, bool clearRecords) {
     // neighbours the span above assumes to be shared.
     steps = 0;
     for (dgEdge* y = tn; y != e; y = step(y)) {
-        if (!y || !y->m_twin || ++steps > guard || y->m_vertex != a) {
+        if (!y || !y->m_twin || y->m_vertex != a) {
+            return nullptr;
+        }
+        DG_ASSERT(steps < guard);
+        if (++steps > guard) {
             return nullptr;
         }
         if (y == tn && tTriangle) {
@@ -577,6 +592,7 @@ dgEdge* dgEdgeMesh::collapseEdge(dgEdge* e, bool clearRecords) {
         }
         y = yt->m_next;
     } while (y != x && ++steps < guard);
+    DG_ASSERT(y == x);
     return x;
 }
 
