@@ -252,7 +252,8 @@ public:
     dgEdge* dgEdgeMeshCollapseEdge(dgEdge* edge);
 
     // Joins open boundary edges whose ends coincide within tolerance (at least
-    // 0.0001), renaming the vertices of one side to the other's.
+    // 0.0001), renaming the vertices of one side to the other's. A face whose
+    // corners are joined until fewer than three sides are left is removed.
     void dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, float tolerance);
     // Collapses, or failing that deletes, triangles whose doubled area is below
     // tolerance, until none is left; then rebuilds census from the mesh.
@@ -295,7 +296,8 @@ public:
     // order favouring a 16-entry vertex cache. Returns the count written, or 0
     // (nothing written) when capacity is below the number of face corners.
     int32_t dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_t capacity);
-    // Full consistency check of links, keys, face ids, stamps and the tree.
+    // Full consistency check of links, keys, face ids, stamps and the tree;
+    // a loop of fewer than three half-edges fails it.
     bool dgEdgeMeshSanityCheck() const;
 
 private:

@@ -982,8 +982,9 @@ bool dgEdgeMesh::dgEdgeMeshSanityCheck() const {
     // to half-edges of this tree and undoing each other, next is a permutation,
     // so every loop closes, runs back the same way by prev, and shares one
     // face id when each half-edge shares it with its next; likewise a fan
-    // closes and keeps one origin when each twin.next keeps it. Loops of any
-    // length pass, and a long loop costs no more than a short one.
+    // closes and keeps one origin when each twin.next keeps it. Loops of three
+    // or more half-edges pass whatever their length, and a long loop costs no
+    // more than a short one.
     auto isMember = [this](const dgEdge* edge) {
         const dgEdgeNode* node = dgEdgeMeshNodeOf(edge);
         return node->isInTree() && m_edges.find(node->getKey()) == node;
