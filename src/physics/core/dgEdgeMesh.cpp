@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "dgAssert.h"
+
 namespace {
 
 // Allocator lending one static node-sized block, so that the payload offset
@@ -53,14 +55,18 @@ bool dgKeysDistinct(int64_t* keys, int32_t count) {
     if (count <= 48) {
         for (int32_t i = 1; i < count; ++i) {
             for (int32_t j = 0; j < i; ++j) {
-                if (keys[i] == keys[j]) return false;
+                if (keys[i] == keys[j]) {
+                    return false;
+                }
             }
         }
         return true;
     }
     std::sort(keys, keys + count);
     for (int32_t i = 1; i < count; ++i) {
-        if (keys[i] == keys[i - 1]) return false;
+        if (keys[i] == keys[i - 1]) {
+            return false;
+        }
     }
     return true;
 }
@@ -93,7 +99,9 @@ dgEdgeMesh::dgEdgeMesh(const dgEdgeMesh& source)
     dgEdgeMeshBeginFace();
     for (const dgEdgeNode* node = source.getFirst(); node; node = node->getNext()) {
         const dgEdge* first = &node->getPayload();
-        if (first->m_faceId < 0 || m_edges.find(node->getKey())) continue;
+        if (first->m_faceId < 0 || m_edges.find(node->getKey())) {
+            continue;
+        }
 
         int32_t count = 0;
         const dgEdge* edge = first;
@@ -102,7 +110,9 @@ dgEdgeMesh::dgEdgeMesh(const dgEdgeMesh& source)
                 const int32_t grown = capacity * 2;
                 dgBlockHolder moreIndices(size_t(grown) * sizeof(int32_t));
                 dgBlockHolder moreData(size_t(grown) * sizeof(uint64_t));
-                if (!moreIndices.get() || !moreData.get()) break;
+                if (!moreIndices.get() || !moreData.get()) {
+                    break;
+                }
                 memcpy(moreIndices.get(), indexBlock.get(), size_t(count) * sizeof(int32_t));
                 memcpy(moreData.get(), dataBlock.get(), size_t(count) * sizeof(uint64_t));
                 indexBlock = std::move(moreIndices);
@@ -116,7 +126,9 @@ dgEdgeMesh::dgEdgeMesh(const dgEdgeMesh& source)
         } while (edge && edge != first);
         // An unfinished walk (open links, no memory) adds nothing rather than a
         // truncated face.
-        if (edge != first) continue;
+        if (edge != first) {
+            continue;
+        }
         addFaceChecked(count, static_cast<const int32_t*>(indexBlock.get()),
                        static_cast<const uint64_t*>(dataBlock.get()), INT32_MAX);
     }
@@ -128,7 +140,9 @@ dgEdgeMesh::~dgEdgeMesh() {
 }
 
 bool dgEdgeMesh::setNodeAllocator(dgAllocator* allocator) {
-    if (m_edges.getCount() != 0) return false;
+    if (m_edges.getCount() != 0) {
+        return false;
+    }
     m_edges = dgEdgeTree(allocator ? allocator : dgEdgeMeshSharedNodePool());
     return true;
 }
@@ -174,13 +188,17 @@ dgEdge* dgEdgeMesh::addFaceChecked(int32_t count, const int32_t* indices, const 
                                    int32_t maxCount) {
     // Fewer than three corners has no face, and the validation below would
     // wrap around an empty list.
-    if (!indices || count < 3 || count > maxCount || count > INT32_MAX / 2) return nullptr;
+    if (!indices || count < 3 || count > maxCount || count > INT32_MAX / 2) {
+        return nullptr;
+    }
 
     int64_t localKeys[2 * 64];
     dgScratchArray<int64_t> bigKeys(count > 64 ? 2 * count : 0);
     int64_t* keys = localKeys;
     if (count > 64) {
-        if (!bigKeys.getData()) return nullptr;
+        if (!bigKeys.getData()) {
+            return nullptr;
+        }
         keys = bigKeys.getData();
     }
 
@@ -188,22 +206,30 @@ dgEdge* dgEdgeMesh::addFaceChecked(int32_t count, const int32_t* indices, const 
     int32_t prev = indices[count - 1];
     for (int32_t k = 0; k < count; ++k) {
         const int32_t cur = indices[k];
-        if (prev == cur) return nullptr;
+        if (prev == cur || !isVertexIndex(cur)) {
+            return nullptr;
+        }
         const int64_t forward = dgEdgeMeshKey(prev, cur);
-        if (m_edges.find(forward)) return nullptr;
+        if (m_edges.find(forward)) {
+            return nullptr;
+        }
         keys[2 * k] = forward;
         keys[2 * k + 1] = dgEdgeMeshKey(cur, prev);
         prev = cur;
     }
     // A pair of indices following each other twice, in either order, would
     // need one key twice.
-    if (!dgKeysDistinct(keys, 2 * count)) return nullptr;
+    if (!dgKeysDistinct(keys, 2 * count)) {
+        return nullptr;
+    }
 
     const int32_t faceId = m_faceCounter + 1;
     const int32_t last = count - 1;
     dgEdge* first = insertEdge(dgMakeEdge(indices[last], faceId, userData ? userData[last] : 0),
                                dgEdgeMeshKey(indices[last], indices[0]));
-    if (!first) return nullptr;
+    if (!first) {
+        return nullptr;
+    }
     dgEdge* previous = first;
     for (int32_t k = 1; k < count; ++k) {
         dgEdge* edge = insertEdge(dgMakeEdge(indices[k - 1], faceId, userData ? userData[k - 1] : 0),
@@ -250,13 +276,20 @@ dgEdge* dgEdgeMesh::dgEdgeMeshFindVertexEdge(int32_t v) const {
     // next then also leaves v.
     for (dgEdgeNode* node = found; node && node->getKey() <= high; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_twin) return edge->m_twin->m_vertex == v ? edge->m_twin : nullptr;
-        if (edge->m_next && edge->m_next->m_vertex == v) return edge->m_next;
+        if (edge->m_twin) {
+            return edge->m_twin->m_vertex == v ? edge->m_twin : nullptr;
+        }
+        if (edge->m_next && edge->m_next->m_vertex == v) {
+            return edge->m_next;
+        }
     }
     return nullptr;
 }
 
 dgEdge* dgEdgeMesh::dgEdgeMeshAddHalfEdge(int32_t a, int32_t b) {
+    if (!isVertexIndex(a) || !isVertexIndex(b)) {
+        return nullptr;
+    }
     return insertEdge(dgMakeEdge(a, -1, 0), dgEdgeMeshKey(a, b));
 }
 
@@ -264,7 +297,9 @@ bool dgEdgeMesh::dgEdgeMeshLinkTwins() {
     bool closed = true;
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_twin) continue;
+        if (edge->m_twin) {
+            continue;
+        }
         const int32_t destination =
             edge->m_next ? edge->m_next->m_vertex : dgKeyDestination(node->getKey(), edge->m_vertex);
         dgEdgeNode* opposite = m_edges.find(dgEdgeMeshKey(destination, edge->m_vertex));
@@ -280,25 +315,39 @@ bool dgEdgeMesh::dgEdgeMeshLinkTwins() {
 
 void dgEdgeMesh::dgEdgeMeshCloseOpenEdges() {
     const int32_t edgeCount = m_edges.getCount();
-    if (edgeCount == 0) return;
+    if (edgeCount == 0) {
+        return;
+    }
     // At most one new half-edge per existing one.
     dgScratchArray<dgEdge*> made(edgeCount);
-    if (!made.getData()) return;
+    if (!made.getData()) {
+        return;
+    }
     int32_t madeCount = 0;
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_twin) continue;
+        if (edge->m_twin) {
+            continue;
+        }
         const int32_t a = edge->m_vertex;
         const int32_t b = edge->m_next ? edge->m_next->m_vertex : dgKeyDestination(node->getKey(), a);
         dgEdge* twin = insertEdge(dgMakeEdge(b, -1, 0), dgEdgeMeshKey(b, a));
-        if (!twin) continue;
+        if (!twin) {
+            continue;
+        }
         twin->m_twin = edge;
         edge->m_twin = twin;
-        if (madeCount < made.getCount()) made[madeCount++] = twin;
+        // At most one per half-edge there was.
+        DG_ASSERT(madeCount < made.getCount());
+        if (madeCount < made.getCount()) {
+            made[madeCount++] = twin;
+        }
     }
 
     // Each new half-edge h (b->a) follows the -1 half-edge arriving at b that
-    // is met by rotating about b from h's twin through the faces.
+    // is met by rotating about b from h's twin through the faces. No half-edge
+    // leads back to h's twin yet (that would be h), so with next and twin
+    // one-to-one the rotation ends within the edge count.
     const int32_t guard = m_edges.getCount();
     for (int32_t i = 0; i < madeCount; ++i) {
         dgEdge* h = made[i];
@@ -310,64 +359,98 @@ void dgEdgeMesh::dgEdgeMeshCloseOpenEdges() {
             x = t->m_next;
             ++steps;
         }
-        if (x) continue;
+        DG_ASSERT(steps < guard);
+        if (x) {
+            continue;
+        }
         t->m_next = h;
         h->m_prev = t;
     }
 }
 
 void dgEdgeMesh::dgEdgeMeshDeleteEdge(dgEdge* edge) {
+    DG_ASSERT(edge);
     dgEdge* twin = edge->m_twin;
     if (twin) {
         dgEdge* ep = edge->m_prev;
         dgEdge* en = edge->m_next;
         dgEdge* tp = twin->m_prev;
         dgEdge* tn = twin->m_next;
-        if (ep) ep->m_next = tn;
-        if (tn) tn->m_prev = ep;
-        if (en) en->m_prev = tp;
-        if (tp) tp->m_next = en;
+        if (ep) {
+            ep->m_next = tn;
+        }
+        if (tn) {
+            tn->m_prev = ep;
+        }
+        if (en) {
+            en->m_prev = tp;
+        }
+        if (tp) {
+            tp->m_next = en;
+        }
         removeEdge(twin);
     } else {
-        if (edge->m_prev) edge->m_prev->m_next = edge->m_next;
-        if (edge->m_next) edge->m_next->m_prev = edge->m_prev;
+        if (edge->m_prev) {
+            edge->m_prev->m_next = edge->m_next;
+        }
+        if (edge->m_next) {
+            edge->m_next->m_prev = edge->m_prev;
+        }
     }
     removeEdge(edge);
 }
 
 void dgEdgeMesh::dgEdgeMeshDeleteEdge(int32_t a, int32_t b) {
-    if (dgEdge* edge = dgEdgeMeshFindEdge(a, b)) dgEdgeMeshDeleteEdge(edge);
+    if (dgEdge* edge = dgEdgeMeshFindEdge(a, b)) {
+        dgEdgeMeshDeleteEdge(edge);
+    }
 }
 
 void dgEdgeMesh::dgEdgeMeshDeleteFace(dgEdge* edge) {
-    if (edge->m_faceId < 0) return;
+    DG_ASSERT(edge);
+    if (edge->m_faceId < 0) {
+        return;
+    }
     dgScratchArray<dgEdgeNode*> collected(m_edges.getCount());
-    if (!collected.getData()) return;
+    if (!collected.getData()) {
+        return;
+    }
     int32_t count = 0;
     dgEdge* ptr = edge;
     do {
         ptr->m_faceId = -1;
-        if (ptr->m_twin && ptr->m_twin->m_faceId < 0 && count < collected.getCount()) {
-            dgEdgeNode* node = dgEdgeMeshNodeOf(ptr);
-            node->addRef();
-            collected[count++] = node;
+        if (ptr->m_twin && ptr->m_twin->m_faceId < 0) {
+            // A loop holds each half-edge once.
+            DG_ASSERT(count < collected.getCount());
+            if (count < collected.getCount()) {
+                dgEdgeNode* node = dgEdgeMeshNodeOf(ptr);
+                node->addRef();
+                collected[count++] = node;
+            }
         }
         ptr = ptr->m_next;
     } while (ptr && ptr != edge);
 
     for (int32_t i = 0; i < count; ++i) {
         dgEdgeNode* node = collected[i];
-        if (node->isInTree()) dgEdgeMeshDeleteEdge(&node->getPayload());
+        if (node->isInTree()) {
+            dgEdgeMeshDeleteEdge(&node->getPayload());
+        }
         node->release();
     }
 }
 
 dgEdge* dgEdgeMesh::dgEdgeMeshSplitEdge(int32_t m, dgEdge* edge) {
+    DG_ASSERT(edge);
     dgEdge* twin = edge->m_twin;
-    if (!twin || !edge->m_next || !edge->m_prev || !twin->m_next || !twin->m_prev) return nullptr;
+    if (!twin || !edge->m_next || !edge->m_prev || !twin->m_next || !twin->m_prev) {
+        return nullptr;
+    }
     const int32_t a = edge->m_vertex;
     const int32_t b = twin->m_vertex;
-    if (m == a || m == b) return nullptr;
+    if (m == a || m == b || !isVertexIndex(m)) {
+        return nullptr;
+    }
     if (m_edges.find(dgEdgeMeshKey(a, m)) || m_edges.find(dgEdgeMeshKey(m, b)) ||
         m_edges.find(dgEdgeMeshKey(m, a)) || m_edges.find(dgEdgeMeshKey(b, m))) {
         return nullptr;
@@ -387,9 +470,15 @@ dgEdge* dgEdgeMesh::dgEdgeMeshSplitEdge(int32_t m, dgEdge* edge) {
     dgEdge* ma = mb ? insertEdge(dgMakeEdge(m, twinFace, 0), dgEdgeMeshKey(m, a)) : nullptr;
     dgEdge* bm = ma ? insertEdge(dgMakeEdge(b, twinFace, 0), dgEdgeMeshKey(b, m)) : nullptr;
     if (!bm) {
-        if (ma) removeEdge(ma);
-        if (mb) removeEdge(mb);
-        if (am) removeEdge(am);
+        if (ma) {
+            removeEdge(ma);
+        }
+        if (mb) {
+            removeEdge(mb);
+        }
+        if (am) {
+            removeEdge(am);
+        }
         return nullptr;
     }
 
@@ -424,7 +513,9 @@ dgEdge* dgEdgeMesh::dgEdgeMeshSplitEdge(int32_t m, dgEdge* edge) {
 
 dgEdge* dgEdgeMesh::dgEdgeMeshInsertVertex(int32_t m, dgEdge* edge) {
     dgEdge* result = dgEdgeMeshSplitEdge(m, edge);
-    if (!result) return nullptr;
+    if (!result) {
+        return nullptr;
+    }
 
     dgEdge* start = result->m_twin;  // m->b: the half-edge before the old edge's next
     dgEdge* x = start;
@@ -441,7 +532,9 @@ dgEdge* dgEdgeMesh::dgEdgeMeshInsertVertex(int32_t m, dgEdge* edge) {
                 dgEdge* mp = insertEdge(dgMakeEdge(m, -1, 0), dgEdgeMeshKey(m, p));
                 dgEdge* pm = mp ? insertEdge(dgMakeEdge(p, -1, 0), dgEdgeMeshKey(p, m)) : nullptr;
                 if (!pm) {
-                    if (mp) removeEdge(mp);
+                    if (mp) {
+                        removeEdge(mp);
+                    }
                 } else {
                     mp->m_twin = pm;
                     pm->m_twin = mp;
@@ -465,20 +558,30 @@ dgEdge* dgEdgeMesh::dgEdgeMeshInsertVertex(int32_t m, dgEdge* edge) {
         }
         x = x->m_twin->m_next;
     } while (x != start && --guard > 0);
+    DG_ASSERT(x == start);
     return result;
 }
 
 int32_t dgEdgeMesh::dgEdgeMeshSetVertexIndex(dgEdge* edge, int32_t index) {
+    DG_ASSERT(edge);
     const int32_t old = edge->m_vertex;
-    if (old == index) return index;
+    if (old == index || !isVertexIndex(index)) {
+        return old;
+    }
     // Check every new key first: the tree's key replacement would destroy a
     // node whose new key is taken, leaving dangling links behind.
     dgEdge* x = edge;
     do {
-        if (!x->m_twin || !x->m_twin->m_next) return old;
+        if (!x->m_twin || !x->m_twin->m_next) {
+            return old;
+        }
         const int32_t d = x->m_twin->m_vertex;
-        if (d == index) return old;
-        if (m_edges.find(dgEdgeMeshKey(index, d)) || m_edges.find(dgEdgeMeshKey(d, index))) return old;
+        if (d == index) {
+            return old;
+        }
+        if (m_edges.find(dgEdgeMeshKey(index, d)) || m_edges.find(dgEdgeMeshKey(d, index))) {
+            return old;
+        }
         x = x->m_twin->m_next;
     } while (x != edge);
 
@@ -495,11 +598,18 @@ int32_t dgEdgeMesh::dgEdgeMeshSetVertexIndex(dgEdge* edge, int32_t index) {
 }
 
 bool dgEdgeMesh::dgEdgeMeshFlipEdge(dgEdge* edge) {
+    DG_ASSERT(edge);
     dgEdge* twin = edge->m_twin;
-    if (!twin || !edge->m_next || !twin->m_next) return false;
-    if (edge->m_next->m_next->m_next != edge || twin->m_next->m_next->m_next != twin) return false;
+    if (!twin || !edge->m_next || !twin->m_next) {
+        return false;
+    }
+    if (edge->m_next->m_next->m_next != edge || twin->m_next->m_next->m_next != twin) {
+        return false;
+    }
     // Flipping into a hole would leave a pair with holes on both sides.
-    if (edge->m_faceId < 0 || twin->m_faceId < 0) return false;
+    if (edge->m_faceId < 0 || twin->m_faceId < 0) {
+        return false;
+    }
 
     dgEdge* bc = edge->m_next;
     dgEdge* ca = edge->m_prev;
@@ -507,7 +617,9 @@ bool dgEdgeMesh::dgEdgeMeshFlipEdge(dgEdge* edge) {
     dgEdge* db = twin->m_prev;
     const int32_t c = ca->m_vertex;
     const int32_t d = db->m_vertex;
-    if (c == d || m_edges.find(dgEdgeMeshKey(c, d)) || m_edges.find(dgEdgeMeshKey(d, c))) return false;
+    if (c == d || m_edges.find(dgEdgeMeshKey(c, d)) || m_edges.find(dgEdgeMeshKey(d, c))) {
+        return false;
+    }
 
     const int32_t edgeFace = edge->m_faceId;
     const int32_t twinFace = twin->m_faceId;
@@ -543,12 +655,16 @@ bool dgEdgeMesh::dgEdgeMeshFlipEdge(dgEdge* edge) {
 }
 
 int32_t dgEdgeMesh::dgEdgeMeshVertexCount() const {
-    if (!m_edges.getCount()) return 0;
+    if (!m_edges.getCount()) {
+        return 0;
+    }
     int32_t largest = INT32_MIN;
     for (const dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         largest = std::max(largest, node->getPayload().m_vertex);
     }
-    return largest + 1;
+    // Every way in refuses larger indices.
+    DG_ASSERT(largest <= kMaxVertexIndex);
+    return largest <= kMaxVertexIndex ? largest + 1 : INT32_MAX;
 }
 
 int32_t dgEdgeMesh::dgEdgeMeshFaceCount() {
@@ -556,13 +672,17 @@ int32_t dgEdgeMesh::dgEdgeMeshFaceCount() {
     int32_t count = 0;
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp) continue;
+        if (edge->m_stamp == stamp) {
+            continue;
+        }
         dgEdge* ptr = edge;
         do {
             ptr->m_stamp = stamp;
             ptr = ptr->m_next;
         } while (ptr && ptr != edge);
-        if (edge->m_faceId >= 0) ++count;
+        if (edge->m_faceId >= 0) {
+            ++count;
+        }
     }
     return count;
 }
@@ -572,50 +692,96 @@ int32_t dgEdgeMesh::dgEdgeMeshOpenLoopCount() {
     int32_t count = 0;
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp) continue;
+        if (edge->m_stamp == stamp) {
+            continue;
+        }
         dgEdge* ptr = edge;
         do {
             ptr->m_stamp = stamp;
             ptr = ptr->m_next;
         } while (ptr && ptr != edge);
-        if (edge->m_faceId <= 0) ++count;
+        if (edge->m_faceId <= 0) {
+            ++count;
+        }
     }
     return count;
 }
 
 int32_t dgEdgeMesh::dgEdgeMeshPackVertices(float* outVertices, const float* inVertices, int32_t strideBytes) {
     const int32_t edgeCount = m_edges.getCount();
-    if (edgeCount == 0) return 0;
-    dgScratchArray<dgEdgeNode*> nodes(edgeCount);
-    if (!nodes.getData()) return 0;
-    // Renaming needs every fan walkable; an open mesh is left alone.
+    if (!edgeCount) {
+        return 0;
+    }
+    DG_ASSERT(outVertices && inVertices && (strideBytes >= int32_t(sizeof(float))));
+    if (!outVertices || !inVertices || (strideBytes < int32_t(sizeof(float)))) {
+        return 0;
+    }
+    // Re-keying needs every twin; an open mesh is left alone.
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         const dgEdge& edge = node->getPayload();
-        if (!edge.m_twin || !edge.m_twin->m_next) return 0;
+        if (!edge.m_twin || !edge.m_twin->m_next) {
+            return 0;
+        }
     }
 
-    const uint32_t stamp = newStamp();
-    const int32_t strideFloats = strideBytes / 4;
+    // A vertex may have several fans (faces meeting only at it), so the new
+    // numbers come from the indices, not from walks round the fans: sorted by
+    // index and then by key order, each run of one index starts with that
+    // vertex's first appearance.
+    struct dgVertexUse {
+        int32_t m_vertex;
+        int32_t m_order;
+    };
+    dgScratchArray<dgEdgeNode*> nodes(edgeCount);
+    dgScratchArray<dgVertexUse> uses(edgeCount);
+    dgScratchArray<int32_t> firstUse(edgeCount);
+    if (!nodes.getData() || !uses.getData() || !firstUse.getData()) {
+        return 0;
+    }
     int32_t listed = 0;
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
+        DG_ASSERT(listed < edgeCount);
         node->addRef();
-        nodes[listed++] = node;
+        nodes[listed] = node;
+        uses[listed] = dgVertexUse{node->getPayload().m_vertex, listed};
+        firstUse[listed] = -1;
+        ++listed;
+    }
+    dgVertexUse* const usesEnd = uses.getData() + listed;
+    std::sort(uses.getData(), usesEnd, [](const dgVertexUse& a, const dgVertexUse& b) {
+        return (a.m_vertex < b.m_vertex) || ((a.m_vertex == b.m_vertex) && (a.m_order < b.m_order));
+    });
+    int32_t distinct = 0;
+    for (int32_t i = 0; i < listed; ++i) {
+        if (!distinct || (uses[i].m_vertex != uses[distinct - 1].m_vertex)) {
+            uses[distinct++] = uses[i];
+        }
+    }
+    for (int32_t k = 0; k < distinct; ++k) {
+        firstUse[uses[k].m_order] = k;
     }
 
+    // One record per vertex, in order of first appearance; m_order takes the
+    // new index.
+    const size_t strideFloats = size_t(strideBytes) / sizeof(float);
     int32_t vertexCount = 0;
     for (int32_t i = 0; i < listed; ++i) {
+        const int32_t k = firstUse[i];
+        if (k < 0) {
+            continue;
+        }
+        memcpy(outVertices + size_t(vertexCount) * strideFloats,
+               inVertices + size_t(uses[k].m_vertex) * strideFloats, strideFloats * sizeof(float));
+        uses[k].m_order = vertexCount++;
+    }
+    DG_ASSERT(vertexCount == distinct);
+    for (int32_t i = 0; i < listed; ++i) {
         dgEdge* edge = &nodes[i]->getPayload();
-        if (edge->m_stamp == stamp) continue;
-        memcpy(outVertices + size_t(vertexCount) * size_t(strideFloats),
-               inVertices + size_t(edge->m_vertex) * size_t(strideFloats),
-               size_t(strideFloats) * sizeof(float));
-        dgEdge* x = edge;
-        do {
-            x->m_stamp = stamp;
-            x->m_vertex = vertexCount;
-            x = x->m_twin->m_next;
-        } while (x != edge);
-        ++vertexCount;
+        const dgVertexUse* use =
+            std::lower_bound(uses.getData(), uses.getData() + distinct, edge->m_vertex,
+                             [](const dgVertexUse& a, int32_t vertex) { return a.m_vertex < vertex; });
+        DG_ASSERT(use->m_vertex == edge->m_vertex);
+        edge->m_vertex = use->m_order;
     }
 
     // Every half-edge is re-filed under its new key; the extra references keep

@@ -63,6 +63,11 @@ public:
     static constexpr int32_t kMaxFaceIndices = 1024;
     // Area-vector squared length below which a face counts as having no area.
     static constexpr double kMinFaceArea2 = 1.0e-12;
+    // Vertex indices run from 0 to this, so that the vertex count (largest
+    // index + 1) stays representable. Every way of bringing an index into the
+    // mesh refuses the others.
+    static constexpr int32_t kMaxVertexIndex = INT32_MAX - 1;
+    static bool isVertexIndex(int32_t index) { return (index >= 0) && (index <= kMaxVertexIndex); }
 
     // Key of the half-edge from origin to destination: (destination << 32) +
     // origin in signed 64-bit arithmetic, origin sign-extended.
@@ -126,9 +131,10 @@ public:
     void dgEdgeMeshBeginFace();
     // Adds a face of count vertex indices (user data 0). Returns the half-edge
     // from indices[0] to indices[1], or null when the face is refused: fewer
-    // than 3 or more than kMaxFaceIndices indices, two equal consecutive
-    // indices, a pair of indices following each other twice (either order), or
-    // a directed edge that already exists. A refused face changes nothing.
+    // than 3 or more than kMaxFaceIndices indices, an index that is not a
+    // vertex index (isVertexIndex), two equal consecutive indices, a pair of
+    // indices following each other twice (either order), or a directed edge
+    // that already exists. A refused face changes nothing.
     dgEdge* dgEdgeMeshAddFace(int32_t count, const int32_t* indices);
     dgEdge* dgEdgeMeshAddTriangle(int32_t a, int32_t b, int32_t c);
     // As dgEdgeMeshAddFace; userData holds one word per index (the corner
@@ -144,7 +150,7 @@ public:
     // or null. Safe on meshes that are not closed.
     dgEdge* dgEdgeMeshFindVertexEdge(int32_t v) const;
     // Lone half-edge a->b (face id -1, links null, user data 0); null when the
-    // key exists.
+    // key exists or a or b is not a vertex index.
     dgEdge* dgEdgeMeshAddHalfEdge(int32_t a, int32_t b);
     // Links every twinless half-edge to its opposite when that exists; true
     // when every half-edge then has a twin.
@@ -161,7 +167,8 @@ public:
     void dgEdgeMeshDeleteFace(dgEdge* edge);
     // Replaces the pair of edge (a->b) by a->m, m->b and their twins through
     // the new vertex index m. Returns b->m, or null (nothing changed) when m is
-    // an end of the edge or one of the four new keys is taken.
+    // an end of the edge, not a vertex index, or one of the four new keys is
+    // taken.
     dgEdge* dgEdgeMeshSplitEdge(int32_t vertex, dgEdge* edge);
     // dgEdgeMeshSplitEdge, then cuts every non-triangular face around the new
     // vertex by a diagonal from it; each cut-off triangle gets a new face id.
@@ -169,9 +176,9 @@ public:
     // refused.
     dgEdge* dgEdgeMeshInsertVertex(int32_t vertex, dgEdge* edge);
     // Renames the origin of every half-edge leaving edge's origin to index and
-    // re-keys them and their twins. Returns index; when index is a neighbour
-    // of that vertex or one of the new keys is taken nothing changes and the
-    // old origin is returned.
+    // re-keys them and their twins. Returns index; when index is not a vertex
+    // index, is a neighbour of that vertex or one of the new keys is taken
+    // nothing changes and the old origin is returned.
     int32_t dgEdgeMeshSetVertexIndex(dgEdge* edge, int32_t index);
     // Turns the diagonal shared by two triangles; false (nothing changed)
     // unless both loops are triangles and the new diagonal does not exist.
@@ -184,8 +191,11 @@ public:
     // Renumbers the vertices 0, 1, 2, ... in key order of first appearance and
     // copies each one's record (strideBytes bytes, as 32-bit words) from its
     // old slot in inVertices to its new slot in outVertices (the arrays must
-    // not overlap). Returns the number of vertices; 0 (nothing changed) when
-    // the mesh is not closed.
+    // not overlap). A vertex is one index, however many fans it has, and is
+    // written once: outVertices receives one record per distinct index in
+    // use, so room for dgEdgeMeshVertexCount() records always suffices.
+    // Returns the number of records written; 0 (nothing changed) when the
+    // mesh is empty or not closed.
     int32_t dgEdgeMeshPackVertices(float* outVertices, const float* inVertices, int32_t strideBytes);
 
     // --- geometry and triangulation ---
@@ -242,7 +252,8 @@ public:
     dgEdge* dgEdgeMeshCollapseEdge(dgEdge* edge);
 
     // Joins open boundary edges whose ends coincide within tolerance (at least
-    // 0.0001), renaming the vertices of one side to the other's.
+    // 0.0001), renaming the vertices of one side to the other's. A face whose
+    // corners are joined until fewer than three sides are left is removed.
     void dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, float tolerance);
     // Collapses, or failing that deletes, triangles whose doubled area is below
     // tolerance, until none is left; then rebuilds census from the mesh.
@@ -285,7 +296,8 @@ public:
     // order favouring a 16-entry vertex cache. Returns the count written, or 0
     // (nothing written) when capacity is below the number of face corners.
     int32_t dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_t capacity);
-    // Full consistency check of links, keys, face ids, stamps and the tree.
+    // Full consistency check of links, keys, face ids, stamps and the tree;
+    // a loop of fewer than three half-edges fails it.
     bool dgEdgeMeshSanityCheck() const;
 
 private:
@@ -297,6 +309,39 @@ private:
     bool isWalkable() const;
     // Gives every loop the face id of its first half-edge in key order.
     void unifyLoopFaceIds();
+    // Adds face's loop to destination as a face with user data 0, gathering
+    // its indices in indices.
+    static void copyLoop(const dgEdge* face, dgEdgeMesh& destination, dgWorkStack<int32_t>& indices);
+    // Face flood fill of the region passes, on a walkable mesh: from seed
+    // across twins into faces with ids above 0. A popped face already
+    // stamped with stamp is skipped, one that accept(face) turns down is left
+    // unstamped (another path may reach it again); otherwise its loop is
+    // stamped, visit(face) runs and its neighbours not yet stamped are
+    // pushed. The stack is the caller's and is left empty.
+    template <class Accept, class Visit>
+    static void floodFaces(dgEdge* seed, uint32_t stamp, dgWorkStack<dgEdge*>& stack, Accept accept,
+                           Visit visit) {
+        stack.push(seed);
+        while (stack.getCount()) {
+            dgEdge* face = stack.pop();
+            if ((face->m_stamp == stamp) || !accept(face)) {
+                continue;
+            }
+            dgEdge* ptr = face;
+            do {
+                ptr->m_stamp = stamp;
+                ptr = ptr->m_next;
+            } while (ptr != face);
+            visit(face);
+            ptr = face;
+            do {
+                if ((ptr->m_twin->m_faceId > 0) && (ptr->m_twin->m_stamp != stamp)) {
+                    stack.push(ptr->m_twin);
+                }
+                ptr = ptr->m_next;
+            } while (ptr != face);
+        }
+    }
     // --- end ---
 
 protected:

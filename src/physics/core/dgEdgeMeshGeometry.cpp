@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "dgAssert.h"
 #include "dgEdgeMesh.h"
 
 namespace {
@@ -14,7 +15,9 @@ dgVector dgEarPoint(const float* vertices, int32_t strideInFloats, int32_t index
 
 dgVector dgEarUnit(const dgVector& v) {
     float length = std::sqrt(v.dot(v));
-    if (length < 1.0e-10f) length = 1.0e-10f;
+    if (length < 1.0e-10f) {
+        length = 1.0e-10f;
+    }
     return v.scale(1.0f / length);
 }
 
@@ -31,6 +34,7 @@ bool dgEarDiagonalFree(const dgEdgeMesh& mesh, const dgEdge* h) {
 
 dgVector64 dgEdgeMesh::dgEdgeMeshFaceNormal64(const dgEdge* edge, const float* vertices,
                                               int32_t strideInFloats) const {
+    DG_ASSERT(edge && edge->m_next && vertices);
     const size_t stride = size_t(strideInFloats);
     const float* p0f = vertices + size_t(edge->m_vertex) * stride;
     const double x0 = p0f[0];
@@ -64,7 +68,9 @@ void dgEdgeMesh::dgEdgeMeshTriangulate(const float* vertices, int32_t strideInBy
     // is longer than that (a mesh that is not closed).
     int32_t capacity = m_edges.getCount() / 2 + 512;
     dgBlockHolder storage(dgEarHeap::bytesFor(capacity));
-    if (!storage.get()) return;
+    if (!storage.get()) {
+        return;
+    }
     dgEarHeap heap(storage.get(), dgEarHeap::bytesFor(capacity));
     // The leftover copy reuses the heap's storage for a loop's corners.
     static_assert(sizeof(dgEarHeap::Entry) >= sizeof(uint64_t) + sizeof(int32_t),
@@ -84,7 +90,9 @@ void dgEdgeMesh::dgEdgeMeshTriangulate(const float* vertices, int32_t strideInBy
             ptr->m_stamp = stamp;
             ++count;
             ptr = ptr->m_next;
-            if (ptr == edge) closedLoop = true;
+            if (ptr == edge) {
+                closedLoop = true;
+            }
         } while (ptr && ptr != edge);
         if (!closedLoop || count <= 3) {
             node = node->getNext();
@@ -122,6 +130,8 @@ void dgEdgeMesh::dgEdgeMeshTriangulate(const float* vertices, int32_t strideInBy
                 ++n;
                 x = x->m_next;
             } while (x != rest && n < capacity);
+            // What is left of a loop is shorter than the loop, which fits.
+            DG_ASSERT(x == rest);
             leftoverMesh->addFaceChecked(n, indices, corners, INT32_MAX);
         }
         dgEdgeMeshDeleteFace(rest);
@@ -133,20 +143,29 @@ void dgEdgeMesh::dgEdgeMeshTriangulate(const float* vertices, int32_t strideInBy
 
 dgEdge* dgEdgeMesh::dgEdgeMeshTriangulateFace(dgEdge* edge, dgEdgeMesh& mesh, const float* vertices,
                                               int32_t strideInFloats, dgEarHeap& heap) {
+    DG_ASSERT(edge && edge->m_next && edge->m_prev);
     dgVector normal = mesh.dgEdgeMeshFaceNormal(edge, vertices, strideInFloats * 4);
     const float mag2 = float(double(normal.x) * double(normal.x) + double(normal.y) * double(normal.y) +
                              double(normal.z) * double(normal.z));
-    if (mag2 < float(kMinFaceArea2)) return edge;
+    if (mag2 < float(kMinFaceArea2)) {
+        return edge;
+    }
     normal = normal.scale(1.0f / std::sqrt(mag2));
 
     dgEdge* handle = edge;
     while (handle->m_next->m_next->m_next != handle) {
         dgEdge* ear = dgEdgeMeshFindEar(mesh, handle, vertices, strideInFloats, heap, normal);
         heap.clear();
-        if (!ear) return handle;
-        if (handle == ear || handle == ear->m_prev) handle = ear->m_prev->m_prev;
+        if (!ear) {
+            return handle;
+        }
+        if (handle == ear || handle == ear->m_prev) {
+            handle = ear->m_prev->m_prev;
+        }
         // Both halves of the diagonal are checked before either is added.
-        if (!dgEarDiagonalFree(mesh, ear)) return handle;
+        if (!dgEarDiagonalFree(mesh, ear)) {
+            return handle;
+        }
 
         dgEdge* ep = ear->m_prev;
         dgEdge* epp = ep->m_prev;
@@ -154,7 +173,9 @@ dgEdge* dgEdgeMesh::dgEdgeMeshTriangulateFace(dgEdge* edge, dgEdgeMesh& mesh, co
         const int32_t a = ep->m_vertex;
         const int32_t c = en->m_vertex;
         dgEdge* ca = mesh.dgEdgeMeshAddHalfEdge(c, a);
-        if (!ca) return handle;
+        if (!ca) {
+            return handle;
+        }
         dgEdge* ac = mesh.dgEdgeMeshAddHalfEdge(a, c);
         if (!ac) {
             mesh.removeEdge(ca);
@@ -184,6 +205,7 @@ dgEdge* dgEdgeMesh::dgEdgeMeshTriangulateFace(dgEdge* edge, dgEdgeMesh& mesh, co
 
 dgEdge* dgEdgeMesh::dgEdgeMeshFindEar(dgEdgeMesh& mesh, dgEdge* edge, const float* vertices,
                                       int32_t strideInFloats, dgEarHeap& heap, const dgVector& unitNormal) {
+    DG_ASSERT(edge && edge->m_next && edge->m_prev);
     heap.clear();
     dgVector d0 = dgEarUnit(dgEarPoint(vertices, strideInFloats, edge->m_vertex) -
                             dgEarPoint(vertices, strideInFloats, edge->m_prev->m_vertex));
@@ -193,7 +215,9 @@ dgEdge* dgEdgeMesh::dgEdgeMeshFindEar(dgEdgeMesh& mesh, dgEdge* edge, const floa
         const dgVector d1 = dgEarUnit(dgEarPoint(vertices, strideInFloats, h->m_next->m_vertex) -
                                       dgEarPoint(vertices, strideInFloats, h->m_vertex));
         const float s = d0.cross(d1).dot(unitNormal);
-        if (s >= 0.0f && heap.getCount() < heap.getCapacity()) heap.push(h, s);
+        if (s >= 0.0f && heap.getCount() < heap.getCapacity()) {
+            heap.push(h, s);
+        }
         smallest = dgMin(smallest, s);
         d0 = d1;
         h = h->m_next;
@@ -210,8 +234,12 @@ dgEdge* dgEdgeMesh::dgEdgeMeshFindEar(dgEdgeMesh& mesh, dgEdge* edge, const floa
         h = heap.getTopValue();
         heap.pop();
         lastTried = h;
-        if (!dgEarDiagonalFree(mesh, h)) continue;
-        if (h->m_next->m_next == h->m_prev) return h;
+        if (!dgEarDiagonalFree(mesh, h)) {
+            continue;
+        }
+        if (h->m_next->m_next == h->m_prev) {
+            return h;
+        }
 
         const dgVector pa = dgEarPoint(vertices, strideInFloats, h->m_prev->m_vertex);
         const dgVector pb = dgEarPoint(vertices, strideInFloats, h->m_vertex);
@@ -228,7 +256,9 @@ dgEdge* dgEdgeMesh::dgEdgeMeshFindEar(dgEdgeMesh& mesh, dgEdge* edge, const floa
                 break;
             }
         }
-        if (!blocked) return h;
+        if (!blocked) {
+            return h;
+        }
     }
     return lastTried;
 }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 
+#include "dgAssert.h"
 #include "dgEdgeMesh.h"
 #include "dgEdgeMeshCensus.h"
 #include "dgRefList.h"
@@ -36,9 +37,12 @@ constexpr double kSweepKeyBase = 12500000.0;
 bool dgEdgeMesh::isWalkable() const {
     for (const dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         const dgEdge* edge = &node->getPayload();
-        if (!edge->m_twin || !edge->m_next || !edge->m_prev || edge->m_twin == edge) return false;
-        if (edge->m_twin->m_twin != edge || edge->m_next->m_prev != edge || edge->m_prev->m_next != edge)
+        if (!edge->m_twin || !edge->m_next || !edge->m_prev || edge->m_twin == edge) {
             return false;
+        }
+        if (edge->m_twin->m_twin != edge || edge->m_next->m_prev != edge || edge->m_prev->m_next != edge) {
+            return false;
+        }
     }
     return true;
 }
@@ -47,7 +51,9 @@ void dgEdgeMesh::unifyLoopFaceIds() {
     const uint32_t stamp = newStamp();
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp) continue;
+        if (edge->m_stamp == stamp) {
+            continue;
+        }
         const int32_t faceId = edge->m_faceId;
         dgEdge* ptr = edge;
         do {
@@ -58,11 +64,29 @@ void dgEdgeMesh::unifyLoopFaceIds() {
     }
 }
 
+void dgEdgeMesh::copyLoop(const dgEdge* face, dgEdgeMesh& destination, dgWorkStack<int32_t>& indices) {
+    indices.clear();
+    int32_t count = 0;
+    const dgEdge* ptr = face;
+    do {
+        indices.push(ptr->m_vertex);
+        ++count;
+        ptr = ptr->m_next;
+    } while (ptr != face);
+    // A list cut short by a failed growth adds nothing rather than part of a face.
+    if (indices.getCount() == count) {
+        destination.addFaceChecked(count, &indices[0], nullptr, INT32_MAX);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Stitching
 
 void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, float tolerance) {
-    if (!m_edges.getCount() || !isWalkable()) return;
+    if (!m_edges.getCount() || !isWalkable()) {
+        return;
+    }
+    DG_ASSERT(vertices && (strideInBytes >= int32_t(3 * sizeof(float))));
     const int32_t strideInFloats = strideInBytes / 4;
 
     // Sweep along the axis on which the boundary vertices spread most.
@@ -73,8 +97,12 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
     uint32_t stamp = newStamp();
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_faceId < 0) ++openEdges;
-        if (edge->m_stamp == stamp || edge->m_faceId >= 1) continue;
+        if (edge->m_faceId < 0) {
+            ++openEdges;
+        }
+        if (edge->m_stamp == stamp || edge->m_faceId >= 1) {
+            continue;
+        }
         dgEdge* x = edge;
         do {
             x->m_stamp = stamp;
@@ -88,14 +116,21 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
         ++boundaryVertices;
     }
     double spread[3];
-    for (int32_t i = 0; i < 3; ++i)
+    for (int32_t i = 0; i < 3; ++i) {
         spread[i] = double(boundaryVertices) * sum2[i] - sum[i] * sum[i];
+    }
     int32_t axis = 0;
-    if (spread[1] > spread[0] && spread[1] > spread[2]) axis = 1;
-    if (spread[2] > spread[0] && spread[2] > spread[1]) axis = 2;
+    if (spread[1] > spread[0] && spread[1] > spread[2]) {
+        axis = 1;
+    }
+    if (spread[2] > spread[0] && spread[2] > spread[1]) {
+        axis = 2;
+    }
 
     double tol = std::fabs(double(tolerance));
-    if (tol < 0.0001) tol = 0.0001;
+    if (tol < 0.0001) {
+        tol = 0.0001;
+    }
     const double tol2 = tol * tol;
     // Entries further behind than this can no longer match; never less than
     // the tolerance itself, which may exceed the usual half unit.
@@ -125,12 +160,16 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
     const int32_t capacity = (openEdges > boundaryVertices ? openEdges : boundaryVertices) + 1024;
     dgSweepHeap pending(capacity);
     dgSweepHeap active(capacity);
-    if (pending.getCapacity() < capacity || active.getCapacity() < capacity) return;
+    if (pending.getCapacity() < capacity || active.getCapacity() < capacity) {
+        return;
+    }
 
     stamp = newStamp();
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp || edge->m_faceId >= 1) continue;
+        if (edge->m_stamp == stamp || edge->m_faceId >= 1) {
+            continue;
+        }
         dgEdge* x = edge;
         do {
             if (x->m_faceId < 0) {
@@ -150,7 +189,9 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
             const double low = lowEnd(e);
             while (!active.isEmpty()) {
                 dgEdgeNode* top = active.getTopValue();
-                if (top->isLive() && kSweepKeyBase - active.getTopKey() >= low - window) break;
+                if (top->isLive() && kSweepKeyBase - active.getTopKey() >= low - window) {
+                    break;
+                }
                 active.pop();
                 top->release();
             }
@@ -164,13 +205,17 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
             dgEdge* f = nullptr;
             for (int32_t i = 0; i < active.getCount() && !degenerate; ++i) {
                 dgEdgeNode* candidate = active[i].value;
-                if (!candidate->isLive()) continue;
+                if (!candidate->isLive()) {
+                    continue;
+                }
                 dgEdge* g = &candidate->getPayload();
                 const int32_t go = g->m_vertex;
                 const int32_t gd = g->m_twin->m_vertex;
                 // Sharing an index the wrong way round would fold e onto
                 // itself (it is then shorter than the tolerance).
-                if (g == e->m_twin || go == gd || gd == ed || go == eo) continue;
+                if (g == e->m_twin || go == gd || gd == ed || go == eo) {
+                    continue;
+                }
                 if (distance2(eo, gd) <= tol2 && distance2(ed, go) <= tol2) {
                     f = g;
                     break;
@@ -228,17 +273,22 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
     dgScratchArray<dgEdgeNode*> scratch(m_edges.getCount() + 100);
     dgWorkStack<dgEdgeNode*> listed(scratch.getData(), scratch.getCount());
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
-        if (node->getKey() != dgEdgeMeshKeyOf(&node->getPayload()) && listed.push(node)) node->addRef();
+        if (node->getKey() != dgEdgeMeshKeyOf(&node->getPayload()) && listed.push(node)) {
+            node->addRef();
+        }
     }
     bool removedPair = false;
     if (listed.getCount()) {
-        for (int32_t i = 0; i < listed.getCount(); ++i)
+        for (int32_t i = 0; i < listed.getCount(); ++i) {
             m_edges.remove(listed[i]);
+        }
         const uint32_t dropped = newStamp();
         for (int32_t i = 0; i < listed.getCount(); ++i) {
             dgEdgeNode* node = listed[i];
             dgEdge* edge = &node->getPayload();
-            if (edge->m_stamp == dropped) continue;
+            if (edge->m_stamp == dropped) {
+                continue;
+            }
             const int64_t key = dgEdgeMeshKeyOf(edge);
             if (dgEdgeNode* taken = m_edges.find(key)) {
                 dgEdge* z = &taken->getPayload();
@@ -255,28 +305,40 @@ void dgEdgeMesh::dgEdgeMeshStitch(const float* vertices, int32_t strideInBytes, 
                 }
                 m_edges.remove(taken);
                 removedPair = true;
-                if (edge->m_stamp == dropped) continue;
+                if (edge->m_stamp == dropped) {
+                    continue;
+                }
             }
             node->setLiveFlag();
             m_edges.insertNode(node, key);
         }
-        for (int32_t i = 0; i < listed.getCount(); ++i)
+        for (int32_t i = 0; i < listed.getCount(); ++i) {
             listed[i]->release();
+        }
     }
 
-    if (removedPair) unifyLoopFaceIds();
+    if (removedPair) {
+        unifyLoopFaceIds();
+    }
 
-    // Pairs left with holes on both sides carry nothing.
+    // Pairs left with holes on both sides carry nothing; nor does a face
+    // whose corners were zipped together until two sides were left. With one
+    // half-edge per key such a loop is a pair of twins following each other,
+    // apart from the rest of the mesh, and deleting the pair removes it.
     dgWorkStack<dgEdge*> bare(nullptr, 0);
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_faceId < 0 && edge->m_twin->m_faceId < 0 &&
-            node->getKey() < dgEdgeMeshKeyOf(edge->m_twin)) {
+        const bool holes = (edge->m_faceId < 0) && (edge->m_twin->m_faceId < 0);
+        const bool twoSided = edge->m_next->m_next == edge;
+        DG_ASSERT(!twoSided || (edge->m_next == edge->m_twin));
+        if ((holes || (twoSided && (edge->m_next == edge->m_twin))) &&
+            (node->getKey() < dgEdgeMeshKeyOf(edge->m_twin))) {
             bare.push(edge);
         }
     }
-    for (int32_t i = 0; i < bare.getCount(); ++i)
+    for (int32_t i = 0; i < bare.getCount(); ++i) {
         dgEdgeMeshDeleteEdge(bare[i]);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -305,26 +367,36 @@ void dgEdgeMesh::dgEdgeMeshRemoveSmallTriangles(dgEdgeMeshCensus& census, const 
         for (;;) {
             // At most one entry per half-edge, whatever the census says.
             dgSmallHeap heap(m_edges.getCount() + 16);
-            if (!heap.getCapacity()) break;
+            if (!heap.getCapacity()) {
+                break;
+            }
             const uint32_t stamp = newStamp();
             for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
                 dgEdge* e = &node->getPayload();
-                if (e->m_stamp == stamp || e->m_faceId <= 0) continue;
+                if (e->m_stamp == stamp || e->m_faceId <= 0) {
+                    continue;
+                }
                 e->m_stamp = stamp;
                 e->m_next->m_stamp = stamp;
                 e->m_prev->m_stamp = stamp;
                 const dgVector a = point(e->m_vertex);
                 const dgVector n = (point(e->m_next->m_vertex) - a).cross(point(e->m_prev->m_vertex) - a);
                 const float n2 = n.dot(n);
-                if (n2 < tol2) heap.push(dgVertexPair{e->m_vertex, e->m_twin->m_vertex}, tol2 - n2);
+                if (n2 < tol2) {
+                    heap.push(dgVertexPair{e->m_vertex, e->m_twin->m_vertex}, tol2 - n2);
+                }
             }
-            if (heap.isEmpty()) break;
+            if (heap.isEmpty()) {
+                break;
+            }
 
             while (!heap.isEmpty()) {
                 const dgVertexPair pair = heap.getTopValue();
                 heap.pop();
                 dgEdge* h = dgEdgeMeshFindEdge(pair.m_from, pair.m_to);
-                if (!h) continue;
+                if (!h) {
+                    continue;
+                }
                 const float l0 = length2(h);
                 const float l1 = length2(h->m_next);
                 const float l2 = length2(h->m_prev);
@@ -345,7 +417,9 @@ void dgEdgeMesh::dgEdgeMeshRemoveSmallTriangles(dgEdgeMeshCensus& census, const 
                         break;
                     }
                 }
-                if (!collapsed) dgEdgeMeshDeleteFace(s);
+                if (!collapsed) {
+                    dgEdgeMeshDeleteFace(s);
+                }
             }
         }
     }
@@ -358,7 +432,9 @@ void dgEdgeMesh::dgEdgeMeshRemoveSmallTriangles(dgEdgeMeshCensus& census, const 
 void dgEdgeMesh::dgEdgeMeshGetCoplanarFaces(dgRefList<dgEdge*>& outList, dgEdge* seedEdge,
                                             const float* vertices, int32_t strideInBytes,
                                             float minimumCosine) {
-    if (!m_edges.getCount() || !seedEdge || !isWalkable()) return;
+    if (!m_edges.getCount() || !seedEdge || !isWalkable()) {
+        return;
+    }
     dgEdge* seed = seedEdge->m_faceId < 0 ? seedEdge->m_twin : seedEdge;
     const uint32_t stamp = newStamp();
 
@@ -377,32 +453,21 @@ void dgEdgeMesh::dgEdgeMeshGetCoplanarFaces(dgRefList<dgEdge*>& outList, dgEdge*
 
     dgScratchArray<dgEdge*> scratch(m_edges.getCount() / 2);
     dgWorkStack<dgEdge*> stack(scratch.getData(), scratch.getCount());
-    stack.push(seed);
-    while (stack.getCount()) {
-        dgEdge* face = stack.pop();
-        if (face->m_stamp == stamp) continue;
+    auto withinCone = [&](const dgEdge* face) {
         const dgVector area = dgEdgeMeshFaceNormal(face, vertices, strideInBytes);
         const dgVector64 m = dgUnitOrSelf(dgVector64(area.x, area.y, area.z, 0.0));
-        if (m.dot(n) < double(minimumCosine)) continue;
-        dgEdge* ptr = face;
-        do {
-            ptr->m_stamp = stamp;
-            ptr = ptr->m_next;
-        } while (ptr != face);
-        outList.append(face);
-        ptr = face;
-        do {
-            if (ptr->m_twin->m_faceId > 0 && ptr->m_twin->m_stamp != stamp) stack.push(ptr->m_twin);
-            ptr = ptr->m_next;
-        } while (ptr != face);
-    }
+        return !(m.dot(n) < double(minimumCosine));
+    };
+    floodFaces(seed, stamp, stack, withinCone, [&](dgEdge* face) { outList.append(face); });
 }
 
 void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& destination,
                                                  const float* vertices, int32_t strideInBytes,
                                                  dgEdge** stackBuffer, int32_t* indexBuffer,
                                                  int32_t bufferCapacity) {
-    if (!m_edges.getCount() || !seedEdge || &destination == this || !isWalkable()) return;
+    if (!m_edges.getCount() || !seedEdge || &destination == this || !isWalkable()) {
+        return;
+    }
     dgEdge* seed = seedEdge->m_faceId < 0 ? seedEdge->m_twin : seedEdge;
     const int32_t strideInFloats = strideInBytes / 4;
     setStamp(getStamp() + 2);
@@ -410,45 +475,35 @@ void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& d
     dgWorkStack<dgEdge*> stack(stackBuffer, bufferCapacity);
     dgWorkStack<int32_t> indices(indexBuffer, bufferCapacity);
 
-    auto copyFace = [&](dgEdge* face) {
-        indices.clear();
-        int32_t count = 0;
-        dgEdge* ptr = face;
-        do {
-            ptr->m_stamp = stamp;
-            indices.push(ptr->m_vertex);
-            ++count;
-            ptr = ptr->m_next;
-        } while (ptr != face);
-        if (indices.getCount() == count) destination.addFaceChecked(count, &indices[0], nullptr, INT32_MAX);
-    };
+    auto copyFace = [&](dgEdge* face) { copyLoop(face, destination, indices); };
 
     const dgVector64 seedArea = dgEdgeMeshFaceNormal64(seed, vertices, strideInFloats);
     const double seedMag2 = seedArea.dot(seedArea);
     if (seedMag2 < 1.0e-12) {
+        dgEdge* ptr = seed;
+        do {
+            ptr->m_stamp = stamp;
+            ptr = ptr->m_next;
+        } while (ptr != seed);
         copyFace(seed);
     } else {
         const dgVector64 n = seedArea.scale(1.0 / std::sqrt(seedMag2));
-        stack.push(seed);
-        while (stack.getCount()) {
-            dgEdge* face = stack.pop();
-            if (face->m_stamp == stamp) continue;
+        auto coplanar = [&](const dgEdge* face) {
             const dgVector64 area = dgEdgeMeshFaceNormal64(face, vertices, strideInFloats);
             double mag2 = area.dot(area);
-            if (mag2 < 1.0e-12) mag2 = 1.0e-12;
-            if (area.dot(n) / std::sqrt(mag2) < double(0.9999f)) continue;
-            copyFace(face);
-            dgEdge* ptr = face;
-            do {
-                if (ptr->m_twin->m_faceId > 0 && ptr->m_twin->m_stamp != stamp) stack.push(ptr->m_twin);
-                ptr = ptr->m_next;
-            } while (ptr != face);
-        }
+            if (mag2 < 1.0e-12) {
+                mag2 = 1.0e-12;
+            }
+            return !(area.dot(n) / std::sqrt(mag2) < double(0.9999f));
+        };
+        floodFaces(seed, stamp, stack, coplanar, copyFace);
     }
 
     destination.dgEdgeMeshLinkTwins();
     destination.dgEdgeMeshCloseOpenEdges();
-    if (!destination.getEdgeCount() || !destination.isWalkable()) return;
+    if (!destination.getEdgeCount() || !destination.isWalkable()) {
+        return;
+    }
     dgScratchArray<dgEdge*> scratch(destination.getEdgeCount() / 2 + 1);
     dgWorkStack<dgEdge*> interior(scratch.getData(), scratch.getCount());
     for (dgEdgeNode* node = destination.getFirst(); node; node = node->getNext()) {
@@ -458,8 +513,9 @@ void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& d
             interior.push(edge);
         }
     }
-    for (int32_t i = 0; i < interior.getCount(); ++i)
+    for (int32_t i = 0; i < interior.getCount(); ++i) {
         destination.dgEdgeMeshDeleteEdge(interior[i]);
+    }
     // The outline loops gather half-edges of several faces.
     destination.unifyLoopFaceIds();
 }
@@ -469,18 +525,24 @@ void dgEdgeMesh::dgEdgeMeshCoplanarRegionOutline(dgEdge* seedEdge, dgEdgeMesh& d
 
 void dgEdgeMesh::dgEdgeMeshGetNonTriangulableFaces(dgRefList<dgEdge*>& outList, const float* vertices,
                                                    int32_t strideInBytes) {
-    if (!m_edges.getCount()) return;
+    if (!m_edges.getCount()) {
+        return;
+    }
     dgEdgeMesh copy(*this);
     // Room for every corner of the longest loop.
     const int32_t capacity = copy.getEdgeCount() + 16 > 19584 ? copy.getEdgeCount() + 16 : 19584;
     dgEarHeap heap(capacity);
-    if (heap.getCapacity() < capacity) return;
+    if (heap.getCapacity() < capacity) {
+        return;
+    }
 
     const uint32_t copyStamp = copy.newStamp();
     const uint32_t stamp = newStamp();
     for (dgEdgeNode* node = copy.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == copyStamp || edge->m_faceId < 0) continue;
+        if (edge->m_stamp == copyStamp || edge->m_faceId < 0) {
+            continue;
+        }
         int32_t count = 0;
         dgEdge* ptr = edge;
         do {
@@ -488,14 +550,20 @@ void dgEdgeMesh::dgEdgeMeshGetNonTriangulableFaces(dgRefList<dgEdge*>& outList, 
             ++count;
             ptr = ptr->m_next;
         } while (ptr && ptr != edge);
-        if (!ptr || count <= 3) continue;
+        if (!ptr || count <= 3) {
+            continue;
+        }
 
         // Diagonals cut here take the loop's stamp, so the walk skips them.
         dgEdge* rest = dgEdgeMeshTriangulateFace(edge, copy, vertices, strideInBytes / 4, heap);
         heap.clear();
-        if (!rest) continue;
+        if (!rest) {
+            continue;
+        }
         dgEdgeNode* found = m_edges.find(dgEdgeMeshNodeOf(rest)->getKey());
-        if (!found || found->getPayload().m_stamp == stamp) continue;
+        if (!found || found->getPayload().m_stamp == stamp) {
+            continue;
+        }
         dgEdge* original = &found->getPayload();
         ptr = original;
         do {
@@ -510,12 +578,15 @@ void dgEdgeMesh::dgEdgeMeshGetNonTriangulableFaces(dgRefList<dgEdge*>& outList, 
 // Regions, reversal and merging
 
 bool dgEdgeMesh::dgEdgeMeshExtractRegion(dgEdgeMesh& destination) {
-    if (!m_edges.getCount() || &destination == this || !isWalkable()) return false;
+    if (!m_edges.getCount() || &destination == this || !isWalkable()) {
+        return false;
+    }
     if (m_stampFloor <= 0) {
         // A new series: everything stamped so far lies below the floor.
         if (m_stamp >= uint32_t(INT32_MAX) - 1) {
-            for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext())
+            for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
                 node->getPayload().m_stamp = 0;
+            }
             m_stamp = 0;
         }
         m_stampFloor = int32_t(m_stamp + 1);
@@ -539,33 +610,18 @@ bool dgEdgeMesh::dgEdgeMeshExtractRegion(dgEdgeMesh& destination) {
     dgScratchArray<dgEdge*> stackScratch(4096);
     dgWorkStack<dgEdge*> stack(stackScratch.getData(), stackScratch.getCount());
     dgWorkStack<int32_t> indices(nullptr, 0);
-    stack.push(seed);
-    while (stack.getCount()) {
-        dgEdge* face = stack.pop();
-        if (face->m_stamp == stamp) continue;
-        indices.clear();
-        int32_t count = 0;
-        dgEdge* ptr = face;
-        do {
-            ptr->m_stamp = stamp;
-            indices.push(ptr->m_vertex);
-            ++count;
-            ptr = ptr->m_next;
-        } while (ptr != face);
-        if (indices.getCount() == count) destination.addFaceChecked(count, &indices[0], nullptr, INT32_MAX);
-        ptr = face;
-        do {
-            if (ptr->m_twin->m_faceId >= 1 && ptr->m_twin->m_stamp != stamp) stack.push(ptr->m_twin);
-            ptr = ptr->m_next;
-        } while (ptr != face);
-    }
+    floodFaces(
+        seed, stamp, stack, [](const dgEdge*) { return true; },
+        [&](dgEdge* face) { copyLoop(face, destination, indices); });
     destination.dgEdgeMeshLinkTwins();
     destination.dgEdgeMeshCloseOpenEdges();
     return true;
 }
 
 void dgEdgeMesh::dgEdgeMeshReverseFaces() {
-    if (!m_edges.getCount()) return;
+    if (!m_edges.getCount()) {
+        return;
+    }
     dgEdgeMesh copy(*this);
     dgEdgeMeshClear();
 
@@ -574,7 +630,9 @@ void dgEdgeMesh::dgEdgeMeshReverseFaces() {
     const uint32_t stamp = copy.newStamp();
     for (dgEdgeNode* node = copy.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp || edge->m_faceId < 0) continue;
+        if (edge->m_stamp == stamp || edge->m_faceId < 0) {
+            continue;
+        }
         indices.clear();
         corners.clear();
         int32_t count = 0;
@@ -597,11 +655,19 @@ void dgEdgeMesh::dgEdgeMeshReverseFaces() {
 bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int32_t strideInBytes,
                                  int32_t vertexCapacity, dgEdgeMesh& source, const float* sourceVertices,
                                  int32_t sourceStrideInBytes) {
-    if (&source == this) return false;
-    if (!source.getEdgeCount()) return true;
-    if (!source.isWalkable()) return false;
+    if (&source == this) {
+        return false;
+    }
+    if (!source.getEdgeCount()) {
+        return true;
+    }
+    if (!source.isWalkable()) {
+        return false;
+    }
     for (dgEdgeNode* node = source.getFirst(); node; node = node->getNext()) {
-        if (node->getPayload().m_vertex < 0) return false;
+        if (node->getPayload().m_vertex < 0) {
+            return false;
+        }
     }
     const int32_t strideInFloats = strideInBytes / 4;
     const int32_t sourceStrideInFloats = sourceStrideInBytes / 4;
@@ -610,9 +676,12 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
     const int32_t ownCount = dgEdgeMeshVertexCount();
     const int32_t base = census.vertexCount > ownCount ? census.vertexCount : ownCount;
     dgScratchArray<int32_t> remap(sourceCensus.vertexCount);
-    if (remap.getCount() < sourceCensus.vertexCount) return false;
-    for (int32_t i = 0; i < remap.getCount(); ++i)
+    if (remap.getCount() < sourceCensus.vertexCount) {
+        return false;
+    }
+    for (int32_t i = 0; i < remap.getCount(); ++i) {
         remap[i] = -1;
+    }
 
     // Each vertex of source becomes one new vertex of this mesh, numbered in
     // key order of first appearance.
@@ -620,19 +689,27 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
     uint32_t stamp = source.newStamp();
     for (dgEdgeNode* node = source.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp) continue;
+        if (edge->m_stamp == stamp) {
+            continue;
+        }
         dgEdge* x = edge;
         do {
             x->m_stamp = stamp;
             x = x->m_twin->m_next;
         } while (x != edge);
-        if (remap[edge->m_vertex] < 0) remap[edge->m_vertex] = base + added++;
+        if (remap[edge->m_vertex] < 0) {
+            remap[edge->m_vertex] = base + added++;
+        }
     }
     // The caller's array must hold the new records: refuse rather than write
     // past its end.
-    if (int64_t(base) + int64_t(added) > int64_t(vertexCapacity)) return false;
+    if (int64_t(base) + int64_t(added) > int64_t(vertexCapacity)) {
+        return false;
+    }
     for (int32_t i = 0; i < remap.getCount(); ++i) {
-        if (remap[i] < 0) continue;
+        if (remap[i] < 0) {
+            continue;
+        }
         const float* from = dgPointer(sourceVertices, sourceStrideInFloats, i);
         float* to = vertices + size_t(remap[i]) * size_t(strideInFloats);
         to[0] = from[0];
@@ -646,7 +723,9 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
     stamp = source.newStamp();
     for (dgEdgeNode* node = source.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp || edge->m_faceId <= 0) continue;
+        if (edge->m_stamp == stamp || edge->m_faceId <= 0) {
+            continue;
+        }
         indices.clear();
         int32_t count = 0;
         dgEdge* ptr = edge;
@@ -656,8 +735,12 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
             ++count;
             ptr = ptr->m_next;
         } while (ptr != edge);
-        if (indices.getCount() != count) continue;
-        if (dgEdge* face = addFaceChecked(count, &indices[0], nullptr, INT32_MAX)) faces.push(face);
+        if (indices.getCount() != count) {
+            continue;
+        }
+        if (dgEdge* face = addFaceChecked(count, &indices[0], nullptr, INT32_MAX)) {
+            faces.push(face);
+        }
     }
 
     for (int32_t i = 0; i < faces.getCount(); ++i) {
@@ -686,10 +769,14 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
             const int32_t a = remap[ptr->m_vertex];
             const int32_t b = remap[ptr->m_twin->m_vertex];
             dgEdge* twin = dgEdgeMeshFindEdge(b, a);
-            if (dgEdgeMeshFindEdge(a, b) || !twin || twin->m_twin) possible = false;
+            if (dgEdgeMeshFindEdge(a, b) || !twin || twin->m_twin) {
+                possible = false;
+            }
             ptr = ptr->m_next;
         } while (possible && ptr != first);
-        if (!possible) continue;
+        if (!possible) {
+            continue;
+        }
 
         dgEdge* firstMade = nullptr;
         dgEdge* previous = nullptr;
@@ -698,7 +785,9 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
             const int32_t a = remap[ptr->m_vertex];
             const int32_t b = remap[ptr->m_twin->m_vertex];
             dgEdge* made = dgEdgeMeshAddHalfEdge(a, b);
-            if (!made) break;
+            if (!made) {
+                break;
+            }
             dgEdge* twin = dgEdgeMeshFindEdge(b, a);
             made->m_twin = twin;
             twin->m_twin = made;
@@ -761,12 +850,18 @@ bool dgEdgeMesh::dgEdgeMeshMerge(dgEdgeMeshCensus& census, float* vertices, int3
 // Vertex-cache ordering
 
 int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_t capacity) {
-    if (!m_edges.getCount() || !indicesOut || !isWalkable()) return 0;
+    if (!m_edges.getCount() || !indicesOut || !isWalkable()) {
+        return 0;
+    }
     int32_t needed = 0;
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
-        if (node->getPayload().m_faceId > 0) ++needed;
+        if (node->getPayload().m_faceId > 0) {
+            ++needed;
+        }
     }
-    if (needed > capacity) return 0;
+    if (needed > capacity) {
+        return 0;
+    }
 
     constexpr int32_t kCacheSize = 16;
     dgRbTree<dgEdge*, int32_t> vertexMap;
@@ -780,7 +875,9 @@ int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_
     auto hasFace = [stamp](dgEdge* v) {
         dgEdge* x = v;
         do {
-            if (x->m_faceId > 0 && x->m_stamp != stamp) return true;
+            if (x->m_faceId > 0 && x->m_stamp != stamp) {
+                return true;
+            }
             x = x->m_twin->m_next;
         } while (x != v);
         return false;
@@ -790,13 +887,17 @@ int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_
     auto cacheScore = [&cache](int32_t vertex) {
         int32_t position = 0;
         for (dgRefList<dgEdge*>::Node* item = cache.getFirst(); item; item = item->getNext(), ++position) {
-            if (item->getValue()->m_vertex == vertex) return cache.getCount() + 2 - position;
+            if (item->getValue()->m_vertex == vertex) {
+                return cache.getCount() + 2 - position;
+            }
         }
         return 0;
     };
     auto inCache = [&cache](int32_t vertex) {
         for (dgRefList<dgEdge*>::Node* item = cache.getFirst(); item; item = item->getNext()) {
-            if (item->getValue()->m_vertex == vertex) return true;
+            if (item->getValue()->m_vertex == vertex) {
+                return true;
+            }
         }
         return false;
     };
@@ -805,7 +906,9 @@ int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_
     for (;;) {
         dgEdge* start = nullptr;
         for (dgRefList<dgEdge*>::Node* item = cache.getFirst(); item && !start; item = item->getNext()) {
-            if (hasFace(item->getValue())) start = item->getValue();
+            if (hasFace(item->getValue())) {
+                start = item->getValue();
+            }
         }
         while (!start && vertexMap.getCount()) {
             dgRbTree<dgEdge*, int32_t>::Node* first = vertexMap.getFirst();
@@ -820,9 +923,12 @@ int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_
             // in the map) are written as they come.
             for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
                 dgEdge* edge = &node->getPayload();
-                if (edge->m_faceId <= 0 || edge->m_stamp == stamp) continue;
+                if (edge->m_faceId <= 0 || edge->m_stamp == stamp) {
+                    continue;
+                }
                 dgEdge* ptr = edge;
                 do {
+                    DG_ASSERT(count < capacity);
                     indicesOut[count++] = ptr->m_vertex;
                     ptr->m_stamp = stamp;
                     ptr = ptr->m_next;
@@ -845,12 +951,18 @@ int32_t dgEdgeMesh::dgEdgeMeshGetCacheOrderedIndices(int32_t* indicesOut, int32_
             x = x->m_twin->m_next;
         } while (x != start);
 
+        // The start vertex has a face left, so one was chosen; every corner
+        // is written once, and they were counted.
+        DG_ASSERT(best);
         dgEdge* ptr = best;
         do {
+            DG_ASSERT(count < capacity);
             indicesOut[count++] = ptr->m_vertex;
             if (!inCache(ptr->m_vertex)) {
                 cache.append(ptr);
-                if (cache.getCount() > kCacheSize) cache.remove(cache.getFirst());
+                if (cache.getCount() > kCacheSize) {
+                    cache.remove(cache.getFirst());
+                }
             }
             ptr->m_stamp = stamp;
             ptr = ptr->m_next;
@@ -870,30 +982,55 @@ bool dgEdgeMesh::dgEdgeMeshSanityCheck() const {
     // to half-edges of this tree and undoing each other, next is a permutation,
     // so every loop closes, runs back the same way by prev, and shares one
     // face id when each half-edge shares it with its next; likewise a fan
-    // closes and keeps one origin when each twin.next keeps it. Loops of any
-    // length pass, and a long loop costs no more than a short one.
+    // closes and keeps one origin when each twin.next keeps it. Loops of three
+    // or more half-edges pass whatever their length, and a long loop costs no
+    // more than a short one.
     auto isMember = [this](const dgEdge* edge) {
         const dgEdgeNode* node = dgEdgeMeshNodeOf(edge);
         return node->isInTree() && m_edges.find(node->getKey()) == node;
     };
 
     for (const dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
-        if (!node->isLive() || !node->isInTree()) return false;
+        if (!node->isLive() || !node->isInTree()) {
+            return false;
+        }
         const dgEdge* edge = &node->getPayload();
         const dgEdge* twin = edge->m_twin;
         const dgEdge* next = edge->m_next;
         const dgEdge* prev = edge->m_prev;
-        if (!twin || !next || !prev || twin == edge) return false;
-        if (!isMember(twin) || !isMember(next) || !isMember(prev)) return false;
-        if (twin->m_twin != edge || prev->m_next != edge || next->m_prev != edge) return false;
-        if (edge->m_faceId < 0 && twin->m_faceId < 0) return false;
-        if (edge->m_stamp > m_stamp) return false;
-        if (node->getKey() != dgEdgeMeshKey(edge->m_vertex, twin->m_vertex)) return false;
+        if (!twin || !next || !prev || twin == edge) {
+            return false;
+        }
+        // A loop needs three sides to bound anything.
+        if (next == edge || next->m_next == edge) {
+            return false;
+        }
+        if (!isMember(twin) || !isMember(next) || !isMember(prev)) {
+            return false;
+        }
+        if (twin->m_twin != edge || prev->m_next != edge || next->m_prev != edge) {
+            return false;
+        }
+        if (edge->m_faceId < 0 && twin->m_faceId < 0) {
+            return false;
+        }
+        if (edge->m_stamp > m_stamp) {
+            return false;
+        }
+        if (node->getKey() != dgEdgeMeshKey(edge->m_vertex, twin->m_vertex)) {
+            return false;
+        }
         // Fan: the next half-edge round the origin leaves the same vertex.
-        if (twin->m_next->m_vertex != edge->m_vertex) return false;
+        if (twin->m_next->m_vertex != edge->m_vertex) {
+            return false;
+        }
         // Loop: one face id, and the destination is where next starts.
-        if (next->m_faceId != edge->m_faceId || prev->m_faceId != edge->m_faceId) return false;
-        if (next->m_vertex != twin->m_vertex) return false;
+        if (next->m_faceId != edge->m_faceId || prev->m_faceId != edge->m_faceId) {
+            return false;
+        }
+        if (next->m_vertex != twin->m_vertex) {
+            return false;
+        }
     }
     return m_edges.sanityCheck();
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <new>
 
+#include "dgAssert.h"
 #include "dgEdgeMesh.h"
 #include "dgEdgeMeshCensus.h"
 #include "dgQuadric.h"
@@ -31,7 +32,9 @@ dgVector64 dgPoint64(const float* vertices, int32_t strideInFloats, int32_t inde
 dgPlane64 dgFacePlane(const dgVector64& a, const dgVector64& b, const dgVector64& c) {
     dgVector64 n = (b - a).cross(c - a);
     double length = std::sqrt(n.dot(n));
-    if (length < 1.0e-12) length = 1.0e-12;
+    if (length < 1.0e-12) {
+        length = 1.0e-12;
+    }
     n = n.scale(1.0 / length);
     return dgPlane64(n, -n.dot(a));
 }
@@ -45,7 +48,9 @@ dgPlane64 dgBoundaryPlane(const dgVector64& a, const dgVector64& b, const dgVect
     const dgVector64 m = e.cross(f);
     dgVector64 k = m.cross(e);
     double length = std::sqrt(k.dot(k));
-    if (length < 1.0e-12) length = 1.0e-12;
+    if (length < 1.0e-12) {
+        length = 1.0e-12;
+    }
     k = k.scale(10.0 / length);
     return dgPlane64(k, -k.dot(a));
 }
@@ -58,7 +63,9 @@ public:
         m_heap = build(0, capacity);
     }
     ~dgCandidateQueue() {
-        if (m_heap) m_heap->~dgCandidateHeap();
+        if (m_heap) {
+            m_heap->~dgCandidateHeap();
+        }
     }
     dgCandidateQueue(const dgCandidateQueue&) = delete;
     dgCandidateQueue& operator=(const dgCandidateQueue&) = delete;
@@ -70,15 +77,22 @@ public:
 
     // False (nothing pushed) only when the storage could not grow.
     bool push(dgCollapseRecordNode* record, double key) {
-        if (!m_heap) return false;
+        if (!m_heap) {
+            return false;
+        }
         if (m_heap->getCount() == m_heap->getCapacity()) {
             const int64_t wanted = 2 * int64_t(m_heap->getCapacity()) + 16;
-            if (wanted > INT32_MAX / int64_t(sizeof(dgCandidateHeap::Entry))) return false;
+            if (wanted > INT32_MAX / int64_t(sizeof(dgCandidateHeap::Entry))) {
+                return false;
+            }
             const int32_t slot = 1 - m_active;
             dgCandidateHeap* bigger = build(slot, int32_t(wanted));
-            if (!bigger) return false;
-            for (int32_t i = 0; i < m_heap->getCount(); ++i)
+            if (!bigger) {
+                return false;
+            }
+            for (int32_t i = 0; i < m_heap->getCount(); ++i) {
                 bigger->push((*m_heap)[i].value, (*m_heap)[i].key);
+            }
             m_heap->~dgCandidateHeap();
             m_storage[m_active].reset();
             m_heap = bigger;
@@ -91,7 +105,9 @@ public:
 private:
     dgCandidateHeap* build(int32_t slot, int32_t capacity) {
         m_storage[slot].reset(dgMalloc(dgCandidateHeap::bytesFor(capacity)));
-        if (!m_storage[slot].get()) return nullptr;
+        if (!m_storage[slot].get()) {
+            return nullptr;
+        }
         return new (m_slots[slot])
             dgCandidateHeap(m_storage[slot].get(), dgCandidateHeap::bytesFor(capacity));
     }
@@ -133,7 +149,9 @@ void dgEdgeMeshCensus::take(dgEdgeMesh& mesh) {
     for (dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
         ++edgeCount;
-        if (edge->m_vertex + 1 > vertexCount) vertexCount = edge->m_vertex + 1;
+        if (edge->m_vertex + 1 > vertexCount) {
+            vertexCount = edge->m_vertex + 1;
+        }
         if (!(edge->m_stamp & kLoopCounted)) {
             ++loopCount;
             uint32_t flags = kLoopCounted;
@@ -147,6 +165,9 @@ void dgEdgeMeshCensus::take(dgEdgeMesh& mesh) {
                 ptr->m_stamp |= flags;
                 ptr = ptr->m_next;
             } while (ptr && ptr != edge && ++steps < guard);
+            // A loop ends where it began, or at a missing link on a mesh not
+            // yet closed; the cap only guards a damaged table.
+            DG_ASSERT(!ptr || ptr == edge);
         }
         if (!(edge->m_stamp & kFanCounted)) {
             ++fanCount;
@@ -156,16 +177,21 @@ void dgEdgeMeshCensus::take(dgEdgeMesh& mesh) {
                 ptr->m_stamp |= kFanCounted;
                 ptr = ptr->m_twin ? ptr->m_twin->m_next : nullptr;
             } while (ptr && ptr != edge && ++steps < guard);
+            DG_ASSERT(!ptr || ptr == edge);
         }
     }
-    if (mesh.getStamp() < 8) mesh.setStamp(8);
+    if (mesh.getStamp() < 8) {
+        mesh.setStamp(8);
+    }
 }
 
 // ---------------------------------------------------------------------------
 // Driver and degenerate faces
 
 void dgEdgeMesh::dgEdgeMeshOptimize(const float* vertices, int32_t strideInBytes, dgEdgeMesh* leftoverMesh) {
-    if (!m_edges.getCount()) return;
+    if (!m_edges.getCount()) {
+        return;
+    }
     dgEdgeMeshTriangulate(vertices, strideInBytes, leftoverMesh);
     dgEdgeMeshRemoveDegenerateFaces(vertices, strideInBytes, 0.0001f);
     dgEdgeMeshSimplify(vertices, strideInBytes, 0.001f);
@@ -189,14 +215,18 @@ void dgEdgeMesh::dgEdgeMeshOptimize(const float* vertices, int32_t strideInBytes
 void dgEdgeMesh::dgEdgeMeshRemoveDegenerateFaces(const float* vertices, int32_t strideInBytes,
                                                  float tolerance) {
     const int32_t edgeCount = m_edges.getCount();
-    if (!edgeCount || !isWalkable()) return;
+    if (!edgeCount || !isWalkable()) {
+        return;
+    }
     const int32_t strideInFloats = strideInBytes / 4;
     const uint32_t stamp = newStamp();
     dgScratchArray<dgEdge*> scratch(edgeCount / 2 + 100);
     dgWorkStack<dgEdge*> faces(scratch.getData(), scratch.getCount());
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == stamp || edge->m_faceId <= 0) continue;
+        if (edge->m_stamp == stamp || edge->m_faceId <= 0) {
+            continue;
+        }
         faces.push(edge);
         dgEdge* ptr = edge;
         do {
@@ -212,7 +242,9 @@ void dgEdgeMesh::dgEdgeMeshRemoveDegenerateFaces(const float* vertices, int32_t 
         // the half-edges recorded for the other faces survive it.
         dgEdge* edge = faces[i];
         const dgVector64 n = dgEdgeMeshFaceNormal64(edge, vertices, strideInFloats);
-        if (n.x * n.x + n.y * n.y + n.z * n.z < limit) dgEdgeMeshDeleteFace(edge);
+        if (n.x * n.x + n.y * n.y + n.z * n.z < limit) {
+            dgEdgeMeshDeleteFace(edge);
+        }
     }
 }
 
@@ -222,7 +254,9 @@ void dgEdgeMesh::dgEdgeMeshRemoveDegenerateFaces(const float* vertices, int32_t 
 bool dgEdgeMesh::dgEdgeMeshMergeCoplanarFaces(const float* vertices, int32_t strideInBytes,
                                               dgEdge** stackBuffer, dgEdge** edgeBuffer, dgEdge** groupBuffer,
                                               int32_t bufferCapacity) {
-    if (!m_edges.getCount() || !isWalkable()) return false;
+    if (!m_edges.getCount() || !isWalkable()) {
+        return false;
+    }
     const int32_t strideInFloats = strideInBytes / 4;
     dgWorkStack<dgEdge*> stack(stackBuffer, bufferCapacity);
     dgWorkStack<dgEdge*> interior(edgeBuffer, bufferCapacity);
@@ -248,40 +282,28 @@ bool dgEdgeMesh::dgEdgeMeshMergeCoplanarFaces(const float* vertices, int32_t str
         const dgVector64 n = seedArea.scale(1.0 / std::sqrt(seedMag2));
         const double d = -n.dot(dgPoint64(vertices, strideInFloats, seed->m_vertex));
 
-        int32_t count = 0;
-        stack.clear();
-        stack.push(seed);
-        while (stack.getCount()) {
-            dgEdge* face = stack.pop();
-            if (face->m_stamp == s) continue;
+        auto inGroup = [&](const dgEdge* face) {
             const dgVector64 area = dgEdgeMeshFaceNormal64(face, vertices, strideInFloats);
             double mag2 = area.dot(area);
-            if (mag2 < 1.0e-12) mag2 = 1.0e-12;
-            if (area.dot(n) / std::sqrt(mag2) < double(0.9999f)) continue;
-            bool onPlane = true;
-            dgEdge* ptr = face;
+            if (mag2 < 1.0e-12) {
+                mag2 = 1.0e-12;
+            }
+            if (area.dot(n) / std::sqrt(mag2) < double(0.9999f)) {
+                return false;
+            }
+            const dgEdge* ptr = face;
             do {
                 const double distance = n.dot(dgPoint64(vertices, strideInFloats, ptr->m_vertex)) + d;
                 if (std::fabs(distance) > 0.08) {
-                    onPlane = false;
-                    break;
+                    return false;
                 }
                 ptr = ptr->m_next;
             } while (ptr != face);
-            if (!onPlane) continue;
-
-            ptr = face;
-            do {
-                ptr->m_stamp = s;
-                ptr = ptr->m_next;
-            } while (ptr != face);
-            ptr = face;
-            do {
-                if (ptr->m_twin->m_faceId > 0 && ptr->m_twin->m_stamp != s) stack.push(ptr->m_twin);
-                ptr = ptr->m_next;
-            } while (ptr != face);
-            ++count;
-        }
+            return true;
+        };
+        int32_t count = 0;
+        stack.clear();
+        floodFaces(seed, s, stack, inGroup, [&count](dgEdge*) { ++count; });
         return count;
     };
 
@@ -296,7 +318,9 @@ bool dgEdgeMesh::dgEdgeMeshMergeCoplanarFaces(const float* vertices, int32_t str
         dgVector64 v = r - p;
         const double u2 = u.dot(u);
         const double v2 = v.dot(v);
-        if (u2 < 1.0e-12 || v2 < 1.0e-12) return false;
+        if (u2 < 1.0e-12 || v2 < 1.0e-12) {
+            return false;
+        }
         u = u.scale(1.0 / std::sqrt(u2));
         v = v.scale(1.0 / std::sqrt(v2));
         const dgVector64 n(normal.x, normal.y, normal.z, 0.0);
@@ -306,10 +330,16 @@ bool dgEdgeMesh::dgEdgeMeshMergeCoplanarFaces(const float* vertices, int32_t str
     const uint32_t firstStamp = newStamp();
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_faceId < 0 || edge->m_stamp >= firstStamp) continue;
-        if (growGroup(edge) > 1 && groups.push(edge)) node->addRef();
+        if (edge->m_faceId < 0 || edge->m_stamp >= firstStamp) {
+            continue;
+        }
+        if (growGroup(edge) > 1 && groups.push(edge)) {
+            node->addRef();
+        }
     }
-    if (!groups.getCount()) return false;
+    if (!groups.getCount()) {
+        return false;
+    }
 
     for (int32_t i = 0; i < groups.getCount(); ++i) {
         dgEdge* seed = groups[i];
@@ -318,7 +348,9 @@ bool dgEdgeMesh::dgEdgeMeshMergeCoplanarFaces(const float* vertices, int32_t str
             const dgVector64 area = dgEdgeMeshFaceNormal64(seed, vertices, strideInFloats);
             dgVector normal(float(area.x), float(area.y), float(area.z), 0.0f);
             const float mag2 = normal.dot(normal);
-            if (mag2 > 0.0f) normal = normal.scale(1.0f / std::sqrt(mag2));
+            if (mag2 > 0.0f) {
+                normal = normal.scale(1.0f / std::sqrt(mag2));
+            }
 
             // Interior edges: both sides carry the group's stamp s; each pair
             // is listed once because a visited loop drops to s - 1.
@@ -328,12 +360,18 @@ bool dgEdgeMesh::dgEdgeMeshMergeCoplanarFaces(const float* vertices, int32_t str
             stack.push(seed);
             while (stack.getCount()) {
                 dgEdge* face = stack.pop();
-                if (face->m_stamp == s - 1) continue;
+                if (face->m_stamp == s - 1) {
+                    continue;
+                }
                 dgEdge* ptr = face;
                 do {
-                    if (ptr->m_stamp == s && ptr->m_twin->m_stamp == s) interior.push(ptr);
+                    if (ptr->m_stamp == s && ptr->m_twin->m_stamp == s) {
+                        interior.push(ptr);
+                    }
                     ptr->m_stamp = s - 1;
-                    if (ptr->m_twin->m_stamp == s) stack.push(ptr->m_twin);
+                    if (ptr->m_twin->m_stamp == s) {
+                        stack.push(ptr->m_twin);
+                    }
                     ptr = ptr->m_next;
                 } while (ptr != face);
             }
@@ -341,7 +379,9 @@ bool dgEdgeMesh::dgEdgeMeshMergeCoplanarFaces(const float* vertices, int32_t str
             for (int32_t j = 0; j < interior.getCount(); ++j) {
                 dgEdge* h = interior[j];
                 dgEdge* t = h->m_twin;
-                if (cornerRefuses(h, normal) || cornerRefuses(t, normal)) continue;
+                if (cornerRefuses(h, normal) || cornerRefuses(t, normal)) {
+                    continue;
+                }
                 // A pair already inside one loop would split it, cutting a
                 // hole into the face instead of joining two faces.
                 bool sameLoop = false;
@@ -351,7 +391,9 @@ bool dgEdgeMesh::dgEdgeMeshMergeCoplanarFaces(const float* vertices, int32_t str
                         break;
                     }
                 }
-                if (sameLoop) continue;
+                if (sameLoop) {
+                    continue;
+                }
                 const int32_t faceId = h->m_faceId;
                 dgEdge* survivor = h->m_prev;
                 dgEdgeMeshDeleteEdge(h);
@@ -377,39 +419,62 @@ dgEdge* dgEdgeMesh::dgEdgeMeshCollapseEdge(dgEdge* edge) {
 }
 
 dgEdge* dgEdgeMesh::collapseEdge(dgEdge* e, bool clearRecords) {
-    if (!e) return nullptr;
+    DG_ASSERT(e);
+    if (!e) {
+        return nullptr;
+    }
     dgEdge* t = e->m_twin;
-    if (!t || t == e || t->m_twin != e) return nullptr;
+    if (!t || t == e || t->m_twin != e) {
+        return nullptr;
+    }
     dgEdge* en = e->m_next;
     dgEdge* ep = e->m_prev;
     dgEdge* tn = t->m_next;
     dgEdge* tp = t->m_prev;
-    if (!en || !ep || !tn || !tp || !en->m_twin || !ep->m_twin || !tn->m_twin || !tp->m_twin) return nullptr;
+    if (!en || !ep || !tn || !tp || !en->m_twin || !ep->m_twin || !tn->m_twin || !tp->m_twin) {
+        return nullptr;
+    }
     const int32_t a = e->m_vertex;
     const int32_t b = t->m_vertex;
-    if (a == b || en->m_vertex != b || tn->m_vertex != a) return nullptr;
+    if (a == b || en->m_vertex != b || tn->m_vertex != a) {
+        return nullptr;
+    }
     // Loops of fewer than three half-edges have no corner to spare, and a
     // dangling edge (the pair follows itself in one loop) has no faces to
     // fold: its relinking would lead back into the removed pair.
-    if (en == ep || tn == tp || en == t || ep == t) return nullptr;
+    if (en == ep || tn == tp || en == t || ep == t) {
+        return nullptr;
+    }
 
     // Degenerate neighbourhoods: x is the half-edge leaving b that survives
     // and from which the merged fan is renamed.
     dgEdge* x = tp->m_twin;
-    if (x == tn || x == t) return nullptr;
+    if (x == tn || x == t) {
+        return nullptr;
+    }
     if (x == en) {
         x = ep->m_twin;
-        if (x == tn || x == t) return nullptr;
+        if (x == tn || x == t) {
+            return nullptr;
+        }
     }
 
     const bool eTriangle = en == ep->m_prev;
     const bool tTriangle = tn == tp->m_prev;
-    if (eTriangle && (ep->m_vertex == a || ep->m_vertex == b)) return nullptr;
-    if (tTriangle && (tp->m_vertex == a || tp->m_vertex == b)) return nullptr;
+    if (eTriangle && (ep->m_vertex == a || ep->m_vertex == b)) {
+        return nullptr;
+    }
+    if (tTriangle && (tp->m_vertex == a || tp->m_vertex == b)) {
+        return nullptr;
+    }
     // A triangle removed between two holes would leave their half-edges
     // twinned to each other: an edge bordering nothing on either side.
-    if (eTriangle && en->m_twin->m_faceId < 0 && ep->m_twin->m_faceId < 0) return nullptr;
-    if (tTriangle && tn->m_twin->m_faceId < 0 && tp->m_twin->m_faceId < 0) return nullptr;
+    if (eTriangle && en->m_twin->m_faceId < 0 && ep->m_twin->m_faceId < 0) {
+        return nullptr;
+    }
+    if (tTriangle && tn->m_twin->m_faceId < 0 && tp->m_twin->m_faceId < 0) {
+        return nullptr;
+    }
 
     auto step = [](dgEdge* y) -> dgEdge* { return (y && y->m_twin) ? y->m_twin->m_next : nullptr; };
     const int32_t guard = m_edges.getCount() + 1;
@@ -435,20 +500,41 @@ dgEdge* dgEdgeMesh::collapseEdge(dgEdge* e, bool clearRecords) {
     }
     int32_t steps = 0;
     for (dgEdge* y = start; y != stop; y = step(y)) {
-        if (!y || !y->m_twin || ++steps > guard) return nullptr;
-        if (m_edges.find(dgEdgeMeshKey(b, y->m_twin->m_vertex))) return nullptr;
+        if (!y || !y->m_twin) {
+            return nullptr;
+        }
+        // start and stop lie on one fan, which closes within the edge count.
+        DG_ASSERT(steps < guard);
+        if (++steps > guard) {
+            return nullptr;
+        }
+        if (m_edges.find(dgEdgeMeshKey(b, y->m_twin->m_vertex))) {
+            return nullptr;
+        }
     }
     // The same over the whole fan, for every half-edge that will be re-keyed,
     // in both directions: it also covers loops that are not triangles, whose
     // neighbours the span above assumes to be shared.
     steps = 0;
     for (dgEdge* y = tn; y != e; y = step(y)) {
-        if (!y || !y->m_twin || ++steps > guard || y->m_vertex != a) return nullptr;
-        if (y == tn && tTriangle) continue;
+        if (!y || !y->m_twin || y->m_vertex != a) {
+            return nullptr;
+        }
+        DG_ASSERT(steps < guard);
+        if (++steps > guard) {
+            return nullptr;
+        }
+        if (y == tn && tTriangle) {
+            continue;
+        }
         const int32_t w = y->m_twin->m_vertex;
         dgEdgeNode* forward = m_edges.find(dgEdgeMeshKey(b, w));
-        if (forward && !(eTriangle && &forward->getPayload() == en)) return nullptr;
-        if (!(eTriangle && y == ep->m_twin) && m_edges.find(dgEdgeMeshKey(w, b))) return nullptr;
+        if (forward && !(eTriangle && &forward->getPayload() == en)) {
+            return nullptr;
+        }
+        if (!(eTriangle && y == ep->m_twin) && m_edges.find(dgEdgeMeshKey(w, b))) {
+            return nullptr;
+        }
     }
 
     auto dropRecord = [clearRecords](dgEdge* h) {
@@ -501,9 +587,12 @@ dgEdge* dgEdgeMesh::collapseEdge(dgEdge* e, bool clearRecords) {
             y->m_vertex = b;
         }
         dgEdgeNode* twinNode = dgEdgeMeshNodeOf(yt);
-        if (twinNode->getKey() == dgEdgeMeshKey(w, a)) m_edges.replaceKey(twinNode, dgEdgeMeshKey(w, b));
+        if (twinNode->getKey() == dgEdgeMeshKey(w, a)) {
+            m_edges.replaceKey(twinNode, dgEdgeMeshKey(w, b));
+        }
         y = yt->m_next;
     } while (y != x && ++steps < guard);
+    DG_ASSERT(y == x);
     return x;
 }
 
@@ -512,29 +601,38 @@ dgEdge* dgEdgeMesh::collapseEdge(dgEdge* e, bool clearRecords) {
 
 void dgEdgeMesh::dgEdgeMeshSimplify(const float* vertices, int32_t strideInBytes, float tolerance) {
     const int32_t edgeCount = m_edges.getCount();
-    if (!edgeCount || !isWalkable()) return;
+    if (!edgeCount || !isWalkable()) {
+        return;
+    }
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
-        if (node->getPayload().m_vertex < 0) return;
+        if (node->getPayload().m_vertex < 0) {
+            return;
+        }
     }
 
     dgEdgeMeshCensus census(*this);
     const int32_t vertexCount = census.vertexCount;
-    if (vertexCount > (INT32_MAX - 1536) / 3 || edgeCount > (INT32_MAX / 2 - 16384) / 4) return;
+    if (vertexCount > (INT32_MAX - 1536) / 3 || edgeCount > (INT32_MAX / 2 - 16384) / 4) {
+        return;
+    }
     const int32_t strideInFloats = strideInBytes / 4;
 
     // Packed copy of the positions: the fold-over and normal tests read them
     // with a stride of three floats.
     dgScratchArray<float> packed(vertexCount * 3);
     dgScratchArray<dgQuadric> quadrics(vertexCount + 512);
-    if (!packed.getData() || !quadrics.getData()) return;
+    if (!packed.getData() || !quadrics.getData()) {
+        return;
+    }
     for (int32_t i = 0; i < vertexCount; ++i) {
         const float* p = vertices + size_t(i) * size_t(strideInFloats);
         packed[3 * i + 0] = p[0];
         packed[3 * i + 1] = p[1];
         packed[3 * i + 2] = p[2];
     }
-    for (int32_t i = 0; i < quadrics.getCount(); ++i)
+    for (int32_t i = 0; i < quadrics.getCount(); ++i) {
         quadrics[i].clear();
+    }
     const float* positions = packed.getData();
     auto point = [positions](int32_t index) { return dgPoint64(positions, 3, index); };
 
@@ -546,7 +644,9 @@ void dgEdgeMesh::dgEdgeMeshSimplify(const float* vertices, int32_t strideInBytes
     const uint32_t initialStamp = newStamp();
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* edge = &node->getPayload();
-        if (edge->m_stamp == initialStamp) continue;
+        if (edge->m_stamp == initialStamp) {
+            continue;
+        }
         if (edge->m_faceId < 1) {
             const dgEdge* across = edge->m_twin;
             const dgPlane64 plane = dgBoundaryPlane(point(across->m_vertex), point(across->m_next->m_vertex),
@@ -593,7 +693,9 @@ void dgEdgeMesh::dgEdgeMeshSimplify(const float* vertices, int32_t strideInBytes
         const dgVector64 pa = point(e->m_vertex);
         const dgVector64 pb = point(t->m_vertex);
         const dgVector64 ab = pb - pa;
-        if (ab.dot(ab) < 1.0e-6) return 1.0;
+        if (ab.dot(ab) < 1.0e-6) {
+            return 1.0;
+        }
 
         if (e->m_faceId >= 1 && t->m_faceId >= 1) {
             const dgVector n0 = dgEdgeMeshFaceNormal(e, positions, 12);
@@ -602,12 +704,18 @@ void dgEdgeMesh::dgEdgeMeshSimplify(const float* vertices, int32_t strideInBytes
             const dgVector64 m1(n1.x, n1.y, n1.z, 0.0);
             const double mag0 = m0.dot(m0);
             const double mag1 = m1.dot(m1);
-            if (mag0 < 1.0e-24 || mag1 < 1.0e-24) return 1.0;
-            if (m0.dot(m1) / std::sqrt(mag0 * mag1) < -0.999) return 1.0;
+            if (mag0 < 1.0e-24 || mag1 < 1.0e-24) {
+                return 1.0;
+            }
+            if (m0.dot(m1) / std::sqrt(mag0 * mag1) < -0.999) {
+                return 1.0;
+            }
             // An interior edge must not drag a boundary vertex inwards.
             dgEdge* x = e;
             do {
-                if (x->m_faceId < 1 || x->m_twin->m_faceId < 1) return 1.0;
+                if (x->m_faceId < 1 || x->m_twin->m_faceId < 1) {
+                    return 1.0;
+                }
                 x = x->m_twin->m_next;
             } while (x != e);
         }
@@ -627,8 +735,12 @@ void dgEdgeMesh::dgEdgeMeshSimplify(const float* vertices, int32_t strideInBytes
                 const dgVector64 newNormal = (w - pb).cross(q - pb);
                 const double oldLength = std::sqrt(oldNormal.dot(oldNormal));
                 const double newLength = std::sqrt(newNormal.dot(newNormal));
-                if (newNormal.dot(oldNormal) <= newLength * oldLength * (1.0 / 64.0)) return 1.0;
-                if (16.0 * newLength < oldLength) return 1.0;
+                if (newNormal.dot(oldNormal) <= newLength * oldLength * (1.0 / 64.0)) {
+                    return 1.0;
+                }
+                if (16.0 * newLength < oldLength) {
+                    return 1.0;
+                }
                 tested = true;
             }
             x = x->m_twin->m_next;
@@ -650,7 +762,9 @@ void dgEdgeMesh::dgEdgeMeshSimplify(const float* vertices, int32_t strideInBytes
         }
         e->m_userData = 0;
         dgCollapseRecordNode* record = records.append(dgCollapseRecord{e});
-        if (!record) return;
+        if (!record) {
+            return;
+        }
         if (!queue.push(record, kCandidateKeyBase - value)) {
             records.remove(record);
             return;
@@ -659,7 +773,9 @@ void dgEdgeMesh::dgEdgeMeshSimplify(const float* vertices, int32_t strideInBytes
     };
     auto destroyRecord = [&](dgCollapseRecordNode* record) {
         dgEdge* e = record->getValue().m_edge;
-        if (e && e->m_userData == uint64_t(uintptr_t(record))) e->m_userData = 0;
+        if (e && e->m_userData == uint64_t(uintptr_t(record))) {
+            e->m_userData = 0;
+        }
         records.remove(record);
     };
     auto reevaluate = [&](dgEdge* e) {
@@ -675,14 +791,17 @@ void dgEdgeMesh::dgEdgeMeshSimplify(const float* vertices, int32_t strideInBytes
         }
     };
 
-    for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext())
+    for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         node->getPayload().m_userData = 0;
+    }
     for (dgEdgeNode* node = m_edges.getFirst(); node; node = node->getNext()) {
         dgEdge* e = &node->getPayload();
         const double value = cost(e);
         if (value < threshold) {
             const double total = penalty(e) * threshold + value;
-            if (total < threshold) pushCandidate(e, total);
+            if (total < threshold) {
+                pushCandidate(e, total);
+            }
         }
     }
 
@@ -692,7 +811,9 @@ void dgEdgeMesh::dgEdgeMeshSimplify(const float* vertices, int32_t strideInBytes
         queue.pop();
         dgEdge* e = record->getValue().m_edge;
         destroyRecord(record);
-        if (!e) continue;
+        if (!e) {
+            continue;
+        }
 
         localQuadric(e);
         const double value = cost(e) + penalty(e) * threshold;
@@ -700,9 +821,13 @@ void dgEdgeMesh::dgEdgeMeshSimplify(const float* vertices, int32_t strideInBytes
         // candidate comes back when a collapse next to it re-evaluates it. A
         // cost at or above the bound (a penalty that turned to 1) is refused
         // even when the bound is smaller than the staleness margin.
-        if (std::fabs(value - pushedCost) >= 1.0e-5 || value >= threshold) continue;
+        if (std::fabs(value - pushedCost) >= 1.0e-5 || value >= threshold) {
+            continue;
+        }
         dgEdge* v = collapseEdge(e, true);
-        if (!v) continue;
+        if (!v) {
+            continue;
+        }
 
         localQuadric(v);
         dgEdge* x = v;

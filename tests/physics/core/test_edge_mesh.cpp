@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <random>
@@ -18,31 +19,54 @@ namespace {
 // Independent structural check of a mesh that should be closed: links,
 // keys, loops, the tree itself. Returns an empty string when consistent.
 std::string structureFault(dgEdgeMesh& mesh) {
-    if (!mesh.getEdgeTree().sanityCheck()) return "tree";
+    if (!mesh.getEdgeTree().sanityCheck()) {
+        return "tree";
+    }
     int32_t visited = 0;
     std::set<const dgEdge*> inLoop;
     for (dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
         ++visited;
         dgEdge* e = &node->getPayload();
-        if (!e->m_twin || !e->m_next || !e->m_prev)
+        if (!e->m_twin || !e->m_next || !e->m_prev) {
             return "null link at vertex " + std::to_string(e->m_vertex);
-        if (e->m_twin->m_twin != e) return "twin";
-        if (e->m_next->m_prev != e || e->m_prev->m_next != e) return "next/prev";
-        if (e->m_next->m_vertex != e->m_twin->m_vertex) return "destination";
-        if (node->getKey() != dgEdgeMesh::dgEdgeMeshKey(e->m_vertex, e->m_twin->m_vertex)) return "key";
-        if (dgEdgeMesh::dgEdgeMeshNodeOf(e) != node) return "node of";
-        if (e->m_faceId < 0 && e->m_twin->m_faceId < 0) return "pair bordering no face";
-        if (!inLoop.insert(e).second) continue;
+        }
+        if (e->m_twin->m_twin != e) {
+            return "twin";
+        }
+        if (e->m_next->m_prev != e || e->m_prev->m_next != e) {
+            return "next/prev";
+        }
+        if (e->m_next->m_vertex != e->m_twin->m_vertex) {
+            return "destination";
+        }
+        if (node->getKey() != dgEdgeMesh::dgEdgeMeshKey(e->m_vertex, e->m_twin->m_vertex)) {
+            return "key";
+        }
+        if (dgEdgeMesh::dgEdgeMeshNodeOf(e) != node) {
+            return "node of";
+        }
+        if (e->m_faceId < 0 && e->m_twin->m_faceId < 0) {
+            return "pair bordering no face";
+        }
+        if (!inLoop.insert(e).second) {
+            continue;
+        }
         int32_t length = 0;
         const dgEdge* x = e;
         do {
-            if (x->m_faceId != e->m_faceId) return "mixed face ids in a loop";
+            if (x->m_faceId != e->m_faceId) {
+                return "mixed face ids in a loop";
+            }
             x = x->m_next;
             inLoop.insert(x);
-            if (++length > mesh.getEdgeCount()) return "loop does not close";
+            if (++length > mesh.getEdgeCount()) {
+                return "loop does not close";
+            }
         } while (x != e);
     }
-    if (visited != mesh.getEdgeCount()) return "count";
+    if (visited != mesh.getEdgeCount()) {
+        return "count";
+    }
     return std::string();
 }
 
@@ -52,7 +76,9 @@ std::vector<dgEdge*> loops(dgEdgeMesh& mesh) {
     std::set<const dgEdge*> seen;
     for (dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
         dgEdge* e = &node->getPayload();
-        if (seen.count(e)) continue;
+        if (seen.count(e)) {
+            continue;
+        }
         out.push_back(e);
         dgEdge* x = e;
         do {
@@ -77,7 +103,9 @@ int32_t loopLength(const dgEdge* e) {
 bool faceIdsUnique(dgEdgeMesh& mesh) {
     std::set<int32_t> ids;
     for (dgEdge* e : loops(mesh)) {
-        if (e->m_faceId > 0 && !ids.insert(e->m_faceId).second) return false;
+        if (e->m_faceId > 0 && !ids.insert(e->m_faceId).second) {
+            return false;
+        }
     }
     return true;
 }
@@ -87,7 +115,9 @@ int32_t vertexFans(dgEdgeMesh& mesh) {
     int32_t fans = 0;
     for (dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
         dgEdge* e = &node->getPayload();
-        if (seen.count(e)) continue;
+        if (seen.count(e)) {
+            continue;
+        }
         ++fans;
         dgEdge* x = e;
         do {
@@ -101,8 +131,9 @@ int32_t vertexFans(dgEdgeMesh& mesh) {
 // V - E + F over faces with id >= 0, vertices counted as fans.
 int32_t euler(dgEdgeMesh& mesh) {
     int32_t faces = 0;
-    for (dgEdge* e : loops(mesh))
+    for (dgEdge* e : loops(mesh)) {
         faces += e->m_faceId >= 0 ? 1 : 0;
+    }
     return vertexFans(mesh) - mesh.getEdgeCount() / 2 + faces;
 }
 
@@ -113,8 +144,9 @@ void buildCube(dgEdgeMesh& mesh, int32_t scale = 1, int32_t offset = 0) {
     mesh.dgEdgeMeshBeginFace();
     for (const auto& face : kCubeFaces) {
         int32_t f[4];
-        for (int k = 0; k < 4; ++k)
+        for (int k = 0; k < 4; ++k) {
             f[k] = face[k] * scale + offset;
+        }
         ASSERT_NE(mesh.dgEdgeMeshAddFace(4, f), nullptr);
     }
     mesh.dgEdgeMeshEndFace();
@@ -236,8 +268,9 @@ TEST(EdgeMesh, RefusedFacesLeaveTheMeshUnchanged) {
 
     // A face longer than the key list holds is refused; the longest is fine.
     std::vector<int32_t> ring(dgEdgeMesh::kMaxFaceIndices + 1);
-    for (size_t i = 0; i < ring.size(); ++i)
+    for (size_t i = 0; i < ring.size(); ++i) {
         ring[i] = int32_t(100 + i);
+    }
     EXPECT_EQ(mesh.dgEdgeMeshAddFace(int32_t(ring.size()), ring.data()), nullptr);
     EXPECT_EQ(mesh.getEdgeCount(), edges);
     EXPECT_EQ(mesh.getFaceCounter(), 1);
@@ -246,8 +279,9 @@ TEST(EdgeMesh, RefusedFacesLeaveTheMeshUnchanged) {
     EXPECT_EQ(mesh.getFaceCounter(), 2);
     // A long face repeating a pair far apart is caught too.
     std::vector<int32_t> longRepeat(200);
-    for (size_t i = 0; i < longRepeat.size(); ++i)
+    for (size_t i = 0; i < longRepeat.size(); ++i) {
         longRepeat[i] = int32_t(5000 + i);
+    }
     longRepeat[150] = 5001;
     longRepeat[151] = 5000;
     EXPECT_EQ(mesh.dgEdgeMeshAddFace(int32_t(longRepeat.size()), longRepeat.data()), nullptr);
@@ -333,22 +367,22 @@ TEST(EdgeMesh, EmptyMeshHasNoVerticesFacesOrLoops) {
 TEST(EdgeMesh, FindVertexEdgeWorksOnOpenAndClosedMeshes) {
     dgEdgeMesh mesh;
     mesh.dgEdgeMeshAddTriangle(0, 1, 2);
-    mesh.dgEdgeMeshAddTriangle(-5, 2, 1);
+    mesh.dgEdgeMeshAddTriangle(5, 2, 1);
     // Not yet closed: twins are null.
-    for (int32_t v : {0, 1, 2, -5}) {
+    for (int32_t v : {0, 1, 2, 5}) {
         dgEdge* e = mesh.dgEdgeMeshFindVertexEdge(v);
         ASSERT_NE(e, nullptr) << v;
         EXPECT_EQ(e->m_vertex, v);
     }
     EXPECT_EQ(mesh.dgEdgeMeshFindVertexEdge(3), nullptr);
     mesh.dgEdgeMeshEndFace();
-    for (int32_t v : {0, 1, 2, -5}) {
+    for (int32_t v : {0, 1, 2, 5}) {
         dgEdge* e = mesh.dgEdgeMeshFindVertexEdge(v);
         ASSERT_NE(e, nullptr) << v;
         EXPECT_EQ(e->m_vertex, v);
     }
-    EXPECT_EQ(mesh.dgEdgeMeshFindVertexEdge(-4), nullptr);
-    EXPECT_EQ(mesh.dgEdgeMeshVertexCount(), 3);
+    EXPECT_EQ(mesh.dgEdgeMeshFindVertexEdge(4), nullptr);
+    EXPECT_EQ(mesh.dgEdgeMeshVertexCount(), 6);
 }
 
 TEST(EdgeMesh, DeleteEdgeJoinsTheTwoFacesIntoOneLoop) {
@@ -360,8 +394,9 @@ TEST(EdgeMesh, DeleteEdgeJoinsTheTwoFacesIntoOneLoop) {
     mesh.dgEdgeMeshDeleteEdge(e);
     EXPECT_EQ(mesh.getEdgeCount(), 22);
     EXPECT_EQ(loopLength(survivor), 6);
-    for (dgEdge* x = survivor->m_next; x != survivor; x = x->m_next)
+    for (dgEdge* x = survivor->m_next; x != survivor; x = x->m_next) {
         x->m_faceId = keep;
+    }
     survivor->m_faceId = keep;
     EXPECT_EQ(structureFault(mesh), "");
     mesh.dgEdgeMeshDeleteEdge(40, 41);  // absent: nothing happens
@@ -394,7 +429,9 @@ TEST(EdgeMesh, DeletingFacesOpensHolesAndDropsBareEdges) {
     while (mesh.getEdgeCount()) {
         dgEdge* face = nullptr;
         for (auto* node = mesh.getFirst(); node && !face; node = node->getNext()) {
-            if (node->getPayload().m_faceId > 0) face = &node->getPayload();
+            if (node->getPayload().m_faceId > 0) {
+                face = &node->getPayload();
+            }
         }
         ASSERT_NE(face, nullptr);
         mesh.dgEdgeMeshDeleteFace(face);
@@ -585,8 +622,9 @@ TEST(EdgeMesh, PackVerticesRenumbersDenselyAndMovesRecords) {
         float x, y, z, tag;
     };
     std::vector<Rec> in(60);
-    for (size_t i = 0; i < in.size(); ++i)
+    for (size_t i = 0; i < in.size(); ++i) {
         in[i] = {float(i), float(i) * 2.0f, -float(i), float(i) + 0.5f};
+    }
     std::vector<std::pair<dgEdge*, std::pair<int32_t, int32_t>>> ends;
     for (auto* node = mesh.getFirst(); node; node = node->getNext()) {
         dgEdge* e = &node->getPayload();
@@ -603,6 +641,31 @@ TEST(EdgeMesh, PackVerticesRenumbersDenselyAndMovesRecords) {
         EXPECT_EQ(out[size_t(e->m_vertex)].tag, in[size_t(item.second.first)].tag);
         EXPECT_EQ(out[size_t(e->m_twin->m_vertex)].x, in[size_t(item.second.second)].x);
     }
+}
+
+// Indices run from 0 to kMaxVertexIndex, so that the vertex count (largest
+// index + 1) is representable; every way in refuses the others unchanged.
+TEST(EdgeMesh, IndicesTheVertexCountCannotHoldAreRefused) {
+    for (const int32_t bad : {INT32_MAX, -1, INT32_MIN}) {
+        dgEdgeMesh mesh;
+        buildCube(mesh);
+        const int32_t edges = mesh.getEdgeCount();
+        const int32_t face[4] = {10, 11, bad, 12};
+        EXPECT_EQ(mesh.dgEdgeMeshAddTriangle(10, 11, bad), nullptr) << bad;
+        EXPECT_EQ(mesh.dgEdgeMeshAddFace(4, face), nullptr) << bad;
+        EXPECT_EQ(mesh.dgEdgeMeshAddHalfEdge(10, bad), nullptr) << bad;
+        EXPECT_EQ(mesh.dgEdgeMeshAddHalfEdge(bad, 10), nullptr) << bad;
+        dgEdge* e = mesh.dgEdgeMeshFindEdge(0, 1);
+        EXPECT_EQ(mesh.dgEdgeMeshSplitEdge(bad, e), nullptr) << bad;
+        EXPECT_EQ(mesh.dgEdgeMeshInsertVertex(bad, e), nullptr) << bad;
+        EXPECT_EQ(mesh.dgEdgeMeshSetVertexIndex(e, bad), 0) << bad;
+        EXPECT_EQ(mesh.getEdgeCount(), edges) << bad;
+        EXPECT_EQ(mesh.dgEdgeMeshVertexCount(), 8) << bad;
+        EXPECT_EQ(structureFault(mesh), "") << bad;
+    }
+    dgEdgeMesh mesh;
+    EXPECT_NE(mesh.dgEdgeMeshAddTriangle(0, 1, dgEdgeMesh::kMaxVertexIndex), nullptr);
+    EXPECT_EQ(mesh.dgEdgeMeshVertexCount(), INT32_MAX);
 }
 
 TEST(EdgeMesh, CopyRebuildsEveryFaceWithItsCornersAndFreshIds) {
@@ -639,17 +702,21 @@ TEST(EdgeMesh, CopyKeepsFacesLongerThanTheAddLimit) {
     const int32_t n = 3000;
     std::vector<int32_t> pieces[3];
     for (int32_t p = 0; p < 3; ++p) {
-        if (p > 0) pieces[p].push_back(0);
-        for (int32_t i = p * 1000; i <= std::min((p + 1) * 1000, n - 1); ++i)
+        if (p > 0) {
+            pieces[p].push_back(0);
+        }
+        for (int32_t i = p * 1000; i <= std::min((p + 1) * 1000, n - 1); ++i) {
             pieces[p].push_back(i);
+        }
         ASSERT_NE(mesh.dgEdgeMeshAddFace(int32_t(pieces[p].size()), pieces[p].data()), nullptr) << p;
     }
     mesh.dgEdgeMeshEndFace();
     dgEdge* keep = mesh.dgEdgeMeshFindEdge(0, 1);
     mesh.dgEdgeMeshDeleteEdge(mesh.dgEdgeMeshFindEdge(1000, 0));
     mesh.dgEdgeMeshDeleteEdge(mesh.dgEdgeMeshFindEdge(2000, 0));
-    for (dgEdge* x = keep->m_next; x != keep; x = x->m_next)
+    for (dgEdge* x = keep->m_next; x != keep; x = x->m_next) {
         x->m_faceId = keep->m_faceId;
+    }
     ASSERT_EQ(loopLength(keep), n);
     ASSERT_EQ(structureFault(mesh), "");
 
@@ -667,9 +734,12 @@ TEST(EdgeMesh, RandomEditsKeepTheStructureConsistent) {
     int32_t done[6] = {};
     for (int step = 0; step < 400; ++step) {
         std::vector<dgEdge*> all;
-        for (auto* node = mesh.getFirst(); node; node = node->getNext())
+        for (auto* node = mesh.getFirst(); node; node = node->getNext()) {
             all.push_back(&node->getPayload());
-        if (all.size() < 12) break;
+        }
+        if (all.size() < 12) {
+            break;
+        }
         dgEdge* e = all[rng() % all.size()];
         const uint32_t op = rng() % 6;
         switch (op) {
@@ -703,8 +773,9 @@ TEST(EdgeMesh, RandomEditsKeepTheStructureConsistent) {
         ASSERT_EQ(structureFault(mesh), "") << "step " << step;
         ASSERT_TRUE(faceIdsUnique(mesh)) << "step " << step;
     }
-    for (int op = 0; op < 6; ++op)
+    for (int op = 0; op < 6; ++op) {
         EXPECT_GT(done[op], 5) << "operation " << op;
+    }
 }
 
 TEST(EdgeMesh, NodesComeFromTheSharedPoolAndGoBackToIt) {

@@ -34,8 +34,9 @@ std::multiset<std::vector<int32_t>> faceSet(const dgEdgeMesh& mesh) {
     std::multiset<std::vector<int32_t>> faces;
     for (const Loop& loop : loops(mesh, true)) {
         std::vector<int32_t> face;
-        for (const dgEdge* e : loop)
+        for (const dgEdge* e : loop) {
             face.push_back(e->m_vertex);
+        }
         faces.insert(canonical(face));
     }
     return faces;
@@ -45,12 +46,24 @@ std::multiset<std::vector<int32_t>> faceSet(const dgEdgeMesh& mesh) {
 bool linksAgree(const dgEdgeMesh& mesh) {
     for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
         const dgEdge* e = &node->getPayload();
-        if (!e->m_twin || !e->m_next || !e->m_prev) return false;
-        if (e->m_twin->m_twin != e || e->m_next->m_prev != e || e->m_prev->m_next != e) return false;
-        if (e->m_next->m_faceId != e->m_faceId) return false;
-        if (e->m_faceId < 0 && e->m_twin->m_faceId < 0) return false;
-        if (node->getKey() != dgEdgeMesh::dgEdgeMeshKey(e->m_vertex, e->m_twin->m_vertex)) return false;
-        if (e->m_next->m_vertex != e->m_twin->m_vertex) return false;
+        if (!e->m_twin || !e->m_next || !e->m_prev) {
+            return false;
+        }
+        if (e->m_twin->m_twin != e || e->m_next->m_prev != e || e->m_prev->m_next != e) {
+            return false;
+        }
+        if (e->m_next->m_faceId != e->m_faceId) {
+            return false;
+        }
+        if (e->m_faceId < 0 && e->m_twin->m_faceId < 0) {
+            return false;
+        }
+        if (node->getKey() != dgEdgeMesh::dgEdgeMeshKey(e->m_vertex, e->m_twin->m_vertex)) {
+            return false;
+        }
+        if (e->m_next->m_vertex != e->m_twin->m_vertex) {
+            return false;
+        }
     }
     return true;
 }
@@ -65,7 +78,9 @@ void addCube(dgEdgeMesh& mesh, Cloud& cloud, int32_t k, double size, bool triang
     auto vertex = [&](int a, int b, int c) {
         const auto key = std::make_tuple(a, b, c);
         auto it = index.find(key);
-        if (it != index.end()) return it->second;
+        if (it != index.end()) {
+            return it->second;
+        }
         const int32_t v =
             cloud.add(offset.x + size * a / k, offset.y + size * b / k, offset.z + size * c / k);
         index[key] = v;
@@ -80,12 +95,15 @@ void addCube(dgEdgeMesh& mesh, Cloud& cloud, int32_t k, double size, bool triang
         {{0, 0, 0}, {0, 0, 1}, {0, 1, 0}}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
     };
     for (int side = 0; side < 6; ++side) {
-        if (!(sides & (1u << side))) continue;
+        if (!(sides & (1u << side))) {
+            continue;
+        }
         const Side& s = all[side];
         auto at = [&](int i, int j) {
             int c[3];
-            for (int d = 0; d < 3; ++d)
+            for (int d = 0; d < 3; ++d) {
                 c[d] = s.o[d] * k + s.u[d] * i + s.v[d] * j;
+            }
             return vertex(c[0], c[1], c[2]);
         };
         for (int j = 0; j < k; ++j) {
@@ -122,7 +140,9 @@ std::multiset<std::vector<std::tuple<long, long, long>>> positionFaces(const dgE
 dgEdge* findFaceFacing(dgEdgeMesh& mesh, const Cloud& cloud, const P3& direction) {
     for (const Loop& loop : loops(mesh, true)) {
         const P3 n = areaVector(loop, cloud);
-        if (dot(n, direction) > 0.999 * std::sqrt(dot(n, n))) return const_cast<dgEdge*>(loop[0]);
+        if (dot(n, direction) > 0.999 * std::sqrt(dot(n, n))) {
+            return const_cast<dgEdge*>(loop[0]);
+        }
     }
     return nullptr;
 }
@@ -171,8 +191,9 @@ TEST(EdgeMeshStitch, JoinsTwoTrianglesAlongCoincidentEdge) {
     EXPECT_EQ(shared, 2);
     const std::vector<Loop> all = loops(mesh, false);
     ASSERT_EQ(all.size(), 3u);
-    for (const Loop& loop : all)
+    for (const Loop& loop : all) {
         EXPECT_EQ(loop.size(), loop[0]->m_faceId < 0 ? 4u : 3u);
+    }
 }
 
 TEST(EdgeMeshStitch, ZeroToleranceStillJoinsWithinATenThousandth) {
@@ -239,6 +260,32 @@ TEST(EdgeMeshStitch, TerrainCoordinatesNeedAToleranceAboveFloatSpacing) {
         ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
         EXPECT_EQ(mesh.getEdgeCount(), tolerance > 0.0f ? 10 : 12);
     }
+}
+
+// Zipping a triangle whose two corners coincide leaves its other two sides
+// as a loop of two; such a loop bounds nothing and goes, and the check
+// refuses it where it is left in place.
+TEST(EdgeMeshStitch, FaceCollapsedBelowThreeEdgesIsRemoved) {
+    Cloud cloud;
+    cloud.add(0, 0, 0);
+    cloud.add(1, 0, 0);
+    cloud.add(1, 0, 0);
+    dgEdgeMesh mesh;
+    mesh.dgEdgeMeshAddTriangle(0, 1, 2);
+    mesh.dgEdgeMeshEndFace();
+    mesh.dgEdgeMeshStitch(cloud.data(), 12, 0.001f);
+    EXPECT_TRUE(mesh.dgEdgeMeshSanityCheck());
+    for (const Loop& loop : loops(mesh, false)) {
+        EXPECT_GE(loop.size(), 3u);
+    }
+
+    dgEdgeMesh twoSided;
+    dgEdge* ab = twoSided.dgEdgeMeshAddHalfEdge(0, 1);
+    dgEdge* ba = twoSided.dgEdgeMeshAddHalfEdge(1, 0);
+    ab->m_twin = ab->m_next = ab->m_prev = ba;
+    ba->m_twin = ba->m_next = ba->m_prev = ab;
+    ab->m_faceId = ba->m_faceId = 1;
+    EXPECT_FALSE(twoSided.dgEdgeMeshSanityCheck());
 }
 
 // ---------------------------------------------------------------------------
@@ -368,7 +415,9 @@ TEST(EdgeMeshExtractRegion, HandsOutEachConnectedRegionOncePerSeries) {
     std::vector<int32_t> sizes;
     for (;;) {
         dgEdgeMesh region;
-        if (!mesh.dgEdgeMeshExtractRegion(region)) break;
+        if (!mesh.dgEdgeMeshExtractRegion(region)) {
+            break;
+        }
         ASSERT_TRUE(region.dgEdgeMeshSanityCheck());
         sizes.push_back(region.getEdgeCount());
         ASSERT_LE(sizes.size(), 3u);
@@ -409,8 +458,9 @@ TEST(EdgeMeshReverseFaces, TwiceGivesBackTheSameFaces) {
     mesh.dgEdgeMeshReverseFaces();
     ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
     EXPECT_EQ(faceSet(mesh), original);
-    for (int32_t k = 0; k < 3; ++k)
+    for (int32_t k = 0; k < 3; ++k) {
         EXPECT_EQ(mesh.dgEdgeMeshFindEdge(tri[k], tri[(k + 1) % 3])->m_userData, data[k]);
+    }
 }
 
 TEST(EdgeMeshMerge, AppendsSourceAndKeepsTheCensusCurrent) {
@@ -454,8 +504,9 @@ TEST(EdgeMeshMerge, AppendsSourceAndKeepsTheCensusCurrent) {
 
     // The appended vertices are the source's, in some order.
     std::multiset<std::tuple<float, float, float>> copied, original;
-    for (int32_t v = 8; v < 25; ++v)
+    for (int32_t v = 8; v < 25; ++v) {
         copied.emplace(vertices[3 * v], vertices[3 * v + 1], vertices[3 * v + 2]);
+    }
     for (int32_t v = 0; v < sourceCloud.count(); ++v) {
         original.emplace(sourceCloud.xyz[3 * v], sourceCloud.xyz[3 * v + 1], sourceCloud.xyz[3 * v + 2]);
     }
@@ -470,10 +521,14 @@ static int32_t cacheMisses(const std::vector<int32_t>& indices) {
     std::vector<int32_t> cache;
     int32_t misses = 0;
     for (int32_t v : indices) {
-        if (std::find(cache.begin(), cache.end(), v) != cache.end()) continue;
+        if (std::find(cache.begin(), cache.end(), v) != cache.end()) {
+            continue;
+        }
         ++misses;
         cache.push_back(v);
-        if (cache.size() > 16) cache.erase(cache.begin());
+        if (cache.size() > 16) {
+            cache.erase(cache.begin());
+        }
     }
     return misses;
 }
@@ -495,16 +550,18 @@ TEST(EdgeMeshCacheOrder, WritesEveryFaceExactlyOnce) {
     ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
 
     std::multiset<std::vector<int32_t>> written;
-    for (int32_t i = 0; i < corners; i += 3)
+    for (int32_t i = 0; i < corners; i += 3) {
         written.insert(canonical({indices[i], indices[i + 1], indices[i + 2]}));
+    }
     EXPECT_EQ(written, triangles);
 
     // Far fewer misses than the same triangles in a shuffled order.
     std::vector<std::vector<int32_t>> shuffled(triangles.begin(), triangles.end());
     std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
     std::vector<int32_t> shuffledOrder;
-    for (const auto& t : shuffled)
+    for (const auto& t : shuffled) {
         shuffledOrder.insert(shuffledOrder.end(), t.begin(), t.end());
+    }
     indices.pop_back();
     EXPECT_LT(2 * cacheMisses(indices), cacheMisses(shuffledOrder));
 }
@@ -564,11 +621,14 @@ TEST(EdgeMeshRandom, EveryOperationKeepsTheMeshConsistent) {
     dgEdgeMesh mesh;
 
     auto randomEdge = [&]() -> dgEdge* {
-        if (!mesh.getEdgeCount()) return nullptr;
+        if (!mesh.getEdgeCount()) {
+            return nullptr;
+        }
         int32_t pick = uniform(mesh.getEdgeCount());
         dgEdgeMesh::dgEdgeNode* node = mesh.getFirst();
-        while (pick--)
+        while (pick--) {
             node = node->getNext();
+        }
         return &node->getPayload();
     };
     auto rebuild = [&]() {
@@ -588,13 +648,15 @@ TEST(EdgeMeshRandom, EveryOperationKeepsTheMeshConsistent) {
             default: {
                 // A soup of random faces over a few points, many refused.
                 const int32_t base = cloud.count();
-                for (int32_t i = 0; i < 12; ++i)
+                for (int32_t i = 0; i < 12; ++i) {
                     cloud.add(scale * uniform(5), scale * uniform(5), scale * uniform(2));
+                }
                 for (int32_t i = 0; i < 20; ++i) {
                     const int32_t n = uniform(5);
                     int32_t face[4];
-                    for (int32_t k = 0; k < n && k < 4; ++k)
+                    for (int32_t k = 0; k < n && k < 4; ++k) {
                         face[k] = base + uniform(12);
+                    }
                     mesh.dgEdgeMeshAddFace(n < 4 ? n : 4, face);
                 }
             }
@@ -614,7 +676,9 @@ TEST(EdgeMeshRandom, EveryOperationKeepsTheMeshConsistent) {
             case 1:
                 // Flips between two faces; a flip across a hole is not used here.
                 if (dgEdge* e = randomEdge()) {
-                    if (e->m_faceId >= 0 && e->m_twin->m_faceId >= 0) mesh.dgEdgeMeshFlipEdge(e);
+                    if (e->m_faceId >= 0 && e->m_twin->m_faceId >= 0) {
+                        mesh.dgEdgeMeshFlipEdge(e);
+                    }
                 }
                 break;
             case 2:
@@ -633,11 +697,15 @@ TEST(EdgeMeshRandom, EveryOperationKeepsTheMeshConsistent) {
                 }
                 break;
             case 4:
-                if (dgEdge* e = randomEdge()) mesh.dgEdgeMeshDeleteFace(e);
+                if (dgEdge* e = randomEdge()) {
+                    mesh.dgEdgeMeshDeleteFace(e);
+                }
                 break;
             case 5:
             case 6:
-                if (dgEdge* e = randomEdge()) mesh.dgEdgeMeshCollapseEdge(e);
+                if (dgEdge* e = randomEdge()) {
+                    mesh.dgEdgeMeshCollapseEdge(e);
+                }
                 break;
             case 7:
                 mesh.dgEdgeMeshTriangulate(v, 12, nullptr);
@@ -710,7 +778,9 @@ TEST(EdgeMeshRandom, EveryOperationKeepsTheMeshConsistent) {
                 break;
             }
             case 20:
-                if (dgEdge* e = randomEdge()) mesh.dgEdgeMeshSetVertexIndex(e, cloud.add(0, 0, 0));
+                if (dgEdge* e = randomEdge()) {
+                    mesh.dgEdgeMeshSetVertexIndex(e, cloud.add(0, 0, 0));
+                }
                 break;
             default: {
                 // Faces added onto a closed mesh, then closed again.
@@ -725,6 +795,54 @@ TEST(EdgeMeshRandom, EveryOperationKeepsTheMeshConsistent) {
         if (cloud.count() > 150000) {
             cloud.xyz.clear();
             rebuild();
+        }
+    }
+}
+
+// Random meshes built face by face over a small pool of indices on a coarse
+// grid (shared corners, faces meeting at one vertex only, coincident
+// positions), stitched or not, then packed into an array of exactly one
+// record per distinct index counted here.
+TEST(EdgeMeshRandom, PackWritesOneRecordPerDistinctVertex) {
+    struct Rec {
+        float x, y, z, tag;
+    };
+    std::mt19937 rng(4242);
+    for (int32_t round = 0; round < 3000; ++round) {
+        const int32_t pool = 3 + int32_t(rng() % 16);
+        std::vector<Rec> in(static_cast<size_t>(pool));
+        for (int32_t i = 0; i < pool; ++i) {
+            in[size_t(i)] = {float(rng() % 3), float(rng() % 3), float(rng() % 2), float(i)};
+        }
+        dgEdgeMesh mesh;
+        for (int32_t f = int32_t(rng() % 12); f >= 0; --f) {
+            int32_t face[5];
+            const int32_t count = 3 + int32_t(rng() % 3);
+            for (int32_t k = 0; k < count; ++k) {
+                face[k] = int32_t(rng() % uint32_t(pool));
+            }
+            mesh.dgEdgeMeshAddFace(count, face);
+        }
+        mesh.dgEdgeMeshEndFace();
+        ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck()) << round;
+        if (rng() % 2) {
+            mesh.dgEdgeMeshStitch(&in[0].x, sizeof(Rec), 0.001f);
+            ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck()) << round;
+        }
+
+        const std::set<int32_t> used = usedVertices(mesh);
+        std::vector<std::pair<const dgEdge*, int32_t>> origins;
+        for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+            origins.emplace_back(&node->getPayload(), node->getPayload().m_vertex);
+        }
+        std::vector<Rec> out(used.size());
+        const int32_t packed =
+            mesh.dgEdgeMeshPackVertices(reinterpret_cast<float*>(out.data()), &in[0].x, sizeof(Rec));
+        ASSERT_EQ(packed, int32_t(used.size())) << round;
+        ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck()) << round;
+        ASSERT_EQ(mesh.dgEdgeMeshVertexCount(), packed) << round;
+        for (const auto& origin : origins) {
+            ASSERT_EQ(out[size_t(origin.first->m_vertex)].tag, float(origin.second)) << round;
         }
     }
 }
