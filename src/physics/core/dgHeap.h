@@ -7,11 +7,11 @@
 // fixed: callers keep the count below it (checked only by assertions).
 #pragma once
 
-#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
+#include "dgAssert.h"
 #include "dgMemory.h"
 
 enum class dgHeapOrder { max, min };
@@ -70,7 +70,7 @@ public:
     const Entry& operator[](int32_t i) const { return m_entries[i]; }
 
     void push(const Value& value, Key key) {
-        assert(m_count < m_capacity);
+        DG_ASSERT(m_count < m_capacity);
         // 1-based positions: entry i lives at index i - 1, its parent at i / 2.
         int32_t i = ++m_count;
         while (i > 1) {
@@ -84,7 +84,7 @@ public:
     }
 
     void pop() {
-        assert(m_count > 0);
+        DG_ASSERT(m_count > 0);
         const int32_t count = --m_count;
         const Entry last = m_entries[count];
         if (count <= 1) {
