@@ -93,6 +93,8 @@ void dgConvexCollision::initMassAndBox() {
         return;
     }
 
+    DG_ASSERT(m_vertices && m_edges && (m_vertexCount > 0));
+
     // Volume and centroid of the coarse polyhedron, integrated about one of
     // its vertices so that a shape far from its frame's origin keeps its
     // precision.
