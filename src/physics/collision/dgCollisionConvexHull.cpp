@@ -595,6 +595,15 @@ bool dgCollisionConvexHull::buildHull(int32_t count, int32_t strideInBytes, cons
         return false;
     }
     initMassAndBox();
+    // A hull too large for float volumes and inertias is refused like a flat
+    // one, rather than answering infinities.
+    if (!massFitsFloat()) {
+        dgFree(m_faceArray);
+        m_faceArray = nullptr;
+        m_faceCount = 0;
+        clearPolyhedron();
+        return false;
+    }
     return true;
 }
 

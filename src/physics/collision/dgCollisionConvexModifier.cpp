@@ -1,7 +1,9 @@
 #include "dgCollisionConvexModifier.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "dgAssert.h"
 #include "dgDynamicsServices.h"
 #include "dgCollisionNull.h"
 #include "dgCompoundCollision.h"
@@ -24,12 +26,15 @@ int32_t passPlane(uint32_t, void* context, const dgMatrix&, dgPlane& plane) {
 }
 
 // Unit-length copy of v's x, y, z (w = 0); the zero vector stays zero.
+// Brought to a largest component of 1 first, so that a direction carried
+// through a strong scale neither overflows nor underflows its square.
 dgVector normalised(const dgVector& v) {
-    const float mag2 = v % v;
-    if (!(mag2 > 0.0f)) {
+    const float largest = std::max(std::fabs(v.x), std::max(std::fabs(v.y), std::fabs(v.z)));
+    if (!(largest > 0.0f) || !std::isfinite(largest)) {
         return dgVector(0.0f, 0.0f, 0.0f, 0.0f);
     }
-    const dgVector n(v.scale(1.0f / std::sqrt(mag2)));
+    const dgVector u(v.scale(1.0f / largest));
+    const dgVector n(u.scale(1.0f / std::sqrt(u % u)));
     return dgVector(n.x, n.y, n.z, 0.0f);
 }
 
@@ -51,6 +56,7 @@ dgCollisionConvexModifier::dgCollisionConvexModifier(dgConvexCollision* wrapped,
       m_world(world),
       m_wrapped(wrapped),
       m_volumeScale(1.0f) {
+    DG_ASSERT(m_wrapped);
     m_wrapped->addRef();
     setUserId(m_wrapped->getUserId());
     updateLocalState();
@@ -135,10 +141,22 @@ void dgCollisionConvexModifier::setModifierMatrix(const dgMatrix& matrix) {
     if (!invertAffine(affine, inverse, determinant)) {
         return;
     }
+    const dgMatrix savedMatrix(m_modifierMatrix);
+    const dgMatrix savedInverse(m_inverseMatrix);
+    const float savedScale = m_volumeScale;
     m_modifierMatrix = affine;
     m_inverseMatrix = inverse;
     m_volumeScale = determinant;
     updateLocalState();
+    // A deformation whose box no longer bounds a float volume, centre or
+    // inertia is refused like a singular one: every later query would
+    // answer infinities or NaN.
+    if (!massFitsFloat()) {
+        m_modifierMatrix = savedMatrix;
+        m_inverseMatrix = savedInverse;
+        m_volumeScale = savedScale;
+        updateLocalState();
+    }
 }
 
 dgMatrix dgCollisionConvexModifier::getModifierMatrix() const {
@@ -146,19 +164,7 @@ dgMatrix dgCollisionConvexModifier::getModifierMatrix() const {
 }
 
 void dgCollisionConvexModifier::updateLocalState() {
-    dgVector boxMin(0.0f, 0.0f, 0.0f, 0.0f);
-    dgVector boxMax(0.0f, 0.0f, 0.0f, 0.0f);
-    for (int32_t axis = 0; axis < 3; axis++) {
-        dgVector dir(0.0f, 0.0f, 0.0f, 0.0f);
-        dir[axis] = -1.0f;
-        boxMin[axis] = supportVertex(dir)[axis];
-        dir[axis] = 1.0f;
-        boxMax[axis] = supportVertex(dir)[axis];
-    }
-    m_boxHalfSize = (boxMax - boxMin).scale(0.5f);
-    m_boxHalfSize.w = 0.0f;
-    m_boxCentre = (boxMax + boxMin).scale(0.5f);
-    m_boxCentre.w = 0.0f;
+    setLocalBox();
     const dgVector& inner = m_wrapped->getCentreOfMass();
     const dgVector centre(m_modifierMatrix.transformVector(dgVector(inner.x, inner.y, inner.z, 1.0f)));
     m_centreOfMass = dgVector(centre.x, centre.y, centre.z, inner.w * m_volumeScale);
@@ -179,15 +185,7 @@ dgVector dgCollisionConvexModifier::supportVertex(const dgVector& direction) con
 }
 
 void dgCollisionConvexModifier::calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const {
-    for (int32_t i = 0; i < 3; i++) {
-        const dgVector axis(matrix.front[i], matrix.up[i], matrix.right[i], 0.0f);
-        const dgVector low(matrix.rotateVector(supportVertex(axis.scale(-1.0f))));
-        const dgVector high(matrix.rotateVector(supportVertex(axis)));
-        boxMin[i] = low[i] + matrix.position[i];
-        boxMax[i] = high[i] + matrix.position[i];
-    }
-    boxMin.w = 1.0f;
-    boxMax.w = 1.0f;
+    supportBox(matrix, boxMin, boxMax);
 }
 
 int32_t dgCollisionConvexModifier::forEachPolygon(const dgMatrix* matrix,

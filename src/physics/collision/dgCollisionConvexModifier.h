@@ -42,7 +42,8 @@ public:
     // Ignored.
     void setCollisionBBox(const dgVector& boxMin, const dgVector& boxMax) override;
     // Exact box of the deformed shape under matrix, from six support queries
-    // along the world axes seen in the shape's space; w = 1.
+    // along the world axes seen in the shape's space; only x, y and z are
+    // written.
     void calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const override;
     // The wrapped shape's faces placed by M, then by the body's matrix.
     // `matrix` must be the m_matrix of a dgBody: for the duration of the
@@ -65,8 +66,9 @@ public:
                                  void* context) const override;
     dgMatrix getModifierMatrix() const override;
     // Stores the affine part of matrix as M, with its inverse and
-    // determinant. A singular or non-finite matrix is refused and leaves the
-    // shape unchanged.
+    // determinant. A singular or non-finite matrix, or one that deforms the
+    // shape beyond what float volumes, centres and inertias express, is
+    // refused and leaves the shape unchanged.
     void setModifierMatrix(const dgMatrix& matrix) override;
     // 0: modifiers are never cached.
     uint32_t calcSignature() const override;

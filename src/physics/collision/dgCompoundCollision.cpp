@@ -2,19 +2,12 @@
 
 #include <cstring>
 
+#include "dgAssert.h"
 #include "dgDynamicsServices.h"
-#include "dgConvexCollision.h"
 #include "dgMemory.h"
 #include "dgVolumeIntegrals.h"
 
 DG_IMPLEMENT_CLASS(dgCompoundCollision, dgCollision, "dgCompoundCollision");
-
-namespace {
-
-// Volume below which the mass properties divide as if it were this.
-constexpr float kMinVolume = 0.001f;
-
-}  // namespace
 
 dgCompoundCollision::dgCompoundCollision(int32_t count, dgCollision* const* children, dgWorld* world)
     : dgCollision(0u, dgGetIdentityMatrix(), dgShapeCompound),
@@ -197,6 +190,7 @@ float dgCompoundCollision::rayCast(const dgVector& p0, const dgVector& p1, dgCon
 float dgCompoundCollision::getVolume() const {
     float volume = 0.0f;
     for (int32_t i = 0; i < m_count; i++) {
+        DG_ASSERT(m_children[i]);
         volume += m_children[i]->getVolume();
     }
     return volume;
@@ -205,27 +199,12 @@ float dgCompoundCollision::getVolume() const {
 void dgCompoundCollision::calcInertia(dgVector& inertia, dgVector& origin) const {
     // One accumulator over the compound's own face walk is the sum of the
     // children's integrals, each child's faces already in the compound's
-    // space; nested compounds and modifiers integrate the same way.
+    // space; nested compounds and modifiers integrate the same way. Taken
+    // about a point of the first face, so a compound far from its frame's
+    // origin keeps its precision.
     dgVolumeIntegrals integrals;
-    dgBody body;
-    body.clear();
-    body.m_matrix = dgGetIdentityMatrix();
-    body.m_collisionMatrix = dgGetIdentityMatrix();
-    body.m_userData = &integrals;
-    body.m_collision = const_cast<dgCompoundCollision*>(this);
-    forEachPolygon(&body.m_matrix, dgConvexCollision::inertiaFaceCallback);
-
-    float volume = integrals.T0;
-    if (volume < kMinVolume) {
-        volume = kMinVolume;
-    }
-    origin.x = integrals.T1[0] * 0.5f / volume;
-    origin.y = integrals.T1[1] * 0.5f / volume;
-    origin.z = integrals.T1[2] * 0.5f / volume;
-    const float third = 1.0f / (3.0f * volume);
-    inertia.x = (integrals.T2[1] + integrals.T2[2]) * third - (origin.y * origin.y + origin.z * origin.z);
-    inertia.y = (integrals.T2[0] + integrals.T2[2]) * third - (origin.x * origin.x + origin.z * origin.z);
-    inertia.z = (integrals.T2[0] + integrals.T2[1]) * third - (origin.x * origin.x + origin.y * origin.y);
+    integrals.addShapeFaces(*this);
+    integrals.massProperties(inertia, origin);
 }
 
 dgVector dgCompoundCollision::calcSubmergedVolume(const dgMatrix& matrix,

@@ -1,8 +1,10 @@
 #include "dgConvexCollision.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
+#include "dgAssert.h"
 #include "dgDynamicsServices.h"
 #include "dgEdgeMesh.h"
 #include "dgMemory.h"
@@ -91,8 +93,13 @@ void dgConvexCollision::initMassAndBox() {
         return;
     }
 
-    // Volume and centroid of the coarse polyhedron.
-    dgVolumeIntegrals integrals;
+    DG_ASSERT(m_vertices && m_edges && (m_vertexCount > 0));
+
+    // Volume and centroid of the coarse polyhedron, integrated about one of
+    // its vertices so that a shape far from its frame's origin keeps its
+    // precision.
+    const dgVector& anchor = m_vertices[m_edges[0].m_vertex];
+    dgVolumeIntegrals integrals(anchor);
     dgScratchArray<uint8_t> visited(edgeCount);
     dgScratchArray<dgVector> facePoints(edgeCount);
     // Without scratch memory (a failing allocation hook) the shape keeps its
@@ -112,19 +119,19 @@ void dgConvexCollision::initMassAndBox() {
             facePoints[count++] = m_vertices[edge->m_vertex];
             edge = edge->m_next;
         } while ((edge != &m_edges[i]) && (count < edgeCount));
+        // A face loop longer than the table only a damaged table can give.
+        DG_ASSERT(edge == &m_edges[i]);
         if (count < 3) {
             continue;
         }
-        dgPlane plane(facePoints[0], facePoints[1], facePoints[2]);
+        dgPlane plane(facePoints[0] - anchor, facePoints[1] - anchor, facePoints[2] - anchor);
         const float scale = 1.0f / std::sqrt((plane % plane) + 1.0e-8f);
         plane = dgPlane(plane.x * scale, plane.y * scale, plane.z * scale, plane.w * scale);
         integrals.addFace(count, plane, facePoints.getData());
     }
-    const float volume = integrals.T0;
-    const float divisor = (volume < 0.001f) ? 0.001f : volume;
-    const float centroidScale = 0.5f / divisor;
-    m_centreOfMass = dgVector(integrals.T1[0] * centroidScale, integrals.T1[1] * centroidScale,
-                              integrals.T1[2] * centroidScale, volume);
+    double centre[3];
+    integrals.centroid(centre);
+    m_centreOfMass = dgVector(float(centre[0]), float(centre[1]), float(centre[2]), float(integrals.T0));
 
     // Start edges: a valid table first, so supportVertex never meets a null
     // start while the extremes are being found.
@@ -141,19 +148,66 @@ void dgConvexCollision::initMassAndBox() {
 
     // Local box from the virtual support function, so a primitive's exact
     // support (rather than its coarse vertex set) bounds it.
+    setLocalBox();
+}
+
+void dgConvexCollision::clearPolyhedron() {
+    if (m_vertices) {
+        dgFree(m_vertices);
+    }
+    if (m_edges) {
+        dgFree(m_edges);
+    }
+    m_vertices = nullptr;
+    m_edges = nullptr;
+    m_vertexCount = 0;
+    m_edgeCount = 0;
+    for (int32_t i = 0; i < 6; i++) {
+        m_startEdges[i] = nullptr;
+    }
+    m_centreOfMass = dgVector(0.0f, 0.0f, 0.0f, 1.0f);
+    m_boxHalfSize = dgVector(0.0f, 0.0f, 0.0f, 1.0f);
+    m_boxCentre = dgVector(0.0f, 0.0f, 0.0f, 1.0f);
+}
+
+void dgConvexCollision::setLocalBox() {
     dgVector boxMin(0.0f, 0.0f, 0.0f, 0.0f);
     dgVector boxMax(0.0f, 0.0f, 0.0f, 0.0f);
-    for (int32_t axis = 0; axis < 3; axis++) {
-        dgVector dir(0.0f, 0.0f, 0.0f, 0.0f);
-        dir[axis] = -1.0f;
-        boxMin[axis] = supportVertex(dir)[axis];
-        dir[axis] = 1.0f;
-        boxMax[axis] = supportVertex(dir)[axis];
-    }
+    supportBox(dgGetIdentityMatrix(), boxMin, boxMax);
     m_boxHalfSize = (boxMax - boxMin).scale(0.5f);
     m_boxHalfSize.w = 0.0f;
     m_boxCentre = (boxMax + boxMin).scale(0.5f);
     m_boxCentre.w = 0.0f;
+}
+
+void dgConvexCollision::supportBox(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const {
+    for (int32_t i = 0; i < 3; i++) {
+        // World axis i seen in the shape's space: column i of the rotation.
+        const dgVector axis(matrix.front[i], matrix.up[i], matrix.right[i], 0.0f);
+        const dgVector low(matrix.rotateVector(supportVertex(axis.scale(-1.0f))));
+        const dgVector high(matrix.rotateVector(supportVertex(axis)));
+        boxMin[i] = low[i] + matrix.position[i];
+        boxMax[i] = high[i] + matrix.position[i];
+    }
+}
+
+bool dgConvexCollision::massFitsFloat() const {
+    // Bounds from the local box: the volume is at most the box's, the centre
+    // lies in it, and the inertia per unit volume about any point of it is at
+    // most its squared diagonal. Offsets only turn and move the shape.
+    const double hx = m_boxHalfSize.x;
+    const double hy = m_boxHalfSize.y;
+    const double hz = m_boxHalfSize.z;
+    const dgVector centre(m_offsetMatrix.transformVector(m_boxCentre));
+    const double reach = std::fabs(double(centre.x)) + std::fabs(double(centre.y)) +
+                         std::fabs(double(centre.z)) + hx + hy + hz;
+    const double bounds[3] = {8.0 * hx * hy * hz, 4.0 * (hx * hx + hy * hy + hz * hz), reach};
+    for (double bound : bounds) {
+        if (!(bound <= double(FLT_MAX))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 dgConvexEdge* dgConvexCollision::findSupportEdge(const dgVector& direction) const {
@@ -167,7 +221,8 @@ dgConvexEdge* dgConvexCollision::findSupportEdge(const dgVector& direction) cons
     // returns to lastMove, so the walk ends on any closed table; the cap only
     // guards a damaged one.
     const int64_t cap = int64_t(m_edgeCount) * int64_t(m_edgeCount) + 16;
-    for (int64_t step = 0; step < cap; step++) {
+    int64_t step = 0;
+    for (; step < cap; step++) {
         dgConvexEdge* neighbour = current->m_twin;
         const float dist = m_vertices[neighbour->m_vertex] % direction;
         if (dist > best) {
@@ -180,6 +235,7 @@ dgConvexEdge* dgConvexCollision::findSupportEdge(const dgVector& direction) cons
             break;
         }
     }
+    DG_ASSERT(step < cap);
     return lastMove;
 }
 
@@ -291,52 +347,41 @@ void dgConvexCollision::inertiaFaceCallback(const dgMatrix* matrix, int32_t vert
                                             const float* vertices, int32_t) {
     const dgBody* body = reinterpret_cast<const dgBody*>(matrix);
     dgVolumeIntegrals* integrals = static_cast<dgVolumeIntegrals*>(body->m_userData);
+    DG_ASSERT(integrals);
     integrals->addFaceWithInertia(vertexCount, vertices);
 }
 
 float dgConvexCollision::calcVolumeIntegrals(dgVector& diagonalSums, dgVector& products,
                                              dgVector& firstMoments) const {
     dgVolumeIntegrals integrals;
-    dgBody body;
-    body.clear();
-    body.m_matrix = dgGetIdentityMatrix();
-    body.m_collisionMatrix = dgGetIdentityMatrix();
-    body.m_userData = &integrals;
-    body.m_collision = const_cast<dgConvexCollision*>(this);
+    // Virtual walk on purpose: a curved primitive's own walk is far finer
+    // than the coarse polyhedron its support climbs over, and sets the
+    // accuracy of its mass properties.
+    integrals.addShapeFaces(*this);
 
-    // Virtual on purpose: a curved primitive's own walk is far finer than the
-    // coarse polyhedron its support climbs over, and sets the accuracy of its
-    // mass properties.
-    this->forEachPolygon(&body.m_matrix, inertiaFaceCallback);
-
-    diagonalSums = dgVector(integrals.T2[1] + integrals.T2[2], integrals.T2[0] + integrals.T2[2],
-                            integrals.T2[0] + integrals.T2[1], 1.0f);
-    products = dgVector(integrals.TP[0], integrals.TP[1], integrals.TP[2], 1.0f);
-    firstMoments = dgVector(integrals.T1[0], integrals.T1[1], integrals.T1[2], 1.0f);
-    return integrals.T0;
+    double first[3];
+    double second[3];
+    double cross[3];
+    integrals.momentsAboutOrigin(first, second, cross);
+    diagonalSums = dgVector(float(second[1] + second[2]), float(second[0] + second[2]),
+                            float(second[0] + second[1]), 1.0f);
+    products = dgVector(float(cross[0]), float(cross[1]), float(cross[2]), 1.0f);
+    firstMoments = dgVector(float(first[0]), float(first[1]), float(first[2]), 1.0f);
+    return float(integrals.T0);
 }
 
 float dgConvexCollision::getVolume() const {
-    dgVector diagonalSums;
-    dgVector products;
-    dgVector firstMoments;
-    return calcVolumeIntegrals(diagonalSums, products, firstMoments);
+    dgVolumeIntegrals integrals;
+    integrals.addShapeFaces(*this);
+    return float(integrals.T0);
 }
 
 void dgConvexCollision::calcInertia(dgVector& inertia, dgVector& origin) const {
-    dgVector diagonalSums;
-    dgVector products;
-    dgVector firstMoments;
-    float volume = calcVolumeIntegrals(diagonalSums, products, firstMoments);
-    if (volume < 0.001f) {
-        volume = 0.001f;
-    }
-    origin.x = firstMoments.x * 0.5f / volume;
-    origin.y = firstMoments.y * 0.5f / volume;
-    origin.z = firstMoments.z * 0.5f / volume;
-    inertia.x = diagonalSums.x * (1.0f / 3.0f) / volume - (origin.y * origin.y + origin.z * origin.z);
-    inertia.y = diagonalSums.y * (1.0f / 3.0f) / volume - (origin.x * origin.x + origin.z * origin.z);
-    inertia.z = diagonalSums.z * (1.0f / 3.0f) / volume - (origin.x * origin.x + origin.y * origin.y);
+    // About a point of the shape, shifted to the centroid once: the centroid
+    // may lie far from the frame's origin and the shape be small.
+    dgVolumeIntegrals integrals;
+    integrals.addShapeFaces(*this);
+    integrals.massProperties(inertia, origin);
 }
 
 bool dgConvexCollision::isConvexMesh(dgEdgeMesh& mesh) const {

@@ -89,7 +89,9 @@ public:
     // Volume of the shape's own face walk.
     float getVolume() const override;
     // From the shape's own face walk with the offset applied: the origin is
-    // the centroid in the body's frame.
+    // the centroid in the body's frame. Integrated about a point of the
+    // shape and shifted to the centroid once, so neither a far placement nor
+    // a small size costs precision.
     void calcInertia(dgVector& inertia, dgVector& origin) const override;
     dgVector calcSubmergedVolume(const dgMatrix& matrix, dgCollisionFluidPlaneCallback callback,
                                  void* context) const override;
@@ -112,8 +114,9 @@ public:
     dgConvexEdge* findSupportEdge(const dgVector& direction) const;
     // Integrates the shape's own face walk (virtual forEachPolygon) through a
     // temporary body with identity matrices, so faces carry the offset.
-    // Outputs (w = 1): diagonal sums (T2y + T2z, T2x + T2z, T2x + T2y),
-    // products (TPx, TPy, TPz), first moments (T1, doubled). Returns T0.
+    // Outputs (w = 1), about the body's origin: diagonal sums (T2y + T2z,
+    // T2x + T2z, T2x + T2y), products (TPx, TPy, TPz), first moments (T1,
+    // doubled). Returns T0.
     float calcVolumeIntegrals(dgVector& diagonalSums, dgVector& products, dgVector& firstMoments) const;
     // True when every face of the closed mesh lies on the inner side of its
     // neighbours' faces, judged with this shape's vertex array. An empty mesh
@@ -178,6 +181,19 @@ protected:
     // polyhedron, the six start edges, and the local box from the virtual
     // supportVertex (so a primitive's own support function sets it).
     void initMassAndBox();
+    // Frees the vertex array and edge table the shape owns and returns the
+    // polyhedron, its mass and its box to the state of the constructor.
+    void clearPolyhedron();
+    // Local box (centre and half size, w 0) from supportBox at the identity.
+    void setLocalBox();
+    // Box of the shape placed by matrix from six virtual support queries, one
+    // each way along every world axis seen in the shape's space: exact for
+    // any shape the support describes. Only x, y and z are written.
+    void supportBox(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const;
+    // True when the local box is small enough that the volume, centre and
+    // inertia (per unit volume) of anything inside it, offset applied, are
+    // finite floats.
+    bool massFitsFloat() const;
 
     dgVector m_centreOfMass;
     dgVector* m_vertices;
