@@ -155,16 +155,13 @@ void dgCompoundCollision::calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgV
     boxMax = high;
 }
 
-int32_t dgCompoundCollision::forEachPolygon(const dgMatrix* matrix,
-                                            dgCollisionPolygonCallback callback) const {
-    dgBody* body = reinterpret_cast<dgBody*>(const_cast<dgMatrix*>(matrix));
-    dgCollision* const saved = body->m_collision;
+int32_t dgCompoundCollision::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
+    dgPolygonWalkShape owner(body);
     int32_t walked = 0;
     for (int32_t i = 0; i < m_count; i++) {
-        body->m_collision = m_children[i];
-        walked += m_children[i]->forEachPolygon(matrix, callback);
+        owner.lend(m_children[i]);
+        walked += m_children[i]->forEachPolygon(body, callback);
     }
-    body->m_collision = saved;
     return walked;
 }
 
@@ -213,7 +210,7 @@ void dgCompoundCollision::calcInertia(dgVector& inertia, dgVector& origin) const
     body.m_collisionMatrix = dgGetIdentityMatrix();
     body.m_userData = &integrals;
     body.m_collision = const_cast<dgCompoundCollision*>(this);
-    forEachPolygon(&body.m_matrix, dgConvexCollision::inertiaFaceCallback);
+    forEachPolygon(&body, dgConvexCollision::inertiaFaceCallback);
 
     float volume = integrals.T0;
     if (volume < kMinVolume) {

@@ -53,11 +53,11 @@ public:
     // Stores each child's global matrix (child offset x matrix) and box in
     // its slot: the call that refreshes the per-child state.
     void calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const override;
-    // The children's faces in order. `matrix` must be the m_matrix of a
-    // dgBody: the body's collision pointer names the child that owns each
+    // The children's faces in order, each placed by its own offset and the
+    // body's matrix. The body's collision names the child that owns each
     // face for the duration of that child's walk and is restored afterwards.
     // Returns the sum of the children's results.
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // Nearest hit over the children (p0, p1 in the compound's space). The
     // prefilter is asked once per child with the compound as the shape; 0
     // skips that child. On a hit the child's contact record is copied out

@@ -115,8 +115,7 @@ struct WalkRecord {
     int32_t faces = 0;
 };
 
-void recordOwner(const dgMatrix* matrix, int32_t, const float*, int32_t) {
-    const dgBody* body = reinterpret_cast<const dgBody*>(matrix);
+void recordOwner(const dgBody* body, int32_t, const float*, int32_t) {
     WalkRecord* record = static_cast<WalkRecord*>(body->m_userData);
     record->owners.push_back(body->m_collision);
     record->faces++;
@@ -467,7 +466,7 @@ TEST(Compound, PolygonWalkNamesTheOwningChildAndRestoresTheBody) {
     body.m_matrix = dgGetIdentityMatrix();
     body.m_userData = &record;
     body.m_collision = compound.get();
-    compound->forEachPolygon(&body.m_matrix, recordOwner);
+    compound->forEachPolygon(&body, recordOwner);
     EXPECT_EQ(body.m_collision, compound.get());
     ASSERT_EQ(record.faces, 12);
     for (int32_t i = 0; i < 6; i++) {
