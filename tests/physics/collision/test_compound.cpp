@@ -660,3 +660,46 @@ TEST(Compound, ContinuousBodyWidensEachChildBoxAlongTheMotion) {
     EXPECT_FLOAT_EQ(body.m_maxAABB.x, 1.0f + (1.0f - 0.6f));
     EXPECT_FLOAT_EQ(body.m_minAABB.z, -0.5f);
 }
+
+// A child that holds the compound, directly or through any depth of nested
+// compounds, would close a loop: refused, and everything is freed afterwards.
+class CompoundLoop : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(CompoundLoop, ChildHoldingTheCompoundIsRefusedAndAllIsFreed) {
+    const int32_t depth = GetParam();
+    {
+        // Warm the block cache sizes used below before counting.
+        ShapeHolder box = makeBox(1.0f, 1.0f, 1.0f);
+        CompoundHolder warm = makeCompound({box.get()});
+    }
+    CountingHooks hooks;
+    {
+        ShapeHolder box = makeBox(1.0f, 1.0f, 1.0f);
+        CompoundHolder root = makeCompound({box.get()});
+        // outer holds ... holds root, depth compounds deep.
+        std::vector<CompoundHolder> chain;
+        dgCollision* inner = root.get();
+        for (int32_t i = 0; i < depth; i++) {
+            chain.push_back(makeCompound({inner}));
+            inner = chain.back().get();
+        }
+        const int32_t refs = inner->getRefCount();
+        EXPECT_FALSE(root->addChild(inner));
+        EXPECT_FALSE(root->addChild(root.get()));
+        EXPECT_EQ(root->getChildCount(), 1);
+        EXPECT_EQ(inner->getRefCount(), refs);
+        // The queries that would recurse without end still answer.
+        EXPECT_NEAR(inner->getVolume(), 1.0f, 1e-4f);
+        dgVector boxMin, boxMax;
+        inner->calcAABB(dgGetIdentityMatrix(), boxMin, boxMax);
+        EXPECT_FLOAT_EQ(boxMax.x, 0.5f);
+        // A compound that merely shares a child is no loop.
+        CompoundHolder other = makeCompound({box.get()});
+        EXPECT_TRUE(other->addChild(inner));
+        EXPECT_TRUE(root->addChild(other->getChild(0)));
+    }
+    dgMemoryCacheFlush();
+    EXPECT_EQ(hooks.liveBlocks(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, CompoundLoop, ::testing::Values(1, 2, 3, 50));
