@@ -753,7 +753,8 @@ TEST_P(BodyPlacedWalk, FacesArePlacedByTheBodysMatrix) {
     modifier->setModifierMatrix(stretch);
     ShapeHolder modified = ShapeHolder::adopt(modifier);
     CompoundHolder withModifier = makeCompound({modified.get(), sphere.get()});
-    const dgCollision* shapes[] = {box.get(), compound.get(), nested.get(), modified.get(), withModifier.get()};
+    const dgCollision* shapes[] = {box.get(), compound.get(), nested.get(), modified.get(),
+                                   withModifier.get()};
     const dgCollision* shape = shapes[GetParam()];
 
     const PlacedFaces atOrigin(walkPlaced(shape, dgGetIdentityMatrix()));
