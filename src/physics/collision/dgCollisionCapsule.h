@@ -88,6 +88,8 @@ public:
     float getRadius() const { return m_radius; }
     // Half length hc of the cylindrical part.
     float getHalfLength() const { return m_height; }
+    // |height| / 2 as the capsule was asked for (before hc is clamped).
+    float getGivenHalfHeight() const { return m_halfHeight; }
     const dgAngleStep& getAngleStep() const { return m_angleStep; }
 
     // Number of live capsules.

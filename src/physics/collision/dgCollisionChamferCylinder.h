@@ -103,6 +103,8 @@ public:
     float getHalfHeight() const { return m_height; }
     // Core radius rc.
     float getCoreRadius() const { return m_radius; }
+    // |radius| as the shape was asked for.
+    float getGivenRadius() const { return m_givenRadius; }
     const dgAngleStep& getAngleStep() const { return m_angleStep; }
 
     // Number of live chamfer cylinders.
