@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "dgAssert.h"
 #include "dgDynamicsServices.h"
 #include "dgCollisionNull.h"
 #include "dgCompoundCollision.h"
@@ -51,6 +52,7 @@ dgCollisionConvexModifier::dgCollisionConvexModifier(dgConvexCollision* wrapped,
       m_world(world),
       m_wrapped(wrapped),
       m_volumeScale(1.0f) {
+    DG_ASSERT(m_wrapped);
     m_wrapped->addRef();
     setUserId(m_wrapped->getUserId());
     updateLocalState();
