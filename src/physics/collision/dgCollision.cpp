@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "dgAssert.h"
+#include "dgDynamicsServices.h"
 #include "dgHash.h"
 
 DG_IMPLEMENT_CLASS(dgCollision, dgRef, "dgCollision");
@@ -93,4 +95,24 @@ void dgCollision::setOffsetMatrix(const dgMatrix& matrix) {
     } else {
         m_flags |= dgShapeFlagOffset;
     }
+}
+
+const dgMatrix& dgPolygonWalkMatrix(const dgBody* body) {
+    DG_ASSERT(body);
+    return body->m_matrix;
+}
+
+dgPolygonWalkShape::dgPolygonWalkShape(const dgBody* body)
+    : m_body(const_cast<dgBody*>(body)), m_saved(nullptr) {
+    DG_ASSERT(body);
+    m_saved = m_body->m_collision;
+}
+
+dgPolygonWalkShape::~dgPolygonWalkShape() {
+    m_body->m_collision = m_saved;
+}
+
+void dgPolygonWalkShape::lend(dgCollision* shape) {
+    DG_ASSERT(shape);
+    m_body->m_collision = shape;
 }

@@ -55,11 +55,11 @@ enum dgShapeFlags : uint32_t {
     dgShapeFlagTire = 1u << 2,
 };
 
-// Face walk callback: (matrix as the caller handed it to forEachPolygon,
-// vertex count, vertices as packed x, y, z float triples, face id). The first
-// argument is exactly the caller's pointer, so a caller may pass any object
-// whose first member is a dgMatrix (a body) and recover it here.
-typedef void (*dgCollisionPolygonCallback)(const dgMatrix* matrix, int32_t vertexCount, const float* vertices,
+// Face walk callback: (the body handed to forEachPolygon, vertex count,
+// vertices as packed x, y, z float triples, face id). The body is exactly the
+// caller's; while a compound or a modifier walks its inner shapes, the body's
+// collision names the shape that owns the face (see dgPolygonWalkShape).
+typedef void (*dgCollisionPolygonCallback)(const dgBody* body, int32_t vertexCount, const float* vertices,
                                            int32_t faceId);
 
 // Ray-cast prefilter: (body, shape, user data) -> 0 vetoes the test.
@@ -117,11 +117,11 @@ public:
     // global matrix with the offset already applied (the body's collision
     // matrix). Both outputs have w = 1 unless the shape documents otherwise.
     virtual void calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const = 0;
-    // Hands every face to the callback (see dgCollisionPolygonCallback).
-    // `matrix` is the body's matrix without the offset: the shape applies its
-    // own offset first. Returns a shape-specific count (faces or half-edges
-    // walked); callers do not depend on it.
-    virtual int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const = 0;
+    // Hands every face to the callback (see dgCollisionPolygonCallback),
+    // placed by the body's matrix (dgPolygonWalkMatrix) after the shape's own
+    // offset. body must not be null. Returns a shape-specific count (faces or
+    // half-edges walked); callers do not depend on it.
+    virtual int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const = 0;
     // Ray cast in the shape's local frame; contract binding on every override:
     //  - With a prefilter, prefilter(body, this, userData) is asked first; 0
     //    returns kRayMiss without touching the contact.
@@ -174,4 +174,31 @@ protected:
     uint32_t m_signature;
     uint32_t m_shapeType;
     uint32_t m_flags;
+};
+
+// The placement of a face walk: the walking body's matrix (its first member).
+// The one place the shapes read the body of a walk.
+const dgMatrix& dgPolygonWalkMatrix(const dgBody* body);
+
+// The one place a face walk writes to its body. A compound (each child in
+// turn) or a modifier (its wrapped shape) lends the walking body the shape
+// whose faces it is about to hand out, so that a callback reading the body's
+// collision sees the owner of each face; the body's own shape is put back
+// when the guard goes out of scope. The walk takes its body as const because
+// the caller finds it unchanged once the walk returns; the body itself must
+// not be a const object.
+class dgPolygonWalkShape {
+public:
+    explicit dgPolygonWalkShape(const dgBody* body);
+    ~dgPolygonWalkShape();
+    dgPolygonWalkShape(const dgPolygonWalkShape&) = delete;
+    dgPolygonWalkShape& operator=(const dgPolygonWalkShape&) = delete;
+
+    // The body's collision names shape until the next lend or the end of the
+    // guard.
+    void lend(dgCollision* shape);
+
+private:
+    dgBody* m_body;
+    dgCollision* m_saved;
 };

@@ -1,8 +1,10 @@
 #include "dgCollisionCache.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 
+#include "dgAssert.h"
 #include "dgCollision.h"
 #include "dgCollisionBox.h"
 #include "dgCollisionCapsule.h"
@@ -18,54 +20,234 @@
 
 namespace {
 
-// A size compared below zero is negated; -0.0 and NaN pass unchanged (both
-// quantise to the same word as their positive twins anyway).
+// A size compared below zero is negated; -0.0 passes unchanged (it quantises
+// to the same word as +0.0). Non-finite sizes are refused before this.
 float dgAbsSize(float value) {
     return (value < 0.0f) ? -value : value;
 }
 
-// The shape cached under the signature with one more reference, or the one
-// `build` makes (null when it cannot be allocated), entered in the cache and
-// given a second reference for the caller. Should the cache node itself fail
-// to allocate, the new shape is handed out uncached with its one reference:
-// still correct, only not shared.
-template <class Build>
-dgCollision* dgFindOrBuild(dgWorld* world, uint32_t signature, Build build) {
+bool dgAllFinite(const float* values, int32_t count) {
+    for (int32_t i = 0; i < count; i++) {
+        if (!std::isfinite(values[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool dgFiniteMatrix(const dgMatrix& matrix) {
+    return dgAllFinite(&matrix[0][0], int32_t(sizeof(dgMatrix) / sizeof(float)));
+}
+
+// Two sizes are one for the cache when value x 1024 truncates toward zero to
+// the same integer: the key's quantisation without its 32-bit wrap (in
+// double, where value x 1024 is exact for every finite float).
+bool dgSameQuantum(float a, float b) {
+    return std::trunc(double(a) * 1024.0) == std::trunc(double(b) * 1024.0);
+}
+
+// A convex hull as the factory keeps it: with the points it was built from,
+// so that a request whose key merely collides with it is told apart. Answers
+// to the hull's class identity; the points live in one dgMalloc block.
+class dgFactoryConvexHull : public dgCollisionConvexHull {
+public:
+    // Takes ownership of points (3 x count floats, compacted).
+    dgFactoryConvexHull(uint32_t signature, int32_t count, int32_t strideInBytes, const float* source,
+                        float* points, const dgMatrix& offsetMatrix)
+        : dgCollisionConvexHull(signature, count, strideInBytes, source, offsetMatrix),
+          m_keyPoints(points),
+          m_keyCount(count) {}
+    ~dgFactoryConvexHull() override { dgFree(m_keyPoints); }
+
+    // True when points (3 x count floats, compacted) quantise as the ones
+    // this hull was built from.
+    bool builtFrom(int32_t count, const float* points) const {
+        if (count != m_keyCount) {
+            return false;
+        }
+        for (int32_t i = 0; i < 3 * count; i++) {
+            if (!dgSameQuantum(points[i], m_keyPoints[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    float* m_keyPoints;
+    int32_t m_keyCount;
+};
+
+// The key sizes a cached primitive was built from, in key order, written to
+// sizes (room for 3); returns their count, or -1 for a shape the primitive
+// factory does not build. The exact class is asked for: a shape derived from
+// a primitive (the world's point shape, a tire) is not that primitive.
+int32_t dgCachedShapeSizes(const dgCollision* shape, float* sizes) {
+    switch (shape->getClassId()) {
+        case dgCollisionNull::kClassId:
+            return 0;
+        case dgCollisionBox::kClassId: {
+            const dgVector& half = static_cast<const dgCollisionBox*>(shape)->getHalfExtents();
+            sizes[0] = half.x;
+            sizes[1] = half.y;
+            sizes[2] = half.z;
+            return 3;
+        }
+        case dgCollisionSphere::kClassId:
+            sizes[0] = static_cast<const dgCollisionSphere*>(shape)->getRadius();
+            return 1;
+        case dgCollisionEllipse::kClassId: {
+            const dgVector radii(static_cast<const dgCollisionEllipse*>(shape)->getRadii());
+            sizes[0] = radii.x;
+            sizes[1] = radii.y;
+            sizes[2] = radii.z;
+            return 3;
+        }
+        case dgCollisionCone::kClassId: {
+            const dgCollisionCone* cone = static_cast<const dgCollisionCone*>(shape);
+            sizes[0] = cone->getRadius();
+            sizes[1] = cone->getHalfHeight();
+            return 2;
+        }
+        case dgCollisionCapsule::kClassId: {
+            const dgCollisionCapsule* capsule = static_cast<const dgCollisionCapsule*>(shape);
+            sizes[0] = capsule->getRadius();
+            sizes[1] = capsule->getGivenHalfHeight();
+            return 2;
+        }
+        case dgCollisionCylinder::kClassId: {
+            const dgCollisionCylinder* cylinder = static_cast<const dgCollisionCylinder*>(shape);
+            sizes[0] = cylinder->getRadius();
+            sizes[1] = cylinder->getHalfHeight();
+            return 2;
+        }
+        case dgCollisionChamferCylinder::kClassId: {
+            const dgCollisionChamferCylinder* chamfer = static_cast<const dgCollisionChamferCylinder*>(shape);
+            sizes[0] = chamfer->getGivenRadius();
+            sizes[1] = chamfer->getHalfHeight();
+            return 2;
+        }
+        default:
+            return -1;
+    }
+}
+
+// What a primitive factory call asks for: the class, the key sizes in key
+// order (absolute values) and the offset matrix.
+struct dgPrimitiveRequest {
+    uint32_t classId;
+    int32_t sizeCount;
+    float sizes[3];
+    const dgMatrix* offsetMatrix;
+
+    // True when the cached shape is exactly what is asked for: same class,
+    // sizes equal to the key's 1/1024, bit-identical offset matrix. Equal
+    // signatures alone do not say so: the key is a 32-bit hash of sizes that
+    // wrap at 2^22.
+    bool matches(const dgCollision* shape) const {
+        if (shape->getClassId() != classId) {
+            return false;
+        }
+        if (std::memcmp(&shape->getOffsetMatrix(), offsetMatrix, sizeof(dgMatrix)) != 0) {
+            return false;
+        }
+        float own[3];
+        if (dgCachedShapeSizes(shape, own) != sizeCount) {
+            return false;
+        }
+        DG_ASSERT(sizeCount <= 3);
+        for (int32_t i = 0; i < sizeCount; i++) {
+            if (!dgSameQuantum(own[i], sizes[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+// The shape cached under the signature with one more reference when it is
+// the one asked for (matches), or the one `build` makes (null when it cannot
+// be allocated). A new shape enters the cache and gets a second reference
+// for the caller, unless the signature is already taken by a different shape
+// (the key collided): the cache keeps one shape per key, so the newcomer is
+// handed out uncached with its one reference. It is still correct, only not
+// shared, and the release leaves the entry alone because it finds an entry
+// by the shape itself. Should the cache node fail to allocate, the new shape
+// is likewise handed out uncached.
+template <class Matches, class Build>
+dgCollision* dgFindOrBuild(dgWorld* world, uint32_t signature, Matches matches, Build build) {
+    DG_ASSERT(world);
     dgCollisionCache& cache = world->m_collisionCache;
-    if (dgCollisionCache::Node* node = cache.find(signature)) {
-        dgCollision* shape = node->getPayload();
-        shape->addRef();
-        return shape;
+    dgCollisionCache::Node* node = cache.find(signature);
+    if (node) {
+        dgCollision* cached = node->getPayload();
+        DG_ASSERT(cached && (cached->getSignature() == signature));
+        if (matches(cached)) {
+            cached->addRef();
+            return cached;
+        }
     }
     dgCollision* shape = build();
-    if (!shape) return nullptr;
-    if (dgCollisionCacheInsert(&cache, signature, shape, nullptr)) {
+    if (!shape) {
+        return nullptr;
+    }
+    DG_ASSERT(shape->getSignature() == signature);
+    if (!node && dgCollisionCacheInsert(&cache, signature, shape, nullptr)) {
         shape->addRef();
     }
     return shape;
 }
 
+// Factory path of every primitive: refuses non-finite sizes or placement,
+// then keys the request and looks it up. keySizes are the key's sizes in key
+// order, already made absolute by the caller (which hands the same absolute
+// values to the constructor).
+template <class Build>
+dgCollision* dgCreatePrimitive(dgWorld* world, uint32_t typeId, uint32_t classId, const float* keySizes,
+                               int32_t sizeCount, const dgMatrix& offsetMatrix, Build build) {
+    DG_ASSERT((sizeCount >= 1) && (sizeCount <= 3));
+    if (!dgAllFinite(keySizes, sizeCount) || !dgFiniteMatrix(offsetMatrix)) {
+        return nullptr;
+    }
+    dgPrimitiveRequest request;
+    request.classId = classId;
+    request.sizeCount = sizeCount;
+    for (int32_t i = 0; i < sizeCount; i++) {
+        request.sizes[i] = keySizes[i];
+    }
+    request.offsetMatrix = &offsetMatrix;
+    const uint32_t signature = dgShapeSignature(typeId, request.sizes, sizeCount, offsetMatrix);
+    return dgFindOrBuild(
+        world, signature, [&](const dgCollision* shape) { return request.matches(shape); },
+        [&]() { return build(signature); });
+}
+
 // The cache node holding this very shape, or null. A signature alone is not
-// enough: a shape built outside the factory (or a hash collision) can share
-// the key of a cached shape it has nothing to do with.
+// enough: a shape built outside the factory (or one whose key collided) can
+// share the key of a cached shape it has nothing to do with.
 dgCollisionCache::Node* dgFindCachedShape(dgWorld* world, const dgCollision* shape) {
     dgCollisionCache::Node* node = world->m_collisionCache.find(shape->getSignature());
-    return (node && node->getPayload() == shape) ? node : nullptr;
+    return (node && (node->getPayload() == shape)) ? node : nullptr;
 }
 
 }  // namespace
 
 dgCollisionCache::Node* dgCollisionCacheInsert(dgCollisionCache* cache, uint32_t key, dgCollision* shape,
                                                int32_t* existed) {
+    DG_ASSERT(cache && shape);
     bool alreadyPresent = false;
     dgCollisionCache::Node* node = cache->insert(shape, key, alreadyPresent);
-    if (existed) *existed = alreadyPresent ? 1 : 0;
+    if (existed) {
+        *existed = alreadyPresent ? 1 : 0;
+    }
     return node;
 }
 
 dgCollision* dgWorldCreateNull(dgWorld* world) {
     constexpr uint32_t key = dgCollisionNull::kClassId;
-    return dgFindOrBuild(world, key, [&]() -> dgCollision* { return new dgCollisionNull(key); });
+    return dgFindOrBuild(
+        world, key, [](const dgCollision* shape) { return shape->getClassId() == dgCollisionNull::kClassId; },
+        [&]() -> dgCollision* { return new dgCollisionNull(key); });
 }
 
 dgCollision* dgWorldCreateBox(dgWorld* world, float dx, float dy, float dz, const dgMatrix& offsetMatrix) {
@@ -73,28 +255,28 @@ dgCollision* dgWorldCreateBox(dgWorld* world, float dx, float dy, float dz, cons
     dy = dgAbsSize(dy);
     dz = dgAbsSize(dz);
     const float halfSizes[3] = {dx * 0.5f, dy * 0.5f, dz * 0.5f};
-    const uint32_t signature = dgShapeSignature(dgShapeBox, halfSizes, 3, offsetMatrix);
-    return dgFindOrBuild(world, signature, [&]() -> dgCollision* {
-        return new dgCollisionBox(signature, dx, dy, dz, offsetMatrix);
-    });
+    return dgCreatePrimitive(world, dgShapeBox, dgCollisionBox::kClassId, halfSizes, 3, offsetMatrix,
+                             [&](uint32_t signature) -> dgCollision* {
+                                 return new dgCollisionBox(signature, dx, dy, dz, offsetMatrix);
+                             });
 }
 
 dgCollision* dgWorldCreateSphere(dgWorld* world, float radius, const dgMatrix& offsetMatrix) {
     radius = dgAbsSize(radius);
-    const uint32_t signature = dgShapeSignature(dgShapeSphere, &radius, 1, offsetMatrix);
-    return dgFindOrBuild(world, signature, [&]() -> dgCollision* {
-        return new dgCollisionSphere(signature, radius, offsetMatrix);
-    });
+    return dgCreatePrimitive(world, dgShapeSphere, dgCollisionSphere::kClassId, &radius, 1, offsetMatrix,
+                             [&](uint32_t signature) -> dgCollision* {
+                                 return new dgCollisionSphere(signature, radius, offsetMatrix);
+                             });
 }
 
 dgCollision* dgWorldCreateCone(dgWorld* world, float radius, float height, const dgMatrix& offsetMatrix) {
     radius = dgAbsSize(radius);
     height = dgAbsSize(height);
     const float key[2] = {radius, height * 0.5f};
-    const uint32_t signature = dgShapeSignature(dgShapeCone, key, 2, offsetMatrix);
-    return dgFindOrBuild(world, signature, [&]() -> dgCollision* {
-        return new dgCollisionCone(signature, radius, height, offsetMatrix);
-    });
+    return dgCreatePrimitive(world, dgShapeCone, dgCollisionCone::kClassId, key, 2, offsetMatrix,
+                             [&](uint32_t signature) -> dgCollision* {
+                                 return new dgCollisionCone(signature, radius, height, offsetMatrix);
+                             });
 }
 
 dgCollision* dgWorldCreateEllipse(dgWorld* world, float rx, float ry, float rz,
@@ -103,30 +285,30 @@ dgCollision* dgWorldCreateEllipse(dgWorld* world, float rx, float ry, float rz,
     ry = dgAbsSize(ry);
     rz = dgAbsSize(rz);
     const float key[3] = {rx, ry, rz};
-    const uint32_t signature = dgShapeSignature(dgShapeEllipse, key, 3, offsetMatrix);
-    return dgFindOrBuild(world, signature, [&]() -> dgCollision* {
-        return new dgCollisionEllipse(signature, rx, ry, rz, offsetMatrix);
-    });
+    return dgCreatePrimitive(world, dgShapeEllipse, dgCollisionEllipse::kClassId, key, 3, offsetMatrix,
+                             [&](uint32_t signature) -> dgCollision* {
+                                 return new dgCollisionEllipse(signature, rx, ry, rz, offsetMatrix);
+                             });
 }
 
 dgCollision* dgWorldCreateCapsule(dgWorld* world, float radius, float height, const dgMatrix& offsetMatrix) {
     radius = dgAbsSize(radius);
     height = dgAbsSize(height);
     const float key[2] = {radius, height * 0.5f};
-    const uint32_t signature = dgShapeSignature(dgShapeCapsule, key, 2, offsetMatrix);
-    return dgFindOrBuild(world, signature, [&]() -> dgCollision* {
-        return new dgCollisionCapsule(signature, radius, height, offsetMatrix);
-    });
+    return dgCreatePrimitive(world, dgShapeCapsule, dgCollisionCapsule::kClassId, key, 2, offsetMatrix,
+                             [&](uint32_t signature) -> dgCollision* {
+                                 return new dgCollisionCapsule(signature, radius, height, offsetMatrix);
+                             });
 }
 
 dgCollision* dgWorldCreateCylinder(dgWorld* world, float radius, float height, const dgMatrix& offsetMatrix) {
     radius = dgAbsSize(radius);
     height = dgAbsSize(height);
     const float key[2] = {radius, height * 0.5f};
-    const uint32_t signature = dgShapeSignature(dgShapeCylinder, key, 2, offsetMatrix);
-    return dgFindOrBuild(world, signature, [&]() -> dgCollision* {
-        return new dgCollisionCylinder(signature, radius, height, offsetMatrix);
-    });
+    return dgCreatePrimitive(world, dgShapeCylinder, dgCollisionCylinder::kClassId, key, 2, offsetMatrix,
+                             [&](uint32_t signature) -> dgCollision* {
+                                 return new dgCollisionCylinder(signature, radius, height, offsetMatrix);
+                             });
 }
 
 dgCollision* dgWorldCreateChamferCylinder(dgWorld* world, float radius, float height,
@@ -134,10 +316,11 @@ dgCollision* dgWorldCreateChamferCylinder(dgWorld* world, float radius, float he
     radius = dgAbsSize(radius);
     height = dgAbsSize(height);
     const float key[2] = {radius, height * 0.5f};
-    const uint32_t signature = dgShapeSignature(dgShapeChamferCylinder, key, 2, offsetMatrix);
-    return dgFindOrBuild(world, signature, [&]() -> dgCollision* {
-        return new dgCollisionChamferCylinder(signature, radius, height, offsetMatrix);
-    });
+    return dgCreatePrimitive(world, dgShapeChamferCylinder, dgCollisionChamferCylinder::kClassId, key, 2,
+                             offsetMatrix, [&](uint32_t signature) -> dgCollision* {
+                                 return new dgCollisionChamferCylinder(signature, radius, height,
+                                                                       offsetMatrix);
+                             });
 }
 
 bool dgConvexHullSignature(int32_t count, const float* points, int32_t strideInBytes,
@@ -145,10 +328,14 @@ bool dgConvexHullSignature(int32_t count, const float* points, int32_t strideInB
     constexpr int32_t kMatrixWords = int32_t(sizeof(dgMatrix) / sizeof(uint32_t));
     // The record's byte length must fit the hash's 32-bit length.
     constexpr int32_t kMaxCount = (INT32_MAX / int32_t(sizeof(uint32_t)) - 1 - kMatrixWords) / 3;
-    if (count < 0 || count > kMaxCount || (count > 0 && !points) || strideInBytes < 0) return false;
+    if ((count < 0) || (count > kMaxCount) || ((count > 0) && !points) || (strideInBytes < 0)) {
+        return false;
+    }
     const int32_t words = 3 * count + 1 + kMatrixWords;
     dgScratchArray<uint32_t> record(words);
-    if (!record.getData()) return false;
+    if (!record.getData()) {
+        return false;
+    }
 
     // The hull reads its points at the stride rounded down to whole floats;
     // the key must describe exactly the points the hull is built from.
@@ -169,8 +356,12 @@ bool dgConvexHullSignature(int32_t count, const float* points, int32_t strideInB
 }
 
 void dgWorldReleaseCollision(dgWorld* world, dgCollision* shape) {
-    if (!shape) return;
-    if (shape->release() != 1 || !world) return;
+    if (!shape) {
+        return;
+    }
+    if ((shape->release() != 1) || !world) {
+        return;
+    }
     // One reference left: when it is the cache's, nobody else can ask for the
     // shape any more except through the factory, so it goes now. The entry
     // leaves the cache before the shape dies, so that the cache never holds
@@ -182,7 +373,9 @@ void dgWorldReleaseCollision(dgWorld* world, dgCollision* shape) {
 }
 
 void dgWorldRemoveCollisionFromCache(dgWorld* world, dgCollision* shape) {
-    if (!world || !shape) return;
+    if (!world || !shape) {
+        return;
+    }
     if (dgCollisionCache::Node* node = dgFindCachedShape(world, shape)) {
         world->m_collisionCache.remove(node);
         shape->release();
@@ -192,8 +385,41 @@ void dgWorldRemoveCollisionFromCache(dgWorld* world, dgCollision* shape) {
 dgCollision* dgWorldCreateConvexHull(dgWorld* world, int32_t count, const float* points,
                                      int32_t strideInBytes, const dgMatrix& offsetMatrix) {
     uint32_t signature;
-    if (!dgConvexHullSignature(count, points, strideInBytes, offsetMatrix, &signature)) return nullptr;
-    return dgFindOrBuild(world, signature, [&]() -> dgCollision* {
-        return new dgCollisionConvexHull(signature, count, strideInBytes, points, offsetMatrix);
-    });
+    if (!dgConvexHullSignature(count, points, strideInBytes, offsetMatrix, &signature) ||
+        !dgFiniteMatrix(offsetMatrix)) {
+        return nullptr;
+    }
+    // The points compacted, to compare with a cached hull and to be kept by
+    // a new one. The signature has bounded count, so the size fits.
+    const ptrdiff_t stride = ptrdiff_t(strideInBytes & ~3);
+    float* keyPoints = static_cast<float*>(dgMalloc(size_t(count > 0 ? count : 1) * 3 * sizeof(float)));
+    if (!keyPoints) {
+        return nullptr;
+    }
+    const char* bytes = reinterpret_cast<const char*>(points);
+    for (int32_t i = 0; i < count; i++) {
+        std::memcpy(&keyPoints[3 * i], bytes + ptrdiff_t(i) * stride, 3 * sizeof(float));
+    }
+    if (!dgAllFinite(keyPoints, 3 * count)) {
+        dgFree(keyPoints);
+        return nullptr;
+    }
+    bool kept = false;
+    dgCollision* shape = dgFindOrBuild(
+        world, signature,
+        [&](const dgCollision* cached) {
+            const dgFactoryConvexHull* hull = dynamic_cast<const dgFactoryConvexHull*>(cached);
+            return hull && (std::memcmp(&hull->getOffsetMatrix(), &offsetMatrix, sizeof(dgMatrix)) == 0) &&
+                   hull->builtFrom(count, keyPoints);
+        },
+        [&]() -> dgCollision* {
+            dgCollision* hull =
+                new dgFactoryConvexHull(signature, count, strideInBytes, points, keyPoints, offsetMatrix);
+            kept = (hull != nullptr);
+            return hull;
+        });
+    if (!kept) {
+        dgFree(keyPoints);
+    }
+    return shape;
 }

@@ -7,14 +7,21 @@
 // owns one reference of every shape it holds; keys are unique.
 //
 // Every factory call returns a shape carrying one reference for the caller,
-// or null when it cannot be allocated. Sizes are taken as absolute values.
+// or null when it cannot be allocated or a size, point or offset entry is
+// not finite. Sizes are taken as absolute values.
 // The caller gives its reference back with dgWorldReleaseCollision, which
 // also takes the shape out of the cache when the cache's reference is the
 // last one left. Compound and convex modifier shapes are built directly and
 // never enter the cache; they release their children through the world.
 //
-// A hit does not compare sizes: equal signatures mean the same shape. Sizes
-// whose value * 1024 leaves the 32-bit range wrap in the key.
+// Equal signatures do not by themselves mean the same shape: the key is a
+// 32-bit hash, and sizes whose value * 1024 leaves the 32-bit range wrap in
+// it. On a signature hit the cached shape's own parameters are compared
+// with the request (class, sizes or hull points equal to 1/1024 without the
+// wrap, bit-identical offset matrix) and it is shared only when they agree.
+// Otherwise the new shape is built and handed out uncached: the cache keeps
+// one shape per key, and the release tells the two apart by the shape
+// itself.
 //
 // Single-threaded, like the rest of the world.
 #pragma once

@@ -237,8 +237,7 @@ void dgCollisionCapsule::subdivideCapTriangle(int32_t level, float shift, const 
     }
 }
 
-int32_t dgCollisionCapsule::forEachPolygon(const dgMatrix* matrix,
-                                           dgCollisionPolygonCallback callback) const {
+int32_t dgCollisionCapsule::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
     constexpr int32_t kRingCorners = 2 * kWalkSegments;
     constexpr int32_t kCapCorners = 3 * kWalkCapTriangles;
     constexpr int32_t kCorners = kRingCorners + kCapCorners;
@@ -262,7 +261,7 @@ int32_t dgCollisionCapsule::forEachPolygon(const dgMatrix* matrix,
         subdivideCapTriangle(kWalkCapLevel, shift, a, b, c, count, local);
     }
 
-    const dgMatrix combined(m_offsetMatrix.multiply(*matrix));
+    const dgMatrix combined(m_offsetMatrix.multiply(dgPolygonWalkMatrix(body)));
     float placed[3 * kCorners];
     combined.transformPoints(placed, 3 * int32_t(sizeof(float)), &local[0].x, int32_t(sizeof(dgVector)),
                              count);
@@ -276,10 +275,10 @@ int32_t dgCollisionCapsule::forEachPolygon(const dgMatrix* matrix,
             face[3 * i + 1] = placed[3 * corners[i] + 1];
             face[3 * i + 2] = placed[3 * corners[i] + 2];
         }
-        callback(matrix, 4, face, 0);
+        callback(body, 4, face, 0);
     }
     for (int32_t i = kRingCorners; i < count; i += 3) {
-        callback(matrix, 3, &placed[3 * i], 0);
+        callback(body, 3, &placed[3 * i], 0);
     }
     return 4 * kWalkSegments + (count - kRingCorners);
 }

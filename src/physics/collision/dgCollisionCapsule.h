@@ -59,7 +59,7 @@ public:
     // kWalkSegments side quads of the cylindrical part, then the
     // kWalkCapTriangles triangles of the two ends, placed by offset matrix *
     // matrix, outward, face id 0. Returns the corners reported.
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // Analytic: the infinite cylinder about x first, then the end sphere on
     // the side where the segment enters it. A segment starting inside or on
     // the surface, a tangent one and one reaching the capsule only beyond p1
@@ -88,6 +88,8 @@ public:
     float getRadius() const { return m_radius; }
     // Half length hc of the cylindrical part.
     float getHalfLength() const { return m_height; }
+    // |height| / 2 as the capsule was asked for (before hc is clamped).
+    float getGivenHalfHeight() const { return m_halfHeight; }
     const dgAngleStep& getAngleStep() const { return m_angleStep; }
 
     // Number of live capsules.

@@ -92,7 +92,7 @@ dgCollisionChamferCylinder::~dgCollisionChamferCylinder() {
 
 void dgCollisionChamferCylinder::setCollisionBBox(const dgVector&, const dgVector&) {}
 
-int32_t dgCollisionChamferCylinder::forEachPolygon(const dgMatrix* matrix,
+int32_t dgCollisionChamferCylinder::forEachPolygon(const dgBody* body,
                                                    dgCollisionPolygonCallback callback) const {
     constexpr int32_t kRow = kWalkSegments;
     constexpr int32_t kPoints = kWalkRows * kRow;
@@ -106,7 +106,7 @@ int32_t dgCollisionChamferCylinder::forEachPolygon(const dgMatrix* matrix,
             profile[kRow * j + k] = dgVector(x, rho * std::sin(phi), rho * std::cos(phi), 1.0f);
         }
     }
-    const dgMatrix combined(m_offsetMatrix.multiply(*matrix));
+    const dgMatrix combined(m_offsetMatrix.multiply(dgPolygonWalkMatrix(body)));
     float placed[3 * kPoints];
     combined.transformPoints(placed, 3 * int32_t(sizeof(float)), &profile[0].x, int32_t(sizeof(dgVector)),
                              kPoints);
@@ -126,15 +126,15 @@ int32_t dgCollisionChamferCylinder::forEachPolygon(const dgMatrix* matrix,
             copyPoint(&face[3], point(j, prev));
             copyPoint(&face[6], point(j + 1, prev));
             copyPoint(&face[9], point(j + 1, k));
-            callback(matrix, 4, face, 0);
+            callback(body, 4, face, 0);
             faces++;
         }
     }
-    callback(matrix, kRow, point(0, 0), 0);
+    callback(body, kRow, point(0, 0), 0);
     for (int32_t k = 0; k < kRow; k++) {
         copyPoint(&face[3 * k], point(kWalkRows - 1, kRow - 1 - k));
     }
-    callback(matrix, kRow, face, 0);
+    callback(body, kRow, face, 0);
     return faces + 2;
 }
 

@@ -64,9 +64,9 @@ public:
     void setCollisionBBox(const dgVector& boxMin, const dgVector& boxMax) override;
     // (kWalkRows - 1) * kWalkSegments quads along the rounded profile, then
     // the -x flat face and the +x flat face (kWalkSegments-gons), placed by
-    // offset matrix * matrix, outward, face id 0. Returns the number of faces
+    // offset matrix * body matrix, outward, face id 0. Returns the number of faces
     // reported.
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // Analytic through the flat discs; elsewhere the convex base's general
     // cast on this shape's support (no prefilter asked twice), whose hit and
     // normal are those of the angle-grid surface.
@@ -103,6 +103,8 @@ public:
     float getHalfHeight() const { return m_height; }
     // Core radius rc.
     float getCoreRadius() const { return m_radius; }
+    // |radius| as the shape was asked for.
+    float getGivenRadius() const { return m_givenRadius; }
     const dgAngleStep& getAngleStep() const { return m_angleStep; }
 
     // Number of live chamfer cylinders.

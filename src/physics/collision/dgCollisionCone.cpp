@@ -124,7 +124,7 @@ int32_t dgCollisionCone::calcPlaneIntersection(const dgVector& normal, const dgV
     return count;
 }
 
-int32_t dgCollisionCone::forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const {
+int32_t dgCollisionCone::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
     // Rim points 0 .. kWalkSegments-1, then the apex.
     dgVector local[kWalkSegments + 1];
     for (int32_t k = 0; k < kWalkSegments; k++) {
@@ -132,7 +132,7 @@ int32_t dgCollisionCone::forEachPolygon(const dgMatrix* matrix, dgCollisionPolyg
         local[k] = dgVector(-m_height, m_radius * std::cos(angle), m_radius * std::sin(angle), 1.0f);
     }
     local[kWalkSegments] = dgVector(m_height, 0.0f, 0.0f, 1.0f);
-    const dgMatrix combined(m_offsetMatrix.multiply(*matrix));
+    const dgMatrix combined(m_offsetMatrix.multiply(dgPolygonWalkMatrix(body)));
     float placed[3 * (kWalkSegments + 1)];
     combined.transformPoints(placed, 3 * int32_t(sizeof(float)), &local[0].x, int32_t(sizeof(dgVector)),
                              kWalkSegments + 1);
@@ -143,7 +143,7 @@ int32_t dgCollisionCone::forEachPolygon(const dgMatrix* matrix, dgCollisionPolyg
         const float* prev = &placed[3 * ((k == 0) ? kWalkSegments - 1 : k - 1)];
         const float* cur = &placed[3 * k];
         const float face[9] = {prev[0], prev[1], prev[2], cur[0], cur[1], cur[2], apex[0], apex[1], apex[2]};
-        callback(matrix, 3, face, 0);
+        callback(body, 3, face, 0);
         corners += 3;
     }
     float base[3 * kWalkSegments];
@@ -153,6 +153,6 @@ int32_t dgCollisionCone::forEachPolygon(const dgMatrix* matrix, dgCollisionPolyg
         base[3 * k + 1] = p[1];
         base[3 * k + 2] = p[2];
     }
-    callback(matrix, kWalkSegments, base, 0);
+    callback(body, kWalkSegments, base, 0);
     return corners + kWalkSegments;
 }

@@ -48,7 +48,7 @@ public:
     // kWalkSegments side triangles (rim k-1, rim k, apex), then the base
     // polygon (rim kWalkSegments-1 down to 0), placed by offset matrix *
     // matrix, outward, face id 0. Returns the corners reported.
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // Type 1, radius, half height, offset matrix.
     uint32_t calcSignature() const override;
     // The apex when d.x exceeds the sine of the half angle; otherwise the

@@ -642,12 +642,11 @@ uint32_t dgCollisionConvexHull::calcSignature() const {
     return m_signature;
 }
 
-int32_t dgCollisionConvexHull::forEachPolygon(const dgMatrix* matrix,
-                                              dgCollisionPolygonCallback callback) const {
+int32_t dgCollisionConvexHull::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
     if (m_faceCount == 0) {
         return 0;
     }
-    const dgMatrix global(m_offsetMatrix.multiply(*matrix));
+    const dgMatrix global(m_offsetMatrix.multiply(dgPolygonWalkMatrix(body)));
     dgScratchArray<float> placed(3 * int32_t(m_vertexCount));
     if (!placed.getData()) {
         return 0;
@@ -664,7 +663,7 @@ int32_t dgCollisionConvexHull::forEachPolygon(const dgMatrix* matrix,
             triangle[3 * k + 1] = p[1];
             triangle[3 * k + 2] = p[2];
         }
-        callback(matrix, 3, triangle, 0);
+        callback(body, 3, triangle, 0);
     }
     return m_faceCount;
 }

@@ -71,9 +71,9 @@ public:
     // Ignored: the hull's bounds follow from its vertices.
     void setCollisionBBox(const dgVector& boxMin, const dgVector& boxMax) override;
     // One triangle per entry of the face array, in order: the vertices of
-    // (prev, edge, next) of the entry, placed by offset matrix * matrix, face
+    // (prev, edge, next) of the entry, placed by offset matrix * body matrix, face
     // id 0 (counter-clockwise seen from outside). Returns the face count.
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // The stored signature.
     uint32_t calcSignature() const override;
 

@@ -188,11 +188,8 @@ void dgCollisionConvexModifier::calcAABB(const dgMatrix& matrix, dgVector& boxMi
     supportBox(matrix, boxMin, boxMax);
 }
 
-int32_t dgCollisionConvexModifier::forEachPolygon(const dgMatrix* matrix,
+int32_t dgCollisionConvexModifier::forEachPolygon(const dgBody* body,
                                                   dgCollisionPolygonCallback callback) const {
-    dgBody* body = reinterpret_cast<dgBody*>(const_cast<dgMatrix*>(matrix));
-    dgCollision* const savedCollision = body->m_collision;
-
     // The wrapped shape places its faces by its own offset matrix, so M is
     // lent to it as that offset for the length of the walk. This modifier's
     // own offset is the identity unless an enclosing modifier lent it its
@@ -205,9 +202,9 @@ int32_t dgCollisionConvexModifier::forEachPolygon(const dgMatrix* matrix,
     wrappedOffset = m_modifierMatrix.multiply(m_offsetMatrix);
     m_wrapped->setFlagBits(dgShapeFlagOffset);
 
-    body->m_collision = m_wrapped;
-    const int32_t walked = m_wrapped->forEachPolygon(matrix, callback);
-    body->m_collision = savedCollision;
+    dgPolygonWalkShape owner(body);
+    owner.lend(m_wrapped);
+    const int32_t walked = m_wrapped->forEachPolygon(body, callback);
 
     wrappedOffset = savedOffset;
     if (!savedOffsetFlag) {

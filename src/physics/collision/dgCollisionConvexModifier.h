@@ -46,11 +46,11 @@ public:
     // written.
     void calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const override;
     // The wrapped shape's faces placed by M, then by the body's matrix.
-    // `matrix` must be the m_matrix of a dgBody: for the duration of the
-    // walk the body's collision pointer names the wrapped shape and the
-    // wrapped shape's offset matrix is replaced by M (times the placement an
-    // enclosing modifier gave this one); both are restored afterwards.
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    // For the duration of the walk the body's collision names the wrapped
+    // shape and the wrapped shape's offset matrix is replaced by M (times the
+    // placement an enclosing modifier gave this one); both are restored
+    // afterwards.
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // The wrapped shape's ray cast on the segment carried through the
     // inverse; t is unchanged by the affine map. On a hit the normal is the
     // unit outward normal of the deformed surface in the modifier's space

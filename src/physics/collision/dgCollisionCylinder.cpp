@@ -60,8 +60,7 @@ dgCollisionCylinder::~dgCollisionCylinder() {
 
 void dgCollisionCylinder::setCollisionBBox(const dgVector&, const dgVector&) {}
 
-int32_t dgCollisionCylinder::forEachPolygon(const dgMatrix* matrix,
-                                            dgCollisionPolygonCallback callback) const {
+int32_t dgCollisionCylinder::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
     constexpr int32_t kRing = kWalkSegments;
     dgVector rings[2 * kRing];
     for (int32_t k = 0; k < kRing; k++) {
@@ -71,7 +70,7 @@ int32_t dgCollisionCylinder::forEachPolygon(const dgMatrix* matrix,
         rings[k] = dgVector(-m_height, y, z, 1.0f);
         rings[kRing + k] = dgVector(m_height, y, z, 1.0f);
     }
-    const dgMatrix combined(m_offsetMatrix.multiply(*matrix));
+    const dgMatrix combined(m_offsetMatrix.multiply(dgPolygonWalkMatrix(body)));
     float placed[3 * 2 * kRing];
     combined.transformPoints(placed, 3 * int32_t(sizeof(float)), &rings[0].x, int32_t(sizeof(dgVector)),
                              2 * kRing);
@@ -90,13 +89,13 @@ int32_t dgCollisionCylinder::forEachPolygon(const dgMatrix* matrix,
         copyPoint(&face[3], &minus[3 * k]);
         copyPoint(&face[6], &plus[3 * k]);
         copyPoint(&face[9], &plus[3 * prev]);
-        callback(matrix, 4, face, 0);
+        callback(body, 4, face, 0);
     }
     for (int32_t k = 0; k < kRing; k++) {
         copyPoint(&face[3 * k], &minus[3 * (kRing - 1 - k)]);
     }
-    callback(matrix, kRing, face, 0);
-    callback(matrix, kRing, plus, 0);
+    callback(body, kRing, face, 0);
+    callback(body, kRing, plus, 0);
     return kRing + 2;
 }
 

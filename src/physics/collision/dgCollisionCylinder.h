@@ -42,9 +42,9 @@ public:
     // Ignored: the bounds follow from the size.
     void setCollisionBBox(const dgVector& boxMin, const dgVector& boxMax) override;
     // kWalkSegments side quads, then the -x end (a kWalkSegments-gon) and the
-    // +x end, placed by offset matrix * matrix, outward, face id 0. Returns
+    // +x end, placed by offset matrix * body matrix, outward, face id 0. Returns
     // the number of faces reported.
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // Analytic: the side, then the end discs. A segment starting inside or
     // on the surface misses; one ending exactly on the surface hits at t = 1.
     // Normals are the side's radial direction or (+-1, 0, 0), w = 0.

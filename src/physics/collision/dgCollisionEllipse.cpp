@@ -33,11 +33,10 @@ void dgCollisionEllipse::calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVe
     dgConvexCollision::calcAABB(stretchRows(matrix, m_rx, m_ry, m_rz), boxMin, boxMax);
 }
 
-int32_t dgCollisionEllipse::forEachPolygon(const dgMatrix* matrix,
-                                           dgCollisionPolygonCallback callback) const {
+int32_t dgCollisionEllipse::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
     // Stretching a copy of the offset, rather than the shape's own, keeps the
     // walk free of side effects on a shape that bodies share.
-    return forEachPolygonPlaced(stretchRows(m_offsetMatrix, m_rx, m_ry, m_rz), matrix, callback);
+    return forEachPolygonPlaced(stretchRows(m_offsetMatrix, m_rx, m_ry, m_rz), body, callback);
 }
 
 float dgCollisionEllipse::rayCast(const dgVector& p0, const dgVector& p1, dgContactPoint& contact,

@@ -34,9 +34,9 @@ public:
     // the box of the rotated circumscribing box. w = matrix.position.w.
     void calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const override;
     // The sphere's kWalkTriangles triangles stretched by the radii, placed by
-    // offset matrix * matrix, face id 0. The offset matrix is not touched.
+    // offset matrix * body matrix, face id 0. The offset matrix is not touched.
     // Returns the corners reported.
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // The unit sphere's cast of the segment divided by the radii (t is the
     // same for both). On a hit the normal is the ellipsoid's unit outward
     // normal at the hit point.

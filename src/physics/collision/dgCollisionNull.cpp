@@ -15,7 +15,7 @@ void dgCollisionNull::calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVecto
     boxMax = boxMin;
 }
 
-int32_t dgCollisionNull::forEachPolygon(const dgMatrix*, dgCollisionPolygonCallback) const {
+int32_t dgCollisionNull::forEachPolygon(const dgBody*, dgCollisionPolygonCallback) const {
     return 0;
 }
 

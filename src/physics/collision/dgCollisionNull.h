@@ -21,7 +21,7 @@ public:
     // The single point at the matrix origin: min = max = origin, w = 1.
     void calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const override;
     // No faces; returns 0.
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // Always kRayMiss; neither the prefilter nor the contact is touched.
     float rayCast(const dgVector& p0, const dgVector& p1, dgContactPoint& contact,
                   dgCollisionRayPrefilter prefilter, const dgBody* body, void* userData) const override;

@@ -116,11 +116,11 @@ void dgCollisionSphere::subdivideTriangle(int32_t level, const dgVector& p0, con
     subdivideTriangle(level - 1, m01, m12, m20, count, out);
 }
 
-int32_t dgCollisionSphere::forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const {
-    return forEachPolygonPlaced(m_offsetMatrix, matrix, callback);
+int32_t dgCollisionSphere::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
+    return forEachPolygonPlaced(m_offsetMatrix, body, callback);
 }
 
-int32_t dgCollisionSphere::forEachPolygonPlaced(const dgMatrix& offsetMatrix, const dgMatrix* matrix,
+int32_t dgCollisionSphere::forEachPolygonPlaced(const dgMatrix& offsetMatrix, const dgBody* body,
                                                 dgCollisionPolygonCallback callback) const {
     constexpr int32_t kCorners = 3 * kWalkTriangles;
     dgVector corners[kCorners];
@@ -133,12 +133,12 @@ int32_t dgCollisionSphere::forEachPolygonPlaced(const dgMatrix& offsetMatrix, co
     for (int32_t i = 0; i < count; i++) {
         corners[i] = corners[i].scale(m_radius);
     }
-    const dgMatrix combined(offsetMatrix.multiply(*matrix));
+    const dgMatrix combined(offsetMatrix.multiply(dgPolygonWalkMatrix(body)));
     float placed[3 * kCorners];
     combined.transformPoints(placed, 3 * int32_t(sizeof(float)), &corners[0].x, int32_t(sizeof(dgVector)),
                              count);
     for (int32_t i = 0; i < count; i += 3) {
-        callback(matrix, 3, &placed[3 * i], 0);
+        callback(body, 3, &placed[3 * i], 0);
     }
     return count;
 }

@@ -48,9 +48,9 @@ public:
     void setCollisionBBox(const dgVector& boxMin, const dgVector& boxMax) override;
     // Matrix origin -/+ radius on each axis; w = 1.
     void calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const override;
-    // kWalkTriangles triangles of the sphere placed by offset matrix * matrix,
+    // kWalkTriangles triangles of the sphere placed by offset matrix * body matrix,
     // face id 0. Returns the corners reported (3 per triangle).
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // Nearest intersection of the segment with the sphere. A segment starting
     // inside, a tangent one, and one reaching the sphere only beyond p1 miss
     // (kRayMiss, contact untouched). On a hit (0 <= t <= 1) the normal is the
@@ -99,9 +99,9 @@ public:
 protected:
     // The polygon walk with a given offset matrix in place of the shape's:
     // the unit-sphere triangles scaled by the radius, placed by offsetMatrix
-    // * matrix. Lets a derived shape deform the walk without touching its
+    // * body matrix. Lets a derived shape deform the walk without touching its
     // own offset.
-    int32_t forEachPolygonPlaced(const dgMatrix& offsetMatrix, const dgMatrix* matrix,
+    int32_t forEachPolygonPlaced(const dgMatrix& offsetMatrix, const dgBody* body,
                                  dgCollisionPolygonCallback callback) const;
 
     float m_radius;

@@ -3,11 +3,78 @@
 #include <cstring>
 
 #include "dgAssert.h"
+#include "dgCollisionConvexModifier.h"
+#include "dgConvexCollision.h"
 #include "dgDynamicsServices.h"
 #include "dgMemory.h"
+#include "dgWorkStack.h"
 #include "dgVolumeIntegrals.h"
 
 DG_IMPLEMENT_CLASS(dgCompoundCollision, dgCollision, "dgCompoundCollision");
+
+namespace {
+
+// Containers the reach test keeps on the stack before it takes a block.
+constexpr int32_t kReachStackSlots = 64;
+
+}  // namespace
+
+bool dgCompoundCollision::reaches(const dgCollision* shape, const dgCollision* target, bool* complete) {
+    DG_ASSERT(shape && target);
+    *complete = true;
+    // Depth-first over the shapes that hold other shapes. A container met
+    // twice (one child shared by several compounds) is expanded once, so a
+    // deep lattice of shared compounds costs its size, not its path count.
+    // The walk itself never recurses: the nesting it checks may be deep.
+    const dgCollision* pendingSlots[kReachStackSlots];
+    const dgCollision* expandedSlots[kReachStackSlots];
+    dgWorkStack<const dgCollision*> pending(pendingSlots, kReachStackSlots);
+    dgWorkStack<const dgCollision*> expanded(expandedSlots, kReachStackSlots);
+    if (!pending.push(shape)) {
+        *complete = false;
+        return false;
+    }
+    while (pending.getCount() > 0) {
+        const dgCollision* current = pending.pop();
+        if (current == target) {
+            return true;
+        }
+        const dgCompoundCollision* compound = dgRefCast<dgCompoundCollision>(current);
+        const dgCollisionConvexModifier* modifier = dgRefCast<dgCollisionConvexModifier>(current);
+        if (!compound && !modifier) {
+            continue;
+        }
+        bool seen = false;
+        for (int32_t i = 0; (i < expanded.getCount()) && !seen; i++) {
+            seen = (expanded[i] == current);
+        }
+        if (seen) {
+            continue;
+        }
+        if (!expanded.push(current)) {
+            *complete = false;
+            return false;
+        }
+        if (modifier) {
+            // Modifiers wrap convex shapes only, so none leads back to a
+            // compound today; following them keeps the test whole should that
+            // change.
+            if (!pending.push(modifier->getWrapped())) {
+                *complete = false;
+                return false;
+            }
+            continue;
+        }
+        for (int32_t i = 0; i < compound->m_count; i++) {
+            DG_ASSERT(compound->m_children[i]);
+            if (!pending.push(compound->m_children[i])) {
+                *complete = false;
+                return false;
+            }
+        }
+    }
+    return false;
+}
 
 dgCompoundCollision::dgCompoundCollision(int32_t count, dgCollision* const* children, dgWorld* world)
     : dgCollision(0u, dgGetIdentityMatrix(), dgShapeCompound),
@@ -42,6 +109,7 @@ dgCompoundCollision::~dgCompoundCollision() {
 }
 
 void dgCompoundCollision::releaseChild(dgCollision* child) const {
+    DG_ASSERT(child);
     if (m_world) {
         // Through the world, so that a child held otherwise only by the
         // collision cache leaves the cache with this reference.
@@ -91,6 +159,14 @@ void dgCompoundCollision::initSlot(int32_t index, dgCollision* child) {
 
 bool dgCompoundCollision::addChild(dgCollision* child) {
     if (!child || (child == this)) {
+        return false;
+    }
+    // A child that holds this compound, at any depth, would close a loop:
+    // every walk over the children would recurse without end and the
+    // references around the loop would keep each other alive. When the test
+    // cannot finish (out of memory) the child is refused as well.
+    bool complete = false;
+    if (reaches(child, this, &complete) || !complete) {
         return false;
     }
     if (m_count >= m_capacity) {
@@ -148,16 +224,14 @@ void dgCompoundCollision::calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgV
     boxMax = high;
 }
 
-int32_t dgCompoundCollision::forEachPolygon(const dgMatrix* matrix,
-                                            dgCollisionPolygonCallback callback) const {
-    dgBody* body = reinterpret_cast<dgBody*>(const_cast<dgMatrix*>(matrix));
-    dgCollision* const saved = body->m_collision;
+int32_t dgCompoundCollision::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
+    DG_ASSERT(callback);
+    dgPolygonWalkShape owner(body);
     int32_t walked = 0;
     for (int32_t i = 0; i < m_count; i++) {
-        body->m_collision = m_children[i];
-        walked += m_children[i]->forEachPolygon(matrix, callback);
+        owner.lend(m_children[i]);
+        walked += m_children[i]->forEachPolygon(body, callback);
     }
-    body->m_collision = saved;
     return walked;
 }
 

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dgAssert.h"
 #include "dgCollision.h"
 
 class dgWorld;
@@ -53,11 +54,11 @@ public:
     // Stores each child's global matrix (child offset x matrix) and box in
     // its slot: the call that refreshes the per-child state.
     void calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const override;
-    // The children's faces in order. `matrix` must be the m_matrix of a
-    // dgBody: the body's collision pointer names the child that owns each
+    // The children's faces in order, each placed by its own offset and the
+    // body's matrix. The body's collision names the child that owns each
     // face for the duration of that child's walk and is restored afterwards.
     // Returns the sum of the children's results.
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // Nearest hit over the children (p0, p1 in the compound's space). The
     // prefilter is asked once per child with the compound as the shape; 0
     // skips that child. On a hit the child's contact record is copied out
@@ -83,7 +84,9 @@ public:
 
     // Appends child and adds a reference, growing the slot block when full
     // (capacity doubles). Refuses (false, nothing changed) a null child, the
-    // compound itself, or a growth that cannot be allocated.
+    // compound itself, a child that holds the compound at any depth (through
+    // compounds and modifiers; it would close a loop), or a growth that
+    // cannot be allocated.
     bool addChild(dgCollision* child);
     // Removes the first slot holding child: releases the compound's reference
     // through the world, then moves the last slot (box, pointer, matrix) into
@@ -91,15 +94,33 @@ public:
     // capacity never shrinks.
     bool removeChild(dgCollision* child);
 
+    // True when target is shape or lies inside it at any depth, through the
+    // children of compounds and the shapes modifiers wrap. *complete is false
+    // when the walk ran out of memory before it could decide (the answer is
+    // then false). Iterative: the nesting may be deep.
+    static bool reaches(const dgCollision* shape, const dgCollision* target, bool* complete);
+
     int32_t getChildCount() const { return m_count; }
     int32_t getCapacity() const { return m_capacity; }
     // index in [0, getChildCount()).
-    dgCollision* getChild(int32_t index) const { return m_children[index]; }
+    dgCollision* getChild(int32_t index) const {
+        DG_ASSERT((index >= 0) && (index < m_count));
+        return m_children[index];
+    }
     // The child's global matrix and box (world minimum, maximum) as left by
     // the last calcAABB.
-    const dgMatrix& getChildMatrix(int32_t index) const { return m_matrices[index]; }
-    const dgVector& getChildBoxMin(int32_t index) const { return m_boxes[2 * index]; }
-    const dgVector& getChildBoxMax(int32_t index) const { return m_boxes[2 * index + 1]; }
+    const dgMatrix& getChildMatrix(int32_t index) const {
+        DG_ASSERT((index >= 0) && (index < m_count));
+        return m_matrices[index];
+    }
+    const dgVector& getChildBoxMin(int32_t index) const {
+        DG_ASSERT((index >= 0) && (index < m_count));
+        return m_boxes[2 * index];
+    }
+    const dgVector& getChildBoxMax(int32_t index) const {
+        DG_ASSERT((index >= 0) && (index < m_count));
+        return m_boxes[2 * index + 1];
+    }
     // The flat per-child arrays for the contact pipeline: getChildCount()
     // matrices, and pairs (minimum, maximum) of boxes, which the body's swept
     // bounds may widen.

@@ -300,12 +300,12 @@ void dgConvexCollision::calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVec
     boxMax = dgVector(centre.x + extent.x, centre.y + extent.y, centre.z + extent.z, centre.w);
 }
 
-int32_t dgConvexCollision::forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const {
+int32_t dgConvexCollision::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
     const int32_t edgeCount = (m_edgeCount < dgConvexMaxEdges) ? int32_t(m_edgeCount) : dgConvexMaxEdges;
     if (edgeCount == 0) {
         return 0;
     }
-    const dgMatrix combined(m_offsetMatrix.multiply(*matrix));
+    const dgMatrix combined(m_offsetMatrix.multiply(dgPolygonWalkMatrix(body)));
 
     // Vertices placed once; a shape with more vertices than the fixed buffer
     // takes them from a scratch block.
@@ -338,14 +338,14 @@ int32_t dgConvexCollision::forEachPolygon(const dgMatrix* matrix, dgCollisionPol
             edge = edge->m_next;
         } while ((edge != &m_edges[i]) && (count < dgConvexMaxEdges));
         walked += count;
-        callback(matrix, count, face, 0);
+        callback(body, count, face, 0);
     }
     return walked;
 }
 
-void dgConvexCollision::inertiaFaceCallback(const dgMatrix* matrix, int32_t vertexCount,
-                                            const float* vertices, int32_t) {
-    const dgBody* body = reinterpret_cast<const dgBody*>(matrix);
+void dgConvexCollision::inertiaFaceCallback(const dgBody* body, int32_t vertexCount, const float* vertices,
+                                            int32_t) {
+    DG_ASSERT(body && body->m_userData);
     dgVolumeIntegrals* integrals = static_cast<dgVolumeIntegrals*>(body->m_userData);
     DG_ASSERT(integrals);
     integrals->addFaceWithInertia(vertexCount, vertices);

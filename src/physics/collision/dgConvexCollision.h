@@ -80,9 +80,9 @@ public:
     // w of the transformed centre (the matrix's position w).
     void calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgVector& boxMax) const override;
     // Walks the faces of the polyhedron (loops of m_next), vertices placed by
-    // offset matrix * matrix, face id 0. Returns the number of half-edges
+    // offset matrix * body matrix, face id 0. Returns the number of half-edges
     // visited.
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override;
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // General support-function ray cast (contract of dgCollision::rayCast).
     float rayCast(const dgVector& p0, const dgVector& p1, dgContactPoint& contact,
                   dgCollisionRayPrefilter prefilter, const dgBody* body, void* userData) const override;
@@ -124,8 +124,8 @@ public:
     bool isConvexMesh(dgEdgeMesh& mesh) const;
 
     // Face walk callback of calcVolumeIntegrals: the accumulator is the user
-    // data of the body passed as the matrix.
-    static void inertiaFaceCallback(const dgMatrix* matrix, int32_t vertexCount, const float* vertices,
+    // data of the walking body.
+    static void inertiaFaceCallback(const dgBody* body, int32_t vertexCount, const float* vertices,
                                     int32_t faceId);
 
     // Fills table[0 .. edge count) from a closed half-edge mesh, numbering the

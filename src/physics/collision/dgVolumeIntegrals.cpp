@@ -233,7 +233,7 @@ void dgVolumeIntegrals::addShapeFaces(const dgCollision& shape) {
     body.m_userData = this;
     body.m_collision = const_cast<dgCollision*>(&shape);
     anchorAtFirstPoint();
-    shape.forEachPolygon(&body.m_matrix, dgConvexCollision::inertiaFaceCallback);
+    shape.forEachPolygon(&body, dgConvexCollision::inertiaFaceCallback);
 }
 
 void dgVolumeIntegrals::momentsAboutOrigin(double first[3], double second[3], double products[3]) const {

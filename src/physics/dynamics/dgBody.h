@@ -65,7 +65,8 @@ public:
 
     // World pose of the body's origin (rows 0-2 the axes, row 3 the position).
     // Must stay the first member: a body pointer doubles as a pointer to its
-    // matrix (the shapes' polygon walk receives the body this way).
+    // matrix. The shapes' face walks receive the body itself and read this
+    // through dgPolygonWalkMatrix.
     dgMatrix m_matrix;
     // World matrix of the shape: the shape's offset matrix times m_matrix when
     // the shape has an offset, else m_matrix. Its position row is the shape's

@@ -130,7 +130,8 @@ void dgWorldSetOutOfBoundsCallback(dgWorld* world, dgBodyOutOfBoundsCallback cal
 // offsetMatrix: 16 floats row by row (rows front, up, right, position), or
 // null for the identity. Every creation goes through the world's collision
 // cache (dgCollisionCache.h) and returns a shape with one reference for the
-// caller, or null when it cannot be allocated; a body given the shape takes
+// caller, or null when it cannot be allocated or a size or offset entry is
+// not finite; a body given the shape takes
 // a reference of its own, so the caller drops its one with dgReleaseCollision
 // once it no longer needs the handle.
 

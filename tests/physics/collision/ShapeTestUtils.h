@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "dgBody.h"
 #include "dgCollision.h"
 #include "dgConvexCollision.h"
 #include "dgMemory.h"
@@ -99,6 +100,15 @@ inline void placedBounds(const dgMatrix& m, const std::vector<dgVector>& points,
             hi[j] = std::max(hi[j], p[j]);
         }
     }
+}
+
+// A cleared body placed by matrix, to walk a shape's faces with. Keep it
+// non-const: a compound's walk names each child in the body's collision.
+inline dgBody placedBody(const dgMatrix& matrix) {
+    dgBody body;
+    body.clear();
+    body.m_matrix = matrix;
+    return body;
 }
 
 // Restores the allocator hooks that dgWorldCreate (or a test) replaces.

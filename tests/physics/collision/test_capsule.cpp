@@ -107,7 +107,7 @@ struct WalkMass {
 };
 WalkMass* g_walk = nullptr;
 
-void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId) {
+void walkCallback(const dgBody*, int32_t count, const float* v, int32_t faceId) {
     ASSERT_EQ(faceId, 0);
     WalkMass& w = *g_walk;
     w.quads += (count == 4);
@@ -129,7 +129,8 @@ WalkMass walk(const dgCollisionCapsule& shape) {
     w.hc = shape.getHalfLength();
     w.r = shape.getRadius();
     g_walk = &w;
-    shape.forEachPolygon(&dgGetIdentityMatrix(), walkCallback);
+    dgBody body(placedBody(dgGetIdentityMatrix()));
+    shape.forEachPolygon(&body, walkCallback);
     g_walk = nullptr;
     return w;
 }

@@ -140,7 +140,7 @@ struct Face {
 };
 std::vector<Face>* g_faces = nullptr;
 
-void collectFace(const dgMatrix*, int32_t count, const float* v, int32_t faceId) {
+void collectFace(const dgBody*, int32_t count, const float* v, int32_t faceId) {
     EXPECT_EQ(faceId, 0);
     Face face;
     for (int32_t i = 0; i < count; i++) {
@@ -152,7 +152,8 @@ void collectFace(const dgMatrix*, int32_t count, const float* v, int32_t faceId)
 std::vector<Face> walkFaces(const dgCollision& shape, const dgMatrix& matrix) {
     std::vector<Face> faces;
     g_faces = &faces;
-    const int32_t reported = shape.forEachPolygon(&matrix, collectFace);
+    dgBody body(placedBody(matrix));
+    const int32_t reported = shape.forEachPolygon(&body, collectFace);
     g_faces = nullptr;
     EXPECT_EQ(size_t(reported), faces.size());
     return faces;
@@ -176,9 +177,9 @@ public:
         calls++;
         dgCollisionChamferCylinder::calcAABB(matrix, boxMin, boxMax);
     }
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override {
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override {
         calls++;
-        return dgCollisionChamferCylinder::forEachPolygon(matrix, callback);
+        return dgCollisionChamferCylinder::forEachPolygon(body, callback);
     }
     float rayCast(const dgVector& p0, const dgVector& p1, dgContactPoint& contact,
                   dgCollisionRayPrefilter prefilter, const dgBody* body, void* userData) const override {

@@ -38,7 +38,7 @@ public:
     void calcAABB(const dgMatrix& matrix, dgVector& lo, dgVector& hi) const override {
         lo = hi = matrix.position;
     }
-    int32_t forEachPolygon(const dgMatrix*, dgCollisionPolygonCallback) const override { return 0; }
+    int32_t forEachPolygon(const dgBody*, dgCollisionPolygonCallback) const override { return 0; }
     float rayCast(const dgVector&, const dgVector&, dgContactPoint&, dgCollisionRayPrefilter, const dgBody*,
                   void*) const override {
         return kRayMiss;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <string>
 #include <map>
 #include <random>
 #include <vector>
@@ -603,3 +605,235 @@ TEST(ConvexHullSignature, HashesTypePointsAndMatrix) {
     EXPECT_FALSE(dgConvexHullSignature(2, &points[0][0], -12, offset, &signature));
     EXPECT_EQ(signature, 5u);
 }
+
+namespace {
+
+// The primitive kinds of the factory, with the key sizes as asked and as the
+// built shape holds them (absolute values; halves where the key halves).
+struct PrimitiveKind {
+    const char* name;
+    uint32_t classId;
+    int32_t sizeCount;
+    dgCollision* (*create)(dgWorld* world, const float* sizes, const dgMatrix& offset);
+    void (*askedKey)(const float* sizes, float* key);
+    void (*heldKey)(const dgCollision* shape, float* key);
+};
+
+const PrimitiveKind kPrimitiveKinds[] = {
+    {"box", dgCollisionBox::kClassId, 3,
+     [](dgWorld* w, const float* s, const dgMatrix& m) { return dgWorldCreateBox(w, s[0], s[1], s[2], m); },
+     [](const float* s, float* k) {
+         for (int i = 0; i < 3; i++) {
+             k[i] = std::fabs(s[i]) * 0.5f;
+         }
+     },
+     [](const dgCollision* c, float* k) {
+         const dgVector& h = static_cast<const dgCollisionBox*>(c)->getHalfExtents();
+         k[0] = h.x;
+         k[1] = h.y;
+         k[2] = h.z;
+     }},
+    {"sphere", dgCollisionSphere::kClassId, 1,
+     [](dgWorld* w, const float* s, const dgMatrix& m) { return dgWorldCreateSphere(w, s[0], m); },
+     [](const float* s, float* k) { k[0] = std::fabs(s[0]); },
+     [](const dgCollision* c, float* k) { k[0] = static_cast<const dgCollisionSphere*>(c)->getRadius(); }},
+    {"ellipse", dgCollisionEllipse::kClassId, 3,
+     [](dgWorld* w, const float* s, const dgMatrix& m) {
+         return dgWorldCreateEllipse(w, s[0], s[1], s[2], m);
+     },
+     [](const float* s, float* k) {
+         for (int i = 0; i < 3; i++) {
+             k[i] = std::fabs(s[i]);
+         }
+     },
+     [](const dgCollision* c, float* k) {
+         const dgVector r(static_cast<const dgCollisionEllipse*>(c)->getRadii());
+         k[0] = r.x;
+         k[1] = r.y;
+         k[2] = r.z;
+     }},
+    {"cone", dgCollisionCone::kClassId, 2,
+     [](dgWorld* w, const float* s, const dgMatrix& m) { return dgWorldCreateCone(w, s[0], s[1], m); },
+     [](const float* s, float* k) {
+         k[0] = std::fabs(s[0]);
+         k[1] = std::fabs(s[1]) * 0.5f;
+     },
+     [](const dgCollision* c, float* k) {
+         const dgCollisionCone* cone = static_cast<const dgCollisionCone*>(c);
+         k[0] = cone->getRadius();
+         k[1] = cone->getHalfHeight();
+     }},
+    {"capsule", dgCollisionCapsule::kClassId, 2,
+     [](dgWorld* w, const float* s, const dgMatrix& m) { return dgWorldCreateCapsule(w, s[0], s[1], m); },
+     [](const float* s, float* k) {
+         k[0] = std::fabs(s[0]);
+         k[1] = std::fabs(s[1]) * 0.5f;
+     },
+     [](const dgCollision* c, float* k) {
+         const dgCollisionCapsule* capsule = static_cast<const dgCollisionCapsule*>(c);
+         k[0] = capsule->getRadius();
+         k[1] = capsule->getGivenHalfHeight();
+     }},
+    {"cylinder", dgCollisionCylinder::kClassId, 2,
+     [](dgWorld* w, const float* s, const dgMatrix& m) { return dgWorldCreateCylinder(w, s[0], s[1], m); },
+     [](const float* s, float* k) {
+         k[0] = std::fabs(s[0]);
+         k[1] = std::fabs(s[1]) * 0.5f;
+     },
+     [](const dgCollision* c, float* k) {
+         const dgCollisionCylinder* cylinder = static_cast<const dgCollisionCylinder*>(c);
+         k[0] = cylinder->getRadius();
+         k[1] = cylinder->getHalfHeight();
+     }},
+    {"chamfer", dgCollisionChamferCylinder::kClassId, 2,
+     [](dgWorld* w, const float* s, const dgMatrix& m) {
+         return dgWorldCreateChamferCylinder(w, s[0], s[1], m);
+     },
+     [](const float* s, float* k) {
+         k[0] = std::fabs(s[0]);
+         k[1] = std::fabs(s[1]) * 0.5f;
+     },
+     [](const dgCollision* c, float* k) {
+         const dgCollisionChamferCylinder* chamfer = static_cast<const dgCollisionChamferCylinder*>(c);
+         k[0] = chamfer->getGivenRadius();
+         k[1] = chamfer->getHalfHeight();
+     }},
+};
+
+// value x 1024 truncated toward zero, without the key word's 32-bit wrap.
+double quantum(float value) {
+    return std::trunc(double(value) * 1024.0);
+}
+
+// Sizes 2^22 apart quantise to words 2^32 apart: the same key word.
+const float kWrap = 4194304.0f;
+
+class CachePrimitive : public ::testing::TestWithParam<int32_t> {
+protected:
+    void SetUp() override {
+        m_world = dgWorldCreate(nullptr, nullptr);
+        ASSERT_NE(m_world, nullptr);
+    }
+    void TearDown() override { dgWorldDestroy(m_world); }
+    const PrimitiveKind& kind() const { return kPrimitiveKinds[GetParam()]; }
+
+    HookGuard m_guard;
+    dgWorld* m_world = nullptr;
+};
+
+std::string kindName(const ::testing::TestParamInfo<int32_t>& info) {
+    return kPrimitiveKinds[info.param].name;
+}
+
+}  // namespace
+
+TEST_F(CollisionCache, SignatureCollisionGivesTwoShapesWithTheirOwnRadii) {
+    const dgMatrix& identity = dgGetIdentityMatrix();
+    ASSERT_EQ(expectedSignature(dgShapeSphere, {1.0f}, identity),
+              expectedSignature(dgShapeSphere, {1.0f + kWrap}, identity));
+    dgCollision* unit = dgWorldCreateSphere(m_world, 1.0f, identity);
+    dgCollision* large = dgWorldCreateSphere(m_world, 1.0f + kWrap, identity);
+    ASSERT_NE(unit, nullptr);
+    ASSERT_NE(large, nullptr);
+    EXPECT_NE(unit, large);
+    EXPECT_EQ(static_cast<dgCollisionSphere*>(unit)->getRadius(), 1.0f);
+    EXPECT_EQ(static_cast<dgCollisionSphere*>(large)->getRadius(), 1.0f + kWrap);
+    // The first keeps the key; the second is handed out on its own.
+    EXPECT_EQ(cached(), 1);
+    EXPECT_EQ(large->getRefCount(), 1);
+    dgCollision* again = dgWorldCreateSphere(m_world, 1.0f, identity);
+    EXPECT_EQ(again, unit);
+    dgWorldReleaseCollision(m_world, large);
+    EXPECT_EQ(cached(), 1);
+    dgWorldReleaseCollision(m_world, again);
+    dgWorldReleaseCollision(m_world, unit);
+    EXPECT_EQ(cached(), 0);
+
+    // Hull points collide the same way.
+    float far[4][3];
+    std::memcpy(far, kTetrahedron, sizeof(far));
+    far[1][0] += kWrap;
+    dgCollision* near = dgWorldCreateConvexHull(m_world, 4, &kTetrahedron[0][0], 12, identity);
+    dgCollision* stretched = dgWorldCreateConvexHull(m_world, 4, &far[0][0], 12, identity);
+    ASSERT_NE(near, nullptr);
+    ASSERT_NE(stretched, nullptr);
+    EXPECT_EQ(near->getSignature(), stretched->getSignature());
+    EXPECT_NE(near, stretched);
+    EXPECT_NEAR(near->getVolume(), 1.0f / 6.0f, 1e-3f);
+    EXPECT_GT(stretched->getVolume(), 1000.0f);
+    dgCollision* nearAgain = dgWorldCreateConvexHull(m_world, 4, &kTetrahedron[0][0], 12, identity);
+    EXPECT_EQ(nearAgain, near);
+    dgWorldReleaseCollision(m_world, nearAgain);
+    dgWorldReleaseCollision(m_world, stretched);
+    dgWorldReleaseCollision(m_world, near);
+    EXPECT_EQ(cached(), 0);
+}
+
+TEST_P(CachePrimitive, NonFiniteSizesOrOffsetAreRefused) {
+    const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity()};
+    for (float value : bad) {
+        for (int32_t i = 0; i < kind().sizeCount; i++) {
+            float sizes[3] = {1.0f, 1.0f, 1.0f};
+            sizes[i] = value;
+            EXPECT_EQ(kind().create(m_world, sizes, dgGetIdentityMatrix()), nullptr) << value << " at " << i;
+        }
+        dgMatrix offset(dgGetIdentityMatrix());
+        offset.position.y = value;
+        const float sizes[3] = {1.0f, 1.0f, 1.0f};
+        EXPECT_EQ(kind().create(m_world, sizes, offset), nullptr) << value;
+    }
+    EXPECT_EQ(m_world->m_collisionCache.getCount(), 0);
+    // A size that quantises as NaN did (to 0) still gets a shape of its own.
+    const float tiny[3] = {0.0005f, 0.0005f, 0.0005f};
+    dgCollision* shape = kind().create(m_world, tiny, dgGetIdentityMatrix());
+    ASSERT_NE(shape, nullptr);
+    float held[3];
+    kind().heldKey(shape, held);
+    float asked[3];
+    kind().askedKey(tiny, asked);
+    for (int32_t i = 0; i < kind().sizeCount; i++) {
+        EXPECT_EQ(held[i], asked[i]);
+    }
+    dgWorldReleaseCollision(m_world, shape);
+}
+
+TEST_P(CachePrimitive, NeverHandsOutAShapeOtherThanAsked) {
+    std::mt19937 rng(uint32_t(GetParam()) * 977u + 5u);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const dgMatrix offsets[2] = {dgGetIdentityMatrix(), translated(0.0f, 1.0f, 0.0f)};
+    // Sizes drawn to collide: below one key step, a few plain ones, and the
+    // same ones 2^22 (one key word wrap) further out.
+    auto size = [&]() -> float {
+        const uint32_t pick = rng() % 4;
+        const float base = (pick == 0) ? 0.002f * unit(rng) : 0.25f * float(1 + rng() % 8);
+        const float wrap = (pick == 3) ? kWrap * float(1 + rng() % 2) : 0.0f;
+        return ((rng() & 1) ? -1.0f : 1.0f) * (base + wrap);
+    };
+    std::vector<dgCollision*> held;
+    for (int32_t n = 0; n < 1500; n++) {
+        const float sizes[3] = {size(), size(), size()};
+        const dgMatrix& offset = offsets[rng() % 2];
+        dgCollision* shape = kind().create(m_world, sizes, offset);
+        ASSERT_NE(shape, nullptr);
+        held.push_back(shape);
+        ASSERT_EQ(shape->getClassId(), kind().classId);
+        ASSERT_EQ(std::memcmp(&shape->getOffsetMatrix(), &offset, sizeof(dgMatrix)), 0) << n;
+        float asked[3];
+        float own[3];
+        kind().askedKey(sizes, asked);
+        kind().heldKey(shape, own);
+        for (int32_t i = 0; i < kind().sizeCount; i++) {
+            ASSERT_EQ(quantum(own[i]), quantum(asked[i])) << n << " size " << i;
+        }
+    }
+    EXPECT_TRUE(m_world->m_collisionCache.sanityCheck());
+    for (dgCollision* shape : held) {
+        dgWorldReleaseCollision(m_world, shape);
+    }
+    EXPECT_EQ(m_world->m_collisionCache.getCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CachePrimitive,
+                         ::testing::Range(0, int32_t(sizeof(kPrimitiveKinds) / sizeof(kPrimitiveKinds[0]))),
+                         kindName);

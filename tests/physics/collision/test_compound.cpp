@@ -10,6 +10,7 @@
 #include "ShapeTestUtils.h"
 #include "dgBody.h"
 #include "dgCollisionBox.h"
+#include "dgCollisionConvexModifier.h"
 #include "dgCollisionSphere.h"
 #include "dgCompoundCollision.h"
 #include "dgQuaternion.h"
@@ -115,8 +116,7 @@ struct WalkRecord {
     int32_t faces = 0;
 };
 
-void recordOwner(const dgMatrix* matrix, int32_t, const float*, int32_t) {
-    const dgBody* body = reinterpret_cast<const dgBody*>(matrix);
+void recordOwner(const dgBody* body, int32_t, const float*, int32_t) {
     WalkRecord* record = static_cast<WalkRecord*>(body->m_userData);
     record->owners.push_back(body->m_collision);
     record->faces++;
@@ -467,7 +467,7 @@ TEST(Compound, PolygonWalkNamesTheOwningChildAndRestoresTheBody) {
     body.m_matrix = dgGetIdentityMatrix();
     body.m_userData = &record;
     body.m_collision = compound.get();
-    compound->forEachPolygon(&body.m_matrix, recordOwner);
+    compound->forEachPolygon(&body, recordOwner);
     EXPECT_EQ(body.m_collision, compound.get());
     ASSERT_EQ(record.faces, 12);
     for (int32_t i = 0; i < 6; i++) {
@@ -661,3 +661,117 @@ TEST(Compound, ContinuousBodyWidensEachChildBoxAlongTheMotion) {
     EXPECT_FLOAT_EQ(body.m_maxAABB.x, 1.0f + (1.0f - 0.6f));
     EXPECT_FLOAT_EQ(body.m_minAABB.z, -0.5f);
 }
+
+// A child that holds the compound, directly or through any depth of nested
+// compounds, would close a loop: refused, and everything is freed afterwards.
+class CompoundLoop : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(CompoundLoop, ChildHoldingTheCompoundIsRefusedAndAllIsFreed) {
+    const int32_t depth = GetParam();
+    {
+        // Warm the block cache sizes used below before counting.
+        ShapeHolder box = makeBox(1.0f, 1.0f, 1.0f);
+        CompoundHolder warm = makeCompound({box.get()});
+    }
+    CountingHooks hooks;
+    {
+        ShapeHolder box = makeBox(1.0f, 1.0f, 1.0f);
+        CompoundHolder root = makeCompound({box.get()});
+        // outer holds ... holds root, depth compounds deep.
+        std::vector<CompoundHolder> chain;
+        dgCollision* inner = root.get();
+        for (int32_t i = 0; i < depth; i++) {
+            chain.push_back(makeCompound({inner}));
+            inner = chain.back().get();
+        }
+        const int32_t refs = inner->getRefCount();
+        EXPECT_FALSE(root->addChild(inner));
+        EXPECT_FALSE(root->addChild(root.get()));
+        EXPECT_EQ(root->getChildCount(), 1);
+        EXPECT_EQ(inner->getRefCount(), refs);
+        // The queries that would recurse without end still answer.
+        EXPECT_NEAR(inner->getVolume(), 1.0f, 1e-4f);
+        dgVector boxMin, boxMax;
+        inner->calcAABB(dgGetIdentityMatrix(), boxMin, boxMax);
+        EXPECT_FLOAT_EQ(boxMax.x, 0.5f);
+        // A compound that merely shares a child is no loop.
+        CompoundHolder other = makeCompound({box.get()});
+        EXPECT_TRUE(other->addChild(inner));
+        EXPECT_TRUE(root->addChild(other->getChild(0)));
+    }
+    dgMemoryCacheFlush();
+    EXPECT_EQ(hooks.liveBlocks(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, CompoundLoop, ::testing::Values(1, 2, 3, 50));
+
+namespace {
+
+// Faces of a walk, with the shape the body named for each.
+struct PlacedFaces {
+    std::vector<dgVector> points;
+    std::vector<const dgCollision*> owners;
+};
+
+void collectPlaced(const dgBody* body, int32_t count, const float* v, int32_t) {
+    PlacedFaces* out = static_cast<PlacedFaces*>(body->m_userData);
+    for (int32_t i = 0; i < count; i++) {
+        out->points.push_back(dgVector(v[3 * i], v[3 * i + 1], v[3 * i + 2], 1.0f));
+        out->owners.push_back(body->m_collision);
+    }
+}
+
+PlacedFaces walkPlaced(const dgCollision* shape, const dgMatrix& placement) {
+    PlacedFaces faces;
+    dgBody body(placedBody(placement));
+    body.m_userData = &faces;
+    body.m_collision = const_cast<dgCollision*>(shape);
+    dgBody before;
+    std::memcpy(static_cast<void*>(&before), &body, sizeof(dgBody));
+    shape->forEachPolygon(&body, collectPlaced);
+    // The walk lends the body each owner in turn and leaves it as it was.
+    EXPECT_EQ(std::memcmp(static_cast<const void*>(&before), &body, sizeof(dgBody)), 0);
+    return faces;
+}
+
+}  // namespace
+
+// Shapes whose walks reach into the body: a plain convex, a compound, a
+// compound nested in a compound, a modifier, and a compound holding a
+// modifier.
+class BodyPlacedWalk : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(BodyPlacedWalk, FacesArePlacedByTheBodysMatrix) {
+    ShapeHolder box = makeBox(1.0f, 2.0f, 3.0f, translation(1.0f, 0.0f, 0.0f));
+    ShapeHolder sphere = makeSphere(0.5f, translation(0.0f, -2.0f, 0.0f));
+    CompoundHolder compound = makeCompound({box.get(), sphere.get()});
+    CompoundHolder nested = makeCompound({compound.get(), box.get()});
+    dgCollisionConvexModifier* modifier =
+        new dgCollisionConvexModifier(static_cast<dgConvexCollision*>(box.get()), nullptr);
+    dgMatrix stretch(dgGetIdentityMatrix());
+    stretch.front.x = 2.0f;
+    modifier->setModifierMatrix(stretch);
+    ShapeHolder modified = ShapeHolder::adopt(modifier);
+    CompoundHolder withModifier = makeCompound({modified.get(), sphere.get()});
+    const dgCollision* shapes[] = {box.get(), compound.get(), nested.get(), modified.get(),
+                                   withModifier.get()};
+    const dgCollision* shape = shapes[GetParam()];
+
+    const PlacedFaces atOrigin(walkPlaced(shape, dgGetIdentityMatrix()));
+    ASSERT_GT(atOrigin.points.size(), size_t(0));
+    std::mt19937 rng(uint32_t(GetParam()) + 7u);
+    for (int32_t n = 0; n < 20; n++) {
+        const dgMatrix pose(randomPose(rng, 50.0f));
+        const PlacedFaces placed(walkPlaced(shape, pose));
+        ASSERT_EQ(placed.points.size(), atOrigin.points.size());
+        EXPECT_EQ(placed.owners, atOrigin.owners);
+        for (size_t i = 0; i < placed.points.size(); i++) {
+            const dgVector expected(pose.transformVector(atOrigin.points[i]));
+            for (int32_t j = 0; j < 3; j++) {
+                ASSERT_NEAR(placed.points[i][j], expected[j], 1e-3f) << i;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, BodyPlacedWalk, ::testing::Range(0, 5));

@@ -102,7 +102,7 @@ struct WalkMass {
 };
 WalkMass* g_walk = nullptr;
 
-void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId) {
+void walkCallback(const dgBody*, int32_t count, const float* v, int32_t faceId) {
     ASSERT_EQ(faceId, 0);
     WalkMass& w = *g_walk;
     w.faces++;
@@ -119,7 +119,8 @@ void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId
 WalkMass walk(const dgCollision& shape, const dgMatrix& matrix) {
     WalkMass w;
     g_walk = &w;
-    shape.forEachPolygon(&matrix, walkCallback);
+    dgBody body(placedBody(matrix));
+    shape.forEachPolygon(&body, walkCallback);
     g_walk = nullptr;
     return w;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgBody.h"
 #include "dgConvexCollision.h"
 #include "dgEdgeMesh.h"
@@ -158,8 +159,8 @@ public:
         return new FineSphere(v, f, offset);
     }
 
-    int32_t forEachPolygon(const dgMatrix* matrix, dgCollisionPolygonCallback callback) const override {
-        const dgMatrix combined(m_offsetMatrix.multiply(*matrix));
+    int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override {
+        const dgMatrix combined(m_offsetMatrix.multiply(dgPolygonWalkMatrix(body)));
         const std::vector<dgVector> corners(sphereTriangles(3));
         for (size_t i = 0; i < corners.size(); i += 3) {
             float tri[9];
@@ -169,7 +170,7 @@ public:
                 tri[3 * k + 1] = p.y;
                 tri[3 * k + 2] = p.z;
             }
-            callback(matrix, 3, tri, 0);
+            callback(body, 3, tri, 0);
         }
         return int32_t(corners.size() / 3);
     }
@@ -386,16 +387,16 @@ namespace {
 
 struct WalkRecord {
     dgMatrix matrix;
-    const dgMatrix* seen;
+    const dgBody* seen;
     int32_t faces;
     int32_t corners;
     float maxPlaneError;
     dgVector centre;
 };
 
-void recordFace(const dgMatrix* matrix, int32_t count, const float* points, int32_t faceId) {
-    WalkRecord* record = const_cast<WalkRecord*>(reinterpret_cast<const WalkRecord*>(matrix));
-    record->seen = matrix;
+void recordFace(const dgBody* body, int32_t count, const float* points, int32_t faceId) {
+    WalkRecord* record = static_cast<WalkRecord*>(body->m_userData);
+    record->seen = body;
     record->faces++;
     record->corners += count;
     EXPECT_EQ(faceId, 0);
@@ -423,11 +424,13 @@ TEST(ConvexCollision, FaceWalkPlacesFacesByOffsetThenMatrix) {
     record.maxPlaneError = 0.0f;
     // Offset first: (0, 10, 0), then a quarter turn about z maps y to -x.
     record.centre = dgVector(90, 0, 0, 1);
-    const int32_t walked = box->forEachPolygon(&record.matrix, recordFace);
+    dgBody body(shapetest::placedBody(record.matrix));
+    body.m_userData = &record;
+    const int32_t walked = box->forEachPolygon(&body, recordFace);
     EXPECT_EQ(walked, 24);
     EXPECT_EQ(record.faces, 6);
     EXPECT_EQ(record.corners, 24);
-    EXPECT_EQ(record.seen, &record.matrix);
+    EXPECT_EQ(record.seen, &body);
     EXPECT_LT(record.maxPlaneError, 1e-3f);
 }
 
@@ -547,7 +550,8 @@ TEST(ConvexCollision, EmptyPolyhedronIsHarmless) {
     dgRefHolder<Empty> empty = dgRefHolder<Empty>::adopt(new Empty());
     const dgVector s(empty->supportVertex(dgVector(1, 0, 0, 0)));
     EXPECT_EQ(s.x, 0.0f);
-    EXPECT_EQ(empty->forEachPolygon(&dgGetIdentityMatrix(), recordFace), 0);
+    dgBody body(shapetest::placedBody(dgGetIdentityMatrix()));
+    EXPECT_EQ(empty->forEachPolygon(&body, recordFace), 0);
     EXPECT_EQ(empty->getVolume(), 0.0f);
     EXPECT_EQ(empty->findSupportEdge(dgVector(1, 0, 0, 0)), nullptr);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "ShapeTestUtils.h"
 #include "dgBody.h"
 #include "dgCollisionConvexHull.h"
 
@@ -169,7 +170,7 @@ struct WalkSum {
     double volume = 0.0;
 };
 WalkSum* g_walk = nullptr;
-void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId) {
+void walkCallback(const dgBody*, int32_t count, const float* v, int32_t faceId) {
     ASSERT_EQ(count, 3);
     ASSERT_EQ(faceId, 0);
     const D3 a{v[0], v[1], v[2]}, b{v[3], v[4], v[5]}, c{v[6], v[7], v[8]};
@@ -179,7 +180,8 @@ void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId
 WalkSum walkHull(const dgCollision& shape, const dgMatrix& placement = dgGetIdentityMatrix()) {
     WalkSum sum;
     g_walk = &sum;
-    shape.forEachPolygon(&placement, walkCallback);
+    dgBody body(shapetest::placedBody(placement));
+    shape.forEachPolygon(&body, walkCallback);
     g_walk = nullptr;
     return sum;
 }
@@ -222,7 +224,7 @@ Cloud fibonacciSphere(int n, float radius) {
 
 // Bounds of the placed triangles of a face walk.
 float g_lo[3], g_hi[3];
-void boundsCallback(const dgMatrix*, int32_t count, const float* v, int32_t) {
+void boundsCallback(const dgBody*, int32_t count, const float* v, int32_t) {
     for (int32_t i = 0; i < count; i++) {
         for (int a = 0; a < 3; a++) {
             g_lo[a] = std::min(g_lo[a], v[3 * i + a]);
@@ -783,8 +785,9 @@ TEST(ConvexHullQueries, FaceWalkAppliesOffsetAndBodyMatrix) {
     dgMatrix offset(dgGetIdentityMatrix());
     offset.position = dgVector(3, -1, 2, 1);
     HullHolder hull = makeHull(cubeCorners(1.0f), offset);
-    dgMatrix body(dgGetIdentityMatrix());
-    body.position = dgVector(10, 0, 0, 1);
+    dgMatrix placement(dgGetIdentityMatrix());
+    placement.position = dgVector(10, 0, 0, 1);
+    dgBody body(shapetest::placedBody(placement));
 
     for (int a = 0; a < 3; a++) {
         g_lo[a] = 1e30f;
@@ -796,7 +799,7 @@ TEST(ConvexHullQueries, FaceWalkAppliesOffsetAndBodyMatrix) {
         EXPECT_FLOAT_EQ(g_lo[a], centre[a] - 1.0f);
         EXPECT_FLOAT_EQ(g_hi[a], centre[a] + 1.0f);
     }
-    EXPECT_NEAR(walkHull(*hull, body).volume, 8.0, 1e-4);
+    EXPECT_NEAR(walkHull(*hull, placement).volume, 8.0, 1e-4);
     dgVector inertia, origin;
     hull->calcInertia(inertia, origin);
     EXPECT_NEAR(origin.x, 3.0f, 1e-4f);

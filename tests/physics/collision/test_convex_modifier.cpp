@@ -185,8 +185,7 @@ struct FaceVertices {
     std::vector<dgVector> points;
 };
 
-void collectFaces(const dgMatrix* matrix, int32_t count, const float* v, int32_t) {
-    const dgBody* body = reinterpret_cast<const dgBody*>(matrix);
+void collectFaces(const dgBody* body, int32_t count, const float* v, int32_t) {
     FaceVertices* out = static_cast<FaceVertices*>(body->m_userData);
     for (int32_t i = 0; i < count; i++) {
         out->points.push_back(dgVector(v[3 * i], v[3 * i + 1], v[3 * i + 2], 1.0f));
@@ -200,14 +199,14 @@ std::vector<dgVector> walk(const dgCollision& shape) {
     body.m_matrix = dgGetIdentityMatrix();
     body.m_userData = &faces;
     body.m_collision = const_cast<dgCollision*>(&shape);
-    shape.forEachPolygon(&body.m_matrix, collectFaces);
+    shape.forEachPolygon(&body, collectFaces);
     EXPECT_EQ(body.m_collision, &shape);
     return faces.points;
 }
 
 const dgCollision* g_seenOwner = nullptr;
-void recordOwner(const dgMatrix* matrix, int32_t, const float*, int32_t) {
-    g_seenOwner = reinterpret_cast<const dgBody*>(matrix)->m_collision;
+void recordOwner(const dgBody* body, int32_t, const float*, int32_t) {
+    g_seenOwner = body->m_collision;
 }
 
 // World plane for the submerged volume, passed as the context.
@@ -626,7 +625,7 @@ TEST(ConvexModifier, PolygonWalkPlacesByTheMatrixAndRestoresTheWrappedShape) {
     body.clear();
     body.m_matrix = dgGetIdentityMatrix();
     body.m_collision = other.get();
-    other->forEachPolygon(&body.m_matrix, recordOwner);
+    other->forEachPolygon(&body, recordOwner);
     EXPECT_EQ(g_seenOwner, plain.get());
     EXPECT_EQ(body.m_collision, other.get());
     EXPECT_FALSE(plain->hasOffset());

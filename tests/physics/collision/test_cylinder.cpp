@@ -27,10 +27,10 @@ CylinderHolder makeCylinder(float radius, float height, const dgMatrix& offset =
 
 // Faces the polygon walk reported, as points.
 std::vector<std::vector<dgVector>>* g_faces = nullptr;
-const dgMatrix* g_expectedMatrix = nullptr;
+const dgBody* g_expectedBody = nullptr;
 
-void collectFace(const dgMatrix* matrix, int32_t count, const float* v, int32_t faceId) {
-    EXPECT_EQ(matrix, g_expectedMatrix);
+void collectFace(const dgBody* body, int32_t count, const float* v, int32_t faceId) {
+    EXPECT_EQ(body, g_expectedBody);
     EXPECT_EQ(faceId, 0);
     std::vector<dgVector> face;
     for (int32_t i = 0; i < count; i++) {
@@ -42,8 +42,9 @@ void collectFace(const dgMatrix* matrix, int32_t count, const float* v, int32_t 
 std::vector<std::vector<dgVector>> walkFaces(const dgCollision& shape, const dgMatrix& matrix) {
     std::vector<std::vector<dgVector>> faces;
     g_faces = &faces;
-    g_expectedMatrix = &matrix;
-    const int32_t reported = shape.forEachPolygon(&matrix, collectFace);
+    dgBody body(placedBody(matrix));
+    g_expectedBody = &body;
+    const int32_t reported = shape.forEachPolygon(&body, collectFace);
     g_faces = nullptr;
     EXPECT_EQ(size_t(reported), faces.size());
     return faces;

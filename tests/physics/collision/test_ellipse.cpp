@@ -62,7 +62,7 @@ struct WalkCheck {
 };
 WalkCheck* g_walk = nullptr;
 
-void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId) {
+void walkCallback(const dgBody*, int32_t count, const float* v, int32_t faceId) {
     ASSERT_EQ(count, 3);
     ASSERT_EQ(faceId, 0);
     WalkCheck& w = *g_walk;
@@ -335,10 +335,11 @@ TEST(Ellipse, PolygonWalkLiesOnTheEllipsoidAndLeavesTheOffsetAlone) {
     EllipseHolder e = makeEllipse(0.5f, 2.0f, 1.5f, offset);
     dgMatrix before;
     std::memcpy(&before, &e->getOffsetMatrix(), sizeof(before));
-    dgMatrix body(dgRotationMatrixX(1.1f));
-    body.position = dgVector(5.0f, 6.0f, 7.0f, 1.0f);
+    dgMatrix placement(dgRotationMatrixX(1.1f));
+    placement.position = dgVector(5.0f, 6.0f, 7.0f, 1.0f);
+    dgBody body(placedBody(placement));
     WalkCheck w;
-    w.placement = offset.multiply(body);
+    w.placement = offset.multiply(placement);
     w.radii = e->getRadii();
     g_walk = &w;
     const int32_t corners = e->forEachPolygon(&body, walkCallback);

@@ -43,8 +43,8 @@ struct Reference {
     double second[3] = {0, 0, 0};
 };
 
-void referenceFace(const dgMatrix* matrix, int32_t count, const float* v, int32_t) {
-    Reference& ref = *static_cast<Reference*>(reinterpret_cast<const dgBody*>(matrix)->m_userData);
+void referenceFace(const dgBody* body, int32_t count, const float* v, int32_t) {
+    Reference& ref = *static_cast<Reference*>(body->m_userData);
     if (!ref.anchored) {
         for (int32_t j = 0; j < 3; j++) {
             ref.anchor[j] = v[j];
@@ -73,13 +73,11 @@ struct Expected {
 
 Expected referenceOf(const dgCollision& shape) {
     Reference ref;
-    dgBody body;
-    body.clear();
-    body.m_matrix = dgGetIdentityMatrix();
+    dgBody body(placedBody(dgGetIdentityMatrix()));
     body.m_collisionMatrix = dgGetIdentityMatrix();
     body.m_userData = &ref;
     body.m_collision = const_cast<dgCollision*>(&shape);
-    shape.forEachPolygon(&body.m_matrix, referenceFace);
+    shape.forEachPolygon(&body, referenceFace);
     Expected e;
     e.volume = ref.volume;
     double c[3];

@@ -37,7 +37,7 @@ struct WalkMass {
 
 WalkMass* g_walk = nullptr;
 
-void walkCallback(const dgMatrix*, int32_t count, const float* v, int32_t faceId) {
+void walkCallback(const dgBody*, int32_t count, const float* v, int32_t faceId) {
     ASSERT_EQ(count, 3);
     ASSERT_EQ(faceId, 0);
     WalkMass& w = *g_walk;
@@ -69,7 +69,8 @@ WalkMass walk(const dgCollision& shape, const dgMatrix& matrix, const dgVector& 
     WalkMass w;
     w.centre = centre;
     g_walk = &w;
-    const int32_t corners = shape.forEachPolygon(&matrix, walkCallback);
+    dgBody body(placedBody(matrix));
+    const int32_t corners = shape.forEachPolygon(&body, walkCallback);
     g_walk = nullptr;
     EXPECT_EQ(corners, 3 * w.triangles);
     return w;
