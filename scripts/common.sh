@@ -29,3 +29,5 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev pkg-config)
+# Clang and its runtime libraries (libFuzzer, sanitizers) for scripts/fuzz.sh.
+FUZZ_PACKAGES=(clang libclang-rt-dev)

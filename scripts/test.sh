@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test twice: in a normal
 # build (build/) and under AddressSanitizer + UndefinedBehaviorSanitizer
-# (build-asan/). Exits non-zero on any failure.
+# (build-asan/), then runs the fuzz targets briefly (scripts/fuzz.sh). Exits
+# non-zero on any failure.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -26,3 +27,6 @@ run_build "$ROOT/build"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_build "$ROOT/build-asan" -DTARNWELL_SANITIZE=ON -DTARNWELL_ASSERT=ON -DTARNWELL_BUILD_BENCH=OFF
+
+# A short bounded run of every fuzz target (clang + libFuzzer, build-fuzz/).
+"$ROOT/scripts/fuzz.sh"

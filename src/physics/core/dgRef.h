@@ -126,18 +126,19 @@ private:
     uint32_t m_nameId;
 };
 
-#define DG_DECLARE_CLASS_NAMED(ClassName, BaseName, NameText)       \
-public:                                                             \
-    static constexpr const char* kClassName = NameText;             \
-    static constexpr uint32_t kClassId = dgHashConstText(NameText); \
-    static constexpr bool isClassIdInChain(uint32_t id) {           \
-        return id == kClassId || BaseName::isClassIdInChain(id);    \
-    }                                                               \
-    uint32_t getClassId() const override {                          \
-        return kClassId;                                            \
-    }                                                               \
-    bool isClass(uint32_t id) const override {                      \
-        return isClassIdInChain(id);                                \
+// A class local to one file may never read its kClassName.
+#define DG_DECLARE_CLASS_NAMED(ClassName, BaseName, NameText)            \
+public:                                                                  \
+    [[maybe_unused]] static constexpr const char* kClassName = NameText; \
+    static constexpr uint32_t kClassId = dgHashConstText(NameText);      \
+    static constexpr bool isClassIdInChain(uint32_t id) {                \
+        return id == kClassId || BaseName::isClassIdInChain(id);         \
+    }                                                                    \
+    uint32_t getClassId() const override {                               \
+        return kClassId;                                                 \
+    }                                                                    \
+    bool isClass(uint32_t id) const override {                           \
+        return isClassIdInChain(id);                                     \
     }
 
 #define DG_DECLARE_CLASS(ClassName, BaseName) DG_DECLARE_CLASS_NAMED(ClassName, BaseName, #ClassName)

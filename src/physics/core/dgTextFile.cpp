@@ -1,5 +1,7 @@
 #include "dgTextFile.h"
 
+#include "dgAssert.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -18,6 +20,7 @@ namespace {
 
 // directory + '/' + name into out; false (out unusable) when it does not fit.
 bool dgJoinPath(char* out, size_t outSize, const char* directory, const char* name) {
+    DG_ASSERT(out && directory && name);
     if (outSize == 0) {
         return false;
     }
@@ -81,6 +84,7 @@ bool dgFindBaseInTree(const char* base, const std::string& directory, char* outP
 // Only a pure read may fall back to another file: a writing open of a copy found
 // elsewhere would truncate or modify an unrelated file of the same name.
 bool dgIsReadingMode(const char* mode) {
+    DG_ASSERT(mode);
     return (mode[0] == 'r') && !strchr(mode, '+');
 }
 
@@ -93,6 +97,7 @@ bool dgWriteAll(int fd, const char* data, size_t size) {
             }
             return false;
         }
+        DG_ASSERT(size_t(written) <= size);
         data += written;
         size -= size_t(written);
     }
@@ -154,31 +159,59 @@ bool dgIsKeyDelimiter(int ch) {
     return (ch == '\t') || (ch == '\r') || (ch == '\n') || (ch == '=') || (ch == ' ');
 }
 
-// Reads one key token into token (always terminated, empty when the stream is on
-// a delimiter). Returns false when the token was longer than the buffer; its
-// tail is then consumed so that no piece of it can pass for a key.
-bool dgReadKeyToken(FILE* stream, char* token) {
-    static_assert(dgTextFileTokenSize == 512,
-                  "the token format below bounds the conversion to 511 characters");
-    token[0] = 0;
-    if (fscanf(stream, "%511[^\t\r\n= ]", token) != 1) {
-        return true;
+// Reads one key token (possibly empty) and leaves the stream on the delimiter
+// that ended it, or at end of file. Returns the token's full length in
+// characters, NUL bytes included; token keeps its first dgTextFileTokenSize - 1
+// characters, terminated. Every character read goes through the length, so a
+// NUL or an overlong tail can never pass for the end of the token.
+size_t dgReadKeyToken(FILE* stream, char* token) {
+    size_t length = 0;
+    for (int ch = fgetc(stream); ch != EOF; ch = fgetc(stream)) {
+        if (dgIsKeyDelimiter(ch)) {
+            ungetc(ch, stream);
+            break;
+        }
+        if (length < dgTextFileTokenSize - 1) {
+            token[length] = char(ch);
+        }
+        ++length;
     }
-    if (strlen(token) < dgTextFileTokenSize - 1) {
-        return true;
+    token[(length < dgTextFileTokenSize) ? length : dgTextFileTokenSize - 1] = 0;
+    return length;
+}
+
+// True when the whole token equals key ignoring case. A key that fits no token
+// buffer never matches, so a token is never judged by its head alone.
+bool dgIsKeyToken(const char* token, size_t tokenLength, const char* key, size_t keyLength) {
+    if ((tokenLength != keyLength) || (keyLength == 0) || (keyLength >= dgTextFileTokenSize)) {
+        return false;
     }
-    const int next = fgetc(stream);
-    if (next == EOF) {
-        return true;
+    // The length check above is what makes an embedded NUL a mismatch: the
+    // comparison stops at the token's NUL where the key still has characters.
+    return strncasecmp(token, key, keyLength) == 0;
+}
+
+// True when name, taken relative to the current directory, stays below it: not
+// absolute, and no ".." climbs above the level where the name started.
+bool dgStaysBelowWorkingDirectory(const char* name) {
+    if (name[0] == '/') {
+        return false;
     }
-    if (dgIsKeyDelimiter(next)) {
-        ungetc(next, stream);
-        return true;
+    int32_t depth = 0;
+    const char* component = name;
+    while (*component) {
+        const size_t length = strcspn(component, "/");
+        const char* const end = component + length;
+        if ((length == 2) && (component[0] == '.') && (component[1] == '.')) {
+            if (--depth < 0) {
+                return false;
+            }
+        } else if ((length > 1) || ((length == 1) && (component[0] != '.'))) {
+            ++depth;
+        }
+        component = *end ? end + 1 : end;
     }
-    // Only the end-of-file indicator matters to the caller.
-    const int skipped = fscanf(stream, "%*[^\t\r\n= ]");
-    (void)skipped;
-    return false;
+    return true;
 }
 
 }  // namespace
@@ -311,6 +344,8 @@ int dgTextFile::isEof() {
 }
 
 bool dgTextFileOpen(dgTextFile& file, const char* fileName, const char* mode, const char* dataDirectory) {
+    // A null name is allowed: it leaves a closed object to be opened later.
+    DG_ASSERT(mode);
     file.close();
     file.m_name[0] = 0;
     if (!fileName || !mode) {
@@ -337,8 +372,10 @@ bool dgTextFileOpen(dgTextFile& file, const char* fileName, const char* mode, co
     char found[PATH_MAX];
     if (dgFindFileInTree(fileName, cwd, found, sizeof(found))) {
         file.m_stream = fopen(found, mode);
-    } else if (dataDirectory && dgFindFileInTree(fileName, dataDirectory, found, sizeof(found))) {
-        // The copy goes where the name as given points, below the current directory.
+    } else if (dataDirectory && dgStaysBelowWorkingDirectory(fileName) &&
+               dgFindFileInTree(fileName, dataDirectory, found, sizeof(found))) {
+        // The copy goes where the name as given points; a name leading out of
+        // the current directory would let a data file be planted anywhere.
         char target[PATH_MAX];
         if (!dgJoinPath(target, sizeof(target), cwd, fileName)) {
             return false;
@@ -356,28 +393,27 @@ bool dgTextFileOpen(dgTextFile& file, const char* fileName, const char* mode) {
 }
 
 int dgTextFileScanKey(dgTextFile& file, const char* key) {
+    DG_ASSERT(key);
     FILE* const stream = file.getStream();
     if (!stream || !key) {
         return 0;
     }
+    const size_t keyLength = strlen(key);
     char token[dgTextFileTokenSize];
-    bool whole = dgReadKeyToken(stream, token);
-    if (feof(stream)) {
-        return 0;
-    }
-    while (!whole || (strcasecmp(token, key) != 0)) {
+    for (;;) {
+        // A token ended by the end of the file still counts: the last key of a
+        // file without a final line break is found.
+        const size_t length = dgReadKeyToken(stream, token);
+        if (dgIsKeyToken(token, length, key, keyLength)) {
+            return 1;
+        }
         // Steps over the delimiter the token stopped at; every round consumes at
         // least this character, so the scan always reaches the end. A read error
         // also ends it (fgetc fails without setting the end-of-file indicator).
         if (fgetc(stream) == EOF) {
             return 0;
         }
-        whole = dgReadKeyToken(stream, token);
-        if (feof(stream)) {
-            return 0;
-        }
     }
-    return 1;
 }
 
 bool dgFileIsNewer(const char* fileA, const char* fileB) {
@@ -393,6 +429,7 @@ bool dgFileIsNewer(const char* fileA, const char* fileB) {
 }
 
 bool dgFindFileInTree(const char* fileName, const char* directory, char* outPath, size_t outPathSize) {
+    DG_ASSERT(fileName && directory && outPath && (outPathSize > 0));
     if (!fileName || !directory || !outPath || (outPathSize == 0)) {
         return false;
     }

@@ -109,8 +109,10 @@ private:
 // "rt"), a file of the same base name is searched for below the current
 // directory, then below dataDirectory; one found under dataDirectory is copied
 // to the current directory + '/' + fileName (never over an existing file) and
-// the copy is opened. Writing, appending and update modes never search: they
-// must not open an unrelated file of the same name elsewhere.
+// the copy is opened. That copy is refused for a name that would leave the
+// current directory (absolute, or with ".." climbing above its start).
+// Writing, appending and update modes never search: they must not open an
+// unrelated file of the same name elsewhere.
 // Names of dgTextFileNameSize characters or more are refused. Returns true when
 // a stream was obtained; failure leaves the stream null.
 bool dgTextFileOpen(dgTextFile& file, const char* fileName, const char* mode, const char* dataDirectory);
@@ -119,8 +121,10 @@ bool dgTextFileOpen(dgTextFile& file, const char* fileName, const char* mode, co
 bool dgTextFileOpen(dgTextFile& file, const char* fileName, const char* mode);
 
 // Reads tokens (runs of characters other than tab, CR, LF, '=' and space) until
-// one equals key ignoring case. Returns 1 with the stream just after that token,
-// or 0 when end of file (or a read error) comes first.
+// one equals key ignoring case, as a whole: a token with a NUL byte or more
+// characters after the key's does not match. Returns 1 with the stream just
+// after that token (at end of file for a key ending the file), or 0 when end of
+// file (or a read error) comes first. key must not be null.
 int dgTextFileScanKey(dgTextFile& file, const char* key);
 
 // True when fileB was last modified after fileA (nanosecond resolution); false

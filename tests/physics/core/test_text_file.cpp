@@ -130,6 +130,31 @@ TEST_F(TextFileTest, OverlongTokenNeverPassesForKey) {
     EXPECT_EQ(value, 3);
 }
 
+TEST_F(TextFileTest, KeyEndingTheFileIsFound) {
+    writeFile("last.txt", "mass 12\nfriction");
+    dgTextFile file("last.txt", "r");
+    ASSERT_NE(file.getStream(), nullptr);
+    EXPECT_EQ(dgTextFileScanKey(file, "Friction"), 1);
+    EXPECT_NE(file.isEof(), 0);
+}
+
+TEST_F(TextFileTest, KeyMatchesOnlyWholeTokens) {
+    // A NUL inside a token must not cut it short: "key\0tail" is not "key".
+    const char text[] = "key\0tail = 1\nkeys = 2\nkey = 3\n";
+    writeFile("nul.txt", std::string(text, sizeof(text) - 1));
+    dgTextFile file("nul.txt", "r");
+    ASSERT_NE(file.getStream(), nullptr);
+    int value = 0;
+    EXPECT_EQ(file.scanKeyedValue("key", " = %d", &value), 1);
+    EXPECT_EQ(value, 3);
+    // Nor may a key longer than any token match the head of an overlong one.
+    const std::string longKey(dgTextFileTokenSize + 8, 'k');
+    writeFile("longkey.txt", longKey + "\n");
+    dgTextFile longFile("longkey.txt", "r");
+    ASSERT_NE(longFile.getStream(), nullptr);
+    EXPECT_EQ(dgTextFileScanKey(longFile, longKey.c_str()), 0);
+}
+
 TEST_F(TextFileTest, OpenFindsFileInSubdirectory) {
     writeFile("levels/ocean/waves.txt", "depth 40\n");
     dgTextFile file("waves.txt", "r");
@@ -161,6 +186,39 @@ TEST_F(TextFileTest, FailedCopyLeavesNothingBehind) {
     EXPECT_EQ(file.getStream(), nullptr);
     EXPECT_FALSE(fs::exists("missingdir"));
 }
+
+// The copy from the data directory lands where the name points, which must stay
+// below the current directory.
+struct CopyTargetCase {
+    const char* name;
+    bool staysInside;
+};
+
+void PrintTo(const CopyTargetCase& param, std::ostream* out) {
+    *out << param.name;
+}
+
+class TextFileCopyTargetTest : public TextFileTest, public ::testing::WithParamInterface<CopyTargetCase> {};
+
+TEST_P(TextFileCopyTargetTest, CopyNeverLeavesWorkingDirectory) {
+    const CopyTargetCase& param = GetParam();
+    writeFile(m_data + "/escaped.txt", "template\n");
+    fs::create_directories("sub");
+    dgTextFile file(nullptr, "r");
+    EXPECT_EQ(dgTextFileOpen(file, param.name, "r", m_data.c_str()), param.staysInside) << param.name;
+    // Outside the working directory nothing appears, wherever the name pointed.
+    EXPECT_FALSE(fs::exists(m_root + "/escaped.txt"));
+    EXPECT_FALSE(fs::exists("/escaped.txt"));
+    EXPECT_EQ(fs::exists("escaped.txt"), param.staysInside);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, TextFileCopyTargetTest,
+                         ::testing::Values(CopyTargetCase{"../escaped.txt", false},
+                                           CopyTargetCase{"sub/../../escaped.txt", false},
+                                           CopyTargetCase{"./sub/.//../../escaped.txt", false},
+                                           CopyTargetCase{"/escaped.txt", false},
+                                           CopyTargetCase{"sub/../escaped.txt", true},
+                                           CopyTargetCase{"./escaped.txt", true}));
 
 TEST_F(TextFileTest, WritingOpenNeverTouchesSameNamedFileElsewhere) {
     writeFile("saves/slot.txt", "precious\n");
