@@ -6,6 +6,7 @@
 #include "dgEdgeMesh.h"
 #include "dgMathUtils.h"
 #include "dgMemory.h"
+#include "dgProbeDirections.h"
 #include "dgWeld.h"
 #include "dgWorkStack.h"
 
@@ -32,16 +33,6 @@ constexpr float kMaxNormalised = 32768.0f;
 // Half-edge flags kept in the user data word while the hull grows.
 constexpr uint64_t kVisited = 1;
 constexpr uint64_t kInterior = 2;
-
-constexpr float kSeedK = 0.57735f;
-const float kSeedDirections[14][3] = {
-    {kSeedK, -kSeedK, kSeedK},  {-kSeedK, -kSeedK, -kSeedK}, {kSeedK, -kSeedK, -kSeedK},
-    {-kSeedK, kSeedK, kSeedK},  {kSeedK, kSeedK, -kSeedK},   {-kSeedK, kSeedK, -kSeedK},
-    {-kSeedK, -kSeedK, kSeedK}, {kSeedK, kSeedK, kSeedK},    {0.0f, -1.0f, 0.0f},
-    {0.0f, 1.0f, 0.0f},         {1.0f, 0.0f, 0.0f},          {-1.0f, 0.0f, 0.0f},
-    {0.0f, 0.0f, 1.0f},         {0.0f, 0.0f, -1.0f},
-};
-constexpr int32_t kSeedDirectionCount = 14;
 
 // Exact geometry on the grid. A snapped coordinate is k / 2048 with |k| below
 // 2^26, so differences fit in 28 bits, cross products of differences in 64
@@ -203,9 +194,8 @@ void dgHullBuilder::takeCandidate(int32_t i) {
 
 bool dgHullBuilder::seedTetrahedron() {
     auto support = [this](int32_t direction) {
-        const float* d = kSeedDirections[direction];
         return dgConvexHullSupportIndex(m_candidateCount, m_candidates.getData(),
-                                        dgVector(d[0], d[1], d[2], 0.0f));
+                                        dgProbeDirections[direction]);
     };
     const double grid2 = double(kGrid) * double(kGrid);
 
@@ -218,7 +208,7 @@ bool dgHullBuilder::seedTetrahedron() {
     const dgGridPoint a = m_hullGrid[0];
 
     for (direction++;; direction++) {
-        if (direction >= kSeedDirectionCount || (index = support(direction)) < 0) {
+        if (direction >= dgProbeDirectionCount || (index = support(direction)) < 0) {
             return false;
         }
         const dgGridPoint d = gridSub(gridPoint(m_candidates[index]), a);
@@ -230,7 +220,7 @@ bool dgHullBuilder::seedTetrahedron() {
     const dgGridPoint ab = gridSub(m_hullGrid[1], a);
 
     for (direction++;; direction++) {
-        if (direction >= kSeedDirectionCount || (index = support(direction)) < 0) {
+        if (direction >= dgProbeDirectionCount || (index = support(direction)) < 0) {
             return false;
         }
         const dgGridPoint n = gridCross(ab, gridSub(gridPoint(m_candidates[index]), a));
@@ -242,7 +232,7 @@ bool dgHullBuilder::seedTetrahedron() {
 
     dgWide volume = 0;
     for (direction++;; direction++) {
-        if (direction >= kSeedDirectionCount || (index = support(direction)) < 0) {
+        if (direction >= dgProbeDirectionCount || (index = support(direction)) < 0) {
             return false;
         }
         volume = gridOrientation(a, m_hullGrid[1], m_hullGrid[2], gridPoint(m_candidates[index]));
