@@ -78,7 +78,7 @@ inline dgWide gridOrientation(const dgGridPoint& a, const dgGridPoint& b, const 
 }
 
 // A candidate on the grid, kept on the conflict list of the face it lies
-// farthest above (quickhull's outside sets) while it is outside the hull.
+// farthest above while it is outside the hull.
 struct dgConflictPoint {
     int32_t x;
     int32_t y;

@@ -10,7 +10,8 @@
 //  - per axis the cloud is centred on its box and scaled by s (half-size h:
 //    s = 1 / (h + 1e-6) when h < 1, 128 / h when h > 128, h otherwise), then
 //    snapped down to a grid of 1/2048 and welded with tolerance 0.01;
-//  - an initial tetrahedron is searched along 14 fixed directions;
+//  - an initial tetrahedron is searched along the 14 probe directions
+//    (dgProbeDirections.h);
 //  - every candidate outside the hull waits on the list of the face it lies
 //    farthest above; while some face has a candidate more than 0.001 above
 //    it, the highest is added: the faces it sees are replaced by a fan of
@@ -46,8 +47,8 @@
 
 struct dgEdge;
 
-// Pending faces of a hull under construction: one node per face that still
-// has candidates above it, keyed by a counter taken when the face is made (so
+// Pending faces of a hull under construction: one node per face with a
+// candidate more than the face tolerance above it, keyed by a counter taken when the face is made (so
 // the same input builds the same hull, bit for bit, wherever the half-edges
 // are allocated); the payload is one of its half-edges. Nodes come from the
 // shared 4 KB-page pool of their size, made on first use and shared by every
