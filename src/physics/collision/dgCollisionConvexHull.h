@@ -10,10 +10,13 @@
 //  - per axis the cloud is centred on its box and scaled by s (half-size h:
 //    s = 1 / (h + 1e-6) when h < 1, 128 / h when h > 128, h otherwise), then
 //    snapped down to a grid of 1/2048 and welded with tolerance 0.01;
-//  - an initial tetrahedron is searched along 14 fixed directions;
-//  - while a face is pending, the candidate farthest along its normal is
-//    added when it lies more than 0.001 above it: the faces it sees are
-//    replaced by a fan of triangles around it.
+//  - an initial tetrahedron is searched along the 14 probe directions
+//    (dgProbeDirections.h);
+//  - every candidate outside the hull waits on the list of the face it lies
+//    farthest above; while some face has a candidate more than 0.001 above
+//    it, the highest is added: the faces it sees are replaced by a fan of
+//    triangles and their candidates move to the fan (or, inside it now, are
+//    dropped). In the end every candidate lies within 0.001 of every face.
 // All tolerances are in normalised units, so they differ per axis in the
 // caller's units: an axis shorter than 2 is stretched to unit half-size (a
 // cloud that is merely thin is a thin hull, not a degenerate one), and a point
@@ -27,7 +30,8 @@
 // Refused input: no points, a negative stride, non-finite coordinates, fewer
 // than four welded points, points within tolerance of one point, line or
 // plane, or a hull that needs more vertices or half-edges than the base's
-// 16-bit counts hold (dgConvexHullMaxEdges). The shape is then the empty hull:
+// 16-bit counts hold (dgConvexHullMaxEdges; the construction stops as soon as
+// the growing hull passes it). The shape is then the empty hull:
 // vertex and edge counts 0, null arrays, face count 0, null face array, mass
 // and box never computed. Nothing is reported.
 //
@@ -43,12 +47,13 @@
 
 struct dgEdge;
 
-// Pending faces of a hull under construction: one node per face, keyed by the
-// address of one of its half-edges. The key is pointer-sized, so two faces
-// whose half-edges differ only above bit 31 never share a key. Nodes come from
-// the shared 4 KB-page pool of their size, made on first use and shared by
-// every construction.
-typedef dgRbTree<dgEdge*, uintptr_t> dgConvexHullFaceTree;
+// Pending faces of a hull under construction: one node per face with a
+// candidate more than the face tolerance above it, keyed by a counter taken when the face is made (so
+// the same input builds the same hull, bit for bit, wherever the half-edges
+// are allocated); the payload is one of its half-edges. Nodes come from the
+// shared 4 KB-page pool of their size, made on first use and shared by every
+// construction.
+typedef dgRbTree<dgEdge*, uint32_t> dgConvexHullFaceTree;
 typedef dgConvexHullFaceTree::Node dgConvexHullFaceNode;
 
 // Largest number of half-edges (and of vertices) a hull may have: the convex

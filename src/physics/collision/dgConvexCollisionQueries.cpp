@@ -7,22 +7,9 @@
 #include "dgConvexCollision.h"
 #include "dgHeap.h"
 #include "dgMemory.h"
+#include "dgProbeDirections.h"
 
 namespace {
-
-// Directions probed, in order, for the second to fourth corners of the first
-// ray simplex when the ray's own two support points do not span a volume.
-constexpr float kProbe = 0.57735f;
-const dgVector kRayProbeDirections[14] = {
-    dgVector(kProbe, -kProbe, kProbe, 0.0f),  dgVector(-kProbe, -kProbe, -kProbe, 0.0f),
-    dgVector(kProbe, -kProbe, -kProbe, 0.0f), dgVector(-kProbe, kProbe, kProbe, 0.0f),
-    dgVector(kProbe, kProbe, -kProbe, 0.0f),  dgVector(-kProbe, kProbe, -kProbe, 0.0f),
-    dgVector(-kProbe, -kProbe, kProbe, 0.0f), dgVector(kProbe, kProbe, kProbe, 0.0f),
-    dgVector(0.0f, -1.0f, 0.0f, 0.0f),        dgVector(0.0f, 1.0f, 0.0f, 0.0f),
-    dgVector(1.0f, 0.0f, 0.0f, 0.0f),         dgVector(-1.0f, 0.0f, 0.0f, 0.0f),
-    dgVector(0.0f, 0.0f, 1.0f, 0.0f),         dgVector(0.0f, 0.0f, -1.0f, 0.0f),
-};
-constexpr int32_t kProbeCount = 14;
 
 // Faces (a, b, c) of the ray simplex and the vertex d opposite each. With
 // (V3 - V0) . ((V1 - V0) x (V2 - V0)) < 0 every (Vb - Va) x (Vc - Va) points
@@ -275,34 +262,34 @@ float dgConvexCollision::rayCast(const dgVector& p0, const dgVector& p1, dgConta
     dgVector s1(point3(supportVertex(dir)));
     int32_t probe = 0;
     if (((s1 - s0) % (s1 - s0)) < 0.01f) {
-        for (probe = 0; probe < kProbeCount; probe++) {
-            s1 = point3(supportVertex(kRayProbeDirections[probe]));
+        for (probe = 0; probe < dgProbeDirectionCount; probe++) {
+            s1 = point3(supportVertex(dgProbeDirections[probe]));
             if (((s1 - s0) % (s1 - s0)) > 1.0e-4f) {
                 break;
             }
         }
     }
     probe++;
-    if (probe >= kProbeCount) {
+    if (probe >= dgProbeDirectionCount) {
         return kRayMiss;
     }
     dgVector s2;
     dgVector n;
-    for (; probe < kProbeCount; probe++) {
-        s2 = point3(supportVertex(kRayProbeDirections[probe]));
+    for (; probe < dgProbeDirectionCount; probe++) {
+        s2 = point3(supportVertex(dgProbeDirections[probe]));
         n = (s1 - s0).cross(s2 - s0);
         if ((n % n) > 1.0e-4f) {
             break;
         }
     }
     probe++;
-    if (probe >= kProbeCount) {
+    if (probe >= dgProbeDirectionCount) {
         return kRayMiss;
     }
     dgVector s3;
     bool spans = false;
-    for (; probe < kProbeCount; probe++) {
-        s3 = point3(supportVertex(kRayProbeDirections[probe]));
+    for (; probe < dgProbeDirectionCount; probe++) {
+        s3 = point3(supportVertex(dgProbeDirections[probe]));
         if (std::fabs((s3 - s0) % n) > 1.0e-4f) {
             spans = true;
             break;

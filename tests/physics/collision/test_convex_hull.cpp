@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "CountingHooks.h"
@@ -97,7 +100,8 @@ void expectClosedTriangleMesh(const dgCollisionConvexHull& hull) {
 }
 
 // Every face outward and the solid convex: no hull vertex above any face.
-void expectConvexOutward(const dgCollisionConvexHull& hull, double tolerance) {
+// The centre of the vertices lies below every face (by rounding at most).
+void expectConvexOutward(const dgCollisionConvexHull& hull, double tolerance, double centreRounding = 0.0) {
     const std::vector<FacePlane> planes = facePlanes(hull);
     const dgVector* v = hull.getVertices();
     for (int32_t i = 0; i < hull.getVertexCount(); i++) {
@@ -110,7 +114,7 @@ void expectConvexOutward(const dgCollisionConvexHull& hull, double tolerance) {
     }
     const double inv = 1.0 / hull.getVertexCount();
     centre = D3{centre.x * inv, centre.y * inv, centre.z * inv};
-    EXPECT_LT(farthestOutside(planes, centre), 0.0);
+    EXPECT_LT(farthestOutside(planes, centre), centreRounding);
 }
 
 // Distance by which the construction may leave an input point outside: the
@@ -249,6 +253,71 @@ void expectEmpty(const dgCollisionConvexHull& hull) {
     EXPECT_EQ(hull.getFaceArray(), nullptr);
 }
 
+// Everything a hull stores, as integers: the counts, the vertex array bit for
+// bit, the edge table and the face array with links as indices.
+std::vector<int64_t> hullImage(const dgCollisionConvexHull& hull) {
+    std::vector<int64_t> image = {hull.getVertexCount(), hull.getEdgeCount(), hull.getFaceCount()};
+    for (int32_t i = 0; i < hull.getVertexCount(); i++) {
+        uint32_t bits[4];
+        std::memcpy(bits, &hull.getVertices()[i], sizeof(bits));
+        image.insert(image.end(), {bits[0], bits[1], bits[2], bits[3]});
+    }
+    shapetest::snapshotEdges(hull.getEdges(), hull.getEdgeCount(), image);
+    for (int32_t i = 0; i < hull.getFaceCount(); i++) {
+        image.push_back(hull.getFaceArray()[i] - hull.getEdges());
+    }
+    return image;
+}
+
+// Random clouds for the property check: each axis has its own half-size
+// (from 0.01 to 500, so every scale regime of the normalisation and mixes of
+// them occur) and the cloud sits off the origin by up to ten half-sizes.
+enum class CloudKind { Cube, Ball, Sphere, TiltedSlab, TiltedPlane, Line };
+
+Cloud randomCloud(CloudKind kind, std::mt19937& rng) {
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    std::uniform_real_distribution<float> logHalf(std::log(0.01f), std::log(500.0f));
+    std::uniform_int_distribution<int> sizes(4, 150);
+    const int n = sizes(rng);
+    float half[3], centre[3];
+    for (int a = 0; a < 3; a++) {
+        half[a] = std::exp(logHalf(rng));
+        centre[a] = 10.0f * half[a] * u(rng);
+    }
+    // Flat kinds live in a turned frame, so that no axis of the normalisation
+    // stretches their thin direction.
+    const dgMatrix frame(shapetest::randomPose(rng, 0.0f));
+    const float thickness =
+        std::exp(std::uniform_real_distribution<float>(std::log(1e-3f), std::log(0.1f))(rng));
+    Cloud cloud;
+    for (int i = 0; i < n; i++) {
+        dgVector p(u(rng), u(rng), u(rng), 0.0f);
+        switch (kind) {
+            case CloudKind::Cube:
+                break;
+            case CloudKind::Ball:
+                p = p.scale(std::cbrt((u(rng) + 1.0f) * 0.5f) / std::sqrt(p % p + 1e-12f));
+                break;
+            case CloudKind::Sphere:
+                p = p.scale(1.0f / std::sqrt(p % p + 1e-12f));
+                break;
+            case CloudKind::TiltedSlab:
+                p = frame.rotateVector(dgVector(p.x, p.y, thickness * p.z, 0.0f));
+                break;
+            case CloudKind::TiltedPlane:
+                p = frame.rotateVector(dgVector(p.x, p.y, 0.0f, 0.0f));
+                break;
+            case CloudKind::Line:
+                p = frame.rotateVector(dgVector(p.x, 0.0f, 0.0f, 0.0f));
+                break;
+        }
+        for (int a = 0; a < 3; a++) {
+            cloud.push_back(centre[a] + half[a] * p[a]);
+        }
+    }
+    return cloud;
+}
+
 }  // namespace
 
 TEST(ConvexHullIdentity, ClassTypeAndSignature) {
@@ -292,21 +361,21 @@ TEST(ConvexHullSupportIndex, MatchesLinearScanAndFirstMaximumWins) {
     EXPECT_EQ(dgConvexHullSupportIndex(1, &far, dgVector(0, 0, 1, 0)), -1);
 }
 
-// Pending faces are keyed by the whole address: two half-edges whose
-// addresses agree in the low 32 bits are two faces.
-TEST(ConvexHullPendingFaces, KeysAreFullAddresses) {
+// Pending faces are keyed by a counter taken when the face is made, never by
+// an address: 32-bit keys, and a key already present inserts nothing.
+TEST(ConvexHullPendingFaces, KeysAreFaceCounters) {
+    static_assert(std::is_same<decltype(std::declval<dgConvexHullFaceNode>().getKey()), uint32_t>::value,
+                  "face keys are 32-bit counters");
     dgConvexHullFaceTree tree;
-    const uintptr_t low = uintptr_t(0x1000u);
-    const uintptr_t high = low + (uintptr_t(1) << 32);
-    dgEdge* a = reinterpret_cast<dgEdge*>(low);
-    dgEdge* b = reinterpret_cast<dgEdge*>(high);
-    ASSERT_NE(tree.insert(a, uintptr_t(a)), nullptr);
-    ASSERT_NE(tree.insert(b, uintptr_t(b)), nullptr);
+    dgEdge* a = reinterpret_cast<dgEdge*>(uintptr_t(0x1000u));
+    dgEdge* b = reinterpret_cast<dgEdge*>(uintptr_t(0x2000u));
+    ASSERT_NE(tree.insert(a, 7u), nullptr);
+    ASSERT_NE(tree.insert(b, 8u), nullptr);
     EXPECT_EQ(tree.getCount(), 2);
-    EXPECT_EQ(tree.insert(a, uintptr_t(a)), nullptr);  // a key already present inserts nothing
-    EXPECT_TRUE(tree.removeKey(uintptr_t(b)));
-    ASSERT_NE(tree.find(uintptr_t(a)), nullptr);
-    EXPECT_EQ(tree.find(uintptr_t(a))->getPayload(), a);
+    EXPECT_EQ(tree.insert(b, 7u), nullptr);  // a key already present inserts nothing
+    EXPECT_TRUE(tree.removeKey(8u));
+    ASSERT_NE(tree.find(7u), nullptr);
+    EXPECT_EQ(tree.find(7u)->getPayload(), a);
 }
 
 TEST(ConvexHullKnownShapes, CubeCornersGivenTwice) {
@@ -604,6 +673,108 @@ TEST(ConvexHullLargeInput, HullPastSixteenBitCountsIsRefused) {
     HullHolder hull = makeHull(fibonacciSphere(n, 50.0f));
     expectEmpty(*hull);
 }
+
+// The construction stops as soon as the growing hull passes the 16-bit counts:
+// a sphere four times too big takes no more blocks (edge pages, grown work
+// lists) than one just too big. Every point of these spheres is a vertex.
+TEST(ConvexHullLargeInput, HullPastSixteenBitCountsStopsEarly) {
+    std::vector<int64_t> blocks;
+    for (int n : {11000, 44000}) {
+        const Cloud cloud = fibonacciSphere(n, 50.0f);
+        CountingHooks hooks;
+        HullHolder hull = makeHull(cloud);
+        expectEmpty(*hull);
+        blocks.push_back(hooks.allocCalls());
+    }
+    EXPECT_LT(blocks[1], blocks[0] + blocks[0] / 4) << blocks[0] << " blocks for the smaller sphere";
+}
+
+// The same cloud gives the same hull, bit for bit, wherever its half-edges
+// and nodes are allocated: built again into a second shape while the first
+// lives, with blocks of other sizes taken in between.
+TEST(ConvexHullDeterminism, SameCloudSameHullWhereverItIsBuilt) {
+    std::mt19937 rng(8);
+    Cloud cube = uniformCube(rng, 3000, 1.0f, 1.0f, 1.0f);
+    for (int i = 0; i < 600; i++) {
+        // Points on the cube's faces: many equally valid triangulations.
+        const float s = (i & 1) ? 1.0f : -1.0f;
+        const int axis = i % 3;
+        Cloud p = {std::round(8.0f * cube[3 * i]) / 8.0f, std::round(8.0f * cube[3 * i + 1]) / 8.0f,
+                   std::round(8.0f * cube[3 * i + 2]) / 8.0f};
+        p[axis] = s;
+        cube.insert(cube.end(), p.begin(), p.end());
+    }
+    const std::vector<Cloud> clouds = {fibonacciSphere(3000, 1.0f), uniformBall(rng, 3000, 1.0f), cube};
+    for (size_t k = 0; k < clouds.size(); k++) {
+        SCOPED_TRACE(testing::Message() << "cloud " << k);
+        HullHolder first = makeHull(clouds[k]);
+        ASSERT_GT(first->getFaceCount(), 0);
+        const std::vector<int64_t> image = hullImage(*first);
+        std::vector<void*> taken;
+        for (int i = 0; i < 64; i++) {
+            taken.push_back(dgMalloc(size_t(48 + 40 * i)));
+        }
+        HullHolder second = makeHull(clouds[k]);
+        for (void* block : taken) {
+            dgFree(block);
+        }
+        EXPECT_TRUE(hullImage(*second) == image);
+    }
+}
+
+// Property over many random clouds of every kind: the hull is a closed,
+// outward, convex triangle mesh; every input point lies inside it or within
+// the construction's tolerance of it; every vertex is an input point up to
+// that tolerance. Clouds without volume give the empty hull.
+class ConvexHullProperty : public testing::TestWithParam<CloudKind> {};
+
+TEST_P(ConvexHullProperty, EveryPointInsideAndHullConvex) {
+    const CloudKind kind = GetParam();
+    std::mt19937 rng(1000 + uint32_t(kind));
+    int built = 0;
+    for (int round = 0; round < 300; round++) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        const Cloud cloud = randomCloud(kind, rng);
+        const size_t n = cloud.size() / 3;
+        HullHolder hull = makeHull(cloud);
+        if ((kind == CloudKind::Cube || kind == CloudKind::Ball || kind == CloudKind::Sphere) && n >= 20) {
+            ASSERT_GT(hull->getFaceCount(), 0);
+        }
+        if (hull->getFaceCount() == 0) {
+            expectEmpty(*hull);
+            continue;
+        }
+        built++;
+        ASSERT_NO_FATAL_FAILURE(expectClosedTriangleMesh(*hull));
+        // The vertices come back to the caller's units in floats: a flat or
+        // thin hull far from the origin is convex up to their rounding.
+        double reach = 0.0;
+        for (float c : cloud) {
+            reach = std::max(reach, double(std::fabs(c)));
+        }
+        const double rounding = 8.0 * FLT_EPSILON * reach;
+        const double tolerance = hullTolerance(cloud) + rounding;
+        ASSERT_NO_FATAL_FAILURE(expectConvexOutward(*hull, 1e-4 * tolerance + rounding, rounding));
+        const std::vector<FacePlane> planes = facePlanes(*hull);
+        for (size_t i = 0; i < n; i++) {
+            ASSERT_LE(farthestOutside(planes, pointOf(cloud, i)), tolerance) << "point " << i;
+        }
+        for (int32_t i = 0; i < hull->getVertexCount(); i++) {
+            double nearest = 1e300;
+            for (size_t j = 0; j < n; j++) {
+                nearest = std::min(nearest, length(sub(toD3(hull->getVertices()[i]), pointOf(cloud, j))));
+            }
+            ASSERT_LE(nearest, tolerance) << "vertex " << i;
+        }
+    }
+    if (kind != CloudKind::Line && kind != CloudKind::TiltedPlane) {
+        EXPECT_GT(built, 250);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ConvexHullProperty,
+                         testing::Values(CloudKind::Cube, CloudKind::Ball, CloudKind::Sphere,
+                                         CloudKind::TiltedSlab, CloudKind::TiltedPlane, CloudKind::Line));
 
 TEST(ConvexHullDegenerate, RefusedCloudsGiveTheEmptyHullSafely) {
     std::mt19937 rng(5);
