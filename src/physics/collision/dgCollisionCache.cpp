@@ -46,37 +46,21 @@ bool dgSameQuantum(float a, float b) {
     return std::trunc(double(a) * 1024.0) == std::trunc(double(b) * 1024.0);
 }
 
-// A convex hull as the factory keeps it: with the points it was built from,
-// so that a request whose key merely collides with it is told apart. Answers
-// to the hull's class identity; the points live in one dgMalloc block.
-class dgFactoryConvexHull : public dgCollisionConvexHull {
-public:
-    // Takes ownership of points (3 x count floats, compacted).
-    dgFactoryConvexHull(uint32_t signature, int32_t count, int32_t strideInBytes, const float* source,
-                        float* points, const dgMatrix& offsetMatrix)
-        : dgCollisionConvexHull(signature, count, strideInBytes, source, offsetMatrix),
-          m_keyPoints(points),
-          m_keyCount(count) {}
-    ~dgFactoryConvexHull() override { dgFree(m_keyPoints); }
-
-    // True when points (3 x count floats, compacted) quantise as the ones
-    // this hull was built from.
-    bool builtFrom(int32_t count, const float* points) const {
-        if (count != m_keyCount) {
-            return false;
-        }
-        for (int32_t i = 0; i < 3 * count; i++) {
-            if (!dgSameQuantum(points[i], m_keyPoints[i])) {
-                return false;
-            }
-        }
-        return true;
+// True when cached is a convex hull built exactly as candidate: the same
+// placement and bit-identical vertices. A hull keeps only its vertices, not
+// the points it was built from, and equal points build equal hulls, so this
+// tells a request apart from a cached hull whose key it merely shares.
+bool dgSameHull(const dgCollision* cached, const dgCollisionConvexHull* candidate) {
+    if (cached->getClassId() != dgCollisionConvexHull::kClassId) {
+        return false;
     }
-
-private:
-    float* m_keyPoints;
-    int32_t m_keyCount;
-};
+    const dgCollisionConvexHull* hull = static_cast<const dgCollisionConvexHull*>(cached);
+    return (hull->getVertexCount() == candidate->getVertexCount()) &&
+           (hull->getEdgeCount() == candidate->getEdgeCount()) &&
+           (std::memcmp(&hull->getOffsetMatrix(), &candidate->getOffsetMatrix(), sizeof(dgMatrix)) == 0) &&
+           (std::memcmp(hull->getVertices(), candidate->getVertices(),
+                        size_t(hull->getVertexCount()) * sizeof(dgVector)) == 0);
+}
 
 // The key sizes a cached primitive was built from, in key order, written to
 // sizes (room for 3); returns their count, or -1 for a shape the primitive
@@ -389,37 +373,26 @@ dgCollision* dgWorldCreateConvexHull(dgWorld* world, int32_t count, const float*
         !dgFiniteMatrix(offsetMatrix)) {
         return nullptr;
     }
-    // The points compacted, to compare with a cached hull and to be kept by
-    // a new one. The signature has bounded count, so the size fits.
     const ptrdiff_t stride = ptrdiff_t(strideInBytes & ~3);
-    float* keyPoints = static_cast<float*>(dgMalloc(size_t(count > 0 ? count : 1) * 3 * sizeof(float)));
-    if (!keyPoints) {
-        return nullptr;
-    }
     const char* bytes = reinterpret_cast<const char*>(points);
     for (int32_t i = 0; i < count; i++) {
-        std::memcpy(&keyPoints[3 * i], bytes + ptrdiff_t(i) * stride, 3 * sizeof(float));
+        if (!dgAllFinite(reinterpret_cast<const float*>(bytes + ptrdiff_t(i) * stride), 3)) {
+            return nullptr;
+        }
     }
-    if (!dgAllFinite(keyPoints, 3 * count)) {
-        dgFree(keyPoints);
+    // The request is built first and compared with what the cache holds
+    // under its key (see dgSameHull); an equal cached hull is handed out and
+    // the new one dropped.
+    dgCollisionConvexHull* const built =
+        new dgCollisionConvexHull(signature, count, strideInBytes, points, offsetMatrix);
+    if (!built) {
         return nullptr;
     }
-    bool kept = false;
-    dgCollision* shape = dgFindOrBuild(
-        world, signature,
-        [&](const dgCollision* cached) {
-            const dgFactoryConvexHull* hull = dynamic_cast<const dgFactoryConvexHull*>(cached);
-            return hull && (std::memcmp(&hull->getOffsetMatrix(), &offsetMatrix, sizeof(dgMatrix)) == 0) &&
-                   hull->builtFrom(count, keyPoints);
-        },
-        [&]() -> dgCollision* {
-            dgCollision* hull =
-                new dgFactoryConvexHull(signature, count, strideInBytes, points, keyPoints, offsetMatrix);
-            kept = (hull != nullptr);
-            return hull;
-        });
-    if (!kept) {
-        dgFree(keyPoints);
+    dgCollision* const shape = dgFindOrBuild(
+        world, signature, [&](const dgCollision* cached) { return dgSameHull(cached, built); },
+        [&]() -> dgCollision* { return built; });
+    if (shape != built) {
+        built->release();
     }
     return shape;
 }
