@@ -15,17 +15,11 @@
 #include "dgConvexCollision.h"
 #include "dgMemory.h"
 #include "dgQuaternion.h"
+#include "TestSupport.h"
 
 namespace shapetest {
 
-const double kPi = 3.14159265358979323846;
-
-// Uniform on the unit sphere (normalised Gaussian triple); w = 0.
-inline dgVector randomUnit(std::mt19937& rng) {
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    dgVector d(g(rng), g(rng), g(rng), 0.0f);
-    return d.scale(1.0f / std::sqrt(d % d));
-}
+using namespace testsupport;
 
 // A uniformly random rotation placed at a random point of [-reach, reach]^3.
 inline dgMatrix randomPose(std::mt19937& rng, float reach) {

@@ -15,6 +15,8 @@
 
 namespace {
 
+using shapetest::randomUnit;
+
 const dgMatrix& identity() {
     return dgGetIdentityMatrix();
 }
@@ -175,12 +177,6 @@ public:
         return int32_t(corners.size() / 3);
     }
 };
-
-dgVector randomUnit(std::mt19937& rng) {
-    std::normal_distribution<float> n(0.0f, 1.0f);
-    dgVector d(n(rng), n(rng), n(rng), 0.0f);
-    return normalise(d);
-}
 
 dgMatrix randomRotation(std::mt19937& rng) {
     std::uniform_real_distribution<float> angle(-3.14159f, 3.14159f);

@@ -16,36 +16,18 @@
 
 namespace {
 
+using namespace shapetest;
+
 typedef dgRefHolder<dgCollisionConvexHull> HullHolder;
 typedef std::vector<float> Cloud;  // x, y, z per point
-
-const double kPi = 3.14159265358979323846;
 
 HullHolder makeHull(const Cloud& cloud, const dgMatrix& offset = dgGetIdentityMatrix()) {
     return HullHolder::adopt(new dgCollisionConvexHull(0x5eedu, int32_t(cloud.size() / 3),
                                                        3 * int32_t(sizeof(float)), cloud.data(), offset));
 }
 
-struct D3 {
-    double x, y, z;
-};
-D3 sub(const D3& a, const D3& b) {
-    return D3{a.x - b.x, a.y - b.y, a.z - b.z};
-}
-D3 cross(const D3& a, const D3& b) {
-    return D3{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-double dot(const D3& a, const D3& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-double length(const D3& a) {
-    return std::sqrt(dot(a, a));
-}
 D3 pointOf(const Cloud& c, size_t i) {
     return D3{c[3 * i], c[3 * i + 1], c[3 * i + 2]};
-}
-D3 toD3(const dgVector& v) {
-    return D3{v.x, v.y, v.z};
 }
 
 // Outward unit plane of every hull face, from the shape's own face array.

@@ -69,58 +69,38 @@ double det3(const dgMatrix& m) {
     return a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
 }
 
-struct Vec3 {
-    double v[3];
-    double& operator[](int i) { return v[i]; }
-    double operator[](int i) const { return v[i]; }
-};
-
-Vec3 sub(const Vec3& a, const Vec3& b) {
-    return Vec3{{a[0] - b[0], a[1] - b[1], a[2] - b[2]}};
-}
-double dot(const Vec3& a, const Vec3& b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-Vec3 cross(const Vec3& a, const Vec3& b) {
-    return Vec3{{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]}};
-}
-
 // p * M in double (M affine).
-Vec3 apply(const dgMatrix& m, const Vec3& p) {
-    Vec3 out;
+D3 apply(const dgMatrix& m, const D3& p) {
+    D3 out;
     for (int32_t j = 0; j < 3; j++) {
         out[j] = p[0] * m[0][j] + p[1] * m[1][j] + p[2] * m[2][j] + m[3][j];
     }
     return out;
 }
 
-Vec3 toVec3(const dgVector& p) {
-    return Vec3{{p.x, p.y, p.z}};
-}
-
 // The box of half extents h deformed by M, as six outward planes built from
 // its transformed corners.
 struct Parallelepiped {
-    Vec3 corners[8];
-    Vec3 normals[6];
+    D3 corners[8];
+    D3 normals[6];
     double offsets[6];
 
     Parallelepiped(const dgVector& h, const dgMatrix& m) {
         for (int32_t k = 0; k < 8; k++) {
-            const Vec3 c{{(k & 1) ? -h.x : h.x, (k & 2) ? -h.y : h.y, (k & 4) ? -h.z : h.z}};
+            const D3 c{(k & 1) ? -h.x : h.x, (k & 2) ? -h.y : h.y, (k & 4) ? -h.z : h.z};
             corners[k] = apply(m, c);
         }
-        const Vec3 centre = apply(m, Vec3{{0.0, 0.0, 0.0}});
+        const D3 centre = apply(m, D3{0.0, 0.0, 0.0});
         int32_t f = 0;
         for (int32_t axis = 0; axis < 3; axis++) {
             for (int32_t side = 0; side < 2; side++) {
                 const int32_t base = side ? (1 << axis) : 0;
                 const int32_t b = (axis + 1) % 3;
                 const int32_t c = (axis + 2) % 3;
-                const Vec3& c0 = corners[base];
-                const Vec3& c1 = corners[base | (1 << b)];
-                const Vec3& c2 = corners[base | (1 << c)];
-                Vec3 n = cross(sub(c1, c0), sub(c2, c0));
+                const D3& c0 = corners[base];
+                const D3& c1 = corners[base | (1 << b)];
+                const D3& c2 = corners[base | (1 << c)];
+                D3 n = cross(sub(c1, c0), sub(c2, c0));
                 const double len = std::sqrt(dot(n, n));
                 for (int32_t j = 0; j < 3; j++) {
                     n[j] /= len;
@@ -140,12 +120,12 @@ struct Parallelepiped {
     // Entry parameter and face of a segment that starts outside; -1 when it
     // misses or starts inside. margin > 0 reports how far from a tie the
     // answer is (entering planes close together, entry close to the exit).
-    double ray(const Vec3& p0, const Vec3& p1, Vec3& normal, double& margin) const {
+    double ray(const D3& p0, const D3& p1, D3& normal, double& margin) const {
         double tEnter = 0.0;
         double tExit = 1.0;
         double secondEnter = -1.0;
         int32_t face = -1;
-        const Vec3 d = sub(p1, p0);
+        const D3 d = sub(p1, p0);
         for (int32_t f = 0; f < 6; f++) {
             const double num = dot(normals[f], p0) + offsets[f];
             const double den = dot(normals[f], d);
@@ -225,14 +205,14 @@ int32_t noPlane(uint32_t, void*, const dgMatrix&, dgPlane&) {
 // summed over a fine grid in y and z.
 dgVector referenceSubmerged(const dgVector& h, const dgMatrix& m, const dgMatrix& matrix,
                             const dgPlane& plane) {
-    auto value = [&](const Vec3& y) {
-        const Vec3 w = apply(matrix, apply(m, y));
+    auto value = [&](const D3& y) {
+        const D3 w = apply(matrix, apply(m, y));
         return plane.x * w[0] + plane.y * w[1] + plane.z * w[2] + plane.w;
     };
-    const double b = value(Vec3{{0.0, 0.0, 0.0}});
-    const double a0 = value(Vec3{{1.0, 0.0, 0.0}}) - b;
-    const double a1 = value(Vec3{{0.0, 1.0, 0.0}}) - b;
-    const double a2 = value(Vec3{{0.0, 0.0, 1.0}}) - b;
+    const double b = value(D3{0.0, 0.0, 0.0});
+    const double a0 = value(D3{1.0, 0.0, 0.0}) - b;
+    const double a1 = value(D3{0.0, 1.0, 0.0}) - b;
+    const double a2 = value(D3{0.0, 0.0, 1.0}) - b;
     constexpr int32_t kCells = 600;
     const double dy = 2.0 * h.y / kCells;
     const double dz = 2.0 * h.z / kCells;
@@ -266,8 +246,8 @@ dgVector referenceSubmerged(const dgVector& h, const dgMatrix& m, const dgMatrix
     if (volume <= 0.0) {
         return dgVector(0.0f, 0.0f, 0.0f, 0.0f);
     }
-    const Vec3 centroid =
-        apply(matrix, apply(m, Vec3{{moment[0] / volume, moment[1] / volume, moment[2] / volume}}));
+    const D3 centroid =
+        apply(matrix, apply(m, D3{moment[0] / volume, moment[1] / volume, moment[2] / volume}));
     return dgVector(float(centroid[0]), float(centroid[1]), float(centroid[2]), float(volume * det3(m)));
 }
 
@@ -403,12 +383,12 @@ TEST(ConvexModifier, BoundsAndSupportMatchTheTransformedBox) {
         const dgMatrix matrix(randomPose(rng, 10.0f));
         dgVector boxMin, boxMax;
         modifier->calcAABB(matrix, boxMin, boxMax);
-        Vec3 low{{1e30, 1e30, 1e30}}, high{{-1e30, -1e30, -1e30}};
-        std::vector<Vec3> corners;
+        D3 low{1e30, 1e30, 1e30}, high{-1e30, -1e30, -1e30};
+        std::vector<D3> corners;
         for (int32_t k = 0; k < 8; k++) {
-            const Vec3 local = apply(m, toVec3(cornerOf(half, k)));
+            const D3 local = apply(m, toD3(cornerOf(half, k)));
             corners.push_back(local);
-            const Vec3 w = apply(matrix, local);
+            const D3 w = apply(matrix, local);
             for (int32_t j = 0; j < 3; j++) {
                 low[j] = std::min(low[j], w[j]);
                 high[j] = std::max(high[j], w[j]);
@@ -422,10 +402,10 @@ TEST(ConvexModifier, BoundsAndSupportMatchTheTransformedBox) {
             const dgVector d(randomUnit(rng));
             const dgVector s(modifier->supportVertex(d));
             double best = -1e30;
-            for (const Vec3& c : corners) {
-                best = std::max(best, dot(c, toVec3(d)));
+            for (const D3& c : corners) {
+                best = std::max(best, dot(c, toD3(d)));
             }
-            EXPECT_NEAR(dot(toVec3(s), toVec3(d)), best, 1.0e-4 * (1.0 + std::fabs(best)));
+            EXPECT_NEAR(dot(toD3(s), toD3(d)), best, 1.0e-4 * (1.0 + std::fabs(best)));
         }
     }
 }
@@ -448,9 +428,9 @@ TEST(ConvexModifier, RayCastsHitTheTransformedBoxWithItsFaceNormal) {
                                   centre.z + 2.0f * u(rng), 1.0f);
             dgVector p1(p0 + (target - p0).scale(1.2f));
             p1.w = 1.0f;
-            Vec3 normal{{0.0, 0.0, 0.0}};
+            D3 normal{0.0, 0.0, 0.0};
             double margin = 0.0;
-            const double expected = model.ray(toVec3(p0), toVec3(p1), normal, margin);
+            const double expected = model.ray(toD3(p0), toD3(p1), normal, margin);
             if (margin < 1.0e-4) {
                 continue;
             }
@@ -503,8 +483,8 @@ TEST(ConvexModifier, RayCastsThroughAnEllipsoidFollowTheQuadratic) {
                 inv[i][j] = (double(m[i1][j1]) * m[i2][j2] - double(m[i1][j2]) * m[i2][j1]) / det;
             }
         }
-        auto f = [&](const Vec3& x) {
-            const Vec3 d{{x[0] - m.position.x, x[1] - m.position.y, x[2] - m.position.z}};
+        auto f = [&](const D3& x) {
+            const D3 d{x[0] - m.position.x, x[1] - m.position.y, x[2] - m.position.z};
             double s = 0.0;
             for (int32_t j = 0; j < 3; j++) {
                 const double y = d[0] * inv[0][j] + d[1] * inv[1][j] + d[2] * inv[2][j];
@@ -518,9 +498,9 @@ TEST(ConvexModifier, RayCastsThroughAnEllipsoidFollowTheQuadratic) {
             dgVector p1(p0 + (target - p0).scale(1.1f));
             p1.w = 1.0f;
             // f along the segment is a quadratic a t^2 + b t + c.
-            const Vec3 a0 = toVec3(p0), a1 = toVec3(p1);
+            const D3 a0 = toD3(p0), a1 = toD3(p1);
             const double c = f(a0);
-            const double fm = f(Vec3{{0.5 * (a0[0] + a1[0]), 0.5 * (a0[1] + a1[1]), 0.5 * (a0[2] + a1[2])}});
+            const double fm = f(D3{0.5 * (a0[0] + a1[0]), 0.5 * (a0[1] + a1[1]), 0.5 * (a0[2] + a1[2])});
             const double f1 = f(a1);
             const double qa = 2.0 * (f1 + c - 2.0 * fm);
             const double qb = f1 - c - qa;
@@ -542,11 +522,11 @@ TEST(ConvexModifier, RayCastsThroughAnEllipsoidFollowTheQuadratic) {
             ASSERT_LE(t, 1.0f);
             EXPECT_NEAR(t, expected, 1.0e-4);
             // The normal is the gradient of f, taken by central differences.
-            Vec3 hit{{a0[0] + expected * (a1[0] - a0[0]), a0[1] + expected * (a1[1] - a0[1]),
-                      a0[2] + expected * (a1[2] - a0[2])}};
-            Vec3 grad;
+            D3 hit{a0[0] + expected * (a1[0] - a0[0]), a0[1] + expected * (a1[1] - a0[1]),
+                      a0[2] + expected * (a1[2] - a0[2])};
+            D3 grad;
             for (int32_t j = 0; j < 3; j++) {
-                Vec3 hi = hit, lo = hit;
+                D3 hi = hit, lo = hit;
                 hi[j] += 1.0e-5;
                 lo[j] -= 1.0e-5;
                 grad[j] = (f(hi) - f(lo)) / 2.0e-5;

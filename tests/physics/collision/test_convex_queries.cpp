@@ -10,10 +10,12 @@
 #include "dgConvexCollision.h"
 #include "dgEdgeMesh.h"
 #include "dgMemory.h"
+#include "TestSupport.h"
 
 namespace {
 
-const double kPi = 3.14159265358979323846;
+using testsupport::kPi;
+using testsupport::randomUnit;
 
 // A convex polyhedron from explicit vertices and outward faces, owning its
 // arrays the way a convex hull does.
@@ -141,11 +143,6 @@ HullRef makeRoundHull(int32_t level, float r) {
         f.push_back({index[i], index[i + 1], index[i + 2]});
     }
     return HullRef::adopt(new QueryHull(v, f));
-}
-
-dgVector randomUnit(std::mt19937& rng) {
-    std::normal_distribution<float> n(0.0f, 1.0f);
-    return unit(dgVector(n(rng), n(rng), n(rng), 0.0f));
 }
 
 dgMatrix randomRigid(std::mt19937& rng) {

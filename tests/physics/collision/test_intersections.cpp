@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
 #include "dgIntersections.h"
 
 #include <algorithm>
@@ -10,51 +11,31 @@
 namespace {
 
 // Double-precision references, built differently from the routines under test.
-struct R3 {
-    double x, y, z;
-};
+using namespace testsupport;
 
-R3 toR(const dgVector& v) {
-    return R3{v.x, v.y, v.z};
-}
-R3 operator-(const R3& a, const R3& b) {
-    return R3{a.x - b.x, a.y - b.y, a.z - b.z};
-}
-R3 operator+(const R3& a, const R3& b) {
-    return R3{a.x + b.x, a.y + b.y, a.z + b.z};
-}
-R3 operator*(const R3& a, double s) {
-    return R3{a.x * s, a.y * s, a.z * s};
-}
-double dot(const R3& a, const R3& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-R3 cross(const R3& a, const R3& b) {
-    return R3{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
 double clamp01(double t) {
     return std::min(1.0, std::max(0.0, t));
 }
 
-double refPointSegment2(const R3& p, const R3& a, const R3& b) {
-    const R3 d = b - a;
+double refPointSegment2(const D3& p, const D3& a, const D3& b) {
+    const D3 d = b - a;
     const double dd = dot(d, d);
-    const R3 q = a + d * (dd > 0.0 ? clamp01(dot(p - a, d) / dd) : 0.0);
+    const D3 q = a + d * (dd > 0.0 ? clamp01(dot(p - a, d) / dd) : 0.0);
     return dot(p - q, p - q);
 }
 
 // The minimum of a convex quadratic on the unit square is its free minimum
 // when that lies inside, else on one of the four edges.
-double refSegmentSegment2(const R3& p0, const R3& p1, const R3& q0, const R3& q1) {
+double refSegmentSegment2(const D3& p0, const D3& p1, const D3& q0, const D3& q1) {
     double best = std::min(std::min(refPointSegment2(p0, q0, q1), refPointSegment2(p1, q0, q1)),
                            std::min(refPointSegment2(q0, p0, p1), refPointSegment2(q1, p0, p1)));
-    const R3 d1 = p1 - p0, d2 = q1 - q0, r = p0 - q0;
+    const D3 d1 = p1 - p0, d2 = q1 - q0, r = p0 - q0;
     const double a = dot(d1, d1), b = dot(d1, d2), c = dot(d1, r), e = dot(d2, d2), f = dot(d2, r);
     const double den = a * e - b * b;
     if (den > 0.0) {
         const double s = (b * f - c * e) / den, t = (a * f - b * c) / den;
         if (s >= 0.0 && s <= 1.0 && t >= 0.0 && t <= 1.0) {
-            const R3 g = (p0 + d1 * s) - (q0 + d2 * t);
+            const D3 g = (p0 + d1 * s) - (q0 + d2 * t);
             best = std::min(best, dot(g, g));
         }
     }
@@ -62,12 +43,12 @@ double refSegmentSegment2(const R3& p0, const R3& p1, const R3& q0, const R3& q1
 }
 
 // Projection inside by edge sides, else the nearest edge.
-double refPointTriangle2(const R3& p, const R3& a, const R3& b, const R3& c) {
-    const R3 n = cross(b - a, c - a);
+double refPointTriangle2(const D3& p, const D3& a, const D3& b, const D3& c) {
+    const D3 n = cross(b - a, c - a);
     const double nn = dot(n, n);
     if (nn > 0.0) {
         const double h = dot(n, p - a);
-        const R3 q = p - n * (h / nn);
+        const D3 q = p - n * (h / nn);
         if (dot(cross(b - a, q - a), n) >= 0.0 && dot(cross(c - b, q - b), n) >= 0.0 &&
             dot(cross(a - c, q - c), n) >= 0.0) {
             return h * h / nn;
@@ -234,10 +215,10 @@ TEST(ClosestPointsOfSegments, MatchExactMinimumOnRandomPairs) {
         const float size = std::max(std::max(std::fabs(p0.x), std::fabs(p0.y)), std::fabs(p0.z)) +
                            dist(p0, p1) + dist(q0, q1) + dist(p0, q0);
         const double tol = 4e-6 * size;
-        const double ref = std::sqrt(refSegmentSegment2(toR(p0), toR(p1), toR(q0), toR(q1)));
+        const double ref = std::sqrt(refSegmentSegment2(toD3(p0), toD3(p1), toD3(q0), toD3(q1)));
         ASSERT_NEAR(dist(p, q), ref, tol) << "pair " << i;
-        ASSERT_LE(std::sqrt(refPointSegment2(toR(p), toR(p0), toR(p1))), tol) << "pair " << i;
-        ASSERT_LE(std::sqrt(refPointSegment2(toR(q), toR(q0), toR(q1))), tol) << "pair " << i;
+        ASSERT_LE(std::sqrt(refPointSegment2(toD3(p), toD3(p0), toD3(p1))), tol) << "pair " << i;
+        ASSERT_LE(std::sqrt(refPointSegment2(toD3(q), toD3(q0), toD3(q1))), tol) << "pair " << i;
         // Order of the segments does not matter.
         dgVector p2, q2;
         dgClosestPointsOfSegments(q1, q0, p1, p0, q2, p2);
@@ -252,13 +233,13 @@ TEST(ClosestPointsOfSegments, MatchSampledMinimum) {
         randomSegmentPair(rng, p0, p1, q0, q1);
         dgClosestPointsOfSegments(p0, p1, q0, q1, p, q);
         // Sample p finely; for each sample the best point of q is its clamped foot.
-        const R3 a = toR(p0), d1 = toR(p1) - a, c = toR(q0), d2 = toR(q1) - c;
+        const D3 a = toD3(p0), d1 = toD3(p1) - a, c = toD3(q0), d2 = toD3(q1) - c;
         const int n = 20000;
         double best = 1e300;
         for (int k = 0; k <= n; ++k) {
-            const R3 s = a + d1 * (double(k) / n);
+            const D3 s = a + d1 * (double(k) / n);
             const double e = dot(d2, d2);
-            const R3 g = s - (c + d2 * (e > 0 ? clamp01(dot(s - c, d2) / e) : 0.0));
+            const D3 g = s - (c + d2 * (e > 0 ? clamp01(dot(s - c, d2) / e) : 0.0));
             best = std::min(best, dot(g, g));
         }
         const double size = std::sqrt(dot(a, a)) + std::sqrt(dot(d1, d1)) + std::sqrt(dot(d2, d2));
@@ -290,8 +271,8 @@ TEST(ClosestPointOnSegment, MatchesReferenceOnRandomPoints) {
     for (int i = 0; i < 20000; ++i) {
         const dgVector p(rng.point(10)), a(rng.point(10)), b(rng.point(10));
         const dgVector r(dgClosestPointOnSegment(p, a, b));
-        ASSERT_NEAR(dist(p, r), std::sqrt(refPointSegment2(toR(p), toR(a), toR(b))), 1e-4);
-        ASSERT_LE(refPointSegment2(toR(r), toR(a), toR(b)), 1e-8);
+        ASSERT_NEAR(dist(p, r), std::sqrt(refPointSegment2(toD3(p), toD3(a), toD3(b))), 1e-4);
+        ASSERT_LE(refPointSegment2(toD3(r), toD3(a), toD3(b)), 1e-8);
     }
 }
 
@@ -321,9 +302,9 @@ TEST(ClosestPointOnTriangle, MatchesReferenceOnRandomTriangles) {
         }
         const dgVector p(rng.point(8));
         const dgVector r(dgClosestPointOnTriangle(p, a, b, c));
-        const double ref = std::sqrt(refPointTriangle2(toR(p), toR(a), toR(b), toR(c)));
+        const double ref = std::sqrt(refPointTriangle2(toD3(p), toD3(a), toD3(b), toD3(c)));
         ASSERT_NEAR(dist(p, r), ref, 2e-4) << "triangle " << i;
-        ASSERT_LE(std::sqrt(refPointTriangle2(toR(r), toR(a), toR(b), toR(c))), 2e-4) << "triangle " << i;
+        ASSERT_LE(std::sqrt(refPointTriangle2(toD3(r), toD3(a), toD3(b), toD3(c))), 2e-4) << "triangle " << i;
     }
 }
 
@@ -595,7 +576,7 @@ TEST(ClipSegmentToBox, MatchesSlabClippingOnRandomSegments) {
     int kept = 0;
     for (int i = 0; i < 20000; ++i) {
         dgVector p0(rng.point(4)), p1(rng.point(4));
-        const R3 a = toR(p0), d = toR(p1) - a;
+        const D3 a = toD3(p0), d = toD3(p1) - a;
         double lo = 0, hi = 1;
         const double bmin[3] = {mn.x, mn.y, mn.z}, bmax[3] = {mx.x, mx.y, mx.z};
         const double o[3] = {a.x, a.y, a.z}, dd[3] = {d.x, d.y, d.z};
@@ -614,9 +595,9 @@ TEST(ClipSegmentToBox, MatchesSlabClippingOnRandomSegments) {
             // A segment nearly parallel to a face meets it at an ill-conditioned point.
             const double flat = std::min({std::fabs(d.x), std::fabs(d.y), std::fabs(d.z)});
             const double tol = 1e-4 + 1e-6 * std::sqrt(dot(d, d)) / flat;
-            const R3 e0 = a + d * lo, e1 = a + d * hi;
-            ASSERT_LT(std::sqrt(dot(toR(p0) - e0, toR(p0) - e0)), tol) << "segment " << i;
-            ASSERT_LT(std::sqrt(dot(toR(p1) - e1, toR(p1) - e1)), tol) << "segment " << i;
+            const D3 e0 = a + d * lo, e1 = a + d * hi;
+            ASSERT_LT(std::sqrt(dot(toD3(p0) - e0, toD3(p0) - e0)), tol) << "segment " << i;
+            ASSERT_LT(std::sqrt(dot(toD3(p1) - e1, toD3(p1) - e1)), tol) << "segment " << i;
         }
     }
     EXPECT_GT(kept, 1000);

@@ -7,23 +7,15 @@
 #include <set>
 #include <vector>
 
+#include "TestSupport.h"
 #include "dgEdgeMesh.h"
 
 namespace edgemeshtest {
 
-struct P3 {
-    double x, y, z;
-};
-
-inline P3 sub(const P3& a, const P3& b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-inline P3 cross(const P3& a, const P3& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-inline double dot(const P3& a, const P3& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
+using testsupport::cross;
+using testsupport::D3;
+using testsupport::dot;
+using testsupport::sub;
 
 // Vertex array of packed x, y, z floats (stride 12 bytes).
 struct Cloud {
@@ -35,7 +27,7 @@ struct Cloud {
         return count() - 1;
     }
     int32_t count() const { return int32_t(xyz.size() / 3); }
-    P3 at(int32_t i) const { return {xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]}; }
+    D3 at(int32_t i) const { return {xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]}; }
     const float* data() const { return xyz.data(); }
 };
 
@@ -62,11 +54,11 @@ inline std::vector<Loop> loops(const dgEdgeMesh& mesh, bool facesOnly) {
 }
 
 // Newell area vector of a loop: its length is twice the area.
-inline P3 areaVector(const Loop& loop, const Cloud& cloud) {
-    P3 n = {0, 0, 0};
-    const P3 p0 = cloud.at(loop[0]->m_vertex);
+inline D3 areaVector(const Loop& loop, const Cloud& cloud) {
+    D3 n = {0, 0, 0};
+    const D3 p0 = cloud.at(loop[0]->m_vertex);
     for (size_t i = 1; i + 1 < loop.size(); ++i) {
-        const P3 c = cross(sub(cloud.at(loop[i]->m_vertex), p0), sub(cloud.at(loop[i + 1]->m_vertex), p0));
+        const D3 c = cross(sub(cloud.at(loop[i]->m_vertex), p0), sub(cloud.at(loop[i + 1]->m_vertex), p0));
         n = {n.x + c.x, n.y + c.y, n.z + c.z};
     }
     return n;
@@ -76,7 +68,7 @@ inline P3 areaVector(const Loop& loop, const Cloud& cloud) {
 inline double enclosedVolume(const dgEdgeMesh& mesh, const Cloud& cloud) {
     double volume = 0.0;
     for (const Loop& loop : loops(mesh, true)) {
-        const P3 a = cloud.at(loop[0]->m_vertex);
+        const D3 a = cloud.at(loop[0]->m_vertex);
         for (size_t i = 1; i + 1 < loop.size(); ++i) {
             volume += dot(a, cross(cloud.at(loop[i]->m_vertex), cloud.at(loop[i + 1]->m_vertex))) / 6.0;
         }

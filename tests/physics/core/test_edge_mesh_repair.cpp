@@ -73,7 +73,7 @@ bool linksAgree(const dgEdgeMesh& mesh) {
 // Vertices are shared within one call only, so two calls over
 // complementary sides give two open halves with duplicated seams.
 void addCube(dgEdgeMesh& mesh, Cloud& cloud, int32_t k, double size, bool triangles, uint32_t sides = 63,
-             P3 offset = {0, 0, 0}) {
+             D3 offset = {0, 0, 0}) {
     std::map<std::tuple<int, int, int>, int32_t> index;
     auto vertex = [&](int a, int b, int c) {
         const auto key = std::make_tuple(a, b, c);
@@ -128,7 +128,7 @@ std::multiset<std::vector<std::tuple<long, long, long>>> positionFaces(const dgE
     for (const Loop& loop : loops(mesh, true)) {
         std::vector<std::tuple<long, long, long>> face;
         for (const dgEdge* e : loop) {
-            const P3 p = cloud.at(e->m_vertex);
+            const D3 p = cloud.at(e->m_vertex);
             face.emplace_back(std::lround(p.x / unit), std::lround(p.y / unit), std::lround(p.z / unit));
         }
         std::sort(face.begin(), face.end());
@@ -137,9 +137,9 @@ std::multiset<std::vector<std::tuple<long, long, long>>> positionFaces(const dgE
     return faces;
 }
 
-dgEdge* findFaceFacing(dgEdgeMesh& mesh, const Cloud& cloud, const P3& direction) {
+dgEdge* findFaceFacing(dgEdgeMesh& mesh, const Cloud& cloud, const D3& direction) {
     for (const Loop& loop : loops(mesh, true)) {
-        const P3 n = areaVector(loop, cloud);
+        const D3 n = areaVector(loop, cloud);
         if (dot(n, direction) > 0.999 * std::sqrt(dot(n, n))) {
             return const_cast<dgEdge*>(loop[0]);
         }
@@ -213,7 +213,7 @@ TEST(EdgeMeshStitch, SplitCubeClosesAgain) {
     struct Case {
         int32_t k;
         double size;
-        P3 offset;
+        D3 offset;
     };
     const Case cases[] = {
         {1, 1.0, {0, 0, 0}}, {3, 0.1, {-0.5, 2, 7}}, {2, 100.0, {0, 0, 0}}, {2, 50.0, {4000, -3000, 200}}};
@@ -313,7 +313,7 @@ TEST(EdgeMeshRemoveSmallTriangles, SliverGoesAndCornerDataIsNeverDereferenced) {
 
     double area = 0.0;
     for (const Loop& loop : loops(mesh, true)) {
-        const P3 n = areaVector(loop, cloud);
+        const D3 n = areaVector(loop, cloud);
         EXPECT_GE(std::sqrt(dot(n, n)), 0.001);
         area += 0.5 * std::sqrt(dot(n, n));
     }
@@ -683,15 +683,15 @@ TEST(EdgeMeshRandom, EveryOperationKeepsTheMeshConsistent) {
                 break;
             case 2:
                 if (dgEdge* e = randomEdge()) {
-                    const P3 a = cloud.at(e->m_vertex);
-                    const P3 b = cloud.at(e->m_twin->m_vertex);
+                    const D3 a = cloud.at(e->m_vertex);
+                    const D3 b = cloud.at(e->m_twin->m_vertex);
                     mesh.dgEdgeMeshSplitEdge(cloud.add((a.x + b.x) / 2, (a.y + b.y) / 2, (a.z + b.z) / 2), e);
                 }
                 break;
             case 3:
                 if (dgEdge* e = randomEdge()) {
-                    const P3 a = cloud.at(e->m_vertex);
-                    const P3 b = cloud.at(e->m_twin->m_vertex);
+                    const D3 a = cloud.at(e->m_vertex);
+                    const D3 b = cloud.at(e->m_twin->m_vertex);
                     mesh.dgEdgeMeshInsertVertex(cloud.add((a.x + b.x) / 2, (a.y + b.y) / 2, (a.z + b.z) / 2),
                                                 e);
                 }

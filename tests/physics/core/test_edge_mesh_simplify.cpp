@@ -20,12 +20,12 @@ using namespace edgemeshtest;
 
 // Every corner turns the same way as the area vector.
 bool isConvex(const std::vector<const dgEdge*>& loop, const Cloud& cloud) {
-    const P3 n = areaVector(loop, cloud);
+    const D3 n = areaVector(loop, cloud);
     const size_t count = loop.size();
     for (size_t i = 0; i < count; ++i) {
-        const P3 a = cloud.at(loop[(i + count - 1) % count]->m_vertex);
-        const P3 b = cloud.at(loop[i]->m_vertex);
-        const P3 c = cloud.at(loop[(i + 1) % count]->m_vertex);
+        const D3 a = cloud.at(loop[(i + count - 1) % count]->m_vertex);
+        const D3 b = cloud.at(loop[i]->m_vertex);
+        const D3 c = cloud.at(loop[(i + 1) % count]->m_vertex);
         if (dot(cross(sub(b, a), sub(c, b)), n) <= 0.0) return false;
     }
     return true;
@@ -108,7 +108,7 @@ void addSphere(dgEdgeMesh& mesh, Cloud& cloud, int32_t rings, int32_t segments, 
 double totalArea(const dgEdgeMesh& mesh, const Cloud& cloud) {
     double area = 0.0;
     for (const auto& loop : loops(mesh, true)) {
-        const P3 n = areaVector(loop, cloud);
+        const D3 n = areaVector(loop, cloud);
         area += 0.5 * std::sqrt(dot(n, n));
     }
     return area;
@@ -233,8 +233,8 @@ TEST(EdgeMeshSimplify, CurvedClosedMeshStaysClosedWithoutFoldingOver) {
     EXPECT_EQ(openHalfEdges(mesh), 0);
     EXPECT_EQ(euler(mesh), 2);
     for (const auto& face : loops(mesh, true)) {
-        const P3 n = areaVector(face, cloud);
-        const P3 c = cloud.at(face[0]->m_vertex);
+        const D3 n = areaVector(face, cloud);
+        const D3 c = cloud.at(face[0]->m_vertex);
         EXPECT_GT(dot(n, c), 0.0);
     }
     EXPECT_NEAR(enclosedVolume(mesh, cloud), volumeBefore, 0.05 * volumeBefore);

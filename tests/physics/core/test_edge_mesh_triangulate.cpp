@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ struct Vertex {
     float pad;  // records wider than x, y, z exercise the stride
 };
 
-const double kPi = 3.14159265358979323846;
+using testsupport::kPi;
 
 // Links, keys and single face ids per loop; empty when consistent.
 std::string structureFault(dgEdgeMesh& mesh) {

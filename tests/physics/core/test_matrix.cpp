@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
 #include "dgMath.h"
 
 #include <cmath>
@@ -8,7 +9,7 @@
 
 namespace {
 
-const float kPi = 3.14159265358979f;
+const float kPi = float(testsupport::kPi);
 
 void expectNearVector(const dgVector& v, const dgVector& expected, float tol) {
     for (int i = 0; i < 4; i++) {

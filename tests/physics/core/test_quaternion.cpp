@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
 #include "dgMath.h"
 
 #include <cmath>
@@ -7,7 +8,7 @@
 
 namespace {
 
-const float kPi = 3.14159265358979f;
+const float kPi = float(testsupport::kPi);
 
 void expectNearMatrix(const dgMatrix& m, const dgMatrix& expected, float tol) {
     for (int i = 0; i < 4; i++) {
