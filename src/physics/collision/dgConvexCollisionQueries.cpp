@@ -43,6 +43,11 @@ constexpr float kSurfaceTolerance = 1.0e-6f;
 // The ray has reached the surface when the point left on it is this close.
 constexpr float kRayHitDistance = 1.0e-5f;
 
+// Growth of the local box a ray is clipped to, relative to its largest half
+// size and absolute.
+constexpr double kRayBoxMargin = 1.0 / 16.0;
+constexpr double kRayBoxMarginFloor = 1.0 / 1024.0;
+
 // Plane values this close to zero put a vertex on the fluid plane.
 constexpr float kSubmergedPlaneTolerance = 1.0e-5f;
 
@@ -254,12 +259,102 @@ int32_t dgConvexCollision::expandRaySimplex(dgVector* simplex, const dgVector& p
     return -1;
 }
 
+bool dgConvexCollision::clipRayToLocalBox(const dgVector& p0, const dgVector& p1, dgClippedRay& ray) const {
+    double fromStart[3];
+    double fromEnd[3];
+    double delta[3];
+    double half[3];
+    double largest = 0.0;
+    for (int32_t i = 0; i < 3; i++) {
+        if (!std::isfinite(p0[i]) || !std::isfinite(p1[i])) {
+            return false;
+        }
+        fromStart[i] = double(p0[i]) - double(m_boxCentre[i]);
+        fromEnd[i] = double(p1[i]) - double(m_boxCentre[i]);
+        delta[i] = double(p1[i]) - double(p0[i]);
+        half[i] = double(m_boxHalfSize[i]);
+        largest = (half[i] > largest) ? half[i] : largest;
+    }
+    const double margin = largest * kRayBoxMargin + kRayBoxMarginFloor;
+    // Slab clipping, remembering the planes that cut the segment.
+    double tmin = 0.0;
+    double tmax = 1.0;
+    int32_t enterAxis = -1;
+    int32_t leaveAxis = -1;
+    double enterPlane = 0.0;
+    double leavePlane = 0.0;
+    for (int32_t i = 0; i < 3; i++) {
+        const double h = half[i] + margin;
+        if (delta[i] == 0.0) {
+            if (std::fabs(fromStart[i]) > h) {
+                return false;
+            }
+            continue;
+        }
+        const double inv = 1.0 / delta[i];
+        const double near = (delta[i] > 0.0) ? -h : h;
+        const double enter = (near - fromStart[i]) * inv;
+        const double leave = (-near - fromStart[i]) * inv;
+        if (enter > tmin) {
+            tmin = enter;
+            enterAxis = i;
+            enterPlane = near;
+        }
+        if (leave < tmax) {
+            tmax = leave;
+            leaveAxis = i;
+            leavePlane = -near;
+        }
+        if (tmin > tmax) {
+            return false;
+        }
+    }
+    // A clipped end is measured from the nearer of the caller's ends: from a
+    // start millions of units away, p0 + t (p1 - p0) would keep none of the
+    // digits that matter near the shape, while the same point as p1 + (t - 1)
+    // (p1 - p0) keeps them all.
+    ray.p0 = p0;
+    ray.p1 = p1;
+    ray.t0 = tmin;
+    ray.span = tmax - tmin;
+    const bool nearEnd = (tmin > 0.5);
+    const double enterFromEnd =
+        (enterAxis >= 0) ? (enterPlane - fromEnd[enterAxis]) / delta[enterAxis] : -1.0;
+    const double leaveFromEnd = (leaveAxis >= 0) ? (leavePlane - fromEnd[leaveAxis]) / delta[leaveAxis] : 0.0;
+    if (nearEnd) {
+        ray.span = leaveFromEnd - enterFromEnd;
+    }
+    for (int32_t i = 0; i < 3; i++) {
+        if (enterAxis >= 0) {
+            ray.p0[i] = nearEnd ? float(double(p1[i]) + delta[i] * enterFromEnd)
+                                : float(double(p0[i]) + delta[i] * tmin);
+        }
+        if (leaveAxis >= 0) {
+            ray.p1[i] = (tmax > 0.5) ? float(double(p1[i]) + delta[i] * leaveFromEnd)
+                                     : float(double(p0[i]) + delta[i] * tmax);
+        }
+    }
+    if (enterAxis >= 0) {
+        ray.p0[enterAxis] = float(double(m_boxCentre[enterAxis]) + enterPlane);
+    }
+    if (leaveAxis >= 0) {
+        ray.p1[leaveAxis] = float(double(m_boxCentre[leaveAxis]) + leavePlane);
+    }
+    return true;
+}
+
 float dgConvexCollision::rayCast(const dgVector& p0, const dgVector& p1, dgContactPoint& contact,
                                  dgCollisionRayPrefilter prefilter, const dgBody* body,
                                  void* userData) const {
     if (prefilter && !prefilter(body, this, userData)) {
         return kRayMiss;
     }
+    return castClipped(
+        p0, p1, [&](const dgVector& q0, const dgVector& q1) { return castSupportRay(q0, q1, contact); });
+}
+
+float dgConvexCollision::castSupportRay(const dgVector& p0, const dgVector& p1,
+                                        dgContactPoint& contact) const {
     if ((m_edgeCount == 0) || !segmentHitsLocalBox(p0, p1)) {
         return kRayMiss;
     }
