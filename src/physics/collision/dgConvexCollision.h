@@ -176,6 +176,9 @@ public:
     }
     // The support-function ray cast proper, on a segment already clipped.
     float castSupportRay(const dgVector& p0, const dgVector& p1, dgContactPoint& contact) const;
+    // Of the support points along +direction and -direction, the one farther
+    // from origin along it (w = 1).
+    dgVector widestSupport(const dgVector& direction, const dgVector& origin) const;
     // Grows the ray simplex towards point; returns the face (0-3) whose plane
     // separates point from the simplex on the shape's surface, with its
     // distance, or -1 (distance 0) when point is inside the simplex. When the

@@ -353,6 +353,14 @@ float dgConvexCollision::rayCast(const dgVector& p0, const dgVector& p1, dgConta
         p0, p1, [&](const dgVector& q0, const dgVector& q1) { return castSupportRay(q0, q1, contact); });
 }
 
+dgVector dgConvexCollision::widestSupport(const dgVector& direction, const dgVector& origin) const {
+    const dgVector plus(point3(supportVertex(direction)));
+    const dgVector minus(point3(supportVertex(direction.scale(-1.0f))));
+    const float reachPlus = std::fabs((plus - origin) % direction);
+    const float reachMinus = std::fabs((minus - origin) % direction);
+    return (reachPlus >= reachMinus) ? plus : minus;
+}
+
 float dgConvexCollision::castSupportRay(const dgVector& p0, const dgVector& p1,
                                         dgContactPoint& contact) const {
     if ((m_edgeCount == 0) || !segmentHitsLocalBox(p0, p1)) {
@@ -381,21 +389,34 @@ float dgConvexCollision::castSupportRay(const dgVector& p0, const dgVector& p1,
     if (probe >= kProbeCount) {
         return kRayMiss;
     }
+    // The probes are few: a long or flat shape can keep answering with points
+    // on the line or plane found so far. The extremes across it settle that
+    // case; only a shape without volume still misses.
     dgVector s2;
     dgVector n;
+    bool spans = false;
     for (; probe < kProbeCount; probe++) {
         s2 = point3(supportVertex(kRayProbeDirections[probe]));
         n = (s1 - s0).cross(s2 - s0);
         if ((n % n) > 1.0e-4f) {
+            spans = true;
             break;
         }
     }
-    probe++;
-    if (probe >= kProbeCount) {
-        return kRayMiss;
+    if (!spans) {
+        const dgVector line(s1 - s0);
+        const dgVector across(line.cross(std::fabs(line.x) < std::fabs(line.y)
+                                             ? dgVector(1.0f, 0.0f, 0.0f, 0.0f)
+                                             : dgVector(0.0f, 1.0f, 0.0f, 0.0f)));
+        s2 = widestSupport(across, s0);
+        n = line.cross(s2 - s0);
+        if (!((n % n) > 1.0e-4f)) {
+            return kRayMiss;
+        }
     }
+    probe++;
     dgVector s3;
-    bool spans = false;
+    spans = false;
     for (; probe < kProbeCount; probe++) {
         s3 = point3(supportVertex(kRayProbeDirections[probe]));
         if (std::fabs((s3 - s0) % n) > 1.0e-4f) {
@@ -404,7 +425,10 @@ float dgConvexCollision::castSupportRay(const dgVector& p0, const dgVector& p1,
         }
     }
     if (!spans) {
-        return kRayMiss;
+        s3 = widestSupport(n, s0);
+        if (!(std::fabs((s3 - s0) % n) > 1.0e-4f)) {
+            return kRayMiss;
+        }
     }
     // Faces out of the simplex: the fourth corner behind the first face.
     if (((s3 - s0) % n) > 0.0f) {
