@@ -48,6 +48,9 @@ constexpr float kRayHitDistance = 1.0e-5f;
 constexpr double kRayBoxMargin = 1.0 / 16.0;
 constexpr double kRayBoxMarginFloor = 1.0 / 1024.0;
 
+// A point this close to a simplex face (squared) lies over it.
+constexpr float kOverFaceDistance2 = 4.0f * kRayHitDistance * kRayHitDistance;
+
 // Plane values this close to zero put a vertex on the fluid plane.
 constexpr float kSubmergedPlaneTolerance = 1.0e-5f;
 
@@ -114,6 +117,49 @@ inline float simplexOrientation(const dgVector* simplex) {
         }
     }
     return value;
+}
+
+// The point of triangle abc closest to p (by the Voronoi regions of its
+// corners and edges).
+dgVector closestPointOnTriangle(const dgVector& p, const dgVector& a, const dgVector& b, const dgVector& c) {
+    const dgVector ab(direction3(b - a));
+    const dgVector ac(direction3(c - a));
+    const dgVector ap(direction3(p - a));
+    const float d1 = ab % ap;
+    const float d2 = ac % ap;
+    if ((d1 <= 0.0f) && (d2 <= 0.0f)) {
+        return a;
+    }
+    const dgVector bp(direction3(p - b));
+    const float d3 = ab % bp;
+    const float d4 = ac % bp;
+    if ((d3 >= 0.0f) && (d4 <= d3)) {
+        return b;
+    }
+    const float vc = d1 * d4 - d3 * d2;
+    if ((vc <= 0.0f) && (d1 >= 0.0f) && (d3 <= 0.0f)) {
+        return a + ab.scale(d1 / (d1 - d3));
+    }
+    const dgVector cp(direction3(p - c));
+    const float d5 = ab % cp;
+    const float d6 = ac % cp;
+    if ((d6 >= 0.0f) && (d5 <= d6)) {
+        return c;
+    }
+    const float vb = d5 * d2 - d1 * d6;
+    if ((vb <= 0.0f) && (d2 >= 0.0f) && (d6 <= 0.0f)) {
+        return a + ac.scale(d2 / (d2 - d6));
+    }
+    const float va = d3 * d6 - d5 * d4;
+    if ((va <= 0.0f) && ((d4 - d3) >= 0.0f) && ((d5 - d6) >= 0.0f)) {
+        return b + (c - b).scale((d4 - d3) / ((d4 - d3) + (d5 - d6)));
+    }
+    const float sum = va + vb + vc;
+    if (!(sum != 0.0f)) {
+        return a;
+    }
+    const float inv = 1.0f / sum;
+    return a + ab.scale(vb * inv) + ac.scale(vc * inv);
 }
 
 template <class T>
@@ -441,6 +487,46 @@ float dgConvexCollision::castSupportRay(const dgVector& p0, const dgVector& p1,
     int32_t face = expandRaySimplex(simplex, origin, dist);
     dist = 1.0e10f;
     dgVector normal(0.0f, 0.0f, 0.0f, 0.0f);
+
+    // Moves the ray's point to t and searches from there. A face within reach
+    // of the point proves a hit only when the point lies over that face: near
+    // a sharp vertex the simplex is a thin wedge whose face planes nearly
+    // coincide, and a point past the vertex lies close to all of them. Such a
+    // point is off the face; when a support plane across the gap separates it
+    // from the shape, the ray moves on to that plane (or misses if it moves
+    // away from it) and the search starts again.
+    auto settle = [&](float t) {
+        for (int32_t step = 0; step < kRayIterations; step++) {
+            const dgVector q(origin + delta.scale(t));
+            face = expandRaySimplex(simplex, q, dist);
+            tLow = t;
+            if ((face < 0) || !(dist < kRayHitDistance)) {
+                return;
+            }
+            const dgRaySimplexFace& f = kRaySimplexFaces[face];
+            const dgVector offset(
+                direction3(q - closestPointOnTriangle(q, simplex[f.a], simplex[f.b], simplex[f.c])));
+            const float offset2 = offset % offset;
+            if (!(offset2 > kOverFaceDistance2)) {
+                return;
+            }
+            const dgVector away(offset.scale(1.0f / std::sqrt(offset2)));
+            const float gap = (q - point3(supportVertex(away))) % away;
+            if (!(gap > kRayHitDistance)) {
+                return;
+            }
+            normal = away;
+            const float approach = delta % away;
+            t = (approach < 0.0f) ? t + gap / -approach : 2.0f;
+            if (!(t <= 1.0f)) {
+                face = -1;
+                dist = 1.0e10f;
+                return;
+            }
+        }
+        face = -1;
+        dist = 1.0e10f;
+    };
     for (int32_t iteration = 0; (iteration < kRayIterations) && (face != -1) && (dist > kRayHitDistance);
          iteration++) {
         dist = 1.0e10f;
@@ -458,9 +544,7 @@ float dgConvexCollision::castSupportRay(const dgVector& p0, const dgVector& p1,
             t = (t < tLow) ? tLow : t;
             if (((end - a) % normal) <= 0.0f) {
                 t = (t > 1.0f) ? 1.0f : t;
-                const dgVector q(origin + delta.scale(t));
-                face = expandRaySimplex(simplex, q, dist);
-                tLow = t;
+                settle(t);
             } else {
                 face = -1;
             }
