@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "dgAssert.h"
 #include "dgConvexCollision.h"
 #include "dgHeap.h"
 #include "dgMemory.h"
@@ -48,8 +49,11 @@ constexpr float kRayHitDistance = 1.0e-5f;
 constexpr double kRayBoxMargin = 1.0 / 16.0;
 constexpr double kRayBoxMarginFloor = 1.0 / 1024.0;
 
-// A point this close to a simplex face (squared) lies over it.
+// A point this close to the simplex (squared) has reached the shape.
 constexpr float kOverFaceDistance2 = 4.0f * kRayHitDistance * kRayHitDistance;
+// Support steps spent deciding whether a point off the simplex's face is
+// near the shape or separated from it.
+constexpr int32_t kSeparationSteps = 32;
 
 // Plane values this close to zero put a vertex on the fluid plane.
 constexpr float kSubmergedPlaneTolerance = 1.0e-5f;
@@ -160,6 +164,62 @@ dgVector closestPointOnTriangle(const dgVector& p, const dgVector& a, const dgVe
     }
     const float inv = 1.0f / sum;
     return a + ab.scale(vb * inv) + ac.scale(vc * inv);
+}
+
+// The face of the ray simplex whose plane lies nearest above p (the largest
+// signed distance), for a point the simplex search found inside.
+int32_t nearestFace(const dgVector* simplex, const dgVector& p) {
+    int32_t best = 0;
+    float bestDist = -1.0e30f;
+    for (int32_t f = 0; f < 4; f++) {
+        const dgSimplexFacePlane plane(facePlane(simplex, kRaySimplexFaces[f]));
+        const float mag2 = plane.normal % plane.normal;
+        if (mag2 <= 1.0e-24f) {
+            continue;
+        }
+        const float dist = (plane.normal % (p - plane.corner)) / std::sqrt(mag2);
+        if (dist > bestDist) {
+            bestDist = dist;
+            best = f;
+        }
+    }
+    return best;
+}
+
+// The point closest to p of the tetrahedron corners[0 .. 4) whose first
+// three corners form a triangle; the corners are reduced to the face holding
+// that point (count 3). False when p lies inside the tetrahedron. A flat
+// tetrahedron has no inside: every face is tried.
+bool closestPointOnSimplex(const dgVector& p, dgVector* corners, int32_t& count, dgVector& closest) {
+    DG_ASSERT(count == 4);
+    float best = 0.0f;
+    int32_t bestFace = -1;
+    for (int32_t f = 0; f < 4; f++) {
+        const dgRaySimplexFace& face = kRaySimplexFaces[f];
+        const dgVector& a = corners[face.a];
+        const dgVector n((corners[face.b] - a).cross(corners[face.c] - a));
+        if (((n % (p - a)) * (n % (corners[face.d] - a))) > 0.0f) {
+            continue;
+        }
+        const dgVector point(closestPointOnTriangle(p, a, corners[face.b], corners[face.c]));
+        const dgVector offset(direction3(p - point));
+        const float dist2 = offset % offset;
+        if ((bestFace < 0) || (dist2 < best)) {
+            best = dist2;
+            bestFace = f;
+            closest = point;
+        }
+    }
+    if (bestFace < 0) {
+        return false;
+    }
+    const dgRaySimplexFace& face = kRaySimplexFaces[bestFace];
+    const dgVector kept[3] = {corners[face.a], corners[face.b], corners[face.c]};
+    corners[0] = kept[0];
+    corners[1] = kept[1];
+    corners[2] = kept[2];
+    count = 3;
+    return true;
 }
 
 template <class T>
@@ -484,35 +544,60 @@ float dgConvexCollision::castSupportRay(const dgVector& p0, const dgVector& p1,
 
     float tLow = 0.0f;
     float dist = 0.0f;
-    int32_t face = expandRaySimplex(simplex, origin, dist);
-    dist = 1.0e10f;
+    int32_t face = -1;
     dgVector normal(0.0f, 0.0f, 0.0f, 0.0f);
 
     // Moves the ray's point to t and searches from there. A face within reach
     // of the point proves a hit only when the point lies over that face: near
     // a sharp vertex the simplex is a thin wedge whose face planes nearly
-    // coincide, and a point past the vertex lies close to all of them. Such a
-    // point is off the face; when a support plane across the gap separates it
-    // from the shape, the ray moves on to that plane (or misses if it moves
-    // away from it) and the search starts again.
+    // coincide, and a point past the vertex lies close to all of them. Off the
+    // face (and when the search runs out of steps on such slivers) the point
+    // is judged by the support function from the face on: close to the shape
+    // is a hit; a support plane that separates it from the shape moves the
+    // ray on to that plane (or ends it as a miss when the ray moves away from
+    // the plane), and the search starts again from there.
     auto settle = [&](float t) {
         for (int32_t step = 0; step < kRayIterations; step++) {
             const dgVector q(origin + delta.scale(t));
             face = expandRaySimplex(simplex, q, dist);
             tLow = t;
-            if ((face < 0) || !(dist < kRayHitDistance)) {
+            int32_t judged = face;
+            if (face < 0) {
+                // Inside the simplex by its face planes; a flat simplex has
+                // planes that all pass close to points well off it.
+                judged = nearestFace(simplex, q);
+            } else if ((dist >= kRayHitDistance) && (dist < 1.0e10f)) {
                 return;
             }
-            const dgRaySimplexFace& f = kRaySimplexFaces[face];
-            const dgVector offset(
-                direction3(q - closestPointOnTriangle(q, simplex[f.a], simplex[f.b], simplex[f.c])));
-            const float offset2 = offset % offset;
-            if (!(offset2 > kOverFaceDistance2)) {
+            const dgRaySimplexFace& f = kRaySimplexFaces[judged];
+            dgVector corners[4] = {simplex[f.a], simplex[f.b], simplex[f.c], simplex[f.c]};
+            int32_t count = 3;
+            dgVector closest(closestPointOnTriangle(q, corners[0], corners[1], corners[2]));
+            dgVector away;
+            float gap = 0.0f;
+            bool reached = false;
+            bool separated = false;
+            for (int32_t k = 0; (k < kSeparationSteps) && !reached && !separated; k++) {
+                const dgVector offset(direction3(q - closest));
+                const float offset2 = offset % offset;
+                if (!(offset2 > kOverFaceDistance2)) {
+                    reached = true;
+                    break;
+                }
+                away = offset.scale(1.0f / std::sqrt(offset2));
+                const dgVector support(point3(supportVertex(away)));
+                gap = (q - support) % away;
+                separated = (gap > kRayHitDistance);
+                corners[count++] = support;
+                reached = !separated && !closestPointOnSimplex(q, corners, count, closest);
+            }
+            if (reached) {
+                if (face >= 0) {
+                    dist = 0.0f;
+                }
                 return;
             }
-            const dgVector away(offset.scale(1.0f / std::sqrt(offset2)));
-            const float gap = (q - point3(supportVertex(away))) % away;
-            if (!(gap > kRayHitDistance)) {
+            if (!separated) {
                 return;
             }
             normal = away;
@@ -527,6 +612,13 @@ float dgConvexCollision::castSupportRay(const dgVector& p0, const dgVector& p1,
         face = -1;
         dist = 1.0e10f;
     };
+
+    // From the start: inside the shape is no hit, and a face near the start is
+    // not yet one; a start found clear of the shape may already have moved on.
+    settle(0.0f);
+    if (tLow == 0.0f) {
+        dist = 1.0e10f;
+    }
     for (int32_t iteration = 0; (iteration < kRayIterations) && (face != -1) && (dist > kRayHitDistance);
          iteration++) {
         dist = 1.0e10f;
@@ -555,7 +647,8 @@ float dgConvexCollision::castSupportRay(const dgVector& p0, const dgVector& p1,
 
     if (dist < kRayHitDistance) {
         // The plane just crossed has a normal of non-zero length: the simplex
-        // search only returns faces that do.
+        // search only returns faces that do, and a separating plane's is a
+        // unit vector.
         const float mag2 = normal % normal;
         contact.normal = normal.scale(1.0f / std::sqrt(mag2));
         contact.normal.w = 0.0f;
