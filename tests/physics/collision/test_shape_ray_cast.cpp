@@ -337,7 +337,7 @@ TEST_P(ShapeRayCast, FarAndNearStartsAgreeWithTheReference) {
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     int32_t hits = 0;
     int32_t rays = 0;
-    for (int32_t shapeIndex = 0; shapeIndex < 12; shapeIndex++) {
+    for (int32_t shapeIndex = 0; shapeIndex < 32; shapeIndex++) {
         const TestShape s = makeShape(GetParam(), rng);
         s.shape->setUserId(kUserId);
         const dgMatrix pose(randomPose(rng, 100.0f));
@@ -408,7 +408,7 @@ INSTANTIATE_TEST_SUITE_P(AllConvexKinds, ShapeRayCast, testing::ValuesIn(kAllKin
 TEST(ShapeRayCastApex, RaysAroundTheConeApex) {
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    for (int32_t shapeIndex = 0; shapeIndex < 6; shapeIndex++) {
+    for (int32_t shapeIndex = 0; shapeIndex < 16; shapeIndex++) {
         const TestShape s = makeShape(Kind::cone, rng);
         s.shape->setUserId(kUserId);
         const float h = static_cast<dgCollisionCone*>(s.shape.get())->getHalfHeight();
@@ -421,6 +421,25 @@ TEST(ShapeRayCastApex, RaysAroundTheConeApex) {
                      "cone " + std::to_string(shapeIndex) + " ray " + std::to_string(i));
         }
     }
+}
+
+// A turned box hull whose first ray simplex is four corners on one diagonal
+// plane of the box, flat but for the rounding of the hull's grid: a point of
+// that plane well outside the box lies within rounding of all four face
+// planes of the simplex and must not count as inside it.
+TEST(ShapeRayCastHull, FlatFirstSimplexDoesNotSwallowOutsidePoints) {
+    const float corners[] = {0.855304599f,  -2.76942873f,  0.783948183f, -2.48093367f, 0.549007475f,
+                             1.59981656f,   0.855507731f,  -2.0899508f,  -1.97890544f, -2.48073053f,
+                             1.22848535f,   -1.16303706f,  2.48073053f,  -1.22848535f, 1.16303706f,
+                             -0.855507731f, 2.0899508f,    1.97890544f,  2.48093367f,  -0.549007475f,
+                             -1.59981656f,  -0.855304599f, 2.76942873f,  -0.783948183f};
+    ConvexHolder hull = ConvexHolder::adopt(
+        new dgCollisionConvexHull(1u, 8, 3 * int32_t(sizeof(float)), corners, dgGetIdentityMatrix()));
+    dgContactPoint contact;
+    EXPECT_EQ(hull->rayCast(dgVector(-1.70127463f, -2.75529146f, 0.673842371f, 1.0f),
+                            dgVector(4.44131184f, -0.805324793f, 1.54851401f, 1.0f), contact, nullptr,
+                            nullptr, nullptr),
+              dgCollision::kRayMiss);
 }
 
 }  // namespace
