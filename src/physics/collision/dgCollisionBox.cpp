@@ -74,7 +74,11 @@ float dgCollisionBox::rayCast(const dgVector& p0, const dgVector& p1, dgContactP
     if (prefilter && !prefilter(body, this, userData)) {
         return kRayMiss;
     }
+    return castClipped(p0, p1,
+                       [&](const dgVector& q0, const dgVector& q1) { return castSegment(q0, q1, contact); });
+}
 
+float dgCollisionBox::castSegment(const dgVector& p0, const dgVector& p1, dgContactPoint& contact) const {
     // q0..q1 is the part of the segment not yet cut away; each plane moves
     // q0 forward to where the segment enters its slab or q1 back to where it
     // leaves. Parameters are taken on the caller's p0 and p1, so clipping

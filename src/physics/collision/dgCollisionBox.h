@@ -79,6 +79,9 @@ public:
     static const dgConvexEdge* dgBoxEdgeTable();
 
 private:
+    // The cast proper, on the part of the segment rayCast clipped to the
+    // local box.
+    float castSegment(const dgVector& p0, const dgVector& p1, dgContactPoint& contact) const;
     dgVector m_halfExtents;
     dgVector m_corners[kVertexCount];
 

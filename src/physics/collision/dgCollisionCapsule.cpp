@@ -128,6 +128,11 @@ float dgCollisionCapsule::rayCast(const dgVector& p0, const dgVector& p1, dgCont
     if (prefilter && !prefilter(body, this, userData)) {
         return kRayMiss;
     }
+    return castClipped(p0, p1,
+                       [&](const dgVector& q0, const dgVector& q1) { return castSegment(q0, q1, contact); });
+}
+
+float dgCollisionCapsule::castSegment(const dgVector& p0, const dgVector& p1, dgContactPoint& contact) const {
     const dgVector d(p1 - p0);
     const float r2 = m_radius * m_radius;
     const float c = p0.y * p0.y + p0.z * p0.z - r2;

@@ -113,5 +113,8 @@ protected:
     float m_halfHeight;
 
 private:
+    // The cast proper, on the part of the segment rayCast clipped to the
+    // local box.
+    float castSegment(const dgVector& p0, const dgVector& p1, dgContactPoint& contact) const;
     static dgShapeTables<dgCapsuleTables> s_sharedTables;
 };

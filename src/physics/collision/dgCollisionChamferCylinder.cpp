@@ -144,6 +144,12 @@ float dgCollisionChamferCylinder::rayCast(const dgVector& p0, const dgVector& p1
     if (prefilter && !prefilter(body, this, userData)) {
         return kRayMiss;
     }
+    return castClipped(p0, p1,
+                       [&](const dgVector& q0, const dgVector& q1) { return castSegment(q0, q1, contact); });
+}
+
+float dgCollisionChamferCylinder::castSegment(const dgVector& p0, const dgVector& p1,
+                                              dgContactPoint& contact) const {
     const float h = m_height;
     const float rc2 = m_radius * m_radius;
     // Every point beyond x = +-h is outside, so a segment that comes from
@@ -161,7 +167,7 @@ float dgCollisionChamferCylinder::rayCast(const dgVector& p0, const dgVector& p1
             }
         }
     }
-    return dgConvexCollision::rayCast(p0, p1, contact, nullptr, body, userData);
+    return castSupportRay(p0, p1, contact);
 }
 
 uint32_t dgCollisionChamferCylinder::calcSignature() const {

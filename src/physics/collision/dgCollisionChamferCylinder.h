@@ -127,5 +127,8 @@ protected:
     dgVector m_chamferVertices[kVertexCount];
 
 private:
+    // The cast proper, on the part of the segment rayCast clipped to the
+    // local box.
+    float castSegment(const dgVector& p0, const dgVector& p1, dgContactPoint& contact) const;
     static dgShapeTables<dgChamferCylinderTables> s_sharedTables;
 };

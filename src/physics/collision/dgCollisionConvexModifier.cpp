@@ -219,6 +219,14 @@ float dgCollisionConvexModifier::rayCast(const dgVector& p0, const dgVector& p1,
     if (prefilter && !prefilter(body, this, userData)) {
         return kRayMiss;
     }
+    return castClipped(p0, p1,
+                       [&](const dgVector& q0, const dgVector& q1) { return castSegment(q0, q1, contact); });
+}
+
+float dgCollisionConvexModifier::castSegment(const dgVector& p0, const dgVector& p1,
+                                             dgContactPoint& contact) const {
+    // Clipped first in this shape's space, so only points near the shape go
+    // through the inverse map.
     dgVector local0(m_inverseMatrix.transformVector(p0));
     dgVector local1(m_inverseMatrix.transformVector(p1));
     local0.w = 1.0f;

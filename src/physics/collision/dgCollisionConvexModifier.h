@@ -99,6 +99,9 @@ public:
     static bool invertAffine(const dgMatrix& m, dgMatrix& inverse, float& determinant);
 
 private:
+    // The cast proper, on the part of the segment rayCast clipped to the
+    // local box.
+    float castSegment(const dgVector& p0, const dgVector& p1, dgContactPoint& contact) const;
     // Local box and centre of mass of the deformed shape, for the convex
     // base's readers.
     void updateLocalState();

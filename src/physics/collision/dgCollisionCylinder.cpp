@@ -105,6 +105,12 @@ float dgCollisionCylinder::rayCast(const dgVector& p0, const dgVector& p1, dgCon
     if (prefilter && !prefilter(body, this, userData)) {
         return kRayMiss;
     }
+    return castClipped(p0, p1,
+                       [&](const dgVector& q0, const dgVector& q1) { return castSegment(q0, q1, contact); });
+}
+
+float dgCollisionCylinder::castSegment(const dgVector& p0, const dgVector& p1,
+                                       dgContactPoint& contact) const {
     const float h = m_height;
     const float r2 = m_radius * m_radius;
     const dgVector d(p1 - p0);

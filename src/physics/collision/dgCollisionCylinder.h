@@ -86,5 +86,8 @@ protected:
     dgVector m_cylinderVertices[kVertexCount];
 
 private:
+    // The cast proper, on the part of the segment rayCast clipped to the
+    // local box.
+    float castSegment(const dgVector& p0, const dgVector& p1, dgContactPoint& contact) const;
     static dgShapeTables<dgCylinderTables> s_sharedTables;
 };

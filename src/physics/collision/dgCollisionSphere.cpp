@@ -149,6 +149,11 @@ float dgCollisionSphere::rayCast(const dgVector& p0, const dgVector& p1, dgConta
     if (prefilter && !prefilter(body, this, userData)) {
         return kRayMiss;
     }
+    return castClipped(p0, p1,
+                       [&](const dgVector& q0, const dgVector& q1) { return castSegment(q0, q1, contact); });
+}
+
+float dgCollisionSphere::castSegment(const dgVector& p0, const dgVector& p1, dgContactPoint& contact) const {
     const dgVector d(p1 - p0);
     const float a = d % d;
     const float b = 2.0f * (p0 % d);

@@ -52,6 +52,30 @@ float dgCalcAngleStep(float radius);
 // when no dot product exceeds -1e10.
 int32_t dgConvexHullSupportIndex(int32_t count, const dgVector* points, const dgVector& direction);
 
+// The part of a ray's segment that can meet a shape: the segment clipped to
+// the shape's local box grown by a margin, in double and once, so that a
+// cast's arithmetic runs on points near the shape whatever the distance of
+// the caller's start. A parameter on the clipped part maps back to the
+// caller's segment with toCaller.
+struct dgClippedRay {
+    // Clipped ends; an end that needed no clipping is the caller's own vector.
+    dgVector p0;
+    dgVector p1;
+    // The caller's parameters of p0 and of p1 minus that of p0.
+    double t0;
+    double span;
+
+    // The caller's parameter of a cast's result on the clipped part; a miss
+    // (above 1) stays dgCollision::kRayMiss and a hit never passes 1.
+    float toCaller(float t) const {
+        if (!(t <= 1.0f)) {
+            return dgCollision::kRayMiss;
+        }
+        const float caller = float(t0 + double(t) * span);
+        return (caller < 1.0f) ? caller : 1.0f;
+    }
+};
+
 class dgConvexCollision : public dgCollision {
     DG_DECLARE_CLASS(dgConvexCollision, dgCollision)
 
@@ -138,6 +162,26 @@ public:
 
     // Slab test of the segment against the local box; touching counts.
     bool segmentHitsLocalBox(const dgVector& p0, const dgVector& p1) const;
+    // Clips the segment p0 -> p1 to the local box grown by a sixteenth of its
+    // largest half size and 1/1024 (so a clipped end lies off the shape even
+    // where a grid support leaves the box a little inside the true surface).
+    // False when the segment misses that box or an end is not finite.
+    bool clipRayToLocalBox(const dgVector& p0, const dgVector& p1, dgClippedRay& ray) const;
+    // The caller's result of cast(q0, q1) -> t run on the clipped segment:
+    // every shape's rayCast goes through here after its prefilter.
+    template <class Cast>
+    float castClipped(const dgVector& p0, const dgVector& p1, Cast cast) const {
+        dgClippedRay ray;
+        if (!clipRayToLocalBox(p0, p1, ray)) {
+            return kRayMiss;
+        }
+        return ray.toCaller(cast(ray.p0, ray.p1));
+    }
+    // The support-function ray cast proper, on a segment already clipped.
+    float castSupportRay(const dgVector& p0, const dgVector& p1, dgContactPoint& contact) const;
+    // Of the support points along +direction and -direction, the one farther
+    // from origin along it (w = 1).
+    dgVector widestSupport(const dgVector& direction, const dgVector& origin) const;
     // Grows the ray simplex towards point; returns the face (0-3) whose plane
     // separates point from the simplex on the shape's surface, with its
     // distance, or -1 (distance 0) when point is inside the simplex. When the

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "dgAssert.h"
 #include "dgConvexCollision.h"
 #include "dgHeap.h"
 #include "dgMemory.h"
@@ -29,6 +30,17 @@ constexpr int32_t kExpandIterations = 128;
 constexpr float kSurfaceTolerance = 1.0e-6f;
 // The ray has reached the surface when the point left on it is this close.
 constexpr float kRayHitDistance = 1.0e-5f;
+
+// Growth of the local box a ray is clipped to, relative to its largest half
+// size and absolute.
+constexpr double kRayBoxMargin = 1.0 / 16.0;
+constexpr double kRayBoxMarginFloor = 1.0 / 1024.0;
+
+// A point this close to the simplex (squared) has reached the shape.
+constexpr float kOverFaceDistance2 = 4.0f * kRayHitDistance * kRayHitDistance;
+// Support steps spent deciding whether a point off the simplex's face is
+// near the shape or separated from it.
+constexpr int32_t kSeparationSteps = 32;
 
 // Plane values this close to zero put a vertex on the fluid plane.
 constexpr float kSubmergedPlaneTolerance = 1.0e-5f;
@@ -96,6 +108,105 @@ inline float simplexOrientation(const dgVector* simplex) {
         }
     }
     return value;
+}
+
+// The point of triangle abc closest to p (by the Voronoi regions of its
+// corners and edges).
+dgVector closestPointOnTriangle(const dgVector& p, const dgVector& a, const dgVector& b, const dgVector& c) {
+    const dgVector ab(direction3(b - a));
+    const dgVector ac(direction3(c - a));
+    const dgVector ap(direction3(p - a));
+    const float d1 = ab % ap;
+    const float d2 = ac % ap;
+    if ((d1 <= 0.0f) && (d2 <= 0.0f)) {
+        return a;
+    }
+    const dgVector bp(direction3(p - b));
+    const float d3 = ab % bp;
+    const float d4 = ac % bp;
+    if ((d3 >= 0.0f) && (d4 <= d3)) {
+        return b;
+    }
+    const float vc = d1 * d4 - d3 * d2;
+    if ((vc <= 0.0f) && (d1 >= 0.0f) && (d3 <= 0.0f)) {
+        return a + ab.scale(d1 / (d1 - d3));
+    }
+    const dgVector cp(direction3(p - c));
+    const float d5 = ab % cp;
+    const float d6 = ac % cp;
+    if ((d6 >= 0.0f) && (d5 <= d6)) {
+        return c;
+    }
+    const float vb = d5 * d2 - d1 * d6;
+    if ((vb <= 0.0f) && (d2 >= 0.0f) && (d6 <= 0.0f)) {
+        return a + ac.scale(d2 / (d2 - d6));
+    }
+    const float va = d3 * d6 - d5 * d4;
+    if ((va <= 0.0f) && ((d4 - d3) >= 0.0f) && ((d5 - d6) >= 0.0f)) {
+        return b + (c - b).scale((d4 - d3) / ((d4 - d3) + (d5 - d6)));
+    }
+    const float sum = va + vb + vc;
+    if (!(sum != 0.0f)) {
+        return a;
+    }
+    const float inv = 1.0f / sum;
+    return a + ab.scale(vb * inv) + ac.scale(vc * inv);
+}
+
+// The face of the ray simplex whose plane lies nearest above p (the largest
+// signed distance), for a point the simplex search found inside.
+int32_t nearestFace(const dgVector* simplex, const dgVector& p) {
+    int32_t best = 0;
+    float bestDist = -1.0e30f;
+    for (int32_t f = 0; f < 4; f++) {
+        const dgSimplexFacePlane plane(facePlane(simplex, kRaySimplexFaces[f]));
+        const float mag2 = plane.normal % plane.normal;
+        if (mag2 <= 1.0e-24f) {
+            continue;
+        }
+        const float dist = (plane.normal % (p - plane.corner)) / std::sqrt(mag2);
+        if (dist > bestDist) {
+            bestDist = dist;
+            best = f;
+        }
+    }
+    return best;
+}
+
+// The point closest to p of the tetrahedron corners[0 .. 4) whose first
+// three corners form a triangle; the corners are reduced to the face holding
+// that point (count 3). False when p lies inside the tetrahedron. A flat
+// tetrahedron has no inside: every face is tried.
+bool closestPointOnSimplex(const dgVector& p, dgVector* corners, int32_t& count, dgVector& closest) {
+    DG_ASSERT(count == 4);
+    float best = 0.0f;
+    int32_t bestFace = -1;
+    for (int32_t f = 0; f < 4; f++) {
+        const dgRaySimplexFace& face = kRaySimplexFaces[f];
+        const dgVector& a = corners[face.a];
+        const dgVector n((corners[face.b] - a).cross(corners[face.c] - a));
+        if (((n % (p - a)) * (n % (corners[face.d] - a))) > 0.0f) {
+            continue;
+        }
+        const dgVector point(closestPointOnTriangle(p, a, corners[face.b], corners[face.c]));
+        const dgVector offset(direction3(p - point));
+        const float dist2 = offset % offset;
+        if ((bestFace < 0) || (dist2 < best)) {
+            best = dist2;
+            bestFace = f;
+            closest = point;
+        }
+    }
+    if (bestFace < 0) {
+        return false;
+    }
+    const dgRaySimplexFace& face = kRaySimplexFaces[bestFace];
+    const dgVector kept[3] = {corners[face.a], corners[face.b], corners[face.c]};
+    corners[0] = kept[0];
+    corners[1] = kept[1];
+    corners[2] = kept[2];
+    count = 3;
+    return true;
 }
 
 template <class T>
@@ -241,12 +352,110 @@ int32_t dgConvexCollision::expandRaySimplex(dgVector* simplex, const dgVector& p
     return -1;
 }
 
+bool dgConvexCollision::clipRayToLocalBox(const dgVector& p0, const dgVector& p1, dgClippedRay& ray) const {
+    double fromStart[3];
+    double fromEnd[3];
+    double delta[3];
+    double half[3];
+    double largest = 0.0;
+    for (int32_t i = 0; i < 3; i++) {
+        if (!std::isfinite(p0[i]) || !std::isfinite(p1[i])) {
+            return false;
+        }
+        fromStart[i] = double(p0[i]) - double(m_boxCentre[i]);
+        fromEnd[i] = double(p1[i]) - double(m_boxCentre[i]);
+        delta[i] = double(p1[i]) - double(p0[i]);
+        half[i] = double(m_boxHalfSize[i]);
+        largest = (half[i] > largest) ? half[i] : largest;
+    }
+    const double margin = largest * kRayBoxMargin + kRayBoxMarginFloor;
+    // Slab clipping, remembering the planes that cut the segment.
+    double tmin = 0.0;
+    double tmax = 1.0;
+    int32_t enterAxis = -1;
+    int32_t leaveAxis = -1;
+    double enterPlane = 0.0;
+    double leavePlane = 0.0;
+    for (int32_t i = 0; i < 3; i++) {
+        const double h = half[i] + margin;
+        if (delta[i] == 0.0) {
+            if (std::fabs(fromStart[i]) > h) {
+                return false;
+            }
+            continue;
+        }
+        const double inv = 1.0 / delta[i];
+        const double near = (delta[i] > 0.0) ? -h : h;
+        const double enter = (near - fromStart[i]) * inv;
+        const double leave = (-near - fromStart[i]) * inv;
+        if (enter > tmin) {
+            tmin = enter;
+            enterAxis = i;
+            enterPlane = near;
+        }
+        if (leave < tmax) {
+            tmax = leave;
+            leaveAxis = i;
+            leavePlane = -near;
+        }
+        if (tmin > tmax) {
+            return false;
+        }
+    }
+    // A clipped end is measured from the nearer of the caller's ends: from a
+    // start millions of units away, p0 + t (p1 - p0) would keep none of the
+    // digits that matter near the shape, while the same point as p1 + (t - 1)
+    // (p1 - p0) keeps them all.
+    ray.p0 = p0;
+    ray.p1 = p1;
+    ray.t0 = tmin;
+    ray.span = tmax - tmin;
+    const bool nearEnd = (tmin > 0.5);
+    const double enterFromEnd =
+        (enterAxis >= 0) ? (enterPlane - fromEnd[enterAxis]) / delta[enterAxis] : -1.0;
+    const double leaveFromEnd = (leaveAxis >= 0) ? (leavePlane - fromEnd[leaveAxis]) / delta[leaveAxis] : 0.0;
+    if (nearEnd) {
+        ray.span = leaveFromEnd - enterFromEnd;
+    }
+    for (int32_t i = 0; i < 3; i++) {
+        if (enterAxis >= 0) {
+            ray.p0[i] = nearEnd ? float(double(p1[i]) + delta[i] * enterFromEnd)
+                                : float(double(p0[i]) + delta[i] * tmin);
+        }
+        if (leaveAxis >= 0) {
+            ray.p1[i] = (tmax > 0.5) ? float(double(p1[i]) + delta[i] * leaveFromEnd)
+                                     : float(double(p0[i]) + delta[i] * tmax);
+        }
+    }
+    if (enterAxis >= 0) {
+        ray.p0[enterAxis] = float(double(m_boxCentre[enterAxis]) + enterPlane);
+    }
+    if (leaveAxis >= 0) {
+        ray.p1[leaveAxis] = float(double(m_boxCentre[leaveAxis]) + leavePlane);
+    }
+    return true;
+}
+
 float dgConvexCollision::rayCast(const dgVector& p0, const dgVector& p1, dgContactPoint& contact,
                                  dgCollisionRayPrefilter prefilter, const dgBody* body,
                                  void* userData) const {
     if (prefilter && !prefilter(body, this, userData)) {
         return kRayMiss;
     }
+    return castClipped(
+        p0, p1, [&](const dgVector& q0, const dgVector& q1) { return castSupportRay(q0, q1, contact); });
+}
+
+dgVector dgConvexCollision::widestSupport(const dgVector& direction, const dgVector& origin) const {
+    const dgVector plus(point3(supportVertex(direction)));
+    const dgVector minus(point3(supportVertex(direction.scale(-1.0f))));
+    const float reachPlus = std::fabs((plus - origin) % direction);
+    const float reachMinus = std::fabs((minus - origin) % direction);
+    return (reachPlus >= reachMinus) ? plus : minus;
+}
+
+float dgConvexCollision::castSupportRay(const dgVector& p0, const dgVector& p1,
+                                        dgContactPoint& contact) const {
     if ((m_edgeCount == 0) || !segmentHitsLocalBox(p0, p1)) {
         return kRayMiss;
     }
@@ -273,21 +482,34 @@ float dgConvexCollision::rayCast(const dgVector& p0, const dgVector& p1, dgConta
     if (probe >= dgProbeDirectionCount) {
         return kRayMiss;
     }
+    // The probes are few: a long or flat shape can keep answering with points
+    // on the line or plane found so far. The extremes across it settle that
+    // case; only a shape without volume still misses.
     dgVector s2;
     dgVector n;
+    bool spans = false;
     for (; probe < dgProbeDirectionCount; probe++) {
         s2 = point3(supportVertex(dgProbeDirections[probe]));
         n = (s1 - s0).cross(s2 - s0);
         if ((n % n) > 1.0e-4f) {
+            spans = true;
             break;
         }
     }
-    probe++;
-    if (probe >= dgProbeDirectionCount) {
-        return kRayMiss;
+    if (!spans) {
+        const dgVector line(s1 - s0);
+        const dgVector across(line.cross(std::fabs(line.x) < std::fabs(line.y)
+                                             ? dgVector(1.0f, 0.0f, 0.0f, 0.0f)
+                                             : dgVector(0.0f, 1.0f, 0.0f, 0.0f)));
+        s2 = widestSupport(across, s0);
+        n = line.cross(s2 - s0);
+        if (!((n % n) > 1.0e-4f)) {
+            return kRayMiss;
+        }
     }
+    probe++;
     dgVector s3;
-    bool spans = false;
+    spans = false;
     for (; probe < dgProbeDirectionCount; probe++) {
         s3 = point3(supportVertex(dgProbeDirections[probe]));
         if (std::fabs((s3 - s0) % n) > 1.0e-4f) {
@@ -296,7 +518,10 @@ float dgConvexCollision::rayCast(const dgVector& p0, const dgVector& p1, dgConta
         }
     }
     if (!spans) {
-        return kRayMiss;
+        s3 = widestSupport(n, s0);
+        if (!(std::fabs((s3 - s0) % n) > 1.0e-4f)) {
+            return kRayMiss;
+        }
     }
     // Faces out of the simplex: the fourth corner behind the first face.
     if (((s3 - s0) % n) > 0.0f) {
@@ -306,9 +531,81 @@ float dgConvexCollision::rayCast(const dgVector& p0, const dgVector& p1, dgConta
 
     float tLow = 0.0f;
     float dist = 0.0f;
-    int32_t face = expandRaySimplex(simplex, origin, dist);
-    dist = 1.0e10f;
+    int32_t face = -1;
     dgVector normal(0.0f, 0.0f, 0.0f, 0.0f);
+
+    // Moves the ray's point to t and searches from there. A face within reach
+    // of the point proves a hit only when the point lies over that face: near
+    // a sharp vertex the simplex is a thin wedge whose face planes nearly
+    // coincide, and a point past the vertex lies close to all of them. Off the
+    // face (and when the search runs out of steps on such slivers) the point
+    // is judged by the support function from the face on: close to the shape
+    // is a hit; a support plane that separates it from the shape moves the
+    // ray on to that plane (or ends it as a miss when the ray moves away from
+    // the plane), and the search starts again from there.
+    auto settle = [&](float t) {
+        for (int32_t step = 0; step < kRayIterations; step++) {
+            const dgVector q(origin + delta.scale(t));
+            face = expandRaySimplex(simplex, q, dist);
+            tLow = t;
+            int32_t judged = face;
+            if (face < 0) {
+                // Inside the simplex by its face planes; a flat simplex has
+                // planes that all pass close to points well off it.
+                judged = nearestFace(simplex, q);
+            } else if ((dist >= kRayHitDistance) && (dist < 1.0e10f)) {
+                return;
+            }
+            const dgRaySimplexFace& f = kRaySimplexFaces[judged];
+            dgVector corners[4] = {simplex[f.a], simplex[f.b], simplex[f.c], simplex[f.c]};
+            int32_t count = 3;
+            dgVector closest(closestPointOnTriangle(q, corners[0], corners[1], corners[2]));
+            dgVector away;
+            float gap = 0.0f;
+            bool reached = false;
+            bool separated = false;
+            for (int32_t k = 0; (k < kSeparationSteps) && !reached && !separated; k++) {
+                const dgVector offset(direction3(q - closest));
+                const float offset2 = offset % offset;
+                if (!(offset2 > kOverFaceDistance2)) {
+                    reached = true;
+                    break;
+                }
+                away = offset.scale(1.0f / std::sqrt(offset2));
+                const dgVector support(point3(supportVertex(away)));
+                gap = (q - support) % away;
+                separated = (gap > kRayHitDistance);
+                corners[count++] = support;
+                reached = !separated && !closestPointOnSimplex(q, corners, count, closest);
+            }
+            if (reached) {
+                if (face >= 0) {
+                    dist = 0.0f;
+                }
+                return;
+            }
+            if (!separated) {
+                return;
+            }
+            normal = away;
+            const float approach = delta % away;
+            t = (approach < 0.0f) ? t + gap / -approach : 2.0f;
+            if (!(t <= 1.0f)) {
+                face = -1;
+                dist = 1.0e10f;
+                return;
+            }
+        }
+        face = -1;
+        dist = 1.0e10f;
+    };
+
+    // From the start: inside the shape is no hit, and a face near the start is
+    // not yet one; a start found clear of the shape may already have moved on.
+    settle(0.0f);
+    if (tLow == 0.0f) {
+        dist = 1.0e10f;
+    }
     for (int32_t iteration = 0; (iteration < kRayIterations) && (face != -1) && (dist > kRayHitDistance);
          iteration++) {
         dist = 1.0e10f;
@@ -326,9 +623,7 @@ float dgConvexCollision::rayCast(const dgVector& p0, const dgVector& p1, dgConta
             t = (t < tLow) ? tLow : t;
             if (((end - a) % normal) <= 0.0f) {
                 t = (t > 1.0f) ? 1.0f : t;
-                const dgVector q(origin + delta.scale(t));
-                face = expandRaySimplex(simplex, q, dist);
-                tLow = t;
+                settle(t);
             } else {
                 face = -1;
             }
@@ -339,7 +634,8 @@ float dgConvexCollision::rayCast(const dgVector& p0, const dgVector& p1, dgConta
 
     if (dist < kRayHitDistance) {
         // The plane just crossed has a normal of non-zero length: the simplex
-        // search only returns faces that do.
+        // search only returns faces that do, and a separating plane's is a
+        // unit vector.
         const float mag2 = normal % normal;
         contact.normal = normal.scale(1.0f / std::sqrt(mag2));
         contact.normal.w = 0.0f;
