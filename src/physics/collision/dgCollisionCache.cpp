@@ -58,8 +58,9 @@ bool dgSameHull(const dgCollision* cached, const dgCollisionConvexHull* candidat
     return (hull->getVertexCount() == candidate->getVertexCount()) &&
            (hull->getEdgeCount() == candidate->getEdgeCount()) &&
            (std::memcmp(&hull->getOffsetMatrix(), &candidate->getOffsetMatrix(), sizeof(dgMatrix)) == 0) &&
-           (std::memcmp(hull->getVertices(), candidate->getVertices(),
-                        size_t(hull->getVertexCount()) * sizeof(dgVector)) == 0);
+           ((hull->getVertexCount() == 0) ||
+            (std::memcmp(hull->getVertices(), candidate->getVertices(),
+                         size_t(hull->getVertexCount()) * sizeof(dgVector)) == 0));
 }
 
 // The key sizes a cached primitive was built from, in key order, written to
