@@ -18,11 +18,13 @@ void BM_PoolAllocFree(benchmark::State& state) {
     // One element stays out so that the pool keeps its pages between batches.
     void* keep = pool->alloc(64);
     for (auto _ : state) {
-        for (int i = 0; i < kBatch; ++i)
+        for (int i = 0; i < kBatch; ++i) {
             elements[i] = pool->alloc(64);
+        }
         benchmark::DoNotOptimize(elements.data());
-        for (int i = kBatch - 1; i >= 0; --i)
+        for (int i = kBatch - 1; i >= 0; --i) {
             pool->free(elements[i]);
+        }
     }
     pool->free(keep);
     state.SetItemsProcessed(state.iterations() * kBatch);
@@ -32,11 +34,13 @@ BENCHMARK(BM_PoolAllocFree);
 void BM_MallocFree(benchmark::State& state) {
     std::vector<void*> elements(kBatch);
     for (auto _ : state) {
-        for (int i = 0; i < kBatch; ++i)
+        for (int i = 0; i < kBatch; ++i) {
             elements[i] = std::malloc(64);
+        }
         benchmark::DoNotOptimize(elements.data());
-        for (int i = kBatch - 1; i >= 0; --i)
+        for (int i = kBatch - 1; i >= 0; --i) {
             std::free(elements[i]);
+        }
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
@@ -45,11 +49,13 @@ BENCHMARK(BM_MallocFree);
 void BM_DgMallocFree(benchmark::State& state) {
     std::vector<void*> elements(kBatch);
     for (auto _ : state) {
-        for (int i = 0; i < kBatch; ++i)
+        for (int i = 0; i < kBatch; ++i) {
             elements[i] = dgMalloc(64);
+        }
         benchmark::DoNotOptimize(elements.data());
-        for (int i = kBatch - 1; i >= 0; --i)
+        for (int i = kBatch - 1; i >= 0; --i) {
             dgFree(elements[i]);
+        }
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
@@ -61,11 +67,13 @@ void BM_BlockCacheAllocFree(benchmark::State& state) {
     const size_t sizes[] = {48, 96, 160, 224, 320, 448, 512, 1024};
     std::vector<void*> blocks(kBatch);
     for (auto _ : state) {
-        for (int i = 0; i < kBatch; ++i)
+        for (int i = 0; i < kBatch; ++i) {
             blocks[i] = dgMemoryCacheAlloc(sizes[i & 7]);
+        }
         benchmark::DoNotOptimize(blocks.data());
-        for (int i = 0; i < kBatch; ++i)
+        for (int i = 0; i < kBatch; ++i) {
             dgMemoryCacheFree(blocks[i]);
+        }
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
 }

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "dgAssert.h"
+
 DG_IMPLEMENT_CLASS(dgCollisionBox, dgConvexCollision, "dgCollisionBox");
 
 dgShapeTables<dgBoxTables> dgCollisionBox::s_sharedTables;
@@ -188,7 +190,8 @@ int32_t dgCollisionBox::calcPlaneContour(const dgPlane& plane, dgVector* points)
     const dgConvexEdge* edge = start;
     // A contour in general position crosses at most six edges; the bound
     // only guards a damaged table.
-    for (int32_t step = 0; step < kEdgeCount; step++) {
+    int32_t step = 0;
+    for (; step < kEdgeCount; step++) {
         // The edge runs from above to below, so the fraction lies in [0, 1]
         // and the denominator is strictly positive.
         const int32_t origin = int32_t(edge->m_vertex);
@@ -218,6 +221,7 @@ int32_t dgCollisionBox::calcPlaneContour(const dgPlane& plane, dgVector* points)
             break;
         }
     }
+    DG_ASSERT(step < kEdgeCount);
 
     if (count >= 2) {
         const dgVector delta(points[count - 1] - points[0]);

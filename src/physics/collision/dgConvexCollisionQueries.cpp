@@ -860,6 +860,7 @@ int32_t dgConvexCollision::calcPlaneIntersection(const dgVector& normal, const d
         bool moved = false;
         do {
             if (--budget < 0) {
+                DG_ASSERT(!"plane walk ran past its budget");
                 return 0;
             }
             const dgConvexEdge* twin = e->m_twin;

@@ -30,11 +30,15 @@ void dgAngleStep::gridCell(const dgVector& direction, float sinElevation, dgVect
 
 int32_t dgBuildRingEdgeTable(int32_t rings, int32_t ringPoints, bool reversed, dgConvexEdge* table,
                              int32_t capacity) {
-    if (rings < 2 || ringPoints < 3) return 0;
+    if (rings < 2 || ringPoints < 3) {
+        return 0;
+    }
     const int32_t faces = (rings - 1) * ringPoints + 2;
     dgScratchArray<int32_t> counts(faces);
     dgScratchArray<int32_t> indices(4 * (rings - 1) * ringPoints + 2 * ringPoints);
-    if (!counts.getData() || !indices.getData()) return 0;
+    if (!counts.getData() || !indices.getData()) {
+        return 0;
+    }
     const int32_t last = (rings - 1) * ringPoints;
     int32_t n = 0;
     int32_t f = 0;

@@ -9,7 +9,9 @@ uint32_t dgHashBytes(const void* buffer, int32_t length, uint32_t seed) {
 }
 
 uint32_t dgHashName(const char* text) {
-    if (!text) return 0;
+    if (!text) {
+        return 0;
+    }
     const size_t length = std::strlen(text);
     uint32_t h = 0;
     for (size_t i = 0; i < length; ++i) {

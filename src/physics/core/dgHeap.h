@@ -37,7 +37,9 @@ public:
           m_ownsStorage(1),
           m_entries(capacity > 0 ? static_cast<Entry*>(dgMalloc(size_t(capacity) * sizeof(Entry)))
                                  : nullptr) {
-        if (m_entries) m_capacity = capacity;
+        if (m_entries) {
+            m_capacity = capacity;
+        }
     }
     // Borrowed storage: `capacity` entries at `storage`, which must outlive the heap.
     dgHeap(Entry* storage, int32_t capacity)
@@ -49,7 +51,9 @@ public:
           m_ownsStorage(0),
           m_entries(static_cast<Entry*>(buffer)) {}
     ~dgHeap() {
-        if (m_ownsStorage) dgFree(m_entries);
+        if (m_ownsStorage) {
+            dgFree(m_entries);
+        }
     }
     dgHeap(const dgHeap&) = delete;
     dgHeap& operator=(const dgHeap&) = delete;
@@ -75,7 +79,9 @@ public:
         int32_t i = ++m_count;
         while (i > 1) {
             const int32_t parent = i >> 1;
-            if (!risesAbove(key, m_entries[parent - 1].key)) break;
+            if (!risesAbove(key, m_entries[parent - 1].key)) {
+                break;
+            }
             m_entries[i - 1] = m_entries[parent - 1];
             i = parent;
         }
@@ -95,7 +101,9 @@ public:
         int32_t child;
         do {
             child = 2 * i;
-            if (child < count && before(m_entries[child].key, m_entries[child - 1].key)) ++child;
+            if (child < count && before(m_entries[child].key, m_entries[child - 1].key)) {
+                ++child;
+            }
             if (!before(m_entries[child - 1].key, last.key)) {
                 // last is at least as near the top as the better child.
                 break;

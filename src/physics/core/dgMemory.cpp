@@ -33,15 +33,23 @@ void dgSetAllocatorHooks(dgAllocHook allocate, dgReleaseHook release) {
 }
 
 void dgGetAllocatorHooks(dgAllocHook* allocate, dgReleaseHook* release) {
-    if (allocate) *allocate = g_allocHook;
-    if (release) *release = g_releaseHook;
+    if (allocate) {
+        *allocate = g_allocHook;
+    }
+    if (release) {
+        *release = g_releaseHook;
+    }
 }
 
 void* dgMalloc(size_t size) {
-    if (size == 0 || size > size_t(UINT32_MAX - dgMallocHeaderBytes)) return nullptr;
+    if (size == 0 || size > size_t(UINT32_MAX - dgMallocHeaderBytes)) {
+        return nullptr;
+    }
     const uint32_t bytes = uint32_t(size) + dgMallocHeaderBytes;
     void* raw = g_allocHook(bytes);
-    if (!raw) return nullptr;
+    if (!raw) {
+        return nullptr;
+    }
     // Rounding down and adding the header keeps the block inside the hook's
     // bytes and leaves at least two words below it.
     const uintptr_t base = reinterpret_cast<uintptr_t>(raw);
@@ -53,7 +61,9 @@ void* dgMalloc(size_t size) {
 }
 
 void dgFree(void* block) {
-    if (!block) return;
+    if (!block) {
+        return;
+    }
     const uintptr_t* words = static_cast<const uintptr_t*>(block);
     g_releaseHook(reinterpret_cast<void*>(words[-1]), uint32_t(words[-2]));
 }

@@ -16,9 +16,13 @@ inline char* dgCacheBlockOf(void* ptr) {
 bool g_cacheClosed = false;
 
 void* dgUncachedAlloc(size_t size) {
-    if (size > size_t(INT32_MAX) - dgMemoryCache::kHeaderBytes) return nullptr;
+    if (size > size_t(INT32_MAX) - dgMemoryCache::kHeaderBytes) {
+        return nullptr;
+    }
     char* block = static_cast<char*>(dgMalloc(size + dgMemoryCache::kHeaderBytes));
-    if (!block) return nullptr;
+    if (!block) {
+        return nullptr;
+    }
     const uint32_t word = uint32_t(size);
     std::memcpy(block, &word, sizeof(word));
     return block + dgMemoryCache::kHeaderBytes;
@@ -44,29 +48,39 @@ dgMemoryCache::~dgMemoryCache() {
 
 void* dgMemoryCache::alloc(size_t size) {
     // The size doubles as a signed 32-bit tree key.
-    if (size > size_t(INT32_MAX) - kHeaderBytes) return nullptr;
+    if (size > size_t(INT32_MAX) - kHeaderBytes) {
+        return nullptr;
+    }
     const int32_t key = int32_t(size);
     if (SizeTree::Node* node = m_sizes.find(key)) {
         BlockList& list = node->getPayload();
         BlockList::Node* entry = list.getFirst();
         void* ptr = entry->getValue();
         list.remove(entry);
-        if (list.getCount() == 0) m_sizes.remove(node);
+        if (list.getCount() == 0) {
+            m_sizes.remove(node);
+        }
         return ptr;
     }
     return dgUncachedAlloc(size);
 }
 
 void dgMemoryCache::free(void* ptr) {
-    if (!ptr) return;
+    if (!ptr) {
+        return;
+    }
     uint32_t word;
     std::memcpy(&word, dgCacheBlockOf(ptr), sizeof(word));
     const int32_t key = int32_t(word);
     SizeTree::Node* node = m_sizes.find(key);
-    if (!node) node = m_sizes.insert(BlockList(m_listAllocator), key);
+    if (!node) {
+        node = m_sizes.insert(BlockList(m_listAllocator), key);
+    }
     // Without a node to file it in, the block goes straight back.
     if (!node || !node->getPayload().append(ptr)) {
-        if (node && node->getPayload().getCount() == 0) m_sizes.remove(node);
+        if (node && node->getPayload().getCount() == 0) {
+            m_sizes.remove(node);
+        }
         dgFree(dgCacheBlockOf(ptr));
     }
 }
@@ -82,7 +96,9 @@ void dgMemoryCache::flush() {
 }
 
 int32_t dgMemoryCache::getBlockCount(size_t size) const {
-    if (size > size_t(INT32_MAX)) return 0;
+    if (size > size_t(INT32_MAX)) {
+        return 0;
+    }
     SizeTree::Node* node = m_sizes.find(int32_t(size));
     return node ? node->getPayload().getCount() : 0;
 }
@@ -92,7 +108,9 @@ void* dgMemoryCacheAlloc(size_t size) {
 }
 
 void dgMemoryCacheFree(void* ptr) {
-    if (!ptr) return;
+    if (!ptr) {
+        return;
+    }
     if (g_cacheClosed) {
         dgFree(dgCacheBlockOf(ptr));
     } else {
@@ -101,7 +119,9 @@ void dgMemoryCacheFree(void* ptr) {
 }
 
 void dgMemoryCacheFlush() {
-    if (!g_cacheClosed) dgMemoryCache::instance().flush();
+    if (!g_cacheClosed) {
+        dgMemoryCache::instance().flush();
+    }
 }
 
 int32_t dgMemoryCacheSizeCount() {

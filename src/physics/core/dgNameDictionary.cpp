@@ -24,7 +24,9 @@ dgNameDictionary::~dgNameDictionary() {
 
 bool dgNameDictionary::addPage() {
     dgRefList<Page>::Node* page = m_pages.prepend();
-    if (!page) return false;
+    if (!page) {
+        return false;
+    }
     m_remaining = kPageTextBytes;
     m_position = page->getValue().text;
     return true;
@@ -35,13 +37,19 @@ const char* dgNameDictionary::record(uint32_t hash, const char* text, size_t len
         return node->getPayload();
     }
     // A longer name cannot fit in a page: hashed, never recorded.
-    if (length > size_t(dgNameMaxLength)) return nullptr;
+    if (length > size_t(dgNameMaxLength)) {
+        return nullptr;
+    }
     const int32_t bytes = int32_t(length) + 1;
-    if (m_remaining < bytes && !addPage()) return nullptr;
+    if (m_remaining < bytes && !addPage()) {
+        return nullptr;
+    }
     char* stored = m_position;
     std::memcpy(stored, text, length);
     stored[length] = 0;
-    if (!m_names.insert(static_cast<const char*>(stored), hash)) return nullptr;
+    if (!m_names.insert(static_cast<const char*>(stored), hash)) {
+        return nullptr;
+    }
     m_position += bytes;
     m_remaining -= bytes;
     return stored;

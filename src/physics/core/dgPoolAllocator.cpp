@@ -74,7 +74,9 @@ dgPoolRegistry& dgGetPoolRegistry() {
 
 uint32_t dgRoundElementBytes(uint64_t elementSize) {
     // Room for the pointer-sized free-list link in every element.
-    if (elementSize < sizeof(void*)) elementSize = sizeof(void*);
+    if (elementSize < sizeof(void*)) {
+        elementSize = sizeof(void*);
+    }
     return uint32_t((elementSize + 15) & ~uint64_t(15));
 }
 
@@ -95,16 +97,24 @@ dgPoolAllocator* dgCreatePoolAllocator(uint32_t elementSize, uint32_t kilobytesP
     const uint64_t elementBytes = dgRoundElementBytes(elementSize);
     const uint64_t pageBytes = uint64_t(kilobytesPerPage) << 10;
     uint64_t elementsPerPage = pageBytes / elementBytes;
-    if (elementsPerPage == 0) elementsPerPage = 1;
+    if (elementsPerPage == 0) {
+        elementsPerPage = 1;
+    }
     uint64_t pageAllocBytes = elementsPerPage * elementBytes;
-    if (pageAllocBytes < pageBytes) pageAllocBytes = pageBytes;
+    if (pageAllocBytes < pageBytes) {
+        pageAllocBytes = pageBytes;
+    }
     // dgMalloc takes 32-bit sizes; larger pages could never be allocated.
-    if (pageAllocBytes > uint64_t(INT32_MAX)) return nullptr;
+    if (pageAllocBytes > uint64_t(INT32_MAX)) {
+        return nullptr;
+    }
 
     dgPoolRegistry& registry = dgGetPoolRegistry();
 
     void* coreMemory = dgMalloc(sizeof(dgPoolCore));
-    if (!coreMemory) return nullptr;
+    if (!coreMemory) {
+        return nullptr;
+    }
     dgPoolCore* core = new (coreMemory) dgPoolCore();
     core->elementBytes = uint32_t(elementBytes);
     core->pageBytes = uint32_t(pageBytes);
@@ -125,20 +135,28 @@ dgPoolAllocator* dgCreatePoolAllocator(uint32_t elementSize, uint32_t kilobytesP
 }
 
 dgAllocator* dgSharedPoolAllocator(size_t elementSize) {
-    if (elementSize > size_t(INT32_MAX)) return nullptr;
+    if (elementSize > size_t(INT32_MAX)) {
+        return nullptr;
+    }
     const uint32_t elementBytes = dgRoundElementBytes(elementSize);
     const uint32_t slot = elementBytes / 16 - 1;
     if (slot < kSharedSlots) {
         if (!g_sharedPools[slot]) {
             dgPoolAllocator* pool = dgCreatePoolAllocator(elementBytes, 4);
-            if (pool) pool->m_core->shared = true;
+            if (pool) {
+                pool->m_core->shared = true;
+            }
             g_sharedPools[slot] = pool;
         }
         return g_sharedPools[slot];
     }
-    if (dgPoolAllocator* pool = dgGetPoolRegistry().findShared(elementBytes, 4u << 10)) return pool;
+    if (dgPoolAllocator* pool = dgGetPoolRegistry().findShared(elementBytes, 4u << 10)) {
+        return pool;
+    }
     dgPoolAllocator* pool = dgCreatePoolAllocator(elementBytes, 4);
-    if (pool) pool->m_core->shared = true;
+    if (pool) {
+        pool->m_core->shared = true;
+    }
     return pool;
 }
 
@@ -158,7 +176,9 @@ void* dgPoolAllocator::alloc(size_t) {
     dgRefList<dgPoolPage>::Node* page = core.pages.getFirst();
     if (!page || page->getValue().used == core.elementsPerPage) {
         void* memory = dgMalloc(core.pageAllocBytes);
-        if (!memory) return nullptr;
+        if (!memory) {
+            return nullptr;
+        }
         page = core.pages.prepend(memory);
         if (!page) {
             dgFree(memory);
@@ -174,7 +194,9 @@ void* dgPoolAllocator::alloc(size_t) {
 }
 
 void dgPoolAllocator::free(void* element) {
-    if (!element) return;
+    if (!element) {
+        return;
+    }
     dgPoolCore& core = *m_core;
     std::memcpy(element, &core.freeList, sizeof(void*));
     core.freeList = element;

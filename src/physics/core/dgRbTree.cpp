@@ -24,7 +24,9 @@ struct dgRbTreeLinks {
     static void rotateLeft(dgRbTreeNode* x, dgRbTreeNode** root) {
         dgRbTreeNode* y = x->m_right;
         x->m_right = y->m_left;
-        if (y->m_left) y->m_left->m_parent = x;
+        if (y->m_left) {
+            y->m_left->m_parent = x;
+        }
         y->m_parent = x->m_parent;
         replaceInParent(x, y, root);
         y->m_left = x;
@@ -34,7 +36,9 @@ struct dgRbTreeLinks {
     static void rotateRight(dgRbTreeNode* x, dgRbTreeNode** root) {
         dgRbTreeNode* y = x->m_left;
         x->m_left = y->m_right;
-        if (y->m_right) y->m_right->m_parent = x;
+        if (y->m_right) {
+            y->m_right->m_parent = x;
+        }
         y->m_parent = x->m_parent;
         replaceInParent(x, y, root);
         y->m_right = x;
@@ -99,7 +103,9 @@ struct dgRbTreeLinks {
                 }
             }
         }
-        if (x) setBlack(x);
+        if (x) {
+            setBlack(x);
+        }
     }
 
     // A node leaving the tree: flags and links cleared so that a survivor
@@ -120,19 +126,23 @@ void dgRbTreeNode::deleteThis() {
 }
 
 dgRbTreeNode* dgRbMinimum(dgRbTreeNode* node) {
-    while (node->m_left)
+    while (node->m_left) {
         node = node->m_left;
+    }
     return node;
 }
 
 dgRbTreeNode* dgRbMaximum(dgRbTreeNode* node) {
-    while (node->m_right)
+    while (node->m_right) {
         node = node->m_right;
+    }
     return node;
 }
 
 dgRbTreeNode* dgRbNext(const dgRbTreeNode* node) {
-    if (node->m_right) return dgRbMinimum(node->m_right);
+    if (node->m_right) {
+        return dgRbMinimum(node->m_right);
+    }
     dgRbTreeNode* parent = node->m_parent;
     while (parent && node == parent->m_right) {
         node = parent;
@@ -142,7 +152,9 @@ dgRbTreeNode* dgRbNext(const dgRbTreeNode* node) {
 }
 
 dgRbTreeNode* dgRbPrev(const dgRbTreeNode* node) {
-    if (node->m_left) return dgRbMaximum(node->m_left);
+    if (node->m_left) {
+        return dgRbMaximum(node->m_left);
+    }
     dgRbTreeNode* parent = node->m_parent;
     while (parent && node == parent->m_left) {
         node = parent;
@@ -204,7 +216,9 @@ void dgRbRemove(dgRbTreeNode* node, dgRbTreeNode** root) {
     if (!node->m_left || !node->m_right) {
         x = node->m_left ? node->m_left : node->m_right;
         xParent = node->m_parent;
-        if (x) x->m_parent = xParent;
+        if (x) {
+            x->m_parent = xParent;
+        }
         L::replaceInParent(node, x, root);
         removedBlack = !L::isRed(node);
     } else {
@@ -218,7 +232,9 @@ void dgRbRemove(dgRbTreeNode* node, dgRbTreeNode** root) {
         } else {
             xParent = s->m_parent;
             xParent->m_left = x;
-            if (x) x->m_parent = xParent;
+            if (x) {
+                x->m_parent = xParent;
+            }
             s->m_right = node->m_right;
             s->m_right->m_parent = s;
         }
@@ -234,13 +250,17 @@ void dgRbRemove(dgRbTreeNode* node, dgRbTreeNode** root) {
             L::setBlack(s);
         }
     }
-    if (removedBlack && *root) L::removeFixup(x, xParent, root);
+    if (removedBlack && *root) {
+        L::removeFixup(x, xParent, root);
+    }
     L::detach(node);
     node->release();
 }
 
 void dgRbReleaseSubtree(dgRbTreeNode* node) {
-    if (!node) return;
+    if (!node) {
+        return;
+    }
     dgRbReleaseSubtree(node->m_left);
     dgRbReleaseSubtree(node->m_right);
     dgRbTreeLinks::detach(node);
@@ -248,20 +268,30 @@ void dgRbReleaseSubtree(dgRbTreeNode* node) {
 }
 
 void dgRbFreeTree(dgRbTreeNode* node) {
-    if (!node) return;
-    while (node->m_parent)
+    if (!node) {
+        return;
+    }
+    while (node->m_parent) {
         node = node->m_parent;
+    }
     dgRbReleaseSubtree(node);
 }
 
 int32_t dgRbCheckSubtree(const dgRbTreeNode* node, const dgRbTreeNode* parent, int32_t* count) {
-    if (!node) return 1;
-    if (node->m_parent != parent || !node->isInTree()) return -1;
-    if (node->isRed() && (dgRbTreeLinks::isRed(node->m_left) || dgRbTreeLinks::isRed(node->m_right)))
+    if (!node) {
+        return 1;
+    }
+    if (node->m_parent != parent || !node->isInTree()) {
         return -1;
+    }
+    if (node->isRed() && (dgRbTreeLinks::isRed(node->m_left) || dgRbTreeLinks::isRed(node->m_right))) {
+        return -1;
+    }
     ++*count;
     const int32_t left = dgRbCheckSubtree(node->m_left, node, count);
     const int32_t right = dgRbCheckSubtree(node->m_right, node, count);
-    if (left < 0 || right < 0 || left != right) return -1;
+    if (left < 0 || right < 0 || left != right) {
+        return -1;
+    }
     return left + (node->isRed() ? 0 : 1);
 }

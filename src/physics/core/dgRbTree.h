@@ -195,7 +195,9 @@ public:
         }
         alreadyPresent = false;
         void* memory = m_allocator->alloc(sizeof(Node));
-        if (!memory) return nullptr;
+        if (!memory) {
+            return nullptr;
+        }
         Node* node = ::new (memory) Node(m_allocator, parent, std::forward<P>(payload), key);
         link(node, parent, left);
         return node;
@@ -207,7 +209,9 @@ public:
     Node* insertNode(Node* node, Key key) {
         dgRbTreeNode* parent;
         bool left;
-        if (locate(key, parent, left)) return nullptr;
+        if (locate(key, parent, left)) {
+            return nullptr;
+        }
         node->m_key = key;
         node->m_left = nullptr;
         node->m_right = nullptr;
@@ -238,7 +242,9 @@ public:
     // Removes the node with the key; false if there is none.
     bool removeKey(Key key) {
         Node* node = find(key);
-        if (node) remove(node);
+        if (node) {
+            remove(node);
+        }
         return node != nullptr;
     }
 
@@ -253,14 +259,22 @@ public:
     // Full invariant check: root black without parent, parent links, strict
     // key order, no red-red, equal black height, count and in-tree flags.
     bool sanityCheck() const {
-        if (!m_root) return m_count == 0;
-        if (m_root->isRed() || m_root->m_parent) return false;
+        if (!m_root) {
+            return m_count == 0;
+        }
+        if (m_root->isRed() || m_root->m_parent) {
+            return false;
+        }
         int32_t count = 0;
-        if (dgRbCheckSubtree(m_root, nullptr, &count) < 0 || count != m_count) return false;
+        if (dgRbCheckSubtree(m_root, nullptr, &count) < 0 || count != m_count) {
+            return false;
+        }
         int32_t visited = 0;
         const Node* prev = nullptr;
         for (const Node* node = getFirst(); node; node = node->getNext()) {
-            if (prev && !(prev->m_key < node->m_key)) return false;
+            if (prev && !(prev->m_key < node->m_key)) {
+                return false;
+            }
             prev = node;
             ++visited;
         }

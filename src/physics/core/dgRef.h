@@ -170,7 +170,9 @@ public:
     dgRefHolder() noexcept : m_object(nullptr) {}
     // Adds a reference to obj (the caller keeps its own).
     explicit dgRefHolder(T* obj) : m_object(obj) {
-        if (m_object) m_object->addRef();
+        if (m_object) {
+            m_object->addRef();
+        }
     }
     // Takes over a reference the caller owns (e.g. a fresh object's first one).
     static dgRefHolder adopt(T* obj) {
@@ -179,19 +181,27 @@ public:
         return holder;
     }
     dgRefHolder(const dgRefHolder& other) : m_object(other.m_object) {
-        if (m_object) m_object->addRef();
+        if (m_object) {
+            m_object->addRef();
+        }
     }
     dgRefHolder(dgRefHolder&& other) noexcept : m_object(other.m_object) { other.m_object = nullptr; }
     ~dgRefHolder() {
-        if (m_object) m_object->release();
+        if (m_object) {
+            m_object->release();
+        }
     }
     dgRefHolder& operator=(T* obj) {
         // Reference the new object first so that re-assigning the same object
         // never lets it reach 0.
-        if (obj) obj->addRef();
+        if (obj) {
+            obj->addRef();
+        }
         T* old = m_object;
         m_object = obj;
-        if (old) old->release();
+        if (old) {
+            old->release();
+        }
         return *this;
     }
     dgRefHolder& operator=(const dgRefHolder& other) { return *this = other.m_object; }
@@ -200,7 +210,9 @@ public:
             T* old = m_object;
             m_object = other.m_object;
             other.m_object = nullptr;
-            if (old) old->release();
+            if (old) {
+                old->release();
+            }
         }
         return *this;
     }

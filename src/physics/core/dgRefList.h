@@ -121,19 +121,28 @@ public:
     // reference (destroying it unless someone else holds it).
     void remove(Node* node) {
         --m_count;
-        if (node == m_first) m_first = node->m_next;
-        if (node == m_last) m_last = node->m_prev;
+        if (node == m_first) {
+            m_first = node->m_next;
+        }
+        if (node == m_last) {
+            m_last = node->m_prev;
+        }
         node->clearLiveFlag();
-        if (node->m_prev) node->m_prev->m_next = node->m_next;
-        if (node->m_next) node->m_next->m_prev = node->m_prev;
+        if (node->m_prev) {
+            node->m_prev->m_next = node->m_next;
+        }
+        if (node->m_next) {
+            node->m_next->m_prev = node->m_prev;
+        }
         node->m_next = nullptr;
         node->m_prev = nullptr;
         node->release();
     }
 
     void removeAll() {
-        while (m_first)
+        while (m_first) {
             remove(m_first);
+        }
         m_count = 0;
     }
 

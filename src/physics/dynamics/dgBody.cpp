@@ -109,8 +109,12 @@ float dgBodyRayCast(dgBody* body, const dgVector& p0, const dgVector& p1, dgWorl
     dgContactPoint contact;
     std::memset(&contact, 0, sizeof(contact));
     const float t = body->m_collision->rayCast(localP0, localP1, contact, prefilter, body, userData);
-    if (!(t < limit)) return limit;
-    if (!filter) return t;
+    if (!(t < limit)) {
+        return limit;
+    }
+    if (!filter) {
+        return t;
+    }
 
     dgVector normal = matrix.rotateVector(contact.normal);
     normal.w = 0.0f;
@@ -147,12 +151,16 @@ void dgBodyCalculateNextVelocities(const dgBody* body, float timestep, dgVector&
 
 void dgBodyAddBuoyancyForce(dgBody* body, float density, float linearViscosity, float angularViscosity,
                             const dgVector& gravity, dgCollisionFluidPlaneCallback callback, void* context) {
-    if (body->m_mass.w <= kMinBuoyantMass) return;
+    if (body->m_mass.w <= kMinBuoyantMass) {
+        return;
+    }
 
     const dgVector submerged =
         body->m_collision->calcSubmergedVolume(body->m_collisionMatrix, callback, context);
     const float volume = submerged.w;
-    if (volume <= kMinSubmergedVolume) return;
+    if (volume <= kMinSubmergedVolume) {
+        return;
+    }
 
     // Archimedes: the displaced fluid's weight, acting at the submerged
     // centroid.

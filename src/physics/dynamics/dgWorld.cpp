@@ -78,14 +78,18 @@ dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback rele
     // Hooks first: everything the world allocates must come from them.
     dgSetAllocatorHooks(allocate, release);
     void* block = dgMalloc(sizeof(dgWorld));
-    if (!block) return nullptr;
+    if (!block) {
+        return nullptr;
+    }
     // The world box (-100 .. 100 on each axis) is set on the broad phase here:
     // filled in with the broad phase.
     return ::new (block) dgWorld();
 }
 
 void dgWorldDestroy(dgWorld* world) {
-    if (!world) return;
+    if (!world) {
+        return;
+    }
     world->~dgWorld();
     dgFree(world);
 }
@@ -107,7 +111,9 @@ namespace {
 // The interface's offset: 16 floats, or null for the identity. Copied so that
 // the caller's floats need no particular alignment.
 dgMatrix dgOffsetFromFloats(const float* offsetMatrix) {
-    if (!offsetMatrix) return dgGetIdentityMatrix();
+    if (!offsetMatrix) {
+        return dgGetIdentityMatrix();
+    }
     dgMatrix matrix;
     static_assert(sizeof(dgMatrix) == 16 * sizeof(float), "a matrix is 16 packed floats");
     std::memcpy(&matrix, offsetMatrix, sizeof(dgMatrix));
@@ -172,6 +178,8 @@ void dgReleaseCollision(dgWorld* world, dgCollision* shape) {
 dgBodyTree::Node* dgTreeNodeInsertByKey(dgBodyTree* tree, dgBody* value, uintptr_t key, int32_t* existed) {
     bool alreadyPresent = false;
     dgBodyTree::Node* node = tree->insert(value, key, alreadyPresent);
-    if (existed) *existed = alreadyPresent ? 1 : 0;
+    if (existed) {
+        *existed = alreadyPresent ? 1 : 0;
+    }
     return node;
 }

@@ -72,13 +72,17 @@ double capsuleEntry(const double* p0, const double* d, double hc, double r) {
         double lo = (-b - std::sqrt(disc)) / (2.0 * a), hi = (-b + std::sqrt(disc)) / (2.0 * a);
         if (std::fabs(d[0]) > 0.0) {
             double s0 = (-hc - p0[0]) / d[0], s1 = (hc - p0[0]) / d[0];
-            if (s0 > s1) std::swap(s0, s1);
+            if (s0 > s1) {
+                std::swap(s0, s1);
+            }
             lo = std::max(lo, s0);
             hi = std::min(hi, s1);
         } else if (std::fabs(p0[0]) > hc) {
             hi = lo - 1.0;
         }
-        if (lo <= hi && lo >= 0.0) best = std::min(best, lo);
+        if (lo <= hi && lo >= 0.0) {
+            best = std::min(best, lo);
+        }
     }
     for (double e : {hc, -hc}) {
         const double q[3] = {p0[0] - e, p0[1], p0[2]};
@@ -88,7 +92,9 @@ double capsuleEntry(const double* p0, const double* d, double hc, double r) {
         const double dd = bb * bb - 4.0 * aa * cc;
         if (dd > 0.0) {
             const double t = (-bb - std::sqrt(dd)) / (2.0 * aa);
-            if (t >= 0.0) best = std::min(best, t);
+            if (t >= 0.0) {
+                best = std::min(best, t);
+            }
         }
     }
     return (best <= 1.0) ? best : -1.0;

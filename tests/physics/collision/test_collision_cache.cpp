@@ -51,8 +51,9 @@ uint32_t expectedSignature(uint32_t type, std::vector<float> sizes, const dgMatr
     uint32_t record[32] = {};
     int word = 0;
     record[word++] = type;
-    for (float size : sizes)
+    for (float size : sizes) {
         record[word++] = uint32_t(uint64_t(int64_t(double(size) * 1024.0)));
+    }
     std::memcpy(&record[word], &matrix, 64);
     return dgHashBytes(record, int32_t(sizeof(record)), 0u);
 }
@@ -80,8 +81,9 @@ void fillCacheOnly(dgWorld* world) {
         dgWorldCreateChamferCylinder(world, 1.0f, 0.5f, identity),
         dgWorldCreateConvexHull(world, 4, &kTetrahedron[0][0], 12, identity),
     };
-    for (dgCollision* shape : shapes)
+    for (dgCollision* shape : shapes) {
         shape->release();
+    }
 }
 
 // Everything a test allocates through the world must come back: the pools the
@@ -121,8 +123,9 @@ TEST_F(CollisionCache, EqualRequestsShareOneShape) {
     dgWorldReleaseCollision(other, elsewhere);
     dgWorldDestroy(other);
     const int32_t boxes = dgCollisionBox::dgBoxLiveCount();
-    for (int i = 0; i < 3; i++)
+    for (int i = 0; i < 3; i++) {
         dgWorldReleaseCollision(m_world, a);
+    }
     EXPECT_EQ(dgCollisionBox::dgBoxLiveCount(), boxes - 1);
     EXPECT_EQ(cached(), 0);
 }
@@ -147,13 +150,15 @@ TEST_F(CollisionCache, DifferentSizesTypesOrOffsetsGiveDifferentShapes) {
     for (size_t i = 0; i < shapes.size(); i++) {
         ASSERT_NE(shapes[i], nullptr);
         EXPECT_EQ(shapes[i]->getRefCount(), 2) << i;
-        for (size_t j = 0; j < i; j++)
+        for (size_t j = 0; j < i; j++) {
             EXPECT_NE(shapes[i], shapes[j]) << i << " " << j;
+        }
     }
     EXPECT_EQ(cached(), int32_t(shapes.size()));
     EXPECT_TRUE(m_world->m_collisionCache.sanityCheck());
-    for (dgCollision* shape : shapes)
+    for (dgCollision* shape : shapes) {
         dgWorldReleaseCollision(m_world, shape);
+    }
     EXPECT_EQ(cached(), 0);
 }
 
@@ -248,8 +253,9 @@ TEST_F(CollisionCache, CompoundsAndModifiersStayOutOfTheCache) {
     dgCollision* modifier = dgWorldCreateConvexModifier(m_world, children[1]);
     ASSERT_NE(modifier, nullptr);
     EXPECT_EQ(cached(), 2);
-    for (dgCollision* child : children)
+    for (dgCollision* child : children) {
         dgWorldReleaseCollision(m_world, child);
+    }
     for (const dgCollisionCache::Node* node : m_world->m_collisionCache) {
         EXPECT_NE(node->getPayload(), compound);
         EXPECT_NE(node->getPayload(), modifier);
@@ -268,9 +274,11 @@ TEST_F(CollisionCache, HullsAreSharedByPointsAndOffset) {
     const float cube[8][4] = {{0, 0, 0, 9}, {1, 0, 0, 9}, {0, 1, 0, 9}, {1, 1, 0, 9},
                               {0, 0, 1, 9}, {1, 0, 1, 9}, {0, 1, 1, 9}, {1, 1, 1, 9}};
     float packed[8][3];
-    for (int i = 0; i < 8; i++)
-        for (int k = 0; k < 3; k++)
+    for (int i = 0; i < 8; i++) {
+        for (int k = 0; k < 3; k++) {
             packed[i][k] = cube[i][k];
+        }
+    }
     dgCollision* a = dgWorldCreateConvexHull(m_world, 8, &cube[0][0], 16, dgGetIdentityMatrix());
     ASSERT_NE(a, nullptr);
     EXPECT_TRUE(a->isClass(dgCollisionConvexHull::kClassId));
@@ -295,8 +303,9 @@ TEST_F(CollisionCache, HullsAreSharedByPointsAndOffset) {
     EXPECT_EQ(dgWorldCreateConvexHull(m_world, -1, &cube[0][0], 16, dgGetIdentityMatrix()), nullptr);
     EXPECT_EQ(dgWorldCreateConvexHull(m_world, 8, &cube[7][0], -16, dgGetIdentityMatrix()), nullptr);
     EXPECT_EQ(dgWorldCreateConvexHull(m_world, 8, nullptr, 16, dgGetIdentityMatrix()), nullptr);
-    for (dgCollision* shape : {a, b, moved, fewer, flat, flat})
+    for (dgCollision* shape : {a, b, moved, fewer, flat, flat}) {
         dgReleaseCollision(m_world, shape);
+    }
     EXPECT_EQ(cached(), 0);
 }
 
@@ -327,8 +336,9 @@ TEST_F(CollisionCache, InterfaceOffsetIsSixteenFloats) {
     dgCollision* plain = dgCreateBox(m_world, 1.0f, 1.0f, 1.0f, nullptr);
     EXPECT_NE(plain, withFloats);
     EXPECT_FALSE(plain->hasOffset());
-    for (dgCollision* shape : {withFloats, withMatrix, plain})
+    for (dgCollision* shape : {withFloats, withMatrix, plain}) {
         dgReleaseCollision(m_world, shape);
+    }
     EXPECT_EQ(cached(), 0);
 }
 
@@ -383,8 +393,9 @@ TEST_F(CollisionCache, UncachedShapeWithACachedSignatureLeavesTheCacheAlone) {
     EXPECT_EQ(cached(), 1);
     // The cached box still serves requests and leaves with its last holder.
     EXPECT_EQ(dgWorldCreateBox(m_world, 1.0f, 1.0f, 1.0f, dgGetIdentityMatrix()), cachedBox);
-    for (int i = 0; i < 2; i++)
+    for (int i = 0; i < 2; i++) {
         dgWorldReleaseCollision(m_world, cachedBox);
+    }
     EXPECT_EQ(cached(), 1);
     dgWorldReleaseCollision(m_world, holder);
     EXPECT_EQ(cached(), 0);
@@ -441,8 +452,12 @@ TEST(CollisionCacheWorld, AllocationFailuresLeaveNothingBehind) {
         dgWorld* world = dgWorldCreate(allocate, release);
         ASSERT_NE(world, nullptr);
         const int64_t before = hooks.allocCalls();
-        if (round == 1) hooks.failAfter(0);
-        if (round == 2) hooks.failAfter(callsPerRequest - 1);
+        if (round == 1) {
+            hooks.failAfter(0);
+        }
+        if (round == 2) {
+            hooks.failAfter(callsPerRequest - 1);
+        }
         dgCollision* box = dgWorldCreateBox(world, 1.0f, 2.0f, 3.0f, dgGetIdentityMatrix());
         hooks.failAfter(-1);
         if (round == 0) {
@@ -458,7 +473,9 @@ TEST(CollisionCacheWorld, AllocationFailuresLeaveNothingBehind) {
             EXPECT_EQ(world->m_collisionCache.getCount(), 0);
             EXPECT_EQ(box->getRefCount(), 1);
         }
-        if (box) dgWorldReleaseCollision(world, box);
+        if (box) {
+            dgWorldReleaseCollision(world, box);
+        }
         EXPECT_EQ(world->m_collisionCache.getCount(), 0);
         dgWorldDestroy(world);
         dgMemoryCacheFlush();
@@ -487,10 +504,18 @@ TEST(CollisionCacheWorld, RandomSharingAndReleaseKeepCountsExact) {
     std::map<int, dgCollision*> cachedByKind;  // request kind -> cached shape
     auto request = [&](int kind) -> dgCollision* {
         const float size = 0.5f + 0.25f * float(kind % 4);
-        if (kind < 4) return dgWorldCreateBox(world, size, 1.0f, -size, dgGetIdentityMatrix());
-        if (kind < 8) return dgWorldCreateSphere(world, -size, translated(0.0f, size, 0.0f));
-        if (kind == 8) return dgWorldCreateNull(world);
-        if (kind == 9) return dgWorldCreateCapsule(world, 0.5f, 3.0f, dgGetIdentityMatrix());
+        if (kind < 4) {
+            return dgWorldCreateBox(world, size, 1.0f, -size, dgGetIdentityMatrix());
+        }
+        if (kind < 8) {
+            return dgWorldCreateSphere(world, -size, translated(0.0f, size, 0.0f));
+        }
+        if (kind == 8) {
+            return dgWorldCreateNull(world);
+        }
+        if (kind == 9) {
+            return dgWorldCreateCapsule(world, 0.5f, 3.0f, dgGetIdentityMatrix());
+        }
         return dgWorldCreateConvexHull(world, 4, &kTetrahedron[0][0], 12, translated(1.0f, 0.0f, 0.0f));
     };
     for (int step = 0; step < 2000; step++) {
@@ -529,8 +554,9 @@ TEST(CollisionCacheWorld, RandomSharingAndReleaseKeepCountsExact) {
         // Drop the shapes that the model says have no holder left.
         for (auto it = live.begin(); it != live.end();) {
             int32_t holders = 0;
-            for (dgCollision* h : held)
+            for (dgCollision* h : held) {
                 holders += (h == it->first) ? 1 : 0;
+            }
             if (holders == 0) {
                 if (it->second) {
                     for (auto c = cachedByKind.begin(); c != cachedByKind.end(); ++c) {
@@ -554,8 +580,9 @@ TEST(CollisionCacheWorld, RandomSharingAndReleaseKeepCountsExact) {
         }
         ASSERT_TRUE(world->m_collisionCache.sanityCheck());
     }
-    for (dgCollision* shape : held)
+    for (dgCollision* shape : held) {
         dgWorldReleaseCollision(world, shape);
+    }
     EXPECT_EQ(world->m_collisionCache.getCount(), 0);
     dgWorldDestroy(world);
     dgMemoryCacheFlush();
@@ -567,9 +594,11 @@ TEST(ConvexHullSignature, HashesTypePointsAndMatrix) {
     const float points[4][3] = {{0, 0, 0}, {1, 0, 0}, {0, 2.5f, 0}, {0, 0, -3}};
     const dgMatrix offset = translated(1.0f, 2.0f, 3.0f);
     std::vector<uint32_t> record = {7};
-    for (const auto& p : points)
-        for (float v : p)
+    for (const auto& p : points) {
+        for (float v : p) {
             record.push_back(uint32_t(uint64_t(int64_t(double(v) * 1024.0))));
+        }
+    }
     const size_t matrixAt = record.size();
     record.resize(matrixAt + 16);
     std::memcpy(&record[matrixAt], &offset, 64);
@@ -582,8 +611,9 @@ TEST(ConvexHullSignature, HashesTypePointsAndMatrix) {
     // The same points with padding, and a stride whose odd bytes are dropped.
     float padded[4][4];
     for (int i = 0; i < 4; i++) {
-        for (int k = 0; k < 3; k++)
+        for (int k = 0; k < 3; k++) {
             padded[i][k] = points[i][k];
+        }
         padded[i][3] = 99.0f;
     }
     uint32_t paddedSignature = 0;

@@ -51,8 +51,9 @@ std::vector<FacePlane> facePlanes(const dgCollisionConvexHull& hull) {
 
 double farthestOutside(const std::vector<FacePlane>& planes, const D3& p) {
     double worst = -1e300;
-    for (const FacePlane& f : planes)
+    for (const FacePlane& f : planes) {
         worst = std::max(worst, dot(f.normal, p) + f.offset);
+    }
     return worst;
 }
 
@@ -122,8 +123,9 @@ double hullTolerance(const Cloud& cloud) {
 double bruteForceVolume(const Cloud& cloud, double* area) {
     const size_t n = cloud.size() / 3;
     D3 c{0, 0, 0};
-    for (size_t i = 0; i < n; i++)
+    for (size_t i = 0; i < n; i++) {
         c = D3{c.x + cloud[3 * i], c.y + cloud[3 * i + 1], c.z + cloud[3 * i + 2]};
+    }
     c = D3{c.x / n, c.y / n, c.z / n};
     double volume = 0.0;
     *area = 0.0;
@@ -133,14 +135,18 @@ double bruteForceVolume(const Cloud& cloud, double* area) {
                 const D3 a = pointOf(cloud, i);
                 const D3 nrm = cross(sub(pointOf(cloud, j), a), sub(pointOf(cloud, k), a));
                 const double len = length(nrm);
-                if (len < 1e-12) continue;
+                if (len < 1e-12) {
+                    continue;
+                }
                 bool above = false, below = false;
                 for (size_t m = 0; m < n && !(above && below); m++) {
                     const double s = dot(nrm, sub(pointOf(cloud, m), a)) / len;
                     above = above || s > 1e-9;
                     below = below || s < -1e-9;
                 }
-                if (above && below) continue;
+                if (above && below) {
+                    continue;
+                }
                 const D3 ca = sub(a, c), cb = sub(pointOf(cloud, j), c), cc = sub(pointOf(cloud, k), c);
                 volume += std::fabs(dot(ca, cross(cb, cc))) / 6.0;
                 *area += 0.5 * len;
@@ -189,7 +195,9 @@ Cloud uniformBall(std::mt19937& rng, int n, float radius) {
     Cloud c;
     while (int(c.size()) < 3 * n) {
         const float x = u(rng), y = u(rng), z = u(rng);
-        if (x * x + y * y + z * z > 1.0f) continue;
+        if (x * x + y * y + z * z > 1.0f) {
+            continue;
+        }
         c.insert(c.end(), {radius * x, radius * y, radius * z});
     }
     return c;
@@ -221,8 +229,9 @@ void boundsCallback(const dgBody*, int32_t count, const float* v, int32_t) {
 
 Cloud cubeCorners(float h) {
     Cloud c;
-    for (int i = 0; i < 8; i++)
+    for (int i = 0; i < 8; i++) {
         c.insert(c.end(), {(i & 1) ? -h : h, (i & 2) ? -h : h, (i & 4) ? -h : h});
+    }
     return c;
 }
 
@@ -323,8 +332,9 @@ TEST(ConvexHullSupportIndex, MatchesLinearScanAndFirstMaximumWins) {
     std::uniform_int_distribution<int> coord(-3, 3);  // small integers: many ties
     for (int count = 0; count <= 11; count++) {
         std::vector<dgVector> points;
-        for (int i = 0; i < count; i++)
+        for (int i = 0; i < count; i++) {
             points.push_back(dgVector(float(coord(rng)), float(coord(rng)), float(coord(rng)), 0));
+        }
         for (int trial = 0; trial < 20; trial++) {
             const dgVector d(float(coord(rng)), float(coord(rng)), float(coord(rng)), 0);
             int expected = -1;
@@ -396,23 +406,34 @@ TEST(ConvexHullKnownShapes, CubeAndOctahedronWithInteriorAndSurfacePoints) {
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> u(-0.999f, 0.999f);
     Cloud cube = cubeCorners(1.0f);
-    for (int i = 0; i < 200; i++)
+    for (int i = 0; i < 200; i++) {
         cube.insert(cube.end(), {u(rng), u(rng), u(rng)});
+    }
     for (int i = 0; i < 60; i++) {
         const float s = (i & 1) ? 1.0f : -1.0f;
         const float a = std::round(u(rng) * 8.0f) / 8.0f, b = std::round(u(rng) * 8.0f) / 8.0f;
-        if (i % 3 == 0) cube.insert(cube.end(), {s, a, b});
-        if (i % 3 == 1) cube.insert(cube.end(), {a, s, b});
-        if (i % 3 == 2) cube.insert(cube.end(), {s, s, a});  // on an edge
+        if (i % 3 == 0) {
+            cube.insert(cube.end(), {s, a, b});
+        }
+        if (i % 3 == 1) {
+            cube.insert(cube.end(), {a, s, b});
+        }
+        if (i % 3 == 2) {
+            cube.insert(cube.end(), {s, s, a});  // on an edge
+        }
     }
     for (int round = 0; round < 6; round++) {
         std::vector<int> order(cube.size() / 3);
-        for (size_t i = 0; i < order.size(); i++)
+        for (size_t i = 0; i < order.size(); i++) {
             order[i] = int(i);
-        if (round > 0) std::shuffle(order.begin(), order.end(), rng);
+        }
+        if (round > 0) {
+            std::shuffle(order.begin(), order.end(), rng);
+        }
         Cloud shuffled;
-        for (int i : order)
+        for (int i : order) {
             shuffled.insert(shuffled.end(), {cube[3 * i], cube[3 * i + 1], cube[3 * i + 2]});
+        }
         HullHolder hull = makeHull(shuffled);
         expectClosedTriangleMesh(*hull);
         expectConvexOutward(*hull, 1e-6);
@@ -430,8 +451,9 @@ TEST(ConvexHullKnownShapes, CubeAndOctahedronWithInteriorAndSurfacePoints) {
     Cloud octa = {r, 0, 0, -r, 0, 0, 0, r, 0, 0, -r, 0, 0, 0, r, 0, 0, -r};
     while (octa.size() < 3 * 200) {
         const float x = u(rng), y = u(rng), z = u(rng);
-        if (std::fabs(x) + std::fabs(y) + std::fabs(z) < 0.99f)
+        if (std::fabs(x) + std::fabs(y) + std::fabs(z) < 0.99f) {
             octa.insert(octa.end(), {r * x, r * y, r * z});
+        }
     }
     HullHolder octaHull = makeHull(octa);
     EXPECT_EQ(octaHull->getVertexCount(), 6);
@@ -507,8 +529,9 @@ TEST(ConvexHullRandomClouds, MatchBruteForceHull) {
     std::mt19937 rng(1234);
     std::normal_distribution<float> g(0.0f, 1.0f);
     std::vector<Cloud> clouds;
-    for (int n : {5, 12, 40, 90})
+    for (int n : {5, 12, 40, 90}) {
         clouds.push_back(uniformCube(rng, n, 1.0f, 1.0f, 1.0f));
+    }
     clouds.push_back(uniformBall(rng, 70, 3.0f));
     clouds.push_back(uniformCube(rng, 60, 0.2f, 7.0f, 300.0f));                // three scale regimes
     clouds.push_back(uniformCube(rng, 60, 5.0f, 5.0f, 5.0f, 1000, -500, 20));  // far from the origin
@@ -516,12 +539,14 @@ TEST(ConvexHullRandomClouds, MatchBruteForceHull) {
     // is a hull like any other.
     clouds.push_back(uniformCube(rng, 40, 0.0005f, 0.0005f, 0.0005f));
     Cloud gauss, slab;
-    for (int i = 0; i < 80 * 3; i++)
+    for (int i = 0; i < 80 * 3; i++) {
         gauss.push_back(2.0f * g(rng));
+    }
     clouds.push_back(gauss);
     // A slab just thicker than the tolerances is a valid flat hull.
-    for (int i = 0; i < 40; i++)
+    for (int i = 0; i < 40; i++) {
         slab.insert(slab.end(), {g(rng), g(rng), (i % 2) ? 0.05f : 0.0f});
+    }
     clouds.push_back(slab);
 
     for (size_t k = 0; k < clouds.size(); k++) {
@@ -564,8 +589,9 @@ TEST(ConvexHullRandomClouds, LatticeSubsetsMatchBruteForceHull) {
     std::uniform_int_distribution<int> coord(0, 4);
     std::uniform_real_distribution<float> nudge(-1e-3f, 1e-3f);
     Cloud full;
-    for (int i = 0; i < 125; i++)
+    for (int i = 0; i < 125; i++) {
         full.insert(full.end(), {float(i % 5), float(i / 5 % 5), float(i / 25)});
+    }
     HullHolder cube = makeHull(full);
     EXPECT_NEAR(cube->getVolume(), 64.0f, 1e-3f);
     expectClosedTriangleMesh(*cube);
@@ -642,8 +668,9 @@ TEST(ConvexHullLargeInput, SphereApproachesBallAndEveryTableGrows) {
         EXPECT_NEAR(a.w + b.w, walk.volume, 1e-3 * ball);
         EXPECT_GT(a.w, 0.1f);
         EXPECT_GT(b.w, 0.1f);
-        for (int axis = 0; axis < 3; axis++)
+        for (int axis = 0; axis < 3; axis++) {
             EXPECT_NEAR(a[axis] * a.w + b[axis] * b.w, 0.0f, 2e-3f);
+        }
     }
 }
 
@@ -777,13 +804,15 @@ TEST(ConvexHullDegenerate, RefusedCloudsGiveTheEmptyHullSafely) {
         tilted.insert(tilted.end(), {a, b, 0.3f * a - 0.7f * b});
         cross.insert(cross.end(), {(i % 2) ? u(rng) : 0.0f, (i % 2) ? 0.0f : u(rng), 0.0f});
     }
-    for (const Cloud& c : {same, line, plane, tilted, cross})
+    for (const Cloud& c : {same, line, plane, tilted, cross}) {
         clouds.push_back(c);
+    }
     // A tilted plane with noise far under the tolerances. (An axis-aligned
     // one is not degenerate: its thin axis is scaled up to unit size.)
     Cloud noisy = tilted;
-    for (size_t i = 2; i < noisy.size(); i += 3)
+    for (size_t i = 2; i < noisy.size(); i += 3) {
         noisy[i] += 0.0002f * u(rng);
+    }
     clouds.push_back(noisy);
     Cloud nan = cubeCorners(1.0f);
     nan[4] = std::nanf("");
@@ -835,8 +864,9 @@ TEST(ConvexHullDegenerate, RefusedCloudsGiveTheEmptyHullSafely) {
 TEST(ConvexHullInput, StrideSkipsPaddingAndDropsRemainder) {
     const Cloud cube = cubeCorners(2.0f);
     std::vector<float> padded;
-    for (int i = 0; i < 8; i++)
+    for (int i = 0; i < 8; i++) {
         padded.insert(padded.end(), {cube[3 * i], cube[3 * i + 1], cube[3 * i + 2], 99.0f, -99.0f});
+    }
     HullHolder a =
         HullHolder::adopt(new dgCollisionConvexHull(1, 8, 20, padded.data(), dgGetIdentityMatrix()));
     HullHolder b =
@@ -860,8 +890,9 @@ TEST(ConvexHullQueries, SupportVertexMatchesBruteForceOverVertices) {
             dgVector d(g(rng), g(rng), g(rng), 0.0f);
             d = d.scale(1.0f / std::sqrt(d % d));
             float best = -1e30f;
-            for (int32_t i = 0; i < hull->getVertexCount(); i++)
+            for (int32_t i = 0; i < hull->getVertexCount(); i++) {
                 best = std::max(best, v[i] % d);
+            }
             const dgVector s = hull->supportVertex(d);
             EXPECT_NEAR(s % d, best, 1e-5f * (1.0f + std::fabs(best)));
         }
@@ -914,7 +945,9 @@ TEST(ConvexHullQueries, RayCastMatchesClippingAgainstFacePlanes) {
         // Segments that only graze the hull (the entering and leaving
         // parameters nearly equal) or end near it are ambiguous either way.
         const double margin = 1e-3 / reach;
-        if (std::fabs(enter - leave) < margin || std::fabs(enter - 1.0) < margin) continue;
+        if (std::fabs(enter - leave) < margin || std::fabs(enter - 1.0) < margin) {
+            continue;
+        }
         if (miss) {
             EXPECT_GT(t, 1.0f) << "trial " << trial;
             continue;

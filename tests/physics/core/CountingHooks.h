@@ -26,7 +26,9 @@ class CountingHooks {
 public:
     explicit CountingHooks(bool flushCache = true) {
         assert(!state().active);
-        if (flushCache) dgMemoryCacheFlush();
+        if (flushCache) {
+            dgMemoryCacheFlush();
+        }
         State& s = state();
         s = State();
         s.live = new std::unordered_map<void*, uint32_t>();
@@ -91,7 +93,9 @@ private:
         s.lastAllocSize = size;
         void* ptr = nullptr;
         if (s.failAfter != 0) {
-            if (s.failAfter > 0) --s.failAfter;
+            if (s.failAfter > 0) {
+                --s.failAfter;
+            }
             ptr = std::malloc(size);
         }
         s.lastAllocResult = ptr;
@@ -111,7 +115,9 @@ private:
         if (it == s.live->end()) {
             ++s.foreignReleases;
         } else {
-            if (it->second != size) ++s.sizeMismatches;
+            if (it->second != size) {
+                ++s.sizeMismatches;
+            }
             s.liveBytes -= it->second;
             s.live->erase(it);
         }

@@ -40,7 +40,9 @@ inline std::vector<Loop> loops(const dgEdgeMesh& mesh, bool facesOnly) {
     std::vector<Loop> result;
     for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
         const dgEdge* edge = &node->getPayload();
-        if (seen.count(edge) || (facesOnly && edge->m_faceId < 0)) continue;
+        if (seen.count(edge) || (facesOnly && edge->m_faceId < 0)) {
+            continue;
+        }
         Loop loop;
         const dgEdge* ptr = edge;
         do {
@@ -79,7 +81,9 @@ inline double enclosedVolume(const dgEdgeMesh& mesh, const Cloud& cloud) {
 inline int32_t openHalfEdges(const dgEdgeMesh& mesh) {
     int32_t count = 0;
     for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
-        if (node->getPayload().m_faceId < 0) ++count;
+        if (node->getPayload().m_faceId < 0) {
+            ++count;
+        }
     }
     return count;
 }
@@ -98,8 +102,9 @@ inline void addGrid(dgEdgeMesh& mesh, Cloud& cloud, int32_t n, double size, doub
                     double z = 0) {
     const int32_t base = cloud.count();
     for (int32_t j = 0; j <= n; ++j) {
-        for (int32_t i = 0; i <= n; ++i)
+        for (int32_t i = 0; i <= n; ++i) {
             cloud.add(ox + size * i / n, oy + size * j / n, z);
+        }
     }
     auto id = [&](int32_t i, int32_t j) { return base + j * (n + 1) + i; };
     for (int32_t j = 0; j < n; ++j) {

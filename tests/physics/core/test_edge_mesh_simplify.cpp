@@ -26,7 +26,9 @@ bool isConvex(const std::vector<const dgEdge*>& loop, const Cloud& cloud) {
         const D3 a = cloud.at(loop[(i + count - 1) % count]->m_vertex);
         const D3 b = cloud.at(loop[i]->m_vertex);
         const D3 c = cloud.at(loop[(i + 1) % count]->m_vertex);
-        if (dot(cross(sub(b, a), sub(c, b)), n) <= 0.0) return false;
+        if (dot(cross(sub(b, a), sub(c, b)), n) <= 0.0) {
+            return false;
+        }
     }
     return true;
 }
@@ -35,11 +37,21 @@ bool isConvex(const std::vector<const dgEdge*>& loop, const Cloud& cloud) {
 bool linksAgree(const dgEdgeMesh& mesh) {
     for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
         const dgEdge* e = &node->getPayload();
-        if (!e->m_twin || !e->m_next || !e->m_prev) return false;
-        if (e->m_twin->m_twin != e || e->m_next->m_prev != e || e->m_prev->m_next != e) return false;
-        if (e->m_next->m_faceId != e->m_faceId) return false;
-        if (node->getKey() != dgEdgeMesh::dgEdgeMeshKey(e->m_vertex, e->m_twin->m_vertex)) return false;
-        if (e->m_next->m_vertex != e->m_twin->m_vertex) return false;
+        if (!e->m_twin || !e->m_next || !e->m_prev) {
+            return false;
+        }
+        if (e->m_twin->m_twin != e || e->m_next->m_prev != e || e->m_prev->m_next != e) {
+            return false;
+        }
+        if (e->m_next->m_faceId != e->m_faceId) {
+            return false;
+        }
+        if (node->getKey() != dgEdgeMesh::dgEdgeMeshKey(e->m_vertex, e->m_twin->m_vertex)) {
+            return false;
+        }
+        if (e->m_next->m_vertex != e->m_twin->m_vertex) {
+            return false;
+        }
     }
     return true;
 }
@@ -60,10 +72,13 @@ void addTessellatedCube(dgEdgeMesh& mesh, Cloud& cloud, int32_t k, double size, 
     for (const auto& side : sides) {
         auto at = [&](int i, int j) {
             int c[3];
-            for (int d = 0; d < 3; ++d)
+            for (int d = 0; d < 3; ++d) {
                 c[d] = side[0][d] * k + side[1][d] * i + side[2][d] * j;
+            }
             const auto key = std::make_tuple(c[0], c[1], c[2]);
-            if (!index.count(key)) index[key] = cloud.add(size * c[0] / k, size * c[1] / k, size * c[2] / k);
+            if (!index.count(key)) {
+                index[key] = cloud.add(size * c[0] / k, size * c[1] / k, size * c[2] / k);
+            }
             return index[key];
         };
         for (int j = 0; j < k; ++j) {
@@ -191,8 +206,9 @@ TEST(EdgeMeshOptimize, FlatGridBecomesFewConvexFacesOverTheSameArea) {
         // The four corners hold the outline.
         const int32_t n = c.cells;
         const std::set<int32_t> used = usedVertices(mesh);
-        for (int32_t corner : {0, n, n * (n + 1), n * (n + 1) + n})
+        for (int32_t corner : {0, n, n * (n + 1), n * (n + 1) + n}) {
             EXPECT_TRUE(used.count(corner)) << corner;
+        }
         for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
             EXPECT_EQ(node->getPayload().m_userData, 0u);
         }
@@ -212,8 +228,9 @@ TEST(EdgeMeshOptimize, TessellatedCubeStaysClosedWithSixFaces) {
         EXPECT_EQ(euler(mesh), 2);
         const auto faces = loops(mesh, true);
         EXPECT_EQ(faces.size(), 6u);
-        for (const auto& face : faces)
+        for (const auto& face : faces) {
             EXPECT_TRUE(isConvex(face, cloud));
+        }
         EXPECT_NEAR(enclosedVolume(mesh, cloud), size * size * size, size * size * size * 1e-5);
         EXPECT_NEAR(totalArea(mesh, cloud), 6 * size * size, size * size * 1e-5);
     }
@@ -374,8 +391,9 @@ TEST(EdgeMeshMergeCoplanarFaces, OutgrowsItsBuffers) {
         }
         ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
         EXPECT_NEAR(totalArea(mesh, cloud), 900.0, 1e-6);
-        for (const auto& face : loops(mesh, true))
+        for (const auto& face : loops(mesh, true)) {
             EXPECT_TRUE(isConvex(face, cloud));
+        }
         faceCounts.push_back(loops(mesh, true).size());
     }
     EXPECT_EQ(faceCounts[0], faceCounts[2]);
@@ -411,8 +429,9 @@ TEST(EdgeMeshCollapseEdge, LeavesCornerAttributesAlone) {
     dgEdgeMesh mesh;
     Cloud cloud;
     for (int32_t j = 0; j < 3; ++j) {
-        for (int32_t i = 0; i < 3; ++i)
+        for (int32_t i = 0; i < 3; ++i) {
             cloud.add(i, j, 0);
+        }
     }
     std::set<uint64_t> attributes;
     uint64_t next = 0xDEADBEEF00000001ull;

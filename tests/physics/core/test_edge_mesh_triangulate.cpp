@@ -22,20 +22,36 @@ using testsupport::kPi;
 
 // Links, keys and single face ids per loop; empty when consistent.
 std::string structureFault(dgEdgeMesh& mesh) {
-    if (!mesh.getEdgeTree().sanityCheck()) return "tree";
+    if (!mesh.getEdgeTree().sanityCheck()) {
+        return "tree";
+    }
     std::set<const dgEdge*> inLoop;
     for (auto* node = mesh.getFirst(); node; node = node->getNext()) {
         dgEdge* e = &node->getPayload();
-        if (!e->m_twin || !e->m_next || !e->m_prev) return "null link";
-        if (e->m_twin->m_twin != e || e->m_next->m_prev != e || e->m_prev->m_next != e) return "links";
-        if (node->getKey() != dgEdgeMesh::dgEdgeMeshKey(e->m_vertex, e->m_twin->m_vertex)) return "key";
-        if (e->m_next->m_vertex != e->m_twin->m_vertex) return "destination";
-        if (!inLoop.insert(e).second) continue;
+        if (!e->m_twin || !e->m_next || !e->m_prev) {
+            return "null link";
+        }
+        if (e->m_twin->m_twin != e || e->m_next->m_prev != e || e->m_prev->m_next != e) {
+            return "links";
+        }
+        if (node->getKey() != dgEdgeMesh::dgEdgeMeshKey(e->m_vertex, e->m_twin->m_vertex)) {
+            return "key";
+        }
+        if (e->m_next->m_vertex != e->m_twin->m_vertex) {
+            return "destination";
+        }
+        if (!inLoop.insert(e).second) {
+            continue;
+        }
         int32_t n = 0;
         for (const dgEdge* x = e->m_next; x != e; x = x->m_next) {
-            if (x->m_faceId != e->m_faceId) return "mixed face ids";
+            if (x->m_faceId != e->m_faceId) {
+                return "mixed face ids";
+            }
             inLoop.insert(x);
-            if (++n > mesh.getEdgeCount()) return "open loop";
+            if (++n > mesh.getEdgeCount()) {
+                return "open loop";
+            }
         }
     }
     return std::string();
@@ -143,7 +159,9 @@ TriangulationResult inspect(dgEdgeMesh& mesh, const std::vector<Vertex>& v, cons
     std::set<const dgEdge*> seen;
     for (auto* node = mesh.getFirst(); node; node = node->getNext()) {
         dgEdge* e = &node->getPayload();
-        if (e->m_faceId < 0 || seen.count(e)) continue;
+        if (e->m_faceId < 0 || seen.count(e)) {
+            continue;
+        }
         int32_t n = 0;
         const dgEdge* x = e;
         do {
@@ -172,8 +190,9 @@ TriangulationResult inspect(dgEdgeMesh& mesh, const std::vector<Vertex>& v, cons
 
 void buildPolygon(dgEdgeMesh& mesh, int32_t n) {
     std::vector<int32_t> idx(static_cast<size_t>(n));
-    for (int32_t i = 0; i < n; ++i)
+    for (int32_t i = 0; i < n; ++i) {
         idx[size_t(i)] = i;
+    }
     mesh.dgEdgeMeshBeginFace();
     ASSERT_NE(mesh.dgEdgeMeshAddFace(n, idx.data()), nullptr);
     mesh.dgEdgeMeshEndFace();
@@ -377,7 +396,9 @@ TEST(EdgeMeshGeometry, TerrainGridOfQuadsTriangulatesEveryCell) {
     std::set<const dgEdge*> seen;
     for (auto* node = mesh.getFirst(); node; node = node->getNext()) {
         dgEdge* e = &node->getPayload();
-        if (e->m_faceId < 0 || seen.count(e)) continue;
+        if (e->m_faceId < 0 || seen.count(e)) {
+            continue;
+        }
         seen.insert(e);
         seen.insert(e->m_next);
         seen.insert(e->m_prev);

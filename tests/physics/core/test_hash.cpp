@@ -122,8 +122,9 @@ TEST(NameDictionary, FirstTextRecordedUnderAHashIsKept) {
     std::string first, second;
     for (int i = 0; i < 400000 && first.empty(); ++i) {
         std::string text = "dgCol";
-        for (int c = 0; c < 6; ++c)
+        for (int c = 0; c < 6; ++c) {
             text += char('a' + rng() % 26);
+        }
         const uint32_t h = dgHashBytes(text.data(), int32_t(text.size()), 0);
         auto it = seen.find(h);
         if (it != seen.end() && it->second != text) {
@@ -133,7 +134,9 @@ TEST(NameDictionary, FirstTextRecordedUnderAHashIsKept) {
             seen.emplace(h, text);
         }
     }
-    if (first.empty()) GTEST_SKIP() << "no collision found";
+    if (first.empty()) {
+        GTEST_SKIP() << "no collision found";
+    }
     const uint32_t h = dgHashName(first.c_str());
     EXPECT_EQ(dgHashName(second.c_str()), h);
     EXPECT_EQ(std::string(dgNameFromHash(h)), first);

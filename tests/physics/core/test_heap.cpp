@@ -28,8 +28,9 @@ TEST(Heap, MaxHeapPopsNewestOfEqualKeysFirst) {
 TEST(Heap, MinHeapPopsAscending) {
     dgMinHeap<int32_t, float> heap(64);
     const float keys[] = {4, -1, 7, 7, 0, 2.5f, -3, 9, 1};
-    for (float k : keys)
+    for (float k : keys) {
         heap.push(0, k);
+    }
     std::vector<float> popped;
     while (heap.getCount()) {
         popped.push_back(heap.getTopKey());
@@ -124,8 +125,9 @@ TEST(Heap, BorrowedStorageIsNeitherAllocatedNorFreed) {
     {
         Heap heap(storage, 16);
         EXPECT_EQ(heap.getCapacity(), 16);
-        for (int32_t i = 0; i < 16; ++i)
+        for (int32_t i = 0; i < 16; ++i) {
             heap.push(i, float(16 - i));
+        }
         EXPECT_EQ(heap.getTopValue(), 15);
         EXPECT_EQ(&heap.getTop(), &storage[0]);
     }

@@ -62,8 +62,9 @@ TEST(Memory, RandomBlocksAreAlignedDisjointAndBalanced) {
     }
     for (size_t i = 0; i < blocks.size(); ++i) {
         const unsigned char expected = static_cast<unsigned char>(i & 0xFF);
-        for (size_t b = 0; b < blocks[i].second; ++b)
+        for (size_t b = 0; b < blocks[i].second; ++b) {
             ASSERT_EQ(blocks[i].first[b], expected);
+        }
         dgFree(blocks[i].first);
     }
     EXPECT_EQ(hooks.liveBlocks(), 0);
@@ -150,8 +151,9 @@ TEST(ScratchArray, ElementsAreContiguousAndCounted) {
         ASSERT_EQ(array.getCount(), 100);
         EXPECT_TRUE(isAligned16(array.getData()));
         EXPECT_EQ(hooks.lastAllocSize(), 100 * sizeof(double) + dgMallocHeaderBytes);
-        for (int32_t i = 0; i < array.getCount(); ++i)
+        for (int32_t i = 0; i < array.getCount(); ++i) {
             array[i] = i * 0.5;
+        }
         for (int32_t i = 0; i < array.getCount(); ++i) {
             EXPECT_EQ(&array[i], array.getData() + i);
             EXPECT_EQ(array[i], i * 0.5);
@@ -237,13 +239,16 @@ TEST(BlockCache, FlushReleasesEveryCachedBlockExactlyOnce) {
         ptrs.push_back(p);
         hookPointers.push_back(hooks.lastAllocResult());
     }
-    for (void* p : ptrs)
+    for (void* p : ptrs) {
         dgMemoryCacheFree(p);
-    for (void* h : hookPointers)
+    }
+    for (void* h : hookPointers) {
         EXPECT_TRUE(hooks.isLive(h));
+    }
     dgMemoryCacheFlush();
-    for (void* h : hookPointers)
+    for (void* h : hookPointers) {
         EXPECT_FALSE(hooks.isLive(h));
+    }
     EXPECT_EQ(hooks.foreignReleases(), 0);
     EXPECT_EQ(hooks.sizeMismatches(), 0);
     EXPECT_EQ(dgMemoryCacheSizeCount(), 0);
@@ -269,7 +274,9 @@ int g_exitReleased = 0;
 
 void exitRelease(void* ptr, uint32_t) {
     for (void* tracked : g_exitTracked) {
-        if (tracked == ptr) ++g_exitReleased;
+        if (tracked == ptr) {
+            ++g_exitReleased;
+        }
     }
     std::free(ptr);
 }
@@ -298,8 +305,9 @@ static void fillCacheAndExit() {
         const char* block = static_cast<const char*>(blocks[i]) - 16;
         g_exitTracked[i] = reinterpret_cast<void*>(reinterpret_cast<const uintptr_t*>(block)[-1]);
     }
-    for (void* p : blocks)
+    for (void* p : blocks) {
         dgMemoryCacheFree(p);
+    }
     std::exit(0);
 }
 

@@ -43,12 +43,14 @@ TEST(PoolAllocator, RoundsElementsToSixteenAndFillsPages) {
 TEST(PoolAllocator, SixtyFifthElementStartsASecondPage) {
     dgPoolAllocator* pool = dgCreatePoolAllocator(52, 4);
     std::vector<char*> elements;
-    for (int i = 0; i < 64; ++i)
+    for (int i = 0; i < 64; ++i) {
         elements.push_back(static_cast<char*>(pool->alloc(52)));
+    }
     EXPECT_EQ(pool->getPageCount(), 1);
     EXPECT_EQ(blockSizeWordBelow(elements[0]), 4096u + dgMallocHeaderBytes);
-    for (int i = 1; i < 64; ++i)
+    for (int i = 1; i < 64; ++i) {
         EXPECT_EQ(elements[i], elements[0] + 64 * i);
+    }
     char* next = static_cast<char*>(pool->alloc(52));
     EXPECT_EQ(pool->getPageCount(), 2);
     EXPECT_EQ(blockSizeWordBelow(next), 4096u + dgMallocHeaderBytes);
@@ -73,14 +75,16 @@ TEST(PoolAllocator, GivesAllPagesBackWhenEmpty) {
     dgPoolAllocator* pool = dgCreatePoolAllocator(100, 1);
     CountingHooks hooks;
     std::vector<void*> elements;
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 200; ++i) {
         elements.push_back(pool->alloc(100));
+    }
     EXPECT_GT(pool->getPageCount(), 1);
     EXPECT_GT(hooks.liveBlocks(), 0);
     std::mt19937 rng(3);
     std::shuffle(elements.begin(), elements.end(), rng);
-    for (void* e : elements)
+    for (void* e : elements) {
         pool->free(e);
+    }
     EXPECT_EQ(pool->getPageCount(), 0);
     EXPECT_EQ(pool->getInUse(), 0);
     EXPECT_EQ(hooks.liveBlocks(), 0);
@@ -106,16 +110,18 @@ TEST(PoolAllocator, ElementsAreAlignedAndNeverShared) {
             live.emplace_back(e, tag);
         } else {
             const size_t i = rng() % live.size();
-            for (uint32_t b = 0; b < pool->getElementBytes(); ++b)
+            for (uint32_t b = 0; b < pool->getElementBytes(); ++b) {
                 ASSERT_EQ(live[i].first[b], live[i].second);
+            }
             pool->free(live[i].first);
             live[i] = live.back();
             live.pop_back();
         }
         ASSERT_EQ(pool->getInUse(), int32_t(live.size()));
     }
-    for (auto& e : live)
+    for (auto& e : live) {
         pool->free(e.first);
+    }
     EXPECT_EQ(pool->getPageCount(), 0);
 }
 

@@ -15,8 +15,9 @@ typedef dgRbTree<int32_t, int32_t> IntTree;
 template <class Tree>
 std::vector<typename Tree::Node*> inOrder(const Tree& tree) {
     std::vector<typename Tree::Node*> nodes;
-    for (auto* node : tree)
+    for (auto* node : tree) {
         nodes.push_back(node);
+    }
     return nodes;
 }
 
@@ -48,8 +49,9 @@ TEST(RbTree, AscendingInsertsStayBalancedAndIterateInOrder) {
     }
     EXPECT_EQ(expected, 1001);
     expected = 1000;
-    for (IntTree::Node* node = tree.getLast(); node; node = node->getPrev())
+    for (IntTree::Node* node = tree.getLast(); node; node = node->getPrev()) {
         EXPECT_EQ(node->getKey(), expected--);
+    }
     EXPECT_EQ(expected, 0);
 }
 
@@ -101,7 +103,9 @@ TEST(RbTree, MatchesStdMapUnderRandomOperations) {
             }
             default: {
                 IntTree::Node* node = tree.find(key);
-                if (!node) break;
+                if (!node) {
+                    break;
+                }
                 const int32_t newKey = int32_t(rng() % 3000) - 1500;
                 const int32_t payload = node->getPayload();
                 IntTree::Node* moved = tree.replaceKey(node, newKey);
@@ -133,8 +137,9 @@ TEST(RbTree, MatchesStdMapUnderRandomOperations) {
 
 TEST(RbTree, RemovedNodeHeldElsewhereSurvivesDetached) {
     IntTree tree;
-    for (int32_t k = 0; k < 20; ++k)
+    for (int32_t k = 0; k < 20; ++k) {
         tree.insert(k, k);
+    }
     IntTree::Node* node = tree.find(7);
     node->addRef();
     tree.remove(node);
@@ -154,8 +159,9 @@ TEST(RbTree, ReleasingTheWholeTreeSparesHeldNodes) {
     dgRbTree<Tracked, int32_t>::Node* held;
     {
         dgRbTree<Tracked, int32_t> tree(pool);
-        for (int32_t k = 0; k < 100; ++k)
+        for (int32_t k = 0; k < 100; ++k) {
             tree.insert(Tracked(k), k);
+        }
         EXPECT_EQ(Tracked::s_live, 100);
         held = tree.find(42);
         held->addRef();
@@ -191,11 +197,13 @@ TEST(RbTree, SixtyFourBitKeysOrderHighSignedLowUnsigned) {
     const int64_t keys[] = {dgRbKey64(1, 0),        dgRbKey64(0, 0xFFFFFFFFu), dgRbKey64(0, 1),
                             dgRbKey64(-1, 5),       dgRbKey64(0, 0),           dgRbKey64(-1, 0xFFFFFFFFu),
                             dgRbKey64(INT32_MIN, 0)};
-    for (int32_t i = 0; i < 7; ++i)
+    for (int32_t i = 0; i < 7; ++i) {
         tree.insert(i, keys[i]);
+    }
     std::vector<int32_t> order;
-    for (auto* node : tree)
+    for (auto* node : tree) {
         order.push_back(node->getPayload());
+    }
     // (MIN,0) < (-1,5) < (-1,FFFFFFFF) < (0,0) < (0,1) < (0,FFFFFFFF) < (1,0)
     EXPECT_EQ(order, (std::vector<int32_t>{6, 3, 5, 4, 2, 1, 0}));
     EXPECT_TRUE(tree.sanityCheck());
@@ -253,10 +261,13 @@ TEST(RbTree, UserFlagBitsSurviveRebalancing) {
     IntTree tree;
     for (int32_t k = 0; k < 64; ++k) {
         IntTree::Node* node = tree.insert(k, k);
-        if (k % 3 == 0) node->setUserFlags(dgRbTreeNode::kFirstUserFlag);
+        if (k % 3 == 0) {
+            node->setUserFlags(dgRbTreeNode::kFirstUserFlag);
+        }
     }
-    for (int32_t k = 0; k < 64; k += 2)
+    for (int32_t k = 0; k < 64; k += 2) {
         tree.removeKey(k);
+    }
     for (IntTree::Node* node : tree) {
         EXPECT_EQ((node->getFlags() & dgRbTreeNode::kFirstUserFlag) != 0, node->getKey() % 3 == 0);
     }

@@ -11,15 +11,17 @@ typedef dgRefList<int> IntList;
 
 std::vector<int> values(const IntList& list) {
     std::vector<int> out;
-    for (IntList::Node* node = list.getFirst(); node; node = node->getNext())
+    for (IntList::Node* node = list.getFirst(); node; node = node->getNext()) {
         out.push_back(node->getValue());
+    }
     return out;
 }
 
 std::vector<int> valuesBackwards(const IntList& list) {
     std::vector<int> out;
-    for (IntList::Node* node = list.getLast(); node; node = node->getPrev())
+    for (IntList::Node* node = list.getLast(); node; node = node->getPrev()) {
         out.insert(out.begin(), node->getValue());
+    }
     return out;
 }
 
@@ -51,8 +53,9 @@ TEST(RefList, AppendAndPrependKeepOrderBothWays) {
 
 TEST(RefList, RemovingFirstMiddleAndLastRelinks) {
     IntList list;
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 5; ++i) {
         list.append(i);
+    }
     list.remove(list.getFirst());
     list.remove(list.getLast());
     list.remove(list.getFirst()->getNext());
@@ -70,8 +73,9 @@ TEST(RefList, RemovingFirstMiddleAndLastRelinks) {
 
 TEST(RefList, RemovedNodeHeldElsewhereSurvivesDetached) {
     IntList list;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         list.append(i);
+    }
     IntList::Node* node = list.getFirst()->getNext();
     node->addRef();
     list.remove(node);
@@ -106,8 +110,9 @@ TEST(RefList, NodesAndValuesGoBackWhenRemoved) {
 
 TEST(RefList, MovingHandsTheNodesOver) {
     IntList a;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
         a.append(i);
+    }
     IntList b(std::move(a));
     EXPECT_EQ(a.getCount(), 0);
     EXPECT_EQ(a.getFirst(), nullptr);

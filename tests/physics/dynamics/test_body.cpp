@@ -82,7 +82,9 @@ dgMatrix quarterTurnZ(const dgVector& position) {
 dgMatrix randomRigid(std::mt19937& rng) {
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
     dgVector axis = vec(u(rng), u(rng), u(rng), 0.0f);
-    if (axis.dot(axis) < 1e-4f) axis = vec(0.0f, 1.0f, 0.0f, 0.0f);
+    if (axis.dot(axis) < 1e-4f) {
+        axis = vec(0.0f, 1.0f, 0.0f, 0.0f);
+    }
     return rigid(axis, 3.14159f * u(rng), vec(10.0f * u(rng), 10.0f * u(rng), 10.0f * u(rng)));
 }
 
@@ -128,7 +130,9 @@ TEST(Body, ConstructorSetsOnlyTheRotation) {
     dgBody* body = ::new (storage) dgBody();
     const size_t rotationAt = offsetof(dgBody, m_rotation);
     for (size_t i = 0; i < sizeof(dgBody); ++i) {
-        if (i >= rotationAt && i < rotationAt + sizeof(dgQuaternion)) continue;
+        if (i >= rotationAt && i < rotationAt + sizeof(dgQuaternion)) {
+            continue;
+        }
         ASSERT_EQ(storage[i], 0xCD) << "byte " << i;
     }
     EXPECT_EQ(body->m_rotation.x, 0.0f);
@@ -136,8 +140,9 @@ TEST(Body, ConstructorSetsOnlyTheRotation) {
     EXPECT_EQ(body->m_rotation.z, 0.0f);
     EXPECT_EQ(body->m_rotation.w, 1.0f);
     body->~dgBody();
-    for (size_t i = 0; i < rotationAt; ++i)
+    for (size_t i = 0; i < rotationAt; ++i) {
         ASSERT_EQ(storage[i], 0xCD);
+    }
 }
 
 TEST(Body, ClearedBodyIsZeroWithIdentityRotation) {
@@ -147,7 +152,9 @@ TEST(Body, ClearedBodyIsZeroWithIdentityRotation) {
     ASSERT_EQ(static_cast<void*>(body), static_cast<void*>(storage));
     const size_t rotationW = offsetof(dgBody, m_rotation) + 3 * sizeof(float);
     for (size_t i = 0; i < sizeof(dgBody); ++i) {
-        if (i >= rotationW && i < rotationW + sizeof(float)) continue;
+        if (i >= rotationW && i < rotationW + sizeof(float)) {
+            continue;
+        }
         ASSERT_EQ(storage[i], 0) << "byte " << i;
     }
     EXPECT_EQ(body->m_rotation.w, 1.0f);
@@ -157,8 +164,9 @@ TEST(Body, ClearedBodyIsZeroWithIdentityRotation) {
 
     // clear() zeroes everything, the rotation included.
     body->clear();
-    for (size_t i = 0; i < sizeof(dgBody); ++i)
+    for (size_t i = 0; i < sizeof(dgBody); ++i) {
         ASSERT_EQ(storage[i], 0) << "byte " << i;
+    }
 }
 
 TEST(Body, MatrixIsTheFirstMember) {
@@ -287,8 +295,9 @@ TEST(BodySetMatrix, DerivesRotationCentreOfMassAndBoxWithTheWorldStep) {
     dgBodySetMatrixInternal(&t.body, matrix);
     EXPECT_EQ(std::memcmp(&t.body.m_matrix, &matrix, sizeof(dgMatrix)), 0);
     const dgMatrix fromRotation = dgMatrix::fromQuaternion(t.body.m_rotation, matrix.position);
-    for (int r = 0; r < 4; ++r)
+    for (int r = 0; r < 4; ++r) {
         expectVecNear(fromRotation[r], matrix[r], 1e-6f);
+    }
     // The quarter turn about y maps the local x axis to -z and z to x.
     expectVecNear(t.body.m_globalCentreOfMass, vec(2.0f + -0.25f, 3.0f, 4.0f - 0.5f), 1e-5f);
     // Box around (2, 3, 4), stretched by 10 * 0.1 - 0.6 along +x.
@@ -412,7 +421,9 @@ TEST(BodyRayCast, HitsOfARealBoxLieOnItsSurfaceWithTheFaceNormal) {
         dgBodyUpdateCollisionMatrix(&t.body, 0.0f);
         const dgVector centre = t.body.m_collisionMatrix.position;
         const dgVector dir = vec(u(rng), u(rng), u(rng), 0.0f);
-        if (dir.dot(dir) < 0.01f) continue;
+        if (dir.dot(dir) < 0.01f) {
+            continue;
+        }
         const dgVector p0 = centre + dir.scale(10.0f / std::sqrt(dir.dot(dir)));
         const dgVector p1 = centre + vec(u(rng), u(rng), u(rng), 0.0f) - (p0 - centre);
 
@@ -430,12 +441,15 @@ TEST(BodyRayCast, HitsOfARealBoxLieOnItsSurfaceWithTheFaceNormal) {
         const dgVector localNormal = offset.inverseRotateVector(bodyMatrix.inverseRotateVector(worldNormal));
         int face = 0;
         for (int k = 1; k < 3; ++k) {
-            if (std::fabs(localNormal[k]) > std::fabs(localNormal[face])) face = k;
+            if (std::fabs(localNormal[k]) > std::fabs(localNormal[face])) {
+                face = k;
+            }
         }
         EXPECT_NEAR(std::fabs(localNormal[face]), 1.0f, 1e-4f);
         EXPECT_NEAR(local[face], localNormal[face] > 0.0f ? half[face] : -half[face], 1e-3f);
-        for (int k = 0; k < 3; ++k)
+        for (int k = 0; k < 3; ++k) {
             EXPECT_LE(std::fabs(local[k]), half[k] + 1e-3f);
+        }
         // The normal faces the incoming ray.
         EXPECT_LT(worldNormal.dot(p1 - p0), 0.0f);
     }

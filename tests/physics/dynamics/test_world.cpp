@@ -264,8 +264,9 @@ TEST(World, TreeNodeInsertByKeyKeepsOneEntryPerBody) {
         dgTreeNodeInsertByKey(&world->m_vehicleWorkList, &bodies[1], uintptr_t(&bodies[1]), &existed);
     EXPECT_EQ(again, first);
     EXPECT_EQ(existed, 1);
-    for (dgBody& body : bodies)
+    for (dgBody& body : bodies) {
         dgTreeNodeInsertByKey(&world->m_vehicleWorkList, &body, uintptr_t(&body), nullptr);
+    }
     EXPECT_EQ(world->m_vehicleWorkList.getCount(), 3);
     EXPECT_TRUE(world->m_vehicleWorkList.sanityCheck());
     dgWorldDestroy(world);
