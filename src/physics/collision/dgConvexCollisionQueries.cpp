@@ -7,6 +7,7 @@
 #include "dgAssert.h"
 #include "dgConvexCollision.h"
 #include "dgHeap.h"
+#include "dgIntersections.h"
 #include "dgMemory.h"
 #include "dgProbeDirections.h"
 
@@ -110,49 +111,6 @@ inline float simplexOrientation(const dgVector* simplex) {
     return value;
 }
 
-// The point of triangle abc closest to p (by the Voronoi regions of its
-// corners and edges).
-dgVector closestPointOnTriangle(const dgVector& p, const dgVector& a, const dgVector& b, const dgVector& c) {
-    const dgVector ab(direction3(b - a));
-    const dgVector ac(direction3(c - a));
-    const dgVector ap(direction3(p - a));
-    const float d1 = ab % ap;
-    const float d2 = ac % ap;
-    if ((d1 <= 0.0f) && (d2 <= 0.0f)) {
-        return a;
-    }
-    const dgVector bp(direction3(p - b));
-    const float d3 = ab % bp;
-    const float d4 = ac % bp;
-    if ((d3 >= 0.0f) && (d4 <= d3)) {
-        return b;
-    }
-    const float vc = d1 * d4 - d3 * d2;
-    if ((vc <= 0.0f) && (d1 >= 0.0f) && (d3 <= 0.0f)) {
-        return a + ab.scale(d1 / (d1 - d3));
-    }
-    const dgVector cp(direction3(p - c));
-    const float d5 = ab % cp;
-    const float d6 = ac % cp;
-    if ((d6 >= 0.0f) && (d5 <= d6)) {
-        return c;
-    }
-    const float vb = d5 * d2 - d1 * d6;
-    if ((vb <= 0.0f) && (d2 >= 0.0f) && (d6 <= 0.0f)) {
-        return a + ac.scale(d2 / (d2 - d6));
-    }
-    const float va = d3 * d6 - d5 * d4;
-    if ((va <= 0.0f) && ((d4 - d3) >= 0.0f) && ((d5 - d6) >= 0.0f)) {
-        return b + (c - b).scale((d4 - d3) / ((d4 - d3) + (d5 - d6)));
-    }
-    const float sum = va + vb + vc;
-    if (!(sum != 0.0f)) {
-        return a;
-    }
-    const float inv = 1.0f / sum;
-    return a + ab.scale(vb * inv) + ac.scale(vc * inv);
-}
-
 // The face of the ray simplex whose plane lies nearest above p (the largest
 // signed distance), for a point the simplex search found inside.
 int32_t nearestFace(const dgVector* simplex, const dgVector& p) {
@@ -188,7 +146,7 @@ bool closestPointOnSimplex(const dgVector& p, dgVector* corners, int32_t& count,
         if (((n % (p - a)) * (n % (corners[face.d] - a))) > 0.0f) {
             continue;
         }
-        const dgVector point(closestPointOnTriangle(p, a, corners[face.b], corners[face.c]));
+        const dgVector point(dgClosestPointOnTriangle(p, a, corners[face.b], corners[face.c]));
         const dgVector offset(direction3(p - point));
         const float dist2 = offset % offset;
         if ((bestFace < 0) || (dist2 < best)) {
@@ -559,7 +517,7 @@ float dgConvexCollision::castSupportRay(const dgVector& p0, const dgVector& p1,
             const dgRaySimplexFace& f = kRaySimplexFaces[judged];
             dgVector corners[4] = {simplex[f.a], simplex[f.b], simplex[f.c], simplex[f.c]};
             int32_t count = 3;
-            dgVector closest(closestPointOnTriangle(q, corners[0], corners[1], corners[2]));
+            dgVector closest(dgClosestPointOnTriangle(q, corners[0], corners[1], corners[2]));
             dgVector away;
             float gap = 0.0f;
             bool reached = false;
