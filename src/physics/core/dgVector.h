@@ -33,6 +33,9 @@ struct alignas(16) dgVector {
     // (x*s, y*s, z*s, w)
     dgVector scale(float s) const { return dgVector(x * s, y * s, z * s, w); }
 
+    // (x*s, y*s, z*s, w*s): all four components.
+    dgVector scale4(float s) const { return dgVector(x * s, y * s, z * s, w * s); }
+
     // (x+b.x, y+b.y, z+b.z, w)
     dgVector add(const dgVector& b) const { return dgVector(x + b.x, y + b.y, z + b.z, w); }
 
