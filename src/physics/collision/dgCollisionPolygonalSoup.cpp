@@ -87,8 +87,8 @@ void dgPolygonSoupCollideDesc::reset() {
     m_faceIndices = m_indexStorage;
 }
 
-int32_t dgPolygonSoupCollideDesc::addFace(const float* vertices, int32_t strideInBytes, const int32_t* indices,
-                                          int32_t indexCount, int32_t attribute) {
+int32_t dgPolygonSoupCollideDesc::addFace(const float* vertices, int32_t strideInBytes,
+                                          const int32_t* indices, int32_t indexCount, int32_t attribute) {
     if (!vertices || !indices || (indexCount <= 0)) {
         return 1;
     }
@@ -111,8 +111,8 @@ int32_t dgPolygonSoupCollideDesc::addFace(const float* vertices, int32_t strideI
     return 1;
 }
 
-int32_t dgPolygonSoupCollideDesc::walkFace(const float* vertices, int32_t strideInBytes, const int32_t* indices,
-                                           int32_t indexCount, int32_t attribute) const {
+int32_t dgPolygonSoupCollideDesc::walkFace(const float* vertices, int32_t strideInBytes,
+                                           const int32_t* indices, int32_t indexCount, int32_t attribute) {
     if (!m_polygonCallback || !m_soupBody) {
         return 0;
     }
@@ -135,6 +135,7 @@ int32_t dgPolygonSoupCollideDesc::walkFace(const float* vertices, int32_t stride
         placed[3 * i + 2] = p.z;
     }
     m_polygonCallback(m_soupBody, indexCount, placed, attribute);
+    m_faceCount++;
     return 1;
 }
 
@@ -222,7 +223,8 @@ void dgCollisionPolygonalSoup::calcAABB(const dgMatrix& matrix, dgVector& boxMin
     boxMax = dgVector(centre.x + extent[0], centre.y + extent[1], centre.z + extent[2], 1.0f);
 }
 
-int32_t dgCollisionPolygonalSoup::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
+int32_t dgCollisionPolygonalSoup::forEachPolygon(const dgBody* body,
+                                                 dgCollisionPolygonCallback callback) const {
     DG_ASSERT(body);
     if (!body || !callback) {
         return 0;
@@ -368,7 +370,8 @@ float dgCollisionPolygonalSoup::dgCollisionConvexPolygon::getVolume() const {
     return 0.0f;
 }
 
-void dgCollisionPolygonalSoup::dgCollisionConvexPolygon::calcInertia(dgVector& inertia, dgVector& origin) const {
+void dgCollisionPolygonalSoup::dgCollisionConvexPolygon::calcInertia(dgVector& inertia,
+                                                                     dgVector& origin) const {
     inertia.x = 0.0f;
     inertia.y = 0.0f;
     inertia.z = 0.0f;
@@ -451,8 +454,10 @@ int32_t dgCollisionPolygonalSoup::dgCollisionConvexPolygon::calcPlaneIntersectio
     return count;
 }
 
-void dgCollisionPolygonalSoup::dgCollisionConvexPolygon::setFace(const float* vertices, int32_t strideInFloats,
-                                                                 const int32_t* indices, int32_t vertexCount) {
+void dgCollisionPolygonalSoup::dgCollisionConvexPolygon::setFace(const float* vertices,
+                                                                 int32_t strideInFloats,
+                                                                 const int32_t* indices,
+                                                                 int32_t vertexCount) {
     m_vertex = vertices;
     m_stride = strideInFloats;
     m_index = indices;

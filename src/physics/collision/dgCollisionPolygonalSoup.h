@@ -84,11 +84,12 @@ struct dgPolygonSoupCollideDesc {
                     int32_t attribute);
     // The step of a polygon walk for one face: the face's vertices placed by
     // the soup body's matrix (dgPolygonWalkMatrix) and handed to
-    // m_polygonCallback with the soup body and the attribute as face id.
-    // Faces of fewer than 3 vertices are skipped. Returns 1 (the walk goes
-    // on), or 0 when there is no callback or no soup body.
+    // m_polygonCallback with the soup body and the attribute as face id; the
+    // face count counts the faces walked. Faces of fewer than 3 vertices are
+    // skipped. Returns 1 (the walk goes on), or 0 when there is no callback
+    // or no soup body.
     int32_t walkFace(const float* vertices, int32_t strideInBytes, const int32_t* indices, int32_t indexCount,
-                     int32_t attribute) const;
+                     int32_t attribute);
 };
 
 // The ray record between the soup shape and its ray-cast callback.
@@ -144,7 +145,7 @@ public:
     // Calls the collide callback with a record whose box is the soup's box,
     // whose soup body is `body` and whose polygon callback is `callback`: the
     // interface swaps in a walking collide callback (which calls walkFace for
-    // each face) around this call. Returns the record's face count.
+    // each face) around this call. Returns the faces walked.
     int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
     // Through the ray-cast callback, under the dgCollision contract: a t in
     // [0, 1] is a hit with the callback's normal made unit and its attribute
