@@ -480,6 +480,20 @@ TEST_P(PolygonSoupFace, LoadedFaceAnswersLikeBruteForce) {
             for (const D3& q : expected) {
                 EXPECT_LT(nearestOf(q, got), 1e-3);
             }
+            // The same plane crossed by the soup's own face: one point per
+            // edge that changes side.
+            const dgPlane plane(float(m.x), float(m.y), float(m.z), float(d));
+            int32_t changes = 0;
+            for (int32_t k = 0; k < n; k++) {
+                changes += (plane.evaluate(verts[size_t(k)]) < 0.0f) !=
+                           (plane.evaluate(verts[size_t((k + n - 1) % n)]) < 0.0f);
+            }
+            ASSERT_EQ(dgPolygonPlaneCrossings(list.vertices.data(), list.face(0), n, FaceList::kStride, plane,
+                                              points),
+                      changes);
+            for (int32_t k = 0; k < changes; k++) {
+                EXPECT_NEAR(plane.evaluate(points[k]), 0.0f, 1e-4f);
+            }
         }
         dgVector points[dgPlaneIntersectionMaxPoints];
         ASSERT_EQ(face.calcPlaneIntersection(front.scale(-1.0f), verts[0], points), n);
