@@ -5,8 +5,8 @@
 dgArenaAllocator::dgArenaAllocator()
     : m_usedBytes(0),
       m_heapBlocks(0),
-      m_base(reinterpret_cast<unsigned char*>((reinterpret_cast<uintptr_t>(m_buffer) + 32) &
-                                              ~uintptr_t(15))) {}
+      m_base(
+          reinterpret_cast<unsigned char*>((reinterpret_cast<uintptr_t>(m_buffer) + 32) & ~uintptr_t(15))) {}
 
 dgArenaAllocator::~dgArenaAllocator() {
     // Heap blocks still out belong to a mesh that outlived the arena.

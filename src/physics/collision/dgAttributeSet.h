@@ -20,7 +20,9 @@ public:
     Node* find(int32_t attribute) const { return m_tree.find(attribute); }
     // Inserts the attribute; when it was there already, alreadyPresent is set
     // and the existing node returned. Null only when out of memory.
-    Node* insert(int32_t attribute, bool& alreadyPresent) { return m_tree.insert(dgEmpty(), attribute, alreadyPresent); }
+    Node* insert(int32_t attribute, bool& alreadyPresent) {
+        return m_tree.insert(dgEmpty(), attribute, alreadyPresent);
+    }
     // The new node, or null when the attribute was there (or out of memory).
     Node* insertIfAbsent(int32_t attribute) { return m_tree.insert(dgEmpty(), attribute); }
     // Releases every node.

@@ -79,7 +79,8 @@ public:
         dgEdge* edge = m_start;
         int32_t walked = 0;
         while ((m_count > 2) && (walked < m_count)) {
-            const dgVector d = dgPointOf(m_vertices, edge->m_next->m_vertex) - dgPointOf(m_vertices, edge->m_vertex);
+            const dgVector d =
+                dgPointOf(m_vertices, edge->m_next->m_vertex) - dgPointOf(m_vertices, edge->m_vertex);
             dgEdge* const next = edge->m_next;
             if (d % d < kShortEdge2) {
                 unlink(edge);
@@ -260,7 +261,8 @@ int32_t dgPruneCollinear(const float* vertices, int32_t count, int32_t* indices)
     int32_t kept = 0;
     for (int32_t i = 0; i < count; ++i) {
         indices[kept++] = indices[i];
-        while ((kept >= 3) && dgIsCollinearCorner(vertices, indices[kept - 3], indices[kept - 2], indices[kept - 1])) {
+        while ((kept >= 3) &&
+               dgIsCollinearCorner(vertices, indices[kept - 3], indices[kept - 2], indices[kept - 1])) {
             indices[kept - 2] = indices[kept - 1];
             --kept;
         }
@@ -343,12 +345,18 @@ bool dgPolygonSoupBuilder::addMesh(const float* vertices, int32_t vertexCount, i
         if (count > kMaxAdmitIndices) {
             continue;
         }
-        bool inside = true;
-        for (int32_t i = 0; i < count; ++i) {
-            inside = inside && (source[i] >= 0) && (source[i] < vertexCount);
+        // Indices outside this call's vertices, or vertices that are not
+        // finite (they would poison the weld and every test), drop the face.
+        bool usable = true;
+        for (int32_t i = 0; (i < count) && usable; ++i) {
+            usable = (source[i] >= 0) && (source[i] < vertexCount);
+            if (usable) {
+                const dgSoupVertex& p = m_vertexArray[base + source[i]];
+                usable = std::isfinite(p.m_x) && std::isfinite(p.m_y) && std::isfinite(p.m_z);
+            }
             localList[i] = source[i] + base;
         }
-        if (!inside) {
+        if (!usable) {
             continue;
         }
         outIndices.clear();
@@ -470,7 +478,8 @@ void dgPolygonSoupBuilder::split(bool optimise) {
         const dgVector64 centre = (maximum + minimum).scale(0.5);
         const dgVector64 half = (maximum - minimum).scale(0.5);
         sum += centre;
-        sumSquares += centre.compProduct(centre) + half.compProduct(half).compProduct(half).scale(kOneTwelfth);
+        sumSquares +=
+            centre.compProduct(centre) + half.compProduct(half).compProduct(half).scale(kOneTwelfth);
         read += faces[f];
     }
     const double n = double(m_faceCount);
@@ -636,9 +645,9 @@ void dgPolygonSoupBuilder::mergeCoplanarFaces() {
     swapWith(result);
 }
 
-void dgPolygonSoupBuilder::mergeAttributeFaces(dgPolygonSoupBuilder& result, const dgPolygonSoupBuilder& source,
-                                               int32_t firstFace, int32_t indexStart,
-                                               dgPolygonSoupBuilder& leftover) {
+void dgPolygonSoupBuilder::mergeAttributeFaces(dgPolygonSoupBuilder& result,
+                                               const dgPolygonSoupBuilder& source, int32_t firstFace,
+                                               int32_t indexStart, dgPolygonSoupBuilder& leftover) {
     const int32_t* const faces = source.m_faceArray.getData();
     const int32_t* const entries = source.m_indexArray.getData();
     const int32_t attribute = entries[indexStart];
@@ -744,7 +753,8 @@ void dgPolygonSoupBuilder::copyFrom(const dgPolygonSoupBuilder& source) {
         return;
     }
     if (source.m_faceCount > 0) {
-        std::memcpy(m_faceArray.getData(), source.m_faceArray.getData(), size_t(source.m_faceCount) * sizeof(int32_t));
+        std::memcpy(m_faceArray.getData(), source.m_faceArray.getData(),
+                    size_t(source.m_faceCount) * sizeof(int32_t));
     }
     if (source.m_indexCount > 0) {
         std::memcpy(m_indexArray.getData(), source.m_indexArray.getData(),

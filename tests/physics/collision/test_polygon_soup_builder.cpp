@@ -89,7 +89,8 @@ void expectConvexPlanar(const Face& face) {
         EXPECT_NEAR(dot(q - face.points[0], n), 0.0, 1e-3);
         const D3 in = q - p;
         const D3 out = r - q;
-        EXPECT_GT(dot(cross(in, out), n), 1e-7 * length(in) * length(out)) << "corner " << i << " of " << count;
+        EXPECT_GT(dot(cross(in, out), n), 1e-7 * length(in) * length(out))
+            << "corner " << i << " of " << count;
     }
 }
 
@@ -157,7 +158,8 @@ std::vector<Face> buildAndCheck(const std::vector<Face>& input, bool optimise, s
     const std::map<int32_t, double> actual = areaByAttribute(output);
     EXPECT_EQ(expected.size(), actual.size());
     for (const auto& entry : expected) {
-        EXPECT_NEAR(actual.count(entry.first) ? actual.at(entry.first) : 0.0, entry.second, 1e-3 * entry.second)
+        EXPECT_NEAR(actual.count(entry.first) ? actual.at(entry.first) : 0.0, entry.second,
+                    1e-3 * entry.second)
             << "attribute " << entry.first;
     }
     // Points on fan triangles about the first vertex: inside for the convex
@@ -173,7 +175,8 @@ std::vector<Face> buildAndCheck(const std::vector<Face>& input, bool optimise, s
                 v = 1.0 - v;
             }
             const D3 p = f.points[0] + (f.points[i] - f.points[0]) * u + (f.points[i + 1] - f.points[0]) * v;
-            EXPECT_TRUE(covered(output, f.attribute, p)) << "lost part of a face of attribute " << f.attribute;
+            EXPECT_TRUE(covered(output, f.attribute, p))
+                << "lost part of a face of attribute " << f.attribute;
         }
     }
     return output;
@@ -194,9 +197,9 @@ Frame randomFrame(std::mt19937& rng, const D3& origin) {
     return {origin, u, cross(w, u)};
 }
 
-// Regular-ish polygon of n corners (convex), or a star of n corners whose
-// inner corners sit at half the radius (concave, star-shaped about corner 0's
-// opposite... sampled from the centre instead, see starFace).
+// Polygon of n corners about the frame's origin: convex (corners jittered
+// in angle when rng is given), or a star whose odd corners sit at half the
+// radius (concave; sample it through samplingFan).
 Polygon polygonIn(const Frame& frame, int32_t n, double radius, bool star, std::mt19937* rng = nullptr) {
     Polygon p;
     std::uniform_real_distribution<double> jitter(-0.3, 0.3);
@@ -304,7 +307,9 @@ TEST_P(SoupBuild, HeightMapAboveTheSplitSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndOptimised, SoupBuild, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Optimised" : "Plain"; });
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Optimised" : "Plain";
+                         });
 
 // --- face sizes ---
 
@@ -316,7 +321,9 @@ struct SizeCase {
 };
 
 const SizeCase kSizeCases[] = {
-    {"Convex65", 65, false, true},   {"Convex300", 300, false, true}, {"Convex3000", 3000, false, false},
+    {"Convex65", 65, false, true},
+    {"Convex300", 300, false, true},
+    {"Convex3000", 3000, false, false},
     {"Star200", 200, true, true},
     // 300 spikes need more convex pieces than admission keeps.
     {"Star600", 600, true, false},
@@ -369,7 +376,8 @@ TEST(SoupBuilderAdmission, IndexListBeyondItsLengthIsRefused) {
         dgPolygonSoupBuilder builder;
         builder.begin();
         const int32_t attribute = 1;
-        EXPECT_TRUE(builder.addMesh(square, 4, 12, 1, &length, indices.data(), &attribute, dgGetIdentityMatrix()));
+        EXPECT_TRUE(
+            builder.addMesh(square, 4, 12, 1, &length, indices.data(), &attribute, dgGetIdentityMatrix()));
         EXPECT_EQ(builder.m_faceCount, (length <= dgPolygonSoupBuilder::kMaxAdmitIndices) ? 1 : 0) << length;
     }
 }
@@ -486,8 +494,8 @@ TEST_P(SoupClean, SingleFaceComesOutAsExpected) {
     builder.begin();
     const int32_t count = int32_t(c.indices.size());
     const int32_t attribute = -7;
-    ASSERT_TRUE(builder.addMesh(c.xyz.data(), int32_t(c.xyz.size() / 3), 12, 1, &count, c.indices.data(), &attribute,
-                                dgGetIdentityMatrix()));
+    ASSERT_TRUE(builder.addMesh(c.xyz.data(), int32_t(c.xyz.size() / 3), 12, 1, &count, c.indices.data(),
+                                &attribute, dgGetIdentityMatrix()));
     builder.end(false);
     const std::vector<Face> output = readFaces(builder);
     if (c.faces >= 0) {
@@ -561,8 +569,8 @@ struct Call {
 struct BadCase {
     const char* name;
     std::function<void(Call&)> spoil;
-    bool accepted;   // the call as a whole
-    int32_t faces;   // faces it leaves
+    bool accepted;  // the call as a whole
+    int32_t faces;  // faces it leaves
 };
 
 const BadCase kBadCases[] = {
@@ -579,6 +587,8 @@ const BadCase kBadCases[] = {
     {"IndexPastTheCallsVertices", [](Call& c) { c.indices[4] = 6; }, true, 1},
     {"NegativeIndex", [](Call& c) { c.indices[0] = -1; }, true, 1},
     {"FewerVerticesThanUsed", [](Call& c) { c.vertexCount = 4; }, true, 1},
+    {"NonFiniteVertex", [](Call& c) { c.xyz[13] = std::nanf(""); }, true, 1},
+    {"InfiniteVertex", [](Call& c) { c.xyz[2] = INFINITY; }, true, 1},
 };
 
 class SoupBadCall : public testing::TestWithParam<BadCase> {};
