@@ -17,8 +17,7 @@ const float kShortEdge2 = 1.0e-6f;
 const float kCollinearDot = 0.9999f;
 const float kConvexCross = 1.0e-5f;
 const float kUnitBias = 1.0e-10f;
-// One twelfth as a float, kept so that the split statistic matches a build
-// made in single precision constants.
+// One twelfth rounded to float: in close cases the split axis depends on it.
 const double kOneTwelfth = 0.0833333358168602;
 
 dgVector dgPointOf(const float* vertices, int32_t index) {
@@ -460,8 +459,8 @@ void dgPolygonSoupBuilder::split(bool optimise) {
     const int32_t* const faces = m_faceArray.getData();
     const int32_t* const entries = m_indexArray.getData();
 
-    // Spread of the face centres per axis, each face weighted as a slab of
-    // its extent.
+    // Spread of the face centres per axis; a face's own extent adds its half
+    // extent cubed over twelve, so that long faces favour their axis.
     dgVector64 sum(0.0, 0.0, 0.0, 0.0);
     dgVector64 sumSquares(0.0, 0.0, 0.0, 0.0);
     int32_t read = 0;
