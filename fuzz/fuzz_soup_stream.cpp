@@ -21,7 +21,9 @@ struct Input {
 size_t readPiece(void* context, void* buffer, size_t count) {
     Input& in = *static_cast<Input*>(context);
     const size_t n = (count < in.size - in.at) ? count : in.size - in.at;
-    memcpy(buffer, in.data + in.at, n);
+    if (n > 0) {
+        memcpy(buffer, in.data + in.at, n);
+    }
     in.at += n;
     return n;
 }
@@ -37,7 +39,8 @@ struct Check {
 };
 
 // Every entry of a reported face lies in the arrays and names a vertex.
-int32_t checkFace(void* context, const float* vertices, int32_t stride, const int32_t* indices, int32_t count) {
+int32_t checkFace(void* context, const float* vertices, int32_t stride, const int32_t* indices,
+                  int32_t count) {
     Check& check = *static_cast<Check*>(context);
     const dgDoublePlaneBSPPolygonSoup& soup = *check.soup;
     FUZZ_CHECK((vertices == soup.getVertexArray()) && (stride == 12));

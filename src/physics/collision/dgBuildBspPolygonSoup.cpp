@@ -90,7 +90,8 @@ struct dgBspBuildTask {
 // Fan pieces of a face of n vertices: v0 and a run of at most 126 of the
 // others, each run starting at the last vertex of the previous one.
 inline int32_t dgPieceCount(int32_t n) {
-    return (n <= dgBspMaxLeafVertices) ? 1 : (n - 2 + (dgBspMaxLeafVertices - 3)) / (dgBspMaxLeafVertices - 2);
+    return (n <= dgBspMaxLeafVertices) ? 1
+                                       : (n - 2 + (dgBspMaxLeafVertices - 3)) / (dgBspMaxLeafVertices - 2);
 }
 
 bool dgFaceUsable(const int32_t* vertexIndices, int32_t n, int32_t vertexCount, const float* vertexArray) {
@@ -238,8 +239,8 @@ int32_t dgBspBuildNode(dgBspNode* nodes, int32_t nodeIndex, dgBspFaceRecord** re
         const dgBspBuildTask task = tasks.pop();
         depth = dgMax(depth, task.depth);
         dgBspFaceRecord** const group = records + task.first;
-        const dgBspSplit split =
-            (task.count < kSmallSplit) ? dgBspSplitSmall(group, task.count) : dgBspSplitLarge(group, task.count);
+        const dgBspSplit split = (task.count < kSmallSplit) ? dgBspSplitSmall(group, task.count)
+                                                            : dgBspSplitLarge(group, task.count);
         const int32_t leftCount = split.m_leftCount;
         const int32_t rightCount = task.count - leftCount;
         DG_ASSERT((leftCount >= 1) && (rightCount >= 1));
@@ -319,8 +320,8 @@ bool dgBuildBspPolygonSoup(dgDoublePlaneBSPPolygonSoup* soup, int32_t faceCount,
     dgScratchArray<int32_t> remap(extraVertices);
     int32_t* const indices = static_cast<int32_t*>(dgMalloc(size_t(storedEntries) * sizeof(int32_t)));
     dgBspNode* const nodes = static_cast<dgBspNode*>(dgMalloc(size_t(storedFaces - 1) * sizeof(dgBspNode)));
-    if (!scratchVertices.getData() || !records.getData() || !order.getData() || !remap.getData() || !indices ||
-        !nodes) {
+    if (!scratchVertices.getData() || !records.getData() || !order.getData() || !remap.getData() ||
+        !indices || !nodes) {
         dgFree(indices);
         dgFree(nodes);
         return false;

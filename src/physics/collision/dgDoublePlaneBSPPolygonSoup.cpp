@@ -219,8 +219,8 @@ void dgBspBoxQuery(const dgDoublePlaneBSPPolygonSoup& soup, const dgVector& boxM
         const float* dir = dgBspDirections[d];
         low[d] = dgBspProject(d, (dir[0] > 0.0f) ? boxMin.x : boxMax.x, (dir[1] > 0.0f) ? boxMin.y : boxMax.y,
                               (dir[2] > 0.0f) ? boxMin.z : boxMax.z);
-        high[d] = dgBspProject(d, (dir[0] > 0.0f) ? boxMax.x : boxMin.x, (dir[1] > 0.0f) ? boxMax.y : boxMin.y,
-                               (dir[2] > 0.0f) ? boxMax.z : boxMin.z);
+        high[d] = dgBspProject(d, (dir[0] > 0.0f) ? boxMax.x : boxMin.x,
+                               (dir[1] > 0.0f) ? boxMax.y : boxMin.y, (dir[2] > 0.0f) ? boxMax.z : boxMin.z);
     }
 
     const float* const vertices = soup.m_vertexArray;
@@ -237,6 +237,7 @@ void dgBspBoxQuery(const dgDoublePlaneBSPPolygonSoup& soup, const dgVector& boxM
     while (stack.getCount()) {
         const dgBspNode& node = nodes[dgBspNodeIndex(stack.pop())];
         const int32_t d = node.m_direction;
+        DG_ASSERT((d >= 0) && (d < dgBspDirectionCount));
         uint32_t visit[2];
         int32_t visitCount = 0;
         if (low[d] < node.m_leftMax) {
@@ -296,6 +297,7 @@ void dgBspRayQuery(const dgDoublePlaneBSPPolygonSoup& soup, const dgVector& p0, 
     while (stack.getCount()) {
         const dgBspNode& node = nodes[dgBspNodeIndex(stack.pop())];
         const int32_t d = node.m_direction;
+        DG_ASSERT((d >= 0) && (d < dgBspDirectionCount));
         // A segment on the right group's plane (b = 0) still reaches it, so a
         // segment along a seam between two faces finds the right-hand one; on
         // the left group's plane (a = 0) it stays out of the left.

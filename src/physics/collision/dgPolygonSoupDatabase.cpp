@@ -5,7 +5,8 @@
 
 DG_IMPLEMENT_CLASS(dgPolygonSoupDatabase, dgRef, "dgPolygonSoupDatabase");
 
-dgPolygonSoupDatabase::dgPolygonSoupDatabase() : m_vertexCount(0), m_vertexStride(0), m_vertexArray(nullptr) {}
+dgPolygonSoupDatabase::dgPolygonSoupDatabase()
+    : m_vertexCount(0), m_vertexStride(0), m_vertexArray(nullptr) {}
 
 dgPolygonSoupDatabase::~dgPolygonSoupDatabase() {
     clearVertices();

@@ -94,7 +94,8 @@ const float* vertexOf(const dgDoublePlaneBSPPolygonSoup& soup, int32_t index) {
 }
 
 // Positions of the faces' first vertex indices, in index-array order.
-std::vector<int32_t> facePositions(const dgDoublePlaneBSPPolygonSoup& soup, const std::vector<int32_t>& counts) {
+std::vector<int32_t> facePositions(const dgDoublePlaneBSPPolygonSoup& soup,
+                                   const std::vector<int32_t>& counts) {
     std::vector<int32_t> out;
     int32_t at = 0;
     for (const int32_t n : counts) {
@@ -222,11 +223,12 @@ void checkRay(const dgDoublePlaneBSPPolygonSoup& soup, const std::vector<int32_t
               const std::vector<int32_t>& counts, const dgVector& p0, const dgVector& p1) {
     dgRayHitRecord brute(p0, p1);
     for (size_t f = 0; f < positions.size(); ++f) {
-        dgRayHitClosestCallback(&brute, soup.getVertexArray(), 12, soup.getIndexArray() + positions[f], counts[f]);
+        dgRayHitClosestCallback(&brute, soup.getVertexArray(), 12, soup.getIndexArray() + positions[f],
+                                counts[f]);
     }
     const float t = soup.rayHit(p0, p1);
-    ASSERT_EQ(t < 1.1f, brute.t < 1.1f) << p0.x << " " << p0.y << " " << p0.z << " to " << p1.x << " " << p1.y
-                                        << " " << p1.z;
+    ASSERT_EQ(t < 1.1f, brute.t < 1.1f)
+        << p0.x << " " << p0.y << " " << p0.z << " to " << p1.x << " " << p1.y << " " << p1.z;
     EXPECT_NEAR(t, brute.t, 1e-5f);
     EXPECT_EQ(soup.rayHitAny(p0, p1), brute.t < 1.1f);
 }
@@ -244,7 +246,8 @@ std::vector<uint8_t> save(const dgDoublePlaneBSPPolygonSoup& soup) {
     soup.serialize(
         [](void* context, const void* buffer, size_t count) {
             auto& out = *static_cast<std::vector<uint8_t>*>(context);
-            out.insert(out.end(), static_cast<const uint8_t*>(buffer), static_cast<const uint8_t*>(buffer) + count);
+            out.insert(out.end(), static_cast<const uint8_t*>(buffer),
+                       static_cast<const uint8_t*>(buffer) + count);
         },
         &bytes);
     return bytes;
@@ -260,7 +263,9 @@ bool load(dgDoublePlaneBSPPolygonSoup& soup, const std::vector<uint8_t>& bytes) 
         [](void* context, void* buffer, size_t count) {
             Stream& s = *static_cast<Stream*>(context);
             const size_t n = std::min(count, s.bytes.size() - s.at);
-            memcpy(buffer, s.bytes.data() + s.at, n);
+            if (n > 0) {
+                memcpy(buffer, s.bytes.data() + s.at, n);
+            }
             s.at += n;
             return n;
         },
@@ -321,7 +326,8 @@ TEST_P(BuiltSoup, TreeQueriesAndSavedFormMatchBruteForce) {
         }
         // Vertical rays on grid lines, diagonals and vertices, then slanted.
         const float i = float(line(rng)), j = float(line(rng)), f = unit(rng) * 0.98f + 0.01f;
-        const float xz[5][2] = {{i, j}, {i, j - 1 + f}, {i - 1 + f, j}, {i - 1 + f, j - 1 + f}, {i - f, j - f}};
+        const float xz[5][2] = {
+            {i, j}, {i, j - 1 + f}, {i - 1 + f, j}, {i - 1 + f, j - 1 + f}, {i - f, j - f}};
         const float* p = xz[q % 5];
         checkRay(*soup, positions, counts, pt(p[0], 10, p[1]), pt(p[0], -10, p[1]));
         checkRay(*soup, positions, counts, pt(p[0], 4, p[1]), pt(p[0] + unit(rng), -3, p[1] - unit(rng)));
@@ -329,8 +335,8 @@ TEST_P(BuiltSoup, TreeQueriesAndSavedFormMatchBruteForce) {
 
     // Saved, loaded and saved again: the same bytes and the same answers.
     const std::vector<uint8_t> bytes = save(*soup);
-    const size_t expected = 12 + 32 + 12 * size_t(soup->getVertexCount()) + 4 * size_t(soup->getIndexCount()) +
-                            20 * size_t(soup->getNodeCount());
+    const size_t expected = 12 + 32 + 12 * size_t(soup->getVertexCount()) +
+                            4 * size_t(soup->getIndexCount()) + 20 * size_t(soup->getNodeCount());
     ASSERT_EQ(bytes.size(), expected);
     SoupHolder loaded(makeSoup());
     ASSERT_TRUE(load(*loaded, bytes));
@@ -348,7 +354,7 @@ TEST_P(BuiltSoup, TreeQueriesAndSavedFormMatchBruteForce) {
 INSTANTIATE_TEST_SUITE_P(Soups, BuiltSoup,
                          ::testing::Values(SoupCase{"two_faces", 0, 2}, SoupCase{"random_60", 0, 60},
                                            SoupCase{"random_700", 0, 700}, SoupCase{"heights_4", 1, 4},
-                                           SoupCase{"heights_24", 1, 24}, SoupCase{"flat_quads_20", 2, 20}),
+                                           SoupCase{"heights_16", 1, 16}, SoupCase{"flat_quads_20", 2, 20}),
                          [](const ::testing::TestParamInfo<SoupCase>& info) { return info.param.name; });
 
 // ---- edges and seams ---------------------------------------------------
@@ -474,14 +480,16 @@ std::vector<uint8_t> chainStream(int32_t m, bool chainOnRight) {
     for (int32_t k = 0; k < m; ++k) {
         const uint32_t next = (k + 1 < m) ? dgBspMakeNode(k + 1) : leaf(2 * m);
         const uint32_t small = dgBspMakeNode(m + k);
-        nodes[size_t(k)] = dgBspNode{-1e30f, 1e30f, 0, chainOnRight ? small : next, chainOnRight ? next : small};
+        nodes[size_t(k)] =
+            dgBspNode{-1e30f, 1e30f, 0, chainOnRight ? small : next, chainOnRight ? next : small};
         nodes[size_t(m + k)] = dgBspNode{-1e30f, 1e30f, 0, leaf(2 * k), leaf(2 * k + 1)};
     }
     const int32_t counts[3] = {int32_t(xyz.size() / 3), int32_t(indices.size()), int32_t(nodes.size())};
     const float box[8] = {0, 0, 0, 0, float(faces), 0, 1, 0};
     std::vector<uint8_t> bytes;
     auto put = [&bytes](const void* data, size_t count) {
-        bytes.insert(bytes.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + count);
+        bytes.insert(bytes.end(), static_cast<const uint8_t*>(data),
+                     static_cast<const uint8_t*>(data) + count);
     };
     put(counts, sizeof(counts));
     put(box, sizeof(box));
@@ -517,9 +525,12 @@ TEST(SoupWalks, NonFiniteOrInvertedQueriesReportNothing) {
     SoupHolder soup(makeSoup());
     ASSERT_TRUE(load(*soup, chainStream(3, true)));
     const float nan = std::nanf(""), inf = INFINITY;
-    const dgVector boxes[][2] = {{pt(nan, 0, 0), pt(9, 1, 1)}, {pt(0, 0, 0), pt(9, nan, 1)},
-                                 {pt(5, 0, 0), pt(1, 1, 1)}, {pt(0, 1, 0), pt(9, -1, 1)}};
-    const dgVector rays[][2] = {{pt(nan, 1, 0.1f), pt(0.1f, -1, 0.1f)}, {pt(0.1f, 1, 0.1f), pt(0.1f, -inf, 0.1f)}};
+    const dgVector boxes[][2] = {{pt(nan, 0, 0), pt(9, 1, 1)},
+                                 {pt(0, 0, 0), pt(9, nan, 1)},
+                                 {pt(5, 0, 0), pt(1, 1, 1)},
+                                 {pt(0, 1, 0), pt(9, -1, 1)}};
+    const dgVector rays[][2] = {{pt(nan, 1, 0.1f), pt(0.1f, -1, 0.1f)},
+                                {pt(0.1f, 1, 0.1f), pt(0.1f, -inf, 0.1f)}};
     Reported r;
     for (const auto& b : boxes) {
         soup->getFacesInAABB(b[0], b[1], collect, &r);
@@ -554,7 +565,7 @@ TEST_P(DamagedStream, LeavesTheSoupEmpty) {
     memcpy(counts, bytes.data(), sizeof(counts));
     const size_t indexStart = 44 + 12 * size_t(counts[0]);
     const size_t nodeStart = indexStart + 4 * size_t(counts[1]);
-    const size_t at = (d.part == Damage::kCount) ? 4 * size_t(d.word)
+    const size_t at = (d.part == Damage::kCount)   ? 4 * size_t(d.word)
                       : (d.part == Damage::kIndex) ? indexStart + 4 * size_t(d.word)
                                                    : nodeStart + 4 * size_t(d.word);
     const int32_t value = int32_t(d.value);
@@ -642,13 +653,18 @@ TEST(SoupBuild, RefusesDamagedInputAndLeavesOutUnusableFaces) {
         int32_t faces, indices, vertices;
         const int32_t *faceArray, *indexArray;
         const float* vertexArray;
-    } refusals[] = {{-1, ic, vc, fa, ia, va},      {fc, -1, vc, fa, ia, va},     {fc, ic, -1, fa, ia, va},
-                    {fc, ic, vc, nullptr, ia, va}, {fc, ic, vc, fa, nullptr, va}, {fc, ic, vc, fa, ia, nullptr},
-                    {fc, ic, vc, zeroEntry.data(), ia, va}, {fc, ic, vc, pastEnd.data(), ia, va}};
+    } refusals[] = {{-1, ic, vc, fa, ia, va},
+                    {fc, -1, vc, fa, ia, va},
+                    {fc, ic, -1, fa, ia, va},
+                    {fc, ic, vc, nullptr, ia, va},
+                    {fc, ic, vc, fa, nullptr, va},
+                    {fc, ic, vc, fa, ia, nullptr},
+                    {fc, ic, vc, zeroEntry.data(), ia, va},
+                    {fc, ic, vc, pastEnd.data(), ia, va}};
     for (const Refusal& r : refusals) {
         ASSERT_TRUE(dgBuildBspPolygonSoup(soup.get(), good));
-        EXPECT_FALSE(dgBuildBspPolygonSoup(soup.get(), r.faces, r.faceArray, r.indices, r.indexArray, r.vertices,
-                                           r.vertexArray));
+        EXPECT_FALSE(dgBuildBspPolygonSoup(soup.get(), r.faces, r.faceArray, r.indices, r.indexArray,
+                                           r.vertices, r.vertexArray));
         expectEmpty(*soup);
     }
 
