@@ -15,6 +15,8 @@ constexpr int32_t kNoCost = 2147483647;
 constexpr int32_t kSmallSplit = 64;
 constexpr float kFar = 1.0e20f;
 constexpr float kGroupTolerance = 0.0001f;
+// Nearly equal box corners are shared. The weld adds its own 1e-4 of slack,
+// so a stored box may lie up to about that much inside its face.
 constexpr float kCornerWeldTolerance = 1.0e-6f;
 constexpr int32_t kVertexBytes = 3 * int32_t(sizeof(float));
 

@@ -68,6 +68,7 @@ void dgDoublePlaneBSPPolygonSoup::clear() {
     m_treeDepth = 0;
     m_boxMin = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
     m_boxMax = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
+    m_vertexStride = 0;
     clearVertices();
 }
 

@@ -33,8 +33,9 @@ struct dgBspNode {
 };
 static_assert(sizeof(dgBspNode) == 20, "a node is five 32-bit words in memory and in the saved form");
 
-// The 24 split directions, six-decimal values as given (rows 9 to 11 repeat
-// rows 6 to 8).
+// The 24 split directions. The components are the six-decimal 0.707106,
+// 0.5 and 0.866025 rather than the nearest floats to the roots, and rows 9
+// to 11 repeat rows 6 to 8: saved trees hold planes along exactly these.
 constexpr int32_t dgBspDirectionCount = 24;
 extern const float dgBspDirections[dgBspDirectionCount][3];
 
