@@ -320,12 +320,12 @@ bool dgBuildBspPolygonSoup(dgDoublePlaneBSPPolygonSoup* soup, int32_t faceCount,
     dgScratchArray<dgBspFaceRecord> records(storedFaces);
     dgScratchArray<dgBspFaceRecord*> order(storedFaces);
     dgScratchArray<int32_t> remap(extraVertices);
-    int32_t* const indices = static_cast<int32_t*>(dgMalloc(size_t(storedEntries) * sizeof(int32_t)));
-    dgBspNode* const nodes = static_cast<dgBspNode*>(dgMalloc(size_t(storedFaces - 1) * sizeof(dgBspNode)));
+    dgBlockHolder indexBlock(size_t(storedEntries) * sizeof(int32_t));
+    dgBlockHolder nodeBlock(size_t(storedFaces - 1) * sizeof(dgBspNode));
+    int32_t* const indices = static_cast<int32_t*>(indexBlock.get());
+    dgBspNode* const nodes = static_cast<dgBspNode*>(nodeBlock.get());
     if (!scratchVertices.getData() || !records.getData() || !order.getData() || !remap.getData() ||
         !indices || !nodes) {
-        dgFree(indices);
-        dgFree(nodes);
         return false;
     }
     float* const vertices = scratchVertices.getData();
@@ -385,8 +385,6 @@ bool dgBuildBspPolygonSoup(dgDoublePlaneBSPPolygonSoup* soup, int32_t faceCount,
     const int32_t depth = dgBspBuildNode(nodes, 0, order.getData(), storedFaces, nextFree);
     DG_ASSERT((depth == 0) || (nextFree == storedFaces - 1));
     if (depth == 0) {
-        dgFree(indices);
-        dgFree(nodes);
         return false;
     }
 
@@ -407,14 +405,10 @@ bool dgBuildBspPolygonSoup(dgDoublePlaneBSPPolygonSoup* soup, int32_t faceCount,
     }
     const int32_t soupVertices = vertexCount + unique;
     if (soupVertices > dgBspMaxVertices) {
-        dgFree(indices);
-        dgFree(nodes);
         return false;
     }
     float* const soupVertexArray = static_cast<float*>(dgMalloc(size_t(soupVertices) * kVertexBytes));
     if (!soupVertexArray) {
-        dgFree(indices);
-        dgFree(nodes);
         return false;
     }
     memcpy(soupVertexArray, vertices, size_t(soupVertices) * kVertexBytes);
@@ -422,9 +416,9 @@ bool dgBuildBspPolygonSoup(dgDoublePlaneBSPPolygonSoup* soup, int32_t faceCount,
     soup->m_vertexArray = soupVertexArray;
     soup->m_vertexCount = soupVertices;
     soup->m_vertexStride = kVertexBytes;
-    soup->m_indexArray = indices;
+    soup->m_indexArray = static_cast<int32_t*>(indexBlock.detach());
     soup->m_indexCount = storedEntries;
-    soup->m_nodeArray = nodes;
+    soup->m_nodeArray = static_cast<dgBspNode*>(nodeBlock.detach());
     soup->m_nodeCount = storedFaces - 1;
     soup->m_treeDepth = depth;
     soup->m_boxMin = boxMin;

@@ -603,6 +603,20 @@ TEST(SoupBuild, CountingHooksBalanceOverBuildsRebuildsLoadsAndReleases) {
         EXPECT_FALSE(load(*copy, std::vector<uint8_t>(10, 0)));
         EXPECT_TRUE(copy->isClass(dgPolygonSoupDatabase::kClassId) && copy->isClass(dgRef::kClassId));
     }
+    // An allocation failing anywhere in a build leaves a whole soup or none.
+    for (int64_t k = 0; k < 40; ++k) {
+        SoupHolder soup(makeSoup());
+        hooks.failAfter(k);
+        const bool built = dgBuildBspPolygonSoup(soup.get(), a);
+        hooks.failAfter(-1);
+        if (!built) {
+            expectEmpty(*soup);
+            continue;
+        }
+        Faces all;
+        EXPECT_EQ(walkTree(*soup, dgBspMakeNode(0), all), soup->getTreeDepth());
+        EXPECT_EQ(all.faces.size(), a.faces.size());
+    }
     dgMemoryCacheFlush();
     EXPECT_EQ(hooks.liveBlocks(), 0);
     EXPECT_EQ(hooks.foreignReleases() + hooks.sizeMismatches(), 0);
