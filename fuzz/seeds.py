@@ -53,3 +53,58 @@ write("edge_mesh", "seam", mesh_seed(
 write("edge_mesh", "notched_polygon", mesh_seed(
     [(0, 0, 0), (8, 0, 0), (8, 8, 0), (4, 8, 0), (4, 4, 0), (0, 4, 0)],
     [(0, 1, 2, 3, 4, 5)], [1, 5, 6, 9], wide=True))
+
+
+# soup_stream: a saved soup: vertex, index and node counts, box minimum and
+# maximum (4 floats each), vertices (x, y, z), indices (per face: box-minimum
+# vertex, box-maximum vertex, attribute, vertex indices), nodes (right
+# minimum, left maximum, direction, left, right; a leaf is
+# ((first vertex index position * 128 + vertex count) * 2 + 1), a node its
+# index * 2).
+def soup_seed(faces):
+    points, indices, records = [], [], []
+    for attribute, face in enumerate(faces):
+        first = len(points)
+        points += face
+        lo = [min(p[k] for p in face) for k in range(3)]
+        hi = [max(p[k] for p in face) for k in range(3)]
+        corner = len(points)
+        points += [tuple(lo), tuple(hi)]
+        records.append((len(indices) + 3, len(face), lo[0], hi[0]))
+        indices += [corner, corner + 1, attribute] + list(range(first, first + len(face)))
+    records.sort(key=lambda r: r[3])
+    nodes = []
+
+    # Both children are numbered before either is built, left first.
+    def build(group, index):
+        half = len(group) // 2
+        parts = (group[:half], group[half:])
+        children = []
+        for part in parts:
+            if len(part) == 1:
+                children.append(((part[0][0] * 128 + part[0][1]) * 2 + 1, None))
+            else:
+                nodes.append(None)
+                children.append(((len(nodes) - 1) * 2, part))
+        nodes[index] = [min(r[2] for r in parts[1]), max(r[3] for r in parts[0]), 0,
+                        children[0][0], children[1][0]]
+        for reference, part in children:
+            if part is not None:
+                build(part, reference // 2)
+
+    if len(records) > 1:
+        nodes.append(None)
+        build(records, 0)
+    xs = [p for point in points for p in point]
+    box = [min(xs[0::3] or [0]), min(xs[1::3] or [0]), min(xs[2::3] or [0]), 0,
+           max(xs[0::3] or [0]), max(xs[1::3] or [0]), max(xs[2::3] or [0]), 0]
+    data = struct.pack("<3i", len(points), len(indices), len(nodes)) + struct.pack("<8f", *box)
+    data += b"".join(struct.pack("<3f", *p) for p in points)
+    data += struct.pack("<%di" % len(indices), *indices)
+    data += b"".join(struct.pack("<2f3I", *n) for n in nodes)
+    return data
+
+
+write("soup_stream", "empty", soup_seed([]))
+write("soup_stream", "two_triangles", soup_seed([[(0, 0, 0), (0, 0, 1), (1, 0, 1)], [(1, 0, 0), (1, 0, 1), (2, 0, 1)]]))
+write("soup_stream", "quads", soup_seed([[(x, 0, 0), (x, 0, 1), (x + 1, 0, 1), (x + 1, 0, 0)] for x in range(5)]))

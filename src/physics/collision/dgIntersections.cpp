@@ -62,13 +62,14 @@ bool dgClipToPlane(dgVector& p0, dgVector& p1, int axis, float value, bool maxPl
     return true;
 }
 
-// Fan triangle test on the barycentric numerators; the tolerance lets a
-// point on the two edges through the first vertex count as inside.
+// Fan triangle test on the barycentric numerators. The tolerance holds on all
+// three sides, so a point on any edge counts as inside whichever way the
+// rounding goes: a segment along a seam between two faces hits one of them.
 inline bool dgInsideFanTriangle(float re1, float re2, float dot11, float dot12, float dot22, float det) {
     const float tol = -1.0e-5f * det;
     const float u = re1 * dot22 - re2 * dot12;
     const float v = re2 * dot11 - re1 * dot12;
-    return (u >= tol) && (v >= tol) && (u + v <= det);
+    return (u >= tol) && (v >= tol) && (u + v <= det - tol);
 }
 
 dgVector dgClosestPointOnTriangleEdges(const dgVector& p, const dgVector& a, const dgVector& b,

@@ -31,8 +31,10 @@ struct dgRayHitRecord {
 // so that (v1 - v0) x (v2 - v0) points to its front. Only a segment running
 // against the front side hits (0 <= t <= 1, both ends included). On a hit
 // writes t and the first fan triangle's unnormalised normal with w = 1, and
-// returns true; otherwise leaves both outputs alone. Faces of fewer than
-// three indices are never hit.
+// returns true; otherwise leaves both outputs alone. A point within 1e-5 of
+// the barycentric range outside any edge of a fan triangle counts as inside,
+// so a segment along an edge hits. Faces of fewer than three indices are
+// never hit.
 bool dgRayFaceTest(const dgVector& p0, const dgVector& p1, const float* vertices, int32_t strideBytes,
                    const int32_t* indices, int32_t indexCount, float& t, dgVector& normal);
 
