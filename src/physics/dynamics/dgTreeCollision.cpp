@@ -1,0 +1,223 @@
+#include "dgTreeCollision.h"
+
+#include <cmath>
+
+#include "dgAssert.h"
+#include "dgBody.h"
+#include "dgBuildBspPolygonSoup.h"
+#include "dgIntersections.h"
+#include "dgMemory.h"
+#include "dgPolygonSoupBuilder.h"
+
+namespace {
+
+// Faces of up to this many vertices are indexed from a local list.
+constexpr int32_t kLocalFaceIndices = 64;
+
+// The tree object behind a shape made by dgCreateTreeCollision, or null for
+// any other shape (a user mesh, a convex shape). A walk in progress has the
+// walker in place of the gatherer.
+dgTreeCollision* dgTreeOf(const dgCollision* shape) {
+    if (!shape || !shape->isClass(dgCollisionPolygonalSoup::kClassId)) {
+        return nullptr;
+    }
+    const dgCollisionPolygonalSoup* soup = static_cast<const dgCollisionPolygonalSoup*>(shape);
+    const dgPolygonSoupCollideCallback collide = soup->getCollideCallback();
+    if ((collide != dgTreeCollisionCollide) && (collide != dgTreeCollisionPolygonWalk)) {
+        return nullptr;
+    }
+    return static_cast<dgTreeCollision*>(soup->getUserData());
+}
+
+bool dgFiniteFace(int32_t vertexCount, const float* vertices, int32_t strideInBytes) {
+    const char* bytes = reinterpret_cast<const char*>(vertices);
+    for (int32_t i = 0; i < vertexCount; i++) {
+        const float* v = reinterpret_cast<const float*>(bytes + ptrdiff_t(i) * strideInBytes);
+        if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The nearest hit of a ray over the faces the soup offers.
+struct dgTreeRayHit {
+    dgVector p0;
+    dgVector p1;
+    float t;
+    dgVector normal;
+    int32_t attribute;
+};
+
+int32_t dgTreeRayFace(void* context, const float* vertices, int32_t strideInBytes, const int32_t* indices,
+                      int32_t vertexCount) {
+    dgTreeRayHit& hit = *static_cast<dgTreeRayHit*>(context);
+    float t = 0.0f;
+    dgVector normal(0.0f, 0.0f, 0.0f, 0.0f);
+    if (dgRayFaceTest(hit.p0, hit.p1, vertices, strideInBytes, indices, vertexCount, t, normal) &&
+        (t < hit.t)) {
+        hit.t = t;
+        hit.normal = normal;
+        hit.attribute = indices[-1];
+    }
+    return 1;
+}
+
+int32_t dgTreeWalkFace(void* context, const float* vertices, int32_t strideInBytes, const int32_t* indices,
+                       int32_t vertexCount) {
+    return static_cast<dgPolygonSoupCollideDesc*>(context)->walkFace(vertices, strideInBytes, indices,
+                                                                     vertexCount, 0);
+}
+
+}  // namespace
+
+dgTreeCollision::dgTreeCollision(dgWorld* world, dgTreeCollisionCallback callback)
+    : m_world(world), m_builder(nullptr), m_callback(callback) {}
+
+dgTreeCollision::~dgTreeCollision() {
+    delete m_builder;
+}
+
+dgCollision* dgWorldCreatePolygonSoupCollision(void* userData, dgPolygonSoupCollideCallback collide,
+                                               dgPolygonSoupRayCastCallback rayCast,
+                                               dgPolygonSoupDestroyCallback destroy) {
+    return new dgCollisionPolygonalSoup(userData, collide, rayCast, destroy);
+}
+
+dgCollision* dgCreateTreeCollision(dgWorld* world, dgTreeCollisionCallback callback) {
+    dgTreeCollision* tree = new dgTreeCollision(world, callback);
+    if (!tree) {
+        return nullptr;
+    }
+    dgCollision* shape = dgWorldCreatePolygonSoupCollision(tree, dgTreeCollisionCollide,
+                                                           dgTreeCollisionRayCast, dgTreeCollisionDestroy);
+    if (!shape) {
+        tree->release();
+    }
+    return shape;
+}
+
+void dgTreeCollisionBeginBuild(dgCollision* shape) {
+    dgTreeCollision* tree = dgTreeOf(shape);
+    if (!tree) {
+        return;
+    }
+    delete tree->m_builder;
+    tree->m_builder = new dgPolygonSoupBuilder();
+    if (tree->m_builder) {
+        tree->m_builder->begin();
+    }
+}
+
+void dgTreeCollisionAddFace(dgCollision* shape, int32_t vertexCount, const float* vertices,
+                            int32_t strideInBytes, int32_t faceAttribute) {
+    dgTreeCollision* tree = dgTreeOf(shape);
+    if (!tree || !tree->m_builder || !vertices || (vertexCount < 3) ||
+        (strideInBytes < int32_t(3 * sizeof(float))) || (strideInBytes % int32_t(sizeof(float)))) {
+        return;
+    }
+    if (!dgFiniteFace(vertexCount, vertices, strideInBytes)) {
+        return;
+    }
+    int32_t local[kLocalFaceIndices];
+    dgScratchArray<int32_t> large(vertexCount > kLocalFaceIndices ? vertexCount : 0);
+    int32_t* const indices = (vertexCount > kLocalFaceIndices) ? large.getData() : local;
+    if (!indices) {
+        return;
+    }
+    for (int32_t i = 0; i < vertexCount; i++) {
+        indices[i] = i;
+    }
+    tree->m_builder->addMesh(vertices, vertexCount, strideInBytes, 1, &vertexCount, indices, &faceAttribute,
+                             dgGetIdentityMatrix());
+}
+
+void dgTreeCollisionEndBuild(dgCollision* shape, int32_t optimise) {
+    dgTreeCollision* tree = dgTreeOf(shape);
+    if (!tree || !tree->m_builder) {
+        return;
+    }
+    dgPolygonSoupBuilder* builder = tree->m_builder;
+    builder->end(optimise != 0);
+    builder->duplicateSingleFace();
+    // A second build replaces the soup of the first.
+    tree->clear();
+    dgBuildBspPolygonSoup(tree, *builder);
+    dgVector boxMin(0.0f, 0.0f, 0.0f, 0.0f);
+    dgVector boxMax(0.0f, 0.0f, 0.0f, 0.0f);
+    tree->getAABB(boxMin, boxMax);
+    shape->setCollisionBBox(boxMin, boxMax);
+    delete builder;
+    tree->m_builder = nullptr;
+}
+
+void dgTreeCollisionCollide(dgPolygonSoupCollideDesc* desc) {
+    DG_ASSERT(desc && desc->m_userData);
+    desc->reset();
+    const dgTreeCollision* tree = static_cast<const dgTreeCollision*>(desc->m_userData);
+    tree->getFacesInAABB(desc->m_boxMin, desc->m_boxMax, dgTreeCollisionGatherFace, desc);
+}
+
+int32_t dgTreeCollisionGatherFace(void* context, const float* vertices, int32_t strideInBytes,
+                                  const int32_t* indices, int32_t vertexCount) {
+    dgPolygonSoupCollideDesc* desc = static_cast<dgPolygonSoupCollideDesc*>(context);
+    if ((desc->m_faceCount >= dgPolygonSoupCollideDesc::kMaxFaces) ||
+        ((int64_t(desc->m_indexCount) + vertexCount) >= dgPolygonSoupCollideDesc::kMaxIndices)) {
+        return 0;
+    }
+    const dgTreeCollision* tree = static_cast<const dgTreeCollision*>(desc->m_userData);
+    if (tree->m_callback) {
+        tree->m_callback(desc->m_soupBody, desc->m_otherBody, vertices, strideInBytes, vertexCount, indices);
+    }
+    return desc->addFace(vertices, strideInBytes, indices, vertexCount, indices[-1]);
+}
+
+float dgTreeCollisionRayCast(dgPolygonSoupRayDesc* desc) {
+    DG_ASSERT(desc && desc->m_userData);
+    const dgTreeCollision* tree = static_cast<const dgTreeCollision*>(desc->m_userData);
+    dgTreeRayHit hit;
+    hit.p0 = desc->m_p0;
+    hit.p1 = desc->m_p1;
+    hit.t = 2.0f;
+    hit.normal = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
+    hit.attribute = 0;
+    tree->getFacesOnRay(desc->m_p0, desc->m_p1, dgTreeRayFace, &hit);
+    if (hit.t <= 1.0f) {
+        const float scale = 1.0f / std::sqrt((hit.normal % hit.normal) + 1.0e-8f);
+        desc->m_normal = dgVector(hit.normal.x * scale, hit.normal.y * scale, hit.normal.z * scale, 0.0f);
+        desc->m_attribute = hit.attribute;
+    }
+    return hit.t;
+}
+
+void dgTreeCollisionDestroy(void* tree) {
+    DG_ASSERT(tree);
+    static_cast<dgTreeCollision*>(tree)->release();
+}
+
+void dgTreeCollisionPolygonWalk(dgPolygonSoupCollideDesc* desc) {
+    DG_ASSERT(desc && desc->m_userData);
+    const dgTreeCollision* tree = static_cast<const dgTreeCollision*>(desc->m_userData);
+    dgVector boxMin(0.0f, 0.0f, 0.0f, 0.0f);
+    dgVector boxMax(0.0f, 0.0f, 0.0f, 0.0f);
+    tree->getAABB(boxMin, boxMax);
+    tree->getFacesInAABB(boxMin, boxMax, dgTreeWalkFace, desc);
+}
+
+void dgBodyForEachPolygonDo(const dgBody* body, dgCollisionPolygonCallback callback) {
+    if (!body || !body->m_collision || !callback) {
+        return;
+    }
+    dgCollision* shape = body->m_collision;
+    if (!shape->isClass(dgCollisionPolygonalSoup::kClassId)) {
+        shape->forEachPolygon(body, callback);
+        return;
+    }
+    dgCollisionPolygonalSoup* soup = static_cast<dgCollisionPolygonalSoup*>(shape);
+    if (soup->getCollideCallback() != dgTreeCollisionCollide) {
+        return;
+    }
+    soup->setCollideCallback(dgTreeCollisionPolygonWalk);
+    soup->forEachPolygon(body, callback);
+    soup->setCollideCallback(dgTreeCollisionCollide);
+}
