@@ -153,6 +153,9 @@ void dgMarkReduction(const dgContactPoint* contacts, int32_t count, dgSweepWork&
         }
         for (; toRemove > 0; toRemove--) {
             DG_ASSERT(!pending.isEmpty());
+            if (pending.isEmpty()) {
+                break;
+            }
             removed[pending.getTopValue()] = 1;
             pending.pop();
         }
