@@ -1,0 +1,148 @@
+// The convex-convex solver: closest points of two separated convex shapes,
+// the penetration face of two overlapping ones, and the contact manifold cut
+// from that face, all on the Minkowski difference of the two shapes taken in
+// the frame of the first.
+//
+// A dgMinkowskiSolver is a work object for one query, built on the caller's
+// stack; every array it needs lives inside it and nothing is allocated. Shape
+// A is body0's collision and the frame of all work; shape B is body1's (or a
+// polygon-soup face placed by the caller). Both must be convex.
+//
+// Placements must be finite and within dgMinkowskiMaxReach of each other;
+// anything else answers "no result" (0, null) without touching the shapes.
+#pragma once
+
+#include <cstdint>
+
+#include "dgContactPoint.h"
+#include "dgConvexCollision.h"
+#include "dgMatrix.h"
+#include "dgPlane.h"
+#include "dgVector.h"
+
+class dgBody;
+
+// The 14 probe directions of the starting tetrahedron (unit, w = 0).
+extern dgVector dgSearchDirections[14];
+// Fills dgSearchDirections; the world's constructor calls it. Every call
+// writes the same values.
+void dgInitSearchDirections();
+
+// Largest coordinate of the placement of B in A's frame the solver accepts:
+// beyond it products of coordinates leave the float range.
+constexpr float dgMinkowskiMaxReach = 1.0e8f;
+
+// Half-edge of the solver's polytope.
+struct dgMinkowskiEdge {
+    // Plane slot of the face, or one of the negative marks below.
+    int16_t m_face;
+    // Start vertex in diff / sum.
+    uint16_t m_vertex : 15;
+    // A face-heap entry names this record.
+    uint16_t m_inHeap : 1;
+    dgMinkowskiEdge* m_twin;
+    dgMinkowskiEdge* m_next;
+    dgMinkowskiEdge* m_prev;
+
+    // m_face of a face deleted by the expansion (0xFFFF as 16 bits).
+    static constexpr int16_t kDeleted = -1;
+    // m_face of a half-edge collected for removal, or released (0xFFFE).
+    static constexpr int16_t kCollected = -2;
+};
+
+class dgMinkowskiSolver {
+public:
+    static constexpr int32_t kMaxVertices = 128;
+    static constexpr int32_t kMaxPlanes = 128;
+    static constexpr int32_t kMaxEdges = 512;
+    static constexpr int32_t kHeapCapacity = 256;
+    // Room calcPlaneIntersection needs for one contour.
+    static constexpr int32_t kContourRoom = dgPlaneIntersectionMaxPoints;
+
+    // A = body0's collision, B = body1's; matrix = B's collision matrix times
+    // the inverse of A's.
+    dgMinkowskiSolver(dgBody* body0, dgBody* body1);
+    // B is a soup face; placement maps A's frame to the soup's frame (body1
+    // is the soup body), so matrix is its inverse.
+    dgMinkowskiSolver(dgBody* body0, dgBody* body1, dgConvexCollision* collision1, const dgMatrix& placement);
+
+    dgMinkowskiSolver(const dgMinkowskiSolver&) = delete;
+    dgMinkowskiSolver& operator=(const dgMinkowskiSolver&) = delete;
+
+    // diff[index] = support of A along direction minus support of B along
+    // its negation, sum[index] their sum; direction in A's frame.
+    void calcSupportVertex(const dgVector& direction, int32_t index);
+    // Builds the starting tetrahedron, then refines: 2 when point lies
+    // inside the difference (overlap for the origin), 1 with the separating
+    // face in `face` when it lies outside, 0 without an answer.
+    int32_t calcSeparatingFace(dgMinkowskiEdge*& face, const dgVector& point);
+    // The refinement alone, from the tetrahedron already held; same answers.
+    int32_t refineSeparatingFace(dgMinkowskiEdge*& face, const dgVector& point);
+    // After calcSeparatingFace answered 2 for the origin: the face of the
+    // expanded polytope nearest the origin (its plane d is minus the
+    // overlap), or null. At a capacity limit the best face met after the
+    // 24th vertex comes back (the last popped face when there is none).
+    dgMinkowskiEdge* calcPenetrationFace();
+
+    // ---- debugging ----
+
+    // True when every live half-edge (face >= 0) has a live twin that points
+    // back and starts where it ends, belongs to a three-edge face whose links
+    // agree, and every live face plane has all live vertices within
+    // tolerance below it.
+    bool checkPolytope(float tolerance) const;
+
+    // ---- the work state ----
+
+    dgMatrix m_matrix;
+    dgVector m_diff[kMaxVertices];
+    dgVector m_sum[kMaxVertices];
+    dgPlane m_planes[kMaxPlanes];
+    dgMinkowskiEdge m_edges[kMaxEdges];
+    int32_t m_edgeCount;
+    int32_t m_vertexCount;
+    int32_t m_planeCount;
+    dgBody* m_body1;
+    dgBody* m_body0;
+    dgConvexCollision* m_collision1;
+    dgConvexCollision* m_collision0;
+    dgPlane* m_freePlanes;
+    dgMinkowskiEdge* m_freeEdges;
+
+private:
+    // Lengths of the two free lists.
+    int32_t m_freePlaneCount;
+    int32_t m_freeEdgeCount;
+
+    struct dgExpansion;
+    struct dgSimplexWeights;
+
+    bool placementUsable() const;
+    void buildTetrahedron();
+    void swapVertices(int32_t i, int32_t j);
+    void orientTetrahedron();
+    // Plane of a face from its three vertices into a free slot; false (face
+    // not queued) when the normal degenerates or no slot is left.
+    int32_t addFacePlane(dgMinkowskiEdge* edge, bool& valid);
+    dgPlane* takePlane();
+    void releasePlane(int32_t index);
+    dgMinkowskiEdge* takeEdge();
+    void releaseEdge(dgMinkowskiEdge* edge);
+    int32_t freePlaneCount() const;
+    int32_t freeEdgeCount() const;
+    bool expand(dgMinkowskiEdge* face, int32_t newVertex, dgExpansion& work, int32_t heapRoom);
+
+    // Simplex reductions of the closest-point search (slots 4 ..).
+    void reduceSegment(dgVector& v, dgSimplexWeights& weights);
+    void reduceTriangle(dgVector& v, dgSimplexWeights& weights);
+    void reduceTetrahedron(dgVector& v, dgSimplexWeights& weights);
+    void moveSlot(int32_t from, int32_t to);
+
+    friend int32_t dgClosestPoints(dgBody* body0, dgBody* body1, float* point0, float* point1, float* normal);
+};
+
+// Closest points of two separated convex bodies, in world space: 1 with
+// point0 on body0's shape, point1 on body1's and the unit normal from point0
+// towards point1 (three floats each); 0 for touching or overlapping shapes
+// or without convergence, outputs untouched.
+int32_t dgClosestPoints(dgBody* body0, dgBody* body1, float* point0, float* point1, float* normal);
