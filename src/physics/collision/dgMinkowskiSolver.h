@@ -84,6 +84,26 @@ public:
     // 24th vertex comes back (the last popped face when there is none).
     dgMinkowskiEdge* calcPenetrationFace();
 
+    // ---- contact manifold (dgMinkowskiSolverContacts.cpp) ----
+
+    // Overlapping shapes: the contacts of the penetration face; else 0.
+    int32_t calcContacts(dgContactPoint* contacts, int32_t userId, int32_t maxCount);
+    // Overlap now: the contacts, timeStep = 0. Apart: the contacts at the
+    // time of impact within timeStep (seconds), which is written back; 0
+    // when the shapes do not meet within (0, timeStep).
+    int32_t calcContactsContinuous(float& timeStep, dgContactPoint* contacts, int32_t userId, int32_t maxCount);
+    // Contacts of the plane midway across a face of the polytope: 0, 1 or
+    // the clipped points, at most maxCount.
+    int32_t calcFaceContacts(const dgMinkowskiEdge* face, int32_t userId, dgContactPoint* contacts,
+                             int32_t maxCount);
+    // Contacts with B advanced along the relative velocity u (A's frame) to
+    // just past time t, from a face's three diff and sum vertices; the points
+    // are moved back by half that advance. body1's collision matrix is moved
+    // for the call and always restored.
+    int32_t calcContactsAtTime(int32_t userId, dgContactPoint* contacts, int32_t maxCount,
+                               const dgVector* faceDiff, const dgVector* faceSum, const dgVector& velocity,
+                               float time);
+
     // ---- debugging ----
 
     // True when every live half-edge (face >= 0) has a live twin that points
@@ -146,3 +166,13 @@ private:
 // towards point1 (three floats each); 0 for touching or overlapping shapes
 // or without convergence, outputs untouched.
 int32_t dgClosestPoints(dgBody* body0, dgBody* body1, float* point0, float* point1, float* normal);
+
+// Contacts of two cross-sections in world space, both wound
+// counter-clockwise about normal (which points from B towards A): A's
+// polygon clips B's, or a segment is clipped by the other's polygon. Points
+// within sqrt(0.002) of a record already written are dropped. Each record
+// gets point, normal, userId (zero-extended) and penetration. Returns the
+// count, at most maxCount (0 for maxCount < 1).
+int32_t dgClipContactPolygons(const dgVector& normal, int32_t userId, float penetration, int32_t countA,
+                              const dgVector* pointsA, int32_t countB, const dgVector* pointsB,
+                              dgContactPoint* contacts, int32_t maxCount);

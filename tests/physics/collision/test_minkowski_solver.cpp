@@ -404,3 +404,373 @@ TEST_F(MinkowskiTest, NonFiniteOrFarPlacementsGiveNoAnswer) {
         }
     }
 }
+
+// ---- contact manifold ----
+
+namespace {
+
+constexpr int32_t kCanaries = 4;
+const float kCanaryValue = -12345.0f;
+
+// A contact array with canary records after maxCount.
+struct ContactBuffer {
+    explicit ContactBuffer(int32_t maxCount) : records(size_t(maxCount + kCanaries)), max(maxCount) {
+        for (dgContactPoint& c : records) {
+            std::memset(static_cast<void*>(&c), 0, sizeof(c));
+            c.penetration = kCanaryValue;
+        }
+    }
+    bool canariesIntact() const {
+        for (size_t i = size_t(max); i < records.size(); i++) {
+            if (records[i].penetration != kCanaryValue) {
+                return false;
+            }
+        }
+        return true;
+    }
+    std::vector<dgContactPoint> records;
+    int32_t max;
+};
+
+int32_t contactsOf(dgBody& b0, dgBody& b1, ContactBuffer& buffer, int32_t userId = 0) {
+    dgMinkowskiSolver solver(&b0, &b1);
+    return solver.calcContacts(buffer.records.data(), userId, buffer.max);
+}
+
+}  // namespace
+
+TEST_F(MinkowskiTest, BoxRestingOnBoxGivesItsFourCorners) {
+    ShapeHolder small = box(1.0f, 1.0f, 1.0f);
+    ShapeHolder large = box(4.0f, 2.0f, 4.0f);
+    std::mt19937 rng(5);
+    for (int32_t trial = 0; trial < 100; trial++) {
+        const dgMatrix frame = randomPose(rng, 100.0f);
+        const float yaw = 0.3f * float(trial % 5);
+        for (float overlap : {0.05f, 0.004f}) {
+            const dgMatrix top = turned(0.0f, yaw, 0.0f, dgVector(0.3f, 1.5f - overlap, -0.2f, 1.0f));
+            dgBody b0 = bodyOf(small.get(), top.multiply(frame));
+            dgBody b1 = bodyOf(large.get(), frame);
+            ContactBuffer buffer(16);
+            const int32_t count = contactsOf(b0, b1, buffer, -7);
+            ASSERT_EQ(count, 4);
+            EXPECT_TRUE(buffer.canariesIntact());
+            const D3 up = toD3(frame.up);
+            for (int32_t i = 0; i < count; i++) {
+                const dgContactPoint& c = buffer.records[size_t(i)];
+                EXPECT_GT(dot(toD3(c.normal), up), 0.9999);
+                EXPECT_NEAR(c.penetration, std::max(overlap - 1.0f / 128.0f, 0.0f), 2e-4f);
+                EXPECT_EQ(c.userId, int64_t(0xFFFFFFF9u));
+                // A corner of the small box's lower face, in the contact plane.
+                const D3 local = toLocal(b0.m_collisionMatrix, toD3(c.point));
+                EXPECT_NEAR(std::fabs(local.x), 0.5, 1e-3);
+                EXPECT_NEAR(std::fabs(local.z), 0.5, 1e-3);
+                EXPECT_NEAR(local.y, -0.5 + overlap * 0.5, 1e-3);
+            }
+        }
+    }
+}
+
+struct FeatureCase {
+    const char* name;
+    dgMatrix top;
+    int32_t expected;
+    // Height of the plane midway between the two touching features.
+    float middle;
+};
+
+class FeatureContacts : public MinkowskiTest, public ::testing::WithParamInterface<FeatureCase> {};
+
+// Edge on face clips the edge to the face (two records); two crossing edges
+// meet in one record at the midpoint of their closest points.
+TEST_P(FeatureContacts, RecordCountMatchesTheTouchingFeatures) {
+    const FeatureCase& c = GetParam();
+    ShapeHolder a = box(1.0f, 1.0f, 1.0f);
+    ShapeHolder b = box(1.0f, 1.0f, 1.0f);
+    dgBody b0 = bodyOf(a.get(), c.top);
+    dgBody b1 = bodyOf(b.get(), turned(0.7854f, 0.0f, 0.0f, dgVector(0, 0, 0, 1)));
+    if (c.expected == 2) {
+        b1 = bodyOf(b.get(), translation(0, 0, 0));
+    }
+    ContactBuffer buffer(8);
+    const int32_t count = contactsOf(b0, b1, buffer);
+    EXPECT_EQ(count, c.expected);
+    EXPECT_TRUE(buffer.canariesIntact());
+    for (int32_t i = 0; i < count; i++) {
+        const dgContactPoint& r = buffer.records[size_t(i)];
+        EXPECT_GT(r.normal.y, 0.999f);
+        EXPECT_NEAR(r.point.y, c.middle, 1e-3f) << c.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Minkowski, FeatureContacts,
+    ::testing::Values(
+        // A box turned 45 degrees about x stands on its lower edge.
+        FeatureCase{"EdgeOnFace", turned(0.7854f, 0.0f, 0.0f, dgVector(0.1f, 0.5f + 0.7071f - 0.03f, 0, 1)), 2,
+                    0.5f - 0.015f},
+        // Upper edge of the lower box along x, lower edge of the upper box
+        // along z.
+        FeatureCase{"CrossingEdges",
+                    turned(0.7854f, 1.5708f, 0.0f, dgVector(0.05f, 2.0f * 0.7071f - 0.03f, 0.1f, 1)), 1,
+                    0.7071f - 0.015f}),
+    [](const ::testing::TestParamInfo<FeatureCase>& info) { return std::string(info.param.name); });
+
+// Random overlapping box pairs: the count honours the maximum, records are
+// finite with unit normals along a separating-axis minimum, every point lies
+// in both boxes within the penetration, and the swapped pair answers the
+// opposite normal.
+TEST_F(MinkowskiTest, RandomBoxPairContactsLieInBothBoxes) {
+    std::mt19937 rng(41);
+    std::uniform_real_distribution<float> size(0.3f, 3.0f);
+    int32_t made = 0;
+    int32_t opposite = 0;
+    for (int32_t trial = 0; trial < 3000; trial++) {
+        const D3 ha{size(rng) * 0.5, size(rng) * 0.5, size(rng) * 0.5};
+        const D3 hb{size(rng) * 0.5, size(rng) * 0.5, size(rng) * 0.5};
+        ShapeHolder a = box(float(2 * ha.x), float(2 * ha.y), float(2 * ha.z));
+        ShapeHolder b = box(float(2 * hb.x), float(2 * hb.y), float(2 * hb.z));
+        const dgMatrix m0 = randomPose(rng, 1.2f);
+        const dgMatrix m1 = randomPose(rng, 1.2f);
+        const double depth = satDepth(m0, ha, m1, hb);
+        dgBody b0 = bodyOf(a.get(), m0);
+        dgBody b1 = bodyOf(b.get(), m1);
+        const int32_t maxCount = 1 + trial % 6;
+        ContactBuffer buffer(maxCount);
+        const int32_t count = contactsOf(b0, b1, buffer);
+        ASSERT_LE(count, maxCount);
+        ASSERT_TRUE(buffer.canariesIntact());
+        if (depth < -1e-3) {
+            EXPECT_EQ(count, 0);
+            continue;
+        }
+        if (depth < 0.01) {
+            continue;
+        }
+        // Deep in, the two cross-sections of the middle plane can miss each
+        // other (a thin box through a corner): no records then.
+        if (depth < 0.1) {
+            EXPECT_GT(count, 0) << trial << " depth " << depth;
+        }
+        made += (count > 0) ? 1 : 0;
+        for (int32_t i = 0; i < count; i++) {
+            const dgContactPoint& c = buffer.records[size_t(i)];
+            ASSERT_TRUE(std::isfinite(c.point.x) && std::isfinite(c.point.y) && std::isfinite(c.point.z));
+            EXPECT_NEAR(length(toD3(c.normal)), 1.0, 1e-4);
+            EXPECT_NEAR(c.penetration, std::max(depth - 1.0 / 128.0, 0.0), 1e-3 + 1e-4 * depth) << trial;
+            const D3 p = toD3(c.point);
+            EXPECT_LE(boxDistance(toLocal(m0, p), ha), depth + 2e-3) << trial;
+            EXPECT_LE(boxDistance(toLocal(m1, p), hb), depth + 2e-3) << trial;
+        }
+        ContactBuffer swapped(maxCount);
+        if (contactsOf(b1, b0, swapped) > 0) {
+            opposite += (dot(toD3(swapped.records[0].normal), toD3(buffer.records[0].normal)) < -0.999) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(made, 1000);
+    // Ties between equally deep axes may pick different faces.
+    EXPECT_GT(opposite, made * 98 / 100);
+}
+
+TEST_F(MinkowskiTest, MaximumBelowOneWritesNothing) {
+    ShapeHolder a = box(1, 1, 1);
+    dgBody b0 = bodyOf(a.get(), translation(0, 0.9f, 0));
+    dgBody b1 = bodyOf(a.get(), dgGetIdentityMatrix());
+    for (int32_t maxCount : {0, -3}) {
+        ContactBuffer buffer(0);
+        dgMinkowskiSolver solver(&b0, &b1);
+        EXPECT_EQ(solver.calcContacts(buffer.records.data(), 0, maxCount), 0);
+        float step = 0.1f;
+        EXPECT_EQ(solver.calcContactsContinuous(step, buffer.records.data(), 0, maxCount), 0);
+        EXPECT_TRUE(buffer.canariesIntact());
+    }
+}
+
+TEST_F(MinkowskiTest, NonFinitePlacementsMakeNoContacts) {
+    ShapeHolder a = box(1, 1, 1);
+    const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 1e30f};
+    for (float value : bad) {
+        dgMatrix m = translation(0.5f, 0, 0);
+        m.position.x = value;
+        dgBody b0 = bodyOf(a.get(), dgGetIdentityMatrix());
+        dgBody b1 = bodyOf(a.get(), m);
+        b0.m_veloc = dgVector(value, 0, 0, 0);
+        ContactBuffer buffer(4);
+        EXPECT_EQ(contactsOf(b0, b1, buffer), 0);
+        dgMinkowskiSolver solver(&b0, &b1);
+        float step = 0.1f;
+        EXPECT_EQ(solver.calcContactsContinuous(step, buffer.records.data(), 0, 4), 0);
+        EXPECT_TRUE(buffer.canariesIntact());
+    }
+}
+
+// ---- clipping ----
+
+namespace {
+
+// A regular n-gon in the plane z = 0, counter-clockwise about +z.
+std::vector<dgVector> regularPolygon(int32_t n, float radius, float phase, float cx, float cy) {
+    std::vector<dgVector> out;
+    for (int32_t i = 0; i < n; i++) {
+        const float a = phase + 6.2831853f * float(i) / float(n);
+        out.push_back(dgVector(cx + radius * std::cos(a), cy + radius * std::sin(a), 0.0f, 1.0f));
+    }
+    return out;
+}
+
+bool insideConvex(const std::vector<dgVector>& poly, const dgVector& p, float tolerance) {
+    for (size_t i = 0; i < poly.size(); i++) {
+        const dgVector& a = poly[(i + poly.size() - 1) % poly.size()];
+        const dgVector e(poly[i] - a);
+        if ((e.x * (p.y - a.y) - e.y * (p.x - a.x)) < -tolerance * std::sqrt(e % e)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// Two 12-gons need up to 24 points a pass and twelve passes: the passes
+// stay in bounded scratch, and every record lies in both polygons.
+TEST(MinkowskiClip, TwelveGonsClipInsideBoth) {
+    const dgVector normal(0, 0, 1, 0);
+    std::mt19937 rng(2);
+    std::uniform_real_distribution<float> u(-0.3f, 0.3f);
+    for (int32_t trial = 0; trial < 500; trial++) {
+        const std::vector<dgVector> a = regularPolygon(12, 1.0f, u(rng), 0, 0);
+        const std::vector<dgVector> b = regularPolygon(12, 1.0f + u(rng), u(rng), u(rng), u(rng));
+        const int32_t maxCount = 1 + trial % 40;
+        ContactBuffer buffer(maxCount);
+        const int32_t count = dgClipContactPolygons(normal, -1, 0.25f, 12, a.data(), 12, b.data(),
+                                                    buffer.records.data(), maxCount);
+        ASSERT_GT(count, 0);
+        ASSERT_LE(count, maxCount);
+        ASSERT_TRUE(buffer.canariesIntact());
+        for (int32_t i = 0; i < count; i++) {
+            const dgContactPoint& c = buffer.records[size_t(i)];
+            EXPECT_TRUE(insideConvex(a, c.point, 1e-4f));
+            EXPECT_TRUE(insideConvex(b, c.point, 1e-4f));
+            EXPECT_EQ(c.userId, int64_t(0xFFFFFFFFu));
+            EXPECT_EQ(c.penetration, 0.25f);
+            for (int32_t j = 0; j < i; j++) {
+                const dgVector d(c.point - buffer.records[size_t(j)].point);
+                EXPECT_GE(d % d, 0.002f);
+            }
+        }
+    }
+}
+
+// A segment crossing a clip edge at a tiny angle: the crossing must stay on
+// the segment whatever the sign of the vanishing denominator.
+TEST(MinkowskiClip, TinyDenominatorKeepsItsSign) {
+    const dgVector normal(0, 0, 1, 0);
+    const std::vector<dgVector> square = {dgVector(10, 0, 0, 1), dgVector(10, 2, 0, 1), dgVector(-10, 2, 0, 1),
+                                          dgVector(-10, 0, 0, 1)};
+    for (float sign : {1.0f, -1.0f}) {
+        // From just inside the bottom edge to just outside it (or back).
+        const dgVector inside(0.0f, 1e-12f, 0.0f, 1.0f);
+        const dgVector outside(sign * 9.0f, -1e-12f, 0.0f, 1.0f);
+        const dgVector segment[2] = {inside, outside};
+        ContactBuffer buffer(4);
+        const int32_t count =
+            dgClipContactPolygons(normal, 0, 0.0f, 4, square.data(), 2, segment, buffer.records.data(), 4);
+        ASSERT_EQ(count, 2);
+        const float x = buffer.records[1].point.x;
+        EXPECT_GE(x * sign, 0.0f);
+        EXPECT_LE(x * sign, 9.0f);
+        EXPECT_TRUE(buffer.canariesIntact());
+    }
+}
+
+// ---- continuous contacts ----
+
+namespace {
+
+// Time at which box b, moving at velocity v, first touches box a:
+// bisection on the separating-axis depth.
+double referenceTimeOfImpact(const dgMatrix& ma, const D3& ha, dgMatrix mb, const D3& hb, const D3& v,
+                             double step) {
+    const dgVector start(mb.position);
+    auto depthAt = [&](double t) {
+        mb.position = dgVector(float(start.x + v.x * t), float(start.y + v.y * t), float(start.z + v.z * t), 1.0f);
+        return satDepth(ma, ha, mb, hb);
+    };
+    if (depthAt(step) < 0.0) {
+        return -1.0;
+    }
+    double lo = 0.0;
+    double hi = step;
+    for (int32_t i = 0; i < 60; i++) {
+        const double mid = 0.5 * (lo + hi);
+        (depthAt(mid) < 0.0 ? lo : hi) = mid;
+    }
+    return hi;
+}
+
+}  // namespace
+
+TEST_F(MinkowskiTest, ContinuousContactsAtTheTimeOfImpact) {
+    ShapeHolder small = box(0.5f, 0.5f, 0.5f);
+    ShapeHolder wall = box(1.0f, 10.0f, 10.0f);
+    const D3 hs{0.25, 0.25, 0.25};
+    const D3 hw{0.5, 5.0, 5.0};
+    std::mt19937 rng(13);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    int32_t hits = 0;
+    for (int32_t trial = 0; trial < 400; trial++) {
+        const dgMatrix mWall = translation(0, 0, 0);
+        const dgMatrix mBox = randomPose(rng, 0.0f).multiply(translation(-2.0f + 0.5f * u(rng), 2 * u(rng), 2 * u(rng)));
+        const float speed = 50.0f;
+        dgBody b0 = bodyOf(small.get(), mBox);
+        dgBody b1 = bodyOf(wall.get(), mWall);
+        b0.m_veloc = dgVector(speed, 5 * u(rng), 0, 0);
+        const float step = 1.0f / 30.0f;
+        const double reference = referenceTimeOfImpact(mWall, hw, mBox, hs, toD3(b0.m_veloc),
+                                                       step);
+        const dgMatrix saved = b1.m_collisionMatrix;
+        dgMinkowskiSolver solver(&b0, &b1);
+        float timeStep = step;
+        ContactBuffer buffer(8);
+        const int32_t count = solver.calcContactsContinuous(timeStep, buffer.records.data(), 0, 8);
+        EXPECT_EQ(std::memcmp(&saved, &b1.m_collisionMatrix, sizeof(saved)), 0);
+        EXPECT_TRUE(buffer.canariesIntact());
+        if (reference < 0.0) {
+            EXPECT_EQ(count, 0);
+            continue;
+        }
+        ASSERT_GT(count, 0) << trial;
+        hits++;
+        EXPECT_NEAR(timeStep, reference, 2e-4) << trial;
+        // The points lie on the wall's face the box meets, less half the
+        // relative displacement to that time (the wall stands still).
+        const double shift = 0.5 * b0.m_veloc.x * reference;
+        for (int32_t i = 0; i < count; i++) {
+            const dgContactPoint& c = buffer.records[size_t(i)];
+            EXPECT_NEAR(c.point.x, -0.5 - shift, 0.01) << trial;
+            EXPECT_LT(c.normal.x, -0.999f) << trial;
+        }
+    }
+    EXPECT_GT(hits, 100);
+}
+
+TEST_F(MinkowskiTest, ContinuousRestoresTheMovedMatrixOnEveryPath) {
+    ShapeHolder a = box(1, 1, 1);
+    struct Path {
+        float x;
+        float speed;
+    };
+    // Overlapping, apart and closing, apart and leaving.
+    for (const Path& path : {Path{0.5f, 10.0f}, Path{-3.0f, 100.0f}, Path{-3.0f, -100.0f}, Path{-3.0f, 1.0f}}) {
+        dgBody b0 = bodyOf(a.get(), translation(path.x, 0.1f, 0));
+        dgBody b1 = bodyOf(a.get(), dgGetIdentityMatrix());
+        b0.m_veloc = dgVector(path.speed, 0, 0, 0);
+        const dgMatrix saved0 = b0.m_collisionMatrix;
+        const dgMatrix saved1 = b1.m_collisionMatrix;
+        dgMinkowskiSolver solver(&b0, &b1);
+        float step = 0.1f;
+        ContactBuffer buffer(4);
+        solver.calcContactsContinuous(step, buffer.records.data(), 0, 4);
+        EXPECT_EQ(std::memcmp(&saved0, &b0.m_collisionMatrix, sizeof(saved0)), 0);
+        EXPECT_EQ(std::memcmp(&saved1, &b1.m_collisionMatrix, sizeof(saved1)), 0);
+    }
+}
