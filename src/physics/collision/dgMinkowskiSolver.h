@@ -86,6 +86,13 @@ public:
 
     // ---- contact manifold (dgMinkowskiSolverContacts.cpp) ----
 
+    // Every record written gets point (world), normal (world, unit, from
+    // body1 towards body0), userId (zero-extended) and penetration (the
+    // overlap less 1/128, never below 0); nothing else. A maximum below 1
+    // writes nothing. The cross-sections reuse diff as scratch (A's contour
+    // in the first kContourRoom slots, B's in the next), so the polytope is
+    // gone afterwards.
+
     // Overlapping shapes: the contacts of the penetration face; else 0.
     int32_t calcContacts(dgContactPoint* contacts, int32_t userId, int32_t maxCount);
     // Overlap now: the contacts, timeStep = 0. Apart: the contacts at the
@@ -114,18 +121,28 @@ public:
 
     // ---- the work state ----
 
+    // Placement of B in A's frame.
     dgMatrix m_matrix;
+    // Vertices of the difference (support of A minus support of B) and the
+    // sums of the same two points, in A's frame: the point on A is
+    // (sum + diff) / 2, the point on B (sum - diff) / 2.
     dgVector m_diff[kMaxVertices];
     dgVector m_sum[kMaxVertices];
+    // Face planes of the polytope (unit normal, d = -normal . vertex).
     dgPlane m_planes[kMaxPlanes];
+    // Half-edge pool; records 0-11 are the starting tetrahedron.
     dgMinkowskiEdge m_edges[kMaxEdges];
+    // Pool records and plane slots handed out so far.
     int32_t m_edgeCount;
+    // Vertices in use; in the closest-point search, 4 + the simplex points.
     int32_t m_vertexCount;
     int32_t m_planeCount;
     dgBody* m_body1;
     dgBody* m_body0;
     dgConvexCollision* m_collision1;
     dgConvexCollision* m_collision0;
+    // Released plane slots (linked through each slot's first bytes) and
+    // half-edges (linked through m_next).
     dgPlane* m_freePlanes;
     dgMinkowskiEdge* m_freeEdges;
 
