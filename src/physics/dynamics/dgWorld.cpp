@@ -8,6 +8,7 @@
 #include "dgCpu.h"
 #include "dgHash.h"
 #include "dgMemory.h"
+#include "dgMinkowskiSolver.h"
 
 dgWorld::dgWorld()
     : m_bodyTree(),
@@ -49,8 +50,10 @@ dgWorld::dgWorld()
       m_solverWorkspace(nullptr),
       m_pointCollision(nullptr) {
     // Still to come, in this order: the default material group, the solver
-    // workspace, binding the broad phase to this world and the convex
-    // solver's search directions.
+    // workspace and binding the broad phase to this world.
+
+    // Before any collision query can run.
+    dgInitSearchDirections();
 
     // Without memory for it the world simply has no point shape.
     m_pointCollision = new dgCollisionPoint(dgCollisionPoint::kPointSignature, 1.0f, dgGetIdentityMatrix());

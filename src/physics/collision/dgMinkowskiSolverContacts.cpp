@@ -1,0 +1,427 @@
+// The contact manifold of the convex solver: the two shapes cut by the plane
+// midway across the penetration face, the two cross-sections intersected in
+// world space, and the continuous form that makes them at the time of impact.
+#include "dgMinkowskiSolver.h"
+
+#include <cmath>
+
+#include "dgAssert.h"
+#include "dgDynamicsServices.h"
+#include "dgIntersections.h"
+#include "dgMath.h"
+
+namespace {
+
+// Contact points are made this far past the touching position, and the
+// reported penetration is the overlap less this allowance.
+constexpr float kContactSkin = 1.0f / 256.0f;
+constexpr float kPenetrationAllowance = 1.0f / 128.0f;
+constexpr float kMergeDist2 = 0.002f;
+constexpr float kMinDenominator = 1e-10f;
+constexpr int32_t kTimeOfImpactIterations = 32;
+// Points of one clip list: a convex n-gon clipped by m half-planes keeps at
+// most n + m corners, and contours come with at most 12.
+constexpr int32_t kClipRoom = 64;
+
+bool isFinite(const dgVector& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+void writeRecord(dgContactPoint& contact, const dgVector& point, const dgVector& normal, int32_t userId,
+                 float penetration) {
+    contact.point = point;
+    contact.normal = normal;
+    contact.userId = dgContactUserId(uint32_t(userId));
+    contact.penetration = penetration;
+}
+
+// Where the segment prev -> cur crosses a clip plane, from prev's side value
+// and the plane normal's dot with the segment. A denominator too small to
+// divide by keeps its sign, so the crossing stays between the two ends.
+dgVector crossing(const dgVector& prev, const dgVector& cur, float sidePrev, float den) {
+    if (std::fabs(den) < kMinDenominator) {
+        den = (den < 0.0f) ? -kMinDenominator : kMinDenominator;
+    }
+    dgVector p(prev - (cur - prev).scale(sidePrev / den));
+    p.w = prev.w;
+    return p;
+}
+
+// The clip planes of a counter-clockwise polygon: edge i runs from point
+// i - 1 to point i (edge 0 from the last point).
+struct dgClipEdge {
+    dgVector origin;
+    dgVector normal;
+    float side(const dgVector& q) const { return normal % (q - origin); }
+};
+
+dgClipEdge clipEdge(const dgVector& normal, const dgVector* poly, int32_t count, int32_t i) {
+    const dgVector& p0 = poly[(i > 0) ? i - 1 : count - 1];
+    return dgClipEdge{p0, normal.cross(poly[i] - p0)};
+}
+
+}  // namespace
+
+int32_t dgClipContactPolygons(const dgVector& normal, int32_t userId, float penetration, int32_t countA,
+                              const dgVector* pointsA, int32_t countB, const dgVector* pointsB,
+                              dgContactPoint* contacts, int32_t maxCount) {
+    if ((maxCount < 1) || ((countA < 3) && (countB < 3))) {
+        return 0;
+    }
+    const dgVector* clip = pointsA;
+    int32_t clipCount = countA;
+    dgVector lists[2][kClipRoom];
+    const dgVector* result = nullptr;
+    int32_t resultCount = 0;
+
+    if ((countA >= 3) && (countB >= 3)) {
+        // Each pass writes into the list the previous pass did not: two
+        // lists bound the scratch whatever the number of clip edges.
+        const dgVector* subject = pointsB;
+        int32_t subjectCount = countB;
+        for (int32_t i = 0; i < clipCount; i++) {
+            const dgClipEdge edge = clipEdge(normal, clip, clipCount, i);
+            dgVector* out = lists[i & 1];
+            int32_t outCount = 0;
+            auto emit = [&](const dgVector& p) {
+                // Dropping a corner of a convex list keeps it inside both
+                // polygons; only a damaged input gets here.
+                if (outCount < kClipRoom) {
+                    out[outCount++] = p;
+                }
+            };
+            dgVector prev(subject[subjectCount - 1]);
+            float sidePrev = edge.side(prev);
+            for (int32_t j = 0; j < subjectCount; j++) {
+                const dgVector& cur = subject[j];
+                const float sideCur = edge.side(cur);
+                const bool prevIn = sidePrev >= 0.0f;
+                const bool curIn = sideCur >= 0.0f;
+                if (prevIn && curIn) {
+                    emit(cur);
+                } else if (prevIn || curIn) {
+                    emit(crossing(prev, cur, sidePrev, edge.normal % (cur - prev)));
+                    if (curIn) {
+                        emit(cur);
+                    }
+                }
+                prev = cur;
+                sidePrev = sideCur;
+            }
+            if (outCount == 0) {
+                return 0;
+            }
+            subject = out;
+            subjectCount = outCount;
+        }
+        result = subject;
+        resultCount = subjectCount;
+    } else {
+        const dgVector* segment = pointsA;
+        if (countA >= 3) {
+            if (countB != 2) {
+                return 0;
+            }
+            segment = pointsB;
+        } else {
+            if (countA != 2) {
+                return 0;
+            }
+            clip = pointsB;
+            clipCount = countB;
+        }
+        dgVector e0(segment[0]);
+        dgVector e1(segment[1]);
+        for (int32_t i = 0; i < clipCount; i++) {
+            const dgClipEdge edge = clipEdge(normal, clip, clipCount, i);
+            const float s0 = edge.side(e0);
+            const float s1 = edge.side(e1);
+            if ((s0 < 0.0f) && (s1 < 0.0f)) {
+                return 0;
+            }
+            if ((s0 < 0.0f) || (s1 < 0.0f)) {
+                const dgVector p(crossing(e0, e1, s0, edge.normal % (e1 - e0)));
+                if (s0 < 0.0f) {
+                    e0 = p;
+                } else {
+                    e1 = p;
+                }
+            }
+        }
+        lists[0][0] = e0;
+        lists[0][1] = e1;
+        result = lists[0];
+        resultCount = 2;
+    }
+
+    int32_t count = 0;
+    for (int32_t i = 0; (i < resultCount) && (count < maxCount); i++) {
+        bool near = false;
+        for (int32_t j = 0; (j < count) && !near; j++) {
+            const dgVector d(result[i] - contacts[j].point);
+            near = (d % d) < kMergeDist2;
+        }
+        if (!near) {
+            writeRecord(contacts[count++], result[i], normal, userId, penetration);
+        }
+    }
+    return count;
+}
+
+int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiEdge* face, int32_t userId, dgContactPoint* contacts,
+                                            int32_t maxCount) {
+    if ((maxCount < 1) || !face || (face->m_face < 0) || (face->m_face >= m_planeCount)) {
+        return 0;
+    }
+    const dgPlane plane(m_planes[face->m_face]);
+    const dgVector n(plane.x, plane.y, plane.z, 0.0f);
+    if (!((n % n) > 0.5f) || !std::isfinite(plane.w)) {
+        return 0;
+    }
+    const float h = (m_sum[face->m_vertex] % n) * 0.5f;
+    const dgVector m(-n.x, -n.y, -n.z, 0.0f);
+
+    // Contour of A on the middle plane; a shape that does not reach it gives
+    // the section just inside its side facing B, moved onto the plane.
+    dgVector pointA(n.scale(h));
+    pointA.w = 1.0f;
+    dgVector* const contourA = &m_diff[0];
+    int32_t countA = m_collision0->calcPlaneIntersection(m, pointA, contourA);
+    if (countA == 0) {
+        dgVector s(m_collision0->supportVertex(n) + m.scale(kContactSkin));
+        s.w = 1.0f;
+        countA = m_collision0->calcPlaneIntersection(m, s, contourA);
+        const dgVector shift(m.scale((pointA - s) % m));
+        for (int32_t i = 0; i < countA; i++) {
+            contourA[i] += shift;
+        }
+    }
+    if (countA <= 0) {
+        return 0;
+    }
+    DG_ASSERT(countA <= kContourRoom);
+
+    // The same plane in B's frame, and B's contour on it.
+    dgVector mB(m_matrix.inverseRotateVector(m));
+    mB.w = 0.0f;
+    const float dB = (m % m_matrix.position) + h;
+    dgVector pointB(mB.scale(-dB));
+    pointB.w = 1.0f;
+    dgVector* const contourB = &m_diff[kContourRoom];
+    int32_t countB = m_collision1->calcPlaneIntersection(mB, pointB, contourB);
+    if (countB == 0) {
+        // B's side facing A, just inside B.
+        dgVector s(m_collision1->supportVertex(mB) - mB.scale(kContactSkin));
+        s.w = 1.0f;
+        countB = m_collision1->calcPlaneIntersection(mB, s, contourB);
+        const dgVector shift(mB.scale((pointB - s) % mB));
+        for (int32_t i = 0; i < countB; i++) {
+            contourB[i] += shift;
+        }
+    }
+    if (countB <= 0) {
+        return 0;
+    }
+    DG_ASSERT(countB <= kContourRoom);
+
+    const float penetration = dgMax(-plane.w - kPenetrationAllowance, 0.0f);
+    const dgMatrix& matrixA = m_body0->m_collisionMatrix;
+    const dgMatrix& matrixB = m_body1->m_collisionMatrix;
+    const dgVector normal(matrixA.rotateVector(m));
+
+    if (countA == 1) {
+        writeRecord(contacts[0], matrixA.transformVector(contourA[0]), normal, userId, penetration);
+        return 1;
+    }
+    if (countB == 1) {
+        writeRecord(contacts[0], matrixB.transformVector(contourB[0]), normal, userId, penetration);
+        return 1;
+    }
+    for (int32_t i = 0; i < countA; i++) {
+        contourA[i] = matrixA.transformVector(contourA[i]);
+    }
+    for (int32_t i = 0; i < countB; i++) {
+        contourB[i] = matrixB.transformVector(contourB[i]);
+    }
+    if ((countA == 2) && (countB == 2)) {
+        dgVector pA;
+        dgVector pB;
+        dgClosestPointsOfSegments(contourA[0], contourA[1], contourB[0], contourB[1], pA, pB);
+        writeRecord(contacts[0], (pA + pB).scale(0.5f), normal, userId, penetration);
+        return 1;
+    }
+    return dgClipContactPolygons(normal, userId, penetration, countA, contourA, countB, contourB, contacts,
+                                 maxCount);
+}
+
+int32_t dgMinkowskiSolver::calcContacts(dgContactPoint* contacts, int32_t userId, int32_t maxCount) {
+    if (maxCount < 1) {
+        return 0;
+    }
+    dgMinkowskiEdge* face = nullptr;
+    if (calcSeparatingFace(face, dgVector(0.0f, 0.0f, 0.0f, 1.0f)) != 2) {
+        return 0;
+    }
+    const dgMinkowskiEdge* penetration = calcPenetrationFace();
+    if (!penetration) {
+        return 0;
+    }
+    return calcFaceContacts(penetration, userId, contacts, maxCount);
+}
+
+int32_t dgMinkowskiSolver::calcContactsContinuous(float& timeStep, dgContactPoint* contacts, int32_t userId,
+                                                  int32_t maxCount) {
+    if ((maxCount < 1) || !(timeStep > 0.0f) || !std::isfinite(timeStep)) {
+        return 0;
+    }
+    dgMinkowskiEdge* face = nullptr;
+    const int32_t separation = calcSeparatingFace(face, dgVector(0.0f, 0.0f, 0.0f, 1.0f));
+    if (separation == 2) {
+        const dgMinkowskiEdge* penetration = calcPenetrationFace();
+        if (!penetration) {
+            return 0;
+        }
+        const int32_t count = calcFaceContacts(penetration, userId, contacts, maxCount);
+        if (count > 0) {
+            timeStep = 0.0f;
+        }
+        return count;
+    }
+    if (separation != 1) {
+        return 0;
+    }
+
+    dgVector velocity0;
+    dgVector velocity1;
+    dgVector omega;
+    dgBodyCalculateNextVelocities(m_body0, timeStep, velocity0, omega);
+    dgBodyCalculateNextVelocities(m_body1, timeStep, velocity1, omega);
+    dgVector u(m_body0->m_collisionMatrix.inverseRotateVector(velocity1 - velocity0));
+    u.w = 0.0f;
+    if (!isFinite(u)) {
+        return 0;
+    }
+
+    // Advance to the plane of the current separating face, refine the face
+    // at the point reached, and repeat while the time grows. A refinement
+    // moves vertex contents even when it finds no new face, so each accepted
+    // face is copied out at once.
+    dgVector faceDiff[3];
+    dgVector faceSum[3];
+    auto acceptFace = [&](const dgMinkowskiEdge* f) {
+        const int32_t corners[3] = {f->m_vertex, f->m_next->m_vertex, f->m_prev->m_vertex};
+        for (int32_t j = 0; j < 3; j++) {
+            faceDiff[j] = m_diff[corners[j]];
+            faceSum[j] = m_sum[corners[j]];
+        }
+        const dgVector normal((faceDiff[1] - faceDiff[0]).cross(faceDiff[2] - faceDiff[0]));
+        const float d = -(normal % faceDiff[0]);
+        return -d / ((normal % u) + 1e-24f);
+    };
+    float t = acceptFace(face);
+    float previous = 0.0f;
+    for (int32_t i = 0; i < kTimeOfImpactIterations; i++) {
+        if ((t >= timeStep) || (t <= previous)) {
+            break;
+        }
+        previous = t;
+        dgVector q(u.scale(t));
+        q.w = 1.0f;
+        if (refineSeparatingFace(face, q) == 1) {
+            t = acceptFace(face);
+        }
+    }
+    if (!((t > 0.0f) && (t < timeStep))) {
+        return 0;
+    }
+
+    const int32_t count = calcContactsAtTime(userId, contacts, maxCount, faceDiff, faceSum, u, t);
+    if (count > 0) {
+        timeStep = t;
+    }
+    return count;
+}
+
+namespace {
+
+// Moves a translation row for the life of the object.
+class dgTranslationGuard {
+public:
+    dgTranslationGuard(dgVector& row, const dgVector& displacement) : m_row(row), m_saved(row) {
+        m_row.x += displacement.x;
+        m_row.y += displacement.y;
+        m_row.z += displacement.z;
+    }
+    ~dgTranslationGuard() { m_row = m_saved; }
+    dgTranslationGuard(const dgTranslationGuard&) = delete;
+    dgTranslationGuard& operator=(const dgTranslationGuard&) = delete;
+
+private:
+    dgVector& m_row;
+    dgVector m_saved;
+};
+
+}  // namespace
+
+int32_t dgMinkowskiSolver::calcContactsAtTime(int32_t userId, dgContactPoint* contacts, int32_t maxCount,
+                                              const dgVector* faceDiff, const dgVector* faceSum,
+                                              const dgVector& velocity, float time) {
+    const float speed2 = velocity % velocity;
+    if ((maxCount < 1) || !(speed2 > 0.0f) || !std::isfinite(speed2) || !std::isfinite(time)) {
+        return 0;
+    }
+    m_planeCount = 0;
+    m_freePlanes = nullptr;
+    m_freePlaneCount = 0;
+
+    // B advanced to just past the time of impact.
+    const float s = time + kContactSkin / std::sqrt(speed2);
+    dgVector e(velocity.scale(s));
+    e.w = 0.0f;
+    dgVector diff[3];
+    dgVector sum[3];
+    for (int32_t j = 0; j < 3; j++) {
+        diff[j] = faceDiff[j] - e;
+        sum[j] = faceSum[j] + e;
+    }
+    for (int32_t j = 0; j < 3; j++) {
+        m_diff[j] = diff[j];
+        m_sum[j] = sum[j];
+    }
+    if (m_vertexCount < 3) {
+        m_vertexCount = 3;
+    }
+
+    // Half-edge 0 and its face ring as the tetrahedron lays them out:
+    // vertices 0, 1, 2.
+    dgMinkowskiEdge* ring[3] = {&m_edges[0], &m_edges[4], &m_edges[5]};
+    for (int32_t j = 0; j < 3; j++) {
+        ring[j]->m_vertex = uint16_t(j);
+        ring[j]->m_next = ring[(j + 1) % 3];
+        ring[j]->m_prev = ring[(j + 2) % 3];
+        ring[j]->m_inHeap = 0;
+    }
+    bool valid = false;
+    const int32_t slot = addFacePlane(ring[0], valid);
+    if ((slot < 0) || !valid) {
+        return 0;
+    }
+    dgPlane& plane = m_planes[slot];
+    if ((plane % velocity) > 0.0f) {
+        plane = dgPlane(-plane.x, -plane.y, -plane.z, -plane.w);
+    }
+
+    dgVector world(m_body0->m_collisionMatrix.rotateVector(e));
+    world.w = 0.0f;
+    int32_t count = 0;
+    {
+        dgTranslationGuard moveMatrix(m_matrix.position, e);
+        dgTranslationGuard moveBody(m_body1->m_collisionMatrix.position, world);
+        count = calcFaceContacts(ring[0], userId, contacts, maxCount);
+    }
+    const dgVector half(world.scale(0.5f));
+    for (int32_t i = 0; i < count; i++) {
+        contacts[i].point -= half;
+    }
+    return count;
+}

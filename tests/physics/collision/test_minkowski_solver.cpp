@@ -1,0 +1,820 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "ShapeTestUtils.h"
+#include "dgCollisionBox.h"
+#include "dgCollisionCapsule.h"
+#include "dgCollisionChamferCylinder.h"
+#include "dgCollisionCone.h"
+#include "dgCollisionConvexHull.h"
+#include "dgCollisionCylinder.h"
+#include "dgCollisionEllipse.h"
+#include "dgCollisionSphere.h"
+#include "dgMinkowskiSolver.h"
+#include "dgWorld.h"
+
+namespace {
+
+using namespace shapetest;
+
+typedef dgRefHolder<dgConvexCollision> ShapeHolder;
+
+ShapeHolder box(float dx, float dy, float dz) {
+    return ShapeHolder::adopt(new dgCollisionBox(0, dx, dy, dz, dgGetIdentityMatrix()));
+}
+ShapeHolder sphere(float r) {
+    return ShapeHolder::adopt(new dgCollisionSphere(0, r, dgGetIdentityMatrix()));
+}
+ShapeHolder ellipse(float rx, float ry, float rz) {
+    return ShapeHolder::adopt(new dgCollisionEllipse(0, rx, ry, rz, dgGetIdentityMatrix()));
+}
+ShapeHolder capsule(float r, float h) {
+    return ShapeHolder::adopt(new dgCollisionCapsule(0, r, h, dgGetIdentityMatrix()));
+}
+ShapeHolder cylinder(float r, float h) {
+    return ShapeHolder::adopt(new dgCollisionCylinder(0, r, h, dgGetIdentityMatrix()));
+}
+// Hull of n random points on the unit sphere, scaled.
+ShapeHolder hull(uint32_t seed, int32_t n, float scale) {
+    std::mt19937 rng(seed);
+    std::vector<float> p;
+    for (int32_t i = 0; i < n; i++) {
+        const dgVector d(randomUnit(rng));
+        p.insert(p.end(), {d.x * scale, d.y * scale, d.z * scale});
+    }
+    return ShapeHolder::adopt(new dgCollisionConvexHull(0, n, 3 * int32_t(sizeof(float)), p.data(),
+                                                        dgGetIdentityMatrix()));
+}
+
+// A cleared body holding shape at pose (the body does not reference it).
+dgBody bodyOf(dgCollision* shape, const dgMatrix& pose) {
+    dgBody body;
+    body.clear();
+    body.m_collision = shape;
+    body.m_matrix = pose;
+    dgBodyUpdateCollisionMatrix(&body, 0.0f);
+    return body;
+}
+
+class MinkowskiTest : public ::testing::Test {
+protected:
+    void SetUp() override { dgInitSearchDirections(); }
+};
+
+// ---- reference geometry, double precision ----
+
+// Signed distance from a point (box's local frame) to a box of half sizes h.
+double boxDistance(const D3& p, const D3& h) {
+    D3 q{std::fabs(p.x) - h.x, std::fabs(p.y) - h.y, std::fabs(p.z) - h.z};
+    const D3 outside{std::max(q.x, 0.0), std::max(q.y, 0.0), std::max(q.z, 0.0)};
+    return length(outside) + std::min(std::max(q.x, std::max(q.y, q.z)), 0.0);
+}
+
+D3 toLocal(const dgMatrix& m, const D3& p) {
+    const D3 d = p - toD3(m.position);
+    return D3{dot(d, toD3(m.front)), dot(d, toD3(m.up)), dot(d, toD3(m.right))};
+}
+
+// Separating-axis depth of two boxes (half sizes ha, hb): the smallest
+// overlap over the 15 axes; negative when some axis separates.
+double satDepth(const dgMatrix& ma, const D3& ha, const dgMatrix& mb, const D3& hb) {
+    const D3 axesA[3] = {toD3(ma.front), toD3(ma.up), toD3(ma.right)};
+    const D3 axesB[3] = {toD3(mb.front), toD3(mb.up), toD3(mb.right)};
+    std::vector<D3> axes(axesA, axesA + 3);
+    axes.insert(axes.end(), axesB, axesB + 3);
+    for (const D3& a : axesA) {
+        for (const D3& b : axesB) {
+            const D3 c = cross(a, b);
+            if (length(c) > 1e-6) {
+                axes.push_back(c * (1.0 / length(c)));
+            }
+        }
+    }
+    const D3 t = toD3(mb.position) - toD3(ma.position);
+    double depth = 1e30;
+    for (const D3& axis : axes) {
+        double ra = 0.0;
+        double rb = 0.0;
+        for (int32_t i = 0; i < 3; i++) {
+            ra += ha[i] * std::fabs(dot(axesA[i], axis));
+            rb += hb[i] * std::fabs(dot(axesB[i], axis));
+        }
+        depth = std::min(depth, ra + rb - std::fabs(dot(t, axis)));
+    }
+    return depth;
+}
+
+// Points on a box surface: an n x n grid on each face, world space.
+std::vector<D3> boxSurface(const dgMatrix& m, const D3& h, int32_t n) {
+    std::vector<D3> out;
+    for (int32_t axis = 0; axis < 3; axis++) {
+        for (int32_t side = -1; side <= 1; side += 2) {
+            for (int32_t i = 0; i <= n; i++) {
+                for (int32_t j = 0; j <= n; j++) {
+                    D3 p{0, 0, 0};
+                    p[axis] = side * h[axis];
+                    p[(axis + 1) % 3] = h[(axis + 1) % 3] * (2.0 * i / n - 1.0);
+                    p[(axis + 2) % 3] = h[(axis + 2) % 3] * (2.0 * j / n - 1.0);
+                    out.push_back(toD3(m.transformVector(dgVector(float(p.x), float(p.y), float(p.z), 1.0f))));
+                }
+            }
+        }
+    }
+    return out;
+}
+
+struct ClosestResult {
+    int32_t hit;
+    D3 p0;
+    D3 p1;
+    D3 n;
+};
+
+ClosestResult closest(dgBody& b0, dgBody& b1) {
+    float p0[3] = {0, 0, 0};
+    float p1[3] = {0, 0, 0};
+    float n[3] = {0, 0, 0};
+    ClosestResult r;
+    r.hit = dgClosestPoints(&b0, &b1, p0, p1, n);
+    r.p0 = D3{p0[0], p0[1], p0[2]};
+    r.p1 = D3{p1[0], p1[1], p1[2]};
+    r.n = D3{n[0], n[1], n[2]};
+    return r;
+}
+
+}  // namespace
+
+// ---- search directions ----
+
+TEST_F(MinkowskiTest, WorldConstructorFillsTheSearchDirections) {
+    std::memset(static_cast<void*>(dgSearchDirections), 0, sizeof(dgSearchDirections));
+    HookGuard guard;
+    dgWorldDestroy(dgWorldCreate(nullptr, nullptr));
+    const float k = 1.0f / std::sqrt(3.0f);
+    EXPECT_NEAR(dgSearchDirections[0].x, k, 1e-6f);
+    EXPECT_NEAR(dgSearchDirections[0].y, -k, 1e-6f);
+    EXPECT_EQ(dgSearchDirections[8].y, -1.0f);
+    EXPECT_EQ(dgSearchDirections[13].z, -1.0f);
+    for (const dgVector& d : dgSearchDirections) {
+        EXPECT_NEAR(d % d, 1.0f, 1e-6f);
+        EXPECT_EQ(d.w, 0.0f);
+    }
+}
+
+// ---- the edge record ----
+
+TEST(MinkowskiEdge, FaceMarksReadNegative) {
+    dgMinkowskiEdge e;
+    e.m_face = dgMinkowskiEdge::kDeleted;
+    e.m_vertex = 127;
+    e.m_inHeap = 1;
+    EXPECT_LT(e.m_face, 0);
+    EXPECT_EQ(uint16_t(e.m_face), 0xFFFF);
+    EXPECT_EQ(uint16_t(dgMinkowskiEdge::kCollected), 0xFFFE);
+    EXPECT_EQ(e.m_vertex, 127u);
+    EXPECT_EQ(e.m_inHeap, 1u);
+}
+
+// ---- closest points against closed forms ----
+
+struct ClosedFormCase {
+    const char* name;
+    std::function<ShapeHolder()> a;
+    std::function<ShapeHolder()> b;
+    // Exact distance between the shapes for b's centre at p (a at the
+    // origin, both unturned).
+    std::function<double(const D3&)> distance;
+    D3 place;
+};
+
+class ClosedForm : public MinkowskiTest, public ::testing::WithParamInterface<ClosedFormCase> {};
+
+TEST_P(ClosedForm, DistancePointsAndNormalMatch) {
+    const ClosedFormCase& c = GetParam();
+    ShapeHolder a = c.a();
+    ShapeHolder b = c.b();
+    std::mt19937 rng(7);
+    for (int32_t trial = 0; trial < 200; trial++) {
+        // One common rigid motion of the pair leaves the answer unchanged.
+        const dgMatrix frame = randomPose(rng, 50.0f);
+        dgMatrix poseB = translation(float(c.place.x), float(c.place.y), float(c.place.z));
+        dgBody b0 = bodyOf(a.get(), frame);
+        dgBody b1 = bodyOf(b.get(), poseB.multiply(frame));
+        const ClosestResult r = closest(b0, b1);
+        ASSERT_EQ(r.hit, 1) << c.name;
+        const double expected = c.distance(c.place);
+        const D3 gap = r.p1 - r.p0;
+        EXPECT_NEAR(length(gap), expected, 2e-3 + 2e-3 * expected) << c.name;
+        EXPECT_NEAR(length(r.n), 1.0, 1e-4);
+        EXPECT_GT(dot(gap, r.n), 0.99 * length(gap));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Minkowski, ClosedForm,
+    ::testing::Values(
+        ClosedFormCase{"CubesThreeApart", [] { return box(1, 1, 1); }, [] { return box(1, 1, 1); },
+                       [](const D3& p) { return p.x - 1.0; }, D3{3, 0, 0}},
+        ClosedFormCase{"SpherePair", [] { return sphere(1.0f); }, [] { return sphere(0.5f); },
+                       [](const D3& p) { return length(p) - 1.5; }, D3{1.2, 2.0, -0.7}},
+        ClosedFormCase{"BoxSphereFace", [] { return box(2, 4, 6); }, [] { return sphere(0.5f); },
+                       [](const D3& p) { return boxDistance(p, D3{1, 2, 3}) - 0.5; }, D3{0.3, 3.0, -1.0}},
+        ClosedFormCase{"BoxSphereEdge", [] { return box(2, 4, 6); }, [] { return sphere(0.5f); },
+                       [](const D3& p) { return boxDistance(p, D3{1, 2, 3}) - 0.5; }, D3{2.0, 3.0, 0.5}},
+        ClosedFormCase{"BoxSphereCorner", [] { return box(2, 4, 6); }, [] { return sphere(0.5f); },
+                       [](const D3& p) { return boxDistance(p, D3{1, 2, 3}) - 0.5; }, D3{2.0, 3.0, -4.0}},
+        ClosedFormCase{"CapsuleSphere", [] { return capsule(0.5f, 3.0f); }, [] { return sphere(0.25f); },
+                       [](const D3& p) {
+                           const D3 q{std::max(-1.0, std::min(1.0, p.x)), 0, 0};
+                           return length(p - q) - 0.75;
+                       },
+                       D3{0.4, 1.5, 0.8}}),
+    [](const ::testing::TestParamInfo<ClosedFormCase>& info) { return std::string(info.param.name); });
+
+TEST_F(MinkowskiTest, BoxPairClosestPointsMatchDenseSurfaceSamples) {
+    ShapeHolder a = box(1.0f, 2.0f, 0.5f);
+    ShapeHolder b = box(1.5f, 0.4f, 1.0f);
+    const D3 ha{0.5, 1.0, 0.25};
+    const D3 hb{0.75, 0.2, 0.5};
+    std::mt19937 rng(11);
+    int32_t checked = 0;
+    for (int32_t trial = 0; trial < 60; trial++) {
+        const dgMatrix m0 = randomPose(rng, 2.0f);
+        const dgMatrix m1 = randomPose(rng, 2.0f);
+        if (satDepth(m0, ha, m1, hb) > -0.05) {
+            continue;
+        }
+        dgBody b0 = bodyOf(a.get(), m0);
+        dgBody b1 = bodyOf(b.get(), m1);
+        const ClosestResult r = closest(b0, b1);
+        ASSERT_EQ(r.hit, 1);
+        // Both points on their surfaces.
+        EXPECT_NEAR(boxDistance(toLocal(m0, r.p0), ha), 0.0, 1e-3);
+        EXPECT_NEAR(boxDistance(toLocal(m1, r.p1), hb), 0.0, 1e-3);
+        // Brute force: the nearest sample of B's surface to A.
+        double best = 1e30;
+        for (const D3& p : boxSurface(m1, hb, 40)) {
+            best = std::min(best, boxDistance(toLocal(m0, p), ha));
+        }
+        const double d = length(r.p1 - r.p0);
+        EXPECT_LE(d, best + 2e-3);
+        EXPECT_GE(d, best - 0.03);
+        checked++;
+    }
+    EXPECT_GT(checked, 10);
+}
+
+TEST_F(MinkowskiTest, SwappedBodiesNegateTheNormal) {
+    ShapeHolder shapes[3] = {box(1, 2, 1), hull(5, 40, 1.0f), cylinder(0.5f, 2.0f)};
+    std::mt19937 rng(3);
+    int32_t hits = 0;
+    for (int32_t trial = 0; trial < 300; trial++) {
+        dgBody b0 = bodyOf(shapes[trial % 3].get(), randomPose(rng, 3.0f));
+        dgBody b1 = bodyOf(shapes[(trial / 3) % 3].get(), randomPose(rng, 3.0f));
+        const ClosestResult r = closest(b0, b1);
+        const ClosestResult s = closest(b1, b0);
+        ASSERT_EQ(r.hit, s.hit);
+        if (!r.hit) {
+            continue;
+        }
+        hits++;
+        // The search stops once its direction turns by less than acos(0.9995),
+        // which bounds its accuracy relative to the distance.
+        const double d = length(r.p1 - r.p0);
+        EXPECT_NEAR(d, length(s.p1 - s.p0), 5e-3 * (1.0 + d)) << trial;
+        EXPECT_LT(dot(r.n, s.n), -0.95);
+    }
+    EXPECT_GT(hits, 50);
+}
+
+TEST_F(MinkowskiTest, OverlapAndTouchingReportNoClosestPoints) {
+    ShapeHolder a = box(1, 1, 1);
+    dgBody b0 = bodyOf(a.get(), dgGetIdentityMatrix());
+    float out[3] = {7, 7, 7};
+    // Overlapping, and touching at exactly zero gap.
+    for (float x : {0.5f, 1.0f}) {
+        dgBody b1 = bodyOf(a.get(), translation(x, 0.2f, 0.0f));
+        EXPECT_EQ(dgClosestPoints(&b0, &b1, out, out, out), 0);
+        dgMinkowskiSolver solver(&b0, &b1);
+        dgMinkowskiEdge* face = nullptr;
+        EXPECT_EQ(solver.calcSeparatingFace(face, dgVector(0, 0, 0, 1)), 2);
+    }
+    EXPECT_EQ(out[0], 7.0f);
+}
+
+// ---- penetration face ----
+
+TEST_F(MinkowskiTest, PenetrationDepthOfBoxesMatchesSeparatingAxes) {
+    std::mt19937 rng(21);
+    std::uniform_real_distribution<float> size(0.2f, 3.0f);
+    int32_t overlapping = 0;
+    for (int32_t trial = 0; trial < 2000; trial++) {
+        const D3 ha{size(rng) * 0.5, size(rng) * 0.5, size(rng) * 0.5};
+        const D3 hb{size(rng) * 0.5, size(rng) * 0.5, size(rng) * 0.5};
+        ShapeHolder a = box(float(2 * ha.x), float(2 * ha.y), float(2 * ha.z));
+        ShapeHolder b = box(float(2 * hb.x), float(2 * hb.y), float(2 * hb.z));
+        const dgMatrix m0 = randomPose(rng, 1.0f);
+        const dgMatrix m1 = randomPose(rng, 1.0f);
+        const double depth = satDepth(m0, ha, m1, hb);
+        dgBody b0 = bodyOf(a.get(), m0);
+        dgBody b1 = bodyOf(b.get(), m1);
+        dgMinkowskiSolver solver(&b0, &b1);
+        dgMinkowskiEdge* face = nullptr;
+        const int32_t r = solver.calcSeparatingFace(face, dgVector(0, 0, 0, 1));
+        if (depth < -1e-3) {
+            EXPECT_EQ(r, 1);
+            continue;
+        }
+        if (depth < 1e-3) {
+            continue;
+        }
+        ASSERT_EQ(r, 2);
+        // The tetrahedron moves vertex contents, never its records.
+        EXPECT_EQ(solver.m_edges[0].m_vertex, 0u);
+        EXPECT_EQ(solver.m_edges[0].m_next->m_vertex, 1u);
+        EXPECT_EQ(solver.m_edges[0].m_prev->m_vertex, 2u);
+        overlapping++;
+        const dgMinkowskiEdge* pen = solver.calcPenetrationFace();
+        ASSERT_NE(pen, nullptr);
+        const dgPlane& plane = solver.m_planes[pen->m_face];
+        EXPECT_NEAR(plane % plane, 1.0f, 1e-4f);
+        EXPECT_GE(-plane.w, depth - 1.0 / 2048.0 - 1e-4 * (1 + depth));
+        EXPECT_LE(-plane.w, depth + 1e-4 * (1 + depth));
+        EXPECT_TRUE(solver.checkPolytope(1e-3f));
+    }
+    EXPECT_GT(overlapping, 500);
+}
+
+// Smooth and many-sided shapes drive the expansion to its limits: every
+// answer is a finite unit plane at or inside the origin, and the polytope
+// stays a closed convex triangle mesh.
+TEST_F(MinkowskiTest, ExpansionLimitsGiveAFiniteFace) {
+    // Large curved shapes need far more vertices than the pools hold to
+    // reach the tolerance.
+    ShapeHolder shapes[] = {sphere(40.0f), ellipse(60.0f, 20.0f, 40.0f), capsule(20.0f, 100.0f),
+                            hull(9, 200, 50.0f), cylinder(30.0f, 40.0f)};
+    const int32_t kinds = int32_t(sizeof(shapes) / sizeof(shapes[0]));
+    std::mt19937 rng(33);
+    int32_t atLimit = 0;
+    for (int32_t trial = 0; trial < 400; trial++) {
+        dgBody b0 = bodyOf(shapes[trial % kinds].get(), randomPose(rng, 30.0f));
+        dgBody b1 = bodyOf(shapes[(trial / kinds) % kinds].get(), randomPose(rng, 30.0f));
+        dgMinkowskiSolver solver(&b0, &b1);
+        dgMinkowskiEdge* face = nullptr;
+        if (solver.calcSeparatingFace(face, dgVector(0, 0, 0, 1)) != 2) {
+            continue;
+        }
+        const dgMinkowskiEdge* pen = solver.calcPenetrationFace();
+        ASSERT_NE(pen, nullptr);
+        const dgPlane& plane = solver.m_planes[pen->m_face];
+        ASSERT_TRUE(std::isfinite(plane.x) && std::isfinite(plane.y) && std::isfinite(plane.z) &&
+                    std::isfinite(plane.w));
+        EXPECT_NEAR(plane % plane, 1.0f, 1e-4f);
+        EXPECT_LE(plane.w, 1e-5f);
+        const bool limit =
+            (solver.m_vertexCount > 123) || (solver.m_planeCount > 112) || (solver.m_edgeCount > 502);
+        atLimit += limit ? 1 : 0;
+        // The answer at a limit rewrites one face with the best one: only
+        // the links are checked then.
+        EXPECT_TRUE(solver.checkPolytope(limit ? std::numeric_limits<float>::infinity() : 1e-2f));
+    }
+    EXPECT_GT(atLimit, 0);
+}
+
+// ---- bad placements ----
+
+TEST_F(MinkowskiTest, NonFiniteOrFarPlacementsGiveNoAnswer) {
+    ShapeHolder a = box(1, 1, 1);
+    ShapeHolder s = sphere(1.0f);
+    const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 1e30f};
+    for (float value : bad) {
+        for (int32_t row = 0; row < 4; row++) {
+            dgMatrix m = translation(0.5f, 0, 0);
+            m[row].y = value;
+            dgBody b0 = bodyOf(a.get(), dgGetIdentityMatrix());
+            dgBody b1 = bodyOf(s.get(), m);
+            float out[3] = {7, 7, 7};
+            EXPECT_EQ(dgClosestPoints(&b0, &b1, out, out, out), 0);
+            EXPECT_EQ(dgClosestPoints(&b1, &b0, out, out, out), 0);
+            EXPECT_EQ(out[0], 7.0f);
+            dgMinkowskiSolver solver(&b0, &b1);
+            dgMinkowskiEdge* face = nullptr;
+            EXPECT_EQ(solver.calcSeparatingFace(face, dgVector(0, 0, 0, 1)), 0);
+        }
+    }
+}
+
+// ---- contact manifold ----
+
+namespace {
+
+constexpr int32_t kCanaries = 4;
+const float kCanaryValue = -12345.0f;
+
+// A contact array with canary records after maxCount.
+struct ContactBuffer {
+    explicit ContactBuffer(int32_t maxCount) : records(size_t(maxCount + kCanaries)), max(maxCount) {
+        for (dgContactPoint& c : records) {
+            std::memset(static_cast<void*>(&c), 0, sizeof(c));
+            c.penetration = kCanaryValue;
+        }
+    }
+    bool canariesIntact() const {
+        for (size_t i = size_t(max); i < records.size(); i++) {
+            if (records[i].penetration != kCanaryValue) {
+                return false;
+            }
+        }
+        return true;
+    }
+    std::vector<dgContactPoint> records;
+    int32_t max;
+};
+
+int32_t contactsOf(dgBody& b0, dgBody& b1, ContactBuffer& buffer, int32_t userId = 0) {
+    dgMinkowskiSolver solver(&b0, &b1);
+    return solver.calcContacts(buffer.records.data(), userId, buffer.max);
+}
+
+}  // namespace
+
+TEST_F(MinkowskiTest, BoxRestingOnBoxGivesItsFourCorners) {
+    ShapeHolder small = box(1.0f, 1.0f, 1.0f);
+    ShapeHolder large = box(4.0f, 2.0f, 4.0f);
+    std::mt19937 rng(5);
+    for (int32_t trial = 0; trial < 100; trial++) {
+        const dgMatrix frame = randomPose(rng, 100.0f);
+        const float yaw = 0.3f * float(trial % 5);
+        for (float overlap : {0.05f, 0.004f}) {
+            const dgMatrix top = turned(0.0f, yaw, 0.0f, dgVector(0.3f, 1.5f - overlap, -0.2f, 1.0f));
+            dgBody b0 = bodyOf(small.get(), top.multiply(frame));
+            dgBody b1 = bodyOf(large.get(), frame);
+            ContactBuffer buffer(16);
+            const int32_t count = contactsOf(b0, b1, buffer, -7);
+            ASSERT_EQ(count, 4);
+            EXPECT_TRUE(buffer.canariesIntact());
+            const D3 up = toD3(frame.up);
+            for (int32_t i = 0; i < count; i++) {
+                const dgContactPoint& c = buffer.records[size_t(i)];
+                EXPECT_GT(dot(toD3(c.normal), up), 0.9999);
+                EXPECT_NEAR(c.penetration, std::max(overlap - 1.0f / 128.0f, 0.0f), 2e-4f);
+                EXPECT_EQ(c.userId, int64_t(0xFFFFFFF9u));
+                // A corner of the small box's lower face, in the contact plane.
+                const D3 local = toLocal(b0.m_collisionMatrix, toD3(c.point));
+                EXPECT_NEAR(std::fabs(local.x), 0.5, 1e-3);
+                EXPECT_NEAR(std::fabs(local.z), 0.5, 1e-3);
+                EXPECT_NEAR(local.y, -0.5 + overlap * 0.5, 1e-3);
+            }
+        }
+    }
+}
+
+struct FeatureCase {
+    const char* name;
+    dgMatrix top;
+    int32_t expected;
+    // Height of the plane midway between the two touching features.
+    float middle;
+};
+
+class FeatureContacts : public MinkowskiTest, public ::testing::WithParamInterface<FeatureCase> {};
+
+// Edge on face clips the edge to the face (two records); two crossing edges
+// meet in one record at the midpoint of their closest points.
+TEST_P(FeatureContacts, RecordCountMatchesTheTouchingFeatures) {
+    const FeatureCase& c = GetParam();
+    ShapeHolder a = box(1.0f, 1.0f, 1.0f);
+    ShapeHolder b = box(1.0f, 1.0f, 1.0f);
+    dgBody b0 = bodyOf(a.get(), c.top);
+    dgBody b1 = bodyOf(b.get(), turned(0.7854f, 0.0f, 0.0f, dgVector(0, 0, 0, 1)));
+    if (c.expected == 2) {
+        b1 = bodyOf(b.get(), translation(0, 0, 0));
+    }
+    ContactBuffer buffer(8);
+    const int32_t count = contactsOf(b0, b1, buffer);
+    EXPECT_EQ(count, c.expected);
+    EXPECT_TRUE(buffer.canariesIntact());
+    for (int32_t i = 0; i < count; i++) {
+        const dgContactPoint& r = buffer.records[size_t(i)];
+        EXPECT_GT(r.normal.y, 0.999f);
+        EXPECT_NEAR(r.point.y, c.middle, 1e-3f) << c.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Minkowski, FeatureContacts,
+    ::testing::Values(
+        // A box turned 45 degrees about x stands on its lower edge.
+        FeatureCase{"EdgeOnFace", turned(0.7854f, 0.0f, 0.0f, dgVector(0.1f, 0.5f + 0.7071f - 0.03f, 0, 1)), 2,
+                    0.5f - 0.015f},
+        // Upper edge of the lower box along x, lower edge of the upper box
+        // along z.
+        FeatureCase{"CrossingEdges",
+                    turned(0.7854f, 1.5708f, 0.0f, dgVector(0.05f, 2.0f * 0.7071f - 0.03f, 0.1f, 1)), 1,
+                    0.7071f - 0.015f}),
+    [](const ::testing::TestParamInfo<FeatureCase>& info) { return std::string(info.param.name); });
+
+// Random overlapping box pairs: the count honours the maximum, records are
+// finite with unit normals along a separating-axis minimum, every point lies
+// in both boxes within the penetration, and the swapped pair answers the
+// opposite normal.
+TEST_F(MinkowskiTest, RandomBoxPairContactsLieInBothBoxes) {
+    std::mt19937 rng(41);
+    std::uniform_real_distribution<float> size(0.3f, 3.0f);
+    int32_t made = 0;
+    int32_t opposite = 0;
+    for (int32_t trial = 0; trial < 3000; trial++) {
+        const D3 ha{size(rng) * 0.5, size(rng) * 0.5, size(rng) * 0.5};
+        const D3 hb{size(rng) * 0.5, size(rng) * 0.5, size(rng) * 0.5};
+        ShapeHolder a = box(float(2 * ha.x), float(2 * ha.y), float(2 * ha.z));
+        ShapeHolder b = box(float(2 * hb.x), float(2 * hb.y), float(2 * hb.z));
+        const dgMatrix m0 = randomPose(rng, 1.2f);
+        const dgMatrix m1 = randomPose(rng, 1.2f);
+        const double depth = satDepth(m0, ha, m1, hb);
+        dgBody b0 = bodyOf(a.get(), m0);
+        dgBody b1 = bodyOf(b.get(), m1);
+        const int32_t maxCount = 1 + trial % 6;
+        ContactBuffer buffer(maxCount);
+        const int32_t count = contactsOf(b0, b1, buffer);
+        ASSERT_LE(count, maxCount);
+        ASSERT_TRUE(buffer.canariesIntact());
+        if (depth < -1e-3) {
+            EXPECT_EQ(count, 0);
+            continue;
+        }
+        if (depth < 0.01) {
+            continue;
+        }
+        // Deep in, the two cross-sections of the middle plane can miss each
+        // other (a thin box through a corner): no records then.
+        if (depth < 0.1) {
+            EXPECT_GT(count, 0) << trial << " depth " << depth;
+        }
+        made += (count > 0) ? 1 : 0;
+        for (int32_t i = 0; i < count; i++) {
+            const dgContactPoint& c = buffer.records[size_t(i)];
+            ASSERT_TRUE(std::isfinite(c.point.x) && std::isfinite(c.point.y) && std::isfinite(c.point.z));
+            EXPECT_NEAR(length(toD3(c.normal)), 1.0, 1e-4);
+            EXPECT_NEAR(c.penetration, std::max(depth - 1.0 / 128.0, 0.0), 1e-3 + 1e-4 * depth) << trial;
+            const D3 p = toD3(c.point);
+            EXPECT_LE(boxDistance(toLocal(m0, p), ha), depth + 2e-3) << trial;
+            EXPECT_LE(boxDistance(toLocal(m1, p), hb), depth + 2e-3) << trial;
+        }
+        ContactBuffer swapped(maxCount);
+        if (contactsOf(b1, b0, swapped) > 0) {
+            opposite += (dot(toD3(swapped.records[0].normal), toD3(buffer.records[0].normal)) < -0.999) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(made, 1000);
+    // Ties between equally deep axes may pick different faces.
+    EXPECT_GT(opposite, made * 98 / 100);
+}
+
+TEST_F(MinkowskiTest, MaximumBelowOneWritesNothing) {
+    ShapeHolder a = box(1, 1, 1);
+    dgBody b0 = bodyOf(a.get(), translation(0, 0.9f, 0));
+    dgBody b1 = bodyOf(a.get(), dgGetIdentityMatrix());
+    for (int32_t maxCount : {0, -3}) {
+        ContactBuffer buffer(0);
+        dgMinkowskiSolver solver(&b0, &b1);
+        EXPECT_EQ(solver.calcContacts(buffer.records.data(), 0, maxCount), 0);
+        float step = 0.1f;
+        EXPECT_EQ(solver.calcContactsContinuous(step, buffer.records.data(), 0, maxCount), 0);
+        EXPECT_TRUE(buffer.canariesIntact());
+    }
+}
+
+TEST_F(MinkowskiTest, NonFinitePlacementsMakeNoContacts) {
+    ShapeHolder a = box(1, 1, 1);
+    const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 1e30f};
+    for (float value : bad) {
+        dgMatrix m = translation(0.5f, 0, 0);
+        m.position.x = value;
+        dgBody b0 = bodyOf(a.get(), dgGetIdentityMatrix());
+        dgBody b1 = bodyOf(a.get(), m);
+        b0.m_veloc = dgVector(value, 0, 0, 0);
+        ContactBuffer buffer(4);
+        EXPECT_EQ(contactsOf(b0, b1, buffer), 0);
+        dgMinkowskiSolver solver(&b0, &b1);
+        float step = 0.1f;
+        EXPECT_EQ(solver.calcContactsContinuous(step, buffer.records.data(), 0, 4), 0);
+        EXPECT_TRUE(buffer.canariesIntact());
+    }
+}
+
+// ---- cross-sections ----
+
+// The clip takes both contours as counter-clockwise about the cutting
+// normal: every shape's plane contour must come that way.
+TEST(MinkowskiContours, EveryShapeWindsCounterClockwiseAboutTheNormal) {
+    ShapeHolder shapes[] = {box(1, 2, 3),
+                            hull(4, 60, 1.0f),
+                            cylinder(1.0f, 2.0f),
+                            capsule(0.5f, 3.0f),
+                            ShapeHolder::adopt(new dgCollisionCone(0, 1.0f, 2.0f, dgGetIdentityMatrix())),
+                            ShapeHolder::adopt(new dgCollisionChamferCylinder(0, 1.0f, 0.5f, dgGetIdentityMatrix()))};
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<float> u(0.02f, 0.98f);
+    for (const ShapeHolder& shape : shapes) {
+        int32_t polygons = 0;
+        for (int32_t trial = 0; trial < 500; trial++) {
+            const dgVector n(randomUnit(rng));
+            const dgVector hi(shape->supportVertex(n));
+            const dgVector lo(shape->supportVertex(n.scale(-1.0f)));
+            dgVector p(lo + (hi - lo).scale(u(rng)));
+            p.w = 1.0f;
+            dgVector points[dgPlaneIntersectionMaxPoints];
+            const int32_t count = shape->calcPlaneIntersection(n, p, points);
+            ASSERT_LE(count, 12);
+            if (count < 3) {
+                continue;
+            }
+            polygons++;
+            dgVector area(0, 0, 0, 0);
+            for (int32_t i = 1; i + 1 < count; i++) {
+                area += (points[i] - points[0]).cross(points[i + 1] - points[0]);
+            }
+            EXPECT_GT(area % n, 0.0f) << shape->getShapeType();
+        }
+        EXPECT_GT(polygons, 100) << shape->getShapeType();
+    }
+}
+
+// ---- clipping ----
+
+namespace {
+
+// A regular n-gon in the plane z = 0, counter-clockwise about +z.
+std::vector<dgVector> regularPolygon(int32_t n, float radius, float phase, float cx, float cy) {
+    std::vector<dgVector> out;
+    for (int32_t i = 0; i < n; i++) {
+        const float a = phase + 6.2831853f * float(i) / float(n);
+        out.push_back(dgVector(cx + radius * std::cos(a), cy + radius * std::sin(a), 0.0f, 1.0f));
+    }
+    return out;
+}
+
+bool insideConvex(const std::vector<dgVector>& poly, const dgVector& p, float tolerance) {
+    for (size_t i = 0; i < poly.size(); i++) {
+        const dgVector& a = poly[(i + poly.size() - 1) % poly.size()];
+        const dgVector e(poly[i] - a);
+        if ((e.x * (p.y - a.y) - e.y * (p.x - a.x)) < -tolerance * std::sqrt(e % e)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// Two 12-gons need up to 24 points a pass and twelve passes: the passes
+// stay in bounded scratch, and every record lies in both polygons.
+TEST(MinkowskiClip, TwelveGonsClipInsideBoth) {
+    const dgVector normal(0, 0, 1, 0);
+    std::mt19937 rng(2);
+    std::uniform_real_distribution<float> u(-0.3f, 0.3f);
+    for (int32_t trial = 0; trial < 500; trial++) {
+        const std::vector<dgVector> a = regularPolygon(12, 1.0f, u(rng), 0, 0);
+        const std::vector<dgVector> b = regularPolygon(12, 1.0f + u(rng), u(rng), u(rng), u(rng));
+        const int32_t maxCount = 1 + trial % 40;
+        ContactBuffer buffer(maxCount);
+        const int32_t count = dgClipContactPolygons(normal, -1, 0.25f, 12, a.data(), 12, b.data(),
+                                                    buffer.records.data(), maxCount);
+        ASSERT_GT(count, 0);
+        ASSERT_LE(count, maxCount);
+        ASSERT_TRUE(buffer.canariesIntact());
+        for (int32_t i = 0; i < count; i++) {
+            const dgContactPoint& c = buffer.records[size_t(i)];
+            EXPECT_TRUE(insideConvex(a, c.point, 1e-4f));
+            EXPECT_TRUE(insideConvex(b, c.point, 1e-4f));
+            EXPECT_EQ(c.userId, int64_t(0xFFFFFFFFu));
+            EXPECT_EQ(c.penetration, 0.25f);
+            for (int32_t j = 0; j < i; j++) {
+                const dgVector d(c.point - buffer.records[size_t(j)].point);
+                EXPECT_GE(d % d, 0.002f);
+            }
+        }
+    }
+}
+
+// A segment crossing a clip edge at a tiny angle: the crossing must stay on
+// the segment whatever the sign of the vanishing denominator.
+TEST(MinkowskiClip, TinyDenominatorKeepsItsSign) {
+    const dgVector normal(0, 0, 1, 0);
+    const std::vector<dgVector> square = {dgVector(10, 0, 0, 1), dgVector(10, 2, 0, 1), dgVector(-10, 2, 0, 1),
+                                          dgVector(-10, 0, 0, 1)};
+    for (float sign : {1.0f, -1.0f}) {
+        // From just inside the bottom edge to just outside it (or back).
+        const dgVector inside(0.0f, 1e-12f, 0.0f, 1.0f);
+        const dgVector outside(sign * 9.0f, -1e-12f, 0.0f, 1.0f);
+        const dgVector segment[2] = {inside, outside};
+        ContactBuffer buffer(4);
+        const int32_t count =
+            dgClipContactPolygons(normal, 0, 0.0f, 4, square.data(), 2, segment, buffer.records.data(), 4);
+        ASSERT_EQ(count, 2);
+        const float x = buffer.records[1].point.x;
+        EXPECT_GE(x * sign, 0.0f);
+        EXPECT_LE(x * sign, 9.0f);
+        EXPECT_TRUE(buffer.canariesIntact());
+    }
+}
+
+// ---- continuous contacts ----
+
+namespace {
+
+// Time at which box b, moving at velocity v, first touches box a:
+// bisection on the separating-axis depth.
+double referenceTimeOfImpact(const dgMatrix& ma, const D3& ha, dgMatrix mb, const D3& hb, const D3& v,
+                             double step) {
+    const dgVector start(mb.position);
+    auto depthAt = [&](double t) {
+        mb.position = dgVector(float(start.x + v.x * t), float(start.y + v.y * t), float(start.z + v.z * t), 1.0f);
+        return satDepth(ma, ha, mb, hb);
+    };
+    if (depthAt(step) < 0.0) {
+        return -1.0;
+    }
+    double lo = 0.0;
+    double hi = step;
+    for (int32_t i = 0; i < 60; i++) {
+        const double mid = 0.5 * (lo + hi);
+        (depthAt(mid) < 0.0 ? lo : hi) = mid;
+    }
+    return hi;
+}
+
+}  // namespace
+
+TEST_F(MinkowskiTest, ContinuousContactsAtTheTimeOfImpact) {
+    ShapeHolder small = box(0.5f, 0.5f, 0.5f);
+    ShapeHolder wall = box(1.0f, 10.0f, 10.0f);
+    const D3 hs{0.25, 0.25, 0.25};
+    const D3 hw{0.5, 5.0, 5.0};
+    std::mt19937 rng(13);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    int32_t hits = 0;
+    for (int32_t trial = 0; trial < 400; trial++) {
+        const dgMatrix mWall = translation(0, 0, 0);
+        const dgMatrix mBox = randomPose(rng, 0.0f).multiply(translation(-2.0f + 0.5f * u(rng), 2 * u(rng), 2 * u(rng)));
+        const float speed = 50.0f;
+        dgBody b0 = bodyOf(small.get(), mBox);
+        dgBody b1 = bodyOf(wall.get(), mWall);
+        b0.m_veloc = dgVector(speed, 5 * u(rng), 0, 0);
+        const float step = 1.0f / 30.0f;
+        const double reference = referenceTimeOfImpact(mWall, hw, mBox, hs, toD3(b0.m_veloc),
+                                                       step);
+        const dgMatrix saved = b1.m_collisionMatrix;
+        dgMinkowskiSolver solver(&b0, &b1);
+        float timeStep = step;
+        ContactBuffer buffer(8);
+        const int32_t count = solver.calcContactsContinuous(timeStep, buffer.records.data(), 0, 8);
+        EXPECT_EQ(std::memcmp(&saved, &b1.m_collisionMatrix, sizeof(saved)), 0);
+        EXPECT_TRUE(buffer.canariesIntact());
+        if (reference < 0.0) {
+            EXPECT_EQ(count, 0);
+            continue;
+        }
+        ASSERT_GT(count, 0) << trial;
+        hits++;
+        EXPECT_NEAR(timeStep, reference, 2e-4) << trial;
+        // The points lie on the wall's face the box meets, less half the
+        // relative displacement to that time (the wall stands still).
+        const double shift = 0.5 * b0.m_veloc.x * reference;
+        for (int32_t i = 0; i < count; i++) {
+            const dgContactPoint& c = buffer.records[size_t(i)];
+            EXPECT_NEAR(c.point.x, -0.5 - shift, 0.01) << trial;
+            EXPECT_LT(c.normal.x, -0.999f) << trial;
+        }
+    }
+    EXPECT_GT(hits, 100);
+}
+
+TEST_F(MinkowskiTest, ContinuousRestoresTheMovedMatrixOnEveryPath) {
+    ShapeHolder a = box(1, 1, 1);
+    struct Path {
+        float x;
+        float speed;
+    };
+    // Overlapping, apart and closing, apart and leaving.
+    for (const Path& path : {Path{0.5f, 10.0f}, Path{-3.0f, 100.0f}, Path{-3.0f, -100.0f}, Path{-3.0f, 1.0f}}) {
+        dgBody b0 = bodyOf(a.get(), translation(path.x, 0.1f, 0));
+        dgBody b1 = bodyOf(a.get(), dgGetIdentityMatrix());
+        b0.m_veloc = dgVector(path.speed, 0, 0, 0);
+        const dgMatrix saved0 = b0.m_collisionMatrix;
+        const dgMatrix saved1 = b1.m_collisionMatrix;
+        dgMinkowskiSolver solver(&b0, &b1);
+        float step = 0.1f;
+        ContactBuffer buffer(4);
+        solver.calcContactsContinuous(step, buffer.records.data(), 0, 4);
+        EXPECT_EQ(std::memcmp(&saved0, &b0.m_collisionMatrix, sizeof(saved0)), 0);
+        EXPECT_EQ(std::memcmp(&saved1, &b1.m_collisionMatrix, sizeof(saved1)), 0);
+    }
+}
