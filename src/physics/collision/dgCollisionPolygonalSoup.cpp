@@ -497,11 +497,18 @@ dgVector dgCollisionPolygonalSoup::dgCollisionConvexPolygon::convexSupport(const
 
 bool dgCollisionPolygonalSoup::dgCollisionConvexPolygon::closestPointToPoint(const dgVector& p, float radius,
                                                                              dgVector& out) {
+    // A face out of reach writes nothing: the normal stays that of the last
+    // face the contact code accepted.
+    const dgVector kept(m_normal);
     if (!loadFace()) {
         return false;
     }
-    return dgClosestPointOnPolygon(p, &m_localPoly[0].x, int32_t(sizeof(dgVector)), kStorageIndices.m_index,
-                                   m_storedCount, radius, out);
+    if (!dgClosestPointOnPolygon(p, &m_localPoly[0].x, int32_t(sizeof(dgVector)), kStorageIndices.m_index,
+                                 m_storedCount, radius, out)) {
+        m_normal = kept;
+        return false;
+    }
+    return true;
 }
 
 int32_t dgCollisionPolygonalSoup::dgCollisionConvexPolygon::quickTest(const dgConvexCollision& convex,

@@ -247,6 +247,7 @@ public:
 
     // Loads the face; true, with the point of the face nearest to p in out
     // and the face normal set, when that point lies within radius of p.
+    // Otherwise false, and neither out nor the face normal changes.
     bool closestPointToPoint(const dgVector& p, float radius, dgVector& out);
     // Loads the face; 0 when the convex (placed by matrix, which carries the
     // soup's directions into the convex's frame) lies wholly behind the

@@ -512,6 +512,31 @@ TEST_P(PolygonSoupFace, LoadedFaceAnswersLikeBruteForce) {
 
 INSTANTIATE_TEST_SUITE_P(Sides, PolygonSoupFace, testing::Values(3, 4, 7, 16, 64));
 
+// A face out of reach writes nothing: neither the point nor the normal of
+// the face loaded before it changes.
+TEST(PolygonSoup, FaceOutOfReachLeavesPointAndNormal) {
+    const float vertices[] = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+    const int32_t floor[] = {0, 1, 2};
+    const int32_t wall[] = {0, 3, 1};
+    FaceList list;
+    SoupHolder soup = makeSoup(list);
+    Face& face = *soup->getFace();
+    dgVector out;
+    face.setFace(vertices, 3, floor, 3);
+    ASSERT_TRUE(face.closestPointToPoint(dgVector(0.2f, 0.2f, 0.5f, 1), 1.0f, out));
+    const dgVector normal(face.getFaceNormal()), point(out);
+    ASSERT_EQ(normal.z, 1.0f);
+    face.setFace(vertices, 3, wall, 3);
+    EXPECT_FALSE(face.closestPointToPoint(dgVector(0.2f, 5.0f, 0.2f, 1), 1.0f, out));
+    for (int32_t j = 0; j < 3; j++) {
+        EXPECT_EQ(face.getFaceNormal()[j], normal[j]);
+        EXPECT_EQ(out[j], point[j]);
+    }
+    // The same face within reach sets its own normal.
+    EXPECT_TRUE(face.closestPointToPoint(dgVector(0.2f, 0.5f, 0.2f, 1), 1.0f, out));
+    EXPECT_EQ(face.getFaceNormal().y, 1.0f);
+}
+
 class PolygonSoupFaceSize : public testing::TestWithParam<int32_t> {};
 
 // The face object holds 64 vertices: a larger gathered face is skipped whole,
