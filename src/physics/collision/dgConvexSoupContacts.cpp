@@ -279,17 +279,35 @@ int32_t dgSphereSoupContacts(dgWorld*, dgBody* soupBody, dgBody* sphereBody, dgC
         normal.w = 0.0f;
         dgVector point(c - normal.scale(r + gap * 0.5f));
         point.w = 1.0f;
-        DG_ASSERT(n < maxCount);
-        dgContactPoint& record = contacts[n];
+        // Made aside: the array may have no room left for it.
+        dgContactPoint fresh[2];
+        uint8_t freshFlags[2];
+        dgContactPoint& record = fresh[1];
         record.point = soupToWorld.transformVector(point);
         record.normal = soupToWorld.rotateVector(normal);
         record.normal.w = 0.0f;
         record.userId = dgContactUserId(uint32_t(attribute));
         const float penetration = -gap - kPenetrationSkin;
         record.penetration = (penetration > 0.0f) ? penetration : 0.0f;
-        n += pair.m_face->filterContacts(1, contacts + n, soupToWorld, flags + n);
-        if (n >= maxCount) {
-            n = reduceWithFlags(n, contacts, flags, 1);
+        if (pair.m_face->filterContacts(1, &record, soupToWorld, &freshFlags[1]) == 0) {
+            continue;
+        }
+        if (n < maxCount) {
+            contacts[n] = record;
+            flags[n] = freshFlags[1];
+            n++;
+            if (n >= maxCount) {
+                n = reduceWithFlags(n, contacts, flags, 1);
+            }
+        } else {
+            // Full at one point (a maximum of 1): the kept point and the new
+            // one are reduced to one.
+            DG_ASSERT(n == 1);
+            fresh[0] = contacts[0];
+            freshFlags[0] = flags[0];
+            n = reduceWithFlags(2, fresh, freshFlags, 1);
+            contacts[0] = fresh[0];
+            flags[0] = freshFlags[0];
         }
     }
     return (n < 2) ? n : dgFilterEdgeContacts(n, contacts, flags);
