@@ -75,7 +75,8 @@ struct Terrain {
         const int32_t j = std::clamp(int32_t(std::floor(w)), 0, kCells - 1);
         const float fx = u - float(i), fz = w - float(j);
         if (fx + fz <= 1.0f) {
-            return height(i, j) + (height(i + 1, j) - height(i, j)) * fx + (height(i, j + 1) - height(i, j)) * fz;
+            return height(i, j) + (height(i + 1, j) - height(i, j)) * fx +
+                   (height(i, j + 1) - height(i, j)) * fz;
         }
         return height(i + 1, j + 1) + (height(i, j + 1) - height(i + 1, j + 1)) * (1.0f - fx) +
                (height(i + 1, j) - height(i + 1, j + 1)) * (1.0f - fz);
@@ -146,7 +147,8 @@ protected:
 
 // No face contact keeps an edge contact within 0.2 of it; flags are
 // recomputed from each record's own face.
-void expectNoHiddenEdgeContact(const Terrain& t, const dgMatrix& soupPose, const dgContactPoint* c, int32_t n) {
+void expectNoHiddenEdgeContact(const Terrain& t, const dgMatrix& soupPose, const dgContactPoint* c,
+                               int32_t n) {
     std::vector<bool> edge(static_cast<size_t>(n));
     for (int32_t i = 0; i < n; i++) {
         const std::vector<float>& f = t.faces.at(c[i].userId);
@@ -228,9 +230,10 @@ TEST_P(ConvexSoupPoses, ContactsLieOnTheirFacesAndMatchFarFromTheOrigin) {
             fn = fn.scale(1.0f / std::sqrt(fn % fn));
             EXPECT_LE(std::fabs(fn % (c.point - a)), c.penetration + 0.02f);
             const dgVector local(convex.m_collisionMatrix.inverseTransformVector(c.point));
-            const float inside = param.sphere ? std::sqrt(local % dgVector(local.x, local.y, local.z, 0.0f)) - 0.7f
-                                              : std::max({std::fabs(local.x) - 1.0f, std::fabs(local.y) - 0.5f,
-                                                          std::fabs(local.z) - 1.5f});
+            const float inside = param.sphere
+                                     ? std::sqrt(local % dgVector(local.x, local.y, local.z, 0.0f)) - 0.7f
+                                     : std::max({std::fabs(local.x) - 1.0f, std::fabs(local.y) - 0.5f,
+                                                 std::fabs(local.z) - 1.5f});
             EXPECT_LE(inside, c.penetration + 0.02f);
         }
         expectNoHiddenEdgeContact(*hills, dgGetIdentityMatrix(), out.records.data(), n);
@@ -271,7 +274,8 @@ class ConvexSoupResting : public ConvexSoupTest, public ::testing::WithParamInte
 TEST_P(ConvexSoupResting, EveryOrientationKeepsFaceContactsFromBothTriangles) {
     const RestCase param = GetParam();
     dgMatrix pose(turned(param.ax, param.ay, param.az, dgVector(0, 0, 0, 1)));
-    const float half = std::fabs(pose.front.y) * 1.0f + std::fabs(pose.up.y) * 0.5f + std::fabs(pose.right.y) * 1.5f;
+    const float half =
+        std::fabs(pose.front.y) * 1.0f + std::fabs(pose.up.y) * 0.5f + std::fabs(pose.right.y) * 1.5f;
     pose.position = dgVector(0.0f, param.soupY + half - 0.05f, 0.0f, 1.0f);
     dgBody convex = bodyOf(box.get(), pose), soup = bodyOf(pair, translation(0, param.soupY, 0));
     Buffer out(16);
@@ -303,9 +307,10 @@ class ConvexSoupMaxima : public ConvexSoupTest, public ::testing::WithParamInter
 
 TEST_P(ConvexSoupMaxima, NothingIsWrittenPastTheMaximum) {
     const MaxCase param = GetParam();
-    ShapeHolder big = ShapeHolder::adopt(param.path == kSpherePath
-                                             ? static_cast<dgConvexCollision*>(new dgCollisionSphere(0, 3.0f, dgGetIdentityMatrix()))
-                                             : new dgCollisionBox(0, 9.0f, 1.0f, 9.0f, dgGetIdentityMatrix()));
+    ShapeHolder big = ShapeHolder::adopt(
+        param.path == kSpherePath
+            ? static_cast<dgConvexCollision*>(new dgCollisionSphere(0, 3.0f, dgGetIdentityMatrix()))
+            : new dgCollisionBox(0, 9.0f, 1.0f, 9.0f, dgGetIdentityMatrix()));
     dgCollision* ground = (param.path == kFastPath) ? flat->shape : hills->shape;
     const float y = (param.path == kFastPath) ? 0.55f : (param.path == kSpherePath) ? 2.0f : 0.3f;
     dgBody convex = bodyOf(big.get(), turned(0, 0.3f, 0, dgVector(0.5f, y, 0.5f, 1)));
@@ -336,12 +341,12 @@ INSTANTIATE_TEST_SUITE_P(Paths, ConvexSoupMaxima, ::testing::ValuesIn([] {
 
 struct MotionCase {
     const char* name;
-    float soupTurn;       // about z: 90 degrees stands the floor up as a wall
-    float gap;            // between cube and floor, along the floor's normal
-    float speed;          // towards the floor
+    float soupTurn;  // about z: 90 degrees stands the floor up as a wall
+    float gap;       // between cube and floor, along the floor's normal
+    float speed;     // towards the floor
     float timeStep;
     bool contacts;
-    float expectedStep;   // -1: the time of impact gap / speed
+    float expectedStep;  // -1: the time of impact gap / speed
 };
 // The continuous set-up test takes a face only once the body reaches within
 // 0.1 of its plane: the hits start 0.05 away.
@@ -374,14 +379,15 @@ TEST_P(ConvexSoupMotion, StepAndSpinFollowTheMotion) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ConvexSoupMotion,
-                         ::testing::Values(MotionCase{"slowAndApart", 0, 1.0f, 0.1f, 1.0f / 60, false, 0},
-                                           MotionCase{"slowAndTouching", 0, -0.05f, 0.1f, 1.0f / 60, true, 0},
-                                           MotionCase{"fastHit", 0, 0.05f, 50.0f, 1.0f / 60, true, -1},
-                                           MotionCase{"fastMiss", 0, 5.0f, 50.0f, 1.0f / 60, false, 1.0f / 60},
-                                           MotionCase{"stepAboveOne", 0, 80.0f, 50.0f, 5.0f, false, 1.0f},
-                                           MotionCase{"fastIntoAWall", 1.5707963f, 0.05f, 50.0f, 1.0f / 60, true, -1}),
-                         [](const ::testing::TestParamInfo<MotionCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConvexSoupMotion,
+    ::testing::Values(MotionCase{"slowAndApart", 0, 1.0f, 0.1f, 1.0f / 60, false, 0},
+                      MotionCase{"slowAndTouching", 0, -0.05f, 0.1f, 1.0f / 60, true, 0},
+                      MotionCase{"fastHit", 0, 0.05f, 50.0f, 1.0f / 60, true, -1},
+                      MotionCase{"fastMiss", 0, 5.0f, 50.0f, 1.0f / 60, false, 1.0f / 60},
+                      MotionCase{"stepAboveOne", 0, 80.0f, 50.0f, 5.0f, false, 1.0f},
+                      MotionCase{"fastIntoAWall", 1.5707963f, 0.05f, 50.0f, 1.0f / 60, true, -1}),
+    [](const ::testing::TestParamInfo<MotionCase>& info) { return info.param.name; });
 
 // ---- spheres ----
 
@@ -392,10 +398,11 @@ TEST_F(ConvexSoupTest, SphereGetsOneRecordPerFaceZeroExtendedAndOneWhenFull) {
     const struct {
         float x, y;
         int32_t maxCount, expected;
-    } cases[] = {{0.01f, 0.6f, 16, 2}, {0.01f, 0.6f, 2, 1}, {0.01f, 0.6f, 1, 1}, {0.5f, 0.0f, 16, 1},
-                 {3.0f, 0.5f, 16, 1}, {3.0f, 0.698f, 16, 0}, {0.01f, 0.6f, 0, 0}};
+    } cases[] = {{0.01f, 0.6f, 16, 2}, {0.01f, 0.6f, 2, 1},   {0.01f, 0.6f, 1, 1}, {0.5f, 0.0f, 16, 1},
+                 {3.0f, 0.5f, 16, 1},  {3.0f, 0.698f, 16, 0}, {0.01f, 0.6f, 0, 0}};
     for (const auto& c : cases) {
-        dgBody convex = bodyOf(ball.get(), translation(c.x, c.y, 0.0f)), soup = bodyOf(pair, dgGetIdentityMatrix());
+        dgBody convex = bodyOf(ball.get(), translation(c.x, c.y, 0.0f)),
+               soup = bodyOf(pair, dgGetIdentityMatrix());
         Buffer out(c.maxCount);
         const int32_t n = dgSphereSoupContacts(world, &soup, &convex, out.records.data(), c.maxCount);
         EXPECT_EQ(n, c.expected) << c.x << " " << c.y << " " << c.maxCount;
@@ -452,19 +459,39 @@ TEST_F(ConvexSoupTest, BadInputGivesNothing) {
     dgRefHolder<dgCollisionNull> none = dgRefHolder<dgCollisionNull>::adopt(new dgCollisionNull(0));
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     for (int32_t k = 0; k < 9; k++) {
-        dgBody convex = bodyOf(box.get(), translation(0, 0.4f, 0)), soup = bodyOf(pair, dgGetIdentityMatrix());
+        dgBody convex = bodyOf(box.get(), translation(0, 0.4f, 0)),
+               soup = bodyOf(pair, dgGetIdentityMatrix());
         dgBody* a = &convex;
         dgBody* b = &soup;
         switch (k) {
-            case 0: a = nullptr; break;
-            case 1: b = nullptr; break;
-            case 2: convex.m_collision = nullptr; break;
-            case 3: soup.m_collision = nullptr; break;
-            case 4: soup.m_collision = box.get(); break;
-            case 5: convex.m_collision = pair; break;
-            case 6: convex.m_collisionMatrix.position.y = nan; break;
-            case 7: soup.m_collisionMatrix.front.x = inf; break;
-            default: convex.m_collision = none.get(); convex.m_flags = dgBodyFlagContinuous; break;
+            case 0:
+                a = nullptr;
+                break;
+            case 1:
+                b = nullptr;
+                break;
+            case 2:
+                convex.m_collision = nullptr;
+                break;
+            case 3:
+                soup.m_collision = nullptr;
+                break;
+            case 4:
+                soup.m_collision = box.get();
+                break;
+            case 5:
+                convex.m_collision = pair;
+                break;
+            case 6:
+                convex.m_collisionMatrix.position.y = nan;
+                break;
+            case 7:
+                soup.m_collisionMatrix.front.x = inf;
+                break;
+            default:
+                convex.m_collision = none.get();
+                convex.m_flags = dgBodyFlagContinuous;
+                break;
         }
         for (bool continuous : {false, true}) {
             if (a && k != 8) {
