@@ -1,0 +1,440 @@
+#include "dgConvexSoupContacts.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "dgAssert.h"
+#include "dgCollisionPolygonalSoup.h"
+#include "dgCollisionSphere.h"
+#include "dgContactReduction.h"
+#include "dgConvexCollision.h"
+#include "dgDynamicsServices.h"
+#include "dgMinkowskiSolver.h"
+
+namespace {
+
+typedef dgCollisionPolygonalSoup::dgCollisionConvexPolygon dgSoupFace;
+
+// A contact must overlap by more than this to count (sphere path).
+constexpr float kContactGap = 1.0f / 256.0f;
+// Reported penetration is the overlap less this.
+constexpr float kPenetrationSkin = 1.0f / 128.0f;
+// Squared reach within which a face contact hides an edge contact.
+constexpr float kEdgeContactReach2 = 0.04f;
+// Continuous path: the share of its own length a body must travel in one
+// step to be swept, the spin damping of a swept body, and the share of the
+// box size the sweep leaves to the box.
+constexpr float kFastShare = 0.25f;
+constexpr float kFastSpeed2 = 0.5f;
+constexpr float kSpinDamp = 0.9f;
+constexpr float kSweepSlack = 0.3f;
+
+inline bool finite3(const dgVector& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// The two sides of a convex-soup pair, checked, and the convex-to-soup
+// placement.
+struct dgSoupPair {
+    dgBody* m_convexBody;
+    dgBody* m_soupBody;
+    dgConvexCollision* m_convex;
+    dgCollisionPolygonalSoup* m_soup;
+    dgSoupFace* m_face;
+    dgMatrix m_placement;
+
+    bool set(dgBody* convexBody, dgBody* soupBody) {
+        if (!convexBody || !soupBody) {
+            return false;
+        }
+        m_convexBody = convexBody;
+        m_soupBody = soupBody;
+        m_convex = dgRefCast<dgConvexCollision>(convexBody->m_collision);
+        m_soup = dgRefCast<dgCollisionPolygonalSoup>(soupBody->m_collision);
+        if (!m_convex || !m_soup || !m_soup->getFace()) {
+            return false;
+        }
+        m_face = m_soup->getFace();
+        m_placement = convexBody->m_collisionMatrix.multiply(soupBody->m_collisionMatrix.inverse());
+        return true;
+    }
+
+    // Gathers the faces in the box (soup frame); their count.
+    int32_t gather(dgPolygonSoupCollideDesc& desc, const dgVector& boxMin, const dgVector& boxMax) const {
+        desc.m_boxMin = boxMin;
+        desc.m_boxMax = boxMax;
+        desc.m_otherBody = m_convexBody;
+        desc.m_soupBody = m_soupBody;
+        desc.m_polygonCallback = nullptr;
+        const int32_t count = m_soup->gatherFaces(desc);
+        if ((count <= 0) || !desc.m_vertexArray) {
+            return 0;
+        }
+        return count;
+    }
+};
+
+// Walks the gathered faces, loading each into the face object.
+class dgFaceWalk {
+public:
+    dgFaceWalk(const dgPolygonSoupCollideDesc& desc, dgSoupFace* face)
+        : m_desc(desc), m_face(face), m_next(0), m_offset(0) {}
+
+    // Loads the next face; false after the last.
+    bool next(int32_t& attribute) {
+        if (m_next >= m_desc.m_faceCount) {
+            return false;
+        }
+        const int32_t count = m_desc.m_faceIndexCounts[m_next];
+        attribute = m_desc.m_faceAttributes[m_next];
+        m_face->setFace(m_desc.m_vertexArray, m_desc.m_vertexStrideInBytes / int32_t(sizeof(float)),
+                        m_desc.m_faceIndices + m_offset, count);
+        m_offset += count;
+        m_next++;
+        return true;
+    }
+
+private:
+    const dgPolygonSoupCollideDesc& m_desc;
+    dgSoupFace* m_face;
+    int32_t m_next;
+    int32_t m_offset;
+};
+
+inline bool sameRecord(const dgContactPoint& a, const dgContactPoint& b) {
+    return (std::memcmp(&a.point, &b.point, sizeof(dgVector)) == 0) &&
+           (std::memcmp(&a.normal, &b.normal, sizeof(dgVector)) == 0) && (a.userId == b.userId) &&
+           (std::memcmp(&a.penetration, &b.penetration, sizeof(float)) == 0);
+}
+
+// The reduction with the edge flags kept beside their records: the
+// survivors are input records in input order, so each is found again by a
+// forward scan over a copy taken before.
+int32_t reduceWithFlags(int32_t count, dgContactPoint* contacts, uint8_t* flags, int32_t maxCount) {
+    if (maxCount < 1) {
+        maxCount = 1;
+    }
+    if (count <= maxCount) {
+        return count;
+    }
+    DG_ASSERT(count <= dgMaxSoupContacts);
+    dgContactPoint before[dgMaxSoupContacts];
+    uint8_t flagsBefore[dgMaxSoupContacts];
+    for (int32_t i = 0; i < count; i++) {
+        before[i] = contacts[i];
+        flagsBefore[i] = flags[i];
+    }
+    const int32_t kept = dgWorldReduceContacts(count, contacts, maxCount, dgContactReduceTolerance);
+    int32_t j = 0;
+    for (int32_t i = 0; i < kept; i++) {
+        while ((j < count) && !sameRecord(before[j], contacts[i])) {
+            j++;
+        }
+        DG_ASSERT(j < count);
+        flags[i] = (j < count) ? flagsBefore[j] : 1;
+        j++;
+    }
+    return kept;
+}
+
+inline int32_t clampMaxCount(int32_t maxCount) {
+    return (maxCount > dgMaxSoupContacts) ? dgMaxSoupContacts : maxCount;
+}
+
+// The general discrete procedure over a checked pair.
+int32_t generalContacts(const dgSoupPair& pair, dgContactPoint* contacts, int32_t maxCount) {
+    dgVector boxMin;
+    dgVector boxMax;
+    pair.m_convex->calcAABB(pair.m_placement, boxMin, boxMax);
+    dgPolygonSoupCollideDesc desc;
+    if (pair.gather(desc, boxMin, boxMax) == 0) {
+        return 0;
+    }
+    dgMinkowskiSolver solver(pair.m_convexBody, pair.m_soupBody, pair.m_face, pair.m_placement);
+    // The face normal goes to world space to meet the world-space contact
+    // normals; the set-up test wants soup directions in the convex's frame.
+    const dgMatrix& soupToWorld = pair.m_soupBody->m_collisionMatrix;
+    uint8_t flags[dgMaxSoupContacts];
+    // Never 0: a maximum of 0 would keep nothing and free no room.
+    const int32_t reduceTo = (maxCount / 4 > 0) ? maxCount / 4 : 1;
+    int32_t remaining = maxCount;
+    int32_t n = 0;
+    int32_t attribute = 0;
+    dgFaceWalk walk(desc, pair.m_face);
+    while (walk.next(attribute)) {
+        if (!pair.m_face->quickTest(*pair.m_convex, solver.m_matrix)) {
+            continue;
+        }
+        int32_t k = solver.calcContacts(contacts + n, attribute, remaining);
+        DG_ASSERT(k <= remaining);
+        if (k > 0) {
+            k = pair.m_face->filterContacts(k, contacts + n, soupToWorld, flags + n);
+            remaining -= k;
+            n += k;
+        }
+        if (remaining < 2) {
+            n = reduceWithFlags(n, contacts, flags, reduceTo);
+            remaining = maxCount - n;
+        }
+    }
+    return (n < 2) ? n : dgFilterEdgeContacts(n, contacts, flags);
+}
+
+}  // namespace
+
+int32_t dgFilterEdgeContacts(int32_t count, dgContactPoint* contacts, uint8_t* edgeFlags) {
+    if ((count < 2) || !contacts || !edgeFlags) {
+        return (count > 0) ? count : 0;
+    }
+    auto swapRecords = [&](int32_t a, int32_t b) {
+        const dgContactPoint c = contacts[a];
+        contacts[a] = contacts[b];
+        contacts[b] = c;
+        const uint8_t f = edgeFlags[a];
+        edgeFlags[a] = edgeFlags[b];
+        edgeFlags[b] = f;
+    };
+    int32_t front = 0;
+    int32_t back = count - 1;
+    while (true) {
+        while ((front < count) && !edgeFlags[front]) {
+            front++;
+        }
+        while ((back >= 0) && edgeFlags[back]) {
+            back--;
+        }
+        if (front >= back) {
+            break;
+        }
+        swapRecords(front, back);
+    }
+    const int32_t unflagged = front;
+    if ((unflagged == 0) || (unflagged == count)) {
+        return count;
+    }
+    for (int32_t i = 0; i < unflagged; i++) {
+        const dgVector& p = contacts[i].point;
+        int32_t j = unflagged;
+        while (j < count) {
+            const dgVector d(contacts[j].point - p);
+            if ((d % d) < kEdgeContactReach2) {
+                count--;
+                contacts[j] = contacts[count];
+                edgeFlags[j] = edgeFlags[count];
+                continue;
+            }
+            j++;
+        }
+    }
+    return count;
+}
+
+int32_t dgConvexSoupContactsGeneral(dgWorld*, dgBody* soupBody, dgBody* convexBody, dgContactPoint* contacts,
+                                    int32_t maxCount) {
+    maxCount = clampMaxCount(maxCount);
+    dgSoupPair pair;
+    if ((maxCount < 1) || !contacts || !pair.set(convexBody, soupBody)) {
+        return 0;
+    }
+    return generalContacts(pair, contacts, maxCount);
+}
+
+int32_t dgSphereSoupContacts(dgWorld*, dgBody* soupBody, dgBody* sphereBody, dgContactPoint* contacts,
+                             int32_t maxCount) {
+    maxCount = clampMaxCount(maxCount);
+    dgSoupPair pair;
+    if ((maxCount < 1) || !contacts || !pair.set(sphereBody, soupBody) ||
+        (pair.m_convex->getShapeType() != dgShapeSphere)) {
+        return 0;
+    }
+    const float r = static_cast<const dgCollisionSphere*>(pair.m_convex)->getRadius();
+    dgVector c(pair.m_placement.position);
+    c.w = 1.0f;
+    if (!finite3(c) || !std::isfinite(r)) {
+        return 0;
+    }
+    const dgVector reach(r, r, r, 0.0f);
+    dgPolygonSoupCollideDesc desc;
+    if (pair.gather(desc, c - reach, c + reach) == 0) {
+        return 0;
+    }
+    const dgMatrix& soupToWorld = pair.m_soupBody->m_collisionMatrix;
+    uint8_t flags[dgMaxSoupContacts];
+    int32_t n = 0;
+    int32_t attribute = 0;
+    dgFaceWalk walk(desc, pair.m_face);
+    while (walk.next(attribute)) {
+        dgVector q;
+        if (!pair.m_face->closestPointToPoint(c, r, q)) {
+            continue;
+        }
+        const dgVector delta(c - q);
+        const float dist = std::sqrt(delta % delta);
+        const float gap = dist - r;
+        if (!(gap < -kContactGap)) {
+            continue;
+        }
+        // A centre on the face has no direction of its own: the face's.
+        dgVector normal((dist > 1.0e-6f) ? delta.scale(1.0f / dist) : pair.m_face->getFaceNormal());
+        normal.w = 0.0f;
+        dgVector point(c - normal.scale(r + gap * 0.5f));
+        point.w = 1.0f;
+        // Made aside: the array may have no room left for it.
+        dgContactPoint fresh[2];
+        uint8_t freshFlags[2];
+        dgContactPoint& record = fresh[1];
+        record.point = soupToWorld.transformVector(point);
+        record.normal = soupToWorld.rotateVector(normal);
+        record.normal.w = 0.0f;
+        record.userId = dgContactUserId(uint32_t(attribute));
+        const float penetration = -gap - kPenetrationSkin;
+        record.penetration = (penetration > 0.0f) ? penetration : 0.0f;
+        if (pair.m_face->filterContacts(1, &record, soupToWorld, &freshFlags[1]) == 0) {
+            continue;
+        }
+        if (n < maxCount) {
+            contacts[n] = record;
+            flags[n] = freshFlags[1];
+            n++;
+            if (n >= maxCount) {
+                n = reduceWithFlags(n, contacts, flags, 1);
+            }
+        } else {
+            // Full at one point (a maximum of 1): the kept point and the new
+            // one are reduced to one.
+            DG_ASSERT(n == 1);
+            fresh[0] = contacts[0];
+            freshFlags[0] = flags[0];
+            n = reduceWithFlags(2, fresh, freshFlags, 1);
+            contacts[0] = fresh[0];
+            flags[0] = freshFlags[0];
+        }
+    }
+    return (n < 2) ? n : dgFilterEdgeContacts(n, contacts, flags);
+}
+
+int32_t dgConvexSoupContactsDiscrete(dgWorld* world, dgBody* convexBody, dgBody* soupBody,
+                                     dgContactPoint* contacts, int32_t maxCount) {
+    if (!convexBody || !convexBody->m_collision) {
+        return 0;
+    }
+    switch (convexBody->m_collision->getShapeType()) {
+        case dgShapeSphere:
+            return dgSphereSoupContacts(world, soupBody, convexBody, contacts, maxCount);
+        case dgShapeNull:
+            return 0;
+        default:
+            return dgConvexSoupContactsGeneral(world, soupBody, convexBody, contacts, maxCount);
+    }
+}
+
+int32_t dgConvexSoupContactsContinuous(dgWorld* world, float& timeStep, dgBody* convexBody, dgBody* soupBody,
+                                       dgContactPoint* contacts, int32_t maxCount) {
+    float dt = (timeStep < 1.0f) ? timeStep : 1.0f;
+    if (!(dt > 0.0f)) {
+        dt = 0.0f;
+    }
+    timeStep = dt;
+    maxCount = clampMaxCount(maxCount);
+    dgSoupPair pair;
+    if ((maxCount < 1) || !contacts || !pair.set(convexBody, soupBody)) {
+        return 0;
+    }
+
+    dgVector v;
+    dgVector omega;
+    dgBodyCalculateNextVelocities(convexBody, dt, v, omega);
+    v.w = 0.0f;
+    const float speed2 = v % v;
+    bool fast = false;
+    if ((speed2 > kFastSpeed2) && std::isfinite(speed2)) {
+        const float speed = std::sqrt(speed2);
+        dgVector d(convexBody->m_collisionMatrix.inverseRotateVector(v.scale(1.0f / speed)));
+        d.w = 0.0f;
+        const dgVector back(d.scale(-1.0f));
+        const float extent = (pair.m_convex->supportVertex(d) - pair.m_convex->supportVertex(back)) % d;
+        fast = (extent * kFastShare) < (speed * dt);
+    }
+    if (!fast) {
+        timeStep = 0.0f;
+        return dgConvexSoupContactsGeneral(world, soupBody, convexBody, contacts, maxCount);
+    }
+
+    convexBody->m_omega.x *= kSpinDamp;
+    convexBody->m_omega.y *= kSpinDamp;
+    convexBody->m_omega.z *= kSpinDamp;
+    convexBody->m_flags &= ~uint32_t(dgBodyFlagEquilibrium);
+
+    dgVector boxMin;
+    dgVector boxMax;
+    pair.m_convex->calcAABB(pair.m_placement, boxMin, boxMax);
+    // The box is in the soup's frame: so must the motion be.
+    const dgVector e(soupBody->m_collisionMatrix.inverseRotateVector(v.scale(dt)));
+    for (int32_t axis = 0; axis < 3; axis++) {
+        const float slack = kSweepSlack * (boxMax[axis] - boxMin[axis]);
+        const float step = e[axis];
+        if (std::fabs(step) > slack) {
+            if (step > 0.0f) {
+                boxMax[axis] += step - slack;
+            } else {
+                boxMin[axis] += step + slack;
+            }
+        }
+    }
+    dgPolygonSoupCollideDesc desc;
+    if (pair.gather(desc, boxMin, boxMax) == 0) {
+        return 0;
+    }
+    dgMinkowskiSolver solver(convexBody, soupBody, pair.m_face, pair.m_placement);
+    const int32_t reduceTo = (maxCount / 4 > 0) ? maxCount / 4 : 1;
+    float tmin = dt;
+    int32_t remaining = maxCount;
+    int32_t n = 0;
+    int32_t attribute = 0;
+    dgFaceWalk walk(desc, pair.m_face);
+    while (walk.next(attribute)) {
+        if (!pair.m_face->quickTestSlab(*pair.m_convex, solver.m_matrix)) {
+            continue;
+        }
+        // Not reset between faces: each face looks only for an earlier impact.
+        const int32_t k = solver.calcContactsContinuous(timeStep, contacts + n, attribute, remaining);
+        DG_ASSERT((k >= 0) && (k <= remaining));
+        tmin = (timeStep < tmin) ? timeStep : tmin;
+        remaining -= k;
+        n += k;
+        if (remaining < 2) {
+            n = dgWorldReduceContacts(n, contacts, reduceTo, dgContactReduceTolerance);
+            remaining = maxCount - n;
+        }
+    }
+    timeStep = tmin;
+    return n;
+}
+
+int32_t dgConvexSoupContacts(dgWorld* world, float& timeStep, dgBody* convexBody, dgBody* soupBody,
+                             dgContactPoint* contacts, int32_t maxCount) {
+    if (!convexBody || !soupBody || !convexBody->m_collision || !soupBody->m_collision || !contacts ||
+        (maxCount < 1)) {
+        return 0;
+    }
+    maxCount = clampMaxCount(maxCount);
+    int32_t count = 0;
+    if (((convexBody->m_flags | soupBody->m_flags) & dgBodyFlagContinuous) != 0) {
+        if (convexBody->m_collision->getShapeType() == dgShapeNull) {
+            return 0;
+        }
+        count = dgConvexSoupContactsContinuous(world, timeStep, convexBody, soupBody, contacts, maxCount);
+    } else {
+        count = dgConvexSoupContactsDiscrete(world, convexBody, soupBody, contacts, maxCount);
+        if (count > 0) {
+            timeStep = 0.0f;
+        }
+    }
+    for (int32_t i = 0; i < count; i++) {
+        contacts[i].body0 = convexBody;
+        contacts[i].body1 = soupBody;
+        contacts[i].collision0 = convexBody->m_collision;
+        contacts[i].collision1 = soupBody->m_collision;
+    }
+    return count;
+}
