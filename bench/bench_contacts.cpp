@@ -1,6 +1,7 @@
 // The convex solver: closest points of two separated hulls, the four-point
 // manifold of a box resting on a box, and the time-of-impact contacts of a
-// box at 50 m/s hitting a wall within one 1/60 s step. One query per
+// box at 50 m/s hitting a wall within one 1/60 s step, and the pyramid hull
+// resting on a box through the dispatch. One query per
 // iteration; the figures are per query.
 #include <benchmark/benchmark.h>
 
@@ -11,6 +12,7 @@
 
 #include "dgCollisionBox.h"
 #include "dgCollisionConvexHull.h"
+#include "dgConvexContacts.h"
 #include "dgDynamicsServices.h"
 #include "dgMinkowskiSolver.h"
 
@@ -26,7 +28,8 @@ dgCollisionConvexHull* makeHull(uint32_t seed, int32_t count, float radius) {
         d = d.scale(radius / std::sqrt(d % d));
         points.insert(points.end(), {d.x, d.y, d.z});
     }
-    return new dgCollisionConvexHull(0, count, 3 * int32_t(sizeof(float)), points.data(), dgGetIdentityMatrix());
+    return new dgCollisionConvexHull(0, count, 3 * int32_t(sizeof(float)), points.data(),
+                                     dgGetIdentityMatrix());
 }
 
 dgMatrix placed(const dgMatrix& rotation, float x, float y, float z) {
@@ -89,6 +92,34 @@ void BM_BoxRestingOnBoxManifold(benchmark::State& state) {
     floor->release();
 }
 BENCHMARK(BM_BoxRestingOnBoxManifold);
+
+// The 5-point pyramid hull of the convex-bodies-on-terrain scene, (0, 1, 0),
+// (+-1, 0, 0), (0, 0, +-1), resting a little into a box, through the
+// contact dispatch the body-pair pass will call.
+void BM_PyramidHullOnBox(benchmark::State& state) {
+    dgInitSearchDirections();
+    const float points[15] = {0, 1, 0, 1, 0, 0, -1, 0, 0, 0, 0, 1, 0, 0, -1};
+    dgCollisionConvexHull* pyramid =
+        new dgCollisionConvexHull(0, 5, 3 * int32_t(sizeof(float)), points, dgGetIdentityMatrix());
+    dgCollisionBox* floor = new dgCollisionBox(0, 10.0f, 1.0f, 10.0f, dgGetIdentityMatrix());
+    dgBody b0;
+    dgBody b1;
+    setBody(b0, pyramid, placed(dgRotationMatrixY(0.2f), 0.1f, 0.49f, 0.3f));
+    setBody(b1, floor, dgGetIdentityMatrix());
+    dgContactPoint contacts[16];
+    float timeStep = 1.0f / 60.0f;
+    if (dgConvexContacts(timeStep, &b0, &b1, contacts, 16) == 0) {
+        state.SkipWithError("the pyramid does not touch the box");
+    }
+    for (auto _ : state) {
+        timeStep = 1.0f / 60.0f;
+        benchmark::DoNotOptimize(dgConvexContacts(timeStep, &b0, &b1, contacts, 16));
+        benchmark::DoNotOptimize(contacts[0].point.x);
+    }
+    pyramid->release();
+    floor->release();
+}
+BENCHMARK(BM_PyramidHullOnBox);
 
 void BM_BoxHitsWallTimeOfImpact(benchmark::State& state) {
     dgInitSearchDirections();
