@@ -5,11 +5,11 @@
 
 #include "dgAssert.h"
 #include "dgCollision.h"
+#include "dgCollisionPoint.h"
 #include "dgCompoundCollision.h"
 #include "dgContactReduction.h"
 #include "dgConvexCollision.h"
 #include "dgConvexContacts.h"
-#include "dgCollisionPoint.h"
 #include "dgConvexSoupContacts.h"
 #include "dgDynamicsServices.h"
 #include "dgIntersections.h"

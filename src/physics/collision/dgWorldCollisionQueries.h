@@ -50,9 +50,9 @@ int32_t dgWorldCollisionPointDistance(dgWorld* world, const float* point, dgColl
 // below 1 gives 0. Larger sets are thinned by the reduction.
 //
 // The normal points from the second body of the pair as computed towards the
-// first. A compound or convex shape given as B (with A neither a compound,
-// nor convex for the second case) is computed as (B, A) and its normals are
-// NOT negated: they then point from A towards B.
+// first. The pair is computed compound first, else convex first; when that
+// puts B first (B a compound, or A a soup) the normals are those of (B, A)
+// and are NOT negated: they then point from A towards B.
 int32_t dgWorldCollide(dgWorld* world, dgCollision* shapeA, const dgMatrix& matrixA, dgCollision* shapeB,
                        const dgMatrix& matrixB, float* points, float* normals, float* penetrations,
                        int32_t maxCount);
