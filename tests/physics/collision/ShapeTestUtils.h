@@ -105,6 +105,15 @@ inline dgBody placedBody(const dgMatrix& matrix) {
     return body;
 }
 
+// A cleared body holding shape at pose with its collision matrix updated, as
+// the contact code expects (the body does not reference the shape).
+inline dgBody bodyOf(dgCollision* shape, const dgMatrix& pose) {
+    dgBody body(placedBody(pose));
+    body.m_collision = shape;
+    dgBodyUpdateCollisionMatrix(&body, 0.0f);
+    return body;
+}
+
 // Restores the allocator hooks that dgWorldCreate (or a test) replaces.
 class HookGuard {
 public:

@@ -29,15 +29,6 @@ constexpr float kCell = 2.0f;
 constexpr float kOrigin = -12.0f;
 constexpr float kCanary = -777.0f;
 
-dgBody bodyOf(dgCollision* shape, const dgMatrix& pose) {
-    dgBody body;
-    body.clear();
-    body.m_collision = shape;
-    body.m_matrix = pose;
-    dgBodyUpdateCollisionMatrix(&body, 0.0f);
-    return body;
-}
-
 // Height map soup: two triangles a cell, each with its own attribute, a
 // third of them negative. The map's triangles are kept for reference.
 struct Terrain {

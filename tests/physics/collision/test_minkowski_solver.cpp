@@ -53,15 +53,6 @@ ShapeHolder hull(uint32_t seed, int32_t n, float scale) {
                                                         dgGetIdentityMatrix()));
 }
 
-// A cleared body holding shape at pose (the body does not reference it).
-dgBody bodyOf(dgCollision* shape, const dgMatrix& pose) {
-    dgBody body;
-    body.clear();
-    body.m_collision = shape;
-    body.m_matrix = pose;
-    dgBodyUpdateCollisionMatrix(&body, 0.0f);
-    return body;
-}
 
 class MinkowskiTest : public ::testing::Test {
 protected:
