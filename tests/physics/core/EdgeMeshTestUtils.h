@@ -115,4 +115,31 @@ inline void addGrid(dgEdgeMesh& mesh, Cloud& cloud, int32_t n, double size, doub
     }
 }
 
+// Links, twins and face ids that agree, and no edge with a hole on both
+// sides: the structure checked without the mesh's own check.
+inline bool linksAgree(const dgEdgeMesh& mesh) {
+    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+        const dgEdge* e = &node->getPayload();
+        if (!e->m_twin || !e->m_next || !e->m_prev) {
+            return false;
+        }
+        if (e->m_twin->m_twin != e || e->m_next->m_prev != e || e->m_prev->m_next != e) {
+            return false;
+        }
+        if (e->m_next->m_faceId != e->m_faceId) {
+            return false;
+        }
+        if (e->m_faceId < 0 && e->m_twin->m_faceId < 0) {
+            return false;
+        }
+        if (node->getKey() != dgEdgeMesh::dgEdgeMeshKey(e->m_vertex, e->m_twin->m_vertex)) {
+            return false;
+        }
+        if (e->m_next->m_vertex != e->m_twin->m_vertex) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace edgemeshtest

@@ -42,32 +42,6 @@ std::multiset<std::vector<int32_t>> faceSet(const dgEdgeMesh& mesh) {
     return faces;
 }
 
-// Structure checked without the mesh's own check.
-bool linksAgree(const dgEdgeMesh& mesh) {
-    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
-        const dgEdge* e = &node->getPayload();
-        if (!e->m_twin || !e->m_next || !e->m_prev) {
-            return false;
-        }
-        if (e->m_twin->m_twin != e || e->m_next->m_prev != e || e->m_prev->m_next != e) {
-            return false;
-        }
-        if (e->m_next->m_faceId != e->m_faceId) {
-            return false;
-        }
-        if (e->m_faceId < 0 && e->m_twin->m_faceId < 0) {
-            return false;
-        }
-        if (node->getKey() != dgEdgeMesh::dgEdgeMeshKey(e->m_vertex, e->m_twin->m_vertex)) {
-            return false;
-        }
-        if (e->m_next->m_vertex != e->m_twin->m_vertex) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Cube [0, size]^3 shifted by offset, sides cut into k x k quads or
 // triangles, outward. `sides` selects sides by bit (z0, z1, y0, y1, x0, x1).
 // Vertices are shared within one call only, so two calls over

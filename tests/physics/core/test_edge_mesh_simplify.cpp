@@ -33,29 +33,6 @@ bool isConvex(const std::vector<const dgEdge*>& loop, const Cloud& cloud) {
     return true;
 }
 
-// Structure checked without the mesh's own check.
-bool linksAgree(const dgEdgeMesh& mesh) {
-    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
-        const dgEdge* e = &node->getPayload();
-        if (!e->m_twin || !e->m_next || !e->m_prev) {
-            return false;
-        }
-        if (e->m_twin->m_twin != e || e->m_next->m_prev != e || e->m_prev->m_next != e) {
-            return false;
-        }
-        if (e->m_next->m_faceId != e->m_faceId) {
-            return false;
-        }
-        if (node->getKey() != dgEdgeMesh::dgEdgeMeshKey(e->m_vertex, e->m_twin->m_vertex)) {
-            return false;
-        }
-        if (e->m_next->m_vertex != e->m_twin->m_vertex) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // V - E + F of a closed mesh.
 int32_t euler(const dgEdgeMesh& mesh) {
     return int32_t(usedVertices(mesh).size()) - mesh.getEdgeCount() / 2 + int32_t(loops(mesh, true).size());
