@@ -1,7 +1,8 @@
 # Checks that the physics layers include only downwards:
 #   core       includes only core headers;
 #   collision  includes core and collision headers and, of dynamics, only
-#              dgDynamicsServices.h.
+#              dgDynamicsServices.h and dgPhysicsTypes.h (the callback and
+#              body-set types, which include nothing of dynamics).
 # Run as: cmake -DPHYSICS_DIR=<src/physics> -P check_layers.cmake
 if(NOT PHYSICS_DIR)
   message(FATAL_ERROR "PHYSICS_DIR is not set")
@@ -29,7 +30,7 @@ function(check_layer layer)
 endfunction()
 
 check_layer(core ${core_headers})
-check_layer(collision ${core_headers} ${collision_headers} dgDynamicsServices.h)
+check_layer(collision ${core_headers} ${collision_headers} dgDynamicsServices.h dgPhysicsTypes.h)
 
 if(failures)
   list(JOIN failures "\n  " text)

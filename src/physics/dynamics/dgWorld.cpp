@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "dgBody.h"
 #include "dgCollision.h"
 #include "dgCollisionPoint.h"
 #include "dgCpu.h"
@@ -11,9 +12,14 @@
 #include "dgMinkowskiSolver.h"
 
 dgWorld::dgWorld()
-    : m_bodyTree(),
+    : m_linkPages(),
+      m_broadPhase(),
+      m_bodyTree(),
       m_activeBodyTree(),
+      m_materialTree(),
       m_collisionCache(),
+      m_contactPages(),
+      m_contactList(),
       m_vehicleWorkList(),
       m_stepStamp(2),
       m_busy(0),
@@ -49,8 +55,11 @@ dgWorld::dgWorld()
       m_outOfBounds(nullptr),
       m_solverWorkspace(nullptr),
       m_pointCollision(nullptr) {
-    // Still to come, in this order: the default material group, the solver
-    // workspace and binding the broad phase to this world.
+    m_defaultMaterialGroup = dgWorldCreateMaterialGroup(this);
+    // The solver sizes the workspace for itself; until then it is the pair
+    // exclusion's scratch and the start of the refresh stack.
+    m_solverWorkspace = dgMalloc(kMinWorkspaceBodies * sizeof(dgBody*));
+    dgBroadPhaseSetWorld(&m_broadPhase, this);
 
     // Before any collision query can run.
     dgInitSearchDirections();
@@ -64,15 +73,26 @@ dgWorld::~dgWorld() {
         m_pointCollision->release();
         m_pointCollision = nullptr;
     }
-    // Bodies, material pairs and the page lists follow with their layers.
+    // Destroying the bodies comes with body creation.
+    dgMaterialDestroyAllGroups(this);
     dgFree(m_solverWorkspace);
     m_solverWorkspace = nullptr;
+
+    // Page lists in the reverse order of construction. The joints' links
+    // go with their pages.
+    while (dgContactList::Node* node = m_contactList.getFirst()) {
+        dgContact* contact = node->getValue();
+        contact->release();
+        contact->~dgContact();
+        m_contactPages.give(contact);
+    }
     m_vehicleWorkList.removeAll();
     // The cache owns one reference of every shape it holds.
     for (dgCollisionCache::Node* node : m_collisionCache) {
         node->getPayload()->release();
     }
     m_collisionCache.removeAll();
+    m_materialTree.removeAll();
     m_activeBodyTree.removeAll();
     m_bodyTree.removeAll();
 }
@@ -84,9 +104,10 @@ dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback rele
     if (!block) {
         return nullptr;
     }
-    // The world box (-100 .. 100 on each axis) is set on the broad phase here:
-    // filled in with the broad phase.
-    return ::new (block) dgWorld();
+    dgWorld* world = ::new (block) dgWorld();
+    dgBroadPhaseSetWorldSize(&world->m_broadPhase, dgVector(-100.0f, -100.0f, -100.0f, 0.0f),
+                             dgVector(100.0f, 100.0f, 100.0f, 0.0f));
+    return world;
 }
 
 void dgWorldDestroy(dgWorld* world) {

@@ -9,7 +9,12 @@
 
 #include <cstdint>
 
+#include "dgBroadPhase.h"
 #include "dgCollisionCache.h"
+#include "dgConstraint.h"
+#include "dgContact.h"
+#include "dgMaterialPair.h"
+#include "dgPageList.h"
 #include "dgPhysicsTypes.h"
 
 class dgBody;
@@ -18,36 +23,49 @@ class dgCollisionPoint;
 
 class dgWorld {
 public:
-    // Empty trees, settings at their defaults (see the fields), class
-    // identities copied, SIMD flag from dgCpuHasSimd, and the point shape
-    // (radius 1, identity offset, signature 0x12344321) when it can be
-    // allocated.
+    // Bodies the workspace holds at least; the pair exclusion gathers at most
+    // this many jointed bodies.
+    static constexpr int32_t kMinWorkspaceBodies = 512;
+
+    // Empty pages, trees and broad phase; the default material group; the
+    // solver workspace; class identities copied; the broad phase bound to
+    // this world; settings at their defaults (see the fields), SIMD flag from
+    // dgCpuHasSimd; and the point shape (radius 1, identity offset, signature
+    // 0x12344321) when it can be allocated.
     dgWorld();
-    // Releases the point shape and every shape left in the collision cache,
-    // frees the solver workspace and empties the trees.
+    // Releases the point shape, removes every material pair, frees the
+    // solver workspace, releases the contact joints left and every page, the
+    // collision cache's shapes and the trees. Every body must have left the
+    // broad phase by then.
     ~dgWorld();
     dgWorld(const dgWorld&) = delete;
     dgWorld& operator=(const dgWorld&) = delete;
 
     // ---- fields, in record order ----
 
-    // Joint-link pages: filled in with the joints.
-    // Broad phase (embedded, bound to this world): filled in with the broad phase.
+    // Links that chain joints into their bodies' joint rings.
+    dgPageList<dgJointLink> m_linkPages;
+    // Bound to this world at construction.
+    dgBroadPhase m_broadPhase;
 
     // Every body of the world; the body count is its node count.
     dgBodyTree m_bodyTree;
     // The awake bodies; a body keeps its node (null while frozen).
     dgBodyTree m_activeBodyTree;
-    // Material-pair tree (records keyed by (larger id << 16) + smaller id):
-    // filled in with the material pairs.
+    // Material-pair records keyed by dgMaterialPairKey.
+    dgMaterialPairTree m_materialTree;
 
     // Shared shapes keyed by signature; the factory and the release through
     // the world (dgCollisionCache.h) keep it. Owns one reference of each.
     dgCollisionCache m_collisionCache;
 
-    // Page lists of bodies, contacts (with their two reference lists), ball,
-    // hinge, slider, up-vector, corkscrew, universal and vehicle joints:
-    // filled in with the bodies and joints.
+    // Body pages: filled in with body creation.
+    // Contact joints, and the list of all of them (each joint keeps its node).
+    // The stale queue follows the list with the solver.
+    dgPageList<dgContact> m_contactPages;
+    dgContactList m_contactList;
+    // Page lists of ball, hinge, slider, up-vector, corkscrew, universal and
+    // vehicle joints: filled in with each joint class.
 
     // Compound-pair tree: the vehicle work list of the compound contact path,
     // keyed by body address, consumed at the end of every broad-phase update.
@@ -103,8 +121,9 @@ public:
     int32_t m_simdFlag;
     // Called by the broad phase for a body that left the world box; may be null.
     dgBodyOutOfBoundsCallback m_outOfBounds;
-    // The solver workspace (a dgMalloc block, at least 512 body pointers):
-    // taken with the solver; null until then.
+    // The solver workspace: a dgMalloc block of at least
+    // kMinWorkspaceBodies body pointers, also the contact pass's scratch for
+    // jointed bodies and the start of the broad-phase refresh's stack.
     void* m_solverWorkspace;
     // The world's point shape for the point-distance query; null when the
     // world has none.
@@ -151,6 +170,34 @@ dgCollision* dgCreateConvexHull(dgWorld* world, int32_t pointCount, const float*
 void dgCollisionRemoveFromCache(dgWorld* world, dgCollision* shape);
 // Drops one reference through the world's cache (see dgWorldReleaseCollision).
 void dgReleaseCollision(dgWorld* world, dgCollision* shape);
+
+// ---- joints ----
+
+// Takes two links from the link pages and makes them a pair (the first for
+// body0, the second for body1), records body0, body1 and the first link in the
+// joint, clears its island stamp, and puts each link into its body's joint
+// ring (at the ring's end). The equilibrium bit of each body becomes
+// (inverse mass == 0). Joint count + 1. Refuses (false, nothing changed) a
+// null body0, body0 == body1, or links that cannot be allocated.
+bool dgWorldAttachConstraint(dgWorld* world, dgConstraint* joint, dgBody* body0, dgBody* body1);
+
+// The first link in body0's ring whose other body is body1; null when none.
+// The ring is walked once around.
+dgJointLink* dgWorldFindJointLink(dgBody* body0, dgBody* body1);
+// The next link after `link`, in the same ring, whose other body is body;
+// null when the walk comes back to the ring's head.
+dgJointLink* dgWorldFindBodyLink(dgJointLink* link, dgBody* body);
+
+// The bodies tied to body through joints that answer isBilateral (contacts
+// do not), directly or through other such bodies, written to out while fewer
+// than maxCount are written; body itself is not listed. Returns the count. The
+// walk marks the bodies it reaches (dgBody::kJointWalkMark) and clears every
+// mark before returning. maxCount below 1 or a null array give 0.
+int32_t dgWorldGetJointedBodies(dgBody* body, dgBody** out, int32_t maxCount);
+
+// Empties the world's vehicle work list; finding each body's vehicle joint
+// and gathering its tire contacts comes with the vehicle.
+void dgVehicleUpdatePending(dgWorld* world);
 
 // Find-or-insert in a body-keyed world tree: returns the existing node with
 // *existed = 1 (nothing inserted), or a new node carrying value with

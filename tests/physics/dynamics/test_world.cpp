@@ -112,7 +112,9 @@ TEST(World, StartsWithItsDefaultSettings) {
     EXPECT_EQ(world->m_busy, 0u);
     EXPECT_EQ(world->m_solverIterationMode, 0);
     EXPECT_EQ(world->m_solverOption, 0u);
-    EXPECT_EQ(world->m_materialGroupCount, 0u);
+    // The default group and its one pair (0, 0).
+    EXPECT_EQ(world->m_materialGroupCount, 1u);
+    EXPECT_EQ(world->m_materialTree.getCount(), 1);
     EXPECT_EQ(world->m_jointCount, 0u);
     EXPECT_EQ(world->m_bodyCount, 0u);
     EXPECT_EQ(world->m_bodySerial, 0u);

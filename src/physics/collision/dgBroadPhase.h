@@ -1,0 +1,123 @@
+// The broad phase: finds the pairs of bodies whose world boxes overlap and
+// hands every pair that can interact to the contact pass
+// (dgWorldCollideBodyPair); answers box and ray queries over all bodies.
+//
+// The world box is a square in the XZ plane (Y is up) divided by a quadtree
+// of at most 9 levels below the root. A body is filed in the deepest cell
+// whose square wholly contains its box; each cell keeps its bodies in three
+// lists, one per axis, sorted by the box minimum on that axis, and pairs are
+// found by sort-and-sweep along the cell's most spread-out axis, within a cell
+// and between a cell and its ancestors. The world embeds one broad phase.
+#pragma once
+
+#include <cstdint>
+
+#include "dgPhysicsTypes.h"
+#include "dgRefList.h"
+#include "dgVector.h"
+
+class dgBody;
+class dgBroadPhaseCell;
+class dgWorld;
+
+// One entry of an axis list: a body and its key (its box minimum on the axis
+// when last keyed).
+struct dgBroadPhaseAxisEntry {
+    dgBody* body;
+    float key;
+};
+
+// One sorted axis list of a cell, with the sum and the sum of squares of its
+// keys (kept incrementally, rebuilt every 10001 changes).
+class dgBroadPhaseAxisList {
+public:
+    dgBroadPhaseAxisList() : m_sum(0.0), m_sumSquares(0.0) {}
+
+    dgRefList<dgBroadPhaseAxisEntry> m_list;
+    double m_sum;
+    double m_sumSquares;
+};
+
+class dgBroadPhaseCell {
+public:
+    float m_corner[3];
+    // Side of the cell's square in X and Z.
+    float m_size;
+    // 0 for the root.
+    uint16_t m_level;
+    // Bodies filed in this cell itself.
+    int16_t m_bodyCount;
+    // Non-null children.
+    int16_t m_childCount;
+    // 0, 1 or 2; 65535 until first chosen.
+    uint16_t m_sortAxis;
+    // Insertions, removals and re-keyings since the sums were rebuilt.
+    int16_t m_changeCount;
+    uint32_t m_nullClassId;
+    // Update stamp at which the incremental path last chose the sort axis.
+    uint64_t m_axisStamp;
+    dgBroadPhaseAxisList m_axisLists[3];
+    dgWorld* m_world;
+    dgBroadPhaseCell* m_parent;
+    // Quadrants: bit 0 the upper half in X, bit 1 the upper half in Z.
+    dgBroadPhaseCell* m_children[4];
+};
+
+class dgBroadPhase {
+public:
+    // World box (-1000, -1000, -1000)..(1000, 1000, 1000), root size 1000,
+    // unbound, stamp 1, threshold 1.
+    dgBroadPhase();
+    // Deletes the recycled cells and empties the queue. Cells still in the
+    // tree are not touched: every body must have been removed by then.
+    ~dgBroadPhase();
+    dgBroadPhase(const dgBroadPhase&) = delete;
+    dgBroadPhase& operator=(const dgBroadPhase&) = delete;
+
+    dgVector m_worldMin;
+    dgVector m_worldMax;
+    // Identity of "dgCollisionNull": bodies of that shape never pair.
+    uint32_t m_nullClassId;
+    float m_rootSize;
+    float m_gridScale;
+    float m_invGridScale;
+    dgWorld* m_world;
+    dgBroadPhaseCell* m_root;
+    // Recycled cells.
+    dgRefList<dgBroadPhaseCell*>* m_cellPool;
+    // Raised once per update.
+    uint64_t m_stamp;
+    // The incremental path runs while no more than this many bodies moved.
+    int32_t m_queueThreshold;
+    // Bodies whose box changed since the last update, first in first out.
+    dgRefList<dgBody*> m_queue;
+};
+
+// Binds the broad phase to its world (and copies the world's null class
+// identity), then re-applies the current world size.
+void dgBroadPhaseSetWorld(dgBroadPhase* broadPhase, dgWorld* world);
+// Sets the world box and re-files every body of the world. A zero, negative
+// or non-finite extent, or one of 2^30 or more, is refused: the old size stays.
+void dgBroadPhaseSetWorldSize(dgBroadPhase* broadPhase, const dgVector& minimum, const dgVector& maximum);
+void dgBroadPhaseGetWorldSize(const dgBroadPhase* broadPhase, dgVector& minimum, dgVector& maximum);
+
+// Files a body at the root (its first box refresh moves it down). Adding a
+// filed body, or removing or moving an unfiled one, does nothing.
+void dgBroadPhaseAddBody(dgBroadPhase* broadPhase, dgBody* body);
+void dgBroadPhaseRemoveBody(dgBroadPhase* broadPhase, dgBody* body);
+// Re-files a body after its box changed (called by dgBodyUpdateCollisionMatrix).
+void dgBroadPhaseMoveBody(dgBroadPhase* broadPhase, dgBody* body);
+
+// One step's pass: refreshes the awake bodies (force callback, box), then
+// hands every pair that may interact to dgWorldCollideBodyPair, then the
+// pending vehicle work.
+void dgBroadPhaseUpdate(dgBroadPhase* broadPhase);
+
+// Calls callback with every body whose box overlaps the box min..max.
+void dgBroadPhaseForEachBodyInBox(dgBroadPhase* broadPhase, const float* minimum, const float* maximum,
+                                  dgBodyIteratorCallback callback);
+// Visits the bodies along p0 -> p1 front to back; each hit below the current
+// limit goes to filter, whose result becomes the new limit. A null filter does
+// nothing.
+void dgBroadPhaseRayCast(dgBroadPhase* broadPhase, const dgVector& p0, const dgVector& p1,
+                         dgWorldRayFilterCallback filter, dgWorldRayPrefilterCallback prefilter, void* userData);
