@@ -4,7 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "dgAssert.h"
 #include "dgCollision.h"
+#include "dgCollisionCache.h"
+#include "dgCollisionPolygonalSoup.h"
 #include "dgCompoundCollision.h"
 #include "dgContactPoint.h"
 #include "dgWorld.h"
@@ -26,12 +29,35 @@ constexpr float kOmegaDamp = 0.8f;
 constexpr float kMinBuoyantMass = 0.01f;
 constexpr float kMinSubmergedVolume = 0.0001f;
 
+bool isFinite3(const dgVector& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// A force or torque a callback left non-finite acts as none: one bad
+// callback must not poison the body for good.
+dgVector finiteOrZero(const dgVector& v) {
+    return isFinite3(v) ? v : dgVector(0.0f, 0.0f, 0.0f, v.w);
+}
+
 // Torque through the inverse principal inertia, taken in body axes.
-dgVector angularAcceleration(const dgBody* body) {
-    const dgVector local = body->m_matrix.inverseRotateVector(body->m_torque);
+dgVector angularAcceleration(const dgBody* body, const dgVector& torque) {
+    const dgVector local = body->m_matrix.inverseRotateVector(torque);
     const dgVector scaled(local.x * body->m_invMass.x, local.y * body->m_invMass.y,
                           local.z * body->m_invMass.z, 0.0f);
     return body->m_matrix.rotateVector(scaled);
+}
+
+// Scales omega by 0.8 until one step turns by at most 45 degrees. A
+// non-finite omega would never get there and is left as it is; a finite one
+// whose square overflows still comes down (a few hundred scalings at most).
+void limitStepTurn(dgVector& omega, float timestep) {
+    const float maxAngle2 = kMaxStepAngle * kMaxStepAngle;
+    const float dt2 = timestep * timestep;
+    while (isFinite3(omega) && omega.dot(omega) * dt2 > maxAngle2) {
+        omega.x *= kOmegaDamp;
+        omega.y *= kOmegaDamp;
+        omega.z *= kOmegaDamp;
+    }
 }
 
 // Widens the box on each axis by the part of the step beyond margin x its
@@ -125,25 +151,18 @@ float dgBodyRayCast(dgBody* body, const dgVector& p0, const dgVector& p1, dgWorl
 
 void dgBodyCalculateNextVelocities(const dgBody* body, float timestep, dgVector& veloc, dgVector& omega) {
     const float linearScale = timestep * body->m_invMass.w;
+    const dgVector force = finiteOrZero(body->m_force);
     dgVector v = body->m_veloc;
-    v.x += linearScale * body->m_force.x;
-    v.y += linearScale * body->m_force.y;
-    v.z += linearScale * body->m_force.z;
+    v.x += linearScale * force.x;
+    v.y += linearScale * force.y;
+    v.z += linearScale * force.z;
 
-    const dgVector alpha = angularAcceleration(body);
+    const dgVector alpha = angularAcceleration(body, finiteOrZero(body->m_torque));
     dgVector w = body->m_omega;
     w.x += timestep * alpha.x;
     w.y += timestep * alpha.y;
     w.z += timestep * alpha.z;
-
-    // A non-finite omega would never fall below the limit: it is left as is.
-    const float maxAngle2 = kMaxStepAngle * kMaxStepAngle;
-    const float dt2 = timestep * timestep;
-    for (float mag2 = w.dot(w); std::isfinite(mag2) && mag2 * dt2 > maxAngle2; mag2 = w.dot(w)) {
-        w.x *= kOmegaDamp;
-        w.y *= kOmegaDamp;
-        w.z *= kOmegaDamp;
-    }
+    limitStepTurn(w, timestep);
 
     veloc = v;
     omega = w;
@@ -176,4 +195,202 @@ void dgBodyAddBuoyancyForce(dgBody* body, float density, float linearViscosity, 
 
     body->m_force += force - body->m_veloc.scale(kv);
     body->m_torque += torque - body->m_omega.scale(kw);
+}
+
+namespace {
+
+// Mass at and above which a body is immovable, and the requested mass above
+// which the mass query reports an immovable body as all zeros.
+constexpr float kImmovableMass = 1.0e15f;
+constexpr float kImmovableQueryMass = 5.0e14f;
+// Keeps the inverse mass query finite for a zero request.
+constexpr float kInvMassBias = 1.0e-8f;
+// Below this angular speed the rotation is not integrated.
+constexpr float kMinRotationSpeed = 0.0125f * 0.017453279f;
+// Damping is stored pre-scaled so the solver applies it per step as it is.
+constexpr float kDampingScale = 0.02f;
+
+bool isPolygonSoup(const dgCollision* shape) {
+    return shape && shape->isClass(dgCollisionPolygonalSoup::kClassId);
+}
+
+}  // namespace
+
+void dgBodySetMassMatrix(dgBody* body, float mass, float Ixx, float Iyy, float Izz, float requestedIxx,
+                         float requestedIyy, float requestedIzz) {
+    if (isPolygonSoup(body->m_collision) || mass >= kImmovableMass) {
+        body->m_flags |= dgBodyFlagEquilibrium;
+        body->m_mass = dgVector(kImmovableMass, kImmovableMass, kImmovableMass, kImmovableMass);
+        body->m_invMass = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
+        body->m_requestedMass = body->m_mass;
+        return;
+    }
+    DG_ASSERT(mass > 0.0f && Ixx > 0.0f && Iyy > 0.0f && Izz > 0.0f);
+
+    body->m_flags &= ~uint32_t(dgBodyFlagEquilibrium);
+    const dgVector localOmega = body->m_matrix.inverseRotateVector(body->m_omega);
+    const dgVector momentum(localOmega.x * body->m_mass.x, localOmega.y * body->m_mass.y,
+                            localOmega.z * body->m_mass.z, 0.0f);
+    body->m_mass = dgVector(Ixx, Iyy, Izz, mass);
+    body->m_invMass = dgVector(1.0f / Ixx, 1.0f / Iyy, 1.0f / Izz, 1.0f / mass);
+
+    if (body->m_flags & dgBodyFlagKeepAngularMomentum) {
+        const dgVector local(momentum.x * body->m_invMass.x, momentum.y * body->m_invMass.y,
+                             momentum.z * body->m_invMass.z, 0.0f);
+        const float w = body->m_omega.w;
+        body->m_omega = body->m_matrix.rotateVector(local);
+        body->m_omega.w = w;
+    }
+
+    // Immovable masses and polygon soups returned above, so the request is
+    // the caller's as it stands.
+    body->m_requestedMass = dgVector(requestedIxx, requestedIyy, requestedIzz, mass);
+}
+
+void dgBodyGetMassMatrix(const dgBody* body, float& mass, float& Ixx, float& Iyy, float& Izz) {
+    const dgVector& requested = body->m_requestedMass;
+    if (requested.w > kImmovableQueryMass) {
+        mass = Ixx = Iyy = Izz = 0.0f;
+        return;
+    }
+    mass = requested.w;
+    Ixx = requested.x;
+    Iyy = requested.y;
+    Izz = requested.z;
+}
+
+void dgBodyGetInvMassMatrix(const dgBody* body, float& invMass, float& invIxx, float& invIyy, float& invIzz) {
+    const dgVector& requested = body->m_requestedMass;
+    invMass = 1.0f / (requested.w + kInvMassBias);
+    invIxx = 1.0f / (requested.x + kInvMassBias);
+    invIyy = 1.0f / (requested.y + kInvMassBias);
+    invIzz = 1.0f / (requested.z + kInvMassBias);
+}
+
+void dgBodySetCollision(dgBody* body, dgCollision* shape) {
+    DG_ASSERT(shape);
+    // Reference first: the new shape may be the old one.
+    shape->addRef();
+    dgWorldReleaseCollision(body->m_world, body->m_collision);
+    body->m_collision = shape;
+    if (isPolygonSoup(shape)) {
+        const dgVector mass = body->m_mass;
+        const dgVector requested = body->m_requestedMass;
+        dgBodySetMassMatrix(body, mass.w, mass.x, mass.y, mass.z, requested.x, requested.y, requested.z);
+    }
+    dgBodySetMatrixInternal(body, body->m_matrix);
+}
+
+void dgBodyIntegrateVelocity(dgBody* body, float timestep) {
+    const dgVector accel = finiteOrZero(body->m_force).scale(body->m_invMass.w);
+    body->m_force = accel;
+    body->m_veloc += accel.scale(timestep);
+    body->m_globalCentreOfMass += body->m_veloc.scale(timestep);
+
+    const dgVector alpha = angularAcceleration(body, finiteOrZero(body->m_torque));
+    body->m_torque = dgVector(alpha.x, alpha.y, alpha.z, body->m_torque.w);
+    body->m_omega += alpha.scale(timestep);
+    limitStepTurn(body->m_omega, timestep);
+
+    const float omega2 = body->m_omega.dot(body->m_omega);
+    if (isFinite3(body->m_omega) && omega2 > kMinRotationSpeed * kMinRotationSpeed) {
+        const float speed = std::sqrt(omega2);
+        const dgVector axis = body->m_omega.scale(1.0f / speed);
+        dgQuaternion q = body->m_rotation * dgQuaternion::fromAxisAngle(axis, speed * timestep);
+        const float invLength = 1.0f / std::sqrt(q.dot(q));
+        q = dgQuaternion(q.x * invLength, q.y * invLength, q.z * invLength, q.w * invLength);
+        body->m_rotation = q;
+        body->m_matrix = dgMatrix::fromQuaternion(q, body->m_matrix.position);
+    }
+
+    const dgVector arm = body->m_matrix.rotateVector(body->m_localCentreOfMass);
+    const dgVector& centre = body->m_globalCentreOfMass;
+    body->m_matrix.position = dgVector(centre.x - arm.x, centre.y - arm.y, centre.z - arm.z, 1.0f);
+}
+
+void dgBodyIntegrateAndNotify(dgBody* body, float timestep) {
+    body->m_force = finiteOrZero(body->m_force);
+    body->m_torque = finiteOrZero(body->m_torque);
+    body->m_netForce = body->m_force;
+    body->m_netTorque = body->m_torque;
+    dgBodyIntegrateVelocity(body, timestep);
+    if (body->m_transform) {
+        body->m_transform(body, &body->m_matrix.front.x);
+    }
+    dgBodyUpdateCollisionMatrix(body, timestep);
+}
+
+void dgBodyAddImpulse(dgBody* body, const dgVector& veloc, const dgVector& point) {
+    const float invMass = body->m_invMass.w;
+    if (invMass == 0.0f) {
+        return;
+    }
+    const dgVector& com = body->m_globalCentreOfMass;
+    const dgVector r(point.x - com.x, point.y - com.y, point.z - com.z, 0.0f);
+    dgMatrix invInertia;
+    dgBodyGetWorldInverseInertia(body, invInertia);
+
+    // Column i of K = 1/m - skew(r) W skew(r): the velocity change at the
+    // point for a unit impulse along axis i. K is symmetric.
+    dgMatrix k(dgGetIdentityMatrix());
+    for (int i = 0; i < 3; ++i) {
+        dgVector unit(0.0f, 0.0f, 0.0f, 0.0f);
+        unit[i] = 1.0f;
+        const dgVector turn = invInertia.rotateVector(r.cross(unit));
+        const dgVector column = unit.scale(invMass) - r.cross(turn);
+        for (int j = 0; j < 3; ++j) {
+            k[j][i] = column[j];
+        }
+    }
+    const dgVector impulse = k.symmetricInverse().rotateVector(veloc);
+
+    body->m_flags &= ~uint32_t(dgBodyFlagEquilibrium);
+    body->m_veloc += impulse.scale(invMass);
+    body->m_omega += invInertia.rotateVector(r.cross(impulse));
+}
+
+void dgBodyGetWorldInverseInertia(const dgBody* body, dgMatrix& out) {
+    const dgMatrix& m = body->m_matrix;
+    const float inv[3] = {body->m_invMass.x, body->m_invMass.y, body->m_invMass.z};
+    for (int i = 0; i < 3; ++i) {
+        dgVector row(0.0f, 0.0f, 0.0f, 0.0f);
+        for (int a = 0; a < 3; ++a) {
+            // Row i of R^T, its entry a scaled by 1/I_a, times R.
+            row += m[a].scale(m[a][i] * inv[a]);
+        }
+        row.w = 0.0f;
+        out[i] = row;
+    }
+    out[3] = dgVector(0.0f, 0.0f, 0.0f, 1.0f);
+}
+
+void dgBodySetFreezeThresholds(dgBody* body, float acceleration, float angularAccel, float speed,
+                               float angularSpeed) {
+    body->m_freezeThresholds[0] = acceleration;
+    body->m_freezeThresholds[1] = angularAccel;
+    body->m_freezeThresholds[2] = speed;
+    body->m_freezeThresholds[3] = angularSpeed;
+}
+
+void dgBodySetLocalCentreOfMass(dgBody* body, const dgVector& centre) {
+    body->m_localCentreOfMass = dgVector(centre.x, centre.y, centre.z, 1.0f);
+    body->m_globalCentreOfMass = body->m_matrix.transformVector(body->m_localCentreOfMass);
+}
+
+void dgBodyAddForce(dgBody* body, const dgVector& force) {
+    body->m_force += force;
+}
+
+void dgBodyAddTorque(dgBody* body, const dgVector& torque) {
+    body->m_torque += torque;
+}
+
+void dgBodySetAngularDamping(dgBody* body, const dgVector& coefficients) {
+    body->m_angularDamping = dgVector(coefficients.x * kDampingScale, coefficients.y * kDampingScale,
+                                      coefficients.z * kDampingScale, 0.0f);
+}
+
+dgVector dgBodyGetAngularDamping(const dgBody* body) {
+    const dgVector& d = body->m_angularDamping;
+    return dgVector(d.x / kDampingScale, d.y / kDampingScale, d.z / kDampingScale, 0.0f);
 }

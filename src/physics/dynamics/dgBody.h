@@ -181,6 +181,7 @@ float dgBodyRayCast(dgBody* body, const dgVector& p0, const dgVector& p1, dgWorl
 // under its accumulated force and torque: velocity + timestep x inverse mass
 // x force, and omega + timestep x (torque through the inverse inertia in body
 // axes), scaled by 0.8 while one step would turn it by more than 45 degrees.
+// A non-finite force or torque counts as zero, as in dgBodyIntegrateVelocity.
 // Writes only the outputs; the body is not changed. The w components are the
 // body's velocity's and omega's.
 void dgBodyCalculateNextVelocities(const dgBody* body, float timestep, dgVector& veloc, dgVector& omega);
@@ -194,3 +195,64 @@ void dgBodyCalculateNextVelocities(const dgBody* body, float timestep, dgVector&
 // applied as -kv x velocity and -kw x omega.
 void dgBodyAddBuoyancyForce(dgBody* body, float density, float linearViscosity, float angularViscosity,
                             const dgVector& gravity, dgCollisionFluidPlaneCallback callback, void* context);
+
+// ---- mass, shape and motion ----
+// The flat interface does the clamping and the waking; these are the body's
+// own parts of those operations.
+
+// Mass 1e15 or more, or a polygon-soup shape, makes the body immovable: the
+// equilibrium bit set, mass and inertia 1e15, every inverse 0, requested
+// values 1e15. Otherwise the equilibrium bit is cleared, (Ixx, Iyy, Izz, mass)
+// and their reciprocals are stored (all must be positive) and the requested
+// values become (requestedIxx, requestedIyy, requestedIzz, mass): what the
+// caller asked before clamping. With dgBodyFlagKeepAngularMomentum the
+// angular momentum in body axes survives the change of inertia.
+void dgBodySetMassMatrix(dgBody* body, float mass, float Ixx, float Iyy, float Izz, float requestedIxx,
+                         float requestedIyy, float requestedIzz);
+// The requested values; all four 0 when the requested mass is above 5e14
+// (immovable).
+void dgBodyGetMassMatrix(const dgBody* body, float& mass, float& Ixx, float& Iyy, float& Izz);
+// 1 / (value + 1e-8) of each requested value.
+void dgBodyGetInvMassMatrix(const dgBody* body, float& invMass, float& invIxx, float& invIyy, float& invIzz);
+
+// Takes a reference of the new shape, releases the old one through the
+// world's collision cache and keeps the new one. A polygon soup makes the
+// body immovable. The matrix is set again for the new shape's box.
+void dgBodySetCollision(dgBody* body, dgCollision* shape);
+
+// One semi-implicit Euler step of timestep seconds under the accumulated
+// force and torque: velocity first, then the centre of mass with the new
+// velocity; omega is scaled by 0.8 while one step would turn the body by more
+// than 45 degrees, and the rotation advances only above 0.0125 degrees per
+// second. Force and torque are left holding the linear and angular
+// accelerations. A non-finite force or torque counts as zero for the step;
+// a non-finite omega is neither limited nor turns the body.
+void dgBodyIntegrateVelocity(dgBody* body, float timestep);
+// The solver's step of one moving body: keeps force and torque as the net
+// force and torque (non-finite ones as zero), integrates, calls the
+// transform callback with the new matrix and updates the collision matrix
+// and box.
+void dgBodyIntegrateAndNotify(dgBody* body, float timestep);
+
+// Applies the impulse at the world point that changes the velocity of the
+// body's material point there by veloc (K^-1 x veloc with K the point's
+// inverse effective mass) and clears the equilibrium bit. Does nothing for
+// an immovable body; waking it is the world's part.
+void dgBodyAddImpulse(dgBody* body, const dgVector& veloc, const dgVector& point);
+
+// R^T x diag(1/Ixx, 1/Iyy, 1/Izz) x R with R the rotation of the body matrix:
+// the inverse inertia in world axes (rows 0-2 w = 0, row 3 (0, 0, 0, 1)).
+void dgBodyGetWorldInverseInertia(const dgBody* body, dgMatrix& out);
+
+// Squared-magnitude bounds of the rest test, stored as given.
+void dgBodySetFreezeThresholds(dgBody* body, float acceleration, float angularAccel, float speed,
+                               float angularSpeed);
+// Local centre of mass (x, y, z); the global one follows from the matrix.
+void dgBodySetLocalCentreOfMass(dgBody* body, const dgVector& centre);
+// Adds x, y, z to the accumulated force or torque.
+void dgBodyAddForce(dgBody* body, const dgVector& force);
+void dgBodyAddTorque(dgBody* body, const dgVector& torque);
+// Coefficients per body axis, stored x 0.02 (the solver damps per step with
+// the stored value); the getter returns them / 0.02, w = 0.
+void dgBodySetAngularDamping(dgBody* body, const dgVector& coefficients);
+dgVector dgBodyGetAngularDamping(const dgBody* body);
