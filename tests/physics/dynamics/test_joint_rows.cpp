@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 
@@ -238,6 +239,9 @@ struct ContactCase {
     int32_t rows;
     float normalRhsTimesH, frictionBound;
 };
+void PrintTo(const ContactCase& c, std::ostream* os) {
+    *os << c.name;
+}
 class ContactPointRows : public Rows, public ::testing::WithParamInterface<ContactCase> {};
 }  // namespace
 
