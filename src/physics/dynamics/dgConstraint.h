@@ -10,6 +10,7 @@
 
 class dgBody;
 class dgConstraint;
+struct dgJointRowBlock;
 
 // Joint type ids. User joints take dgJointTypeDefault plus their type offset.
 enum dgJointType : uint16_t {
@@ -64,6 +65,10 @@ public:
     // jointed-body walk follow them); false for contacts.
     virtual bool isBilateral() const;
     virtual float queryValue() const;
+    // Fills rows 0 .. count-1 of the block for this step and returns count
+    // (at most m_maxRows and dgJointRowBlock::kMaxRows). The solver has reset
+    // the first m_maxRows bound records before the call.
+    virtual int32_t submitRows(dgJointRowBlock& block) = 0;
 
     // ---- fields, in record order ----
     dgBody* m_body0;

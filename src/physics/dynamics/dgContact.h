@@ -6,11 +6,15 @@
 // links it to both bodies and merges new points into its list step by step;
 // list nodes are reused, never removed while the joint lives. The first
 // m_pointCount nodes are the current points.
+//
+// Normals point from body1 towards body0: a positive normal row force pushes
+// body0 along the normal and body1 against it.
 #pragma once
 
 #include <cstdint>
 
 #include "dgConstraint.h"
+#include "dgJointRowBlock.h"
 #include "dgMaterialPair.h"
 #include "dgRefList.h"
 
@@ -35,6 +39,8 @@ public:
     // Empties the point list and takes the joint out of the world's list of
     // contact joints. The storage stays with the world's contact pages.
     void release() override;
+    // dgContactSubmitRows.
+    int32_t submitRows(dgJointRowBlock& block) override;
 
     // ---- fields, in record order (after dgConstraint's) ----
     dgContactPointList m_points;
@@ -51,3 +57,33 @@ public:
 // collision state 1, no points. Not yet linked to bodies (the contact pass
 // does that with dgWorldAttachConstraint). Null when no page can be had.
 dgContact* dgNewContact(dgWorld* world);
+
+struct dgPointKinematics;
+
+// Speed along a friction direction up to which the static coefficient holds.
+constexpr float dgContactStaticFrictionSpeed = 0.3f;
+// Approach speed above which a contact's normal row adds its restitution.
+constexpr float dgContactElasticSpeed = 0.001f;
+// Deepest penetration a normal row pushes out, and its gain per softness.
+constexpr float dgContactMaxPenetration = 0.5f;
+constexpr float dgContactPenetrationGain = 10.0f;
+
+// The rows of the current points: a one-sided normal row per point (rows
+// 0 .. n-1, n the point count), then each point's friction rows in point
+// order. Returns the row count. Rows stop at the joint's max rows (three per
+// point, set by the merge) and at dgJointRowBlock::kMaxRows: a point whose
+// normal row does not fit is left out with its friction rows, a friction row
+// that does not fit is left out (both asserted).
+int32_t dgContactSubmitRows(dgContact* contact, dgJointRowBlock& block);
+
+// Row's Jacobian along direction at the point of kinematics: (d, r0 x d) for
+// body0, (-d, d x r1) for body1, fourth components 0.
+void dgContactSetJacobian(const dgContact* contact, int32_t row, dgJointRowBlock& block, const dgVector& direction,
+                          const dgPointKinematics& kinematics);
+
+// Normal row `normalRow` of point, and its friction rows from row next on.
+// Every row written gets its whole bound record and regulariser: the solver
+// resets only the first max-rows records, so nothing may be inherited from
+// the joint solved before. Returns the next free row.
+int32_t dgContactPointRows(dgContact* contact, dgJointRowBlock& block, dgMaterialPair& point, int32_t normalRow,
+                           int32_t next);

@@ -29,6 +29,7 @@ public:
     void setDestructorCallback(dgConstraintDestructorCallback) override {}
     void release() override {}
     bool isBilateral() const override { return true; }
+    int32_t submitRows(dgJointRowBlock&) override { return 0; }
 };
 
 // Takes link out of its body's ring and gives it back to the world.

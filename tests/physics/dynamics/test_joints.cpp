@@ -28,6 +28,7 @@ public:
     void setDestructorCallback(dgConstraintDestructorCallback) override {}
     void release() override {}
     bool isBilateral() const override { return m_bilateral; }
+    int32_t submitRows(dgJointRowBlock&) override { return 0; }
 
 private:
     bool m_bilateral;
