@@ -20,6 +20,7 @@ dgWorld::dgWorld()
       m_collisionCache(),
       m_contactPages(),
       m_contactList(),
+      m_staleContacts(),
       m_vehicleWorkList(),
       m_stepStamp(2),
       m_busy(0),
@@ -80,6 +81,7 @@ dgWorld::~dgWorld() {
 
     // Page lists in the reverse order of construction. The joints' links
     // go with their pages.
+    m_staleContacts.removeAll();
     while (dgContactList::Node* node = m_contactList.getFirst()) {
         dgContact* contact = node->getValue();
         contact->release();
@@ -206,4 +208,27 @@ dgBodyTree::Node* dgTreeNodeInsertByKey(dgBodyTree* tree, dgBody* value, uintptr
         *existed = alreadyPresent ? 1 : 0;
     }
     return node;
+}
+
+void dgWorldUnfreezeBody(dgWorld* world, dgBody* body) {
+    if (body->m_activeNode) {
+        return;
+    }
+    body->m_activeNode = dgTreeNodeInsertByKey(&world->m_activeBodyTree, body, uintptr_t(body), nullptr);
+    if (!(body->m_flags & dgBodyFlagActive) && body->m_activation) {
+        body->m_activation(body, 1);
+    }
+    body->m_flags |= dgBodyFlagActive;
+}
+
+void dgWorldFreezeBody(dgWorld* world, dgBody* body) {
+    if (!body->m_activeNode) {
+        return;
+    }
+    world->m_activeBodyTree.remove(body->m_activeNode);
+    body->m_activeNode = nullptr;
+    if ((body->m_flags & dgBodyFlagActive) && body->m_activation) {
+        body->m_activation(body, 0);
+    }
+    body->m_flags &= ~uint32_t(dgBodyFlagActive);
 }

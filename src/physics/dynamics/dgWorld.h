@@ -60,10 +60,11 @@ public:
     dgCollisionCache m_collisionCache;
 
     // Body pages: filled in with body creation.
-    // Contact joints, and the list of all of them (each joint keeps its node).
-    // The stale queue follows the list with the solver.
+    // Contact joints, the list of all of them (each joint keeps its node)
+    // and the queue of those found stale in the current step.
     dgPageList<dgContact> m_contactPages;
     dgContactList m_contactList;
+    dgContactList m_staleContacts;
     // Page lists of ball, hinge, slider, up-vector, corkscrew, universal and
     // vehicle joints: filled in with each joint class.
 
@@ -194,6 +195,27 @@ dgJointLink* dgWorldFindBodyLink(dgJointLink* link, dgBody* body);
 // walk marks the bodies it reaches (dgBody::kJointWalkMark) and clears every
 // mark before returning. maxCount below 1 or a null array give 0.
 int32_t dgWorldGetJointedBodies(dgBody* body, dgBody** out, int32_t maxCount);
+
+// Takes the joint out of its bodies' rings and destroys it: joint count - 1;
+// each body's equilibrium bit becomes (inverse mass == 0) and a frozen body
+// with auto-freeze is woken; the links go back to the link pages; the joint's
+// release runs, and a joint of the world's pages goes back to them (a user
+// joint frees itself in its release).
+void dgWorldDestroyConstraint(dgWorld* world, dgConstraint* joint);
+
+// Appends a contact joint found stale in this step to the world's queue.
+void dgWorldQueueStaleContact(dgWorld* world, dgContact* contact);
+// Destroys every queued contact joint (dgWorldDestroyConstraint) and empties
+// the queue.
+void dgWorldDestroyStaleContacts(dgWorld* world);
+
+// Wakes a frozen body: into the active-body tree, active bit set, the
+// activation callback called with 1 when the bit was clear. An awake body is
+// left alone.
+void dgWorldUnfreezeBody(dgWorld* world, dgBody* body);
+// The reverse: out of the active-body tree, the activation callback called
+// with 0 when the active bit was set, the bit cleared.
+void dgWorldFreezeBody(dgWorld* world, dgBody* body);
 
 // Empties the world's vehicle work list; finding each body's vehicle joint
 // and gathering its tire contacts comes with the vehicle.

@@ -151,3 +151,74 @@ int32_t dgWorldGetJointedBodies(dgBody* body, dgBody** out, int32_t maxCount) {
 void dgVehicleUpdatePending(dgWorld* world) {
     world->m_vehicleWorkList.removeAll();
 }
+
+namespace {
+
+// Takes link out of its body's ring; a ring whose head it was moves its head
+// to the next link, or empties when the link was alone.
+void ringRemove(dgJointLink* link) {
+    dgBody* body = link->m_body;
+    if (!body || !link->m_next) {
+        return;
+    }
+    if (link->m_next == link) {
+        body->m_jointRing = nullptr;
+    } else {
+        link->m_prev->m_next = link->m_next;
+        link->m_next->m_prev = link->m_prev;
+        if (body->m_jointRing == link) {
+            body->m_jointRing = link->m_next;
+        }
+    }
+    link->m_next = nullptr;
+    link->m_prev = nullptr;
+}
+
+void wakeAfterJointChange(dgWorld* world, dgBody* body) {
+    if (!body) {
+        return;
+    }
+    setEquilibrium(body);
+    if ((body->m_flags & dgBodyFlagAutoFreeze) && !body->m_activeNode) {
+        dgWorldUnfreezeBody(world, body);
+    }
+}
+
+}  // namespace
+
+void dgWorldDestroyConstraint(dgWorld* world, dgConstraint* joint) {
+    --world->m_jointCount;
+    wakeAfterJointChange(world, joint->m_body0);
+    wakeAfterJointChange(world, joint->m_body1);
+    if (dgJointLink* link0 = joint->m_link) {
+        dgJointLink* link1 = link0->m_partner;
+        ringRemove(link0);
+        ringRemove(link1);
+        link0->~dgJointLink();
+        link1->~dgJointLink();
+        world->m_linkPages.give(link0);
+        world->m_linkPages.give(link1);
+        joint->m_link = nullptr;
+    }
+    const uint16_t type = joint->m_typeId;
+    joint->release();
+    // Pooled joints go back to their pages; the other joint classes bring
+    // their page lists with them.
+    if (type == dgJointTypeContact) {
+        dgContact* contact = static_cast<dgContact*>(joint);
+        contact->~dgContact();
+        world->m_contactPages.give(contact);
+    }
+}
+
+void dgWorldQueueStaleContact(dgWorld* world, dgContact* contact) {
+    world->m_staleContacts.append(contact);
+}
+
+void dgWorldDestroyStaleContacts(dgWorld* world) {
+    while (dgContactList::Node* node = world->m_staleContacts.getFirst()) {
+        dgContact* contact = node->getValue();
+        world->m_staleContacts.remove(node);
+        dgWorldDestroyConstraint(world, contact);
+    }
+}

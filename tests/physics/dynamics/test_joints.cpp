@@ -285,3 +285,70 @@ TEST(WorldTeardown, ReleasesContactJointsPointsAndPages) {
         }
     }
 }
+
+namespace {
+
+std::vector<std::pair<const dgBody*, uint32_t>> g_activations;
+void recordActivation(dgBody* body, uint32_t state) {
+    g_activations.emplace_back(body, state);
+}
+
+}  // namespace
+
+// Destroying joints (directly and through the stale queue) unhooks exactly
+// their links, wakes frozen auto-freeze bodies at either end and gives
+// links and contacts back to their pages.
+TEST_F(WorldFixture, DestroyedJointsLeaveTheRingsAndWakeTheirBodies) {
+    auto bodies = makeBodies(world, 3);
+    dgBody* a = &bodies[0];
+    dgBody* b = &bodies[1];
+    dgBody* ground = &bodies[2];
+    ground->m_invMass = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
+    for (int32_t i = 0; i < 3; ++i) {
+        bodies[size_t(i)].m_flags = dgBodyFlagAutoFreeze;
+        bodies[size_t(i)].m_activation = recordActivation;
+    }
+    TestJoint hinge;
+    dgContact* touch = dgNewContact(world);
+    dgContact* resting = dgNewContact(world);
+    ASSERT_TRUE(dgWorldAttachConstraint(world, &hinge, a, b));
+    ASSERT_TRUE(dgWorldAttachConstraint(world, touch, a, b));
+    ASSERT_TRUE(dgWorldAttachConstraint(world, resting, b, ground));
+    resting->m_points.prepend();
+
+    g_activations.clear();
+    dgWorldDestroyConstraint(world, touch);
+    EXPECT_EQ(ringOf(a).size(), 1u);
+    EXPECT_EQ(ringOf(b).size(), 2u);
+    EXPECT_EQ(dgWorldFindJointLink(a, b)->m_joint, &hinge);
+    // Both frozen ends woke, each once.
+    EXPECT_EQ(g_activations.size(), 2u);
+    EXPECT_NE(a->m_activeNode, nullptr);
+    EXPECT_NE(b->m_flags & dgBodyFlagActive, 0u);
+    EXPECT_EQ(a->m_flags & dgBodyFlagEquilibrium, 0u);
+
+    dgWorldQueueStaleContact(world, resting);
+    dgWorldDestroyStaleContacts(world);
+    EXPECT_EQ(world->m_staleContacts.getCount(), 0);
+    EXPECT_EQ(ringOf(b).size(), 1u);
+    EXPECT_EQ(ground->m_jointRing, nullptr);
+    EXPECT_NE(ground->m_flags & dgBodyFlagEquilibrium, 0u);
+    EXPECT_EQ(world->m_contactPages.getInUse(), 0);
+    EXPECT_EQ(world->m_contactList.getCount(), 0);
+    EXPECT_EQ(world->m_jointCount, 1u);
+
+    dgWorldDestroyConstraint(world, &hinge);
+    EXPECT_EQ(a->m_jointRing, nullptr);
+    EXPECT_EQ(b->m_jointRing, nullptr);
+    EXPECT_EQ(world->m_linkPages.getInUse(), 0);
+
+    g_activations.clear();
+    dgWorldFreezeBody(world, a);
+    dgWorldFreezeBody(world, a);
+    dgWorldUnfreezeBody(world, a);
+    const std::vector<std::pair<const dgBody*, uint32_t>> expected = {{a, 0u}, {a, 1u}};
+    EXPECT_EQ(g_activations, expected);
+    dgWorldFreezeBody(world, a);
+    dgWorldFreezeBody(world, b);
+    dgWorldFreezeBody(world, ground);
+}
