@@ -16,27 +16,36 @@ enum ArrayCapacity { kPerSlot, kPerRow, kPerJoint };
 
 size_t alignUp(size_t bytes) { return (bytes + 15) & ~size_t(15); }
 
-// Visits every array of the block in layout order with its capacity kind.
+// Visits every array of the block, as a pointer to its member, in layout
+// order with its capacity kind.
 template <class F>
-void forEachArray(dgConstraintSolver* s, F&& f) {
-    f(s->m_bodies, kPerSlot);
-    f(s->m_invInertia, kPerSlot);
-    f(s->m_bodyPairs, kPerRow);
-    f(s->m_jacobians, kPerRow);
-    f(s->m_weightedJacobians, kPerRow);
-    f(s->m_bounds, kPerRow);
-    f(s->m_invDiagonal, kPerRow);
-    f(s->m_regulariser, kPerRow);
-    f(s->m_rightHandSide, kPerRow);
-    f(s->m_frictionThreshold, kPerRow);
-    f(s->m_force, kPerRow);
-    f(s->m_residual, kPerRow);
-    f(s->m_direction, kPerRow);
-    f(s->m_product, kPerRow);
-    f(s->m_permutation, kPerRow);
-    f(s->m_inversePermutation, kPerRow);
-    f(s->m_joints, kPerJoint);
+void forEachArray(F&& f) {
+    f(&dgConstraintSolver::m_bodies, kPerSlot);
+    f(&dgConstraintSolver::m_invInertia, kPerSlot);
+    f(&dgConstraintSolver::m_bodyPairs, kPerRow);
+    f(&dgConstraintSolver::m_jacobians, kPerRow);
+    f(&dgConstraintSolver::m_weightedJacobians, kPerRow);
+    f(&dgConstraintSolver::m_bounds, kPerRow);
+    f(&dgConstraintSolver::m_invDiagonal, kPerRow);
+    f(&dgConstraintSolver::m_regulariser, kPerRow);
+    f(&dgConstraintSolver::m_rightHandSide, kPerRow);
+    f(&dgConstraintSolver::m_frictionThreshold, kPerRow);
+    f(&dgConstraintSolver::m_force, kPerRow);
+    f(&dgConstraintSolver::m_residual, kPerRow);
+    f(&dgConstraintSolver::m_direction, kPerRow);
+    f(&dgConstraintSolver::m_product, kPerRow);
+    f(&dgConstraintSolver::m_permutation, kPerRow);
+    f(&dgConstraintSolver::m_inversePermutation, kPerRow);
+    f(&dgConstraintSolver::m_joints, kPerJoint);
 }
+
+// Element type of the array a member points to.
+template <class T>
+struct ArrayElement;
+template <class T>
+struct ArrayElement<T* dgConstraintSolver::*> {
+    using type = T;
+};
 
 size_t capacityOf(ArrayCapacity kind, int32_t slots, int32_t rows, int32_t joints) {
     return size_t(kind == kPerSlot ? slots : (kind == kPerRow ? rows : joints));
@@ -45,13 +54,11 @@ size_t capacityOf(ArrayCapacity kind, int32_t slots, int32_t rows, int32_t joint
 // Bytes of the array block for the given capacities; each array starts on a
 // 16-byte boundary.
 size_t arrayBlockBytes(int32_t slots, int32_t rows, int32_t joints) {
-    // Only the element types of the probe's pointers are looked at.
-    static dgConstraintSolver probe;
     size_t bytes = 0;
-    auto measure = [&](auto*& array, ArrayCapacity kind) {
-        bytes += alignUp(capacityOf(kind, slots, rows, joints) * sizeof(*array));
-    };
-    forEachArray(&probe, measure);
+    forEachArray([&](auto member, ArrayCapacity kind) {
+        using T = typename ArrayElement<decltype(member)>::type;
+        bytes += alignUp(capacityOf(kind, slots, rows, joints) * sizeof(T));
+    });
     return bytes;
 }
 
@@ -68,8 +75,9 @@ bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t join
     const int32_t oldRows = s->m_rowCapacity;
     const int32_t oldJoints = s->m_jointCapacity;
     size_t offset = 0;
-    auto place = [&](auto*& array, ArrayCapacity kind) {
-        using T = std::remove_reference_t<decltype(*array)>;
+    forEachArray([&](auto member, ArrayCapacity kind) {
+        using T = typename ArrayElement<decltype(member)>::type;
+        T*& array = s->*member;
         T* const moved = reinterpret_cast<T*>(block + offset);
         const size_t keep = std::min(capacityOf(kind, oldSlots, oldRows, oldJoints), capacityOf(kind, slots, rows, joints));
         if (array && keep) {
@@ -77,8 +85,7 @@ bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t join
         }
         array = moved;
         offset += alignUp(capacityOf(kind, slots, rows, joints) * sizeof(T));
-    };
-    forEachArray(s, place);
+    });
     DG_ASSERT(offset == bytes);
     dgFree(s->m_block);
     s->m_block = block;
@@ -167,7 +174,7 @@ bool dgConstraintSolverAppendRows(dgConstraintSolver* solver, int32_t count, int
         bound.upper = block.bounds[r].upper;
         bound.normalIndex = block.bounds[r].normalIndex;
         bound.forceSlot = block.bounds[r].forceSlot;
-        DG_ASSERT(bound.normalIndex < count);
+        DG_ASSERT((bound.normalIndex >= dgRowBounded) && (bound.normalIndex < count));
         if (bound.normalIndex >= 0) {
             bound.normalIndex += first;
         }
