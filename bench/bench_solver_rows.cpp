@@ -57,9 +57,22 @@ struct Stack {
                     const dgVector a0 = r0.cross(n);
                     const dgVector a1 = n.cross(r1);
                     const bool second = slot > 1;
-                    const float jacobian[16] = {n.x,  n.y,  n.z,  0.0f, a0.x, a0.y, a0.z, 0.0f,
-                                                second ? -n.x : 0.0f, second ? -n.y : 0.0f, second ? -n.z : 0.0f, 0.0f,
-                                                second ? a1.x : 0.0f, second ? a1.y : 0.0f, second ? a1.z : 0.0f, 0.0f};
+                    const float jacobian[16] = {n.x,
+                                                n.y,
+                                                n.z,
+                                                0.0f,
+                                                a0.x,
+                                                a0.y,
+                                                a0.z,
+                                                0.0f,
+                                                second ? -n.x : 0.0f,
+                                                second ? -n.y : 0.0f,
+                                                second ? -n.z : 0.0f,
+                                                0.0f,
+                                                second ? a1.x : 0.0f,
+                                                second ? a1.y : 0.0f,
+                                                second ? a1.z : 0.0f,
+                                                0.0f};
                     for (int32_t j = 0; j < 16; j++) {
                         block.jacobians[row][j] = jacobian[j];
                     }
@@ -90,8 +103,12 @@ void benchStack(benchmark::State& state) {
     dgConstraintSolverDestroy(solver);
 }
 
-void BM_SolverRowsScalarStack(benchmark::State& state) { benchStack<dgScalarSolver>(state); }
-void BM_SolverRowsSimdStack(benchmark::State& state) { benchStack<dgSimdSolver>(state); }
+void BM_SolverRowsScalarStack(benchmark::State& state) {
+    benchStack<dgScalarSolver>(state);
+}
+void BM_SolverRowsSimdStack(benchmark::State& state) {
+    benchStack<dgSimdSolver>(state);
+}
 
 BENCHMARK(BM_SolverRowsScalarStack)->Arg(10)->Arg(100);
 BENCHMARK(BM_SolverRowsSimdStack)->Arg(10)->Arg(100);

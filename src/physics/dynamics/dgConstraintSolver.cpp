@@ -14,7 +14,9 @@ namespace {
 
 enum ArrayCapacity { kPerSlot, kPerRow, kPerJoint };
 
-size_t alignUp(size_t bytes) { return (bytes + 15) & ~size_t(15); }
+size_t alignUp(size_t bytes) {
+    return (bytes + 15) & ~size_t(15);
+}
 
 // Visits every array of the block, as a pointer to its member, in layout
 // order with its capacity kind.
@@ -43,7 +45,7 @@ void forEachArray(F&& f) {
 template <class T>
 struct ArrayElement;
 template <class T>
-struct ArrayElement<T* dgConstraintSolver::*> {
+struct ArrayElement<T * dgConstraintSolver::*> {
     using type = T;
 };
 
@@ -79,7 +81,8 @@ bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t join
         using T = typename ArrayElement<decltype(member)>::type;
         T*& array = s->*member;
         T* const moved = reinterpret_cast<T*>(block + offset);
-        const size_t keep = std::min(capacityOf(kind, oldSlots, oldRows, oldJoints), capacityOf(kind, slots, rows, joints));
+        const size_t keep =
+            std::min(capacityOf(kind, oldSlots, oldRows, oldJoints), capacityOf(kind, slots, rows, joints));
         if (array && keep) {
             std::memcpy(static_cast<void*>(moved), static_cast<const void*>(array), keep * sizeof(T));
         }
@@ -138,21 +141,24 @@ void dgConstraintSolverDestroy(dgConstraintSolver* solver) {
 
 bool dgConstraintSolverReserve(dgConstraintSolver* solver, int32_t slots, int32_t rows, int32_t joints) {
     DG_ASSERT(solver && solver->m_block);
-    if ((slots <= solver->m_slotCapacity) && (rows <= solver->m_rowCapacity) && (joints <= solver->m_jointCapacity)) {
+    if ((slots <= solver->m_slotCapacity) && (rows <= solver->m_rowCapacity) &&
+        (joints <= solver->m_jointCapacity)) {
         return true;
     }
     if ((slots > dgConstraintSolver::kMaxSlots) || (rows > dgConstraintSolver::kMaxRows) ||
         (joints > dgConstraintSolver::kMaxRows)) {
         return false;
     }
-    return moveArrays(solver, grownCapacity(solver->m_slotCapacity, slots), grownCapacity(solver->m_rowCapacity, rows),
+    return moveArrays(solver, grownCapacity(solver->m_slotCapacity, slots),
+                      grownCapacity(solver->m_rowCapacity, rows),
                       grownCapacity(solver->m_jointCapacity, joints));
 }
 
 bool dgConstraintSolverAppendRows(dgConstraintSolver* solver, int32_t count, int32_t slot0, int32_t slot1,
                                   float frictionThreshold) {
     DG_ASSERT((count >= 0) && (count <= dgJointRowBlock::kMaxRows));
-    DG_ASSERT((slot0 >= 0) && (slot0 < solver->m_slotCapacity) && (slot1 >= 0) && (slot1 < solver->m_slotCapacity));
+    DG_ASSERT((slot0 >= 0) && (slot0 < solver->m_slotCapacity) && (slot1 >= 0) &&
+              (slot1 < solver->m_slotCapacity));
     if ((count <= 0) || (count > dgJointRowBlock::kMaxRows)) {
         return count == 0;
     }
@@ -194,7 +200,9 @@ size_t dgScalarSolverMemorySize() {
                                                         dgConstraintSolver::kDefaultRows);
 }
 
-size_t dgSimdSolverMemorySize() { return dgScalarSolverMemorySize(); }
+size_t dgSimdSolverMemorySize() {
+    return dgScalarSolverMemorySize();
+}
 
 // ---- row operations ----
 
@@ -221,7 +229,8 @@ void dgSolverRows<K>::dgSolverSetupRows(dgConstraintSolver* solver, int32_t rowC
 }
 
 template <class K>
-void dgSolverRows<K>::dgSolverMultiply(dgConstraintSolver* solver, int32_t rowCount, const float* x, float* y) {
+void dgSolverRows<K>::dgSolverMultiply(dgConstraintSolver* solver, int32_t rowCount, const float* x,
+                                       float* y) {
     K::multiply(solver, rowCount, x, y);
 }
 
@@ -274,7 +283,8 @@ void dgSolverRows<K>::dgSolverApplyForces(dgConstraintSolver* solver) {
 }
 
 template <class K>
-int32_t dgSolverRows<K>::startDirection(dgConstraintSolver* solver, int32_t rowCount, float& rho, float& largest) {
+int32_t dgSolverRows<K>::startDirection(dgConstraintSolver* solver, int32_t rowCount, float& rho,
+                                        float& largest) {
     int32_t n = rowCount;
     const dgJointRowBound* const bounds = solver->m_bounds;
     float* const force = solver->m_force;
@@ -446,7 +456,8 @@ void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
     for (int32_t i = group; i < n; i++) {
         const int32_t normal = bounds[i].normalIndex;
         DG_ASSERT((normal >= 0) && (normal < total));
-        bounds[i].normalIndex = ((normal >= 0) && (normal < total)) ? solver->m_inversePermutation[normal] : total;
+        bounds[i].normalIndex =
+            ((normal >= 0) && (normal < total)) ? solver->m_inversePermutation[normal] : total;
     }
     for (int32_t i = group; i < n;) {
         const int32_t normal = bounds[i].normalIndex;

@@ -36,8 +36,9 @@ void dgScalarSolverKernels::setupRows(dgConstraintSolver* s, int32_t rowCount) {
         weighted.linear1 = jacobian.linear1.scale(body1->m_invMass.w);
         weighted.angular1 = s->m_invInertia[pair.body1].rotateVector(jacobian.angular1);
 
-        const float diagonal = jacobian.linear0.dot(weighted.linear0) + jacobian.angular0.dot(weighted.angular0) +
-                               jacobian.linear1.dot(weighted.linear1) + jacobian.angular1.dot(weighted.angular1);
+        const float diagonal =
+            jacobian.linear0.dot(weighted.linear0) + jacobian.angular0.dot(weighted.angular0) +
+            jacobian.linear1.dot(weighted.linear1) + jacobian.angular1.dot(weighted.angular1);
         const float external = weighted.linear0.dot(body0->m_force) + weighted.angular0.dot(body0->m_torque) +
                                weighted.linear1.dot(body1->m_force) + weighted.angular1.dot(body1->m_torque);
         s->m_rightHandSide[i] -= external;

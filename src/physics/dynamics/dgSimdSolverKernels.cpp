@@ -34,10 +34,16 @@ const Masks& masks() {
     return m;
 }
 
-inline __m128 load(const dgVector& v) { return _mm_load_ps(&v.x); }
-inline void store(dgVector& v, __m128 a) { _mm_store_ps(&v.x, a); }
+inline __m128 load(const dgVector& v) {
+    return _mm_load_ps(&v.x);
+}
+inline void store(dgVector& v, __m128 a) {
+    _mm_store_ps(&v.x, a);
+}
 
-inline float lane0(__m128 a) { return _mm_cvtss_f32(a); }
+inline float lane0(__m128 a) {
+    return _mm_cvtss_f32(a);
+}
 
 // Adds the lanes in order x, y, z, w, as a scalar sum would.
 inline float sumInOrder(__m128 a) {
@@ -55,7 +61,8 @@ inline float maxLanes(__m128 a) {
 
 // (a0 . b0) + (a1 . b1) + (a2 . b2) + (a3 . b3) over x, y, z: each dot summed
 // x + y + z, the four dots summed in order, as the scalar variant does.
-inline float fourDots(__m128 a0, __m128 b0, __m128 a1, __m128 b1, __m128 a2, __m128 b2, __m128 a3, __m128 b3) {
+inline float fourDots(__m128 a0, __m128 b0, __m128 a1, __m128 b1, __m128 a2, __m128 b2, __m128 a3,
+                      __m128 b3) {
     __m128 p0 = _mm_mul_ps(a0, b0);
     __m128 p1 = _mm_mul_ps(a1, b1);
     __m128 p2 = _mm_mul_ps(a2, b2);
@@ -70,8 +77,8 @@ inline __m128 rotate(const dgMatrix& m, __m128 v, const Masks& mask) {
     const __m128 x = _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 0, 0, 0));
     const __m128 y = _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1));
     const __m128 z = _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 2, 2));
-    const __m128 r =
-        _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, load(m.front)), _mm_mul_ps(y, load(m.up))), _mm_mul_ps(z, load(m.right)));
+    const __m128 r = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, load(m.front)), _mm_mul_ps(y, load(m.up))),
+                                _mm_mul_ps(z, load(m.right)));
     return _mm_or_ps(_mm_and_ps(r, mask.xyz), _mm_and_ps(_mm_set1_ps(1.0f), mask.w));
 }
 
@@ -150,9 +157,9 @@ void dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, cons
     for (int32_t i = 0; i < rowCount; i++) {
         const dgSolverBodyPair pair = s->m_bodyPairs[i];
         const dgSolverJacobian& w = s->m_weightedJacobians[i];
-        y[i] = fourDots(load(w.linear0), load(acc[2 * pair.body0]), load(w.angular0), load(acc[2 * pair.body0 + 1]),
-                        load(w.linear1), load(acc[2 * pair.body1]), load(w.angular1),
-                        load(acc[2 * pair.body1 + 1])) +
+        y[i] = fourDots(load(w.linear0), load(acc[2 * pair.body0]), load(w.angular0),
+                        load(acc[2 * pair.body0 + 1]), load(w.linear1), load(acc[2 * pair.body1]),
+                        load(w.angular1), load(acc[2 * pair.body1 + 1])) +
                s->m_regulariser[i] * x[i];
     }
 }

@@ -28,8 +28,13 @@ struct Variant {
 
 template <class V>
 Variant variantOf(const char* name) {
-    return {name, &V::dgSolverSetupRows, &V::dgSolverSolveLcp, &V::dgSolverConjugateGradient, &V::dgSolverResidual,
-            &V::dgSolverSwapRows, &V::dgSolverIterationCount};
+    return {name,
+            &V::dgSolverSetupRows,
+            &V::dgSolverSolveLcp,
+            &V::dgSolverConjugateGradient,
+            &V::dgSolverResidual,
+            &V::dgSolverSwapRows,
+            &V::dgSolverIterationCount};
 }
 
 const Variant kScalar = variantOf<dgScalarSolver>("Scalar");
@@ -70,8 +75,10 @@ struct Problem {
     std::vector<float> slots;
 
     explicit Problem(int32_t dynamicBodies)
-        : bodies(size_t(dynamicBodies + 1)), invInertia(bodies.size(), dgGetZeroMatrix()),
-          force(bodies.size(), dgVector(0, 0, 0, 0)), torque(bodies.size(), dgVector(0, 0, 0, 0)) {
+        : bodies(size_t(dynamicBodies + 1)),
+          invInertia(bodies.size(), dgGetZeroMatrix()),
+          force(bodies.size(), dgVector(0, 0, 0, 0)),
+          torque(bodies.size(), dgVector(0, 0, 0, 0)) {
         for (dgBody& body : bodies) {
             body.clear();
         }
@@ -122,12 +129,14 @@ void load(dgConstraintSolver* s, Problem& p) {
         for (size_t r = 0; r < joint.rows.size(); r++, row++) {
             const TestRow& in = joint.rows[r];
             std::memcpy(s->m_rowBlock.jacobians[r], in.jacobian, sizeof(in.jacobian));
-            s->m_rowBlock.bounds[r] = dgJointRowBound{in.lower, in.upper, in.normalIndex, &p.slots[size_t(row)]};
+            s->m_rowBlock.bounds[r] =
+                dgJointRowBound{in.lower, in.upper, in.normalIndex, &p.slots[size_t(row)]};
             s->m_rowBlock.rightHandSides[r] = in.rhs;
             s->m_rowBlock.regularisers[r] = in.regulariser;
         }
         const float threshold = s->m_frictionScale / (p.invMass(joint.slot0) + p.invMass(joint.slot1));
-        ASSERT_TRUE(dgConstraintSolverAppendRows(s, int32_t(joint.rows.size()), joint.slot0, joint.slot1, threshold));
+        ASSERT_TRUE(
+            dgConstraintSolverAppendRows(s, int32_t(joint.rows.size()), joint.slot0, joint.slot1, threshold));
     }
 }
 
@@ -260,7 +269,9 @@ double inverseNorm(const Dense& d, const std::vector<int32_t>& rows) {
     return std::sqrt(sum);
 }
 
-bool finite(double bound) { return std::fabs(bound) < 1e14; }
+bool finite(double bound) {
+    return std::fabs(bound) < 1e14;
+}
 
 // The box LCP over `rows` (other rows carry no force) by trying every
 // assignment of free / at lower / at upper; the one that violates least.
@@ -297,8 +308,9 @@ std::vector<double> enumerateLcp(const Dense& d, const std::vector<int32_t>& row
                 for (int32_t c : rows) {
                     w -= d.at(r, c) * f[size_t(c)];
                 }
-                violation = std::max({violation, d.lower[size_t(r)] - f[size_t(r)], f[size_t(r)] - d.upper[size_t(r)],
-                                      state[i] == 1 ? w : 0.0, state[i] == 2 ? -w : 0.0});
+                violation =
+                    std::max({violation, d.lower[size_t(r)] - f[size_t(r)], f[size_t(r)] - d.upper[size_t(r)],
+                              state[i] == 1 ? w : 0.0, state[i] == 2 ? -w : 0.0});
             }
             if (violation < bestViolation) {
                 bestViolation = violation;
@@ -310,7 +322,8 @@ std::vector<double> enumerateLcp(const Dense& d, const std::vector<int32_t>& row
             const int32_t r = rows[i];
             do {
                 state[i] = (state[i] + 1) % 3;
-            } while ((state[i] == 1 && !finite(d.lower[size_t(r)])) || (state[i] == 2 && !finite(d.upper[size_t(r)])));
+            } while ((state[i] == 1 && !finite(d.lower[size_t(r)])) ||
+                     (state[i] == 2 && !finite(d.upper[size_t(r)])));
             if (state[i] != 0) {
                 break;
             }
@@ -346,7 +359,9 @@ std::string lcpMismatch(const Dense& d, const std::vector<int32_t>& rows, const 
     return failed;
 }
 
-float uniform(std::mt19937& rng, float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); }
+float uniform(std::mt19937& rng, float lo, float hi) {
+    return std::uniform_real_distribution<float>(lo, hi)(rng);
+}
 
 TestRow randomRow(std::mt19937& rng, int32_t normalIndex, float lower, float upper, bool secondBody) {
     TestRow row{};
@@ -372,12 +387,17 @@ Problem randomProblem(std::mt19937& rng, bool friction, int32_t maxBodies = 3, i
         Problem p(minBodies + int32_t(rng() % uint32_t(maxBodies - minBodies + 1)));
         const int32_t dynamic = int32_t(p.bodies.size()) - 1;
         for (int32_t slot = 1; slot <= dynamic; slot++) {
-            const dgMatrix rotation = dgRotationMatrixX(uniform(rng, -3, 3)) * dgRotationMatrixY(uniform(rng, -3, 3)) *
+            const dgMatrix rotation = dgRotationMatrixX(uniform(rng, -3, 3)) *
+                                      dgRotationMatrixY(uniform(rng, -3, 3)) *
                                       dgRotationMatrixZ(uniform(rng, -3, 3));
-            p.setBody(slot, uniform(rng, 0.3f, 2.0f),
-                      dgVector(uniform(rng, 0.3f, 2.0f), uniform(rng, 0.3f, 2.0f), uniform(rng, 0.3f, 2.0f), 0), rotation);
-            p.force[size_t(slot)] = dgVector(uniform(rng, -5, 5), uniform(rng, -5, 5), uniform(rng, -5, 5), 0);
-            p.torque[size_t(slot)] = dgVector(uniform(rng, -5, 5), uniform(rng, -5, 5), uniform(rng, -5, 5), 0);
+            p.setBody(
+                slot, uniform(rng, 0.3f, 2.0f),
+                dgVector(uniform(rng, 0.3f, 2.0f), uniform(rng, 0.3f, 2.0f), uniform(rng, 0.3f, 2.0f), 0),
+                rotation);
+            p.force[size_t(slot)] =
+                dgVector(uniform(rng, -5, 5), uniform(rng, -5, 5), uniform(rng, -5, 5), 0);
+            p.torque[size_t(slot)] =
+                dgVector(uniform(rng, -5, 5), uniform(rng, -5, 5), uniform(rng, -5, 5), 0);
         }
         const int32_t target = 2 + int32_t(rng() % uint32_t(maxRows - 1));
         while (p.rowCount() < target) {
@@ -396,9 +416,11 @@ Problem randomProblem(std::mt19937& rng, bool friction, int32_t maxBodies = 3, i
             } else if (kind == 1) {
                 joint.rows.push_back(randomRow(rng, dgRowOrdinary, -kNoBound, kNoBound, second));
             } else if (kind == 2) {
-                joint.rows.push_back(randomRow(rng, dgRowBounded, uniform(rng, -20, 0), uniform(rng, 0, 20), second));
+                joint.rows.push_back(
+                    randomRow(rng, dgRowBounded, uniform(rng, -20, 0), uniform(rng, 0, 20), second));
             } else {
-                joint.rows.push_back(randomRow(rng, dgRowOrdinary, uniform(rng, -20, -1), uniform(rng, 1, 20), second));
+                joint.rows.push_back(
+                    randomRow(rng, dgRowOrdinary, uniform(rng, -20, -1), uniform(rng, 1, 20), second));
             }
             if (p.rowCount() + int32_t(joint.rows.size()) <= maxRows) {
                 p.joints.push_back(joint);
@@ -442,15 +464,18 @@ Outcome solveToRest(const Variant& v, dgConstraintSolver* s, Problem& p, uint32_
             for (const TestRow& r : joint.rows) {
                 for (int k = 0; k < 12; k++) {
                     const int32_t slot = (k < 6) ? joint.slot0 : joint.slot1;
-                    expected[size_t(slot * 6 + k % 6)] += double(f[size_t(row)]) * r.jacobian[4 * (k / 3) + k % 3];
+                    expected[size_t(slot * 6 + k % 6)] +=
+                        double(f[size_t(row)]) * r.jacobian[4 * (k / 3) + k % 3];
                 }
                 row++;
             }
         }
         for (size_t slot = 1; slot < p.bodies.size(); slot++) {
             for (int k = 0; k < 3; k++) {
-                EXPECT_NEAR(p.bodies[slot].m_force[k] - p.force[slot][k], expected[slot * 6 + size_t(k)], 1e-3);
-                EXPECT_NEAR(p.bodies[slot].m_torque[k] - p.torque[slot][k], expected[slot * 6 + 3 + size_t(k)], 1e-3);
+                EXPECT_NEAR(p.bodies[slot].m_force[k] - p.force[slot][k], expected[slot * 6 + size_t(k)],
+                            1e-3);
+                EXPECT_NEAR(p.bodies[slot].m_torque[k] - p.torque[slot][k],
+                            expected[slot * 6 + 3 + size_t(k)], 1e-3);
             }
         }
         if ((call > 0) && (std::memcmp(before.data(), p.slots.data(), before.size() * sizeof(float)) == 0)) {
@@ -465,7 +490,9 @@ struct LcpCase {
     uint32_t option;
 };
 
-void PrintTo(const LcpCase& c, std::ostream* os) { *os << c.variant->name << " option " << c.option; }
+void PrintTo(const LcpCase& c, std::ostream* os) {
+    *os << c.variant->name << " option " << c.option;
+}
 
 class BoundedLcp : public ::testing::TestWithParam<LcpCase> {};
 
@@ -524,8 +551,9 @@ TEST_P(BoundedLcp, MatchesEnumeratedSolution) {
                 for (int32_t c : first) {
                     w -= d.at(i, c) * p.slots[size_t(c)];
                 }
-                const bool parked = (d.normal[size_t(i)] < 0) && (((fi == float(d.lower[size_t(i)])) && (w < 0.0)) ||
-                                                                  ((fi == float(d.upper[size_t(i)])) && (w > 0.0)));
+                const bool parked =
+                    (d.normal[size_t(i)] < 0) && (((fi == float(d.lower[size_t(i)])) && (w < 0.0)) ||
+                                                  ((fi == float(d.upper[size_t(i)])) && (w > 0.0)));
                 if (!parked) {
                     second.push_back(i);
                 } else {
@@ -593,7 +621,8 @@ class RowRules : public ::testing::TestWithParam<LcpCase> {};
 TEST_P(RowRules, FrictionOfUnloadedNormalIsDropped) {
     SolverPtr solver(dgConstraintSolverCreate());
     Problem p = unitBody();
-    p.joints.push_back({1, 0, {axisRow(1, dgRowOneSided, 0.0f, kNoBound, -5.0f), axisRow(0, 0, -0.5f, 0.5f, 4.0f)}});
+    p.joints.push_back(
+        {1, 0, {axisRow(1, dgRowOneSided, 0.0f, kNoBound, -5.0f), axisRow(0, 0, -0.5f, 0.5f, 4.0f)}});
     p.slots = {-3.0f, 7.0f};
     solveOnce(*GetParam().variant, solver.get(), p, GetParam().option);
     EXPECT_EQ(solver->m_rowCount, 1);
@@ -658,9 +687,9 @@ TEST(SolverRows, RowAtBoundStartsFixed) {
         bool fixed;
         float bound;
     };
-    const Case cases[] = {{-2.0f + 5e-6f, -0.05f, true, -2.0f},  {-2.0f + 2e-5f, -0.05f, false, 0.0f},
-                          {-2.0f + 5e-6f, 0.05f, false, 0.0f},   {2.0f - 5e-6f, 0.05f, true, 2.0f},
-                          {2.0f - 5e-6f, -0.05f, false, 0.0f},   {2.0f - 2e-5f, 0.05f, false, 0.0f}};
+    const Case cases[] = {{-2.0f + 5e-6f, -0.05f, true, -2.0f}, {-2.0f + 2e-5f, -0.05f, false, 0.0f},
+                          {-2.0f + 5e-6f, 0.05f, false, 0.0f},  {2.0f - 5e-6f, 0.05f, true, 2.0f},
+                          {2.0f - 5e-6f, -0.05f, false, 0.0f},  {2.0f - 2e-5f, 0.05f, false, 0.0f}};
     for (const Variant* v : {&kScalar, &kSimd}) {
         for (const Case& c : cases) {
             SolverPtr solver(dgConstraintSolverCreate());
@@ -698,7 +727,8 @@ TEST(SolverRows, IterationCount) {
     SolverPtr solver(dgConstraintSolverCreate());
     for (const Case& c : cases) {
         solver->m_iterationMode = c.mode;
-        EXPECT_EQ(kScalar.iterations(solver.get(), c.rows), c.count) << "mode " << c.mode << " rows " << c.rows;
+        EXPECT_EQ(kScalar.iterations(solver.get(), c.rows), c.count)
+            << "mode " << c.mode << " rows " << c.rows;
     }
 }
 
