@@ -1,0 +1,501 @@
+#include "dgConstraintSolver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <type_traits>
+
+#include "dgAssert.h"
+#include "dgMemory.h"
+#include "dgSolverKernels.h"
+
+namespace {
+
+enum ArrayCapacity { kPerSlot, kPerRow, kPerJoint };
+
+size_t alignUp(size_t bytes) {
+    return (bytes + 15) & ~size_t(15);
+}
+
+// Visits every array of the block, as a pointer to its member, in layout
+// order with its capacity kind.
+template <class F>
+void forEachArray(F&& f) {
+    f(&dgConstraintSolver::m_bodies, kPerSlot);
+    f(&dgConstraintSolver::m_invInertia, kPerSlot);
+    f(&dgConstraintSolver::m_bodyPairs, kPerRow);
+    f(&dgConstraintSolver::m_jacobians, kPerRow);
+    f(&dgConstraintSolver::m_weightedJacobians, kPerRow);
+    f(&dgConstraintSolver::m_bounds, kPerRow);
+    f(&dgConstraintSolver::m_invDiagonal, kPerRow);
+    f(&dgConstraintSolver::m_regulariser, kPerRow);
+    f(&dgConstraintSolver::m_rightHandSide, kPerRow);
+    f(&dgConstraintSolver::m_frictionThreshold, kPerRow);
+    f(&dgConstraintSolver::m_force, kPerRow);
+    f(&dgConstraintSolver::m_residual, kPerRow);
+    f(&dgConstraintSolver::m_direction, kPerRow);
+    f(&dgConstraintSolver::m_product, kPerRow);
+    f(&dgConstraintSolver::m_permutation, kPerRow);
+    f(&dgConstraintSolver::m_inversePermutation, kPerRow);
+    f(&dgConstraintSolver::m_joints, kPerJoint);
+}
+
+// Element type of the array a member points to.
+template <class T>
+struct ArrayElement;
+template <class T>
+struct ArrayElement<T * dgConstraintSolver::*> {
+    using type = T;
+};
+
+size_t capacityOf(ArrayCapacity kind, int32_t slots, int32_t rows, int32_t joints) {
+    return size_t(kind == kPerSlot ? slots : (kind == kPerRow ? rows : joints));
+}
+
+// Bytes of the array block for the given capacities; each array starts on a
+// 16-byte boundary.
+size_t arrayBlockBytes(int32_t slots, int32_t rows, int32_t joints) {
+    size_t bytes = 0;
+    forEachArray([&](auto member, ArrayCapacity kind) {
+        using T = typename ArrayElement<decltype(member)>::type;
+        bytes += alignUp(capacityOf(kind, slots, rows, joints) * sizeof(T));
+    });
+    return bytes;
+}
+
+// Moves the arrays to a new block of exactly these capacities, keeping the
+// contents that fit. False, with nothing changed, when the block cannot be had.
+bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t joints) {
+    const size_t bytes = arrayBlockBytes(slots, rows, joints);
+    char* const block = static_cast<char*>(dgMalloc(bytes));
+    if (!block) {
+        return false;
+    }
+    std::memset(block, 0, bytes);
+    const int32_t oldSlots = s->m_slotCapacity;
+    const int32_t oldRows = s->m_rowCapacity;
+    const int32_t oldJoints = s->m_jointCapacity;
+    size_t offset = 0;
+    forEachArray([&](auto member, ArrayCapacity kind) {
+        using T = typename ArrayElement<decltype(member)>::type;
+        T*& array = s->*member;
+        T* const moved = reinterpret_cast<T*>(block + offset);
+        const size_t keep =
+            std::min(capacityOf(kind, oldSlots, oldRows, oldJoints), capacityOf(kind, slots, rows, joints));
+        if (array && keep) {
+            std::memcpy(static_cast<void*>(moved), static_cast<const void*>(array), keep * sizeof(T));
+        }
+        array = moved;
+        offset += alignUp(capacityOf(kind, slots, rows, joints) * sizeof(T));
+    });
+    DG_ASSERT(offset == bytes);
+    dgFree(s->m_block);
+    s->m_block = block;
+    s->m_blockBytes = bytes;
+    s->m_slotCapacity = slots;
+    s->m_rowCapacity = rows;
+    s->m_jointCapacity = joints;
+    s->m_accumulators = reinterpret_cast<dgVector*>(s->m_invInertia);
+    s->m_bodies[0] = &s->m_staticBody;
+    return true;
+}
+
+// Doubles `capacity` until it holds `wanted`.
+int32_t grownCapacity(int32_t capacity, int32_t wanted) {
+    int64_t grown = std::max(capacity, 1);
+    while (grown < wanted) {
+        grown *= 2;
+    }
+    return int32_t(grown);
+}
+
+}  // namespace
+
+dgConstraintSolver* dgConstraintSolverCreate() {
+    void* const storage = dgMalloc(sizeof(dgConstraintSolver));
+    if (!storage) {
+        return nullptr;
+    }
+    // Value-initialised: every field zero, then the static body's identity
+    // rotation from its constructor.
+    dgConstraintSolver* const s = new (storage) dgConstraintSolver();
+    s->m_frictionScale = 0.25f;
+    if (!moveArrays(s, dgConstraintSolver::kDefaultSlots, dgConstraintSolver::kDefaultRows,
+                    dgConstraintSolver::kDefaultRows)) {
+        s->~dgConstraintSolver();
+        dgFree(storage);
+        return nullptr;
+    }
+    return s;
+}
+
+void dgConstraintSolverDestroy(dgConstraintSolver* solver) {
+    if (!solver) {
+        return;
+    }
+    dgFree(solver->m_block);
+    solver->~dgConstraintSolver();
+    dgFree(solver);
+}
+
+bool dgConstraintSolverReserve(dgConstraintSolver* solver, int32_t slots, int32_t rows, int32_t joints) {
+    DG_ASSERT(solver && solver->m_block);
+    if ((slots <= solver->m_slotCapacity) && (rows <= solver->m_rowCapacity) &&
+        (joints <= solver->m_jointCapacity)) {
+        return true;
+    }
+    if ((slots > dgConstraintSolver::kMaxSlots) || (rows > dgConstraintSolver::kMaxRows) ||
+        (joints > dgConstraintSolver::kMaxRows)) {
+        return false;
+    }
+    return moveArrays(solver, grownCapacity(solver->m_slotCapacity, slots),
+                      grownCapacity(solver->m_rowCapacity, rows),
+                      grownCapacity(solver->m_jointCapacity, joints));
+}
+
+bool dgConstraintSolverAppendRows(dgConstraintSolver* solver, int32_t count, int32_t slot0, int32_t slot1,
+                                  float frictionThreshold) {
+    DG_ASSERT((count >= 0) && (count <= dgJointRowBlock::kMaxRows));
+    DG_ASSERT((slot0 >= 0) && (slot0 < solver->m_slotCapacity) && (slot1 >= 0) &&
+              (slot1 < solver->m_slotCapacity));
+    if ((count <= 0) || (count > dgJointRowBlock::kMaxRows)) {
+        return count == 0;
+    }
+    const int32_t first = solver->m_rowCount;
+    if (!dgConstraintSolverReserve(solver, 0, first + count, 0)) {
+        return false;
+    }
+    const dgJointRowBlock& block = solver->m_rowBlock;
+    for (int32_t r = 0; r < count; r++) {
+        const int32_t i = first + r;
+        const float* const j = block.jacobians[r];
+        dgSolverJacobian& jacobian = solver->m_jacobians[i];
+        jacobian.linear0 = dgVector(j[0], j[1], j[2], 0.0f);
+        jacobian.angular0 = dgVector(j[4], j[5], j[6], 0.0f);
+        jacobian.linear1 = dgVector(j[8], j[9], j[10], 0.0f);
+        jacobian.angular1 = dgVector(j[12], j[13], j[14], 0.0f);
+        dgJointRowBound& bound = solver->m_bounds[i];
+        bound.lower = block.bounds[r].lower;
+        bound.upper = block.bounds[r].upper;
+        bound.normalIndex = block.bounds[r].normalIndex;
+        bound.forceSlot = block.bounds[r].forceSlot;
+        DG_ASSERT((bound.normalIndex >= dgRowBounded) && (bound.normalIndex < count));
+        if (bound.normalIndex >= 0) {
+            bound.normalIndex += first;
+        }
+        solver->m_regulariser[i] = block.regularisers[r];
+        solver->m_rightHandSide[i] = block.rightHandSides[r];
+        solver->m_frictionThreshold[i] = frictionThreshold;
+        solver->m_bodyPairs[i].body0 = slot0;
+        solver->m_bodyPairs[i].body1 = slot1;
+    }
+    solver->m_rowCount = first + count;
+    return true;
+}
+
+size_t dgScalarSolverMemorySize() {
+    return sizeof(dgConstraintSolver) + arrayBlockBytes(dgConstraintSolver::kDefaultSlots,
+                                                        dgConstraintSolver::kDefaultRows,
+                                                        dgConstraintSolver::kDefaultRows);
+}
+
+size_t dgSimdSolverMemorySize() {
+    return dgScalarSolverMemorySize();
+}
+
+// ---- row operations ----
+
+namespace {
+
+constexpr float kSkipResidual = 0.0001f;
+constexpr float kFreeResidual = 0.1f;
+constexpr float kAtBound = 1.0e-5f;
+constexpr float kTinyDirection = 1.0e-16f;
+constexpr float kTinyCurvature = 1.0e-16f;
+constexpr float kTinyRho = 1.0e-17f;
+constexpr float kTinyStep = 1.0e-8f;
+
+}  // namespace
+
+template <class K>
+void dgSolverRows<K>::dgSolverSetupRows(dgConstraintSolver* solver, int32_t rowCount, int32_t bodyCount) {
+    DG_ASSERT((rowCount >= 0) && (rowCount <= solver->m_rowCapacity));
+    DG_ASSERT((bodyCount >= 1) && (bodyCount <= solver->m_slotCapacity));
+    solver->m_rowCount = rowCount;
+    solver->m_bodyCount = bodyCount;
+    solver->m_invInertia[0] = dgGetZeroMatrix();
+    K::setupRows(solver, rowCount);
+}
+
+template <class K>
+void dgSolverRows<K>::dgSolverMultiply(dgConstraintSolver* solver, int32_t rowCount, const float* x,
+                                       float* y) {
+    K::multiply(solver, rowCount, x, y);
+}
+
+template <class K>
+float dgSolverRows<K>::dgSolverResidual(dgConstraintSolver* solver, int32_t rowCount) {
+    K::multiply(solver, rowCount, solver->m_force, solver->m_product);
+    return K::residual(solver, rowCount);
+}
+
+template <class K>
+int32_t dgSolverRows<K>::dgSolverIterationCount(const dgConstraintSolver* solver, int32_t rowCount) {
+    const int32_t mode = solver->m_iterationMode;
+    DG_ASSERT(mode >= 0);
+    if (mode == 1) {
+        const int32_t extra = int32_t(std::sqrt(float(std::max(rowCount - 16, 0))));
+        return std::min(rowCount, 16 + extra);
+    }
+    if (mode >= 2) {
+        return std::min(mode, rowCount);
+    }
+    return rowCount;
+}
+
+template <class K>
+void dgSolverRows<K>::dgSolverSwapRows(dgConstraintSolver* solver, int32_t i, int32_t j) {
+    DG_ASSERT((i >= 0) && (j >= 0) && (i < solver->m_rowCapacity) && (j < solver->m_rowCapacity));
+    if (i == j) {
+        return;
+    }
+    std::swap(solver->m_bodyPairs[i], solver->m_bodyPairs[j]);
+    std::swap(solver->m_jacobians[i], solver->m_jacobians[j]);
+    std::swap(solver->m_weightedJacobians[i], solver->m_weightedJacobians[j]);
+    std::swap(solver->m_bounds[i], solver->m_bounds[j]);
+    std::swap(solver->m_invDiagonal[i], solver->m_invDiagonal[j]);
+    std::swap(solver->m_regulariser[i], solver->m_regulariser[j]);
+    std::swap(solver->m_rightHandSide[i], solver->m_rightHandSide[j]);
+    std::swap(solver->m_frictionThreshold[i], solver->m_frictionThreshold[j]);
+    std::swap(solver->m_force[i], solver->m_force[j]);
+    std::swap(solver->m_residual[i], solver->m_residual[j]);
+    std::swap(solver->m_direction[i], solver->m_direction[j]);
+    std::swap(solver->m_product[i], solver->m_product[j]);
+    std::swap(solver->m_permutation[i], solver->m_permutation[j]);
+    solver->m_inversePermutation[solver->m_permutation[i]] = i;
+    solver->m_inversePermutation[solver->m_permutation[j]] = j;
+}
+
+template <class K>
+void dgSolverRows<K>::dgSolverApplyForces(dgConstraintSolver* solver) {
+    K::applyForces(solver, solver->m_rowCount);
+}
+
+template <class K>
+int32_t dgSolverRows<K>::startDirection(dgConstraintSolver* solver, int32_t rowCount, float& rho,
+                                        float& largest) {
+    int32_t n = rowCount;
+    const dgJointRowBound* const bounds = solver->m_bounds;
+    float* const force = solver->m_force;
+    const float* const residual = solver->m_residual;
+    // A row that leaves takes the last free row's place: look at that one next.
+    for (int32_t i = 0; i < n;) {
+        if ((std::fabs(bounds[i].lower - force[i]) < kAtBound) && (residual[i] < 0.0f)) {
+            force[i] = bounds[i].lower;
+            n--;
+            dgSolverSwapRows(solver, i, n);
+        } else if ((std::fabs(bounds[i].upper - force[i]) < kAtBound) && (residual[i] > 0.0f)) {
+            force[i] = bounds[i].upper;
+            n--;
+            dgSolverSwapRows(solver, i, n);
+        } else {
+            i++;
+        }
+    }
+    rho = K::precondition(solver, n, largest);
+    return n;
+}
+
+template <class K>
+int32_t dgSolverRows<K>::dgSolverConjugateGradient(dgConstraintSolver* solver, int32_t rowCount) {
+    DG_ASSERT((rowCount >= 0) && (rowCount <= solver->m_rowCount));
+    float rho = 0.0f;
+    float largest = 0.0f;
+    int32_t n = startDirection(solver, rowCount, rho, largest);
+    int32_t limit = dgSolverIterationCount(solver, n);
+    // Every pass either counts towards the limit or fixes one more row, so the
+    // loop ends; the cap only guards a damaged count.
+    int64_t guard = (int64_t(rowCount) + 1) * (int64_t(rowCount) + 1) + 1;
+    for (int32_t k = 0; (k < limit) && (largest > kFreeResidual);) {
+        DG_ASSERT(guard > 0);
+        if (--guard < 0) {
+            break;
+        }
+        const float* const direction = solver->m_direction;
+        float* const force = solver->m_force;
+        const dgJointRowBound* const bounds = solver->m_bounds;
+
+        K::multiply(solver, n, solver->m_direction, solver->m_product);
+        const float curvature = K::dot(n, solver->m_direction, solver->m_product);
+        float alpha = rho / ((curvature < kTinyCurvature) ? kTinyCurvature : curvature);
+
+        int32_t limiting = -1;
+        float limitValue = 0.0f;
+        for (int32_t i = 0; i < n; i++) {
+            const float p = direction[i];
+            if ((p < -kTinyDirection) && (force[i] + alpha * p <= bounds[i].lower)) {
+                alpha = (bounds[i].lower - force[i]) / p;
+                limiting = i;
+                limitValue = bounds[i].lower;
+            } else if ((p > kTinyDirection) && (force[i] + alpha * p >= bounds[i].upper)) {
+                alpha = (bounds[i].upper - force[i]) / p;
+                limiting = i;
+                limitValue = bounds[i].upper;
+            }
+            if ((limiting >= 0) && (alpha < kTinyStep)) {
+                break;
+            }
+        }
+
+        if (limiting < 0) {
+            largest = K::step(solver, n, alpha);
+            if (largest > kFreeResidual) {
+                const float rhoNext = K::rho(solver, n);
+                const float beta = rhoNext / ((rho < kTinyRho) ? kTinyRho : rho);
+                K::direction(solver, n, beta);
+                rho = rhoNext;
+            }
+            k++;
+        } else if (alpha < kTinyStep) {
+            force[limiting] = limitValue;
+            n--;
+            dgSolverSwapRows(solver, limiting, n);
+            n = startDirection(solver, n, rho, largest);
+            limit = dgSolverIterationCount(solver, n);
+            k = 0;
+        } else {
+            force[limiting] = limitValue;
+            n--;
+            dgSolverSwapRows(solver, limiting, n);
+            K::step(solver, n, alpha);
+            rho = K::precondition(solver, n, largest);
+            limit = dgSolverIterationCount(solver, n);
+            k = 0;
+        }
+    }
+    return n;
+}
+
+template <class K>
+void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
+    const int32_t total = solver->m_rowCount;
+    DG_ASSERT((total >= 0) && (total <= solver->m_rowCapacity));
+    dgJointRowBound* const bounds = solver->m_bounds;
+    float* const force = solver->m_force;
+    for (int32_t i = 0; i < total; i++) {
+        force[i] = bounds[i].forceSlot ? *bounds[i].forceSlot : 0.0f;
+        solver->m_permutation[i] = i;
+        solver->m_inversePermutation[i] = i;
+    }
+
+    // A row with no diagonal (J M^-1 J^T = 0) cannot be solved for: it carries
+    // no force and applies nothing. Its place at the end keeps its force 0 for
+    // friction rows that name it as their normal.
+    int32_t n = total;
+    for (int32_t i = 0; i < n;) {
+        if (solver->m_invDiagonal[i] == 0.0f) {
+            force[i] = 0.0f;
+            if (bounds[i].forceSlot) {
+                *bounds[i].forceSlot = 0.0f;
+            }
+            n--;
+            dgSolverSwapRows(solver, i, n);
+        } else {
+            i++;
+        }
+    }
+
+    // First group: ordinary rows, then one-sided and bounded rows; friction
+    // rows stay behind.
+    int32_t group = 0;
+    for (int32_t i = 0; i < n; i++) {
+        const int32_t kind = bounds[i].normalIndex;
+        DG_ASSERT(kind >= dgRowBounded);
+        if ((kind == dgRowOrdinary) || (kind < dgRowBounded)) {
+            dgSolverSwapRows(solver, i, group);
+            group++;
+        }
+    }
+    for (int32_t i = group; i < n; i++) {
+        const int32_t kind = bounds[i].normalIndex;
+        if (kind == dgRowOneSided) {
+            force[i] = std::max(force[i], 0.0f);
+            dgSolverSwapRows(solver, i, group);
+            group++;
+        } else if (kind == dgRowBounded) {
+            force[i] = std::min(std::max(force[i], bounds[i].lower), bounds[i].upper);
+            dgSolverSwapRows(solver, i, group);
+            group++;
+        }
+    }
+
+    const bool staged = (solver->m_solverOption == 0);
+    bool firstSolved = false;
+    int32_t firstFree = group;
+    if (staged) {
+        if ((group > 0) && (dgSolverResidual(solver, group) > kSkipResidual)) {
+            firstFree = dgSolverConjugateGradient(solver, group);
+            firstSolved = true;
+        }
+        for (int32_t i = 0; i < group; i++) {
+            if (bounds[i].forceSlot) {
+                *bounds[i].forceSlot = force[i];
+            }
+        }
+        if (group == n) {
+            solver->m_rowCount = n;
+            dgSolverApplyForces(solver);
+            return;
+        }
+    }
+
+    // Friction rows: normals to their current places, then limits from the
+    // normal forces. A dropped row takes the last row's place: look at that
+    // one next.
+    for (int32_t i = group; i < n; i++) {
+        const int32_t normal = bounds[i].normalIndex;
+        DG_ASSERT((normal >= 0) && (normal < total));
+        bounds[i].normalIndex =
+            ((normal >= 0) && (normal < total)) ? solver->m_inversePermutation[normal] : total;
+    }
+    for (int32_t i = group; i < n;) {
+        const int32_t normal = bounds[i].normalIndex;
+        const float normalForce = (normal < total) ? std::max(force[normal], 0.0f) : 0.0f;
+        const float lower = normalForce * bounds[i].lower;
+        const float upper = normalForce * bounds[i].upper;
+        if (std::min(upper, -lower) <= solver->m_frictionThreshold[i]) {
+            n--;
+            dgSolverSwapRows(solver, i, n);
+        } else {
+            bounds[i].lower = lower;
+            bounds[i].upper = upper;
+            force[i] = std::min(std::max(force[i], lower), upper);
+            i++;
+        }
+    }
+    const int32_t applied = n;
+
+    // Rows the first solve left at a bound keep their force and sit out the
+    // second solve (still applied).
+    if (firstSolved) {
+        for (int32_t i = group - 1; i >= firstFree; i--) {
+            n--;
+            dgSolverSwapRows(solver, i, n);
+        }
+    }
+    if ((n > 0) && (dgSolverResidual(solver, n) > kSkipResidual)) {
+        dgSolverConjugateGradient(solver, n);
+    }
+
+    for (int32_t i = 0; i < applied; i++) {
+        if (bounds[i].forceSlot && (!staged || (bounds[i].normalIndex >= 0))) {
+            *bounds[i].forceSlot = force[i];
+        }
+    }
+    solver->m_rowCount = applied;
+    dgSolverApplyForces(solver);
+}
+
+template struct dgSolverRows<dgScalarSolverKernels>;
+template struct dgSolverRows<dgSimdSolverKernels>;

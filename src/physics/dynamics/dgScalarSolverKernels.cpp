@@ -1,0 +1,153 @@
+// Row loops of the scalar variant, unrolled by four. Every reduction runs in
+// row order, so the unrolling changes no result.
+#include <cfloat>
+#include <cmath>
+
+#include "dgConstraintSolver.h"
+#include "dgSolverKernels.h"
+
+namespace {
+
+template <class F>
+inline void forRows(int32_t rowCount, F&& f) {
+    int32_t i = 0;
+    for (; i + 4 <= rowCount; i += 4) {
+        f(i);
+        f(i + 1);
+        f(i + 2);
+        f(i + 3);
+    }
+    for (; i < rowCount; i++) {
+        f(i);
+    }
+}
+
+}  // namespace
+
+void dgScalarSolverKernels::setupRows(dgConstraintSolver* s, int32_t rowCount) {
+    forRows(rowCount, [s](int32_t i) {
+        const dgSolverBodyPair pair = s->m_bodyPairs[i];
+        const dgBody* const body0 = s->m_bodies[pair.body0];
+        const dgBody* const body1 = s->m_bodies[pair.body1];
+        const dgSolverJacobian& jacobian = s->m_jacobians[i];
+        dgSolverJacobian& weighted = s->m_weightedJacobians[i];
+        weighted.linear0 = jacobian.linear0.scale(body0->m_invMass.w);
+        weighted.angular0 = s->m_invInertia[pair.body0].rotateVector(jacobian.angular0);
+        weighted.linear1 = jacobian.linear1.scale(body1->m_invMass.w);
+        weighted.angular1 = s->m_invInertia[pair.body1].rotateVector(jacobian.angular1);
+
+        const float diagonal =
+            jacobian.linear0.dot(weighted.linear0) + jacobian.angular0.dot(weighted.angular0) +
+            jacobian.linear1.dot(weighted.linear1) + jacobian.angular1.dot(weighted.angular1);
+        const float external = weighted.linear0.dot(body0->m_force) + weighted.angular0.dot(body0->m_torque) +
+                               weighted.linear1.dot(body1->m_force) + weighted.angular1.dot(body1->m_torque);
+        s->m_rightHandSide[i] -= external;
+        const float r = s->m_regulariser[i] * 0.001f;
+        const float denominator = (r + 1.0f) * diagonal;
+        float invDiagonal = 0.0f;
+        float term = 0.0f;
+        if ((diagonal > 0.0f) && (denominator > 0.0f)) {
+            invDiagonal = 1.0f / denominator;
+            term = r * diagonal;
+        }
+        if (!(invDiagonal <= FLT_MAX)) {
+            invDiagonal = 0.0f;
+            term = 0.0f;
+        }
+        s->m_regulariser[i] = term;
+        s->m_invDiagonal[i] = invDiagonal;
+    });
+}
+
+void dgScalarSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, const float* x, float* y) {
+    dgVector* const acc = s->m_accumulators;
+    const dgVector zero(0.0f, 0.0f, 0.0f, 0.0f);
+    for (int32_t slot = 0; slot < 2 * s->m_bodyCount; slot++) {
+        acc[slot] = zero;
+    }
+    forRows(rowCount, [s, acc, x](int32_t i) {
+        const dgSolverBodyPair pair = s->m_bodyPairs[i];
+        const dgSolverJacobian& jacobian = s->m_jacobians[i];
+        const float f = x[i];
+        acc[2 * pair.body0] += jacobian.linear0.scale(f);
+        acc[2 * pair.body0 + 1] += jacobian.angular0.scale(f);
+        acc[2 * pair.body1] += jacobian.linear1.scale(f);
+        acc[2 * pair.body1 + 1] += jacobian.angular1.scale(f);
+    });
+    forRows(rowCount, [s, acc, x, y](int32_t i) {
+        const dgSolverBodyPair pair = s->m_bodyPairs[i];
+        const dgSolverJacobian& weighted = s->m_weightedJacobians[i];
+        y[i] = weighted.linear0.dot(acc[2 * pair.body0]) + weighted.angular0.dot(acc[2 * pair.body0 + 1]) +
+               weighted.linear1.dot(acc[2 * pair.body1]) + weighted.angular1.dot(acc[2 * pair.body1 + 1]) +
+               s->m_regulariser[i] * x[i];
+    });
+}
+
+float dgScalarSolverKernels::residual(dgConstraintSolver* s, int32_t rowCount) {
+    float largest = 0.0f;
+    forRows(rowCount, [s, &largest](int32_t i) {
+        const float r = s->m_rightHandSide[i] - s->m_product[i];
+        s->m_residual[i] = r;
+        largest = std::fmax(largest, std::fabs(r));
+    });
+    return largest;
+}
+
+float dgScalarSolverKernels::precondition(dgConstraintSolver* s, int32_t rowCount, float& largest) {
+    float rho = 0.0f;
+    largest = 0.0f;
+    forRows(rowCount, [s, &rho, &largest](int32_t i) {
+        const float r = s->m_residual[i];
+        const float z = r * s->m_invDiagonal[i];
+        s->m_direction[i] = z;
+        rho += r * z;
+        largest = std::fmax(largest, std::fabs(r));
+    });
+    return rho;
+}
+
+float dgScalarSolverKernels::dot(int32_t rowCount, const float* a, const float* b) {
+    float sum = 0.0f;
+    forRows(rowCount, [a, b, &sum](int32_t i) { sum += a[i] * b[i]; });
+    return sum;
+}
+
+float dgScalarSolverKernels::step(dgConstraintSolver* s, int32_t rowCount, float alpha) {
+    float largest = 0.0f;
+    forRows(rowCount, [s, alpha, &largest](int32_t i) {
+        s->m_force[i] += alpha * s->m_direction[i];
+        const float r = s->m_residual[i] - alpha * s->m_product[i];
+        s->m_residual[i] = r;
+        largest = std::fmax(largest, std::fabs(r));
+    });
+    return largest;
+}
+
+float dgScalarSolverKernels::rho(dgConstraintSolver* s, int32_t rowCount) {
+    float sum = 0.0f;
+    forRows(rowCount, [s, &sum](int32_t i) {
+        const float r = s->m_residual[i];
+        sum += r * (r * s->m_invDiagonal[i]);
+    });
+    return sum;
+}
+
+void dgScalarSolverKernels::direction(dgConstraintSolver* s, int32_t rowCount, float beta) {
+    forRows(rowCount, [s, beta](int32_t i) {
+        s->m_direction[i] = s->m_residual[i] * s->m_invDiagonal[i] + beta * s->m_direction[i];
+    });
+}
+
+void dgScalarSolverKernels::applyForces(dgConstraintSolver* s, int32_t rowCount) {
+    forRows(rowCount, [s](int32_t i) {
+        const dgSolverBodyPair pair = s->m_bodyPairs[i];
+        const dgSolverJacobian& jacobian = s->m_jacobians[i];
+        const float f = s->m_force[i];
+        dgBody* const body0 = s->m_bodies[pair.body0];
+        dgBody* const body1 = s->m_bodies[pair.body1];
+        body0->m_force += jacobian.linear0.scale(f);
+        body0->m_torque += jacobian.angular0.scale(f);
+        body1->m_force += jacobian.linear1.scale(f);
+        body1->m_torque += jacobian.angular1.scale(f);
+    });
+}

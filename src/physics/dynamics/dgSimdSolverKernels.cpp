@@ -1,0 +1,301 @@
+// Row loops of the SIMD variant. The per-row vectors (force, residual,
+// direction, product) go four rows at a time with a scalar tail; a row's
+// Jacobian parts are one packed register each. Per element the arithmetic is
+// the scalar variant's, in the same order, lane 3 masked where the scalar one
+// ignores w; only the sums over rows add four lanes first and then the lanes.
+#include <xmmintrin.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "dgConstraintSolver.h"
+#include "dgSolverKernels.h"
+
+namespace {
+
+struct Masks {
+    __m128 xyz;
+    __m128 w;
+    __m128 abs;
+};
+
+__m128 maskFromBits(uint32_t x, uint32_t y, uint32_t z, uint32_t w) {
+    const uint32_t bits[4] = {x, y, z, w};
+    alignas(16) float lanes[4];
+    std::memcpy(lanes, bits, sizeof(lanes));
+    return _mm_load_ps(lanes);
+}
+
+const Masks& masks() {
+    static const Masks m = {maskFromBits(~0u, ~0u, ~0u, 0u), maskFromBits(0u, 0u, 0u, ~0u),
+                            maskFromBits(0x7fffffffu, 0x7fffffffu, 0x7fffffffu, 0x7fffffffu)};
+    return m;
+}
+
+inline __m128 load(const dgVector& v) {
+    return _mm_load_ps(&v.x);
+}
+inline void store(dgVector& v, __m128 a) {
+    _mm_store_ps(&v.x, a);
+}
+
+inline float lane0(__m128 a) {
+    return _mm_cvtss_f32(a);
+}
+
+// Adds the lanes in order x, y, z, w, as a scalar sum would.
+inline float sumInOrder(__m128 a) {
+    const __m128 y = _mm_shuffle_ps(a, a, _MM_SHUFFLE(1, 1, 1, 1));
+    const __m128 z = _mm_shuffle_ps(a, a, _MM_SHUFFLE(2, 2, 2, 2));
+    const __m128 w = _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 3, 3, 3));
+    return lane0(_mm_add_ss(_mm_add_ss(_mm_add_ss(a, y), z), w));
+}
+
+// The largest lane.
+inline float maxLanes(__m128 a) {
+    const __m128 b = _mm_max_ps(a, _mm_shuffle_ps(a, a, _MM_SHUFFLE(2, 3, 0, 1)));
+    return lane0(_mm_max_ps(b, _mm_shuffle_ps(b, b, _MM_SHUFFLE(1, 0, 3, 2))));
+}
+
+// (a0 . b0) + (a1 . b1) + (a2 . b2) + (a3 . b3) over x, y, z: each dot summed
+// x + y + z, the four dots summed in order, as the scalar variant does.
+inline float fourDots(__m128 a0, __m128 b0, __m128 a1, __m128 b1, __m128 a2, __m128 b2, __m128 a3,
+                      __m128 b3) {
+    __m128 p0 = _mm_mul_ps(a0, b0);
+    __m128 p1 = _mm_mul_ps(a1, b1);
+    __m128 p2 = _mm_mul_ps(a2, b2);
+    __m128 p3 = _mm_mul_ps(a3, b3);
+    _MM_TRANSPOSE4_PS(p0, p1, p2, p3);
+    // Lane k now holds dot k: x + y + z (w products left out).
+    return sumInOrder(_mm_add_ps(_mm_add_ps(p0, p1), p2));
+}
+
+// The inverse inertia applied to v (x, y, z of v; lane 3 set to 1).
+inline __m128 rotate(const dgMatrix& m, __m128 v, const Masks& mask) {
+    const __m128 x = _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 0, 0, 0));
+    const __m128 y = _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1));
+    const __m128 z = _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 2, 2));
+    const __m128 r = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, load(m.front)), _mm_mul_ps(y, load(m.up))),
+                                _mm_mul_ps(z, load(m.right)));
+    return _mm_or_ps(_mm_and_ps(r, mask.xyz), _mm_and_ps(_mm_set1_ps(1.0f), mask.w));
+}
+
+// v + s a in x, y, z; v's w kept.
+inline __m128 addScaled(__m128 v, __m128 a, __m128 s, const Masks& mask) {
+    return _mm_or_ps(_mm_and_ps(_mm_add_ps(v, _mm_mul_ps(a, s)), mask.xyz), _mm_and_ps(v, mask.w));
+}
+
+}  // namespace
+
+void dgSimdSolverKernels::setupRows(dgConstraintSolver* s, int32_t rowCount) {
+    const Masks& mask = masks();
+    for (int32_t i = 0; i < rowCount; i++) {
+        const dgSolverBodyPair pair = s->m_bodyPairs[i];
+        const dgBody* const body0 = s->m_bodies[pair.body0];
+        const dgBody* const body1 = s->m_bodies[pair.body1];
+        const dgSolverJacobian& jacobian = s->m_jacobians[i];
+        dgSolverJacobian& weighted = s->m_weightedJacobians[i];
+        const __m128 jl0 = load(jacobian.linear0);
+        const __m128 ja0 = load(jacobian.angular0);
+        const __m128 jl1 = load(jacobian.linear1);
+        const __m128 ja1 = load(jacobian.angular1);
+        // Linear parts keep J's w, as the scalar scale does.
+        const __m128 wl0 = _mm_or_ps(_mm_and_ps(_mm_mul_ps(jl0, _mm_set1_ps(body0->m_invMass.w)), mask.xyz),
+                                     _mm_and_ps(jl0, mask.w));
+        const __m128 wa0 = rotate(s->m_invInertia[pair.body0], ja0, mask);
+        const __m128 wl1 = _mm_or_ps(_mm_and_ps(_mm_mul_ps(jl1, _mm_set1_ps(body1->m_invMass.w)), mask.xyz),
+                                     _mm_and_ps(jl1, mask.w));
+        const __m128 wa1 = rotate(s->m_invInertia[pair.body1], ja1, mask);
+        store(weighted.linear0, wl0);
+        store(weighted.angular0, wa0);
+        store(weighted.linear1, wl1);
+        store(weighted.angular1, wa1);
+
+        const float diagonal = fourDots(jl0, wl0, ja0, wa0, jl1, wl1, ja1, wa1);
+        const float external = fourDots(wl0, load(body0->m_force), wa0, load(body0->m_torque), wl1,
+                                        load(body1->m_force), wa1, load(body1->m_torque));
+        s->m_rightHandSide[i] -= external;
+        const float r = s->m_regulariser[i] * 0.001f;
+        const float denominator = (r + 1.0f) * diagonal;
+        float invDiagonal = 0.0f;
+        float term = 0.0f;
+        if ((diagonal > 0.0f) && (denominator > 0.0f)) {
+            invDiagonal = 1.0f / denominator;
+            term = r * diagonal;
+        }
+        if (!(invDiagonal <= FLT_MAX)) {
+            invDiagonal = 0.0f;
+            term = 0.0f;
+        }
+        s->m_regulariser[i] = term;
+        s->m_invDiagonal[i] = invDiagonal;
+    }
+}
+
+void dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, const float* x, float* y) {
+    const Masks& mask = masks();
+    dgVector* const acc = s->m_accumulators;
+    const __m128 zero = _mm_setzero_ps();
+    for (int32_t slot = 0; slot < 2 * s->m_bodyCount; slot++) {
+        store(acc[slot], zero);
+    }
+    for (int32_t i = 0; i < rowCount; i++) {
+        const dgSolverBodyPair pair = s->m_bodyPairs[i];
+        const dgSolverJacobian& jacobian = s->m_jacobians[i];
+        const __m128 f = _mm_set1_ps(x[i]);
+        dgVector& l0 = acc[2 * pair.body0];
+        store(l0, addScaled(load(l0), load(jacobian.linear0), f, mask));
+        dgVector& a0 = acc[2 * pair.body0 + 1];
+        store(a0, addScaled(load(a0), load(jacobian.angular0), f, mask));
+        dgVector& l1 = acc[2 * pair.body1];
+        store(l1, addScaled(load(l1), load(jacobian.linear1), f, mask));
+        dgVector& a1 = acc[2 * pair.body1 + 1];
+        store(a1, addScaled(load(a1), load(jacobian.angular1), f, mask));
+    }
+    for (int32_t i = 0; i < rowCount; i++) {
+        const dgSolverBodyPair pair = s->m_bodyPairs[i];
+        const dgSolverJacobian& w = s->m_weightedJacobians[i];
+        y[i] = fourDots(load(w.linear0), load(acc[2 * pair.body0]), load(w.angular0),
+                        load(acc[2 * pair.body0 + 1]), load(w.linear1), load(acc[2 * pair.body1]),
+                        load(w.angular1), load(acc[2 * pair.body1 + 1])) +
+               s->m_regulariser[i] * x[i];
+    }
+}
+
+float dgSimdSolverKernels::residual(dgConstraintSolver* s, int32_t rowCount) {
+    const __m128 absMask = masks().abs;
+    const float* const b = s->m_rightHandSide;
+    const float* const q = s->m_product;
+    float* const res = s->m_residual;
+    __m128 largest4 = _mm_setzero_ps();
+    int32_t i = 0;
+    for (; i + 4 <= rowCount; i += 4) {
+        const __m128 r = _mm_sub_ps(_mm_loadu_ps(b + i), _mm_loadu_ps(q + i));
+        _mm_storeu_ps(res + i, r);
+        largest4 = _mm_max_ps(_mm_and_ps(r, absMask), largest4);
+    }
+    float largest = maxLanes(largest4);
+    for (; i < rowCount; i++) {
+        const float r = b[i] - q[i];
+        res[i] = r;
+        const float a = std::fabs(r);
+        largest = (a > largest) ? a : largest;
+    }
+    return largest;
+}
+
+float dgSimdSolverKernels::precondition(dgConstraintSolver* s, int32_t rowCount, float& largest) {
+    const __m128 absMask = masks().abs;
+    const float* const res = s->m_residual;
+    const float* const invDiagonal = s->m_invDiagonal;
+    float* const p = s->m_direction;
+    __m128 rho4 = _mm_setzero_ps();
+    __m128 largest4 = _mm_setzero_ps();
+    int32_t i = 0;
+    for (; i + 4 <= rowCount; i += 4) {
+        const __m128 r = _mm_loadu_ps(res + i);
+        const __m128 z = _mm_mul_ps(r, _mm_loadu_ps(invDiagonal + i));
+        _mm_storeu_ps(p + i, z);
+        rho4 = _mm_add_ps(rho4, _mm_mul_ps(r, z));
+        largest4 = _mm_max_ps(_mm_and_ps(r, absMask), largest4);
+    }
+    float rho = sumInOrder(rho4);
+    largest = maxLanes(largest4);
+    for (; i < rowCount; i++) {
+        const float r = res[i];
+        const float z = r * invDiagonal[i];
+        p[i] = z;
+        rho += r * z;
+        const float a = std::fabs(r);
+        largest = (a > largest) ? a : largest;
+    }
+    return rho;
+}
+
+float dgSimdSolverKernels::dot(int32_t rowCount, const float* a, const float* b) {
+    __m128 sum4 = _mm_setzero_ps();
+    int32_t i = 0;
+    for (; i + 4 <= rowCount; i += 4) {
+        sum4 = _mm_add_ps(sum4, _mm_mul_ps(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i)));
+    }
+    float sum = sumInOrder(sum4);
+    for (; i < rowCount; i++) {
+        sum += a[i] * b[i];
+    }
+    return sum;
+}
+
+float dgSimdSolverKernels::step(dgConstraintSolver* s, int32_t rowCount, float alpha) {
+    const __m128 absMask = masks().abs;
+    const __m128 alpha4 = _mm_set1_ps(alpha);
+    float* const f = s->m_force;
+    float* const res = s->m_residual;
+    const float* const p = s->m_direction;
+    const float* const q = s->m_product;
+    __m128 largest4 = _mm_setzero_ps();
+    int32_t i = 0;
+    for (; i + 4 <= rowCount; i += 4) {
+        _mm_storeu_ps(f + i, _mm_add_ps(_mm_loadu_ps(f + i), _mm_mul_ps(alpha4, _mm_loadu_ps(p + i))));
+        const __m128 r = _mm_sub_ps(_mm_loadu_ps(res + i), _mm_mul_ps(alpha4, _mm_loadu_ps(q + i)));
+        _mm_storeu_ps(res + i, r);
+        largest4 = _mm_max_ps(_mm_and_ps(r, absMask), largest4);
+    }
+    float largest = maxLanes(largest4);
+    for (; i < rowCount; i++) {
+        f[i] += alpha * p[i];
+        const float r = res[i] - alpha * q[i];
+        res[i] = r;
+        const float a = std::fabs(r);
+        largest = (a > largest) ? a : largest;
+    }
+    return largest;
+}
+
+float dgSimdSolverKernels::rho(dgConstraintSolver* s, int32_t rowCount) {
+    const float* const res = s->m_residual;
+    const float* const invDiagonal = s->m_invDiagonal;
+    __m128 sum4 = _mm_setzero_ps();
+    int32_t i = 0;
+    for (; i + 4 <= rowCount; i += 4) {
+        const __m128 r = _mm_loadu_ps(res + i);
+        sum4 = _mm_add_ps(sum4, _mm_mul_ps(r, _mm_mul_ps(r, _mm_loadu_ps(invDiagonal + i))));
+    }
+    float sum = sumInOrder(sum4);
+    for (; i < rowCount; i++) {
+        const float r = res[i];
+        sum += r * (r * invDiagonal[i]);
+    }
+    return sum;
+}
+
+void dgSimdSolverKernels::direction(dgConstraintSolver* s, int32_t rowCount, float beta) {
+    const __m128 beta4 = _mm_set1_ps(beta);
+    const float* const res = s->m_residual;
+    const float* const invDiagonal = s->m_invDiagonal;
+    float* const p = s->m_direction;
+    int32_t i = 0;
+    for (; i + 4 <= rowCount; i += 4) {
+        const __m128 z = _mm_mul_ps(_mm_loadu_ps(res + i), _mm_loadu_ps(invDiagonal + i));
+        _mm_storeu_ps(p + i, _mm_add_ps(z, _mm_mul_ps(beta4, _mm_loadu_ps(p + i))));
+    }
+    for (; i < rowCount; i++) {
+        p[i] = res[i] * invDiagonal[i] + beta * p[i];
+    }
+}
+
+void dgSimdSolverKernels::applyForces(dgConstraintSolver* s, int32_t rowCount) {
+    const Masks& mask = masks();
+    for (int32_t i = 0; i < rowCount; i++) {
+        const dgSolverBodyPair pair = s->m_bodyPairs[i];
+        const dgSolverJacobian& jacobian = s->m_jacobians[i];
+        const __m128 f = _mm_set1_ps(s->m_force[i]);
+        dgBody* const body0 = s->m_bodies[pair.body0];
+        dgBody* const body1 = s->m_bodies[pair.body1];
+        store(body0->m_force, addScaled(load(body0->m_force), load(jacobian.linear0), f, mask));
+        store(body0->m_torque, addScaled(load(body0->m_torque), load(jacobian.angular0), f, mask));
+        store(body1->m_force, addScaled(load(body1->m_force), load(jacobian.linear1), f, mask));
+        store(body1->m_torque, addScaled(load(body1->m_torque), load(jacobian.angular1), f, mask));
+    }
+}
