@@ -117,6 +117,35 @@ public:
         return node;
     }
 
+    // Unlinks a node of this list, clears its live flag and drops the list's
+    // reference (destroying it unless someone else holds it).
+    void remove(Node* node) {
+        --m_count;
+        if (node == m_first) {
+            m_first = node->m_next;
+        }
+        if (node == m_last) {
+            m_last = node->m_prev;
+        }
+        node->clearLiveFlag();
+        if (node->m_prev) {
+            node->m_prev->m_next = node->m_next;
+        }
+        if (node->m_next) {
+            node->m_next->m_prev = node->m_prev;
+        }
+        node->m_next = nullptr;
+        node->m_prev = nullptr;
+        node->release();
+    }
+
+    void removeAll() {
+        while (m_first) {
+            remove(m_first);
+        }
+        m_count = 0;
+    }
+
     // Relinks a node of this list just after `where` (another node of this
     // list), or at the front when where is null. Nothing is allocated or
     // released.
@@ -147,35 +176,6 @@ public:
         } else {
             m_last = node;
         }
-    }
-
-    // Unlinks a node of this list, clears its live flag and drops the list's
-    // reference (destroying it unless someone else holds it).
-    void remove(Node* node) {
-        --m_count;
-        if (node == m_first) {
-            m_first = node->m_next;
-        }
-        if (node == m_last) {
-            m_last = node->m_prev;
-        }
-        node->clearLiveFlag();
-        if (node->m_prev) {
-            node->m_prev->m_next = node->m_next;
-        }
-        if (node->m_next) {
-            node->m_next->m_prev = node->m_prev;
-        }
-        node->m_next = nullptr;
-        node->m_prev = nullptr;
-        node->release();
-    }
-
-    void removeAll() {
-        while (m_first) {
-            remove(m_first);
-        }
-        m_count = 0;
     }
 
 private:
