@@ -871,6 +871,8 @@ void dgBroadPhaseRayCast(dgBroadPhase* broadPhase, const dgVector& p0, const dgV
         const RayCell entry = cells[i];
         heap.push(entry.value, entry.key);
     }
+    // A filter may move bodies: a cell it empties goes to the pool, which
+    // keeps it until the broad phase goes, so the heap's cells stay valid.
     while (!heap.isEmpty() && (heap.getTopKey() < limit)) {
         dgBroadPhaseCell* const cell = heap.getTopValue();
         heap.pop();
