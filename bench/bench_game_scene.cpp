@@ -189,7 +189,7 @@ void BM_GameSceneShips(benchmark::State& state) {
     state.counters["processPerStep"] = double(counts.process) / steps;
     state.counters["endPerStep"] = double(counts.end) / steps;
     state.counters["maxProcessInAStep"] = double(maxProcessPerStep);
-    state.counters["stepsWithNewPoints"] = stepsWithContacts;
+    state.counters["stepsWithProcessCalls"] = stepsWithContacts;
 }
 BENCHMARK(BM_GameSceneShips)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
 
