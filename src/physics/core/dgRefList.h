@@ -117,6 +117,38 @@ public:
         return node;
     }
 
+    // Relinks a node of this list just after `where` (another node of this
+    // list), or at the front when where is null. Nothing is allocated or
+    // released.
+    void moveAfter(Node* node, Node* where) {
+        if ((node->m_prev == where) || (node == where)) {
+            return;
+        }
+        if (node->m_prev) {
+            node->m_prev->m_next = node->m_next;
+        } else {
+            m_first = node->m_next;
+        }
+        if (node->m_next) {
+            node->m_next->m_prev = node->m_prev;
+        } else {
+            m_last = node->m_prev;
+        }
+        Node* const next = where ? where->m_next : m_first;
+        node->m_prev = where;
+        node->m_next = next;
+        if (where) {
+            where->m_next = node;
+        } else {
+            m_first = node;
+        }
+        if (next) {
+            next->m_prev = node;
+        } else {
+            m_last = node;
+        }
+    }
+
     // Unlinks a node of this list, clears its live flag and drops the list's
     // reference (destroying it unless someone else holds it).
     void remove(Node* node) {

@@ -86,9 +86,9 @@ void dgBodyUpdateCollisionMatrix(dgBody* body, float timestep) {
         }
     }
 
-    // A body filed in the broad phase (m_broadPhaseCell set) is re-filed here
-    // with dgBroadPhaseMoveBody once the broad phase exists; until then no body
-    // is ever filed.
+    if (body->m_broadPhaseCell && body->m_world) {
+        dgBroadPhaseMoveBody(&body->m_world->m_broadPhase, body);
+    }
 }
 
 void dgBodySetMatrixInternal(dgBody* body, const dgMatrix& matrix) {

@@ -16,12 +16,20 @@
 #include "dgMatrix.h"
 #include "dgPhysicsTypes.h"
 #include "dgQuaternion.h"
+#include "dgRefList.h"
 #include "dgVector.h"
 
 class dgCollision;
 class dgWorld;
 class dgBroadPhaseCell;
 class dgJointLink;
+struct dgBroadPhaseAxisEntry;
+class dgBody;
+
+// A body's entry in one axis list of its broad-phase cell, and its node in the
+// broad phase's queue of moved bodies.
+typedef dgRefList<dgBroadPhaseAxisEntry>::Node dgBroadPhaseAxisNode;
+typedef dgRefList<dgBody*>::Node dgBroadPhaseQueueNode;
 
 // Bits of dgBody::m_flags.
 enum dgBodyFlags : uint32_t {
@@ -142,9 +150,9 @@ public:
     dgBroadPhaseCell* m_broadPhaseCell;
     // The body's entries in the cell's three axis lists and its node in the
     // broad phase's queue of moved bodies (null while not queued); owned by
-    // the broad phase. Filled in with the broad phase.
-    void* m_axisListNodes[3];
-    void* m_queueNode;
+    // the broad phase.
+    dgBroadPhaseAxisNode* m_axisListNodes[3];
+    dgBroadPhaseQueueNode* m_queueNode;
     dgBodyActivationCallback m_activation;
     dgBodyDestructorCallback m_destructor;
     dgBodyTransformCallback m_transform;
