@@ -4,6 +4,10 @@
 //
 // S1: a 20 x 20 grid of stacks of 10 unit cubes of mass 1, 1 m gaps, the
 // bottom cubes exactly on a static ground box whose top face is at y = 0.
+// Boxes that only touch do not overlap, so placed exactly the stacks give the
+// contact pass nothing; settled, each cube sinks kStackSink into the one
+// below (the bottom one into the ground), as a solver leaves a resting stack
+// within its penetration allowance.
 //
 // S4: 1764 bodies of mass 1 on a 20,000-triangle terrain of 101 x 101
 // vertices (x = 3i, z = 3j, y = 5 sin(0.5 i) cos(0.5 j)), on the 21 x 4 x 21
@@ -34,6 +38,7 @@ using benchworld::BenchWorld;
 constexpr int32_t kStackGrid = 20;
 constexpr int32_t kStackHeight = 10;
 constexpr int32_t kStackCubes = kStackGrid * kStackGrid * kStackHeight;
+constexpr float kStackSink = 0.005f;
 
 // Centre of stack i (x or z): unit cubes on a 2 m pitch, centred on 0.
 inline float stackCentre(int32_t i) {
@@ -41,8 +46,9 @@ inline float stackCentre(int32_t i) {
 }
 
 // extra: room for bodies a benchmark adds. awake: whether the cubes are in
-// the awake set (freezing off) or rest as frozen bodies.
-inline std::unique_ptr<BenchWorld> buildStacks(bool awake, size_t extra) {
+// the awake set (freezing off) or rest as frozen bodies. settled: each cube
+// sunk into its support, else placed exactly.
+inline std::unique_ptr<BenchWorld> buildStacks(bool awake, bool settled, size_t extra) {
     std::unique_ptr<BenchWorld> scene(new BenchWorld(size_t(kStackCubes) + 1 + extra,
                                                      dgVector(-64.0f, -16.0f, -64.0f, 0.0f),
                                                      dgVector(64.0f, 48.0f, 64.0f, 0.0f)));
@@ -60,7 +66,8 @@ inline std::unique_ptr<BenchWorld> buildStacks(bool awake, size_t extra) {
     for (int32_t ix = 0; ix < kStackGrid; ix++) {
         for (int32_t iz = 0; iz < kStackGrid; iz++) {
             for (int32_t k = 0; k < kStackHeight; k++) {
-                pose.position = dgVector(stackCentre(ix), 0.5f + float(k), stackCentre(iz), 1.0f);
+                const float sink = settled ? kStackSink * float(k + 1) : 0.0f;
+                pose.position = dgVector(stackCentre(ix), 0.5f + float(k) - sink, stackCentre(iz), 1.0f);
                 scene->add(cube, 1.0f, pose, group, awake);
             }
         }

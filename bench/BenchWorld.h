@@ -73,13 +73,9 @@ public:
         body->m_serial = ++m_world->m_bodySerial;
         m_world->m_bodyCount++;
         body->m_flags = dgBodyFlagAutoFreeze;
-        dgTreeNodeInsertByKey(&m_world->m_bodyTree, body, uintptr_t(body), nullptr);
-        if (awake) {
-            body->m_flags |= dgBodyFlagActive;
-            body->m_activeNode = dgTreeNodeInsertByKey(&m_world->m_activeBodyTree, body, uintptr_t(body), nullptr);
-        }
-        dgBroadPhaseAddBody(&m_world->m_broadPhase, body);
-        // The identity pose first, to size the shape's box for the inertia.
+        // The identity pose first, while the body is unfiled, to size the
+        // shape's box for the inertia: a filed body placed outside the world
+        // box would be deactivated for good.
         dgBodySetMatrixInternal(body, dgGetIdentityMatrix());
         if (mass > 0.0f) {
             const dgVector size(body->m_maxAABB.sub(body->m_minAABB));
@@ -93,6 +89,12 @@ public:
             const float immovable = 1.0e15f;
             body->m_requestedMass = dgVector(immovable, immovable, immovable, immovable);
         }
+        dgTreeNodeInsertByKey(&m_world->m_bodyTree, body, uintptr_t(body), nullptr);
+        if (awake) {
+            body->m_flags |= dgBodyFlagActive;
+            body->m_activeNode = dgTreeNodeInsertByKey(&m_world->m_activeBodyTree, body, uintptr_t(body), nullptr);
+        }
+        dgBroadPhaseAddBody(&m_world->m_broadPhase, body);
         dgBodySetMatrixInternal(body, pose);
         m_bodies.push_back(body);
         return body;

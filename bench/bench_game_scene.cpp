@@ -4,13 +4,14 @@
 // process and end callbacks. Without a solver the ships fly by script: pairs
 // of ships circle the same centre in opposite directions (so they pass
 // through each other twice a turn), the circles of different pairs overlap,
-// and each ship bobs about 3.5 m above the floor under it by 4 m, so ships
+// and each ship bobs about 5 m above the floor under it by 4 m, so ships
 // touch the floor and each other now and then. The force callback gives
 // each ship its thrust, as the game's does. Per step: the script moves the
 // ships, then the broad-phase update with its contact pass. Figures are the
 // minimum over 3 runs; the benchmark's own time is the mean step.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -35,14 +36,35 @@ struct CallbackCounts {
     int64_t end = 0;
 };
 CallbackCounts g_counts;
+// Contact joints that saw a process call during the current step.
+std::vector<dgContact*> g_touched;
 
 int32_t countBegin(dgMaterialPair*, dgBody*, dgBody*) {
     g_counts.begin++;
     return 1;
 }
-int32_t countProcess(dgMaterialPair*, dgContact*) {
+int32_t countProcess(dgMaterialPair*, dgContact* contact) {
     g_counts.process++;
+    g_touched.push_back(contact);
     return 1;
+}
+
+// Pairs given new points this step: with the floor and between ships.
+struct TouchCount {
+    int32_t floor = 0;
+    int32_t ships = 0;
+};
+
+TouchCount takeTouched() {
+    std::sort(g_touched.begin(), g_touched.end());
+    g_touched.erase(std::unique(g_touched.begin(), g_touched.end()), g_touched.end());
+    TouchCount count;
+    for (dgContact* contact : g_touched) {
+        const bool floor = (contact->m_body0->m_invMass.w == 0.0f) || (contact->m_body1->m_invMass.w == 0.0f);
+        (floor ? count.floor : count.ships)++;
+    }
+    g_touched.clear();
+    return count;
 }
 void countEnd(dgMaterialPair*) {
     g_counts.end++;
@@ -106,7 +128,7 @@ dgMatrix shipPose(const ShipPath& path, const std::vector<uint16_t>& map, int32_
     const float z = path.centreZ + path.radius * s;
     const float direction = (path.turnRate > 0.0f) ? 1.0f : -1.0f;
     const dgVector forward(-s * direction, 0.0f, c * direction, 0.0f);
-    const float y = floorHeight(map, x, z) + 1.5f + 3.5f + 4.0f * std::sin(path.bobRate * t + path.bobPhase);
+    const float y = floorHeight(map, x, z) + 1.5f + 5.0f + 4.0f * std::sin(path.bobRate * t + path.bobPhase);
     return dgMatrix(dgVector(forward.z, 0.0f, -forward.x, 0.0f), dgVector(0.0f, 1.0f, 0.0f, 0.0f), forward,
                     dgVector(x, y, z, 1.0f));
 }
@@ -118,7 +140,9 @@ void BM_GameSceneShips(benchmark::State& state) {
     StepStats best;
     CallbackCounts counts;
     int64_t maxProcessPerStep = 0;
-    int32_t stepsWithContacts = 0;
+    int64_t floorTouches = 0;
+    int64_t shipTouches = 0;
+    int32_t maxShipsOnFloor = 0;
     for (auto _ : state) {
         for (int32_t run = 0; run < kRuns; run++) {
             BenchWorld scene(kShips + 1, dgVector(-64.0f, kSeaFloorY - 100.0f, -64.0f, 0.0f),
@@ -154,10 +178,14 @@ void BM_GameSceneShips(benchmark::State& state) {
             dgReleaseCollision(world, hull);
 
             g_counts = CallbackCounts();
+            g_touched.clear();
+            g_touched.reserve(1024);
             CallbackCounts afterFirst;
             int64_t processBefore = 0;
             int64_t maxProcess = 0;
-            int32_t touching = 0;
+            floorTouches = 0;
+            shipTouches = 0;
+            maxShipsOnFloor = 0;
             StepTimer timer(kSteps);
             for (int32_t s = 0; s < kSteps; s++) {
                 timer.start();
@@ -166,19 +194,21 @@ void BM_GameSceneShips(benchmark::State& state) {
                 }
                 step(world);
                 timer.stop();
+                const TouchCount touched = takeTouched();
                 if (s == 0) {
                     afterFirst = g_counts;
                 } else {
                     maxProcess = std::max(maxProcess, g_counts.process - processBefore);
+                    floorTouches += touched.floor;
+                    shipTouches += touched.ships;
+                    maxShipsOnFloor = std::max(maxShipsOnFloor, touched.floor);
                 }
-                touching += (g_counts.process > processBefore) ? 1 : 0;
                 processBefore = g_counts.process;
             }
             counts.begin = g_counts.begin - afterFirst.begin;
             counts.process = g_counts.process - afterFirst.process;
             counts.end = g_counts.end - afterFirst.end;
             maxProcessPerStep = maxProcess;
-            stepsWithContacts = touching;
             best.keepMinimum(StepStats::of(timer.times()), run == 0);
         }
         best.report(state);
@@ -189,7 +219,9 @@ void BM_GameSceneShips(benchmark::State& state) {
     state.counters["processPerStep"] = double(counts.process) / steps;
     state.counters["endPerStep"] = double(counts.end) / steps;
     state.counters["maxProcessInAStep"] = double(maxProcessPerStep);
-    state.counters["stepsWithProcessCalls"] = stepsWithContacts;
+    state.counters["floorPairsPerStep"] = double(floorTouches) / steps;
+    state.counters["shipPairsPerStep"] = double(shipTouches) / steps;
+    state.counters["maxFloorPairsInAStep"] = maxShipsOnFloor;
 }
 BENCHMARK(BM_GameSceneShips)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
 

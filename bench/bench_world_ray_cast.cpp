@@ -37,7 +37,7 @@ float everyHit(dgBody*, const float*, uint32_t, void* userData, float) {
 
 // Built once for all ray benchmarks of the run.
 BenchWorld& stacks() {
-    static BenchWorld* shared = buildStacks(true, 0).release();
+    static BenchWorld* shared = buildStacks(true, true, 0).release();
     return *shared;
 }
 BenchWorld& lattice() {

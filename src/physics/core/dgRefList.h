@@ -149,6 +149,25 @@ public:
         }
     }
 
+    // Relinks a node of this list before the first node; nothing is
+    // allocated or released.
+    void moveToFront(Node* node) {
+        if (node == m_first) {
+            return;
+        }
+        // Not first, so it has a predecessor.
+        node->m_prev->m_next = node->m_next;
+        if (node->m_next) {
+            node->m_next->m_prev = node->m_prev;
+        } else {
+            m_last = node->m_prev;
+        }
+        node->m_prev = nullptr;
+        node->m_next = m_first;
+        m_first->m_prev = node;
+        m_first = node;
+    }
+
     // Unlinks a node of this list, clears its live flag and drops the list's
     // reference (destroying it unless someone else holds it).
     void remove(Node* node) {

@@ -71,6 +71,31 @@ TEST(RefList, RemovingFirstMiddleAndLastRelinks) {
     EXPECT_EQ(values(list), (std::vector<int>{9}));
 }
 
+TEST(RefList, MovingToTheFrontRelinksFromEveryPosition) {
+    // Last, middle, first, and the only node of a one-node list.
+    struct Case {
+        int count;
+        int position;
+        std::vector<int> expected;
+    };
+    const Case cases[] = {{4, 3, {3, 0, 1, 2}}, {4, 2, {2, 0, 1, 3}}, {4, 0, {0, 1, 2, 3}}, {1, 0, {0}}};
+    for (const Case& c : cases) {
+        IntList list;
+        for (int i = 0; i < c.count; ++i) {
+            list.append(i);
+        }
+        IntList::Node* node = list.getFirst();
+        for (int i = 0; i < c.position; ++i) {
+            node = node->getNext();
+        }
+        list.moveToFront(node);
+        EXPECT_EQ(values(list), c.expected);
+        EXPECT_EQ(valuesBackwards(list), c.expected);
+        EXPECT_EQ(list.getCount(), c.count);
+        EXPECT_EQ(node->getRefCount(), 1);
+    }
+}
+
 TEST(RefList, RemovedNodeHeldElsewhereSurvivesDetached) {
     IntList list;
     for (int i = 0; i < 3; ++i) {
