@@ -5,7 +5,7 @@
 // S1: a 20 x 20 grid of stacks of 10 unit cubes of mass 1, 1 m gaps, the
 // bottom cubes exactly on a static ground box whose top face is at y = 0.
 // Boxes that only touch do not overlap, so placed exactly the stacks give the
-// contact pass nothing; settled, each cube sinks kStackSink into the one
+// contact pass nothing; settled, each cube sinks kRestingSink into the one
 // below (the bottom one into the ground), as a solver leaves a resting stack
 // within its penetration allowance.
 //
@@ -17,9 +17,9 @@
 // is taken x outermost, then the layer, then z, so the kinds mix within each
 // column. The lattice starts 15 m up; here each column of 4 is lowered as a
 // whole onto the terrain instead: its x and z stay, its bottom body sinks
-// kSink into the terrain under it and each body above sinks kSink into the
-// one below, so every body touches something, as after the fall if no column
-// toppled.
+// at least kRestingSink into the terrain under it and each body above sinks
+// kRestingSink into the one below, so every body touches something, as after
+// the fall if no column toppled.
 #pragma once
 
 #include <cmath>
@@ -38,7 +38,8 @@ using benchworld::BenchWorld;
 constexpr int32_t kStackGrid = 20;
 constexpr int32_t kStackHeight = 10;
 constexpr int32_t kStackCubes = kStackGrid * kStackGrid * kStackHeight;
-constexpr float kStackSink = 0.005f;
+// Depth a resting body sinks into its support.
+constexpr float kRestingSink = 0.005f;
 
 // Centre of stack i (x or z): unit cubes on a 2 m pitch, centred on 0.
 inline float stackCentre(int32_t i) {
@@ -66,7 +67,7 @@ inline std::unique_ptr<BenchWorld> buildStacks(bool awake, bool settled, size_t 
     for (int32_t ix = 0; ix < kStackGrid; ix++) {
         for (int32_t iz = 0; iz < kStackGrid; iz++) {
             for (int32_t k = 0; k < kStackHeight; k++) {
-                const float sink = settled ? kStackSink * float(k + 1) : 0.0f;
+                const float sink = settled ? kRestingSink * float(k + 1) : 0.0f;
                 pose.position = dgVector(stackCentre(ix), 0.5f + float(k) - sink, stackCentre(iz), 1.0f);
                 scene->add(cube, 1.0f, pose, group, awake);
             }
@@ -85,7 +86,6 @@ constexpr int32_t kLatticeLayers = 4;
 constexpr int32_t kLatticeBodies = kLatticeSide * kLatticeLayers * kLatticeSide;
 constexpr float kLatticePitch = 7.5f;
 constexpr float kTerrainCentre = 150.0f;
-constexpr float kSink = 0.05f;
 
 inline float terrainVertexY(int32_t i, int32_t j) {
     const float n = float(kTerrainCells);
@@ -210,9 +210,9 @@ inline std::unique_ptr<BenchWorld> buildLattice(bool awake, size_t extra) {
                 const float z = kTerrainCentre + kLatticePitch * float(iz - kLatticeSide / 2);
                 float y;
                 if (k == 0) {
-                    y = restingHeight(kind, x, z) - kSink;
+                    y = restingHeight(kind, x, z) - kRestingSink;
                 } else {
-                    y = columnTop[ix][iz] + bottomDepth(kind) - kSink;
+                    y = columnTop[ix][iz] + bottomDepth(kind) - kRestingSink;
                 }
                 columnTop[ix][iz] = y + topHeight(kind);
                 pose.position = dgVector(x, y, z, 1.0f);
