@@ -301,6 +301,9 @@ void dgWorldContactsConvex(dgWorld* world, dgBody* convexBody, dgBody* other, dg
 void dgWorldContactsCompound(dgWorld* world, dgBody* compoundBody, dgBody* other, dgMaterialPair* material) {
     DG_ASSERT(world && compoundBody && other && (compoundBody != other) && material);
     DG_ASSERT(isCompound(world, compoundBody->m_collision));
+    if (!isCompound(world, compoundBody->m_collision)) {
+        return;
+    }
     dgContact* joint = nullptr;
     const int32_t kept = dgWorldReuseContacts(compoundBody, other, &joint);
     if (kept > 0) {

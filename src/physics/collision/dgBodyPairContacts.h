@@ -15,5 +15,6 @@ struct dgMaterialPair;
 void dgWorldCollideBodyPair(dgWorld* world, dgBody* a, dgBody* b);
 // Contacts of a convex body with a convex or polygon-soup body.
 void dgWorldContactsConvex(dgWorld* world, dgBody* convexBody, dgBody* other, dgMaterialPair* material);
-// Contacts of a compound body with any other body, child by child.
+// Contacts of a compound body with any other body, child by child; children
+// that are not convex make none.
 void dgWorldContactsCompound(dgWorld* world, dgBody* compoundBody, dgBody* other, dgMaterialPair* material);

@@ -735,6 +735,10 @@ void dgBroadPhaseForEachBodyInBox(dgBroadPhase* broadPhase, const float* minimum
     }
     const dgVector boxMin(minimum[0], minimum[1], minimum[2], 0.0f);
     const dgVector boxMax(maximum[0], maximum[1], maximum[2], 0.0f);
+    // The overlap test reads a NaN bound as overlapping everything.
+    if (!isFiniteVector(boxMin) || !isFiniteVector(boxMax)) {
+        return;
+    }
     dgBodyGather gather;
     dgBroadPhaseCell* storage[kWalkStackCells];
     dgWorkStack<dgBroadPhaseCell*> stack(storage, kWalkStackCells);

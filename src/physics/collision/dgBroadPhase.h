@@ -153,7 +153,8 @@ void dgBroadPhaseMoveBody(dgBroadPhase* broadPhase, dgBody* body);
 void dgBroadPhaseUpdate(dgBroadPhase* broadPhase);
 
 // Calls callback with every body whose box overlaps the box min..max. The
-// bodies are gathered before the first call.
+// bodies are gathered before the first call. A box with a non-finite bound
+// finds nothing.
 void dgBroadPhaseForEachBodyInBox(dgBroadPhase* broadPhase, const float* minimum, const float* maximum,
                                   dgBodyIteratorCallback callback);
 // Visits the bodies along p0 -> p1 front to back; each hit below the current

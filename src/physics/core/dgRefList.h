@@ -117,38 +117,6 @@ public:
         return node;
     }
 
-    // Relinks a node of this list just after `where` (another node of this
-    // list), or at the front when where is null. Nothing is allocated or
-    // released.
-    void moveAfter(Node* node, Node* where) {
-        if ((node->m_prev == where) || (node == where)) {
-            return;
-        }
-        if (node->m_prev) {
-            node->m_prev->m_next = node->m_next;
-        } else {
-            m_first = node->m_next;
-        }
-        if (node->m_next) {
-            node->m_next->m_prev = node->m_prev;
-        } else {
-            m_last = node->m_prev;
-        }
-        Node* const next = where ? where->m_next : m_first;
-        node->m_prev = where;
-        node->m_next = next;
-        if (where) {
-            where->m_next = node;
-        } else {
-            m_first = node;
-        }
-        if (next) {
-            next->m_prev = node;
-        } else {
-            m_last = node;
-        }
-    }
-
     // Relinks a node of this list before the first node; nothing is
     // allocated or released.
     void moveToFront(Node* node) {
@@ -195,6 +163,38 @@ public:
             remove(m_first);
         }
         m_count = 0;
+    }
+
+    // Relinks a node of this list just after `where` (another node of this
+    // list), or at the front when where is null. Nothing is allocated or
+    // released.
+    void moveAfter(Node* node, Node* where) {
+        if ((node->m_prev == where) || (node == where)) {
+            return;
+        }
+        if (node->m_prev) {
+            node->m_prev->m_next = node->m_next;
+        } else {
+            m_first = node->m_next;
+        }
+        if (node->m_next) {
+            node->m_next->m_prev = node->m_prev;
+        } else {
+            m_last = node->m_prev;
+        }
+        Node* const next = where ? where->m_next : m_first;
+        node->m_prev = where;
+        node->m_next = next;
+        if (where) {
+            where->m_next = node;
+        } else {
+            m_first = node;
+        }
+        if (next) {
+            next->m_prev = node;
+        } else {
+            m_last = node;
+        }
     }
 
 private:

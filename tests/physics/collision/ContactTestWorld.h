@@ -4,7 +4,7 @@
 // material callbacks.
 #pragma once
 
-#include <cmath>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -77,11 +77,6 @@ inline std::vector<dgMaterialPair*> pointsOf(dgContact* joint, int32_t count = -
         out.push_back(&node->getValue());
     }
     return out;
-}
-
-inline float distance(const dgVector& a, const dgVector& b) {
-    const dgVector d = a - b;
-    return std::sqrt(d.dot(d));
 }
 
 // A world and bodies owned by the test. The world goes before the bodies:
@@ -166,12 +161,7 @@ struct Script {
     Script& operator=(const Script&) = delete;
 
     static bool contains(const std::vector<int32_t>& list, int32_t value) {
-        for (int32_t v : list) {
-            if (v == value) {
-                return true;
-            }
-        }
-        return false;
+        return std::find(list.begin(), list.end(), value) != list.end();
     }
 
     static int32_t begin(dgMaterialPair*, dgBody*, dgBody*) {

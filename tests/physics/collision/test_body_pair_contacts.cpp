@@ -33,19 +33,27 @@ struct RestingBox {
     dgWorld* world() const { return scene.world(); }
 };
 
-// A compound of count unit-ish boxes in a row along x, spacing apart,
-// centred on the compound's origin; the caller's reference is returned.
-dgCollision* boxRow(dgWorld* world, int32_t count, float spacing, float size = 0.8f) {
-    std::vector<dgCollision*> children;
+// count boxes in a row along x, spacing apart, centred on the origin.
+std::vector<dgCollision*> rowOfBoxes(dgWorld* world, int32_t count, float spacing, float size) {
+    std::vector<dgCollision*> boxes;
     for (int32_t i = 0; i < count; ++i) {
         const dgMatrix offset = translation(spacing * (float(i) - 0.5f * float(count - 1)), 0.0f, 0.0f);
-        children.push_back(dgWorldCreateBox(world, size, size, size, offset));
+        boxes.push_back(dgWorldCreateBox(world, size, size, size, offset));
     }
-    dgCollision* compound = new dgCompoundCollision(count, children.data(), world);
+    return boxes;
+}
+
+// A compound of the children; the caller's references pass to it.
+dgCollision* compoundOf(dgWorld* world, const std::vector<dgCollision*>& children) {
+    dgCollision* compound = new dgCompoundCollision(int32_t(children.size()), children.data(), world);
     for (dgCollision* child : children) {
         dgReleaseCollision(world, child);
     }
     return compound;
+}
+
+dgCollision* boxRow(dgWorld* world, int32_t count, float spacing, float size = 0.8f) {
+    return compoundOf(world, rowOfBoxes(world, count, spacing, size));
 }
 
 // A flat square soup of two triangles at height y.
@@ -72,81 +80,67 @@ struct OrderCase {
     bool unknownGroup;
     const char* expected;
 };
+void PrintTo(const OrderCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BodyPairOrder : public testing::TestWithParam<OrderCase> {};
 
 TEST_P(BodyPairOrder, BeginThenEachPointThenEnd) {
     const OrderCase& c = GetParam();
-    RestingBox s;
-    Script script;
-    scriptAll(s.material);
-    script.beginAnswer = c.beginAnswer;
-    if (!c.collidable) {
-        s.material->m_flags &= ~uint32_t(dgMaterialFlagCollidable);
-    }
-    if (c.apart) {
-        dgBodySetMatrixInternal(s.box, translation(0.0f, 3.0f, 0.0f));
-    }
-    if (c.unknownGroup) {
-        s.box->m_materialGroupId = 3;
-    }
-    dgWorldCollideBodyPair(s.world(), s.box, s.ground);
-    EXPECT_EQ(script.folded(), c.expected);
-    dgContact* joint = contactOf(s.box, s.ground);
-    const bool touched = std::string(c.expected).find("process") != std::string::npos;
-    EXPECT_EQ(joint != nullptr, touched);
-    if (joint) {
-        // A face of the box on the ground: four points, each one process call.
-        EXPECT_EQ(joint->m_pointCount, 4);
-        EXPECT_EQ(script.processCalls, 4);
+    for (int32_t groundFirst = 0; groundFirst < 2; ++groundFirst) {
+        RestingBox s;
+        Script script;
+        scriptAll(s.material);
+        script.beginAnswer = c.beginAnswer;
+        if (!c.collidable) {
+            s.material->m_flags &= ~uint32_t(dgMaterialFlagCollidable);
+        }
+        if (c.apart) {
+            dgBodySetMatrixInternal(s.box, translation(0.0f, 3.0f, 0.0f));
+        }
+        if (c.unknownGroup) {
+            s.box->m_materialGroupId = 3;
+        }
+        dgWorldCollideBodyPair(s.world(), groundFirst ? s.ground : s.box, groundFirst ? s.box : s.ground);
+        EXPECT_EQ(script.folded(), c.expected);
+        dgContact* joint = contactOf(s.box, s.ground);
+        ASSERT_EQ(joint != nullptr, std::string(c.expected).find("process") != std::string::npos);
+        if (joint) {
+            // A face on the ground: four points, one call each; the moving
+            // body is body0 whichever came first.
+            EXPECT_EQ(script.processCalls, 4);
+            EXPECT_EQ(joint->m_pointCount, 4);
+            EXPECT_EQ(joint->m_body0, s.box);
+            for (dgMaterialPair* p : pointsOf(joint, 4)) {
+                EXPECT_NEAR(p->normal.y, 1.0f, 1e-5f);
+                EXPECT_EQ(p->collision0, s.box->m_collision);
+                EXPECT_NEAR(p->point.y, kGroundTop, 0.01f);
+            }
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pass, BodyPairOrder,
-    testing::Values(OrderCase{"Touching", 1, true, false, false, "begin,process,end"},
-                    OrderCase{"Apart", 1, true, true, false, "begin,end"},
-                    OrderCase{"BeginVetoes", 0, true, false, false, "begin"},
-                    OrderCase{"NotCollidable", 1, false, false, false, ""},
-                    OrderCase{"UnknownGroup", 1, true, false, true, ""}),
-    [](const testing::TestParamInfo<OrderCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Pass, BodyPairOrder,
+                         testing::Values(OrderCase{"Touching", 1, true, false, false, "begin,process,end"},
+                                         OrderCase{"Apart", 1, true, true, false, "begin,end"},
+                                         OrderCase{"BeginVetoes", 0, true, false, false, "begin"},
+                                         OrderCase{"NotCollidable", 1, false, false, false, ""},
+                                         OrderCase{"UnknownGroup", 1, true, false, true, ""}),
+                         [](const testing::TestParamInfo<OrderCase>& i) { return i.param.name; });
 
 TEST(BodyPair, BadPairsAreSkipped) {
     RestingBox s;
     Script script;
     scriptAll(s.material);
     dgBody* shapeless = s.scene.addBody(nullptr, translation(0.0f, 1.0f, 0.0f), 1.0f);
-    const std::pair<dgBody*, dgBody*> pairs[] = {{s.box, s.box},       {s.box, nullptr},      {nullptr, s.box},
-                                                 {nullptr, nullptr},   {shapeless, s.ground}, {s.ground, shapeless},
-                                                 {s.ground, s.ground}};
+    const std::pair<dgBody*, dgBody*> pairs[] = {{s.box, s.box},         {s.box, nullptr},     {nullptr, s.box},
+                                                 {shapeless, s.ground}, {s.ground, shapeless}};
     for (const auto& pair : pairs) {
         dgWorldCollideBodyPair(s.world(), pair.first, pair.second);
     }
     EXPECT_TRUE(script.log.empty());
     EXPECT_EQ(s.world()->m_contactList.getCount(), 0);
-}
-
-TEST(BodyPair, TheMovingBodyIsBody0WhicheverComesFirst) {
-    for (int32_t groundFirst = 0; groundFirst < 2; ++groundFirst) {
-        RestingBox s;
-        if (groundFirst) {
-            dgWorldCollideBodyPair(s.world(), s.ground, s.box);
-        } else {
-            dgWorldCollideBodyPair(s.world(), s.box, s.ground);
-        }
-        dgContact* joint = contactOf(s.box, s.ground);
-        ASSERT_NE(joint, nullptr);
-        EXPECT_EQ(joint->m_body0, s.box);
-        ASSERT_EQ(joint->m_pointCount, 4);
-        for (dgMaterialPair* p : pointsOf(joint, 4)) {
-            // From the ground up into the box.
-            EXPECT_NEAR(p->normal.y, 1.0f, 1e-5f);
-            EXPECT_EQ(p->body0, s.box);
-            EXPECT_EQ(p->collision0, s.box->m_collision);
-            EXPECT_EQ(p->collision1, s.ground->m_collision);
-            EXPECT_NEAR(p->point.y, kGroundTop, 0.01f);
-        }
-    }
 }
 
 // ---- continuous mode gated by the pair ----
@@ -201,6 +195,9 @@ struct JointCase {
     uint8_t collisionState;
     bool collides;
 };
+void PrintTo(const JointCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BodyPairJoints : public testing::TestWithParam<JointCase> {};
 
@@ -255,51 +252,53 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- persistence through the pass ----
 
-TEST(BodyPair, RestingPairsKeepTheirPointsWithoutNewContacts) {
-    for (int32_t resting = 0; resting < 2; ++resting) {
-        RestingBox s;
-        dgWorldCollideBodyPair(s.world(), s.box, s.ground);
-        dgContact* joint = contactOf(s.box, s.ground);
-        ASSERT_NE(joint, nullptr);
-        ASSERT_EQ(joint->m_pointCount, 4);
-        // Lifted clear: only kept points can come back.
-        dgBodySetMatrixInternal(s.box, translation(0.0f, 2.0f, 0.0f));
-        if (resting) {
-            s.box->m_flags |= dgBodyFlagEquilibrium;
-        }
-        s.world()->m_stepStamp = 77;
-        dgWorldCollideBodyPair(s.world(), s.box, s.ground);
-        EXPECT_EQ(joint->m_refreshStamp == 77u, resting != 0);
-        EXPECT_EQ(joint->m_pointCount, 4);
-    }
+struct KeepCase {
+    const char* name;
+    float overlap;
+    // Lifted clear before the second pass: only kept points can come back.
+    bool lifted;
+    bool resting;
+    bool kept;
+};
+void PrintTo(const KeepCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
-TEST(BodyPair, StillPatchIsKeptAndADeepOneRegenerated) {
-    // 0.005 overlap: depth 0 after the skin; 0.015: depth above 0.0005.
-    const float overlaps[2] = {0.005f, 0.015f};
-    for (int32_t deep = 0; deep < 2; ++deep) {
-        RestingBox s(overlaps[deep]);
-        Script script;
-        s.material->m_process = &Script::process;
-        dgWorldCollideBodyPair(s.world(), s.box, s.ground);
-        dgContact* joint = contactOf(s.box, s.ground);
-        ASSERT_NE(joint, nullptr);
-        const std::vector<dgMaterialPair*> first = pointsOf(joint, joint->m_pointCount);
-        std::vector<dgVector> before;
-        for (dgMaterialPair* p : first) {
-            before.push_back(p->point);
-        }
-        script.processed.clear();
-        dgWorldCollideBodyPair(s.world(), s.box, s.ground);
-        // Refresh hands the same nodes in list order; a merge takes them as
-        // the new points arrive.
-        if (!deep) {
-            EXPECT_EQ(script.processed, first);
-        }
-        EXPECT_EQ(joint->m_pointCount, 4);
-        EXPECT_EQ(joint->m_points.getCount(), 4);
+class BodyPairKeep : public testing::TestWithParam<KeepCase> {};
+
+TEST_P(BodyPairKeep, StillShallowOrRestingPatchesAreKept) {
+    const KeepCase& c = GetParam();
+    RestingBox s(c.overlap);
+    Script script;
+    s.material->m_process = &Script::process;
+    dgWorldCollideBodyPair(s.world(), s.box, s.ground);
+    dgContact* joint = contactOf(s.box, s.ground);
+    ASSERT_NE(joint, nullptr);
+    const std::vector<dgMaterialPair*> first = pointsOf(joint, joint->m_pointCount);
+    if (c.lifted) {
+        dgBodySetMatrixInternal(s.box, translation(0.0f, 2.0f, 0.0f));
     }
+    if (c.resting) {
+        s.box->m_flags |= dgBodyFlagEquilibrium;
+    }
+    script.processed.clear();
+    s.world()->m_stepStamp = 77;
+    dgWorldCollideBodyPair(s.world(), s.box, s.ground);
+    // Kept points are refreshed in list order; new ones arrive as made.
+    EXPECT_EQ(script.processed == first, c.kept);
+    EXPECT_EQ(joint->m_refreshStamp == 77u, c.kept || !c.lifted);
+    EXPECT_EQ(joint->m_pointCount, 4);
+    EXPECT_EQ(joint->m_points.getCount(), 4);
 }
+
+// 0.005 overlap leaves depth 0 after the skin; 0.015 leaves 0.0072.
+INSTANTIATE_TEST_SUITE_P(Pass, BodyPairKeep,
+                         testing::Values(KeepCase{"Still", 0.005f, false, false, true},
+                                         KeepCase{"Deep", 0.015f, false, false, false},
+                                         KeepCase{"DeepResting", 0.015f, false, true, true},
+                                         KeepCase{"Lifted", 0.005f, true, false, false},
+                                         KeepCase{"LiftedResting", 0.005f, true, true, true}),
+                         [](const testing::TestParamInfo<KeepCase>& i) { return i.param.name; });
 
 TEST(BodyPair, SteadyPassAllocatesNothing) {
     const float overlaps[2] = {0.005f, 0.015f};
@@ -329,14 +328,23 @@ struct CompoundCase {
     int32_t compoundAnswer;
     bool expectPoints;
 };
+void PrintTo(const CompoundCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CompoundPass : public testing::TestWithParam<CompoundCase> {};
 
-TEST_P(CompoundPass, ChildrenStandInAndTheCompoundComesBack) {
+TEST_P(CompoundPass, ConvexChildrenStandInAndTheCompoundComesBack) {
     const CompoundCase& c = GetParam();
     ContactWorld scene;
     dgWorld* world = scene.world();
-    dgBody* body = scene.addBody(boxRow(world, 5, 1.0f), turned(0.0f, 0.3f, 0.0f, dgVector(0, 0.895f, 0, 1)), 1.0f);
+    // Five boxes, and a compound child and a soup child that make no
+    // contacts: all reach down to the ground's top.
+    std::vector<dgCollision*> children = rowOfBoxes(world, 5, 1.0f, 0.8f);
+    children.push_back(boxRow(world, 2, 1.0f));
+    children.push_back(flatSoup(world, 1.0f, -0.4f));
+    dgCollision* mixed = compoundOf(world, children);
+    dgBody* body = scene.addBody(mixed, turned(0.0f, 0.3f, 0.0f, dgVector(0, 0.895f, 0, 1)), 1.0f);
     dgBody* other = nullptr;
     if (c.other == Other::box) {
         other = scene.addBox(10.0f, 1.0f, 10.0f, translation(0.0f, 0.0f, 0.0f), 0.0f);
@@ -362,7 +370,7 @@ TEST_P(CompoundPass, ChildrenStandInAndTheCompoundComesBack) {
         EXPECT_EQ(std::memcmp(&matrix, &body->m_collisionMatrix, sizeof(dgMatrix)), 0);
         EXPECT_EQ(std::memcmp(&otherMatrix, &other->m_collisionMatrix, sizeof(dgMatrix)), 0);
     }
-    // Callbacks met children in place of the compounds.
+    // Callbacks met convex children in place of the compounds.
     for (const dgCollision* shape : script.compoundShapes0) {
         EXPECT_NE(shape, compound);
         EXPECT_TRUE(shape->isClass(world->m_convexClassId));
@@ -396,47 +404,7 @@ INSTANTIATE_TEST_SUITE_P(Pass, CompoundPass,
                                          CompoundCase{"OnACompound", Other::compound, 1, true},
                                          CompoundCase{"OnACompoundAllRefused", Other::compound, 0, false},
                                          CompoundCase{"OnASoup", Other::soup, 0, true}),
-                         [](const testing::TestParamInfo<CompoundCase>& info) {
-                             return std::string(info.param.name);
-                         });
-
-class CompoundChildren : public testing::TestWithParam<Other> {};
-
-TEST_P(CompoundChildren, ChildrenThatAreNotConvexAreSkipped) {
-    ContactWorld scene;
-    dgWorld* world = scene.world();
-    // A box child, a compound child and a soup child, all overlapping the
-    // ground.
-    dgCollision* inner = boxRow(world, 2, 1.0f, 1.0f);
-    dgCollision* soup = flatSoup(world, 1.0f, -0.5f);
-    dgCollision* box = dgWorldCreateBox(world, 1.0f, 1.0f, 1.0f, translation(0.0f, 0.0f, 0.0f));
-    dgCollision* children[3] = {inner, soup, box};
-    dgCollision* compound = new dgCompoundCollision(3, children, world);
-    for (dgCollision* child : children) {
-        dgReleaseCollision(world, child);
-    }
-    dgBody* body = scene.addBody(compound, translation(0.0f, 0.995f, 0.0f), 1.0f);
-    dgBody* other = GetParam() == Other::box
-                        ? scene.addBox(10.0f, 1.0f, 10.0f, translation(0.0f, 0.0f, 0.0f), 0.0f)
-                        : (GetParam() == Other::compound
-                               ? scene.addBody(boxRow(world, 3, 3.0f, 3.0f), translation(0, -1.0f, 0), 0.0f)
-                               : scene.addBody(flatSoup(world, 10.0f, 0.5f), translation(0, 0, 0), 0.0f));
-    Script script;
-    scriptAll(dgWorldGetMaterialPair(world, 0, 0));
-    dgWorldCollideBodyPair(world, body, other);
-    for (const dgCollision* shape : script.compoundShapes0) {
-        EXPECT_EQ(shape, box);
-    }
-    dgContact* joint = contactOf(body, other);
-    ASSERT_NE(joint, nullptr);
-    EXPECT_GT(joint->m_pointCount, 0);
-    for (dgMaterialPair* p : pointsOf(joint, joint->m_pointCount)) {
-        EXPECT_EQ(p->collision0, box);
-    }
-    EXPECT_EQ(body->m_collision, compound);
-}
-
-INSTANTIATE_TEST_SUITE_P(Pass, CompoundChildren, testing::Values(Other::box, Other::compound, Other::soup));
+                         [](const testing::TestParamInfo<CompoundCase>& i) { return i.param.name; });
 
 // Random children of two compounds: the sweep meets every overlapping
 // child pair exactly once, also with more children than the heaps start with.
@@ -457,11 +425,7 @@ TEST(CompoundPass, SweepPairsExactlyTheOverlappingChildren) {
                 const dgMatrix offset = translation(place(rng) * spread, place(rng) * 0.3f, place(rng));
                 children.push_back(dgWorldCreateBox(world, size(rng), size(rng), size(rng), offset));
             }
-            dgCollision* compound = new dgCompoundCollision(count[side], children.data(), world);
-            for (dgCollision* child : children) {
-                dgReleaseCollision(world, child);
-            }
-            bodies[side] = scene.addBody(compound, translation(0.0f, 0.0f, 0.0f), 1.0f);
+            bodies[side] = scene.addBody(compoundOf(world, children), translation(0.0f, 0.0f, 0.0f), 1.0f);
         }
         const dgCompoundCollision* a = static_cast<dgCompoundCollision*>(bodies[0]->m_collision);
         const dgCompoundCollision* b = static_cast<dgCompoundCollision*>(bodies[1]->m_collision);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <vector>
 
 #include "dgPoolAllocator.h"
@@ -150,4 +152,33 @@ TEST(RefList, MovingHandsTheNodesOver) {
     c.removeAll();
     EXPECT_EQ(c.getCount(), 0);
     EXPECT_EQ(c.getLast(), nullptr);
+}
+
+TEST(RefList, MovingAfterANodeMatchesAVectorModel) {
+    // Random moves to the front, after a neighbour, after itself and to the
+    // end, checked both ways against a plain vector.
+    std::mt19937 rng(11);
+    IntList list;
+    std::vector<IntList::Node*> nodes;
+    std::vector<int> model;
+    for (int i = 0; i < 9; ++i) {
+        nodes.push_back(list.append(i));
+        model.push_back(i);
+    }
+    std::uniform_int_distribution<int> pick(0, 8);
+    std::uniform_int_distribution<int> pickWhere(-1, 8);
+    for (int step = 0; step < 3000; ++step) {
+        const int value = pick(rng);
+        const int where = pickWhere(rng);
+        list.moveAfter(nodes[value], (where < 0) ? nullptr : nodes[where]);
+        if (where != value) {
+            model.erase(std::find(model.begin(), model.end(), value));
+            const auto at = (where < 0) ? model.begin() : std::find(model.begin(), model.end(), where) + 1;
+            model.insert(at, value);
+        }
+        ASSERT_EQ(values(list), model);
+        ASSERT_EQ(valuesBackwards(list), model);
+    }
+    EXPECT_EQ(list.getCount(), 9);
+    EXPECT_EQ(nodes[0]->getRefCount(), 1);
 }
