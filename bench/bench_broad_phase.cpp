@@ -93,7 +93,7 @@ BENCHMARK(BM_BroadPhaseS4TerrainLattice)->Unit(benchmark::kMillisecond)->Iterati
 // Four bodies sliding to and fro along the gaps between the S1 stacks at
 // 6 m/s, in contact with the stacks on both sides (and the lowest with the
 // ground), while the 4000 cubes rest frozen: only the movers are refreshed
-// and queued, so the update takes the incremental path. Two unit spheres of
+// and queued, so the update takes the incremental path. Two spheres of
 // radius 0.52 and two boxes 1.04 m across the gap.
 constexpr int32_t kMovers = 4;
 
