@@ -32,31 +32,9 @@ public:
     int32_t submitRows(dgJointRowBlock&) override { return 0; }
 };
 
-// Takes link out of its body's ring and gives it back to the world.
-inline void unhookLink(dgWorld* world, dgJointLink* link) {
-    dgBody* body = link->m_body;
-    if (body) {
-        if (link->m_next == link) {
-            body->m_jointRing = nullptr;
-        } else {
-            link->m_prev->m_next = link->m_next;
-            link->m_next->m_prev = link->m_prev;
-            if (body->m_jointRing == link) {
-                body->m_jointRing = link->m_next;
-            }
-        }
-    }
-    world->m_linkPages.give(link);
-}
-
-// Unhooks a joint attached with dgWorldAttachConstraint from both rings.
+// Takes a joint attached with dgWorldAttachConstraint out of both rings.
 inline void detachJoint(dgWorld* world, dgConstraint* joint) {
-    dgJointLink* link0 = joint->m_link;
-    dgJointLink* link1 = link0->m_partner;
-    unhookLink(world, link0);
-    unhookLink(world, link1);
-    joint->m_link = nullptr;
-    --world->m_jointCount;
+    dgWorldDestroyConstraint(world, joint);
 }
 
 // The pair's contact joint (the first contact linking the two), or null.
