@@ -279,11 +279,14 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
                     takeSlot(solver, own, bodyCount, islandStamp);
                 }
                 dgBody* const other = link->getOtherBody();
-                if (other && isDynamic(other) && (other->m_islandStamp != islandStamp)) {
-                    const bool unwalked = other->m_islandStamp < islandStamp;
-                    // A ring that cannot be pushed is not walked: its body
-                    // still joins, its further joints wait for a later step.
-                    if (takeSlot(solver, other, bodyCount, islandStamp) && unwalked) {
+                // A body solved earlier in this step (stamp above the
+                // island's) is not taken again: its joints to this island
+                // sit out the step rather than integrate it twice.
+                if (other && isDynamic(other) && (other->m_islandStamp < islandStamp)) {
+                    // A body the workspace cannot hold stays out (its
+                    // joints with this island sit out the step); a ring the
+                    // stack cannot hold is not walked, its body still joins.
+                    if (takeSlot(solver, other, bodyCount, islandStamp)) {
                         rings.push(other->m_jointRing);
                     }
                 }
