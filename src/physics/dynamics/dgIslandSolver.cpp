@@ -239,7 +239,8 @@ int32_t dgWorldGetReachableJoints(dgConstraint* joint, dgConstraint** out, int32
 
 void dgBodyApplyGyroscopicTorque(dgBody* body) {
     const dgVector omega = body->m_matrix.inverseRotateVector(body->m_omega);
-    const dgVector momentum(omega.x * body->m_mass.x, omega.y * body->m_mass.y, omega.z * body->m_mass.z, 0.0f);
+    const dgVector momentum(omega.x * body->m_mass.x, omega.y * body->m_mass.y, omega.z * body->m_mass.z,
+                            0.0f);
     const dgVector gyro = body->m_matrix.rotateVector(omega.cross(momentum));
     body->m_torque -= gyro;
 }
@@ -326,7 +327,8 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
         dgConstraint* const joint = solver->m_joints[j];
         int32_t slot0 = 0;
         int32_t slot1 = 0;
-        if (!jointSlot(joint->m_body0, islandStamp, slot0) || !jointSlot(joint->m_body1, islandStamp, slot1)) {
+        if (!jointSlot(joint->m_body0, islandStamp, slot0) ||
+            !jointSlot(joint->m_body1, islandStamp, slot1)) {
             continue;
         }
         const int32_t maxRows = std::min(int32_t(joint->m_maxRows), dgJointRowBlock::kMaxRows);
@@ -356,7 +358,8 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
 }
 
 template <class Rows>
-bool dgIslandSolver<Rows>::dgSolverIntegrateIsland(dgConstraintSolver* solver, int32_t bodyCount, float timestep) {
+bool dgIslandSolver<Rows>::dgSolverIntegrateIsland(dgConstraintSolver* solver, int32_t bodyCount,
+                                                   float timestep) {
     return integrateIsland(solver, bodyCount, timestep, true);
 }
 

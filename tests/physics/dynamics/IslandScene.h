@@ -102,7 +102,8 @@ public:
         dgBody* body = dgBody::createCleared(m_storage.back().get());
         body->m_world = m_world;
         body->m_collision = dgCreateBox(m_world, dx, dy, dz, nullptr);
-        body->m_flags = dgBodyFlagActive | dgBodyFlagAutoFreeze | dgBodyFlagEquilibrium | dgBodyFlagDirectLink;
+        body->m_flags =
+            dgBodyFlagActive | dgBodyFlagAutoFreeze | dgBodyFlagEquilibrium | dgBodyFlagDirectLink;
         body->m_localCentreOfMass = dgVector(0.0f, 0.0f, 0.0f, 1.0f);
         for (int32_t i = 0; i < 4; ++i) {
             body->m_freezeThresholds[i] = m_world->m_defaultFreezeThresholds[i];
@@ -122,7 +123,8 @@ public:
         body->m_serial = ++m_world->m_bodySerial;
         ++m_world->m_bodyCount;
         dgTreeNodeInsertByKey(&m_world->m_bodyTree, body, uintptr_t(body), nullptr);
-        body->m_activeNode = dgTreeNodeInsertByKey(&m_world->m_activeBodyTree, body, uintptr_t(body), nullptr);
+        body->m_activeNode =
+            dgTreeNodeInsertByKey(&m_world->m_activeBodyTree, body, uintptr_t(body), nullptr);
         dgBroadPhaseAddBody(&m_world->m_broadPhase, body);
         m_bodies.push_back(body);
         return body;

@@ -95,9 +95,11 @@ TEST_P(LoneBody, FollowsSemiImplicitEulerWithDamping) {
     EXPECT_EQ(body->m_islandStamp, scene.world()->m_stepStamp);
 }
 
-INSTANTIATE_TEST_SUITE_P(Island, LoneBody, ::testing::Combine(::testing::ValuesIn(kVariants), ::testing::ValuesIn(kLoneCases)),
+INSTANTIATE_TEST_SUITE_P(Island, LoneBody,
+                         ::testing::Combine(::testing::ValuesIn(kVariants), ::testing::ValuesIn(kLoneCases)),
                          [](const ::testing::TestParamInfo<LoneBody::ParamType>& info) {
-                             return std::string(variantName(std::get<0>(info.param))) + std::get<1>(info.param).name;
+                             return std::string(variantName(std::get<0>(info.param))) +
+                                    std::get<1>(info.param).name;
                          });
 
 // ---- the rest test's island scale ----
@@ -116,11 +118,16 @@ struct RestCase {
 
 // s = min(1.1^(slots - 1), 5) x 0.2, sF = 12 s.
 const RestCase kRestCases[] = {
-    {"OneBodySpeedBelow", 1, 0.22f, false, 0.98f},     {"OneBodySpeedAbove", 1, 0.22f, false, 1.02f},
-    {"TenBodiesSpeedBelow", 10, 0.518748f, false, 0.98f}, {"TenBodiesSpeedAbove", 10, 0.518748f, false, 1.02f},
-    {"ThirtyBodiesSpeedBelow", 30, 1.0f, false, 0.98f},   {"ThirtyBodiesSpeedAbove", 30, 1.0f, false, 1.02f},
-    {"ThirtyBodiesAccelBelow", 30, 1.0f, true, 0.98f},    {"ThirtyBodiesAccelAbove", 30, 1.0f, true, 1.02f},
-    {"FortyBodiesSpeedBelow", 40, 1.0f, false, 0.98f},    {"FortyBodiesSpeedAbove", 40, 1.0f, false, 1.02f},
+    {"OneBodySpeedBelow", 1, 0.22f, false, 0.98f},
+    {"OneBodySpeedAbove", 1, 0.22f, false, 1.02f},
+    {"TenBodiesSpeedBelow", 10, 0.518748f, false, 0.98f},
+    {"TenBodiesSpeedAbove", 10, 0.518748f, false, 1.02f},
+    {"ThirtyBodiesSpeedBelow", 30, 1.0f, false, 0.98f},
+    {"ThirtyBodiesSpeedAbove", 30, 1.0f, false, 1.02f},
+    {"ThirtyBodiesAccelBelow", 30, 1.0f, true, 0.98f},
+    {"ThirtyBodiesAccelAbove", 30, 1.0f, true, 1.02f},
+    {"FortyBodiesSpeedBelow", 40, 1.0f, false, 0.98f},
+    {"FortyBodiesSpeedAbove", 40, 1.0f, false, 1.02f},
 };
 
 class RestScale : public ::testing::TestWithParam<RestCase> {};
@@ -132,7 +139,8 @@ TEST_P(RestScale, IslandsRestAtThresholdsScaledByTheirSize) {
     Scene scene;
     std::vector<dgBody*> chain;
     for (int32_t i = 0; i < c.bodies; ++i) {
-        dgBody* body = scene.addBox(1.0f, 1.0f, 1.0f, shapetest::translation(2.0f * float(i), 0.0f, 0.0f), 1.0f);
+        dgBody* body =
+            scene.addBox(1.0f, 1.0f, 1.0f, shapetest::translation(2.0f * float(i), 0.0f, 0.0f), 1.0f);
         body->m_linearDamping = 0.0f;
         if (c.acceleration) {
             const float accel = std::sqrt(c.factor * 12.0f * c.scale * body->m_freezeThresholds[0]);
@@ -140,7 +148,8 @@ TEST_P(RestScale, IslandsRestAtThresholdsScaledByTheirSize) {
             body->m_netForce = dgVector(accel, 0.0f, 0.0f, 0.0f);
         } else {
             body->m_forceAndTorque = nullptr;
-            body->m_veloc = dgVector(std::sqrt(c.factor * c.scale * body->m_freezeThresholds[2]), 0.0f, 0.0f, 0.0f);
+            body->m_veloc =
+                dgVector(std::sqrt(c.factor * c.scale * body->m_freezeThresholds[2]), 0.0f, 0.0f, 0.0f);
         }
         if (i > 0) {
             scene.join(chain.back(), body, 0);
@@ -160,7 +169,9 @@ TEST_P(RestScale, IslandsRestAtThresholdsScaledByTheirSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Island, RestScale, ::testing::ValuesIn(kRestCases),
-                         [](const ::testing::TestParamInfo<RestCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<RestCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- stale contacts ----
 
@@ -247,7 +258,8 @@ TEST_P(BoxOnFloor, RestsWithinTheContactMarginThenFreezes) {
     const float mass = std::get<1>(GetParam());
     Scene scene;
     scene.addBox(10.0f, 1.0f, 10.0f, shapetest::translation(0.0f, 0.0f, 0.0f), 0.0f);
-    dgBody* box = scene.addBox(1.0f, 1.0f, 1.0f, shapetest::translation(0.0f, kFloorTop + 0.5f + 0.05f, 0.0f), mass);
+    dgBody* box =
+        scene.addBox(1.0f, 1.0f, 1.0f, shapetest::translation(0.0f, kFloorTop + 0.5f + 0.05f, 0.0f), mass);
 
     int32_t frozenAt = -1;
     for (int32_t i = 0; (i < 600) && (frozenAt < 0); ++i) {
@@ -278,7 +290,8 @@ TEST_P(BoxOnFloor, RestsWithinTheContactMarginThenFreezes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Island, BoxOnFloor,
-                         ::testing::Combine(::testing::ValuesIn(kVariants), ::testing::Values(1.0f, 10.0f, 100.0f)),
+                         ::testing::Combine(::testing::ValuesIn(kVariants),
+                                            ::testing::Values(1.0f, 10.0f, 100.0f)),
                          [](const ::testing::TestParamInfo<BoxOnFloor::ParamType>& info) {
                              return std::string(variantName(std::get<0>(info.param))) + "Mass" +
                                     std::to_string(int(std::get<1>(info.param)));
@@ -313,8 +326,11 @@ TEST(IslandVariants, AgreeOnAStackAndEachRepeatsBitForBit) {
     const int32_t steps = 60;
     const std::vector<dgMatrix> scalar = runStack(Variant::Scalar, steps);
     const std::vector<dgMatrix> simd = runStack(Variant::Simd, steps);
-    EXPECT_EQ(std::memcmp(scalar.data(), runStack(Variant::Scalar, steps).data(), scalar.size() * sizeof(dgMatrix)), 0);
-    EXPECT_EQ(std::memcmp(simd.data(), runStack(Variant::Simd, steps).data(), simd.size() * sizeof(dgMatrix)), 0);
+    EXPECT_EQ(
+        std::memcmp(scalar.data(), runStack(Variant::Scalar, steps).data(), scalar.size() * sizeof(dgMatrix)),
+        0);
+    EXPECT_EQ(std::memcmp(simd.data(), runStack(Variant::Simd, steps).data(), simd.size() * sizeof(dgMatrix)),
+              0);
     for (size_t i = 0; i < scalar.size(); ++i) {
         for (int r = 0; r < 4; ++r) {
             for (int k = 0; k < 3; ++k) {
@@ -358,7 +374,8 @@ TEST_P(IslandCapacity, IslandsBeyondTheWorkspaceGrowItOrLeaveTheRestOut) {
     world->m_solverIterationMode = 2;
     std::vector<dgBody*> chain;
     for (int32_t i = 0; i < c.bodies; ++i) {
-        dgBody* body = scene.addBox(1.0f, 1.0f, 1.0f, shapetest::translation(2.0f * float(i), 0.0f, 0.0f), 1.0f);
+        dgBody* body =
+            scene.addBox(1.0f, 1.0f, 1.0f, shapetest::translation(2.0f * float(i), 0.0f, 0.0f), 1.0f);
         body->m_veloc = dgVector(1.0f, 0.0f, 0.0f, 0.0f);
         body->m_transform = &countIntegration;
         if (i > 0) {
@@ -437,7 +454,8 @@ TEST_P(CallbackFreeze, WalkResumesAfterTheCurrentBody) {
     Scene scene;
     std::vector<dgBody*> bodies;
     for (int32_t i = 0; i < 3; ++i) {
-        bodies.push_back(scene.addBox(1.0f, 1.0f, 1.0f, shapetest::translation(3.0f * float(i), 5.0f, 0.0f), 1.0f));
+        bodies.push_back(
+            scene.addBox(1.0f, 1.0f, 1.0f, shapetest::translation(3.0f * float(i), 5.0f, 0.0f), 1.0f));
     }
     std::sort(bodies.begin(), bodies.end());
     dgBody* a = bodies[0];
@@ -461,7 +479,8 @@ TEST_P(CallbackFreeze, WalkResumesAfterTheCurrentBody) {
     EXPECT_TRUE(world->m_activeBodyTree.sanityCheck());
 }
 
-INSTANTIATE_TEST_SUITE_P(Island, CallbackFreeze, ::testing::Combine(::testing::ValuesIn(kVariants), ::testing::Bool()),
+INSTANTIATE_TEST_SUITE_P(Island, CallbackFreeze,
+                         ::testing::Combine(::testing::ValuesIn(kVariants), ::testing::Bool()),
                          [](const ::testing::TestParamInfo<CallbackFreeze::ParamType>& info) {
                              return std::string(variantName(std::get<0>(info.param))) +
                                     (std::get<1>(info.param) ? "Activation" : "Transform");
