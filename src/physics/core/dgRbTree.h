@@ -174,6 +174,23 @@ public:
         return nullptr;
     }
 
+    // The first node whose key is above key, or null: where an in-order walk
+    // resumes after the node of key may have left the tree.
+    Node* findGreater(Key key) const {
+        Node* above = nullptr;
+        dgRbTreeNode* ptr = m_root;
+        while (ptr) {
+            Node* node = static_cast<Node*>(ptr);
+            if (key < node->m_key) {
+                above = node;
+                ptr = node->m_left;
+            } else {
+                ptr = node->m_right;
+            }
+        }
+        return above;
+    }
+
     // Inserts a new node; null when the key is already present (nothing is
     // inserted) or the allocator fails.
     template <class P>

@@ -6,6 +6,7 @@
 #include "dgBody.h"
 #include "dgCollision.h"
 #include "dgCollisionPoint.h"
+#include "dgConstraintSolver.h"
 #include "dgCpu.h"
 #include "dgHash.h"
 #include "dgMemory.h"
@@ -22,6 +23,7 @@ dgWorld::dgWorld()
       m_contactList(),
       m_staleContacts(),
       m_vehicleWorkList(),
+      m_vehicleSet(),
       m_stepStamp(2),
       m_busy(0),
       m_solverIterationMode(0),
@@ -55,11 +57,13 @@ dgWorld::dgWorld()
       m_simdFlag(dgCpuHasSimd()),
       m_outOfBounds(nullptr),
       m_solverWorkspace(nullptr),
+      m_solver(nullptr),
       m_pointCollision(nullptr) {
     m_defaultMaterialGroup = dgWorldCreateMaterialGroup(this);
     // The solver sizes the workspace for itself; until then it is the pair
     // exclusion's scratch and the start of the refresh stack.
     m_solverWorkspace = dgMalloc(kMinWorkspaceBodies * sizeof(dgBody*));
+    m_solver = dgConstraintSolverCreate();
     dgBroadPhaseSetWorld(&m_broadPhase, this);
 
     // Before any collision query can run.
@@ -78,6 +82,8 @@ dgWorld::~dgWorld() {
     dgMaterialDestroyAllGroups(this);
     dgFree(m_solverWorkspace);
     m_solverWorkspace = nullptr;
+    dgConstraintSolverDestroy(m_solver);
+    m_solver = nullptr;
 
     // Page lists in the reverse order of construction. The joints' links
     // go with their pages.
@@ -89,6 +95,7 @@ dgWorld::~dgWorld() {
         m_contactPages.give(contact);
     }
     m_vehicleWorkList.removeAll();
+    m_vehicleSet.m_entries.removeAll();
     // The cache owns one reference of every shape it holds.
     for (dgCollisionCache::Node* node : m_collisionCache) {
         node->getPayload()->release();

@@ -16,10 +16,12 @@
 #include "dgMaterialPair.h"
 #include "dgPageList.h"
 #include "dgPhysicsTypes.h"
+#include "dgVehicleSet.h"
 
 class dgBody;
 class dgCollision;
 class dgCollisionPoint;
+struct dgConstraintSolver;
 
 class dgWorld {
 public:
@@ -71,7 +73,8 @@ public:
     // Compound-pair tree: the vehicle work list of the compound contact path,
     // keyed by body address, consumed at the end of every broad-phase update.
     dgBodyTree m_vehicleWorkList;
-    // Vehicle list of the vehicle joints: filled in with the vehicle joint.
+    // The vehicle joints, sub-stepped by the solver; empty until vehicles exist.
+    dgVehicleSet m_vehicleSet;
 
     // Step stamp (also the collision stamp and the solver's frame counter):
     // starts at 2, +1 by the broad phase's force pass, +2 by the solver.
@@ -126,6 +129,9 @@ public:
     // kMinWorkspaceBodies body pointers, also the contact pass's scratch for
     // jointed bodies and the start of the broad-phase refresh's stack.
     void* m_solverWorkspace;
+    // The island solver's workspace (dgConstraintSolver.h); null when it could
+    // not be allocated, and then no island is solved.
+    dgConstraintSolver* m_solver;
     // The world's point shape for the point-distance query; null when the
     // world has none.
     dgCollisionPoint* m_pointCollision;

@@ -1,0 +1,42 @@
+// The world's set of vehicle joints. While it holds any, the solver steps the
+// vehicles' islands at the set's own rate before its main pass. The vehicle
+// joint registers itself here when it is built; until then the set is empty
+// and the solver's vehicle sub-steps never run.
+#pragma once
+
+#include <cstdint>
+
+#include "dgRefList.h"
+
+class dgConstraint;
+
+// Gathers the tire contacts of a vehicle joint for the next sub-step.
+typedef void (*dgVehicleTireGather)(dgConstraint* vehicle);
+
+struct dgVehicleSetEntry {
+    // A joint of type dgJointTypeVehicle.
+    dgConstraint* joint;
+    // Step stamp of the sub-step that last took the vehicle.
+    uint64_t vehicleStamp;
+    dgVehicleTireGather gatherTires;
+};
+
+class dgVehicleSet {
+public:
+    // Sub-steps per second.
+    static constexpr float kRate = 179.0f;
+
+    bool isEmpty() const { return m_entries.getCount() == 0; }
+    // The entry of a vehicle joint of the set, or null.
+    dgVehicleSetEntry* find(const dgConstraint* joint) const {
+        for (auto* node = m_entries.getFirst(); node; node = node->getNext()) {
+            if (node->getValue().joint == joint) {
+                return &node->getValue();
+            }
+        }
+        return nullptr;
+    }
+
+    // In the set's order.
+    dgRefList<dgVehicleSetEntry> m_entries;
+};
