@@ -13,6 +13,7 @@
 #include "dgConvexCollision.h"
 #include "dgCpu.h"
 #include "dgHash.h"
+#include "dgApiWorld.h"
 #include "dgWorld.h"
 
 namespace {
@@ -287,13 +288,12 @@ TEST(WorldMemory, EveryBlockGoesBackOnDestruction) {
     dgGetAllocatorHooks(&allocate, &release);
     dgWorld* world = dgWorldCreate(allocate, release);
     ASSERT_NE(world, nullptr);
-    dgBody bodies[4];
-    for (dgBody& body : bodies) {
-        dgTreeNodeInsertByKey(&world->m_bodyTree, &body, uintptr_t(&body), nullptr);
-        dgTreeNodeInsertByKey(&world->m_activeBodyTree, &body, uintptr_t(&body), nullptr);
-    }
     dgCollisionBox* shape = newBox();
     world->m_collisionCache.insert(shape, 5u);
+    // Bodies left in the world fill its body and active-body trees.
+    for (int32_t i = 0; i < 4; ++i) {
+        ASSERT_NE(dgCreateBody(world, shape), nullptr);
+    }
     dgWorldDestroy(world);
     dgMemoryCacheFlush();
     EXPECT_EQ(hooks.liveBlocks(), 0);
