@@ -47,7 +47,10 @@ void dgApiWorld::update(float timestep) {
     dgWorldStep(this, timestep);
     // The hierarchy updates run here once body hierarchies exist.
     m_updating &= ~kUpdatingStep;
+    destroyDeferred();
+}
 
+void dgApiWorld::destroyDeferred() {
     // Each entry leaves its set before it is destroyed; what the destructor
     // callbacks destroy now goes at once and leaves the sets as well.
     while (dgJointTree::Node* node = m_deferredJoints.getFirst()) {

@@ -39,8 +39,11 @@ public:
     ~dgApiWorld();
 
     // One sub-step of timestep seconds: dgWorldStep with destruction
-    // deferred, then the deferred joints and bodies destroyed (joints first).
+    // deferred, then destroyDeferred.
     void update(float timestep);
+    // Destroys the deferred joints, then the deferred bodies, emptying both
+    // sets; what their callbacks destroy goes at once.
+    void destroyDeferred();
 
     // Destroys the body (destructor callback first, its joints, its shape
     // reference, its place in the trees and the broad phase); during a
