@@ -47,6 +47,9 @@ enum dgBodyFlags : uint32_t {
     dgBodyFlagDirectLink = 1u << 4,
     // Swept bounding box and the continuous contact path.
     dgBodyFlagContinuous = 1u << 5,
+    // The world is destroying the body: a destructor or activation callback
+    // that asks for its destruction again is ignored.
+    dgBodyFlagDestroying = 1u << 6,
 };
 
 class dgBody {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "dgAssert.h"
 #include "dgBody.h"
 #include "dgCollision.h"
 #include "dgCollisionPoint.h"
@@ -19,6 +20,7 @@ dgWorld::dgWorld()
       m_activeBodyTree(),
       m_materialTree(),
       m_collisionCache(),
+      m_bodyPages(),
       m_contactPages(),
       m_contactList(),
       m_staleContacts(),
@@ -78,7 +80,8 @@ dgWorld::~dgWorld() {
         m_pointCollision->release();
         m_pointCollision = nullptr;
     }
-    // Destroying the bodies comes with body creation.
+    // The interface world destroyed every body before.
+    DG_ASSERT(m_bodyTree.getCount() == 0);
     dgMaterialDestroyAllGroups(this);
     dgFree(m_solverWorkspace);
     m_solverWorkspace = nullptr;
@@ -104,27 +107,6 @@ dgWorld::~dgWorld() {
     m_materialTree.removeAll();
     m_activeBodyTree.removeAll();
     m_bodyTree.removeAll();
-}
-
-dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback release) {
-    // Hooks first: everything the world allocates must come from them.
-    dgSetAllocatorHooks(allocate, release);
-    void* block = dgMalloc(sizeof(dgWorld));
-    if (!block) {
-        return nullptr;
-    }
-    dgWorld* world = ::new (block) dgWorld();
-    dgBroadPhaseSetWorldSize(&world->m_broadPhase, dgVector(-100.0f, -100.0f, -100.0f, 0.0f),
-                             dgVector(100.0f, 100.0f, 100.0f, 0.0f));
-    return world;
-}
-
-void dgWorldDestroy(dgWorld* world) {
-    if (!world) {
-        return;
-    }
-    world->~dgWorld();
-    dgFree(world);
 }
 
 float dgWorldGetTimeStep(const dgWorld* world) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "dgBody.h"
 #include "dgBroadPhase.h"
 #include "dgCollisionCache.h"
 #include "dgConstraint.h"
@@ -18,7 +19,6 @@
 #include "dgPhysicsTypes.h"
 #include "dgVehicleSet.h"
 
-class dgBody;
 class dgCollision;
 class dgCollisionPoint;
 struct dgConstraintSolver;
@@ -37,8 +37,8 @@ public:
     dgWorld();
     // Releases the point shape, removes every material pair, frees the
     // solver workspace, releases the contact joints left and every page, the
-    // collision cache's shapes and the trees. Every body must have left the
-    // broad phase by then.
+    // collision cache's shapes and the trees. The interface world has
+    // destroyed every body before (see dgApiWorld).
     ~dgWorld();
     dgWorld(const dgWorld&) = delete;
     dgWorld& operator=(const dgWorld&) = delete;
@@ -61,7 +61,8 @@ public:
     // the world (dgCollisionCache.h) keep it. Owns one reference of each.
     dgCollisionCache m_collisionCache;
 
-    // Body pages: filled in with body creation.
+    // Storage of the world's bodies.
+    dgPageList<dgBody> m_bodyPages;
     // Contact joints, the list of all of them (each joint keeps its node)
     // and the queue of those found stale in the current step.
     dgPageList<dgContact> m_contactPages;
@@ -138,11 +139,35 @@ public:
 };
 
 // Installs the allocation hooks (both defaults when either is null) before
-// anything else, then builds a world in a dgMalloc block. Null when the world
-// cannot be allocated. Every creation replaces the hooks again.
+// anything else, then builds the interface world (dgApiWorld.h) in a dgMalloc
+// block and sets the world box to (-100, -100, -100)..(100, 100, 100). Null
+// when the world cannot be allocated. Every creation replaces the hooks again.
 dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback release);
-// Destroys the world and gives its block back; null is ignored.
+// Destroys the world, every body and joint in it, and gives its block back;
+// null is ignored. Not from inside an update.
 void dgWorldDestroy(dgWorld* world);
+
+// ---- bodies and the step ----
+
+// A new body holding a reference of shape: awake, auto-freeze, equilibrium
+// and direct-link bits set; the world's freeze thresholds; damping 0.1045
+// (linear and per axis, stored x 0.02); the default material group;
+// immovable (mass 2e15, inertia 1e15) until its mass is set; filed in the
+// broad phase at the identity matrix. Null without a shape or when storage
+// cannot be had (nothing changed then).
+dgBody* dgWorldCreateBody(dgWorld* world, dgCollision* shape);
+
+// Moves body to matrix and every body jointed to it (at most 512, see
+// dgWorldGetJointedBodies) by the same rigid motion. Each moved body keeps
+// its active and auto-freeze bits, enters the active-body tree without an
+// activation call, loses the equilibrium bit and stops (velocity and omega
+// zero). The out-of-bounds callback is held back meanwhile.
+void dgWorldSetBodyMatrix(dgWorld* world, dgBody* body, const dgMatrix& matrix);
+
+// One solver step of timestep seconds (> 0): busy flag, step counter 0,
+// 24-bit precision for its duration, time step and its inverse, the broad
+// phase's update, then the SIMD or the scalar solver by the SIMD flag.
+void dgWorldStep(dgWorld* world, float timestep);
 
 // Seconds of the current (or last) step.
 float dgWorldGetTimeStep(const dgWorld* world);

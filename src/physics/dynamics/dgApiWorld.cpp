@@ -1,0 +1,222 @@
+#include "dgApiWorld.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "dgAssert.h"
+#include "dgBody.h"
+#include "dgBroadPhase.h"
+#include "dgCollisionCache.h"
+#include "dgCollisionPoint.h"
+#include "dgConstraint.h"
+#include "dgMemory.h"
+
+dgApiWorld::dgApiWorld()
+    : dgWorld(), m_deferredBodies(), m_deferredJoints(), m_maxSubStep(kMaxUpdateStep), m_updating(0) {}
+
+dgApiWorld::~dgApiWorld() {
+    DG_ASSERT(!m_updating);
+    // The hierarchy update list and the assembly list come with body
+    // hierarchies. Deferred objects die with everything else below.
+    m_deferredJoints.removeAll();
+    m_deferredBodies.removeAll();
+
+    // The core's teardown starts here: the point shape, then every body.
+    // Done at this level because a body's destruction looks through the
+    // deferred sets, which live no longer than this object.
+    if (m_pointCollision) {
+        m_pointCollision->release();
+        m_pointCollision = nullptr;
+    }
+    while (dgBodyTree::Node* node = m_bodyTree.getFirst()) {
+        dgBody* body = node->getPayload();
+        // Only a body whose destruction is under way is marked, and none is
+        // at the top level: the loop always makes progress.
+        DG_ASSERT(!(body->m_flags & dgBodyFlagDestroying));
+        if (body->m_flags & dgBodyFlagDestroying) {
+            break;
+        }
+        destroyBodyNow(body);
+    }
+    DG_ASSERT(m_bodyCount == 0);
+}
+
+void dgApiWorld::update(float timestep) {
+    m_updating |= kUpdatingStep;
+    dgWorldStep(this, timestep);
+    // The hierarchy updates run here once body hierarchies exist.
+    m_updating &= ~kUpdatingStep;
+    destroyDeferred();
+}
+
+void dgApiWorld::destroyDeferred() {
+    // Each entry leaves its set before it is destroyed; what the destructor
+    // callbacks destroy now goes at once and leaves the sets as well.
+    while (dgJointTree::Node* node = m_deferredJoints.getFirst()) {
+        dgConstraint* joint = node->getPayload();
+        m_deferredJoints.remove(node);
+        destroyJointNow(joint);
+    }
+    while (dgBodyTree::Node* node = m_deferredBodies.getFirst()) {
+        dgBody* body = node->getPayload();
+        m_deferredBodies.remove(node);
+        destroyBodyNow(body);
+    }
+}
+
+void dgApiWorld::destroyBody(dgBody* body) {
+    if (body->m_flags & dgBodyFlagDestroying) {
+        return;
+    }
+    if (m_updating & kUpdatingStep) {
+        // A second request finds the body already there.
+        m_deferredBodies.insert(body, uintptr_t(body));
+        return;
+    }
+    destroyBodyNow(body);
+}
+
+void dgApiWorld::destroyJoint(dgConstraint* joint) {
+    if (m_updating & kUpdatingStep) {
+        m_deferredJoints.insert(joint, uintptr_t(joint));
+        return;
+    }
+    destroyJointNow(joint);
+}
+
+void dgApiWorld::destroyJointNow(dgConstraint* joint) {
+    // Detached already: a destructor callback asking again.
+    if (!joint->m_link) {
+        return;
+    }
+    m_deferredJoints.removeKey(uintptr_t(joint));
+    dgWorldDestroyConstraint(this, joint);
+}
+
+void dgApiWorld::destroyBodyNow(dgBody* body) {
+    // The mark stops a callback below from starting the destruction over.
+    if (body->m_flags & dgBodyFlagDestroying) {
+        return;
+    }
+    body->m_flags |= dgBodyFlagDestroying;
+    m_deferredBodies.removeKey(uintptr_t(body));
+
+    if (body->m_destructor) {
+        body->m_destructor(body);
+    }
+    dgBroadPhaseRemoveBody(&m_broadPhase, body);
+    --m_bodyCount;
+    while (dgJointLink* link = body->m_jointRing) {
+        destroyJointNow(link->m_joint);
+    }
+    dgWorldReleaseCollision(this, body->m_collision);
+    body->m_collision = nullptr;
+    if (body->m_activeNode) {
+        const bool notify = (body->m_flags & dgBodyFlagActive) && body->m_activation;
+        body->m_flags &= ~uint32_t(dgBodyFlagActive);
+        if (notify) {
+            body->m_activation(body, 0);
+        }
+        // The callback may have frozen the body itself.
+        if (dgBodyTree::Node* node = body->m_activeNode) {
+            m_activeBodyTree.remove(node);
+            body->m_activeNode = nullptr;
+        }
+    }
+    m_bodyTree.removeKey(uintptr_t(body));
+    body->~dgBody();
+    m_bodyPages.give(body);
+}
+
+dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback release) {
+    // Hooks first: everything the world allocates must come from them.
+    dgSetAllocatorHooks(allocate, release);
+    void* block = dgMalloc(sizeof(dgApiWorld));
+    if (!block) {
+        return nullptr;
+    }
+    dgApiWorld* world = ::new (block) dgApiWorld();
+    dgBroadPhaseSetWorldSize(&world->m_broadPhase, dgVector(-100.0f, -100.0f, -100.0f, 0.0f),
+                             dgVector(100.0f, 100.0f, 100.0f, 0.0f));
+    return world;
+}
+
+void dgWorldDestroy(dgWorld* world) {
+    if (!world) {
+        return;
+    }
+    dgApiWorld* apiWorld = dgApiWorldOf(world);
+    apiWorld->~dgApiWorld();
+    dgFree(apiWorld);
+}
+
+int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep) {
+    // Written so that NaN fails the first test.
+    float timestep = elapsed;
+    if (!(timestep >= dgApiWorld::kMinUpdateStep)) {
+        timestep = dgApiWorld::kMinUpdateStep;
+    } else if (timestep > dgApiWorld::kMaxUpdateStep) {
+        timestep = dgApiWorld::kMaxUpdateStep;
+    }
+    // The quotient is rounded to single precision before the ceiling: a
+    // quotient a hair above a whole number must not add a sub-step.
+    const float quotient = float(double(timestep) / (double(maxSubStep) + 1.0e-10));
+    int32_t count = int32_t(std::ceil(quotient));
+    // The frame-rate setter keeps the sub-step at 1/1000 or more, so at most
+    // 17 sub-steps; the bound only guards a damaged world.
+    DG_ASSERT(count >= 1 && count <= 17);
+    if (count < 1) {
+        count = 1;
+    } else if (count > 17) {
+        count = 17;
+    }
+    *subStep = timestep / float(count);
+    return count;
+}
+
+void dgWorldUpdate(dgWorld* world, float elapsed) {
+    dgApiWorld* apiWorld = dgApiWorldOf(world);
+    if (apiWorld->m_updating) {
+        return;
+    }
+    float subStep = 0.0f;
+    const int32_t count = dgWorldPlanUpdate(elapsed, apiWorld->m_maxSubStep, &subStep);
+    apiWorld->m_updating = dgApiWorld::kUpdatingCall;
+    for (int32_t i = 0; i < count; ++i) {
+        apiWorld->update(subStep);
+    }
+    apiWorld->m_updating = 0;
+}
+
+void dgWorldSetMinimumFrameRate(dgWorld* world, float rate) {
+    if (!(rate >= dgApiWorld::kMinFrameRate)) {
+        rate = dgApiWorld::kMinFrameRate;
+    } else if (rate > dgApiWorld::kMaxFrameRate) {
+        rate = dgApiWorld::kMaxFrameRate;
+    }
+    dgApiWorldOf(world)->m_maxSubStep = 1.0f / rate;
+}
+
+dgBody* dgCreateBody(dgWorld* world, dgCollision* shape) {
+    return dgWorldCreateBody(world, shape);
+}
+
+void dgDestroyBody(dgWorld* world, dgBody* body) {
+    if (body) {
+        dgApiWorldOf(world)->destroyBody(body);
+    }
+}
+
+void dgDestroyJoint(dgWorld* world, dgConstraint* joint) {
+    if (joint) {
+        dgApiWorldOf(world)->destroyJoint(joint);
+    }
+}
+
+void dgBodySetMatrixRecursive(dgBody* body, const float* matrix) {
+    dgMatrix copy;
+    static_assert(sizeof(dgMatrix) == 16 * sizeof(float), "a matrix is 16 packed floats");
+    std::memcpy(&copy, matrix, sizeof(dgMatrix));
+    dgWorldSetBodyMatrix(body->m_world, body, copy);
+}

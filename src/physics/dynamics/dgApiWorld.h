@@ -1,0 +1,102 @@
+// The interface world: the object the flat interface hands out as the world
+// handle. On top of the world core it adds sub-stepping of an update and the
+// deferral of destruction requested while a step runs, so that no callback
+// can pull a body or joint from under the step's own traversal.
+#pragma once
+
+#include <cstdint>
+
+#include "dgWorld.h"
+
+class dgBody;
+class dgCollision;
+class dgConstraint;
+
+// Joints keyed by their address (the deferred joint set).
+typedef dgRbTree<dgConstraint*, uintptr_t> dgJointTree;
+
+class dgApiWorld : public dgWorld {
+public:
+    // Smallest and largest step of one update, in seconds.
+    static constexpr float kMinUpdateStep = 0.001f;
+    static constexpr float kMaxUpdateStep = 0.016666668f;
+    // Bounds of dgWorldSetMinimumFrameRate, frames per second.
+    static constexpr float kMinFrameRate = 59.999996f;
+    static constexpr float kMaxFrameRate = 999.99994f;
+
+    // Bits of m_updating.
+    // A sub-step runs: destruction is deferred.
+    static constexpr uint32_t kUpdatingStep = 1u;
+    // dgWorldUpdate runs (sub-steps and the destruction after them): another
+    // update is refused.
+    static constexpr uint32_t kUpdatingCall = 2u;
+
+    // Empty deferred sets, maximum sub-step 1/60, not updating.
+    dgApiWorld();
+    // Frees the deferred sets without destroying what they hold, then
+    // releases the point shape and destroys every body (with its joints)
+    // before the core's teardown.
+    ~dgApiWorld();
+
+    // One sub-step of timestep seconds: dgWorldStep with destruction
+    // deferred, then destroyDeferred.
+    void update(float timestep);
+    // Destroys the deferred joints, then the deferred bodies, emptying both
+    // sets; what their callbacks destroy goes at once.
+    void destroyDeferred();
+
+    // Destroys the body (destructor callback first, its joints, its shape
+    // reference, its place in the trees and the broad phase); during a
+    // sub-step only records it, once, for the end of the sub-step. A body
+    // already being destroyed is left alone.
+    void destroyBody(dgBody* body);
+    // The same for a joint (dgWorldDestroyConstraint).
+    void destroyJoint(dgConstraint* joint);
+
+    // ---- fields, in record order (after the core's) ----
+
+    // Assembly list: comes with body hierarchies.
+    // Bodies and joints whose destruction was asked for during the sub-step.
+    dgBodyTree m_deferredBodies;
+    dgJointTree m_deferredJoints;
+    // Hierarchy update list: comes with body hierarchies.
+    // Longest sub-step in seconds.
+    float m_maxSubStep;
+    // kUpdatingStep and kUpdatingCall bits.
+    uint32_t m_updating;
+
+private:
+    void destroyBodyNow(dgBody* body);
+    void destroyJointNow(dgConstraint* joint);
+};
+
+// The interface world behind a handle made by dgWorldCreate.
+inline dgApiWorld* dgApiWorldOf(dgWorld* world) {
+    return static_cast<dgApiWorld*>(world);
+}
+
+// How an update of `elapsed` seconds is stepped: elapsed clamped to
+// [0.001, 1/60] (NaN and negative times to 0.001, +inf to 1/60), divided into
+// the returned count of equal sub-steps no longer than maxSubStep (written to
+// *subStep).
+int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep);
+
+// ---- flat interface ----
+
+// Steps the world by `elapsed` seconds in sub-steps (dgWorldPlanUpdate).
+// Refused while an update of the world runs (from one of its callbacks).
+void dgWorldUpdate(dgWorld* world, float elapsed);
+// Maximum sub-step = 1 / rate, the rate raised to 59.999996 (also a NaN
+// rate) and lowered to 999.99994.
+void dgWorldSetMinimumFrameRate(dgWorld* world, float rate);
+// dgWorldCreateBody.
+dgBody* dgCreateBody(dgWorld* world, dgCollision* shape);
+// Destroys the body, at the end of the sub-step during an update; null is
+// ignored.
+void dgDestroyBody(dgWorld* world, dgBody* body);
+// Destroys the joint, at the end of the sub-step during an update; null is
+// ignored.
+void dgDestroyJoint(dgWorld* world, dgConstraint* joint);
+// Moves the body and its jointed bodies together (dgWorldSetBodyMatrix);
+// matrix: 16 floats row by row.
+void dgBodySetMatrixRecursive(dgBody* body, const float* matrix);
