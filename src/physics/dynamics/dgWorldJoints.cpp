@@ -2,6 +2,7 @@
 // links between two bodies, and the walk over jointed bodies.
 #include <new>
 
+#include "dgApiWorld.h"
 #include "dgBody.h"
 #include "dgConstraint.h"
 #include "dgWorkStack.h"
@@ -219,6 +220,9 @@ void dgWorldDestroyStaleContacts(dgWorld* world) {
     while (dgContactList::Node* node = world->m_staleContacts.getFirst()) {
         dgContact* contact = node->getValue();
         world->m_staleContacts.remove(node);
+        // A request to destroy it at the end of the sub-step goes with it:
+        // its storage may hold another contact by then.
+        dgApiWorldOf(world)->m_deferredJoints.removeKey(uintptr_t(contact));
         dgWorldDestroyConstraint(world, contact);
     }
 }

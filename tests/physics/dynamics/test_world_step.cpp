@@ -389,12 +389,6 @@ TEST_F(ApiWorld, ForceCallbacksDestroyAfterTheSubStep) {
     a->m_forceAndTorque = forceThatDestroys;
     victim->m_destructor = nestedUpdateOnDestruction;
     dgWorldUpdate(world, kSixtieth);
-    if (script.forceCalls == 0) {
-        a->m_destructor = nullptr;
-        victim->m_destructor = nullptr;
-        g_force = nullptr;
-        GTEST_SKIP() << "the broad phase of this build calls no force callbacks";
-    }
     EXPECT_EQ(script.forceCalls, 1);
     EXPECT_TRUE(script.victimWholeInStep);
     EXPECT_TRUE(script.busyInStep);
@@ -577,9 +571,15 @@ private:
                 break;
             case 4:
                 if (body) {
+                    // A body the solver took out of the tree as a member of
+                    // another's island keeps its active bit: freezing it
+                    // changes nothing.
+                    const bool inTree = body->m_activeNode != nullptr;
                     dgWorldFreezeBody(m_world, body);
                     EXPECT_EQ(body->m_activeNode, nullptr);
-                    EXPECT_EQ(body->m_flags & dgBodyFlagActive, 0u);
+                    if (inTree) {
+                        EXPECT_EQ(body->m_flags & dgBodyFlagActive, 0u);
+                    }
                 }
                 break;
             case 5:
@@ -694,4 +694,26 @@ TEST(WorldSequence, RandomOperationsKeepTheWorldConsistent) {
             EXPECT_EQ(hooks->sizeMismatches(), 0);
         }
     }
+}
+
+// A contact asked to be destroyed during the sub-step that the solver then
+// destroys as stale leaves no request behind: its storage goes to the next
+// contact, which must survive the end of the sub-step.
+TEST_F(ApiWorld, AStaleContactTakesItsDeferredDestructionWithIt) {
+    dgBody* a = body("a");
+    dgBody* b = body("b");
+    dgContact* stale = dgNewContact(world);
+    ASSERT_TRUE(dgWorldAttachConstraint(world, stale, a, b));
+    {
+        InsideSubStep inside(world);
+        dgDestroyJoint(world, stale);
+        dgWorldQueueStaleContact(world, stale);
+        dgWorldDestroyStaleContacts(world);
+        dgContact* next = dgNewContact(world);
+        ASSERT_EQ(next, stale) << "the pages hand the freed slot out first";
+        ASSERT_TRUE(dgWorldAttachConstraint(world, next, a, b));
+    }
+    dgApiWorldOf(world)->destroyDeferred();
+    EXPECT_EQ(world->m_contactList.getCount(), 1);
+    EXPECT_NE(dgWorldFindJointLink(a, b), nullptr);
 }
