@@ -45,7 +45,7 @@ dgApiWorld::~dgApiWorld() {
 void dgApiWorld::update(float timestep) {
     m_updating |= kUpdatingStep;
     dgWorldStep(this, timestep);
-    // The hierarchy updates run here once body hierarchies exist.
+    dgWorldUpdateHierarchies(this);
     m_updating &= ~kUpdatingStep;
     destroyDeferred();
 }
@@ -219,4 +219,9 @@ void dgBodySetMatrixRecursive(dgBody* body, const float* matrix) {
     static_assert(sizeof(dgMatrix) == 16 * sizeof(float), "a matrix is 16 packed floats");
     std::memcpy(&copy, matrix, sizeof(dgMatrix));
     dgWorldSetBodyMatrix(body->m_world, body, copy);
+}
+
+void dgWorldUpdateHierarchies(dgApiWorld*) {
+    // Reports the moved parts of each queued body hierarchy; the queue comes
+    // with the hierarchies, until then nothing is ever queued.
 }

@@ -75,6 +75,10 @@ inline dgApiWorld* dgApiWorldOf(dgWorld* world) {
     return static_cast<dgApiWorld*>(world);
 }
 
+// After every sub-step, still inside the update: each body hierarchy whose
+// bodies moved reports its parts.
+void dgWorldUpdateHierarchies(dgApiWorld* world);
+
 // How an update of `elapsed` seconds is stepped: elapsed clamped to
 // [0.001, 1/60] (NaN and negative times to 0.001, +inf to 1/60), divided into
 // the returned count of equal sub-steps no longer than maxSubStep (written to
