@@ -1,8 +1,9 @@
 # Checks that the physics layers include only downwards:
 #   core       includes only core headers;
 #   collision  includes core and collision headers and, of dynamics, only
-#              dgDynamicsServices.h and dgPhysicsTypes.h (the callback and
-#              body-set types, which include nothing of dynamics).
+#              dgDynamicsServices.h, dgPhysicsTypes.h (body-set types) and
+#              dgPhysics.h (the public header, which includes only standard
+#              headers), so that callback types are defined once.
 # Run as: cmake -DPHYSICS_DIR=<src/physics> -P check_layers.cmake
 if(NOT PHYSICS_DIR)
   message(FATAL_ERROR "PHYSICS_DIR is not set")
@@ -30,7 +31,7 @@ function(check_layer layer)
 endfunction()
 
 check_layer(core ${core_headers})
-check_layer(collision ${core_headers} ${collision_headers} dgDynamicsServices.h dgPhysicsTypes.h)
+check_layer(collision ${core_headers} ${collision_headers} dgDynamicsServices.h dgPhysicsTypes.h dgPhysics.h)
 
 if(failures)
   list(JOIN failures "\n  " text)

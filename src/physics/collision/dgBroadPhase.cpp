@@ -5,6 +5,7 @@
 
 #include "dgAssert.h"
 #include "dgBodyPairContacts.h"
+#include "dgCollision.h"
 #include "dgDynamicsServices.h"
 #include "dgHeap.h"
 #include "dgIntersections.h"

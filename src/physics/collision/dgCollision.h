@@ -20,6 +20,7 @@
 
 #include "dgContactPoint.h"
 #include "dgMatrix.h"
+#include "dgPhysicsTypes.h"
 #include "dgPlane.h"
 #include "dgRef.h"
 #include "dgVector.h"
@@ -55,15 +56,10 @@ enum dgShapeFlags : uint32_t {
     dgShapeFlagTire = 1u << 2,
 };
 
-// Face walk callback: (the body handed to forEachPolygon, vertex count,
-// vertices as packed x, y, z float triples, face id). The body is exactly the
-// caller's; while a compound or a modifier walks its inner shapes, the body's
-// collision names the shape that owns the face (see dgPolygonWalkShape).
-typedef void (*dgCollisionPolygonCallback)(const dgBody* body, int32_t vertexCount, const float* vertices,
-                                           int32_t faceId);
-
-// Ray-cast prefilter: (body, shape, user data) -> 0 vetoes the test.
-typedef uint32_t (*dgCollisionRayPrefilter)(const dgBody* body, const dgCollision* shape, void* userData);
+// Face walk callback (dgCollisionPolygonCallback, public header): the body is
+// exactly the caller's; while a compound or a modifier walks its inner
+// shapes, the body's collision names the shape that owns the face (see
+// dgPolygonWalkShape). Ray-cast prefilter: dgCollisionRayPrefilter.
 
 // Fluid plane for the submerged volume: (shape user id, context, shape's global
 // matrix, out plane) -> nonzero when a plane was written. The plane is global,

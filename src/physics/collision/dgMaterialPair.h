@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "dgContactPoint.h"
+#include "dgPhysicsTypes.h"
 #include "dgRbTree.h"
 #include "dgVector.h"
 
@@ -37,16 +38,8 @@ enum dgMaterialFlags : uint32_t {
 // Flags of a new pair: collidable, friction in both directions, continuous.
 constexpr uint32_t dgMaterialDefaultFlags = 0x47u;
 
-// Once per touching pair and step, before contacts are made; 0 ignores the
-// pair for this step.
-typedef int32_t (*dgMaterialBeginCallback)(dgMaterialPair* material, dgBody* body0, dgBody* body1);
-// Once per new contact point; the material then describes that point and may
-// be changed. 0 (or clearing the collidable bit) drops the point.
-typedef int32_t (*dgMaterialProcessCallback)(dgMaterialPair* material, dgContact* contact);
-// Once per pair whose begin callback let it through, after its contacts.
-typedef void (*dgMaterialEndCallback)(dgMaterialPair* material);
-// Once per child pairing of a compound; 0 skips that pairing.
-typedef int32_t (*dgMaterialCompoundCallback)(dgMaterialPair* material, dgBody* body0, dgBody* body1);
+// The four callbacks (dgMaterialBeginCallback, dgMaterialProcessCallback,
+// dgMaterialEndCallback, dgMaterialCompoundCallback) are the public header's.
 
 struct dgMaterialPair : public dgContactPoint {
     // Point x, y, z = 0, the accelerations 0, softness 0.1, elasticity 0.4,

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dgCollision.h"
 #include "dgMatrix.h"
 #include "dgPhysicsTypes.h"
 #include "dgQuaternion.h"

@@ -16,17 +16,14 @@
 
 #include "dgCollisionPolygonalSoup.h"
 #include "dgDoublePlaneBSPPolygonSoup.h"
+#include "dgPhysicsTypes.h"
 
 class dgBody;
 class dgPolygonSoupBuilder;
 class dgWorld;
 
-// Called for every face a collision query gathers, before it is stored:
-// (body owning the tree, the other body, the soup's vertex array, its stride
-// in bytes, the face's vertex count, its vertex indices).
-typedef void (*dgTreeCollisionCallback)(const dgBody* treeBody, const dgBody* otherBody,
-                                        const float* vertices, int32_t strideInBytes, int32_t vertexCount,
-                                        const int32_t* indices);
+// The per-face callback (dgTreeCollisionCallback) is the public header's: it
+// sees every face a collision query gathers, before the face is stored.
 
 class dgTreeCollision : public dgDoublePlaneBSPPolygonSoup {
 public:
