@@ -37,7 +37,8 @@ class SimWorld {
 public:
     explicit SimWorld(int32_t simdMode = 1) : m_world(dgWorldCreate(nullptr, nullptr)) {
         dgWorldSetSimdMode(m_world, simdMode);
-        m_floor = add(dgCreateBox(m_world, 40.0f, 1.0f, 40.0f, nullptr), translation(0.0f, -0.5f, 0.0f), 0.0f, 0.0f);
+        m_floor = add(dgCreateBox(m_world, 40.0f, 1.0f, 40.0f, nullptr), translation(0.0f, -0.5f, 0.0f), 0.0f,
+                      0.0f);
     }
     ~SimWorld() { dgWorldDestroy(m_world); }
     SimWorld(const SimWorld&) = delete;
@@ -58,7 +59,8 @@ public:
     }
     dgWorld* world() const { return m_world; }
     dgMaterialPair& material() const {
-        return *dgWorldGetMaterialPair(m_world, m_world->m_defaultMaterialGroup, m_world->m_defaultMaterialGroup);
+        return *dgWorldGetMaterialPair(m_world, m_world->m_defaultMaterialGroup,
+                                       m_world->m_defaultMaterialGroup);
     }
     int32_t contacts() const { return m_world->m_contactList.getCount(); }
 
@@ -173,15 +175,12 @@ TEST_P(Bounce, FirstApexIsTheSquareOfTheElasticityTimesTheDropHeight) {
     EXPECT_NEAR(body->m_matrix.up.y, 1.0f, 1e-4f);
 }
 
-INSTANTIATE_TEST_SUITE_P(WorldSimulation, Bounce,
-                         ::testing::Values(BounceCase{"SphereSoft", true, 0.3f, 1.0f},
-                                           BounceCase{"SphereHalf", true, 0.5f, 2.0f},
-                                           BounceCase{"SphereLively", true, 0.8f, 3.0f},
-                                           BounceCase{"BoxHalf", false, 0.5f, 1.0f},
-                                           BounceCase{"BoxLively", false, 0.8f, 2.0f}),
-                         [](const ::testing::TestParamInfo<BounceCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    WorldSimulation, Bounce,
+    ::testing::Values(BounceCase{"SphereSoft", true, 0.3f, 1.0f}, BounceCase{"SphereHalf", true, 0.5f, 2.0f},
+                      BounceCase{"SphereLively", true, 0.8f, 3.0f}, BounceCase{"BoxHalf", false, 0.5f, 1.0f},
+                      BounceCase{"BoxLively", false, 0.8f, 2.0f}),
+    [](const ::testing::TestParamInfo<BounceCase>& info) { return std::string(info.param.name); });
 
 // ---- stopping distance against kinetic friction ----
 
@@ -228,8 +227,8 @@ TEST_P(Slide, StopsAfterTheSquareOfItsSpeedOverTwiceMuG) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WorldSimulation, Slide,
-                         ::testing::Values(SlideCase{"Slippery", 0.2f, 5.0f}, SlideCase{"Default", 0.5f, 3.0f},
-                                           SlideCase{"Rough", 0.8f, 2.0f}),
+                         ::testing::Values(SlideCase{"Slippery", 0.2f, 5.0f},
+                                           SlideCase{"Default", 0.5f, 3.0f}, SlideCase{"Rough", 0.8f, 2.0f}),
                          [](const ::testing::TestParamInfo<SlideCase>& info) {
                              return std::string(info.param.name);
                          });
@@ -292,8 +291,10 @@ INSTANTIATE_TEST_SUITE_P(WorldSimulation, MovedBox, ::testing::Bool(),
 struct VariantScene {
     const char* name;
     bool pile;
+    float elasticity;
     int32_t boxes;
     int32_t frames;
+    float tolerance;
 };
 
 class SolverVariants : public ::testing::TestWithParam<VariantScene> {};
@@ -304,6 +305,7 @@ namespace {
 // at random (fixed seed) over a 5-wide row in layers.
 std::vector<dgMatrix> runScene(const VariantScene& scene, int32_t simdMode) {
     SimWorld sim(simdMode);
+    sim.material().m_elasticity = scene.elasticity;
     EXPECT_EQ(sim.world()->m_simdFlag, simdMode ? dgCpuHasSimd() : 0);
     std::mt19937 rng(7u);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
@@ -313,7 +315,8 @@ std::vector<dgMatrix> runScene(const VariantScene& scene, int32_t simdMode) {
             const float layer = float(i / 5);
             const dgVector at(1.2f * float(i % 5 - 2) + 0.2f * u(rng), 1.0f + 1.25f * layer,
                               0.3f * float(i / 5 % 2) + 0.2f * u(rng), 1.0f);
-            boxes.push_back(sim.box(1.0f, shapetest::turned(3.0f * u(rng), 3.0f * u(rng), 3.0f * u(rng), at)));
+            boxes.push_back(
+                sim.box(1.0f, shapetest::turned(3.0f * u(rng), 3.0f * u(rng), 3.0f * u(rng), at)));
         } else {
             boxes.push_back(sim.box(1.0f, translation(0.0f, 0.52f + 1.04f * float(i), 0.0f)));
         }
@@ -328,10 +331,12 @@ std::vector<dgMatrix> runScene(const VariantScene& scene, int32_t simdMode) {
 
 }  // namespace
 
-// Each variant repeats itself bit for bit; the two agree to within the
-// contact margin: rounding that tips a row over a threshold (elastic speed,
-// static friction speed, the friction drop) may settle a box elsewhere inside
-// the margin, and a tumbling pile amplifies that, hence its short run.
+// Each variant repeats itself bit for bit. The two sum reductions in a
+// different order (four lanes, then the lanes), and bouncing boxes amplify
+// that through restitution and the rows that enter and leave the bounds: a
+// stack of elastic boxes may settle apart within the contact margin, a
+// plastic one agrees closely. A tumbling pile diverges chaotically, hence
+// its short run.
 TEST_P(SolverVariants, AgreeWithinTheContactMarginAndRepeatBitForBit) {
     const VariantScene& scene = GetParam();
     const std::vector<dgMatrix> scalar = runScene(scene, 0);
@@ -347,12 +352,14 @@ TEST_P(SolverVariants, AgreeWithinTheContactMarginAndRepeatBitForBit) {
             }
         }
     }
-    EXPECT_LE(largest, kContactMargin);
+    EXPECT_LE(largest, scene.tolerance);
     RecordProperty("largestDifference", std::to_string(largest));
 }
 
 INSTANTIATE_TEST_SUITE_P(WorldSimulation, SolverVariants,
-                         ::testing::Values(VariantScene{"Stack", false, 5, 120}, VariantScene{"Pile", true, 10, 30}),
+                         ::testing::Values(VariantScene{"Stack", false, 0.4f, 5, 120, kContactMargin},
+                                           VariantScene{"PlasticStack", false, 0.0f, 5, 120, 1e-4f},
+                                           VariantScene{"Pile", true, 0.4f, 10, 30, kContactMargin}),
                          [](const ::testing::TestParamInfo<VariantScene>& info) {
                              return std::string(info.param.name);
                          });
