@@ -399,3 +399,65 @@ TEST(WorldSimulationHeap, SeveralHundredBoxesPileUpSoundly) {
     EXPECT_GE(sim.contacts(), 300);
     EXPECT_EQ(sim.world()->m_bodyCount, 301u);
 }
+
+// ---- destruction from a contact callback ----
+
+namespace {
+
+struct ContactKill {
+    dgWorld* world = nullptr;
+    int32_t processCalls = 0;
+    int32_t endCalls = 0;
+    int32_t destructorCalls = 0;
+    int32_t destructorCallsSeenInStep = 0;
+    bool wholeInStep = true;
+};
+ContactKill* g_kill = nullptr;
+
+int32_t killOnTouch(dgMaterialPair* material, dgContact*) {
+    ContactKill& k = *g_kill;
+    ++k.processCalls;
+    dgBody* moving = (material->body0->m_invMass.w != 0.0f) ? material->body0 : material->body1;
+    dgDestroyBody(k.world, moving);
+    dgDestroyBody(k.world, moving);
+    k.destructorCallsSeenInStep += k.destructorCalls;
+    k.wholeInStep = k.wholeInStep && (moving->m_collision != nullptr);
+    return 1;
+}
+void countEnd(dgMaterialPair*) {
+    ++g_kill->endCalls;
+    g_kill->wholeInStep = g_kill->wholeInStep && (g_kill->destructorCalls == 0);
+}
+void countKilled(dgBody*) {
+    ++g_kill->destructorCalls;
+}
+
+}  // namespace
+
+// A body destroyed from a process callback stays whole for the rest of the
+// sub-step (the end callback still sees it) and is destroyed once, after it.
+TEST(ContactCallbackDestruction, WaitsForTheEndOfTheSubStep) {
+    SimWorld sim;
+    ContactKill kill;
+    kill.world = sim.world();
+    g_kill = &kill;
+    dgBody* box = sim.box(1.0f, translation(0.0f, 0.505f, 0.0f));
+    box->m_destructor = countKilled;
+    sim.material().m_process = killOnTouch;
+    sim.material().m_end = countEnd;
+    int32_t frames = 0;
+    while ((kill.processCalls == 0) && (frames < 120)) {
+        sim.run(1);
+        ++frames;
+    }
+    ASSERT_GT(kill.processCalls, 0);
+    EXPECT_EQ(kill.destructorCallsSeenInStep, 0);
+    EXPECT_TRUE(kill.wholeInStep);
+    EXPECT_EQ(kill.destructorCalls, 1);
+    EXPECT_EQ(kill.endCalls, 1);
+    EXPECT_EQ(sim.world()->m_bodyCount, 1u);
+    EXPECT_EQ(sim.contacts(), 0);
+    sim.run(5);
+    EXPECT_EQ(kill.destructorCalls, 1);
+    g_kill = nullptr;
+}
