@@ -27,8 +27,9 @@ constexpr float kTinyMassReplacement = 1.5e15f;
 // Damping is kept per step at this fraction of the coefficient.
 constexpr float kDampingScale = 0.02f;
 // The speed bounds of the rest test are this fraction of the acceleration
-// bounds; no bound goes below kMinFreezeThreshold.
+// bounds (asked back x 10); no bound goes below kMinFreezeThreshold.
 constexpr float kFreezeSpeedRatio = 0.1f;
+constexpr float kFreezeQueryScale = 10.0f;
 constexpr float kMinFreezeThreshold = 0.01f;
 // A matrix row shorter than this (squared) has no direction.
 constexpr float kMinRowLength2 = 1.0e-12f;
@@ -350,8 +351,8 @@ void dgBodySetFreezeThreshold(dgBody* body, float speed, float omega) {
 }
 
 void dgBodyGetFreezeThreshold(const dgBody* body, float* speed, float* omega) {
-    storeOut(speed, body ? body->m_freezeThresholds[2] / kFreezeSpeedRatio : 0.0f);
-    storeOut(omega, body ? body->m_freezeThresholds[3] / kFreezeSpeedRatio : 0.0f);
+    storeOut(speed, body ? kFreezeQueryScale * body->m_freezeThresholds[2] : 0.0f);
+    storeOut(omega, body ? kFreezeQueryScale * body->m_freezeThresholds[3] : 0.0f);
 }
 
 void dgBodySetAutoFreeze(dgBody* body, int32_t state) {

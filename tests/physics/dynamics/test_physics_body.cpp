@@ -114,21 +114,4 @@ TEST(PhysicsBodyEuler, AnglesSurviveTheMatrixRoundTrip) {
     }
 }
 
-// Rotation about x first: x's angle alone turns y towards z.
-TEST(PhysicsBodyEuler, SingleAxisAnglesTurnTheNamedAxis) {
-    const float half = 1.5707963f;
-    const struct {
-        float angles[3];
-        int fixedRow;
-    } cases[] = {{{half, 0, 0}, 0}, {{0, half, 0}, 1}, {{0, 0, half}, 2}};
-    for (const auto& c : cases) {
-        float m[16];
-        dgSetEulerAngles(c.angles, m);
-        const float* fixed = m + 4 * c.fixedRow;
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_NEAR(fixed[i], i == c.fixedRow ? 1.0f : 0.0f, 1e-6f);
-        }
-    }
-}
-
 }  // namespace

@@ -209,23 +209,17 @@ TEST(PhysicsBodyRoundTrip, GettersGiveBackWhatWasSet) {
         dgBodySetContinuousCollisionMode(body, bits & 2);
         dgBodySetDirectLinkCollisionMode(body, bits & 4);
 
-        float out[3];
-        dgBodyGetVelocity(body, out);
-        for (int i = 0; i < 3; ++i) {
-            ASSERT_EQ(out[i], velocity[i]);
-        }
-        dgBodyGetOmega(body, out);
-        for (int i = 0; i < 3; ++i) {
-            ASSERT_EQ(out[i], omega[i]);
-        }
-        dgBodyGetCentreOfMass(body, out);
-        for (int i = 0; i < 3; ++i) {
-            ASSERT_EQ(out[i], centre[i]);
-        }
-        dgBodyGetAngularDamping(body, out);
-        for (int i = 0; i < 3; ++i) {
-            ASSERT_NEAR(out[i], damping[i], 1e-6f);
-        }
+        const auto expect3 = [](void (*get)(const dgBody*, float*), const dgBody* b, const float* v, float tol) {
+            float out[3];
+            get(b, out);
+            for (int i = 0; i < 3; ++i) {
+                ASSERT_NEAR(out[i], v[i], tol);
+            }
+        };
+        expect3(dgBodyGetVelocity, body, velocity, 0.0f);
+        expect3(dgBodyGetOmega, body, omega, 0.0f);
+        expect3(dgBodyGetCentreOfMass, body, centre, 0.0f);
+        expect3(dgBodyGetAngularDamping, body, damping, 1e-6f);
         ASSERT_NEAR(dgBodyGetLinearDamping(body), linear, 1e-6f);
         ASSERT_EQ(dgBodyGetMaterialGroupId(body), group);
         ASSERT_EQ(dgBodyGetUserData(body), &velocity[n % 3]);
