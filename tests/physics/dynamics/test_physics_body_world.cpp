@@ -358,7 +358,7 @@ TEST(PhysicsBodyMatrix, DoesNotWakeAndKeepsTheVelocities) {
     EXPECT_NEAR(boxMax[2], 9.5f, 1e-5f);
 }
 
-// ---- callbacks, impulses, the specified step behaviour ----
+// ---- callbacks, impulses, damping and forces over a step ----
 
 int32_t g_calls = 0;
 
