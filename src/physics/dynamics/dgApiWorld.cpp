@@ -13,7 +13,12 @@
 #include "dgMemory.h"
 
 dgApiWorld::dgApiWorld()
-    : dgWorld(), m_deferredBodies(), m_deferredJoints(), m_maxSubStep(kMaxUpdateStep), m_updating(0) {}
+    : dgWorld(),
+      m_deferredBodies(),
+      m_deferredJoints(),
+      m_deferredShapes(nullptr, 0),
+      m_maxSubStep(kMaxUpdateStep),
+      m_updating(0) {}
 
 dgApiWorld::~dgApiWorld() {
     DG_ASSERT(!m_updating);
@@ -21,6 +26,9 @@ dgApiWorld::~dgApiWorld() {
     // hierarchies. Deferred objects die with everything else below.
     m_deferredJoints.removeAll();
     m_deferredBodies.removeAll();
+    // Every update gives its shapes back before it returns.
+    DG_ASSERT(m_deferredShapes.getCount() == 0);
+    releaseDeferredCollisions();
 
     // The core's teardown starts here: the point shape, then every body.
     // Done at this level because a body's destruction looks through the
@@ -48,6 +56,26 @@ void dgApiWorld::update(float timestep) {
     dgWorldUpdateHierarchies(this);
     m_updating &= ~kUpdatingStep;
     destroyDeferred();
+    releaseDeferredCollisions();
+}
+
+bool dgApiWorld::releaseCollision(dgCollision* shape) {
+    if (!shape) {
+        return true;
+    }
+    if (m_updating & kUpdatingStep) {
+        return m_deferredShapes.push(shape);
+    }
+    dgWorldReleaseCollision(this, shape);
+    return true;
+}
+
+void dgApiWorld::releaseDeferredCollisions() {
+    // A shape's destruction may call back into the world; nothing is
+    // deferred outside a sub-step, so the stack only shrinks.
+    while (m_deferredShapes.getCount()) {
+        dgWorldReleaseCollision(this, m_deferredShapes.pop());
+    }
 }
 
 void dgApiWorld::destroyDeferred() {
@@ -199,11 +227,14 @@ void dgWorldSetMinimumFrameRate(dgWorld* world, float rate) {
 }
 
 dgBody* dgCreateBody(dgWorld* world, dgCollision* shape) {
+    if (!world) {
+        return nullptr;
+    }
     return dgWorldCreateBody(world, shape);
 }
 
 void dgDestroyBody(dgWorld* world, dgBody* body) {
-    if (body) {
+    if (world && body && (body->m_world == world)) {
         dgApiWorldOf(world)->destroyBody(body);
     }
 }
@@ -215,6 +246,14 @@ void dgDestroyJoint(dgWorld* world, dgConstraint* joint) {
 }
 
 void dgBodySetMatrixRecursive(dgBody* body, const float* matrix) {
+    if (!body || !matrix || !body->m_world) {
+        return;
+    }
+    for (int32_t i = 0; i < 16; ++i) {
+        if (!std::isfinite(matrix[i])) {
+            return;
+        }
+    }
     dgMatrix copy;
     static_assert(sizeof(dgMatrix) == 16 * sizeof(float), "a matrix is 16 packed floats");
     std::memcpy(&copy, matrix, sizeof(dgMatrix));

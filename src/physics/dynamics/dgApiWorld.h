@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "dgWorkStack.h"
 #include "dgWorld.h"
 
 class dgBody;
@@ -52,6 +53,13 @@ public:
     void destroyBody(dgBody* body);
     // The same for a joint (dgWorldDestroyConstraint).
     void destroyJoint(dgConstraint* joint);
+    // Gives back a shape reference through the collision cache; during a
+    // sub-step only records it for the end of the sub-step, as the step may
+    // still be using the shape. False (nothing done) when it cannot be
+    // recorded.
+    bool releaseCollision(dgCollision* shape);
+    // Gives back every recorded shape reference.
+    void releaseDeferredCollisions();
 
     // ---- fields, in record order (after the core's) ----
 
@@ -59,6 +67,8 @@ public:
     // Bodies and joints whose destruction was asked for during the sub-step.
     dgBodyTree m_deferredBodies;
     dgJointTree m_deferredJoints;
+    // Shape references given back during the sub-step.
+    dgWorkStack<dgCollision*> m_deferredShapes;
     // Hierarchy update list: comes with body hierarchies.
     // Longest sub-step in seconds.
     float m_maxSubStep;
@@ -93,14 +103,6 @@ void dgWorldUpdate(dgWorld* world, float elapsed);
 // Maximum sub-step = 1 / rate, the rate raised to 59.999996 (also a NaN
 // rate) and lowered to 999.99994.
 void dgWorldSetMinimumFrameRate(dgWorld* world, float rate);
-// dgWorldCreateBody.
-dgBody* dgCreateBody(dgWorld* world, dgCollision* shape);
-// Destroys the body, at the end of the sub-step during an update; null is
-// ignored.
-void dgDestroyBody(dgWorld* world, dgBody* body);
 // Destroys the joint, at the end of the sub-step during an update; null is
 // ignored.
 void dgDestroyJoint(dgWorld* world, dgConstraint* joint);
-// Moves the body and its jointed bodies together (dgWorldSetBodyMatrix);
-// matrix: 16 floats row by row.
-void dgBodySetMatrixRecursive(dgBody* body, const float* matrix);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "dgApiWorld.h"
 #include "dgAssert.h"
 #include "dgCollision.h"
 #include "dgCollisionCache.h"
@@ -268,10 +269,23 @@ void dgBodyGetInvMassMatrix(const dgBody* body, float& invMass, float& invIxx, f
 }
 
 void dgBodySetCollision(dgBody* body, dgCollision* shape) {
-    DG_ASSERT(shape);
+    if (!body || !shape) {
+        return;
+    }
     // Reference first: the new shape may be the old one.
     shape->addRef();
-    dgWorldReleaseCollision(body->m_world, body->m_collision);
+    dgCollision* const old = body->m_collision;
+    if (body->m_world) {
+        // Every world is the interface world (dgWorldCreate). A callback may
+        // swap the shape the step is colliding: the release then waits for
+        // the end of the sub-step.
+        if (!dgApiWorldOf(body->m_world)->releaseCollision(old)) {
+            shape->release();
+            return;
+        }
+    } else {
+        dgWorldReleaseCollision(nullptr, old);
+    }
     body->m_collision = shape;
     if (isPolygonSoup(shape)) {
         const dgVector mass = body->m_mass;

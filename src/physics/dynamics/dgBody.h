@@ -227,10 +227,11 @@ void dgBodyGetMassMatrix(const dgBody* body, float& mass, float& Ixx, float& Iyy
 // 1 / (value + 1e-8) of each requested value.
 void dgBodyGetInvMassMatrix(const dgBody* body, float& invMass, float& invIxx, float& invIyy, float& invIzz);
 
-// Takes a reference of the new shape, releases the old one through the
-// world's collision cache and keeps the new one. A polygon soup makes the
-// body immovable. The matrix is set again for the new shape's box.
-void dgBodySetCollision(dgBody* body, dgCollision* shape);
+// dgBodySetCollision (public header): takes a reference of the new shape,
+// releases the old one through the world's collision cache (after the
+// sub-step during an update, dgApiWorld::releaseCollision) and keeps the new
+// one. A polygon soup makes the body immovable. The matrix is set again for
+// the new shape's box.
 
 // One semi-implicit Euler step of timestep seconds under the accumulated
 // force and torque: velocity first, then the centre of mass with the new

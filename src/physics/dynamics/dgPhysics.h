@@ -91,3 +91,118 @@ typedef void (*dgTreeCollisionCallback)(const dgBody* treeBody, const dgBody* ot
 // ---- queries ----
 
 // ---- bodies ----
+// Every function takes and gives the body handle; a null body is ignored and
+// its getters give 0 (zeros written through the out-pointers). A call with a
+// non-finite value changes nothing. Setters of the matrix, velocity and omega
+// do not wake the body. Force and torque set outside the body's force
+// callback are cleared by the next step before they act.
+
+// Fluid surface for dgBodyAddBuoyancyForce: (the shape's user id, context,
+// the shape's world matrix (16 floats), out plane (a, b, c, d): unit normal
+// out of the fluid, points with n.p + d < 0 under it) -> 0 when no plane was
+// written, which leaves the whole shape under the fluid.
+typedef int32_t (*dgBuoyancyPlaneCallback)(uint32_t collisionId, void* context, const float* globalMatrix,
+                                           float* globalPlane);
+
+// A new awake, immovable body of the world at the identity matrix, holding
+// its own reference of the collision (the caller still releases its own).
+// Null without a world or a collision.
+dgBody* dgCreateBody(dgWorld* world, dgCollision* collision);
+// Destroys the body, at the end of the sub-step during an update. A body of
+// another world is left alone.
+void dgDestroyBody(dgWorld* world, dgBody* body);
+
+void dgBodySetUserData(dgBody* body, void* userData);
+void* dgBodyGetUserData(const dgBody* body);
+dgWorld* dgBodyGetWorld(const dgBody* body);
+
+void dgBodySetTransformCallback(dgBody* body, dgBodyTransformCallback callback);
+void dgBodySetForceAndTorqueCallback(dgBody* body, dgBodyForceAndTorqueCallback callback);
+dgBodyForceAndTorqueCallback dgBodyGetForceAndTorqueCallback(const dgBody* body);
+// A callback is called at once with the body's state (1 awake, 0 frozen).
+void dgBodySetActivationCallback(dgBody* body, dgBodyActivationCallback callback);
+void dgBodySetDestructorCallback(dgBody* body, dgBodyDestructorCallback callback);
+
+// Absolute values are taken; each inertia is clamped to [0.01, 100] x mass
+// and a mass below 0.001 makes the body immovable. The query reports the
+// values as given (absolute, unclamped), all 0 for an immovable body; the
+// inverse query 1 / (value + 1e-8) of each.
+void dgBodySetMassMatrix(dgBody* body, float mass, float Ixx, float Iyy, float Izz);
+void dgBodyGetMassMatrix(const dgBody* body, float* mass, float* Ixx, float* Iyy, float* Izz);
+void dgBodyGetInverseMassMatrix(const dgBody* body, float* invMass, float* invIxx, float* invIyy, float* invIzz);
+
+// Orthonormalised: row 0 (front) keeps its direction, right =
+// normalize(front x row 1) goes to row 2 and up = right x front to row 1;
+// row 2 as given is not read. Refused when row 0 is zero or row 1 is zero or
+// parallel to it. Velocities are kept.
+void dgBodySetMatrix(dgBody* body, const float* matrix);
+// Moves the body and the bodies jointed to it by the same rigid motion and
+// wakes them.
+void dgBodySetMatrixRecursive(dgBody* body, const float* matrix);
+void dgBodyGetMatrix(const dgBody* body, float* matrix);
+
+void dgBodySetForce(dgBody* body, const float* force);
+void dgBodyAddForce(dgBody* body, const float* force);
+void dgBodySetTorque(dgBody* body, const float* torque);
+void dgBodyAddTorque(dgBody* body, const float* torque);
+// The net force and torque of the last step.
+void dgBodyGetForce(const dgBody* body, float* force);
+void dgBodyGetTorque(const dgBody* body, float* torque);
+
+// In body space.
+void dgBodySetCentreOfMass(dgBody* body, const float* centre);
+void dgBodyGetCentreOfMass(const dgBody* body, float* centre);
+
+void dgBodySetVelocity(dgBody* body, const float* velocity);
+void dgBodySetOmega(dgBody* body, const float* omega);
+void dgBodyGetVelocity(const dgBody* body, float* velocity);
+void dgBodyGetOmega(const dgBody* body, float* omega);
+
+// Coefficients clamped to [0, 1]; the body loses that fraction x 0.02 of its
+// speed per step.
+void dgBodySetLinearDamping(dgBody* body, float coefficient);
+float dgBodyGetLinearDamping(const dgBody* body);
+void dgBodySetAngularDamping(dgBody* body, const float* coefficients);
+void dgBodyGetAngularDamping(const dgBody* body, float* coefficients);
+
+// Rest-test bounds: speed and omega for the accelerations, a tenth of them
+// for the speeds, each at least 0.01. The query gives 10 x the speed bounds.
+void dgBodySetFreezeThreshold(dgBody* body, float speed, float omega);
+void dgBodyGetFreezeThreshold(const dgBody* body, float* speed, float* omega);
+
+void dgBodySetAutoFreeze(dgBody* body, int32_t state);
+int32_t dgBodyGetAutoFreeze(const dgBody* body);
+void dgBodySetContinuousCollisionMode(dgBody* body, int32_t state);
+int32_t dgBodyGetContinuousCollisionMode(const dgBody* body);
+void dgBodySetDirectLinkCollisionMode(dgBody* body, int32_t state);
+int32_t dgBodyGetDirectLinkCollisionMode(const dgBody* body);
+// Angular momentum kept through a mass-matrix change, gyroscopic torque on.
+void dgBodySetFlagBit3(dgBody* body, int32_t state);
+
+void dgBodySetMaterialGroupId(dgBody* body, uint32_t groupId);
+uint32_t dgBodyGetMaterialGroupId(const dgBody* body);
+
+// Replaces the shape; a polygon soup makes the body immovable. During an
+// update the old shape is released after the sub-step, so that a callback
+// cannot free a shape the step is using. A null collision is ignored.
+void dgBodySetCollision(dgBody* body, dgCollision* collision);
+dgCollision* dgBodyGetCollision(const dgBody* body);
+// The body's world box.
+void dgBodyGetAABB(const dgBody* body, float* boxMin, float* boxMax);
+
+// Wakes a movable body and changes the velocity of its material point at
+// `point` (world) by `pointDeltaVeloc`; an immovable body is left alone.
+void dgBodyAddImpulse(dgBody* body, const float* pointDeltaVeloc, const float* point);
+// Buoyancy and drag of a fluid, added to the force and torque (call it from
+// the force callback). gravity: 3 floats; the plane callback may be null.
+void dgBodyAddBuoyancyForce(dgBody* body, float fluidDensity, float linearViscosity, float angularViscosity,
+                            const float* gravity, dgBuoyancyPlaneCallback planeCallback, void* context);
+
+// Every polygon of the body's shape in world space; a tree collision through
+// its faces, other polygon soups not at all.
+void dgBodyForEachPolygonDo(const dgBody* body, dgCollisionPolygonCallback callback);
+
+// Angles (x, y, z, radians) of a matrix that rotates about x, then y, then z;
+// dgSetEulerAngles builds that matrix, at position 0.
+void dgGetEulerAngles(const float* matrix, float* angles);
+void dgSetEulerAngles(const float* angles, float* matrix);

@@ -77,7 +77,5 @@ void dgTreeCollisionDestroy(void* tree);
 // goes to the walk's callback, placed by the soup body's matrix.
 void dgTreeCollisionPolygonWalk(dgPolygonSoupCollideDesc* desc);
 
-// Walks every face of the body's shape into callback. A tree collision is
-// walked through dgTreeCollisionPolygonWalk; other polygon-soup shapes are
-// left alone.
-void dgBodyForEachPolygonDo(const dgBody* body, dgCollisionPolygonCallback callback);
+// dgBodyForEachPolygonDo (public header) walks a tree collision through
+// dgTreeCollisionPolygonWalk.
