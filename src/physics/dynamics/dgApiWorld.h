@@ -87,12 +87,8 @@ int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep);
 
 // ---- flat interface ----
 
-// Steps the world by `elapsed` seconds in sub-steps (dgWorldPlanUpdate).
-// Refused while an update of the world runs (from one of its callbacks).
-void dgWorldUpdate(dgWorld* world, float elapsed);
-// Maximum sub-step = 1 / rate, the rate raised to 59.999996 (also a NaN
-// rate) and lowered to 999.99994.
-void dgWorldSetMinimumFrameRate(dgWorld* world, float rate);
+// dgWorldUpdate (sub-steps by dgWorldPlanUpdate) and
+// dgWorldSetMinimumFrameRate are in the public header.
 // dgWorldCreateBody.
 dgBody* dgCreateBody(dgWorld* world, dgCollision* shape);
 // Destroys the body, at the end of the sub-step during an update; null is
