@@ -183,7 +183,8 @@ void dgMaterialSetCollisionCallback(dgWorld* world, uint32_t id0, uint32_t id1, 
                                     dgMaterialBeginCallback begin, dgMaterialProcessCallback process,
                                     dgMaterialEndCallback end);
 // The callback asked for each child pairing on the compound and mesh paths.
-void dgMaterialSetCompoundCallback(dgWorld* world, uint32_t id0, uint32_t id1, dgMaterialCompoundCallback callback);
+void dgMaterialSetCompoundCallback(dgWorld* world, uint32_t id0, uint32_t id1,
+                                   dgMaterialCompoundCallback callback);
 void* dgMaterialGetUserData(dgWorld* world, uint32_t id0, uint32_t id1);
 
 // Inside the contact callbacks. The material is the handle the callback was

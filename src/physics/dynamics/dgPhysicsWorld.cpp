@@ -98,7 +98,8 @@ bool relativeVelocity(const dgMaterialPair* material, const dgContact* contact, 
     if (!material || !contact || !material->body0 || !material->body1) {
         return false;
     }
-    velocity = pointVelocity(material->body1, material->point) - pointVelocity(material->body0, material->point);
+    velocity =
+        pointVelocity(material->body1, material->point) - pointVelocity(material->body0, material->point);
     return true;
 }
 
@@ -229,7 +230,8 @@ void dgWorldRayCast(dgWorld* world, const float* p0, const float* p1, dgWorldRay
     }
     dgBodyWalk walk(world);
     dgRayWalkState state{&walk, filter, prefilter, userData};
-    dgBroadPhaseRayCast(&world->m_broadPhase, point3(p0), point3(p1), rayWalkFilter, rayWalkPrefilter, &state);
+    dgBroadPhaseRayCast(&world->m_broadPhase, point3(p0), point3(p1), rayWalkFilter, rayWalkPrefilter,
+                        &state);
 }
 
 void dgWorldSetSolverIterationMode(dgWorld* world, int32_t mode) {
@@ -329,7 +331,8 @@ void dgMaterialSetCollisionCallback(dgWorld* world, uint32_t id0, uint32_t id1, 
     }
 }
 
-void dgMaterialSetCompoundCallback(dgWorld* world, uint32_t id0, uint32_t id1, dgMaterialCompoundCallback callback) {
+void dgMaterialSetCompoundCallback(dgWorld* world, uint32_t id0, uint32_t id1,
+                                   dgMaterialCompoundCallback callback) {
     if (dgMaterialPair* pair = pairOf(world, id0, id1)) {
         pair->m_compound = callback;
     }
@@ -490,7 +493,8 @@ void dgMaterialSetContactNormalAcceleration(dgMaterialPair* material, float acce
     }
 }
 
-void dgMaterialSetContactTangentAcceleration(dgMaterialPair* material, float acceleration, int32_t direction) {
+void dgMaterialSetContactTangentAcceleration(dgMaterialPair* material, float acceleration,
+                                             int32_t direction) {
     if (!material || !validDirection(direction) || !std::isfinite(acceleration)) {
         return;
     }

@@ -59,7 +59,9 @@ INSTANTIATE_TEST_SUITE_P(PhysicsWorld, WorldHooks,
                                            HookCase{"allocateOnly", countingAllocate, nullptr, false},
                                            HookCase{"releaseOnly", nullptr, countingRelease, false},
                                            HookCase{"neither", nullptr, nullptr, false}),
-                         [](const ::testing::TestParamInfo<HookCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<HookCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 struct PhysicsWorld : public ::testing::Test {
     void SetUp() override { world = dgWorldCreate(nullptr, nullptr); }
@@ -93,18 +95,19 @@ TEST_P(MinimumFrameRate, BoundsTheSubStep) {
 
 const float kSixtieth = 0.016666668f;
 
-INSTANTIATE_TEST_SUITE_P(
-    PhysicsWorld, MinimumFrameRate,
-    ::testing::Values(
-        // The game's 30 becomes 60: one sub-step per frame.
-        RateCase{"rate30IsRate60", 0.0f, 30.0f, kSixtieth, kSixtieth},
-        RateCase{"rate30AfterRate120", 120.0f, 30.0f, kSixtieth, kSixtieth},
-        RateCase{"rate120", 0.0f, 120.0f, kSixtieth, kSixtieth / 2.0f},
-        RateCase{"rate2000IsRate1000", 0.0f, 2000.0f, 0.01f, 0.01f / 10.0f},
-        RateCase{"nanChangesNothing", 120.0f, kNaN, kSixtieth, kSixtieth / 2.0f},
-        RateCase{"infinityChangesNothing", 120.0f, kInf, kSixtieth, kSixtieth / 2.0f},
-        RateCase{"negativeIsRate60", 120.0f, -5.0f, kSixtieth, kSixtieth}),
-    [](const ::testing::TestParamInfo<RateCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(PhysicsWorld, MinimumFrameRate,
+                         ::testing::Values(
+                             // The game's 30 becomes 60: one sub-step per frame.
+                             RateCase{"rate30IsRate60", 0.0f, 30.0f, kSixtieth, kSixtieth},
+                             RateCase{"rate30AfterRate120", 120.0f, 30.0f, kSixtieth, kSixtieth},
+                             RateCase{"rate120", 0.0f, 120.0f, kSixtieth, kSixtieth / 2.0f},
+                             RateCase{"rate2000IsRate1000", 0.0f, 2000.0f, 0.01f, 0.01f / 10.0f},
+                             RateCase{"nanChangesNothing", 120.0f, kNaN, kSixtieth, kSixtieth / 2.0f},
+                             RateCase{"infinityChangesNothing", 120.0f, kInf, kSixtieth, kSixtieth / 2.0f},
+                             RateCase{"negativeIsRate60", 120.0f, -5.0f, kSixtieth, kSixtieth}),
+                         [](const ::testing::TestParamInfo<RateCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- world settings and bad input ----
 
@@ -125,8 +128,9 @@ TEST_F(PhysicsWorld, VersionUserDataAndNullHandles) {
     dgWorldSetSize(nullptr, box, box);
     dgWorldForEachBodyDo(nullptr, [](dgBody*) { FAIL(); });
     dgWorldForEachBodyInAABB(nullptr, box, box, [](dgBody*) { FAIL(); });
-    dgWorldRayCast(nullptr, box, box, [](dgBody*, const float*, uint32_t, void*, float) { return 0.0f; }, nullptr,
-                   nullptr);
+    dgWorldRayCast(
+        nullptr, box, box, [](dgBody*, const float*, uint32_t, void*, float) { return 0.0f; }, nullptr,
+        nullptr);
     dgWorldSetSimdMode(nullptr, 1);
     dgWorldSetSolverIterationMode(nullptr, 1);
     dgWorldSetSolverOption(nullptr, 1);

@@ -58,7 +58,8 @@ struct Scene : public ::testing::Test {
     // A static tree floor: the square -20..20 at y = 0, in two faces.
     dgBody* addFloor(uint32_t group = 0) {
         dgCollision* tree = dgCreateTreeCollision(world, nullptr);
-        const float faces[2][9] = {{-20, 0, -20, -20, 0, 20, 20, 0, 20}, {-20, 0, -20, 20, 0, 20, 20, 0, -20}};
+        const float faces[2][9] = {{-20, 0, -20, -20, 0, 20, 20, 0, 20},
+                                   {-20, 0, -20, 20, 0, 20, 20, 0, -20}};
         dgTreeCollisionBeginBuild(tree);
         for (const auto& face : faces) {
             dgTreeCollisionAddFace(tree, 3, face, 3 * int32_t(sizeof(float)), 5);
@@ -150,36 +151,35 @@ TEST_P(MaterialClamp, StoresTheBoundedValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     PhysicsWorld, MaterialClamp,
-    ::testing::Values(
-        ClampCase{"pairElasticityBelow", Setter::PairElasticity, 0.001f, 0.01f},
-        ClampCase{"pairElasticityIn", Setter::PairElasticity, 0.3f, 0.3f},
-        ClampCase{"pairElasticityAbove", Setter::PairElasticity, 5.0f, 2.0f},
-        ClampCase{"pairElasticityNaN", Setter::PairElasticity, kNaN, 0.4f},
-        ClampCase{"pairElasticityInfinity", Setter::PairElasticity, kInf, 0.4f},
-        ClampCase{"pairSoftnessBelow", Setter::PairSoftness, 0.0f, 0.01f},
-        ClampCase{"pairSoftnessIn", Setter::PairSoftness, 0.05f, 0.05f},
-        ClampCase{"pairSoftnessAboveContactCap", Setter::PairSoftness, 0.9f, 0.9f},
-        ClampCase{"pairSoftnessAbove", Setter::PairSoftness, 3.0f, 1.0f},
-        ClampCase{"pairSoftnessNaN", Setter::PairSoftness, kNaN, 0.1f},
-        ClampCase{"contactSoftnessBelow", Setter::ContactSoftness, -1.0f, 0.01f},
-        ClampCase{"contactSoftnessIn", Setter::ContactSoftness, 0.5f, 0.5f},
-        ClampCase{"contactSoftnessAbove", Setter::ContactSoftness, 0.9f, 0.7f},
-        ClampCase{"contactSoftnessNaN", Setter::ContactSoftness, kNaN, 0.1f},
-        ClampCase{"contactElasticityBelow", Setter::ContactElasticity, 0.0f, 0.01f},
-        ClampCase{"contactElasticityIn", Setter::ContactElasticity, 1.5f, 1.5f},
-        ClampCase{"contactElasticityAbove", Setter::ContactElasticity, 2.5f, 2.0f},
-        ClampCase{"contactElasticityNaN", Setter::ContactElasticity, kNaN, 0.4f},
-        // Static friction: at least the kinetic 0.5, at most 2.
-        ClampCase{"staticBelowKinetic", Setter::ContactStatic0, 0.2f, 0.5f},
-        ClampCase{"staticIn", Setter::ContactStatic1, 1.2f, 1.2f},
-        ClampCase{"staticAbove", Setter::ContactStatic0, 7.0f, 2.0f},
-        ClampCase{"staticNaN", Setter::ContactStatic1, kNaN, 0.9f},
-        ClampCase{"staticInfinity", Setter::ContactStatic0, kInf, 0.9f},
-        // Kinetic friction: at least 0.01, at most the static 0.9.
-        ClampCase{"kineticBelow", Setter::ContactKinetic1, 0.001f, 0.01f},
-        ClampCase{"kineticIn", Setter::ContactKinetic0, 0.7f, 0.7f},
-        ClampCase{"kineticAboveStatic", Setter::ContactKinetic1, 1.5f, 0.9f},
-        ClampCase{"kineticNaN", Setter::ContactKinetic0, kNaN, 0.5f}),
+    ::testing::Values(ClampCase{"pairElasticityBelow", Setter::PairElasticity, 0.001f, 0.01f},
+                      ClampCase{"pairElasticityIn", Setter::PairElasticity, 0.3f, 0.3f},
+                      ClampCase{"pairElasticityAbove", Setter::PairElasticity, 5.0f, 2.0f},
+                      ClampCase{"pairElasticityNaN", Setter::PairElasticity, kNaN, 0.4f},
+                      ClampCase{"pairElasticityInfinity", Setter::PairElasticity, kInf, 0.4f},
+                      ClampCase{"pairSoftnessBelow", Setter::PairSoftness, 0.0f, 0.01f},
+                      ClampCase{"pairSoftnessIn", Setter::PairSoftness, 0.05f, 0.05f},
+                      ClampCase{"pairSoftnessAboveContactCap", Setter::PairSoftness, 0.9f, 0.9f},
+                      ClampCase{"pairSoftnessAbove", Setter::PairSoftness, 3.0f, 1.0f},
+                      ClampCase{"pairSoftnessNaN", Setter::PairSoftness, kNaN, 0.1f},
+                      ClampCase{"contactSoftnessBelow", Setter::ContactSoftness, -1.0f, 0.01f},
+                      ClampCase{"contactSoftnessIn", Setter::ContactSoftness, 0.5f, 0.5f},
+                      ClampCase{"contactSoftnessAbove", Setter::ContactSoftness, 0.9f, 0.7f},
+                      ClampCase{"contactSoftnessNaN", Setter::ContactSoftness, kNaN, 0.1f},
+                      ClampCase{"contactElasticityBelow", Setter::ContactElasticity, 0.0f, 0.01f},
+                      ClampCase{"contactElasticityIn", Setter::ContactElasticity, 1.5f, 1.5f},
+                      ClampCase{"contactElasticityAbove", Setter::ContactElasticity, 2.5f, 2.0f},
+                      ClampCase{"contactElasticityNaN", Setter::ContactElasticity, kNaN, 0.4f},
+                      // Static friction: at least the kinetic 0.5, at most 2.
+                      ClampCase{"staticBelowKinetic", Setter::ContactStatic0, 0.2f, 0.5f},
+                      ClampCase{"staticIn", Setter::ContactStatic1, 1.2f, 1.2f},
+                      ClampCase{"staticAbove", Setter::ContactStatic0, 7.0f, 2.0f},
+                      ClampCase{"staticNaN", Setter::ContactStatic1, kNaN, 0.9f},
+                      ClampCase{"staticInfinity", Setter::ContactStatic0, kInf, 0.9f},
+                      // Kinetic friction: at least 0.01, at most the static 0.9.
+                      ClampCase{"kineticBelow", Setter::ContactKinetic1, 0.001f, 0.01f},
+                      ClampCase{"kineticIn", Setter::ContactKinetic0, 0.7f, 0.7f},
+                      ClampCase{"kineticAboveStatic", Setter::ContactKinetic1, 1.5f, 0.9f},
+                      ClampCase{"kineticNaN", Setter::ContactKinetic0, kNaN, 0.5f}),
     [](const ::testing::TestParamInfo<ClampCase>& info) { return std::string(info.param.name); });
 
 struct FrictionCase {
@@ -284,7 +284,8 @@ TEST_F(Scene, ContactAccessorsAgainstHandComputation) {
     dgMaterialSetContactTangentAcceleration(&point, 5.0f, 0);
     dgMaterialSetContactTangentAcceleration(&point, 7.0f, 1);
     dgMaterialSetContactTangentAcceleration(&point, 9.0f, 2);
-    const uint32_t given = dgMaterialFlagNormalAccel | dgMaterialFlagTangentAccel0 | dgMaterialFlagTangentAccel1;
+    const uint32_t given =
+        dgMaterialFlagNormalAccel | dgMaterialFlagTangentAccel0 | dgMaterialFlagTangentAccel1;
     EXPECT_EQ(point.m_flags & given, given);
     float force[3];
     dgMaterialGetContactForce(&point, force);
@@ -315,7 +316,8 @@ TEST_F(Scene, ContactAccessorsAgainstHandComputation) {
     dgMaterialSetContactFrictionState(&point, 0, 1);
     dgMaterialSetContactFrictionState(&point, 0, -1);
     dgMaterialSetContactFrictionState(&point, 0, 2);
-    EXPECT_EQ(point.m_flags & (dgMaterialFlagFriction0 | dgMaterialFlagFriction1), uint32_t(dgMaterialFlagFriction0));
+    EXPECT_EQ(point.m_flags & (dgMaterialFlagFriction0 | dgMaterialFlagFriction1),
+              uint32_t(dgMaterialFlagFriction0));
     dgMaterialDisableContact(&point);
     EXPECT_EQ(point.m_flags & dgMaterialFlagCollidable, 0u);
 
@@ -390,7 +392,8 @@ TEST_F(Scene, BeginVetoesProcessDropsAndEachPairEndsOncePerStep) {
         dgMaterialSetCollisionCallback(world, g, floorGroup, reinterpret_cast<void*>(uintptr_t(g)), logBegin,
                                        logProcess, logEnd);
         for (int32_t i = 0; i < 3; ++i) {
-            boxes[g].push_back(addBox(float(4 * int32_t(g) - 10), 1.0f + 2.0f * float(i), float(4 * i - 4), g));
+            boxes[g].push_back(
+                addBox(float(4 * int32_t(g) - 10), 1.0f + 2.0f * float(i), float(4 * i - 4), g));
         }
     }
     ASSERT_NE(floor, nullptr);
@@ -522,7 +525,8 @@ TEST_P(WalkDestruction, IsDeferredToTheWalksEnd) {
     g_walk = nullptr;
 }
 
-INSTANTIATE_TEST_SUITE_P(PhysicsWorld, WalkDestruction, ::testing::Values(Walk::EachBody, Walk::Box, Walk::Ray),
+INSTANTIATE_TEST_SUITE_P(PhysicsWorld, WalkDestruction,
+                         ::testing::Values(Walk::EachBody, Walk::Box, Walk::Ray),
                          [](const ::testing::TestParamInfo<Walk>& info) {
                              return std::string(info.param == Walk::EachBody ? "eachBody"
                                                 : info.param == Walk::Box    ? "box"
@@ -693,8 +697,8 @@ TEST_P(RefusedChange, DuringAnUpdateOrAWalk) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PhysicsWorld, RefusedChange,
-                         ::testing::Values(Change::DestroyGroups, Change::DestroyWorld, Change::DestroyAllBodies,
-                                           Change::SetSize),
+                         ::testing::Values(Change::DestroyGroups, Change::DestroyWorld,
+                                           Change::DestroyAllBodies, Change::SetSize),
                          [](const ::testing::TestParamInfo<Change>& info) { return changeName(info.param); });
 
 // Outside an update: every body goes with its destructor callback (also one
