@@ -338,6 +338,7 @@ struct CallbackLog {
     std::vector<Event> events;
     bool timeStepsRight = true;
     bool pairUserDataRight = true;
+    bool geometryRight = true;
 };
 CallbackLog* g_log = nullptr;
 
@@ -351,6 +352,12 @@ int32_t logProcess(dgMaterialPair* material, dgContact*) {
     g_log->events.push_back({'p', nullptr, g_log->world->m_stepStamp});
     g_log->timeStepsRight =
         g_log->timeStepsRight && (dgMaterialGetContactTimeStep(material) == dgWorldGetTimeStep(g_log->world));
+    // Box against the floor's faces (attribute 5): the normal points from
+    // the floor (body1) up to the box, the point lies near the floor.
+    float position[3], normal[3];
+    dgMaterialGetContactPositionAndNormal(material, position, normal);
+    g_log->geometryRight = g_log->geometryRight && (dgMaterialGetContactAttribute(material) == 5u) &&
+                           (normal[1] > 0.999f) && (std::fabs(position[1]) < 0.1f);
     const uintptr_t tag = reinterpret_cast<uintptr_t>(dgMaterialGetPairUserData(material));
     g_log->pairUserDataRight = g_log->pairUserDataRight && (tag >= 1) && (tag <= 4);
     // Group 2 drops its points by the answer, group 3 through the
@@ -404,6 +411,7 @@ TEST_F(Scene, BeginVetoesProcessDropsAndEachPairEndsOncePerStep) {
 
     EXPECT_TRUE(log.timeStepsRight);
     EXPECT_TRUE(log.pairUserDataRight);
+    EXPECT_TRUE(log.geometryRight);
     std::set<const dgMaterialPair*> vetoedEnds;
     const dgMaterialPair* vetoed = dgWorldGetMaterialPair(world, 1, floorGroup);
     const dgMaterialPair* open = nullptr;
