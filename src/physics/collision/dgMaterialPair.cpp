@@ -47,6 +47,23 @@ uint32_t dgWorldCreateMaterialGroup(dgWorld* world) {
     record.m_process = nullptr;
     record.m_compound = nullptr;
     record.m_flags = dgMaterialDefaultFlags;
+    // The contact members mean nothing in a pair record; zero, a contact
+    // accessor called from a begin or end callback reads nothing stale.
+    const dgVector zero(0.0f, 0.0f, 0.0f, 0.0f);
+    record.normal = zero;
+    record.localPoint0 = zero;
+    record.localPoint1 = zero;
+    record.body0 = nullptr;
+    record.body1 = nullptr;
+    record.collision0 = nullptr;
+    record.collision1 = nullptr;
+    record.userId = 0;
+    record.penetration = 0.0f;
+    record.m_tangentDir0 = zero;
+    record.m_tangentDir1 = zero;
+    record.m_normalAcceleration = 0.0f;
+    record.m_tangentAcceleration0 = 0.0f;
+    record.m_tangentAcceleration1 = 0.0f;
 
     world->m_materialGroupCount = group + 1;
     for (uint32_t other = 0; other <= group; ++other) {
@@ -64,7 +81,7 @@ dgMaterialPair* dgWorldGetMaterialPair(dgWorld* world, uint32_t group0, uint32_t
     return node ? &node->getPayload() : nullptr;
 }
 
-void dgMaterialDestroyAllGroups(dgWorld* world) {
+void dgMaterialTableReset(dgWorld* world) {
     world->m_materialTree.removeAll();
     world->m_materialGroupCount = 0;
     world->m_defaultMaterialGroup = dgWorldCreateMaterialGroup(world);

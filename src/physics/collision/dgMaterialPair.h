@@ -89,7 +89,8 @@ dgMaterialPairTree::Node* dgMaterialPairInsert(dgMaterialPairTree* table, uint32
 
 // A new group g (the world's group counter, which then grows by one) with a
 // pair record of constructor defaults (null user data and callbacks, flags
-// exactly 0x47) for every group 0 .. g. Existing pairs keep their values. The
+// exactly 0x47; the contact members zero, so the contact accessors read 0
+// from a pair record) for every group 0 .. g. Existing pairs keep their values. The
 // 65,537th group is refused: nothing is inserted and the default group id is
 // returned.
 uint32_t dgWorldCreateMaterialGroup(dgWorld* world);
@@ -99,5 +100,6 @@ uint32_t dgWorldCreateMaterialGroup(dgWorld* world);
 dgMaterialPair* dgWorldGetMaterialPair(dgWorld* world, uint32_t group0, uint32_t group1);
 
 // Removes every pair, sets the group counter to 0 and creates the default
-// group again.
-void dgMaterialDestroyAllGroups(dgWorld* world);
+// group again, unconditionally: the world's teardown, and the public
+// dgMaterialDestroyAllGroups once it found the world not updating.
+void dgMaterialTableReset(dgWorld* world);

@@ -175,6 +175,10 @@ void dgWorldDestroy(dgWorld* world) {
         return;
     }
     dgApiWorld* apiWorld = dgApiWorldOf(world);
+    // From a callback: the caller's update or walk still holds the world.
+    if (apiWorld->m_updating) {
+        return;
+    }
     apiWorld->~dgApiWorld();
     dgFree(apiWorld);
 }
@@ -204,6 +208,9 @@ int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep) {
 }
 
 void dgWorldUpdate(dgWorld* world, float elapsed) {
+    if (!world) {
+        return;
+    }
     dgApiWorld* apiWorld = dgApiWorldOf(world);
     if (apiWorld->m_updating) {
         return;
@@ -218,6 +225,9 @@ void dgWorldUpdate(dgWorld* world, float elapsed) {
 }
 
 void dgWorldSetMinimumFrameRate(dgWorld* world, float rate) {
+    if (!world || !std::isfinite(rate)) {
+        return;
+    }
     if (!(rate >= dgApiWorld::kMinFrameRate)) {
         rate = dgApiWorld::kMinFrameRate;
     } else if (rate > dgApiWorld::kMaxFrameRate) {

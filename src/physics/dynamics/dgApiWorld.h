@@ -97,12 +97,8 @@ int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep);
 
 // ---- flat interface ----
 
-// Steps the world by `elapsed` seconds in sub-steps (dgWorldPlanUpdate).
-// Refused while an update of the world runs (from one of its callbacks).
-void dgWorldUpdate(dgWorld* world, float elapsed);
-// Maximum sub-step = 1 / rate, the rate raised to 59.999996 (also a NaN
-// rate) and lowered to 999.99994.
-void dgWorldSetMinimumFrameRate(dgWorld* world, float rate);
+// dgWorldUpdate (sub-steps by dgWorldPlanUpdate), dgWorldSetMinimumFrameRate,
+// dgCreateBody and dgDestroyBody are in the public header.
 // Destroys the joint, at the end of the sub-step during an update; null is
 // ignored.
 void dgDestroyJoint(dgWorld* world, dgConstraint* joint);

@@ -82,7 +82,159 @@ typedef void (*dgTreeCollisionCallback)(const dgBody* treeBody, const dgBody* ot
 
 // ---- world ----
 
+// Version of the interface: 153.
+int32_t dgWorldGetVersion();
+
+// Installs the allocation hooks (both the C runtime's malloc and free when
+// either is null) before anything else, creates the world and sets its box to
+// (-100, -100, -100)..(100, 100, 100). Null when the world cannot be
+// allocated. Every creation replaces the hooks again.
+dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback release);
+// Destroys the world and everything in it. Refused during an update of the
+// world or a walk over its bodies (from their callbacks).
+void dgWorldDestroy(dgWorld* world);
+// Destroys every body with its joints and sets the world box back to
+// (-100, -100, -100)..(100, 100, 100). Refused during an update or a walk.
+void dgWorldDestroyAllBodies(dgWorld* world);
+
+// Steps the world by elapsed seconds: clamped to [0.001, 1/60] (NaN and
+// negative to 0.001), in equal sub-steps no longer than the maximum sub-step.
+// Refused during an update or a walk.
+void dgWorldUpdate(dgWorld* world, float elapsed);
+// Maximum sub-step = 1 / rate, the rate raised to 59.999996 (so 30 gives
+// 1/60) and lowered to 999.99994. A non-finite rate changes nothing.
+void dgWorldSetMinimumFrameRate(dgWorld* world, float rate);
+// Seconds of the current (or last) sub-step; 0 before the first.
+float dgWorldGetTimeStep(const dgWorld* world);
+// Sets the broad phase's world box (min and max corners, 3 floats each) and
+// re-files every body. A degenerate or non-finite box changes nothing.
+// Refused during an update or a walk.
+void dgWorldSetSize(dgWorld* world, const float* minimum, const float* maximum);
+
+// Walks over bodies. A body destroyed (dgDestroyBody) from a walk's callback
+// is destroyed when the walk ends and is not visited after the request.
+//
+// Every body of the world, in the order of the world's body tree.
+void dgWorldForEachBodyDo(dgWorld* world, dgBodyIteratorCallback callback);
+// Every body whose box overlaps minimum..maximum (3 floats each).
+void dgWorldForEachBodyInAABB(dgWorld* world, const float* minimum, const float* maximum,
+                              dgBodyIteratorCallback callback);
+// Casts the segment p0 -> p1 (3 floats each) through the broad phase; each
+// body hit closer than the current limit goes to filter, whose result is the
+// new limit. userData goes to both callbacks; prefilter (may be null) is
+// asked before a body's shape is cast. Nothing without a filter.
+void dgWorldRayCast(dgWorld* world, const float* p0, const float* p1, dgWorldRayFilterCallback filter,
+                    void* userData, dgWorldRayPrefilterCallback prefilter);
+
+// Mode 0 selects the scalar solver; any other mode the SIMD solver when the
+// processor has SIMD, else the scalar one.
+void dgWorldSetSimdMode(dgWorld* world, int32_t mode);
+// Stored raised to 0: 0 iterates the solver's full count, 1 uses
+// 16 + sqrt(n - 16) passes, k >= 2 at most k passes.
+void dgWorldSetSolverIterationMode(dgWorld* world, int32_t mode);
+// Stored and handed to the solver each step.
+void dgWorldSetSolverOption(dgWorld* world, int32_t option);
+// Called for a body found outside the world box, after it was frozen; null
+// removes it.
+void dgWorldSetOutOfBoundsCallback(dgWorld* world, dgBodyOutOfBoundsCallback callback);
+// Takes the body out of the awake set (activation callback with 0 when it
+// was awake). A body of another world is refused.
+void dgWorldFreezeBody(dgWorld* world, dgBody* body);
+// Wakes the body (activation callback with 1 when it was frozen). A body of
+// another world is refused.
+void dgWorldUnfreezeBody(dgWorld* world, dgBody* body);
+// The caller's value; the engine never reads it.
+void dgWorldSetUserData(dgWorld* world, void* userData);
+void* dgWorldGetUserData(const dgWorld* world);
+
 // ---- materials ----
+
+// Material groups are small integers. Every pair of groups, a group with
+// itself included, has one material-pair record; a new pair starts from the
+// defaults: collidable, softness 0.1, elasticity 0.4, static friction 0.9,
+// kinetic friction 0.5 (both directions), friction and continuous collision
+// on, no user data, no callbacks. Setters given a group id never created
+// change nothing.
+
+// The default group's id (0 in a new world).
+uint32_t dgMaterialGetDefaultGroupId(const dgWorld* world);
+// A new group: id = the current group count, with a pair record for every id
+// from 0 to the new one. After 65536 groups the default group's id comes back
+// and nothing is made.
+uint32_t dgMaterialCreateGroupId(dgWorld* world);
+// Removes every pair record and creates the default group again. Refused
+// during an update or a walk.
+void dgMaterialDestroyAllGroups(dgWorld* world);
+
+// Whether bodies of the two groups collide (state != 0).
+void dgMaterialSetDefaultCollidable(dgWorld* world, uint32_t id0, uint32_t id1, int32_t state);
+// Both taken as absolute values. Static below 0.01 turns friction off in
+// both directions and keeps the coefficients; else static is capped at 2,
+// kinetic bounded to [0.01, 2], static raised to kinetic, and both directions
+// get the pair.
+void dgMaterialSetDefaultFriction(dgWorld* world, uint32_t id0, uint32_t id1, float staticFriction,
+                                  float kineticFriction);
+// Restitution, clamped to [0.01, 2].
+void dgMaterialSetDefaultElasticity(dgWorld* world, uint32_t id0, uint32_t id1, float elasticity);
+// Clamped to [0.01, 1].
+void dgMaterialSetDefaultSoftness(dgWorld* world, uint32_t id0, uint32_t id1, float softness);
+// The pair's user data and its three contact callbacks (each may be null).
+void dgMaterialSetCollisionCallback(dgWorld* world, uint32_t id0, uint32_t id1, void* userData,
+                                    dgMaterialBeginCallback begin, dgMaterialProcessCallback process,
+                                    dgMaterialEndCallback end);
+// The callback asked for each child pairing on the compound and mesh paths.
+void dgMaterialSetCompoundCallback(dgWorld* world, uint32_t id0, uint32_t id1,
+                                   dgMaterialCompoundCallback callback);
+void* dgMaterialGetUserData(dgWorld* world, uint32_t id0, uint32_t id1);
+
+// Inside the contact callbacks. The material is the handle the callback was
+// given: the pair record in begin and end, the contact point's own copy in
+// process, which then describes that point (the contact accessors give 0 for
+// a pair record). Directions are 0 or 1; any other is refused. Non-finite
+// values change nothing.
+
+void* dgMaterialGetPairUserData(const dgMaterialPair* material);
+// Refuses this contact point (the contact merge drops a point that is not
+// collidable).
+void dgMaterialDisableContact(dgMaterialPair* material);
+// The face attribute of the contact (0 between primitives).
+uint32_t dgMaterialGetContactAttribute(const dgMaterialPair* material);
+// The world's current step, reached through the contact's first body.
+float dgMaterialGetContactTimeStep(const dgMaterialPair* material);
+// The contact point and its normal (pointing from body1 to body0).
+void dgMaterialGetContactPositionAndNormal(const dgMaterialPair* material, float* position, float* normal);
+// The two friction directions.
+void dgMaterialGetContactTangentDirections(const dgMaterialPair* material, float* dir0, float* dir1);
+// The user id of body's shape in this contact when the shape is convex, else 0.
+uint32_t dgMaterialGetBodyCollisionId(const dgMaterialPair* material, const dgBody* body);
+// Relative velocity at the point (each body's velocity plus its angular
+// velocity crossed with the arm from its origin), body1's minus body0's,
+// along the normal.
+float dgMaterialGetContactNormalSpeed(const dgMaterialPair* material, const dgContact* contact);
+// The same along a friction direction, with the opposite sign (body0's minus
+// body1's).
+float dgMaterialGetContactTangentSpeed(const dgMaterialPair* material, const dgContact* contact,
+                                       int32_t direction);
+// normal * n + dir0 * t0 + dir1 * t1 from the point's three acceleration
+// slots: after the solve they hold its row forces.
+void dgMaterialGetContactForce(const dgMaterialPair* material, float* force);
+// Clamped to [0.01, 0.7].
+void dgMaterialSetContactSoftness(dgMaterialPair* material, float softness);
+// Clamped to [0.01, 2].
+void dgMaterialSetContactElasticity(dgMaterialPair* material, float elasticity);
+// Friction along the direction on (enable != 0) or off.
+void dgMaterialSetContactFrictionState(dgMaterialPair* material, int32_t enable, int32_t direction);
+// Raised to the direction's kinetic coefficient, then capped at 2.
+void dgMaterialSetContactStaticFriction(dgMaterialPair* material, float coefficient, int32_t direction);
+// Raised to 0.01, then capped at the direction's static coefficient.
+void dgMaterialSetContactKineticFriction(dgMaterialPair* material, float coefficient, int32_t direction);
+// Given to the solver for the point's normal row.
+void dgMaterialSetContactNormalAcceleration(dgMaterialPair* material, float acceleration);
+// Given to the solver for the point's friction row along the direction.
+void dgMaterialSetContactTangentAcceleration(dgMaterialPair* material, float acceleration, int32_t direction);
+// dir1 = normalize(normal x direction), dir0 = dir1 x normal; ignored when the
+// cross product's squared length is not above 1e-6.
+void dgMaterialSetContactTangentDirection(dgMaterialPair* material, const float* direction);
 
 // ---- collisions ----
 

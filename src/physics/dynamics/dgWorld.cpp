@@ -82,7 +82,7 @@ dgWorld::~dgWorld() {
     }
     // The interface world destroyed every body before.
     DG_ASSERT(m_bodyTree.getCount() == 0);
-    dgMaterialDestroyAllGroups(this);
+    dgMaterialTableReset(this);
     dgFree(m_solverWorkspace);
     m_solverWorkspace = nullptr;
     dgConstraintSolverDestroy(m_solver);
@@ -110,15 +110,19 @@ dgWorld::~dgWorld() {
 }
 
 float dgWorldGetTimeStep(const dgWorld* world) {
-    return world->m_timeStep;
+    return world ? world->m_timeStep : 0.0f;
 }
 
 void dgWorldSetSimdMode(dgWorld* world, int32_t mode) {
-    world->m_simdFlag = mode ? dgCpuHasSimd() : 0;
+    if (world) {
+        world->m_simdFlag = mode ? dgCpuHasSimd() : 0;
+    }
 }
 
 void dgWorldSetOutOfBoundsCallback(dgWorld* world, dgBodyOutOfBoundsCallback callback) {
-    world->m_outOfBounds = callback;
+    if (world) {
+        world->m_outOfBounds = callback;
+    }
 }
 
 namespace {
@@ -200,7 +204,7 @@ dgBodyTree::Node* dgTreeNodeInsertByKey(dgBodyTree* tree, dgBody* value, uintptr
 }
 
 void dgWorldUnfreezeBody(dgWorld* world, dgBody* body) {
-    if (body->m_activeNode) {
+    if (!world || !body || (body->m_world != world) || body->m_activeNode) {
         return;
     }
     body->m_activeNode = dgTreeNodeInsertByKey(&world->m_activeBodyTree, body, uintptr_t(body), nullptr);
@@ -211,7 +215,7 @@ void dgWorldUnfreezeBody(dgWorld* world, dgBody* body) {
 }
 
 void dgWorldFreezeBody(dgWorld* world, dgBody* body) {
-    if (!body->m_activeNode) {
+    if (!world || !body || (body->m_world != world) || !body->m_activeNode) {
         return;
     }
     world->m_activeBodyTree.remove(body->m_activeNode);

@@ -16,6 +16,7 @@
 #include "dgContact.h"
 #include "dgMaterialPair.h"
 #include "dgPageList.h"
+#include "dgPhysics.h"
 #include "dgPhysicsTypes.h"
 #include "dgVehicleSet.h"
 
@@ -138,14 +139,10 @@ public:
     dgCollisionPoint* m_pointCollision;
 };
 
-// Installs the allocation hooks (both defaults when either is null) before
-// anything else, then builds the interface world (dgApiWorld.h) in a dgMalloc
-// block and sets the world box to (-100, -100, -100)..(100, 100, 100). Null
-// when the world cannot be allocated. Every creation replaces the hooks again.
-dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback release);
-// Destroys the world, every body and joint in it, and gives its block back;
-// null is ignored. Not from inside an update.
-void dgWorldDestroy(dgWorld* world);
+// dgWorldCreate builds the interface world (dgApiWorld.h) in a dgMalloc
+// block; it and dgWorldDestroy are declared in the public header with the
+// other world functions (dgWorldGetTimeStep, dgWorldSetSimdMode,
+// dgWorldSetOutOfBoundsCallback, dgWorldFreezeBody, dgWorldUnfreezeBody).
 
 // ---- bodies and the step ----
 
@@ -168,14 +165,6 @@ void dgWorldSetBodyMatrix(dgWorld* world, dgBody* body, const dgMatrix& matrix);
 // 24-bit precision for its duration, time step and its inverse, the broad
 // phase's update, then the SIMD or the scalar solver by the SIMD flag.
 void dgWorldStep(dgWorld* world, float timestep);
-
-// Seconds of the current (or last) step.
-float dgWorldGetTimeStep(const dgWorld* world);
-// Mode 0 selects the scalar solver; any other mode the SIMD solver when the
-// processor has SIMD, else the scalar one.
-void dgWorldSetSimdMode(dgWorld* world, int32_t mode);
-// Stores the callback (null removes it).
-void dgWorldSetOutOfBoundsCallback(dgWorld* world, dgBodyOutOfBoundsCallback callback);
 
 // ---- shape creation and release of the flat interface ----
 // offsetMatrix: 16 floats row by row (rows front, up, right, position), or
@@ -240,13 +229,9 @@ void dgWorldQueueStaleContact(dgWorld* world, dgContact* contact);
 // the queue.
 void dgWorldDestroyStaleContacts(dgWorld* world);
 
-// Wakes a frozen body: into the active-body tree, active bit set, the
-// activation callback called with 1 when the bit was clear. An awake body is
-// left alone.
-void dgWorldUnfreezeBody(dgWorld* world, dgBody* body);
-// The reverse: out of the active-body tree, the activation callback called
-// with 0 when the active bit was set, the bit cleared.
-void dgWorldFreezeBody(dgWorld* world, dgBody* body);
+// dgWorldUnfreezeBody puts a frozen body into the active-body tree and sets
+// its active bit, calling the activation callback with 1 when the bit was
+// clear; an awake body is left alone. dgWorldFreezeBody is the reverse (0).
 
 // Empties the world's vehicle work list; finding each body's vehicle joint
 // and gathering its tire contacts comes with the vehicle.
