@@ -166,8 +166,8 @@ dgCollision* dgCreateCapsule(dgWorld* world, float radius, float height, const f
 dgCollision* dgCreateCylinder(dgWorld* world, float radius, float height, const float* offsetMatrix);
 dgCollision* dgCreateChamferCylinder(dgWorld* world, float radius, float height, const float* offsetMatrix);
 // pointCount points of x, y, z floats at the start of every strideInBytes.
-dgCollision* dgCreateConvexHull(dgWorld* world, int32_t pointCount, const float* points, int32_t strideInBytes,
-                                const float* offsetMatrix);
+dgCollision* dgCreateConvexHull(dgWorld* world, int32_t pointCount, const float* points,
+                                int32_t strideInBytes, const float* offsetMatrix);
 // A convex modifier around the convex shape (taking a reference of it), its
 // matrix the identity; null for a compound, a polygon soup or the null shape.
 dgCollision* dgCreateConvexModifier(dgWorld* world, dgCollision* convexShape);
@@ -185,8 +185,9 @@ dgCollision* dgCreateCompoundCollision(dgWorld* world, int32_t count, dgCollisio
 // box minBox..maxBox (3 floats each, either order). The collide callback is
 // required; ray and destroy may be null (no ray hits; nothing to release).
 // Null for a non-finite box.
-dgCollision* dgCreateUserMeshCollision(dgWorld* world, const float* minBox, const float* maxBox, void* userData,
-                                       dgPolygonSoupCollideCallback collide, dgPolygonSoupRayCastCallback rayCast,
+dgCollision* dgCreateUserMeshCollision(dgWorld* world, const float* minBox, const float* maxBox,
+                                       void* userData, dgPolygonSoupCollideCallback collide,
+                                       dgPolygonSoupRayCastCallback rayCast,
                                        dgPolygonSoupDestroyCallback destroy);
 // The shape's user id; the setter acts only on convex shapes.
 void dgCollisionSetUserId(dgCollision* shape, uint32_t id);
@@ -219,8 +220,8 @@ void dgTreeCollisionBeginBuild(dgCollision* tree);
 // z floats), its index list 0 .. count - 1. A face with a null array, fewer
 // than 3 vertices, a stride below 12 or not a multiple of 4, or a non-finite
 // coordinate is dropped; so is any face outside a build.
-void dgTreeCollisionAddFace(dgCollision* tree, int32_t vertexCount, const float* vertices, int32_t strideInBytes,
-                            int32_t faceAttribute);
+void dgTreeCollisionAddFace(dgCollision* tree, int32_t vertexCount, const float* vertices,
+                            int32_t strideInBytes, int32_t faceAttribute);
 // Ends the build (optimise when not 0): the faces replace the tree's mesh and
 // the shape's box becomes the mesh's box. Nothing happens outside a build. A
 // tree built without faces touches nothing.
@@ -260,8 +261,8 @@ int32_t dgCollisionPointDistance(dgWorld* world, const float* point, const dgCol
 // Closest points of two separated shapes: 1 with contactA on A, contactB on B
 // and the unit normal from A towards B.
 int32_t dgCollisionClosestPoint(dgWorld* world, const dgCollision* shapeA, const float* matrixA,
-                                const dgCollision* shapeB, const float* matrixB, float* contactA, float* contactB,
-                                float* normal);
+                                const dgCollision* shapeB, const float* matrixB, float* contactA,
+                                float* contactB, float* normal);
 // Contacts of two shapes at rest: at most min(maxSize, 128) points, normals
 // (3 floats each) and penetrations (1 float each); returns the count.
 int32_t dgCollisionCollide(dgWorld* world, int32_t maxSize, const dgCollision* shapeA, const float* matrixA,
@@ -270,10 +271,10 @@ int32_t dgCollisionCollide(dgWorld* world, int32_t maxSize, const dgCollision* s
 // Contacts of two shapes moving at constant velocity and omega (3 floats
 // each): *timeOfImpact first gets timestep, then the time the contacts were
 // found at (1e10 when there are none); outputs as dgCollisionCollide.
-int32_t dgCollisionCollideContinuous(dgWorld* world, int32_t maxSize, float timestep, const dgCollision* shapeA,
-                                     const float* matrixA, const float* velocityA, const float* omegaA,
-                                     const dgCollision* shapeB, const float* matrixB, const float* velocityB,
-                                     const float* omegaB, float* timeOfImpact, float* contacts, float* normals,
-                                     float* penetrations);
+int32_t dgCollisionCollideContinuous(dgWorld* world, int32_t maxSize, float timestep,
+                                     const dgCollision* shapeA, const float* matrixA, const float* velocityA,
+                                     const float* omegaA, const dgCollision* shapeB, const float* matrixB,
+                                     const float* velocityB, const float* omegaB, float* timeOfImpact,
+                                     float* contacts, float* normals, float* penetrations);
 
 // ---- bodies ----

@@ -127,8 +127,9 @@ dgCollision* dgCreateCompoundCollision(dgWorld* world, int32_t count, dgCollisio
     return new dgCompoundCollision(count, shapes, world);
 }
 
-dgCollision* dgCreateUserMeshCollision(dgWorld* world, const float* minBox, const float* maxBox, void* userData,
-                                       dgPolygonSoupCollideCallback collide, dgPolygonSoupRayCastCallback rayCast,
+dgCollision* dgCreateUserMeshCollision(dgWorld* world, const float* minBox, const float* maxBox,
+                                       void* userData, dgPolygonSoupCollideCallback collide,
+                                       dgPolygonSoupRayCastCallback rayCast,
                                        dgPolygonSoupDestroyCallback destroy) {
     dgVector boxMin;
     dgVector boxMax;
@@ -237,8 +238,8 @@ float dgCollisionRayCast(const dgCollision* shape, const float* p0, const float*
     const dgMatrix& offset = shape->getOffsetMatrix();
     dgContactPoint contact;
     std::memset(&contact, 0, sizeof(contact));
-    const float t = shape->rayCast(offset.inverseTransformVector(q0), offset.inverseTransformVector(q1), contact,
-                                   nullptr, nullptr, nullptr);
+    const float t = shape->rayCast(offset.inverseTransformVector(q0), offset.inverseTransformVector(q1),
+                                   contact, nullptr, nullptr, nullptr);
     if (!((t >= 0.0f) && (t <= 1.0f))) {
         return dgCollision::kRayMiss;
     }
@@ -271,12 +272,12 @@ int32_t dgCollisionPointDistance(dgWorld* world, const float* point, const dgCol
 }
 
 int32_t dgCollisionClosestPoint(dgWorld* world, const dgCollision* shapeA, const float* matrixA,
-                                const dgCollision* shapeB, const float* matrixB, float* contactA, float* contactB,
-                                float* normal) {
+                                const dgCollision* shapeB, const float* matrixB, float* contactA,
+                                float* contactB, float* normal) {
     dgMatrix placementA;
     dgMatrix placementB;
-    if (!world || !shapeA || !shapeB || !contactA || !contactB || !normal || !dgLoadMatrix(matrixA, placementA) ||
-        !dgLoadMatrix(matrixB, placementB)) {
+    if (!world || !shapeA || !shapeB || !contactA || !contactB || !normal ||
+        !dgLoadMatrix(matrixA, placementA) || !dgLoadMatrix(matrixB, placementB)) {
         return 0;
     }
     dgVector a(0.0f, 0.0f, 0.0f, 0.0f);
@@ -301,27 +302,29 @@ int32_t dgCollisionCollide(dgWorld* world, int32_t maxSize, const dgCollision* s
         !dgLoadMatrix(matrixA, placementA) || !dgLoadMatrix(matrixB, placementB)) {
         return 0;
     }
-    return dgWorldCollide(world, const_cast<dgCollision*>(shapeA), placementA, const_cast<dgCollision*>(shapeB),
-                          placementB, contacts, normals, penetrations, maxSize);
+    return dgWorldCollide(world, const_cast<dgCollision*>(shapeA), placementA,
+                          const_cast<dgCollision*>(shapeB), placementB, contacts, normals, penetrations,
+                          maxSize);
 }
 
-int32_t dgCollisionCollideContinuous(dgWorld* world, int32_t maxSize, float timestep, const dgCollision* shapeA,
-                                     const float* matrixA, const float* velocityA, const float* omegaA,
-                                     const dgCollision* shapeB, const float* matrixB, const float* velocityB,
-                                     const float* omegaB, float* timeOfImpact, float* contacts, float* normals,
-                                     float* penetrations) {
+int32_t dgCollisionCollideContinuous(dgWorld* world, int32_t maxSize, float timestep,
+                                     const dgCollision* shapeA, const float* matrixA, const float* velocityA,
+                                     const float* omegaA, const dgCollision* shapeB, const float* matrixB,
+                                     const float* velocityB, const float* omegaB, float* timeOfImpact,
+                                     float* contacts, float* normals, float* penetrations) {
     dgMatrix placementA;
     dgMatrix placementB;
     dgVector veloc[2];
     dgVector omega[2];
-    if (!world || (maxSize < 0) || !std::isfinite(timestep) || !shapeA || !shapeB || !timeOfImpact || !contacts ||
-        !normals || !penetrations || !dgLoadMatrix(matrixA, placementA) || !dgLoadMatrix(matrixB, placementB) ||
-        !dgLoadVector(velocityA, 0.0f, veloc[0]) || !dgLoadVector(omegaA, 0.0f, omega[0]) ||
-        !dgLoadVector(velocityB, 0.0f, veloc[1]) || !dgLoadVector(omegaB, 0.0f, omega[1])) {
+    if (!world || (maxSize < 0) || !std::isfinite(timestep) || !shapeA || !shapeB || !timeOfImpact ||
+        !contacts || !normals || !penetrations || !dgLoadMatrix(matrixA, placementA) ||
+        !dgLoadMatrix(matrixB, placementB) || !dgLoadVector(velocityA, 0.0f, veloc[0]) ||
+        !dgLoadVector(omegaA, 0.0f, omega[0]) || !dgLoadVector(velocityB, 0.0f, veloc[1]) ||
+        !dgLoadVector(omegaB, 0.0f, omega[1])) {
         return 0;
     }
     *timeOfImpact = timestep;
     return dgWorldCollideContinuous(world, const_cast<dgCollision*>(shapeA), placementA, veloc[0], omega[0],
-                                    const_cast<dgCollision*>(shapeB), placementB, veloc[1], omega[1], timeOfImpact,
-                                    contacts, normals, penetrations, maxSize);
+                                    const_cast<dgCollision*>(shapeB), placementB, veloc[1], omega[1],
+                                    timeOfImpact, contacts, normals, penetrations, maxSize);
 }

@@ -65,8 +65,8 @@ int32_t dgTreeRayFace(void* context, const float* vertices, int32_t strideInByte
 
 int32_t dgTreeWalkFace(void* context, const float* vertices, int32_t strideInBytes, const int32_t* indices,
                        int32_t vertexCount) {
-    return dgCollideDescWalkFace(*static_cast<dgPolygonSoupCollideDesc*>(context), vertices, strideInBytes, indices,
-                                 vertexCount, 0);
+    return dgCollideDescWalkFace(*static_cast<dgPolygonSoupCollideDesc*>(context), vertices, strideInBytes,
+                                 indices, vertexCount, 0);
 }
 
 }  // namespace
@@ -155,7 +155,8 @@ void dgTreeCollisionCollide(dgPolygonSoupCollideDesc* desc) {
     DG_ASSERT(desc && desc->m_userData);
     dgCollideDescReset(*desc);
     const dgTreeCollision* tree = static_cast<const dgTreeCollision*>(desc->m_userData);
-    tree->getFacesInAABB(dgDescVector(desc->m_boxMin), dgDescVector(desc->m_boxMax), dgTreeCollisionGatherFace, desc);
+    tree->getFacesInAABB(dgDescVector(desc->m_boxMin), dgDescVector(desc->m_boxMax),
+                         dgTreeCollisionGatherFace, desc);
 }
 
 int32_t dgTreeCollisionGatherFace(void* context, const float* vertices, int32_t strideInBytes,
@@ -184,7 +185,8 @@ float dgTreeCollisionRayCast(dgPolygonSoupRayDesc* desc) {
     tree->getFacesOnRay(hit.p0, hit.p1, dgTreeRayFace, &hit);
     if (hit.t <= 1.0f) {
         const float scale = 1.0f / std::sqrt((hit.normal % hit.normal) + 1.0e-8f);
-        dgSetDescVector(desc->m_normal, dgVector(hit.normal.x * scale, hit.normal.y * scale, hit.normal.z * scale, 0.0f));
+        dgSetDescVector(desc->m_normal,
+                        dgVector(hit.normal.x * scale, hit.normal.y * scale, hit.normal.z * scale, 0.0f));
         desc->m_attribute = hit.attribute;
     }
     return hit.t;

@@ -65,8 +65,8 @@ void collideByBox(dgPolygonSoupCollideDesc* desc) {
     const FaceList& list = *static_cast<const FaceList*>(desc->m_userData);
     for (int32_t f = 0; f < list.size(); f++) {
         if (list.overlaps(f, dgDescVector(desc->m_boxMin), dgDescVector(desc->m_boxMax)) &&
-            !dgCollideDescAddFace(*desc, list.vertices.data(), FaceList::kStrideBytes, list.face(f), list.counts[f],
-                           list.attributes[f])) {
+            !dgCollideDescAddFace(*desc, list.vertices.data(), FaceList::kStrideBytes, list.face(f),
+                                  list.counts[f], list.attributes[f])) {
             return;
         }
     }
@@ -75,8 +75,8 @@ void collideByBox(dgPolygonSoupCollideDesc* desc) {
 void walkAll(dgPolygonSoupCollideDesc* desc) {
     const FaceList& list = *static_cast<const FaceList*>(desc->m_userData);
     for (int32_t f = 0; f < list.size(); f++) {
-        dgCollideDescWalkFace(*desc, list.vertices.data(), FaceList::kStrideBytes, list.face(f), list.counts[f],
-                       list.attributes[f]);
+        dgCollideDescWalkFace(*desc, list.vertices.data(), FaceList::kStrideBytes, list.face(f),
+                              list.counts[f], list.attributes[f]);
     }
 }
 

@@ -114,8 +114,9 @@ TEST_P(FlatShapeLikeBody, RayCastEqualsTheBodysCast) {
         int32_t attribute = -1;
         const float t = dgCollisionRayCast(m_shape, p0, p1, normal, &attribute);
         Seen seen{{0, 0, 0}, 0};
-        const float bodyT = dgBodyRayCast(m_body, dgVector(p0[0], p0[1], p0[2], 1.0f),
-                                          dgVector(p1[0], p1[1], p1[2], 1.0f), recordHit, &seen, nullptr, 1.1f);
+        const float bodyT =
+            dgBodyRayCast(m_body, dgVector(p0[0], p0[1], p0[2], 1.0f), dgVector(p1[0], p1[1], p1[2], 1.0f),
+                          recordHit, &seen, nullptr, 1.1f);
         ASSERT_EQ(t <= 1.0f, bodyT <= 1.0f) << i;
         if (t > 1.0f) {
             continue;
