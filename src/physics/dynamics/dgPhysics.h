@@ -212,7 +212,7 @@ typedef void (*dgSerializeCallback)(void* userData, const void* buffer, uint32_t
 typedef uint32_t (*dgDeserializeCallback)(void* userData, void* buffer, uint32_t size);
 
 // An empty tree collision (a static polygon mesh); callback, when not null,
-// sees every face a collision query gathers from it.
+// sees every face a collision query gathers from it. Null without a world.
 dgCollision* dgCreateTreeCollision(dgWorld* world, dgTreeCollisionCallback callback);
 // Starts a build: a new builder replaces (and frees) any earlier one.
 void dgTreeCollisionBeginBuild(dgCollision* tree);

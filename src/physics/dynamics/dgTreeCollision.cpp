@@ -85,6 +85,9 @@ dgCollision* dgWorldCreatePolygonSoupCollision(void* userData, dgPolygonSoupColl
 }
 
 dgCollision* dgCreateTreeCollision(dgWorld* world, dgTreeCollisionCallback callback) {
+    if (!world) {
+        return nullptr;
+    }
     dgTreeCollision* tree = new dgTreeCollision(world, callback);
     if (!tree) {
         return nullptr;

@@ -596,6 +596,8 @@ const Refusal kRefusals[] = {
                                               kHere, &toi, points, normals, &depth) == 0) &&
                 (toi == -7.0f);
      }},
+    {"tree without a world",
+     [](dgWorld*, dgCollision*, dgCollision*) { return !dgCreateTreeCollision(nullptr, nullptr); }},
     {"read back without a reader",
      [](dgWorld* w, dgCollision*, dgCollision*) {
          return !dgCreateTreeCollisionFromSerialization(w, nullptr, nullptr, nullptr);
