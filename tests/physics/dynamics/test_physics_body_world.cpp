@@ -497,7 +497,7 @@ TEST(PhysicsBodyCollision, ContactCallbackMaySwapTheShapeInUse) {
         nullptr,
         [](dgPolygonSoupCollideDesc* desc) {
             const int32_t indices[4] = {0, 1, 2, 3};
-            desc->addFace(kQuad, 3 * sizeof(float), indices, 4, 0);
+            dgCollideDescAddFace(*desc, kQuad, 3 * sizeof(float), indices, 4, 0);
         },
         nullptr, [](void*) { g_soupDestroyed = true; });
     g_soupDestroyed = false;
