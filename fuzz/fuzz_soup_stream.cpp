@@ -18,17 +18,17 @@ struct Input {
     size_t at;
 };
 
-size_t readPiece(void* context, void* buffer, size_t count) {
+uint32_t readPiece(void* context, void* buffer, uint32_t count) {
     Input& in = *static_cast<Input*>(context);
     const size_t n = (count < in.size - in.at) ? count : in.size - in.at;
     if (n > 0) {
         memcpy(buffer, in.data + in.at, n);
     }
     in.at += n;
-    return n;
+    return uint32_t(n);
 }
 
-void writePiece(void* context, const void* buffer, size_t count) {
+void writePiece(void* context, const void* buffer, uint32_t count) {
     auto& out = *static_cast<std::vector<uint8_t>*>(context);
     out.insert(out.end(), static_cast<const uint8_t*>(buffer), static_cast<const uint8_t*>(buffer) + count);
 }
