@@ -52,27 +52,12 @@ void dgStore3(float* out, const dgVector& v) {
     out[2] = v.z;
 }
 
-// The tree object behind a shape made by dgCreateTreeCollision (or read back
-// by dgCreateTreeCollisionFromSerialization); null for any other shape. A
-// walk in progress has the walker in place of the gatherer.
-dgTreeCollision* dgTreeObject(const dgCollision* shape) {
-    if (!shape || !shape->isClass(dgCollisionPolygonalSoup::kClassId)) {
-        return nullptr;
-    }
-    const dgCollisionPolygonalSoup* soup = static_cast<const dgCollisionPolygonalSoup*>(shape);
-    const dgPolygonSoupCollideCallback collide = soup->getCollideCallback();
-    if ((collide != dgTreeCollisionCollide) && (collide != dgTreeCollisionPolygonWalk)) {
-        return nullptr;
-    }
-    return static_cast<dgTreeCollision*>(soup->getUserData());
-}
-
 // The attribute word of the face whose index list starts at faceIndices, or
 // null when that word or the list's first entry is not inside the tree's
 // index array: the accessors write through it, so a pointer from anywhere
 // else would reach memory the tree does not own.
 int32_t* dgFaceAttributeWord(const dgCollision* shape, const int32_t* faceIndices) {
-    dgTreeCollision* tree = dgTreeObject(shape);
+    dgTreeCollision* tree = dgTreeCollisionObject(shape);
     if (!tree || !faceIndices) {
         return nullptr;
     }
@@ -171,7 +156,7 @@ void dgConvexCollisionCalculateInertialMatrix(const dgCollision* shape, float* i
 // ---- tree collision ----
 
 void dgTreeCollisionSerialize(const dgCollision* tree, dgSerializeCallback write, void* userData) {
-    const dgTreeCollision* object = dgTreeObject(tree);
+    const dgTreeCollision* object = dgTreeCollisionObject(tree);
     if (!object || !write) {
         return;
     }
@@ -184,7 +169,7 @@ dgCollision* dgCreateTreeCollisionFromSerialization(dgWorld* world, dgTreeCollis
         return nullptr;
     }
     dgCollision* shape = dgCreateTreeCollision(world, callback);
-    dgTreeCollision* object = dgTreeObject(shape);
+    dgTreeCollision* object = dgTreeCollisionObject(shape);
     if (!object) {
         dgReleaseCollision(world, shape);
         return nullptr;

@@ -14,21 +14,6 @@ namespace {
 // Faces of up to this many vertices are indexed from a local list.
 constexpr int32_t kLocalFaceIndices = 64;
 
-// The tree object behind a shape made by dgCreateTreeCollision, or null for
-// any other shape (a user mesh, a convex shape). A walk in progress has the
-// walker in place of the gatherer.
-dgTreeCollision* dgTreeOf(const dgCollision* shape) {
-    if (!shape || !shape->isClass(dgCollisionPolygonalSoup::kClassId)) {
-        return nullptr;
-    }
-    const dgCollisionPolygonalSoup* soup = static_cast<const dgCollisionPolygonalSoup*>(shape);
-    const dgPolygonSoupCollideCallback collide = soup->getCollideCallback();
-    if ((collide != dgTreeCollisionCollide) && (collide != dgTreeCollisionPolygonWalk)) {
-        return nullptr;
-    }
-    return static_cast<dgTreeCollision*>(soup->getUserData());
-}
-
 bool dgFiniteFace(int32_t vertexCount, const float* vertices, int32_t strideInBytes) {
     const char* bytes = reinterpret_cast<const char*>(vertices);
     for (int32_t i = 0; i < vertexCount; i++) {
@@ -71,6 +56,18 @@ int32_t dgTreeWalkFace(void* context, const float* vertices, int32_t strideInByt
 
 }  // namespace
 
+dgTreeCollision* dgTreeCollisionObject(const dgCollision* shape) {
+    if (!shape || !shape->isClass(dgCollisionPolygonalSoup::kClassId)) {
+        return nullptr;
+    }
+    const dgCollisionPolygonalSoup* soup = static_cast<const dgCollisionPolygonalSoup*>(shape);
+    const dgPolygonSoupCollideCallback collide = soup->getCollideCallback();
+    if ((collide != dgTreeCollisionCollide) && (collide != dgTreeCollisionPolygonWalk)) {
+        return nullptr;
+    }
+    return static_cast<dgTreeCollision*>(soup->getUserData());
+}
+
 dgTreeCollision::dgTreeCollision(dgWorld* world, dgTreeCollisionCallback callback)
     : m_world(world), m_builder(nullptr), m_callback(callback) {}
 
@@ -101,7 +98,7 @@ dgCollision* dgCreateTreeCollision(dgWorld* world, dgTreeCollisionCallback callb
 }
 
 void dgTreeCollisionBeginBuild(dgCollision* shape) {
-    dgTreeCollision* tree = dgTreeOf(shape);
+    dgTreeCollision* tree = dgTreeCollisionObject(shape);
     if (!tree) {
         return;
     }
@@ -114,7 +111,7 @@ void dgTreeCollisionBeginBuild(dgCollision* shape) {
 
 void dgTreeCollisionAddFace(dgCollision* shape, int32_t vertexCount, const float* vertices,
                             int32_t strideInBytes, int32_t faceAttribute) {
-    dgTreeCollision* tree = dgTreeOf(shape);
+    dgTreeCollision* tree = dgTreeCollisionObject(shape);
     if (!tree || !tree->m_builder || !vertices || (vertexCount < 3) ||
         (strideInBytes < int32_t(3 * sizeof(float))) || (strideInBytes % int32_t(sizeof(float)))) {
         return;
@@ -136,7 +133,7 @@ void dgTreeCollisionAddFace(dgCollision* shape, int32_t vertexCount, const float
 }
 
 void dgTreeCollisionEndBuild(dgCollision* shape, int32_t optimise) {
-    dgTreeCollision* tree = dgTreeOf(shape);
+    dgTreeCollision* tree = dgTreeCollisionObject(shape);
     if (!tree || !tree->m_builder) {
         return;
     }

@@ -63,5 +63,10 @@ void dgTreeCollisionDestroy(void* tree);
 // goes to the walk's callback, placed by the soup body's matrix.
 void dgTreeCollisionPolygonWalk(dgPolygonSoupCollideDesc* desc);
 
+// The tree object behind a shape made by dgCreateTreeCollision (or read back
+// from a stream), or null for any other shape (a user mesh, a convex shape).
+// A walk in progress has the walker in place of the gatherer.
+dgTreeCollision* dgTreeCollisionObject(const dgCollision* shape);
+
 // dgBodyForEachPolygonDo (public header) walks a tree collision through
 // dgTreeCollisionPolygonWalk.
