@@ -69,8 +69,8 @@ void BM_TerrainGatherShipBox(benchmark::State& state) {
     int64_t faces = 0;
     size_t k = 0;
     for (auto _ : state) {
-        desc.m_boxMin = lows[k];
-        desc.m_boxMax = highs[k];
+        dgSetDescVector(desc.m_boxMin, lows[k]);
+        dgSetDescVector(desc.m_boxMax, highs[k]);
         desc.m_soupBody = nullptr;
         desc.m_otherBody = nullptr;
         faces += soup->gatherFaces(desc);
@@ -117,7 +117,7 @@ void BM_TerrainSaveLoad(benchmark::State& state) {
     for (auto _ : state) {
         bytes.clear();
         t.tree()->serialize(
-            [](void* user, const void* buffer, size_t count) {
+            [](void* user, const void* buffer, uint32_t count) {
                 std::vector<uint8_t>& out = *static_cast<std::vector<uint8_t>*>(user);
                 const uint8_t* b = static_cast<const uint8_t*>(buffer);
                 out.insert(out.end(), b, b + count);
@@ -129,12 +129,12 @@ void BM_TerrainSaveLoad(benchmark::State& state) {
         } reader{&bytes, 0};
         dgTreeCollision loaded(t.world, nullptr);
         const bool ok = loaded.deserialize(
-            [](void* user, void* buffer, size_t count) -> size_t {
+            [](void* user, void* buffer, uint32_t count) -> uint32_t {
                 Reader& r = *static_cast<Reader*>(user);
-                const size_t n = std::min(count, r.bytes->size() - r.at);
+                const size_t n = std::min(size_t(count), r.bytes->size() - r.at);
                 std::memcpy(buffer, r.bytes->data() + r.at, n);
                 r.at += n;
-                return n;
+                return uint32_t(n);
             },
             &reader);
         benchmark::DoNotOptimize(ok);

@@ -77,18 +77,22 @@ inline void appendContourPoint(dgVector* points, int32_t& count, const dgVector&
 
 // ---- records ----
 
-void dgPolygonSoupCollideDesc::reset() {
-    m_faceCount = 0;
-    m_indexCount = 0;
-    m_vertexArray = nullptr;
-    m_vertexStrideInBytes = 0;
-    m_faceAttributes = m_attributeStorage;
-    m_faceIndexCounts = m_indexCountStorage;
-    m_faceIndices = m_indexStorage;
+void dgCollideDescReset(dgPolygonSoupCollideDesc& desc) {
+    desc.m_faceCount = 0;
+    desc.m_indexCount = 0;
+    desc.m_vertexArray = nullptr;
+    desc.m_vertexStrideInBytes = 0;
+    desc.m_faceAttributes = desc.m_attributeStorage;
+    desc.m_faceIndexCounts = desc.m_indexCountStorage;
+    desc.m_faceIndices = desc.m_indexStorage;
 }
 
-int32_t dgPolygonSoupCollideDesc::addFace(const float* vertices, int32_t strideInBytes,
-                                          const int32_t* indices, int32_t indexCount, int32_t attribute) {
+int32_t dgCollideDescAddFace(dgPolygonSoupCollideDesc& desc, const float* vertices, int32_t strideInBytes,
+                             const int32_t* indices, int32_t indexCount, int32_t attribute) {
+    constexpr int32_t kMaxFaces = dgPolygonSoupCollideDesc::kMaxFaces;
+    constexpr int32_t kMaxIndices = dgPolygonSoupCollideDesc::kMaxIndices;
+    int32_t& m_faceCount = desc.m_faceCount;
+    int32_t& m_indexCount = desc.m_indexCount;
     if (!vertices || !indices || (indexCount <= 0)) {
         return 1;
     }
@@ -98,22 +102,22 @@ int32_t dgPolygonSoupCollideDesc::addFace(const float* vertices, int32_t strideI
         return 0;
     }
     if (m_faceCount == 0) {
-        m_vertexArray = vertices;
-        m_vertexStrideInBytes = strideInBytes;
+        desc.m_vertexArray = vertices;
+        desc.m_vertexStrideInBytes = strideInBytes;
     }
-    m_attributeStorage[m_faceCount] = attribute;
-    m_indexCountStorage[m_faceCount] = indexCount;
+    desc.m_attributeStorage[m_faceCount] = attribute;
+    desc.m_indexCountStorage[m_faceCount] = indexCount;
     for (int32_t i = 0; i < indexCount; i++) {
-        m_indexStorage[m_indexCount + i] = indices[i];
+        desc.m_indexStorage[m_indexCount + i] = indices[i];
     }
     m_faceCount++;
     m_indexCount += indexCount;
     return 1;
 }
 
-int32_t dgPolygonSoupCollideDesc::walkFace(const float* vertices, int32_t strideInBytes,
-                                           const int32_t* indices, int32_t indexCount, int32_t attribute) {
-    if (!m_polygonCallback || !m_soupBody) {
+int32_t dgCollideDescWalkFace(dgPolygonSoupCollideDesc& desc, const float* vertices, int32_t strideInBytes,
+                              const int32_t* indices, int32_t indexCount, int32_t attribute) {
+    if (!desc.m_polygonCallback || !desc.m_soupBody) {
         return 0;
     }
     if (!vertices || !indices || (indexCount < 3) || (strideInBytes < int32_t(3 * sizeof(float)))) {
@@ -125,7 +129,7 @@ int32_t dgPolygonSoupCollideDesc::walkFace(const float* vertices, int32_t stride
     if (!placed) {
         return 1;
     }
-    const dgMatrix& matrix = dgPolygonWalkMatrix(m_soupBody);
+    const dgMatrix& matrix = dgPolygonWalkMatrix(desc.m_soupBody);
     const int32_t strideInFloats = strideInBytes / int32_t(sizeof(float));
     for (int32_t i = 0; i < indexCount; i++) {
         const float* v = sourceVertex(vertices, strideInFloats, indices[i]);
@@ -134,8 +138,8 @@ int32_t dgPolygonSoupCollideDesc::walkFace(const float* vertices, int32_t stride
         placed[3 * i + 1] = p.y;
         placed[3 * i + 2] = p.z;
     }
-    m_polygonCallback(m_soupBody, indexCount, placed, attribute);
-    m_faceCount++;
+    desc.m_polygonCallback(desc.m_soupBody, indexCount, placed, attribute);
+    desc.m_faceCount++;
     return 1;
 }
 
@@ -230,8 +234,8 @@ int32_t dgCollisionPolygonalSoup::forEachPolygon(const dgBody* body,
         return 0;
     }
     dgPolygonSoupCollideDesc desc;
-    desc.m_boxMin = m_boxMin;
-    desc.m_boxMax = m_boxMax;
+    dgSetDescVector(desc.m_boxMin, m_boxMin);
+    dgSetDescVector(desc.m_boxMax, m_boxMax);
     desc.m_otherBody = nullptr;
     desc.m_soupBody = body;
     desc.m_polygonCallback = callback;
@@ -239,10 +243,10 @@ int32_t dgCollisionPolygonalSoup::forEachPolygon(const dgBody* body,
 }
 
 int32_t dgCollisionPolygonalSoup::gatherFaces(dgPolygonSoupCollideDesc& desc) const {
-    desc.reset();
+    dgCollideDescReset(desc);
     desc.m_userData = m_userData;
-    const dgVector& lo = desc.m_boxMin;
-    const dgVector& hi = desc.m_boxMax;
+    const dgVector lo(dgDescVector(desc.m_boxMin));
+    const dgVector hi(dgDescVector(desc.m_boxMax));
     // Written to fail on NaN as well as on an inverted box.
     if (!((lo.x <= hi.x) && (lo.y <= hi.y) && (lo.z <= hi.z))) {
         return 0;
@@ -266,9 +270,9 @@ float dgCollisionPolygonalSoup::rayCast(const dgVector& p0, const dgVector& p1, 
         return kRayMiss;
     }
     dgPolygonSoupRayDesc desc;
-    desc.m_p0 = p0;
-    desc.m_p1 = p1;
-    desc.m_normal = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
+    dgSetDescVector(desc.m_p0, p0);
+    dgSetDescVector(desc.m_p1, p1);
+    dgSetDescVector(desc.m_normal, dgVector(0.0f, 0.0f, 0.0f, 0.0f));
     desc.m_attribute = 0;
     desc.m_userData = m_userData;
     const float t = m_rayCastCallback(&desc);
@@ -278,7 +282,7 @@ float dgCollisionPolygonalSoup::rayCast(const dgVector& p0, const dgVector& p1, 
     if (!((t >= 0.0f) && (t <= 1.0f))) {
         return kRayMiss;
     }
-    const dgVector& n = desc.m_normal;
+    const dgVector n(dgDescVector(desc.m_normal));
     const float mag2 = n % n;
     if (!((mag2 > 0.0f) && std::isfinite(mag2))) {
         return kRayMiss;

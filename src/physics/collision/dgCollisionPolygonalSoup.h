@@ -26,84 +26,38 @@
 #include "dgConvexCollision.h"
 #include "dgPlane.h"
 
-struct dgPolygonSoupCollideDesc;
-struct dgPolygonSoupRayDesc;
+// The two records (dgPolygonSoupCollideDesc, dgPolygonSoupRayDesc) and the
+// three callback types are the public header's (dgPhysics.h), by way of
+// dgCollision.h.
 
-// Fills the record's outputs with the faces overlapping its box.
-typedef void (*dgPolygonSoupCollideCallback)(dgPolygonSoupCollideDesc* desc);
-// Answers the hit parameter t of the record's segment; 0 <= t <= 1 is a hit,
-// with the record's normal and attribute written.
-typedef float (*dgPolygonSoupRayCastCallback)(dgPolygonSoupRayDesc* desc);
-// Releases the shape's user data when the shape is destroyed.
-typedef void (*dgPolygonSoupDestroyCallback)(void* userData);
+// The record's vectors as the engine's: x, y, z, w.
+inline dgVector dgDescVector(const float* v) {
+    return dgVector(v[0], v[1], v[2], v[3]);
+}
+inline void dgSetDescVector(float* out, const dgVector& v) {
+    out[0] = v.x;
+    out[1] = v.y;
+    out[2] = v.z;
+    out[3] = v.w;
+}
 
-// The gathering record between the soup shape and its collide callback. It
-// lives on the caller's stack. One gathering holds at most kMaxFaces faces
-// and fewer than kMaxIndices indices; the faces' vertex indices run one face
-// after another through the index storage.
-struct dgPolygonSoupCollideDesc {
-    static constexpr int32_t kMaxFaces = 2048;
-    static constexpr int32_t kMaxIndices = 8192;
-
-    // In: the query box in the soup's frame.
-    dgVector m_boxMin;
-    dgVector m_boxMax;
-    // In: the soup's user data (the tree object).
-    void* m_userData;
-    // Out: faces gathered.
-    int32_t m_faceCount;
-    // Out: the soup's vertex array and its stride in bytes, taken from the
-    // first face gathered.
-    const float* m_vertexArray;
-    int32_t m_vertexStrideInBytes;
-    // Point at the storages below once reset.
-    int32_t* m_faceAttributes;
-    int32_t* m_faceIndexCounts;
-    int32_t* m_faceIndices;
-    // In: the body colliding with the soup's body, and the soup's body.
-    const dgBody* m_otherBody;
-    const dgBody* m_soupBody;
-    // Out: indices gathered.
-    int32_t m_indexCount;
-    // In, polygon walk only: the callback that receives every face, placed by
-    // the soup body's matrix (see walkFace); null for a contact gathering.
-    dgCollisionPolygonCallback m_polygonCallback;
-    int32_t m_attributeStorage[kMaxFaces];
-    int32_t m_indexCountStorage[kMaxFaces];
-    int32_t m_indexStorage[kMaxIndices];
-
-    // Outputs emptied (counts, vertex array and stride 0) and the three
-    // pointers aimed at this record's storage. The inputs are left alone.
-    void reset();
-    // Appends one face (its indices into `vertices`, `strideInBytes` apart)
-    // with its attribute. Returns 0, storing nothing, when the record already
-    // holds kMaxFaces faces or the face's indices would bring the index count
-    // to kMaxIndices: a box query ends there. Otherwise 1. The first face
-    // stored sets the vertex array and stride.
-    int32_t addFace(const float* vertices, int32_t strideInBytes, const int32_t* indices, int32_t indexCount,
-                    int32_t attribute);
-    // The step of a polygon walk for one face: the face's vertices placed by
-    // the soup body's matrix (dgPolygonWalkMatrix) and handed to
-    // m_polygonCallback with the soup body and the attribute as face id; the
-    // face count counts the faces walked. Faces of fewer than 3 vertices are
-    // skipped. Returns 1 (the walk goes on), or 0 when there is no callback
-    // or no soup body.
-    int32_t walkFace(const float* vertices, int32_t strideInBytes, const int32_t* indices, int32_t indexCount,
-                     int32_t attribute);
-};
-
-// The ray record between the soup shape and its ray-cast callback.
-struct dgPolygonSoupRayDesc {
-    // In: the segment in the soup's frame.
-    dgVector m_p0;
-    dgVector m_p1;
-    // Out: the hit face's normal (the shape normalises it).
-    dgVector m_normal;
-    // Out: the hit face's attribute.
-    int32_t m_attribute;
-    // In: the soup's user data.
-    void* m_userData;
-};
+// Outputs of the gathering record emptied (counts, vertex array and stride 0)
+// and its three pointers aimed at its own storage. The inputs are left alone.
+void dgCollideDescReset(dgPolygonSoupCollideDesc& desc);
+// Appends one face (its indices into `vertices`, `strideInBytes` apart) with
+// its attribute. Returns 0, storing nothing, when the record already holds
+// kMaxFaces faces or the face's indices would bring the index count to
+// kMaxIndices: a box query ends there. Otherwise 1. The first face stored
+// sets the vertex array and stride.
+int32_t dgCollideDescAddFace(dgPolygonSoupCollideDesc& desc, const float* vertices, int32_t strideInBytes,
+                             const int32_t* indices, int32_t indexCount, int32_t attribute);
+// The step of a polygon walk for one face: the face's vertices placed by the
+// soup body's matrix (dgPolygonWalkMatrix) and handed to m_polygonCallback
+// with the soup body and the attribute as face id; the face count counts the
+// faces walked. Faces of fewer than 3 vertices are skipped. Returns 1 (the
+// walk goes on), or 0 when there is no callback or no soup body.
+int32_t dgCollideDescWalkFace(dgPolygonSoupCollideDesc& desc, const float* vertices, int32_t strideInBytes,
+                              const int32_t* indices, int32_t indexCount, int32_t attribute);
 
 // The point of the solid triangle abc nearest to p by vertex, edge and face
 // regions (dgClosestPointOnTriangle); the result takes a's w.

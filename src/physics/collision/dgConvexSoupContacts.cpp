@@ -61,8 +61,8 @@ struct dgSoupPair {
 
     // Gathers the faces in the box (soup frame); their count.
     int32_t gather(dgPolygonSoupCollideDesc& desc, const dgVector& boxMin, const dgVector& boxMax) const {
-        desc.m_boxMin = boxMin;
-        desc.m_boxMax = boxMax;
+        dgSetDescVector(desc.m_boxMin, boxMin);
+        dgSetDescVector(desc.m_boxMax, boxMax);
         desc.m_otherBody = m_convexBody;
         desc.m_soupBody = m_soupBody;
         desc.m_polygonCallback = nullptr;

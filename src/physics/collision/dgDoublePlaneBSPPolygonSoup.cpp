@@ -27,13 +27,17 @@ inline bool dgIsFiniteVector(const dgVector& v) {
 }
 
 // Reads exactly byteCount bytes (none for 0).
+// Pieces never reach 4 GiB: the counts are bounded by dgBspMaxVertices and
+// dgBspMaxIndexEntries.
 bool dgReadPiece(dgDeserializeCallback read, void* userData, void* buffer, size_t byteCount) {
-    return (byteCount == 0) || (read(userData, buffer, byteCount) == byteCount);
+    DG_ASSERT(byteCount <= UINT32_MAX);
+    return (byteCount == 0) || (read(userData, buffer, uint32_t(byteCount)) == byteCount);
 }
 
 void dgWritePiece(dgSerializeCallback write, void* userData, const void* buffer, size_t byteCount) {
+    DG_ASSERT(byteCount <= UINT32_MAX);
     if (byteCount != 0) {
-        write(userData, buffer, byteCount);
+        write(userData, buffer, uint32_t(byteCount));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dgPhysics.h"
 #include "dgRef.h"
 #include "dgVector.h"
 
@@ -17,11 +18,8 @@
 typedef int32_t (*dgPolygonSoupFaceCallback)(void* userData, const float* vertices, int32_t strideBytes,
                                              const int32_t* indices, int32_t indexCount);
 
-// Receives one piece of a saved soup, bytes as in memory.
-typedef void (*dgSerializeCallback)(void* userData, const void* buffer, size_t byteCount);
-// Fills buffer with the next byteCount bytes of a saved soup and returns how
-// many it delivered (fewer at the end of the data).
-typedef size_t (*dgDeserializeCallback)(void* userData, void* buffer, size_t byteCount);
+// The save and load callbacks (dgSerializeCallback, dgDeserializeCallback)
+// are the public header's: pieces are sized in uint32_t bytes.
 
 class dgPolygonSoupDatabase : public dgRef {
     DG_DECLARE_CLASS(dgPolygonSoupDatabase, dgRef)

@@ -65,8 +65,8 @@ int32_t dgTreeRayFace(void* context, const float* vertices, int32_t strideInByte
 
 int32_t dgTreeWalkFace(void* context, const float* vertices, int32_t strideInBytes, const int32_t* indices,
                        int32_t vertexCount) {
-    return static_cast<dgPolygonSoupCollideDesc*>(context)->walkFace(vertices, strideInBytes, indices,
-                                                                     vertexCount, 0);
+    return dgCollideDescWalkFace(*static_cast<dgPolygonSoupCollideDesc*>(context), vertices, strideInBytes,
+                                 indices, vertexCount, 0);
 }
 
 }  // namespace
@@ -85,6 +85,9 @@ dgCollision* dgWorldCreatePolygonSoupCollision(void* userData, dgPolygonSoupColl
 }
 
 dgCollision* dgCreateTreeCollision(dgWorld* world, dgTreeCollisionCallback callback) {
+    if (!world) {
+        return nullptr;
+    }
     dgTreeCollision* tree = new dgTreeCollision(world, callback);
     if (!tree) {
         return nullptr;
@@ -153,9 +156,10 @@ void dgTreeCollisionEndBuild(dgCollision* shape, int32_t optimise) {
 
 void dgTreeCollisionCollide(dgPolygonSoupCollideDesc* desc) {
     DG_ASSERT(desc && desc->m_userData);
-    desc->reset();
+    dgCollideDescReset(*desc);
     const dgTreeCollision* tree = static_cast<const dgTreeCollision*>(desc->m_userData);
-    tree->getFacesInAABB(desc->m_boxMin, desc->m_boxMax, dgTreeCollisionGatherFace, desc);
+    tree->getFacesInAABB(dgDescVector(desc->m_boxMin), dgDescVector(desc->m_boxMax),
+                         dgTreeCollisionGatherFace, desc);
 }
 
 int32_t dgTreeCollisionGatherFace(void* context, const float* vertices, int32_t strideInBytes,
@@ -169,22 +173,23 @@ int32_t dgTreeCollisionGatherFace(void* context, const float* vertices, int32_t 
     if (tree->m_callback) {
         tree->m_callback(desc->m_soupBody, desc->m_otherBody, vertices, strideInBytes, vertexCount, indices);
     }
-    return desc->addFace(vertices, strideInBytes, indices, vertexCount, indices[-1]);
+    return dgCollideDescAddFace(*desc, vertices, strideInBytes, indices, vertexCount, indices[-1]);
 }
 
 float dgTreeCollisionRayCast(dgPolygonSoupRayDesc* desc) {
     DG_ASSERT(desc && desc->m_userData);
     const dgTreeCollision* tree = static_cast<const dgTreeCollision*>(desc->m_userData);
     dgTreeRayHit hit;
-    hit.p0 = desc->m_p0;
-    hit.p1 = desc->m_p1;
+    hit.p0 = dgDescVector(desc->m_p0);
+    hit.p1 = dgDescVector(desc->m_p1);
     hit.t = 2.0f;
     hit.normal = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
     hit.attribute = 0;
-    tree->getFacesOnRay(desc->m_p0, desc->m_p1, dgTreeRayFace, &hit);
+    tree->getFacesOnRay(hit.p0, hit.p1, dgTreeRayFace, &hit);
     if (hit.t <= 1.0f) {
         const float scale = 1.0f / std::sqrt((hit.normal % hit.normal) + 1.0e-8f);
-        desc->m_normal = dgVector(hit.normal.x * scale, hit.normal.y * scale, hit.normal.z * scale, 0.0f);
+        dgSetDescVector(desc->m_normal,
+                        dgVector(hit.normal.x * scale, hit.normal.y * scale, hit.normal.z * scale, 0.0f));
         desc->m_attribute = hit.attribute;
     }
     return hit.t;

@@ -39,27 +39,13 @@ public:
     dgTreeCollisionCallback m_callback;
 };
 
-// An empty tree collision of the world, wrapped in its polygon-soup shape
-// (one reference for the caller); null when allocation fails.
-dgCollision* dgCreateTreeCollision(dgWorld* world, dgTreeCollisionCallback callback);
+// dgCreateTreeCollision and the build functions are declared in dgPhysics.h.
+
 // A polygon-soup shape over the caller's user data and callbacks (one
 // reference for the caller); null when allocation fails.
 dgCollision* dgWorldCreatePolygonSoupCollision(void* userData, dgPolygonSoupCollideCallback collide,
                                                dgPolygonSoupRayCastCallback rayCast,
                                                dgPolygonSoupDestroyCallback destroy);
-
-// Starts a build: a new builder replaces (and frees) any earlier one.
-void dgTreeCollisionBeginBuild(dgCollision* tree);
-// Adds one face of vertexCount vertices read every strideInBytes bytes (x, y,
-// z floats), indices 0 .. count - 1, with its attribute. A face with a null
-// array, fewer than 3 vertices, a stride below 12 or not a multiple of 4, or
-// a non-finite coordinate is dropped; so is any face outside a build.
-void dgTreeCollisionAddFace(dgCollision* tree, int32_t vertexCount, const float* vertices,
-                            int32_t strideInBytes, int32_t faceAttribute);
-// Ends the build (optimise when not 0): the faces replace the tree's soup,
-// the shape's box becomes the soup's box, and the builder is freed. Nothing
-// happens outside a build.
-void dgTreeCollisionEndBuild(dgCollision* tree, int32_t optimise);
 
 // The shape's collide callback: gathers the faces in the record's box.
 void dgTreeCollisionCollide(dgPolygonSoupCollideDesc* desc);

@@ -166,31 +166,8 @@ void dgWorldSetBodyMatrix(dgWorld* world, dgBody* body, const dgMatrix& matrix);
 // phase's update, then the SIMD or the scalar solver by the SIMD flag.
 void dgWorldStep(dgWorld* world, float timestep);
 
-// ---- shape creation and release of the flat interface ----
-// offsetMatrix: 16 floats row by row (rows front, up, right, position), or
-// null for the identity. Every creation goes through the world's collision
-// cache (dgCollisionCache.h) and returns a shape with one reference for the
-// caller, or null when it cannot be allocated or a size or offset entry is
-// not finite; a body given the shape takes
-// a reference of its own, so the caller drops its one with dgReleaseCollision
-// once it no longer needs the handle.
-
-dgCollision* dgCreateNull(dgWorld* world);
-dgCollision* dgCreateBox(dgWorld* world, float dx, float dy, float dz, const float* offsetMatrix);
-// Radii taken as absolute values: a sphere of radius |rx| when |ry| and |rz|
-// are each within 1e-5 of it, else an ellipse of the three radii.
-dgCollision* dgCreateSphere(dgWorld* world, float rx, float ry, float rz, const float* offsetMatrix);
-dgCollision* dgCreateCone(dgWorld* world, float radius, float height, const float* offsetMatrix);
-dgCollision* dgCreateCapsule(dgWorld* world, float radius, float height, const float* offsetMatrix);
-dgCollision* dgCreateCylinder(dgWorld* world, float radius, float height, const float* offsetMatrix);
-dgCollision* dgCreateChamferCylinder(dgWorld* world, float radius, float height, const float* offsetMatrix);
-// pointCount points of x, y, z floats at the start of every strideInBytes.
-dgCollision* dgCreateConvexHull(dgWorld* world, int32_t pointCount, const float* points,
-                                int32_t strideInBytes, const float* offsetMatrix);
-// Takes the shape out of the world's cache (see dgWorldRemoveCollisionFromCache).
-void dgCollisionRemoveFromCache(dgWorld* world, dgCollision* shape);
-// Drops one reference through the world's cache (see dgWorldReleaseCollision).
-void dgReleaseCollision(dgWorld* world, dgCollision* shape);
+// The flat shape factories (dgCreateBox and the rest) are declared in
+// dgPhysics.h.
 
 // ---- joints ----
 

@@ -180,7 +180,7 @@ void checkRay(const Soup& soup, const Faces& all, const dgVector& p0, const dgVe
 std::vector<uint8_t> save(const Soup& soup) {
     std::vector<uint8_t> bytes;
     soup.serialize(
-        [](void* out, const void* data, size_t count) {
+        [](void* out, const void* data, uint32_t count) {
             const uint8_t* b = static_cast<const uint8_t*>(data);
             static_cast<std::vector<uint8_t>*>(out)->insert(static_cast<std::vector<uint8_t>*>(out)->end(), b,
                                                             b + count);
@@ -196,9 +196,9 @@ struct Stream {
 bool load(Soup& soup, const std::vector<uint8_t>& bytes) {
     Stream stream{bytes, 0};
     return soup.deserialize(
-        [](void* context, void* buffer, size_t count) {
+        [](void* context, void* buffer, uint32_t count) -> uint32_t {
             Stream& s = *static_cast<Stream*>(context);
-            const size_t n = std::min(count, s.bytes.size() - s.at);
+            const size_t n = std::min(size_t(count), s.bytes.size() - s.at);
             if (n > 0) {
                 memcpy(buffer, s.bytes.data() + s.at, n);
             }

@@ -64,9 +64,9 @@ struct FaceList {
 void collideByBox(dgPolygonSoupCollideDesc* desc) {
     const FaceList& list = *static_cast<const FaceList*>(desc->m_userData);
     for (int32_t f = 0; f < list.size(); f++) {
-        if (list.overlaps(f, desc->m_boxMin, desc->m_boxMax) &&
-            !desc->addFace(list.vertices.data(), FaceList::kStrideBytes, list.face(f), list.counts[f],
-                           list.attributes[f])) {
+        if (list.overlaps(f, dgDescVector(desc->m_boxMin), dgDescVector(desc->m_boxMax)) &&
+            !dgCollideDescAddFace(*desc, list.vertices.data(), FaceList::kStrideBytes, list.face(f),
+                                  list.counts[f], list.attributes[f])) {
             return;
         }
     }
@@ -75,8 +75,8 @@ void collideByBox(dgPolygonSoupCollideDesc* desc) {
 void walkAll(dgPolygonSoupCollideDesc* desc) {
     const FaceList& list = *static_cast<const FaceList*>(desc->m_userData);
     for (int32_t f = 0; f < list.size(); f++) {
-        desc->walkFace(list.vertices.data(), FaceList::kStrideBytes, list.face(f), list.counts[f],
-                       list.attributes[f]);
+        dgCollideDescWalkFace(*desc, list.vertices.data(), FaceList::kStrideBytes, list.face(f),
+                              list.counts[f], list.attributes[f]);
     }
 }
 
@@ -113,7 +113,7 @@ ScriptedRay g_script;
 
 float scriptedRay(dgPolygonSoupRayDesc* desc) {
     g_script.calls++;
-    desc->m_normal = g_script.normal;
+    dgSetDescVector(desc->m_normal, g_script.normal);
     desc->m_attribute = int32_t(0x80000001u);
     return g_script.t;
 }
@@ -127,8 +127,8 @@ SoupHolder makeSoup(FaceList& list, dgPolygonSoupRayCastCallback ray = scriptedR
 
 // Everything gathered; returns where each face's indices start.
 std::vector<int32_t> gatherAll(const dgCollisionPolygonalSoup& soup, dgPolygonSoupCollideDesc& desc) {
-    desc.m_boxMin = dgVector(-1e6f, -1e6f, -1e6f, 1);
-    desc.m_boxMax = dgVector(1e6f, 1e6f, 1e6f, 1);
+    dgSetDescVector(desc.m_boxMin, dgVector(-1e6f, -1e6f, -1e6f, 1));
+    dgSetDescVector(desc.m_boxMax, dgVector(1e6f, 1e6f, 1e6f, 1));
     std::vector<int32_t> offsets;
     for (int32_t f = 0, at = 0; f < soup.gatherFaces(desc); at += desc.m_faceIndexCounts[f++]) {
         offsets.push_back(at);
@@ -204,12 +204,12 @@ TEST(PolygonSoup, GatheringReportsExactlyTheOverlappingFaces) {
     dgPolygonSoupCollideDesc desc;
     for (int32_t i = 0; i < 300; i++) {
         const dgVector c(u(rng), u(rng), u(rng), 1), h(e(rng), e(rng), e(rng), 0);
-        desc.m_boxMin = c - h;
-        desc.m_boxMax = c + h;
+        dgSetDescVector(desc.m_boxMin, c - h);
+        dgSetDescVector(desc.m_boxMax, c + h);
         const int32_t count = soup->gatherFaces(desc);
         std::vector<int32_t> expected, got;
         for (int32_t f = 0; f < list.size(); f++) {
-            if (list.overlaps(f, desc.m_boxMin, desc.m_boxMax)) {
+            if (list.overlaps(f, dgDescVector(desc.m_boxMin), dgDescVector(desc.m_boxMax))) {
                 expected.insert(expected.end(), {list.attributes[f], list.counts[f]});
                 expected.insert(expected.end(), list.face(f), list.face(f) + list.counts[f]);
             }
@@ -227,8 +227,8 @@ TEST(PolygonSoup, GatheringReportsExactlyTheOverlappingFaces) {
     // Boxes that are not a number or inverted end the query with no face.
     for (const dgVector& lo :
          {dgVector(kNaN, -1, -1, 1), dgVector(-1, 1e7f, -1, 1), dgVector(-1, -1, kNaN, 1)}) {
-        desc.m_boxMin = lo;
-        desc.m_boxMax = dgVector(1e6f, 1e6f, 1e6f, 1);
+        dgSetDescVector(desc.m_boxMin, lo);
+        dgSetDescVector(desc.m_boxMax, dgVector(1e6f, 1e6f, 1e6f, 1));
         EXPECT_EQ(soup->gatherFaces(desc) + desc.m_indexCount, 0);
     }
 }

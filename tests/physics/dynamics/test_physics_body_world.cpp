@@ -496,8 +496,15 @@ TEST(PhysicsBodyCollision, ContactCallbackMaySwapTheShapeInUse) {
     dgCollision* soup = dgWorldCreatePolygonSoupCollision(
         nullptr,
         [](dgPolygonSoupCollideDesc* desc) {
-            const int32_t indices[4] = {0, 1, 2, 3};
-            desc->addFace(kQuad, 3 * sizeof(float), indices, 4, 0);
+            desc->m_vertexArray = kQuad;
+            desc->m_vertexStrideInBytes = int32_t(3 * sizeof(float));
+            desc->m_faceCount = 1;
+            desc->m_indexCount = 4;
+            desc->m_faceAttributes[0] = 0;
+            desc->m_faceIndexCounts[0] = 4;
+            for (int32_t i = 0; i < 4; i++) {
+                desc->m_faceIndices[i] = i;
+            }
         },
         nullptr, [](void*) { g_soupDestroyed = true; });
     g_soupDestroyed = false;

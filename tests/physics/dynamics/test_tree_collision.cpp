@@ -112,8 +112,8 @@ TEST_F(TreeCollisionTest, BoxGatheringReportsFacesReachingIntoTheBoxAndNoOthers)
     for (int32_t trial = 0; trial < 300; trial++) {
         const dgVector lo(where(rng), where(rng) * 0.2f - 1.0f, where(rng), 1.0f);
         const dgVector hi(lo.x + size(rng), lo.y + size(rng), lo.z + size(rng), 1.0f);
-        desc.m_boxMin = lo;
-        desc.m_boxMax = hi;
+        dgSetDescVector(desc.m_boxMin, lo);
+        dgSetDescVector(desc.m_boxMax, hi);
         desc.m_soupBody = nullptr;
         desc.m_otherBody = nullptr;
         const int32_t count = soupOf(tree)->gatherFaces(desc);
@@ -255,8 +255,8 @@ TEST_F(TreeCollisionTest, PerFaceCallbackSeesEveryGatheredFaceWithBothBodies) {
               });
     dgBody soupBody, other;
     static dgPolygonSoupCollideDesc desc;
-    desc.m_boxMin = dgVector(-1.0f, -10.0f, -1.0f, 1.0f);
-    desc.m_boxMax = dgVector(10.0f, 10.0f, 10.0f, 1.0f);
+    dgSetDescVector(desc.m_boxMin, dgVector(-1.0f, -10.0f, -1.0f, 1.0f));
+    dgSetDescVector(desc.m_boxMax, dgVector(10.0f, 10.0f, 10.0f, 1.0f));
     desc.m_soupBody = &soupBody;
     desc.m_otherBody = &other;
     EXPECT_EQ(soupOf(tree)->gatherFaces(desc), 32);
@@ -287,8 +287,8 @@ TEST_F(TreeCollisionTest, RebuildReplacesTheSoupAndBadFacesAreDropped) {
     dgTreeCollisionEndBuild(tree, 0);
 
     static dgPolygonSoupCollideDesc desc;
-    desc.m_boxMin = dgVector(-100.0f, -100.0f, -100.0f, 1.0f);
-    desc.m_boxMax = dgVector(100.0f, 100.0f, 100.0f, 1.0f);
+    dgSetDescVector(desc.m_boxMin, dgVector(-100.0f, -100.0f, -100.0f, 1.0f));
+    dgSetDescVector(desc.m_boxMax, dgVector(100.0f, 100.0f, 100.0f, 1.0f));
     desc.m_soupBody = nullptr;
     desc.m_otherBody = nullptr;
     ASSERT_EQ(soupOf(tree)->gatherFaces(desc), 2);
