@@ -68,6 +68,9 @@ inline dgBody* addBody(dgWorld* world, dgCollision* shape, float mass, float x, 
         dgConvexCollisionCalculateInertialMatrix(shape, inertia, origin);
         dgBodySetMassMatrix(body, mass, mass * inertia[0], mass * inertia[1], mass * inertia[2]);
         dgBodySetForceAndTorqueCallback(body, applyGravity);
+        // A body is created at the origin; where that lies outside the world
+        // box it was frozen at once, and placing it does not wake it.
+        dgWorldUnfreezeBody(world, body);
     }
     return body;
 }
