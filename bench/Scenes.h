@@ -128,8 +128,8 @@ inline void buildStacks(Scene& scene, int32_t side, int32_t height, float ox, fl
     for (int32_t ix = 0; ix < side; ix++) {
         for (int32_t iz = 0; iz < side; iz++) {
             for (int32_t k = 0; k < height; k++) {
-                dgBody* body = addBody(scene.world, cube, 1.0f, ox + first + 2.0f * float(ix), oy + 0.5f + float(k),
-                                       oz + first + 2.0f * float(iz));
+                dgBody* body = addBody(scene.world, cube, 1.0f, ox + first + 2.0f * float(ix),
+                                       oy + 0.5f + float(k), oz + first + 2.0f * float(iz));
                 dgBodySetAutoFreeze(body, 0);
                 scene.bodies.push_back(body);
             }
@@ -158,8 +158,8 @@ inline void buildPile(Scene& scene, bool freezing) {
         const float shift = -0.35f * float(k);
         for (int32_t ix = 0; ix < kPileSide; ix++) {
             for (int32_t iz = 0; iz < kPileSide; iz++) {
-                dgBody* body = addBody(scene.world, cube, 2.0f, first + 3.0f * float(ix) + shift, 2.0f + 3.0f * float(k),
-                                       first + 3.0f * float(iz) + shift);
+                dgBody* body = addBody(scene.world, cube, 2.0f, first + 3.0f * float(ix) + shift,
+                                       2.0f + 3.0f * float(k), first + 3.0f * float(iz) + shift);
                 dgBodySetAutoFreeze(body, freezing ? 1 : 0);
                 scene.bodies.push_back(body);
             }
@@ -193,8 +193,8 @@ inline void buildPyramid(Scene& scene, std::vector<int32_t>& levels) {
         const float first = -float(n - 1);
         for (int32_t ix = 0; ix < n; ix++) {
             for (int32_t iz = 0; iz < n; iz++) {
-                dgBody* body = addBody(scene.world, cube, 1.0f, first + 2.0f * float(ix), 1.0f + 2.5f * float(level),
-                                       first + 2.0f * float(iz));
+                dgBody* body = addBody(scene.world, cube, 1.0f, first + 2.0f * float(ix),
+                                       1.0f + 2.5f * float(level), first + 2.0f * float(iz));
                 dgBodySetAutoFreeze(body, 0);
                 scene.bodies.push_back(body);
                 levels.push_back(level);
@@ -277,13 +277,13 @@ inline void buildLattice(Scene& scene, int32_t simd) {
     const float hi[3] = {350.0f, 100.0f, 350.0f};
     scene.world = newWorld(lo, hi, 0.6f, kFriction);
     dgWorldSetSimdMode(scene.world, simd);
-    dgCollision* terrain = buildGridTree(scene.world, kTerrainCells, kTerrainSpacing, 0.0f, 0.0f, 0.0f,
-                                         latticeTerrainY);
+    dgCollision* terrain =
+        buildGridTree(scene.world, kTerrainCells, kTerrainSpacing, 0.0f, 0.0f, 0.0f, latticeTerrainY);
     addBody(scene.world, terrain, 0.0f, 0.0f, 0.0f, 0.0f);
     dgReleaseCollision(scene.world, terrain);
 
-    const float hullPoints[5][3] = {{0.0f, 1.0f, 0.0f}, {1.0f, 0.0f, 0.0f}, {-1.0f, 0.0f, 0.0f},
-                                    {0.0f, 0.0f, 1.0f}, {0.0f, 0.0f, -1.0f}};
+    const float hullPoints[5][3] = {
+        {0.0f, 1.0f, 0.0f}, {1.0f, 0.0f, 0.0f}, {-1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 1.0f}, {0.0f, 0.0f, -1.0f}};
     dgCollision* shapes[4] = {
         dgCreateBox(scene.world, 1.0f, 1.5f, 2.0f, nullptr),
         dgCreateSphere(scene.world, 0.5f, 0.5f, 0.5f, nullptr),
@@ -297,7 +297,8 @@ inline void buildLattice(Scene& scene, int32_t simd) {
             for (int32_t iz = 0; iz < kLatticeSide; iz++) {
                 const float x = kTerrainCentre + kLatticePitch * float(ix - kLatticeSide / 2);
                 const float z = kTerrainCentre + kLatticePitch * float(iz - kLatticeSide / 2);
-                scene.bodies.push_back(addBody(scene.world, shapes[serial % 4], 1.0f, x, 15.0f + 2.0f * float(k), z));
+                scene.bodies.push_back(
+                    addBody(scene.world, shapes[serial % 4], 1.0f, x, 15.0f + 2.0f * float(k), z));
                 serial++;
             }
         }
@@ -393,10 +394,9 @@ constexpr float kShipMass = 2000.0f;
 constexpr int32_t kGameSteps = 3000;
 
 inline float seaFloorHeight(const std::vector<uint16_t>& map, float x, float z) {
-    return kSeaFloorY + benchterrain::gridHeight(x, z, benchterrain::kHorizontalScale, benchterrain::kSide - 1,
-                                                 [&map](int32_t i, int32_t j) {
-                                                     return benchterrain::vertexHeight(map, i, j);
-                                                 });
+    return kSeaFloorY + benchterrain::gridHeight(
+                            x, z, benchterrain::kHorizontalScale, benchterrain::kSide - 1,
+                            [&map](int32_t i, int32_t j) { return benchterrain::vertexHeight(map, i, j); });
 }
 
 inline float seaFloorMiddle() {
@@ -406,11 +406,11 @@ inline float seaFloorMiddle() {
 // What a ship's force callback reads (the body's user data).
 struct Ship {
     const std::vector<uint16_t>* map;
-    float radius;      // of its circle round the middle
-    float speed;       // along the circle, m/s (sign = direction)
-    float cruise;      // height of its centre over the floor
-    float dipPeriod;   // steps between dips into the floor
-    float phase;       // steps
+    float radius;     // of its circle round the middle
+    float speed;      // along the circle, m/s (sign = direction)
+    float cruise;     // height of its centre over the floor
+    float dipPeriod;  // steps between dips into the floor
+    float phase;      // steps
     int32_t step;
 };
 
@@ -432,7 +432,8 @@ inline void shipThrust(dgBody* body) {
     const float t = float(ship.step) + ship.phase;
     ship.step++;
     const float dip = std::sin(6.2831853f * t / ship.dipPeriod);
-    const float wantHeight = seaFloorHeight(*ship.map, matrix[12], matrix[14]) + ship.cruise * (0.55f + 0.5f * dip);
+    const float wantHeight =
+        seaFloorHeight(*ship.map, matrix[12], matrix[14]) + ship.cruise * (0.55f + 0.5f * dip);
     const float lift = kGravity + 2.0f * (wantHeight - matrix[13]) - 2.0f * velocity[1];
     const float force[3] = {kShipMass * 1.5f * (wantX - velocity[0]), kShipMass * lift,
                             kShipMass * 1.5f * (wantZ - velocity[2])};
@@ -481,13 +482,14 @@ inline void buildGameScene(Scene& scene, const std::vector<uint16_t>& map, std::
         for (int32_t b = a; b < 3; b++) {
             dgMaterialSetDefaultFriction(world, groups[a], groups[b], kFriction, kFriction);
             dgMaterialSetDefaultElasticity(world, groups[a], groups[b], 0.0f);
-            dgMaterialSetCollisionCallback(world, groups[a], groups[b], &counts, countBegin, countProcess, countEnd);
+            dgMaterialSetCollisionCallback(world, groups[a], groups[b], &counts, countBegin, countProcess,
+                                           countEnd);
         }
     }
 
-    dgCollision* floor = buildGridTree(world, benchterrain::kSide - 1, benchterrain::kHorizontalScale, 0.0f,
-                                       kSeaFloorY, 0.0f,
-                                       [&map](int32_t i, int32_t j) { return benchterrain::vertexHeight(map, i, j); });
+    dgCollision* floor =
+        buildGridTree(world, benchterrain::kSide - 1, benchterrain::kHorizontalScale, 0.0f, kSeaFloorY, 0.0f,
+                      [&map](int32_t i, int32_t j) { return benchterrain::vertexHeight(map, i, j); });
     dgBody* floorBody = addBody(world, floor, 0.0f, 0.0f, 0.0f, 0.0f);
     dgBodySetMaterialGroupId(floorBody, floorGroup);
     dgReleaseCollision(world, floor);

@@ -67,7 +67,8 @@ struct StepStats {
 };
 
 void printStats(const char* label, const StepStats& s) {
-    std::printf("  %-8s mean %9.4f  p50 %9.4f  p95 %9.4f  max %9.4f ms/step\n", label, s.mean, s.p50, s.p95, s.max);
+    std::printf("  %-8s mean %9.4f  p50 %9.4f  p95 %9.4f  max %9.4f ms/step\n", label, s.mean, s.p50, s.p95,
+                s.max);
 }
 
 // One update of 1/60 s, timed.
@@ -124,15 +125,16 @@ std::string format(const char* fmt, ...) {
 // ---- S1 and S9 ----
 
 struct StackFigures {
-    int32_t within = 0;    // within 0.1 m of the start
-    int32_t fallen = 0;    // centre lower by more than 0.5 m
+    int32_t within = 0;  // within 0.1 m of the start
+    int32_t fallen = 0;  // centre lower by more than 0.5 m
     double meanDrift = 0.0;
     double maxDrift = 0.0;
-    double rmsSpeed = 0.0;  // over the last 60 steps
+    double rmsSpeed = 0.0;        // over the last 60 steps
     std::vector<float> relative;  // settled positions less the scene's base
 };
 
-StackFigures runStacks(int32_t side, float ox, float oy, float oz, int32_t steps, std::vector<double>& times) {
+StackFigures runStacks(int32_t side, float ox, float oy, float oz, int32_t steps,
+                       std::vector<double>& times) {
     Scene scene;
     buildStacks(scene, side, kStackHeight, ox, oy, oz);
     std::vector<float> start;
@@ -181,16 +183,18 @@ StackFigures runStacks(int32_t side, float ox, float oy, float oz, int32_t steps
 }
 
 std::string stackQuality(const StackFigures& f, size_t cubes) {
-    return format("  cubes within 0.1 m of start %d / %zu, fallen %d, horizontal drift mean %.6f max %.6f m, "
-                  "RMS speed last 60 steps %.6f m/s\n",
-                  int(f.within), cubes, int(f.fallen), f.meanDrift, f.maxDrift, f.rmsSpeed);
+    return format(
+        "  cubes within 0.1 m of start %d / %zu, fallen %d, horizontal drift mean %.6f max %.6f m, "
+        "RMS speed last 60 steps %.6f m/s\n",
+        int(f.within), cubes, int(f.fallen), f.meanDrift, f.maxDrift, f.rmsSpeed);
 }
 
 void sceneS1(const Options& o) {
     const int32_t side = o.quick ? 1 : kStacksSide;
     const int32_t steps = o.steps(kStacksSteps);
-    const std::string title = format("S1 resting stacks: %d x %d stacks of %d, %d steps%s", int(side), int(side),
-                                     int(kStackHeight), int(steps), o.quick ? " (quick form)" : "");
+    const std::string title =
+        format("S1 resting stacks: %d x %d stacks of %d, %d steps%s", int(side), int(side), int(kStackHeight),
+               int(steps), o.quick ? " (quick form)" : "");
     runScene(title.c_str(), o.runs, [&](std::vector<double>& times) {
         const StackFigures f = runStacks(side, 0.0f, 0.0f, 0.0f, steps, times);
         return stackQuality(f, size_t(side * side * kStackHeight));
@@ -201,9 +205,10 @@ void sceneS9(const Options& o) {
     const int32_t steps = o.steps(kStacksSteps);
     const float bases[3][3] = {{0.0f, 0.0f, 0.0f}, {0.0f, -12000.0f, 0.0f}, {20000.0f, -12000.0f, 20000.0f}};
     const char* names[3] = {"origin", "(0, -12000, 0)", "(20000, -12000, 20000)"};
-    const std::string title = format("S9 far from the origin: 3 x 3 stacks of %d, %d steps, at the origin, "
-                                     "(0, -12000, 0), (20000, -12000, 20000)",
-                                     int(kStackHeight), int(steps));
+    const std::string title = format(
+        "S9 far from the origin: 3 x 3 stacks of %d, %d steps, at the origin, "
+        "(0, -12000, 0), (20000, -12000, 20000)",
+        int(kStackHeight), int(steps));
     runScene(title.c_str(), o.runs, [&](std::vector<double>& times) {
         std::string quality;
         std::vector<float> reference;
@@ -236,8 +241,9 @@ void sceneS2(const Options& o) {
     const int32_t steps = o.steps(kPileSteps);
     for (int32_t pass = 0; pass < 2; pass++) {
         const bool freezing = (pass == 0);
-        const std::string title = format("S2 falling pile: %d cubes, %d steps, freezing %s",
-                                         int(kPileSide * kPileSide * kPileLayers), int(steps), freezing ? "on" : "off");
+        const std::string title =
+            format("S2 falling pile: %d cubes, %d steps, freezing %s",
+                   int(kPileSide * kPileSide * kPileLayers), int(steps), freezing ? "on" : "off");
         runScene(title.c_str(), o.runs, [&](std::vector<double>& times) {
             // Outlives the scene: the world's destruction still reports
             // bodies leaving the awake set.
@@ -282,7 +288,8 @@ void sceneS3(const Options& o) {
             position(scene.bodies[b], p);
             sunk += (p[1] < pyramidRestHeight(levels[b]) - 0.5f) ? 1 : 0;
         }
-        return format("  cubes more than 0.5 m below their rest height %d / %zu\n", int(sunk), scene.bodies.size());
+        return format("  cubes more than 0.5 m below their rest height %d / %zu\n", int(sunk),
+                      scene.bodies.size());
     });
 }
 
@@ -342,7 +349,8 @@ void sceneS4(const Options& o) {
 
 void sceneS10(const Options& o) {
     const int32_t steps = o.steps(kLatticeSteps);
-    const std::string title = format("S10 determinism: S4 (%d steps) twice with the SIMD solver, once scalar", int(steps));
+    const std::string title =
+        format("S10 determinism: S4 (%d steps) twice with the SIMD solver, once scalar", int(steps));
     runScene(title.c_str(), 1, [&](std::vector<double>& times) {
         const LatticeRun first = runLattice(1, steps, times);
         std::vector<double> more;
@@ -365,12 +373,13 @@ void sceneS10(const Options& o) {
         };
         // The second SIMD run's difference is the yardstick for the scalar
         // one: where the runs of one solver part, chaos grows any difference.
-        return format("  end hash %08x, hash of all %zu checkpoints %08x (compare with another process)\n"
-                      "  second run in this process: %d / %zu checkpoints equal, largest position difference "
-                      "%.3e m\n"
-                      "  SIMD against scalar solver: largest position difference %.3e m\n",
-                      first.hashes.back(), first.hashes.size(), chain, int(equal), first.hashes.size(),
-                      largestDifference(second), largestDifference(scalar));
+        return format(
+            "  end hash %08x, hash of all %zu checkpoints %08x (compare with another process)\n"
+            "  second run in this process: %d / %zu checkpoints equal, largest position difference "
+            "%.3e m\n"
+            "  SIMD against scalar solver: largest position difference %.3e m\n",
+            first.hashes.back(), first.hashes.size(), chain, int(equal), first.hashes.size(),
+            largestDifference(second), largestDifference(scalar));
     });
 }
 
@@ -380,9 +389,10 @@ void sceneS5(const Options& o) {
     const int32_t steps = o.steps(kSweepSteps);
     for (int32_t variant = 0; variant < 2; variant++) {
         const bool soupWall = (variant == 1);
-        const std::string title = format("S5 tunnelling sweep, %s wall: 6 speeds x 16 starts x continuous off/on, "
-                                         "%d steps each (timing over all runs' steps)",
-                                         soupWall ? "one-quad tree" : "0.2 m box", int(steps));
+        const std::string title = format(
+            "S5 tunnelling sweep, %s wall: 6 speeds x 16 starts x continuous off/on, "
+            "%d steps each (timing over all runs' steps)",
+            soupWall ? "one-quad tree" : "0.2 m box", int(steps));
         runScene(title.c_str(), o.runs, [&](std::vector<double>& times) {
             std::string quality;
             for (int32_t continuous = 0; continuous < 2; continuous++) {
@@ -450,8 +460,9 @@ void sceneS6(const Options& o) {
 void sceneS11(const Options& o) {
     const int32_t steps = o.steps(kGameSteps);
     const std::vector<uint16_t> map(benchterrain::heightMap());
-    const std::string title = format("S11 game-shaped scene: 257 x 257 sea floor, %d ships of %.0f kg, %d steps",
-                                     int(kShips), double(kShipMass), int(steps));
+    const std::string title =
+        format("S11 game-shaped scene: 257 x 257 sea floor, %d ships of %.0f kg, %d steps", int(kShips),
+               double(kShipMass), int(steps));
     runScene(title.c_str(), o.runs, [&](std::vector<double>& times) {
         Scene scene;
         std::vector<Ship> ships;
@@ -477,12 +488,13 @@ void sceneS11(const Options& o) {
             lowestClearance = std::min(lowestClearance, p[1] - seaFloorHeight(map, p[0], p[2]));
         }
         const double n = double(steps);
-        return format("  callbacks per step: begin mean %.3f max %llu, process mean %.3f max %llu, end mean %.3f "
-                      "max %llu; steps with contact points %d\n"
-                      "  lowest ship centre over the floor at the end %.3f m (half height 1.5)\n",
-                      double(counts.begin) / n, (unsigned long long)maxBegin, double(counts.process) / n,
-                      (unsigned long long)maxProcess, double(counts.end) / n, (unsigned long long)maxEnd,
-                      int(stepsWithContacts), double(lowestClearance));
+        return format(
+            "  callbacks per step: begin mean %.3f max %llu, process mean %.3f max %llu, end mean %.3f "
+            "max %llu; steps with contact points %d\n"
+            "  lowest ship centre over the floor at the end %.3f m (half height 1.5)\n",
+            double(counts.begin) / n, (unsigned long long)maxBegin, double(counts.process) / n,
+            (unsigned long long)maxProcess, double(counts.end) / n, (unsigned long long)maxEnd,
+            int(stepsWithContacts), double(lowestClearance));
     });
     std::printf("  (frame budget of the game: 20 ms a step)\n\n");
 }
@@ -541,12 +553,13 @@ int main(int argc, char** argv) {
             return usage(argv[0]);
         }
     }
-    std::printf("CPU: %s\ncompiler: %s\none thread, updates of 1/60 s; times in ms per step after the first\n\n",
-                cpuModel().c_str(), compiler().c_str());
+    std::printf(
+        "CPU: %s\ncompiler: %s\none thread, updates of 1/60 s; times in ms per step after the first\n\n",
+        cpuModel().c_str(), compiler().c_str());
     const struct {
         const char* name;
         void (*run)(const Options&);
-    } all[] = {{"S1", sceneS1}, {"S2", sceneS2}, {"S3", sceneS3},  {"S4", sceneS4},  {"S5", sceneS5},
+    } all[] = {{"S1", sceneS1}, {"S2", sceneS2}, {"S3", sceneS3},   {"S4", sceneS4},  {"S5", sceneS5},
                {"S6", sceneS6}, {"S9", sceneS9}, {"S10", sceneS10}, {"S11", sceneS11}};
     for (const auto& scene : all) {
         if (o.wants(scene.name)) {

@@ -26,8 +26,10 @@ using namespace scenes;
 constexpr int32_t kBodies = 20;
 constexpr int64_t kCycle = 10000;
 constexpr int64_t kDefaultUpdates = 1000000;
-// Cycles in a row ending with more engine memory than any before them.
-constexpr int32_t kGrowingCycles = 5;
+// Cycles per window of the memory check, and windows in a row whose lowest
+// live block count rose that make it stop.
+constexpr int64_t kFloorWindow = 10;
+constexpr int32_t kRisingWindows = 4;
 // Bowl: y = kBowlCurve (x^2 + z^2) over a square of kBowlHalf m each side of
 // the origin, walls from the rim kWallHeight m up.
 constexpr float kBowlHalf = 20.0f;
@@ -173,7 +175,8 @@ int main(int argc, char** argv) {
     if (argc > 1) {
         updates = std::atoll(argv[1]);
         if (updates <= 0) {
-            std::fprintf(stderr, "usage: %s [updates]  (default %lld)\n", argv[0], (long long)kDefaultUpdates);
+            std::fprintf(stderr, "usage: %s [updates]  (default %lld)\n", argv[0],
+                         (long long)kDefaultUpdates);
             return 2;
         }
     }
@@ -184,8 +187,8 @@ int main(int argc, char** argv) {
     addBody(world, bowl, 0.0f, 0.0f, 0.0f, 0.0f);
     dgReleaseCollision(world, bowl);
 
-    const float hullPoints[5][3] = {{0.0f, 1.0f, 0.0f}, {1.0f, 0.0f, 0.0f}, {-1.0f, 0.0f, 0.0f},
-                                    {0.0f, 0.0f, 1.0f}, {0.0f, 0.0f, -1.0f}};
+    const float hullPoints[5][3] = {
+        {0.0f, 1.0f, 0.0f}, {1.0f, 0.0f, 0.0f}, {-1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 1.0f}, {0.0f, 0.0f, -1.0f}};
     dgCollision* shapes[4] = {
         dgCreateBox(world, 1.0f, 1.5f, 2.0f, nullptr),
         dgCreateSphere(world, 0.5f, 0.5f, 0.5f, nullptr),
@@ -201,8 +204,8 @@ int main(int argc, char** argv) {
     }
 
     std::mt19937 rng(20261209u);
-    std::printf("soak: %d bodies in a walled bowl, relaunched every %lld updates, %lld updates\n", int(kBodies),
-                (long long)kCycle, (long long)updates);
+    std::printf("soak: %d bodies in a walled bowl, relaunched every %lld updates, %lld updates\n",
+                int(kBodies), (long long)kCycle, (long long)updates);
     std::printf("%8s %12s %12s %12s %10s %12s %10s\n", "cycle", "launch J", "peak J", "end J", "live blk",
                 "live bytes", "allocs");
     const auto started = std::chrono::steady_clock::now();
@@ -212,7 +215,9 @@ int main(int argc, char** argv) {
     int64_t highWaterBytes = -1;
     int64_t highWaterBlocks = -1;
     int64_t allocationsAtLaunch = 0;
-    int32_t growingCycles = 0;
+    int64_t windowFloor = INT64_MAX;
+    int64_t previousFloor = -1;
+    int32_t risingWindows = 0;
     const char* failure = nullptr;
     int64_t failedAt = -1;
     int64_t step = 0;
@@ -254,19 +259,31 @@ int main(int argc, char** argv) {
                         peakEnergy, total, (long long)g_memory.liveBlocks, (long long)g_memory.liveBytes,
                         (long long)(g_memory.allocations - allocationsAtLaunch));
             std::fflush(stdout);
-            // The first cycle fills the engine's pools; after it, what the
-            // engine holds at a cycle's end moves within a band as the
-            // contacts of the resting pile come and go, setting a new high
-            // only now and then. A leak sets one every cycle.
-            const bool newHigh = (g_memory.liveBytes > highWaterBytes) || (g_memory.liveBlocks > highWaterBlocks);
-            growingCycles = ((cycle > 1) && newHigh) ? growingCycles + 1 : 0;
-            if (growingCycles >= kGrowingCycles) {
-                failure = "engine memory still growing after the first cycle";
-                failedAt = step;
-                break;
-            }
             highWaterBytes = std::max(highWaterBytes, g_memory.liveBytes);
             highWaterBlocks = std::max(highWaterBlocks, g_memory.liveBlocks);
+            // The first cycle fills the engine's pools. After it, what the
+            // engine holds at a cycle's end moves up and down by a few pages
+            // as the resting pile's contacts come and go, and its floor
+            // settles within some dozens of cycles; a leak lifts the floor
+            // without end. So: the lowest count of each window of cycles,
+            // and a stop when it rose window after window.
+            if (cycle > 1) {
+                windowFloor = std::min(windowFloor, g_memory.liveBlocks);
+                if ((cycle - 1) % kFloorWindow == 0) {
+                    risingWindows =
+                        ((previousFloor >= 0) && (windowFloor > previousFloor)) ? risingWindows + 1 : 0;
+                    std::printf("%8s lowest live blocks of cycles %lld-%lld: %lld\n", "",
+                                (long long)(cycle - kFloorWindow + 1), (long long)cycle,
+                                (long long)windowFloor);
+                    previousFloor = windowFloor;
+                    windowFloor = INT64_MAX;
+                    if (risingWindows >= kRisingWindows) {
+                        failure = "engine memory still growing after the first cycle";
+                        failedAt = step;
+                        break;
+                    }
+                }
+            }
         }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -277,8 +294,9 @@ int main(int argc, char** argv) {
         }
         std::printf("STOPPED at update %lld (cycle %lld, update %lld of it): %s\n", (long long)failedAt,
                     (long long)(failedAt / kCycle + 1), (long long)(failedAt % kCycle), failure);
-        std::printf("  launch energy %.3f J, margin %.3f J, energy now %.3f J, live blocks %lld, live bytes %lld\n",
-                    launchEnergy, margin, total, (long long)g_memory.liveBlocks, (long long)g_memory.liveBytes);
+        std::printf(
+            "  launch energy %.3f J, margin %.3f J, energy now %.3f J, live blocks %lld, live bytes %lld\n",
+            launchEnergy, margin, total, (long long)g_memory.liveBlocks, (long long)g_memory.liveBytes);
         for (size_t b = 0; b < bodies.size(); b++) {
             float p[3];
             float v[3];
@@ -291,10 +309,11 @@ int main(int argc, char** argv) {
         std::printf("completed %lld updates in %.1f s without fault\n", (long long)step, seconds);
     }
     dgWorldDestroy(world);
-    std::printf("highest engine memory at a cycle's end: %lld blocks, %lld bytes\n", (long long)highWaterBlocks,
-                (long long)highWaterBytes);
+    std::printf("highest engine memory at a cycle's end: %lld blocks, %lld bytes\n",
+                (long long)highWaterBlocks, (long long)highWaterBytes);
     // The block cache and the shared pools keep their blocks for the process.
-    std::printf("after the world's destruction (block cache and pools keep theirs): live blocks %lld, bytes %lld\n",
-                (long long)g_memory.liveBlocks, (long long)g_memory.liveBytes);
+    std::printf(
+        "after the world's destruction (block cache and pools keep theirs): live blocks %lld, bytes %lld\n",
+        (long long)g_memory.liveBlocks, (long long)g_memory.liveBytes);
     return failure ? 1 : 0;
 }
