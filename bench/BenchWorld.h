@@ -14,6 +14,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "TerrainMap.h"
 #include "dgBody.h"
 #include "dgBroadPhase.h"
 #include "dgContact.h"
@@ -147,25 +148,7 @@ inline ContactCount countContacts(dgWorld* world) {
     return count;
 }
 
-// Height of a grid terrain of `cells` x `cells` square cells of side
-// `spacing`, two triangles a cell split along the (i + 1, j)-(i, j + 1)
-// diagonal as the benchmark terrains are built; vertexY(i, j) the vertex
-// heights. Points off the grid take the nearest border cell.
-template <class VertexY>
-float gridHeight(float x, float z, float spacing, int32_t cells, const VertexY& vertexY) {
-    const float u = x / spacing;
-    const float v = z / spacing;
-    const int32_t i = std::clamp(int32_t(std::floor(u)), 0, cells - 1);
-    const int32_t j = std::clamp(int32_t(std::floor(v)), 0, cells - 1);
-    const float fx = u - float(i);
-    const float fz = v - float(j);
-    if (fx + fz <= 1.0f) {
-        const float h00 = vertexY(i, j);
-        return h00 + fx * (vertexY(i + 1, j) - h00) + fz * (vertexY(i, j + 1) - h00);
-    }
-    const float h11 = vertexY(i + 1, j + 1);
-    return h11 + (1.0f - fx) * (vertexY(i, j + 1) - h11) + (1.0f - fz) * (vertexY(i + 1, j) - h11);
-}
+using benchterrain::gridHeight;
 
 // Per-step wall times of one run of a scene.
 class StepTimer {
