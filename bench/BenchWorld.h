@@ -14,6 +14,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "StepStats.h"
 #include "TerrainMap.h"
 #include "dgBody.h"
 #include "dgBroadPhase.h"
@@ -165,55 +166,15 @@ private:
     std::vector<double> m_ms;
 };
 
-// Mean, p50, p95 and maximum milliseconds per step over every step after the
-// first (which files and pairs everything from scratch).
-struct StepStats {
-    double mean = 0.0;
-    double p50 = 0.0;
-    double p95 = 0.0;
-    double max = 0.0;
-
-    static StepStats of(const std::vector<double>& ms) {
-        StepStats stats;
-        if (ms.size() < 2) {
-            return stats;
-        }
-        std::vector<double> sorted(ms.begin() + 1, ms.end());
-        std::sort(sorted.begin(), sorted.end());
-        const size_t n = sorted.size();
-        double sum = 0.0;
-        for (double t : sorted) {
-            sum += t;
-        }
-        stats.mean = sum / double(n);
-        stats.p50 = sorted[(n - 1) / 2];
-        stats.p95 = sorted[size_t(std::ceil(0.95 * double(n))) - 1];
-        stats.max = sorted.back();
-        return stats;
-    }
-
-    // The best of each figure over several runs.
-    void keepMinimum(const StepStats& other, bool first) {
-        if (first) {
-            *this = other;
-            return;
-        }
-        mean = std::min(mean, other.mean);
-        p50 = std::min(p50, other.p50);
-        p95 = std::min(p95, other.p95);
-        max = std::min(max, other.max);
-    }
-
-    // Counters in milliseconds; the benchmark's own time is the mean step
-    // (manual time).
-    void report(benchmark::State& state) const {
-        state.SetIterationTime(mean * 1.0e-3);
-        state.counters["mean_ms"] = mean;
-        state.counters["p50_ms"] = p50;
-        state.counters["p95_ms"] = p95;
-        state.counters["max_ms"] = max;
-    }
-};
+// Counters in milliseconds; the benchmark's own time is the mean step
+// (manual time).
+inline void reportStepStats(const StepStats& stats, benchmark::State& state) {
+    state.SetIterationTime(stats.mean * 1.0e-3);
+    state.counters["mean_ms"] = stats.mean;
+    state.counters["p50_ms"] = stats.p50;
+    state.counters["p95_ms"] = stats.p95;
+    state.counters["max_ms"] = stats.max;
+}
 
 // Runs of each scene: every figure printed is the minimum over them.
 constexpr int32_t kRuns = 3;

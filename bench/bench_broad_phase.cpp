@@ -60,7 +60,7 @@ void restingScene(benchmark::State& state, int32_t steps, const Build& build) {
             contacts = countContacts(scene->world());
             best.keepMinimum(StepStats::of(timer.times()), run == 0);
         }
-        best.report(state);
+        reportStepStats(best, state);
     }
     state.counters["bodies"] = bodies;
     state.counters["steps"] = steps;
@@ -137,7 +137,7 @@ void BM_BroadPhaseIncrementalMovers(benchmark::State& state) {
             contacts = countContacts(world);
             best.keepMinimum(StepStats::of(timer.times()), run == 0);
         }
-        best.report(state);
+        reportStepStats(best, state);
     }
     state.counters["bodies"] = kStackCubes + 1 + kMovers;
     state.counters["steps"] = kIncrementalSteps;

@@ -211,7 +211,7 @@ void BM_GameSceneShips(benchmark::State& state) {
             maxProcessPerStep = maxProcess;
             best.keepMinimum(StepStats::of(timer.times()), run == 0);
         }
-        best.report(state);
+        reportStepStats(best, state);
     }
     const double steps = double(kSteps - 1);
     state.counters["steps"] = kSteps;

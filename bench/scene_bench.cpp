@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Scenes.h"
+#include "StepStats.h"
 #include "TerrainMap.h"
 #include "dgPhysics.h"
 
@@ -38,32 +39,6 @@ struct Options {
         return scenes.empty() || (std::find(scenes.begin(), scenes.end(), name) != scenes.end());
     }
     int32_t steps(int32_t defined) const { return std::min(defined, maxSteps); }
-};
-
-struct StepStats {
-    double mean = 0.0;
-    double p50 = 0.0;
-    double p95 = 0.0;
-    double max = 0.0;
-
-    static StepStats of(const std::vector<double>& ms) {
-        StepStats stats;
-        if (ms.size() < 2) {
-            return stats;
-        }
-        std::vector<double> sorted(ms.begin() + 1, ms.end());
-        std::sort(sorted.begin(), sorted.end());
-        const size_t n = sorted.size();
-        double sum = 0.0;
-        for (double t : sorted) {
-            sum += t;
-        }
-        stats.mean = sum / double(n);
-        stats.p50 = sorted[(n - 1) / 2];
-        stats.p95 = sorted[size_t(std::ceil(0.95 * double(n))) - 1];
-        stats.max = sorted.back();
-        return stats;
-    }
 };
 
 void printStats(const char* label, const StepStats& s) {
@@ -94,14 +69,10 @@ void runScene(const char* title, int32_t runs, const std::function<std::string(s
         char label[16];
         std::snprintf(label, sizeof(label), "run %d", int(r + 1));
         printStats(label, stats);
+        best.keepMinimum(stats, r == 0);
         if (r == 0) {
-            best = stats;
             firstQuality = quality;
         } else {
-            best.mean = std::min(best.mean, stats.mean);
-            best.p50 = std::min(best.p50, stats.p50);
-            best.p95 = std::min(best.p95, stats.p95);
-            best.max = std::min(best.max, stats.max);
             same = same && (quality == firstQuality);
         }
         std::fflush(stdout);
