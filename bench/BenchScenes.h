@@ -27,6 +27,7 @@
 #include <memory>
 
 #include "BenchWorld.h"
+#include "GridTree.h"
 #include "dgTreeCollision.h"
 
 namespace benchscenes {
@@ -99,24 +100,7 @@ inline float terrainHeight(float x, float z) {
 inline dgCollision* buildLatticeTerrain(dgWorld* world) {
     dgCollision* tree = dgCreateTreeCollision(world, nullptr);
     dgTreeCollisionBeginBuild(tree);
-    auto vertex = [](int32_t i, int32_t j, float* out) {
-        out[0] = kTerrainSpacing * float(i);
-        out[1] = terrainVertexY(i, j);
-        out[2] = kTerrainSpacing * float(j);
-    };
-    for (int32_t j = 0; j < kTerrainCells; j++) {
-        for (int32_t i = 0; i < kTerrainCells; i++) {
-            float face[9];
-            vertex(i, j, face);
-            vertex(i, j + 1, face + 3);
-            vertex(i + 1, j, face + 6);
-            dgTreeCollisionAddFace(tree, 3, face, 12, 1);
-            vertex(i + 1, j, face);
-            vertex(i, j + 1, face + 3);
-            vertex(i + 1, j + 1, face + 6);
-            dgTreeCollisionAddFace(tree, 3, face, 12, 1);
-        }
-    }
+    addGridFaces(tree, kTerrainCells, kTerrainSpacing, 0.0f, 0.0f, 0.0f, terrainVertexY);
     dgTreeCollisionEndBuild(tree, 0);
     return tree;
 }

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "GridTree.h"
 #include "TerrainMap.h"
 #include "dgCollisionPolygonalSoup.h"
 #include "dgMemory.h"
@@ -19,24 +20,8 @@ namespace benchterrain {
 inline dgCollision* buildTerrain(dgWorld* world, const std::vector<uint16_t>& map) {
     dgCollision* tree = dgCreateTreeCollision(world, nullptr);
     dgTreeCollisionBeginBuild(tree);
-    for (int32_t j = 0; j + 1 < kSide; j++) {
-        for (int32_t i = 0; i + 1 < kSide; i++) {
-            auto vertex = [&](int32_t a, int32_t b, float* out) {
-                out[0] = kHorizontalScale * float(a);
-                out[1] = vertexHeight(map, a, b);
-                out[2] = kHorizontalScale * float(b);
-            };
-            float face[9];
-            vertex(i, j, face);
-            vertex(i, j + 1, face + 3);
-            vertex(i + 1, j, face + 6);
-            dgTreeCollisionAddFace(tree, 3, face, 12, 1);
-            vertex(i + 1, j, face);
-            vertex(i, j + 1, face + 3);
-            vertex(i + 1, j + 1, face + 6);
-            dgTreeCollisionAddFace(tree, 3, face, 12, 1);
-        }
-    }
+    addGridFaces(tree, kSide - 1, kHorizontalScale, 0.0f, 0.0f, 0.0f,
+                 [&](int32_t i, int32_t j) { return vertexHeight(map, i, j); });
     dgTreeCollisionEndBuild(tree, 0);
     return tree;
 }

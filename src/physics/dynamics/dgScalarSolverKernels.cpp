@@ -41,21 +41,7 @@ void dgScalarSolverKernels::setupRows(dgConstraintSolver* s, int32_t rowCount) {
             jacobian.linear1.dot(weighted.linear1) + jacobian.angular1.dot(weighted.angular1);
         const float external = weighted.linear0.dot(body0->m_force) + weighted.angular0.dot(body0->m_torque) +
                                weighted.linear1.dot(body1->m_force) + weighted.angular1.dot(body1->m_torque);
-        s->m_rightHandSide[i] -= external;
-        const float r = s->m_regulariser[i] * 0.001f;
-        const float denominator = (r + 1.0f) * diagonal;
-        float invDiagonal = 0.0f;
-        float term = 0.0f;
-        if ((diagonal > 0.0f) && (denominator > 0.0f)) {
-            invDiagonal = 1.0f / denominator;
-            term = r * diagonal;
-        }
-        if (!(invDiagonal <= FLT_MAX)) {
-            invDiagonal = 0.0f;
-            term = 0.0f;
-        }
-        s->m_regulariser[i] = term;
-        s->m_invDiagonal[i] = invDiagonal;
+        dgSolverFinishRow(s, i, diagonal, external);
     });
 }
 

@@ -116,21 +116,7 @@ void dgSimdSolverKernels::setupRows(dgConstraintSolver* s, int32_t rowCount) {
         const float diagonal = fourDots(jl0, wl0, ja0, wa0, jl1, wl1, ja1, wa1);
         const float external = fourDots(wl0, load(body0->m_force), wa0, load(body0->m_torque), wl1,
                                         load(body1->m_force), wa1, load(body1->m_torque));
-        s->m_rightHandSide[i] -= external;
-        const float r = s->m_regulariser[i] * 0.001f;
-        const float denominator = (r + 1.0f) * diagonal;
-        float invDiagonal = 0.0f;
-        float term = 0.0f;
-        if ((diagonal > 0.0f) && (denominator > 0.0f)) {
-            invDiagonal = 1.0f / denominator;
-            term = r * diagonal;
-        }
-        if (!(invDiagonal <= FLT_MAX)) {
-            invDiagonal = 0.0f;
-            term = 0.0f;
-        }
-        s->m_regulariser[i] = term;
-        s->m_invDiagonal[i] = invDiagonal;
+        dgSolverFinishRow(s, i, diagonal, external);
     }
 }
 

@@ -5,9 +5,33 @@
 // reductions may differ (the SIMD one sums four lanes, then the lanes).
 #pragma once
 
+#include <cfloat>
 #include <cstdint>
 
-struct dgConstraintSolver;
+#include "dgConstraintSolver.h"
+
+// The end of one row's set-up, alike in both variants: b -= what the bodies'
+// force and torque already do along the row; regulariser term r d and
+// inverse diagonal 1 / ((1 + r) d) with r = factor x 0.001; both 0 for a row
+// whose d is not positive or whose inverse would not be finite (the solve
+// leaves it out).
+inline void dgSolverFinishRow(dgConstraintSolver* s, int32_t i, float diagonal, float external) {
+    s->m_rightHandSide[i] -= external;
+    const float r = s->m_regulariser[i] * 0.001f;
+    const float denominator = (r + 1.0f) * diagonal;
+    float invDiagonal = 0.0f;
+    float term = 0.0f;
+    if ((diagonal > 0.0f) && (denominator > 0.0f)) {
+        invDiagonal = 1.0f / denominator;
+        term = r * diagonal;
+    }
+    if (!(invDiagonal <= FLT_MAX)) {
+        invDiagonal = 0.0f;
+        term = 0.0f;
+    }
+    s->m_regulariser[i] = term;
+    s->m_invDiagonal[i] = invDiagonal;
+}
 
 struct dgScalarSolverKernels {
     // Mass-weighted Jacobians, inverse diagonal, regulariser term and b of
