@@ -28,6 +28,7 @@ ensure_packages() {
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || return 1
 }
 
-BUILD_PACKAGES=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev pkg-config)
+BUILD_PACKAGES=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev pkg-config
+                libirrlicht-dev libenet-dev libopenal-dev libsndfile1-dev)
 # Clang and its runtime libraries (libFuzzer, sanitizers) for scripts/fuzz.sh.
 FUZZ_PACKAGES=(clang libclang-rt-dev)

@@ -1,0 +1,1 @@
+#include "client/engine/JoystickEvent.h"

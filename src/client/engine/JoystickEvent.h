@@ -1,0 +1,2 @@
+// The joystick event record (to be filled in).
+#pragma once

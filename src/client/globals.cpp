@@ -1,0 +1,3 @@
+#include "client/globals.h"
+
+GameGlobals globals;

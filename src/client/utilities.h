@@ -1,0 +1,40 @@
+// Free functions shared by the client: projectile lead, the radar's cylinder
+// mesh, a 32-bit pixel buffer, the loading text frame, and the memory and
+// processor figures of the start-up log.
+#pragma once
+
+#include <irrlicht.h>
+
+#include <cstdint>
+
+// The point to aim at so that a projectile of the given speed meets a target
+// moving at a constant velocity: the positive root of |d + v t| = s t. The
+// target itself when there is no real root, no finite one, or the divisor
+// s² - |v|² is zero.
+irr::core::vector3df computeInterceptPoint(const irr::core::vector3df& shooter, const irr::core::vector3df& target,
+                                           const irr::core::vector3df& targetVelocity, float projectileSpeed);
+
+// A coloured open cylinder of height 2 (y from +1 to -1) in one mesh buffer;
+// the caller owns one reference. Null below 2 segments or rings, or when the
+// 16-bit indices would not reach every vertex.
+irr::scene::IMesh* createCylinderMesh(irr::video::SColor color, int32_t segments, int32_t rings, float radius);
+
+// A caller-owned buffer of width × height pixels, 4 bytes each, rows without
+// padding; bytes in a pixel are blue, green, red, alpha.
+void clearPixelBuffer(void* buffer, irr::core::dimension2d<irr::s32> size);
+// No bounds test: the caller keeps x < width and y < height.
+void setPixel(void* buffer, irr::core::dimension2d<irr::s32> size, irr::u16 x, irr::u16 y, irr::video::SColor color);
+
+// One frame cleared to black with the info text set to the text; nothing
+// unless the driver, the GUI, the info text and the text are all there.
+void showLoadingText(const wchar_t* text);
+
+// Available texture memory in bytes; 0 here (no such figure under OpenGL).
+int32_t getVideoMemory();
+// Processor clock in MHz, 0 when unknown.
+int32_t getCpuMhz();
+// Physical memory in bytes, each clamped to 2147483647.
+void getMemoryStatus(uint32_t& total, uint32_t& available);
+// "Available video memory: %d", "Available system memory: %d",
+// "Total system memory: %d" to the game log.
+void logMemoryStatus();

@@ -1,0 +1,2 @@
+// The client network interface (to be filled in).
+#pragma once

@@ -1,0 +1,1 @@
+#include "platform/sound/fsound.h"
