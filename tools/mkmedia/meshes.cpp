@@ -1,0 +1,7 @@
+#include "MediaOut.h"
+
+namespace mkmedia {
+
+void writeMeshes(const MediaOut&) {}
+
+}  // namespace mkmedia

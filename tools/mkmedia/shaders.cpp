@@ -1,0 +1,7 @@
+#include "MediaOut.h"
+
+namespace mkmedia {
+
+void writeShaders(const MediaOut&) {}
+
+}  // namespace mkmedia

@@ -1,0 +1,7 @@
+#include "MediaOut.h"
+
+namespace mkmedia {
+
+void writeSounds(const MediaOut&) {}
+
+}  // namespace mkmedia

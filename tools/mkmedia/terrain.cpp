@@ -1,0 +1,7 @@
+#include "MediaOut.h"
+
+namespace mkmedia {
+
+void writeTerrain(const MediaOut&) {}
+
+}  // namespace mkmedia

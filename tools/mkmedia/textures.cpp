@@ -1,0 +1,7 @@
+#include "MediaOut.h"
+
+namespace mkmedia {
+
+void writeTextures(const MediaOut&) {}
+
+}  // namespace mkmedia
