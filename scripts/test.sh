@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test twice: in a normal
 # build (build/) and under AddressSanitizer + UndefinedBehaviorSanitizer
-# (build-asan/), then runs the fuzz targets briefly (scripts/fuzz.sh). Exits
-# non-zero on any failure.
+# (build-asan/), then runs the fuzz targets briefly (scripts/fuzz.sh). The
+# tests run on a virtual display (Xvfb, Mesa's software OpenGL), where the
+# OpenGL tests must run rather than skip. Exits non-zero on any failure.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -19,7 +20,8 @@ run_build() {
   cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWELL_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$JOBS" -- --no-print-directory >/dev/null
   echo "== $(basename "$dir"): test"
-  (cd "$dir" && ctest --output-on-failure -j "$JOBS")
+  (cd "$dir" && TARNWELL_REQUIRE_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" \
+     ctest --output-on-failure -j "$JOBS")
 }
 
 run_build "$ROOT/build"
