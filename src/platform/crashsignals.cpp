@@ -20,6 +20,8 @@ constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 std::atomic<CrashFilter> installedFilter{nullptr};
 // The signal whose filter runs; 0 while none does.
 std::atomic<int> signalBeingHandled{0};
+static_assert(std::atomic<CrashFilter>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "a signal handler may only touch lock-free atomics");
 
 // Static, so a crash never needs an allocation; large enough for the
 // unwinder and the sanitizers' bigger frames.

@@ -14,7 +14,6 @@
 #include <fstream>
 #include <functional>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -25,14 +24,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define TARNWELL_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TARNWELL_SANITIZED 1
-#endif
-#endif
 
 namespace fs = std::filesystem;
 
@@ -108,21 +99,25 @@ std::string addressText(const void* address) {
   return text;
 }
 
-// The local time a dump name carries, as seconds since 1970 in that zone.
-int64_t secondsOfDumpName(const std::string& name) {
-  static const std::regex pattern(R"(^Tarnwell_(\d\d)-(\d\d)-(\d{4})_(\d\d)-(\d\d)-(\d\d)-\d{2,3}\.dmp$)");
-  std::smatch m;
-  if (!std::regex_match(name, m, pattern)) {
-    ADD_FAILURE() << "dump name " << name;
-    return 0;
+// The local time a dump name of the application carries, in seconds since
+// 1970 of its zone; -1 when the name has any other form.
+int64_t dumpNameSeconds(const std::string& name, const std::string& application) {
+  unsigned f[7] = {};
+  const std::string prefix = application + "_";
+  if (name.compare(0, prefix.size(), prefix) != 0 ||
+      std::sscanf(name.c_str() + prefix.size(), "%2u-%2u-%4u_%2u-%2u-%2u-%3u", &f[0], &f[1], &f[2], &f[3], &f[4], &f[5],
+                  &f[6]) != 7) {
+    return -1;
+  }
+  const LocalTime t{uint16_t(f[2]), uint16_t(f[1]), uint16_t(f[0]), uint16_t(f[3]),
+                    uint16_t(f[4]), uint16_t(f[5]), uint16_t(f[6])};
+  char again[512];
+  if (!formatCrashDumpName(application.c_str(), t, again, sizeof(again)) || name != again) {
+    return -1;
   }
   std::tm parts{};
-  parts.tm_mday = std::stoi(m[1]);
-  parts.tm_mon = std::stoi(m[2]) - 1;
-  parts.tm_year = std::stoi(m[3]) - 1900;
-  parts.tm_hour = std::stoi(m[4]);
-  parts.tm_min = std::stoi(m[5]);
-  parts.tm_sec = std::stoi(m[6]);
+  parts.tm_mday = int(f[0]), parts.tm_mon = int(f[1]) - 1, parts.tm_year = int(f[2]) - 1900;
+  parts.tm_hour = int(f[3]), parts.tm_min = int(f[4]), parts.tm_sec = int(f[5]);
   return static_cast<int64_t>(timegm(&parts));
 }
 
@@ -136,6 +131,12 @@ void throwThroughNoexcept() noexcept {
 
 volatile int neverReached = -1;
 
+// The processor's fault, not the sanitizer's check before it.
+__attribute__((noinline, no_sanitize_undefined)) int divideByZero(int value) {
+  volatile int zero = 0;
+  return value / zero;
+}
+
 __attribute__((noinline)) int overflowStack(int depth) {
   if (depth == neverReached) {
     return 0;
@@ -143,23 +144,6 @@ __attribute__((noinline)) int overflowStack(int depth) {
   volatile char frame[4096];
   frame[0] = static_cast<char>(depth);
   return overflowStack(depth + 1) + frame[0];
-}
-
-// Whether the memory map lists the page as a mapping with no access.
-bool mapsInaccessible(const std::string& map, const void* page) {
-  const uintptr_t address = reinterpret_cast<uintptr_t>(page);
-  std::istringstream lines(map);
-  std::string line;
-  while (std::getline(lines, line)) {
-    unsigned long long first = 0;
-    unsigned long long last = 0;
-    char access[5] = {};
-    if (std::sscanf(line.c_str(), "%llx-%llx %4s", &first, &last, access) == 3 && first <= address &&
-        address < last) {
-      return std::string(access) == "---p";
-    }
-  }
-  return false;
 }
 
 enum class Where { page, somewhere, nowhere };
@@ -175,11 +159,7 @@ const Crash kCrashes[] = {
     {"WriteToProtectedPage", SIGSEGV, Where::page, [](void* page) { *static_cast<volatile int*>(page) = 1; }},
     // Only the alternate stack lets the handler run here.
     {"StackOverflow", SIGSEGV, Where::somewhere, [](void*) { std::exit(overflowStack(0)); }},
-    {"DivideByZero", SIGFPE, Where::somewhere,
-     [](void*) {
-       volatile int zero = 0;
-       std::exit(7 / zero);
-     }},
+    {"DivideByZero", SIGFPE, Where::somewhere, [](void*) { std::exit(divideByZero(7)); }},
     {"IllegalInstruction", SIGILL, Where::somewhere, [](void*) { __builtin_trap(); }},
     {"BusError", SIGBUS, Where::somewhere,
      [](void*) {
@@ -201,14 +181,7 @@ class CrashKinds : public CrashChild, public ::testing::WithParamInterface<Crash
 }  // namespace
 
 TEST(CrashDumpName, DayMonthYearThenTimeToTheMillisecond) {
-  LocalTime t;
-  t.year = 2007;
-  t.month = 3;
-  t.day = 1;
-  t.hour = 14;
-  t.minute = 3;
-  t.second = 9;
-  t.milliseconds = 45;
+  LocalTime t{2007, 3, 1, 14, 3, 9, 45};
   char name[64];
   ASSERT_TRUE(formatCrashDumpName("Tarnwell", t, name, sizeof(name)));
   EXPECT_STREQ(name, "Tarnwell_01-03-2007_14-03-09-45.dmp");
@@ -218,13 +191,9 @@ TEST(CrashDumpName, DayMonthYearThenTimeToTheMillisecond) {
 
   std::mt19937 rng(106);
   for (int i = 0; i < 5000; ++i) {
-    t.year = static_cast<uint16_t>(rng() % 10000);
-    t.month = static_cast<uint16_t>(1 + rng() % 12);
-    t.day = static_cast<uint16_t>(1 + rng() % 31);
-    t.hour = static_cast<uint16_t>(rng() % 24);
-    t.minute = static_cast<uint16_t>(rng() % 60);
-    t.second = static_cast<uint16_t>(rng() % 61);
-    t.milliseconds = static_cast<uint16_t>(rng() % 1000);
+    // Braced lists evaluate in order: year, month, day, hour, minute, second, milliseconds.
+    t = LocalTime{uint16_t(rng() % 10000), uint16_t(1 + rng() % 12), uint16_t(1 + rng() % 31), uint16_t(rng() % 24),
+                  uint16_t(rng() % 60),    uint16_t(rng() % 61),     uint16_t(rng() % 1000)};
     char expected[64];
     std::snprintf(expected, sizeof(expected), "%s_%02u-%02u-%04u_%02u-%02u-%02u-%02u.dmp", "App", t.day, t.month,
                   t.year, t.hour, t.minute, t.second, t.milliseconds);
@@ -234,9 +203,6 @@ TEST(CrashDumpName, DayMonthYearThenTimeToTheMillisecond) {
 }
 
 TEST_P(CrashKinds, EndsByItsSignalWithOneDumpAndTheMessage) {
-#ifdef TARNWELL_SANITIZED
-  GTEST_SKIP() << "the sanitizers take the fault before the crash handler sees it";
-#endif
   const Crash& crash = GetParam();
   void* page = protectedPage();
   const int64_t before = static_cast<int64_t>(std::time(nullptr));
@@ -253,7 +219,7 @@ TEST_P(CrashKinds, EndsByItsSignalWithOneDumpAndTheMessage) {
   EXPECT_EQ(end.signal, crash.signal);
   ASSERT_EQ(end.dumps.size(), 1u);
   const std::string name = end.dumps[0].filename().string();
-  const int64_t stamp = secondsOfDumpName(name) - (5 * 3600 + 30 * 60);
+  const int64_t stamp = dumpNameSeconds(name, "Tarnwell") - (5 * 3600 + 30 * 60);
   EXPECT_GE(stamp, before - 1);
   EXPECT_LE(stamp, after + 1);
   EXPECT_EQ(end.errorText, "Tarnwell: There was a critical error in Tarnwell!\nSaved dump file to '" + name + "'\n");
@@ -273,14 +239,13 @@ TEST_P(CrashKinds, EndsByItsSignalWithOneDumpAndTheMessage) {
   ASSERT_NE(map, std::string::npos);
   EXPECT_NE(dump.find("[0x", stack), std::string::npos);
   EXPECT_NE(dump.find("[stack]", map), std::string::npos);
-  EXPECT_TRUE(mapsInaccessible(dump.substr(map), page));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CrashKinds, ::testing::ValuesIn(kCrashes),
                          [](const ::testing::TestParamInfo<Crash>& info) { return std::string(info.param.name); });
 
-// The filter called directly: what it writes and reports, without a crash
-// (so the sanitizer build runs it too).
+// The filter called directly, for names that make a file and names that
+// cannot.
 TEST_F(CrashChild, FilterReportsTheDumpOrWhyThereIsNone) {
   const std::string longName(300, 'a');
   const struct {
@@ -303,13 +268,18 @@ TEST_F(CrashChild, FilterReportsTheDumpOrWhyThereIsNone) {
     });
     EXPECT_EQ(end.exitCode, c.written ? 1 : 0);
     ASSERT_EQ(end.dumps.size(), c.written ? 1u : 0u);
-    const std::regex message(c.written ? c.title + ": There was a critical error in Tarnwell!\nSaved dump file to '" +
-                                             c.title + "_[-_0-9]+\\.dmp'\n"
-                                       : c.title + ": Failed to create dump file '" + c.title +
-                                             "_[-_0-9]+\\.dmp' \\(error " + std::to_string(c.error) + "\\)\n");
-    EXPECT_TRUE(std::regex_match(end.errorText, message)) << end.errorText;
+    // The name is the one quoted in the message.
+    const size_t open = end.errorText.find('\'');
+    const size_t close = end.errorText.rfind('\'');
+    ASSERT_LT(open, close) << end.errorText;
+    const std::string name = end.errorText.substr(open + 1, close - open - 1);
+    EXPECT_GE(dumpNameSeconds(name, c.title), 0) << name;
+    EXPECT_EQ(end.errorText,
+              c.written
+                  ? c.title + ": There was a critical error in Tarnwell!\nSaved dump file to '" + name + "'\n"
+                  : c.title + ": Failed to create dump file '" + name + "' (error " + std::to_string(c.error) + ")\n");
     if (c.written) {
-      EXPECT_EQ(end.dumps[0].filename().string().rfind(c.title + "_", 0), 0u);
+      EXPECT_EQ(end.dumps[0].filename().string(), name);
       const std::string dump = readFile(end.dumps[0]);
       EXPECT_NE(dump.find("Signal: 11 (SIGSEGV)\nAddress: 0x0000000000001234\n"), std::string::npos);
       fs::remove(end.dumps[0]);
@@ -318,9 +288,6 @@ TEST_F(CrashChild, FilterReportsTheDumpOrWhyThereIsNone) {
 }
 
 TEST_F(CrashChild, FaultInsideTheFilterEndsTheProcessAtOnce) {
-#ifdef TARNWELL_SANITIZED
-  GTEST_SKIP() << "the sanitizers take the fault before the crash handler sees it";
-#endif
   static void* page = nullptr;
   page = protectedPage();
   const ChildEnd end = run([] {

@@ -106,7 +106,8 @@ TEST(SystemFigures, ProcessorClockIsTheFirstCpuMhzLine) {
 TEST(SystemFigures, MemoryFromTableElseSysinfoAndTheClamp) {
   uint64_t total = 0;
   uint64_t available = 0;
-  const std::string table = writeTable("meminfo", "MemTotal:       24682380 kB\nMemFree:  1 kB\nMemAvailable:   17716180 kB\n");
+  const std::string table =
+      writeTable("meminfo", "MemTotal:       24682380 kB\nMemFree:  1 kB\nMemAvailable:   17716180 kB\n");
   ASSERT_TRUE(getPhysicalMemory(total, available, table.c_str()));
   EXPECT_EQ(total, 24682380ull * 1024u);
   EXPECT_EQ(available, 17716180ull * 1024u);
