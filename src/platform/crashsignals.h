@@ -20,11 +20,11 @@ using CrashFilter = void (*)(int signalNumber, void* faultAddress);
 // Installs the filter (replacing an earlier one) and the handlers. The
 // handlers run on an alternate stack, so that a stack overflow still reaches
 // the filter; that stack is set up for the calling thread only. A fault
-// inside the handler ends the process at once with exit code 128 + the
-// signal being handled. Returns false when a handler could not be set.
+// inside the handler, or in another thread while it runs, ends the process
+// at once with exit code 128 + the signal being handled. Returns false when a handler could not be set.
 bool installCrashSignals(CrashFilter filter);
 
-// "SIGSEGV" for the handled signals, "signal" for any other.
+// The name of a handled signal ("SIGSEGV", ...), "signal" for any other.
 const char* crashSignalName(int signalNumber);
 
 // Writes all bytes, resuming after interruptions and short writes. False on
