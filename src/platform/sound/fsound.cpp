@@ -241,7 +241,6 @@ int play(int channelArgument, const Voice& voice) {
   alSource3f(source, AL_VELOCITY, 0.0f, 0.0f, 0.0f);
   alSourcef(source, AL_REFERENCE_DISTANCE, voice.minDistance);
   alSourcef(source, AL_MAX_DISTANCE, voice.maxDistance);
-  alSourcef(source, AL_ROLLOFF_FACTOR, voice.positional ? 1.0f : 0.0f);
   alSourcePlay(source);
 
   channel.claimed = true;
