@@ -27,7 +27,7 @@ ScopedDevice::ScopedDevice(irr::video::E_DRIVER_TYPE type, irr::IEventReceiver* 
   }
   irr::SIrrlichtCreationParameters params;
   params.DriverType = type;
-  params.WindowSize = irr::core::dimension2d<irr::u32>(320, 240);
+  params.WindowSize = irr::core::dimension2d<irr::u32>(1024, 768);
   params.EventReceiver = receiver;
   params.LoggingLevel = irr::ELL_INFORMATION;
   device = irr::createDeviceEx(params);
