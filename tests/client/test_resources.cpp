@@ -10,6 +10,7 @@
 #include "client/resourcehandler.h"
 #include "platform/sound/fsound.h"
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -121,7 +122,17 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenFile{"media/graphics/hud/hud.png", BrokenFile::Garbage,
                    "Can't load Hud image: 'media/graphics/hud/hud.png'!", 15},
         BrokenFile{"media/graphics/sprites/gun_muzzle.jpg", BrokenFile::Emptied,
-                   "Can't load gun muzzle sprite: 'media/graphics/sprites/gun_muzzle.jpg'!", 15}));
+                   "Can't load gun muzzle sprite: 'media/graphics/sprites/gun_muzzle.jpg'!", 15}),
+    [](const testing::TestParamInfo<BrokenFile>& info) {
+      std::string name = info.param.file;
+      name = name.substr(name.rfind('/') + 1);
+      for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+          c = '_';
+        }
+      }
+      return name;
+    });
 
 namespace {
 
