@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -360,13 +361,13 @@ MeshModel debris(uint64_t seed, const Vec3& radii) {
 MeshModel cockpit() {
   MeshModel m;
   const double uv = 0.5;
-  m.add(box({0.0, -1.0, 1.75}, {1.3, 0.22, 0.4}), uv);
-  m.add(box({0.0, -0.72, 1.95}, {0.5, 0.08, 0.2}), uv);
+  m.add(box({0.0, -1.12, 1.8}, {1.1, 0.2, 0.4}), uv);
+  m.add(box({0.0, -0.86, 2.0}, {0.45, 0.07, 0.2}), uv);
   for (double side : {-1.0, 1.0}) {
-    m.add(box({side * 0.95, 0.0, 1.6}, {0.1, 1.0, 0.12}), uv);
+    m.add(box({side * 1.3, 0.0, 1.6}, {0.1, 1.15, 0.12}), uv);
   }
-  m.add(box({0.0, 0.95, 1.6}, {1.05, 0.08, 0.12}), uv);
-  m.add(box({0.0, 0.88, 2.1}, {0.05, 0.05, 0.4}), uv);
+  m.add(box({0.0, 1.1, 1.6}, {1.4, 0.08, 0.12}), uv);
+  m.add(box({0.0, 1.03, 2.1}, {0.05, 0.05, 0.4}), uv);
   return m;
 }
 
@@ -446,6 +447,9 @@ MeshModel spotlight() {
 
 void writeModel(const MediaOut& out, const std::string& folder, const std::string& file, const MeshModel& model,
                 const std::string& texture, const std::string& name) {
+  if (model.triangleCount() >= 2000) {
+    throw std::runtime_error(file + " is over the triangle budget");
+  }
   Material material;
   material.texture = texture;
   out.writeText(folder + "/" + file, model.toX(name, material));
