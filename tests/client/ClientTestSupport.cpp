@@ -41,6 +41,8 @@ ScopedDevice::ScopedDevice(irr::video::E_DRIVER_TYPE type, irr::IEventReceiver* 
 
 ScopedDevice::~ScopedDevice() {
   if (device != nullptr) {
+    // The test's receiver may already be gone.
+    device->setEventReceiver(nullptr);
     device->closeDevice();
     device->run();
     device->drop();

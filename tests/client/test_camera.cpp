@@ -1,3 +1,4 @@
+#include "ClientTestSupport.h"
 #include "client/camera.h"
 #include "client/globals.h"
 
@@ -12,24 +13,9 @@ using irr::core::vector3df;
 // The engine's null device stands in for the 3D device.
 class CameraTest : public testing::Test {
 protected:
-  void SetUp() override {
-    saved = globals;
-    device = irr::createDevice(irr::video::EDT_NULL);
-    ASSERT_NE(device, nullptr);
-    globals.device = device;
-    globals.driver = device->getVideoDriver();
-    globals.sceneManager = device->getSceneManager();
-    globals.gui = device->getGUIEnvironment();
-  }
-  void TearDown() override {
-    if (device) {
-      device->drop();
-    }
-    globals = saved;
-  }
+  void SetUp() override { ASSERT_NE(device.get(), nullptr); }
 
-  GameGlobals saved;
-  irr::IrrlichtDevice* device = nullptr;
+  clienttest::ScopedDevice device{irr::video::EDT_NULL};
 };
 
 void expectNear(const vector3df& got, const vector3df& want, float tolerance = 1e-4f) {

@@ -1,3 +1,4 @@
+#include "ClientTestSupport.h"
 #include "client/eventreceiver.h"
 #include "client/globals.h"
 #include "client/log.h"
@@ -66,29 +67,17 @@ irr::SEvent logEvent(const char* text) {
 class ReceiverTest : public testing::Test {
 protected:
   void SetUp() override {
-    saved = globals;
-    device = irr::createDevice(irr::video::EDT_NULL, irr::core::dimension2d<irr::u32>(1024, 768));
-    ASSERT_NE(device, nullptr);
-    globals.device = device;
-    globals.driver = device->getVideoDriver();
-    globals.sceneManager = device->getSceneManager();
-    globals.gui = device->getGUIEnvironment();
+    ASSERT_NE(scoped.get(), nullptr);
+    device = scoped.get();
     globals.resolutionX = 1024;
     globals.resolutionY = 768;
     globals.gameState = GS_MENU;
     globals.log = nullptr;
   }
-  void TearDown() override {
-    if (device) {
-      device->setEventReceiver(nullptr);
-      device->drop();
-    }
-    globals = saved;
-  }
 
   void post(const irr::SEvent& event) { EXPECT_FALSE(receiver.OnEvent(event)); }
 
-  GameGlobals saved;
+  clienttest::ScopedDevice scoped{irr::video::EDT_NULL};
   irr::IrrlichtDevice* device = nullptr;
   EventReceiver receiver;
 };

@@ -1,4 +1,5 @@
 #include "client/globals.h"
+#include "ClientTestSupport.h"
 #include "client/utilities.h"
 
 #include <gtest/gtest.h>
@@ -194,12 +195,8 @@ TEST(PixelBuffer, SetWritesBlueGreenRedAlphaAndClearZeroesOnlyTheImage) {
 // ---- Loading text ---------------------------------------------------------
 
 TEST(LoadingText, DrawsOnlyWithEverythingPresent) {
-  const GameGlobals saved = globals;
-  irr::IrrlichtDevice* device = irr::createDevice(irr::video::EDT_NULL);
-  ASSERT_NE(device, nullptr);
-  globals.device = device;
-  globals.driver = device->getVideoDriver();
-  globals.gui = device->getGUIEnvironment();
+  clienttest::ScopedDevice device(irr::video::EDT_NULL);
+  ASSERT_NE(device.get(), nullptr);
   globals.infoText = nullptr;
 
   showLoadingText(L"before the text exists");
@@ -212,9 +209,6 @@ TEST(LoadingText, DrawsOnlyWithEverythingPresent) {
   globals.driver = nullptr;
   showLoadingText(L"no driver");
   EXPECT_STREQ(globals.infoText->getText(), L"Loading...");
-
-  device->drop();
-  globals = saved;
 }
 
 }  // namespace
