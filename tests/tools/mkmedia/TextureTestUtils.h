@@ -5,6 +5,7 @@
 
 #include <irrlicht.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -16,6 +17,15 @@
 namespace texturetest {
 
 inline std::string mediaPath(const std::string& relative) { return std::string(TARNWELL_MEDIA_DIR) + "/" + relative; }
+
+// A test name from a media path: "terrain/t33x33.jpg" -> "terrain_t33x33_jpg".
+inline std::string testName(const std::string& path) {
+  std::string name;
+  for (char c : path) {
+    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  }
+  return name;
+}
 
 inline std::vector<uint8_t> readFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);

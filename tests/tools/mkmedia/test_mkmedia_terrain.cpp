@@ -206,7 +206,8 @@ TEST_P(MkmediaTiling, WrapEdgesMatchLikeNeighbours) {
   EXPECT_LE(seamY, 1.5 * inside + 1.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(All, MkmediaTiling, testing::Values("terrain/rockground.jpg", "terrain/detailmap3.jpg"));
+INSTANTIATE_TEST_SUITE_P(All, MkmediaTiling, testing::Values("terrain/rockground.jpg", "terrain/detailmap3.jpg"),
+                         [](const testing::TestParamInfo<const char*>& info) { return texturetest::testName(info.param); });
 
 TEST(MkmediaDetailMap, GreyCentredOn128) {
   const Pixels image = loadPixels("terrain/detailmap3.jpg");
