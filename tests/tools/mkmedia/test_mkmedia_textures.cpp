@@ -164,15 +164,6 @@ TEST_F(MkmediaHudAtlas, NoPaintedPixelIsBlack) {
   EXPECT_EQ(blackPainted, 0);
 }
 
-TEST_F(MkmediaHudAtlas, FrameCornersSitInTheirCorners) {
-  EXPECT_TRUE(atlas->painted(482, 68));
-  EXPECT_TRUE(atlas->painted(494, 68));
-  EXPECT_TRUE(atlas->painted(482, 80));
-  EXPECT_TRUE(atlas->painted(494, 80));
-  EXPECT_FALSE(atlas->painted(487, 73));
-  EXPECT_FALSE(atlas->painted(489, 73));
-}
-
 // The HUD's compass: the row and shift by heading, the column from the
 // heading at 2.1333334 pixels a degree, and the index mark under screen
 // x 96 of the 193-pixel window. Returns the atlas pixel under the mark.
