@@ -88,13 +88,6 @@ void writeRawMap(const MediaOut& out, const HeightField& field) {
   out.writeBytes("terrain/map257x257.raw", bytes);
 }
 
-// Heights stretched over the full byte range.
-double normalised(const HeightField& field, int32_t x, int32_t z) {
-  const double low = field.lowest();
-  const double high = field.highest();
-  return (field.at(x, z) - low) / (high - low);
-}
-
 // The radar terrain: every 4th sample, normalised, pre-mirrored.
 void writeRadarTerrain(const MediaOut& out, const HeightField& field) {
   constexpr int32_t kSize = 65;
@@ -129,11 +122,13 @@ void setTinted(Image& image, int32_t x, int32_t y, int32_t h) {
 // The game grass's colour image and grass map, read at pixel (x, z): the
 // colours follow the height, the grass grows thickest on low, flat ground.
 void writeGrassImages(const MediaOut& out, const HeightField& field) {
+  const double low = field.lowest();
+  const double span = field.highest() - low;
   Image colours(kSide, kSide);
   Image density(kSide, kSide);
   for (int32_t x = 0; x < kSide; ++x) {
     for (int32_t z = 0; z < kSide; ++z) {
-      const double n = normalised(field, x, z);
+      const double n = (field.at(x, z) - low) / span;
       setTinted(colours, x, z, static_cast<int32_t>(std::lround(50.0 + 140.0 * n)));
       const int32_t x1 = std::min(x + 1, kSide - 1);
       const int32_t z1 = std::min(z + 1, kSide - 1);
