@@ -31,15 +31,11 @@ const Colour kWhite{255, 255, 224};
 
 int32_t angleToPixels(int32_t degrees) { return degrees * 32 / 15; }
 
-std::string headingLabel(int32_t degrees) {
-  static const char* const kPoints[8] = {"N", "NE", "E", "SE", "S", "SW", "W", "NW"};
-  const int32_t heading = ((degrees % 360) + 360) % 360;
-  return heading % 45 == 0 ? kPoints[heading / 45] : std::to_string(heading);
-}
+std::string headingLabel(int32_t degrees) { return std::to_string(((degrees % 360) + 360) % 360); }
 
 // One compass row: pixel x shows first + x * 45 / 96 degrees. Ticks hang
-// from the base line every 5 degrees, long ones every 15 with a label (the
-// compass points at multiples of 45, else the number).
+// from the base line every 5 degrees, long ones every 15 with the heading's
+// number, the four quarters in yellow.
 void paintCompassRow(Canvas& canvas, int32_t row, int32_t first, int32_t width) {
   const int32_t top = row * kCompassRowHeight;
   canvas.setClip(Rect{0, top, width, top + kCompassRowHeight});
@@ -51,7 +47,7 @@ void paintCompassRow(Canvas& canvas, int32_t row, int32_t first, int32_t width) 
     canvas.vline(x, base - (major ? 10 : 5), base - 1, kGreen);
     if (major) {
       const std::string label = headingLabel(degrees);
-      const Colour colour = degrees % 45 == 0 ? kYellow : kGreen;
+      const Colour colour = degrees % 90 == 0 ? kYellow : kGreen;
       canvas.text(x - Canvas::textWidth(label) / 2, top + 10, label, colour);
     }
   }
