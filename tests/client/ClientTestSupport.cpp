@@ -31,6 +31,12 @@ ScopedDevice::ScopedDevice(irr::video::E_DRIVER_TYPE type, irr::IEventReceiver* 
   params.EventReceiver = receiver;
   params.LoggingLevel = irr::ELL_INFORMATION;
   device = irr::createDeviceEx(params);
+  // A virtual display under many parallel test processes now and then
+  // refuses a connection; a window that does not open at once is tried again.
+  for (int attempt = 1; device == nullptr && type == irr::video::EDT_OPENGL && attempt < 10; ++attempt) {
+    usleep(100000);
+    device = irr::createDeviceEx(params);
+  }
   if (device != nullptr) {
     globals.device = device;
     globals.driver = device->getVideoDriver();
