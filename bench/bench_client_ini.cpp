@@ -57,28 +57,28 @@ const char kIniText[] =
 
 class IniFixture : public benchmark::Fixture {
 public:
-  void SetUp(const benchmark::State&) override {
-    path = "/tmp/tarnwell_bench_ini_" + std::to_string(getpid()) + ".ini";
-    std::ofstream(path, std::ios::binary) << kIniText;
-  }
-  void TearDown(const benchmark::State&) override { unlink(path.c_str()); }
+    void SetUp(const benchmark::State&) override {
+        path = "/tmp/tarnwell_bench_ini_" + std::to_string(getpid()) + ".ini";
+        std::ofstream(path, std::ios::binary) << kIniText;
+    }
+    void TearDown(const benchmark::State&) override { unlink(path.c_str()); }
 
-  std::string path;
+    std::string path;
 };
 
 // A key near the top, and the file's last key, which is read past all others.
 BENCHMARK_F(IniFixture, GetIntFirstSection)(benchmark::State& state) {
-  IniFile ini(path.c_str());
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(ini.getInt("GeneralGraphics", "ResolutionX", 1024));
-  }
+    IniFile ini(path.c_str());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ini.getInt("GeneralGraphics", "ResolutionX", 1024));
+    }
 }
 
 BENCHMARK_F(IniFixture, GetIntLastKey)(benchmark::State& state) {
-  IniFile ini(path.c_str());
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(ini.getInt("controls", "mouseinverted", 0));
-  }
+    IniFile ini(path.c_str());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ini.getInt("controls", "mouseinverted", 0));
+    }
 }
 
 }  // namespace

@@ -10,9 +10,9 @@ struct LocalTime;
 
 class CrashHandler {
 public:
-  // Installs the crash filter for the application; it stays in force after
-  // the object is gone.
-  explicit CrashHandler(const char* applicationName);
+    // Installs the crash filter for the application; it stays in force after
+    // the object is gone.
+    explicit CrashHandler(const char* applicationName);
 };
 
 // Keeps a copy of the name ("Application" when none is given; cut to 255

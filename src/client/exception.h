@@ -7,20 +7,20 @@
 
 class Exception {
 public:
-  Exception(const char* file, int32_t line, const char* message);
-  Exception(const Exception& other);
-  ~Exception();
+    Exception(const char* file, int32_t line, const char* message);
+    Exception(const Exception& other);
+    ~Exception();
 
-  // "Critical error!\n<file>: line <line>\n<message>", titled "Exception";
-  // cut to 256 characters.
-  void showMessageBox() const;
-  // "EXCEPTION in <file>: line <line> - <message>" to the game log; cut to
-  // 1000 characters.
-  void log() const;
+    // "Critical error!\n<file>: line <line>\n<message>", titled "Exception";
+    // cut to 256 characters.
+    void showMessageBox() const;
+    // "EXCEPTION in <file>: line <line> - <message>" to the game log; cut to
+    // 1000 characters.
+    void log() const;
 
-  std::string file;     // source of the throwing code, e.g. "src/client/hud"
-  int32_t line;
-  std::string message;
+    std::string file;  // source of the throwing code, e.g. "src/client/hud"
+    int32_t line;
+    std::string message;
 };
 
 // The repository-relative source path without its extension:

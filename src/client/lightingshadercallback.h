@@ -6,6 +6,6 @@
 
 class LightingShaderCallback : public irr::video::IShaderConstantSetCallBack {
 public:
-  ~LightingShaderCallback() override;
-  void OnSetConstants(irr::video::IMaterialRendererServices* services, irr::s32 userData) override;
+    ~LightingShaderCallback() override;
+    void OnSetConstants(irr::video::IMaterialRendererServices* services, irr::s32 userData) override;
 };

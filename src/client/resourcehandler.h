@@ -13,34 +13,34 @@ struct FSOUND_SAMPLE;
 
 class ResourceHandler {
 public:
-  ResourceHandler();
-  // Removes the driver's textures and empties the tables.
-  virtual ~ResourceHandler();
+    ResourceHandler();
+    // Removes the driver's textures and empties the tables.
+    virtual ~ResourceHandler();
 
-  // Loads everything in a fixed order. False (quietly) when the driver cannot
-  // render to a texture; a file that cannot be loaded throws an Exception
-  // naming it. What was loaded before stays in the tables.
-  bool loadAll();
+    // Loads everything in a fixed order. False (quietly) when the driver cannot
+    // render to a texture; a file that cannot be loaded throws an Exception
+    // naming it. What was loaded before stays in the tables.
+    bool loadAll();
 
-  irr::scene::IAnimatedMesh* getMesh(irr::s32 id) const;
-  irr::scene::IMesh* getCreatedMesh(irr::s32 id) const;
-  irr::video::ITexture* getTexture(irr::s32 id) const;
-  irr::gui::IGUIFont* getFont(irr::s32 id) const;
-  FSOUND_SAMPLE* getSound(irr::s32 id) const;
-  // "Missing!" for an id without a text (no text is loaded in this system).
-  std::string getText(irr::s32 id) const;
+    irr::scene::IAnimatedMesh* getMesh(irr::s32 id) const;
+    irr::scene::IMesh* getCreatedMesh(irr::s32 id) const;
+    irr::video::ITexture* getTexture(irr::s32 id) const;
+    irr::gui::IGUIFont* getFont(irr::s32 id) const;
+    FSOUND_SAMPLE* getSound(irr::s32 id) const;
+    // "Missing!" for an id without a text (no text is loaded in this system).
+    std::string getText(irr::s32 id) const;
 
 private:
-  bool loadMeshes();
-  bool loadTextures();
-  bool createRenderTargets();
-  bool loadFonts();
-  bool loadSounds();
+    bool loadMeshes();
+    bool loadTextures();
+    bool createRenderTargets();
+    bool loadFonts();
+    bool loadSounds();
 
-  std::map<irr::s32, std::string> texts;
-  std::map<irr::s32, irr::scene::IAnimatedMesh*> meshes;    // the scene manager's cache owns them
-  std::map<irr::s32, irr::scene::IMesh*> createdMeshes;      // the table holds the creating reference
-  std::map<irr::s32, irr::video::ITexture*> textures;        // the driver's texture list owns them
-  std::map<irr::s32, irr::gui::IGUIFont*> fonts;             // the GUI environment owns them
-  std::map<irr::s32, FSOUND_SAMPLE*> sounds;                 // the sound library's slots own them
+    std::map<irr::s32, std::string> texts;
+    std::map<irr::s32, irr::scene::IAnimatedMesh*> meshes;  // the scene manager's cache owns them
+    std::map<irr::s32, irr::scene::IMesh*> createdMeshes;   // the table holds the creating reference
+    std::map<irr::s32, irr::video::ITexture*> textures;     // the driver's texture list owns them
+    std::map<irr::s32, irr::gui::IGUIFont*> fonts;          // the GUI environment owns them
+    std::map<irr::s32, FSOUND_SAMPLE*> sounds;              // the sound library's slots own them
 };

@@ -11,19 +11,22 @@
 // moving at a constant velocity: the positive root of |d + v t| = s t. The
 // target itself when there is no real root, no finite one, or the divisor
 // s² - |v|² is zero.
-irr::core::vector3df computeInterceptPoint(const irr::core::vector3df& shooter, const irr::core::vector3df& target,
+irr::core::vector3df computeInterceptPoint(const irr::core::vector3df& shooter,
+                                           const irr::core::vector3df& target,
                                            const irr::core::vector3df& targetVelocity, float projectileSpeed);
 
 // A coloured open cylinder of height 2 (y from +1 to -1) in one mesh buffer;
 // the caller owns one reference. Null below 2 segments or rings, or when the
 // 16-bit indices would not reach every vertex.
-irr::scene::IMesh* createCylinderMesh(irr::video::SColor color, int32_t segments, int32_t rings, float radius);
+irr::scene::IMesh* createCylinderMesh(irr::video::SColor color, int32_t segments, int32_t rings,
+                                      float radius);
 
 // A caller-owned buffer of width × height pixels, 4 bytes each, rows without
 // padding; bytes in a pixel are blue, green, red, alpha.
 void clearPixelBuffer(void* buffer, irr::core::dimension2d<irr::s32> size);
 // No bounds test: the caller keeps x < width and y < height.
-void setPixel(void* buffer, irr::core::dimension2d<irr::s32> size, irr::u16 x, irr::u16 y, irr::video::SColor color);
+void setPixel(void* buffer, irr::core::dimension2d<irr::s32> size, irr::u16 x, irr::u16 y,
+              irr::video::SColor color);
 
 // One frame cleared to black with the info text set to the text; nothing
 // unless the driver, the GUI, the info text and the text are all there.

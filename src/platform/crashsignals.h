@@ -52,24 +52,24 @@ void calendarTime(int64_t seconds, uint32_t nanoseconds, LocalTime* out);
 // text stays terminated.
 class SafeText {
 public:
-  SafeText(char* buffer, size_t capacity);
+    SafeText(char* buffer, size_t capacity);
 
-  SafeText& text(const char* s);
-  // Decimal, padded with zeros to at least minDigits digits.
-  SafeText& number(uint64_t value, uint32_t minDigits = 1);
-  SafeText& signedNumber(int64_t value);
-  // "0x" and all the hexadecimal digits of a pointer-sized word.
-  SafeText& address(const void* value);
+    SafeText& text(const char* s);
+    // Decimal, padded with zeros to at least minDigits digits.
+    SafeText& number(uint64_t value, uint32_t minDigits = 1);
+    SafeText& signedNumber(int64_t value);
+    // "0x" and all the hexadecimal digits of a pointer-sized word.
+    SafeText& address(const void* value);
 
-  const char* c_str() const { return buffer; }
-  size_t size() const { return length; }
-  bool cut() const { return overflowed; }
+    const char* c_str() const { return buffer; }
+    size_t size() const { return length; }
+    bool cut() const { return overflowed; }
 
 private:
-  void put(char c);
+    void put(char c);
 
-  char* buffer;
-  size_t capacity;
-  size_t length = 0;
-  bool overflowed = false;
+    char* buffer;
+    size_t capacity;
+    size_t length = 0;
+    bool overflowed = false;
 };

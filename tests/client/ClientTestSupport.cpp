@@ -12,82 +12,82 @@ namespace {
 // Mesa's software rasteriser leaks when it is unloaded; keeping it loaded
 // lets the leak checker look at our code only.
 void pinSoftwareRasteriser() {
-  static const bool pinned = [] {
-    dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
-    return true;
-  }();
-  (void)pinned;
+    static const bool pinned = [] {
+        dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
+        return true;
+    }();
+    (void)pinned;
 }
 
 }  // namespace
 
 ScopedDevice::ScopedDevice(irr::video::E_DRIVER_TYPE type, irr::IEventReceiver* receiver) : saved(globals) {
-  if (type == irr::video::EDT_OPENGL) {
-    pinSoftwareRasteriser();
-  }
-  irr::SIrrlichtCreationParameters params;
-  params.DriverType = type;
-  params.WindowSize = irr::core::dimension2d<irr::u32>(1024, 768);
-  params.EventReceiver = receiver;
-  params.LoggingLevel = irr::ELL_INFORMATION;
-  device = irr::createDeviceEx(params);
-  // A virtual display under many parallel test processes now and then
-  // refuses a connection; a window that does not open at once is tried again.
-  for (int attempt = 1; device == nullptr && type == irr::video::EDT_OPENGL && attempt < 10; ++attempt) {
-    usleep(100000);
+    if (type == irr::video::EDT_OPENGL) {
+        pinSoftwareRasteriser();
+    }
+    irr::SIrrlichtCreationParameters params;
+    params.DriverType = type;
+    params.WindowSize = irr::core::dimension2d<irr::u32>(1024, 768);
+    params.EventReceiver = receiver;
+    params.LoggingLevel = irr::ELL_INFORMATION;
     device = irr::createDeviceEx(params);
-  }
-  if (device != nullptr) {
-    globals.device = device;
-    globals.driver = device->getVideoDriver();
-    globals.sceneManager = device->getSceneManager();
-    globals.gui = device->getGUIEnvironment();
-  }
+    // A virtual display under many parallel test processes now and then
+    // refuses a connection; a window that does not open at once is tried again.
+    for (int attempt = 1; device == nullptr && type == irr::video::EDT_OPENGL && attempt < 10; ++attempt) {
+        usleep(100000);
+        device = irr::createDeviceEx(params);
+    }
+    if (device != nullptr) {
+        globals.device = device;
+        globals.driver = device->getVideoDriver();
+        globals.sceneManager = device->getSceneManager();
+        globals.gui = device->getGUIEnvironment();
+    }
 }
 
 ScopedDevice::~ScopedDevice() {
-  if (device != nullptr) {
-    // The test's receiver may already be gone.
-    device->setEventReceiver(nullptr);
-    device->closeDevice();
-    device->run();
-    device->drop();
-  }
-  globals = saved;
+    if (device != nullptr) {
+        // The test's receiver may already be gone.
+        device->setEventReceiver(nullptr);
+        device->closeDevice();
+        device->run();
+        device->drop();
+    }
+    globals = saved;
 }
 
 bool openGlAvailable() {
-  static const bool available = [] {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
-      return false;
-    }
-    ScopedDevice probe(irr::video::EDT_OPENGL);
-    return probe.get() != nullptr;
-  }();
-  return available;
+    static const bool available = [] {
+        const char* display = std::getenv("DISPLAY");
+        if (display == nullptr || *display == '\0') {
+            return false;
+        }
+        ScopedDevice probe(irr::video::EDT_OPENGL);
+        return probe.get() != nullptr;
+    }();
+    return available;
 }
 
 MediaCopy::MediaCopy() {
-  char cwd[PATH_MAX];
-  previous = getcwd(cwd, sizeof(cwd)) != nullptr ? cwd : ".";
-  char pattern[] = "/tmp/tarnwell-media-XXXXXX";
-  const char* made = mkdtemp(pattern);
-  EXPECT_NE(made, nullptr);
-  folder = made != nullptr ? made : "/tmp";
-  const std::string command = "cp -r '" TARNWELL_MEDIA_DIR "' '" + folder + "/media'";
-  EXPECT_EQ(std::system(command.c_str()), 0);
-  EXPECT_EQ(chdir(folder.c_str()), 0);
+    char cwd[PATH_MAX];
+    previous = getcwd(cwd, sizeof(cwd)) != nullptr ? cwd : ".";
+    char pattern[] = "/tmp/tarnwell-media-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    EXPECT_NE(made, nullptr);
+    folder = made != nullptr ? made : "/tmp";
+    const std::string command = "cp -r '" TARNWELL_MEDIA_DIR "' '" + folder + "/media'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(chdir(folder.c_str()), 0);
 }
 
 MediaCopy::~MediaCopy() {
-  if (chdir(previous.c_str()) != 0) {
-    ADD_FAILURE() << "cannot return to " << previous;
-  }
-  const std::string command = "rm -rf '" + folder + "'";
-  if (std::system(command.c_str()) != 0) {
-    ADD_FAILURE() << "cannot remove " << folder;
-  }
+    if (chdir(previous.c_str()) != 0) {
+        ADD_FAILURE() << "cannot return to " << previous;
+    }
+    const std::string command = "rm -rf '" + folder + "'";
+    if (std::system(command.c_str()) != 0) {
+        ADD_FAILURE() << "cannot remove " << folder;
+    }
 }
 
 }  // namespace clienttest

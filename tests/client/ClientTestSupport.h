@@ -17,29 +17,29 @@ namespace clienttest {
 // Collects the engine's log texts; forwards nothing.
 class LogCollector : public irr::IEventReceiver {
 public:
-  bool OnEvent(const irr::SEvent& event) override {
-    if (event.EventType == irr::EET_LOG_TEXT_EVENT && event.LogEvent.Text != nullptr) {
-      texts.emplace_back(event.LogEvent.Text);
+    bool OnEvent(const irr::SEvent& event) override {
+        if (event.EventType == irr::EET_LOG_TEXT_EVENT && event.LogEvent.Text != nullptr) {
+            texts.emplace_back(event.LogEvent.Text);
+        }
+        return false;
     }
-    return false;
-  }
-  std::vector<std::string> texts;
+    std::vector<std::string> texts;
 };
 
 // Creates a device and publishes it in globals (device, driver, scene
 // manager, GUI); the previous block comes back at the end.
 class ScopedDevice {
 public:
-  explicit ScopedDevice(irr::video::E_DRIVER_TYPE type, irr::IEventReceiver* receiver = nullptr);
-  ~ScopedDevice();
-  ScopedDevice(const ScopedDevice&) = delete;
-  ScopedDevice& operator=(const ScopedDevice&) = delete;
+    explicit ScopedDevice(irr::video::E_DRIVER_TYPE type, irr::IEventReceiver* receiver = nullptr);
+    ~ScopedDevice();
+    ScopedDevice(const ScopedDevice&) = delete;
+    ScopedDevice& operator=(const ScopedDevice&) = delete;
 
-  irr::IrrlichtDevice* get() const { return device; }
+    irr::IrrlichtDevice* get() const { return device; }
 
 private:
-  irr::IrrlichtDevice* device = nullptr;
-  GameGlobals saved;
+    irr::IrrlichtDevice* device = nullptr;
+    GameGlobals saved;
 };
 
 // True when an OpenGL window can be opened. Without one, the OpenGL tests
@@ -47,32 +47,32 @@ private:
 // them fail.
 bool openGlAvailable();
 
-#define REQUIRE_OPENGL()                                                                            \
-  do {                                                                                              \
-    if (!clienttest::openGlAvailable()) {                                                           \
-      const char* required = std::getenv("TARNWELL_REQUIRE_DISPLAY");                              \
-      if (required != nullptr && std::string(required) == "1") {                                   \
-        FAIL() << "no display for the OpenGL tests (TARNWELL_REQUIRE_DISPLAY=1)";                   \
-      }                                                                                             \
-      GTEST_SKIP() << "no display";                                                                 \
-    }                                                                                               \
-  } while (0)
+#define REQUIRE_OPENGL()                                                                  \
+    do {                                                                                  \
+        if (!clienttest::openGlAvailable()) {                                             \
+            const char* required = std::getenv("TARNWELL_REQUIRE_DISPLAY");               \
+            if (required != nullptr && std::string(required) == "1") {                    \
+                FAIL() << "no display for the OpenGL tests (TARNWELL_REQUIRE_DISPLAY=1)"; \
+            }                                                                             \
+            GTEST_SKIP() << "no display";                                                 \
+        }                                                                                 \
+    } while (0)
 
 // Copies the generated media tree into a fresh folder and makes it the
 // working directory (the game reads "media/..." relative to it); the old
 // working directory comes back at the end. Tests may break files freely.
 class MediaCopy {
 public:
-  MediaCopy();
-  ~MediaCopy();
-  MediaCopy(const MediaCopy&) = delete;
-  MediaCopy& operator=(const MediaCopy&) = delete;
+    MediaCopy();
+    ~MediaCopy();
+    MediaCopy(const MediaCopy&) = delete;
+    MediaCopy& operator=(const MediaCopy&) = delete;
 
-  std::string path(const std::string& relative) const { return folder + "/" + relative; }
+    std::string path(const std::string& relative) const { return folder + "/" + relative; }
 
 private:
-  std::string folder;
-  std::string previous;
+    std::string folder;
+    std::string previous;
 };
 
 }  // namespace clienttest

@@ -15,12 +15,20 @@ using clienttest::ScopedDevice;
 namespace {
 
 const char* const kMeshes[] = {
-    "media/mesh/cockpit/cockpit_spielerschiff01.x", "media/mesh/cockpit/cockpit_spielerschiff01_gun_left.x",
-    "media/mesh/cockpit/cockpit_spielerschiff01_gun_right.x", "media/mesh/mantis1/mantis_scout01.X",
-    "media/mesh/bomber1/bomber.x", "media/mesh/bomber2/bomber_02.x", "media/mesh/trash/trash_small_01.x",
-    "media/mesh/trash/trash_small_02.x", "media/mesh/trash/trash_small_03.x", "media/mesh/torpedo/torp_hellshark.x",
-    "media/mesh/station1/station_01.x", "media/mesh/station1/station_01_door_01.x",
-    "media/mesh/station1/station_01_door_02.x", "media/mesh/shockwave/shockwave01.x",
+    "media/mesh/cockpit/cockpit_spielerschiff01.x",
+    "media/mesh/cockpit/cockpit_spielerschiff01_gun_left.x",
+    "media/mesh/cockpit/cockpit_spielerschiff01_gun_right.x",
+    "media/mesh/mantis1/mantis_scout01.X",
+    "media/mesh/bomber1/bomber.x",
+    "media/mesh/bomber2/bomber_02.x",
+    "media/mesh/trash/trash_small_01.x",
+    "media/mesh/trash/trash_small_02.x",
+    "media/mesh/trash/trash_small_03.x",
+    "media/mesh/torpedo/torp_hellshark.x",
+    "media/mesh/station1/station_01.x",
+    "media/mesh/station1/station_01_door_01.x",
+    "media/mesh/station1/station_01_door_02.x",
+    "media/mesh/shockwave/shockwave01.x",
     "media/mesh/spotlight/spotlight_01.x",
 };
 
@@ -29,89 +37,91 @@ constexpr irr::s32 kCellHeight = 192;
 constexpr irr::s32 kColumns = 4;
 
 irr::core::rect<irr::s32> cell(irr::s32 index) {
-  const irr::s32 x = (index % kColumns) * kCellWidth;
-  const irr::s32 y = (index / kColumns) * kCellHeight;
-  return irr::core::rect<irr::s32>(x, y, x + kCellWidth, y + kCellHeight);
+    const irr::s32 x = (index % kColumns) * kCellWidth;
+    const irr::s32 y = (index / kColumns) * kCellHeight;
+    return irr::core::rect<irr::s32>(x, y, x + kCellWidth, y + kCellHeight);
 }
 
 // Draws one node alone into its cell, seen from the front-left and above.
 void drawInCell(irr::scene::ISceneNode* node, irr::scene::ICameraSceneNode* camera, irr::s32 index) {
-  irr::video::IVideoDriver* driver = globals.driver;
-  // A terrain's own box is already in world coordinates.
-  const irr::core::aabbox3d<irr::f32> box = node->getType() == irr::scene::ESNT_TERRAIN
-                                                ? node->getBoundingBox()
-                                                : node->getTransformedBoundingBox();
-  const irr::core::vector3df centre = box.getCenter();
-  const irr::f32 radius = (box.MaxEdge - box.MinEdge).getLength() * 0.5f;
-  camera->setPosition(centre + irr::core::vector3df(-0.9f, 0.7f, -1.2f).normalize() * radius * 1.8f);
-  camera->setTarget(centre);
-  camera->setFarValue(radius * 10.0f + 100.0f);
-  camera->setNearValue(radius * 0.01f + 0.01f);
-  camera->setAspectRatio(static_cast<irr::f32>(kCellWidth) / kCellHeight);
-  driver->setViewPort(cell(index));
-  node->setVisible(true);
-  globals.sceneManager->drawAll();
-  node->setVisible(false);
+    irr::video::IVideoDriver* driver = globals.driver;
+    // A terrain's own box is already in world coordinates.
+    const irr::core::aabbox3d<irr::f32> box = node->getType() == irr::scene::ESNT_TERRAIN
+                                                  ? node->getBoundingBox()
+                                                  : node->getTransformedBoundingBox();
+    const irr::core::vector3df centre = box.getCenter();
+    const irr::f32 radius = (box.MaxEdge - box.MinEdge).getLength() * 0.5f;
+    camera->setPosition(centre + irr::core::vector3df(-0.9f, 0.7f, -1.2f).normalize() * radius * 1.8f);
+    camera->setTarget(centre);
+    camera->setFarValue(radius * 10.0f + 100.0f);
+    camera->setNearValue(radius * 0.01f + 0.01f);
+    camera->setAspectRatio(static_cast<irr::f32>(kCellWidth) / kCellHeight);
+    driver->setViewPort(cell(index));
+    node->setVisible(true);
+    globals.sceneManager->drawAll();
+    node->setVisible(false);
 }
 
 }  // namespace
 
 TEST(ContactSheet, EveryMeshTheAtlasAndTheTerrain) {
-  REQUIRE_OPENGL();
-  MediaCopy media;
-  ScopedDevice device(irr::video::EDT_OPENGL);
-  ASSERT_NE(device.get(), nullptr);
-  irr::video::IVideoDriver* driver = globals.driver;
-  irr::scene::ISceneManager* scene = globals.sceneManager;
-  scene->setAmbientLight(irr::video::SColorf(0.35f, 0.35f, 0.4f));
-  scene->addLightSceneNode(nullptr, irr::core::vector3df(-500, 800, -700), irr::video::SColorf(1, 1, 1), 5000.0f);
-  irr::scene::ICameraSceneNode* camera = scene->addCameraSceneNode();
+    REQUIRE_OPENGL();
+    MediaCopy media;
+    ScopedDevice device(irr::video::EDT_OPENGL);
+    ASSERT_NE(device.get(), nullptr);
+    irr::video::IVideoDriver* driver = globals.driver;
+    irr::scene::ISceneManager* scene = globals.sceneManager;
+    scene->setAmbientLight(irr::video::SColorf(0.35f, 0.35f, 0.4f));
+    scene->addLightSceneNode(nullptr, irr::core::vector3df(-500, 800, -700), irr::video::SColorf(1, 1, 1),
+                             5000.0f);
+    irr::scene::ICameraSceneNode* camera = scene->addCameraSceneNode();
 
-  std::vector<irr::scene::ISceneNode*> nodes;
-  for (const char* path : kMeshes) {
-    irr::scene::IAnimatedMesh* mesh = scene->getMesh(path);
-    ASSERT_NE(mesh, nullptr) << path;
-    irr::scene::ISceneNode* node = scene->addMeshSceneNode(mesh->getMesh(0));
-    // Flat and open meshes (the shock wave, the light cone) show both sides.
-    node->setMaterialFlag(irr::video::EMF_BACK_FACE_CULLING, false);
-    node->setVisible(false);
-    nodes.push_back(node);
-  }
-  irr::scene::ITerrainSceneNode* terrain = scene->addTerrainSceneNode(
-      "media/terrain/t65x65.jpg", nullptr, -1, irr::core::vector3df(0, 0, 0), irr::core::vector3df(0, 0, 0),
-      irr::core::vector3df(8, 0.6f, 8), irr::video::SColor(255, 255, 255, 255), 1, irr::scene::ETPS_9);
-  ASSERT_NE(terrain, nullptr);
-  terrain->setMaterialTexture(0, driver->getTexture("media/terrain/rockground.jpg"));
-  terrain->setMaterialTexture(1, driver->getTexture("media/terrain/detailmap3.jpg"));
-  terrain->setMaterialType(irr::video::EMT_DETAIL_MAP);
-  terrain->scaleTexture(4.0f, 20.0f);
-  terrain->setVisible(false);
-  nodes.push_back(terrain);
-  irr::video::ITexture* atlas = driver->getTexture("media/graphics/hud/hud.png");
-  ASSERT_NE(atlas, nullptr);
+    std::vector<irr::scene::ISceneNode*> nodes;
+    for (const char* path : kMeshes) {
+        irr::scene::IAnimatedMesh* mesh = scene->getMesh(path);
+        ASSERT_NE(mesh, nullptr) << path;
+        irr::scene::ISceneNode* node = scene->addMeshSceneNode(mesh->getMesh(0));
+        // Flat and open meshes (the shock wave, the light cone) show both sides.
+        node->setMaterialFlag(irr::video::EMF_BACK_FACE_CULLING, false);
+        node->setVisible(false);
+        nodes.push_back(node);
+    }
+    irr::scene::ITerrainSceneNode* terrain = scene->addTerrainSceneNode(
+        "media/terrain/t65x65.jpg", nullptr, -1, irr::core::vector3df(0, 0, 0), irr::core::vector3df(0, 0, 0),
+        irr::core::vector3df(8, 0.6f, 8), irr::video::SColor(255, 255, 255, 255), 1, irr::scene::ETPS_9);
+    ASSERT_NE(terrain, nullptr);
+    terrain->setMaterialTexture(0, driver->getTexture("media/terrain/rockground.jpg"));
+    terrain->setMaterialTexture(1, driver->getTexture("media/terrain/detailmap3.jpg"));
+    terrain->setMaterialType(irr::video::EMT_DETAIL_MAP);
+    terrain->scaleTexture(4.0f, 20.0f);
+    terrain->setVisible(false);
+    nodes.push_back(terrain);
+    irr::video::ITexture* atlas = driver->getTexture("media/graphics/hud/hud.png");
+    ASSERT_NE(atlas, nullptr);
 
-  // Drawn into a texture: reading the window back gives nothing on every
-  // driver.
-  const irr::core::dimension2d<irr::u32> sheetSize(kColumns * kCellWidth, 5 * kCellHeight);
-  irr::video::ITexture* sheet = driver->addRenderTargetTexture(sheetSize, "ContactSheet");
-  ASSERT_NE(sheet, nullptr);
-  ASSERT_TRUE(driver->beginScene(true, true, irr::video::SColor(255, 0, 0, 0)));
-  driver->setRenderTarget(sheet, true, true, irr::video::SColor(255, 20, 40, 70));
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    drawInCell(nodes[i], camera, static_cast<irr::s32>(i));
-  }
-  driver->setViewPort(irr::core::rect<irr::s32>(0, 0, sheetSize.Width, sheetSize.Height));
-  const irr::core::rect<irr::s32> atlasCell = cell(static_cast<irr::s32>(nodes.size()));
-  driver->draw2DImage(atlas, atlasCell, irr::core::rect<irr::s32>(0, 0, 512, 512), nullptr, nullptr, true);
-  driver->setRenderTarget(nullptr);
-  driver->endScene();
+    // Drawn into a texture: reading the window back gives nothing on every
+    // driver.
+    const irr::core::dimension2d<irr::u32> sheetSize(kColumns * kCellWidth, 5 * kCellHeight);
+    irr::video::ITexture* sheet = driver->addRenderTargetTexture(sheetSize, "ContactSheet");
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(driver->beginScene(true, true, irr::video::SColor(255, 0, 0, 0)));
+    driver->setRenderTarget(sheet, true, true, irr::video::SColor(255, 20, 40, 70));
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        drawInCell(nodes[i], camera, static_cast<irr::s32>(i));
+    }
+    driver->setViewPort(irr::core::rect<irr::s32>(0, 0, sheetSize.Width, sheetSize.Height));
+    const irr::core::rect<irr::s32> atlasCell = cell(static_cast<irr::s32>(nodes.size()));
+    driver->draw2DImage(atlas, atlasCell, irr::core::rect<irr::s32>(0, 0, 512, 512), nullptr, nullptr, true);
+    driver->setRenderTarget(nullptr);
+    driver->endScene();
 
-  void* texels = sheet->lock(irr::video::ETLM_READ_ONLY);
-  ASSERT_NE(texels, nullptr);
-  irr::video::IImage* shot = driver->createImageFromData(sheet->getColorFormat(), sheet->getSize(), texels, false);
-  sheet->unlock();
-  ASSERT_NE(shot, nullptr);
-  const std::string out = std::string(TARNWELL_BINARY_DIR) + "/contact_sheet.png";
-  EXPECT_TRUE(driver->writeImageToFile(shot, out.c_str()));
-  shot->drop();
+    void* texels = sheet->lock(irr::video::ETLM_READ_ONLY);
+    ASSERT_NE(texels, nullptr);
+    irr::video::IImage* shot =
+        driver->createImageFromData(sheet->getColorFormat(), sheet->getSize(), texels, false);
+    sheet->unlock();
+    ASSERT_NE(shot, nullptr);
+    const std::string out = std::string(TARNWELL_BINARY_DIR) + "/contact_sheet.png";
+    EXPECT_TRUE(driver->writeImageToFile(shot, out.c_str()));
+    shot->drop();
 }

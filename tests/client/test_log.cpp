@@ -12,87 +12,88 @@
 namespace {
 
 void fixedClock(LocalTime* out) {
-  *out = LocalTime{};
-  out->year = 2007;
-  out->month = 2;
-  out->day = 3;
-  out->hour = 9;
-  out->minute = 5;
-  out->second = 0;
+    *out = LocalTime{};
+    out->year = 2007;
+    out->month = 2;
+    out->day = 3;
+    out->hour = 9;
+    out->minute = 5;
+    out->second = 0;
 }
 
 std::string readFile(const char* name) {
-  std::ifstream in(name);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+    std::ifstream in(name);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 }  // namespace
 
 TEST(Log, LinesCarryTheStampAndSurviveWithoutClose) {
-  const char* name = "log_lines.log";
-  {
-    std::ofstream old(name);
-    old << "left over from the last session\n";
-  }
-  Log log;
-  log.setClock(fixedClock);
-  log.write("before open is dropped");
-  ASSERT_TRUE(log.open(name));
-  log.write("first");
-  log.write(nullptr);
-  log.writeWide(L"wide \u00e9t\u00e9 text");
-  // Flushed at once: the lines are there while the log is still open.
-  EXPECT_EQ(readFile(name),
-            "03.02.2007 09:05:00: first\n"
-            "03.02.2007 09:05:00: wide ?t? text\n");
-  EXPECT_TRUE(log.close());
-  log.write("after close is dropped");
-  EXPECT_EQ(readFile(name).find("dropped"), std::string::npos);
+    const char* name = "log_lines.log";
+    {
+        std::ofstream old(name);
+        old << "left over from the last session\n";
+    }
+    Log log;
+    log.setClock(fixedClock);
+    log.write("before open is dropped");
+    ASSERT_TRUE(log.open(name));
+    log.write("first");
+    log.write(nullptr);
+    log.writeWide(L"wide \u00e9t\u00e9 text");
+    // Flushed at once: the lines are there while the log is still open.
+    EXPECT_EQ(readFile(name),
+              "03.02.2007 09:05:00: first\n"
+              "03.02.2007 09:05:00: wide ?t? text\n");
+    EXPECT_TRUE(log.close());
+    log.write("after close is dropped");
+    EXPECT_EQ(readFile(name).find("dropped"), std::string::npos);
 }
 
 TEST(Log, UnopenableFileStillGivesAStreamThatWritesNowhere) {
-  Log log;
-  EXPECT_TRUE(log.open("no-such-dir/x/y.log"));
-  log.write("goes nowhere");
-  EXPECT_TRUE(log.close());
+    Log log;
+    EXPECT_TRUE(log.open("no-such-dir/x/y.log"));
+    log.write("goes nowhere");
+    EXPECT_TRUE(log.close());
 }
 
 TEST(Exception, TextsAndLogLine) {
-  const char* name = "exception.log";
-  Log log;
-  log.setClock(fixedClock);
-  ASSERT_TRUE(log.open(name));
-  globals.log = &log;
-  const Exception e("x", 7, "m");
-  const Exception copy(e);
-  copy.log();
-  globals.log = nullptr;
-  e.log();  // no log: dropped
-  log.close();
-  EXPECT_EQ(readFile(name), "03.02.2007 09:05:00: EXCEPTION in x: line 7 - m\n");
+    const char* name = "exception.log";
+    Log log;
+    log.setClock(fixedClock);
+    ASSERT_TRUE(log.open(name));
+    globals.log = &log;
+    const Exception e("x", 7, "m");
+    const Exception copy(e);
+    copy.log();
+    globals.log = nullptr;
+    e.log();  // no log: dropped
+    log.close();
+    EXPECT_EQ(readFile(name), "03.02.2007 09:05:00: EXCEPTION in x: line 7 - m\n");
 
-  testing::internal::CaptureStderr();
-  copy.showMessageBox();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Exception: Critical error!\nx: line 7\nm\n");
+    testing::internal::CaptureStderr();
+    copy.showMessageBox();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Exception: Critical error!\nx: line 7\nm\n");
 
-  // Over-long texts are cut to the boxes' buffers, never overrun.
-  const Exception longOne("f", 1, std::string(5000, 'a').c_str());
-  testing::internal::CaptureStderr();
-  longOne.showMessageBox();
-  EXPECT_EQ(testing::internal::GetCapturedStderr().size(), std::string("Exception: \n").size() + 255);
+    // Over-long texts are cut to the boxes' buffers, never overrun.
+    const Exception longOne("f", 1, std::string(5000, 'a').c_str());
+    testing::internal::CaptureStderr();
+    longOne.showMessageBox();
+    EXPECT_EQ(testing::internal::GetCapturedStderr().size(), std::string("Exception: \n").size() + 255);
 }
 
 TEST(Exception, SourceNameIsRepositoryRelativeWithoutExtension) {
-  EXPECT_EQ(exceptionSourceName("src/client/hud.cpp"), "src/client/hud");
-  EXPECT_EQ(exceptionSourceName("/home/me/work/src/client/resourcehandler.cpp"), "src/client/resourcehandler");
-  EXPECT_EQ(exceptionSourceName("x"), "x");
-  try {
-    THROW_EXCEPTION("boom");
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.file, "tests/client/test_log");
-    EXPECT_EQ(e.message, "boom");
-    EXPECT_GT(e.line, 0);
-  }
+    EXPECT_EQ(exceptionSourceName("src/client/hud.cpp"), "src/client/hud");
+    EXPECT_EQ(exceptionSourceName("/home/me/work/src/client/resourcehandler.cpp"),
+              "src/client/resourcehandler");
+    EXPECT_EQ(exceptionSourceName("x"), "x");
+    try {
+        THROW_EXCEPTION("boom");
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.file, "tests/client/test_log");
+        EXPECT_EQ(e.message, "boom");
+        EXPECT_GT(e.line, 0);
+    }
 }

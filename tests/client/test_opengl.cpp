@@ -23,152 +23,153 @@ namespace {
 
 // The sound library is started for the test's life (on the null back end).
 struct ScopedSound {
-  ScopedSound() { FSOUND_Init(44100, 32, 0); }
-  ~ScopedSound() { FSOUND_Close(); }
+    ScopedSound() { FSOUND_Init(44100, 32, 0); }
+    ~ScopedSound() { FSOUND_Close(); }
 };
 
 }  // namespace
 
 TEST(OpenGl, LoadAllLoadsEveryResource) {
-  REQUIRE_OPENGL();
-  MediaCopy media;
-  ScopedSound sound;
-  ScopedDevice device(irr::video::EDT_OPENGL);
-  ASSERT_NE(device.get(), nullptr);
-  ResourceHandler resources;
-  ASSERT_TRUE(resources.loadAll());
+    REQUIRE_OPENGL();
+    MediaCopy media;
+    ScopedSound sound;
+    ScopedDevice device(irr::video::EDT_OPENGL);
+    ASSERT_NE(device.get(), nullptr);
+    ResourceHandler resources;
+    ASSERT_TRUE(resources.loadAll());
 
-  for (irr::s32 id = 7; id <= 21; ++id) {
-    EXPECT_NE(resources.getMesh(id), nullptr) << id;
-  }
-  std::set<irr::video::ITexture*> distinct;
-  for (irr::s32 id : {1, 2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15}) {
-    ASSERT_NE(resources.getTexture(id), nullptr) << id;
-    distinct.insert(resources.getTexture(id));
-  }
-  EXPECT_EQ(distinct.size(), 13u);  // render targets do not share one name
-  EXPECT_EQ(resources.getTexture(10)->getSize(), irr::core::dimension2d<irr::u32>(128, 128));
-  EXPECT_EQ(resources.getTexture(11)->getSize(), irr::core::dimension2d<irr::u32>(256, 256));
-  for (irr::s32 id : {13, 14}) {
-    EXPECT_EQ(resources.getTexture(id)->getColorFormat(), irr::video::ECF_A8R8G8B8);
-  }
-  EXPECT_NE(resources.getFont(1), nullptr);
-  EXPECT_NE(resources.getFont(2), nullptr);
-  for (irr::s32 id = 1; id <= 7; ++id) {
-    EXPECT_NE(resources.getSound(id), nullptr) << id;
-  }
+    for (irr::s32 id = 7; id <= 21; ++id) {
+        EXPECT_NE(resources.getMesh(id), nullptr) << id;
+    }
+    std::set<irr::video::ITexture*> distinct;
+    for (irr::s32 id : {1, 2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15}) {
+        ASSERT_NE(resources.getTexture(id), nullptr) << id;
+        distinct.insert(resources.getTexture(id));
+    }
+    EXPECT_EQ(distinct.size(), 13u);  // render targets do not share one name
+    EXPECT_EQ(resources.getTexture(10)->getSize(), irr::core::dimension2d<irr::u32>(128, 128));
+    EXPECT_EQ(resources.getTexture(11)->getSize(), irr::core::dimension2d<irr::u32>(256, 256));
+    for (irr::s32 id : {13, 14}) {
+        EXPECT_EQ(resources.getTexture(id)->getColorFormat(), irr::video::ECF_A8R8G8B8);
+    }
+    EXPECT_NE(resources.getFont(1), nullptr);
+    EXPECT_NE(resources.getFont(2), nullptr);
+    for (irr::s32 id = 1; id <= 7; ++id) {
+        EXPECT_NE(resources.getSound(id), nullptr) << id;
+    }
 
-  // The sprites' background, the colour of texel (0, 0), is keyed out.
-  for (irr::s32 id : {1, 2}) {
-    irr::video::ITexture* texture = resources.getTexture(id);
-    const irr::u32* texels = static_cast<const irr::u32*>(texture->lock(irr::video::ETLM_READ_ONLY));
-    ASSERT_NE(texels, nullptr);
-    const irr::core::dimension2d<irr::u32> size = texture->getSize();
-    EXPECT_EQ(irr::video::SColor(texels[0]).getAlpha(), 0u) << id;
-    const irr::video::SColor centre(texels[(size.Height / 2) * size.Width + size.Width / 2]);
-    EXPECT_EQ(centre.getAlpha(), 255u) << id;
-    texture->unlock();
-  }
+    // The sprites' background, the colour of texel (0, 0), is keyed out.
+    for (irr::s32 id : {1, 2}) {
+        irr::video::ITexture* texture = resources.getTexture(id);
+        const irr::u32* texels = static_cast<const irr::u32*>(texture->lock(irr::video::ETLM_READ_ONLY));
+        ASSERT_NE(texels, nullptr);
+        const irr::core::dimension2d<irr::u32> size = texture->getSize();
+        EXPECT_EQ(irr::video::SColor(texels[0]).getAlpha(), 0u) << id;
+        const irr::video::SColor centre(texels[(size.Height / 2) * size.Width + size.Width / 2]);
+        EXPECT_EQ(centre.getAlpha(), 255u) << id;
+        texture->unlock();
+    }
 }
 
 TEST(OpenGl, MissingSoundStopsAtItAndKeepsTheSoundsBefore) {
-  REQUIRE_OPENGL();
-  MediaCopy media;
-  ASSERT_EQ(std::remove("media/audio/sound/3d_collision.wav"), 0);
-  ScopedSound sound;
-  ScopedDevice device(irr::video::EDT_OPENGL);
-  ASSERT_NE(device.get(), nullptr);
-  ResourceHandler resources;
-  try {
-    resources.loadAll();
-    FAIL() << "no exception";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.message, "Can't load sound: 'media/audio/sound/3d_collision.wav'!");
-  }
-  for (irr::s32 id = 1; id <= 6; ++id) {
-    EXPECT_NE(resources.getSound(id), nullptr) << id;
-  }
-  EXPECT_EQ(resources.getSound(7), nullptr);
+    REQUIRE_OPENGL();
+    MediaCopy media;
+    ASSERT_EQ(std::remove("media/audio/sound/3d_collision.wav"), 0);
+    ScopedSound sound;
+    ScopedDevice device(irr::video::EDT_OPENGL);
+    ASSERT_NE(device.get(), nullptr);
+    ResourceHandler resources;
+    try {
+        resources.loadAll();
+        FAIL() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.message, "Can't load sound: 'media/audio/sound/3d_collision.wav'!");
+    }
+    for (irr::s32 id = 1; id <= 6; ++id) {
+        EXPECT_NE(resources.getSound(id), nullptr) << id;
+    }
+    EXPECT_EQ(resources.getSound(7), nullptr);
 }
 
 TEST(OpenGl, ShadersCompileIntoFiveMaterialsAndStayOff) {
-  REQUIRE_OPENGL();
-  MediaCopy media;
-  LogCollector engineLog;
-  ScopedDevice device(irr::video::EDT_OPENGL, &engineLog);
-  ASSERT_NE(device.get(), nullptr);
-  const irr::u32 renderersBefore = globals.driver->getMaterialRendererCount();
-  Game game;
-  // The game object resets the block; publish the device again.
-  globals.device = device.get();
-  globals.driver = device.get()->getVideoDriver();
-  globals.sceneManager = device.get()->getSceneManager();
-  globals.gui = device.get()->getGUIEnvironment();
+    REQUIRE_OPENGL();
+    MediaCopy media;
+    LogCollector engineLog;
+    ScopedDevice device(irr::video::EDT_OPENGL, &engineLog);
+    ASSERT_NE(device.get(), nullptr);
+    const irr::u32 renderersBefore = globals.driver->getMaterialRendererCount();
+    Game game;
+    // The game object resets the block; publish the device again.
+    globals.device = device.get();
+    globals.driver = device.get()->getVideoDriver();
+    globals.sceneManager = device.get()->getSceneManager();
+    globals.gui = device.get()->getGUIEnvironment();
 
-  engineLog.texts.clear();  // the device's own banner names the GLSL version
-  ASSERT_TRUE(game.initShaders());
-  EXPECT_FALSE(globals.shadersEnabled);
-  EXPECT_EQ(globals.driver->getMaterialRendererCount(), renderersBefore + 5);
-  EXPECT_GE(globals.solidShaderMaterial, static_cast<irr::s32>(renderersBefore));
-  EXPECT_GT(globals.detailShaderMaterial, globals.solidShaderMaterial);
-  EXPECT_GT(globals.alphaShaderMaterial, globals.detailShaderMaterial);
-  for (const std::string& line : engineLog.texts) {
-    EXPECT_EQ(line.find("GLSL"), std::string::npos) << line;
-    EXPECT_EQ(line.find("rror"), std::string::npos) << line;
-    EXPECT_EQ(line.find("fail"), std::string::npos) << line;
-  }
+    engineLog.texts.clear();  // the device's own banner names the GLSL version
+    ASSERT_TRUE(game.initShaders());
+    EXPECT_FALSE(globals.shadersEnabled);
+    EXPECT_EQ(globals.driver->getMaterialRendererCount(), renderersBefore + 5);
+    EXPECT_GE(globals.solidShaderMaterial, static_cast<irr::s32>(renderersBefore));
+    EXPECT_GT(globals.detailShaderMaterial, globals.solidShaderMaterial);
+    EXPECT_GT(globals.alphaShaderMaterial, globals.detailShaderMaterial);
+    for (const std::string& line : engineLog.texts) {
+        EXPECT_EQ(line.find("GLSL"), std::string::npos) << line;
+        EXPECT_EQ(line.find("rror"), std::string::npos) << line;
+        EXPECT_EQ(line.find("fail"), std::string::npos) << line;
+    }
 
-  // A second game replaces the callback; the block holds one reference.
-  irr::video::IShaderConstantSetCallBack* first = globals.lightingCallback;
-  first->grab();
-  ASSERT_TRUE(game.initShaders());
-  EXPECT_NE(globals.lightingCallback, first);
-  EXPECT_EQ(first->getReferenceCount(), 1 + 5);  // ours and the five materials'
-  first->drop();
-  globals.lightingCallback->drop();
-  globals.lightingCallback = nullptr;
+    // A second game replaces the callback; the block holds one reference.
+    irr::video::IShaderConstantSetCallBack* first = globals.lightingCallback;
+    first->grab();
+    ASSERT_TRUE(game.initShaders());
+    EXPECT_NE(globals.lightingCallback, first);
+    EXPECT_EQ(first->getReferenceCount(), 1 + 5);  // ours and the five materials'
+    first->drop();
+    globals.lightingCallback->drop();
+    globals.lightingCallback = nullptr;
 }
 
 TEST(NullDriver, ShadersAreSkippedWithBothWarnings) {
-  LogCollector engineLog;
-  ScopedDevice device(irr::video::EDT_NULL, &engineLog);
-  ASSERT_NE(device.get(), nullptr);
-  const irr::u32 renderersBefore = globals.driver->getMaterialRendererCount();
-  Game game;
-  globals.device = device.get();
-  globals.driver = device.get()->getVideoDriver();
-  ASSERT_TRUE(game.initShaders());
-  EXPECT_EQ(globals.driver->getMaterialRendererCount(), renderersBefore);
-  EXPECT_EQ(globals.lightingCallback, nullptr);
-  std::string all;
-  for (const std::string& line : engineLog.texts) {
-    all += line + "\n";
-  }
-  EXPECT_NE(all.find("WARNING: Pixel shaders (V2.0) disabled because of missing driver/hardware support."),
-            std::string::npos);
-  EXPECT_NE(all.find("WARNING: Vertex shaders (V2.0) disabled because of missing driver/hardware support."),
-            std::string::npos);
+    LogCollector engineLog;
+    ScopedDevice device(irr::video::EDT_NULL, &engineLog);
+    ASSERT_NE(device.get(), nullptr);
+    const irr::u32 renderersBefore = globals.driver->getMaterialRendererCount();
+    Game game;
+    globals.device = device.get();
+    globals.driver = device.get()->getVideoDriver();
+    ASSERT_TRUE(game.initShaders());
+    EXPECT_EQ(globals.driver->getMaterialRendererCount(), renderersBefore);
+    EXPECT_EQ(globals.lightingCallback, nullptr);
+    std::string all;
+    for (const std::string& line : engineLog.texts) {
+        all += line + "\n";
+    }
+    EXPECT_NE(all.find("WARNING: Pixel shaders (V2.0) disabled because of missing driver/hardware support."),
+              std::string::npos);
+    EXPECT_NE(all.find("WARNING: Vertex shaders (V2.0) disabled because of missing driver/hardware support."),
+              std::string::npos);
 }
 
 TEST(OpenGl, AdditiveRendererSetsItsBlendOncePerRunOfNodes) {
-  REQUIRE_OPENGL();
-  ScopedDevice device(irr::video::EDT_OPENGL);
-  ASSERT_NE(device.get(), nullptr);
-  const irr::s32 id = registerAdditiveMaterial(globals.driver);
-  ASSERT_GE(id, 0);
-  auto* renderer = dynamic_cast<MyMaterialD3D9_ALPHA*>(globals.driver->getMaterialRenderer(id));
-  ASSERT_NE(renderer, nullptr);
-  EXPECT_FALSE(renderer->isTransparent());
+    REQUIRE_OPENGL();
+    ScopedDevice device(irr::video::EDT_OPENGL);
+    ASSERT_NE(device.get(), nullptr);
+    const irr::s32 id = registerAdditiveMaterial(globals.driver);
+    ASSERT_GE(id, 0);
+    auto* renderer = dynamic_cast<MyMaterialD3D9_ALPHA*>(globals.driver->getMaterialRenderer(id));
+    ASSERT_NE(renderer, nullptr);
+    EXPECT_FALSE(renderer->isTransparent());
 
-  irr::scene::ISceneManager* scene = globals.sceneManager;
-  scene->addCameraSceneNode(nullptr, irr::core::vector3df(0, 0, -20), irr::core::vector3df(0, 0, 0));
-  for (float x : {-3.0f, 3.0f}) {
-    irr::scene::IMeshSceneNode* cube = scene->addCubeSceneNode(2.0f, nullptr, -1, irr::core::vector3df(x, 0, 0));
-    cube->setMaterialType(static_cast<irr::video::E_MATERIAL_TYPE>(id));
-    cube->setMaterialFlag(irr::video::EMF_LIGHTING, false);
-  }
-  globals.driver->beginScene(true, true, irr::video::SColor(255, 0, 0, 0));
-  scene->drawAll();
-  globals.driver->endScene();
-  EXPECT_EQ(renderer->getBlendSetCount(), 1u);
+    irr::scene::ISceneManager* scene = globals.sceneManager;
+    scene->addCameraSceneNode(nullptr, irr::core::vector3df(0, 0, -20), irr::core::vector3df(0, 0, 0));
+    for (float x : {-3.0f, 3.0f}) {
+        irr::scene::IMeshSceneNode* cube =
+            scene->addCubeSceneNode(2.0f, nullptr, -1, irr::core::vector3df(x, 0, 0));
+        cube->setMaterialType(static_cast<irr::video::E_MATERIAL_TYPE>(id));
+        cube->setMaterialFlag(irr::video::EMF_LIGHTING, false);
+    }
+    globals.driver->beginScene(true, true, irr::video::SColor(255, 0, 0, 0));
+    scene->drawAll();
+    globals.driver->endScene();
+    EXPECT_EQ(renderer->getBlendSetCount(), 1u);
 }

@@ -14,53 +14,54 @@
 namespace {
 
 void fixedClock(LocalTime* out) {
-  *out = LocalTime{};
-  out->year = 2007;
-  out->month = 2;
-  out->day = 3;
-  out->hour = 9;
-  out->minute = 5;
+    *out = LocalTime{};
+    out->year = 2007;
+    out->month = 2;
+    out->day = 3;
+    out->hour = 9;
+    out->minute = 5;
 }
 
 }  // namespace
 
 TEST(SystemInfo, FiguresAndTheirThreeLogLinesStayWithin31Bits) {
-  EXPECT_EQ(getVideoMemory(), 0);
-  EXPECT_EQ(getCpuMhz(), getProcessorMhz());
+    EXPECT_EQ(getVideoMemory(), 0);
+    EXPECT_EQ(getCpuMhz(), getProcessorMhz());
 
-  const char* name = "memory_status.log";
-  Log log;
-  log.setClock(fixedClock);
-  ASSERT_TRUE(log.open(name));
-  globals.log = &log;
-  logMemoryStatus();
-  globals.log = nullptr;
-  logMemoryStatus();  // no log: nothing, no crash
-  log.close();
+    const char* name = "memory_status.log";
+    Log log;
+    log.setClock(fixedClock);
+    ASSERT_TRUE(log.open(name));
+    globals.log = &log;
+    logMemoryStatus();
+    globals.log = nullptr;
+    logMemoryStatus();  // no log: nothing, no crash
+    log.close();
 
-  std::ifstream in(name);
-  std::string lines[4];
-  for (std::string& line : lines) {
-    std::getline(in, line);
-  }
-  EXPECT_EQ(lines[0], "03.02.2007 09:05:00: Available video memory: 0");
-  long long available = -1;
-  long long total = -1;
-  EXPECT_EQ(std::sscanf(lines[1].c_str(), "03.02.2007 09:05:00: Available system memory: %lld", &available), 1);
-  EXPECT_EQ(std::sscanf(lines[2].c_str(), "03.02.2007 09:05:00: Total system memory: %lld", &total), 1);
-  EXPECT_EQ(lines[3], "");
+    std::ifstream in(name);
+    std::string lines[4];
+    for (std::string& line : lines) {
+        std::getline(in, line);
+    }
+    EXPECT_EQ(lines[0], "03.02.2007 09:05:00: Available video memory: 0");
+    long long available = -1;
+    long long total = -1;
+    EXPECT_EQ(std::sscanf(lines[1].c_str(), "03.02.2007 09:05:00: Available system memory: %lld", &available),
+              1);
+    EXPECT_EQ(std::sscanf(lines[2].c_str(), "03.02.2007 09:05:00: Total system memory: %lld", &total), 1);
+    EXPECT_EQ(lines[3], "");
 
-  // On a machine with 2 GiB or more an unclamped figure wraps or prints
-  // negative; clamped it is 2147483647.
-  uint64_t rawTotal = 0;
-  uint64_t rawAvailable = 0;
-  ASSERT_TRUE(getPhysicalMemory(rawTotal, rawAvailable));
-  uint32_t expectedTotal = 0;
-  uint32_t expectedAvailable = 0;
-  getMemoryStatus(expectedTotal, expectedAvailable);
-  EXPECT_EQ(expectedTotal, clampMemoryFigure(rawTotal));
-  EXPECT_EQ(total, static_cast<long long>(expectedTotal));
-  EXPECT_GT(total, 0);
-  EXPECT_GE(available, 0);
-  EXPECT_LE(available, total);
+    // On a machine with 2 GiB or more an unclamped figure wraps or prints
+    // negative; clamped it is 2147483647.
+    uint64_t rawTotal = 0;
+    uint64_t rawAvailable = 0;
+    ASSERT_TRUE(getPhysicalMemory(rawTotal, rawAvailable));
+    uint32_t expectedTotal = 0;
+    uint32_t expectedAvailable = 0;
+    getMemoryStatus(expectedTotal, expectedAvailable);
+    EXPECT_EQ(expectedTotal, clampMemoryFigure(rawTotal));
+    EXPECT_EQ(total, static_cast<long long>(expectedTotal));
+    EXPECT_GT(total, 0);
+    EXPECT_GE(available, 0);
+    EXPECT_LE(available, total);
 }

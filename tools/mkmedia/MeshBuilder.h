@@ -12,17 +12,25 @@
 namespace mkmedia {
 
 struct Vec3 {
-  double x = 0.0;
-  double y = 0.0;
-  double z = 0.0;
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
 };
 
-inline Vec3 operator+(const Vec3& a, const Vec3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline Vec3 operator-(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline Vec3 operator*(const Vec3& a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-inline double dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline Vec3 operator+(const Vec3& a, const Vec3& b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+inline Vec3 operator-(const Vec3& a, const Vec3& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+inline Vec3 operator*(const Vec3& a, double s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
+inline double dot(const Vec3& a, const Vec3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 inline Vec3 cross(const Vec3& a, const Vec3& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 Vec3 normalized(const Vec3& v);
 
@@ -31,15 +39,15 @@ using Ring = std::vector<Vec3>;
 // An indexed surface under construction; closed shells only, except where a
 // caller asks for an open sheet (ring, cone).
 struct Shell {
-  std::vector<Vec3> points;
-  std::vector<uint32_t> triangles;  // three point indices each
-  double creaseDegrees = 35.0;      // faces meeting at a sharper angle are shaded apart
+    std::vector<Vec3> points;
+    std::vector<uint32_t> triangles;  // three point indices each
+    double creaseDegrees = 35.0;      // faces meeting at a sharper angle are shaded apart
 
-  uint32_t add(const Vec3& p);
-  void triangle(uint32_t a, uint32_t b, uint32_t c);
-  void quad(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
-  double signedVolume() const;
-  void flip();
+    uint32_t add(const Vec3& p);
+    void triangle(uint32_t a, uint32_t b, uint32_t c);
+    void quad(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
+    double signedVolume() const;
+    void flip();
 };
 
 // Shell builders. Rings must be convex, ordered the same way round, and of
@@ -66,37 +74,37 @@ Shell jaggedChunk(uint64_t seed, const Vec3& radii, double roughness);
 Ring superEllipse(double cx, double cy, double z, double rx, double ry, double exponent, int segments);
 
 struct MeshVertex {
-  Vec3 position;
-  Vec3 normal;
-  double u = 0.0;
-  double v = 0.0;
+    Vec3 position;
+    Vec3 normal;
+    double u = 0.0;
+    double v = 0.0;
 };
 
 struct Material {
-  double r = 1.0, g = 1.0, b = 1.0, a = 1.0;
-  double power = 16.0;
-  double specular = 0.3;
-  double emissive = 0.0;
-  std::string texture;  // bare file name beside the mesh
+    double r = 1.0, g = 1.0, b = 1.0, a = 1.0;
+    double power = 16.0;
+    double specular = 0.3;
+    double emissive = 0.0;
+    std::string texture;  // bare file name beside the mesh
 };
 
 class MeshModel {
 public:
-  // uvScale: texture repeats per metre of the box projection.
-  void add(Shell shell, double uvScale, bool closed = true);
-  // Vertex colours written for every vertex (MeshVertexColors).
-  void setVertexColor(double r, double g, double b, double a);
-  // Explicit geometry with its own normals and texture coordinates (open sheets).
-  void addRaw(const std::vector<MeshVertex>& vertices, const std::vector<uint32_t>& triangles);
-  // Text .x ("xof 0303txt 0032") with one material.
-  std::string toX(const std::string& name, const Material& material) const;
-  size_t triangleCount() const { return indices.size() / 3; }
+    // uvScale: texture repeats per metre of the box projection.
+    void add(Shell shell, double uvScale, bool closed = true);
+    // Vertex colours written for every vertex (MeshVertexColors).
+    void setVertexColor(double r, double g, double b, double a);
+    // Explicit geometry with its own normals and texture coordinates (open sheets).
+    void addRaw(const std::vector<MeshVertex>& vertices, const std::vector<uint32_t>& triangles);
+    // Text .x ("xof 0303txt 0032") with one material.
+    std::string toX(const std::string& name, const Material& material) const;
+    size_t triangleCount() const { return indices.size() / 3; }
 
 private:
-  std::vector<MeshVertex> vertices;
-  std::vector<uint32_t> indices;
-  bool hasColor = false;
-  double color[4] = {1.0, 1.0, 1.0, 1.0};
+    std::vector<MeshVertex> vertices;
+    std::vector<uint32_t> indices;
+    bool hasColor = false;
+    double color[4] = {1.0, 1.0, 1.0, 1.0};
 };
 
 }  // namespace mkmedia

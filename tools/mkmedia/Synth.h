@@ -14,14 +14,14 @@ constexpr double kTwoPi = 6.28318530717958647692;
 // One-pole low-pass; cutoff may change per sample.
 class LowPass {
 public:
-  double run(double x, double cutoffHz, double rate) {
-    const double a = 1.0 - std::exp(-kTwoPi * cutoffHz / rate);
-    state += a * (x - state);
-    return state;
-  }
+    double run(double x, double cutoffHz, double rate) {
+        const double a = 1.0 - std::exp(-kTwoPi * cutoffHz / rate);
+        state += a * (x - state);
+        return state;
+    }
 
 private:
-  double state = 0.0;
+    double state = 0.0;
 };
 
 // Scales the signal so that its peak is `peak` of full scale, then rounds to

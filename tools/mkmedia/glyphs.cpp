@@ -109,8 +109,8 @@ const char* const kGlyphs[95] = {
 // Tall forms: the body sits on the baseline (row 6) and the tail hangs in
 // rows 7 and 8.
 struct TallGlyph {
-  char c;
-  const char* rows;
+    char c;
+    const char* rows;
 };
 
 const TallGlyph kTallGlyphs[] = {
@@ -124,25 +124,25 @@ const TallGlyph kTallGlyphs[] = {
 };
 
 bool rowsPixel(const char* rows, int32_t x, int32_t y) {
-  // Each row is five characters and a separating space.
-  const size_t index = static_cast<size_t>(y) * (kGlyphWidth + 1) + static_cast<size_t>(x);
-  return index < std::strlen(rows) && rows[index] == '#';
+    // Each row is five characters and a separating space.
+    const size_t index = static_cast<size_t>(y) * (kGlyphWidth + 1) + static_cast<size_t>(x);
+    return index < std::strlen(rows) && rows[index] == '#';
 }
 
 }  // namespace
 
 bool glyphPixel(char c, int32_t x, int32_t y, bool tall) {
-  if (c < 32 || c > 126 || x < 0 || x >= kGlyphWidth || y < 0) {
-    return false;
-  }
-  if (tall) {
-    for (const TallGlyph& glyph : kTallGlyphs) {
-      if (glyph.c == c) {
-        return y < kTallGlyphHeight && rowsPixel(glyph.rows, x, y);
-      }
+    if (c < 32 || c > 126 || x < 0 || x >= kGlyphWidth || y < 0) {
+        return false;
     }
-  }
-  return y < kGlyphHeight && rowsPixel(kGlyphs[c - 32], x, y);
+    if (tall) {
+        for (const TallGlyph& glyph : kTallGlyphs) {
+            if (glyph.c == c) {
+                return y < kTallGlyphHeight && rowsPixel(glyph.rows, x, y);
+            }
+        }
+    }
+    return y < kGlyphHeight && rowsPixel(kGlyphs[c - 32], x, y);
 }
 
 }  // namespace mkmedia

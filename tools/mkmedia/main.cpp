@@ -16,48 +16,48 @@
 namespace {
 
 int removeTree(const std::string& path) {
-  const std::string command = "rm -rf '" + path + "'";
-  return std::system(command.c_str());
+    const std::string command = "rm -rf '" + path + "'";
+    return std::system(command.c_str());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: mkmedia OUTPUT_DIR\n");
-    return 2;
-  }
-  const std::string target = argv[1];
-  const std::string temp = target + ".tmp";
-  irr::SIrrlichtCreationParameters params;
-  params.DriverType = irr::video::EDT_NULL;
-  params.LoggingLevel = irr::ELL_NONE;
-  irr::IrrlichtDevice* device = irr::createDeviceEx(params);
-  if (device == nullptr) {
-    std::fprintf(stderr, "mkmedia: cannot create the engine's null device\n");
-    return 1;
-  }
-  int status = 0;
-  try {
-    removeTree(temp);
-    if (mkdir(temp.c_str(), 0755) != 0) {
-      throw std::runtime_error("cannot create '" + temp + "'");
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: mkmedia OUTPUT_DIR\n");
+        return 2;
     }
-    const mkmedia::MediaOut out(temp, device);
-    mkmedia::writeMeshes(out);
-    mkmedia::writeSounds(out);
-    mkmedia::writeShaders(out);
-    mkmedia::writeTextures(out);
-    mkmedia::writeTerrain(out);
-    removeTree(target);
-    if (std::rename(temp.c_str(), target.c_str()) != 0) {
-      throw std::runtime_error("cannot rename '" + temp + "' to '" + target + "'");
+    const std::string target = argv[1];
+    const std::string temp = target + ".tmp";
+    irr::SIrrlichtCreationParameters params;
+    params.DriverType = irr::video::EDT_NULL;
+    params.LoggingLevel = irr::ELL_NONE;
+    irr::IrrlichtDevice* device = irr::createDeviceEx(params);
+    if (device == nullptr) {
+        std::fprintf(stderr, "mkmedia: cannot create the engine's null device\n");
+        return 1;
     }
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "mkmedia: %s\n", e.what());
-    removeTree(temp);
-    status = 1;
-  }
-  device->drop();
-  return status;
+    int status = 0;
+    try {
+        removeTree(temp);
+        if (mkdir(temp.c_str(), 0755) != 0) {
+            throw std::runtime_error("cannot create '" + temp + "'");
+        }
+        const mkmedia::MediaOut out(temp, device);
+        mkmedia::writeMeshes(out);
+        mkmedia::writeSounds(out);
+        mkmedia::writeShaders(out);
+        mkmedia::writeTextures(out);
+        mkmedia::writeTerrain(out);
+        removeTree(target);
+        if (std::rename(temp.c_str(), target.c_str()) != 0) {
+            throw std::runtime_error("cannot rename '" + temp + "' to '" + target + "'");
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mkmedia: %s\n", e.what());
+        removeTree(temp);
+        status = 1;
+    }
+    device->drop();
+    return status;
 }

@@ -12,18 +12,18 @@
 namespace mkmedia {
 
 struct Colour {
-  uint8_t r;
-  uint8_t g;
-  uint8_t b;
+    uint8_t r;
+    uint8_t g;
+    uint8_t b;
 };
 
 // Pixel rectangle, right and bottom exclusive.
 struct Rect {
-  int32_t x1;
-  int32_t y1;
-  int32_t x2;
-  int32_t y2;
-  bool contains(int32_t x, int32_t y) const { return x >= x1 && x < x2 && y >= y1 && y < y2; }
+    int32_t x1;
+    int32_t y1;
+    int32_t x2;
+    int32_t y2;
+    bool contains(int32_t x, int32_t y) const { return x >= x1 && x < x2 && y >= y1 && y < y2; }
 };
 
 uint8_t toByte(double value);
@@ -35,16 +35,16 @@ double smoothstep(double edge0, double edge1, double x);
 // lattice cells across the tile and weight gain^k; results lie in [0, 1].
 class TileNoise {
 public:
-  TileNoise(Random& random, int32_t basePeriod, int32_t octaves, double gain);
-  double at(double u, double v) const;
+    TileNoise(Random& random, int32_t basePeriod, int32_t octaves, double gain);
+    double at(double u, double v) const;
 
 private:
-  double octave(int32_t k, double u, double v) const;
+    double octave(int32_t k, double u, double v) const;
 
-  std::vector<int32_t> periods;
-  std::vector<std::vector<double>> lattices;
-  std::vector<double> weights;
-  double weightSum = 0.0;
+    std::vector<int32_t> periods;
+    std::vector<std::vector<double>> lattices;
+    std::vector<double> weights;
+    double weightSum = 0.0;
 };
 
 // Glyphs of the generator's pixel font: 5 columns by 7 rows above the
@@ -58,19 +58,19 @@ bool glyphPixel(char c, int32_t x, int32_t y, bool tall);
 // Opaque painting into an image, restricted to a clip rectangle.
 class Canvas {
 public:
-  explicit Canvas(Image& image) : image(image), clip{0, 0, image.width, image.height} {}
+    explicit Canvas(Image& image) : image(image), clip{0, 0, image.width, image.height} {}
 
-  void setClip(const Rect& rect) { clip = rect; }
-  void plot(int32_t x, int32_t y, Colour colour);
-  void hline(int32_t x1, int32_t x2, int32_t y, Colour colour);  // x1..x2 inclusive
-  void vline(int32_t x, int32_t y1, int32_t y2, Colour colour);  // y1..y2 inclusive
-  // Text in the short glyphs, advancing 6 pixels a character.
-  void text(int32_t x, int32_t y, const std::string& text, Colour colour);
-  static int32_t textWidth(const std::string& text);
+    void setClip(const Rect& rect) { clip = rect; }
+    void plot(int32_t x, int32_t y, Colour colour);
+    void hline(int32_t x1, int32_t x2, int32_t y, Colour colour);  // x1..x2 inclusive
+    void vline(int32_t x, int32_t y1, int32_t y2, Colour colour);  // y1..y2 inclusive
+    // Text in the short glyphs, advancing 6 pixels a character.
+    void text(int32_t x, int32_t y, const std::string& text, Colour colour);
+    static int32_t textWidth(const std::string& text);
 
 private:
-  Image& image;
-  Rect clip;
+    Image& image;
+    Rect clip;
 };
 
 }  // namespace mkmedia

@@ -140,8 +140,8 @@ float4 pixelMain(float2 texCoord : TEXCOORD0, float3 worldPosition : TEXCOORD1, 
 }  // namespace
 
 void writeShaders(const MediaOut& out) {
-  out.writeText("shader/lights-vertex.hlsl", kVertex);
-  out.writeText("shader/lights-pixel.hlsl", kPixel);
+    out.writeText("shader/lights-vertex.hlsl", kVertex);
+    out.writeText("shader/lights-pixel.hlsl", kPixel);
 }
 
 }  // namespace mkmedia

@@ -10,21 +10,21 @@
 #include <cstdint>
 
 struct JoystickEvent {
-  enum Kind : int32_t {
-    PRESSED = 0,
-    RELEASED = 1,
-    MOVED = 2,
-  };
+    enum Kind : int32_t {
+        PRESSED = 0,
+        RELEASED = 1,
+        MOVED = 2,
+    };
 
-  int32_t joystick = 0;  // 0 first joystick, 1 second
-  uint8_t button = 0;    // 0 to 3: the button that changed (button events only); the low byte of a word
-  uint32_t x = 0;        // raw positions
-  uint32_t y = 0;
-  uint32_t z = 0;        // z, r, u, v: move events only
-  uint32_t r = 0;
-  uint32_t u = 0;
-  uint32_t v = 0;
-  int32_t kind = PRESSED;
+    int32_t joystick = 0;  // 0 first joystick, 1 second
+    uint8_t button = 0;    // 0 to 3: the button that changed (button events only); the low byte of a word
+    uint32_t x = 0;        // raw positions
+    uint32_t y = 0;
+    uint32_t z = 0;  // z, r, u, v: move events only
+    uint32_t r = 0;
+    uint32_t u = 0;
+    uint32_t v = 0;
+    int32_t kind = PRESSED;
 };
 static_assert(sizeof(JoystickEvent) == 9 * sizeof(uint32_t), "one 32-bit word per field");
 
@@ -35,10 +35,10 @@ uint32_t captureJoysticks(irr::IrrlichtDevice* device);
 // What the adapter remembers between snapshots: buttons 0 to 3 of each of
 // the two joysticks the game takes. Zero is "nothing held".
 struct JoystickSnapshotState {
-  static constexpr int32_t JOYSTICKS = 2;
-  static constexpr uint32_t BUTTON_MASK = 0xFu;
+    static constexpr int32_t JOYSTICKS = 2;
+    static constexpr uint32_t BUTTON_MASK = 0xFu;
 
-  uint32_t buttons[JOYSTICKS] = {0, 0};
+    uint32_t buttons[JOYSTICKS] = {0, 0};
 };
 
 // The most records one snapshot gives: a release, a press and a move.

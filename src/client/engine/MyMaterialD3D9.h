@@ -12,30 +12,30 @@
 
 class MyMaterialD3D9 : public irr::video::IMaterialRenderer {
 public:
-  MyMaterialD3D9(IDirect3DDevice9* device, irr::video::IVideoDriver* driver);
-  ~MyMaterialD3D9() override;
+    MyMaterialD3D9(IDirect3DDevice9* device, irr::video::IVideoDriver* driver);
+    ~MyMaterialD3D9() override;
 
 protected:
-  IDirect3DDevice9* device;           // borrowed; null on this platform
-  irr::video::IVideoDriver* driver;   // borrowed
+    IDirect3DDevice9* device;          // borrowed; null on this platform
+    irr::video::IVideoDriver* driver;  // borrowed
 };
 
 class MyMaterialD3D9_ALPHA : public MyMaterialD3D9 {
 public:
-  MyMaterialD3D9_ALPHA(IDirect3DDevice9* device, irr::video::IVideoDriver* driver);
+    MyMaterialD3D9_ALPHA(IDirect3DDevice9* device, irr::video::IVideoDriver* driver);
 
-  void OnSetMaterial(const irr::video::SMaterial& material, const irr::video::SMaterial& lastMaterial,
-                     bool resetAllRenderstates, irr::video::IMaterialRendererServices* services) override;
-  // Gives the blend state back, so that the next material does not inherit it.
-  void OnUnsetMaterial() override;
+    void OnSetMaterial(const irr::video::SMaterial& material, const irr::video::SMaterial& lastMaterial,
+                       bool resetAllRenderstates, irr::video::IMaterialRendererServices* services) override;
+    // Gives the blend state back, so that the next material does not inherit it.
+    void OnUnsetMaterial() override;
 
-  // How often the blend states were set (once per run of nodes with this
-  // material), for tests.
-  irr::u32 getBlendSetCount() const { return blendSetCount; }
+    // How often the blend states were set (once per run of nodes with this
+    // material), for tests.
+    irr::u32 getBlendSetCount() const { return blendSetCount; }
 
 private:
-  irr::video::IMaterialRenderer* blendRenderer() const;
-  irr::u32 blendSetCount = 0;
+    irr::video::IMaterialRenderer* blendRenderer() const;
+    irr::u32 blendSetCount = 0;
 };
 
 // Makes an additive renderer over the driver and adds it to the driver's

@@ -8,31 +8,32 @@
 
 class TorpedoCamShaderCallBack : public irr::video::IShaderConstantSetCallBack {
 public:
-  ~TorpedoCamShaderCallBack() override;
-  // "viewport_inv_width" and "viewport_inv_height", one float each.
-  void OnSetConstants(irr::video::IMaterialRendererServices* services, irr::s32 userData) override;
+    ~TorpedoCamShaderCallBack() override;
+    // "viewport_inv_width" and "viewport_inv_height", one float each.
+    void OnSetConstants(irr::video::IMaterialRendererServices* services, irr::s32 userData) override;
 
-  irr::f32 invViewportWidth = 0.0f;
-  irr::f32 invViewportHeight = 0.0f;
+    irr::f32 invViewportWidth = 0.0f;
+    irr::f32 invViewportHeight = 0.0f;
 };
 
 class TorpedoCamPostProcessingFilter : public irr::scene::ISceneNode {
 public:
-  TorpedoCamPostProcessingFilter(irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager, irr::s32 id);
-  ~TorpedoCamPostProcessingFilter() override;
+    TorpedoCamPostProcessingFilter(irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager,
+                                   irr::s32 id);
+    ~TorpedoCamPostProcessingFilter() override;
 
-  void OnRegisterSceneNode() override;
-  void render() override;
-  const irr::core::aabbox3d<irr::f32>& getBoundingBox() const override;
-  // The one material, whatever the index.
-  irr::video::SMaterial& getMaterial(irr::u32 index) override;
-  irr::u32 getMaterialCount() const override;
+    void OnRegisterSceneNode() override;
+    void render() override;
+    const irr::core::aabbox3d<irr::f32>& getBoundingBox() const override;
+    // The one material, whatever the index.
+    irr::video::SMaterial& getMaterial(irr::u32 index) override;
+    irr::u32 getMaterialCount() const override;
 
-  TorpedoCamShaderCallBack* getShaderCallBack() const { return callback; }
+    TorpedoCamShaderCallBack* getShaderCallBack() const { return callback; }
 
 private:
-  irr::video::SMaterial material;
-  irr::core::aabbox3d<irr::f32> box;
-  irr::core::array<irr::video::S3DVertex> vertices;
-  TorpedoCamShaderCallBack* callback;  // owned
+    irr::video::SMaterial material;
+    irr::core::aabbox3d<irr::f32> box;
+    irr::core::array<irr::video::S3DVertex> vertices;
+    TorpedoCamShaderCallBack* callback;  // owned
 };

@@ -10,23 +10,23 @@ namespace RakNet {
 
 class BitStream {
 public:
-  BitStream() = default;
+    BitStream() = default;
 
-  // Four bytes, least significant first.
-  void Write(int32_t value);
-  // The bytes as they are; a null input or a count below 1 writes nothing.
-  void Write(const char* input, int32_t numberOfBytes);
+    // Four bytes, least significant first.
+    void Write(int32_t value);
+    // The bytes as they are; a null input or a count below 1 writes nothing.
+    void Write(const char* input, int32_t numberOfBytes);
 
-  // Null while nothing has been written.
-  unsigned char* GetData();
-  const unsigned char* GetData() const;
-  int32_t GetNumberOfBytesUsed() const;
-  int32_t GetNumberOfBitsUsed() const;
+    // Null while nothing has been written.
+    unsigned char* GetData();
+    const unsigned char* GetData() const;
+    int32_t GetNumberOfBytesUsed() const;
+    int32_t GetNumberOfBitsUsed() const;
 
-  void Reset();
+    void Reset();
 
 private:
-  std::vector<unsigned char> bytes;
+    std::vector<unsigned char> bytes;
 };
 
 }  // namespace RakNet

@@ -18,81 +18,81 @@ class BitStream;
 // Accepted for the interface's sake; ENet has no send priorities, so every
 // packet goes out in the order it was sent.
 enum PacketPriority {
-  HIGH_PRIORITY,
-  MEDIUM_PRIORITY,
-  LOW_PRIORITY,
+    HIGH_PRIORITY,
+    MEDIUM_PRIORITY,
+    LOW_PRIORITY,
 };
 
 enum PacketReliability {
-  UNRELIABLE,            // may be lost, duplicated or reordered
-  UNRELIABLE_SEQUENCED,  // may be lost; older ones are dropped once a newer one arrived
-  RELIABLE,              // arrives, order not promised
-  RELIABLE_ORDERED,      // arrives, in order with the others of its ordering channel
-  RELIABLE_SEQUENCED,    // delivered as reliable and ordered
+    UNRELIABLE,            // may be lost, duplicated or reordered
+    UNRELIABLE_SEQUENCED,  // may be lost; older ones are dropped once a newer one arrived
+    RELIABLE,              // arrives, order not promised
+    RELIABLE_ORDERED,      // arrives, in order with the others of its ordering channel
+    RELIABLE_SEQUENCED,    // delivered as reliable and ordered
 };
 
 // First byte of the packets the interface makes itself. Ids below
 // ID_USER_PACKET_ENUM belong to the interface; applications number their
 // messages from there on.
 enum : unsigned char {
-  ID_CONNECTION_REQUEST_ACCEPTED = 16,
-  ID_CONNECTION_ATTEMPT_FAILED = 17,
-  ID_DISCONNECTION_NOTIFICATION = 19,
-  ID_CONNECTION_LOST = 20,
-  ID_USER_PACKET_ENUM = 79,
+    ID_CONNECTION_REQUEST_ACCEPTED = 16,
+    ID_CONNECTION_ATTEMPT_FAILED = 17,
+    ID_DISCONNECTION_NOTIFICATION = 19,
+    ID_CONNECTION_LOST = 20,
+    ID_USER_PACKET_ENUM = 79,
 };
 
 // One received message, owned by the interface that returned it until it is
 // handed back with DeallocatePacket. An empty message has length 0 and a null
 // data pointer.
 struct Packet {
-  uint32_t length = 0;   // bytes
-  uint32_t bitSize = 0;  // length * 8
-  unsigned char* data = nullptr;
+    uint32_t length = 0;   // bytes
+    uint32_t bitSize = 0;  // length * 8
+    unsigned char* data = nullptr;
 };
 
 class RakClientInterface {
 public:
-  RakClientInterface();
-  ~RakClientInterface();
-  RakClientInterface(const RakClientInterface&) = delete;
-  RakClientInterface& operator=(const RakClientInterface&) = delete;
+    RakClientInterface();
+    ~RakClientInterface();
+    RakClientInterface(const RakClientInterface&) = delete;
+    RakClientInterface& operator=(const RakClientInterface&) = delete;
 
-  // Starts an attempt to connect; its outcome arrives later as an accepted or
-  // failed packet (an unanswered attempt fails after about 2 s). A port
-  // outside 1-65535 (0-65535 for the client port, 0 meaning any), a host
-  // that does not resolve, or a socket that cannot be opened fail at once:
-  // false, and the failed packet is the next one received. While an attempt
-  // or a connection is live, false and nothing changes. The last two
-  // arguments are accepted and ignored: there is no network thread.
-  bool Connect(const char* host, int32_t serverPort, int32_t clientPort, uint32_t depreciated,
-               int32_t threadSleepTimer);
-  // Tells the server goodbye and waits at most blockDuration ms for its
-  // acknowledgement, then closes the socket regardless. Packets not yet
-  // received are dropped. The ordering channel is accepted and ignored.
-  void Disconnect(uint32_t blockDuration, unsigned char orderingChannel = 0);
-  // Sends the stream's bytes. Sends made while the attempt is still under way
-  // are kept and go out, in order, once the server accepts; they are dropped
-  // if it never does. False when there is nothing to send or no attempt or
-  // connection.
-  bool Send(RakNet::BitStream* bitStream, PacketPriority priority, PacketReliability reliability,
-            char orderingChannel);
-  bool Send(const char* data, int32_t length, PacketPriority priority, PacketReliability reliability,
-            char orderingChannel);
-  // Moves the connection on without waiting and returns the oldest packet
-  // not yet taken, or null.
-  Packet* Receive();
-  void DeallocatePacket(Packet* packet);
-  bool IsConnected() const;
+    // Starts an attempt to connect; its outcome arrives later as an accepted or
+    // failed packet (an unanswered attempt fails after about 2 s). A port
+    // outside 1-65535 (0-65535 for the client port, 0 meaning any), a host
+    // that does not resolve, or a socket that cannot be opened fail at once:
+    // false, and the failed packet is the next one received. While an attempt
+    // or a connection is live, false and nothing changes. The last two
+    // arguments are accepted and ignored: there is no network thread.
+    bool Connect(const char* host, int32_t serverPort, int32_t clientPort, uint32_t depreciated,
+                 int32_t threadSleepTimer);
+    // Tells the server goodbye and waits at most blockDuration ms for its
+    // acknowledgement, then closes the socket regardless. Packets not yet
+    // received are dropped. The ordering channel is accepted and ignored.
+    void Disconnect(uint32_t blockDuration, unsigned char orderingChannel = 0);
+    // Sends the stream's bytes. Sends made while the attempt is still under way
+    // are kept and go out, in order, once the server accepts; they are dropped
+    // if it never does. False when there is nothing to send or no attempt or
+    // connection.
+    bool Send(RakNet::BitStream* bitStream, PacketPriority priority, PacketReliability reliability,
+              char orderingChannel);
+    bool Send(const char* data, int32_t length, PacketPriority priority, PacketReliability reliability,
+              char orderingChannel);
+    // Moves the connection on without waiting and returns the oldest packet
+    // not yet taken, or null.
+    Packet* Receive();
+    void DeallocatePacket(Packet* packet);
+    bool IsConnected() const;
 
 private:
-  struct Connection;
-  std::unique_ptr<Connection> connection;
+    struct Connection;
+    std::unique_ptr<Connection> connection;
 };
 
 class RakNetworkFactory {
 public:
-  static RakClientInterface* GetRakClientInterface();
-  // Closes the connection at once if it is still open; null is allowed.
-  static void DestroyRakClientInterface(RakClientInterface* client);
+    static RakClientInterface* GetRakClientInterface();
+    // Closes the connection at once if it is still open; null is allowed.
+    static void DestroyRakClientInterface(RakClientInterface* client);
 };

@@ -9,9 +9,9 @@
 namespace fsound {
 
 struct Pcm {
-  std::vector<int16_t> samples;  // interleaved, frames × channels
-  int32_t channels = 0;          // 1 or 2
-  int32_t rate = 0;              // frames per second of the file
+    std::vector<int16_t> samples;  // interleaved, frames × channels
+    int32_t channels = 0;          // 1 or 2
+    int32_t rate = 0;              // frames per second of the file
 };
 
 // False for a null name, an unreadable or corrupt file, a file without frames

@@ -44,7 +44,8 @@ FSOUND_SAMPLE* FSOUND_Sample_Load(int index, const char* name, unsigned int mode
 void FSOUND_Sample_Free(FSOUND_SAMPLE* sample);
 // Frequency in Hz (default: the file's rate), volume 0-255 (default 255),
 // pan and priority (unused); -1 keeps a value. Used by the next plays.
-signed char FSOUND_Sample_SetDefaults(FSOUND_SAMPLE* sample, int frequency, int volume, int pan, int priority);
+signed char FSOUND_Sample_SetDefaults(FSOUND_SAMPLE* sample, int frequency, int volume, int pan,
+                                      int priority);
 // Inside `minimum` the sound is at full volume, beyond `maximum` it fades no
 // further. Needs 0 < minimum <= maximum. Used by the next plays.
 signed char FSOUND_Sample_SetMinMaxDistance(FSOUND_SAMPLE* sample, float minimum, float maximum);
@@ -78,7 +79,7 @@ signed char FSOUND_Stream_Close(FSOUND_STREAM* stream);
 // Position and velocity (either may be null), the forward and top vectors.
 // A non-finite vector, or a forward and top that do not span a plane, is
 // ignored.
-void FSOUND_3D_Listener_SetAttributes(const float* position, const float* velocity, float forwardX, float forwardY,
-                                      float forwardZ, float topX, float topY, float topZ);
+void FSOUND_3D_Listener_SetAttributes(const float* position, const float* velocity, float forwardX,
+                                      float forwardY, float forwardZ, float topX, float topY, float topZ);
 // OpenAL applies every change as it is made; kept for the game's frame.
 void FSOUND_Update();

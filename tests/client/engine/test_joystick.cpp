@@ -9,32 +9,32 @@ namespace {
 using Snapshot = irr::SEvent::SJoystickEvent;
 
 Snapshot snapshot(irr::u8 joystick, irr::u32 buttons, std::vector<irr::s16> axes = {}) {
-  Snapshot s{};
-  s.Joystick = joystick;
-  s.ButtonStates = buttons;
-  for (size_t i = 0; i < axes.size() && i < Snapshot::NUMBER_OF_AXES; ++i) {
-    s.Axis[i] = axes[i];
-  }
-  s.POV = 65535;
-  return s;
+    Snapshot s{};
+    s.Joystick = joystick;
+    s.ButtonStates = buttons;
+    for (size_t i = 0; i < axes.size() && i < Snapshot::NUMBER_OF_AXES; ++i) {
+        s.Axis[i] = axes[i];
+    }
+    s.POV = 65535;
+    return s;
 }
 
 // A button record as (kind, joystick, button).
 struct ButtonRecord {
-  int32_t kind;
-  int32_t joystick;
-  int32_t button;
+    int32_t kind;
+    int32_t joystick;
+    int32_t button;
 };
 
 struct SnapshotStep {
-  Snapshot in;
-  std::vector<ButtonRecord> buttons;  // in order
-  bool moves;
+    Snapshot in;
+    std::vector<ButtonRecord> buttons;  // in order
+    bool moves;
 };
 
 struct SnapshotRun {
-  const char* name;
-  std::vector<SnapshotStep> steps;
+    const char* name;
+    std::vector<SnapshotStep> steps;
 };
 
 constexpr int32_t P = JoystickEvent::PRESSED;
@@ -43,23 +43,23 @@ constexpr int32_t R = JoystickEvent::RELEASED;
 class JoystickSnapshotRuns : public testing::TestWithParam<SnapshotRun> {};
 
 TEST_P(JoystickSnapshotRuns, GiveTheRecordsInOrder) {
-  JoystickSnapshotState state;
-  int32_t stepIndex = 0;
-  for (const SnapshotStep& step : GetParam().steps) {
-    SCOPED_TRACE(stepIndex++);
-    JoystickEvent out[MAX_JOYSTICK_EVENTS_PER_SNAPSHOT];
-    const int32_t count = translateJoystickSnapshot(state, step.in, out);
-    ASSERT_EQ(count, static_cast<int32_t>(step.buttons.size()) + (step.moves ? 1 : 0));
-    for (size_t i = 0; i < step.buttons.size(); ++i) {
-      EXPECT_EQ(out[i].kind, step.buttons[i].kind);
-      EXPECT_EQ(out[i].joystick, step.buttons[i].joystick);
-      EXPECT_EQ(out[i].button, step.buttons[i].button);
+    JoystickSnapshotState state;
+    int32_t stepIndex = 0;
+    for (const SnapshotStep& step : GetParam().steps) {
+        SCOPED_TRACE(stepIndex++);
+        JoystickEvent out[MAX_JOYSTICK_EVENTS_PER_SNAPSHOT];
+        const int32_t count = translateJoystickSnapshot(state, step.in, out);
+        ASSERT_EQ(count, static_cast<int32_t>(step.buttons.size()) + (step.moves ? 1 : 0));
+        for (size_t i = 0; i < step.buttons.size(); ++i) {
+            EXPECT_EQ(out[i].kind, step.buttons[i].kind);
+            EXPECT_EQ(out[i].joystick, step.buttons[i].joystick);
+            EXPECT_EQ(out[i].button, step.buttons[i].button);
+        }
+        if (step.moves) {
+            EXPECT_EQ(out[count - 1].kind, JoystickEvent::MOVED);
+            EXPECT_EQ(out[count - 1].joystick, 0);
+        }
     }
-    if (step.moves) {
-      EXPECT_EQ(out[count - 1].kind, JoystickEvent::MOVED);
-      EXPECT_EQ(out[count - 1].joystick, 0);
-    }
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -72,8 +72,9 @@ INSTANTIATE_TEST_SUITE_P(
                     {{snapshot(0, 0x5), {{P, 0, 2}}, true}, {snapshot(0, 0x5), {}, true}}},
         SnapshotRun{"SimultaneousReleasesNameTheHighest",
                     {{snapshot(0, 0xF), {{P, 0, 3}}, true}, {snapshot(0, 0x2), {{R, 0, 3}}, true}}},
-        SnapshotRun{"ReleaseComesBeforePress",
-                    {{snapshot(0, 0x2), {{P, 0, 1}}, true}, {snapshot(0, 0x8), {{R, 0, 1}, {P, 0, 3}}, true}}},
+        SnapshotRun{
+            "ReleaseComesBeforePress",
+            {{snapshot(0, 0x2), {{P, 0, 1}}, true}, {snapshot(0, 0x8), {{R, 0, 1}, {P, 0, 3}}, true}}},
         SnapshotRun{"ButtonsAboveThreeAreNotTaken",
                     {{snapshot(0, 0xFFFFFFF0u), {}, true}, {snapshot(0, 0x10), {}, true}}},
         SnapshotRun{"SecondJoystickButtonsWithoutMoves",
@@ -88,29 +89,29 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<SnapshotRun>& info) { return std::string(info.param.name); });
 
 TEST(JoystickAdapter, AxesBecomeRawPositionsFromZeroTo65535) {
-  JoystickSnapshotState state;
-  JoystickEvent out[MAX_JOYSTICK_EVENTS_PER_SNAPSHOT];
-  const Snapshot s = snapshot(0, 0x1, {-32768, 32767, -1, 0, 100, -100});
-  ASSERT_EQ(translateJoystickSnapshot(state, s, out), 2);
-  // The button record carries the stick position too.
-  EXPECT_EQ(out[0].x, 0u);
-  EXPECT_EQ(out[0].y, 65535u);
-  const JoystickEvent& move = out[1];
-  EXPECT_EQ(move.x, 0u);
-  EXPECT_EQ(move.y, 65535u);
-  EXPECT_EQ(move.z, 32767u);
-  EXPECT_EQ(move.r, 32768u);
-  EXPECT_EQ(move.u, 32868u);
-  EXPECT_EQ(move.v, 32668u);
-  EXPECT_EQ(move.button, 0);
+    JoystickSnapshotState state;
+    JoystickEvent out[MAX_JOYSTICK_EVENTS_PER_SNAPSHOT];
+    const Snapshot s = snapshot(0, 0x1, {-32768, 32767, -1, 0, 100, -100});
+    ASSERT_EQ(translateJoystickSnapshot(state, s, out), 2);
+    // The button record carries the stick position too.
+    EXPECT_EQ(out[0].x, 0u);
+    EXPECT_EQ(out[0].y, 65535u);
+    const JoystickEvent& move = out[1];
+    EXPECT_EQ(move.x, 0u);
+    EXPECT_EQ(move.y, 65535u);
+    EXPECT_EQ(move.z, 32767u);
+    EXPECT_EQ(move.r, 32768u);
+    EXPECT_EQ(move.u, 32868u);
+    EXPECT_EQ(move.v, 32668u);
+    EXPECT_EQ(move.button, 0);
 }
 
 TEST(JoystickCapture, NoDeviceOrNoSupportFindsNone) {
-  EXPECT_EQ(captureJoysticks(nullptr), 0u);
-  irr::IrrlichtDevice* device = irr::createDevice(irr::video::EDT_NULL);
-  ASSERT_NE(device, nullptr);
-  EXPECT_EQ(captureJoysticks(device), 0u);
-  device->drop();
+    EXPECT_EQ(captureJoysticks(nullptr), 0u);
+    irr::IrrlichtDevice* device = irr::createDevice(irr::video::EDT_NULL);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(captureJoysticks(device), 0u);
+    device->drop();
 }
 
 }  // namespace

@@ -16,50 +16,50 @@ namespace soundtest {
 
 class TempFolder {
 public:
-  TempFolder() { std::filesystem::create_directories(path); }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::string file(const std::string& name) const { return path + "/" + name; }
+    TempFolder() { std::filesystem::create_directories(path); }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string file(const std::string& name) const { return path + "/" + name; }
 
-  const std::string path = "sound_files_" + std::to_string(getpid());
+    const std::string path = "sound_files_" + std::to_string(getpid());
 };
 
 // 16-bit WAV; `value` (frame, channel) gives each sample.
 inline bool writeWav(const std::string& path, int32_t channels, int32_t rate, int32_t frames,
                      const std::function<int16_t(int32_t, int32_t)>& value) {
-  SF_INFO info{0, rate, channels, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  std::vector<int16_t> data;
-  for (int32_t f = 0; f < frames * channels; ++f) {
-    data.push_back(value(f / channels, f % channels));
-  }
-  const bool complete = file != nullptr && sf_writef_short(file, data.data(), frames) == frames;
-  sf_close(file);
-  return complete;
+    SF_INFO info{0, rate, channels, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    std::vector<int16_t> data;
+    for (int32_t f = 0; f < frames * channels; ++f) {
+        data.push_back(value(f / channels, f % channels));
+    }
+    const bool complete = file != nullptr && sf_writef_short(file, data.data(), frames) == frames;
+    sf_close(file);
+    return complete;
 }
 
 // 440 Hz at half scale on every channel.
 inline bool writeTone(const std::string& path, int32_t channels, int32_t rate, int32_t frames) {
-  return writeWav(path, channels, rate, frames, [rate](int32_t f, int32_t) {
-    return int16_t(std::lround(16000.0 * std::sin(2.0 * 3.14159265358979 * 440.0 * f / rate)));
-  });
+    return writeWav(path, channels, rate, frames, [rate](int32_t f, int32_t) {
+        return int16_t(std::lround(16000.0 * std::sin(2.0 * 3.14159265358979 * 440.0 * f / rate)));
+    });
 }
 
 // Sum of squares per channel; empty for an unreadable file.
 inline std::vector<double> channelEnergy(const std::string& path) {
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  std::vector<double> energy(file != nullptr ? size_t(info.channels) : 0u, 0.0);
-  std::vector<float> frame(energy.size());
-  while (file != nullptr && sf_readf_float(file, frame.data(), 1) == 1) {
-    for (size_t c = 0; c < frame.size(); ++c) {
-      energy[c] += double(frame[c]) * double(frame[c]);
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    std::vector<double> energy(file != nullptr ? size_t(info.channels) : 0u, 0.0);
+    std::vector<float> frame(energy.size());
+    while (file != nullptr && sf_readf_float(file, frame.data(), 1) == 1) {
+        for (size_t c = 0; c < frame.size(); ++c) {
+            energy[c] += double(frame[c]) * double(frame[c]);
+        }
     }
-  }
-  sf_close(file);
-  return energy;
+    sf_close(file);
+    return energy;
 }
 
 }  // namespace soundtest
