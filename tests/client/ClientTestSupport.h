@@ -4,6 +4,7 @@
 #pragma once
 
 #include "client/globals.h"
+#include "platform/localtime.h"
 
 #include <gtest/gtest.h>
 #include <irrlicht.h>
@@ -13,6 +14,9 @@
 #include <vector>
 
 namespace clienttest {
+
+// A clock stopped at 3 February 2007, 09:05:00, for the log's stamps.
+void fixedClock(LocalTime* out);
 
 // Collects the engine's log texts; forwards nothing.
 class LogCollector : public irr::IEventReceiver {

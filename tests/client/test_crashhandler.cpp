@@ -25,16 +25,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "FileTestUtils.h"
+
+using testsupport::readFile;
+
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 struct ChildEnd {
     int signal = 0;     // the signal it died of, else 0

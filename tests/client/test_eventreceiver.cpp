@@ -11,6 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "FileTestUtils.h"
+
+using clienttest::fixedClock;
+using testsupport::readFile;
+
 namespace {
 
 // ---- Synthetic engine events ------------------------------------------------
@@ -341,22 +346,6 @@ TEST_F(ReceiverTest, PointerLeavingTheExitButtonThroughTheEngineKeepsTheMenu) {
 }
 
 // ---- Log text ---------------------------------------------------------------
-
-void fixedClock(LocalTime* out) {
-    *out = LocalTime{};
-    out->year = 2007;
-    out->month = 2;
-    out->day = 3;
-    out->hour = 9;
-    out->minute = 5;
-}
-
-std::string readFile(const char* name) {
-    std::ifstream in(name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TEST_F(ReceiverTest, EngineLogTextsGoToTheGameLog) {
     const char* name = "receiver_log.log";

@@ -12,6 +12,11 @@
 #include <sstream>
 #include <string>
 
+#include "FileTestUtils.h"
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
 namespace {
 
 std::string testFile() {
@@ -19,18 +24,6 @@ std::string testFile() {
     std::string name = std::string("inifile_") + info->test_suite_name() + "_" + info->name() + ".ini";
     std::replace(name.begin(), name.end(), '/', '_');
     return name;
-}
-
-std::string readFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& name, const std::string& text) {
-    std::ofstream out(name, std::ios::binary | std::ios::trunc);
-    out << text;
 }
 
 // Values as text, so that one table holds every type.

@@ -1,3 +1,4 @@
+#include "ClientTestSupport.h"
 #include "client/exception.h"
 #include "client/globals.h"
 #include "client/log.h"
@@ -9,26 +10,10 @@
 #include <sstream>
 #include <string>
 
-namespace {
+#include "FileTestUtils.h"
 
-void fixedClock(LocalTime* out) {
-    *out = LocalTime{};
-    out->year = 2007;
-    out->month = 2;
-    out->day = 3;
-    out->hour = 9;
-    out->minute = 5;
-    out->second = 0;
-}
-
-std::string readFile(const char* name) {
-    std::ifstream in(name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-}  // namespace
+using clienttest::fixedClock;
+using testsupport::readFile;
 
 TEST(Log, LinesCarryTheStampAndSurviveWithoutClose) {
     const char* name = "log_lines.log";

@@ -15,19 +15,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "FileTestUtils.h"
+
+using testsupport::readFile;
+
 using clienttest::MediaCopy;
 using clienttest::ScopedDevice;
-
-namespace {
-
-std::string readFile(const std::string& name) {
-    std::ifstream in(name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-}  // namespace
 
 TEST(ResourceHandler, NullDriverLoadsMeshesAndTexturesThenStopsAtRenderTargets) {
     MediaCopy media;

@@ -1,3 +1,4 @@
+#include "ClientTestSupport.h"
 // The start-up log's memory and processor figures.
 #include "client/globals.h"
 #include "client/log.h"
@@ -11,18 +12,9 @@
 #include <fstream>
 #include <string>
 
-namespace {
+#include "FileTestUtils.h"
 
-void fixedClock(LocalTime* out) {
-    *out = LocalTime{};
-    out->year = 2007;
-    out->month = 2;
-    out->day = 3;
-    out->hour = 9;
-    out->minute = 5;
-}
-
-}  // namespace
+using clienttest::fixedClock;
 
 TEST(SystemInfo, FiguresAndTheirThreeLogLinesStayWithin31Bits) {
     EXPECT_EQ(getVideoMemory(), 0);

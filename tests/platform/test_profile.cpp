@@ -18,6 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "FileTestUtils.h"
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
 namespace {
 
 // One file name per test (and per parameter), so parallel runs never meet.
@@ -36,18 +41,6 @@ std::string scratchFile() {
         return "/dev/shm/" + std::to_string(getpid()) + "_" + testFile();
     }
     return testFile();
-}
-
-std::string readFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& name, const std::string& text) {
-    std::ofstream out(name, std::ios::binary | std::ios::trunc);
-    out << text;
 }
 
 // Temporaries the writer left beside `name`.

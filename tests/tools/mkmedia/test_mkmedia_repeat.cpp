@@ -11,6 +11,10 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "FileTestUtils.h"
+
+using testsupport::readFile;
+
 namespace {
 
 const std::string kMedia = TARNWELL_MEDIA_DIR;
@@ -38,13 +42,6 @@ void listFiles(const std::string& root, const std::string& relative, std::vector
             out.push_back(path);
         }
     }
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
 }
 
 off_t treeSize(const std::string& root, const std::string& part) {
