@@ -1,10 +1,13 @@
 // Whole worlds built and stepped through the public header alone: a perfectly
-// elastic bounce.
+// elastic bounce, and one scene run twice in one process.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -37,7 +40,9 @@ float height(const dgBody* body) {
 // A world of the default material with the given restitution and friction.
 class World {
 public:
-    World(float restitution, float friction) : m_world(dgWorldCreate(nullptr, nullptr)) {
+    World(float restitution, float friction, dgAllocMemoryCallback allocate = nullptr,
+          dgFreeMemoryCallback release = nullptr)
+        : m_world(dgWorldCreate(allocate, release)) {
         const uint32_t group = dgMaterialGetDefaultGroupId(m_world);
         dgMaterialSetDefaultElasticity(m_world, group, group, restitution);
         dgMaterialSetDefaultFriction(m_world, group, group, friction, friction);
@@ -131,5 +136,169 @@ INSTANTIATE_TEST_SUITE_P(PhysicsScenes, ElasticBounce,
                              return "Drop" + std::to_string(int(info.param.drop)) + "mSteps" +
                                     std::to_string(int(info.param.stepsPerFrame));
                          });
+
+// ---- the same scene twice in one process ----
+
+// FNV-1a over the bytes of every body's matrix.
+uint32_t hashMatrices(const std::vector<dgBody*>& bodies) {
+    uint32_t hash = 2166136261u;
+    for (const dgBody* body : bodies) {
+        float matrix[16];
+        dgBodyGetMatrix(body, matrix);
+        unsigned char bytes[sizeof(matrix)];
+        std::memcpy(bytes, matrix, sizeof(matrix));
+        for (unsigned char c : bytes) {
+            hash = (hash ^ c) * 16777619u;
+        }
+    }
+    return hash;
+}
+
+// Allocation hooks that hand out the blocks of each size in rising (or
+// falling) address order: every request takes the lowest (highest) block of
+// a batch malloc'd for its size. Each block is a malloc block of the size
+// asked, so the C library pair may free it as well.
+template <bool kRising>
+struct OrderedBlocks {
+    static std::map<uint32_t, std::vector<void*>>& spare() {
+        static std::map<uint32_t, std::vector<void*>> blocks;
+        return blocks;
+    }
+    static void* allocate(uint32_t size) {
+        std::vector<void*>& batch = spare()[size];
+        if (batch.empty()) {
+            for (int32_t i = 0; i < 8; ++i) {
+                batch.push_back(std::malloc(size));
+            }
+            std::sort(batch.begin(), batch.end(), [](void* a, void* b) {
+                return kRising ? (uintptr_t(a) > uintptr_t(b)) : (uintptr_t(a) < uintptr_t(b));
+            });
+        }
+        void* block = batch.back();
+        batch.pop_back();
+        return block;
+    }
+    static void release(void* block, uint32_t) { std::free(block); }
+    static void releaseSpare() {
+        for (auto& entry : spare()) {
+            for (void* block : entry.second) {
+                std::free(block);
+            }
+        }
+        spare().clear();
+    }
+};
+
+// 80 boxes, spheres and capsules, turned and staggered, tumbling into a heap
+// on the floor. Returns the hash of every body's matrix every 20 steps.
+std::vector<uint32_t> runHeap(World& world) {
+    world.floor();
+    dgWorld* w = world.get();
+    std::vector<dgBody*> bodies;
+    for (int32_t i = 0; i < 80; ++i) {
+        const int32_t layer = i / 16;
+        const float x = 1.1f * float(i % 4) + 0.3f * float(layer % 2);
+        const float z = 1.1f * float((i / 4) % 4) - 0.2f * float(layer % 3);
+        const float y = 1.0f + 1.3f * float(layer);
+        dgCollision* shape = (i % 3 == 0)   ? dgCreateBox(w, 0.9f, 0.6f, 1.0f, nullptr)
+                             : (i % 3 == 1) ? dgCreateSphere(w, 0.45f, 0.45f, 0.45f, nullptr)
+                                            : dgCreateCapsule(w, 0.3f, 1.0f, nullptr);
+        dgBody* body = world.add(shape, 1.0f, x, y, z);
+        const float omega[3] = {0.3f * float(i % 5) - 0.6f, 0.1f * float(i % 7), 0.2f * float(i % 3) - 0.2f};
+        dgBodySetOmega(body, omega);
+        bodies.push_back(body);
+    }
+    std::vector<uint32_t> hashes;
+    for (int32_t step = 1; step <= 120; ++step) {
+        dgWorldUpdate(w, 1.0f / 60.0f);
+        if (step % 20 == 0) {
+            hashes.push_back(hashMatrices(bodies));
+        }
+    }
+    return hashes;
+}
+
+enum class Second {
+    WhileTheFirstLives,  // the second world made while the first still exists
+    AfterChurn,          // after blocks of many sizes were taken and freed
+    OppositeBlockOrder,  // the first world's blocks at rising addresses, the second's at falling ones
+};
+
+std::string secondName(Second second) {
+    switch (second) {
+        case Second::WhileTheFirstLives:
+            return "WhileTheFirstLives";
+        case Second::AfterChurn:
+            return "AfterChurn";
+        case Second::OppositeBlockOrder:
+            break;
+    }
+    return "OppositeBlockOrder";
+}
+
+void PrintTo(Second second, std::ostream* os) {
+    *os << secondName(second);
+}
+
+class SameSceneTwice : public ::testing::TestWithParam<Second> {};
+
+// A world must not depend on where its bodies, joints and contacts happen to
+// lie in memory: the same scene gives the same matrices bit for bit.
+TEST_P(SameSceneTwice, GivesTheSameMatricesBitForBit) {
+    std::vector<uint32_t> first;
+    std::vector<uint32_t> second;
+    switch (GetParam()) {
+        case Second::WhileTheFirstLives: {
+            World a(0.4f, 0.6f);
+            first = runHeap(a);
+            World b(0.4f, 0.6f);
+            second = runHeap(b);
+            break;
+        }
+        case Second::AfterChurn: {
+            {
+                World a(0.4f, 0.6f);
+                first = runHeap(a);
+            }
+            std::vector<void*> held;
+            for (uint32_t i = 0; i < 400; ++i) {
+                held.push_back(std::malloc(64 + (i * 7919u) % 40000u));
+            }
+            for (size_t i = 0; i < held.size(); i += 2) {
+                std::free(held[i]);
+            }
+            {
+                World b(0.4f, 0.6f);
+                second = runHeap(b);
+            }
+            for (size_t i = 1; i < held.size(); i += 2) {
+                std::free(held[i]);
+            }
+            break;
+        }
+        case Second::OppositeBlockOrder: {
+            {
+                World a(0.4f, 0.6f, OrderedBlocks<true>::allocate, OrderedBlocks<true>::release);
+                first = runHeap(a);
+            }
+            {
+                World b(0.4f, 0.6f, OrderedBlocks<false>::allocate, OrderedBlocks<false>::release);
+                second = runHeap(b);
+            }
+            OrderedBlocks<true>::releaseSpare();
+            OrderedBlocks<false>::releaseSpare();
+            break;
+        }
+    }
+    ASSERT_EQ(first.size(), second.size());
+    for (size_t i = 0; i < first.size(); ++i) {
+        EXPECT_EQ(first[i], second[i]) << "after " << 20 * (i + 1) << " steps";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PhysicsScenes, SameSceneTwice,
+                         ::testing::Values(Second::WhileTheFirstLives, Second::AfterChurn,
+                                           Second::OppositeBlockOrder),
+                         [](const ::testing::TestParamInfo<Second>& info) { return secondName(info.param); });
 
 }  // namespace
