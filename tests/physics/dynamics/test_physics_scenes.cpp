@@ -1,5 +1,6 @@
 // Whole worlds built and stepped through the public header alone: a perfectly
-// elastic bounce, and one scene run twice in one process.
+// elastic bounce, one scene run twice in one process, and fast bodies with
+// continuous collision against a one-face tree wall.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -300,5 +301,75 @@ INSTANTIATE_TEST_SUITE_P(PhysicsScenes, SameSceneTwice,
                          ::testing::Values(Second::WhileTheFirstLives, Second::AfterChurn,
                                            Second::OppositeBlockOrder),
                          [](const ::testing::TestParamInfo<Second>& info) { return secondName(info.param); });
+
+// ---- continuous collision against a tree wall ----
+
+// A sphere of radius 0.1 fired at speed along the wall's local x from the
+// origin, start moved back by a share of one step's travel, at a one-quad
+// tree wall facing it 4.9 m ahead; the wall's body turned by rotation (rows:
+// the local x, y and z axes in world space). Returns the largest local x the
+// sphere's centre reached.
+float fireAtTreeWall(float speed, float share, const float (&rotation)[3][3]) {
+    World world(0.0f, 0.5f);
+    dgWorld* w = world.get();
+    dgCollision* tree = dgCreateTreeCollision(w, nullptr);
+    dgTreeCollisionBeginBuild(tree);
+    const float quad[12] = {4.9f, -5.0f, -5.0f, 4.9f, -5.0f, 5.0f, 4.9f, 5.0f, 5.0f, 4.9f, 5.0f, -5.0f};
+    dgTreeCollisionAddFace(tree, 4, quad, 12, 1);
+    dgTreeCollisionEndBuild(tree, 0);
+    dgBody* wall = world.add(tree, 0.0f, 0.0f, 0.0f, 0.0f);
+    float matrix[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    for (int32_t row = 0; row < 3; ++row) {
+        for (int32_t col = 0; col < 3; ++col) {
+            matrix[4 * row + col] = rotation[row][col];
+        }
+    }
+    dgBodySetMatrix(wall, matrix);
+
+    const float* along = rotation[0];
+    const float back = -share * speed / 60.0f;
+    dgBody* ball = world.add(dgCreateSphere(w, 0.1f, 0.1f, 0.1f, nullptr), 1.0f, back * along[0], back * along[1],
+                             back * along[2]);
+    dgBodySetForceAndTorqueCallback(ball, [](dgBody*) {});
+    dgBodySetContinuousCollisionMode(ball, 1);
+    const float velocity[3] = {speed * along[0], speed * along[1], speed * along[2]};
+    dgBodySetVelocity(ball, velocity);
+
+    float reached = back;
+    for (int32_t step = 0; step < 60; ++step) {
+        dgWorldUpdate(w, 1.0f / 60.0f);
+        float m[16];
+        dgBodyGetMatrix(ball, m);
+        reached = std::max(reached, m[12] * along[0] + m[13] * along[1] + m[14] * along[2]);
+    }
+    return reached;
+}
+
+class ContinuousTreeWall : public ::testing::TestWithParam<float> {};
+
+// Whatever the speed, the start within a step's travel and the wall's turn,
+// a sphere in continuous mode never gets its centre past the face.
+TEST_P(ContinuousTreeWall, FastSphereNeverPassesTheFace) {
+    const float speed = GetParam();
+    const float c = std::cos(0.5f);
+    const float s = std::sin(0.5f);
+    const float turns[3][3][3] = {
+        {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}},  // facing -x
+        {{0, 0, 1}, {0, 1, 0}, {-1, 0, 0}},  // facing -z
+        {{c, s, 0}, {-s, c, 0}, {0, 0, 1}},  // facing down and back, along a slope
+    };
+    for (int32_t t = 0; t < 3; ++t) {
+        for (int32_t k = 0; k < 8; ++k) {
+            const float reached = fireAtTreeWall(speed, float(k) / 8.0f, turns[t]);
+            EXPECT_LT(reached, 4.9f) << "wall " << t << ", start moved back " << k << "/8 of a step";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PhysicsScenes, ContinuousTreeWall,
+                         ::testing::Values(10.0f, 20.0f, 30.0f, 50.0f, 100.0f, 200.0f, 400.0f),
+                         [](const ::testing::TestParamInfo<float>& info) {
+                             return "Speed" + std::to_string(int(info.param));
+                         });
 
 }  // namespace
