@@ -166,9 +166,35 @@ void dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, cons
         store(l1, sl1);
         store(a1, sa1);
     }
-    for (int32_t i = 0; i < rowCount; i++) {
-        const dgSolverBodyPair pair = s->m_bodyPairs[i];
-        const dgSolverJacobian& w = s->m_weightedJacobians[i];
+    // Four rows at a time, one row a lane: each part's products of the four
+    // rows transposed so that a lane sums x + y + z of its row, the parts
+    // then added in order, as fourDots does for one row.
+    const dgSolverJacobian* const weighted = s->m_weightedJacobians;
+    int32_t i = 0;
+    for (; i + 4 <= rowCount; i += 4) {
+        __m128 dots[4];
+        for (int32_t part = 0; part < 4; part++) {
+            const int32_t side = part >> 1;  // 0: body0's linear and angular, 1: body1's
+            const int32_t angular = part & 1;
+            __m128 p[4];
+            for (int32_t r = 0; r < 4; r++) {
+                const dgSolverBodyPair pair = pairs[i + r];
+                const dgSolverJacobian& w = weighted[i + r];
+                const dgVector& part0 =
+                    side ? (angular ? w.angular1 : w.linear1) : (angular ? w.angular0 : w.linear0);
+                const int32_t slot = 2 * (side ? pair.body1 : pair.body0) + angular;
+                p[r] = _mm_mul_ps(load(part0), load(acc[slot]));
+            }
+            _MM_TRANSPOSE4_PS(p[0], p[1], p[2], p[3]);
+            dots[part] = _mm_add_ps(_mm_add_ps(p[0], p[1]), p[2]);
+        }
+        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(dots[0], dots[1]), dots[2]), dots[3]);
+        const __m128 term = _mm_mul_ps(_mm_loadu_ps(s->m_regulariser + i), _mm_loadu_ps(x + i));
+        _mm_storeu_ps(y + i, _mm_add_ps(sum, term));
+    }
+    for (; i < rowCount; i++) {
+        const dgSolverBodyPair pair = pairs[i];
+        const dgSolverJacobian& w = weighted[i];
         y[i] = fourDots(load(w.linear0), load(acc[2 * pair.body0]), load(w.angular0),
                         load(acc[2 * pair.body0 + 1]), load(w.linear1), load(acc[2 * pair.body1]),
                         load(w.angular1), load(acc[2 * pair.body1 + 1])) +
