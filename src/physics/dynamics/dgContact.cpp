@@ -90,7 +90,8 @@ int32_t dgContactPointRows(dgContact* contact, dgJointRowBlock& block, dgMateria
     // penetration push, or the rebound when that is faster. Adding the two
     // would feed the push into every bounce and a perfectly elastic body
     // would climb higher each time.
-    float separation = dgMin(point.penetration, dgContactMaxPenetration) * point.m_softness * dgContactPenetrationGain;
+    float separation =
+        dgMin(point.penetration, dgContactMaxPenetration) * point.m_softness * dgContactPenetrationGain;
     if (approach > dgContactElasticSpeed) {
         separation = dgMax(separation, approach * point.m_elasticity);
     }

@@ -328,8 +328,8 @@ float fireAtTreeWall(float speed, float share, const float (&rotation)[3][3]) {
 
     const float* along = rotation[0];
     const float back = -share * speed / 60.0f;
-    dgBody* ball = world.add(dgCreateSphere(w, 0.1f, 0.1f, 0.1f, nullptr), 1.0f, back * along[0], back * along[1],
-                             back * along[2]);
+    dgBody* ball = world.add(dgCreateSphere(w, 0.1f, 0.1f, 0.1f, nullptr), 1.0f, back * along[0],
+                             back * along[1], back * along[2]);
     dgBodySetForceAndTorqueCallback(ball, [](dgBody*) {});
     dgBodySetContinuousCollisionMode(ball, 1);
     const float velocity[3] = {speed * along[0], speed * along[1], speed * along[2]};
@@ -354,7 +354,7 @@ TEST_P(ContinuousTreeWall, FastSphereNeverPassesTheFace) {
     const float c = std::cos(0.5f);
     const float s = std::sin(0.5f);
     const float turns[3][3][3] = {
-        {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}},  // facing -x
+        {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}},   // facing -x
         {{0, 0, 1}, {0, 1, 0}, {-1, 0, 0}},  // facing -z
         {{c, s, 0}, {-s, c, 0}, {0, 0, 1}},  // facing down and back, along a slope
     };
