@@ -42,10 +42,10 @@ bool isVehicle(const dgBody* body) {
 // Vehicles gather their tire contacts at the end of the broad-phase update.
 void registerVehicles(dgWorld* world, dgBody* a, dgBody* b) {
     if (isVehicle(a)) {
-        dgTreeNodeInsertByKey(&world->m_vehicleWorkList, a, uintptr_t(a), nullptr);
+        dgTreeNodeInsertByKey(&world->m_vehicleWorkList, a, dgBodyKey(a), nullptr);
     }
     if (isVehicle(b)) {
-        dgTreeNodeInsertByKey(&world->m_vehicleWorkList, b, uintptr_t(b), nullptr);
+        dgTreeNodeInsertByKey(&world->m_vehicleWorkList, b, dgBodyKey(b), nullptr);
     }
 }
 

@@ -423,7 +423,8 @@ void leaveWorld(dgBroadPhase* broadPhase, dgBody* body) {
     if (dgBoxOverlap(body->m_minAABB, body->m_maxAABB, broadPhase->m_worldMin, broadPhase->m_worldMax)) {
         body->m_flags |= kept;
         if (!body->m_activeNode) {
-            body->m_activeNode = dgTreeNodeInsertByKey(&world->m_activeBodyTree, body, uintptr_t(body), nullptr);
+            body->m_activeNode =
+                dgTreeNodeInsertByKey(&world->m_activeBodyTree, body, dgBodyKey(body), nullptr);
         }
     }
 }

@@ -527,14 +527,21 @@ int32_t dgCollisionPolygonalSoup::dgCollisionConvexPolygon::quickTest(const dgCo
 }
 
 int32_t dgCollisionPolygonalSoup::dgCollisionConvexPolygon::quickTestSlab(const dgConvexCollision& convex,
-                                                                          const dgMatrix& matrix) {
+                                                                          const dgMatrix& matrix,
+                                                                          const dgVector& sweep) {
     if (!loadFace()) {
         return 0;
     }
     const dgVector n(m_normal);
     m_normal = n.scale(-1.0f);
     const float highest = n % (convexSupport(convex, matrix, n) - m_localPoly[0]);
-    const float lowest = n % (convexSupport(convex, matrix, m_normal) - m_localPoly[0]);
+    float lowest = n % (convexSupport(convex, matrix, m_normal) - m_localPoly[0]);
+    // Towards the front the sweep lowers the convex's nearest value; the
+    // other way it adds nothing.
+    const float approach = n % sweep;
+    if (approach < 0.0f) {
+        lowest += approach;
+    }
     return (((highest + kSlabHalfWidth) * (lowest - kSlabHalfWidth)) < 0.0f) ? 1 : 0;
 }
 

@@ -208,8 +208,12 @@ public:
     // face's plane, else 1.
     int32_t quickTest(const dgConvexCollision& convex, const dgMatrix& matrix);
     // Loads the face with its normal reversed; 1 only when the convex reaches
-    // into the slab of half width kSlabHalfWidth about the face's plane.
-    int32_t quickTestSlab(const dgConvexCollision& convex, const dgMatrix& matrix);
+    // into the slab of half width kSlabHalfWidth about the face's plane, at
+    // its place or anywhere along sweep (its displacement over the step, in
+    // the soup's frame) towards the face's front. Moving away from the front,
+    // or coming from behind, the sweep adds nothing: a face has one side.
+    int32_t quickTestSlab(const dgConvexCollision& convex, const dgMatrix& matrix,
+                          const dgVector& sweep = dgVector(0.0f, 0.0f, 0.0f, 0.0f));
     // Drops the contacts whose normal (in the convex's frame) turns away from
     // the face normal carried by matrix (cosine below 0.1, or not a number):
     // each is overwritten by the last and the count drops. flags[i] of each

@@ -393,7 +393,8 @@ int32_t dgConvexSoupContactsContinuous(dgWorld* world, float& timeStep, dgBody* 
     int32_t attribute = 0;
     dgFaceWalk walk(desc, pair.m_face);
     while (walk.next(attribute)) {
-        if (!pair.m_face->quickTestSlab(*pair.m_convex, solver.m_matrix)) {
+        // Swept: a face the body only reaches during the step counts.
+        if (!pair.m_face->quickTestSlab(*pair.m_convex, solver.m_matrix, e)) {
             continue;
         }
         // Not reset between faces: each face looks only for an earlier impact.

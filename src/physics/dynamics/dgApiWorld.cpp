@@ -99,7 +99,7 @@ void dgApiWorld::destroyBody(dgBody* body) {
     }
     if (m_updating & kUpdatingStep) {
         // A second request finds the body already there.
-        m_deferredBodies.insert(body, uintptr_t(body));
+        m_deferredBodies.insert(body, dgBodyKey(body));
         return;
     }
     destroyBodyNow(body);
@@ -107,7 +107,7 @@ void dgApiWorld::destroyBody(dgBody* body) {
 
 void dgApiWorld::destroyJoint(dgConstraint* joint) {
     if (m_updating & kUpdatingStep) {
-        m_deferredJoints.insert(joint, uintptr_t(joint));
+        m_deferredJoints.insert(joint, dgJointKey(joint));
         return;
     }
     destroyJointNow(joint);
@@ -118,7 +118,7 @@ void dgApiWorld::destroyJointNow(dgConstraint* joint) {
     if (!joint->m_link) {
         return;
     }
-    m_deferredJoints.removeKey(uintptr_t(joint));
+    m_deferredJoints.removeKey(dgJointKey(joint));
     dgWorldDestroyConstraint(this, joint);
 }
 
@@ -128,7 +128,7 @@ void dgApiWorld::destroyBodyNow(dgBody* body) {
         return;
     }
     body->m_flags |= dgBodyFlagDestroying;
-    m_deferredBodies.removeKey(uintptr_t(body));
+    m_deferredBodies.removeKey(dgBodyKey(body));
 
     if (body->m_destructor) {
         body->m_destructor(body);
@@ -152,7 +152,7 @@ void dgApiWorld::destroyBodyNow(dgBody* body) {
             body->m_activeNode = nullptr;
         }
     }
-    m_bodyTree.removeKey(uintptr_t(body));
+    m_bodyTree.removeKey(dgBodyKey(body));
     body->~dgBody();
     m_bodyPages.give(body);
 }

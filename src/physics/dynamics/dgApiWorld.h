@@ -13,7 +13,7 @@ class dgBody;
 class dgCollision;
 class dgConstraint;
 
-// Joints keyed by their address (the deferred joint set).
+// Joints keyed by dgJointKey (the deferred joint set).
 typedef dgRbTree<dgConstraint*, uintptr_t> dgJointTree;
 
 class dgApiWorld : public dgWorld {

@@ -165,6 +165,14 @@ public:
     uint32_t m_flags;
 };
 
+// The key of a body in the world's body sets: its serial. Walks over those
+// sets (the solver's pass over the awake bodies, the force pass, re-filing)
+// then follow creation order, the same for the same scene in any world and
+// any run, which addresses are not.
+inline uintptr_t dgBodyKey(const dgBody* body) {
+    return uintptr_t(body->m_serial);
+}
+
 static_assert(offsetof(dgBody, m_matrix) == 0, "the body's matrix must be its first member");
 
 // Sets the collision matrix (the shape's offset matrix times the body matrix

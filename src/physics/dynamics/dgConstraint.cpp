@@ -2,6 +2,7 @@
 
 dgConstraint::dgConstraint() : m_islandStamp(0) {
     resetHeader();
+    m_serial = 0;
 }
 
 dgConstraint::~dgConstraint() = default;

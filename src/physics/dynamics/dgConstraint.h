@@ -88,6 +88,11 @@ public:
     uint8_t m_collisionState;
     // 1 once a contact joint was found stale and queued for destruction.
     uint8_t m_staleFlag;
+    // Order of attachment among the world's joints, from 1 (0 until attached):
+    // the joint's key in the deferred-destruction set, so that a sub-step's
+    // deferred joints go in the same order in every world and run. 64 bits:
+    // contacts come and go fast enough to wrap 32.
+    uint64_t m_serial;
 
 protected:
     // Header reset; island stamp 0.
@@ -97,3 +102,7 @@ protected:
 
     void resetHeader();
 };
+
+inline uintptr_t dgJointKey(const dgConstraint* joint) {
+    return uintptr_t(joint->m_serial);
+}

@@ -333,17 +333,20 @@ int32_t dgSolverRows<K>::dgSolverConjugateGradient(dgConstraintSolver* solver, i
         int32_t limiting = -1;
         float limitValue = 0.0f;
         for (int32_t i = 0; i < n; i++) {
+            // Both tests are worked out and joined without branching: the
+            // sign of a direction is a coin toss to a branch predictor, and
+            // a row seldom reaches a bound.
             const float p = direction[i];
-            if ((p < -kTinyDirection) && (force[i] + alpha * p <= bounds[i].lower)) {
-                alpha = (bounds[i].lower - force[i]) / p;
-                limiting = i;
-                limitValue = bounds[i].lower;
-            } else if ((p > kTinyDirection) && (force[i] + alpha * p >= bounds[i].upper)) {
-                alpha = (bounds[i].upper - force[i]) / p;
-                limiting = i;
-                limitValue = bounds[i].upper;
+            const float reached = force[i] + alpha * p;
+            const bool atLower = (p < -kTinyDirection) & (reached <= bounds[i].lower);
+            const bool atUpper = (p > kTinyDirection) & (reached >= bounds[i].upper);
+            if (!(atLower | atUpper)) {
+                continue;
             }
-            if ((limiting >= 0) && (alpha < kTinyStep)) {
+            limitValue = atLower ? bounds[i].lower : bounds[i].upper;
+            alpha = (limitValue - force[i]) / p;
+            limiting = i;
+            if (alpha < kTinyStep) {
                 break;
             }
         }

@@ -85,12 +85,17 @@ int32_t dgContactPointRows(dgContact* contact, dgJointRowBlock& block, dgMateria
     const dgVector relativeVeloc(kinematics.m_veloc1.sub(kinematics.m_veloc0));
 
     dgContactSetJacobian(contact, normalRow, block, point.normal, kinematics);
-    float approach = relativeVeloc.dot(point.normal);
-    const float push = dgMin(point.penetration, dgContactMaxPenetration) * point.m_softness * dgContactPenetrationGain;
+    const float approach = relativeVeloc.dot(point.normal);
+    // The row cancels the approach and asks for a separating speed: the
+    // penetration push, or the rebound when that is faster. Adding the two
+    // would feed the push into every bounce and a perfectly elastic body
+    // would climb higher each time.
+    float separation =
+        dgMin(point.penetration, dgContactMaxPenetration) * point.m_softness * dgContactPenetrationGain;
     if (approach > dgContactElasticSpeed) {
-        approach *= point.m_elasticity + 1.0f;
+        separation = dgMax(separation, approach * point.m_elasticity);
     }
-    float accel = (push + approach) * block.invTimestep;
+    float accel = (approach + separation) * block.invTimestep;
     if (point.m_flags & dgMaterialFlagNormalAccel) {
         accel += point.m_normalAcceleration;
     }

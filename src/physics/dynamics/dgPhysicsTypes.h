@@ -19,6 +19,7 @@ static_assert(std::is_same<dgAllocMemoryCallback, dgAllocHook>::value &&
 // The collision layer's name for the ray prefilter.
 typedef dgWorldRayPrefilterCallback dgCollisionRayPrefilter;
 
-// Body sets of the world keyed by the body's address (the body tree, the
-// active-body tree, the vehicle work list). The payload is the body itself.
+// Body sets of the world keyed by dgBodyKey (the body tree, the active-body
+// tree, the vehicle work list, the deferred bodies). The payload is the body
+// itself.
 typedef dgRbTree<dgBody*, uintptr_t> dgBodyTree;

@@ -50,7 +50,7 @@ public:
 
     // True when the body's destruction was asked for: the walk skips it.
     bool doomed(const dgBody* body) const {
-        return m_world->m_deferredBodies.getCount() && m_world->m_deferredBodies.find(uintptr_t(body));
+        return m_world->m_deferredBodies.getCount() && m_world->m_deferredBodies.find(dgBodyKey(body));
     }
 
 private:

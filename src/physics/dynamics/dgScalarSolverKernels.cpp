@@ -51,15 +51,41 @@ void dgScalarSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, co
     for (int32_t slot = 0; slot < 2 * s->m_bodyCount; slot++) {
         acc[slot] = zero;
     }
-    forRows(rowCount, [s, acc, x](int32_t i) {
-        const dgSolverBodyPair pair = s->m_bodyPairs[i];
-        const dgSolverJacobian& jacobian = s->m_jacobians[i];
-        const float f = x[i];
-        acc[2 * pair.body0] += jacobian.linear0.scale(f);
-        acc[2 * pair.body0 + 1] += jacobian.angular0.scale(f);
-        acc[2 * pair.body1] += jacobian.linear1.scale(f);
-        acc[2 * pair.body1 + 1] += jacobian.angular1.scale(f);
-    });
+    // Over a run of rows of one body pair (a joint's rows follow each other)
+    // the four sums are kept in locals, added to in the same order as through
+    // the accumulators.
+    const dgSolverBodyPair* const pairs = s->m_bodyPairs;
+    for (int32_t i = 0; i < rowCount;) {
+        const dgSolverBodyPair pair = pairs[i];
+        if (pair.body0 == pair.body1) {
+            // Both sides on one slot: each side adds to what the other left.
+            const dgSolverJacobian& jacobian = s->m_jacobians[i];
+            const float f = x[i];
+            acc[2 * pair.body0] += jacobian.linear0.scale(f);
+            acc[2 * pair.body0 + 1] += jacobian.angular0.scale(f);
+            acc[2 * pair.body1] += jacobian.linear1.scale(f);
+            acc[2 * pair.body1 + 1] += jacobian.angular1.scale(f);
+            i++;
+            continue;
+        }
+        dgVector l0(acc[2 * pair.body0]);
+        dgVector a0(acc[2 * pair.body0 + 1]);
+        dgVector l1(acc[2 * pair.body1]);
+        dgVector a1(acc[2 * pair.body1 + 1]);
+        do {
+            const dgSolverJacobian& jacobian = s->m_jacobians[i];
+            const float f = x[i];
+            l0 += jacobian.linear0.scale(f);
+            a0 += jacobian.angular0.scale(f);
+            l1 += jacobian.linear1.scale(f);
+            a1 += jacobian.angular1.scale(f);
+            i++;
+        } while ((i < rowCount) && (pairs[i].body0 == pair.body0) && (pairs[i].body1 == pair.body1));
+        acc[2 * pair.body0] = l0;
+        acc[2 * pair.body0 + 1] = a0;
+        acc[2 * pair.body1] = l1;
+        acc[2 * pair.body1 + 1] = a1;
+    }
     forRows(rowCount, [s, acc, x, y](int32_t i) {
         const dgSolverBodyPair pair = s->m_bodyPairs[i];
         const dgSolverJacobian& weighted = s->m_weightedJacobians[i];

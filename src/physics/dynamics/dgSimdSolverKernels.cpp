@@ -127,22 +127,74 @@ void dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, cons
     for (int32_t slot = 0; slot < 2 * s->m_bodyCount; slot++) {
         store(acc[slot], zero);
     }
-    for (int32_t i = 0; i < rowCount; i++) {
-        const dgSolverBodyPair pair = s->m_bodyPairs[i];
-        const dgSolverJacobian& jacobian = s->m_jacobians[i];
-        const __m128 f = _mm_set1_ps(x[i]);
+    // A joint's rows follow each other: over a run of rows of one body pair
+    // the four sums stay in registers, added to in the same order as through
+    // memory (so with the same result) without a store and reload per row.
+    const dgSolverBodyPair* const pairs = s->m_bodyPairs;
+    for (int32_t i = 0; i < rowCount;) {
+        const dgSolverBodyPair pair = pairs[i];
         dgVector& l0 = acc[2 * pair.body0];
-        store(l0, addScaled(load(l0), load(jacobian.linear0), f, mask));
         dgVector& a0 = acc[2 * pair.body0 + 1];
-        store(a0, addScaled(load(a0), load(jacobian.angular0), f, mask));
         dgVector& l1 = acc[2 * pair.body1];
-        store(l1, addScaled(load(l1), load(jacobian.linear1), f, mask));
         dgVector& a1 = acc[2 * pair.body1 + 1];
-        store(a1, addScaled(load(a1), load(jacobian.angular1), f, mask));
+        if (pair.body0 == pair.body1) {
+            // Both sides on one slot: each side adds to what the other left.
+            const dgSolverJacobian& jacobian = s->m_jacobians[i];
+            const __m128 f = _mm_set1_ps(x[i]);
+            store(l0, addScaled(load(l0), load(jacobian.linear0), f, mask));
+            store(a0, addScaled(load(a0), load(jacobian.angular0), f, mask));
+            store(l1, addScaled(load(l1), load(jacobian.linear1), f, mask));
+            store(a1, addScaled(load(a1), load(jacobian.angular1), f, mask));
+            i++;
+            continue;
+        }
+        __m128 sl0 = load(l0);
+        __m128 sa0 = load(a0);
+        __m128 sl1 = load(l1);
+        __m128 sa1 = load(a1);
+        do {
+            const dgSolverJacobian& jacobian = s->m_jacobians[i];
+            const __m128 f = _mm_set1_ps(x[i]);
+            sl0 = addScaled(sl0, load(jacobian.linear0), f, mask);
+            sa0 = addScaled(sa0, load(jacobian.angular0), f, mask);
+            sl1 = addScaled(sl1, load(jacobian.linear1), f, mask);
+            sa1 = addScaled(sa1, load(jacobian.angular1), f, mask);
+            i++;
+        } while ((i < rowCount) && (pairs[i].body0 == pair.body0) && (pairs[i].body1 == pair.body1));
+        store(l0, sl0);
+        store(a0, sa0);
+        store(l1, sl1);
+        store(a1, sa1);
     }
-    for (int32_t i = 0; i < rowCount; i++) {
-        const dgSolverBodyPair pair = s->m_bodyPairs[i];
-        const dgSolverJacobian& w = s->m_weightedJacobians[i];
+    // Four rows at a time, one row a lane: each part's products of the four
+    // rows transposed so that a lane sums x + y + z of its row, the parts
+    // then added in order, as fourDots does for one row.
+    const dgSolverJacobian* const weighted = s->m_weightedJacobians;
+    int32_t i = 0;
+    for (; i + 4 <= rowCount; i += 4) {
+        __m128 dots[4];
+        for (int32_t part = 0; part < 4; part++) {
+            const int32_t side = part >> 1;  // 0: body0's linear and angular, 1: body1's
+            const int32_t angular = part & 1;
+            __m128 p[4];
+            for (int32_t r = 0; r < 4; r++) {
+                const dgSolverBodyPair pair = pairs[i + r];
+                const dgSolverJacobian& w = weighted[i + r];
+                const dgVector& part0 =
+                    side ? (angular ? w.angular1 : w.linear1) : (angular ? w.angular0 : w.linear0);
+                const int32_t slot = 2 * (side ? pair.body1 : pair.body0) + angular;
+                p[r] = _mm_mul_ps(load(part0), load(acc[slot]));
+            }
+            _MM_TRANSPOSE4_PS(p[0], p[1], p[2], p[3]);
+            dots[part] = _mm_add_ps(_mm_add_ps(p[0], p[1]), p[2]);
+        }
+        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(dots[0], dots[1]), dots[2]), dots[3]);
+        const __m128 term = _mm_mul_ps(_mm_loadu_ps(s->m_regulariser + i), _mm_loadu_ps(x + i));
+        _mm_storeu_ps(y + i, _mm_add_ps(sum, term));
+    }
+    for (; i < rowCount; i++) {
+        const dgSolverBodyPair pair = pairs[i];
+        const dgSolverJacobian& w = weighted[i];
         y[i] = fourDots(load(w.linear0), load(acc[2 * pair.body0]), load(w.angular0),
                         load(acc[2 * pair.body0 + 1]), load(w.linear1), load(acc[2 * pair.body1]),
                         load(w.angular1), load(acc[2 * pair.body1 + 1])) +

@@ -51,6 +51,7 @@ dgWorld::dgWorld()
       m_stepCounter(0),
       m_defaultMaterialGroup(0),
       m_bodySerial(0),
+      m_jointSerial(0),
       m_timeStep(0.0f),
       m_invTimeStep(0.0f),
       m_defaultFreezeThresholds{0.01f, 0.01f, 0.001f, 0.001f},
@@ -207,7 +208,7 @@ void dgWorldUnfreezeBody(dgWorld* world, dgBody* body) {
     if (!world || !body || (body->m_world != world) || body->m_activeNode) {
         return;
     }
-    body->m_activeNode = dgTreeNodeInsertByKey(&world->m_activeBodyTree, body, uintptr_t(body), nullptr);
+    body->m_activeNode = dgTreeNodeInsertByKey(&world->m_activeBodyTree, body, dgBodyKey(body), nullptr);
     if (!(body->m_flags & dgBodyFlagActive) && body->m_activation) {
         body->m_activation(body, 1);
     }

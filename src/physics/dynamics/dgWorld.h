@@ -113,6 +113,8 @@ public:
     uint32_t m_defaultMaterialGroup;
     // Raised by one for every body created; the new value is the body's serial.
     uint32_t m_bodySerial;
+    // Raised by one for every joint attached; the new value is its serial.
+    uint64_t m_jointSerial;
     // Seconds of the current (or last) step, and its reciprocal; 0 before the
     // first step.
     float m_timeStep;

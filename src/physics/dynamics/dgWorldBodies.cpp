@@ -26,7 +26,7 @@ constexpr int32_t kMaxJointedBodies = 512;
 // counts restored, its storage back on the pages.
 void abandonBody(dgWorld* world, dgBody* body, bool inBodyTree) {
     if (inBodyTree) {
-        world->m_bodyTree.removeKey(uintptr_t(body));
+        world->m_bodyTree.removeKey(dgBodyKey(body));
     }
     --world->m_bodyCount;
     --world->m_bodySerial;
@@ -45,7 +45,7 @@ void placeBody(dgWorld* world, dgBody* body, const dgMatrix& matrix) {
     body->m_flags = (body->m_flags & ~keep) | kept;
     body->m_activation = activation;
     if (!body->m_activeNode) {
-        body->m_activeNode = dgTreeNodeInsertByKey(&world->m_activeBodyTree, body, uintptr_t(body), nullptr);
+        body->m_activeNode = dgTreeNodeInsertByKey(&world->m_activeBodyTree, body, dgBodyKey(body), nullptr);
     }
     body->m_flags &= ~uint32_t(dgBodyFlagEquilibrium);
     body->m_veloc = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
@@ -65,15 +65,17 @@ dgBody* dgWorldCreateBody(dgWorld* world, dgCollision* shape) {
     dgBody* body = dgBody::createCleared(storage);
     ++world->m_bodyCount;
     ++world->m_bodySerial;
-    if (!world->m_bodyTree.insert(body, uintptr_t(body))) {
+    // The serial is the body's key in the body sets. Only a serial that has
+    // wrapped round onto a body still alive is refused.
+    body->m_serial = world->m_bodySerial;
+    body->m_serialSpare = 0;
+    if (!world->m_bodyTree.insert(body, dgBodyKey(body))) {
         abandonBody(world, body, false);
         return nullptr;
     }
     body->m_world = world;
     body->m_flags = dgBodyFlagActive | dgBodyFlagAutoFreeze | dgBodyFlagEquilibrium | dgBodyFlagDirectLink;
-    body->m_serial = world->m_bodySerial;
-    body->m_serialSpare = 0;
-    body->m_activeNode = world->m_activeBodyTree.insert(body, uintptr_t(body));
+    body->m_activeNode = world->m_activeBodyTree.insert(body, dgBodyKey(body));
     if (!body->m_activeNode) {
         abandonBody(world, body, true);
         return nullptr;

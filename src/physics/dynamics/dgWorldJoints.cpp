@@ -68,6 +68,7 @@ bool dgWorldAttachConstraint(dgWorld* world, dgConstraint* joint, dgBody* body0,
     joint->m_body1 = body1;
     joint->m_link = link0;
     joint->m_islandStamp = 0;
+    joint->m_serial = ++world->m_jointSerial;
 
     setEquilibrium(body0);
     ringInsert(body0, link0);
@@ -222,7 +223,7 @@ void dgWorldDestroyStaleContacts(dgWorld* world) {
         world->m_staleContacts.remove(node);
         // A request to destroy it at the end of the sub-step goes with it:
         // its storage may hold another contact by then.
-        dgApiWorldOf(world)->m_deferredJoints.removeKey(uintptr_t(contact));
+        dgApiWorldOf(world)->m_deferredJoints.removeKey(dgJointKey(contact));
         dgWorldDestroyConstraint(world, contact);
     }
 }

@@ -84,6 +84,7 @@ public:
         m_bodies.emplace_back(new Slot());
         dgBody* body = dgBody::createCleared(m_bodies.back().get());
         body->m_world = m_world;
+        body->m_serial = ++m_world->m_bodySerial;
         body->m_collision = shape;
         body->m_invMass = dgVector(invMass, invMass, invMass, invMass);
         if (shape) {

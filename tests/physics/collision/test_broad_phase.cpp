@@ -141,7 +141,8 @@ public:
         shape->addRef();
         body->m_invMass = dgVector(invMass, invMass, invMass, invMass);
         body->m_flags = dgBodyFlagAutoFreeze;
-        m_world->m_bodyTree.insert(body, uintptr_t(body));
+        body->m_serial = ++m_world->m_bodySerial;
+        m_world->m_bodyTree.insert(body, dgBodyKey(body));
         if (awake) {
             wake(body);
         }
@@ -151,7 +152,7 @@ public:
     void wake(dgBody* body) {
         body->m_flags |= dgBodyFlagActive;
         if (!body->m_activeNode) {
-            body->m_activeNode = m_world->m_activeBodyTree.insert(body, uintptr_t(body));
+            body->m_activeNode = m_world->m_activeBodyTree.insert(body, dgBodyKey(body));
         }
     }
     void sleep(dgBody* body) {
@@ -164,7 +165,7 @@ public:
     void destroy(dgBody* body) {
         dgBroadPhaseRemoveBody(broadPhase(), body);
         sleep(body);
-        m_world->m_bodyTree.removeKey(uintptr_t(body));
+        m_world->m_bodyTree.removeKey(dgBodyKey(body));
         dgReleaseCollision(m_world, body->m_collision);
         m_bodies.erase(std::find(m_bodies.begin(), m_bodies.end(), body));
     }
@@ -355,7 +356,7 @@ TEST_P(BroadPhaseRandom, EveryUpdateHandsExactlyThePairsThatPassThePairTest) {
                              scene.box(15.0f, 3.0f, 12.0f), scene.box(45.0f, 2.0f, 30.0f), scene.box(0, 0, 0)};
     // Kept out of the world's body set, so that no re-filing picks it up.
     dgBody* unfiled = scene.make(shapes[1], 1.0f, false);
-    scene.world()->m_bodyTree.removeKey(uintptr_t(unfiled));
+    scene.world()->m_bodyTree.removeKey(dgBodyKey(unfiled));
 
     std::mt19937 rng(1234);
     std::uniform_real_distribution<float> inside(-90.0f, 90.0f);
@@ -515,7 +516,7 @@ TEST_P(BroadPhaseLeavingWorld, DuringTheRefreshSleepsTheBodyAndRefreshesTheOther
     }
     const uint32_t awakeBits = dgBodyFlagActive | dgBodyFlagAutoFreeze;
     EXPECT_EQ(thrown->m_flags & awakeBits, back ? awakeBits : 0u);
-    EXPECT_EQ(thrown->m_activeNode, scene.world()->m_activeBodyTree.find(uintptr_t(thrown)));
+    EXPECT_EQ(thrown->m_activeNode, scene.world()->m_activeBodyTree.find(dgBodyKey(thrown)));
     EXPECT_EQ(scene.world()->m_activeBodyTree.getCount(), back ? 8 : 7);
     EXPECT_TRUE(scene.world()->m_activeBodyTree.sanityCheck());
     EXPECT_TRUE(filingHolds(scene));

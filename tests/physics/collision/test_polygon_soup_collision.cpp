@@ -407,6 +407,14 @@ TEST_P(PolygonSoupFace, LoadedFaceAnswersLikeBruteForce) {
         if ((std::fabs(high + 0.1) > 1e-3) && (std::fabs(low - 0.1) > 1e-3)) {
             EXPECT_EQ(slab, ((high + 0.1) * (low - 0.1) < 0.0) ? 1 : 0);
         }
+        // Swept: the box counts where its motion brings it into the slab from
+        // the front; motion away from the front, or from behind, adds nothing.
+        const dgVector sweep(randomUnit(rng).scale(3.0f * u(rng)));
+        const double towards = std::min(dot(toD3(sweep), toD3(front)), 0.0);
+        const int32_t swept = face.quickTestSlab(*box, toBox, sweep);
+        if ((std::fabs(high + 0.1) > 1e-3) && (std::fabs(low + towards - 0.1) > 1e-3)) {
+            EXPECT_EQ(swept, ((high + 0.1) * (low + towards - 0.1) < 0.0) ? 1 : 0);
+        }
         const int32_t quick = face.quickTest(*box, toBox);
         ASSERT_EQ(face.getStoredCount(), n);
         EXPECT_NEAR(face.getFaceNormal() % front, 1.0f, 1e-4f);

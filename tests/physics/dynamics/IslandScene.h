@@ -82,7 +82,7 @@ public:
             if (body->m_activeNode) {
                 m_world->m_activeBodyTree.remove(body->m_activeNode);
             }
-            m_world->m_bodyTree.removeKey(uintptr_t(body));
+            m_world->m_bodyTree.removeKey(dgBodyKey(body));
             --m_world->m_bodyCount;
             dgBroadPhaseRemoveBody(&m_world->m_broadPhase, body);
             dgReleaseCollision(m_world, body->m_collision);
@@ -122,9 +122,9 @@ public:
         dgBodySetMatrixInternal(body, pose);
         body->m_serial = ++m_world->m_bodySerial;
         ++m_world->m_bodyCount;
-        dgTreeNodeInsertByKey(&m_world->m_bodyTree, body, uintptr_t(body), nullptr);
+        dgTreeNodeInsertByKey(&m_world->m_bodyTree, body, dgBodyKey(body), nullptr);
         body->m_activeNode =
-            dgTreeNodeInsertByKey(&m_world->m_activeBodyTree, body, uintptr_t(body), nullptr);
+            dgTreeNodeInsertByKey(&m_world->m_activeBodyTree, body, dgBodyKey(body), nullptr);
         dgBroadPhaseAddBody(&m_world->m_broadPhase, body);
         m_bodies.push_back(body);
         return body;

@@ -30,7 +30,7 @@ std::string variantParamName(const ::testing::TestParamInfo<Variant>& info) {
 }
 
 bool inActiveTree(dgWorld* world, dgBody* body) {
-    return world->m_activeBodyTree.find(uintptr_t(body)) != nullptr;
+    return world->m_activeBodyTree.find(dgBodyKey(body)) != nullptr;
 }
 
 class IslandVariant : public ::testing::TestWithParam<Variant> {};

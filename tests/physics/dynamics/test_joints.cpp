@@ -40,6 +40,7 @@ std::unique_ptr<dgBody[]> makeBodies(dgWorld* world, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
         dgBody::createCleared(&bodies[size_t(i)]);
         bodies[size_t(i)].m_world = world;
+        bodies[size_t(i)].m_serial = ++world->m_bodySerial;
         bodies[size_t(i)].m_invMass = dgVector(1.0f, 1.0f, 1.0f, 1.0f);
     }
     return bodies;

@@ -162,7 +162,7 @@ TEST_F(ApiWorld, ANewBodyIsAwakeImmovableAndAtTheOrigin) {
     EXPECT_EQ(shape->getRefCount(), shapeRefs + 2);
     EXPECT_EQ(a->m_flags, uint32_t(dgBodyFlagActive | dgBodyFlagAutoFreeze | dgBodyFlagEquilibrium |
                                    dgBodyFlagDirectLink));
-    EXPECT_EQ(world->m_activeBodyTree.find(uintptr_t(a)), a->m_activeNode);
+    EXPECT_EQ(world->m_activeBodyTree.find(dgBodyKey(a)), a->m_activeNode);
     EXPECT_EQ(a->m_linearDamping, 0.00209f);
     EXPECT_EQ(dgBodyGetAngularDamping(a).z, 0.1045f);
     EXPECT_EQ(a->m_freezeThresholds[2], 0.001f);
@@ -628,13 +628,13 @@ private:
         ASSERT_EQ(world->m_deferredJoints.getCount(), 0);
         int32_t awake = 0;
         for (dgBody* body : m_bodies) {
-            ASSERT_NE(world->m_bodyTree.find(uintptr_t(body)), nullptr);
+            ASSERT_NE(world->m_bodyTree.find(dgBodyKey(body)), nullptr);
             ASSERT_EQ(body->m_flags & dgBodyFlagDestroying, 0u);
             if (body->m_activeNode) {
                 ++awake;
-                ASSERT_EQ(world->m_activeBodyTree.find(uintptr_t(body)), body->m_activeNode);
+                ASSERT_EQ(world->m_activeBodyTree.find(dgBodyKey(body)), body->m_activeNode);
             } else {
-                ASSERT_EQ(world->m_activeBodyTree.find(uintptr_t(body)), nullptr);
+                ASSERT_EQ(world->m_activeBodyTree.find(dgBodyKey(body)), nullptr);
             }
             // Every change of the active bit was told, and nothing else.
             ASSERT_EQ(g_reported[body], body->m_flags & dgBodyFlagActive);

@@ -1,0 +1,375 @@
+// Whole worlds built and stepped through the public header alone: a perfectly
+// elastic bounce, one scene run twice in one process, and fast bodies with
+// continuous collision against a one-face tree wall.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "ShapeTestUtils.h"
+#include "dgPhysics.h"
+
+namespace {
+
+constexpr float kGravity = 10.0f;
+
+void gravity(dgBody* body) {
+    float mass, ixx, iyy, izz;
+    dgBodyGetMassMatrix(body, &mass, &ixx, &iyy, &izz);
+    const float force[3] = {0.0f, -kGravity * mass, 0.0f};
+    dgBodySetForce(body, force);
+}
+
+void placeAt(dgBody* body, float x, float y, float z) {
+    float matrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1};
+    dgBodySetMatrix(body, matrix);
+}
+
+float height(const dgBody* body) {
+    float matrix[16];
+    dgBodyGetMatrix(body, matrix);
+    return matrix[13];
+}
+
+// A world of the default material with the given restitution and friction.
+class World {
+public:
+    World(float restitution, float friction, dgAllocMemoryCallback allocate = nullptr,
+          dgFreeMemoryCallback release = nullptr)
+        : m_world(dgWorldCreate(allocate, release)) {
+        const uint32_t group = dgMaterialGetDefaultGroupId(m_world);
+        dgMaterialSetDefaultElasticity(m_world, group, group, restitution);
+        dgMaterialSetDefaultFriction(m_world, group, group, friction, friction);
+    }
+    ~World() { dgWorldDestroy(m_world); }
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    dgWorld* get() const { return m_world; }
+
+    // Takes over the caller's reference to shape. Mass 0 leaves it static.
+    dgBody* add(dgCollision* shape, float mass, float x, float y, float z) {
+        dgBody* body = dgCreateBody(m_world, shape);
+        placeAt(body, x, y, z);
+        if (mass > 0.0f) {
+            float inertia[3], origin[3];
+            dgConvexCollisionCalculateInertialMatrix(shape, inertia, origin);
+            dgBodySetMassMatrix(body, mass, mass * inertia[0], mass * inertia[1], mass * inertia[2]);
+            dgBodySetForceAndTorqueCallback(body, gravity);
+            dgWorldUnfreezeBody(m_world, body);
+        }
+        dgReleaseCollision(m_world, shape);
+        return body;
+    }
+    // A static box floor whose top face is y = 0.
+    void floor() { add(dgCreateBox(m_world, 100.0f, 2.0f, 100.0f, nullptr), 0.0f, 0.0f, -1.0f, 0.0f); }
+
+private:
+    shapetest::HookGuard m_guard;
+    dgWorld* m_world;
+};
+
+// ---- a perfectly elastic bounce ----
+
+struct BounceCase {
+    float drop;  // height of the sphere's lowest point above the floor
+    int32_t stepsPerFrame;
+};
+
+void PrintTo(const BounceCase& c, std::ostream* os) {
+    *os << c.drop << " m, " << c.stepsPerFrame << " steps a frame";
+}
+
+class ElasticBounce : public ::testing::TestWithParam<BounceCase> {};
+
+// At restitution 1 without damping or friction nothing should add energy:
+// each apex may fall a little short of the drop height but never climb past
+// it. The tolerance is far below what a push out of the floor adds to a
+// rebound (centimetres at these heights).
+TEST_P(ElasticBounce, ApexesNeverClimbAboveTheDropHeight) {
+    const BounceCase& c = GetParam();
+    World world(1.0f, 0.0f);
+    world.floor();
+    const float radius = 0.5f;
+    dgBody* ball = world.add(dgCreateSphere(world.get(), radius, radius, radius, nullptr), 1.0f, 0.0f,
+                             c.drop + radius, 0.0f);
+    dgBodySetLinearDamping(ball, 0.0f);
+    const float none[3] = {0.0f, 0.0f, 0.0f};
+    dgBodySetAngularDamping(ball, none);
+    dgBodySetAutoFreeze(ball, 0);
+    dgWorldSetMinimumFrameRate(world.get(), 60.0f * float(c.stepsPerFrame));
+
+    std::vector<float> apexes;
+    float highest = -1.0f;
+    float previousVy = 0.0f;
+    const float flight = 2.0f * std::sqrt(2.0f * c.drop / kGravity);
+    const int32_t frames = int32_t(std::ceil(3.5f * flight * 60.0f));
+    for (int32_t i = 0; (i < frames) && (apexes.size() < 3); ++i) {
+        dgWorldUpdate(world.get(), 1.0f / 60.0f);
+        float v[3];
+        dgBodyGetVelocity(ball, v);
+        if (v[1] > 0.0f) {
+            highest = std::max(highest, height(ball) - radius);
+        } else if (previousVy > 0.0f) {
+            apexes.push_back(highest);
+            highest = -1.0f;
+        }
+        previousVy = v[1];
+    }
+    ASSERT_EQ(apexes.size(), 3u) << "fewer than three bounces";
+    for (size_t i = 0; i < apexes.size(); ++i) {
+        EXPECT_LE(apexes[i], c.drop + 0.002f) << "apex " << i;
+        EXPECT_GE(apexes[i], 0.95f * c.drop) << "apex " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PhysicsScenes, ElasticBounce,
+                         ::testing::Values(BounceCase{1.0f, 1}, BounceCase{4.0f, 1}, BounceCase{10.0f, 1},
+                                           BounceCase{4.0f, 2}, BounceCase{10.0f, 2}),
+                         [](const ::testing::TestParamInfo<BounceCase>& info) {
+                             return "Drop" + std::to_string(int(info.param.drop)) + "mSteps" +
+                                    std::to_string(int(info.param.stepsPerFrame));
+                         });
+
+// ---- the same scene twice in one process ----
+
+// FNV-1a over the bytes of every body's matrix.
+uint32_t hashMatrices(const std::vector<dgBody*>& bodies) {
+    uint32_t hash = 2166136261u;
+    for (const dgBody* body : bodies) {
+        float matrix[16];
+        dgBodyGetMatrix(body, matrix);
+        unsigned char bytes[sizeof(matrix)];
+        std::memcpy(bytes, matrix, sizeof(matrix));
+        for (unsigned char c : bytes) {
+            hash = (hash ^ c) * 16777619u;
+        }
+    }
+    return hash;
+}
+
+// Allocation hooks that hand out the blocks of each size in rising (or
+// falling) address order: every request takes the lowest (highest) block of
+// a batch malloc'd for its size. Each block is a malloc block of the size
+// asked, so the C library pair may free it as well.
+template <bool kRising>
+struct OrderedBlocks {
+    static std::map<uint32_t, std::vector<void*>>& spare() {
+        static std::map<uint32_t, std::vector<void*>> blocks;
+        return blocks;
+    }
+    static void* allocate(uint32_t size) {
+        std::vector<void*>& batch = spare()[size];
+        if (batch.empty()) {
+            for (int32_t i = 0; i < 8; ++i) {
+                batch.push_back(std::malloc(size));
+            }
+            std::sort(batch.begin(), batch.end(), [](void* a, void* b) {
+                return kRising ? (uintptr_t(a) > uintptr_t(b)) : (uintptr_t(a) < uintptr_t(b));
+            });
+        }
+        void* block = batch.back();
+        batch.pop_back();
+        return block;
+    }
+    static void release(void* block, uint32_t) { std::free(block); }
+    static void releaseSpare() {
+        for (auto& entry : spare()) {
+            for (void* block : entry.second) {
+                std::free(block);
+            }
+        }
+        spare().clear();
+    }
+};
+
+// 80 boxes, spheres and capsules, turned and staggered, tumbling into a heap
+// on the floor. Returns the hash of every body's matrix every 20 steps.
+std::vector<uint32_t> runHeap(World& world) {
+    world.floor();
+    dgWorld* w = world.get();
+    std::vector<dgBody*> bodies;
+    for (int32_t i = 0; i < 80; ++i) {
+        const int32_t layer = i / 16;
+        const float x = 1.1f * float(i % 4) + 0.3f * float(layer % 2);
+        const float z = 1.1f * float((i / 4) % 4) - 0.2f * float(layer % 3);
+        const float y = 1.0f + 1.3f * float(layer);
+        dgCollision* shape = (i % 3 == 0)   ? dgCreateBox(w, 0.9f, 0.6f, 1.0f, nullptr)
+                             : (i % 3 == 1) ? dgCreateSphere(w, 0.45f, 0.45f, 0.45f, nullptr)
+                                            : dgCreateCapsule(w, 0.3f, 1.0f, nullptr);
+        dgBody* body = world.add(shape, 1.0f, x, y, z);
+        const float omega[3] = {0.3f * float(i % 5) - 0.6f, 0.1f * float(i % 7), 0.2f * float(i % 3) - 0.2f};
+        dgBodySetOmega(body, omega);
+        bodies.push_back(body);
+    }
+    std::vector<uint32_t> hashes;
+    for (int32_t step = 1; step <= 120; ++step) {
+        dgWorldUpdate(w, 1.0f / 60.0f);
+        if (step % 20 == 0) {
+            hashes.push_back(hashMatrices(bodies));
+        }
+    }
+    return hashes;
+}
+
+enum class Second {
+    WhileTheFirstLives,  // the second world made while the first still exists
+    AfterChurn,          // after blocks of many sizes were taken and freed
+    OppositeBlockOrder,  // the first world's blocks at rising addresses, the second's at falling ones
+};
+
+std::string secondName(Second second) {
+    switch (second) {
+        case Second::WhileTheFirstLives:
+            return "WhileTheFirstLives";
+        case Second::AfterChurn:
+            return "AfterChurn";
+        case Second::OppositeBlockOrder:
+            break;
+    }
+    return "OppositeBlockOrder";
+}
+
+void PrintTo(Second second, std::ostream* os) {
+    *os << secondName(second);
+}
+
+class SameSceneTwice : public ::testing::TestWithParam<Second> {};
+
+// A world must not depend on where its bodies, joints and contacts happen to
+// lie in memory: the same scene gives the same matrices bit for bit.
+TEST_P(SameSceneTwice, GivesTheSameMatricesBitForBit) {
+    std::vector<uint32_t> first;
+    std::vector<uint32_t> second;
+    switch (GetParam()) {
+        case Second::WhileTheFirstLives: {
+            World a(0.4f, 0.6f);
+            first = runHeap(a);
+            World b(0.4f, 0.6f);
+            second = runHeap(b);
+            break;
+        }
+        case Second::AfterChurn: {
+            {
+                World a(0.4f, 0.6f);
+                first = runHeap(a);
+            }
+            std::vector<void*> held;
+            for (uint32_t i = 0; i < 400; ++i) {
+                held.push_back(std::malloc(64 + (i * 7919u) % 40000u));
+            }
+            for (size_t i = 0; i < held.size(); i += 2) {
+                std::free(held[i]);
+            }
+            {
+                World b(0.4f, 0.6f);
+                second = runHeap(b);
+            }
+            for (size_t i = 1; i < held.size(); i += 2) {
+                std::free(held[i]);
+            }
+            break;
+        }
+        case Second::OppositeBlockOrder: {
+            {
+                World a(0.4f, 0.6f, OrderedBlocks<true>::allocate, OrderedBlocks<true>::release);
+                first = runHeap(a);
+            }
+            {
+                World b(0.4f, 0.6f, OrderedBlocks<false>::allocate, OrderedBlocks<false>::release);
+                second = runHeap(b);
+            }
+            OrderedBlocks<true>::releaseSpare();
+            OrderedBlocks<false>::releaseSpare();
+            break;
+        }
+    }
+    ASSERT_EQ(first.size(), second.size());
+    for (size_t i = 0; i < first.size(); ++i) {
+        EXPECT_EQ(first[i], second[i]) << "after " << 20 * (i + 1) << " steps";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PhysicsScenes, SameSceneTwice,
+                         ::testing::Values(Second::WhileTheFirstLives, Second::AfterChurn,
+                                           Second::OppositeBlockOrder),
+                         [](const ::testing::TestParamInfo<Second>& info) { return secondName(info.param); });
+
+// ---- continuous collision against a tree wall ----
+
+// A sphere of radius 0.1 fired at speed along the wall's local x from the
+// origin, start moved back by a share of one step's travel, at a one-quad
+// tree wall facing it 4.9 m ahead; the wall's body turned by rotation (rows:
+// the local x, y and z axes in world space). Returns the largest local x the
+// sphere's centre reached.
+float fireAtTreeWall(float speed, float share, const float (&rotation)[3][3]) {
+    World world(0.0f, 0.5f);
+    dgWorld* w = world.get();
+    dgCollision* tree = dgCreateTreeCollision(w, nullptr);
+    dgTreeCollisionBeginBuild(tree);
+    const float quad[12] = {4.9f, -5.0f, -5.0f, 4.9f, -5.0f, 5.0f, 4.9f, 5.0f, 5.0f, 4.9f, 5.0f, -5.0f};
+    dgTreeCollisionAddFace(tree, 4, quad, 12, 1);
+    dgTreeCollisionEndBuild(tree, 0);
+    dgBody* wall = world.add(tree, 0.0f, 0.0f, 0.0f, 0.0f);
+    float matrix[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    for (int32_t row = 0; row < 3; ++row) {
+        for (int32_t col = 0; col < 3; ++col) {
+            matrix[4 * row + col] = rotation[row][col];
+        }
+    }
+    dgBodySetMatrix(wall, matrix);
+
+    const float* along = rotation[0];
+    const float back = -share * speed / 60.0f;
+    dgBody* ball = world.add(dgCreateSphere(w, 0.1f, 0.1f, 0.1f, nullptr), 1.0f, back * along[0],
+                             back * along[1], back * along[2]);
+    dgBodySetForceAndTorqueCallback(ball, [](dgBody*) {});
+    dgBodySetContinuousCollisionMode(ball, 1);
+    const float velocity[3] = {speed * along[0], speed * along[1], speed * along[2]};
+    dgBodySetVelocity(ball, velocity);
+
+    float reached = back;
+    for (int32_t step = 0; step < 60; ++step) {
+        dgWorldUpdate(w, 1.0f / 60.0f);
+        float m[16];
+        dgBodyGetMatrix(ball, m);
+        reached = std::max(reached, m[12] * along[0] + m[13] * along[1] + m[14] * along[2]);
+    }
+    return reached;
+}
+
+class ContinuousTreeWall : public ::testing::TestWithParam<float> {};
+
+// Whatever the speed, the start within a step's travel and the wall's turn,
+// a sphere in continuous mode never gets its centre past the face.
+TEST_P(ContinuousTreeWall, FastSphereNeverPassesTheFace) {
+    const float speed = GetParam();
+    const float c = std::cos(0.5f);
+    const float s = std::sin(0.5f);
+    const float turns[3][3][3] = {
+        {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}},   // facing -x
+        {{0, 0, 1}, {0, 1, 0}, {-1, 0, 0}},  // facing -z
+        {{c, s, 0}, {-s, c, 0}, {0, 0, 1}},  // facing down and back, along a slope
+    };
+    for (int32_t t = 0; t < 3; ++t) {
+        for (int32_t k = 0; k < 8; ++k) {
+            const float reached = fireAtTreeWall(speed, float(k) / 8.0f, turns[t]);
+            EXPECT_LT(reached, 4.9f) << "wall " << t << ", start moved back " << k << "/8 of a step";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PhysicsScenes, ContinuousTreeWall,
+                         ::testing::Values(10.0f, 20.0f, 30.0f, 50.0f, 100.0f, 200.0f, 400.0f),
+                         [](const ::testing::TestParamInfo<float>& info) {
+                             return "Speed" + std::to_string(int(info.param));
+                         });
+
+}  // namespace
