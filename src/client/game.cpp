@@ -57,7 +57,16 @@ bool Game::initShaders() {
         vertexProgram = nullptr;
     }
     // A driver without programming services has no shader support at all.
-    if (globals.shadersEnabled && gpu != nullptr) {
+    // A missing program file makes no material: the engine would otherwise
+    // quietly give the bare base material an id of its own.
+    irr::io::IFileSystem* files = device->getFileSystem();
+    const bool programsPresent = (vertexProgram == nullptr || files->existFile(vertexProgram)) &&
+                                 (pixelProgram == nullptr || files->existFile(pixelProgram));
+    if (globals.shadersEnabled && gpu != nullptr && !programsPresent) {
+        globals.solidShaderMaterial = -1;
+        globals.detailShaderMaterial = -1;
+        globals.alphaShaderMaterial = -1;
+    } else if (globals.shadersEnabled && gpu != nullptr) {
         // One callback per game: the block holds its reference, the cleanup
         // drops it; a leftover from a game that never cleaned up goes first.
         if (globals.lightingCallback != nullptr) {

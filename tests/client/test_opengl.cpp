@@ -129,6 +129,25 @@ TEST(OpenGl, ShadersCompileIntoFiveMaterialsAndStayOff) {
     globals.lightingCallback = nullptr;
 }
 
+TEST(OpenGl, MissingShaderFilesGiveNoMaterials) {
+    REQUIRE_OPENGL();
+    MediaCopy media;
+    ASSERT_EQ(std::remove("media/shader/lights-vertex.hlsl"), 0);
+    ASSERT_EQ(std::remove("media/shader/lights-pixel.hlsl"), 0);
+    ScopedDevice device(irr::video::EDT_OPENGL);
+    ASSERT_NE(device.get(), nullptr);
+    Game game;
+    globals.device = device.get();
+    globals.driver = device.get()->getVideoDriver();
+    globals.sceneManager = device.get()->getSceneManager();
+    ASSERT_TRUE(game.initShaders());
+    EXPECT_EQ(globals.solidShaderMaterial, -1);
+    EXPECT_EQ(globals.detailShaderMaterial, -1);
+    EXPECT_EQ(globals.alphaShaderMaterial, -1);
+    EXPECT_FALSE(globals.shadersEnabled);
+    EXPECT_EQ(globals.lightingCallback, nullptr);
+}
+
 TEST(NullDriver, ShadersAreSkippedWithBothWarnings) {
     LogCollector engineLog;
     ScopedDevice device(irr::video::EDT_NULL, &engineLog);
