@@ -30,43 +30,43 @@ Game::~Game() = default;
 
 bool Game::initShaders() {
     irr::IrrlichtDevice* device = globals.device;
-    irr::video::IVideoDriver* driver = globals.driver;
-    if (device == nullptr || driver == nullptr) {
+    if (device == nullptr) {
         return false;
     }
+    irr::video::IVideoDriver* driver = globals.driver != nullptr ? globals.driver : device->getVideoDriver();
     logLine("Initialize shader...");
+    // A driver without programming services has no shader support at all.
     irr::video::IGPUProgrammingServices* gpu = driver->getGPUProgrammingServices();
     const char* pixelProgram = kPixelShader;
     const char* vertexProgram = kVertexShader;
 
     globals.shadersEnabled = true;
-    if (!driver->queryFeature(irr::video::EVDF_PIXEL_SHADER_2_0) &&
-        !driver->queryFeature(irr::video::EVDF_ARB_FRAGMENT_PROGRAM_1)) {
+    if (gpu == nullptr || (!driver->queryFeature(irr::video::EVDF_PIXEL_SHADER_2_0) &&
+                           !driver->queryFeature(irr::video::EVDF_ARB_FRAGMENT_PROGRAM_1))) {
         globals.shadersEnabled = false;
         device->getLogger()->log(
             "WARNING: Pixel shaders (V2.0) disabled because of missing driver/hardware support.",
             irr::ELL_INFORMATION);
         pixelProgram = nullptr;
     }
-    if (!driver->queryFeature(irr::video::EVDF_VERTEX_SHADER_2_0) &&
-        !driver->queryFeature(irr::video::EVDF_ARB_VERTEX_PROGRAM_1)) {
+    if (gpu == nullptr || (!driver->queryFeature(irr::video::EVDF_VERTEX_SHADER_2_0) &&
+                           !driver->queryFeature(irr::video::EVDF_ARB_VERTEX_PROGRAM_1))) {
         globals.shadersEnabled = false;
         device->getLogger()->log(
             "WARNING: Vertex shaders (V2.0) disabled because of missing driver/hardware support.",
             irr::ELL_INFORMATION);
         vertexProgram = nullptr;
     }
-    // A driver without programming services has no shader support at all.
     // A missing program file makes no material: the engine would otherwise
     // quietly give the bare base material an id of its own.
     irr::io::IFileSystem* files = device->getFileSystem();
     const bool programsPresent = (vertexProgram == nullptr || files->existFile(vertexProgram)) &&
                                  (pixelProgram == nullptr || files->existFile(pixelProgram));
-    if (globals.shadersEnabled && gpu != nullptr && !programsPresent) {
+    if (globals.shadersEnabled && !programsPresent) {
         globals.solidShaderMaterial = -1;
         globals.detailShaderMaterial = -1;
         globals.alphaShaderMaterial = -1;
-    } else if (globals.shadersEnabled && gpu != nullptr) {
+    } else if (globals.shadersEnabled) {
         // One callback per game: the block holds its reference, the cleanup
         // drops it; a leftover from a game that never cleaned up goes first.
         if (globals.lightingCallback != nullptr) {

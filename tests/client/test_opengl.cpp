@@ -8,12 +8,15 @@
 #include "client/game.h"
 #include "client/globals.h"
 #include "client/lightingshadercallback.h"
+#include "client/log.h"
 #include "client/resourcehandler.h"
 #include "platform/sound/fsound.h"
 
 #include <cstdio>
 #include <set>
 #include <string>
+
+#include "FileTestUtils.h"
 
 using clienttest::LogCollector;
 using clienttest::MediaCopy;
@@ -167,6 +170,27 @@ TEST(NullDriver, ShadersAreSkippedWithBothWarnings) {
               std::string::npos);
     EXPECT_NE(all.find("WARNING: Vertex shaders (V2.0) disabled because of missing driver/hardware support."),
               std::string::npos);
+}
+
+TEST(NullDriver, ShaderSetUpNeedsOnlyTheDeviceAndLogsItsSteps) {
+    MediaCopy media;  // a folder of its own for the log
+    LogCollector engineLog;
+    ScopedDevice device(irr::video::EDT_NULL, &engineLog);
+    ASSERT_NE(device.get(), nullptr);
+    Game game;
+    globals.device = device.get();  // the driver is not published
+    Log log;
+    ASSERT_TRUE(log.open("shaders.log"));
+    log.setClock(clienttest::fixedClock);
+    globals.log = &log;
+    engineLog.texts.clear();
+    EXPECT_TRUE(game.initShaders());
+    globals.log = nullptr;
+    log.close();
+    EXPECT_EQ(testsupport::readFile("shaders.log"),
+              "03.02.2007 09:05:00: Initialize shader...\n"
+              "03.02.2007 09:05:00: ...shader initialization done\n");
+    EXPECT_EQ(engineLog.texts.size(), 2u);  // the two warnings
 }
 
 TEST(OpenGl, AdditiveRendererSetsItsBlendOncePerRunOfNodes) {

@@ -27,7 +27,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: mkmedia OUTPUT_DIR\n");
         return 2;
     }
-    const std::string target = argv[1];
+    std::string target = argv[1];
+    // "media/" must not put the temporary tree inside the target.
+    while (target.size() > 1 && target.back() == '/') {
+        target.pop_back();
+    }
     const std::string temp = target + ".tmp";
     irr::SIrrlichtCreationParameters params;
     params.DriverType = irr::video::EDT_NULL;

@@ -29,3 +29,19 @@ TEST(Mkmedia, UnwritableTargetExitsNonZeroAndLeavesNothing) {
     EXPECT_NE(stat((target + ".tmp").c_str(), &info), 0);
     std::remove(blocker.c_str());
 }
+
+// A target named with a trailing slash gets the tree itself, with no
+// temporary tree left inside or beside it.
+TEST(Mkmedia, TrailingSlashTargetGetsTheTree) {
+    char folder[] = "/tmp/mkmedia_slash_XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string target = std::string(folder) + "/media";
+    const std::string command = std::string("'") + MKMEDIA_PATH + "' '" + target + "/'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    struct stat info {};
+    EXPECT_EQ(stat((target + "/mesh/mantis1/mantis_scout01.X").c_str(), &info), 0);
+    EXPECT_NE(stat((target + "/.tmp").c_str(), &info), 0);
+    EXPECT_NE(stat((target + ".tmp").c_str(), &info), 0);
+    const std::string clean = std::string("rm -rf '") + folder + "'";
+    EXPECT_EQ(std::system(clean.c_str()), 0);
+}

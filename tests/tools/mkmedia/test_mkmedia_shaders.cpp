@@ -79,12 +79,16 @@ TEST(LightingShaders, BothLanguagesAndEveryConstantUsed) {
     EXPECT_NE(pixel.hlsl.find("pixelMain("), std::string::npos);
     const std::vector<std::string> glsl = words(vertex.glsl + "\n" + pixel.glsl);
     const std::vector<std::string> hlsl = words(vertex.hlsl + "\n" + pixel.hlsl);
+    // The game sets them all as vertex-shader constants, which HLSL keeps
+    // apart from the pixel program's.
+    const std::vector<std::string> hlslVertex = words(vertex.hlsl);
     for (const char* name : {"matViewProjection", "matWorld", "matViewInverse", "light1Position",
                              "cameraPosition", "lightAttenuation", "light1Color", "light1Direction"}) {
         // Declared once as a uniform of one stage, and used beyond that.
         EXPECT_EQ(uniforms(glsl, name), 1u) << name;
         EXPECT_GE(count(glsl, name), 2u) << name << " is declared but unused";
         EXPECT_GE(count(hlsl, name), 2u) << name << " missing from the HLSL";
+        EXPECT_GE(count(hlslVertex, name), 2u) << name << " unused by the HLSL vertex program";
     }
 }
 
