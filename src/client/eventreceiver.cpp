@@ -119,10 +119,10 @@ void EventReceiver::onJoystickEvent(const JoystickEvent& event) {
             joystickButtonDown[button] = event.kind == JoystickEvent::PRESSED;
             break;
         case JoystickEvent::MOVED:
-            joystickAxes[0] = axisValue(event.x);
-            joystickAxes[1] = axisValue(event.y);
-            joystickAxes[2] = axisValue(event.r);
-            joystickAxes[3] = axisValue(event.z);
+            joystickAxes[0] = axisValue(event.X);
+            joystickAxes[1] = axisValue(event.Y);
+            joystickAxes[2] = axisValue(event.R);
+            joystickAxes[3] = axisValue(event.Z);
             break;
         default:
             break;

@@ -25,14 +25,15 @@ irr::core::vector3df computeInterceptPoint(const irr::core::vector3df& shooter,
     const irr::core::vector3df d = target - shooter;
     const float s = projectileSpeed;
     const irr::core::vector3df& v = targetVelocity;
+    const float s2 = s * s;
 
-    const float disc = d.getLengthSQ() * s * s - d.crossProduct(v).getLengthSQ();
+    const float disc = d.getLengthSQ() * s2 - d.crossProduct(v).getLengthSQ();
     if (disc < 0.0f) {
         return target;
     }
     // Equal speeds have no finite root: aim at the target itself rather than
     // hand the callers a point at infinity.
-    const float divisor = s * s - v.getLengthSQ();
+    const float divisor = s2 - v.getLengthSQ();
     if (divisor == 0.0f) {
         return target;
     }

@@ -6,6 +6,7 @@
 #include <irrlicht.h>
 
 #include <cstdint>
+#include <type_traits>
 
 // The point to aim at so that a projectile of the given speed meets a target
 // moving at a constant velocity: the positive root of |d + v t| = s t. The
@@ -27,6 +28,20 @@ void clearPixelBuffer(void* buffer, irr::core::dimension2d<irr::s32> size);
 // No bounds test: the caller keeps x < width and y < height.
 void setPixel(void* buffer, irr::core::dimension2d<irr::s32> size, irr::u16 x, irr::u16 y,
               irr::video::SColor color);
+
+// The same with the unsigned size the engine's images and textures report
+// (getDimension, getOriginalSize), so a locked texture is passed as it
+// stands. Templates, so that a braced {width, height} still means the
+// signed form above.
+template <typename T, std::enable_if_t<std::is_same_v<T, irr::u32>, int> = 0>
+void clearPixelBuffer(void* buffer, const irr::core::dimension2d<T>& size) {
+    clearPixelBuffer(buffer, irr::core::dimension2d<irr::s32>(size));
+}
+template <typename T, std::enable_if_t<std::is_same_v<T, irr::u32>, int> = 0>
+void setPixel(void* buffer, const irr::core::dimension2d<T>& size, irr::u16 x, irr::u16 y,
+              irr::video::SColor color) {
+    setPixel(buffer, irr::core::dimension2d<irr::s32>(size), x, y, color);
+}
 
 // One frame cleared to black with the info text set to the text; nothing
 // unless the driver, the GUI, the info text and the text are all there.

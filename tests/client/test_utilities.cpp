@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -192,6 +193,25 @@ TEST(PixelBuffer, SetWritesBlueGreenRedAlphaAndClearZeroesOnlyTheImage) {
     // Null buffers are left alone.
     clearPixelBuffer(nullptr, size);
     setPixel(nullptr, size, 0, 0, irr::video::SColor(0));
+}
+
+// A locked engine image is passed with the unsigned size it reports, and
+// the bytes written are the pixels the engine reads back.
+TEST(PixelBuffer, EngineImageTakesItsOwnSizeAndReadsBackTheColour) {
+    clienttest::ScopedDevice device(irr::video::EDT_NULL);
+    ASSERT_NE(device.get(), nullptr);
+    irr::video::IImage* image =
+        globals.driver->createImage(irr::video::ECF_A8R8G8B8, irr::core::dimension2du(5, 3));
+    ASSERT_NE(image, nullptr);
+    void* pixels = image->lock();
+    std::memset(pixels, 0xAB, image->getImageDataSizeInBytes());
+    clearPixelBuffer(pixels, image->getDimension());
+    setPixel(pixels, image->getDimension(), 4, 2, irr::video::SColor(255, 1, 2, 3));
+    image->unlock();
+    EXPECT_EQ(image->getPixel(4, 2), irr::video::SColor(255, 1, 2, 3));
+    EXPECT_EQ(image->getPixel(0, 0), irr::video::SColor(0));
+    EXPECT_EQ(image->getPixel(4, 1), irr::video::SColor(0));
+    image->drop();
 }
 
 // ---- Loading text ---------------------------------------------------------

@@ -53,8 +53,8 @@ int32_t translateJoystickSnapshot(JoystickSnapshotState& state, const irr::SEven
         e = JoystickEvent{};
         e.joystick = joystick;
         e.button = highestButton(changed);
-        e.x = x;
-        e.y = y;
+        e.X = x;
+        e.Y = y;
         e.kind = kind;
     };
     buttonEvent(before & ~now, JoystickEvent::RELEASED);
@@ -65,12 +65,12 @@ int32_t translateJoystickSnapshot(JoystickSnapshotState& state, const irr::SEven
         JoystickEvent& e = out[count++];
         e = JoystickEvent{};
         e.joystick = 0;
-        e.x = x;
-        e.y = y;
-        e.z = rawAxis(snapshot.Axis[irr::SEvent::SJoystickEvent::AXIS_Z]);
-        e.r = rawAxis(snapshot.Axis[irr::SEvent::SJoystickEvent::AXIS_R]);
-        e.u = rawAxis(snapshot.Axis[irr::SEvent::SJoystickEvent::AXIS_U]);
-        e.v = rawAxis(snapshot.Axis[irr::SEvent::SJoystickEvent::AXIS_V]);
+        e.X = x;
+        e.Y = y;
+        e.Z = rawAxis(snapshot.Axis[irr::SEvent::SJoystickEvent::AXIS_Z]);
+        e.R = rawAxis(snapshot.Axis[irr::SEvent::SJoystickEvent::AXIS_R]);
+        e.U = rawAxis(snapshot.Axis[irr::SEvent::SJoystickEvent::AXIS_U]);
+        e.V = rawAxis(snapshot.Axis[irr::SEvent::SJoystickEvent::AXIS_V]);
         e.kind = JoystickEvent::MOVED;
     }
     return count;

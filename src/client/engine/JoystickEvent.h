@@ -18,12 +18,12 @@ struct JoystickEvent {
 
     int32_t joystick = 0;  // 0 first joystick, 1 second
     uint8_t button = 0;    // 0 to 3: the button that changed (button events only); the low byte of a word
-    uint32_t x = 0;        // raw positions
-    uint32_t y = 0;
-    uint32_t z = 0;  // z, r, u, v: move events only
-    uint32_t r = 0;
-    uint32_t u = 0;
-    uint32_t v = 0;
+    uint32_t X = 0;        // raw positions
+    uint32_t Y = 0;
+    uint32_t Z = 0;  // Z, R, U, V: move events only
+    uint32_t R = 0;
+    uint32_t U = 0;
+    uint32_t V = 0;
     int32_t kind = PRESSED;
 };
 static_assert(sizeof(JoystickEvent) == 9 * sizeof(uint32_t), "one 32-bit word per field");

@@ -94,15 +94,15 @@ TEST(JoystickAdapter, AxesBecomeRawPositionsFromZeroTo65535) {
     const Snapshot s = snapshot(0, 0x1, {-32768, 32767, -1, 0, 100, -100});
     ASSERT_EQ(translateJoystickSnapshot(state, s, out), 2);
     // The button record carries the stick position too.
-    EXPECT_EQ(out[0].x, 0u);
-    EXPECT_EQ(out[0].y, 65535u);
+    EXPECT_EQ(out[0].X, 0u);
+    EXPECT_EQ(out[0].Y, 65535u);
     const JoystickEvent& move = out[1];
-    EXPECT_EQ(move.x, 0u);
-    EXPECT_EQ(move.y, 65535u);
-    EXPECT_EQ(move.z, 32767u);
-    EXPECT_EQ(move.r, 32768u);
-    EXPECT_EQ(move.u, 32868u);
-    EXPECT_EQ(move.v, 32668u);
+    EXPECT_EQ(move.X, 0u);
+    EXPECT_EQ(move.Y, 65535u);
+    EXPECT_EQ(move.Z, 32767u);
+    EXPECT_EQ(move.R, 32768u);
+    EXPECT_EQ(move.U, 32868u);
+    EXPECT_EQ(move.V, 32668u);
     EXPECT_EQ(move.button, 0);
 }
 
