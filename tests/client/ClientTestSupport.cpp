@@ -46,6 +46,10 @@ ScopedDevice::ScopedDevice(irr::video::E_DRIVER_TYPE type, irr::IEventReceiver* 
         usleep(100000);
         device = irr::createDeviceEx(params);
     }
+    publish();
+}
+
+void ScopedDevice::publish() const {
     if (device != nullptr) {
         globals.device = device;
         globals.driver = device->getVideoDriver();

@@ -40,6 +40,9 @@ public:
     ScopedDevice& operator=(const ScopedDevice&) = delete;
 
     irr::IrrlichtDevice* get() const { return device; }
+    // Publishes the device again, after something (the Game constructor)
+    // reset the block.
+    void publish() const;
 
 private:
     irr::IrrlichtDevice* device = nullptr;

@@ -102,11 +102,7 @@ TEST(OpenGl, ShadersCompileIntoFiveMaterialsAndStayOff) {
     ASSERT_NE(device.get(), nullptr);
     const irr::u32 renderersBefore = globals.driver->getMaterialRendererCount();
     Game game;
-    // The game object resets the block; publish the device again.
-    globals.device = device.get();
-    globals.driver = device.get()->getVideoDriver();
-    globals.sceneManager = device.get()->getSceneManager();
-    globals.gui = device.get()->getGUIEnvironment();
+    device.publish();  // the game object resets the block
 
     engineLog.texts.clear();  // the device's own banner names the GLSL version
     ASSERT_TRUE(game.initShaders());
@@ -140,9 +136,7 @@ TEST(OpenGl, MissingShaderFilesGiveNoMaterials) {
     ScopedDevice device(irr::video::EDT_OPENGL);
     ASSERT_NE(device.get(), nullptr);
     Game game;
-    globals.device = device.get();
-    globals.driver = device.get()->getVideoDriver();
-    globals.sceneManager = device.get()->getSceneManager();
+    device.publish();
     ASSERT_TRUE(game.initShaders());
     EXPECT_EQ(globals.solidShaderMaterial, -1);
     EXPECT_EQ(globals.detailShaderMaterial, -1);
@@ -157,8 +151,7 @@ TEST(NullDriver, ShadersAreSkippedWithBothWarnings) {
     ASSERT_NE(device.get(), nullptr);
     const irr::u32 renderersBefore = globals.driver->getMaterialRendererCount();
     Game game;
-    globals.device = device.get();
-    globals.driver = device.get()->getVideoDriver();
+    device.publish();
     ASSERT_TRUE(game.initShaders());
     EXPECT_EQ(globals.driver->getMaterialRendererCount(), renderersBefore);
     EXPECT_EQ(globals.lightingCallback, nullptr);
