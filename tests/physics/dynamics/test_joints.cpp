@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CountingHooks.h"
+#include "WorldTestUtils.h"
 #include "ShapeTestUtils.h"
 #include "dgBody.h"
 #include "dgConstraint.h"
@@ -262,14 +263,7 @@ TEST_F(WorldFixture, NewContactsStartEmptyAndReleaseLeavesTheWorldsList) {
 // took comes back.
 TEST(WorldTeardown, ReleasesContactJointsPointsAndPages) {
     HookGuard guard;
-    // A first round builds the shared pools, which stay for the process.
-    for (int32_t round = 0; round < 2; ++round) {
-        std::unique_ptr<CountingHooks> hooks(round ? new CountingHooks() : nullptr);
-        dgAllocHook allocate;
-        dgReleaseHook release;
-        dgGetAllocatorHooks(&allocate, &release);
-        dgWorld* world = dgWorldCreate(allocate, release);
-        ASSERT_NE(world, nullptr);
+    expectEveryBlockBack([](dgWorld* world) {
         auto bodies = makeBodies(world, 2);
         for (int32_t i = 0; i < 150; ++i) {
             dgContact* contact = dgNewContact(world);
@@ -280,11 +274,7 @@ TEST(WorldTeardown, ReleasesContactJointsPointsAndPages) {
             }
         }
         dgWorldDestroy(world);
-        if (hooks) {
-            dgMemoryCacheFlush();
-            EXPECT_EQ(hooks->liveBlocks(), 0);
-        }
-    }
+    });
 }
 
 namespace {

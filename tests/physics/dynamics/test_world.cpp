@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "CountingHooks.h"
+#include "WorldTestUtils.h"
 #include "ShapeTestUtils.h"
 #include "dgBody.h"
 #include "dgCollision.h"
@@ -278,15 +279,7 @@ TEST(World, TreeNodeInsertByKeyKeepsOneEntryPerBody) {
 
 TEST(WorldMemory, EveryBlockGoesBackOnDestruction) {
     HookGuard guard;
-    // A first round builds the shared pools (trees, pages, broad-phase
-    // cells), which stay for the process.
-    for (int32_t round = 0; round < 2; ++round) {
-        std::unique_ptr<CountingHooks> hooks(round ? new CountingHooks() : nullptr);
-        dgAllocHook allocate;
-        dgReleaseHook release;
-        dgGetAllocatorHooks(&allocate, &release);
-        dgWorld* world = dgWorldCreate(allocate, release);
-        ASSERT_NE(world, nullptr);
+    expectEveryBlockBack([](dgWorld* world) {
         dgCollisionBox* shape = newBox();
         world->m_collisionCache.insert(shape, 5u);
         // Bodies left in the world fill its body and active-body trees.
@@ -294,11 +287,5 @@ TEST(WorldMemory, EveryBlockGoesBackOnDestruction) {
             ASSERT_NE(dgCreateBody(world, shape), nullptr);
         }
         dgWorldDestroy(world);
-        if (hooks) {
-            dgMemoryCacheFlush();
-            EXPECT_EQ(hooks->liveBlocks(), 0);
-            EXPECT_EQ(hooks->foreignReleases(), 0);
-            EXPECT_EQ(hooks->sizeMismatches(), 0);
-        }
-    }
+    });
 }
