@@ -100,7 +100,9 @@ public:
     // when the shapes do not meet within (0, timeStep).
     int32_t calcContactsContinuous(float& timeStep, dgContactPoint* contacts, int32_t userId, int32_t maxCount);
     // Contacts of the plane midway across a face of the polytope: 0, 1 or
-    // the clipped points, at most maxCount.
+    // the clipped points, at most maxCount. When the two cross-sections do
+    // not meet, one record midway between the shapes' deepest points that
+    // the face names.
     int32_t calcFaceContacts(const dgMinkowskiEdge* face, int32_t userId, dgContactPoint* contacts,
                              int32_t maxCount);
     // Contacts with B advanced along the relative velocity u (A's frame) to

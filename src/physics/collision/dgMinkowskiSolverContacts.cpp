@@ -60,6 +60,33 @@ dgClipEdge clipEdge(const dgVector& normal, const dgVector* poly, int32_t count,
     return dgClipEdge{p0, normal.cross(poly[i] - p0)};
 }
 
+// Weights of the point of triangle (a, b, c) under the origin's foot on its
+// plane; a foot outside the triangle is pulled onto it by dropping the
+// negative weights. False for a triangle without area.
+bool footWeights(const dgVector& a, const dgVector& b, const dgVector& c, float* weights) {
+    const dgVector n((b - a).cross(c - a));
+    const float n2 = n % n;
+    if (!(n2 > 1e-24f) || !std::isfinite(n2)) {
+        return false;
+    }
+    const dgVector foot(n.scale((n % a) / n2));
+    weights[0] = ((c - b).cross(foot - b)) % n;
+    weights[1] = ((a - c).cross(foot - c)) % n;
+    weights[2] = ((b - a).cross(foot - a)) % n;
+    float total = 0.0f;
+    for (int32_t i = 0; i < 3; i++) {
+        weights[i] = dgMax(weights[i], 0.0f);
+        total += weights[i];
+    }
+    if (!(total > 0.0f) || !std::isfinite(total)) {
+        return false;
+    }
+    for (int32_t i = 0; i < 3; i++) {
+        weights[i] /= total;
+    }
+    return true;
+}
+
 }  // namespace
 
 int32_t dgClipContactPolygons(const dgVector& normal, int32_t userId, float penetration, int32_t countA,
@@ -181,6 +208,35 @@ int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiEdge* face, int32_t
     const float h = (m_sum[face->m_vertex] % n) * 0.5f;
     const dgVector m(-n.x, -n.y, -n.z, 0.0f);
 
+    // The middle plane can pass beside the common part of the two shapes: a
+    // section of a rounded shape that holds only its flat core, or a deep
+    // overlap of a thin shape whose middle plane leaves the other's section
+    // elsewhere. The shapes still overlap through this face, so that case
+    // keeps one record midway between the deepest points, which the face's
+    // vertices give (the point on A is (sum + diff) / 2, on B (sum - diff) /
+    // 2) at the weights of the point of the face nearest the origin. The
+    // contours below overwrite diff, so it is found first.
+    const int32_t corners[3] = {face->m_vertex, face->m_next->m_vertex, face->m_prev->m_vertex};
+    float weights[3];
+    const bool hasWitness = footWeights(m_diff[corners[0]], m_diff[corners[1]], m_diff[corners[2]], weights);
+    dgVector witness(0.0f, 0.0f, 0.0f, 1.0f);
+    if (hasWitness) {
+        for (int32_t i = 0; i < 3; i++) {
+            witness += m_sum[corners[i]].scale(0.5f * weights[i]);
+        }
+        witness.w = 1.0f;
+    }
+    const float penetration = dgMax(-plane.w - kPenetrationAllowance, 0.0f);
+    const dgMatrix& matrixA = m_body0->m_collisionMatrix;
+    const dgVector normal(matrixA.rotateVector(m));
+    auto atWitness = [&]() {
+        if (!hasWitness) {
+            return 0;
+        }
+        writeRecord(contacts[0], matrixA.transformVector(witness), normal, userId, penetration);
+        return 1;
+    };
+
     // Contour of A on the middle plane; a shape that does not reach it gives
     // the section just inside its side facing B, moved onto the plane.
     dgVector pointA(n.scale(h));
@@ -197,7 +253,7 @@ int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiEdge* face, int32_t
         }
     }
     if (countA <= 0) {
-        return 0;
+        return atWitness();
     }
     DG_ASSERT(countA <= kContourRoom);
 
@@ -220,14 +276,11 @@ int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiEdge* face, int32_t
         }
     }
     if (countB <= 0) {
-        return 0;
+        return atWitness();
     }
     DG_ASSERT(countB <= kContourRoom);
 
-    const float penetration = dgMax(-plane.w - kPenetrationAllowance, 0.0f);
-    const dgMatrix& matrixA = m_body0->m_collisionMatrix;
     const dgMatrix& matrixB = m_body1->m_collisionMatrix;
-    const dgVector normal(matrixA.rotateVector(m));
 
     if (countA == 1) {
         writeRecord(contacts[0], matrixA.transformVector(contourA[0]), normal, userId, penetration);
@@ -250,8 +303,9 @@ int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiEdge* face, int32_t
         writeRecord(contacts[0], (pA + pB).scale(0.5f), normal, userId, penetration);
         return 1;
     }
-    return dgClipContactPolygons(normal, userId, penetration, countA, contourA, countB, contourB, contacts,
-                                 maxCount);
+    const int32_t count = dgClipContactPolygons(normal, userId, penetration, countA, contourA, countB,
+                                                contourB, contacts, maxCount);
+    return (count > 0) ? count : atWitness();
 }
 
 int32_t dgMinkowskiSolver::calcContacts(dgContactPoint* contacts, int32_t userId, int32_t maxCount) {
