@@ -97,10 +97,15 @@ public:
     int32_t calcContacts(dgContactPoint* contacts, int32_t userId, int32_t maxCount);
     // Overlap now: the contacts, timeStep = 0. Apart: the contacts at the
     // time of impact within timeStep (seconds), which is written back; 0
-    // when the shapes do not meet within (0, timeStep).
+    // when the shapes do not meet within [0, timeStep). A reported time is
+    // one where the shapes are within 1/256 of touching and not yet 1/256
+    // of travel into each other; a pair that overlaps at the end of the
+    // step is not missed.
     int32_t calcContactsContinuous(float& timeStep, dgContactPoint* contacts, int32_t userId, int32_t maxCount);
     // Contacts of the plane midway across a face of the polytope: 0, 1 or
-    // the clipped points, at most maxCount.
+    // the clipped points, at most maxCount. When the two cross-sections do
+    // not meet, one record midway between the shapes' deepest points that
+    // the face names.
     int32_t calcFaceContacts(const dgMinkowskiEdge* face, int32_t userId, dgContactPoint* contacts,
                              int32_t maxCount);
     // Contacts with B advanced along the relative velocity u (A's frame) to

@@ -60,6 +60,33 @@ dgClipEdge clipEdge(const dgVector& normal, const dgVector* poly, int32_t count,
     return dgClipEdge{p0, normal.cross(poly[i] - p0)};
 }
 
+// Weights of the point of triangle (a, b, c) under the origin's foot on its
+// plane; a foot outside the triangle is pulled onto it by dropping the
+// negative weights. False for a triangle without area.
+bool footWeights(const dgVector& a, const dgVector& b, const dgVector& c, float* weights) {
+    const dgVector n((b - a).cross(c - a));
+    const float n2 = n % n;
+    if (!(n2 > 1e-24f) || !std::isfinite(n2)) {
+        return false;
+    }
+    const dgVector foot(n.scale((n % a) / n2));
+    weights[0] = ((c - b).cross(foot - b)) % n;
+    weights[1] = ((a - c).cross(foot - c)) % n;
+    weights[2] = ((b - a).cross(foot - a)) % n;
+    float total = 0.0f;
+    for (int32_t i = 0; i < 3; i++) {
+        weights[i] = dgMax(weights[i], 0.0f);
+        total += weights[i];
+    }
+    if (!(total > 0.0f) || !std::isfinite(total)) {
+        return false;
+    }
+    for (int32_t i = 0; i < 3; i++) {
+        weights[i] /= total;
+    }
+    return true;
+}
+
 }  // namespace
 
 int32_t dgClipContactPolygons(const dgVector& normal, int32_t userId, float penetration, int32_t countA,
@@ -181,6 +208,35 @@ int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiEdge* face, int32_t
     const float h = (m_sum[face->m_vertex] % n) * 0.5f;
     const dgVector m(-n.x, -n.y, -n.z, 0.0f);
 
+    // The middle plane can pass beside the common part of the two shapes: a
+    // section of a rounded shape that holds only its flat core, or a deep
+    // overlap of a thin shape whose middle plane leaves the other's section
+    // elsewhere. The shapes still overlap through this face, so that case
+    // keeps one record midway between the deepest points, which the face's
+    // vertices give (the point on A is (sum + diff) / 2, on B (sum - diff) /
+    // 2) at the weights of the point of the face nearest the origin. The
+    // contours below overwrite diff, so it is found first.
+    const int32_t corners[3] = {face->m_vertex, face->m_next->m_vertex, face->m_prev->m_vertex};
+    float weights[3];
+    const bool hasWitness = footWeights(m_diff[corners[0]], m_diff[corners[1]], m_diff[corners[2]], weights);
+    dgVector witness(0.0f, 0.0f, 0.0f, 1.0f);
+    if (hasWitness) {
+        for (int32_t i = 0; i < 3; i++) {
+            witness += m_sum[corners[i]].scale(0.5f * weights[i]);
+        }
+        witness.w = 1.0f;
+    }
+    const float penetration = dgMax(-plane.w - kPenetrationAllowance, 0.0f);
+    const dgMatrix& matrixA = m_body0->m_collisionMatrix;
+    const dgVector normal(matrixA.rotateVector(m));
+    auto atWitness = [&]() {
+        if (!hasWitness) {
+            return 0;
+        }
+        writeRecord(contacts[0], matrixA.transformVector(witness), normal, userId, penetration);
+        return 1;
+    };
+
     // Contour of A on the middle plane; a shape that does not reach it gives
     // the section just inside its side facing B, moved onto the plane.
     dgVector pointA(n.scale(h));
@@ -197,7 +253,7 @@ int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiEdge* face, int32_t
         }
     }
     if (countA <= 0) {
-        return 0;
+        return atWitness();
     }
     DG_ASSERT(countA <= kContourRoom);
 
@@ -220,14 +276,11 @@ int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiEdge* face, int32_t
         }
     }
     if (countB <= 0) {
-        return 0;
+        return atWitness();
     }
     DG_ASSERT(countB <= kContourRoom);
 
-    const float penetration = dgMax(-plane.w - kPenetrationAllowance, 0.0f);
-    const dgMatrix& matrixA = m_body0->m_collisionMatrix;
     const dgMatrix& matrixB = m_body1->m_collisionMatrix;
-    const dgVector normal(matrixA.rotateVector(m));
 
     if (countA == 1) {
         writeRecord(contacts[0], matrixA.transformVector(contourA[0]), normal, userId, penetration);
@@ -250,8 +303,9 @@ int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiEdge* face, int32_t
         writeRecord(contacts[0], (pA + pB).scale(0.5f), normal, userId, penetration);
         return 1;
     }
-    return dgClipContactPolygons(normal, userId, penetration, countA, contourA, countB, contourB, contacts,
-                                 maxCount);
+    const int32_t count = dgClipContactPolygons(normal, userId, penetration, countA, contourA, countB,
+                                                contourB, contacts, maxCount);
+    return (count > 0) ? count : atWitness();
 }
 
 int32_t dgMinkowskiSolver::calcContacts(dgContactPoint* contacts, int32_t userId, int32_t maxCount) {
@@ -302,36 +356,120 @@ int32_t dgMinkowskiSolver::calcContactsContinuous(float& timeStep, dgContactPoin
         return 0;
     }
 
-    // Advance to the plane of the current separating face, refine the face
-    // at the point reached, and repeat while the time grows. A refinement
-    // moves vertex contents even when it finds no new face, so each accepted
-    // face is copied out at once.
+    const float speed2 = u % u;
+    if (!(speed2 > 0.0f) || !std::isfinite(speed2)) {
+        return 0;
+    }
+    // Time B takes to move one contact skin.
+    const float skinTime = kContactSkin / std::sqrt(speed2);
+
+    // B sweeps the point q = u t through the difference A - B; the time of
+    // impact is when q enters it. Every separating face bounds the difference
+    // by its plane, moved out by as far as the difference still reaches
+    // beyond it (the refinement accepts a face within a tolerance), so the
+    // time q reaches that plane is a lower bound of the time of impact: the
+    // search advances to it and refines the face there. A face the motion
+    // does not close on, or reaches only after the step, proves a miss. A
+    // refinement moves vertex contents even when it finds no new face, so
+    // each face is copied out at once.
     dgVector faceDiff[3];
     dgVector faceSum[3];
-    auto acceptFace = [&](const dgMinkowskiEdge* f) {
+    auto copyFace = [&](const dgMinkowskiEdge* f) {
         const int32_t corners[3] = {f->m_vertex, f->m_next->m_vertex, f->m_prev->m_vertex};
         for (int32_t j = 0; j < 3; j++) {
             faceDiff[j] = m_diff[corners[j]];
             faceSum[j] = m_sum[corners[j]];
         }
-        const dgVector normal((faceDiff[1] - faceDiff[0]).cross(faceDiff[2] - faceDiff[0]));
-        const float d = -(normal % faceDiff[0]);
-        return -d / ((normal % u) + 1e-24f);
     };
-    float t = acceptFace(face);
-    float previous = 0.0f;
-    for (int32_t i = 0; i < kTimeOfImpactIterations; i++) {
-        if ((t >= timeStep) || (t <= previous)) {
+    enum dgBound { kApart, kReached, kUnknown };
+    auto planeTime = [&](const dgMinkowskiEdge* f, float& time) {
+        copyFace(f);
+        const dgVector cross((faceDiff[1] - faceDiff[0]).cross(faceDiff[2] - faceDiff[0]));
+        const float n2 = cross % cross;
+        if (!(n2 > 1e-24f) || !std::isfinite(n2)) {
+            return kUnknown;
+        }
+        dgVector n(cross.scale(1.0f / std::sqrt(n2)));
+        n.w = 0.0f;
+        const float closing = -(n % u);
+        if (!(closing > 0.0f)) {
+            return kApart;
+        }
+        calcSupportVertex(n, 4);
+        const float reach = dgMax(n % (m_diff[4] - faceDiff[0]), 0.0f);
+        time = -((n % faceDiff[0]) + reach) / closing;
+        return std::isfinite(time) ? kReached : kUnknown;
+    };
+    auto pointAt = [&](float time) {
+        dgVector q(u.scale(time));
+        q.w = 1.0f;
+        return q;
+    };
+
+    float t = 0.0f;
+    bool touching = false;
+    for (int32_t i = 0; (i < kTimeOfImpactIterations) && !touching; i++) {
+        float next = 0.0f;
+        const dgBound bound = planeTime(face, next);
+        if (bound == kApart) {
+            return 0;
+        }
+        if (bound == kUnknown) {
             break;
         }
-        previous = t;
-        dgVector q(u.scale(t));
-        q.w = 1.0f;
-        if (refineSeparatingFace(face, q) == 1) {
-            t = acceptFace(face);
+        if (next >= timeStep) {
+            return 0;
+        }
+        if (next > t + skinTime * (1.0f / 16.0f)) {
+            t = next;
+            const int32_t r = refineSeparatingFace(face, pointAt(t));
+            touching = (r == 2);
+            if (r == 0) {
+                break;
+            }
+            continue;
+        }
+        // q has come to the plane of a face that bounds the difference: it
+        // touches the difference there, or it passes beside it. One skin
+        // further decides; passing by, the search goes on from there (what
+        // it steps over is thinner than the skin).
+        t = dgMax(t, next);
+        const float ahead = t + skinTime;
+        if (ahead >= timeStep) {
+            break;
+        }
+        const int32_t r = calcSeparatingFace(face, pointAt(ahead));
+        touching = (r == 2);
+        if (r == 1) {
+            t = ahead;
+        } else if (r == 0) {
+            break;
         }
     }
-    if (!((t > 0.0f) && (t < timeStep))) {
+    if (!touching) {
+        // Undecided within the iterations: a pair that overlaps at the end of
+        // the step has met in it, and halving the interval from the last
+        // lower bound finds when, to half a skin.
+        if (calcSeparatingFace(face, pointAt(timeStep)) != 2) {
+            return 0;
+        }
+        float lo = t;
+        float hi = timeStep;
+        if (calcSeparatingFace(face, pointAt(lo)) == 1) {
+            copyFace(face);
+        }
+        for (int32_t i = 0; (i < kTimeOfImpactIterations) && ((hi - lo) > skinTime * 0.5f); i++) {
+            const float mid = 0.5f * (lo + hi);
+            if (calcSeparatingFace(face, pointAt(mid)) == 1) {
+                lo = mid;
+                copyFace(face);
+            } else {
+                hi = mid;
+            }
+        }
+        t = lo;
+    }
+    if (!((t >= 0.0f) && (t < timeStep))) {
         return 0;
     }
 
