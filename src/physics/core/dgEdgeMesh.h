@@ -59,8 +59,12 @@ public:
     // Float-keyed max-heap of ear candidates used by the triangulation.
     typedef dgMaxHeap<dgEdge*, float> dgEarHeap;
 
-    // Longest face dgEdgeMeshAddFace / dgEdgeMeshAddFaceWithData accept.
-    static constexpr int32_t kMaxFaceIndices = 1024;
+    // Longest face dgEdgeMeshAddFace / dgEdgeMeshAddFaceWithData accept: as
+    // long as its list of two keys per index can be counted. The list of a
+    // face beyond 64 indices lives in a heap block, so a long face is refused
+    // only when that block cannot be had; callers bound their faces
+    // themselves.
+    static constexpr int32_t kMaxFaceIndices = INT32_MAX / 2;
     // Area-vector squared length below which a face counts as having no area.
     static constexpr double kMinFaceArea2 = 1.0e-12;
     // Vertex indices run from 0 to this, so that the vertex count (largest
