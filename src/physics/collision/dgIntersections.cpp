@@ -65,11 +65,19 @@ bool dgClipToPlane(dgVector& p0, dgVector& p1, int axis, float value, bool maxPl
 // Fan triangle test on the barycentric numerators. The tolerance holds on all
 // three sides, so a point on any edge counts as inside whichever way the
 // rounding goes: a segment along a seam between two faces hits one of them.
-inline bool dgInsideFanTriangle(float re1, float re2, float dot11, float dot12, float dot22, float det) {
-    const float tol = -1.0e-5f * det;
-    const float u = re1 * dot22 - re2 * dot12;
-    const float v = re2 * dot11 - re1 * dot12;
+// The numerators and the determinant are taken in double: for the long thin
+// fan triangles of a face with many corners they cancel, and in floats their
+// rounding outgrows the tolerance and opens gaps along the fan's inner edges.
+inline bool dgInsideFanTriangle(double re1, double re2, double dot11, double dot12, double dot22, double det) {
+    const double tol = -1.0e-5 * det;
+    const double u = re1 * dot22 - re2 * dot12;
+    const double v = re2 * dot11 - re1 * dot12;
     return (u >= tol) && (v >= tol) && (u + v <= det - tol);
+}
+
+// Dot product of the xyz parts in double (float products are exact there).
+inline double dgDot64(const dgVector& a, const dgVector& b) {
+    return double(a.x) * double(b.x) + double(a.y) * double(b.y) + double(a.z) * double(b.z);
 }
 
 dgVector dgClosestPointOnTriangleEdges(const dgVector& p, const dgVector& a, const dgVector& b,
@@ -171,11 +179,11 @@ bool dgRayFaceTest(const dgVector& p0, const dgVector& p1, const float* vertices
     }
 
     const dgVector r(p0 + d * hitT - a);
-    float dot11 = e1 % e1;
-    float dot12 = e1 % e2;
-    float dot22 = e2 % e2;
-    float re1 = r % e1;
-    float re2 = r % e2;
+    double dot11 = dgDot64(e1, e1);
+    double dot12 = dgDot64(e1, e2);
+    double dot22 = dgDot64(e2, e2);
+    double re1 = dgDot64(r, e1);
+    double re2 = dgDot64(r, e2);
     bool hit = dgInsideFanTriangle(re1, re2, dot11, dot12, dot22, dot22 * dot11 - dot12 * dot12);
 
     for (int32_t k = 3; !hit && (k < indexCount); ++k) {
@@ -184,11 +192,11 @@ bool dgRayFaceTest(const dgVector& p0, const dgVector& p1, const float* vertices
         dot11 = dot22;
         re1 = re2;
         e2 = dgReadVertex(vertices, strideBytes, indices[k]) - a;
-        dot12 = e1 % e2;
-        dot22 = e2 % e2;
-        re2 = r % e2;
-        const float det = dot22 * dot11 - dot12 * dot12;
-        if (det > 0.0f) {
+        dot12 = dgDot64(e1, e2);
+        dot22 = dgDot64(e2, e2);
+        re2 = dgDot64(r, e2);
+        const double det = dot22 * dot11 - dot12 * dot12;
+        if (det > 0.0) {
             hit = dgInsideFanTriangle(re1, re2, dot11, dot12, dot22, det);
         }
     }

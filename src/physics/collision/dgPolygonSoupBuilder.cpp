@@ -346,14 +346,17 @@ bool dgPolygonSoupBuilder::addMesh(const float* vertices, int32_t vertexCount, i
         }
         // Indices outside this call's vertices, or vertices that are not
         // finite (they would poison the weld and every test), drop the face.
+        // The index is moved past the earlier vertices only once it is known
+        // to be one of this call's, where the sum stays within the vertex
+        // array's capacity.
         bool usable = true;
         for (int32_t i = 0; (i < count) && usable; ++i) {
             usable = (source[i] >= 0) && (source[i] < vertexCount);
             if (usable) {
-                const dgSoupVertex& p = m_vertexArray[base + source[i]];
+                localList[i] = base + source[i];
+                const dgSoupVertex& p = m_vertexArray[localList[i]];
                 usable = std::isfinite(p.m_x) && std::isfinite(p.m_y) && std::isfinite(p.m_z);
             }
-            localList[i] = source[i] + base;
         }
         if (!usable) {
             continue;

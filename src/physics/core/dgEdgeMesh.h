@@ -59,10 +59,18 @@ public:
     // Float-keyed max-heap of ear candidates used by the triangulation.
     typedef dgMaxHeap<dgEdge*, float> dgEarHeap;
 
-    // Longest face dgEdgeMeshAddFace / dgEdgeMeshAddFaceWithData accept.
-    static constexpr int32_t kMaxFaceIndices = 1024;
+    // Longest face dgEdgeMeshAddFace / dgEdgeMeshAddFaceWithData accept: as
+    // long as its list of two keys per index can be counted. The list of a
+    // face beyond 64 indices lives in a heap block, so a long face is refused
+    // only when that block cannot be had; callers bound their faces
+    // themselves.
+    static constexpr int32_t kMaxFaceIndices = INT32_MAX / 2;
     // Area-vector squared length below which a face counts as having no area.
     static constexpr double kMinFaceArea2 = 1.0e-12;
+    // The optimisation drops a face as having no area when its height across
+    // its longest edge is below this fraction of that edge: a sliver, not a
+    // small face.
+    static constexpr double kFlatFaceRatio = 1.0e-4;
     // Vertex indices run from 0 to this, so that the vertex count (largest
     // index + 1) stays representable. Every way of bringing an index into the
     // mesh refuses the others.
@@ -227,9 +235,11 @@ public:
     // Vertex positions are never changed.
 
     // Triangulates (faces that cannot be finished go to leftoverMesh when
-    // given), drops faces without area, collapses edges under a quadric error
-    // bound of 0.001, drops degenerate faces again and merges coplanar faces
-    // into convex polygons. Corner user data is 0 afterwards.
+    // given), drops faces without area (flatter than kFlatFaceRatio, at any
+    // scale), collapses edges under a quadric error bound of 0.001, drops
+    // such faces again and merges coplanar faces into convex polygons. The
+    // faces left cover what the triangulated faces covered, up to the slivers
+    // dropped. Corner user data is 0 afterwards.
     void dgEdgeMeshOptimize(const float* vertices, int32_t strideInBytes, dgEdgeMesh* leftoverMesh);
     // Deletes every face (id > 0) whose area is below tolerance.
     void dgEdgeMeshRemoveDegenerateFaces(const float* vertices, int32_t strideInBytes, float tolerance);
@@ -309,6 +319,13 @@ private:
     bool isWalkable() const;
     // Gives every loop the face id of its first half-edge in key order.
     void unifyLoopFaceIds();
+    // Deletes every face (id > 0) whose height across its longest edge is
+    // below ratio times that edge, whatever the face's size.
+    void removeFlatFaces(const float* vertices, int32_t strideInBytes, double ratio);
+    // Deletes every face (id > 0) for which drop(|area vector|^2, squared
+    // longest edge) holds, on a walkable mesh (dgEdgeMeshSimplify.cpp).
+    template <class Drop>
+    void deleteFaces(const float* vertices, int32_t strideInBytes, Drop drop);
     // Adds face's loop to destination as a face with user data 0, gathering
     // its indices in indices.
     static void copyLoop(const dgEdge* face, dgEdgeMesh& destination, dgWorkStack<int32_t>& indices);

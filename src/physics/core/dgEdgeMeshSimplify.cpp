@@ -1,5 +1,6 @@
 // Half-edge mesh optimisation: quadric-bounded edge collapse, removal of faces
 // without area and merging of coplanar faces into convex polygons.
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -192,10 +193,14 @@ void dgEdgeMesh::dgEdgeMeshOptimize(const float* vertices, int32_t strideInBytes
     if (!m_edges.getCount()) {
         return;
     }
+    // Faces without area are told by their shape, not by an absolute area:
+    // a fine tessellation has every triangle below any fixed area, and
+    // deleting them all before the simplification could join them would
+    // empty the mesh.
     dgEdgeMeshTriangulate(vertices, strideInBytes, leftoverMesh);
-    dgEdgeMeshRemoveDegenerateFaces(vertices, strideInBytes, 0.0001f);
+    removeFlatFaces(vertices, strideInBytes, kFlatFaceRatio);
     dgEdgeMeshSimplify(vertices, strideInBytes, 0.001f);
-    dgEdgeMeshRemoveDegenerateFaces(vertices, strideInBytes, 0.0001f);
+    removeFlatFaces(vertices, strideInBytes, kFlatFaceRatio);
     if (m_edges.getCount()) {
         const int32_t capacity = m_edges.getCount() / 2 + 100;
         dgScratchArray<dgEdge*> stack(capacity);
@@ -214,6 +219,23 @@ void dgEdgeMesh::dgEdgeMeshOptimize(const float* vertices, int32_t strideInBytes
 
 void dgEdgeMesh::dgEdgeMeshRemoveDegenerateFaces(const float* vertices, int32_t strideInBytes,
                                                  float tolerance) {
+    // Twice the area against the tolerance: |N|^2 against 4 tolerance^2.
+    const double limit = 4.0 * double(tolerance) * double(tolerance);
+    deleteFaces(vertices, strideInBytes, [limit](double area2, double) { return area2 < limit; });
+}
+
+void dgEdgeMesh::removeFlatFaces(const float* vertices, int32_t strideInBytes, double ratio) {
+    // |N| is twice the area, so |N| / L is the face's height across its
+    // longest edge L: flat when that height is below ratio x L. Corners that
+    // all coincide (L = 0) count as flat.
+    const double ratio2 = ratio * ratio;
+    deleteFaces(vertices, strideInBytes, [ratio2](double area2, double longest2) {
+        return area2 <= ratio2 * longest2 * longest2;
+    });
+}
+
+template <class Drop>
+void dgEdgeMesh::deleteFaces(const float* vertices, int32_t strideInBytes, Drop drop) {
     const int32_t edgeCount = m_edges.getCount();
     if (!edgeCount || !isWalkable()) {
         return;
@@ -235,14 +257,20 @@ void dgEdgeMesh::dgEdgeMeshRemoveDegenerateFaces(const float* vertices, int32_t 
         } while (ptr != edge);
     }
 
-    // Twice the area against the tolerance: |N|^2 against 4 tolerance^2.
-    const double limit = 4.0 * double(tolerance) * double(tolerance);
     for (int32_t i = 0; i < faces.getCount(); ++i) {
         // A deletion only removes pairs that border holes on both sides, so
         // the half-edges recorded for the other faces survive it.
         dgEdge* edge = faces[i];
         const dgVector64 n = dgEdgeMeshFaceNormal64(edge, vertices, strideInFloats);
-        if (n.x * n.x + n.y * n.y + n.z * n.z < limit) {
+        double longest2 = 0.0;
+        const dgEdge* ptr = edge;
+        do {
+            const dgVector64 d = dgPoint64(vertices, strideInFloats, ptr->m_next->m_vertex) -
+                                 dgPoint64(vertices, strideInFloats, ptr->m_vertex);
+            longest2 = std::max(longest2, d.dot(d));
+            ptr = ptr->m_next;
+        } while (ptr != edge);
+        if (drop(n.x * n.x + n.y * n.y + n.z * n.z, longest2)) {
             dgEdgeMeshDeleteFace(edge);
         }
     }
@@ -721,13 +749,16 @@ void dgEdgeMesh::dgEdgeMeshSimplify(const float* vertices, int32_t strideInBytes
         }
 
         // Fold-over: every other face at a keeps its orientation and most of
-        // its area once a sits at b.
+        // its area once a sits at b. The two loops the collapse takes away
+        // are told apart by their half-edges arriving at a (t and e.prev),
+        // not by face id: the triangles cut from one polygon share its id,
+        // and a sibling of e's triangle stays and can fold.
         bool tested = false;
         dgEdge* x = e;
         do {
             const dgEdge* y = x->m_twin;
             const int32_t face = y->m_faceId;
-            if (face != e->m_faceId && face != t->m_faceId && face >= 0 && y->m_next->m_faceId == face &&
+            if (y != t && y != e->m_prev && face >= 0 && y->m_next->m_faceId == face &&
                 y->m_prev->m_faceId == face) {
                 const dgVector64 w = point(y->m_vertex);
                 const dgVector64 q = point(y->m_prev->m_vertex);

@@ -19,6 +19,7 @@
 #include "TestSupport.h"
 #include "dgArenaAllocator.h"
 #include "dgAttributeSet.h"
+#include "dgBuildBspPolygonSoup.h"
 #include "dgPolygonSoupBuilder.h"
 
 namespace {
@@ -283,6 +284,49 @@ TEST_P(SoupBuild, HeightMapAboveTheSplitSize) {
     const std::vector<Face> output = buildAndCheck(input, GetParam(), rng, 1);
     if (GetParam()) {
         EXPECT_LT(output.size(), input.size());
+    }
+}
+
+// Every convex face admission takes, however many corners it has, ends up
+// in the soup: segments through its interior (kept clear of the corners
+// that cleaning may cut as collinear) hit from its front side.
+TEST_P(SoupBuild, AdmittedConvexFacesOfAnyLengthAreHitByRays) {
+    std::mt19937 rng(1025);
+    std::uniform_int_distribution<int32_t> corners(3, dgPolygonSoupBuilder::kMaxAdmitIndices);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int32_t trial = 0; trial < 24; ++trial) {
+        std::vector<Face> input;
+        std::vector<Frame> frames;
+        for (int32_t k = 0; k < 4; ++k) {
+            frames.push_back(randomFrame(rng, {300.0 * k, 0.0, 300.0 * trial}));
+            const int32_t n = (k == 0) ? dgPolygonSoupBuilder::kMaxAdmitIndices : corners(rng);
+            input.push_back({k, polygonIn(frames.back(), n, 0.05 * n + 1.0, false, &rng)});
+        }
+        dgPolygonSoupBuilder builder;
+        builder.begin();
+        addEach(builder, input);
+        ASSERT_EQ(builder.m_faceCount, int32_t(input.size()));
+        builder.end(GetParam());
+        dgRefHolder<dgDoublePlaneBSPPolygonSoup> soup =
+            dgRefHolder<dgDoublePlaneBSPPolygonSoup>::adopt(new dgDoublePlaneBSPPolygonSoup());
+        ASSERT_TRUE(dgBuildBspPolygonSoup(soup.get(), builder));
+        for (size_t k = 0; k < input.size(); ++k) {
+            const Polygon& p = input[k].points;
+            const D3 w = cross(frames[k].u, frames[k].v);
+            for (int32_t r = 0; r < 40; ++r) {
+                const size_t i = size_t(rng() % p.size());
+                const double a = unit(rng);
+                const double b = unit(rng) * (1.0 - a);
+                const D3 q = frames[k].origin + ((p[i] - frames[k].origin) * a +
+                                                 (p[(i + 1) % p.size()] - frames[k].origin) * b) *
+                                                    0.98;
+                const D3 p0 = q + w;
+                const D3 p1 = q - w;
+                ASSERT_TRUE(soup->rayHitAny(dgVector(float(p0.x), float(p0.y), float(p0.z), 1.0f),
+                                            dgVector(float(p1.x), float(p1.y), float(p1.z), 1.0f)))
+                    << "trial " << trial << ", face of " << p.size() << " corners";
+            }
+        }
     }
 }
 
@@ -556,6 +600,7 @@ const BadCase kBadCases[] = {
     {"UnalignedStride", [](Call& c) { c.stride = 13; }, false, 0},
     {"IndexPastTheCallsVertices", [](Call& c) { c.indices[4] = 6; }, true, 1},
     {"NegativeIndex", [](Call& c) { c.indices[0] = -1; }, true, 1},
+    {"IndexAtInt32Max", [](Call& c) { c.indices[4] = INT32_MAX; }, true, 1},
     {"FewerVerticesThanUsed", [](Call& c) { c.vertexCount = 4; }, true, 1},
     {"NonFiniteVertex", [](Call& c) { c.xyz[13] = std::nanf(""); }, true, 1},
     {"InfiniteVertex", [](Call& c) { c.xyz[2] = INFINITY; }, true, 1},

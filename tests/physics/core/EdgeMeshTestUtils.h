@@ -97,9 +97,9 @@ inline std::set<int32_t> usedVertices(const dgEdgeMesh& mesh) {
 }
 
 // n x n cells over [0, size]^2 at height z, offset by (ox, oy), two
-// counter-clockwise triangles per cell.
+// counter-clockwise triangles per cell (one quad when quads is set).
 inline void addGrid(dgEdgeMesh& mesh, Cloud& cloud, int32_t n, double size, double ox = 0, double oy = 0,
-                    double z = 0) {
+                    double z = 0, bool quads = false) {
     const int32_t base = cloud.count();
     for (int32_t j = 0; j <= n; ++j) {
         for (int32_t i = 0; i <= n; ++i) {
@@ -109,8 +109,13 @@ inline void addGrid(dgEdgeMesh& mesh, Cloud& cloud, int32_t n, double size, doub
     auto id = [&](int32_t i, int32_t j) { return base + j * (n + 1) + i; };
     for (int32_t j = 0; j < n; ++j) {
         for (int32_t i = 0; i < n; ++i) {
-            mesh.dgEdgeMeshAddTriangle(id(i, j), id(i + 1, j), id(i + 1, j + 1));
-            mesh.dgEdgeMeshAddTriangle(id(i, j), id(i + 1, j + 1), id(i, j + 1));
+            const int32_t quad[4] = {id(i, j), id(i + 1, j), id(i + 1, j + 1), id(i, j + 1)};
+            if (quads) {
+                mesh.dgEdgeMeshAddFace(4, quad);
+            } else {
+                mesh.dgEdgeMeshAddTriangle(quad[0], quad[1], quad[2]);
+                mesh.dgEdgeMeshAddTriangle(quad[0], quad[2], quad[3]);
+            }
         }
     }
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <random>
 #include <set>
 #include <tuple>
 #include <vector>
@@ -279,18 +280,48 @@ TEST(EdgeMeshSimplify, EdgeShorterThanAThousandthIsNeverCollapsed) {
     }
 }
 
-// The area tolerance of the driver is an absolute 0.0001: a small shape
-// tessellated finely enough has no face above it and disappears, while the
-// same tessellation one unit wide is merged as usual.
-TEST(EdgeMeshOptimize, AreaToleranceIsAbsolute) {
-    for (double size : {0.1, 1.0}) {
+// A flat grid keeps its whole area at any cell count and scale: a fine
+// tessellation whose every triangle lies below any fixed area (72 x 72 cells
+// of a unit square), quads whose triangles share a face id (a collapse must
+// not fold one over its sibling), cells too small to merge, terrain cells.
+// Every vertical ray meets exactly one face: no hole, no overlap.
+TEST(EdgeMeshOptimize, FlatGridsKeepTheirWholeAreaAtAnyCellCountAndScale) {
+    struct Case {
+        int32_t cells;
+        double size;
+        bool quads;
+    };
+    const Case cases[] = {{72, 1.0, false}, {90, 1.25, true}, {16, 100.0, true}, {40, 0.01, false},
+                          {64, 1280.0, false}};
+    std::mt19937 rng(72);
+    std::uniform_real_distribution<double> unit(0.001, 0.999);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.cells << " cells over " << c.size << (c.quads ? " as quads" : ""));
         dgEdgeMesh mesh;
         Cloud cloud;
-        addGrid(mesh, cloud, 10, size);  // triangles of size^2 / 200
+        addGrid(mesh, cloud, c.cells, c.size, 0, 0, 0, c.quads);
         mesh.dgEdgeMeshEndFace();
-        mesh.dgEdgeMeshOptimize(cloud.data(), 12, nullptr);
-        EXPECT_TRUE(mesh.dgEdgeMeshSanityCheck());
-        EXPECT_NEAR(totalArea(mesh, cloud), size < 0.5 ? 0.0 : size * size, 1e-9) << size;
+        dgEdgeMesh leftover;
+        mesh.dgEdgeMeshOptimize(cloud.data(), 12, &leftover);
+        ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
+        EXPECT_EQ(leftover.getEdgeCount(), 0);
+        EXPECT_NEAR(totalArea(mesh, cloud), c.size * c.size, 1e-6 * c.size * c.size);
+        const auto faces = loops(mesh, true);
+        for (int32_t r = 0; r < 400; ++r) {
+            const double x = c.size * unit(rng);
+            const double y = c.size * unit(rng);
+            int32_t hits = 0;
+            for (const auto& face : faces) {
+                bool inside = true;
+                for (size_t k = 0; (k < face.size()) && inside; ++k) {
+                    const D3 a = cloud.at(face[k]->m_vertex);
+                    const D3 b = cloud.at(face[(k + 1) % face.size()]->m_vertex);
+                    inside = (b.x - a.x) * (y - a.y) - (b.y - a.y) * (x - a.x) > 0.0;
+                }
+                hits += inside ? 1 : 0;
+            }
+            ASSERT_EQ(hits, 1) << "ray at " << x << ", " << y;
+        }
     }
 }
 
