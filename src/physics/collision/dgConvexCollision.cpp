@@ -216,7 +216,9 @@ dgConvexEdge* dgConvexCollision::findSupportEdge(const dgVector& direction) cons
     }
     dgConvexEdge* current = m_edges;
     dgConvexEdge* lastMove = current;
-    float best = m_vertices[current->m_vertex] % direction;
+    // Heights from the first vertex, as in supportVertex.
+    const dgVector origin(m_vertices[current->m_vertex]);
+    float best = 0.0f;
     // Every move strictly raises `best` and a full turn around a vertex
     // returns to lastMove, so the walk ends on any closed table; the cap only
     // guards a damaged one.
@@ -224,7 +226,7 @@ dgConvexEdge* dgConvexCollision::findSupportEdge(const dgVector& direction) cons
     int64_t step = 0;
     for (; step < cap; step++) {
         dgConvexEdge* neighbour = current->m_twin;
-        const float dist = m_vertices[neighbour->m_vertex] % direction;
+        const float dist = (m_vertices[neighbour->m_vertex] - origin) % direction;
         if (dist > best) {
             current = neighbour;
             lastMove = neighbour;
@@ -270,12 +272,18 @@ dgVector dgConvexCollision::supportVertex(const dgVector& direction) const {
         best = -direction.z;
     }
 
-    best = m_vertices[start->m_vertex] % direction;
+    // Heights are taken from the start vertex rather than the frame's origin:
+    // far from the origin a vertex's dot product keeps only the digits of
+    // the distance, and a neighbour a little higher (a near-duplicate vertex,
+    // often the only way uphill from its twin) rounds to equal and stops the
+    // walk at a vertex far below the top.
+    const dgVector origin(m_vertices[start->m_vertex]);
+    best = 0.0f;
     const dgConvexEdge* edge = start;
     int32_t steps = 0;
     do {
         const dgConvexEdge* neighbour = edge->m_twin;
-        const float dist = m_vertices[neighbour->m_vertex] % direction;
+        const float dist = (m_vertices[neighbour->m_vertex] - origin) % direction;
         if (dist > best) {
             edge = neighbour;
             start = neighbour;
