@@ -7,8 +7,8 @@
 // owns one reference of every shape it holds; keys are unique.
 //
 // Every factory call returns a shape carrying one reference for the caller,
-// or null when it cannot be allocated or a size, point or offset entry is
-// not finite. Sizes are taken as absolute values.
+// or null when the world is null, the shape cannot be allocated or a size,
+// point or offset entry is not finite. Sizes are taken as absolute values.
 // The caller gives its reference back with dgWorldReleaseCollision, which
 // also takes the shape out of the cache when the cache's reference is the
 // last one left. Compound and convex modifier shapes are built directly and
