@@ -392,6 +392,12 @@ dgCollision* dgWorldCreateConvexHull(dgWorld* world, int32_t count, const float*
     if (!built) {
         return nullptr;
     }
+    // A construction cut short by memory is not the hull of these points:
+    // neither handed out nor cached.
+    if (built->isOutOfMemory()) {
+        built->release();
+        return nullptr;
+    }
     dgCollision* const shape = dgFindOrBuild(
         world, signature, [&](const dgCollision* cached) { return dgSameHull(cached, built); },
         [&]() -> dgCollision* { return built; });

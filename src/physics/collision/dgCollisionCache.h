@@ -56,8 +56,9 @@ dgCollision* dgWorldCreateChamferCylinder(dgWorld* world, float radius, float he
                                           const dgMatrix& offsetMatrix);
 // Convex hull of count points, x, y, z floats at the start of every stride
 // (in bytes; its remainder modulo 4 is dropped, as the hull does). Null also
-// for a negative count or stride, missing points, or a point set too large
-// to key. Degenerate sets give the (cached) empty hull.
+// for a negative count or stride, missing points, a point set too large to
+// key, or memory running out anywhere in the construction (nothing is then
+// cached). Degenerate sets give the (cached) empty hull.
 dgCollision* dgWorldCreateConvexHull(dgWorld* world, int32_t count, const float* points,
                                      int32_t strideInBytes, const dgMatrix& offsetMatrix);
 

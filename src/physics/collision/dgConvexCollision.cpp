@@ -83,14 +83,14 @@ int32_t dgConvexCollision::fillEdgeTable(dgEdgeMesh& mesh, dgConvexEdge* table, 
     return count;
 }
 
-void dgConvexCollision::initMassAndBox() {
+bool dgConvexCollision::initMassAndBox() {
     const int32_t edgeCount = m_edgeCount;
     if (edgeCount == 0) {
         // An empty polyhedron (the null shape) has no mass and no extent.
         m_centreOfMass = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
         m_boxHalfSize = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
         m_boxCentre = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
-        return;
+        return true;
     }
 
     DG_ASSERT(m_vertices && m_edges && (m_vertexCount > 0));
@@ -149,6 +149,7 @@ void dgConvexCollision::initMassAndBox() {
     // Local box from the virtual support function, so a primitive's exact
     // support (rather than its coarse vertex set) bounds it.
     setLocalBox();
+    return walked != 0;
 }
 
 void dgConvexCollision::clearPolyhedron() {

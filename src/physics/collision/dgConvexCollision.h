@@ -223,8 +223,10 @@ protected:
 
     // After the arrays and counts are set: volume and centroid of the
     // polyhedron, the six start edges, and the local box from the virtual
-    // supportVertex (so a primitive's own support function sets it).
-    void initMassAndBox();
+    // supportVertex (so a primitive's own support function sets it). False
+    // when its scratch memory could not be had: the box and support are set,
+    // but the stored volume and centroid are 0.
+    bool initMassAndBox();
     // Frees the vertex array and edge table the shape owns and returns the
     // polyhedron, its mass and its box to the state of the constructor.
     void clearPolyhedron();
