@@ -124,9 +124,20 @@ bool dgConvexCollision::initMassAndBox() {
         if (count < 3) {
             continue;
         }
-        dgPlane plane(facePoints[0] - anchor, facePoints[1] - anchor, facePoints[2] - anchor);
-        const float scale = 1.0f / std::sqrt((plane % plane) + 1.0e-8f);
-        plane = dgPlane(plane.x * scale, plane.y * scale, plane.z * scale, plane.w * scale);
+        // Made a unit plane whatever the face's size, in double (the squared
+        // normal of a large face leaves the float range): a threshold in
+        // absolute units drops every face of a small shape. Only a face
+        // without area is left out.
+        const dgVector64 p0(facePoints[0] - anchor);
+        const dgVector64 e1(dgVector64(facePoints[1] - anchor) - p0);
+        const dgVector64 e2(dgVector64(facePoints[2] - anchor) - p0);
+        const dgVector64 n(e1.cross(e2));
+        const double n2 = n % n;
+        if (!(n2 > 0.0) || !std::isfinite(n2)) {
+            continue;
+        }
+        const double scale = 1.0 / std::sqrt(n2);
+        const dgPlane plane(float(n.x * scale), float(n.y * scale), float(n.z * scale), float(-(n % p0) * scale));
         integrals.addFace(count, plane, facePoints.getData());
     }
     double centre[3];

@@ -187,8 +187,8 @@ public:
     // distance, or -1 (distance 0) when point is inside the simplex. When the
     // search runs out of steps it returns its best face with distance 1e10.
     int32_t expandRaySimplex(dgVector* simplex, const dgVector& point, float& distance) const;
-    // Volume integrals of the part below a local-frame plane: (T1 doubled,
-    // T0).
+    // The part below a local-frame plane: its centroid (x, y, z) and volume
+    // (w); the centroid is the origin when nothing is below.
     dgVector calcSubmergedVolumeLocal(const dgPlane& plane) const;
     // Drops the flattest corners of a contour until at most maximum remain.
     static int32_t reducePolygon(int32_t count, const dgVector& normal, dgVector* points, int32_t maximum);

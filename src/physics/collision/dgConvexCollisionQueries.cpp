@@ -691,13 +691,7 @@ dgVector dgConvexCollision::calcSubmergedVolume(const dgMatrix& matrix,
             plane = matrix.untransformPlane(globalPlane);
         }
     }
-    dgVector result(calcSubmergedVolumeLocal(plane));
-    if (result.w > 1.0e-8f) {
-        const float scale = 0.5f / result.w;
-        result.x *= scale;
-        result.y *= scale;
-        result.z *= scale;
-    }
+    const dgVector result(calcSubmergedVolumeLocal(plane));
     const dgVector centroid(matrix.transformVector(dgVector(result.x, result.y, result.z, 1.0f)));
     return dgVector(centroid.x, centroid.y, centroid.z, result.w);
 }
@@ -734,9 +728,7 @@ dgVector dgConvexCollision::calcSubmergedVolumeLocal(const dgPlane& plane) const
         return zero;
     }
     if (!anyAbove) {
-        const float volume = m_centreOfMass.w;
-        return dgVector(m_centreOfMass.x * 2.0f * volume, m_centreOfMass.y * 2.0f * volume,
-                        m_centreOfMass.z * 2.0f * volume, volume);
+        return m_centreOfMass;
     }
 
     // A clipped convex face has at most one point more than the face; the
@@ -764,7 +756,9 @@ dgVector dgConvexCollision::calcSubmergedVolumeLocal(const dgPlane& plane) const
         }
         const dgConvexEdge* const first = &m_edges[i];
         const dgVector& anchor = m_vertices[first->m_vertex];
-        dgVector areaNormal(0.0f, 0.0f, 0.0f, 0.0f);
+        // In double: the squared area of a face some 1e10 across leaves the
+        // float range, and the face would be dropped as one without area.
+        dgVector64 areaNormal(0.0, 0.0, 0.0, 0.0);
         dgVector faceSum(0.0f, 0.0f, 0.0f, 0.0f);
         int32_t faceCount = 0;
         int32_t count = 0;
@@ -784,7 +778,7 @@ dgVector dgConvexCollision::calcSubmergedVolumeLocal(const dgPlane& plane) const
             const float sc = values[int32_t(curVertex)];
 
             // Area-weighted normal of the whole face, fanned from its first vertex.
-            areaNormal += (p - anchor).cross(q - anchor);
+            areaNormal += dgVector64(p - anchor).cross(dgVector64(q - anchor));
             faceSum += q;
             faceCount++;
 
@@ -814,9 +808,9 @@ dgVector dgConvexCollision::calcSubmergedVolumeLocal(const dgPlane& plane) const
             continue;
         }
 
-        const float area2 = areaNormal % areaNormal;
-        if (area2 > 0.0f) {
-            const dgVector unit(areaNormal.scale(1.0f / std::sqrt(area2)));
+        const double area2 = areaNormal % areaNormal;
+        if (area2 > 0.0) {
+            const dgVector unit(areaNormal.scale(1.0 / std::sqrt(area2)).toVector());
             const dgVector centre(faceSum.scale(1.0f / float(faceCount)));
             const dgPlane faceEquation(direction3(unit), -(unit % centre));
             integrals.addFace(count, faceEquation, clipped);
@@ -839,7 +833,11 @@ dgVector dgConvexCollision::calcSubmergedVolumeLocal(const dgPlane& plane) const
         }
     }
 
-    return dgVector(integrals.T1[0], integrals.T1[1], integrals.T1[2], integrals.T0);
+    // The first moments of a large part leave the float range long before
+    // its centroid does: the centroid is formed here, in double.
+    double centre[3];
+    integrals.centroid(centre);
+    return dgVector(float(centre[0]), float(centre[1]), float(centre[2]), float(integrals.T0));
 }
 
 // The contour is traced on the half-edge table. Vertices on the plane are
