@@ -326,8 +326,9 @@ dgCollision* dgCreateConvexModifier(dgWorld* world, dgCollision* convexShape);
 // The modifier matrix (16 floats); any other shape answers the identity. A
 // null shape or output writes nothing.
 void dgConvexModifierGetMatrix(const dgCollision* shape, float* matrix);
-// Sets the modifier matrix; a singular or non-finite matrix, or a shape that
-// is not a modifier, changes nothing.
+// Sets the modifier matrix; a singular, mirroring (negative determinant) or
+// non-finite matrix, or a shape that is not a modifier, changes nothing: the
+// getter still answers the previous matrix.
 void dgConvexModifierSetMatrix(dgCollision* shape, const float* matrix);
 // A compound of count shapes in order (each taking a reference); null
 // entries are skipped. Null for a negative count, or a positive count

@@ -535,6 +535,19 @@ const Refusal kRefusals[] = {
          dgReleaseCollision(w, modifier);
          return std::memcmp(read, kIdentity, sizeof(read)) == 0;
      }},
+    {"modifier matrix mirroring",
+     [](dgWorld* w, dgCollision* box, dgCollision*) {
+         dgCollision* modifier = dgCreateConvexModifier(w, box);
+         const float stretch[16] = {2, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+         const float mirror[16] = {2, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+         dgConvexModifierSetMatrix(modifier, stretch);
+         dgConvexModifierSetMatrix(modifier, mirror);
+         float read[16];
+         dgConvexModifierGetMatrix(modifier, read);
+         const float volume = dgConvexCollisionCalculateVolume(modifier);
+         dgReleaseCollision(w, modifier);
+         return (std::memcmp(read, stretch, sizeof(read)) == 0) && (std::fabs(volume - 2.0f) < 1e-5f);
+     }},
     {"user id of a tree",
      [](dgWorld*, dgCollision*, dgCollision* tree) {
          const uint32_t before = dgCollisionGetUserId(tree);
