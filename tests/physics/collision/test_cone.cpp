@@ -45,87 +45,57 @@ std::vector<dgVector> sampleSurface(float r, float h) {
     return points;
 }
 
-// First entry of the segment p0 + t d (t in [0, 1]) into the solid cone of
-// radius r and half height h, in double; -1 for none. A start inside gives
-// -2. The normal is written for an entry.
-double coneEntry(const double* p0, const double* d, double r, double h, double* normal) {
-    const double k = r / (2.0 * h);
-    const double u = h - p0[0];
-    const double rho0 = std::sqrt(p0[1] * p0[1] + p0[2] * p0[2]);
-    if (p0[0] >= -h && p0[0] <= h && rho0 <= k * u) {
+// First entry of the segment p0 + t d (t in [0, 1]) into the solid cone
+// {base <= x <= apex, |(y, z)| <= slope (apex - x)}, in double: the nearer
+// root of the side's quadratic (the stable pair) or the base plane, whichever
+// lies inside the other bound; -1 for none, -2 for a start inside. The
+// normal is written for an entry when asked for. Moving the apex and base
+// and changing the slope gives cones nested in or around a shape.
+double solidConeEntry(const double* p0, const double* d, double apex, double base, double slope,
+                      double* normal = nullptr) {
+    const double k = slope;
+    if ((p0[0] >= base) && (p0[0] <= apex) && (std::hypot(p0[1], p0[2]) <= k * (apex - p0[0]))) {
         return -2.0;
     }
     double best = 2.0;
+    double n[3] = {0.0, 0.0, 0.0};
+    const double u = apex - p0[0];
     const double a = d[1] * d[1] + d[2] * d[2] - k * k * d[0] * d[0];
-    const double b = 2.0 * (p0[1] * d[1] + p0[2] * d[2]) + 2.0 * k * k * u * d[0];
+    const double b = 2.0 * (p0[1] * d[1] + p0[2] * d[2] + k * k * u * d[0]);
     const double c = p0[1] * p0[1] + p0[2] * p0[2] - k * k * u * u;
     const double disc = b * b - 4.0 * a * c;
-    if (disc >= 0.0 && std::fabs(a) > 1e-12) {
-        const double roots[2] = {(-b - std::sqrt(disc)) / (2.0 * a), (-b + std::sqrt(disc)) / (2.0 * a)};
-        for (double t : roots) {
-            const double x = p0[0] + d[0] * t;
-            if (t >= 0.0 && t <= 1.0 && x >= -h && x <= h && t < best) {
-                best = t;
-                const double y = p0[1] + d[1] * t, z = p0[2] + d[2] * t;
-                const double rho = std::sqrt(y * y + z * z);
-                const double n[3] = {k, y / rho, z / rho};
-                const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-                for (int32_t j = 0; j < 3; j++) {
-                    normal[j] = n[j] / len;
-                }
-            }
-        }
-    }
-    if (std::fabs(d[0]) > 1e-12) {
-        const double t = (-h - p0[0]) / d[0];
-        const double y = p0[1] + d[1] * t, z = p0[2] + d[2] * t;
-        if (t >= 0.0 && t <= 1.0 && y * y + z * z <= r * r && t < best) {
-            best = t;
-            normal[0] = -1.0;
-            normal[1] = 0.0;
-            normal[2] = 0.0;
-        }
-    }
-    return (best <= 1.0) ? best : -1.0;
-}
-
-// First entry of the segment p0 + t d (t in [0, 1]) into the solid cone
-// {base <= x <= apex, |(y, z)| <= slope (apex - x)}, in double: the smaller
-// root of the side's quadratic or the base plane, whichever comes first
-// inside the other bound; -1 for none, -2 for a start inside. Shrinking or
-// growing the apex, base and slope gives cones nested in or around a shape.
-double solidConeEntry(const double* p0, const double* d, double apex, double base, double slope) {
-    auto inside = [&](double t) {
-        const double x = p0[0] + d[0] * t;
-        return (x >= base) && (x <= apex) && (std::hypot(p0[1] + d[1] * t, p0[2] + d[2] * t) <= slope * (apex - x));
-    };
-    if (inside(0.0)) {
-        return -2.0;
-    }
-    double best = 2.0;
-    const double u = apex - p0[0];
-    const double a = d[1] * d[1] + d[2] * d[2] - slope * slope * d[0] * d[0];
-    const double b = 2.0 * (p0[1] * d[1] + p0[2] * d[2] + slope * slope * u * d[0]);
-    const double c = p0[1] * p0[1] + p0[2] * p0[2] - slope * slope * u * u;
-    const double disc = b * b - 4.0 * a * c;
     if ((disc >= 0.0) && (a != 0.0)) {
-        // The stable pair of roots.
         const double q = -0.5 * (b + std::copysign(std::sqrt(disc), b));
         for (double t : {q / a, (q != 0.0) ? c / q : 2.0}) {
             const double x = p0[0] + d[0] * t;
             if ((t >= 0.0) && (t < best) && (x >= base) && (x <= apex)) {
                 best = t;
+                const double y = p0[1] + d[1] * t, z = p0[2] + d[2] * t;
+                const double rho = std::hypot(y, z);
+                n[0] = k, n[1] = y / rho, n[2] = z / rho;
             }
         }
     }
     if (d[0] != 0.0) {
         const double t = (base - p0[0]) / d[0];
-        const double rim = slope * (apex - base);
+        const double rim = k * (apex - base);
         if ((t >= 0.0) && (t < best) && (std::hypot(p0[1] + d[1] * t, p0[2] + d[2] * t) <= rim)) {
             best = t;
+            n[0] = -1.0, n[1] = 0.0, n[2] = 0.0;
+        }
+    }
+    if (normal && (best <= 1.0)) {
+        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        for (int32_t j = 0; j < 3; j++) {
+            normal[j] = n[j] / length;
         }
     }
     return (best <= 1.0) ? best : -1.0;
+}
+
+// The same for the cone of radius r and half height h about the origin.
+double coneEntry(const double* p0, const double* d, double r, double h, double* normal) {
+    return solidConeEntry(p0, d, h, -h, r / (2.0 * h), normal);
 }
 
 // Mass properties of a polygon walk, in double: fans of tetrahedra from the
