@@ -353,7 +353,10 @@ void dgConvexCollisionCalculateInertialMatrix(const dgCollision* shape, float* i
 // Takes the shape out of the world's cache: it is no longer shared with
 // later equal creations.
 void dgCollisionRemoveFromCache(dgWorld* world, dgCollision* shape);
-// Drops one reference through the world's cache.
+// Drops one reference through the world's cache. Without a world it only
+// drops the reference: a cached shape whose last outside reference goes this
+// way stays in its world's cache, shared by later requests, until one of
+// their holders releases it through the world or the world is destroyed.
 void dgReleaseCollision(dgWorld* world, dgCollision* shape);
 
 // ---- tree collision ----
