@@ -158,10 +158,13 @@ struct dgPrimitiveRequest {
 // handed out uncached with its one reference. It is still correct, only not
 // shared, and the release leaves the entry alone because it finds an entry
 // by the shape itself. Should the cache node fail to allocate, the new shape
-// is likewise handed out uncached.
+// is likewise handed out uncached. Without a world there is no cache to
+// share through, and nothing is built.
 template <class Matches, class Build>
 dgCollision* dgFindOrBuild(dgWorld* world, uint32_t signature, Matches matches, Build build) {
-    DG_ASSERT(world);
+    if (!world) {
+        return nullptr;
+    }
     dgCollisionCache& cache = world->m_collisionCache;
     dgCollisionCache::Node* node = cache.find(signature);
     if (node) {
@@ -370,7 +373,7 @@ void dgWorldRemoveCollisionFromCache(dgWorld* world, dgCollision* shape) {
 dgCollision* dgWorldCreateConvexHull(dgWorld* world, int32_t count, const float* points,
                                      int32_t strideInBytes, const dgMatrix& offsetMatrix) {
     uint32_t signature;
-    if (!dgConvexHullSignature(count, points, strideInBytes, offsetMatrix, &signature) ||
+    if (!world || !dgConvexHullSignature(count, points, strideInBytes, offsetMatrix, &signature) ||
         !dgFiniteMatrix(offsetMatrix)) {
         return nullptr;
     }
@@ -387,6 +390,12 @@ dgCollision* dgWorldCreateConvexHull(dgWorld* world, int32_t count, const float*
     dgCollisionConvexHull* const built =
         new dgCollisionConvexHull(signature, count, strideInBytes, points, offsetMatrix);
     if (!built) {
+        return nullptr;
+    }
+    // A construction cut short by memory is not the hull of these points:
+    // neither handed out nor cached.
+    if (built->isOutOfMemory()) {
+        built->release();
         return nullptr;
     }
     dgCollision* const shape = dgFindOrBuild(

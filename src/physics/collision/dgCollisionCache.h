@@ -7,8 +7,8 @@
 // owns one reference of every shape it holds; keys are unique.
 //
 // Every factory call returns a shape carrying one reference for the caller,
-// or null when it cannot be allocated or a size, point or offset entry is
-// not finite. Sizes are taken as absolute values.
+// or null when the world is null, the shape cannot be allocated or a size,
+// point or offset entry is not finite. Sizes are taken as absolute values.
 // The caller gives its reference back with dgWorldReleaseCollision, which
 // also takes the shape out of the cache when the cache's reference is the
 // last one left. Compound and convex modifier shapes are built directly and
@@ -56,8 +56,9 @@ dgCollision* dgWorldCreateChamferCylinder(dgWorld* world, float radius, float he
                                           const dgMatrix& offsetMatrix);
 // Convex hull of count points, x, y, z floats at the start of every stride
 // (in bytes; its remainder modulo 4 is dropped, as the hull does). Null also
-// for a negative count or stride, missing points, or a point set too large
-// to key. Degenerate sets give the (cached) empty hull.
+// for a negative count or stride, missing points, a point set too large to
+// key, or memory running out anywhere in the construction (nothing is then
+// cached). Degenerate sets give the (cached) empty hull.
 dgCollision* dgWorldCreateConvexHull(dgWorld* world, int32_t count, const float* points,
                                      int32_t strideInBytes, const dgMatrix& offsetMatrix);
 

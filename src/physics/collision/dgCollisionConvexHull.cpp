@@ -152,7 +152,8 @@ public:
           m_planes(256),
           m_anchor(nullptr),
           m_centre(0.0f, 0.0f, 0.0f, 0.0f),
-          m_scale(1.0f, 1.0f, 1.0f, 0.0f) {}
+          m_scale(1.0f, 1.0f, 1.0f, 0.0f),
+          m_refused(false) {}
 
     bool isValid() const {
         return m_candidates.getData() && m_points.getData() && m_hull.getData() && m_hullGrid.getData() &&
@@ -171,8 +172,17 @@ public:
     // The finished hull as a dgMalloc vertex array (de-normalised, w 0) and
     // edge table; the caller takes ownership on success.
     bool emit(dgVector*& vertices, int32_t& vertexCount, dgConvexEdge*& edges, int32_t& edgeCount);
+    // After one of the steps above failed: true when the input was refused
+    // (no volume, non-finite, past the 16-bit counts, or a mesh that does not
+    // close up), false when memory ran out.
+    bool refused() const { return m_refused; }
 
 private:
+    // Fails the step for a reason of the input, not of memory.
+    bool refuse() {
+        m_refused = true;
+        return false;
+    }
     // Moves candidate i to the end of the hull vertex list (seed phase).
     void takeCandidate(int32_t i);
     // Makes a new face record for the triangle of edge.
@@ -221,6 +231,7 @@ private:
     dgVector m_scale;
     dgEdgeMesh m_mesh;
     dgConvexHullFaceTree m_pending;
+    bool m_refused;
 };
 
 bool dgHullBuilder::normalise(const float* points, int32_t strideInBytes) {
@@ -247,7 +258,7 @@ bool dgHullBuilder::normalise(const float* points, int32_t strideInBytes) {
             const float v = std::floor((p[axis] - m_centre[axis]) * m_scale[axis] * kGrid) * kInvGrid;
             // Also false for NaN: non-finite input is refused here.
             if (!(std::fabs(v) <= kMaxNormalised)) {
-                return false;
+                return refuse();
             }
             q[axis] = v;
         }
@@ -265,7 +276,12 @@ bool dgHullBuilder::normalise(const float* points, int32_t strideInBytes) {
         m_candidates[i].w = 0.0f;
     }
     m_candidateCount = unique;
-    return unique >= 4;
+    // Points always weld to at least one: none means the weld's own scratch
+    // memory could not be had.
+    if (unique == 0) {
+        return false;
+    }
+    return (unique >= 4) ? true : refuse();
 }
 
 void dgHullBuilder::takeCandidate(int32_t i) {
@@ -458,14 +474,14 @@ bool dgHullBuilder::seedTetrahedron() {
     int32_t direction = 0;
     int32_t index = support(direction);
     if (index < 0) {
-        return false;
+        return refuse();
     }
     takeCandidate(index);
     const dgGridPoint a = m_hullGrid[0];
 
     for (direction++;; direction++) {
         if (direction >= dgProbeDirectionCount || (index = support(direction)) < 0) {
-            return false;
+            return refuse();
         }
         const dgGridPoint d = gridSub(gridPoint(m_candidates[index]), a);
         if (gridLength2(d) > kSeedTolerance * grid2) {
@@ -477,7 +493,7 @@ bool dgHullBuilder::seedTetrahedron() {
 
     for (direction++;; direction++) {
         if (direction >= dgProbeDirectionCount || (index = support(direction)) < 0) {
-            return false;
+            return refuse();
         }
         const dgGridPoint n = gridCross(ab, gridSub(gridPoint(m_candidates[index]), a));
         if (gridLength2(n) > kSeedTolerance * grid2 * grid2) {
@@ -489,7 +505,7 @@ bool dgHullBuilder::seedTetrahedron() {
     dgWide volume = 0;
     for (direction++;; direction++) {
         if (direction >= dgProbeDirectionCount || (index = support(direction)) < 0) {
-            return false;
+            return refuse();
         }
         volume = gridOrientation(a, m_hullGrid[1], m_hullGrid[2], gridPoint(m_candidates[index]));
         if (std::fabs(double(volume)) > kSeedTolerance * grid2 * double(kGrid)) {
@@ -563,7 +579,7 @@ bool dgHullBuilder::addPoint(dgEdge* face, int32_t index) {
     // Every apex is a distinct candidate.
     DG_ASSERT(m_hullCount < m_count);
     if (m_hullCount >= m_count) {
-        return false;
+        return refuse();
     }
     const dgConflictPoint& point = m_points[index];
     const dgGridPoint p{point.x, point.y, point.z};
@@ -620,14 +636,14 @@ bool dgHullBuilder::addPoint(dgEdge* face, int32_t index) {
     // The face itself is visible, and the hull is closed.
     DG_ASSERT(start);
     if (!start) {
-        return false;
+        return refuse();
     }
     // The fan replaces the visible triangles by one per horizon edge. A hull
     // past the 16-bit counts is refused now rather than after the rest of it
     // has been built.
     const int64_t hullEdges = int64_t(m_hullEdges) + 3 * (int64_t(boundary) - m_visibleFaces.getCount());
     if (hullEdges > dgConvexHullMaxEdges) {
-        return false;
+        return refuse();
     }
     m_hullEdges = int32_t(hullEdges);
 
@@ -653,7 +669,7 @@ bool dgHullBuilder::addPoint(dgEdge* face, int32_t index) {
                                !(edge->m_userData & kInterior);
         DG_ASSERT(onHorizon);
         if (!onHorizon) {
-            return false;
+            return refuse();
         }
         edge->m_userData &= ~kVisited;
         if (!m_walk.push(edge)) {
@@ -663,7 +679,7 @@ bool dgHullBuilder::addPoint(dgEdge* face, int32_t index) {
     } while (edge != start);
     DG_ASSERT(m_walk.getCount() == boundary);
     if (m_walk.getCount() != boundary) {
-        return false;
+        return refuse();
     }
 
     // The fan: one pair of half-edges between the new vertex and each horizon
@@ -748,13 +764,13 @@ bool dgHullBuilder::emit(dgVector*& vertices, int32_t& vertexCount, dgConvexEdge
             continue;
         }
         if (vertexNumber[first->m_vertex] >= 0) {
-            return false;
+            return refuse();
         }
         vertexNumber[first->m_vertex] = vertexTotal++;
         dgEdge* edge = first;
         do {
             if ((edge->m_stamp == stamp) || (edgeTotal >= meshEdges)) {
-                return false;
+                return refuse();
             }
             edge->m_stamp = stamp;
             edge->m_userData = uint64_t(edgeTotal++);
@@ -765,7 +781,7 @@ bool dgHullBuilder::emit(dgVector*& vertices, int32_t& vertexCount, dgConvexEdge
         } while (edge != first);
     }
     if ((edgeTotal < 12) || (edgeTotal > dgConvexHullMaxEdges) || (vertexTotal > dgConvexHullMaxEdges)) {
-        return false;
+        return refuse();
     }
     dgBlockHolder vertexBlock(size_t(vertexTotal) * sizeof(dgVector));
     dgBlockHolder edgeBlock(size_t(edgeTotal) * sizeof(dgConvexEdge));
@@ -792,7 +808,7 @@ bool dgHullBuilder::emit(dgVector*& vertices, int32_t& vertexCount, dgConvexEdge
                             (edge->m_prev->m_stamp == stamp) && (edge->m_next->m_next->m_next == edge);
         DG_ASSERT(closed);
         if (!closed) {
-            return false;
+            return refuse();
         }
         dgConvexEdge& record = outEdges[i];
         record.m_vertex = uint32_t(vertexNumber[edge->m_vertex]);
@@ -812,7 +828,10 @@ bool dgHullBuilder::emit(dgVector*& vertices, int32_t& vertexCount, dgConvexEdge
 
 dgCollisionConvexHull::dgCollisionConvexHull(uint32_t signature, int32_t count, int32_t strideInBytes,
                                              const float* points, const dgMatrix& offsetMatrix)
-    : dgConvexCollision(signature, offsetMatrix, dgShapeConvexHull), m_faceCount(0), m_faceArray(nullptr) {
+    : dgConvexCollision(signature, offsetMatrix, dgShapeConvexHull),
+      m_faceCount(0),
+      m_faceArray(nullptr),
+      m_outOfMemory(false) {
     buildHull(count, strideInBytes, points);
 }
 
@@ -832,9 +851,13 @@ bool dgCollisionConvexHull::buildHull(int32_t count, int32_t strideInBytes, cons
     int32_t edgeCount = 0;
     {
         dgHullBuilder builder(count);
-        if (!builder.isValid() || !builder.normalise(points, strideInBytes & ~3) ||
-            !builder.seedTetrahedron() || !builder.expand() ||
+        if (!builder.isValid()) {
+            m_outOfMemory = true;
+            return false;
+        }
+        if (!builder.normalise(points, strideInBytes & ~3) || !builder.seedTetrahedron() || !builder.expand() ||
             !builder.emit(vertices, vertexCount, edges, edgeCount)) {
+            m_outOfMemory = !builder.refused();
             return false;
         }
     }
@@ -842,16 +865,21 @@ bool dgCollisionConvexHull::buildHull(int32_t count, int32_t strideInBytes, cons
     m_edges = edges;
     m_vertexCount = uint16_t(vertexCount);
     m_edgeCount = uint16_t(edgeCount);
+    // Without the memory for its face array or its mass, the hull is left
+    // empty and says why, rather than pass for a hull of those points.
     if (!buildFaceArray()) {
-        dgFree(m_vertices);
-        dgFree(m_edges);
-        m_vertices = nullptr;
-        m_edges = nullptr;
-        m_vertexCount = 0;
-        m_edgeCount = 0;
+        clearPolyhedron();
+        m_outOfMemory = true;
         return false;
     }
-    initMassAndBox();
+    if (!initMassAndBox()) {
+        dgFree(m_faceArray);
+        m_faceArray = nullptr;
+        m_faceCount = 0;
+        clearPolyhedron();
+        m_outOfMemory = true;
+        return false;
+    }
     // A hull too large for float volumes and inertias is refused like a flat
     // one, rather than answering infinities.
     if (!massFitsFloat()) {

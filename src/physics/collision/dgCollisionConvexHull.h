@@ -35,6 +35,10 @@
 // vertex and edge counts 0, null arrays, face count 0, null face array, mass
 // and box never computed. Nothing is reported.
 //
+// Memory running out at any step of the construction also leaves the empty
+// hull, marked as incomplete (isOutOfMemory): it is not the hull of those
+// points, and the factory hands out null for it instead.
+//
 // Hulls are created through the world's shape factory, which computes the
 // signature from the points and the offset matrix; storage from the block
 // cache (dgRef's operator new).
@@ -84,17 +88,21 @@ public:
 
     // Number of triangles; 0 for the empty hull.
     int32_t getFaceCount() const { return m_faceCount; }
+    // True when the construction ran out of memory (the shape is then the
+    // empty hull, though the points may have volume).
+    bool isOutOfMemory() const { return m_outOfMemory; }
     // One pointer into the edge table per face (a half-edge of that
     // triangle); null for the empty hull. Owned by the shape.
     const dgConvexEdge* const* getFaceArray() const { return m_faceArray; }
 
 private:
     // Computes the hull into the base's arrays and the face array; false (and
-    // the shape left empty) when the input is refused.
+    // the shape left empty) when the input is refused or memory runs out.
     bool buildHull(int32_t count, int32_t strideInBytes, const float* points);
     // Face array from the finished edge table.
     bool buildFaceArray();
 
     int32_t m_faceCount;
     dgConvexEdge** m_faceArray;
+    bool m_outOfMemory;
 };

@@ -138,7 +138,9 @@ void dgCollisionConvexModifier::setModifierMatrix(const dgMatrix& matrix) {
     const dgMatrix affine(affinePart(matrix));
     dgMatrix inverse;
     float determinant = 0.0f;
-    if (!invertAffine(affine, inverse, determinant)) {
+    // A mirroring matrix turns the wrapped shape inside out: its faces would
+    // wind the wrong way round and its volume and mass come out negative.
+    if (!invertAffine(affine, inverse, determinant) || !(determinant > 0.0f)) {
         return;
     }
     const dgMatrix savedMatrix(m_modifierMatrix);

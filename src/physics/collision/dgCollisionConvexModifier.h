@@ -9,10 +9,10 @@
 // modifier. A modifier may wrap another modifier; the matrices then compose,
 // inner first.
 //
-// M is kept affine (rows 0-2 with w = 0, position row with w = 1) and must be
-// invertible. A matrix that reverses orientation (negative determinant) is
-// accepted, but its face walk is inside out and volumes come out negative, as
-// the determinant says.
+// M is kept affine (rows 0-2 with w = 0, position row with w = 1), invertible
+// and orientation-keeping: a mirroring matrix (negative determinant) would
+// turn the shape inside out, and is refused like a singular one. A new
+// modifier starts with the identity.
 //
 // Ownership: the modifier holds one reference to the wrapped shape for its
 // whole life and drops it through dgWorldReleaseCollision of its world (or
@@ -66,9 +66,10 @@ public:
                                  void* context) const override;
     dgMatrix getModifierMatrix() const override;
     // Stores the affine part of matrix as M, with its inverse and
-    // determinant. A singular or non-finite matrix, or one that deforms the
-    // shape beyond what float volumes, centres and inertias express, is
-    // refused and leaves the shape unchanged.
+    // determinant. A singular, mirroring (negative determinant) or
+    // non-finite matrix, or one that deforms the shape beyond what float
+    // volumes, centres and inertias express, is refused and leaves the shape
+    // unchanged, its previous matrix in place.
     void setModifierMatrix(const dgMatrix& matrix) override;
     // 0: modifiers are never cached.
     uint32_t calcSignature() const override;

@@ -82,13 +82,7 @@ dgVector dgCollisionEllipse::calcSubmergedVolume(const dgMatrix& matrix,
         const float scale = 1.0f / std::sqrt(length2);
         unitPlane = dgPlane(stretched.scale(scale), plane.w * scale);
     }
-    dgVector result(calcSubmergedVolumeLocal(unitPlane));
-    if (result.w > 1.0e-8f) {
-        const float scale = 0.5f / result.w;
-        result.x *= scale;
-        result.y *= scale;
-        result.z *= scale;
-    }
+    const dgVector result(calcSubmergedVolumeLocal(unitPlane));
     const dgVector centroid(
         matrix.transformVector(dgVector(result.x * m_rx, result.y * m_ry, result.z * m_rz, 1.0f)));
     return dgVector(centroid.x, centroid.y, centroid.z, result.w * m_rx * m_ry * m_rz);

@@ -83,14 +83,14 @@ int32_t dgConvexCollision::fillEdgeTable(dgEdgeMesh& mesh, dgConvexEdge* table, 
     return count;
 }
 
-void dgConvexCollision::initMassAndBox() {
+bool dgConvexCollision::initMassAndBox() {
     const int32_t edgeCount = m_edgeCount;
     if (edgeCount == 0) {
         // An empty polyhedron (the null shape) has no mass and no extent.
         m_centreOfMass = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
         m_boxHalfSize = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
         m_boxCentre = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
-        return;
+        return true;
     }
 
     DG_ASSERT(m_vertices && m_edges && (m_vertexCount > 0));
@@ -124,9 +124,20 @@ void dgConvexCollision::initMassAndBox() {
         if (count < 3) {
             continue;
         }
-        dgPlane plane(facePoints[0] - anchor, facePoints[1] - anchor, facePoints[2] - anchor);
-        const float scale = 1.0f / std::sqrt((plane % plane) + 1.0e-8f);
-        plane = dgPlane(plane.x * scale, plane.y * scale, plane.z * scale, plane.w * scale);
+        // Made a unit plane whatever the face's size, in double (the squared
+        // normal of a large face leaves the float range): a threshold in
+        // absolute units drops every face of a small shape. Only a face
+        // without area is left out.
+        const dgVector64 p0(facePoints[0] - anchor);
+        const dgVector64 e1(dgVector64(facePoints[1] - anchor) - p0);
+        const dgVector64 e2(dgVector64(facePoints[2] - anchor) - p0);
+        const dgVector64 n(e1.cross(e2));
+        const double n2 = n % n;
+        if (!(n2 > 0.0) || !std::isfinite(n2)) {
+            continue;
+        }
+        const double scale = 1.0 / std::sqrt(n2);
+        const dgPlane plane(float(n.x * scale), float(n.y * scale), float(n.z * scale), float(-(n % p0) * scale));
         integrals.addFace(count, plane, facePoints.getData());
     }
     double centre[3];
@@ -149,6 +160,7 @@ void dgConvexCollision::initMassAndBox() {
     // Local box from the virtual support function, so a primitive's exact
     // support (rather than its coarse vertex set) bounds it.
     setLocalBox();
+    return walked != 0;
 }
 
 void dgConvexCollision::clearPolyhedron() {
@@ -216,7 +228,9 @@ dgConvexEdge* dgConvexCollision::findSupportEdge(const dgVector& direction) cons
     }
     dgConvexEdge* current = m_edges;
     dgConvexEdge* lastMove = current;
-    float best = m_vertices[current->m_vertex] % direction;
+    // Heights from the first vertex, as in supportVertex.
+    const dgVector origin(m_vertices[current->m_vertex]);
+    float best = 0.0f;
     // Every move strictly raises `best` and a full turn around a vertex
     // returns to lastMove, so the walk ends on any closed table; the cap only
     // guards a damaged one.
@@ -224,7 +238,7 @@ dgConvexEdge* dgConvexCollision::findSupportEdge(const dgVector& direction) cons
     int64_t step = 0;
     for (; step < cap; step++) {
         dgConvexEdge* neighbour = current->m_twin;
-        const float dist = m_vertices[neighbour->m_vertex] % direction;
+        const float dist = (m_vertices[neighbour->m_vertex] - origin) % direction;
         if (dist > best) {
             current = neighbour;
             lastMove = neighbour;
@@ -270,12 +284,18 @@ dgVector dgConvexCollision::supportVertex(const dgVector& direction) const {
         best = -direction.z;
     }
 
-    best = m_vertices[start->m_vertex] % direction;
+    // Heights are taken from the start vertex rather than the frame's origin:
+    // far from the origin a vertex's dot product keeps only the digits of
+    // the distance, and a neighbour a little higher (a near-duplicate vertex,
+    // often the only way uphill from its twin) rounds to equal and stops the
+    // walk at a vertex far below the top.
+    const dgVector origin(m_vertices[start->m_vertex]);
+    best = 0.0f;
     const dgConvexEdge* edge = start;
     int32_t steps = 0;
     do {
         const dgConvexEdge* neighbour = edge->m_twin;
-        const float dist = m_vertices[neighbour->m_vertex] % direction;
+        const float dist = (m_vertices[neighbour->m_vertex] - origin) % direction;
         if (dist > best) {
             edge = neighbour;
             start = neighbour;

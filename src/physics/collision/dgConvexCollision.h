@@ -187,8 +187,8 @@ public:
     // distance, or -1 (distance 0) when point is inside the simplex. When the
     // search runs out of steps it returns its best face with distance 1e10.
     int32_t expandRaySimplex(dgVector* simplex, const dgVector& point, float& distance) const;
-    // Volume integrals of the part below a local-frame plane: (T1 doubled,
-    // T0).
+    // The part below a local-frame plane: its centroid (x, y, z) and volume
+    // (w); the centroid is the origin when nothing is below.
     dgVector calcSubmergedVolumeLocal(const dgPlane& plane) const;
     // Drops the flattest corners of a contour until at most maximum remain.
     static int32_t reducePolygon(int32_t count, const dgVector& normal, dgVector* points, int32_t maximum);
@@ -223,8 +223,10 @@ protected:
 
     // After the arrays and counts are set: volume and centroid of the
     // polyhedron, the six start edges, and the local box from the virtual
-    // supportVertex (so a primitive's own support function sets it).
-    void initMassAndBox();
+    // supportVertex (so a primitive's own support function sets it). False
+    // when its scratch memory could not be had: the box and support are set,
+    // but the stored volume and centroid are 0.
+    bool initMassAndBox();
     // Frees the vertex array and edge table the shape owns and returns the
     // polyhedron, its mass and its box to the state of the constructor.
     void clearPolyhedron();

@@ -7,7 +7,6 @@
 #include "dgAssert.h"
 #include "dgConvexCollision.h"
 #include "dgHeap.h"
-#include "dgIntersections.h"
 #include "dgMemory.h"
 #include "dgProbeDirections.h"
 
@@ -131,24 +130,101 @@ int32_t nearestFace(const dgVector* simplex, const dgVector& p) {
     return best;
 }
 
+// The separation judgement below works in double. Close to the shape, the
+// point and its nearest point on the support simplex agree in most of their
+// digits; in float their difference, the direction of the next support
+// query, keeps only a few, and judged against support points a shape's size
+// away it can turn a point on the surface into one neither on it nor
+// separated from it (near a cone's apex, where the simplex is a sliver).
+inline dgVector64 wide(const dgVector& v) {
+    return dgVector64(v.x, v.y, v.z, 0.0);
+}
+
+dgVector64 closestPointOnSegment(const dgVector64& p, const dgVector64& a, const dgVector64& b) {
+    const dgVector64 ab(b - a);
+    const double length2 = ab % ab;
+    if (!(length2 > 0.0)) {
+        return a;
+    }
+    double t = ((p - a) % ab) / length2;
+    t = (t < 0.0) ? 0.0 : ((t > 1.0) ? 1.0 : t);
+    return a + ab.scale(t);
+}
+
+// The Voronoi-region walk over a triangle with area; one without area is
+// its edges.
+dgVector64 closestPointOnTriangle(const dgVector64& p, const dgVector64& a, const dgVector64& b,
+                                  const dgVector64& c) {
+    const dgVector64 ab(b - a);
+    const dgVector64 ac(c - a);
+    const dgVector64 n(ab.cross(ac));
+    if ((n % n) > 0.0) {
+        const dgVector64 ap(p - a);
+        const double d1 = ab % ap;
+        const double d2 = ac % ap;
+        if ((d1 <= 0.0) && (d2 <= 0.0)) {
+            return a;
+        }
+        const dgVector64 bp(p - b);
+        const double d3 = ab % bp;
+        const double d4 = ac % bp;
+        if ((d3 >= 0.0) && (d4 <= d3)) {
+            return b;
+        }
+        // Every denominator below is a squared edge length of a triangle
+        // with area.
+        const double vc = d1 * d4 - d3 * d2;
+        if ((vc <= 0.0) && (d1 >= 0.0) && (d3 <= 0.0)) {
+            return a + ab.scale(d1 / (d1 - d3));
+        }
+        const dgVector64 cp(p - c);
+        const double d5 = ab % cp;
+        const double d6 = ac % cp;
+        if ((d6 >= 0.0) && (d5 <= d6)) {
+            return c;
+        }
+        const double vb = d5 * d2 - d1 * d6;
+        if ((vb <= 0.0) && (d2 >= 0.0) && (d6 <= 0.0)) {
+            return a + ac.scale(d2 / (d2 - d6));
+        }
+        const double va = d3 * d6 - d5 * d4;
+        if ((va <= 0.0) && ((d4 - d3) >= 0.0) && ((d5 - d6) >= 0.0)) {
+            return b + (c - b).scale((d4 - d3) / ((d4 - d3) + (d5 - d6)));
+        }
+        const double sum = va + vb + vc;
+        if ((sum > 0.0) && (va >= 0.0) && (vb >= 0.0) && (vc >= 0.0)) {
+            return a + ab.scale(vb / sum) + ac.scale(vc / sum);
+        }
+    }
+    const dgVector64 candidates[3] = {closestPointOnSegment(p, a, b), closestPointOnSegment(p, b, c),
+                                      closestPointOnSegment(p, c, a)};
+    int32_t best = 0;
+    for (int32_t i = 1; i < 3; i++) {
+        if (((candidates[i] - p) % (candidates[i] - p)) < ((candidates[best] - p) % (candidates[best] - p))) {
+            best = i;
+        }
+    }
+    return candidates[best];
+}
+
 // The point closest to p of the tetrahedron corners[0 .. 4) whose first
 // three corners form a triangle; the corners are reduced to the face holding
 // that point (count 3). False when p lies inside the tetrahedron. A flat
 // tetrahedron has no inside: every face is tried.
-bool closestPointOnSimplex(const dgVector& p, dgVector* corners, int32_t& count, dgVector& closest) {
+bool closestPointOnSimplex(const dgVector64& p, dgVector64* corners, int32_t& count, dgVector64& closest) {
     DG_ASSERT(count == 4);
-    float best = 0.0f;
+    double best = 0.0;
     int32_t bestFace = -1;
     for (int32_t f = 0; f < 4; f++) {
         const dgRaySimplexFace& face = kRaySimplexFaces[f];
-        const dgVector& a = corners[face.a];
-        const dgVector n((corners[face.b] - a).cross(corners[face.c] - a));
-        if (((n % (p - a)) * (n % (corners[face.d] - a))) > 0.0f) {
+        const dgVector64& a = corners[face.a];
+        const dgVector64 n((corners[face.b] - a).cross(corners[face.c] - a));
+        if (((n % (p - a)) * (n % (corners[face.d] - a))) > 0.0) {
             continue;
         }
-        const dgVector point(dgClosestPointOnTriangle(p, a, corners[face.b], corners[face.c]));
-        const dgVector offset(direction3(p - point));
-        const float dist2 = offset % offset;
+        const dgVector64 point(closestPointOnTriangle(p, a, corners[face.b], corners[face.c]));
+        const dgVector64 offset(p - point);
+        const double dist2 = offset % offset;
         if ((bestFace < 0) || (dist2 < best)) {
             best = dist2;
             bestFace = f;
@@ -159,7 +235,7 @@ bool closestPointOnSimplex(const dgVector& p, dgVector* corners, int32_t& count,
         return false;
     }
     const dgRaySimplexFace& face = kRaySimplexFaces[bestFace];
-    const dgVector kept[3] = {corners[face.a], corners[face.b], corners[face.c]};
+    const dgVector64 kept[3] = {corners[face.a], corners[face.b], corners[face.c]};
     corners[0] = kept[0];
     corners[1] = kept[1];
     corners[2] = kept[2];
@@ -515,26 +591,29 @@ float dgConvexCollision::castSupportRay(const dgVector& p0, const dgVector& p1,
                 return;
             }
             const dgRaySimplexFace& f = kRaySimplexFaces[judged];
-            dgVector corners[4] = {simplex[f.a], simplex[f.b], simplex[f.c], simplex[f.c]};
+            const dgVector64 point(wide(q));
+            dgVector64 corners[4] = {wide(simplex[f.a]), wide(simplex[f.b]), wide(simplex[f.c]),
+                                     wide(simplex[f.c])};
             int32_t count = 3;
-            dgVector closest(dgClosestPointOnTriangle(q, corners[0], corners[1], corners[2]));
+            dgVector64 closest(closestPointOnTriangle(point, corners[0], corners[1], corners[2]));
             dgVector away;
             float gap = 0.0f;
             bool reached = false;
             bool separated = false;
             for (int32_t k = 0; (k < kSeparationSteps) && !reached && !separated; k++) {
-                const dgVector offset(direction3(q - closest));
-                const float offset2 = offset % offset;
-                if (!(offset2 > kOverFaceDistance2)) {
+                const dgVector64 offset(point - closest);
+                const double offset2 = offset % offset;
+                if (!(offset2 > double(kOverFaceDistance2))) {
                     reached = true;
                     break;
                 }
-                away = offset.scale(1.0f / std::sqrt(offset2));
-                const dgVector support(point3(supportVertex(away)));
-                gap = (q - support) % away;
+                const dgVector64 unit(offset.scale(1.0 / std::sqrt(offset2)));
+                away = dgVector(float(unit.x), float(unit.y), float(unit.z), 0.0f);
+                const dgVector64 support(wide(supportVertex(away)));
+                gap = float((point - support) % unit);
                 separated = (gap > kRayHitDistance);
                 corners[count++] = support;
-                reached = !separated && !closestPointOnSimplex(q, corners, count, closest);
+                reached = !separated && !closestPointOnSimplex(point, corners, count, closest);
             }
             if (reached) {
                 if (face >= 0) {
@@ -612,13 +691,7 @@ dgVector dgConvexCollision::calcSubmergedVolume(const dgMatrix& matrix,
             plane = matrix.untransformPlane(globalPlane);
         }
     }
-    dgVector result(calcSubmergedVolumeLocal(plane));
-    if (result.w > 1.0e-8f) {
-        const float scale = 0.5f / result.w;
-        result.x *= scale;
-        result.y *= scale;
-        result.z *= scale;
-    }
+    const dgVector result(calcSubmergedVolumeLocal(plane));
     const dgVector centroid(matrix.transformVector(dgVector(result.x, result.y, result.z, 1.0f)));
     return dgVector(centroid.x, centroid.y, centroid.z, result.w);
 }
@@ -655,9 +728,7 @@ dgVector dgConvexCollision::calcSubmergedVolumeLocal(const dgPlane& plane) const
         return zero;
     }
     if (!anyAbove) {
-        const float volume = m_centreOfMass.w;
-        return dgVector(m_centreOfMass.x * 2.0f * volume, m_centreOfMass.y * 2.0f * volume,
-                        m_centreOfMass.z * 2.0f * volume, volume);
+        return m_centreOfMass;
     }
 
     // A clipped convex face has at most one point more than the face; the
@@ -685,7 +756,9 @@ dgVector dgConvexCollision::calcSubmergedVolumeLocal(const dgPlane& plane) const
         }
         const dgConvexEdge* const first = &m_edges[i];
         const dgVector& anchor = m_vertices[first->m_vertex];
-        dgVector areaNormal(0.0f, 0.0f, 0.0f, 0.0f);
+        // In double: the squared area of a face some 1e10 across leaves the
+        // float range, and the face would be dropped as one without area.
+        dgVector64 areaNormal(0.0, 0.0, 0.0, 0.0);
         dgVector faceSum(0.0f, 0.0f, 0.0f, 0.0f);
         int32_t faceCount = 0;
         int32_t count = 0;
@@ -705,7 +778,7 @@ dgVector dgConvexCollision::calcSubmergedVolumeLocal(const dgPlane& plane) const
             const float sc = values[int32_t(curVertex)];
 
             // Area-weighted normal of the whole face, fanned from its first vertex.
-            areaNormal += (p - anchor).cross(q - anchor);
+            areaNormal += dgVector64(p - anchor).cross(dgVector64(q - anchor));
             faceSum += q;
             faceCount++;
 
@@ -735,9 +808,9 @@ dgVector dgConvexCollision::calcSubmergedVolumeLocal(const dgPlane& plane) const
             continue;
         }
 
-        const float area2 = areaNormal % areaNormal;
-        if (area2 > 0.0f) {
-            const dgVector unit(areaNormal.scale(1.0f / std::sqrt(area2)));
+        const double area2 = areaNormal % areaNormal;
+        if (area2 > 0.0) {
+            const dgVector unit(areaNormal.scale(1.0 / std::sqrt(area2)).toVector());
             const dgVector centre(faceSum.scale(1.0f / float(faceCount)));
             const dgPlane faceEquation(direction3(unit), -(unit % centre));
             integrals.addFace(count, faceEquation, clipped);
@@ -760,7 +833,11 @@ dgVector dgConvexCollision::calcSubmergedVolumeLocal(const dgPlane& plane) const
         }
     }
 
-    return dgVector(integrals.T1[0], integrals.T1[1], integrals.T1[2], integrals.T0);
+    // The first moments of a large part leave the float range long before
+    // its centroid does: the centroid is formed here, in double.
+    double centre[3];
+    integrals.centroid(centre);
+    return dgVector(float(centre[0]), float(centre[1]), float(centre[2]), float(integrals.T0));
 }
 
 // The contour is traced on the half-edge table. Vertices on the plane are

@@ -209,13 +209,18 @@ void dgVolumeIntegrals::addFaceWithInertia(int32_t count, const float* points) {
             q0[j] = q1[j];
         }
     }
-    const double scale = 1.0 / std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2] + 1.0e-8);
+    // Made a unit normal whatever the face's size: a threshold in absolute
+    // units drops every face of a small shape and leaves its surface open.
+    // A face without area adds nothing; one nearly without adds next to
+    // nothing, its projections being as thin as itself.
+    const double n2 = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
+    if (!(n2 > 0.0) || !std::isfinite(n2)) {
+        return;
+    }
+    const double scale = 1.0 / std::sqrt(n2);
     n[0] *= scale;
     n[1] *= scale;
     n[2] *= scale;
-    if ((n[0] * n[0] + n[1] * n[1] + n[2] * n[2]) <= 1.0e-8) {
-        return;
-    }
     const double w = -(n[0] * mean[0] + n[1] * mean[1] + n[2] * mean[2]) / double(count);
     selectAxes(n);
     projectionIntegrals(count, points, 3, true);

@@ -49,7 +49,8 @@ struct dgVolumeIntegrals {
     // whose normal has squared length at most 1e-8 adds nothing.
     void addFace(int32_t count, const dgPlane& plane, const dgVector* points);
     // Adds one face of count packed x, y, z float triples to every integral
-    // (T0, T1, T2, TP); the plane comes from its first three points.
+    // (T0, T1, T2, TP); the plane comes from all its points (Newell's sums).
+    // Only a face without area adds nothing, whatever the shape's size.
     void addFaceWithInertia(int32_t count, const float* points);
     // Adds every face of shape's own face walk, placed in the frame of a body
     // standing at the origin (so the shape's offset matrix is applied), to

@@ -326,8 +326,9 @@ dgCollision* dgCreateConvexModifier(dgWorld* world, dgCollision* convexShape);
 // The modifier matrix (16 floats); any other shape answers the identity. A
 // null shape or output writes nothing.
 void dgConvexModifierGetMatrix(const dgCollision* shape, float* matrix);
-// Sets the modifier matrix; a singular or non-finite matrix, or a shape that
-// is not a modifier, changes nothing.
+// Sets the modifier matrix; a singular, mirroring (negative determinant) or
+// non-finite matrix, or a shape that is not a modifier, changes nothing: the
+// getter still answers the previous matrix.
 void dgConvexModifierSetMatrix(dgCollision* shape, const float* matrix);
 // A compound of count shapes in order (each taking a reference); null
 // entries are skipped. Null for a negative count, or a positive count
@@ -352,7 +353,10 @@ void dgConvexCollisionCalculateInertialMatrix(const dgCollision* shape, float* i
 // Takes the shape out of the world's cache: it is no longer shared with
 // later equal creations.
 void dgCollisionRemoveFromCache(dgWorld* world, dgCollision* shape);
-// Drops one reference through the world's cache.
+// Drops one reference through the world's cache. Without a world it only
+// drops the reference: a cached shape whose last outside reference goes this
+// way stays in its world's cache, shared by later requests, until one of
+// their holders releases it through the world or the world is destroyed.
 void dgReleaseCollision(dgWorld* world, dgCollision* shape);
 
 // ---- tree collision ----

@@ -484,6 +484,82 @@ TEST(CollisionCacheWorld, AllocationFailuresLeaveNothingBehind) {
     }
 }
 
+// A hull request whose allocation fails at any point, the failing one alone
+// or it and all that follow: null and nothing cached, or the whole hull
+// (a failure it could do without, or the cache node's: then uncached), and
+// every block back. The same request with working memory then builds and
+// caches the whole hull.
+TEST(CollisionCacheWorld, HullRequestOutOfMemoryCachesNothing) {
+    std::mt19937 rng(12);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    std::vector<float> cloud;
+    for (int i = 0; i < 60; i++) {
+        const float p[3] = {g(rng), g(rng), g(rng)};
+        const float scale = 2.0f / std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]) * ((i % 3) ? 1.0f : 0.7f);
+        cloud.insert(cloud.end(), {p[0] * scale, p[1] * scale + 3.0f, p[2] * scale});
+    }
+    warmUp();
+    HookGuard guard;
+    dgWorld* reference = dgWorldCreate(nullptr, nullptr);
+    dgCollisionConvexHull* whole = static_cast<dgCollisionConvexHull*>(
+        dgWorldCreateConvexHull(reference, 60, cloud.data(), 12, dgGetIdentityMatrix()));
+    ASSERT_GT(whole->getFaceCount(), 0);
+    auto isWhole = [&](const dgCollision* shape) {
+        const dgCollisionConvexHull* hull = static_cast<const dgCollisionConvexHull*>(shape);
+        return (hull->getFaceCount() == whole->getFaceCount()) &&
+               (std::memcmp(hull->getVertices(), whole->getVertices(),
+                            size_t(whole->getVertexCount()) * sizeof(dgVector)) == 0) &&
+               (hull->getCentreOfMass().w == whole->getCentreOfMass().w);
+    };
+    int32_t failurePoints = 0;
+    int32_t nulls = 0;
+    for (const bool once : {true, false}) {
+        for (int64_t k = 0;; k++) {
+            SCOPED_TRACE(testing::Message() << (once ? "only allocation " : "from allocation ") << k);
+            CountingHooks hooks;
+            dgAllocHook allocate;
+            dgReleaseHook release;
+            dgGetAllocatorHooks(&allocate, &release);
+            dgWorld* world = dgWorldCreate(allocate, release);
+            ASSERT_NE(world, nullptr);
+            const int64_t before = hooks.allocCalls();
+            once ? hooks.failOnce(k) : hooks.failAfter(k);
+            dgCollision* shape = dgWorldCreateConvexHull(world, 60, cloud.data(), 12, dgGetIdentityMatrix());
+            hooks.failOnce(-1);
+            hooks.failAfter(-1);
+            const bool failed = (hooks.allocCalls() - before) > k;
+            if (shape) {
+                EXPECT_TRUE(isWhole(shape));
+                const dgCollisionCache::Node* node = world->m_collisionCache.find(shape->getSignature());
+                EXPECT_EQ(shape->getRefCount(), node ? 2 : 1);
+                EXPECT_TRUE(!node || (node->getPayload() == shape));
+                EXPECT_TRUE(node || failed);
+                dgWorldReleaseCollision(world, shape);
+            } else {
+                EXPECT_TRUE(failed);
+                nulls++;
+            }
+            EXPECT_EQ(world->m_collisionCache.getCount(), 0);
+            dgCollision* again = dgWorldCreateConvexHull(world, 60, cloud.data(), 12, dgGetIdentityMatrix());
+            ASSERT_NE(again, nullptr);
+            EXPECT_TRUE(isWhole(again));
+            EXPECT_EQ(world->m_collisionCache.getCount(), 1);
+            dgWorldReleaseCollision(world, again);
+            dgWorldDestroy(world);
+            dgMemoryCacheFlush();
+            EXPECT_EQ(hooks.liveBlocks(), 0);
+            EXPECT_EQ(hooks.foreignReleases(), 0);
+            if (!failed) {
+                break;
+            }
+            failurePoints++;
+        }
+    }
+    EXPECT_GT(nulls, failurePoints / 2);
+    dgWorldReleaseCollision(reference, whole);
+    dgWorldDestroy(reference);
+}
+
 // A random run of requests, releases and removals against a model of who
 // holds what: after every step each shape's count is its holders plus the
 // cache's one, the cache holds exactly the modelled shapes under their

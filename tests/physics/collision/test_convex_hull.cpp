@@ -899,6 +899,52 @@ TEST(ConvexHullQueries, SupportVertexMatchesBruteForceOverVertices) {
     }
 }
 
+// Clusters of near-duplicate points at a cube's corners, the cube 770 times
+// its size from the origin: the support point must reach the extreme of the
+// input points along every direction (brute force in double), up to the
+// construction's tolerance and the rounding of coordinates that far out.
+TEST(ConvexHullQueries, SupportOfFarClustersReachesTheExtremeInput) {
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    std::normal_distribution<double> g(0.0, 1.0);
+    int32_t shortClouds = 0;
+    double worst = 0.0;
+    for (int cloudIndex = 0; cloudIndex < 300; cloudIndex++) {
+        const double size = 2.0 + 254.0 * 0.5 * (u(rng) + 1.0);
+        const D3 away = toD3(randomUnit(rng));
+        Cloud cloud;
+        for (int corner = 0; corner < 8; corner++) {
+            for (int copy = 1 + int(rng() % 6); copy > 0; copy--) {
+                for (int a = 0; a < 3; a++) {
+                    const double side = ((corner >> a) & 1) ? 0.5 : -0.5;
+                    cloud.push_back(float(770.0 * size * away[a] + side * size + 1e-4 * u(rng)));
+                }
+            }
+        }
+        HullHolder hull = makeHull(cloud);
+        ASSERT_GT(hull->getFaceCount(), 0);
+        double reach = 0.0;
+        for (float c : cloud) {
+            reach = std::max(reach, double(std::fabs(c)));
+        }
+        const double tolerance = hullTolerance(cloud) + 8.0 * FLT_EPSILON * reach;
+        double cloudWorst = 0.0;
+        for (int trial = 0; trial < 200; trial++) {
+            const D3 r{g(rng), g(rng), g(rng)};
+            const D3 d = r * (1.0 / length(r));
+            double best = -1e300;
+            for (size_t i = 0; i < cloud.size() / 3; i++) {
+                best = std::max(best, dot(pointOf(cloud, i), d));
+            }
+            const dgVector s = hull->supportVertex(dgVector(float(d.x), float(d.y), float(d.z), 0.0f));
+            cloudWorst = std::max(cloudWorst, best - dot(toD3(s), d) - tolerance);
+        }
+        shortClouds += (cloudWorst > 0.0);
+        worst = std::max(worst, (cloudWorst + tolerance) / size);
+    }
+    EXPECT_EQ(shortClouds, 0) << "worst shortfall " << worst << " of the size";
+}
+
 // Segment against the hull's face planes (Cyrus-Beck in double) as the
 // independent answer.
 TEST(ConvexHullQueries, RayCastMatchesClippingAgainstFacePlanes) {

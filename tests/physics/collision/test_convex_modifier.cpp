@@ -346,9 +346,23 @@ TEST(ConvexModifier, InverseAndDeterminantMatchTheMatrix) {
     }
 }
 
-TEST(ConvexModifier, SingularOrNonAffineMatricesAreHandled) {
+TEST(ConvexModifier, SingularMirroringOrNonAffineMatricesAreHandled) {
     ConvexHolder box = makeBox(1.0f, 1.0f, 1.0f);
     ModifierHolder modifier = makeModifier(box.get(), scaling(2.0f, 1.0f, 1.0f));
+    // Any map with one axis turned back (negative determinant) is refused:
+    // the previous matrix, its determinant and a positive volume stay.
+    std::mt19937 rng(9);
+    for (int32_t trial = 0; trial < 200; trial++) {
+        dgMatrix mirrored(randomAffine(rng));
+        mirrored[trial % 3] = mirrored[trial % 3].scale(-1.0f);
+        ASSERT_LT(det3(mirrored), 0.0);
+        const dgMatrix before(modifier->getModifierMatrix());
+        modifier->setModifierMatrix(mirrored);
+        const dgMatrix after(modifier->getModifierMatrix());
+        EXPECT_EQ(std::memcmp(&after, &before, sizeof(dgMatrix)), 0) << "trial " << trial;
+        EXPECT_FLOAT_EQ(modifier->getVolumeScale(), 2.0f);
+        EXPECT_NEAR(modifier->getVolume(), 2.0f, 1.0e-5f);
+    }
     dgMatrix flat(scaling(1.0f, 0.0f, 1.0f));
     modifier->setModifierMatrix(flat);
     EXPECT_FLOAT_EQ(modifier->getModifierMatrix().front.x, 2.0f);

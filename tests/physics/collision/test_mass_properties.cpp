@@ -327,6 +327,43 @@ TEST(MassProperties, ModifierRefusesADeformationNoFloatCanWeigh) {
     }
 }
 
+// The fluid plane handed over in the context.
+int32_t contextPlane(uint32_t, void* context, const dgMatrix&, dgPlane& plane) {
+    plane = *static_cast<const dgPlane*>(context);
+    return 1;
+}
+
+// Hulls of half size 1e-4 within a metre of the origin: volume, centre and
+// inertia (positive) as their own faces give them, and the whole of one
+// under the fluid at its centre.
+TEST(MassProperties, TenthMillimetreHullsWeighLikeTheirFaces) {
+    std::mt19937 rng(400);
+    std::uniform_real_distribution<float> reach(0.0f, 1.0f);
+    for (int32_t trial = 0; trial < 400; trial++) {
+        const dgVector d(randomUnit(rng));
+        const float distance = reach(rng);
+        const dgVector where(d.x * distance, d.y * distance, d.z * distance, 1.0f);
+        ShapeHolder hull = ShapeHolder::adopt(randomHull(rng, 2.0e-4f, where));
+        const Expected e = referenceOf(*hull);
+        ASSERT_GT(e.volume, 0.0);
+        SCOPED_TRACE(::testing::Message() << "trial " << trial << " at " << distance);
+        const double tol = 1.0e-4 + 8.0 * double(distance) * double(FLT_EPSILON) / 2.0e-4;
+        EXPECT_NEAR(hull->getVolume(), e.volume, tol * e.volume);
+        EXPECT_NEAR(static_cast<dgConvexCollision*>(hull.get())->getCentreOfMass().w, e.volume, tol * e.volume);
+        dgVector inertia(0, 0, 0, 0), origin(0, 0, 0, 0);
+        hull->calcInertia(inertia, origin);
+        const double scale = std::max(e.inertia[0], std::max(e.inertia[1], e.inertia[2]));
+        const dgVector wet(hull->calcSubmergedVolume(dgGetIdentityMatrix(), nullptr, nullptr));
+        EXPECT_NEAR(wet.w, e.volume, tol * e.volume);
+        for (int32_t j = 0; j < 3; j++) {
+            EXPECT_GT(inertia[j], 0.0f);
+            EXPECT_NEAR(inertia[j], e.inertia[j], tol * scale);
+            EXPECT_NEAR(origin[j], e.centre[j], 2e-4 * tol + 2.0 * FLT_EPSILON);
+            EXPECT_NEAR(wet[j], e.centre[j], 2e-4 * tol + 2.0 * FLT_EPSILON);
+        }
+    }
+}
+
 TEST(MassProperties, HugeHullsAreWeighedOrRefusedNeverNaN) {
     // A cube of half extent 1e9: volume 8e27 and inertia 6.7e17 are floats.
     for (int32_t e = 0; e <= 19; e++) {
@@ -341,6 +378,19 @@ TEST(MassProperties, HugeHullsAreWeighedOrRefusedNeverNaN) {
         SCOPED_TRACE(::testing::Message() << "half extent " << h);
         EXPECT_TRUE(finiteMass(*hull));
         EXPECT_TRUE(std::isfinite(hull->getCentreOfMass().w));
+        // Under a fluid a quarter of the way down from the top: three
+        // quarters of the cube, its centroid a quarter of the way down.
+        const dgPlane fluid(0.0f, 1.0f, 0.0f, -0.5f * h);
+        const dgVector wet(hull->calcSubmergedVolume(dgGetIdentityMatrix(), contextPlane,
+                                                     const_cast<dgPlane*>(&fluid)));
+        for (int32_t j = 0; j < 4; j++) {
+            EXPECT_TRUE(std::isfinite(wet[j])) << j;
+        }
+        if (hull->getFaceCount() > 0) {
+            const double h3 = double(h) * double(h) * double(h);
+            EXPECT_NEAR(wet.w, 6.0 * h3, 1e-5 * 6.0 * h3);
+            EXPECT_NEAR(wet.y, -0.25 * double(h), 1e-5 * double(h));
+        }
         if (e <= 9) {
             ASSERT_EQ(hull->getVertexCount(), 8);
             const double volume = 8.0 * double(h) * double(h) * double(h);

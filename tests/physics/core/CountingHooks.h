@@ -65,6 +65,9 @@ public:
     // The next `successes` allocations succeed, every later one returns null;
     // a negative value never fails.
     void failAfter(int64_t successes) { state().failAfter = successes; }
+    // Only the allocation after the next `successes` returns null; the ones
+    // before and after it succeed. A negative value never fails.
+    void failOnce(int64_t successes) { state().failOnce = successes; }
 
 private:
     struct State {
@@ -76,6 +79,7 @@ private:
         int64_t foreignReleases = 0;
         int64_t sizeMismatches = 0;
         int64_t failAfter = -1;
+        int64_t failOnce = -1;
         uint32_t lastAllocSize = 0;
         void* lastAllocResult = nullptr;
         void* lastReleasePointer = nullptr;
@@ -92,7 +96,11 @@ private:
         ++s.allocCalls;
         s.lastAllocSize = size;
         void* ptr = nullptr;
-        if (s.failAfter != 0) {
+        const bool once = (s.failOnce == 0);
+        if (s.failOnce >= 0) {
+            --s.failOnce;
+        }
+        if ((s.failAfter != 0) && !once) {
             if (s.failAfter > 0) {
                 --s.failAfter;
             }

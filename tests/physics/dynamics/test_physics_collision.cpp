@@ -515,8 +515,6 @@ const Refusal kRefusals[] = {
      [](dgWorld* w, dgCollision* box, dgCollision*) { return !dgCreateCompoundCollision(w, -1, &box); }},
     {"compound with no array",
      [](dgWorld* w, dgCollision*, dgCollision*) { return !dgCreateCompoundCollision(w, 2, nullptr); }},
-    {"compound without a world",
-     [](dgWorld*, dgCollision* box, dgCollision*) { return !dgCreateCompoundCollision(nullptr, 1, &box); }},
     {"user mesh without a collide callback",
      [](dgWorld* w, dgCollision*, dgCollision*) {
          return !dgCreateUserMeshCollision(w, kHere, kThere, nullptr, nullptr, nullptr, nullptr);
@@ -536,6 +534,19 @@ const Refusal kRefusals[] = {
          dgConvexModifierGetMatrix(modifier, read);
          dgReleaseCollision(w, modifier);
          return std::memcmp(read, kIdentity, sizeof(read)) == 0;
+     }},
+    {"modifier matrix mirroring",
+     [](dgWorld* w, dgCollision* box, dgCollision*) {
+         dgCollision* modifier = dgCreateConvexModifier(w, box);
+         const float stretch[16] = {2, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+         const float mirror[16] = {2, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+         dgConvexModifierSetMatrix(modifier, stretch);
+         dgConvexModifierSetMatrix(modifier, mirror);
+         float read[16];
+         dgConvexModifierGetMatrix(modifier, read);
+         const float volume = dgConvexCollisionCalculateVolume(modifier);
+         dgReleaseCollision(w, modifier);
+         return (std::memcmp(read, stretch, sizeof(read)) == 0) && (std::fabs(volume - 2.0f) < 1e-5f);
      }},
     {"user id of a tree",
      [](dgWorld*, dgCollision*, dgCollision* tree) {
@@ -591,8 +602,41 @@ const Refusal kRefusals[] = {
                                               kHere, &toi, points, normals, &depth) == 0) &&
                 (toi == -7.0f);
      }},
-    {"tree without a world",
-     [](dgWorld*, dgCollision*, dgCollision*) { return !dgCreateTreeCollision(nullptr, nullptr); }},
+    {"everything that takes a world, without one",
+     [](dgWorld* w, dgCollision* box, dgCollision* tree) {
+         const float cube[24] = {-1, -1, -1, 1, -1, -1, -1, 1, -1, 1, 1, -1, -1, -1, 1, 1, -1, 1, -1, 1, 1, 1, 1, 1};
+         const std::vector<uint8_t> stream = save(tree);
+         Reader reader{stream.data(), stream.size(), 0};
+         const bool noShape =
+             !dgCreateNull(nullptr) && !dgCreateBox(nullptr, 1, 1, 1, nullptr) &&
+             !dgCreateSphere(nullptr, 1, 1, 1, nullptr) && !dgCreateSphere(nullptr, 1, 2, 3, kIdentity) &&
+             !dgCreateCone(nullptr, 1, 2, nullptr) && !dgCreateCapsule(nullptr, 1, 2, nullptr) &&
+             !dgCreateCylinder(nullptr, 1, 2, nullptr) && !dgCreateChamferCylinder(nullptr, 1, 2, nullptr) &&
+             !dgCreateConvexHull(nullptr, 8, cube, 12, nullptr) && !dgCreateConvexModifier(nullptr, box) &&
+             !dgCreateCompoundCollision(nullptr, 1, &box) &&
+             !dgCreateUserMeshCollision(nullptr, kHere, kThere, nullptr, userCollide, nullptr, nullptr) &&
+             !dgCreateTreeCollision(nullptr, nullptr) &&
+             !dgCreateTreeCollisionFromSerialization(nullptr, nullptr, readPiece, &reader);
+         float a[3] = {-7, -7, -7};
+         float b[3] = {-7, -7, -7};
+         float n[3] = {-7, -7, -7};
+         float depth = -7;
+         float toi = -7;
+         const float far[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 0, 0, 1};
+         const bool noAnswer =
+             (dgCollisionPointDistance(nullptr, kThere, box, far, a, n) == 0) &&
+             (dgCollisionClosestPoint(nullptr, box, kIdentity, box, far, a, b, n) == 0) &&
+             (dgCollisionCollide(nullptr, 4, box, kIdentity, box, kIdentity, a, n, &depth) == 0) &&
+             (dgCollisionCollideContinuous(nullptr, 4, 0.1f, box, kIdentity, kHere, kHere, box, far, kHere, kHere,
+                                           &toi, a, n, &depth) == 0);
+         // Still cached afterwards: the next equal request shares it.
+         dgCollisionRemoveFromCache(nullptr, box);
+         dgCollision* again = dgCreateBox(w, 1, 1, 1, nullptr);
+         const bool shared = (again == box);
+         dgReleaseCollision(w, again);
+         return noShape && noAnswer && shared && untouched(a, 3) && untouched(b, 3) && untouched(n, 3) &&
+                (depth == -7.0f) && (toi == -7.0f);
+     }},
     {"read back without a reader",
      [](dgWorld* w, dgCollision*, dgCollision*) {
          return !dgCreateTreeCollisionFromSerialization(w, nullptr, nullptr, nullptr);
