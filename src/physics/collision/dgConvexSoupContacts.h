@@ -35,7 +35,12 @@ int32_t dgConvexSoupContacts(dgWorld* world, float& timeStep, dgBody* convexBody
 int32_t dgConvexSoupContactsDiscrete(dgWorld* world, dgBody* convexBody, dgBody* soupBody,
                                      dgContactPoint* contacts, int32_t maxCount);
 
-// Note the order: the soup body comes first here.
+// Note the order: the soup body comes first here. A face meets the convex
+// shape as a thin plate; where the way out the solver finds for it leaves by
+// an edge or a corner the surface does not turn at (a seam to a level or
+// rising neighbour), or by the face's back, the face's contacts are made
+// along its own normal instead, at the depth of the shape's deepest point
+// under its plane.
 int32_t dgConvexSoupContactsGeneral(dgWorld* world, dgBody* soupBody, dgBody* convexBody,
                                     dgContactPoint* contacts, int32_t maxCount);
 

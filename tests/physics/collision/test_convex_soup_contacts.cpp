@@ -287,6 +287,60 @@ INSTANTIATE_TEST_SUITE_P(Orientations, ConvexSoupResting,
                                            RestCase{0, 0, 1.5707963f, 0}, RestCase{3.1415927f, 0, 0, 0},
                                            RestCase{0, 0.5f, 0, 0}, RestCase{1.5707963f, 0, 0, -12000.0f}));
 
+// ---- ships resting on a flat sea floor of 20 m cells ----
+
+struct FlatRestCase {
+    float sx, sy, sz;
+    float depth;
+};
+class ConvexSoupFlatFloor : public ConvexSoupTest, public ::testing::WithParamInterface<FlatRestCase> {};
+
+// However the box straddles the seams, and tilted as a resting body may be,
+// the floor pushes along its own normal by the depth of the box's lowest
+// corner: a seam to a level neighbour is no edge to slide off.
+TEST_P(ConvexSoupFlatFloor, EveryContactHasTheFloorNormalAndTheLowestCornersDepth) {
+    const FlatRestCase param = GetParam();
+    dgCollision* floor = dgCreateTreeCollision(world, nullptr);
+    dgTreeCollisionBeginBuild(floor);
+    for (int32_t j = 0; j < 12; j++) {
+        for (int32_t i = 0; i < 12; i++) {
+            const float x = -120.0f + 20.0f * float(i), z = -120.0f + 20.0f * float(j);
+            const float a[9] = {x, 0, z, x, 0, z + 20, x + 20, 0, z};
+            const float b[9] = {x + 20, 0, z, x, 0, z + 20, x + 20, 0, z + 20};
+            dgTreeCollisionAddFace(floor, 3, a, 12, 1);
+            dgTreeCollisionAddFace(floor, 3, b, 12, 1);
+        }
+    }
+    dgTreeCollisionEndBuild(floor, 0);
+    dgRefHolder<dgCollisionBox> ship = dgRefHolder<dgCollisionBox>::adopt(
+        new dgCollisionBox(0, param.sx, param.sy, param.sz, dgGetIdentityMatrix()));
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    const float tilt = 1.0f * float(kPi / 180.0);
+    int32_t off = 0;
+    for (int32_t trial = 0; trial < 2000; trial++) {
+        dgMatrix pose(turned(tilt * u(rng), 3.1415927f * u(rng), tilt * u(rng), dgVector(0, 0, 0, 1)));
+        const float half = 0.5f * (std::fabs(pose.front.y) * param.sx + std::fabs(pose.up.y) * param.sy +
+                                   std::fabs(pose.right.y) * param.sz);
+        pose.position = dgVector(60.0f * u(rng), half - param.depth, 60.0f * u(rng), 1.0f);
+        dgBody convex = bodyOf(ship.get(), pose), soup = bodyOf(floor, dgGetIdentityMatrix());
+        Buffer out(dgMaxSoupContacts);
+        const int32_t n = collide(convex, soup, out);
+        bool bad = (n == 0);
+        for (int32_t i = 0; i < n; i++) {
+            const dgContactPoint& c = out.records[size_t(i)];
+            bad = bad || (std::hypot(c.normal.x, c.normal.z) > 1e-6f) || !(c.normal.y > 0.0f) ||
+                  !(std::fabs(c.penetration - (param.depth - 1.0f / 128.0f)) < 5e-5f);
+        }
+        off += bad ? 1 : 0;
+    }
+    EXPECT_EQ(off, 0);
+    dgReleaseCollision(world, floor);
+}
+
+INSTANTIATE_TEST_SUITE_P(ShipSizes, ConvexSoupFlatFloor,
+                         ::testing::Values(FlatRestCase{6, 3, 10, 0.05f}, FlatRestCase{36, 10, 16, 0.2f}));
+
 // ---- maxima on every path ----
 
 enum Path { kBoxPath, kSpherePath, kFastPath };
