@@ -579,7 +579,25 @@ int32_t dgConvexSoupContactsContinuous(dgWorld* world, float& timeStep, dgBody* 
             continue;
         }
         // Not reset between faces: each face looks only for an earlier impact.
-        const int32_t k = solver.calcContactsContinuous(timeStep, contacts + n, attribute, remaining);
+        const float earliest = timeStep;
+        int32_t k = solver.calcContactsContinuous(timeStep, contacts + n, attribute, remaining);
+        // Overlapping already: the face is met where the body is now, as on
+        // the discrete path (the set-up test left the face's normal turned
+        // over). A face that then gives no contact claims no impact.
+        if ((k > 0) && (timeStep == 0.0f)) {
+            const dgVector faceNormal(pair.m_face->getFaceNormal().scale(-1.0f));
+            dgVector normal(soupBody->m_collisionMatrix.inverseRotateVector(contacts[n].normal));
+            normal.w = 0.0f;
+            if (!isSurfaceNormal(desc, walk.face(), walk.indices(), desc.m_faceIndexCounts[walk.face()],
+                                 faceNormal, normal, boxMin, boxMax)) {
+                dgVector local(solver.m_matrix.rotateVector(faceNormal));
+                local.w = 0.0f;
+                k = faceNormalContacts(solver, local, attribute, contacts + n, remaining);
+                if (k == 0) {
+                    timeStep = earliest;
+                }
+            }
+        }
         DG_ASSERT((k >= 0) && (k <= remaining));
         tmin = (timeStep < tmin) ? timeStep : tmin;
         remaining -= k;
@@ -611,6 +629,20 @@ int32_t dgConvexSoupContacts(dgWorld* world, float& timeStep, dgBody* convexBody
         if (count > 0) {
             timeStep = 0.0f;
         }
+    }
+    // The deepest record first: a caller that keeps only the first point of
+    // a pass (the game does) keeps the one that pushes hardest. The records
+    // come in no order of their own otherwise.
+    int32_t deepest = 0;
+    for (int32_t i = 1; i < count; i++) {
+        if (contacts[i].penetration > contacts[deepest].penetration) {
+            deepest = i;
+        }
+    }
+    if (deepest > 0) {
+        const dgContactPoint first = contacts[0];
+        contacts[0] = contacts[deepest];
+        contacts[deepest] = first;
     }
     for (int32_t i = 0; i < count; i++) {
         contacts[i].body0 = convexBody;

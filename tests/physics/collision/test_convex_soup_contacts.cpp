@@ -209,6 +209,8 @@ TEST_P(ConvexSoupPoses, ContactsLieOnTheirFacesAndMatchFarFromTheOrigin) {
         touching += (n > 0) ? 1 : 0;
         for (int32_t i = 0; i < n; i++) {
             const dgContactPoint& c = out.records[size_t(i)];
+            // The deepest first, for callers that keep one point.
+            EXPECT_LE(c.penetration, out.records[0].penetration);
             ASSERT_EQ(hills->faces.count(c.userId), 1u);
             EXPECT_NEAR(c.normal % c.normal, 1.0f, 1e-4f);
             EXPECT_TRUE(c.body0 == &convex && c.body1 == &soup && c.collision0 == shape &&
@@ -433,6 +435,28 @@ INSTANTIATE_TEST_SUITE_P(
                       MotionCase{"stepAboveOne", 0, 80.0f, 50.0f, 5.0f, false, 1.0f},
                       MotionCase{"fastIntoAWall", 1.5707963f, 0.05f, 50.0f, 1.0f / 60, true, -1}),
     [](const ::testing::TestParamInfo<MotionCase>& info) { return info.param.name; });
+
+// A body already more than halfway through the floor leaves it the short
+// way by the floor's back; the floor must push it back up by its depth, on
+// the discrete path and on the swept one alike.
+TEST_F(ConvexSoupTest, BodyHalfwayThroughTheFloorIsPushedBackUp) {
+    for (const float speed : {0.0f, 50.0f}) {
+        for (const float y : {-0.1f, -0.3f, -0.45f}) {
+            dgBody convex = bodyOf(cube.get(), translation(0.3f, y, -0.2f)),
+                   soup = bodyOf(pair, dgGetIdentityMatrix());
+            convex.m_flags = (speed > 0.0f) ? dgBodyFlagContinuous : 0u;
+            convex.m_veloc = dgVector(0, -speed, 0, 0);
+            Buffer out(16);
+            float timeStep = 1.0f / 60.0f;
+            const int32_t n = collide(convex, soup, out, timeStep);
+            EXPECT_GE(n, 3) << speed << " " << y;
+            for (int32_t i = 0; i < n; i++) {
+                EXPECT_NEAR(out.records[size_t(i)].normal.y, 1.0f, 1e-6f) << speed << " " << y;
+                EXPECT_NEAR(out.records[size_t(i)].penetration, 0.5f - y - 1.0f / 128.0f, 1e-5f);
+            }
+        }
+    }
+}
 
 // ---- spheres ----
 
