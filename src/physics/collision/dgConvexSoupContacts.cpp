@@ -265,9 +265,12 @@ int32_t faceNormalContacts(dgMinkowskiSolver& solver, const dgVector& normal, in
     solver.calcSupportVertex(out, 0);
     solver.m_planes[0] = dgPlane(out, -(out % solver.m_diff[0]));
     solver.m_planeCount = dgMax(solver.m_planeCount, int32_t(1));
+    // A face of one vertex: the plane is all there is of it.
     dgMinkowskiEdge& edge = solver.m_edges[0];
     edge.m_face = 0;
     edge.m_vertex = 0;
+    edge.m_next = &edge;
+    edge.m_prev = &edge;
     return solver.calcFaceContacts(&edge, userId, contacts, maxCount);
 }
 
