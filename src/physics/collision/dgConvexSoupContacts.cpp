@@ -1,6 +1,7 @@
 #include "dgConvexSoupContacts.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "dgAssert.h"
@@ -9,6 +10,7 @@
 #include "dgContactReduction.h"
 #include "dgConvexCollision.h"
 #include "dgDynamicsServices.h"
+#include "dgIntersections.h"
 #include "dgMinkowskiSolver.h"
 
 namespace {
@@ -28,6 +30,12 @@ constexpr float kFastShare = 0.25f;
 constexpr float kFastSpeed2 = 0.5f;
 constexpr float kSpinDamp = 0.9f;
 constexpr float kSweepSlack = 0.3f;
+// A contact normal whose part across its face normal is below this (the
+// squared sine of the angle between them) is the face normal up to rounding.
+constexpr float kSameNormalSine2 = 1.0e-8f;
+// Points of a face, and of its neighbours, within this share of the face's
+// span of each other along a normal are level with each other along it.
+constexpr float kLevelShare = 4.0e-6f;
 
 inline bool finite3(const dgVector& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
@@ -87,6 +95,7 @@ public:
         }
         const int32_t count = m_desc.m_faceIndexCounts[m_next];
         attribute = m_desc.m_faceAttributes[m_next];
+        m_current = m_offset;
         m_face->setFace(m_desc.m_vertexArray, m_desc.m_vertexStrideInBytes / int32_t(sizeof(float)),
                         m_desc.m_faceIndices + m_offset, count);
         m_offset += count;
@@ -94,12 +103,176 @@ public:
         return true;
     }
 
+    // The face loaded last: its place in the gathering and its indices.
+    int32_t face() const { return m_next - 1; }
+    const int32_t* indices() const { return m_desc.m_faceIndices + m_current; }
+
 private:
     const dgPolygonSoupCollideDesc& m_desc;
     dgSoupFace* m_face;
     int32_t m_next;
     int32_t m_offset;
+    int32_t m_current = 0;
 };
+
+inline dgVector gatheredVertex(const dgPolygonSoupCollideDesc& desc, int32_t index) {
+    const float* v = reinterpret_cast<const float*>(reinterpret_cast<const char*>(desc.m_vertexArray) +
+                                                    ptrdiff_t(index) * ptrdiff_t(desc.m_vertexStrideInBytes));
+    return dgVector(v[0], v[1], v[2], 0.0f);
+}
+
+// Whether the segment p0-p1 meets the box lo..hi (a slab test).
+bool segmentMeetsBox(const dgVector& p0, const dgVector& p1, const dgVector& lo, const dgVector& hi) {
+    float t0 = 0.0f;
+    float t1 = 1.0f;
+    for (int32_t axis = 0; axis < 3; axis++) {
+        const float d = p1[axis] - p0[axis];
+        if (std::fabs(d) < 1.0e-12f) {
+            if ((p0[axis] < lo[axis]) || (p0[axis] > hi[axis])) {
+                return false;
+            }
+            continue;
+        }
+        float a = (lo[axis] - p0[axis]) / d;
+        float b = (hi[axis] - p0[axis]) / d;
+        if (a > b) {
+            const float c = a;
+            a = b;
+            b = c;
+        }
+        t0 = dgMax(t0, a);
+        t1 = dgMin(t1, b);
+        if (t0 > t1) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether a contact normal the solver found for one gathered face (soup
+// frame, like the face's normal) is a normal of the soup's surface there.
+// A face alone is a thin plate, and the solver pushes out of it the shortest
+// way: across an edge, a corner or its back. That is right only where the
+// surface itself turns: the part of the face the normal leaves by (its
+// points highest along the normal) must stay highest along it over every
+// gathered face touching those points, and the normal must lean outwards
+// over them (towards the sum of their face normals). Across a seam to a face
+// that continues level, or rises, that face holds the body and the face's
+// own normal is the answer. A face whose every point is level along the
+// normal was left by its back.
+//
+// The part must also reach the query box: only then are the faces around it
+// gathered. Where the face and the body are nearly parallel the solver may
+// settle, within its tolerance, on a part far from the body; that is no
+// turn of the surface the body meets.
+bool isSurfaceNormal(const dgPolygonSoupCollideDesc& desc, int32_t face, const int32_t* indices,
+                     int32_t count, const dgVector& faceNormal, const dgVector& normal,
+                     const dgVector& boxMin, const dgVector& boxMax) {
+    const dgVector across(normal - faceNormal.scale(normal % faceNormal));
+    if ((across % across) < kSameNormalSine2) {
+        return false;
+    }
+    constexpr int32_t kMaxCorners = dgSoupFace::kMaxVertices;
+    if ((count < 3) || (count > kMaxCorners)) {
+        return true;
+    }
+    const dgVector origin(gatheredVertex(desc, indices[0]));
+    float height[kMaxCorners];
+    float span2 = 0.0f;
+    float highest = -1.0e30f;
+    int32_t apex = 0;
+    for (int32_t i = 0; i < count; i++) {
+        const dgVector d(gatheredVertex(desc, indices[i]) - origin);
+        span2 = dgMax(span2, d % d);
+        height[i] = normal % d;
+        if (height[i] > highest) {
+            highest = height[i];
+            apex = i;
+        }
+    }
+    const float level = kLevelShare * std::sqrt(span2);
+    int32_t feature[kMaxCorners];
+    int32_t featureCount = 0;
+    dgVector lo(gatheredVertex(desc, indices[apex]));
+    dgVector hi(lo);
+    for (int32_t i = 0; i < count; i++) {
+        if (height[i] >= highest - level) {
+            feature[featureCount++] = indices[i];
+            const dgVector p(gatheredVertex(desc, indices[i]));
+            for (int32_t axis = 0; axis < 3; axis++) {
+                lo[axis] = dgMin(lo[axis], p[axis]);
+                hi[axis] = dgMax(hi[axis], p[axis]);
+            }
+        }
+    }
+    if (featureCount == count) {
+        return false;
+    }
+    const dgVector pad(level, level, level, 0.0f);
+    const dgVector reachMin(boxMin - pad);
+    const dgVector reachMax(boxMax + pad);
+    const bool reaches = (featureCount == 2)
+                             ? segmentMeetsBox(gatheredVertex(desc, feature[0]),
+                                               gatheredVertex(desc, feature[1]), reachMin, reachMax)
+                             : dgBoxOverlap(lo, hi, reachMin, reachMax);
+    if (!reaches) {
+        return false;
+    }
+
+    const dgVector top(gatheredVertex(desc, indices[apex]));
+    dgVector outwards(faceNormal);
+    int32_t offset = 0;
+    for (int32_t g = 0; g < desc.m_faceCount; g++) {
+        const int32_t* other = desc.m_faceIndices + offset;
+        const int32_t otherCount = desc.m_faceIndexCounts[g];
+        offset += otherCount;
+        if ((g == face) || (otherCount < 3)) {
+            continue;
+        }
+        bool touches = false;
+        for (int32_t i = 0; (i < otherCount) && !touches; i++) {
+            for (int32_t j = 0; (j < featureCount) && !touches; j++) {
+                touches = other[i] == feature[j];
+            }
+        }
+        if (!touches) {
+            continue;
+        }
+        for (int32_t i = 0; i < otherCount; i++) {
+            if ((normal % (gatheredVertex(desc, other[i]) - top)) > level) {
+                return false;
+            }
+        }
+        const dgVector p0(gatheredVertex(desc, other[0]));
+        const dgVector p1(gatheredVertex(desc, other[1]));
+        const dgVector p2(gatheredVertex(desc, other[2]));
+        const dgVector n((p1 - p0).cross(p2 - p1));
+        const float mag2 = n % n;
+        if (mag2 > 0.0f) {
+            outwards += n.scale(1.0f / std::sqrt(mag2));
+        }
+    }
+    return (normal % outwards) > 0.0f;
+}
+
+// The contacts of the solver's current face shape across the plane of the
+// difference whose outward normal is -normal (A's frame): the convex shape
+// cut where it is deepest along the face's normal, with that depth.
+int32_t faceNormalContacts(dgMinkowskiSolver& solver, const dgVector& normal, int32_t userId,
+                           dgContactPoint* contacts, int32_t maxCount) {
+    dgVector out(normal.scale(-1.0f));
+    out.w = 0.0f;
+    solver.calcSupportVertex(out, 0);
+    solver.m_planes[0] = dgPlane(out, -(out % solver.m_diff[0]));
+    solver.m_planeCount = dgMax(solver.m_planeCount, int32_t(1));
+    // A face of one vertex: the plane is all there is of it.
+    dgMinkowskiEdge& edge = solver.m_edges[0];
+    edge.m_face = 0;
+    edge.m_vertex = 0;
+    edge.m_next = &edge;
+    edge.m_prev = &edge;
+    return solver.calcFaceContacts(&edge, userId, contacts, maxCount);
+}
 
 inline bool sameRecord(const dgContactPoint& a, const dgContactPoint& b) {
     return (std::memcmp(&a.point, &b.point, sizeof(dgVector)) == 0) &&
@@ -167,6 +340,17 @@ int32_t generalContacts(const dgSoupPair& pair, dgContactPoint* contacts, int32_
         }
         int32_t k = solver.calcContacts(contacts + n, attribute, remaining);
         DG_ASSERT(k <= remaining);
+        if (k > 0) {
+            const dgVector& faceNormal = pair.m_face->getFaceNormal();
+            dgVector normal(soupToWorld.inverseRotateVector(contacts[n].normal));
+            normal.w = 0.0f;
+            if (!isSurfaceNormal(desc, walk.face(), walk.indices(), desc.m_faceIndexCounts[walk.face()],
+                                 faceNormal, normal, boxMin, boxMax)) {
+                dgVector local(solver.m_matrix.rotateVector(faceNormal));
+                local.w = 0.0f;
+                k = faceNormalContacts(solver, local, attribute, contacts + n, remaining);
+            }
+        }
         if (k > 0) {
             k = pair.m_face->filterContacts(k, contacts + n, soupToWorld, flags + n);
             remaining -= k;
@@ -398,7 +582,25 @@ int32_t dgConvexSoupContactsContinuous(dgWorld* world, float& timeStep, dgBody* 
             continue;
         }
         // Not reset between faces: each face looks only for an earlier impact.
-        const int32_t k = solver.calcContactsContinuous(timeStep, contacts + n, attribute, remaining);
+        const float earliest = timeStep;
+        int32_t k = solver.calcContactsContinuous(timeStep, contacts + n, attribute, remaining);
+        // Overlapping already: the face is met where the body is now, as on
+        // the discrete path (the set-up test left the face's normal turned
+        // over). A face that then gives no contact claims no impact.
+        if ((k > 0) && (timeStep == 0.0f)) {
+            const dgVector faceNormal(pair.m_face->getFaceNormal().scale(-1.0f));
+            dgVector normal(soupBody->m_collisionMatrix.inverseRotateVector(contacts[n].normal));
+            normal.w = 0.0f;
+            if (!isSurfaceNormal(desc, walk.face(), walk.indices(), desc.m_faceIndexCounts[walk.face()],
+                                 faceNormal, normal, boxMin, boxMax)) {
+                dgVector local(solver.m_matrix.rotateVector(faceNormal));
+                local.w = 0.0f;
+                k = faceNormalContacts(solver, local, attribute, contacts + n, remaining);
+                if (k == 0) {
+                    timeStep = earliest;
+                }
+            }
+        }
         DG_ASSERT((k >= 0) && (k <= remaining));
         tmin = (timeStep < tmin) ? timeStep : tmin;
         remaining -= k;
@@ -430,6 +632,20 @@ int32_t dgConvexSoupContacts(dgWorld* world, float& timeStep, dgBody* convexBody
         if (count > 0) {
             timeStep = 0.0f;
         }
+    }
+    // The deepest record first: a caller that keeps only the first point of
+    // a pass (the game does) keeps the one that pushes hardest. The records
+    // come in no order of their own otherwise.
+    int32_t deepest = 0;
+    for (int32_t i = 1; i < count; i++) {
+        if (contacts[i].penetration > contacts[deepest].penetration) {
+            deepest = i;
+        }
+    }
+    if (deepest > 0) {
+        const dgContactPoint first = contacts[0];
+        contacts[0] = contacts[deepest];
+        contacts[deepest] = first;
     }
     for (int32_t i = 0; i < count; i++) {
         contacts[i].body0 = convexBody;

@@ -28,6 +28,7 @@ constexpr int32_t dgMaxSoupContacts = 128;
 // the continuous path (a null convex shape gives 0); otherwise the discrete
 // one, where any contact sets timeStep to 0. Every record names the convex
 // body and shape as body0 / collision0, the soup's as body1 / collision1.
+// The record of the largest penetration comes first (the earliest of equals).
 int32_t dgConvexSoupContacts(dgWorld* world, float& timeStep, dgBody* convexBody, dgBody* soupBody,
                              dgContactPoint* contacts, int32_t maxCount);
 
@@ -35,7 +36,12 @@ int32_t dgConvexSoupContacts(dgWorld* world, float& timeStep, dgBody* convexBody
 int32_t dgConvexSoupContactsDiscrete(dgWorld* world, dgBody* convexBody, dgBody* soupBody,
                                      dgContactPoint* contacts, int32_t maxCount);
 
-// Note the order: the soup body comes first here.
+// Note the order: the soup body comes first here. A face meets the convex
+// shape as a thin plate; where the way out the solver finds for it leaves by
+// an edge or a corner the surface does not turn at (a seam to a level or
+// rising neighbour), or by the face's back, the face's contacts are made
+// along its own normal instead, at the depth of the shape's deepest point
+// under its plane.
 int32_t dgConvexSoupContactsGeneral(dgWorld* world, dgBody* soupBody, dgBody* convexBody,
                                     dgContactPoint* contacts, int32_t maxCount);
 
@@ -50,8 +56,9 @@ int32_t dgSphereSoupContacts(dgWorld* world, dgBody* soupBody, dgBody* sphereBod
 // damped by 10% and its equilibrium bit cleared on every call, sweeps the
 // query box along the motion (turned into the soup's frame) and gets the
 // contacts at the earliest impact over all faces, written to timeStep (the
-// limited step when there is none); no edge filter. Otherwise timeStep = 0
-// and the general discrete path runs.
+// limited step when there is none); no edge filter. A face it already
+// overlaps gives its contacts as on the general path (an impact at 0).
+// Otherwise timeStep = 0 and the general discrete path runs.
 int32_t dgConvexSoupContactsContinuous(dgWorld* world, float& timeStep, dgBody* convexBody, dgBody* soupBody,
                                        dgContactPoint* contacts, int32_t maxCount);
 

@@ -209,6 +209,8 @@ TEST_P(ConvexSoupPoses, ContactsLieOnTheirFacesAndMatchFarFromTheOrigin) {
         touching += (n > 0) ? 1 : 0;
         for (int32_t i = 0; i < n; i++) {
             const dgContactPoint& c = out.records[size_t(i)];
+            // The deepest first, for callers that keep one point.
+            EXPECT_LE(c.penetration, out.records[0].penetration);
             ASSERT_EQ(hills->faces.count(c.userId), 1u);
             EXPECT_NEAR(c.normal % c.normal, 1.0f, 1e-4f);
             EXPECT_TRUE(c.body0 == &convex && c.body1 == &soup && c.collision0 == shape &&
@@ -286,6 +288,60 @@ INSTANTIATE_TEST_SUITE_P(Orientations, ConvexSoupResting,
                          ::testing::Values(RestCase{0, 0, 0, 0}, RestCase{1.5707963f, 0, 0, 0},
                                            RestCase{0, 0, 1.5707963f, 0}, RestCase{3.1415927f, 0, 0, 0},
                                            RestCase{0, 0.5f, 0, 0}, RestCase{1.5707963f, 0, 0, -12000.0f}));
+
+// ---- ships resting on a flat sea floor of 20 m cells ----
+
+struct FlatRestCase {
+    float sx, sy, sz;
+    float depth;
+};
+class ConvexSoupFlatFloor : public ConvexSoupTest, public ::testing::WithParamInterface<FlatRestCase> {};
+
+// However the box straddles the seams, and tilted as a resting body may be,
+// the floor pushes along its own normal by the depth of the box's lowest
+// corner: a seam to a level neighbour is no edge to slide off.
+TEST_P(ConvexSoupFlatFloor, EveryContactHasTheFloorNormalAndTheLowestCornersDepth) {
+    const FlatRestCase param = GetParam();
+    dgCollision* floor = dgCreateTreeCollision(world, nullptr);
+    dgTreeCollisionBeginBuild(floor);
+    for (int32_t j = 0; j < 12; j++) {
+        for (int32_t i = 0; i < 12; i++) {
+            const float x = -120.0f + 20.0f * float(i), z = -120.0f + 20.0f * float(j);
+            const float a[9] = {x, 0, z, x, 0, z + 20, x + 20, 0, z};
+            const float b[9] = {x + 20, 0, z, x, 0, z + 20, x + 20, 0, z + 20};
+            dgTreeCollisionAddFace(floor, 3, a, 12, 1);
+            dgTreeCollisionAddFace(floor, 3, b, 12, 1);
+        }
+    }
+    dgTreeCollisionEndBuild(floor, 0);
+    dgRefHolder<dgCollisionBox> ship = dgRefHolder<dgCollisionBox>::adopt(
+        new dgCollisionBox(0, param.sx, param.sy, param.sz, dgGetIdentityMatrix()));
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    const float tilt = 1.0f * float(kPi / 180.0);
+    int32_t off = 0;
+    for (int32_t trial = 0; trial < 2000; trial++) {
+        dgMatrix pose(turned(tilt * u(rng), 3.1415927f * u(rng), tilt * u(rng), dgVector(0, 0, 0, 1)));
+        const float half = 0.5f * (std::fabs(pose.front.y) * param.sx + std::fabs(pose.up.y) * param.sy +
+                                   std::fabs(pose.right.y) * param.sz);
+        pose.position = dgVector(60.0f * u(rng), half - param.depth, 60.0f * u(rng), 1.0f);
+        dgBody convex = bodyOf(ship.get(), pose), soup = bodyOf(floor, dgGetIdentityMatrix());
+        Buffer out(dgMaxSoupContacts);
+        const int32_t n = collide(convex, soup, out);
+        bool bad = (n == 0);
+        for (int32_t i = 0; i < n; i++) {
+            const dgContactPoint& c = out.records[size_t(i)];
+            bad = bad || (std::hypot(c.normal.x, c.normal.z) > 1e-6f) || !(c.normal.y > 0.0f) ||
+                  !(std::fabs(c.penetration - (param.depth - 1.0f / 128.0f)) < 5e-5f);
+        }
+        off += bad ? 1 : 0;
+    }
+    EXPECT_EQ(off, 0);
+    dgReleaseCollision(world, floor);
+}
+
+INSTANTIATE_TEST_SUITE_P(ShipSizes, ConvexSoupFlatFloor,
+                         ::testing::Values(FlatRestCase{6, 3, 10, 0.05f}, FlatRestCase{36, 10, 16, 0.2f}));
 
 // ---- maxima on every path ----
 
@@ -379,6 +435,28 @@ INSTANTIATE_TEST_SUITE_P(
                       MotionCase{"stepAboveOne", 0, 80.0f, 50.0f, 5.0f, false, 1.0f},
                       MotionCase{"fastIntoAWall", 1.5707963f, 0.05f, 50.0f, 1.0f / 60, true, -1}),
     [](const ::testing::TestParamInfo<MotionCase>& info) { return info.param.name; });
+
+// A body already more than halfway through the floor leaves it the short
+// way by the floor's back; the floor must push it back up by its depth, on
+// the discrete path and on the swept one alike.
+TEST_F(ConvexSoupTest, BodyHalfwayThroughTheFloorIsPushedBackUp) {
+    for (const float speed : {0.0f, 50.0f}) {
+        for (const float y : {-0.1f, -0.3f, -0.45f}) {
+            dgBody convex = bodyOf(cube.get(), translation(0.3f, y, -0.2f)),
+                   soup = bodyOf(pair, dgGetIdentityMatrix());
+            convex.m_flags = (speed > 0.0f) ? dgBodyFlagContinuous : 0u;
+            convex.m_veloc = dgVector(0, -speed, 0, 0);
+            Buffer out(16);
+            float timeStep = 1.0f / 60.0f;
+            const int32_t n = collide(convex, soup, out, timeStep);
+            EXPECT_GE(n, 3) << speed << " " << y;
+            for (int32_t i = 0; i < n; i++) {
+                EXPECT_NEAR(out.records[size_t(i)].normal.y, 1.0f, 1e-6f) << speed << " " << y;
+                EXPECT_NEAR(out.records[size_t(i)].penetration, 0.5f - y - 1.0f / 128.0f, 1e-5f);
+            }
+        }
+    }
+}
 
 // ---- spheres ----
 
