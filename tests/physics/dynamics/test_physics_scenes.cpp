@@ -1,6 +1,7 @@
 // Whole worlds built and stepped through the public header alone: a perfectly
-// elastic bounce, one scene run twice in one process, and fast bodies with
-// continuous collision against a one-face tree wall.
+// elastic bounce, one scene run twice in one process, fast bodies with
+// continuous collision against a one-face tree wall, and frozen stacks that
+// one woken body must not shake.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -370,6 +372,89 @@ INSTANTIATE_TEST_SUITE_P(PhysicsScenes, ContinuousTreeWall,
                          ::testing::Values(10.0f, 20.0f, 30.0f, 50.0f, 100.0f, 200.0f, 400.0f),
                          [](const ::testing::TestParamInfo<float>& info) {
                              return "Speed" + std::to_string(int(info.param));
+                         });
+
+// ---- waking one body of a frozen stack ----
+
+struct StackCase {
+    const char* name;
+    float lightest;
+    float heaviest;  // masses log-uniform between the two
+};
+
+class FrozenStack : public ::testing::TestWithParam<StackCase> {};
+
+// The activation callback keeps each body's state in the int its user data
+// points at.
+void recordActivation(dgBody* body, uint32_t state) {
+    *static_cast<int32_t*>(dgBodyGetUserData(body)) = int32_t(state);
+}
+
+// Random columns of boxes, some with a sphere on top, settle on the floor
+// until every body is frozen; then one body is woken and the scene stepped
+// on. Nothing touched it: no body may start to move.
+TEST_P(FrozenStack, WakingOneBodyMovesNone) {
+    const StackCase& c = GetParam();
+    int32_t frozenScenes = 0;
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+        std::mt19937 rng(seed);
+        auto uniform = [&rng](float lo, float hi) {
+            return std::uniform_real_distribution<float>(lo, hi)(rng);
+        };
+        // Outlives the world, whose destruction still reports to it.
+        std::vector<int32_t> states(16, 1);
+        World world(0.4f, 0.5f);
+        world.floor();
+        std::vector<dgBody*> bodies;
+        for (int32_t column = 0; column < 2; ++column) {
+            const int32_t height = 3 + int32_t(rng() % 2);
+            float y = 0.0f;
+            for (int32_t level = 0; level < height; ++level) {
+                const bool sphere = (level == height - 1) && (rng() % 2);
+                const float size = uniform(0.6f, 1.2f);
+                const float mass = c.lightest * std::pow(c.heaviest / c.lightest, uniform(0.0f, 1.0f));
+                dgCollision* shape =
+                    sphere ? dgCreateSphere(world.get(), 0.5f * size, 0.5f * size, 0.5f * size, nullptr)
+                           : dgCreateBox(world.get(), size, size, size, nullptr);
+                dgBody* body = world.add(shape, mass, 3.0f * float(column) + uniform(-0.05f, 0.05f),
+                                         y + 0.5f * size + 0.002f, uniform(-0.05f, 0.05f));
+                y += size + 0.002f;
+                dgBodySetUserData(body, &states[bodies.size()]);
+                dgBodySetActivationCallback(body, recordActivation);
+                bodies.push_back(body);
+            }
+        }
+        auto allFrozen = [&]() {
+            return std::all_of(states.begin(), states.begin() + std::ptrdiff_t(bodies.size()),
+                               [](int32_t state) { return state == 0; });
+        };
+        for (int32_t frame = 0; (frame < 900) && !allFrozen(); ++frame) {
+            dgWorldUpdate(world.get(), 1.0f / 60.0f);
+        }
+        if (!allFrozen()) {
+            continue;
+        }
+        ++frozenScenes;
+        dgWorldUnfreezeBody(world.get(), bodies[rng() % bodies.size()]);
+        float fastest = 0.0f;
+        for (int32_t frame = 0; frame < 90; ++frame) {
+            dgWorldUpdate(world.get(), 1.0f / 60.0f);
+            for (dgBody* body : bodies) {
+                float v[3];
+                dgBodyGetVelocity(body, v);
+                fastest = std::max(fastest, std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]));
+            }
+        }
+        EXPECT_LT(fastest, 0.05f) << "scene " << seed;
+    }
+    EXPECT_GE(frozenScenes, 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(PhysicsScenes, FrozenStack,
+                         ::testing::Values(StackCase{"Masses1To100", 1.0f, 100.0f},
+                                           StackCase{"MassRatiosTo1e6", 1.0f, 1.0e6f}),
+                         [](const ::testing::TestParamInfo<StackCase>& info) {
+                             return std::string(info.param.name);
                          });
 
 }  // namespace
