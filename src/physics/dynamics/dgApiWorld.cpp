@@ -1,7 +1,6 @@
 #include "dgApiWorld.h"
 
 #include <cmath>
-#include <cstring>
 #include <new>
 
 #include "dgAssert.h"
@@ -253,21 +252,6 @@ void dgDestroyJoint(dgWorld* world, dgConstraint* joint) {
     if (joint) {
         dgApiWorldOf(world)->destroyJoint(joint);
     }
-}
-
-void dgBodySetMatrixRecursive(dgBody* body, const float* matrix) {
-    if (!body || !matrix || !body->m_world) {
-        return;
-    }
-    for (int32_t i = 0; i < 16; ++i) {
-        if (!std::isfinite(matrix[i])) {
-            return;
-        }
-    }
-    dgMatrix copy;
-    static_assert(sizeof(dgMatrix) == 16 * sizeof(float), "a matrix is 16 packed floats");
-    std::memcpy(&copy, matrix, sizeof(dgMatrix));
-    dgWorldSetBodyMatrix(body->m_world, body, copy);
 }
 
 void dgWorldUpdateHierarchies(dgApiWorld*) {
