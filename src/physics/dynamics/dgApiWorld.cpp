@@ -9,6 +9,7 @@
 #include "dgCollisionCache.h"
 #include "dgCollisionPoint.h"
 #include "dgConstraint.h"
+#include "dgFpuGuard.h"
 #include "dgMemory.h"
 
 dgApiWorld::dgApiWorld()
@@ -183,6 +184,9 @@ void dgWorldDestroy(dgWorld* world) {
 }
 
 int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep) {
+    // The sub-step's length is worked out in the mode every step runs in, not
+    // in whatever rounding the caller left (see dgFpuGuard.h).
+    dgFpuGuard mode(dgFpuPrecision24);
     // Written so that NaN fails the first test.
     float timestep = elapsed;
     if (!(timestep >= dgApiWorld::kMinUpdateStep)) {
