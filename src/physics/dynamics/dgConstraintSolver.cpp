@@ -394,7 +394,8 @@ template <class K>
 void dgSolverRows<K>::readmitRows(dgConstraintSolver* solver, int32_t freeRows, int32_t rowCount) {
     const dgJointRowBound* const bounds = solver->m_bounds;
     const float* const force = solver->m_force;
-    for (int32_t pass = 0; pass < kReadmitPasses; pass++) {
+    // With no row fixed there is nothing to free (and no product to pay for).
+    for (int32_t pass = 0; (pass < kReadmitPasses) && (freeRows < rowCount); pass++) {
         dgSolverResidual(solver, rowCount);
         const float* const residual = solver->m_residual;
         const int32_t fixed = freeRows;
