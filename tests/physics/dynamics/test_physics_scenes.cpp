@@ -493,6 +493,35 @@ TEST_P(FrozenStack, WakingOneBodyMovesNone) {
     EXPECT_GE(frozenScenes, 6);
 }
 
+// A frozen body put elsewhere without waking it is not held by the contact it
+// had with another frozen one: when the bottom of the stack wakes, the top
+// falls back onto the stack.
+TEST(FrozenStackMoved, FallsFreelyOnceTheStackWakes) {
+    std::vector<int32_t> states(3, 1);
+    World world(0.4f, 0.5f);
+    world.floor();
+    std::vector<dgBody*> column;
+    for (int32_t level = 0; level < 3; ++level) {
+        dgBody* body = world.add(dgCreateBox(world.get(), 1.0f, 1.0f, 1.0f, nullptr), 10.0f, 0.0f,
+                                 0.502f + 1.002f * float(level), 0.0f);
+        dgBodySetUserData(body, &states[size_t(level)]);
+        dgBodySetActivationCallback(body, recordActivation);
+        column.push_back(body);
+    }
+    auto frozen = [&states]() { return !(states[0] || states[1] || states[2]); };
+    for (int32_t frame = 0; (frame < 600) && !frozen(); ++frame) {
+        dgWorldUpdate(world.get(), 1.0f / 60.0f);
+    }
+    ASSERT_TRUE(frozen()) << "the stack never froze";
+    const float rest = height(column[2]);
+    placeAt(column[2], 0.0f, rest + 1.0f, 0.0f);
+    dgWorldUnfreezeBody(world.get(), column[0]);
+    for (int32_t frame = 0; frame < 90; ++frame) {
+        dgWorldUpdate(world.get(), 1.0f / 60.0f);
+    }
+    EXPECT_NEAR(height(column[2]), rest, 0.05f);
+}
+
 INSTANTIATE_TEST_SUITE_P(PhysicsScenes, FrozenStack,
                          ::testing::Values(StackCase{"Masses1To100", 1.0f, 100.0f},
                                            StackCase{"MassRatiosTo1e6", 1.0f, 1.0e6f}),
