@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test twice: in a normal
 # build (build/) and under AddressSanitizer + UndefinedBehaviorSanitizer
-# (build-asan/), then runs the fuzz targets briefly (scripts/fuzz.sh). The
-# tests run on a virtual display (Xvfb, Mesa's software OpenGL), where the
-# OpenGL tests must run rather than skip. Exits non-zero on any failure.
+# (build-asan/), then runs the fuzz targets briefly (scripts/fuzz.sh). In
+# each build ctest runs every test in a process of its own, then every test
+# binary runs once whole (scripts/test-binaries.sh), where faults of test
+# order and heap layout show. The tests run on a virtual display (Xvfb,
+# Mesa's software OpenGL), where the OpenGL tests must run rather than skip.
+# Exits non-zero on any failure.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -22,6 +25,9 @@ run_build() {
   echo "== $(basename "$dir"): test"
   (cd "$dir" && TARNWELL_REQUIRE_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" \
      ctest --output-on-failure -j "$JOBS")
+  echo "== $(basename "$dir"): every test binary whole"
+  TARNWELL_REQUIRE_DISPLAY=1 JOBS="$JOBS" xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$ROOT/scripts/test-binaries.sh" "$dir"
 }
 
 run_build "$ROOT/build"

@@ -11,6 +11,15 @@ enum dgFpuPrecision { dgFpuPrecision24, dgFpuPrecision53, dgFpuPrecision64 };
 // order of construction). The state is per thread.
 // On x86-64 gcc evaluates float/double in SSE, so the precision setting only
 // affects long double and x87 code; the flush-to-zero bits affect SSE math.
+//
+// The world step, and the plan of an update's sub-steps, run under a guard of
+// 24-bit precision with flushToZero off. The precision is the step's own
+// setting; the rounding and flushing are set for determinism: the program
+// around the engine (an audio or graphics library, another module of the
+// game) may leave other rounding, flush-to-zero or denormals-are-zero on the
+// thread, and one scene must give the same results bit for bit whatever ran
+// before the update. Inside the step only the SIMD solver turns flush-to-zero
+// on, for its own part and the same way every step.
 class dgFpuGuard {
 public:
     explicit dgFpuGuard(dgFpuPrecision precision, bool flushToZero = false);

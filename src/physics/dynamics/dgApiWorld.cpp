@@ -1,7 +1,6 @@
 #include "dgApiWorld.h"
 
 #include <cmath>
-#include <cstring>
 #include <new>
 
 #include "dgAssert.h"
@@ -10,6 +9,7 @@
 #include "dgCollisionCache.h"
 #include "dgCollisionPoint.h"
 #include "dgConstraint.h"
+#include "dgFpuGuard.h"
 #include "dgMemory.h"
 
 dgApiWorld::dgApiWorld()
@@ -184,6 +184,9 @@ void dgWorldDestroy(dgWorld* world) {
 }
 
 int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep) {
+    // The sub-step's length is worked out in the mode every step runs in, not
+    // in whatever rounding the caller left (see dgFpuGuard.h).
+    dgFpuGuard mode(dgFpuPrecision24);
     // Written so that NaN fails the first test.
     float timestep = elapsed;
     if (!(timestep >= dgApiWorld::kMinUpdateStep)) {
@@ -253,21 +256,6 @@ void dgDestroyJoint(dgWorld* world, dgConstraint* joint) {
     if (joint) {
         dgApiWorldOf(world)->destroyJoint(joint);
     }
-}
-
-void dgBodySetMatrixRecursive(dgBody* body, const float* matrix) {
-    if (!body || !matrix || !body->m_world) {
-        return;
-    }
-    for (int32_t i = 0; i < 16; ++i) {
-        if (!std::isfinite(matrix[i])) {
-            return;
-        }
-    }
-    dgMatrix copy;
-    static_assert(sizeof(dgMatrix) == 16 * sizeof(float), "a matrix is 16 packed floats");
-    std::memcpy(&copy, matrix, sizeof(dgMatrix));
-    dgWorldSetBodyMatrix(body->m_world, body, copy);
 }
 
 void dgWorldUpdateHierarchies(dgApiWorld*) {

@@ -215,6 +215,8 @@ constexpr float kTinyDirection = 1.0e-16f;
 constexpr float kTinyCurvature = 1.0e-16f;
 constexpr float kTinyRho = 1.0e-17f;
 constexpr float kTinyStep = 1.0e-8f;
+// Passes of the final check that puts rows back into the free set.
+constexpr int32_t kReadmitPasses = 8;
 
 }  // namespace
 
@@ -380,6 +382,38 @@ int32_t dgSolverRows<K>::dgSolverConjugateGradient(dgConstraintSolver* solver, i
     return n;
 }
 
+// The conjugate gradient fixes a row at the bound it reaches and never frees
+// it again, and the rows the frictionless first solve left at a bound sit out
+// the second: a contact can end the step with no force though the solved
+// forces drive its bodies into each other, or a friction row saturated though
+// the rest now hold it. Such a row pushes a resting body by its residual
+// times the step (up to metres per second after a knock). Every row fixed at
+// a bound whose residual points off that bound by more than the solve's own
+// tolerance goes back into the free set and the free rows are solved again.
+template <class K>
+void dgSolverRows<K>::readmitRows(dgConstraintSolver* solver, int32_t freeRows, int32_t rowCount) {
+    const dgJointRowBound* const bounds = solver->m_bounds;
+    const float* const force = solver->m_force;
+    // With no row fixed there is nothing to free (and no product to pay for).
+    for (int32_t pass = 0; (pass < kReadmitPasses) && (freeRows < rowCount); pass++) {
+        dgSolverResidual(solver, rowCount);
+        const float* const residual = solver->m_residual;
+        const int32_t fixed = freeRows;
+        for (int32_t i = fixed; i < rowCount; i++) {
+            const bool canRise = !(std::fabs(bounds[i].upper - force[i]) < kAtBound);
+            const bool canFall = !(std::fabs(bounds[i].lower - force[i]) < kAtBound);
+            if (((residual[i] > kFreeResidual) && canRise) || ((residual[i] < -kFreeResidual) && canFall)) {
+                dgSolverSwapRows(solver, i, freeRows);
+                freeRows++;
+            }
+        }
+        if (freeRows == fixed) {
+            return;
+        }
+        freeRows = dgSolverConjugateGradient(solver, freeRows);
+    }
+}
+
 template <class K>
 void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
     const int32_t total = solver->m_rowCount;
@@ -440,6 +474,9 @@ void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
         if ((group > 0) && (dgSolverResidual(solver, group) > kSkipResidual)) {
             firstFree = dgSolverConjugateGradient(solver, group);
             firstSolved = true;
+            if (group == n) {
+                readmitRows(solver, firstFree, group);
+            }
         }
         for (int32_t i = 0; i < group; i++) {
             if (bounds[i].forceSlot) {
@@ -487,9 +524,15 @@ void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
             dgSolverSwapRows(solver, i, n);
         }
     }
-    if ((n > 0) && (dgSolverResidual(solver, n) > kSkipResidual)) {
-        dgSolverConjugateGradient(solver, n);
+    // The rows sitting out still push: their forces count in the residual.
+    int32_t freeRows = n;
+    if (n > 0) {
+        K::multiply(solver, applied, force, solver->m_product);
+        if (K::residual(solver, n) > kSkipResidual) {
+            freeRows = dgSolverConjugateGradient(solver, n);
+        }
     }
+    readmitRows(solver, freeRows, applied);
 
     for (int32_t i = 0; i < applied; i++) {
         if (bounds[i].forceSlot && (!staged || (bounds[i].normalIndex >= 0))) {

@@ -162,7 +162,8 @@ struct dgSolverRows {
     // Solves the workspace's m_rowCount rows, writes the forces to the force
     // slots and applies them. Rows left out (zero diagonal: slot set to 0;
     // friction rows whose limits are at or below their threshold: slot kept)
-    // apply nothing; m_rowCount becomes the number of rows applied.
+    // apply nothing; m_rowCount becomes the number of rows applied. No applied
+    // row ends fixed at a bound its residual pushes it off (readmitRows).
     static void dgSolverSolveLcp(dgConstraintSolver* solver);
     // Projected conjugate gradient on rows [0, n), whose residuals must be
     // current. Returns the number of rows still free; rows [result, n) were
@@ -187,6 +188,11 @@ private:
     // outwards leave the free set; returns the free count, with direction,
     // rho and the largest residual of the rest.
     static int32_t startDirection(dgConstraintSolver* solver, int32_t rowCount, float& rho, float& largest);
+    // End of the solve over rows [0, n), of which [freeRows, n) are fixed at a
+    // bound: a fixed row whose residual points off its bound by more than the
+    // solve's tolerance is freed again and the free rows solved anew, at most
+    // a few times.
+    static void readmitRows(dgConstraintSolver* solver, int32_t freeRows, int32_t rowCount);
 };
 
 struct dgScalarSolverKernels;

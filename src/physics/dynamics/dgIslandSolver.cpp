@@ -3,6 +3,7 @@
 #include <xmmintrin.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "dgAssert.h"
@@ -28,6 +29,11 @@ constexpr float kAccelScale = 12.0f;
 constexpr int32_t kMaxVehicleJoints = 8192;
 // Rings the island walk holds before its stack takes memory.
 constexpr int32_t kLocalRings = 64;
+// How far a frozen pair's contact point may have drifted on either body and
+// still count as in place: this much, plus rounding at its distance from the
+// origin.
+constexpr float kSleptDrift = 1.0e-3f;
+constexpr float kSleptRounding = 8.0f * FLT_EPSILON;
 
 // The SIMD variant runs with flush-to-zero (MXCSR bit 15) and nothing else
 // changed; the saved control word comes back on every way out.
@@ -98,6 +104,39 @@ bool jointSlot(const dgBody* body, uint64_t islandStamp, int32_t& slot) {
     }
     slot = body->m_islandSlot;
     return body->m_islandStamp == islandStamp;
+}
+
+// Awake and movable: the bodies the pair pass looks at.
+bool awake(const dgBody* body) {
+    return (body->m_flags & dgBodyFlagActive) && isDynamic(body);
+}
+
+// The pair pass skips two bodies of which neither is awake: a frozen pair's
+// contact is not refreshed because nobody looked, not because the bodies
+// parted. While its points still sit where both bodies carry them (neither
+// was moved while frozen) it is as good as new, and it must hold: when one
+// body of a frozen stack wakes, the island walk takes in the whole stack, and
+// every body above a contact dropped here would fall for a step, jolting the
+// stack it rested on.
+bool sleptInPlace(const dgContact* contact) {
+    const dgBody* const body0 = contact->m_body0;
+    const dgBody* const body1 = contact->m_body1;
+    if (!body0 || !body1 || awake(body0) || awake(body1)) {
+        return false;
+    }
+    const dgContactPointList::Node* node = contact->m_points.getFirst();
+    for (int32_t i = 0; (i < contact->m_pointCount) && node; ++i, node = node->getNext()) {
+        const dgMaterialPair& point = node->getValue();
+        const float reach =
+            std::max({std::fabs(point.point.x), std::fabs(point.point.y), std::fabs(point.point.z)});
+        const float allowed = kSleptDrift + kSleptRounding * reach;
+        const dgVector drift0 = body0->m_matrix.transformVector(point.localPoint0) - point.point;
+        const dgVector drift1 = body1->m_matrix.transformVector(point.localPoint1) - point.point;
+        if ((drift0.dot(drift0) > allowed * allowed) || (drift1.dot(drift1) > allowed * allowed)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Integrates one body; the sub-steps keep its transform callback quiet.
@@ -294,6 +333,9 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
                 dgConstraint* const joint = link->m_joint;
                 if (joint->m_typeId == dgJointTypeContact) {
                     dgContact* const contact = static_cast<dgContact*>(joint);
+                    if ((contact->m_refreshStamp != stamp) && sleptInPlace(contact)) {
+                        contact->m_refreshStamp = stamp;
+                    }
                     if (contact->m_refreshStamp != stamp) {
                         // Not refreshed by this step's contact pass: out of
                         // the island, destroyed at the end of the step.

@@ -480,7 +480,8 @@ void dgBodyGetInverseMassMatrix(const dgBody* body, float* invMass, float* invIx
 // parallel to it. Velocities are kept.
 void dgBodySetMatrix(dgBody* body, const float* matrix);
 // Moves the body and the bodies jointed to it by the same rigid motion and
-// wakes them.
+// wakes them. The matrix is orthonormalised, or refused, as by
+// dgBodySetMatrix.
 void dgBodySetMatrixRecursive(dgBody* body, const float* matrix);
 void dgBodyGetMatrix(const dgBody* body, float* matrix);
 

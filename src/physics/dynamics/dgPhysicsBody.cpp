@@ -1,8 +1,8 @@
 // The body functions of the public header: each finds the body, checks its
 // input and reads or writes the body's state with the interface's clamps and
-// scalings. dgCreateBody, dgDestroyBody and dgBodySetMatrixRecursive live
-// with the interface world, dgBodySetCollision with the body, and
-// dgBodyForEachPolygonDo with the tree collision.
+// scalings. dgCreateBody and dgDestroyBody live with the interface world,
+// dgBodySetCollision with the body, and dgBodyForEachPolygonDo with the tree
+// collision.
 #include <cmath>
 #include <cstring>
 
@@ -206,9 +206,17 @@ void dgBodyGetInverseMassMatrix(const dgBody* body, float* invMass, float* invIx
     storeOut(invIzz, values[3]);
 }
 
-void dgBodySetMatrix(dgBody* body, const float* matrix) {
-    if (!body || !matrix || !finite3(matrix) || !finite3(matrix + 4) || !finite3(matrix + 12)) {
-        return;
+namespace {
+
+// The one rule for a matrix handed in, whichever setter takes it: rows 0, 1
+// and 3 finite; front = normalize(row 0), right = normalize(front x row 1),
+// up = right x front, the position row 3 with w = 1. False, to refuse it,
+// when row 0 or row 1 has no direction or row 1 runs along row 0. Row 2 is
+// not read: what comes out is rigid and right-handed, however scaled, sheared
+// or mirrored the input.
+bool orthonormalMatrix(const float* matrix, dgMatrix& out) {
+    if (!matrix || !finite3(matrix) || !finite3(matrix + 4) || !finite3(matrix + 12)) {
+        return false;
     }
     const dgVector row0 = load3(matrix, 0.0f);
     const dgVector row1 = load3(matrix + 4, 0.0f);
@@ -216,21 +224,38 @@ void dgBodySetMatrix(dgBody* body, const float* matrix) {
     const float row12 = row1.dot(row1);
     // Also refuses rows whose squares overflow.
     if (!(front2 > kMinRowLength2) || !(row12 > kMinRowLength2) || !finite(front2) || !finite(row12)) {
-        return;
+        return false;
     }
     const dgVector front = row0.scale(1.0f / std::sqrt(front2));
     const dgVector side = front.cross(row1);
     const float side2 = side.dot(side);
     if (!(side2 > kMinCrossRatio2 * row12)) {
-        return;
+        return false;
     }
+    out.front = front;
+    out.right = side.scale(1.0f / std::sqrt(side2));
+    out.up = out.right.cross(front);
+    out.front.w = out.up.w = out.right.w = 0.0f;
+    out.position = load3(matrix + 12, 1.0f);
+    return true;
+}
+
+}  // namespace
+
+void dgBodySetMatrix(dgBody* body, const float* matrix) {
     dgMatrix m;
-    m.front = front;
-    m.right = side.scale(1.0f / std::sqrt(side2));
-    m.up = m.right.cross(front);
-    m.front.w = m.up.w = m.right.w = 0.0f;
-    m.position = load3(matrix + 12, 1.0f);
-    dgBodySetMatrixInternal(body, m);
+    if (body && orthonormalMatrix(matrix, m)) {
+        dgBodySetMatrixInternal(body, m);
+    }
+}
+
+// The jointed bodies follow by the motion from the body's matrix to this one,
+// which is rigid only because the matrix is.
+void dgBodySetMatrixRecursive(dgBody* body, const float* matrix) {
+    dgMatrix m;
+    if (body && body->m_world && orthonormalMatrix(matrix, m)) {
+        dgWorldSetBodyMatrix(body->m_world, body, m);
+    }
 }
 
 void dgBodyGetMatrix(const dgBody* body, float* matrix) {

@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "dgApiWorld.h"
 #include "dgPhysics.h"
@@ -255,10 +256,25 @@ TEST(PhysicsBodyMatrix, TheIdentityStaysTheIdentity) {
     EXPECT_EQ(getMatrix(body), identity);
 }
 
+// The two setters that take a matrix from the caller, under one rule.
+struct MatrixSetter {
+    const char* name;
+    void (*set)(dgBody*, const float*);
+};
+
+const MatrixSetter kMatrixSetters[] = {{"SetMatrix", dgBodySetMatrix},
+                                       {"SetMatrixRecursive", dgBodySetMatrixRecursive}};
+
+std::string setterName(const ::testing::TestParamInfo<MatrixSetter>& info) {
+    return info.param.name;
+}
+
+class PhysicsBodyMatrixRule : public ::testing::TestWithParam<MatrixSetter> {};
+
 // Any scaled and skewed matrix is stored orthonormal and right-handed, with
 // row 0's direction, up in the plane of rows 0 and 1 on row 1's side, right
 // in row 2, and the position as given. Row 2 is not read.
-TEST(PhysicsBodyMatrix, ScaledSkewedMatricesAreStoredOrthonormal) {
+TEST_P(PhysicsBodyMatrixRule, ScaledSkewedMatricesAreStoredOrthonormal) {
     World w;
     dgBody* body = w.box();
     std::mt19937 rng(2024);
@@ -276,7 +292,7 @@ TEST(PhysicsBodyMatrix, ScaledSkewedMatricesAreStoredOrthonormal) {
             continue;
         }
         ++checked;
-        dgBodySetMatrix(body, in.data());
+        GetParam().set(body, in.data());
         const Matrix m = getMatrix(body);
         const float* front = &m[0];
         const float* up = &m[4];
@@ -303,35 +319,44 @@ TEST(PhysicsBodyMatrix, ScaledSkewedMatricesAreStoredOrthonormal) {
     EXPECT_GT(checked, 1000);
 }
 
+INSTANTIATE_TEST_SUITE_P(Setters, PhysicsBodyMatrixRule, ::testing::ValuesIn(kMatrixSetters), setterName);
+
 struct RefusedMatrix {
     const char* name;
     Matrix matrix;
 };
 
-class PhysicsBodyMatrixRefusal : public ::testing::TestWithParam<RefusedMatrix> {};
+class PhysicsBodyMatrixRefusal : public ::testing::TestWithParam<std::tuple<MatrixSetter, RefusedMatrix>> {};
 
 TEST_P(PhysicsBodyMatrixRefusal, LeavesTheBodyWhereItWas) {
+    const MatrixSetter& setter = std::get<0>(GetParam());
     World w;
     dgBody* body = w.box();
     const Matrix start = {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 1, 2, 3, 1};
-    dgBodySetMatrix(body, start.data());
+    setter.set(body, start.data());
     ASSERT_EQ(getMatrix(body), start);
-    dgBodySetMatrix(body, GetParam().matrix.data());
+    setter.set(body, std::get<1>(GetParam()).matrix.data());
     EXPECT_EQ(getMatrix(body), start);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    BadRows, PhysicsBodyMatrixRefusal,
-    ::testing::Values(RefusedMatrix{"ZeroFront", {0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
-                      RefusedMatrix{"ZeroUp", {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
-                      RefusedMatrix{"ParallelUp", {2, 1, 0, 0, 4, 2, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
-                      RefusedMatrix{"OppositeUp", {0, 0, 3, 0, 0, 0, -1, 0, 1, 0, 0, 0, 5, 5, 5, 1}},
-                      RefusedMatrix{"TinyFront", {1e-7f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
-                      RefusedMatrix{"NanFront", {kNan, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
-                      RefusedMatrix{"InfiniteUp", {1, 0, 0, 0, 0, kInf, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
-                      RefusedMatrix{"HugeFront", {3e30f, 3e30f, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
-                      RefusedMatrix{"NanPosition", {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, kNan, 5, 1}}),
-    [](const ::testing::TestParamInfo<RefusedMatrix>& info) { return std::string(info.param.name); });
+const RefusedMatrix kRefusedMatrices[] = {
+    {"ZeroFront", {0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
+    {"ZeroUp", {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
+    {"ParallelUp", {2, 1, 0, 0, 4, 2, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
+    {"OppositeUp", {0, 0, 3, 0, 0, 0, -1, 0, 1, 0, 0, 0, 5, 5, 5, 1}},
+    {"TinyFront", {1e-7f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
+    {"NanFront", {kNan, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
+    {"InfiniteUp", {1, 0, 0, 0, 0, kInf, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
+    {"HugeFront", {3e30f, 3e30f, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 5, 5, 1}},
+    {"NanPosition", {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, kNan, 5, 1}},
+};
+
+INSTANTIATE_TEST_SUITE_P(BadRows, PhysicsBodyMatrixRefusal,
+                         ::testing::Combine(::testing::ValuesIn(kMatrixSetters),
+                                            ::testing::ValuesIn(kRefusedMatrices)),
+                         [](const ::testing::TestParamInfo<PhysicsBodyMatrixRefusal::ParamType>& info) {
+                             return std::string(std::get<0>(info.param).name) + std::get<1>(info.param).name;
+                         });
 
 // Kept as designed: placing a body neither wakes it nor stops it.
 TEST(PhysicsBodyMatrix, DoesNotWakeAndKeepsTheVelocities) {

@@ -1,7 +1,11 @@
 // Whole worlds built and stepped through the public header alone: a perfectly
-// elastic bounce, one scene run twice in one process, and fast bodies with
-// continuous collision against a one-face tree wall.
+// elastic bounce, one scene run twice in one process, fast bodies with
+// continuous collision against a one-face tree wall, and frozen stacks that
+// one woken body must not shake.
 #include <gtest/gtest.h>
+
+#include <fenv.h>
+#include <xmmintrin.h>
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -190,9 +195,33 @@ struct OrderedBlocks {
     }
 };
 
+// What another part of the program may leave on the thread between two
+// updates: rounding upwards, denormals flushed and read as zero. Put back
+// on the way out.
+class OddCallerMode {
+public:
+    OddCallerMode() : m_rounding(fegetround()), m_csr(_mm_getcsr()) {
+        fesetround(FE_UPWARD);
+        _mm_setcsr(_mm_getcsr() | kFlushToZero | kDenormalsAreZero);
+    }
+    ~OddCallerMode() {
+        fesetround(m_rounding);
+        _mm_setcsr(m_csr);
+    }
+    OddCallerMode(const OddCallerMode&) = delete;
+    OddCallerMode& operator=(const OddCallerMode&) = delete;
+
+private:
+    static constexpr unsigned int kFlushToZero = 0x8000u;
+    static constexpr unsigned int kDenormalsAreZero = 0x0040u;
+    int m_rounding;
+    unsigned int m_csr;
+};
+
 // 80 boxes, spheres and capsules, turned and staggered, tumbling into a heap
-// on the floor. Returns the hash of every body's matrix every 20 steps.
-std::vector<uint32_t> runHeap(World& world) {
+// on the floor, each update called in the caller's mode or in an odd one.
+// Returns the hash of every body's matrix every 20 steps.
+std::vector<uint32_t> runHeap(World& world, bool oddCallerMode = false) {
     world.floor();
     dgWorld* w = world.get();
     std::vector<dgBody*> bodies;
@@ -211,7 +240,12 @@ std::vector<uint32_t> runHeap(World& world) {
     }
     std::vector<uint32_t> hashes;
     for (int32_t step = 1; step <= 120; ++step) {
-        dgWorldUpdate(w, 1.0f / 60.0f);
+        if (oddCallerMode) {
+            OddCallerMode mode;
+            dgWorldUpdate(w, 1.0f / 60.0f);
+        } else {
+            dgWorldUpdate(w, 1.0f / 60.0f);
+        }
         if (step % 20 == 0) {
             hashes.push_back(hashMatrices(bodies));
         }
@@ -223,6 +257,7 @@ enum class Second {
     WhileTheFirstLives,  // the second world made while the first still exists
     AfterChurn,          // after blocks of many sizes were taken and freed
     OppositeBlockOrder,  // the first world's blocks at rising addresses, the second's at falling ones
+    OddCallerMode,       // the second world updated with the caller rounding up and flushing denormals
 };
 
 std::string secondName(Second second) {
@@ -232,9 +267,11 @@ std::string secondName(Second second) {
         case Second::AfterChurn:
             return "AfterChurn";
         case Second::OppositeBlockOrder:
+            return "OppositeBlockOrder";
+        case Second::OddCallerMode:
             break;
     }
-    return "OppositeBlockOrder";
+    return "OddCallerMode";
 }
 
 void PrintTo(Second second, std::ostream* os) {
@@ -244,7 +281,8 @@ void PrintTo(Second second, std::ostream* os) {
 class SameSceneTwice : public ::testing::TestWithParam<Second> {};
 
 // A world must not depend on where its bodies, joints and contacts happen to
-// lie in memory: the same scene gives the same matrices bit for bit.
+// lie in memory, nor on the floating-point mode its caller left: the same
+// scene gives the same matrices bit for bit.
 TEST_P(SameSceneTwice, GivesTheSameMatricesBitForBit) {
     std::vector<uint32_t> first;
     std::vector<uint32_t> second;
@@ -290,6 +328,13 @@ TEST_P(SameSceneTwice, GivesTheSameMatricesBitForBit) {
             OrderedBlocks<false>::releaseSpare();
             break;
         }
+        case Second::OddCallerMode: {
+            World a(0.4f, 0.6f);
+            first = runHeap(a);
+            World b(0.4f, 0.6f);
+            second = runHeap(b, true);
+            break;
+        }
     }
     ASSERT_EQ(first.size(), second.size());
     for (size_t i = 0; i < first.size(); ++i) {
@@ -299,7 +344,7 @@ TEST_P(SameSceneTwice, GivesTheSameMatricesBitForBit) {
 
 INSTANTIATE_TEST_SUITE_P(PhysicsScenes, SameSceneTwice,
                          ::testing::Values(Second::WhileTheFirstLives, Second::AfterChurn,
-                                           Second::OppositeBlockOrder),
+                                           Second::OppositeBlockOrder, Second::OddCallerMode),
                          [](const ::testing::TestParamInfo<Second>& info) { return secondName(info.param); });
 
 // ---- continuous collision against a tree wall ----
@@ -370,6 +415,118 @@ INSTANTIATE_TEST_SUITE_P(PhysicsScenes, ContinuousTreeWall,
                          ::testing::Values(10.0f, 20.0f, 30.0f, 50.0f, 100.0f, 200.0f, 400.0f),
                          [](const ::testing::TestParamInfo<float>& info) {
                              return "Speed" + std::to_string(int(info.param));
+                         });
+
+// ---- waking one body of a frozen stack ----
+
+struct StackCase {
+    const char* name;
+    float lightest;
+    float heaviest;  // masses log-uniform between the two
+};
+
+class FrozenStack : public ::testing::TestWithParam<StackCase> {};
+
+// The activation callback keeps each body's state in the int its user data
+// points at.
+void recordActivation(dgBody* body, uint32_t state) {
+    *static_cast<int32_t*>(dgBodyGetUserData(body)) = int32_t(state);
+}
+
+// Random columns of boxes, some with a sphere on top, settle on the floor
+// until every body is frozen; then one body is woken and the scene stepped
+// on. Nothing touched it: no body may start to move.
+TEST_P(FrozenStack, WakingOneBodyMovesNone) {
+    const StackCase& c = GetParam();
+    int32_t frozenScenes = 0;
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+        std::mt19937 rng(seed);
+        auto uniform = [&rng](float lo, float hi) {
+            return std::uniform_real_distribution<float>(lo, hi)(rng);
+        };
+        // Outlives the world, whose destruction still reports to it.
+        std::vector<int32_t> states(16, 1);
+        World world(0.4f, 0.5f);
+        world.floor();
+        std::vector<dgBody*> bodies;
+        for (int32_t column = 0; column < 2; ++column) {
+            const int32_t height = 3 + int32_t(rng() % 2);
+            float y = 0.0f;
+            for (int32_t level = 0; level < height; ++level) {
+                const bool sphere = (level == height - 1) && (rng() % 2);
+                const float size = uniform(0.6f, 1.2f);
+                const float mass = c.lightest * std::pow(c.heaviest / c.lightest, uniform(0.0f, 1.0f));
+                dgCollision* shape =
+                    sphere ? dgCreateSphere(world.get(), 0.5f * size, 0.5f * size, 0.5f * size, nullptr)
+                           : dgCreateBox(world.get(), size, size, size, nullptr);
+                dgBody* body = world.add(shape, mass, 3.0f * float(column) + uniform(-0.05f, 0.05f),
+                                         y + 0.5f * size + 0.002f, uniform(-0.05f, 0.05f));
+                y += size + 0.002f;
+                dgBodySetUserData(body, &states[bodies.size()]);
+                dgBodySetActivationCallback(body, recordActivation);
+                bodies.push_back(body);
+            }
+        }
+        auto allFrozen = [&]() {
+            return std::all_of(states.begin(), states.begin() + std::ptrdiff_t(bodies.size()),
+                               [](int32_t state) { return state == 0; });
+        };
+        for (int32_t frame = 0; (frame < 900) && !allFrozen(); ++frame) {
+            dgWorldUpdate(world.get(), 1.0f / 60.0f);
+        }
+        if (!allFrozen()) {
+            continue;
+        }
+        ++frozenScenes;
+        dgWorldUnfreezeBody(world.get(), bodies[rng() % bodies.size()]);
+        float fastest = 0.0f;
+        for (int32_t frame = 0; frame < 90; ++frame) {
+            dgWorldUpdate(world.get(), 1.0f / 60.0f);
+            for (dgBody* body : bodies) {
+                float v[3];
+                dgBodyGetVelocity(body, v);
+                fastest = std::max(fastest, std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]));
+            }
+        }
+        EXPECT_LT(fastest, 0.05f) << "scene " << seed;
+    }
+    EXPECT_GE(frozenScenes, 6);
+}
+
+// A frozen body put elsewhere without waking it is not held by the contact it
+// had with another frozen one: when the bottom of the stack wakes, the top
+// falls back onto the stack.
+TEST(FrozenStackMoved, FallsFreelyOnceTheStackWakes) {
+    std::vector<int32_t> states(3, 1);
+    World world(0.4f, 0.5f);
+    world.floor();
+    std::vector<dgBody*> column;
+    for (int32_t level = 0; level < 3; ++level) {
+        dgBody* body = world.add(dgCreateBox(world.get(), 1.0f, 1.0f, 1.0f, nullptr), 10.0f, 0.0f,
+                                 0.502f + 1.002f * float(level), 0.0f);
+        dgBodySetUserData(body, &states[size_t(level)]);
+        dgBodySetActivationCallback(body, recordActivation);
+        column.push_back(body);
+    }
+    auto frozen = [&states]() { return !(states[0] || states[1] || states[2]); };
+    for (int32_t frame = 0; (frame < 600) && !frozen(); ++frame) {
+        dgWorldUpdate(world.get(), 1.0f / 60.0f);
+    }
+    ASSERT_TRUE(frozen()) << "the stack never froze";
+    const float rest = height(column[2]);
+    placeAt(column[2], 0.0f, rest + 1.0f, 0.0f);
+    dgWorldUnfreezeBody(world.get(), column[0]);
+    for (int32_t frame = 0; frame < 90; ++frame) {
+        dgWorldUpdate(world.get(), 1.0f / 60.0f);
+    }
+    EXPECT_NEAR(height(column[2]), rest, 0.05f);
+}
+
+INSTANTIATE_TEST_SUITE_P(PhysicsScenes, FrozenStack,
+                         ::testing::Values(StackCase{"Masses1To100", 1.0f, 100.0f},
+                                           StackCase{"MassRatiosTo1e6", 1.0f, 1.0e6f}),
+                         [](const ::testing::TestParamInfo<StackCase>& info) {
+                             return std::string(info.param.name);
                          });
 
 }  // namespace

@@ -3,6 +3,7 @@
 // jointed bodies together, and a random sequence of world operations.
 #include <gtest/gtest.h>
 
+#include <fenv.h>
 #include <fpu_control.h>
 
 #include <cmath>
@@ -131,6 +132,16 @@ TEST_P(UpdatePlan, StepsTheClampedTimeInEqualSubSteps) {
     float subStep = 0.0f;
     EXPECT_EQ(dgWorldPlanUpdate(c.elapsed, dgApiWorldOf(world)->m_maxSubStep, &subStep), c.count);
     EXPECT_EQ(subStep, c.subStep);
+    // Whatever rounding the caller left.
+    for (const int rounding : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        const int saved = fegetround();
+        fesetround(rounding);
+        float other = 0.0f;
+        const int32_t count = dgWorldPlanUpdate(c.elapsed, dgApiWorldOf(world)->m_maxSubStep, &other);
+        fesetround(saved);
+        EXPECT_EQ(count, c.count) << "rounding " << rounding;
+        EXPECT_EQ(other, c.subStep) << "rounding " << rounding;
+    }
     dgWorldUpdate(world, c.elapsed);
     EXPECT_EQ(dgWorldGetTimeStep(world), c.subStep);
     EXPECT_EQ(world->m_invTimeStep, 1.0f / c.subStep);
