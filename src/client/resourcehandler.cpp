@@ -3,6 +3,8 @@
 #include "client/exception.h"
 #include "client/globals.h"
 #include "client/log.h"
+#include "client/resourceids.h"
+#include "client/scopedenginestate.h"
 #include "client/utilities.h"
 #include "platform/sound/fsound.h"
 
@@ -40,6 +42,7 @@ struct LoadedTexture {
     s32 id;
     const char* path;
     const char* kind;
+    bool colorKey;  // texels of the colour of texel (0, 0) become transparent
 };
 
 struct RenderTarget {
@@ -71,83 +74,93 @@ struct Sound {
 };
 
 const CreatedMesh kCreatedMeshes[] = {
-    {1, video::SColor(255, 255, 255, 255), "Can't create white radar mesh!"},
-    {2, video::SColor(255, 255, 255, 0), "Can't create yellow radar mesh!"},
-    {3, video::SColor(255, 255, 0, 0), "Can't create red radar mesh!"},
-    {4, video::SColor(255, 0, 255, 0), "Can't create green radar mesh!"},
-    {5, video::SColor(255, 0, 0, 255), "Can't create blue radar mesh!"},
-    {6, video::SColor(255, 255, 128, 0), "Can't create orange radar mesh!"},
+    {CREATED_MESH_RADAR_WHITE, video::SColor(255, 255, 255, 255), "Can't create white radar mesh!"},
+    {CREATED_MESH_RADAR_YELLOW, video::SColor(255, 255, 255, 0), "Can't create yellow radar mesh!"},
+    {CREATED_MESH_RADAR_RED, video::SColor(255, 255, 0, 0), "Can't create red radar mesh!"},
+    {CREATED_MESH_RADAR_GREEN, video::SColor(255, 0, 255, 0), "Can't create green radar mesh!"},
+    {CREATED_MESH_RADAR_BLUE, video::SColor(255, 0, 0, 255), "Can't create blue radar mesh!"},
+    {CREATED_MESH_RADAR_ORANGE, video::SColor(255, 255, 128, 0), "Can't create orange radar mesh!"},
 };
 
-// Ids 7-9 (the cockpit and its guns) load without mip-maps, the rest with.
-const LoadedMesh kMeshes[] = {
-    {7, "media/mesh/cockpit/cockpit_spielerschiff01.x",
+// The cockpit and its guns get textures without mip-maps, the others with.
+const LoadedMesh kMeshesWithoutMipMaps[] = {
+    {MESH_COCKPIT, "media/mesh/cockpit/cockpit_spielerschiff01.x",
      "Can't load cockpit mesh: 'media/mesh/cockpit/cockpit_spielerschiff01.X'!"},
-    {8, "media/mesh/cockpit/cockpit_spielerschiff01_gun_left.x",
+    {MESH_GUN_LEFT, "media/mesh/cockpit/cockpit_spielerschiff01_gun_left.x",
      "Can't load weapon mesh: 'media/mesh/cockpit/cockpit_spielerschiff01_gun_left.x'!"},
-    {9, "media/mesh/cockpit/cockpit_spielerschiff01_gun_right.x",
+    {MESH_GUN_RIGHT, "media/mesh/cockpit/cockpit_spielerschiff01_gun_right.x",
      "Can't load weapon mesh: 'media/mesh/cockpit/cockpit_spielerschiff01_gun_right.x'!"},
-    {10, "media/mesh/mantis1/mantis_scout01.X",
+};
+
+const LoadedMesh kMeshes[] = {
+    {MESH_SCOUT, "media/mesh/mantis1/mantis_scout01.X",
      "Can't load ship mesh: 'media/mesh/mantis1/mantis_scout01.X'!"},
-    {11, "media/mesh/bomber1/bomber.x", "Can't load ship mesh: 'media/mesh/bomber1/bomber.x'!"},
-    {12, "media/mesh/bomber2/bomber_02.x", "Can't load ship mesh: 'media/mesh/bomber2/bomber_02.x'!"},
-    {13, "media/mesh/trash/trash_small_01.x", "Can't load trash mesh: 'media/mesh/trash/trash_small_01.x'!"},
-    {14, "media/mesh/trash/trash_small_02.x", "Can't load trash mesh: 'media/mesh/trash/trash_small_02.x'!"},
-    {15, "media/mesh/trash/trash_small_03.x", "Can't load trash mesh: 'media/mesh/trash/trash_small_03.x'!"},
-    {16, "media/mesh/torpedo/torp_hellshark.x",
+    {MESH_BOMBER1, "media/mesh/bomber1/bomber.x", "Can't load ship mesh: 'media/mesh/bomber1/bomber.x'!"},
+    {MESH_BOMBER2, "media/mesh/bomber2/bomber_02.x",
+     "Can't load ship mesh: 'media/mesh/bomber2/bomber_02.x'!"},
+    {MESH_TRASH1, "media/mesh/trash/trash_small_01.x",
+     "Can't load trash mesh: 'media/mesh/trash/trash_small_01.x'!"},
+    {MESH_TRASH2, "media/mesh/trash/trash_small_02.x",
+     "Can't load trash mesh: 'media/mesh/trash/trash_small_02.x'!"},
+    {MESH_TRASH3, "media/mesh/trash/trash_small_03.x",
+     "Can't load trash mesh: 'media/mesh/trash/trash_small_03.x'!"},
+    {MESH_TORPEDO, "media/mesh/torpedo/torp_hellshark.x",
      "Can't load torpedo mesh: 'media/mesh/torpedo/torp_hellshark.x'!"},
-    {17, "media/mesh/station1/station_01.x", "Can't load station mesh: 'media/mesh/station1/station_01.x'!"},
-    {18, "media/mesh/station1/station_01_door_01.x",
+    {MESH_STATION, "media/mesh/station1/station_01.x",
+     "Can't load station mesh: 'media/mesh/station1/station_01.x'!"},
+    {MESH_STATION_DOOR1, "media/mesh/station1/station_01_door_01.x",
      "Can't load station's door mesh: 'media/mesh/station1/station_01_door_01.x'!"},
-    {19, "media/mesh/station1/station_01_door_02.x",
+    {MESH_STATION_DOOR2, "media/mesh/station1/station_01_door_02.x",
      "Can't load station's door mesh: 'media/mesh/station1/station_01_door_02.x'!"},
-    {20, "media/mesh/shockwave/shockwave01.x",
+    {MESH_SHOCKWAVE, "media/mesh/shockwave/shockwave01.x",
      "Can't load shockwave mesh: 'media/mesh/shockwave/shockwave01.X'!"},
-    {21, "media/mesh/spotlight/spotlight_01.x",
+    {MESH_SPOTLIGHT, "media/mesh/spotlight/spotlight_01.x",
      "Can't load spotlight mesh: 'media/mesh/spotlight/spotlight_01.x'!"},
 };
-constexpr s32 kLastMeshWithoutMipMaps = 9;
 
-// In load order; 1 and 2 are colour-keyed from their texel (0, 0).
+// In load order.
 const LoadedTexture kTextures[] = {
-    {15, "media/graphics/gui/menubutton.jpg", "button texture"},
-    {1, "media/graphics/sprites/shot1.png", "bullet sprite"},
-    {2, "media/graphics/sprites/gun_muzzle.jpg", "gun muzzle sprite"},
-    {3, "media/graphics/particles/fire.png", "particle texture"},
-    {4, "media/graphics/particles/bubble.png", "particle texture"},
-    {5, "media/graphics/particles/particle1.png", "particle texture"},
-    {6, "media/graphics/particles/particle2.png", "particle texture"},
-    {7, "media/graphics/hud/hud.png", "Hud image"},
+    {TEXTURE_MENU_BUTTON, "media/graphics/gui/menubutton.jpg", "button texture", false},
+    {TEXTURE_BULLET, "media/graphics/sprites/shot1.png", "bullet sprite", true},
+    {TEXTURE_GUN_MUZZLE, "media/graphics/sprites/gun_muzzle.jpg", "gun muzzle sprite", true},
+    {TEXTURE_FIRE, "media/graphics/particles/fire.png", "particle texture", false},
+    {TEXTURE_BUBBLE, "media/graphics/particles/bubble.png", "particle texture", false},
+    {TEXTURE_PARTICLE1, "media/graphics/particles/particle1.png", "particle texture", false},
+    {TEXTURE_PARTICLE2, "media/graphics/particles/particle2.png", "particle texture", false},
+    {TEXTURE_HUD_ATLAS, "media/graphics/hud/hud.png", "Hud image", false},
 };
 
 // Each render target gets a name of its own: the engine's default name is
 // shared, and a second target of that name would replace the first.
 const RenderTarget kRenderTargets[] = {
-    {10, 128, "TorpedoCamTarget", "Can't create render to target texture for torpedo cam!"},
-    {11, 256, "SonarCamTarget", "Can't create render to target texture for 3d sonar cam!"},
-    {12, 128, "TargetCamTarget", "Can't create render to target texture for current target cam!"},
+    {TEXTURE_TORPEDO_CAM, 128, "TorpedoCamTarget", "Can't create render to target texture for torpedo cam!"},
+    {TEXTURE_SONAR_CAM, 256, "SonarCamTarget", "Can't create render to target texture for 3d sonar cam!"},
+    {TEXTURE_TARGET_CAM, 128, "TargetCamTarget",
+     "Can't create render to target texture for current target cam!"},
 };
 
 const SonarTexture kSonarTextures[] = {
-    {13, "LeftSonarTexture", "Can't create render to target texture for left sonar!",
+    {TEXTURE_SONAR_LEFT, "LeftSonarTexture", "Can't create render to target texture for left sonar!",
      "Game: Can't create left sonar texture using 32bit!"},
-    {14, "RightSonarTexture", "Can't create render to target texture for right sonar!",
+    {TEXTURE_SONAR_RIGHT, "RightSonarTexture", "Can't create render to target texture for right sonar!",
      "Game: Can't create right sonar texture using 32bit!"},
 };
 
 const Font kFonts[] = {
-    {1, "media/fonts/font8.png"},
-    {2, "media/fonts/font10.png"},
+    {FONT_HUD, "media/fonts/font8.png"},
+    {FONT_MENU, "media/fonts/font10.png"},
 };
 
 const Sound kSounds[] = {
-    {1, "media/audio/sound/3d_gen_engine_scout.wav", FSOUND_HW3D | FSOUND_LOOP_NORMAL, 128, 255, false},
-    {2, "media/audio/sound/3d_gun_plasmagatlin_p.wav", FSOUND_HW3D, 255, 255, false},
-    {3, "media/audio/sound/2d_tor_launch.wav", FSOUND_2D, 20, 255, false},
-    {4, "media/audio/sound/3d_tor_engine.wav", FSOUND_HW3D | FSOUND_LOOP_NORMAL, 255, -1, true},
-    {5, "media/audio/sound/3d_exp_sml.wav", FSOUND_HW3D, 255, -1, true},
-    {6, "media/audio/sound/3d_exp_med.wav", FSOUND_HW3D, 255, -1, true},
-    {7, "media/audio/sound/3d_collision.wav", FSOUND_HW3D, 255, 255, false},
+    {SOUND_SHIP_ENGINE, "media/audio/sound/3d_gen_engine_scout.wav", FSOUND_HW3D | FSOUND_LOOP_NORMAL, 128,
+     255, false},
+    {SOUND_GUN_SHOT, "media/audio/sound/3d_gun_plasmagatlin_p.wav", FSOUND_HW3D, 255, 255, false},
+    {SOUND_TORPEDO_LAUNCH, "media/audio/sound/2d_tor_launch.wav", FSOUND_2D, 20, 255, false},
+    {SOUND_TORPEDO_ENGINE, "media/audio/sound/3d_tor_engine.wav", FSOUND_HW3D | FSOUND_LOOP_NORMAL, 255, -1,
+     true},
+    {SOUND_EXPLOSION_SMALL, "media/audio/sound/3d_exp_sml.wav", FSOUND_HW3D, 255, -1, true},
+    {SOUND_EXPLOSION_LARGE, "media/audio/sound/3d_exp_med.wav", FSOUND_HW3D, 255, -1, true},
+    {SOUND_COLLISION, "media/audio/sound/3d_collision.wav", FSOUND_HW3D, 255, 255, false},
 };
 
 }  // namespace
@@ -176,6 +189,14 @@ bool ResourceHandler::loadAll() {
     return loadMeshes() && loadTextures() && createRenderTargets() && loadFonts() && loadSounds();
 }
 
+void ResourceHandler::loadMesh(s32 id, const char* path, const char* failure) {
+    scene::IAnimatedMesh* mesh = globals.sceneManager->getMesh(path);
+    if (mesh == nullptr) {
+        THROW_EXCEPTION(failure);
+    }
+    meshes[id] = mesh;
+}
+
 bool ResourceHandler::loadMeshes() {
     logLine("Load meshes");
     for (const CreatedMesh& entry : kCreatedMeshes) {
@@ -185,18 +206,14 @@ bool ResourceHandler::loadMeshes() {
         }
         createdMeshes[entry.id] = mesh;
     }
-    video::IVideoDriver* driver = globals.driver;
-    driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, false);
+    {
+        const ScopedTextureCreationFlag noMipMaps(globals.driver, video::ETCF_CREATE_MIP_MAPS, false);
+        for (const LoadedMesh& entry : kMeshesWithoutMipMaps) {
+            loadMesh(entry.id, entry.path, entry.failure);
+        }
+    }
     for (const LoadedMesh& entry : kMeshes) {
-        scene::IAnimatedMesh* mesh = globals.sceneManager->getMesh(entry.path);
-        if (mesh == nullptr) {
-            driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, true);
-            THROW_EXCEPTION(entry.failure);
-        }
-        meshes[entry.id] = mesh;
-        if (entry.id == kLastMeshWithoutMipMaps) {
-            driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, true);
-        }
+        loadMesh(entry.id, entry.path, entry.failure);
     }
     return true;
 }
@@ -211,7 +228,7 @@ bool ResourceHandler::loadTextures() {
             THROW_EXCEPTION(message.c_str());
         }
         textures[entry.id] = texture;
-        if (entry.id == 1 || entry.id == 2) {
+        if (entry.colorKey) {
             driver->makeColorKeyTexture(texture, core::position2d<s32>(0, 0));
         }
     }
@@ -224,12 +241,11 @@ bool ResourceHandler::createRenderTargets() {
     if (!driver->queryFeature(video::EVDF_RENDER_TO_TARGET)) {
         return false;
     }
-    driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, false);
+    const ScopedTextureCreationFlag noMipMaps(driver, video::ETCF_CREATE_MIP_MAPS, false);
     for (const RenderTarget& entry : kRenderTargets) {
         video::ITexture* target =
             driver->addRenderTargetTexture(core::dimension2d<u32>(entry.size, entry.size), entry.name);
         if (target == nullptr) {
-            driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, true);
             THROW_EXCEPTION(entry.failure);
         }
         textures[entry.id] = target;
@@ -238,16 +254,13 @@ bool ResourceHandler::createRenderTargets() {
         video::ITexture* texture =
             driver->addTexture(core::dimension2d<u32>(256, 256), entry.name, video::ECF_A8R8G8B8);
         if (texture == nullptr) {
-            driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, true);
             THROW_EXCEPTION(entry.failure);
         }
         textures[entry.id] = texture;
         if (texture->getColorFormat() != video::ECF_A8R8G8B8) {
-            driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, true);
             THROW_EXCEPTION(entry.wrongFormat);
         }
     }
-    driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, true);
     return true;
 }
 

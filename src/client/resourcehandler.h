@@ -32,6 +32,7 @@ public:
 
 private:
     bool loadMeshes();
+    void loadMesh(irr::s32 id, const char* path, const char* failure);
     bool loadTextures();
     bool createRenderTargets();
     bool loadFonts();

@@ -10,6 +10,7 @@
 #include "client/lightingshadercallback.h"
 #include "client/log.h"
 #include "client/resourcehandler.h"
+#include "client/resourceids.h"
 #include "platform/sound/fsound.h"
 
 #include <cstdio>
@@ -41,28 +42,38 @@ TEST(OpenGl, LoadAllLoadsEveryResource) {
     ResourceHandler resources;
     ASSERT_TRUE(resources.loadAll());
 
-    for (irr::s32 id = 7; id <= 21; ++id) {
-        EXPECT_NE(resources.getMesh(id), nullptr) << id;
+    for (irr::s32 id = MESH_COCKPIT; id <= MESH_SPOTLIGHT; ++id) {
+        ASSERT_NE(resources.getMesh(id), nullptr) << id;
+        // Only the cockpit and its guns are textured without mip-maps.
+        const irr::video::ITexture* skin =
+            resources.getMesh(id)->getMesh(0)->getMeshBuffer(0)->getMaterial().getTexture(0);
+        ASSERT_NE(skin, nullptr) << id;
+        EXPECT_EQ(skin->hasMipMaps(), id > MESH_GUN_RIGHT) << id;
     }
     std::set<irr::video::ITexture*> distinct;
-    for (irr::s32 id : {1, 2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15}) {
+    for (irr::s32 id : {TEXTURE_BULLET, TEXTURE_GUN_MUZZLE, TEXTURE_FIRE, TEXTURE_BUBBLE, TEXTURE_PARTICLE1,
+                        TEXTURE_PARTICLE2, TEXTURE_HUD_ATLAS, TEXTURE_TORPEDO_CAM, TEXTURE_SONAR_CAM,
+                        TEXTURE_TARGET_CAM, TEXTURE_SONAR_LEFT, TEXTURE_SONAR_RIGHT, TEXTURE_MENU_BUTTON}) {
         ASSERT_NE(resources.getTexture(id), nullptr) << id;
         distinct.insert(resources.getTexture(id));
     }
     EXPECT_EQ(distinct.size(), 13u);  // render targets do not share one name
-    EXPECT_EQ(resources.getTexture(10)->getSize(), irr::core::dimension2d<irr::u32>(128, 128));
-    EXPECT_EQ(resources.getTexture(11)->getSize(), irr::core::dimension2d<irr::u32>(256, 256));
-    for (irr::s32 id : {13, 14}) {
+    EXPECT_EQ(resources.getTexture(TEXTURE_TORPEDO_CAM)->getSize(),
+              irr::core::dimension2d<irr::u32>(128, 128));
+    EXPECT_EQ(resources.getTexture(TEXTURE_SONAR_CAM)->getSize(), irr::core::dimension2d<irr::u32>(256, 256));
+    for (irr::s32 id : {TEXTURE_SONAR_LEFT, TEXTURE_SONAR_RIGHT}) {
         EXPECT_EQ(resources.getTexture(id)->getColorFormat(), irr::video::ECF_A8R8G8B8);
+        EXPECT_FALSE(resources.getTexture(id)->hasMipMaps()) << id;
     }
-    EXPECT_NE(resources.getFont(1), nullptr);
-    EXPECT_NE(resources.getFont(2), nullptr);
-    for (irr::s32 id = 1; id <= 7; ++id) {
+    EXPECT_TRUE(globals.driver->getTextureCreationFlag(irr::video::ETCF_CREATE_MIP_MAPS));
+    EXPECT_NE(resources.getFont(FONT_HUD), nullptr);
+    EXPECT_NE(resources.getFont(FONT_MENU), nullptr);
+    for (irr::s32 id = SOUND_SHIP_ENGINE; id <= SOUND_COLLISION; ++id) {
         EXPECT_NE(resources.getSound(id), nullptr) << id;
     }
 
     // The sprites' background, the colour of texel (0, 0), is keyed out.
-    for (irr::s32 id : {1, 2}) {
+    for (irr::s32 id : {TEXTURE_BULLET, TEXTURE_GUN_MUZZLE}) {
         irr::video::ITexture* texture = resources.getTexture(id);
         const irr::u32* texels = static_cast<const irr::u32*>(texture->lock(irr::video::ETLM_READ_ONLY));
         ASSERT_NE(texels, nullptr);
@@ -88,10 +99,10 @@ TEST(OpenGl, MissingSoundStopsAtItAndKeepsTheSoundsBefore) {
     } catch (const Exception& e) {
         EXPECT_EQ(e.message, "Can't load sound: 'media/audio/sound/3d_collision.wav'!");
     }
-    for (irr::s32 id = 1; id <= 6; ++id) {
+    for (irr::s32 id = SOUND_SHIP_ENGINE; id < SOUND_COLLISION; ++id) {
         EXPECT_NE(resources.getSound(id), nullptr) << id;
     }
-    EXPECT_EQ(resources.getSound(7), nullptr);
+    EXPECT_EQ(resources.getSound(SOUND_COLLISION), nullptr);
 }
 
 TEST(OpenGl, ShadersCompileIntoFiveMaterialsAndStayOff) {

@@ -8,6 +8,8 @@
 #include "client/globals.h"
 #include "client/log.h"
 #include "client/resourcehandler.h"
+#include "client/resourceids.h"
+#include "client/scopedenginestate.h"
 #include "platform/sound/fsound.h"
 
 #include <cctype>
@@ -32,28 +34,32 @@ TEST(ResourceHandler, NullDriverLoadsMeshesAndTexturesThenStopsAtRenderTargets) 
 
     ResourceHandler resources;
     EXPECT_FALSE(resources.loadAll());
-    for (irr::s32 id = 1; id <= 6; ++id) {
+    for (irr::s32 id = CREATED_MESH_RADAR_WHITE; id <= CREATED_MESH_RADAR_ORANGE; ++id) {
         EXPECT_NE(resources.getCreatedMesh(id), nullptr) << id;
     }
-    for (irr::s32 id = 7; id <= 21; ++id) {
+    for (irr::s32 id = MESH_COCKPIT; id <= MESH_SPOTLIGHT; ++id) {
         EXPECT_NE(resources.getMesh(id), nullptr) << id;
     }
-    for (irr::s32 id : {1, 2, 3, 4, 5, 6, 7, 15}) {
+    for (irr::s32 id : {TEXTURE_BULLET, TEXTURE_GUN_MUZZLE, TEXTURE_FIRE, TEXTURE_BUBBLE, TEXTURE_PARTICLE1,
+                        TEXTURE_PARTICLE2, TEXTURE_HUD_ATLAS, TEXTURE_MENU_BUTTON}) {
         EXPECT_NE(resources.getTexture(id), nullptr) << id;
     }
-    for (irr::s32 id = 10; id <= 14; ++id) {
+    for (irr::s32 id = TEXTURE_TORPEDO_CAM; id <= TEXTURE_SONAR_RIGHT; ++id) {
         EXPECT_EQ(resources.getTexture(id), nullptr) << id;
     }
-    EXPECT_EQ(resources.getFont(1), nullptr);
-    EXPECT_EQ(resources.getSound(1), nullptr);
-    // Unknown ids.
+    EXPECT_EQ(resources.getFont(FONT_HUD), nullptr);
+    EXPECT_EQ(resources.getSound(SOUND_SHIP_ENGINE), nullptr);
+    // Ids outside the tables: before the first and after the last mesh, the
+    // created meshes' ids in the loaded table and back, and the two texture
+    // ids between the atlas and the first render target.
     EXPECT_EQ(resources.getMesh(0), nullptr);
-    EXPECT_EQ(resources.getMesh(22), nullptr);
-    EXPECT_EQ(resources.getMesh(1), nullptr);
-    EXPECT_EQ(resources.getCreatedMesh(7), nullptr);
-    EXPECT_EQ(resources.getTexture(8), nullptr);
-    EXPECT_EQ(resources.getTexture(9), nullptr);
+    EXPECT_EQ(resources.getMesh(MESH_SPOTLIGHT + 1), nullptr);
+    EXPECT_EQ(resources.getMesh(CREATED_MESH_RADAR_WHITE), nullptr);
+    EXPECT_EQ(resources.getCreatedMesh(MESH_COCKPIT), nullptr);
+    EXPECT_EQ(resources.getTexture(TEXTURE_HUD_ATLAS + 1), nullptr);
+    EXPECT_EQ(resources.getTexture(TEXTURE_TORPEDO_CAM - 1), nullptr);
     EXPECT_EQ(resources.getText(1), "Missing!");
+    EXPECT_TRUE(globals.driver->getTextureCreationFlag(irr::video::ETCF_CREATE_MIP_MAPS));
 
     globals.log = nullptr;
     log.close();
@@ -64,14 +70,44 @@ TEST(ResourceHandler, NullDriverLoadsMeshesAndTexturesThenStopsAtRenderTargets) 
     EXPECT_EQ(text.find("Load fonts"), std::string::npos);
 }
 
+// The flag gets back the value it had, whatever it was and however the scope
+// is left.
+TEST(ScopedTextureCreationFlag, RestoresThePreviousValueOnEveryWayOut) {
+    ScopedDevice device(irr::video::EDT_NULL);
+    ASSERT_NE(device.get(), nullptr);
+    irr::video::IVideoDriver* driver = globals.driver;
+    const irr::video::E_TEXTURE_CREATION_FLAG flag = irr::video::ETCF_CREATE_MIP_MAPS;
+    for (const bool before : {false, true}) {
+        for (const bool inside : {false, true}) {
+            for (const bool throws : {false, true}) {
+                driver->setTextureCreationFlag(flag, before);
+                try {
+                    const ScopedTextureCreationFlag scoped(driver, flag, inside);
+                    EXPECT_EQ(driver->getTextureCreationFlag(flag), inside);
+                    if (throws) {
+                        THROW_EXCEPTION("thrown inside the scope");
+                    }
+                } catch (const Exception&) {
+                    EXPECT_TRUE(throws);
+                }
+                EXPECT_EQ(driver->getTextureCreationFlag(flag), before) << before << inside << throws;
+            }
+        }
+    }
+}
+
+namespace {
+
 struct BrokenFile {
     const char* file;
     enum { Removed, Emptied, Garbage } damage;
     const char* message;
-    irr::s32 meshesBefore;  // loaded meshes that must stay (ids 7..)
+    irr::s32 meshesBefore;  // loaded meshes that must stay (ids MESH_COCKPIT..)
 };
 
 class ResourceHandlerBrokenFile : public testing::TestWithParam<BrokenFile> {};
+
+}  // namespace
 
 TEST_P(ResourceHandlerBrokenFile, ThrowsTheTabledMessageAndKeepsWhatWasLoaded) {
     const BrokenFile& broken = GetParam();
@@ -96,9 +132,10 @@ TEST_P(ResourceHandlerBrokenFile, ThrowsTheTabledMessageAndKeepsWhatWasLoaded) {
         EXPECT_EQ(e.message, broken.message);
         EXPECT_EQ(e.file, "src/client/resourcehandler");
     }
-    for (irr::s32 id = 7; id < 7 + broken.meshesBefore; ++id) {
+    for (irr::s32 id = MESH_COCKPIT; id < MESH_COCKPIT + broken.meshesBefore; ++id) {
         EXPECT_NE(resources.getMesh(id), nullptr) << id;
     }
+    EXPECT_TRUE(globals.driver->getTextureCreationFlag(irr::video::ETCF_CREATE_MIP_MAPS));
 }
 
 INSTANTIATE_TEST_SUITE_P(
