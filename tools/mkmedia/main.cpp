@@ -7,17 +7,17 @@
 #include <irrlicht.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 
 namespace {
 
-int removeTree(const std::string& path) {
-    const std::string command = "rm -rf '" + path + "'";
-    return std::system(command.c_str());
+void removeTree(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
 }
 
 }  // namespace

@@ -1,10 +1,70 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "FileTestUtils.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Starts the generator on a target from a working folder, without a shell in
+// between.
+pid_t startGenerator(const std::string& folder, const std::string& target) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const int quiet = open("/dev/null", O_WRONLY);
+        if (quiet < 0 || dup2(quiet, STDERR_FILENO) < 0 || chdir(folder.c_str()) != 0) {
+            _exit(127);
+        }
+        execl(MKMEDIA_PATH, "mkmedia", target.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return child;
+}
+
+// The run's exit status; -1 when it did not exit.
+int finish(pid_t child) {
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// Every file below root with its bytes, by path relative to it.
+std::map<std::string, std::string> treeOf(const std::string& root) {
+    std::map<std::string, std::string> files;
+    std::error_code missing;
+    for (fs::recursive_directory_iterator it(root, missing), end; !missing && it != end;
+         it.increment(missing)) {
+        if (it->is_regular_file()) {
+            files[it->path().lexically_relative(root).generic_string()] = testsupport::readFile(it->path());
+        }
+    }
+    return files;
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
 
 TEST(Mkmedia, TreeExists) {
     struct stat info {};
@@ -45,3 +105,34 @@ TEST(Mkmedia, TrailingSlashTargetGetsTheTree) {
     const std::string clean = std::string("rm -rf '") + folder + "'";
     EXPECT_EQ(std::system(clean.c_str()), 0);
 }
+
+namespace {
+
+class MkmediaTargetName : public testing::TestWithParam<const char*> {};
+
+}  // namespace
+
+// Whatever the target's name holds, it is only a name: two runs on it both
+// make the tree there, nothing is left beside it, and nothing in it runs.
+TEST_P(MkmediaTargetName, IsOnlyAName) {
+    char pattern[] = "/tmp/mkmedia_name_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    const fs::path target = GetParam();
+    fs::create_directories(folder / target.parent_path());
+    const std::map<std::string, std::string> built = treeOf(TARNWELL_MEDIA_DIR);
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(finish(startGenerator(folder, target.string())), 0) << "run " << run;
+        EXPECT_TRUE(treeOf((folder / target).string()) == built) << "run " << run;
+        EXPECT_EQ(namesIn((folder / target.parent_path()).string()),
+                  std::vector<std::string>{target.filename().string()});
+    }
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+        EXPECT_NE(entry.path().filename(), "INJECTED") << entry.path();
+    }
+    fs::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, MkmediaTargetName,
+                         testing::Values("it's/media", "x';touch INJECTED;'",
+                                         "$(touch INJECTED)/\"m\" `touch INJECTED`"));
