@@ -1,13 +1,17 @@
 // mkmedia OUTPUT_DIR: writes the game's media tree (meshes, textures, fonts,
 // sounds, music, terrain, shaders) into OUTPUT_DIR, the same bytes on every
-// run. The tree is written beside the target and renamed into place when
-// complete, so a failed run never leaves a half-made tree behind.
+// run. Each run writes into a folder of its own beside the target and swaps
+// it into place in one step when complete, so neither a failed run nor two
+// runs at once leave a half-made tree behind: the target always holds the
+// previous tree or a whole new one.
 #include "MediaOut.h"
 
 #include <irrlicht.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <fcntl.h>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -15,9 +19,34 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 void removeTree(const std::string& path) {
     std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
+    fs::remove_all(path, ignored);
+}
+
+// A target that holds a tree is exchanged with the new one in one step; the
+// old one is then removed. Another run's tree that lands in between is
+// replaced in turn, so the last run to finish wins, and every run's tree is
+// whole.
+void replaceTree(const std::string& temp, const std::string& target) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (std::rename(temp.c_str(), target.c_str()) == 0) {
+            return;  // there was no target, or an empty folder
+        }
+        if (errno != EEXIST && errno != ENOTEMPTY && errno != ENOTDIR) {
+            break;
+        }
+        if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+            removeTree(temp);
+            return;
+        }
+        if (errno != ENOENT) {  // ENOENT: another run moved the target away meanwhile
+            break;
+        }
+    }
+    throw std::runtime_error("cannot put '" + temp + "' in place of '" + target + "'");
 }
 
 }  // namespace
@@ -32,7 +61,6 @@ int main(int argc, char** argv) {
     while (target.size() > 1 && target.back() == '/') {
         target.pop_back();
     }
-    const std::string temp = target + ".tmp";
     irr::SIrrlichtCreationParameters params;
     params.DriverType = irr::video::EDT_NULL;
     params.LoggingLevel = irr::ELL_NONE;
@@ -42,10 +70,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     int status = 0;
+    std::string temp = target + ".tmp-XXXXXX";
     try {
-        removeTree(temp);
-        if (mkdir(temp.c_str(), 0755) != 0) {
-            throw std::runtime_error("cannot create '" + temp + "'");
+        if (mkdtemp(&temp[0]) == nullptr) {
+            temp.clear();
+            throw std::runtime_error("cannot create a folder beside '" + target + "'");
+        }
+        // mkdtemp makes the folder private; the tree gets what mkdir would give it.
+        const mode_t mask = umask(0);
+        umask(mask);
+        if (chmod(temp.c_str(), 0755 & ~mask) != 0) {
+            throw std::runtime_error("cannot open up '" + temp + "'");
         }
         const mkmedia::MediaOut out(temp, device);
         mkmedia::writeMeshes(out);
@@ -53,13 +88,12 @@ int main(int argc, char** argv) {
         mkmedia::writeShaders(out);
         mkmedia::writeTextures(out);
         mkmedia::writeTerrain(out);
-        removeTree(target);
-        if (std::rename(temp.c_str(), target.c_str()) != 0) {
-            throw std::runtime_error("cannot rename '" + temp + "' to '" + target + "'");
-        }
+        replaceTree(temp, target);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "mkmedia: %s\n", e.what());
-        removeTree(temp);
+        if (!temp.empty()) {
+            removeTree(temp);
+        }
         status = 1;
     }
     device->drop();
