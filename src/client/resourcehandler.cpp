@@ -3,6 +3,7 @@
 #include "client/exception.h"
 #include "client/globals.h"
 #include "client/log.h"
+#include "client/mediamanifest.h"
 #include "client/resourceids.h"
 #include "client/scopedenginestate.h"
 #include "client/utilities.h"
@@ -13,6 +14,9 @@
 using namespace irr;
 
 namespace {
+
+// The folder the tables' paths start in; it holds the media's manifest.
+constexpr const char* kMediaRoot = "media";
 
 template <typename Table>
 typename Table::mapped_type lookup(const Table& table, s32 id) {
@@ -186,18 +190,21 @@ bool ResourceHandler::loadAll() {
         return false;
     }
     globals.driver->setTextureCreationFlag(video::ETCF_ALWAYS_32_BIT, true);
-    return loadMeshes() && loadTextures() && createRenderTargets() && loadFonts() && loadSounds();
+    MediaManifest manifest;
+    manifest.read(kMediaRoot);
+    return loadMeshes(manifest) && loadTextures(manifest) && createRenderTargets() && loadFonts(manifest) &&
+           loadSounds(manifest);
 }
 
-void ResourceHandler::loadMesh(s32 id, const char* path, const char* failure) {
-    scene::IAnimatedMesh* mesh = globals.sceneManager->getMesh(path);
+void ResourceHandler::loadMesh(const MediaManifest& manifest, s32 id, const char* path, const char* failure) {
+    scene::IAnimatedMesh* mesh = manifest.meshIntact(path) ? globals.sceneManager->getMesh(path) : nullptr;
     if (mesh == nullptr) {
         THROW_EXCEPTION(failure);
     }
     meshes[id] = mesh;
 }
 
-bool ResourceHandler::loadMeshes() {
+bool ResourceHandler::loadMeshes(const MediaManifest& manifest) {
     logLine("Load meshes");
     for (const CreatedMesh& entry : kCreatedMeshes) {
         scene::IMesh* mesh = createCylinderMesh(entry.color, 13, 2, 1.0f);
@@ -209,20 +216,20 @@ bool ResourceHandler::loadMeshes() {
     {
         const ScopedTextureCreationFlag noMipMaps(globals.driver, video::ETCF_CREATE_MIP_MAPS, false);
         for (const LoadedMesh& entry : kMeshesWithoutMipMaps) {
-            loadMesh(entry.id, entry.path, entry.failure);
+            loadMesh(manifest, entry.id, entry.path, entry.failure);
         }
     }
     for (const LoadedMesh& entry : kMeshes) {
-        loadMesh(entry.id, entry.path, entry.failure);
+        loadMesh(manifest, entry.id, entry.path, entry.failure);
     }
     return true;
 }
 
-bool ResourceHandler::loadTextures() {
+bool ResourceHandler::loadTextures(const MediaManifest& manifest) {
     logLine("Load textures");
     video::IVideoDriver* driver = globals.driver;
     for (const LoadedTexture& entry : kTextures) {
-        video::ITexture* texture = driver->getTexture(entry.path);
+        video::ITexture* texture = manifest.fileIntact(entry.path) ? driver->getTexture(entry.path) : nullptr;
         if (texture == nullptr) {
             const std::string message = std::string("Can't load ") + entry.kind + ": '" + entry.path + "'!";
             THROW_EXCEPTION(message.c_str());
@@ -264,10 +271,10 @@ bool ResourceHandler::createRenderTargets() {
     return true;
 }
 
-bool ResourceHandler::loadFonts() {
+bool ResourceHandler::loadFonts(const MediaManifest& manifest) {
     logLine("Load fonts");
     for (const Font& entry : kFonts) {
-        gui::IGUIFont* font = globals.gui->getFont(entry.path);
+        gui::IGUIFont* font = manifest.fileIntact(entry.path) ? globals.gui->getFont(entry.path) : nullptr;
         if (font == nullptr) {
             const std::string message = std::string("Can't load font: '") + entry.path + "'!";
             THROW_EXCEPTION(message.c_str());
@@ -277,10 +284,12 @@ bool ResourceHandler::loadFonts() {
     return true;
 }
 
-bool ResourceHandler::loadSounds() {
+bool ResourceHandler::loadSounds(const MediaManifest& manifest) {
     logLine("Load sounds");
     for (const Sound& entry : kSounds) {
-        FSOUND_SAMPLE* sample = FSOUND_Sample_Load(FSOUND_FREE, entry.path, entry.mode, 0, 0);
+        FSOUND_SAMPLE* sample = manifest.fileIntact(entry.path)
+                                    ? FSOUND_Sample_Load(FSOUND_FREE, entry.path, entry.mode, 0, 0)
+                                    : nullptr;
         if (sample == nullptr) {
             const std::string message = std::string("Can't load sound: '") + entry.path + "'!";
             THROW_EXCEPTION(message.c_str());

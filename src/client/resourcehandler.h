@@ -10,6 +10,7 @@
 #include <string>
 
 struct FSOUND_SAMPLE;
+class MediaManifest;
 
 class ResourceHandler {
 public:
@@ -19,7 +20,9 @@ public:
 
     // Loads everything in a fixed order. False (quietly) when the driver cannot
     // render to a texture; a file that cannot be loaded throws an Exception
-    // naming it. What was loaded before stays in the tables.
+    // naming it. What was loaded before stays in the tables. A file reaches
+    // the engine only when it matches the media's manifest (see
+    // mediamanifest.h); one that does not throws the same Exception.
     bool loadAll();
 
     irr::scene::IAnimatedMesh* getMesh(irr::s32 id) const;
@@ -31,12 +34,12 @@ public:
     std::string getText(irr::s32 id) const;
 
 private:
-    bool loadMeshes();
-    void loadMesh(irr::s32 id, const char* path, const char* failure);
-    bool loadTextures();
+    bool loadMeshes(const MediaManifest& manifest);
+    void loadMesh(const MediaManifest& manifest, irr::s32 id, const char* path, const char* failure);
+    bool loadTextures(const MediaManifest& manifest);
     bool createRenderTargets();
-    bool loadFonts();
-    bool loadSounds();
+    bool loadFonts(const MediaManifest& manifest);
+    bool loadSounds(const MediaManifest& manifest);
 
     std::map<irr::s32, std::string> texts;
     std::map<irr::s32, irr::scene::IAnimatedMesh*> meshes;  // the scene manager's cache owns them

@@ -12,10 +12,13 @@
 #include "client/scopedenginestate.h"
 #include "platform/sound/fsound.h"
 
+#include "MediaDamage.h"
+
 #include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 #include "FileTestUtils.h"
 
@@ -98,70 +101,180 @@ TEST(ScopedTextureCreationFlag, RestoresThePreviousValueOnEveryWayOut) {
 
 namespace {
 
+// Damage to one file of a media copy. The engine's loaders hang on a JPEG
+// without its last byte, read past a truncated one, overflow their buffer on
+// an image header that claims a huge size, crash on a one-character edit of
+// a .x file and make an empty mesh of a .x cut to its header; each must give
+// the file's load failure instead.
 struct BrokenFile {
     const char* file;
-    enum { Removed, Emptied, Garbage } damage;
+    enum { Removed, Emptied, Garbage, LastByteCut, HalfCut, HugeImage, Edited, CutToHeader } damage;
     const char* message;
-    irr::s32 meshesBefore;  // loaded meshes that must stay (ids MESH_COCKPIT..)
+    irr::s32 meshesBefore;         // loaded meshes that must stay (ids MESH_COCKPIT..)
+    bool resealed = false;         // the manifest is rewritten over the damage
+    const char* anchor = nullptr;  // Edited: the first `from` after `anchor` becomes `to`
+    const char* from = nullptr;
+    const char* to = nullptr;
+    bool opengl = false;  // fonts load after the render targets, which need a real driver
 };
 
 class ResourceHandlerBrokenFile : public testing::TestWithParam<BrokenFile> {};
+
+void damage(const BrokenFile& broken) {
+    std::string bytes = readFile(broken.file);
+    const std::string name = broken.file;
+    switch (broken.damage) {
+        case BrokenFile::Removed:
+            ASSERT_EQ(std::remove(broken.file), 0);
+            return;
+        case BrokenFile::Emptied:
+            bytes.clear();
+            break;
+        case BrokenFile::Garbage:
+            bytes.clear();
+            for (int i = 0; i < 4096; ++i) {
+                bytes += static_cast<char>((i * 7919) & 0xFF);
+            }
+            break;
+        case BrokenFile::LastByteCut:
+            bytes.pop_back();
+            break;
+        case BrokenFile::HalfCut:
+            bytes.resize(bytes.size() / 2);
+            break;
+        case BrokenFile::HugeImage:
+            if (name.find(".png") != std::string::npos) {
+                clienttest::setImageSides(bytes, true, clienttest::kHugePng[0], clienttest::kHugePng[1]);
+            } else {
+                clienttest::setImageSides(bytes, false, clienttest::kHugeJpeg[0], clienttest::kHugeJpeg[1]);
+            }
+            break;
+        case BrokenFile::Edited: {
+            const size_t at = bytes.find(broken.from, bytes.find(broken.anchor));
+            ASSERT_NE(at, std::string::npos) << broken.anchor;
+            bytes.replace(at, std::string(broken.from).size(), broken.to);
+            break;
+        }
+        case BrokenFile::CutToHeader:
+            bytes.resize(bytes.find('\n') + 1);
+            break;
+    }
+    testsupport::writeFile(broken.file, bytes);
+}
 
 }  // namespace
 
 TEST_P(ResourceHandlerBrokenFile, ThrowsTheTabledMessageAndKeepsWhatWasLoaded) {
     const BrokenFile& broken = GetParam();
-    MediaCopy media;
-    if (broken.damage == BrokenFile::Removed) {
-        ASSERT_EQ(std::remove(broken.file), 0);
-    } else {
-        std::ofstream out(broken.file, std::ios::trunc | std::ios::binary);
-        if (broken.damage == BrokenFile::Garbage) {
-            for (int i = 0; i < 4096; ++i) {
-                out.put(static_cast<char>((i * 7919) & 0xFF));
-            }
-        }
+    if (broken.opengl) {
+        REQUIRE_OPENGL();
     }
-    ScopedDevice device(irr::video::EDT_NULL);
+    MediaCopy media;
+    damage(broken);
+    if (broken.resealed) {
+        clienttest::resealManifest("media");
+    }
+    ScopedDevice device(broken.opengl ? irr::video::EDT_OPENGL : irr::video::EDT_NULL);
     ASSERT_NE(device.get(), nullptr);
     ResourceHandler resources;
+    alarm(60);  // a loader that hangs fails the test instead of the whole run
     try {
         resources.loadAll();
-        FAIL() << "no exception for " << broken.file;
+        ADD_FAILURE() << "no exception for " << broken.file;
     } catch (const Exception& e) {
         EXPECT_EQ(e.message, broken.message);
         EXPECT_EQ(e.file, "src/client/resourcehandler");
     }
+    alarm(0);
     for (irr::s32 id = MESH_COCKPIT; id < MESH_COCKPIT + broken.meshesBefore; ++id) {
         EXPECT_NE(resources.getMesh(id), nullptr) << id;
     }
+    EXPECT_EQ(resources.getMesh(MESH_COCKPIT + broken.meshesBefore), nullptr);
     EXPECT_TRUE(globals.driver->getTextureCreationFlag(irr::video::ETCF_CREATE_MIP_MAPS));
 }
+
+namespace {
+
+BrokenFile edited(const char* file, const char* anchor, const char* from, const char* to, const char* message,
+                  irr::s32 meshesBefore) {
+    BrokenFile broken{file, BrokenFile::Edited, message, meshesBefore};
+    broken.anchor = anchor;
+    broken.from = from;
+    broken.to = to;
+    return broken;
+}
+
+BrokenFile resealed(BrokenFile broken) {
+    broken.resealed = true;
+    return broken;
+}
+
+const char kCockpit[] = "Can't load cockpit mesh: 'media/mesh/cockpit/cockpit_spielerschiff01.X'!";
+const char kButton[] = "Can't load button texture: 'media/graphics/gui/menubutton.jpg'!";
+const char kMuzzle[] = "Can't load gun muzzle sprite: 'media/graphics/sprites/gun_muzzle.jpg'!";
+const char kHud[] = "Can't load Hud image: 'media/graphics/hud/hud.png'!";
+const char kShockwave[] = "Can't load shockwave mesh: 'media/mesh/shockwave/shockwave01.X'!";
+
+const BrokenFile kMuzzleLastByte{"media/graphics/sprites/gun_muzzle.jpg", BrokenFile::LastByteCut, kMuzzle,
+                                 15};
+const BrokenFile kMuzzleHalf{"media/graphics/sprites/gun_muzzle.jpg", BrokenFile::HalfCut, kMuzzle, 15};
+const BrokenFile kMuzzleHuge{"media/graphics/sprites/gun_muzzle.jpg", BrokenFile::HugeImage, kMuzzle, 15};
+const BrokenFile kHudHuge{"media/graphics/hud/hud.png", BrokenFile::HugeImage, kHud, 15};
+const BrokenFile kShockwaveTextureHuge{"media/mesh/shockwave/shockwave01.png", BrokenFile::HugeImage,
+                                       kShockwave, 13};
+BrokenFile fontHuge() {
+    BrokenFile broken{"media/fonts/font8.png", BrokenFile::HugeImage,
+                      "Can't load font: 'media/fonts/font8.png'!", 15};
+    broken.opengl = true;
+    return broken;
+}
+
+std::string brokenFileName(const testing::TestParamInfo<BrokenFile>& info) {
+    static const char* const kDamage[] = {"Removed", "Emptied",   "Garbage", "LastByteCut",
+                                          "HalfCut", "HugeImage", "Edited",  "CutToHeader"};
+    std::string name = info.param.file;
+    name = name.substr(name.rfind('/') + 1) + "_" + kDamage[info.param.damage] +
+           (info.param.resealed ? "_Resealed" : "");
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+            c = '_';
+        }
+    }
+    return name;
+}
+
+}  // namespace
 
 INSTANTIATE_TEST_SUITE_P(
     Files, ResourceHandlerBrokenFile,
     testing::Values(BrokenFile{"media/mesh/spotlight/spotlight_01.x", BrokenFile::Removed,
                                "Can't load spotlight mesh: 'media/mesh/spotlight/spotlight_01.x'!", 14},
-                    BrokenFile{"media/mesh/cockpit/cockpit_spielerschiff01.x", BrokenFile::Emptied,
-                               "Can't load cockpit mesh: 'media/mesh/cockpit/cockpit_spielerschiff01.X'!", 0},
+                    BrokenFile{"media/mesh/cockpit/cockpit_spielerschiff01.x", BrokenFile::Emptied, kCockpit,
+                               0},
                     BrokenFile{"media/mesh/station1/station_01.x", BrokenFile::Garbage,
                                "Can't load station mesh: 'media/mesh/station1/station_01.x'!", 10},
-                    BrokenFile{"media/graphics/gui/menubutton.jpg", BrokenFile::Removed,
-                               "Can't load button texture: 'media/graphics/gui/menubutton.jpg'!", 15},
-                    BrokenFile{"media/graphics/hud/hud.png", BrokenFile::Garbage,
-                               "Can't load Hud image: 'media/graphics/hud/hud.png'!", 15},
-                    BrokenFile{"media/graphics/sprites/gun_muzzle.jpg", BrokenFile::Emptied,
-                               "Can't load gun muzzle sprite: 'media/graphics/sprites/gun_muzzle.jpg'!", 15}),
-    [](const testing::TestParamInfo<BrokenFile>& info) {
-        std::string name = info.param.file;
-        name = name.substr(name.rfind('/') + 1);
-        for (char& c : name) {
-            if (!std::isalnum(static_cast<unsigned char>(c))) {
-                c = '_';
-            }
-        }
-        return name;
-    });
+                    BrokenFile{"media/graphics/gui/menubutton.jpg", BrokenFile::Removed, kButton, 15},
+                    BrokenFile{"media/graphics/hud/hud.png", BrokenFile::Garbage, kHud, 15},
+                    BrokenFile{"media/graphics/sprites/gun_muzzle.jpg", BrokenFile::Emptied, kMuzzle, 15},
+                    BrokenFile{"media/manifest.txt", BrokenFile::Removed, kCockpit, 0},
+                    // What the engine's loaders cannot take.
+                    kMuzzleLastByte, resealed(kMuzzleLastByte),
+                    BrokenFile{"media/mesh/mantis1/mantis_scout01.jpg", BrokenFile::LastByteCut,
+                               "Can't load ship mesh: 'media/mesh/mantis1/mantis_scout01.X'!", 3},
+                    kMuzzleHalf, resealed(kMuzzleHalf),
+                    BrokenFile{"media/mesh/station1/station_01.jpg", BrokenFile::HalfCut,
+                               "Can't load station mesh: 'media/mesh/station1/station_01.x'!", 10},
+                    kMuzzleHuge, resealed(kMuzzleHuge), kHudHuge, resealed(kHudHuge), kShockwaveTextureHuge,
+                    resealed(kShockwaveTextureHuge), fontHuge(), resealed(fontHuge()),
+                    edited("media/mesh/trash/trash_small_01.x", "MeshMaterialList", "0,", "7,",
+                           "Can't load trash mesh: 'media/mesh/trash/trash_small_01.x'!", 6),
+                    edited("media/mesh/bomber1/bomber.x", "Mesh ", " 670;", " 070;",
+                           "Can't load ship mesh: 'media/mesh/bomber1/bomber.x'!", 4),
+                    edited("media/mesh/mantis1/mantis_scout01.X", "Mesh ", "0.0000;", "inf;",
+                           "Can't load ship mesh: 'media/mesh/mantis1/mantis_scout01.X'!", 3),
+                    BrokenFile{"media/mesh/torpedo/torp_hellshark.x", BrokenFile::CutToHeader,
+                               "Can't load torpedo mesh: 'media/mesh/torpedo/torp_hellshark.x'!", 9}),
+    brokenFileName);
 
 namespace {
 

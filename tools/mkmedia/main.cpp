@@ -1,10 +1,11 @@
 // mkmedia OUTPUT_DIR: writes the game's media tree (meshes, textures, fonts,
-// sounds, music, terrain, shaders) into OUTPUT_DIR, the same bytes on every
-// run. Each run writes into a folder of its own beside the target and swaps
-// it into place in one step when complete, so neither a failed run nor two
-// runs at once leave a half-made tree behind: the target always holds the
-// previous tree or a whole new one.
+// sounds, music, terrain, shaders) and its manifest into OUTPUT_DIR, the same
+// bytes on every run. Each run writes into a folder of its own beside the
+// target and swaps it into place in one step when complete, so neither a
+// failed run nor two runs at once leave a half-made tree behind: the target
+// always holds the previous tree or a whole new one.
 #include "MediaOut.h"
+#include "client/mediamanifest.h"
 
 #include <irrlicht.h>
 
@@ -13,9 +14,12 @@
 #include <exception>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -24,6 +28,27 @@ namespace fs = std::filesystem;
 void removeTree(const std::string& path) {
     std::error_code ignored;
     fs::remove_all(path, ignored);
+}
+
+// The manifest lists every other file of the finished tree.
+void writeManifest(const mkmedia::MediaOut& out, const std::string& root) {
+    std::vector<MediaFile> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        if (!in && !in.eof()) {
+            throw std::runtime_error("cannot read '" + entry.path().string() + "'");
+        }
+        MediaFile file;
+        file.path = entry.path().lexically_relative(root).generic_string();
+        file.size = bytes.size();
+        file.checksum = mediaChecksum(bytes);
+        files.push_back(file);
+    }
+    out.writeText(MEDIA_MANIFEST_FILE, formatMediaManifest(files));
 }
 
 // A target that holds a tree is exchanged with the new one in one step; the
@@ -88,6 +113,7 @@ int main(int argc, char** argv) {
         mkmedia::writeShaders(out);
         mkmedia::writeTextures(out);
         mkmedia::writeTerrain(out);
+        writeManifest(out, temp);
         replaceTree(temp, target);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "mkmedia: %s\n", e.what());

@@ -1,3 +1,5 @@
+#include "client/mediamanifest.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -72,6 +74,19 @@ TEST(Mkmedia, TreeExists) {
     EXPECT_TRUE(S_ISDIR(info.st_mode));
 }
 
+// The manifest lists every other file of the tree with its size and checksum.
+TEST(Mkmedia, ManifestListsEveryOtherFile) {
+    std::map<std::string, std::string> tree = treeOf(TARNWELL_MEDIA_DIR);
+    const std::string manifest = tree[MEDIA_MANIFEST_FILE];
+    tree.erase(MEDIA_MANIFEST_FILE);
+    std::vector<MediaFile> files;
+    for (const auto& [path, bytes] : tree) {
+        files.push_back({path, bytes.size(), mediaChecksum(bytes)});
+    }
+    EXPECT_GE(files.size(), 53u);
+    EXPECT_EQ(manifest, formatMediaManifest(files));
+}
+
 // A target that cannot be made (its parent is a file) fails the run, and
 // neither the target nor its temporary tree appears.
 TEST(Mkmedia, UnwritableTargetExitsNonZeroAndLeavesNothing) {
@@ -109,6 +124,11 @@ namespace {
 
 class MkmediaTargetName : public testing::TestWithParam<const char*> {};
 
+std::string targetCaseName(const testing::TestParamInfo<const char*>& info) {
+    static const char* const kNames[] = {"Apostrophe", "QuotedCommand", "CommandSubstitution"};
+    return kNames[info.index];
+}
+
 }  // namespace
 
 // Whatever the target's name holds, it is only a name: two runs on it both
@@ -134,7 +154,8 @@ TEST_P(MkmediaTargetName, IsOnlyAName) {
 
 INSTANTIATE_TEST_SUITE_P(Names, MkmediaTargetName,
                          testing::Values("it's/media", "x';touch INJECTED;'",
-                                         "$(touch INJECTED)/\"m\" `touch INJECTED`"));
+                                         "$(touch INJECTED)/\"m\" `touch INJECTED`"),
+                         targetCaseName);
 
 // Runs racing on one target, the second started at a different point of the
 // first in each round: whichever reports success leaves the whole tree (the

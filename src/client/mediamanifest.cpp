@@ -1,0 +1,207 @@
+#include "client/mediamanifest.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+bool readWhole(const std::string& path, std::string& bytes) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    bytes = text.str();
+    return !file.bad();
+}
+
+bool exists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool endsWithNoCase(const std::string& text, const char* suffix) {
+    const std::string end(suffix);
+    if (text.size() < end.size()) {
+        return false;
+    }
+    return std::equal(
+        end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()),
+        [](char lower, char c) { return std::tolower(static_cast<unsigned char>(c)) == lower; });
+}
+
+uint32_t bigEndian(const std::string& bytes, size_t at, size_t width) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < width; ++i) {
+        value = (value << 8) | static_cast<uint8_t>(bytes[at + i]);
+    }
+    return value;
+}
+
+bool sideFits(uint32_t side) {
+    return side >= 1 && side <= MEDIA_MAX_IMAGE_SIDE;
+}
+
+bool pngFits(const std::string& bytes) {
+    static const char kSignature[] = "\x89PNG\r\n\x1a\n";
+    // Signature, then the IHDR chunk: length 13, type, width, height.
+    if (bytes.size() < 8 + 8 + 8 || bytes.compare(0, 8, kSignature, 8) != 0) {
+        return false;
+    }
+    return bigEndian(bytes, 8, 4) == 13 && bytes.compare(12, 4, "IHDR") == 0 &&
+           sideFits(bigEndian(bytes, 16, 4)) && sideFits(bigEndian(bytes, 20, 4));
+}
+
+bool isFrameHeader(uint8_t marker) {
+    // SOF0-SOF15 without DHT (C4), JPG (C8) and DAC (CC).
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+bool jpegFits(const std::string& bytes) {
+    const size_t size = bytes.size();
+    if (size < 4 || static_cast<uint8_t>(bytes[0]) != 0xFF || static_cast<uint8_t>(bytes[1]) != 0xD8 ||
+        static_cast<uint8_t>(bytes[size - 2]) != 0xFF || static_cast<uint8_t>(bytes[size - 1]) != 0xD9) {
+        return false;
+    }
+    bool frame = false;
+    size_t at = 2;
+    // Header segments up to the first scan; each is FF, marker, 16-bit length
+    // that counts itself.
+    while (at + 4 <= size) {
+        if (static_cast<uint8_t>(bytes[at]) != 0xFF) {
+            return false;
+        }
+        const uint8_t marker = static_cast<uint8_t>(bytes[at + 1]);
+        if (marker == 0xFF) {
+            ++at;  // fill byte
+            continue;
+        }
+        const uint32_t length = bigEndian(bytes, at + 2, 2);
+        if (length < 2 || at + 2 + length > size) {
+            return false;
+        }
+        if (isFrameHeader(marker)) {
+            // Precision, height, width; a height of 0 would be defined later
+            // in the scan, which the loader does not expect.
+            if (length < 8 || frame) {
+                return false;
+            }
+            frame = sideFits(bigEndian(bytes, at + 5, 2)) && sideFits(bigEndian(bytes, at + 7, 2));
+            if (!frame) {
+                return false;
+            }
+        }
+        if (marker == 0xDA) {
+            return frame;
+        }
+        at += 2 + length;
+    }
+    return false;
+}
+
+}  // namespace
+
+uint64_t mediaChecksum(const std::string& bytes) {
+    uint64_t hash = 0xCBF29CE484222325ull;
+    for (const char c : bytes) {
+        hash ^= static_cast<uint8_t>(c);
+        hash *= 0x100000001B3ull;
+    }
+    return hash;
+}
+
+std::string formatMediaManifest(std::vector<MediaFile> files) {
+    std::sort(files.begin(), files.end(),
+              [](const MediaFile& a, const MediaFile& b) { return a.path < b.path; });
+    std::string text;
+    for (const MediaFile& file : files) {
+        char head[48];
+        std::snprintf(head, sizeof(head), "%016llx %llu ", static_cast<unsigned long long>(file.checksum),
+                      static_cast<unsigned long long>(file.size));
+        text += head + file.path + "\n";
+    }
+    return text;
+}
+
+bool mediaImageHeaderFits(const std::string& path, const std::string& bytes) {
+    if (endsWithNoCase(path, ".png")) {
+        return pngFits(bytes);
+    }
+    if (endsWithNoCase(path, ".jpg")) {
+        return jpegFits(bytes);
+    }
+    return true;
+}
+
+void MediaManifest::read(const std::string& rootPath) {
+    std::string text;
+    if (!readWhole(rootPath + "/" + MEDIA_MANIFEST_FILE, text)) {
+        text.clear();
+    }
+    parse(rootPath, text);
+}
+
+void MediaManifest::parse(const std::string& rootPath, const std::string& text) {
+    root = rootPath;
+    files.clear();
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        unsigned long long checksum = 0, size = 0;
+        int pathAt = 0;
+        if (line.size() > 17 && line[16] == ' ' &&
+            std::sscanf(line.c_str(), "%16llx %llu %n", &checksum, &size, &pathAt) == 2 && pathAt > 0 &&
+            static_cast<size_t>(pathAt) < line.size()) {
+            MediaFile file;
+            file.path = line.substr(static_cast<size_t>(pathAt));
+            file.size = size;
+            file.checksum = checksum;
+            files[file.path] = file;
+        }
+    }
+}
+
+bool MediaManifest::bytesIntact(const std::string& path, const std::string& bytes) const {
+    const std::string prefix = root + "/";
+    if (path.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    const auto found = files.find(path.substr(prefix.size()));
+    return found != files.end() && found->second.size == bytes.size() &&
+           found->second.checksum == mediaChecksum(bytes) && mediaImageHeaderFits(path, bytes);
+}
+
+bool MediaManifest::fileIntact(const std::string& path) const {
+    std::string bytes;
+    return readWhole(path, bytes) && bytesIntact(path, bytes);
+}
+
+bool MediaManifest::meshIntact(const std::string& path) const {
+    std::string text;
+    if (!readWhole(path, text) || !bytesIntact(path, text)) {
+        return false;
+    }
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    // The mesh matched its line, so its texture names are the generator's:
+    // TextureFilename { "name"; }, in either spelling of the word.
+    for (const char* keyword : {"TextureFilename", "TextureFileName"}) {
+        for (size_t at = text.find(keyword); at != std::string::npos; at = text.find(keyword, at + 1)) {
+            const size_t open = text.find('"', at);
+            const size_t close = open == std::string::npos ? open : text.find('"', open + 1);
+            if (close == std::string::npos) {
+                return false;
+            }
+            const std::string name = text.substr(open + 1, close - open - 1);
+            const std::string inFolder = folder + name.substr(name.find_last_of("/\\") + 1);
+            if (!fileIntact(exists(name) ? name : inFolder)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}

@@ -1,0 +1,69 @@
+// The media tree's list of its own files, and the checks a file passes before
+// the engine reads it. The engine's loaders trust their input: a JPEG without
+// its end marker hangs the decoder, a truncated one is read past its end, an
+// image header that claims a huge size overflows the pixel buffer, and a
+// one-character edit of a .x file crashes the mesh loader or yields an empty
+// mesh. So the generator lists every file it writes, and the resource handler
+// loads only files that match the list and whose image headers are sane.
+//
+// The manifest is "manifest.txt" in the media root, one file a line, sorted
+// by path (byte order), paths relative to the root with '/' between folders:
+//   <checksum, 16 lower-case hex digits> <size in bytes> <path>\n
+// The checksum is 64-bit FNV-1a, which tells apart any two files of one size
+// that differ in a single byte. Neither this file nor the manifest depends on
+// the engine, so the generator shares them.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+constexpr const char* MEDIA_MANIFEST_FILE = "manifest.txt";
+
+// Neither side of a PNG or JPEG in the media may exceed this (the largest the
+// game uses is 512); the engine sizes its pixel buffer from the header alone.
+constexpr uint32_t MEDIA_MAX_IMAGE_SIDE = 2048;
+
+// 64-bit FNV-1a of the bytes.
+uint64_t mediaChecksum(const std::string& bytes);
+
+struct MediaFile {
+    std::string path;  // relative to the media root
+    uint64_t size = 0;
+    uint64_t checksum = 0;
+};
+
+// The manifest's text for these files, in path order whatever their order here.
+std::string formatMediaManifest(std::vector<MediaFile> files);
+
+// True for a PNG whose first chunk is its IHDR, or a JPEG that has a frame
+// header before its first scan and ends with its end marker, when the image
+// is at least 1 and at most MEDIA_MAX_IMAGE_SIDE pixels each way. Which of the
+// two the bytes must be follows the path's extension (".png", ".jpg", any
+// case); any other path is true.
+bool mediaImageHeaderFits(const std::string& path, const std::string& bytes);
+
+class MediaManifest {
+public:
+    // Reads <root>/manifest.txt. A missing manifest lists nothing and a line
+    // that does not parse is skipped, so their files fail the checks below.
+    void read(const std::string& root);
+    // Takes the manifest's text directly, for the files below root.
+    void parse(const std::string& root, const std::string& text);
+
+    // The file (a path below the root, "media/graphics/hud/hud.png") exists,
+    // matches its line in size and checksum, and, as an image, passes
+    // mediaImageHeaderFits.
+    bool fileIntact(const std::string& path) const;
+    // A .x mesh file and every texture file it names pass fileIntact; a
+    // texture is looked up where the engine's mesh loader looks: the name as
+    // written, then its file name in the mesh's folder.
+    bool meshIntact(const std::string& path) const;
+
+private:
+    bool bytesIntact(const std::string& path, const std::string& bytes) const;
+
+    std::string root;
+    std::map<std::string, MediaFile> files;  // by path relative to the root
+};
