@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
 
 namespace {
@@ -115,15 +117,27 @@ uint64_t mediaChecksum(const std::string& bytes) {
     return hash;
 }
 
-std::string formatMediaManifest(std::vector<MediaFile> files) {
-    std::sort(files.begin(), files.end(),
-              [](const MediaFile& a, const MediaFile& b) { return a.path < b.path; });
-    std::string text;
-    for (const MediaFile& file : files) {
+std::string mediaManifestOf(const std::string& root) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> lines;  // sorted by path
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        const std::string path = entry.path().lexically_relative(root).generic_string();
+        if (!entry.is_regular_file() || path == MEDIA_MANIFEST_FILE) {
+            continue;
+        }
+        std::string bytes;
+        if (!readWhole(entry.path().string(), bytes)) {
+            throw std::runtime_error("cannot read '" + entry.path().string() + "'");
+        }
         char head[48];
-        std::snprintf(head, sizeof(head), "%016llx %llu ", static_cast<unsigned long long>(file.checksum),
-                      static_cast<unsigned long long>(file.size));
-        text += head + file.path + "\n";
+        std::snprintf(head, sizeof(head), "%016llx %llu ",
+                      static_cast<unsigned long long>(mediaChecksum(bytes)),
+                      static_cast<unsigned long long>(bytes.size()));
+        lines[path] = head + path + "\n";
+    }
+    std::string text;
+    for (const auto& line : lines) {
+        text += line.second;
     }
     return text;
 }
@@ -153,15 +167,12 @@ void MediaManifest::parse(const std::string& rootPath, const std::string& text) 
     std::string line;
     while (std::getline(lines, line)) {
         unsigned long long checksum = 0, size = 0;
-        int pathAt = 0;
-        if (line.size() > 17 && line[16] == ' ' &&
-            std::sscanf(line.c_str(), "%16llx %llu %n", &checksum, &size, &pathAt) == 2 && pathAt > 0 &&
-            static_cast<size_t>(pathAt) < line.size()) {
-            MediaFile file;
-            file.path = line.substr(static_cast<size_t>(pathAt));
-            file.size = size;
-            file.checksum = checksum;
-            files[file.path] = file;
+        int sizeEnd = 0;
+        // Exactly one space on either side of the size.
+        if (line.size() > 17 && line[16] == ' ' && line[17] != ' ' &&
+            std::sscanf(line.c_str(), "%16llx %llu%n", &checksum, &size, &sizeEnd) == 2 &&
+            static_cast<size_t>(sizeEnd) + 1 < line.size() && line[static_cast<size_t>(sizeEnd)] == ' ') {
+            files[line.substr(static_cast<size_t>(sizeEnd) + 1)] = Entry{size, checksum};
         }
     }
 }

@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <map>
 #include <string>
-#include <vector>
 
 constexpr const char* MEDIA_MANIFEST_FILE = "manifest.txt";
 
@@ -28,14 +27,10 @@ constexpr uint32_t MEDIA_MAX_IMAGE_SIDE = 2048;
 // 64-bit FNV-1a of the bytes.
 uint64_t mediaChecksum(const std::string& bytes);
 
-struct MediaFile {
-    std::string path;  // relative to the media root
-    uint64_t size = 0;
-    uint64_t checksum = 0;
-};
-
-// The manifest's text for these files, in path order whatever their order here.
-std::string formatMediaManifest(std::vector<MediaFile> files);
+// The manifest's text for every file below root but the manifest itself.
+// Throws std::filesystem::filesystem_error or std::runtime_error when the
+// tree cannot be read.
+std::string mediaManifestOf(const std::string& root);
 
 // True for a PNG whose first chunk is its IHDR, or a JPEG that has a frame
 // header before its first scan and ends with its end marker, when the image
@@ -65,5 +60,9 @@ private:
     bool bytesIntact(const std::string& path, const std::string& bytes) const;
 
     std::string root;
-    std::map<std::string, MediaFile> files;  // by path relative to the root
+    struct Entry {
+        uint64_t size;
+        uint64_t checksum;
+    };
+    std::map<std::string, Entry> files;  // by path relative to the root
 };

@@ -2,14 +2,8 @@
 // it from the engine's loaders.
 #pragma once
 
-#include "client/mediamanifest.h"
-
 #include <cstdint>
-#include <filesystem>
 #include <string>
-#include <vector>
-
-#include "FileTestUtils.h"
 
 namespace clienttest {
 
@@ -41,27 +35,6 @@ inline void setImageSides(std::string& bytes, bool png, uint32_t width, uint32_t
     const size_t frame = bytes.find(std::string("\xFF\xC0\x00\x11", 4));  // baseline, three components
     put(frame + 5, height, 2);
     put(frame + 7, width, 2);
-}
-
-// Sides within the decoders' own limits whose pixel buffer, in 32 bits,
-// comes out at next to nothing: width * height * 4 (PNG, 32-bit pixels) or
-// width * 3 * height (JPEG) is just above 2^32.
-constexpr uint32_t kHugePng[] = {2048, 524288};
-constexpr uint32_t kHugeJpeg[] = {43691, 32768};
-
-// Lists the tree's files again, as someone who "repaired" the manifest over
-// damaged files would.
-inline void resealManifest(const std::string& root) {
-    namespace fs = std::filesystem;
-    std::vector<MediaFile> files;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-        const std::string path = entry.path().lexically_relative(root).generic_string();
-        if (entry.is_regular_file() && path != MEDIA_MANIFEST_FILE) {
-            const std::string bytes = testsupport::readFile(entry.path().string());
-            files.push_back({path, bytes.size(), mediaChecksum(bytes)});
-        }
-    }
-    testsupport::writeFile(root + "/" + MEDIA_MANIFEST_FILE, formatMediaManifest(files));
 }
 
 }  // namespace clienttest

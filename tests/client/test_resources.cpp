@@ -7,6 +7,7 @@
 #include "client/exception.h"
 #include "client/globals.h"
 #include "client/log.h"
+#include "client/mediamanifest.h"
 #include "client/resourcehandler.h"
 #include "client/resourceids.h"
 #include "client/scopedenginestate.h"
@@ -108,58 +109,46 @@ namespace {
 // the file's load failure instead.
 struct BrokenFile {
     const char* file;
-    enum { Removed, Emptied, Garbage, LastByteCut, HalfCut, HugeImage, Edited, CutToHeader } damage;
+    const char* damage;                 // for the test's name
+    void (*apply)(std::string& bytes);  // null: the file is removed
     const char* message;
-    irr::s32 meshesBefore;         // loaded meshes that must stay (ids MESH_COCKPIT..)
-    bool resealed = false;         // the manifest is rewritten over the damage
-    const char* anchor = nullptr;  // Edited: the first `from` after `anchor` becomes `to`
-    const char* from = nullptr;
-    const char* to = nullptr;
-    bool opengl = false;  // fonts load after the render targets, which need a real driver
+    irr::s32 meshesBefore;  // loaded meshes that must stay (ids MESH_COCKPIT..)
+    bool resealed = false;  // the manifest is rewritten over the damage: the header check alone must hold
+    bool opengl = false;    // fonts load after the render targets, which need a real driver
 };
 
 class ResourceHandlerBrokenFile : public testing::TestWithParam<BrokenFile> {};
 
-void damage(const BrokenFile& broken) {
-    std::string bytes = readFile(broken.file);
-    const std::string name = broken.file;
-    switch (broken.damage) {
-        case BrokenFile::Removed:
-            ASSERT_EQ(std::remove(broken.file), 0);
-            return;
-        case BrokenFile::Emptied:
-            bytes.clear();
-            break;
-        case BrokenFile::Garbage:
-            bytes.clear();
-            for (int i = 0; i < 4096; ++i) {
-                bytes += static_cast<char>((i * 7919) & 0xFF);
-            }
-            break;
-        case BrokenFile::LastByteCut:
-            bytes.pop_back();
-            break;
-        case BrokenFile::HalfCut:
-            bytes.resize(bytes.size() / 2);
-            break;
-        case BrokenFile::HugeImage:
-            if (name.find(".png") != std::string::npos) {
-                clienttest::setImageSides(bytes, true, clienttest::kHugePng[0], clienttest::kHugePng[1]);
-            } else {
-                clienttest::setImageSides(bytes, false, clienttest::kHugeJpeg[0], clienttest::kHugeJpeg[1]);
-            }
-            break;
-        case BrokenFile::Edited: {
-            const size_t at = bytes.find(broken.from, bytes.find(broken.anchor));
-            ASSERT_NE(at, std::string::npos) << broken.anchor;
-            bytes.replace(at, std::string(broken.from).size(), broken.to);
-            break;
-        }
-        case BrokenFile::CutToHeader:
-            bytes.resize(bytes.find('\n') + 1);
-            break;
+void garbage(std::string& bytes) {
+    bytes.assign(4096, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>((i * 7919) & 0xFF);
     }
-    testsupport::writeFile(broken.file, bytes);
+}
+void empty(std::string& bytes) {
+    bytes.clear();
+}
+void cutLastByte(std::string& bytes) {
+    bytes.pop_back();
+}
+void cutHalf(std::string& bytes) {
+    bytes.resize(bytes.size() / 2);
+}
+void cutToHeader(std::string& bytes) {
+    bytes.resize(bytes.find('\n') + 1);
+}
+// Sides within the decoders' own limits whose pixel buffer, in 32 bits, comes
+// out at next to nothing: width * height * 4 (PNG) or width * 3 * height
+// (JPEG) just above 2^32.
+void hugePng(std::string& bytes) {
+    clienttest::setImageSides(bytes, true, 2048, 524288);
+}
+void hugeJpeg(std::string& bytes) {
+    clienttest::setImageSides(bytes, false, 43691, 32768);
+}
+// The first `from` after `anchor` becomes `to`.
+void editAfter(std::string& bytes, const char* anchor, const char* from, const char* to) {
+    bytes.replace(bytes.find(from, bytes.find(anchor)), std::string(from).size(), to);
 }
 
 }  // namespace
@@ -170,9 +159,15 @@ TEST_P(ResourceHandlerBrokenFile, ThrowsTheTabledMessageAndKeepsWhatWasLoaded) {
         REQUIRE_OPENGL();
     }
     MediaCopy media;
-    damage(broken);
+    if (broken.apply == nullptr) {
+        ASSERT_EQ(std::remove(broken.file), 0);
+    } else {
+        std::string bytes = readFile(broken.file);
+        broken.apply(bytes);
+        testsupport::writeFile(broken.file, bytes);
+    }
     if (broken.resealed) {
-        clienttest::resealManifest("media");
+        testsupport::writeFile(std::string("media/") + MEDIA_MANIFEST_FILE, mediaManifestOf("media"));
     }
     ScopedDevice device(broken.opengl ? irr::video::EDT_OPENGL : irr::video::EDT_NULL);
     ASSERT_NE(device.get(), nullptr);
@@ -195,46 +190,48 @@ TEST_P(ResourceHandlerBrokenFile, ThrowsTheTabledMessageAndKeepsWhatWasLoaded) {
 
 namespace {
 
-BrokenFile edited(const char* file, const char* anchor, const char* from, const char* to, const char* message,
-                  irr::s32 meshesBefore) {
-    BrokenFile broken{file, BrokenFile::Edited, message, meshesBefore};
-    broken.anchor = anchor;
-    broken.from = from;
-    broken.to = to;
-    return broken;
-}
-
-BrokenFile resealed(BrokenFile broken) {
-    broken.resealed = true;
-    return broken;
-}
-
 const char kCockpit[] = "Can't load cockpit mesh: 'media/mesh/cockpit/cockpit_spielerschiff01.X'!";
+const char kScout[] = "Can't load ship mesh: 'media/mesh/mantis1/mantis_scout01.X'!";
+const char kStation[] = "Can't load station mesh: 'media/mesh/station1/station_01.x'!";
 const char kButton[] = "Can't load button texture: 'media/graphics/gui/menubutton.jpg'!";
 const char kMuzzle[] = "Can't load gun muzzle sprite: 'media/graphics/sprites/gun_muzzle.jpg'!";
 const char kHud[] = "Can't load Hud image: 'media/graphics/hud/hud.png'!";
-const char kShockwave[] = "Can't load shockwave mesh: 'media/mesh/shockwave/shockwave01.X'!";
 
-const BrokenFile kMuzzleLastByte{"media/graphics/sprites/gun_muzzle.jpg", BrokenFile::LastByteCut, kMuzzle,
-                                 15};
-const BrokenFile kMuzzleHalf{"media/graphics/sprites/gun_muzzle.jpg", BrokenFile::HalfCut, kMuzzle, 15};
-const BrokenFile kMuzzleHuge{"media/graphics/sprites/gun_muzzle.jpg", BrokenFile::HugeImage, kMuzzle, 15};
-const BrokenFile kHudHuge{"media/graphics/hud/hud.png", BrokenFile::HugeImage, kHud, 15};
-const BrokenFile kShockwaveTextureHuge{"media/mesh/shockwave/shockwave01.png", BrokenFile::HugeImage,
-                                       kShockwave, 13};
-BrokenFile fontHuge() {
-    BrokenFile broken{"media/fonts/font8.png", BrokenFile::HugeImage,
-                      "Can't load font: 'media/fonts/font8.png'!", 15};
-    broken.opengl = true;
-    return broken;
-}
+const BrokenFile kBrokenFiles[] = {
+    {"media/mesh/spotlight/spotlight_01.x", "Removed", nullptr,
+     "Can't load spotlight mesh: 'media/mesh/spotlight/spotlight_01.x'!", 14},
+    {"media/mesh/cockpit/cockpit_spielerschiff01.x", "Emptied", empty, kCockpit, 0},
+    {"media/mesh/station1/station_01.x", "Garbage", garbage, kStation, 10},
+    {"media/graphics/gui/menubutton.jpg", "Removed", nullptr, kButton, 15},
+    {"media/graphics/hud/hud.png", "Garbage", garbage, kHud, 15},
+    {"media/graphics/sprites/gun_muzzle.jpg", "Emptied", empty, kMuzzle, 15},
+    {"media/manifest.txt", "Removed", nullptr, kCockpit, 0},
+    // What the engine's loaders cannot take.
+    {"media/graphics/sprites/gun_muzzle.jpg", "LastByteCut", cutLastByte, kMuzzle, 15, true},
+    {"media/mesh/mantis1/mantis_scout01.jpg", "LastByteCut", cutLastByte, kScout, 3},
+    {"media/graphics/sprites/gun_muzzle.jpg", "HalfCut", cutHalf, kMuzzle, 15, true},
+    {"media/mesh/station1/station_01.jpg", "HalfCut", cutHalf, kStation, 10},
+    {"media/graphics/sprites/gun_muzzle.jpg", "Huge", hugeJpeg, kMuzzle, 15, true},
+    {"media/graphics/hud/hud.png", "Huge", hugePng, kHud, 15, true},
+    {"media/mesh/shockwave/shockwave01.png", "Huge", hugePng,
+     "Can't load shockwave mesh: 'media/mesh/shockwave/shockwave01.X'!", 13, true},
+    {"media/fonts/font8.png", "Huge", hugePng, "Can't load font: 'media/fonts/font8.png'!", 15, true, true},
+    {"media/mesh/trash/trash_small_01.x", "MaterialIndex",
+     [](std::string& bytes) { editAfter(bytes, "MeshMaterialList", "0,", "7,"); },
+     "Can't load trash mesh: 'media/mesh/trash/trash_small_01.x'!", 6},
+    {"media/mesh/bomber1/bomber.x", "VertexCount",
+     [](std::string& bytes) { editAfter(bytes, "Mesh ", " 670;", " 070;"); },
+     "Can't load ship mesh: 'media/mesh/bomber1/bomber.x'!", 4},
+    {"media/mesh/mantis1/mantis_scout01.X", "Inf",
+     [](std::string& bytes) { editAfter(bytes, "Mesh ", "0.0000;", "inf;"); }, kScout, 3},
+    {"media/mesh/torpedo/torp_hellshark.x", "CutToHeader", cutToHeader,
+     "Can't load torpedo mesh: 'media/mesh/torpedo/torp_hellshark.x'!", 9},
+};
 
 std::string brokenFileName(const testing::TestParamInfo<BrokenFile>& info) {
-    static const char* const kDamage[] = {"Removed", "Emptied",   "Garbage", "LastByteCut",
-                                          "HalfCut", "HugeImage", "Edited",  "CutToHeader"};
     std::string name = info.param.file;
-    name = name.substr(name.rfind('/') + 1) + "_" + kDamage[info.param.damage] +
-           (info.param.resealed ? "_Resealed" : "");
+    name =
+        name.substr(name.rfind('/') + 1) + "_" + info.param.damage + (info.param.resealed ? "_Resealed" : "");
     for (char& c : name) {
         if (!std::isalnum(static_cast<unsigned char>(c))) {
             c = '_';
@@ -245,36 +242,7 @@ std::string brokenFileName(const testing::TestParamInfo<BrokenFile>& info) {
 
 }  // namespace
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, ResourceHandlerBrokenFile,
-    testing::Values(BrokenFile{"media/mesh/spotlight/spotlight_01.x", BrokenFile::Removed,
-                               "Can't load spotlight mesh: 'media/mesh/spotlight/spotlight_01.x'!", 14},
-                    BrokenFile{"media/mesh/cockpit/cockpit_spielerschiff01.x", BrokenFile::Emptied, kCockpit,
-                               0},
-                    BrokenFile{"media/mesh/station1/station_01.x", BrokenFile::Garbage,
-                               "Can't load station mesh: 'media/mesh/station1/station_01.x'!", 10},
-                    BrokenFile{"media/graphics/gui/menubutton.jpg", BrokenFile::Removed, kButton, 15},
-                    BrokenFile{"media/graphics/hud/hud.png", BrokenFile::Garbage, kHud, 15},
-                    BrokenFile{"media/graphics/sprites/gun_muzzle.jpg", BrokenFile::Emptied, kMuzzle, 15},
-                    BrokenFile{"media/manifest.txt", BrokenFile::Removed, kCockpit, 0},
-                    // What the engine's loaders cannot take.
-                    kMuzzleLastByte, resealed(kMuzzleLastByte),
-                    BrokenFile{"media/mesh/mantis1/mantis_scout01.jpg", BrokenFile::LastByteCut,
-                               "Can't load ship mesh: 'media/mesh/mantis1/mantis_scout01.X'!", 3},
-                    kMuzzleHalf, resealed(kMuzzleHalf),
-                    BrokenFile{"media/mesh/station1/station_01.jpg", BrokenFile::HalfCut,
-                               "Can't load station mesh: 'media/mesh/station1/station_01.x'!", 10},
-                    kMuzzleHuge, resealed(kMuzzleHuge), kHudHuge, resealed(kHudHuge), kShockwaveTextureHuge,
-                    resealed(kShockwaveTextureHuge), fontHuge(), resealed(fontHuge()),
-                    edited("media/mesh/trash/trash_small_01.x", "MeshMaterialList", "0,", "7,",
-                           "Can't load trash mesh: 'media/mesh/trash/trash_small_01.x'!", 6),
-                    edited("media/mesh/bomber1/bomber.x", "Mesh ", " 670;", " 070;",
-                           "Can't load ship mesh: 'media/mesh/bomber1/bomber.x'!", 4),
-                    edited("media/mesh/mantis1/mantis_scout01.X", "Mesh ", "0.0000;", "inf;",
-                           "Can't load ship mesh: 'media/mesh/mantis1/mantis_scout01.X'!", 3),
-                    BrokenFile{"media/mesh/torpedo/torp_hellshark.x", BrokenFile::CutToHeader,
-                               "Can't load torpedo mesh: 'media/mesh/torpedo/torp_hellshark.x'!", 9}),
-    brokenFileName);
+INSTANTIATE_TEST_SUITE_P(Files, ResourceHandlerBrokenFile, testing::ValuesIn(kBrokenFiles), brokenFileName);
 
 namespace {
 

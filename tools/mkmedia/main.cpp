@@ -14,12 +14,9 @@
 #include <exception>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
-#include <vector>
 
 namespace {
 
@@ -28,27 +25,6 @@ namespace fs = std::filesystem;
 void removeTree(const std::string& path) {
     std::error_code ignored;
     fs::remove_all(path, ignored);
-}
-
-// The manifest lists every other file of the finished tree.
-void writeManifest(const mkmedia::MediaOut& out, const std::string& root) {
-    std::vector<MediaFile> files;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-        if (!entry.is_regular_file()) {
-            continue;
-        }
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        if (!in && !in.eof()) {
-            throw std::runtime_error("cannot read '" + entry.path().string() + "'");
-        }
-        MediaFile file;
-        file.path = entry.path().lexically_relative(root).generic_string();
-        file.size = bytes.size();
-        file.checksum = mediaChecksum(bytes);
-        files.push_back(file);
-    }
-    out.writeText(MEDIA_MANIFEST_FILE, formatMediaManifest(files));
 }
 
 // A target that holds a tree is exchanged with the new one in one step; the
@@ -113,7 +89,7 @@ int main(int argc, char** argv) {
         mkmedia::writeShaders(out);
         mkmedia::writeTextures(out);
         mkmedia::writeTerrain(out);
-        writeManifest(out, temp);
+        out.writeText(MEDIA_MANIFEST_FILE, mediaManifestOf(temp));
         replaceTree(temp, target);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "mkmedia: %s\n", e.what());

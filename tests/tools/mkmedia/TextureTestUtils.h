@@ -1,16 +1,13 @@
 // Read-back helpers for the generated textures and terrain: one null device
-// for the test program, decoded images with plain pixel access, and a second
-// generator run to compare bytes against.
+// for the test program and decoded images with plain pixel access.
 #pragma once
 
 #include <irrlicht.h>
 
 #include <cctype>
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -93,39 +90,6 @@ inline Pixels loadPixels(const std::string& relative) {
     }
     image->drop();
     return pixels;
-}
-
-// The generator run once more into a folder of its own (removed at exit);
-// returns the tree's path.
-class RerunTree {
-public:
-    RerunTree() {
-        char pattern[] = "/tmp/mkmedia_rerun_XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            throw std::runtime_error("cannot make a temporary folder");
-        }
-        folder = pattern;
-        tree = folder + "/media";
-        const std::string command = std::string("'") + MKMEDIA_PATH + "' '" + tree + "'";
-        status = std::system(command.c_str());
-    }
-    ~RerunTree() {
-        const std::string command = "rm -rf '" + folder + "'";
-        if (std::system(command.c_str()) != 0) {
-            // Nothing to do: a leftover temporary folder harms no test.
-        }
-    }
-    RerunTree(const RerunTree&) = delete;
-    RerunTree& operator=(const RerunTree&) = delete;
-
-    std::string folder;
-    std::string tree;
-    int status = -1;
-};
-
-inline const RerunTree& rerunTree() {
-    static RerunTree run;
-    return run;
 }
 
 }  // namespace texturetest

@@ -72,24 +72,6 @@ INSTANTIATE_TEST_SUITE_P(All, MkmediaOwnFiles, testing::ValuesIn(kOwnFiles),
                              return texturetest::testName(info.param.path);
                          });
 
-// One more generator run (the build made the first) gives the same bytes.
-TEST(MkmediaOwnFilesRerun, SameBytesOnEveryRun) {
-    const texturetest::RerunTree& rerun = texturetest::rerunTree();
-    ASSERT_EQ(rerun.status, 0);
-    for (const OwnFile& file : kOwnFiles) {
-        const std::vector<uint8_t> built = texturetest::readFile(texturetest::mediaPath(file.path));
-        const std::vector<uint8_t> again = texturetest::readFile(rerun.tree + "/" + file.path);
-        ASSERT_FALSE(built.empty()) << file.path;
-        EXPECT_TRUE(built == again) << file.path;
-    }
-}
-
-TEST(MkmediaTree, StaysUnderThreeMegabytes) {
-    const std::string command =
-        std::string("test $(du -sb '") + TARNWELL_MEDIA_DIR + "' | cut -f1) -lt 3145728";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-}
-
 // ---- HUD atlas -------------------------------------------------------------
 
 struct Sprite {
