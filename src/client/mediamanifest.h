@@ -10,8 +10,8 @@
 // by path (byte order), paths relative to the root with '/' between folders:
 //   <checksum, 16 lower-case hex digits> <size in bytes> <path>\n
 // The checksum is 64-bit FNV-1a, which tells apart any two files of one size
-// that differ in a single byte. Neither this file nor the manifest depends on
-// the engine, so the generator shares them.
+// that differ in a single byte. None of this depends on the engine, so the
+// generator writes its manifest with the same code the game reads it with.
 #pragma once
 
 #include <cstdint>
