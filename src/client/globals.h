@@ -40,67 +40,76 @@ enum GameState : int32_t {
     GS_END = 2,
 };
 
+// Every field says when it is valid:
+//   program  from main's start-up to its shutdown;
+//   menu     between the menu's initialisation and its cleanup;
+//   game     from Game::init to Game::cleanup, which deletes and nulls the
+//            per-game objects and empties the lists; outside a game a
+//            pointer is null or names something already gone;
+//   state    from the entry of a state, menu or game, to its exit.
+// Before main the block holds null, zero and empty values; the Game
+// constructor resets it all but the crash handler (drawCockpit true).
 struct GameGlobals {
-    irr::IrrlichtDevice* device = nullptr;              // main
-    irr::video::IVideoDriver* driver = nullptr;         // main; all drawing
-    irr::gui::IGUIEnvironment* gui = nullptr;           // main; menu, info text, HUD
-    irr::scene::ISceneManager* sceneManager = nullptr;  // main; all scene nodes
-    std::string serverAddress;                          // [Server] "IP"
-    std::string serverPort;                             // [Server] "Port", as text
-    int32_t resolutionX = 0;                            // window size after the mode correction
-    int32_t resolutionY = 0;
-    irr::gui::IGUIStaticText* infoText = nullptr;  // loading and FPS text of a game
-    GameState gameState = GS_GAME_RUN;
-    int32_t debugDrawMode = 0;                           // physics debug drawing, 0..2
-    Control* control = nullptr;                          // per game
-    EventReceiver* eventReceiver = nullptr;              // main
-    IniFile* iniFile = nullptr;                          // owned by main
-    Log* log = nullptr;                                  // owned by main
-    irr::video::SColor clearColor{0};                    // every begin-scene
-    Physics* physics = nullptr;                          // per game
-    Hud* hud = nullptr;                                  // per game
-    ParticleSystem* particleSystem = nullptr;            // per state
-    ResourceHandler* resources = nullptr;                // main
-    NetworkConnection* network = nullptr;                // per game
-    CrashHandler* crashHandler = nullptr;                // main
+    irr::IrrlichtDevice* device = nullptr;               // program; main
+    irr::video::IVideoDriver* driver = nullptr;          // program; main; all drawing
+    irr::gui::IGUIEnvironment* gui = nullptr;            // program; main; menu, info text, HUD
+    irr::scene::ISceneManager* sceneManager = nullptr;   // program; main; all scene nodes
+    std::string serverAddress;                           // program; [Server] "IP"
+    std::string serverPort;                              // program; [Server] "Port", as text
+    int32_t resolutionX = 0;                             // program; window size after the mode correction
+    int32_t resolutionY = 0;                             // program
+    irr::gui::IGUIStaticText* infoText = nullptr;        // game; loading and FPS text
+    GameState gameState = GS_GAME_RUN;                   // program
+    int32_t debugDrawMode = 0;                           // program; physics debug drawing, 0..2
+    Control* control = nullptr;                          // game
+    EventReceiver* eventReceiver = nullptr;              // program; main
+    IniFile* iniFile = nullptr;                          // program; owned by main
+    Log* log = nullptr;                                  // program; owned by main
+    irr::video::SColor clearColor{0};                    // program; set by the menu and each game
+    Physics* physics = nullptr;                          // game
+    Hud* hud = nullptr;                                  // game
+    ParticleSystem* particleSystem = nullptr;            // state
+    ResourceHandler* resources = nullptr;                // program; main
+    NetworkConnection* network = nullptr;                // game
+    CrashHandler* crashHandler = nullptr;                // program; main
     irr::gui::IGUIStaticText* menuStatusText = nullptr;  // menu
-    irr::gui::IGUIStaticText* loginNameLabel = nullptr;
-    irr::gui::IGUIStaticText* passwordLabel = nullptr;
-    irr::gui::IGUIEditBox* loginNameBox = nullptr;
-    irr::gui::IGUIEditBox* passwordBox = nullptr;
-    irr::gui::IGUIButton* loginButton = nullptr;
-    irr::gui::IGUIButton* optionsButton = nullptr;
-    irr::gui::IGUIButton* exitButton = nullptr;
-    FSOUND_STREAM* menuMusic = nullptr;  // menu music stream
-    Camera* menuCamera = nullptr;
-    Camera* mainCamera = nullptr;     // cockpit: id -1, far 250, aspect 0.75
-    Camera* sonarCamera = nullptr;    // 3-D radar: id 2, far 2000, aspect 1
-    Camera* targetCamera = nullptr;   // target view: id 3, far 300, aspect 1
-    Camera* closeCamera = nullptr;    // id 4, far 10, aspect 0.75
-    Object* terrainObject = nullptr;  // the level's world object
-    irr::scene::ITerrainSceneNode* menuTerrainNode = nullptr;
-    irr::scene::ITerrainSceneNode* terrainNode = nullptr;
-    irr::scene::ITerrainSceneNode* radarTerrainNode = nullptr;
-    std::vector<irr::scene::ILightSceneNode*> lightNodes;  // the six ship lights
-    int32_t solidShaderMaterial = 0;
-    int32_t detailShaderMaterial = 0;
-    int32_t alphaShaderMaterial = 0;
-    LightingShaderCallback* lightingCallback = nullptr;
-    int32_t additiveMaterial = 0;  // the additive renderer's id
-    bool reapplySettings = false;  // next frame re-applies the graphics settings
-    bool shadersEnabled = false;   // false whenever a game runs
-    bool fireAllGuns = false;      // false: the guns fire in turn
-    bool drawCockpit = false;      // the Game constructor sets it true
-    std::list<Trash*> trashList;   // entries owned by their list
-    std::list<Station*> stationList;
-    std::list<Ship*> shipList;   // the player's ship first
-    Ship* playerShip = nullptr;  // also in shipList
-    uint32_t lastShotTime = 0;   // device ms of the last main-weapon shot
-    Weapon* lastGunFired = nullptr;
-    std::list<Torpedo*> torpedoList;
-    Torpedo* trackedTorpedo = nullptr;             // newest torpedo, for the HUD
-    HeightMap* heightMap = nullptr;                // per game
-    irr::video::IImage* menuGrassImage = nullptr;  // menu grass distribution
+    irr::gui::IGUIStaticText* loginNameLabel = nullptr;  // menu
+    irr::gui::IGUIStaticText* passwordLabel = nullptr;   // menu
+    irr::gui::IGUIEditBox* loginNameBox = nullptr;       // menu
+    irr::gui::IGUIEditBox* passwordBox = nullptr;        // menu
+    irr::gui::IGUIButton* loginButton = nullptr;         // menu
+    irr::gui::IGUIButton* optionsButton = nullptr;       // menu
+    irr::gui::IGUIButton* exitButton = nullptr;          // menu
+    FSOUND_STREAM* menuMusic = nullptr;                  // menu; the music stream, null without music
+    Camera* menuCamera = nullptr;                        // menu
+    Camera* mainCamera = nullptr;                        // game; cockpit: id -1, far 250, aspect 0.75
+    Camera* sonarCamera = nullptr;                       // game; 3-D radar: id 2, far 2000, aspect 1
+    Camera* targetCamera = nullptr;                      // game; target view: id 3, far 300, aspect 1
+    Camera* closeCamera = nullptr;                       // game; id 4, far 10, aspect 0.75
+    Object* terrainObject = nullptr;                     // game; the level's world object
+    irr::scene::ITerrainSceneNode* menuTerrainNode = nullptr;   // menu
+    irr::scene::ITerrainSceneNode* terrainNode = nullptr;       // game
+    irr::scene::ITerrainSceneNode* radarTerrainNode = nullptr;  // game; the 3-D radar's small terrain
+    std::vector<irr::scene::ILightSceneNode*> lightNodes;       // game; the six ship lights
+    int32_t solidShaderMaterial = 0;                            // game; -1 without shaders
+    int32_t detailShaderMaterial = 0;                           // game; -1 without shaders
+    int32_t alphaShaderMaterial = 0;                            // game; -1 without shaders
+    LightingShaderCallback* lightingCallback = nullptr;         // game; the block holds one reference
+    int32_t additiveMaterial = 0;                  // game; the id each game's additive renderer gets
+    bool reapplySettings = false;                  // program; the next frame re-applies the graphics settings
+    bool shadersEnabled = false;                   // program; false whenever a game runs
+    bool fireAllGuns = false;                      // program; false: the guns fire in turn
+    bool drawCockpit = false;                      // program; the Game constructor sets it true
+    std::list<Trash*> trashList;                   // game; entries owned by their list
+    std::list<Station*> stationList;               // game
+    std::list<Ship*> shipList;                     // game; the player's ship first
+    Ship* playerShip = nullptr;                    // game; also in shipList
+    uint32_t lastShotTime = 0;                     // game; device ms of the last main-weapon shot
+    Weapon* lastGunFired = nullptr;                // game
+    std::list<Torpedo*> torpedoList;               // game
+    Torpedo* trackedTorpedo = nullptr;             // game; newest torpedo, for the HUD
+    HeightMap* heightMap = nullptr;                // game
+    irr::video::IImage* menuGrassImage = nullptr;  // menu; grass distribution
 };
 
 extern GameGlobals globals;

@@ -1,7 +1,7 @@
 #include "client/utilities.h"
 
 #include "client/globals.h"
-#include "physics/core/dgAssert.h"
+#include "platform/assertion.h"
 
 #include <cmath>
 #include <cstddef>
@@ -104,7 +104,7 @@ void setPixel(void* buffer, irr::core::dimension2d<irr::s32> size, irr::u16 x, i
     if (!buffer) {
         return;
     }
-    DG_ASSERT(x < size.Width && y < size.Height);
+    TW_ASSERT(x < size.Width && y < size.Height);
     irr::u8* pixel =
         static_cast<irr::u8*>(buffer) + (static_cast<size_t>(y) * static_cast<size_t>(size.Width) + x) * 4;
     pixel[0] = static_cast<irr::u8>(color.getBlue());

@@ -13,11 +13,15 @@
 #include "client/resourceids.h"
 #include "platform/sound/fsound.h"
 
+#include <GL/gl.h>
+
 #include <cstdio>
+#include <ostream>
 #include <set>
 #include <string>
 
 #include "FileTestUtils.h"
+#include "GlCallLog.h"
 
 using clienttest::LogCollector;
 using clienttest::MediaCopy;
@@ -197,26 +201,90 @@ TEST(NullDriver, ShaderSetUpNeedsOnlyTheDeviceAndLogsItsSteps) {
     EXPECT_EQ(engineLog.texts.size(), 2u);  // the two warnings
 }
 
-TEST(OpenGl, AdditiveRendererSetsItsBlendOncePerRunOfNodes) {
+namespace {
+
+// A run of draws, each a cube with the additive material ('A') or a solid
+// one ('S'); 'T' switches the render target, to a texture or back to the
+// frame buffer, after which the driver asks the next material to reset every
+// state. Every cube's material differs from the one before in a field the
+// renderers ignore, so the driver hands each to its renderer.
+struct AdditiveRun {
+    const char* name;
+    const char* draws;
+    size_t blendSets;  // glBlendFunc(GL_ONE, GL_ONE) calls over the run
+};
+
+void PrintTo(const AdditiveRun& run, std::ostream* out) {
+    *out << run.draws;
+}
+
+}  // namespace
+
+class AdditiveRenderer : public testing::TestWithParam<AdditiveRun> {};
+
+TEST_P(AdditiveRenderer, BlendsOneOneWithoutZWritesAndSetsTheBlendOncePerRun) {
     REQUIRE_OPENGL();
+    const AdditiveRun& run = GetParam();
     ScopedDevice device(irr::video::EDT_OPENGL);
     ASSERT_NE(device.get(), nullptr);
-    const irr::s32 id = registerAdditiveMaterial(globals.driver);
+    irr::video::IVideoDriver* driver = globals.driver;
+    const irr::s32 id = registerAdditiveMaterial(driver);
     ASSERT_GE(id, 0);
-    auto* renderer = dynamic_cast<MyMaterialD3D9_ALPHA*>(globals.driver->getMaterialRenderer(id));
-    ASSERT_NE(renderer, nullptr);
-    EXPECT_FALSE(renderer->isTransparent());
+    EXPECT_FALSE(driver->getMaterialRenderer(id)->isTransparent());
+    irr::scene::IMesh* cube = globals.sceneManager->getGeometryCreator()->createCubeMesh();
+    irr::video::ITexture* target = driver->addRenderTargetTexture(irr::core::dimension2d<irr::u32>(64, 64));
+    ASSERT_NE(target, nullptr);
+    bool onTexture = false;
 
-    irr::scene::ISceneManager* scene = globals.sceneManager;
-    scene->addCameraSceneNode(nullptr, irr::core::vector3df(0, 0, -20), irr::core::vector3df(0, 0, 0));
-    for (float x : {-3.0f, 3.0f}) {
-        irr::scene::IMeshSceneNode* cube =
-            scene->addCubeSceneNode(2.0f, nullptr, -1, irr::core::vector3df(x, 0, 0));
-        cube->setMaterialType(static_cast<irr::video::E_MATERIAL_TYPE>(id));
-        cube->setMaterialFlag(irr::video::EMF_LIGHTING, false);
+    driver->beginScene(true, true, irr::video::SColor(255, 0, 0, 0));
+    clienttest::GlCallLog gl;
+    const std::string draws = run.draws;
+    std::string cubes;  // the kinds of the cubes, in order
+    for (size_t i = 0; i < draws.size(); ++i) {
+        if (draws[i] == 'T') {
+            onTexture = !onTexture;
+            ASSERT_TRUE(driver->setRenderTarget(onTexture ? target : nullptr, true, true));
+            continue;
+        }
+        irr::video::SMaterial material;
+        material.Lighting = false;
+        material.Shininess = static_cast<irr::f32>(i + 1);
+        if (draws[i] == 'A') {
+            material.MaterialType = static_cast<irr::video::E_MATERIAL_TYPE>(id);
+        }
+        driver->setMaterial(material);
+        driver->setTransform(irr::video::ETS_WORLD, irr::core::IdentityMatrix);
+        driver->drawMeshBuffer(cube->getMeshBuffer(0));
+        cubes += draws[i];
     }
-    globals.driver->beginScene(true, true, irr::video::SColor(255, 0, 0, 0));
-    scene->drawAll();
-    globals.driver->endScene();
-    EXPECT_EQ(renderer->getBlendSetCount(), 1u);
+    driver->endScene();
+    cube->drop();
+
+    ASSERT_EQ(gl.draws.size(), cubes.size());
+    for (size_t i = 0; i < cubes.size(); ++i) {
+        const clienttest::GlDrawState& state = gl.draws[i];
+        if (cubes[i] == 'A') {
+            EXPECT_TRUE(state.blend) << i;
+            EXPECT_EQ(state.source, static_cast<uint32_t>(GL_ONE)) << i;
+            EXPECT_EQ(state.destination, static_cast<uint32_t>(GL_ONE)) << i;
+            EXPECT_FALSE(state.depthWrite) << i;
+        } else {
+            // The blend state is given back; the solid material writes z.
+            EXPECT_FALSE(state.blend) << i;
+            EXPECT_TRUE(state.depthWrite) << i;
+        }
+    }
+    size_t blendSets = 0;
+    for (const clienttest::GlBlendFunc& set : gl.blendFuncs) {
+        blendSets += set.source == GL_ONE && set.destination == GL_ONE;
+    }
+    EXPECT_EQ(blendSets, run.blendSets);
 }
+
+INSTANTIATE_TEST_SUITE_P(Runs, AdditiveRenderer,
+                         testing::Values(AdditiveRun{"TwoInARow", "AA", 1},
+                                         AdditiveRun{"FourInARowAfterSolid", "SAAAA", 1},
+                                         AdditiveRun{"BrokenBySolid", "ASA", 2},
+                                         AdditiveRun{"TwoRunsBetweenSolids", "SAASAAS", 2},
+                                         AdditiveRun{"AcrossRenderTargets", "ATATA", 3}),
+                         [](const testing::TestParamInfo<AdditiveRun>& info) { return info.param.name; });

@@ -1,9 +1,7 @@
 // The resource handler on the engine's null device (which cannot render to
-// a texture, so loading stops there by design) and the torpedo camera
-// filter's node behaviour.
+// a texture, so loading stops there by design).
 #include "ClientTestSupport.h"
 
-#include "client/engine/TorpedoCamPostProcessingFilter.h"
 #include "client/exception.h"
 #include "client/globals.h"
 #include "client/log.h"
@@ -244,65 +242,3 @@ std::string brokenFileName(const testing::TestParamInfo<BrokenFile>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Files, ResourceHandlerBrokenFile, testing::ValuesIn(kBrokenFiles), brokenFileName);
 
-namespace {
-
-// Counts what the scene manager asks of a node.
-class CountingNode : public irr::scene::ISceneNode {
-public:
-    CountingNode(irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager)
-        : irr::scene::ISceneNode(parent, manager, -1) {}
-    void OnRegisterSceneNode() override {
-        ++registered;
-        if (IsVisible) {
-            SceneManager->registerNodeForRendering(this);
-        }
-        ISceneNode::OnRegisterSceneNode();
-    }
-    void render() override {}
-    const irr::core::aabbox3d<irr::f32>& getBoundingBox() const override { return box; }
-    int registered = 0;
-    irr::core::aabbox3d<irr::f32> box;
-};
-
-class CountingFilter : public TorpedoCamPostProcessingFilter {
-public:
-    using TorpedoCamPostProcessingFilter::TorpedoCamPostProcessingFilter;
-    void render() override {
-        ++rendered;
-        TorpedoCamPostProcessingFilter::render();
-    }
-    int rendered = 0;
-};
-
-}  // namespace
-
-TEST(TorpedoCamFilter, OneMaterialAndNothingDrawnWhileHidden) {
-    ScopedDevice device(irr::video::EDT_NULL);
-    ASSERT_NE(device.get(), nullptr);
-    irr::scene::ISceneManager* scene = globals.sceneManager;
-    scene->addCameraSceneNode();
-    CountingFilter* filter = new CountingFilter(scene->getRootSceneNode(), scene, 7);
-    CountingNode* child = new CountingNode(filter, scene);
-
-    EXPECT_EQ(filter->getMaterialCount(), 1u);
-    EXPECT_EQ(&filter->getMaterial(0), &filter->getMaterial(5));
-    EXPECT_FALSE(filter->getMaterial(0).Lighting);
-    EXPECT_EQ(filter->getMaterial(0).getTexture(0), nullptr);
-    EXPECT_EQ(filter->getShaderCallBack()->invViewportWidth, 0.0f);
-
-    globals.driver->beginScene();
-    scene->drawAll();
-    globals.driver->endScene();
-    EXPECT_EQ(filter->rendered, 1);
-    EXPECT_EQ(child->registered, 1);
-
-    filter->setVisible(false);
-    globals.driver->beginScene();
-    scene->drawAll();
-    globals.driver->endScene();
-    EXPECT_EQ(filter->rendered, 1);
-    EXPECT_EQ(child->registered, 1);
-
-    child->drop();
-    filter->drop();
-}

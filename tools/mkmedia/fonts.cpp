@@ -5,8 +5,8 @@
 // an exclusive lower-right marker; boxes are numbered from the space in scan
 // order, and each row's boxes share one height so that the k-th lower-right
 // marker met in the scan closes the k-th box.
-#include "dgAssert.h"
 #include "paint.h"
+#include "platform/assertion.h"
 #include "textures.h"
 
 #include <string>
@@ -30,7 +30,7 @@ struct FontLayout {
 };
 
 void put(Image& image, int32_t x, int32_t y, Colour colour) {
-    DG_ASSERT(x >= 0 && y >= 0 && x < image.width && y < image.height);
+    TW_ASSERT(x >= 0 && y >= 0 && x < image.width && y < image.height);
     image.set(x, y, colour.r, colour.g, colour.b, 255);
 }
 

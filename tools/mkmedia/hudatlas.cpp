@@ -6,8 +6,8 @@
 // origin + trunc(angle * 32 / 15), origin being the pixel that shows 0 in that
 // strip; ticks sit on exactly those pixels, so integer division (which
 // truncates towards zero like the HUD) places them.
-#include "dgAssert.h"
 #include "paint.h"
+#include "platform/assertion.h"
 #include "textures.h"
 
 #include <cmath>
@@ -201,7 +201,7 @@ void writeHudAtlas(const MediaOut& out) {
     for (int32_t y = 0; y < kSize; ++y) {
         for (int32_t x = 0; x < kSize; ++x) {
             const uint8_t* p = image.at(x, y);
-            DG_ASSERT(p[3] == 0 || p[0] != 0 || p[1] != 0 || p[2] != 0);
+            TW_ASSERT(p[3] == 0 || p[0] != 0 || p[1] != 0 || p[2] != 0);
         }
     }
     out.writeImage("graphics/hud/hud.png", image);

@@ -8,8 +8,8 @@
 // Image terrains are mirrored in x by the engine: vertex (x, z) takes pixel
 // (size - 1 - x, z). Images that build a terrain are written pre-mirrored (or
 // symmetric); images that only feed the grass are read at pixel (x, z).
-#include "dgAssert.h"
 #include "paint.h"
+#include "platform/assertion.h"
 
 #include <algorithm>
 #include <cmath>
@@ -73,8 +73,8 @@ HeightField makeHeights() {
             field.at(x, z) = static_cast<uint16_t>(std::lround(height));
         }
     }
-    DG_ASSERT(field.at(kValleyX1, kValleyZ1) == 32000 && field.at(kValleyX2, kValleyZ2) == 32000);
-    DG_ASSERT(field.lowest() >= 28000 && field.highest() <= 40000);
+    TW_ASSERT(field.at(kValleyX1, kValleyZ1) == 32000 && field.at(kValleyX2, kValleyZ2) == 32000);
+    TW_ASSERT(field.lowest() >= 28000 && field.highest() <= 40000);
     return field;
 }
 
@@ -116,7 +116,7 @@ void writeRadarTerrain(const MediaOut& out, const HeightField& field) {
 // Tinted (h - 20, h + 20, h): the lightness of the colour is h, which the
 // terrain reads, and its blue is h, which the grass reads.
 void setTinted(Image& image, int32_t x, int32_t y, int32_t h) {
-    DG_ASSERT(h >= 20 && h <= 235);
+    TW_ASSERT(h >= 20 && h <= 235);
     image.set(x, y, static_cast<uint8_t>(h - 20), static_cast<uint8_t>(h + 20), static_cast<uint8_t>(h));
 }
 

@@ -29,7 +29,6 @@ void MyMaterialD3D9_ALPHA::OnSetMaterial(const video::SMaterial& material,
                                          video::EAS_TEXTURE | video::EAS_VERTEX_COLOR);
         video::SMaterial last = lastMaterial;
         blend->OnSetMaterial(additive, last, true, services);
-        ++blendSetCount;
         return;
     }
     if (services != nullptr) {

@@ -29,13 +29,8 @@ public:
     // Gives the blend state back, so that the next material does not inherit it.
     void OnUnsetMaterial() override;
 
-    // How often the blend states were set (once per run of nodes with this
-    // material), for tests.
-    irr::u32 getBlendSetCount() const { return blendSetCount; }
-
 private:
     irr::video::IMaterialRenderer* blendRenderer() const;
-    irr::u32 blendSetCount = 0;
 };
 
 // Makes an additive renderer over the driver and adds it to the driver's

@@ -1,8 +1,5 @@
 #include "client/engine/TorpedoCamPostProcessingFilter.h"
 
-#include "client/globals.h"
-#include "client/resourcehandler.h"
-
 using namespace irr;
 
 TorpedoCamShaderCallBack::~TorpedoCamShaderCallBack() = default;
@@ -16,12 +13,12 @@ void TorpedoCamShaderCallBack::OnSetConstants(video::IMaterialRendererServices* 
 }
 
 TorpedoCamPostProcessingFilter::TorpedoCamPostProcessingFilter(scene::ISceneNode* parent,
-                                                               scene::ISceneManager* manager, s32 id)
+                                                               scene::ISceneManager* manager, s32 id,
+                                                               video::ITexture* texture)
     : scene::ISceneNode(parent, manager, id), callback(new TorpedoCamShaderCallBack()) {
     material.Lighting = false;
     material.Wireframe = false;
-    // Texture 9 holds nothing: the user sets the picture to filter.
-    material.setTexture(0, globals.resources != nullptr ? globals.resources->getTexture(9) : nullptr);
+    material.setTexture(0, texture);
     // A screen quad is never outside the view.
     setAutomaticCulling(scene::EAC_OFF);
 

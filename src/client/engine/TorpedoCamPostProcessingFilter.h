@@ -1,7 +1,10 @@
 // A scene node drawing one quad over (-1, -1)..(1, 1) with its own material:
-// a post-processing pass over the torpedo camera's picture. The user gives
-// the material the picture to filter (the torpedo view's render target) and,
-// when a shader runs it, fills the callback's inverse viewport size.
+// a post-processing pass over the torpedo camera's picture. The creator hands
+// it the texture of its material's first layer (the resource handler's
+// texture 9, which holds nothing, so the user sets the picture to filter,
+// the torpedo view's render target) and, when a shader runs it, fills the
+// callback's inverse viewport size. Like every engine addition it knows
+// nothing of the game.
 #pragma once
 
 #include <irrlicht.h>
@@ -18,8 +21,9 @@ public:
 
 class TorpedoCamPostProcessingFilter : public irr::scene::ISceneNode {
 public:
+    // texture: layer 0 of the material, borrowed (may be null).
     TorpedoCamPostProcessingFilter(irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager,
-                                   irr::s32 id);
+                                   irr::s32 id, irr::video::ITexture* texture);
     ~TorpedoCamPostProcessingFilter() override;
 
     void OnRegisterSceneNode() override;

@@ -1,6 +1,6 @@
 #include "platform/sound/decode.h"
 
-#include "physics/core/dgAssert.h"
+#include "platform/assertion.h"
 
 #include <sndfile.h>
 
@@ -68,7 +68,7 @@ bool decodeFile(const char* name, bool mono, Pcm& out) {
         if (got <= 0) {
             break;
         }
-        DG_ASSERT(got <= kChunkFrames);
+        TW_ASSERT(got <= kChunkFrames);
         if (out.samples.size() + size_t(got) * size_t(outChannels) > maxSamples) {
             out = Pcm{};
             return false;

@@ -1,6 +1,6 @@
 #include "platform/sound/fsound.h"
 
-#include "physics/core/dgAssert.h"
+#include "platform/assertion.h"
 #include "platform/sound/decode.h"
 #include "platform/sound/fsound_source.h"
 
@@ -162,9 +162,9 @@ void releaseClip(Clip& clip) {
 }
 
 int32_t handleOf(size_t index) {
-    DG_ASSERT(index < state.channels.size());
+    TW_ASSERT(index < state.channels.size());
     const uint32_t reuse = state.reuse[index];
-    DG_ASSERT(reuse >= 1 && reuse <= kMaxReuse);
+    TW_ASSERT(reuse >= 1 && reuse <= kMaxReuse);
     return int32_t((reuse << kIndexBits) | uint32_t(index));
 }
 

@@ -1,0 +1,2 @@
+#include "client/engine/Addition.h"
+#include "../game.h"

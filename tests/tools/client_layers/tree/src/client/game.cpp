@@ -1,0 +1,3 @@
+#include "client/game.h"
+#include "dgPhysics.h"
+#include "physics/dynamics/dgPhysics.h"

@@ -1,0 +1,2 @@
+// An internal header of the engine.
+#pragma once

@@ -1,0 +1,2 @@
+// The public header: anyone may include it.
+#pragma once

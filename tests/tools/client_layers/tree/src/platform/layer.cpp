@@ -1,0 +1,2 @@
+#include <dgInternal.h>
+#include <vector>

@@ -1,0 +1,2 @@
+// The tool's own header that shares a name with the engine's.
+#pragma once

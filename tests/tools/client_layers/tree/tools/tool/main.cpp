@@ -1,0 +1,1 @@
+#  include "physics/core/dgInternal.h"
