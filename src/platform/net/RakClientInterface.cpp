@@ -226,8 +226,11 @@ struct RakClientInterface::Connection {
         const enet_uint32 datagramsBefore = host->totalReceivedPackets;
         ENetEvent event;
         int result = enet_host_service(host, &event, 0);
-        while (result > 0 && !overflowed) {
+        while (result > 0) {
             onEvent(event, datagramsBefore);
+            if (overflowed) {
+                break;  // before taking an event that would then be ours to free
+            }
             result = enet_host_check_events(host, &event);
         }
         if (overflowed) {
