@@ -22,9 +22,10 @@ void crashFilter(int signalNumber, void* faultAddress) {
     writeCrashDump(signalNumber, faultAddress);
 }
 
-// False as soon as a write to the dump fails (errno tells why). A stack or
-// a map that cannot be read is noted, but the dump still stands.
-bool writeDumpContent(int fd, int signalNumber, void* faultAddress) {
+// The part of the dump that needs no unwinding. False as soon as a write
+// fails (errno tells why); a map that cannot be read is noted, but the dump
+// still stands.
+bool writeDumpHead(int fd, int signalNumber, void* faultAddress) {
     char head[sizeof(applicationName) + 256];
     SafeText text(head, sizeof(head));
     text.text(applicationName)
@@ -36,11 +37,10 @@ bool writeDumpContent(int fd, int signalNumber, void* faultAddress) {
         .text(crashSignalName(signalNumber))
         .text(")\nAddress: ")
         .address(faultAddress)
-        .text("\n\nBacktrace:\n");
+        .text("\n");
     if (!writeAll(fd, text.c_str(), text.size())) {
         return false;
     }
-    writeBacktrace(fd);
     static const char kMapTitle[] = "\nMemory map:\n";
     if (!writeAll(fd, kMapTitle, sizeof(kMapTitle) - 1)) {
         return false;
@@ -93,22 +93,28 @@ int32_t writeCrashDump(int signalNumber, void* faultAddress) {
             .text("' (error ")
             .signedNumber(errno)
             .text(")");
+    } else if (writeDumpHead(fd, signalNumber, faultAddress)) {
+        message.text("There was a critical error in Tarnwell!\nSaved dump file to '")
+            .text(dumpName)
+            .text("'");
+        result = 1;
     } else {
-        if (writeDumpContent(fd, signalNumber, faultAddress)) {
-            message.text("There was a critical error in Tarnwell!\nSaved dump file to '")
-                .text(dumpName)
-                .text("'");
-            result = 1;
-        } else {
-            message.text("Failed to save dump file to '")
-                .text(dumpName)
-                .text("' (error ")
-                .signedNumber(errno)
-                .text(")");
+        message.text("Failed to save dump file to '")
+            .text(dumpName)
+            .text("' (error ")
+            .signedNumber(errno)
+            .text(")");
+    }
+    writeCrashMessage(applicationName, message.c_str());
+    // Unwinding a damaged stack may fault again, which ends the process at
+    // once: so the call stack comes last, after the message is out.
+    if (fd >= 0) {
+        static const char kStackTitle[] = "\nBacktrace:\n";
+        if (result == 1 && writeAll(fd, kStackTitle, sizeof(kStackTitle) - 1)) {
+            writeBacktrace(fd);
         }
         close(fd);
     }
-    writeCrashMessage(applicationName, message.c_str());
     return result;
 }
 

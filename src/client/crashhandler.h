@@ -21,10 +21,12 @@ public:
 void installCrashHandler(const char* applicationName);
 
 // The filter. Writes "<name>_DD-MM-YYYY_hh-mm-ss-ms.dmp" in the current
-// directory (the signal, the fault address, the call stack and the memory
-// map of the process) and reports the outcome on standard error as a message
-// box titled with the application name. 1 when the dump was written, else 0.
-// Async-signal-safe: it runs inside the signal handler.
+// directory (the signal, the fault address and the memory map of the
+// process), reports the outcome on standard error as a message box titled
+// with the application name, and only then appends the call stack to the
+// dump, so that a fault while unwinding still leaves the message. 1 when the
+// dump was written (the call stack aside), else 0. Async-signal-safe: it
+// runs inside the signal handler.
 int32_t writeCrashDump(int signalNumber, void* faultAddress);
 
 // The dump file name of an application at a local time. False when it does

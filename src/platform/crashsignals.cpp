@@ -41,6 +41,14 @@ alignas(64) char alternateStack[128 * 1024];
 }
 
 [[noreturn]] void handleCrash(int signalNumber, void* faultAddress) {
+    // Blocked to the end, so one raised by a write stays pending and the
+    // process still ends by its own signal.
+    sigset_t outputSignals;
+    sigemptyset(&outputSignals);
+    sigaddset(&outputSignals, SIGPIPE);
+    sigaddset(&outputSignals, SIGXFSZ);
+    pthread_sigmask(SIG_BLOCK, &outputSignals, nullptr);
+
     int idle = 0;
     if (!signalBeingHandled.compare_exchange_strong(idle, signalNumber)) {
         // The filter itself (or another thread) failed meanwhile: the state is

@@ -1,7 +1,10 @@
 // Last words of a dying process. The fatal signals (SIGSEGV, SIGBUS, SIGFPE,
 // SIGILL, SIGABRT) and std::terminate lead to one filter function; after it
 // the signal's default action is restored and the signal raised again, so
-// the process still ends by that signal (and its parent sees which).
+// the process still ends by that signal (and its parent sees which). While
+// the filter runs, SIGPIPE and SIGXFSZ are blocked: a write to a pipe nobody
+// reads or beyond the file size limit fails (EPIPE, EFBIG) instead of ending
+// the process by another signal.
 //
 // The filter runs inside a signal handler, possibly on a damaged heap: it
 // and everything it calls must be async-signal-safe. The helpers below are:

@@ -40,6 +40,14 @@ struct ChildEnd {
     std::vector<fs::path> dumps;
 };
 
+// What the child's output may not take: standard error a pipe nobody reads
+// (writes fail with EPIPE, or SIGPIPE), and a file size limit (EFBIG, or
+// SIGXFSZ).
+struct Hostility {
+    bool stderrClosedPipe = false;
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+};
+
 // A fresh directory per test; the child works in it with its standard error
 // sent to a file there.
 class CrashChild : public ::testing::Test {
@@ -51,18 +59,30 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    ChildEnd run(const std::function<void()>& body) {
+    ChildEnd run(const std::function<void()>& body, const Hostility& hostility = {}) {
+        int pipeEnds[2] = {-1, -1};
+        if (hostility.stderrClosedPipe) {
+            EXPECT_EQ(pipe(pipeEnds), 0);
+            close(pipeEnds[0]);
+        }
         std::fflush(nullptr);
         const pid_t pid = fork();
         if (pid == 0) {
             const rlimit noCore{0, 0};
             setrlimit(RLIMIT_CORE, &noCore);
-            const int err = open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = hostility.stderrClosedPipe
+                                ? pipeEnds[1]
+                                : open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (err < 0 || dup2(err, STDERR_FILENO) < 0 || chdir(dir.c_str()) != 0) {
                 _exit(99);
             }
+            const rlimit fileSize{hostility.fileSizeLimit, hostility.fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &fileSize);
             body();
             _exit(0);
+        }
+        if (hostility.stderrClosedPipe) {
+            close(pipeEnds[1]);
         }
         ChildEnd end;
         int status = 0;
@@ -141,6 +161,16 @@ __attribute__((noinline)) int overflowStack(int depth) {
     volatile char frame[4096];
     frame[0] = static_cast<char>(depth);
     return overflowStack(depth + 1) + frame[0];
+}
+
+// The stack and frame pointers wrecked before the fault: unwinding the
+// interrupted frame reads unmapped memory, a second fault inside the handler.
+[[noreturn]] void faultOnWreckedStack(void* page) {
+#if defined(__x86_64__)
+    asm volatile("xor %%ebp, %%ebp\n\tmov $64, %%rsp\n\tmovl $1, (%0)\n" : : "r"(page) : "memory");
+#endif
+    *static_cast<volatile int*>(page) = 1;
+    __builtin_unreachable();
 }
 
 enum class Where { page, somewhere, nowhere };
@@ -300,4 +330,67 @@ TEST_F(CrashChild, FaultInsideTheFilterEndsTheProcessAtOnce) {
     munmap(page, 4096);
     EXPECT_EQ(end.signal, 0);
     EXPECT_EQ(end.exitCode, 128 + SIGSEGV);
+}
+
+// Output that fails must neither kill the process by another signal nor keep
+// the message back; a second fault while the stack is unwound still leaves
+// the message and the memory map.
+TEST_F(CrashChild, HostileOutputOrASecondFaultStillEndsByTheSignalWithWhatCouldBeWritten) {
+    const auto writeToPage = kCrashes[0].act;
+    const struct {
+        const char* name;
+        Hostility hostility;
+        void (*act)(void* page);
+        int signal, exitCode;       // how the child ends
+        std::string before, after;  // the message around the dump's name; none if both empty
+        bool backtrace;             // the call stack follows the map
+    } cases[] = {
+        {"closed pipe", {true, RLIM_INFINITY}, writeToPage, SIGSEGV, -1, "", "", true},
+        {"file size limit",
+         {false, 1024},
+         writeToPage,
+         SIGSEGV,
+         -1,
+         "Tarnwell: Failed to save dump file to '",
+         "' (error " + std::to_string(EFBIG) + ")\n",
+         false},
+        {"second fault",
+         {},
+         faultOnWreckedStack,
+         0,
+         128 + SIGSEGV,
+         "Tarnwell: There was a critical error in Tarnwell!\nSaved dump file to '",
+         "'\n",
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+#if !defined(__x86_64__)
+        if (c.act == faultOnWreckedStack) {
+            continue;
+        }
+#endif
+        void* page = protectedPage();
+        const ChildEnd end = run(
+            [&] {
+                const CrashHandler handler("Tarnwell");
+                c.act(page);
+            },
+            c.hostility);
+        munmap(page, 4096);
+        EXPECT_EQ(end.signal, c.signal);
+        EXPECT_EQ(end.exitCode, c.exitCode);
+        ASSERT_EQ(end.dumps.size(), 1u);
+        const std::string name = end.dumps[0].filename().string();
+        EXPECT_EQ(end.errorText, c.before.empty() ? "" : c.before + name + c.after);
+        const std::string dump = readFile(end.dumps[0]);
+        if (c.hostility.fileSizeLimit != RLIM_INFINITY) {
+            EXPECT_EQ(dump.size(), c.hostility.fileSizeLimit);
+        } else {
+            EXPECT_NE(dump.find("[stack]", dump.find("\nMemory map:\n")), std::string::npos);
+        }
+        const size_t stack = dump.find("\nBacktrace:\n");
+        EXPECT_EQ(stack != std::string::npos && dump.find("[0x", stack) != std::string::npos, c.backtrace);
+        fs::remove(end.dumps[0]);
+    }
 }

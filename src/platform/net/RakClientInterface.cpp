@@ -47,6 +47,7 @@ void releaseLibrary() {
 // A packet handed out owns its bytes; giving it back frees both at once.
 struct OwnedPacket : Packet {
     std::vector<unsigned char> bytes;
+    bool fromServer = false;  // counts against the bound; notices do not
 };
 
 OwnedPacket* makePacket(const unsigned char* data, size_t length) {
@@ -95,8 +96,34 @@ struct RakClientInterface::Connection {
     enet_uint32 attemptStart = 0;
     std::deque<PendingSend> pendingSends;
     std::deque<std::unique_ptr<OwnedPacket>> received;
+    // The server's packets in `received` and their bytes; notices not counted.
+    size_t heldPackets = 0;
+    size_t heldBytes = 0;
+    // A reliable packet found no room: the connection ends after this service.
+    bool overflowed = false;
 
     void pushNotice(unsigned char id) { received.emplace_back(makePacket(&id, 1)); }
+
+    void hold(const ENetPacket& packet) {
+        std::unique_ptr<OwnedPacket> owned(makePacket(packet.data, packet.dataLength));
+        owned->fromServer = true;
+        received.push_back(std::move(owned));
+        heldPackets += 1;
+        heldBytes += packet.dataLength;
+    }
+
+    void forget(const OwnedPacket& packet) {
+        if (packet.fromServer) {
+            heldPackets -= 1;
+            heldBytes -= packet.length;
+        }
+    }
+
+    void clearReceived() {
+        received.clear();
+        heldPackets = 0;
+        heldBytes = 0;
+    }
 
     // Ends whatever is live without a word to the server.
     void close() {
@@ -160,10 +187,18 @@ struct RakClientInterface::Connection {
                 enet_host_flush(host);
                 break;
             }
-            case ENET_EVENT_TYPE_RECEIVE:
-                received.emplace_back(makePacket(event.packet->data, event.packet->dataLength));
+            case ENET_EVENT_TYPE_RECEIVE: {
+                const size_t length = event.packet->dataLength;
+                if (heldPackets < RECEIVE_QUEUE_PACKETS && length <= RECEIVE_QUEUE_BYTES - heldBytes) {
+                    hold(*event.packet);
+                } else if ((event.packet->flags & ENET_PACKET_FLAG_RELIABLE) != 0) {
+                    // Already acknowledged, so dropping it would break the promise
+                    // made to the server; ending the connection keeps it honest.
+                    overflowed = true;
+                }
                 enet_packet_destroy(event.packet);
                 break;
+            }
             case ENET_EVENT_TYPE_DISCONNECT: {
                 // ENet reports a goodbye and a time-out alike. A goodbye comes in a
                 // datagram of the same service call; a time-out is the absence of any.
@@ -193,7 +228,19 @@ struct RakClientInterface::Connection {
         int result = enet_host_service(host, &event, 0);
         while (result > 0) {
             onEvent(event, datagramsBefore);
+            if (overflowed) {
+                break;  // before taking an event that would then be ours to free
+            }
             result = enet_host_check_events(host, &event);
+        }
+        if (overflowed) {
+            overflowed = false;
+            if (peer != nullptr) {
+                enet_peer_disconnect_now(peer, 0);
+            }
+            close();
+            pushNotice(ID_CONNECTION_LOST);
+            return;
         }
         if (state == State::Connecting && enet_time_get() - attemptStart >= ATTEMPT_TIMEOUT_MS) {
             enet_peer_disconnect(peer, 0);
@@ -238,6 +285,10 @@ bool RakClientInterface::Connect(const char* host, int32_t serverPort, int32_t c
         local.port = static_cast<enet_uint16>(clientPort);
         c.host = enet_host_create(clientPort != 0 ? &local : nullptr, 1, CHANNEL_COUNT, 0, 0);
         if (c.host != nullptr) {
+            // ENet's own buffers (packets it reassembles or holds back for their
+            // order) within the same bound as ours; its defaults are 32 MiB.
+            c.host->maximumPacketSize = RECEIVE_QUEUE_BYTES;
+            c.host->maximumWaitingData = RECEIVE_QUEUE_BYTES;
             c.peer = enet_host_connect(c.host, &server, CHANNEL_COUNT, 0);
         }
     }
@@ -287,7 +338,7 @@ void RakClientInterface::Disconnect(uint32_t blockDuration, unsigned char) {
         enet_peer_disconnect(c.peer, 0);
     }
     c.close();
-    c.received.clear();
+    c.clearReceived();
 }
 
 bool RakClientInterface::Send(RakNet::BitStream* bitStream, PacketPriority priority,
@@ -329,8 +380,9 @@ Packet* RakClientInterface::Receive() {
     if (c.received.empty()) {
         return nullptr;
     }
-    Packet* packet = c.received.front().release();
+    OwnedPacket* packet = c.received.front().release();
     c.received.pop_front();
+    c.forget(*packet);
     return packet;
 }
 

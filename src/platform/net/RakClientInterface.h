@@ -6,6 +6,20 @@
 // What happens to the connection reaches the caller as one-byte packets in
 // the same stream as the server's messages: accepted, failed, disconnected by
 // the server, or lost.
+//
+// What waits to be received is bounded, so a server that sends faster than
+// the caller takes packets (one a frame) cannot grow the client without end:
+// at most RECEIVE_QUEUE_PACKETS server packets and RECEIVE_QUEUE_BYTES bytes
+// of them wait; the interface's own notices come on top. Beyond the bound an
+// unreliable packet is dropped (it may be lost on the way anyway), while a
+// reliable one ends the connection: the client says goodbye to the server at
+// once, keeps what it holds, and ID_CONNECTION_LOST follows it. (ENet sends
+// one sequenced packet in 65,536 of a channel reliably, to restart its
+// numbering; that one counts as reliable.) One Receive
+// reads at most 256 datagrams (ENet's own limit per service) and lets ENet
+// hold at most RECEIVE_QUEUE_BYTES of packet data, reassembled fragments
+// included; a single packet larger than that is refused by ENet, and the
+// connection is lost once the server gives up resending it.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +55,9 @@ enum : unsigned char {
     ID_CONNECTION_LOST = 20,
     ID_USER_PACKET_ENUM = 79,
 };
+
+constexpr uint32_t RECEIVE_QUEUE_PACKETS = 1024;
+constexpr uint32_t RECEIVE_QUEUE_BYTES = 1u << 20;
 
 // One received message, owned by the interface that returned it until it is
 // handed back with DeallocatePacket. An empty message has length 0 and a null

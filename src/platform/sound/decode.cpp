@@ -3,9 +3,13 @@
 #include "platform/assertion.h"
 
 #include <sndfile.h>
+#include <ogg/ogg.h>
+#include <vorbis/codec.h>
 
 #include <climits>
 #include <cstddef>
+#include <cstdio>
+#include <cstring>
 
 namespace fsound {
 
@@ -36,11 +40,106 @@ public:
     SNDFILE* file;
 };
 
+// The Ogg Vorbis header check's state, released on every path.
+struct VorbisHeaderCheck {
+    VorbisHeaderCheck() {
+        ogg_sync_init(&sync);
+        vorbis_info_init(&info);
+        vorbis_comment_init(&comment);
+    }
+    ~VorbisHeaderCheck() {
+        vorbis_comment_clear(&comment);
+        vorbis_info_clear(&info);
+        if (streamStarted) {
+            ogg_stream_clear(&stream);
+        }
+        ogg_sync_clear(&sync);
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+    VorbisHeaderCheck(const VorbisHeaderCheck&) = delete;
+    VorbisHeaderCheck& operator=(const VorbisHeaderCheck&) = delete;
+
+    // The next page of the file; false at its end.
+    bool nextPage(ogg_page& page) {
+        for (;;) {
+            const int found = ogg_sync_pageout(&sync, &page);
+            if (found > 0) {
+                return true;
+            }
+            if (found < 0) {
+                continue;  // bytes skipped up to the next page
+            }
+            char* buffer = ogg_sync_buffer(&sync, 4096);
+            const size_t got = buffer != nullptr ? std::fread(buffer, 1, 4096, file) : 0;
+            if (got == 0) {
+                return false;
+            }
+            ogg_sync_wrote(&sync, long(got));
+        }
+    }
+
+    FILE* file = nullptr;
+    ogg_sync_state sync{};
+    ogg_stream_state stream{};
+    bool streamStarted = false;
+    vorbis_info info{};
+    vorbis_comment comment{};
+};
+
+// libsndfile loses the Vorbis decoder's set-up (5,784 bytes a time) when a
+// stream's first header is refused or its other two never complete, as in a
+// file that holds only its first page. So the three headers are read here
+// first, through the same libraries and in the same way (the first page's
+// stream, other streams' pages skipped), and a stream whose headers fail never
+// reaches libsndfile. True only for such a stream: any other file, Ogg or
+// not, is left to libsndfile, which then frees what it takes.
+bool vorbisHeadersFail(const char* name) {
+    VorbisHeaderCheck check;
+    check.file = std::fopen(name, "rb");
+    ogg_page page;
+    if (check.file == nullptr || !check.nextPage(page)) {
+        return false;
+    }
+    ogg_stream_init(&check.stream, ogg_page_serialno(&page));
+    check.streamStarted = true;
+    ogg_stream_pagein(&check.stream, &page);
+    ogg_packet packet;
+    static const unsigned char kIdentification[] = {1, 'v', 'o', 'r', 'b', 'i', 's'};
+    if (ogg_stream_packetout(&check.stream, &packet) != 1 || packet.bytes < long(sizeof(kIdentification)) ||
+        std::memcmp(packet.packet, kIdentification, sizeof(kIdentification)) != 0) {
+        return false;  // not Vorbis
+    }
+    if (vorbis_synthesis_headerin(&check.info, &check.comment, &packet) != 0) {
+        return true;
+    }
+    for (int headers = 1; headers < 3;) {
+        const int result = ogg_stream_packetout(&check.stream, &packet);
+        if (result < 0) {
+            return true;  // a page missing in between
+        }
+        if (result > 0) {
+            if (vorbis_synthesis_headerin(&check.info, &check.comment, &packet) != 0) {
+                return true;
+            }
+            headers += 1;
+            continue;
+        }
+        // Another stream's pages are refused by this stream and skipped.
+        if (!check.nextPage(page)) {
+            return true;
+        }
+        ogg_stream_pagein(&check.stream, &page);
+    }
+    return false;
+}
+
 }  // namespace
 
 bool decodeFile(const char* name, bool mono, Pcm& out) {
     out = Pcm{};
-    if (name == nullptr) {
+    if (name == nullptr || vorbisHeadersFail(name)) {
         return false;
     }
     SoundFile in(name);

@@ -14,9 +14,11 @@ struct Pcm {
     int32_t rate = 0;              // frames per second of the file
 };
 
-// False for a null name, an unreadable or corrupt file, a file without frames
-// and one too large for a buffer. With `mono`, or with more than two channels
-// (OpenAL plays only mono and stereo), the channels are averaged into one.
+// False for a null name, an unreadable or corrupt file (an Ogg Vorbis stream
+// whose three headers do not all read is refused before libsndfile sees it),
+// a file without frames and one too large for a buffer. With `mono`, or with
+// more than two channels (OpenAL plays only mono and stereo), the channels
+// are averaged into one.
 bool decodeFile(const char* name, bool mono, Pcm& out);
 
 }  // namespace fsound

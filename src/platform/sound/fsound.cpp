@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,9 @@ struct State {
     std::vector<std::unique_ptr<FSOUND_STREAM>> streams;
     // One decoded copy per file and channel layout, for streams.
     std::map<std::string, std::unique_ptr<Clip>> clips;
+    // The same keys for files a stream could not be made of: the menu opens
+    // its music on every entry, and a damaged file is read once.
+    std::set<std::string> failedClips;
 };
 
 State state;
@@ -310,6 +314,7 @@ void FSOUND_Close() {
     state.samples.clear();
     state.streams.clear();
     state.clips.clear();
+    state.failedClips.clear();
 }
 
 FSOUND_SAMPLE* FSOUND_Sample_Load(int /*index*/, const char* name, unsigned int mode, int /*offset*/,
@@ -428,10 +433,14 @@ FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int mode, int /*off
     }
     const bool mono = positional(mode);
     const std::string key = std::string(mono ? "mono:" : "file:") + name;
+    if (state.failedClips.count(key) != 0) {
+        return nullptr;
+    }
     auto found = state.clips.find(key);
     if (found == state.clips.end()) {
         auto clip = std::make_unique<Clip>();
         if (!loadClip(name, mono, *clip)) {
+            state.failedClips.insert(key);
             return nullptr;
         }
         found = state.clips.emplace(key, std::move(clip)).first;

@@ -66,7 +66,9 @@ signed char FSOUND_SetFrequency(int channel, int frequency);
 
 // A stream is decoded whole once per file and played like a 2-D sample (3-D
 // with FSOUND_HW3D); every open of the same file shares that one decoded copy,
-// so a file is read only on its first open. `offset` and `length` are unused.
+// so a file is read only on its first open. A file that fails is remembered
+// too: later opens of it return null without reading it, until FSOUND_Close.
+// `offset` and `length` are unused.
 FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int mode, int offset, int length);
 // `channel` must be FSOUND_FREE. Returns the channel handle or -1. A stream
 // plays once at a time: playing it again restarts it.

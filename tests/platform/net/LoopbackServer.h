@@ -56,15 +56,17 @@ public:
         }
     }
 
-    // Reliable, on channel 0, out at once.
-    void send(const Bytes& bytes) {
-        ENetPacket* packet = enet_packet_create(bytes.empty() ? nullptr : bytes.data(), bytes.size(),
-                                                ENET_PACKET_FLAG_RELIABLE);
+    // On channel 0, reliable unless other flags are given; out at once, or
+    // with the next flush so that a run of small packets shares datagrams.
+    void send(const Bytes& bytes, enet_uint32 flags = ENET_PACKET_FLAG_RELIABLE, bool flush = true) {
+        ENetPacket* packet = enet_packet_create(bytes.empty() ? nullptr : bytes.data(), bytes.size(), flags);
         if (peer == nullptr || enet_peer_send(peer, 0, packet) < 0) {
             enet_packet_destroy(packet);
             return;
         }
-        enet_host_flush(host);
+        if (flush) {
+            enet_host_flush(host);
+        }
     }
 
     ENetHost* host = nullptr;

@@ -5,7 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
 
 using nettest::Bytes;
 using nettest::pumpUntil;
@@ -122,3 +129,128 @@ TEST_F(RakClientLoopback, PortsOutOfRangeFailOnTheNextReceive) {
     }
     EXPECT_EQ(received, std::vector<Bytes>(std::size(ports), Bytes{ID_CONNECTION_ATTEMPT_FAILED}));
 }
+
+namespace {
+
+// A server that sends faster than the game takes packets (one a poll).
+struct FloodCase {
+    const char* name;
+    size_t size;        // bytes per packet, at least 5
+    enet_uint32 flags;  // ENet's flags on the server's sends
+    uint32_t burst;     // packets the server sends between two polls
+};
+
+const FloodCase kFloods[] = {
+    // The packet bound is reached first.
+    {"SmallReliable", 5, ENET_PACKET_FLAG_RELIABLE, 64},
+    // The byte bound is reached first; each packet travels in three fragments.
+    {"LargeReliable", 4000, ENET_PACKET_FLAG_RELIABLE, 16},
+    {"SmallSequenced", 5, 0, 4 * RECEIVE_QUEUE_PACKETS},
+    {"SmallUnsequenced", 5, ENET_PACKET_FLAG_UNSEQUENCED, 4 * RECEIVE_QUEUE_PACKETS},
+};
+
+void PrintTo(const FloodCase& flood, std::ostream* out) {
+    *out << flood.name;
+}
+
+constexpr unsigned char FLOOD_ID = 100;
+
+class RakClientFlood : public RakClientLoopback, public testing::WithParamInterface<FloodCase> {
+protected:
+    // The flood's id, then the packet's number.
+    void sendBurst() {
+        for (uint32_t i = 0; i < GetParam().burst; ++i, ++sent) {
+            Bytes bytes(GetParam().size, FLOOD_ID);
+            std::memcpy(&bytes[1], &sent, sizeof(sent));
+            server.send(bytes, GetParam().flags, false);
+        }
+        enet_host_flush(server.host);
+    }
+    // One poll, as the game makes once a frame; false when it gave nothing.
+    bool takeOne() {
+        Packet* packet = client->Receive();
+        if (packet != nullptr) {
+            taken.emplace_back(packet->data, packet->data + packet->length);
+            if (!client->IsConnected() && lossPoll == SIZE_MAX) {
+                lossPoll = taken.size() - 1;
+            }
+            client->DeallocatePacket(packet);
+        }
+        return packet != nullptr;
+    }
+    struct Held {
+        size_t packets = 0;
+        size_t bytes = 0;
+        bool gapless = true;  // numbered on without a gap
+    };
+    Held floodTakenFrom(size_t first) const {
+        Held held;
+        uint32_t number = 0, previous = 0;
+        for (size_t i = first; i < taken.size(); ++i) {
+            if (taken[i].size() >= 5 && taken[i][0] == FLOOD_ID) {
+                std::memcpy(&number, &taken[i][1], sizeof(number));
+                held.gapless = held.gapless && (held.packets == 0 || number == previous + 1);
+                previous = number;
+                held.packets += 1;
+                held.bytes += taken[i].size();
+            }
+        }
+        return held;
+    }
+
+    uint32_t sent = 0;
+    std::vector<Bytes> taken;
+    size_t lossPoll = SIZE_MAX;  // the poll after which the client was no longer connected
+};
+
+}  // namespace
+
+// What was held is what the client hands out once its intake stopped: for a
+// reliable flood, everything from the poll that ended the connection on; for
+// an unreliable one, all it hands out after one burst. The goodbye with a
+// full queue and a server that never acknowledges it ends within about its
+// 300 ms.
+TEST_P(RakClientFlood, HeldPacketsStayWithinTheBoundAndOnlyReliableOverflowEndsTheConnection) {
+    ASSERT_TRUE(connect());
+    Held held;
+    if ((GetParam().flags & ENET_PACKET_FLAG_RELIABLE) != 0) {
+        for (uint32_t frame = 0;
+             frame < 8 * RECEIVE_QUEUE_PACKETS / GetParam().burst && client->IsConnected(); ++frame) {
+            sendBurst();
+            server.service();
+            takeOne();
+        }
+        ASSERT_FALSE(client->IsConnected()) << "after " << sent << " packets sent";
+        while (takeOne()) {
+        }
+        EXPECT_EQ(taken.back(), Bytes{ID_CONNECTION_LOST});
+        EXPECT_TRUE(floodTakenFrom(0).gapless) << "nothing reliable is lost before the end";
+        held = floodTakenFrom(lossPoll);
+    } else {
+        sendBurst();
+        // Loopback delivers at once; the pause only covers a busy machine.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (takeOne()) {
+        }
+        held = floodTakenFrom(0);
+        EXPECT_TRUE(held.gapless) << "the oldest are kept, the newest dropped";
+        server.send({FLOOD_ID + 1});
+        ASSERT_TRUE(pumpUntilLast(FLOOD_ID + 1)) << "a reliable packet still arrives after the drops";
+        sendBurst();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        takeOne();
+        const auto start = std::chrono::steady_clock::now();
+        client->Disconnect(300, 0);
+        EXPECT_LT(nettest::secondsSince(start), 0.45);
+    }
+    EXPECT_GT(held.packets, 0u);
+    EXPECT_LE(held.packets, RECEIVE_QUEUE_PACKETS);
+    EXPECT_LE(held.bytes, RECEIVE_QUEUE_BYTES);
+    EXPECT_TRUE(pumpUntil([&] { server.service(); }, [&] { return server.disconnects == 1; }))
+        << "the server hears the goodbye";
+}
+
+INSTANTIATE_TEST_SUITE_P(Floods, RakClientFlood, testing::ValuesIn(kFloods),
+                         [](const testing::TestParamInfo<FloodCase>& info) {
+                             return std::string(info.param.name);
+                         });

@@ -26,10 +26,12 @@ public:
     const std::string path = "sound_files_" + std::to_string(getpid());
 };
 
-// 16-bit WAV; `value` (frame, channel) gives each sample.
+// 16-bit WAV unless another libsndfile format is given; `value` (frame,
+// channel) gives each sample.
 inline bool writeWav(const std::string& path, int32_t channels, int32_t rate, int32_t frames,
-                     const std::function<int16_t(int32_t, int32_t)>& value) {
-    SF_INFO info{0, rate, channels, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+                     const std::function<int16_t(int32_t, int32_t)>& value,
+                     int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16) {
+    SF_INFO info{0, rate, channels, format, 0, 0};
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     std::vector<int16_t> data;
     for (int32_t f = 0; f < frames * channels; ++f) {
@@ -41,10 +43,14 @@ inline bool writeWav(const std::string& path, int32_t channels, int32_t rate, in
 }
 
 // 440 Hz at half scale on every channel.
-inline bool writeTone(const std::string& path, int32_t channels, int32_t rate, int32_t frames) {
-    return writeWav(path, channels, rate, frames, [rate](int32_t f, int32_t) {
-        return int16_t(std::lround(16000.0 * std::sin(2.0 * 3.14159265358979 * 440.0 * f / rate)));
-    });
+inline bool writeTone(const std::string& path, int32_t channels, int32_t rate, int32_t frames,
+                      int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16) {
+    return writeWav(
+        path, channels, rate, frames,
+        [rate](int32_t f, int32_t) {
+            return int16_t(std::lround(16000.0 * std::sin(2.0 * 3.14159265358979 * 440.0 * f / rate)));
+        },
+        format);
 }
 
 // Sum of squares per channel; empty for an unreadable file.

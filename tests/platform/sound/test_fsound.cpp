@@ -7,15 +7,48 @@
 #include "SoundFiles.h"
 
 #include <AL/al.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <ogg/ogg.h>
+#include <vorbis/codec.h>
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <ostream>
 #include <random>
 #include <set>
+
+// The Vorbis decoder's set-up, counted wherever it is made or cleared, in
+// libsndfile as in the sound layer: these take the place of libvorbis's own
+// for the whole test program and hand on to them. A set-up is live from its
+// init until a clear finds it still allocated (libvorbis also clears on some
+// errors itself).
+namespace {
+int32_t vorbisSetUpsLive = 0;
+int32_t vorbisSetUpsMade = 0;
+
+template <typename Function>
+Function* libvorbis(const char* name) {
+    return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
+}
+}  // namespace
+
+extern "C" void vorbis_info_init(vorbis_info* info) {
+    static auto* const real = libvorbis<void(vorbis_info*)>("vorbis_info_init");
+    real(info);
+    vorbisSetUpsLive += 1;
+    vorbisSetUpsMade += 1;
+}
+
+extern "C" void vorbis_info_clear(vorbis_info* info) {
+    static auto* const real = libvorbis<void(vorbis_info*)>("vorbis_info_clear");
+    vorbisSetUpsLive -= info->codec_setup != nullptr ? 1 : 0;
+    real(info);
+}
 
 namespace {
 
@@ -286,6 +319,96 @@ TEST_F(Sound, BadInputDoesNothing) {
     ASSERT_EQ(FSOUND_Init(44100, 32, 0), 1);
     EXPECT_EQ(FSOUND_PlaySound(FSOUND_FREE, sample), -1);
     EXPECT_EQ(FSOUND_StopSound(live), 0);
+}
+
+std::vector<unsigned char> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+// A new file each time: ext4 flushes a file truncated and written again when
+// it is closed, which made a thousand rewrites take seconds.
+void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes, size_t length) {
+    std::filesystem::remove(path);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(length));
+}
+
+// Offset and length of each Ogg page of a well-formed file.
+std::vector<std::pair<size_t, size_t>> oggPages(const std::vector<unsigned char>& bytes) {
+    std::vector<std::pair<size_t, size_t>> pages;
+    for (size_t at = 0; at + 27 <= bytes.size();) {
+        const size_t segments = bytes[at + 26];
+        size_t length = 27 + segments;
+        for (size_t i = 0; i < segments; ++i) {
+            length += bytes[at + 27 + i];
+        }
+        pages.emplace_back(at, length);
+        at += length;
+    }
+    return pages;
+}
+
+// Edits one byte of a page's body and makes its checksum right again, so the
+// edit reaches the decoder instead of being skipped as a damaged page.
+void editPageBody(std::vector<unsigned char>& bytes, std::pair<size_t, size_t> page, size_t offset,
+                  unsigned char value) {
+    const size_t headerLength = 27 + bytes[page.first + 26];
+    bytes[page.first + headerLength + offset % (page.second - headerLength)] = value;
+    ogg_page view{&bytes[page.first], long(headerLength), &bytes[page.first + headerLength],
+                  long(page.second - headerLength)};
+    ogg_page_checksum_set(&view);
+}
+
+// Damaged Ogg Vorbis files, cut anywhere or with one byte of their header
+// pages changed, must leave no decoder set-up behind (libsndfile loses one
+// when a stream's headers end early or its first is refused).
+TEST(OggVorbisDecode, DamagedFilesLeaveNoDecoderSetUpAndTheFirstPageAloneFails) {
+    soundtest::TempFolder folder;
+    const std::string good = folder.file("good.ogg"), damaged = folder.file("damaged.ogg");
+    ASSERT_TRUE(soundtest::writeTone(good, 2, kRate, 4410, SF_FORMAT_OGG | SF_FORMAT_VORBIS));
+    const std::vector<unsigned char> bytes = readBytes(good);
+    const auto pages = oggPages(bytes);
+    ASSERT_GE(pages.size(), 3u) << "identification page, comment and set-up page, audio";
+    fsound::Pcm pcm;
+    ASSERT_TRUE(fsound::decodeFile(good.c_str(), false, pcm));
+    ASSERT_GT(vorbisSetUpsMade, 0) << "the counting stands in for libvorbis";
+    writeBytes(damaged, bytes, pages[0].second);
+    EXPECT_FALSE(fsound::decodeFile(damaged.c_str(), false, pcm)) << "only the first page";
+    EXPECT_EQ(vorbisSetUpsLive, 0);
+
+    std::mt19937 rng(5784);
+    for (int i = 0; i < 1000; ++i) {
+        std::vector<unsigned char> variant = bytes;
+        size_t length = bytes.size();
+        if (i % 2 == 0) {
+            length = rng() % (pages[1].first + pages[1].second + 64);
+        } else {
+            editPageBody(variant, pages[rng() % 2], rng(), static_cast<unsigned char>(rng()));
+        }
+        writeBytes(damaged, variant, length);
+        fsound::decodeFile(damaged.c_str(), i % 4 == 1, pcm);
+        ASSERT_EQ(vorbisSetUpsLive, 0) << "variant " << i << ", " << length << " bytes";
+    }
+}
+
+TEST_F(Sound, AStreamThatFailedIsNotDecodedAgainUntilClose) {
+    const std::string cut = folder.file("cut.ogg");
+    ASSERT_TRUE(soundtest::writeTone(cut, 2, kRate, 4410, SF_FORMAT_OGG | SF_FORMAT_VORBIS));
+    const std::vector<unsigned char> bytes = readBytes(cut);
+    writeBytes(cut, bytes, oggPages(bytes)[0].second);
+    const int32_t before = vorbisSetUpsMade;
+    EXPECT_EQ(FSOUND_Stream_Open(cut.c_str(), FSOUND_LOOP_NORMAL, 0, 0), nullptr);
+    const int32_t once = vorbisSetUpsMade - before;
+    EXPECT_GT(once, 0);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(FSOUND_Stream_Open(cut.c_str(), FSOUND_LOOP_NORMAL, 0, 0), nullptr);
+    }
+    EXPECT_EQ(vorbisSetUpsMade - before, once) << "the decoder was entered again";
+    // Close forgets; the file, whole again by now, opens.
+    writeBytes(cut, bytes, bytes.size());
+    ASSERT_EQ(FSOUND_Init(44100, 32, 0), 1);
+    EXPECT_NE(FSOUND_Stream_Open(cut.c_str(), FSOUND_LOOP_NORMAL, 0, 0), nullptr);
 }
 
 }  // namespace
