@@ -17,6 +17,7 @@ class Camera;
 class Control;
 class CrashHandler;
 class EventReceiver;
+class GameClock;
 class HeightMap;
 class Hud;
 class IniFile;
@@ -101,6 +102,9 @@ struct GameGlobals {
     Torpedo* trackedTorpedo = nullptr;             // newest torpedo, for the HUD
     HeightMap* heightMap = nullptr;                // per game
     irr::video::IImage* menuGrassImage = nullptr;  // menu grass distribution
+    // main, with the device; whole program. The time and the frame sleep of
+    // every class (gameclock.h).
+    GameClock* clock = nullptr;
 };
 
 extern GameGlobals globals;
