@@ -15,7 +15,6 @@ namespace {
 
 constexpr signed char kTrue = 1;
 constexpr signed char kFalse = 0;
-constexpr int32_t kMaxVolume = 255;
 
 }  // namespace
 
