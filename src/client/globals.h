@@ -17,6 +17,7 @@ class Camera;
 class Control;
 class CrashHandler;
 class EventReceiver;
+class GameClock;
 class HeightMap;
 class Hud;
 class IniFile;
@@ -110,6 +111,7 @@ struct GameGlobals {
     Torpedo* trackedTorpedo = nullptr;             // game; newest torpedo, for the HUD
     HeightMap* heightMap = nullptr;                // game
     irr::video::IImage* menuGrassImage = nullptr;  // menu; grass distribution
+    GameClock* clock = nullptr;                    // program; set with the device, read by every class
 };
 
 extern GameGlobals globals;
