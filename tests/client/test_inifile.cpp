@@ -117,6 +117,8 @@ const RepairCase kRepairCases[] = {
     {"VectorTwoNumbersReplaced", "Offset=7,8", offset, "1,2,3", "Offset=1.000000,2.000000,3.000000"},
     {"ColorTrailingTextAccepted", "FogColor=1, 2, 3, 4 and more", fogColor, "1,2,3,4", ""},
     {"ColorThreeNumbersReplaced", "FogColor=0,8,16", fogColor, "0,8,16,255", "FogColor=0,8,16,255"},
+    {"ColorChannelsOf255Kept", "FogColor=255,255,255,255", fogColor, "255,255,255,255", ""},
+    {"Color256Replaced", "FogColor=0,8,256,255", fogColor, "0,8,16,255", "FogColor=0,8,16,255"},
     {"ColorAbove255Replaced", "FogColor=0,8,300,255", fogColor, "0,8,16,255", "FogColor=0,8,16,255"},
     {"ColorNegativeReplaced", "FogColor=-1,8,16,255", fogColor, "0,8,16,255", "FogColor=0,8,16,255"},
     {"ColorPast32BitsDoesNotWrap", "FogColor=0,8,16,4294967551", fogColor, "0,8,16,255",

@@ -54,7 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<InterceptCase>& info) { return std::string(info.param.name); });
 
 // Wherever a root exists, the aim lies on the target's path at some time t
-// and the projectile covers |aim - shooter| = s |t| in that time.
+// and the projectile covers |aim - shooter| = s |t| in that time. A
+// projectile faster than the target meets it ahead, never at a point the
+// target passed (t >= 0).
 TEST(Intercept, AimSolvesTheMeetingEquation) {
     std::mt19937 random(1407);
     std::uniform_real_distribution<float> coordinate(-500.0f, 500.0f);
@@ -87,6 +89,9 @@ TEST(Intercept, AimSolvesTheMeetingEquation) {
                   1e-3 * (travel.getLength() + 1.0) * velocity.getLength());
         const double flown = (aim - shooter).getLength();
         EXPECT_NEAR(flown, s * std::fabs(t), 1e-3 * (flown + 1.0)) << "case " << n;
+        if (divisor > 0.0) {
+            EXPECT_GE(t, -1e-4 * (flown + 1.0) / s) << "case " << n;
+        }
         ++checked;
     }
     EXPECT_GT(checked, 2000);

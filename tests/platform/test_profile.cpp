@@ -97,6 +97,8 @@ TEST_P(ProfileFile, ReadsAndWrites) {
 const FileCase kFileCases[] = {
     {"NamesIgnoreCaseAndAreTrimmed", "  [ General ]  \n \t Device  =  Open GL \t\n", "gEnErAl ", " DEVICE",
      nullptr, "Open GL", nullptr},
+    // Every letter of the alphabet folds, its ends included.
+    {"EveryLetterIgnoresCase", "[AZaz]\nZoomAlpha=near\n", "azAZ", "zOOMaLPHA", nullptr, "near", nullptr},
     {"OnePairOfQuotesGoes", "[S]\nK=  \"\"x\" y\"  \n", "S", "K", nullptr, "\"x\" y", nullptr},
     {"MismatchedQuotesStay", "[S]\nK='x\"\n", "S", "K", nullptr, "'x\"", nullptr},
     {"EmptyValueIsFoundEmpty", "[S]\nK=\n", "S", "K", nullptr, "", nullptr},

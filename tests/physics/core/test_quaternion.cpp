@@ -120,18 +120,26 @@ TEST(Quaternion, EulerAnglesSurviveQuaternionRoundTrip) {
     }
 }
 
-TEST(Quaternion, SlerpHitsEndpointsAndHalvesTheArc) {
+// Between rotations an angle apart, slerp at t turns by t times the angle
+// about the same axis: the endpoints, the middle, and the quarter (where a
+// swapped pair of weights shows), from a few degrees to a wide arc.
+class QuaternionSlerp : public ::testing::TestWithParam<float> {};
+
+TEST_P(QuaternionSlerp, TurnsByItsShareOfTheArc) {
+    const float angle = GetParam() * (kPi / 180.0f);
     std::mt19937 rng(53);
     for (int i = 0; i < 100; i++) {
         const dgQuaternion q0(randomRotation(rng));
         const dgVector axis(randomAxis(rng));
-        const float angle = 2.0f;
         const dgQuaternion q1(q0 * dgQuaternion::fromAxisAngle(axis, angle));
-        expectNearQuaternion(q0.slerp(q1, 0.0f), q0, 1.0e-5f);
-        expectNearQuaternion(q0.slerp(q1, 1.0f), q1, 1.0e-5f);
-        expectSameRotation(q0.slerp(q1, 0.5f), q0 * dgQuaternion::fromAxisAngle(axis, angle * 0.5f), 1.0e-4f);
+        for (float t : {0.0f, 0.25f, 0.5f, 1.0f}) {
+            SCOPED_TRACE(::testing::Message() << "t " << t);
+            expectSameRotation(q0.slerp(q1, t), q0 * dgQuaternion::fromAxisAngle(axis, angle * t), 1.0e-5f);
+        }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Degrees, QuaternionSlerp, ::testing::Values(5.0f, 15.0f, 25.0f, 114.6f));
 
 TEST(Quaternion, SlerpRenormalisesOnlyShortResults) {
     // Squared length 1.0001: left as it is.

@@ -46,30 +46,45 @@ struct LoneCase {
     bool gravity;
     float velocity;
     float spin;
+    // The body axis it spins about.
+    int32_t axis;
 };
 
 const LoneCase kLoneCases[] = {
-    {"FreeFall", true, 0.0f, 0.0f},
-    {"ThrownUp", true, 7.0f, 0.0f},
-    {"DriftingAndSpinning", false, 3.0f, 2.0f},
+    {"FreeFall", true, 0.0f, 0.0f, 0},
+    {"ThrownUp", true, 7.0f, 0.0f, 0},
+    {"DriftingAndSpinningAboutX", false, 3.0f, 2.0f, 0},
+    {"DriftingAndSpinningAboutY", false, 3.0f, 2.0f, 1},
+    {"DriftingAndSpinningAboutZ", false, 3.0f, -1.5f, 2},
 };
+
+// Angular damping per body axis, each its own so that one axis damped by
+// another's coefficient, or in the world's frame, shows.
+const float kSpinDamping[3] = {0.05f, 0.1045f, 0.2f};
 
 class LoneBody : public ::testing::TestWithParam<std::tuple<Variant, LoneCase>> {};
 
 }  // namespace
 
 // Per step: v = v (1 - d) + g h, then y += v h; omega about a principal axis
-// = omega (1 - d_w). Closed forms of those recurrences, in double.
+// = omega (1 - d_w), d_w that axis's damping. Closed forms of those
+// recurrences, in double. The body is turned so that its x, y, z axes lie
+// along the world's y, z, x.
 TEST_P(LoneBody, FollowsSemiImplicitEulerWithDamping) {
     const Variant variant = std::get<0>(GetParam());
     const LoneCase& c = std::get<1>(GetParam());
     Scene scene;
-    dgBody* body = scene.addBox(1.0f, 1.0f, 1.0f, shapetest::translation(0.0f, 10.0f, 0.0f), 2.0f);
+    const dgMatrix pose(dgVector(0, 1, 0, 0), dgVector(0, 0, 1, 0), dgVector(1, 0, 0, 0), dgVector(0, 10, 0, 1));
+    dgBody* body = scene.addBox(1.0f, 1.0f, 1.0f, pose, 2.0f);
     if (!c.gravity) {
         body->m_forceAndTorque = nullptr;
     }
+    dgBodySetAngularDamping(body, dgVector(kSpinDamping[0], kSpinDamping[1], kSpinDamping[2], 0.0f));
     body->m_veloc = dgVector(0.0f, c.velocity, 0.0f, 0.0f);
-    body->m_omega = dgVector(0.0f, c.spin, 0.0f, 0.0f);
+    const int32_t worldAxis = (c.axis + 1) % 3;
+    float spinIn[3] = {0.0f, 0.0f, 0.0f};
+    spinIn[worldAxis] = c.spin;
+    body->m_omega = dgVector(spinIn[0], spinIn[1], spinIn[2], 0.0f);
 
     const int32_t steps = 90;
     for (int32_t i = 0; i < steps; ++i) {
@@ -84,11 +99,14 @@ TEST_P(LoneBody, FollowsSemiImplicitEulerWithDamping) {
     const double v = double(c.velocity) * qn + g * h * (1.0 - qn) / (1.0 - q);
     const double sumQ = q * (1.0 - qn) / (1.0 - q);
     const double y = 10.0 + h * (double(c.velocity) * sumQ + g * h / (1.0 - q) * (steps - sumQ));
-    const double spin = double(c.spin) * std::pow(1.0 - 0.1045 * 0.02, steps);
+    const double spin = double(c.spin) * std::pow(1.0 - double(kSpinDamping[c.axis]) * 0.02, steps);
 
     EXPECT_NEAR(body->m_veloc.y, v, 1e-4 * (1.0 + std::fabs(v)));
     EXPECT_NEAR(body->m_matrix.position.y, y, 1e-4 * (1.0 + std::fabs(y)));
-    EXPECT_NEAR(body->m_omega.y, spin, 1e-4 * std::fabs(spin));
+    const float spinOut[3] = {body->m_omega.x, body->m_omega.y, body->m_omega.z};
+    for (int32_t a = 0; a < 3; ++a) {
+        EXPECT_NEAR(spinOut[a], (a == worldAxis) ? spin : 0.0, 1e-4 * std::fabs(spin) + 1e-7) << "axis " << a;
+    }
     EXPECT_EQ(body->m_veloc.x, 0.0f);
     // A lone body stays the root of its own island.
     EXPECT_TRUE(inActiveTree(scene.world(), body));

@@ -77,31 +77,36 @@ INSTANTIATE_TEST_SUITE_P(All, MkmediaOwnFiles, testing::ValuesIn(kOwnFiles),
 struct Sprite {
     const char* name;
     int32_t x1, y1, x2, y2;  // exclusive right and bottom
+    // Whether the paint reaches both ends of the rectangle across and down:
+    // a sprite drawn a pixel short or a pixel over shows as a gap or a
+    // stray. Strips reach the ends the HUD scrolls over; the lead ring is
+    // round inside its square.
+    bool spansX, spansY;
 };
 
 // Every source rectangle the HUD draws from.
 const Sprite kSprites[] = {
-    {"compass row 0", 0, 0, 480, 33},
-    {"compass row 1", 0, 33, 480, 66},
-    {"compass row 2", 0, 66, 384, 99},
-    {"pitch column 0", 0, 100, 42, 389},
-    {"pitch column 1", 42, 100, 84, 389},
-    {"pitch column 2", 84, 100, 126, 389},
-    {"pitch column 3", 126, 100, 168, 389},
-    {"centre cross", 168, 99, 201, 132},
-    {"compass index mark", 482, 0, 497, 8},
-    {"pitch index mark", 486, 14, 494, 29},
-    {"contact bracket", 385, 66, 417, 98},
-    {"target bracket locked", 202, 100, 248, 146},
-    {"target bracket not locked", 249, 100, 295, 146},
-    {"hull bar", 498, 0, 500, 39},
-    {"lead indicator", 482, 40, 498, 56},
-    {"torpedo crosshair", 482, 56, 493, 67},
-    {"steering dot", 494, 58, 501, 65},
-    {"frame corner top left", 482, 68, 488, 74},
-    {"frame corner top right", 489, 68, 495, 74},
-    {"frame corner bottom left", 482, 75, 488, 81},
-    {"frame corner bottom right", 489, 75, 495, 81},
+    {"compass row 0", 0, 0, 480, 33, true, false},
+    {"compass row 1", 0, 33, 480, 66, true, false},
+    {"compass row 2", 0, 66, 384, 99, true, false},
+    {"pitch column 0", 0, 100, 42, 389, false, true},
+    {"pitch column 1", 42, 100, 84, 389, false, true},
+    {"pitch column 2", 84, 100, 126, 389, false, true},
+    {"pitch column 3", 126, 100, 168, 389, false, true},
+    {"centre cross", 168, 99, 201, 132, true, true},
+    {"compass index mark", 482, 0, 497, 8, true, true},
+    {"pitch index mark", 486, 14, 494, 29, true, true},
+    {"contact bracket", 385, 66, 417, 98, true, true},
+    {"target bracket locked", 202, 100, 248, 146, true, true},
+    {"target bracket not locked", 249, 100, 295, 146, true, true},
+    {"hull bar", 498, 0, 500, 39, true, true},
+    {"lead indicator", 482, 40, 498, 56, false, false},
+    {"torpedo crosshair", 482, 56, 493, 67, true, true},
+    {"steering dot", 494, 58, 501, 65, true, true},
+    {"frame corner top left", 482, 68, 488, 74, true, true},
+    {"frame corner top right", 489, 68, 495, 74, true, true},
+    {"frame corner bottom left", 482, 75, 488, 81, true, true},
+    {"frame corner bottom right", 489, 75, 495, 81, true, true},
 };
 
 class MkmediaHudAtlas : public testing::Test {
@@ -126,6 +131,26 @@ TEST_F(MkmediaHudAtlas, EverySpritePaintedAndNothingOutsideThem) {
             }
         }
         EXPECT_GT(painted, 0) << s.name;
+        auto columnPainted = [&](int32_t x) {
+            bool any = false;
+            for (int32_t y = s.y1; y < s.y2; ++y) {
+                any = any || atlas->painted(x, y);
+            }
+            return any;
+        };
+        auto rowPainted = [&](int32_t y) {
+            bool any = false;
+            for (int32_t x = s.x1; x < s.x2; ++x) {
+                any = any || atlas->painted(x, y);
+            }
+            return any;
+        };
+        if (s.spansX) {
+            EXPECT_TRUE(columnPainted(s.x1) && columnPainted(s.x2 - 1)) << s.name;
+        }
+        if (s.spansY) {
+            EXPECT_TRUE(rowPainted(s.y1) && rowPainted(s.y2 - 1)) << s.name;
+        }
     }
     int32_t strays = 0;
     for (int32_t y = 0; y < atlas->height; ++y) {
