@@ -673,7 +673,7 @@ TEST_P(CompoundLoop, ChildHoldingTheCompoundIsRefusedAndAllIsFreed) {
         ShapeHolder box = makeBox(1.0f, 1.0f, 1.0f);
         CompoundHolder warm = makeCompound({box.get()});
     }
-    CountingHooks hooks;
+    MemoryBalance balance;
     {
         ShapeHolder box = makeBox(1.0f, 1.0f, 1.0f);
         CompoundHolder root = makeCompound({box.get()});
@@ -699,8 +699,6 @@ TEST_P(CompoundLoop, ChildHoldingTheCompoundIsRefusedAndAllIsFreed) {
         EXPECT_TRUE(other->addChild(inner));
         EXPECT_TRUE(root->addChild(other->getChild(0)));
     }
-    dgMemoryCacheFlush();
-    EXPECT_EQ(hooks.liveBlocks(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, CompoundLoop, ::testing::Values(1, 2, 3, 50));
