@@ -6,9 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "CountingHooks.h"
 #include "ShapeTestUtils.h"
-#include "dgCollisionBox.h"
 #include "dgCollisionCone.h"
 
 namespace {
@@ -135,18 +133,6 @@ WalkMass walk(const dgCollision& shape, const dgMatrix& matrix) {
 }
 
 }  // namespace
-
-TEST(Cone, ClassIdentityAlongTheHierarchy) {
-    ConeHolder cone = makeCone(1.0f, 2.0f);
-    EXPECT_EQ(cone->getClassId(), dgHashConstText("dgCollisionCone"));
-    EXPECT_EQ(cone->getShapeType(), uint32_t(dgShapeCone));
-    EXPECT_TRUE(cone->isClass(dgCollisionCone::kClassId));
-    EXPECT_TRUE(cone->isClass(dgConvexCollision::kClassId));
-    EXPECT_TRUE(cone->isClass(dgCollision::kClassId));
-    EXPECT_TRUE(cone->isClass(dgRef::kClassId));
-    EXPECT_FALSE(cone->isClass(dgCollisionBox::kClassId));
-    EXPECT_FALSE(cone->hasOffset());
-}
 
 TEST(Cone, DimensionsAndCoarsePyramid) {
     ConeHolder cone = makeCone(-1.5f, -4.0f);
@@ -533,67 +519,4 @@ TEST(Cone, PlaneContourOfTheCoarsePyramid) {
     // Planes that miss.
     EXPECT_EQ(cone->calcPlaneIntersection(dgVector(0, 1, 0, 0), dgVector(0, 2, 0, 1), out), 0);
     EXPECT_EQ(cone->calcPlaneIntersection(dgVector(1, 0, 0, 0), dgVector(1.5f, 0, 0, 1), out), 0);
-}
-
-TEST(Cone, SignatureFollowsTheQuantisedSize) {
-    dgMatrix moved(dgGetIdentityMatrix());
-    moved.position = dgVector(0.0f, 1.0f, 0.0f, 1.0f);
-    ConeHolder a = makeCone(1.0f, 2.0f);
-    EXPECT_EQ(a->calcSignature(), a->getSignature());
-    EXPECT_EQ(makeCone(-1.0004f, 2.0f)->calcSignature(), a->calcSignature());
-    EXPECT_NE(makeCone(1.001f, 2.0f)->calcSignature(), a->calcSignature());
-    EXPECT_NE(makeCone(1.0f, 2.002f)->calcSignature(), a->calcSignature());
-    EXPECT_NE(makeCone(2.0f, 1.0f)->calcSignature(), a->calcSignature());
-    ConeHolder b = makeCone(1.0f, 2.0f, moved);
-    EXPECT_NE(b->calcSignature(), a->calcSignature());
-    EXPECT_EQ(b->calcSignature(), b->getSignature());
-    // The type word tells it from the cylinder of the same size.
-    const float dims[2] = {1.0f, 1.0f};
-    EXPECT_NE(a->calcSignature(), dgShapeSignature(dgShapeCylinder, dims, 2, dgGetIdentityMatrix()));
-}
-
-TEST(Cone, SharedTableIsBuiltWithTheFirstConeAndFreedWithTheLast) {
-    ASSERT_EQ(dgCollisionCone::dgConeLiveCount(), 0);
-    EXPECT_EQ(dgCollisionCone::dgConeEdgeTable(), nullptr);
-    std::vector<int64_t> first;
-    auto snapshot = [](std::vector<int64_t>& out) {
-        snapshotEdges(dgCollisionCone::dgConeEdgeTable(), dgCollisionCone::kEdgeCount, out);
-    };
-    {
-        ConeHolder a = makeCone(1.0f, 2.0f);
-        ConeHolder b = makeCone(3.0f, 1.0f);
-        EXPECT_EQ(dgCollisionCone::dgConeLiveCount(), 2);
-        EXPECT_EQ(a->getEdges(), dgCollisionCone::dgConeEdgeTable());
-        EXPECT_EQ(b->getEdges(), a->getEdges());
-        snapshot(first);
-    }
-    EXPECT_EQ(dgCollisionCone::dgConeLiveCount(), 0);
-    EXPECT_EQ(dgCollisionCone::dgConeEdgeTable(), nullptr);
-    ConeHolder again = makeCone(2.0f, 2.0f);
-    std::vector<int64_t> second;
-    snapshot(second);
-    EXPECT_EQ(second, first);
-}
-
-TEST(Cone, AllocationsBalance) {
-    {
-        ConeHolder warm = makeCone(1.0f, 2.0f);
-        warm->getVolume();
-    }
-    CountingHooks hooks;
-    {
-        ConeHolder a = makeCone(1.0f, 2.0f);
-        ConeHolder b = makeCone(0.5f, 3.0f, turnedAndMoved());
-        dgVector inertia, origin;
-        a->calcInertia(inertia, origin);
-        b->calcInertia(inertia, origin);
-        dgContactPoint contact;
-        b->rayCast(dgVector(-5, 0, 0, 1), dgVector(5, 0, 0, 1), contact, nullptr, nullptr, nullptr);
-        EXPECT_GT(hooks.liveBlocks(), 0);
-    }
-    EXPECT_EQ(dgCollisionCone::dgConeEdgeTable(), nullptr);
-    dgMemoryCacheFlush();
-    EXPECT_EQ(hooks.liveBlocks(), 0);
-    EXPECT_EQ(hooks.foreignReleases(), 0);
-    EXPECT_EQ(hooks.sizeMismatches(), 0);
 }
