@@ -98,47 +98,6 @@ double capsuleEntry(const double* p0, const double* d, double hc, double r) {
     return (best <= 1.0) ? best : -1.0;
 }
 
-// Mass properties of a polygon walk, in double (see test_cone.cpp).
-struct WalkMass {
-    int32_t quads = 0;
-    int32_t triangles = 0;
-    double volume = 0.0;
-    double first[3] = {0, 0, 0};
-    double second[3] = {0, 0, 0};
-    double maxSurfaceError = 0.0;
-    double hc = 0.0;
-    double r = 0.0;
-};
-WalkMass* g_walk = nullptr;
-
-void walkCallback(const dgBody*, int32_t count, const float* v, int32_t faceId) {
-    ASSERT_EQ(faceId, 0);
-    WalkMass& w = *g_walk;
-    w.quads += (count == 4);
-    w.triangles += (count == 3);
-    for (int32_t i = 0; i < count; i++) {
-        const double p[3] = {v[3 * i], v[3 * i + 1], v[3 * i + 2]};
-        w.maxSurfaceError = std::max(w.maxSurfaceError, std::fabs(surfaceDistance(p, w.hc, w.r)));
-    }
-    for (int32_t k = 1; k + 1 < count; k++) {
-        const double a[3] = {v[0], v[1], v[2]};
-        const double b[3] = {v[3 * k], v[3 * k + 1], v[3 * k + 2]};
-        const double c[3] = {v[3 * k + 3], v[3 * k + 4], v[3 * k + 5]};
-        addTetraMoments(a, b, c, w.volume, w.first, w.second);
-    }
-}
-
-WalkMass walk(const dgCollisionCapsule& shape) {
-    WalkMass w;
-    w.hc = shape.getHalfLength();
-    w.r = shape.getRadius();
-    g_walk = &w;
-    dgBody body(placedBody(dgGetIdentityMatrix()));
-    shape.forEachPolygon(&body, walkCallback);
-    g_walk = nullptr;
-    return w;
-}
-
 float cast(const dgCollisionCapsule& capsule, const dgVector& p0, const dgVector& p1,
            dgContactPoint& contact) {
     return capsule.rayCast(p0, p1, contact, nullptr, nullptr, nullptr);
@@ -249,10 +208,21 @@ TEST(Capsule, MassPropertiesMatchTheWalkAndTheClosedForms) {
     const float radius = 0.6f, height = 3.2f;
     CapsuleHolder capsule = makeCapsule(radius, height);
     const double r = radius, hc = capsule->getHalfLength(), length = 2.0 * hc;
-    const WalkMass w = walk(*capsule);
-    EXPECT_EQ(w.quads, dgCollisionCapsule::kWalkSegments);
-    EXPECT_EQ(w.triangles, dgCollisionCapsule::kWalkCapTriangles);
-    EXPECT_LT(w.maxSurfaceError, 1e-5);
+    const WalkedFaces faces = walkFaces(*capsule, dgGetIdentityMatrix());
+    int32_t quads = 0, triangles = 0;
+    double maxSurfaceError = 0.0;
+    for (const std::vector<dgVector>& face : faces) {
+        quads += (face.size() == 4);
+        triangles += (face.size() == 3);
+        for (const dgVector& v : face) {
+            const double p[3] = {v.x, v.y, v.z};
+            maxSurfaceError = std::max(maxSurfaceError, std::fabs(surfaceDistance(p, hc, r)));
+        }
+    }
+    EXPECT_EQ(quads, dgCollisionCapsule::kWalkSegments);
+    EXPECT_EQ(triangles, dgCollisionCapsule::kWalkCapTriangles);
+    EXPECT_LT(maxSurfaceError, 1e-5);
+    const FaceMoments w = faceMoments(faces);
 
     // The shape integrates its own walk.
     const float volume = capsule->getVolume();

@@ -134,30 +134,6 @@ MassReference integrate(double h, double rc) {
     return m;
 }
 
-struct Face {
-    std::vector<dgVector> points;
-};
-std::vector<Face>* g_faces = nullptr;
-
-void collectFace(const dgBody*, int32_t count, const float* v, int32_t faceId) {
-    EXPECT_EQ(faceId, 0);
-    Face face;
-    for (int32_t i = 0; i < count; i++) {
-        face.points.push_back(dgVector::dgVector3(&v[3 * i]));
-    }
-    g_faces->push_back(face);
-}
-
-std::vector<Face> walkFaces(const dgCollision& shape, const dgMatrix& matrix) {
-    std::vector<Face> faces;
-    g_faces = &faces;
-    dgBody body(placedBody(matrix));
-    const int32_t reported = shape.forEachPolygon(&body, collectFace);
-    g_faces = nullptr;
-    EXPECT_EQ(size_t(reported), faces.size());
-    return faces;
-}
-
 float cast(const dgCollision& shape, const dgVector& p0, const dgVector& p1, dgContactPoint& contact) {
     std::memset(&contact, 0, sizeof(contact));
     return shape.rayCast(p0, p1, contact, nullptr, nullptr, nullptr);
@@ -301,11 +277,13 @@ TEST(ChamferCylinder, PolygonWalkLiesOnTheSurfaceClosedAndOutward) {
     const Analytic shape{s->getHalfHeight(), s->getCoreRadius()};
     const dgMatrix body(turned(-0.4f, 1.3f, 0.0f, dgVector(2.0f, 3.0f, 4.0f, 1.0f)));
     const dgMatrix placement(offset.multiply(body));
-    const std::vector<Face> faces = walkFaces(*s, body);
+    int32_t reported = 0;
+    const WalkedFaces faces = walkFaces(*s, body, &reported);
+    EXPECT_EQ(size_t(reported), faces.size());
     ASSERT_EQ(faces.size(), size_t(12 * 24 + 2));
     double total[3] = {0, 0, 0};
     for (size_t f = 0; f < faces.size(); f++) {
-        const std::vector<dgVector>& pts = faces[f].points;
+        const std::vector<dgVector>& pts = faces[f];
         ASSERT_EQ(pts.size(), (f < 12 * 24) ? 4u : 24u);
         dgVector centroid(0, 0, 0, 1);
         double area[3] = {0, 0, 0};
@@ -328,8 +306,8 @@ TEST(ChamferCylinder, PolygonWalkLiesOnTheSurfaceClosedAndOutward) {
         EXPECT_NEAR(total[j], 0.0, 1e-4);
     }
     // The flat faces come last: -x, then +x.
-    EXPECT_NEAR(placement.inverseTransformVector(faces[12 * 24].points[0]).x, -0.3f, 1e-5f);
-    EXPECT_NEAR(placement.inverseTransformVector(faces[12 * 24 + 1].points[0]).x, 0.3f, 1e-5f);
+    EXPECT_NEAR(placement.inverseTransformVector(faces[12 * 24][0]).x, -0.3f, 1e-5f);
+    EXPECT_NEAR(placement.inverseTransformVector(faces[12 * 24 + 1][0]).x, 0.3f, 1e-5f);
 }
 
 TEST(ChamferCylinder, SupportVertexEdgeCases) {
@@ -692,7 +670,9 @@ TEST(ChamferCylinder, DerivedTireShapeReusesTheOperations) {
     dgVector out0[dgPlaneIntersectionMaxPoints], out1[dgPlaneIntersectionMaxPoints];
     const int32_t n0 = tire->calcPlaneIntersection(dgVector(0.6f, 0.8f, 0, 0), dgVector(0, 0, 0, 1), out0);
     EXPECT_EQ(n0, plain->calcPlaneIntersection(dgVector(0.6f, 0.8f, 0, 0), dgVector(0, 0, 0, 1), out1));
-    EXPECT_EQ(walkFaces(*shape, dgGetIdentityMatrix()).size(), size_t(12 * 24 + 2));
+    int32_t reported = 0;
+    EXPECT_EQ(walkFaces(*shape, dgGetIdentityMatrix(), &reported).size(), size_t(12 * 24 + 2));
+    EXPECT_EQ(reported, 12 * 24 + 2);
     // Volume and inertia go through the overridden walk.
     EXPECT_NEAR(tire->getVolume(), plain->getVolume(), 1e-7f);
     EXPECT_GE(tire->calls, 6);

@@ -96,42 +96,6 @@ double coneEntry(const double* p0, const double* d, double r, double h, double* 
     return solidConeEntry(p0, d, h, -h, r / (2.0 * h), normal);
 }
 
-// Mass properties of a polygon walk, in double: fans of tetrahedra from the
-// origin give the volume, the first moments and the second moments about
-// the origin (integrals of x^2, y^2, z^2).
-struct WalkMass {
-    int32_t faces = 0;
-    int32_t triangles = 0;
-    int32_t largestFace = 0;
-    double volume = 0.0;
-    double first[3] = {0, 0, 0};
-    double second[3] = {0, 0, 0};
-};
-WalkMass* g_walk = nullptr;
-
-void walkCallback(const dgBody*, int32_t count, const float* v, int32_t faceId) {
-    ASSERT_EQ(faceId, 0);
-    WalkMass& w = *g_walk;
-    w.faces++;
-    w.triangles += (count == 3);
-    w.largestFace = std::max(w.largestFace, count);
-    for (int32_t k = 1; k + 1 < count; k++) {
-        const double a[3] = {v[0], v[1], v[2]};
-        const double b[3] = {v[3 * k], v[3 * k + 1], v[3 * k + 2]};
-        const double c[3] = {v[3 * k + 3], v[3 * k + 4], v[3 * k + 5]};
-        addTetraMoments(a, b, c, w.volume, w.first, w.second);
-    }
-}
-
-WalkMass walk(const dgCollision& shape, const dgMatrix& matrix) {
-    WalkMass w;
-    g_walk = &w;
-    dgBody body(placedBody(matrix));
-    shape.forEachPolygon(&body, walkCallback);
-    g_walk = nullptr;
-    return w;
-}
-
 }  // namespace
 
 TEST(Cone, DimensionsAndCoarsePyramid) {
@@ -232,10 +196,16 @@ TEST(Cone, MassPropertiesOfTheWalkedPyramid) {
     // 1.1 % area deficit.
     const double r = 1.2, height = 3.0, h = 0.5 * height;
     ConeHolder cone = makeCone(float(r), float(height));
-    const WalkMass w = walk(*cone, dgGetIdentityMatrix());
-    EXPECT_EQ(w.faces, 25);
-    EXPECT_EQ(w.triangles, 24);
-    EXPECT_EQ(w.largestFace, 24);
+    const WalkedFaces faces = walkFaces(*cone, dgGetIdentityMatrix());
+    ASSERT_EQ(faces.size(), 25u);
+    size_t triangles = 0, largest = 0;
+    for (const std::vector<dgVector>& face : faces) {
+        triangles += (face.size() == 3);
+        largest = std::max(largest, face.size());
+    }
+    EXPECT_EQ(triangles, 24u);
+    EXPECT_EQ(largest, 24u);
+    const FaceMoments w = faceMoments(faces);
 
     const int32_t n = dgCollisionCone::kWalkSegments;
     const double area = 0.5 * n * r * r * std::sin(2.0 * kPi / n);

@@ -161,21 +161,12 @@ struct WalkSum {
     int32_t triangles = 0;
     double volume = 0.0;
 };
-WalkSum* g_walk = nullptr;
-void walkCallback(const dgBody*, int32_t count, const float* v, int32_t faceId) {
-    ASSERT_EQ(count, 3);
-    ASSERT_EQ(faceId, 0);
-    const D3 a{v[0], v[1], v[2]}, b{v[3], v[4], v[5]}, c{v[6], v[7], v[8]};
-    g_walk->triangles++;
-    g_walk->volume += dot(a, cross(b, c)) / 6.0;
-}
 WalkSum walkHull(const dgCollision& shape, const dgMatrix& placement = dgGetIdentityMatrix()) {
-    WalkSum sum;
-    g_walk = &sum;
-    dgBody body(shapetest::placedBody(placement));
-    shape.forEachPolygon(&body, walkCallback);
-    g_walk = nullptr;
-    return sum;
+    const shapetest::WalkedFaces faces = shapetest::walkFaces(shape, placement);
+    for (const std::vector<dgVector>& face : faces) {
+        EXPECT_EQ(face.size(), 3u);
+    }
+    return WalkSum{int32_t(faces.size()), shapetest::faceMoments(faces).volume};
 }
 
 Cloud uniformCube(std::mt19937& rng, int n, float sx, float sy, float sz, float cx = 0, float cy = 0,

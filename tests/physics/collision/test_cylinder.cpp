@@ -22,31 +22,6 @@ CylinderHolder makeCylinder(float radius, float height, const dgMatrix& offset =
         new dgCollisionCylinder(dgShapeSignature(dgShapeCylinder, dims, 2, offset), radius, height, offset));
 }
 
-// Faces the polygon walk reported, as points.
-std::vector<std::vector<dgVector>>* g_faces = nullptr;
-const dgBody* g_expectedBody = nullptr;
-
-void collectFace(const dgBody* body, int32_t count, const float* v, int32_t faceId) {
-    EXPECT_EQ(body, g_expectedBody);
-    EXPECT_EQ(faceId, 0);
-    std::vector<dgVector> face;
-    for (int32_t i = 0; i < count; i++) {
-        face.push_back(dgVector::dgVector3(&v[3 * i]));
-    }
-    g_faces->push_back(face);
-}
-
-std::vector<std::vector<dgVector>> walkFaces(const dgCollision& shape, const dgMatrix& matrix) {
-    std::vector<std::vector<dgVector>> faces;
-    g_faces = &faces;
-    dgBody body(placedBody(matrix));
-    g_expectedBody = &body;
-    const int32_t reported = shape.forEachPolygon(&body, collectFace);
-    g_faces = nullptr;
-    EXPECT_EQ(size_t(reported), faces.size());
-    return faces;
-}
-
 // Area vector (twice the area times the unit normal) of a planar polygon.
 void areaVector(const std::vector<dgVector>& face, double out[3]) {
     out[0] = out[1] = out[2] = 0.0;
@@ -185,7 +160,9 @@ TEST(Cylinder, PolygonWalkIsAClosedOutwardPrismPlacedByOffsetAndMatrix) {
     CylinderHolder c = makeCylinder(r, 2.0f * h, offset);
     const dgMatrix body(turned(1.1f, 0.0f, -0.3f, dgVector(5.0f, 6.0f, 7.0f, 1.0f)));
     const dgMatrix placement(offset.multiply(body));
-    const std::vector<std::vector<dgVector>> faces = walkFaces(*c, body);
+    int32_t reported = 0;
+    const WalkedFaces faces = walkFaces(*c, body, &reported);
+    EXPECT_EQ(size_t(reported), faces.size());
     ASSERT_EQ(faces.size(), 26u);
     double total[3] = {0, 0, 0};
     for (size_t f = 0; f < faces.size(); f++) {

@@ -51,30 +51,6 @@ double level(const dgVector& p, float rx, float ry, float rz) {
     return x * x + y * y + z * z;
 }
 
-struct WalkCheck {
-    int32_t triangles = 0;
-    double maxLevelError = 0.0;
-    double minOrientation = 1e30;
-    dgMatrix placement;
-    dgVector radii;
-};
-WalkCheck* g_walk = nullptr;
-
-void walkCallback(const dgBody*, int32_t count, const float* v, int32_t faceId) {
-    ASSERT_EQ(count, 3);
-    ASSERT_EQ(faceId, 0);
-    WalkCheck& w = *g_walk;
-    w.triangles++;
-    dgVector local[3];
-    for (int32_t i = 0; i < 3; i++) {
-        local[i] = w.placement.inverseTransformVector(dgVector::dgVector3(&v[3 * i]));
-        const double e = std::fabs(level(local[i], w.radii.x, w.radii.y, w.radii.z) - 1.0);
-        w.maxLevelError = std::max(w.maxLevelError, e);
-    }
-    const dgVector n((local[1] - local[0]).cross(local[2] - local[0]));
-    w.minOrientation = std::min(w.minOrientation, double(n % local[0]));
-}
-
 dgPlane g_fluid;
 int32_t fluidPlane(uint32_t, void*, const dgMatrix&, dgPlane& plane) {
     plane = g_fluid;
@@ -305,17 +281,22 @@ TEST(Ellipse, PolygonWalkLiesOnTheEllipsoidAndLeavesTheOffsetAlone) {
     std::memcpy(&before, &e->getOffsetMatrix(), sizeof(before));
     dgMatrix placement(dgRotationMatrixX(1.1f));
     placement.position = dgVector(5.0f, 6.0f, 7.0f, 1.0f);
-    dgBody body(placedBody(placement));
-    WalkCheck w;
-    w.placement = offset.multiply(placement);
-    w.radii = e->getRadii();
-    g_walk = &w;
-    const int32_t corners = e->forEachPolygon(&body, walkCallback);
-    g_walk = nullptr;
-    EXPECT_EQ(w.triangles, dgCollisionSphere::kWalkTriangles);
-    EXPECT_EQ(corners, 3 * w.triangles);
-    EXPECT_LT(w.maxLevelError, 1e-5);
-    EXPECT_GT(w.minOrientation, 0.0);
+    // Every triangle on the level set 1 and facing away from the centre.
+    const dgMatrix frame(offset.multiply(placement));
+    const dgVector radii(e->getRadii());
+    int32_t corners = 0;
+    const WalkedFaces faces = walkFaces(*e, placement, &corners);
+    EXPECT_EQ(faces.size(), size_t(dgCollisionSphere::kWalkTriangles));
+    EXPECT_EQ(corners, 3 * int32_t(faces.size()));
+    for (const std::vector<dgVector>& face : faces) {
+        ASSERT_EQ(face.size(), 3u);
+        dgVector local[3];
+        for (int32_t i = 0; i < 3; i++) {
+            local[i] = frame.inverseTransformVector(face[size_t(i)]);
+            EXPECT_LT(std::fabs(level(local[i], radii.x, radii.y, radii.z) - 1.0), 1e-5);
+        }
+        EXPECT_GT((local[1] - local[0]).cross(local[2] - local[0]) % local[0], 0.0f);
+    }
     EXPECT_EQ(std::memcmp(&before, &e->getOffsetMatrix(), sizeof(before)), 0);
 }
 

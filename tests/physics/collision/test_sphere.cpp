@@ -20,56 +20,31 @@ SphereHolder makeSphere(float radius, const dgMatrix& offset = dgGetIdentityMatr
         new dgCollisionSphere(dgShapeSignature(dgShapeSphere, &radius, 1, offset), radius, offset));
 }
 
-// Mass properties of the walked triangles, in double, by tetrahedra from the
-// origin: volume, centroid and the second moments about the origin.
-struct WalkMass {
+// The walked triangles' distances from centre and how far each faces away
+// from it (the least of the triple products), with their mass sums.
+struct WalkMass : FaceMoments {
     int32_t triangles = 0;
-    double volume = 0.0;
-    double first[3] = {0, 0, 0};
-    double second[3] = {0, 0, 0};  // integrals of x^2, y^2, z^2
     double minRadius = 1e30;
     double maxRadius = 0.0;
     double minOrientation = 1e30;
-    dgVector centre = dgVector(0, 0, 0, 1);
 };
 
-WalkMass* g_walk = nullptr;
-
-void walkCallback(const dgBody*, int32_t count, const float* v, int32_t faceId) {
-    ASSERT_EQ(count, 3);
-    ASSERT_EQ(faceId, 0);
-    WalkMass& w = *g_walk;
-    w.triangles++;
-    double p[3][3];
-    for (int32_t i = 0; i < 3; i++) {
-        for (int32_t j = 0; j < 3; j++) {
-            p[i][j] = double(v[3 * i + j]);
-        }
-        const double dx = p[i][0] - w.centre.x, dy = p[i][1] - w.centre.y, dz = p[i][2] - w.centre.z;
-        const double r = std::sqrt(dx * dx + dy * dy + dz * dz);
-        w.minRadius = std::min(w.minRadius, r);
-        w.maxRadius = std::max(w.maxRadius, r);
-    }
-    const double* a = p[0];
-    const double* b = p[1];
-    const double* c = p[2];
-    addTetraMoments(a, b, c, w.volume, w.first, w.second);
-    // Outward: the face normal points away from the centre.
-    const double e1[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-    const double e2[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-    const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
-                         e1[0] * e2[1] - e1[1] * e2[0]};
-    const double out = n[0] * (a[0] - w.centre.x) + n[1] * (a[1] - w.centre.y) + n[2] * (a[2] - w.centre.z);
-    w.minOrientation = std::min(w.minOrientation, out);
-}
-
 WalkMass walk(const dgCollision& shape, const dgMatrix& matrix, const dgVector& centre) {
+    int32_t corners = 0;
+    const WalkedFaces faces = walkFaces(shape, matrix, &corners);
     WalkMass w;
-    w.centre = centre;
-    g_walk = &w;
-    dgBody body(placedBody(matrix));
-    const int32_t corners = shape.forEachPolygon(&body, walkCallback);
-    g_walk = nullptr;
+    static_cast<FaceMoments&>(w) = faceMoments(faces);
+    for (const std::vector<dgVector>& face : faces) {
+        EXPECT_EQ(face.size(), 3u);
+        w.triangles++;
+        for (const dgVector& p : face) {
+            const dgVector d(p - centre);
+            w.minRadius = std::min(w.minRadius, std::sqrt(double(d % d)));
+            w.maxRadius = std::max(w.maxRadius, std::sqrt(double(d % d)));
+        }
+        const dgVector n((face[1] - face[0]).cross(face[2] - face[0]));
+        w.minOrientation = std::min(w.minOrientation, double(n % (face[0] - centre)));
+    }
     EXPECT_EQ(corners, 3 * w.triangles);
     return w;
 }
