@@ -1,6 +1,7 @@
 // Helpers shared by the shape and world tests: random directions and poses,
 // fixed placements, a vetoing ray prefilter, edge table snapshots, double
-// precision tetrahedron moments, placed bounds and an allocator hook guard.
+// precision tetrahedron moments, placed bounds, the faces of a polygon walk
+// and their mass sums, and an allocator hook guard.
 // Header-only; each test file pulls the names in with a using-directive.
 #pragma once
 
@@ -9,6 +10,8 @@
 #include <cstdint>
 #include <random>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "dgBody.h"
 #include "dgCollision.h"
@@ -112,6 +115,56 @@ inline dgBody bodyOf(dgCollision* shape, const dgMatrix& pose) {
     body.m_collision = shape;
     dgBodyUpdateCollisionMatrix(&body, 0.0f);
     return body;
+}
+
+// The faces of a shape's polygon walk for a cleared body placed by matrix, as
+// points. Each face must come with id 0 and the walked body; *reported gets
+// what the walk returns.
+typedef std::vector<std::vector<dgVector>> WalkedFaces;
+inline WalkedFaces walkFaces(const dgCollision& shape, const dgMatrix& matrix, int32_t* reported = nullptr) {
+    struct Walk {
+        const dgBody* body;
+        WalkedFaces faces;
+    } walk;
+    dgBody body(placedBody(matrix));
+    walk.body = &body;
+    body.m_userData = &walk;
+    const int32_t count =
+        shape.forEachPolygon(&body, [](const dgBody* b, int32_t corners, const float* v, int32_t faceId) {
+            Walk& w = *static_cast<Walk*>(b->m_userData);
+            EXPECT_EQ(b, w.body);
+            EXPECT_EQ(faceId, 0);
+            std::vector<dgVector> face;
+            for (int32_t i = 0; i < corners; i++) {
+                face.push_back(dgVector::dgVector3(&v[3 * i]));
+            }
+            w.faces.push_back(face);
+        });
+    if (reported) {
+        *reported = count;
+    }
+    return walk.faces;
+}
+
+// Mass sums of a closed face list, in double, by fans of tetrahedra from the
+// origin: the volume, the first moments and the second moments about the
+// origin (integrals of x^2, y^2, z^2).
+struct FaceMoments {
+    double volume = 0.0;
+    double first[3] = {0, 0, 0};
+    double second[3] = {0, 0, 0};
+};
+inline FaceMoments faceMoments(const WalkedFaces& faces) {
+    FaceMoments m;
+    for (const std::vector<dgVector>& face : faces) {
+        const double a[3] = {face[0].x, face[0].y, face[0].z};
+        for (size_t k = 1; k + 1 < face.size(); k++) {
+            const double b[3] = {face[k].x, face[k].y, face[k].z};
+            const double c[3] = {face[k + 1].x, face[k + 1].y, face[k + 1].z};
+            addTetraMoments(a, b, c, m.volume, m.first, m.second);
+        }
+    }
+    return m;
 }
 
 // Restores the allocator hooks that dgWorldCreate (or a test) replaces.

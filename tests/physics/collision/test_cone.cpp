@@ -6,9 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "CountingHooks.h"
 #include "ShapeTestUtils.h"
-#include "dgCollisionBox.h"
 #include "dgCollisionCone.h"
 
 namespace {
@@ -98,55 +96,7 @@ double coneEntry(const double* p0, const double* d, double r, double h, double* 
     return solidConeEntry(p0, d, h, -h, r / (2.0 * h), normal);
 }
 
-// Mass properties of a polygon walk, in double: fans of tetrahedra from the
-// origin give the volume, the first moments and the second moments about
-// the origin (integrals of x^2, y^2, z^2).
-struct WalkMass {
-    int32_t faces = 0;
-    int32_t triangles = 0;
-    int32_t largestFace = 0;
-    double volume = 0.0;
-    double first[3] = {0, 0, 0};
-    double second[3] = {0, 0, 0};
-};
-WalkMass* g_walk = nullptr;
-
-void walkCallback(const dgBody*, int32_t count, const float* v, int32_t faceId) {
-    ASSERT_EQ(faceId, 0);
-    WalkMass& w = *g_walk;
-    w.faces++;
-    w.triangles += (count == 3);
-    w.largestFace = std::max(w.largestFace, count);
-    for (int32_t k = 1; k + 1 < count; k++) {
-        const double a[3] = {v[0], v[1], v[2]};
-        const double b[3] = {v[3 * k], v[3 * k + 1], v[3 * k + 2]};
-        const double c[3] = {v[3 * k + 3], v[3 * k + 4], v[3 * k + 5]};
-        addTetraMoments(a, b, c, w.volume, w.first, w.second);
-    }
-}
-
-WalkMass walk(const dgCollision& shape, const dgMatrix& matrix) {
-    WalkMass w;
-    g_walk = &w;
-    dgBody body(placedBody(matrix));
-    shape.forEachPolygon(&body, walkCallback);
-    g_walk = nullptr;
-    return w;
-}
-
 }  // namespace
-
-TEST(Cone, ClassIdentityAlongTheHierarchy) {
-    ConeHolder cone = makeCone(1.0f, 2.0f);
-    EXPECT_EQ(cone->getClassId(), dgHashConstText("dgCollisionCone"));
-    EXPECT_EQ(cone->getShapeType(), uint32_t(dgShapeCone));
-    EXPECT_TRUE(cone->isClass(dgCollisionCone::kClassId));
-    EXPECT_TRUE(cone->isClass(dgConvexCollision::kClassId));
-    EXPECT_TRUE(cone->isClass(dgCollision::kClassId));
-    EXPECT_TRUE(cone->isClass(dgRef::kClassId));
-    EXPECT_FALSE(cone->isClass(dgCollisionBox::kClassId));
-    EXPECT_FALSE(cone->hasOffset());
-}
 
 TEST(Cone, DimensionsAndCoarsePyramid) {
     ConeHolder cone = makeCone(-1.5f, -4.0f);
@@ -246,10 +196,16 @@ TEST(Cone, MassPropertiesOfTheWalkedPyramid) {
     // 1.1 % area deficit.
     const double r = 1.2, height = 3.0, h = 0.5 * height;
     ConeHolder cone = makeCone(float(r), float(height));
-    const WalkMass w = walk(*cone, dgGetIdentityMatrix());
-    EXPECT_EQ(w.faces, 25);
-    EXPECT_EQ(w.triangles, 24);
-    EXPECT_EQ(w.largestFace, 24);
+    const WalkedFaces faces = walkFaces(*cone, dgGetIdentityMatrix());
+    ASSERT_EQ(faces.size(), 25u);
+    size_t triangles = 0, largest = 0;
+    for (const std::vector<dgVector>& face : faces) {
+        triangles += (face.size() == 3);
+        largest = std::max(largest, face.size());
+    }
+    EXPECT_EQ(triangles, 24u);
+    EXPECT_EQ(largest, 24u);
+    const FaceMoments w = faceMoments(faces);
 
     const int32_t n = dgCollisionCone::kWalkSegments;
     const double area = 0.5 * n * r * r * std::sin(2.0 * kPi / n);
@@ -533,67 +489,4 @@ TEST(Cone, PlaneContourOfTheCoarsePyramid) {
     // Planes that miss.
     EXPECT_EQ(cone->calcPlaneIntersection(dgVector(0, 1, 0, 0), dgVector(0, 2, 0, 1), out), 0);
     EXPECT_EQ(cone->calcPlaneIntersection(dgVector(1, 0, 0, 0), dgVector(1.5f, 0, 0, 1), out), 0);
-}
-
-TEST(Cone, SignatureFollowsTheQuantisedSize) {
-    dgMatrix moved(dgGetIdentityMatrix());
-    moved.position = dgVector(0.0f, 1.0f, 0.0f, 1.0f);
-    ConeHolder a = makeCone(1.0f, 2.0f);
-    EXPECT_EQ(a->calcSignature(), a->getSignature());
-    EXPECT_EQ(makeCone(-1.0004f, 2.0f)->calcSignature(), a->calcSignature());
-    EXPECT_NE(makeCone(1.001f, 2.0f)->calcSignature(), a->calcSignature());
-    EXPECT_NE(makeCone(1.0f, 2.002f)->calcSignature(), a->calcSignature());
-    EXPECT_NE(makeCone(2.0f, 1.0f)->calcSignature(), a->calcSignature());
-    ConeHolder b = makeCone(1.0f, 2.0f, moved);
-    EXPECT_NE(b->calcSignature(), a->calcSignature());
-    EXPECT_EQ(b->calcSignature(), b->getSignature());
-    // The type word tells it from the cylinder of the same size.
-    const float dims[2] = {1.0f, 1.0f};
-    EXPECT_NE(a->calcSignature(), dgShapeSignature(dgShapeCylinder, dims, 2, dgGetIdentityMatrix()));
-}
-
-TEST(Cone, SharedTableIsBuiltWithTheFirstConeAndFreedWithTheLast) {
-    ASSERT_EQ(dgCollisionCone::dgConeLiveCount(), 0);
-    EXPECT_EQ(dgCollisionCone::dgConeEdgeTable(), nullptr);
-    std::vector<int64_t> first;
-    auto snapshot = [](std::vector<int64_t>& out) {
-        snapshotEdges(dgCollisionCone::dgConeEdgeTable(), dgCollisionCone::kEdgeCount, out);
-    };
-    {
-        ConeHolder a = makeCone(1.0f, 2.0f);
-        ConeHolder b = makeCone(3.0f, 1.0f);
-        EXPECT_EQ(dgCollisionCone::dgConeLiveCount(), 2);
-        EXPECT_EQ(a->getEdges(), dgCollisionCone::dgConeEdgeTable());
-        EXPECT_EQ(b->getEdges(), a->getEdges());
-        snapshot(first);
-    }
-    EXPECT_EQ(dgCollisionCone::dgConeLiveCount(), 0);
-    EXPECT_EQ(dgCollisionCone::dgConeEdgeTable(), nullptr);
-    ConeHolder again = makeCone(2.0f, 2.0f);
-    std::vector<int64_t> second;
-    snapshot(second);
-    EXPECT_EQ(second, first);
-}
-
-TEST(Cone, AllocationsBalance) {
-    {
-        ConeHolder warm = makeCone(1.0f, 2.0f);
-        warm->getVolume();
-    }
-    CountingHooks hooks;
-    {
-        ConeHolder a = makeCone(1.0f, 2.0f);
-        ConeHolder b = makeCone(0.5f, 3.0f, turnedAndMoved());
-        dgVector inertia, origin;
-        a->calcInertia(inertia, origin);
-        b->calcInertia(inertia, origin);
-        dgContactPoint contact;
-        b->rayCast(dgVector(-5, 0, 0, 1), dgVector(5, 0, 0, 1), contact, nullptr, nullptr, nullptr);
-        EXPECT_GT(hooks.liveBlocks(), 0);
-    }
-    EXPECT_EQ(dgCollisionCone::dgConeEdgeTable(), nullptr);
-    dgMemoryCacheFlush();
-    EXPECT_EQ(hooks.liveBlocks(), 0);
-    EXPECT_EQ(hooks.foreignReleases(), 0);
-    EXPECT_EQ(hooks.sizeMismatches(), 0);
 }

@@ -735,14 +735,12 @@ TEST(SubmergedVolume, PlanesThroughEveryVertexOfARoundHullStayFinite) {
 
 TEST(SubmergedVolume, AllocationsBalanced) {
     HullRef big = makePrism(200, 1.0f, 1.0f);
-    CountingHooks hooks;
+    MemoryBalance balance;
     FluidPlane fluid = {dgPlane(unit(dgVector(0.3f, 1, 0.2f, 0)), 0.1f), 0, 0};
     const dgVector r(big->calcSubmergedVolume(dgGetIdentityMatrix(), fluidPlane, &fluid));
     EXPECT_GT(r.w, 0.0f);
     dgVector points[dgPlaneIntersectionMaxPoints];
     EXPECT_GT(big->calcPlaneIntersection(dgVector(1, 0, 0, 0), dgVector(0, 0, 0, 1), points), 0);
-    dgMemoryCacheFlush();
-    EXPECT_EQ(hooks.liveBlocks(), 0);
 }
 
 // ------------------------------------------------------------ plane contour

@@ -6,9 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "CountingHooks.h"
 #include "ShapeTestUtils.h"
-#include "dgCollisionBox.h"
 #include "dgCollisionEllipse.h"
 #include "dgCollisionSphere.h"
 
@@ -53,30 +51,6 @@ double level(const dgVector& p, float rx, float ry, float rz) {
     return x * x + y * y + z * z;
 }
 
-struct WalkCheck {
-    int32_t triangles = 0;
-    double maxLevelError = 0.0;
-    double minOrientation = 1e30;
-    dgMatrix placement;
-    dgVector radii;
-};
-WalkCheck* g_walk = nullptr;
-
-void walkCallback(const dgBody*, int32_t count, const float* v, int32_t faceId) {
-    ASSERT_EQ(count, 3);
-    ASSERT_EQ(faceId, 0);
-    WalkCheck& w = *g_walk;
-    w.triangles++;
-    dgVector local[3];
-    for (int32_t i = 0; i < 3; i++) {
-        local[i] = w.placement.inverseTransformVector(dgVector::dgVector3(&v[3 * i]));
-        const double e = std::fabs(level(local[i], w.radii.x, w.radii.y, w.radii.z) - 1.0);
-        w.maxLevelError = std::max(w.maxLevelError, e);
-    }
-    const dgVector n((local[1] - local[0]).cross(local[2] - local[0]));
-    w.minOrientation = std::min(w.minOrientation, double(n % local[0]));
-}
-
 dgPlane g_fluid;
 int32_t fluidPlane(uint32_t, void*, const dgMatrix&, dgPlane& plane) {
     plane = g_fluid;
@@ -92,15 +66,6 @@ TEST(Ellipse, IsAUnitSphereFiledAsAnEllipse) {
     EXPECT_EQ(e->getShapeType(), uint32_t(dgShapeEllipse));
     EXPECT_EQ(e->getRadius(), 1.0f);
     EXPECT_EQ(e->getAngleStep().m_step, 6.28318f / 256.0f);
-    EXPECT_EQ(e->getClassId(), dgHashConstText("dgCollisionEllipse"));
-    EXPECT_TRUE(e->isClass(dgCollisionEllipse::kClassId));
-    EXPECT_TRUE(e->isClass(dgCollisionSphere::kClassId));
-    EXPECT_TRUE(e->isClass(dgConvexCollision::kClassId));
-    EXPECT_TRUE(e->isClass(dgCollision::kClassId));
-    EXPECT_TRUE(e->isClass(dgRef::kClassId));
-    EXPECT_FALSE(e->isClass(dgCollisionBox::kClassId));
-    SphereHolder s = makeSphere(1.0f);
-    EXPECT_FALSE(s->isClass(dgCollisionEllipse::kClassId));
     // Negative radii describe the same ellipsoid.
     EllipseHolder negative = makeEllipse(-1.0f, 2.0f, -3.0f);
     EXPECT_EQ(negative->getRadii().x, 1.0f);
@@ -108,23 +73,6 @@ TEST(Ellipse, IsAUnitSphereFiledAsAnEllipse) {
     EXPECT_FLOAT_EQ(negative->getInverseRadii().z, 1.0f / 3.0f);
     EXPECT_EQ(negative->getSignature(), e->getSignature());
     EXPECT_NEAR(negative->getVolume(), e->getVolume(), 1e-4f);
-}
-
-TEST(Ellipse, SignatureFollowsTheQuantisedRadii) {
-    dgMatrix moved(dgGetIdentityMatrix());
-    moved.position = dgVector(0.0f, 0.0f, 1.0f, 1.0f);
-    EllipseHolder a = makeEllipse(1.0f, 2.0f, 3.0f);
-    EXPECT_EQ(a->calcSignature(), a->getSignature());
-    EXPECT_EQ(makeEllipse(1.0004f, 2.0f, 3.0f)->calcSignature(), a->calcSignature());
-    EXPECT_NE(makeEllipse(1.001f, 2.0f, 3.0f)->calcSignature(), a->calcSignature());
-    EXPECT_NE(makeEllipse(3.0f, 2.0f, 1.0f)->calcSignature(), a->calcSignature());
-    EllipseHolder b = makeEllipse(1.0f, 2.0f, 3.0f, moved);
-    EXPECT_NE(b->calcSignature(), a->calcSignature());
-    EXPECT_EQ(b->calcSignature(), b->getSignature());
-    // The type word tells a round ellipse from the sphere of that radius.
-    const float one = 1.0f;
-    EXPECT_NE(makeEllipse(1.0f, 1.0f, 1.0f)->calcSignature(),
-              dgShapeSignature(dgShapeSphere, &one, 1, dgGetIdentityMatrix()));
 }
 
 TEST(Ellipse, SupportVertexIsTheDenseSurfaceExtreme) {
@@ -255,10 +203,6 @@ TEST(Ellipse, RayCastEdgeCases) {
         dgCollision::kRayMiss);
     EXPECT_EQ(e->rayCast(dgVector(-5, 0, 0, 1), dgVector(-2.5f, 0, 0, 1), contact, nullptr, nullptr, nullptr),
               dgCollision::kRayMiss);
-    int32_t calls = 0;
-    EXPECT_EQ(e->rayCast(dgVector(-5, 0, 0, 1), dgVector(5, 0, 0, 1), contact, vetoAll, nullptr, &calls),
-              dgCollision::kRayMiss);
-    EXPECT_EQ(calls, 1);
 }
 
 TEST(Ellipse, BoundsUnderRotatedMatrices) {
@@ -337,17 +281,22 @@ TEST(Ellipse, PolygonWalkLiesOnTheEllipsoidAndLeavesTheOffsetAlone) {
     std::memcpy(&before, &e->getOffsetMatrix(), sizeof(before));
     dgMatrix placement(dgRotationMatrixX(1.1f));
     placement.position = dgVector(5.0f, 6.0f, 7.0f, 1.0f);
-    dgBody body(placedBody(placement));
-    WalkCheck w;
-    w.placement = offset.multiply(placement);
-    w.radii = e->getRadii();
-    g_walk = &w;
-    const int32_t corners = e->forEachPolygon(&body, walkCallback);
-    g_walk = nullptr;
-    EXPECT_EQ(w.triangles, dgCollisionSphere::kWalkTriangles);
-    EXPECT_EQ(corners, 3 * w.triangles);
-    EXPECT_LT(w.maxLevelError, 1e-5);
-    EXPECT_GT(w.minOrientation, 0.0);
+    // Every triangle on the level set 1 and facing away from the centre.
+    const dgMatrix frame(offset.multiply(placement));
+    const dgVector radii(e->getRadii());
+    int32_t corners = 0;
+    const WalkedFaces faces = walkFaces(*e, placement, &corners);
+    EXPECT_EQ(faces.size(), size_t(dgCollisionSphere::kWalkTriangles));
+    EXPECT_EQ(corners, 3 * int32_t(faces.size()));
+    for (const std::vector<dgVector>& face : faces) {
+        ASSERT_EQ(face.size(), 3u);
+        dgVector local[3];
+        for (int32_t i = 0; i < 3; i++) {
+            local[i] = frame.inverseTransformVector(face[size_t(i)]);
+            EXPECT_LT(std::fabs(level(local[i], radii.x, radii.y, radii.z) - 1.0), 1e-5);
+        }
+        EXPECT_GT((local[1] - local[0]).cross(local[2] - local[0]) % local[0], 0.0f);
+    }
     EXPECT_EQ(std::memcmp(&before, &e->getOffsetMatrix(), sizeof(before)), 0);
 }
 
@@ -437,31 +386,19 @@ TEST(Ellipse, SubmergedVolumeOfTheStretchedPolyhedron) {
     }
 }
 
-TEST(Ellipse, AllocationsBalanceAndTheSphereTablesGoWithTheLastShape) {
-    {
-        EllipseHolder warm = makeEllipse(1.0f, 2.0f, 3.0f);
-        warm->getVolume();
-    }
+// Ellipses and spheres share the sphere's tables: the last of either kind
+// takes them (the tables' life per kind is the shape kinds' suite's).
+TEST(Ellipse, SphereTablesGoWithTheLastShapeOfEitherKind) {
     ASSERT_EQ(dgCollisionSphere::dgSphereLiveCount(), 0);
-    CountingHooks hooks;
     {
         EllipseHolder a = makeEllipse(1.0f, 2.0f, 3.0f);
-        EXPECT_NE(dgCollisionSphere::dgSphereEdgeTable(), nullptr);
         {
             SphereHolder s = makeSphere(2.0f);
             EXPECT_EQ(dgCollisionSphere::dgSphereLiveCount(), 2);
         }
-        // The sphere leaving does not take the tables the ellipse uses.
         EXPECT_EQ(dgCollisionSphere::dgSphereLiveCount(), 1);
         EXPECT_EQ(a->getEdges(), dgCollisionSphere::dgSphereEdgeTable());
-        dgVector inertia, origin;
-        a->calcInertia(inertia, origin);
-        EXPECT_GT(hooks.liveBlocks(), 0);
     }
     EXPECT_EQ(dgCollisionSphere::dgSphereLiveCount(), 0);
     EXPECT_EQ(dgCollisionSphere::dgSphereEdgeTable(), nullptr);
-    dgMemoryCacheFlush();
-    EXPECT_EQ(hooks.liveBlocks(), 0);
-    EXPECT_EQ(hooks.foreignReleases(), 0);
-    EXPECT_EQ(hooks.sizeMismatches(), 0);
 }

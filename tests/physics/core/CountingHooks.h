@@ -7,10 +7,9 @@
 // other blocks are forwarded to free() and counted as foreign.
 //
 // Balance checks: the block cache and pools keep memory by design. A test that
-// wants "everything returned" should warm up first (so that the pools it uses
-// exist), construct CountingHooks (which by default flushes the block cache so
-// that the cache holds only blocks the counting hooks see), run, call
-// dgMemoryCacheFlush() and then compare liveBlocks() / liveBytes() with 0.
+// wants "everything returned" warms up first (so that the pools it uses
+// exist), then holds a MemoryBalance (below) for the part that must give every
+// block back; expectBalanced() checks the same at any point.
 //
 // One instance at a time; single-threaded like the engine.
 #pragma once
@@ -20,11 +19,13 @@
 #include <cstdlib>
 #include <unordered_map>
 
+#include <gtest/gtest.h>
+
 #include "dgMemory.h"
 
 class CountingHooks {
 public:
-    explicit CountingHooks(bool flushCache = true) {
+    explicit CountingHooks(bool flushCache = true) : m_flushed(flushCache) {
         assert(!state().active);
         if (flushCache) {
             dgMemoryCacheFlush();
@@ -68,6 +69,20 @@ public:
     // Only the allocation after the next `successes` returns null; the ones
     // before and after it succeed. A negative value never fails.
     void failOnce(int64_t successes) { state().failOnce = successes; }
+
+    // Expects every block these hooks handed out back, each released through
+    // them with the size it was asked with. Hooks that began on an empty block
+    // cache empty it again and expect no release of a block they did not hand
+    // out; the others leave it alone, since it may hold blocks from before.
+    void expectBalanced() const {
+        if (m_flushed) {
+            dgMemoryCacheFlush();
+            EXPECT_EQ(foreignReleases(), 0);
+        }
+        EXPECT_EQ(liveBlocks(), 0);
+        EXPECT_EQ(liveBytes(), 0);
+        EXPECT_EQ(sizeMismatches(), 0);
+    }
 
 private:
     struct State {
@@ -132,6 +147,26 @@ private:
         std::free(ptr);
     }
 
+    bool m_flushed;
     dgAllocHook m_previousAlloc = nullptr;
     dgReleaseHook m_previousRelease = nullptr;
 };
+
+// Counting hooks whose end checks the balance: declared before the objects of a
+// test, it outlives them and finds out whether they gave every block back.
+class MemoryBalance : public CountingHooks {
+public:
+    explicit MemoryBalance(bool flushCache = true) : CountingHooks(flushCache) {}
+    ~MemoryBalance() { expectBalanced(); }
+};
+
+// Runs `work` twice: the first run builds the pools and shared tables that
+// stay for the process, the second runs under a MemoryBalance, and must have
+// taken memory (else the check proves nothing).
+template <typename Work>
+void expectBalancedOnSecondRun(Work work) {
+    work();
+    MemoryBalance balance;
+    work();
+    EXPECT_GT(balance.allocCalls(), 0);
+}

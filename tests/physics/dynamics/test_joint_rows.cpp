@@ -137,7 +137,7 @@ TEST_F(Rows, UserJointsStartAtDefaultsClampStiffnessAndFreeThemselves) {
     }
     {
         // The links come from pages already there: only joint blocks count.
-        CountingHooks hooks(false);
+        MemoryBalance balance(false);
         EXPECT_EQ(dgUserJointBase::create<RowJoint>(world, &b0, &b0, 0), nullptr);
         RowJoint* second = dgUserJointBase::create<RowJoint>(world, &b1, nullptr, 0);
         ASSERT_NE(second, nullptr);
@@ -145,7 +145,6 @@ TEST_F(Rows, UserJointsStartAtDefaultsClampStiffnessAndFreeThemselves) {
         second->setDestructorCallback([](dgConstraint*) { ++destroyed; });
         second->release();
         EXPECT_EQ(destroyed, 1);
-        EXPECT_EQ(hooks.liveBlocks(), 0);
     }
     joint->release();
 }

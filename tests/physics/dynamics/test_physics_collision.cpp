@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "FlatCountingHooks.h"
 #include "dgPhysics.h"
 
 namespace {
@@ -23,34 +24,7 @@ namespace {
 const float kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-// ---- counting hooks, installed through dgWorldCreate ----
-
-struct Counts {
-    std::unordered_map<void*, uint32_t> live;
-    int64_t liveBytes = 0;
-};
-Counts& counts() {
-    static Counts c;
-    return c;
-}
-void* countingAllocate(uint32_t size) {
-    void* block = std::malloc(size);
-    if (block) {
-        counts().live[block] = size;
-        counts().liveBytes += size;
-    }
-    return block;
-}
-// Blocks from before the hooks came are malloc blocks too: freed uncounted.
-void countingRelease(void* block, uint32_t size) {
-    auto found = counts().live.find(block);
-    if (found != counts().live.end()) {
-        EXPECT_EQ(found->second, size);
-        counts().liveBytes -= found->second;
-        counts().live.erase(found);
-    }
-    std::free(block);
-}
+using namespace flatcounting;
 
 // ---- a terrain ----
 
@@ -121,10 +95,7 @@ Hit cast(const dgCollision* shape, const float* p0, const float* p1) {
 class PhysicsCollision : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Blocks counted by an earlier test may since have gone back through
-        // other hooks, and their addresses been handed out again.
-        counts().live.clear();
-        counts().liveBytes = 0;
+        resetCounts();
         m_world = dgWorldCreate(countingAllocate, countingRelease);
         ASSERT_NE(m_world, nullptr);
     }
