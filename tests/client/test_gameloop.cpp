@@ -8,6 +8,7 @@
 #include "client/game.h"
 #include "client/globals.h"
 #include "client/lightingshadercallback.h"
+#include "client/resourceids.h"
 #include "platform/sound/fsound.h"
 
 #include <gtest/gtest.h>
@@ -149,7 +150,7 @@ TEST_P(GameLoopStartUp, ResourcesShadersMusicAndSoundsMakeTheTabledCalls) {
     ASSERT_NE(music, nullptr);
     FSOUND_Stream_Play(FSOUND_FREE, music);
     FSOUND_Stream_Stop(music);
-    for (irr::s32 id = 1; id <= 7; ++id) {
+    for (irr::s32 id = SOUND_SHIP_ENGINE; id <= SOUND_COLLISION; ++id) {
         FSOUND_PlaySound(FSOUND_FREE, globals.resources->getSound(id));
     }
     FSOUND_StopSound(FSOUND_ALL);
@@ -176,7 +177,7 @@ TEST_P(GameLoopStartUp, ResourcesShadersMusicAndSoundsMakeTheTabledCalls) {
     expected.push_back("FSOUND_Stream_Play(-1, stream 1) = 1");
     expected.push_back("FSOUND_Stream_Stop(stream 1) = 1");
     // Without the sounds, every play names no sample and fails.
-    for (int id = 1; id <= 7; ++id) {
+    for (int id = SOUND_SHIP_ENGINE; id <= SOUND_COLLISION; ++id) {
         expected.push_back(run.rendersToTexture ? "FSOUND_PlaySound(-1, sample " + std::to_string(id) +
                                                       ") = " + std::to_string(id + 1)
                                                 : "FSOUND_PlaySound(-1, sample 0) = -1");

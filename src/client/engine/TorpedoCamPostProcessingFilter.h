@@ -21,9 +21,10 @@ public:
 
 class TorpedoCamPostProcessingFilter : public irr::scene::ISceneNode {
 public:
-    // texture: layer 0 of the material, borrowed (may be null).
+    // texture: layer 0 of the material, borrowed; null by default, as the
+    // resource handler's texture 9 is.
     TorpedoCamPostProcessingFilter(irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager,
-                                   irr::s32 id, irr::video::ITexture* texture);
+                                   irr::s32 id, irr::video::ITexture* texture = nullptr);
     ~TorpedoCamPostProcessingFilter() override;
 
     void OnRegisterSceneNode() override;
