@@ -17,11 +17,13 @@
 #include <vector>
 
 #include "Scenes.h"
+#include "SoakSupport.h"
 #include "dgPhysics.h"
 
 namespace {
 
 using namespace scenes;
+using namespace soak;
 
 constexpr int32_t kBodies = 20;
 constexpr int64_t kCycle = 10000;
@@ -36,34 +38,6 @@ constexpr float kBowlHalf = 20.0f;
 constexpr int32_t kBowlCells = 20;
 constexpr float kBowlCurve = 0.02f;
 constexpr float kWallHeight = 30.0f;
-
-// ---- counting hooks ----
-
-struct MemoryCount {
-    int64_t liveBlocks = 0;
-    int64_t liveBytes = 0;
-    int64_t allocations = 0;
-};
-MemoryCount g_memory;
-
-void* countingAllocate(uint32_t size) {
-    const size_t rounded = (size_t(size) + 15u) & ~size_t(15u);
-    void* block = std::aligned_alloc(16, rounded ? rounded : 16u);
-    if (block) {
-        g_memory.liveBlocks++;
-        g_memory.liveBytes += int64_t(size);
-        g_memory.allocations++;
-    }
-    return block;
-}
-
-void countingRelease(void* block, uint32_t size) {
-    if (block) {
-        g_memory.liveBlocks--;
-        g_memory.liveBytes -= int64_t(size);
-        std::free(block);
-    }
-}
 
 // ---- the bowl ----
 
@@ -107,26 +81,6 @@ dgCollision* buildBowl(dgWorld* world) {
 }
 
 // ---- energy ----
-
-bool finiteState(dgBody* body) {
-    float matrix[16];
-    float v[3];
-    float w[3];
-    dgBodyGetMatrix(body, matrix);
-    dgBodyGetVelocity(body, v);
-    dgBodyGetOmega(body, w);
-    for (float f : matrix) {
-        if (!std::isfinite(f)) {
-            return false;
-        }
-    }
-    for (int32_t i = 0; i < 3; i++) {
-        if (!std::isfinite(v[i]) || !std::isfinite(w[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Kinetic, rotational (omega taken into the body's axes, the rows of its
 // matrix) and potential energy, height measured from the bowl's bottom.
@@ -215,9 +169,7 @@ int main(int argc, char** argv) {
     int64_t highWaterBytes = -1;
     int64_t highWaterBlocks = -1;
     int64_t allocationsAtLaunch = 0;
-    int64_t windowFloor = INT64_MAX;
-    int64_t previousFloor = -1;
-    int32_t risingWindows = 0;
+    MemoryFloorWatch memoryWatch(kFloorWindow, kRisingWindows);
     const char* failure = nullptr;
     int64_t failedAt = -1;
     int64_t step = 0;
@@ -261,27 +213,14 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             highWaterBytes = std::max(highWaterBytes, g_memory.liveBytes);
             highWaterBlocks = std::max(highWaterBlocks, g_memory.liveBlocks);
-            // The first cycle fills the engine's pools. After it, what the
-            // engine holds at a cycle's end moves up and down by a few pages
-            // as the resting pile's contacts come and go, and its floor
-            // settles within some dozens of cycles; a leak lifts the floor
-            // without end. So: the lowest count of each window of cycles,
-            // and a stop when it rose window after window.
-            if (cycle > 1) {
-                windowFloor = std::min(windowFloor, g_memory.liveBlocks);
-                if ((cycle - 1) % kFloorWindow == 0) {
-                    risingWindows =
-                        ((previousFloor >= 0) && (windowFloor > previousFloor)) ? risingWindows + 1 : 0;
-                    std::printf("%8s lowest live blocks of cycles %lld-%lld: %lld\n", "",
-                                (long long)(cycle - kFloorWindow + 1), (long long)cycle,
-                                (long long)windowFloor);
-                    previousFloor = windowFloor;
-                    windowFloor = INT64_MAX;
-                    if (risingWindows >= kRisingWindows) {
-                        failure = "engine memory still growing after the first cycle";
-                        failedAt = step;
-                        break;
-                    }
+            if (memoryWatch.endCycle(cycle, g_memory.liveBlocks)) {
+                std::printf("%8s lowest live blocks of cycles %lld-%lld: %lld\n", "",
+                            (long long)(cycle - kFloorWindow + 1), (long long)cycle,
+                            (long long)memoryWatch.windowFloor());
+                if (memoryWatch.growing()) {
+                    failure = "engine memory still growing after the first cycle";
+                    failedAt = step;
+                    break;
                 }
             }
         }

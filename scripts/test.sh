@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test twice: in a normal
-# build (build/) and under AddressSanitizer + UndefinedBehaviorSanitizer
-# (build-asan/), then runs the fuzz targets briefly (scripts/fuzz.sh). In
-# each build ctest runs every test in a process of its own, then every test
-# binary runs once whole (scripts/test-binaries.sh), where faults of test
-# order and heap layout show. The tests run on a virtual display (Xvfb,
-# Mesa's software OpenGL), where the OpenGL tests must run rather than skip.
+# build (build/), followed there by a brief terrain soak, and under
+# AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/), then runs the
+# fuzz targets briefly (scripts/fuzz.sh). In each build ctest runs every
+# test in a process of its own, then every test binary runs once whole
+# (scripts/test-binaries.sh), where faults of test order and heap layout
+# show. The tests run on a virtual display (Xvfb, Mesa's software OpenGL),
+# where the OpenGL tests must run rather than skip.
 # Exits non-zero on any failure.
 set -euo pipefail
 
@@ -31,6 +32,12 @@ run_build() {
 }
 
 run_build "$ROOT/build"
+
+# The soak of the game's sea floor, briefly: 60 cycles of 600 updates, enough
+# for its memory watch to judge (a full run is tarnwell_terrain_soak without
+# arguments, 100,000 updates).
+echo "== build: terrain soak"
+"$ROOT/build/bench/tarnwell_terrain_soak" 36000
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

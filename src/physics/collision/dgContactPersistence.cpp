@@ -18,6 +18,13 @@ constexpr float kDriftDist2 = 1.0e-6f;
 // Squared distance from the line through the patch beyond which a point
 // makes the patch two-dimensional.
 constexpr float kLineDist2 = 1.0e-4f;
+// Share of the smaller body's size a patch must reach off that line. A body
+// turning about a patch moves the patch's points by the turn times their
+// distance from the axis, and its far side by the turn times its size: about
+// a patch this wide it goes at most eight drift allowances (8 mm) into the
+// other body before some point drifts, about a few points at one corner by
+// decimetres.
+constexpr float kPatchWidthShare = 0.25f;
 // An inactive node this near (squared) to a new point is taken at once.
 constexpr float kSameNodeDist2 = 1.0e-6f;
 // Squared sliding speed from which the first friction direction follows the
@@ -56,9 +63,19 @@ bool wakeVehicle(dgBody* body) {
     return false;
 }
 
-// True when every one of the first count points lies within sqrt(kLineDist2)
+// The largest extent of the smaller of the two bodies' boxes: only within
+// it can a turning body go into the other.
+float smallerSize(const dgBody* a, const dgBody* b) {
+    auto size = [](const dgBody* body) {
+        const dgVector extent = body->m_maxAABB - body->m_minAABB;
+        return dgMax(extent.x, dgMax(extent.y, extent.z));
+    };
+    return dgMin(size(a), size(b));
+}
+
+// True when every one of the first count points lies within sqrt(lineDist2)
 // of one line (coincident points included).
-bool collinear(const dgContactNode* first, int32_t count) {
+bool collinear(const dgContactNode* first, int32_t count, float lineDist2) {
     const dgVector p0 = first->getValue().point;
     float farDist2 = 0.0f;
     dgVector far = p0;
@@ -81,7 +98,7 @@ bool collinear(const dgContactNode* first, int32_t count) {
     for (int32_t i = 1; i < count; ++i, node = node->getNext()) {
         const dgVector d = node->getValue().point - p0;
         const dgVector offLine = d - axis * (d.dot(axis) * invAxis2);
-        if (offLine.dot(offLine) > kLineDist2) {
+        if (offLine.dot(offLine) > lineDist2) {
             return false;
         }
     }
@@ -195,8 +212,11 @@ int32_t dgWorldReuseContacts(dgBody* a, dgBody* b, dgContact** outJoint) {
             return 0;
         }
     }
-    // Points on one line hold no patch the bodies can rest on.
-    return collinear(list.getFirst(), count) ? 0 : count;
+    // Points on one line hold no patch the bodies can rest on, nor do points
+    // in a band much narrower than the bodies.
+    const float width = kPatchWidthShare * smallerSize(a, b);
+    const float lineDist2 = dgMax(kLineDist2, width * width);
+    return collinear(list.getFirst(), count, lineDist2) ? 0 : count;
 }
 
 void dgWorldRefreshContacts(dgWorld* world, dgContact* joint, dgMaterialPair* material, int32_t count) {

@@ -31,9 +31,11 @@ constexpr int32_t dgContactRowsPerPoint = 3;
 // be generated anew: a joint of fewer than three points only while both
 // bodies rest; otherwise every point still touching on both bodies (depth at
 // most 0.0005, the two bodies' copies within 0.001; each point is moved to
-// their midpoint) and the points not on one line, or all of them while both
-// bodies rest. A vehicle body (its shape has dgShapeFlagVehicle) never
-// reuses and has its equilibrium bit cleared. Never more than the list holds.
+// their midpoint) and the points not all within 0.01 of one line, nor
+// within a quarter of the smaller body's largest box extent of it, or all of
+// them while both bodies rest. A vehicle body (its shape has
+// dgShapeFlagVehicle) never reuses and has its equilibrium bit cleared.
+// Never more than the list holds.
 int32_t dgWorldReuseContacts(dgBody* a, dgBody* b, dgContact** outJoint);
 
 // Makes the joint's first count points this step's points again with the

@@ -274,6 +274,41 @@ int32_t faceNormalContacts(dgMinkowskiSolver& solver, const dgVector& normal, in
     return solver.calcFaceContacts(&edge, userId, contacts, maxCount);
 }
 
+// The face-normal pass for a face the solver found k records for (at
+// contacts), or, when its cut meets nothing of the face, those records
+// turned to the face's normal (worldNormal). On a curved floor the part of
+// the convex deepest along a face's normal can lie beside the face, over a
+// neighbour below which the floor falls away (across a ridge): the cut is
+// made there and misses the face, which still reaches into the convex, and
+// dropping its records lets the body sink onto the ridge unopposed. The
+// face's overlap along its own normal is then taken as the most it can be:
+// the solver's overlap over the cosine between the two normals (the solver's
+// plane bounds the difference), and no more than the plane's depth.
+int32_t alongFaceNormal(dgMinkowskiSolver& solver, const dgVector& localNormal, const dgVector& worldNormal,
+                        int32_t userId, dgContactPoint* contacts, int32_t k, int32_t maxCount) {
+    dgContactPoint found[dgMaxSoupContacts];
+    for (int32_t i = 0; i < k; i++) {
+        found[i] = contacts[i];
+    }
+    const int32_t cut = faceNormalContacts(solver, localNormal, userId, contacts, maxCount);
+    if (cut > 0) {
+        return cut;
+    }
+    const float planeDepth = dgMax(-solver.m_planes[0].w - kPenetrationSkin, 0.0f);
+    for (int32_t i = 0; i < k; i++) {
+        const float cosine = worldNormal % found[i].normal;
+        const float overlap = found[i].penetration + kPenetrationSkin;
+        float depth = planeDepth;
+        if ((cosine > 0.0f) && (overlap < planeDepth * cosine)) {
+            depth = dgMax(overlap / cosine - kPenetrationSkin, 0.0f);
+        }
+        contacts[i] = found[i];
+        contacts[i].normal = worldNormal;
+        contacts[i].penetration = depth;
+    }
+    return k;
+}
+
 inline bool sameRecord(const dgContactPoint& a, const dgContactPoint& b) {
     return (std::memcmp(&a.point, &b.point, sizeof(dgVector)) == 0) &&
            (std::memcmp(&a.normal, &b.normal, sizeof(dgVector)) == 0) && (a.userId == b.userId) &&
@@ -348,7 +383,9 @@ int32_t generalContacts(const dgSoupPair& pair, dgContactPoint* contacts, int32_
                                  faceNormal, normal, boxMin, boxMax)) {
                 dgVector local(solver.m_matrix.rotateVector(faceNormal));
                 local.w = 0.0f;
-                k = faceNormalContacts(solver, local, attribute, contacts + n, remaining);
+                dgVector world(soupToWorld.rotateVector(faceNormal));
+                world.w = 0.0f;
+                k = alongFaceNormal(solver, local, world, attribute, contacts + n, k, remaining);
             }
         }
         if (k > 0) {

@@ -337,7 +337,9 @@ INSTANTIATE_TEST_SUITE_P(Contact, ContactMaterial, testing::Bool(),
 
 // ---- reuse ----
 
-enum class Layout { spread, line, coincident };
+// spread: over the corners of a's 1 m underside; cluster: a few centimetres
+// apart at one corner of it, off one line by more than a centimetre.
+enum class Layout { spread, cluster, line, coincident };
 
 struct ReuseCase {
     const char* name;
@@ -368,9 +370,12 @@ TEST_P(ContactReuse, KeepsOnlyStillTwoDimensionalPatches) {
     std::vector<dgContactPoint> points;
     for (int32_t i = 0; i < c.points; ++i) {
         const float f = float(i);
-        const dgVector p = (c.layout == Layout::spread)   ? dgVector(0.3f * f, 0.5f, 0.2f * f * f, 1.0f)
-                           : (c.layout == Layout::line) ? dgVector(0.3f * f, 0.5f + 0.1f * f, -0.2f * f, 1.0f)
-                                                        : dgVector(0.5f, 0.5f, 0.0f, 1.0f);
+        const float across = float(i % 2);
+        const float along = float(i / 2);
+        const dgVector p = (c.layout == Layout::spread)    ? dgVector(across, 0.5f, along - 0.5f, 1.0f)
+                           : (c.layout == Layout::cluster) ? dgVector(0.04f * across, 0.5f, 0.04f * along, 1.0f)
+                           : (c.layout == Layout::line)    ? dgVector(0.3f * f, 0.5f + 0.1f * f, -0.2f * f, 1.0f)
+                                                           : dgVector(0.5f, 0.5f, 0.0f, 1.0f);
         points.push_back(pointOf(s.a, s.b, p, kUp, c.penetration));
     }
     dgContact* joint = nullptr;
@@ -421,6 +426,10 @@ INSTANTIATE_TEST_SUITE_P(
                     ReuseCase{"SmallDrift", 3, Layout::spread, false, true, 0, 0.0009f, 0, 3},
                     ReuseCase{"LargerDrift", 3, Layout::spread, true, false, 0, 0.0011f, 0, 0},
                     ReuseCase{"OnALine", 5, Layout::line, false, false, 0, 0, 0, 0},
+                    // A body can turn about so small a patch, its far side
+                    // going into the other, before any point drifts.
+                    ReuseCase{"ClusterAtOneCorner", 4, Layout::cluster, false, false, 0, 0, 0, 0},
+                    ReuseCase{"ClusterBothResting", 4, Layout::cluster, true, true, 0, 0, 0, 4},
                     ReuseCase{"AllCoincident", 4, Layout::coincident, false, false, 0, 0, 0, 0}),
     [](const testing::TestParamInfo<ReuseCase>& i) { return i.param.name; });
 

@@ -332,3 +332,174 @@ TEST(GameScene, NoShipOrTorpedoEndsUnderTheSeaFloor) {
     }
     dgWorldDestroy(world);
 }
+
+// ---- what the sea floor's contacts say against how far it reaches in ----
+
+namespace {
+
+struct Vec3 {
+    double x, y, z;
+};
+
+Vec3 minus(const Vec3& a, const Vec3& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vec3 cross(const Vec3& a, const Vec3& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double dot(const Vec3& a, const Vec3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+// How far a triangle reaches into a box, as the shortest move that parts
+// them (separating axes in double: the face normal, the box's axes and the
+// products of those with the triangle's edges); 0 or less when apart.
+double triangleOverlap(const float* m, const float* size, const Vec3* t) {
+    const Vec3 centre = {m[12], m[13], m[14]};
+    const Vec3 axis[3] = {{m[0], m[1], m[2]}, {m[4], m[5], m[6]}, {m[8], m[9], m[10]}};
+    const Vec3 edge[3] = {minus(t[1], t[0]), minus(t[2], t[1]), minus(t[0], t[2])};
+    std::vector<Vec3> tests = {cross(edge[0], edge[1]), axis[0], axis[1], axis[2]};
+    for (const Vec3& a : axis) {
+        for (const Vec3& e : edge) {
+            tests.push_back(cross(a, e));
+        }
+    }
+    double least = 1.0e30;
+    for (const Vec3& candidate : tests) {
+        const double length = std::sqrt(dot(candidate, candidate));
+        if (length < 1.0e-9) {
+            continue;
+        }
+        const Vec3 n = {candidate.x / length, candidate.y / length, candidate.z / length};
+        double reach = 0.0;
+        for (int32_t a = 0; a < 3; a++) {
+            reach += 0.5 * double(size[a]) * std::fabs(dot(axis[a], n));
+        }
+        const double c = dot(centre, n);
+        double lo = 1.0e30;
+        double hi = -1.0e30;
+        for (int32_t i = 0; i < 3; i++) {
+            lo = std::min(lo, dot(t[i], n));
+            hi = std::max(hi, dot(t[i], n));
+        }
+        least = std::min(least, std::min(hi - (c - reach), (c + reach) - lo));
+    }
+    return least;
+}
+
+// The most any face of the level body reaches into the box.
+double deepestFaceOverlap(const std::vector<uint16_t>& map, const float* m, const float* size) {
+    const double reach = 0.5 * double(size[0] + size[1] + size[2]);
+    const double cell = gameterrain::kScaleXZ;
+    auto corner = [&](int32_t i, int32_t j) {
+        float v[3];
+        gameterrain::vertex(map, i, j, v);
+        return Vec3{v[0], double(v[1]) + gameterrain::kOffsetY, v[2]};
+    };
+    double deepest = 0.0;
+    for (int32_t i = int32_t((m[12] - reach) / cell); i <= int32_t((m[12] + reach) / cell); i++) {
+        for (int32_t j = int32_t((m[14] - reach) / cell); j <= int32_t((m[14] + reach) / cell); j++) {
+            const Vec3 first[3] = {corner(i + 1, j), corner(i, j), corner(i + 1, j + 1)};
+            const Vec3 second[3] = {corner(i + 1, j + 1), corner(i, j), corner(i, j + 1)};
+            deepest = std::max({deepest, triangleOverlap(m, size, first), triangleOverlap(m, size, second)});
+        }
+    }
+    return deepest;
+}
+
+}  // namespace
+
+// Ship- and torpedo-sized boxes settled into the game's sea floor as a
+// resting body may be (along the surface's normal under them, tilted a
+// little, any heading, up to 1.5 m in): the deepest contact must push at
+// least as far as the face that reaches deepest into the box would need to
+// be moved to part from it, less the contact skin. The first pose is one a
+// soak run left 0.6 m in, across a ridge of two faces whose neighbours rise.
+TEST(GameScene, SeaFloorContactsReachAsDeepAsTheFloorReachesIntoABox) {
+    const std::vector<uint16_t> map =
+        gameterrain::loadHeightMap(TARNWELL_MEDIA_DIR "/terrain/map257x257.raw");
+    ASSERT_FALSE(map.empty());
+    dgWorld* world = dgWorldCreate(nullptr, nullptr);
+    dgCollision* tree = gameterrain::buildTree(world, map);
+    const float treeMatrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, gameterrain::kOffsetY, 0, 1};
+    const float sizes[3][3] = {{6, 3, 10}, {36, 10, 16}, {0.5f, 0.5f, 3}};
+    dgCollision* boxes[3];
+    for (int32_t k = 0; k < 3; k++) {
+        boxes[k] = dgCreateBox(world, sizes[k][0], sizes[k][1], sizes[k][2], nullptr);
+    }
+    const float recorded[16] = {0.390600324f, 0.439428836f, -0.808909118f, 0,
+                                -0.596849799f, 0.789886117f, 0.140892282f, 0,
+                                0.700858057f, 0.427764654f, 0.570802689f, 0,
+                                1193.40027f, -3771.79053f, 1819.25879f, 1};
+    std::mt19937 rng(1);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    int32_t checked = 0;
+    int32_t shallow = 0;
+    double worst = 0.0;
+    for (int32_t trial = 0; trial < 4000; trial++) {
+        const int32_t kind = (trial == 0) ? 1 : trial % 3;
+        const float* s = sizes[kind];
+        float m[16];
+        if (trial == 0) {
+            std::copy(recorded, recorded + 16, m);
+        } else {
+            const float x = 400.0f + 4300.0f * u(rng);
+            const float z = 400.0f + 4300.0f * u(rng);
+            const double hx =
+                0.5 * (gameterrain::surfaceHeight(map, x + 1, z) - gameterrain::surfaceHeight(map, x - 1, z));
+            const double hz =
+                0.5 * (gameterrain::surfaceHeight(map, x, z + 1) - gameterrain::surfaceHeight(map, x, z - 1));
+            const double length = std::sqrt(hx * hx + 1.0 + hz * hz);
+            const Vec3 up = {-hx / length, 1.0 / length, -hz / length};
+            const Vec3 side = (std::fabs(up.x) > 0.9) ? Vec3{0, 0, 1} : Vec3{1, 0, 0};
+            Vec3 back = cross(side, up);
+            const double backLength = std::sqrt(dot(back, back));
+            back = {back.x / backLength, back.y / backLength, back.z / backLength};
+            const Vec3 frame[3] = {cross(up, back), up, back};
+            const float angles[3] = {0.1f * (u(rng) - 0.5f), 6.2831853f * u(rng), 0.1f * (u(rng) - 0.5f)};
+            float turn[16];
+            dgSetEulerAngles(angles, turn);
+            for (int32_t row = 0; row < 3; row++) {
+                m[4 * row] = float(turn[4 * row] * frame[0].x + turn[4 * row + 1] * frame[1].x +
+                                   turn[4 * row + 2] * frame[2].x);
+                m[4 * row + 1] = float(turn[4 * row] * frame[0].y + turn[4 * row + 1] * frame[1].y +
+                                       turn[4 * row + 2] * frame[2].y);
+                m[4 * row + 2] = float(turn[4 * row] * frame[0].z + turn[4 * row + 1] * frame[1].z +
+                                       turn[4 * row + 2] * frame[2].z);
+                m[4 * row + 3] = 0.0f;
+            }
+            const float halfHeight =
+                0.5f * (std::fabs(m[1]) * s[0] + std::fabs(m[5]) * s[1] + std::fabs(m[9]) * s[2]);
+            m[12] = x;
+            m[13] = gameterrain::surfaceHeight(map, x, z) + halfHeight - 1.5f * u(rng);
+            m[14] = z;
+            m[15] = 1.0f;
+        }
+        const double overlap = deepestFaceOverlap(map, m, s);
+        if (overlap < 0.02 || overlap > 1.0) {
+            continue;
+        }
+        checked++;
+        float points[3 * 128];
+        float normals[3 * 128];
+        float depths[128];
+        const int32_t n =
+            dgCollisionCollide(world, 128, boxes[kind], m, tree, treeMatrix, points, normals, depths);
+        double deepest = 0.0;
+        for (int32_t i = 0; i < n; i++) {
+            deepest = std::max(deepest, double(depths[i]));
+        }
+        const double shortfall = overlap - 1.0 / 128.0 - deepest;
+        if (shortfall > 0.01) {
+            shallow++;
+            worst = std::max(worst, shortfall);
+        }
+    }
+    EXPECT_GT(checked, 1000);
+    EXPECT_EQ(shallow, 0) << "of " << checked << " poses; worst by " << worst << " m";
+    for (dgCollision* box : boxes) {
+        dgReleaseCollision(world, box);
+    }
+    dgReleaseCollision(world, tree);
+    dgWorldDestroy(world);
+}
