@@ -61,6 +61,16 @@ fsound::RecordedCall& record(fsound::Op op) {
     return state.calls.back();
 }
 
+// A load or an open: the file and how much of it, as asked.
+fsound::RecordedCall& recordOpen(fsound::Op op, const char* name, unsigned int mode, int offset, int length) {
+    fsound::RecordedCall& call = record(op);
+    call.name = name != nullptr ? name : "";
+    call.mode = mode;
+    call.offset = offset;
+    call.length = length;
+    return call;
+}
+
 template <typename T>
 T* find(const std::vector<std::unique_ptr<T>>& list, const T* item) {
     for (const std::unique_ptr<T>& entry : list) {
@@ -234,12 +244,8 @@ void FSOUND_Close() {
 }
 
 FSOUND_SAMPLE* FSOUND_Sample_Load(int index, const char* name, unsigned int mode, int offset, int length) {
-    fsound::RecordedCall& call = record(fsound::Op::SampleLoad);
+    fsound::RecordedCall& call = recordOpen(fsound::Op::SampleLoad, name, mode, offset, length);
     call.index = index;
-    call.name = name != nullptr ? name : "";
-    call.mode = mode;
-    call.offset = offset;
-    call.length = length;
     const int32_t rate = readableRate(name);
     if (rate == 0) {
         return nullptr;
@@ -351,11 +357,7 @@ signed char FSOUND_SetFrequency(int channel, int frequency) {
 }
 
 FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int mode, int offset, int length) {
-    fsound::RecordedCall& call = record(fsound::Op::StreamOpen);
-    call.name = name != nullptr ? name : "";
-    call.mode = mode;
-    call.offset = offset;
-    call.length = length;
+    fsound::RecordedCall& call = recordOpen(fsound::Op::StreamOpen, name, mode, offset, length);
     const int32_t rate = readableRate(name);
     if (rate == 0) {
         return nullptr;
