@@ -138,8 +138,6 @@ void dgApiWorld::destroyBodyNow(dgBody* body) {
     while (dgJointLink* link = body->m_jointRing) {
         destroyJointNow(link->m_joint);
     }
-    dgWorldReleaseCollision(this, body->m_collision);
-    body->m_collision = nullptr;
     if (body->m_activeNode) {
         const bool notify = (body->m_flags & dgBodyFlagActive) && body->m_activation;
         body->m_flags &= ~uint32_t(dgBodyFlagActive);
@@ -152,6 +150,11 @@ void dgApiWorld::destroyBodyNow(dgBody* body) {
             body->m_activeNode = nullptr;
         }
     }
+    // The shape goes last: the callbacks above may still read it, move the
+    // body or swap it for another, and whichever the body holds now is the
+    // one its reference belongs to.
+    dgWorldReleaseCollision(this, body->m_collision);
+    body->m_collision = nullptr;
     m_bodyTree.removeKey(dgBodyKey(body));
     body->~dgBody();
     m_bodyPages.give(body);

@@ -46,8 +46,9 @@ public:
     // sets; what their callbacks destroy goes at once.
     void destroyDeferred();
 
-    // Destroys the body (destructor callback first, its joints, its shape
-    // reference, its place in the trees and the broad phase); during a
+    // Destroys the body (destructor callback first, its place in the broad
+    // phase, its joints, the activation callback when it was awake, then its
+    // shape reference and its place in the trees); during a
     // sub-step only records it, once, for the end of the sub-step. A body
     // already being destroyed is left alone.
     void destroyBody(dgBody* body);

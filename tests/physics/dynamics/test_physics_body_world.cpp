@@ -16,6 +16,7 @@
 #include "dgApiWorld.h"
 #include "dgPhysics.h"
 #include "dgTreeCollision.h"
+#include "WorldTestUtils.h"
 
 namespace {
 
@@ -468,6 +469,98 @@ TEST(PhysicsBodyWorld, CreationNeedsAShapeAndDestructionTheOwnWorld) {
     dgDestroyBody(a.world, body);
     EXPECT_EQ(g_destructions, 1);
 }
+
+// ---- the last callbacks of a body ----
+
+// Every way a body's destruction comes about.
+enum class Ending { Destroy, FromItsForceCallback, DestroyAll, WorldDestroy };
+
+struct EndingCase {
+    const char* name;
+    Ending ending;
+};
+
+// The shape the dying body should hold in each callback, and how many of
+// its callbacks found it whole.
+struct Dying {
+    dgCollision* held = nullptr;
+    dgCollision* swap = nullptr;
+    int32_t destructorsWhole = 0;
+    int32_t activationsWhole = 0;
+};
+Dying g_dying;
+
+// Reads the body's shape and moves the body, which recomputes its box from
+// the shape; true when the shape was the one expected.
+bool usesItsShape(dgBody* body) {
+    dgCollision* shape = dgBodyGetCollision(body);
+    if (shape != g_dying.held) {
+        return false;
+    }
+    float matrix[16];
+    dgBodyGetMatrix(body, matrix);
+    matrix[13] += 1.0f;
+    dgBodySetMatrix(body, matrix);
+    float boxMin[3], boxMax[3];
+    dgBodyGetAABB(body, boxMin, boxMax);
+    return boxMax[1] - boxMin[1] > 0.5f;
+}
+
+class PhysicsBodyEnding : public ::testing::TestWithParam<EndingCase> {};
+
+// The destructor callback, and the activation callback that follows it for
+// an awake body, both find the body whole: its shape is still there to read
+// and to move with. A shape the destructor callback swaps in is the one the
+// activation callback sees, and it goes back with the body.
+TEST_P(PhysicsBodyEnding, LastCallbacksFindTheBodyWhole) {
+    const Ending ending = GetParam().ending;
+    expectEveryBlockBack([ending](dgWorld* world) {
+        g_dying = Dying();
+        g_dying.held = dgCreateBox(world, 1.0f, 1.0f, 1.0f, nullptr);
+        g_dying.swap = dgCreateSphere(world, 0.7f, 0.7f, 0.7f, nullptr);
+        dgBody* body = dgCreateBody(world, g_dying.held);
+        dgBodySetMassMatrix(body, 1.0f, 1.0f, 1.0f, 1.0f);
+        dgBodySetAutoFreeze(body, 0);
+        dgBodySetDestructorCallback(body, [](dgBody* self) {
+            g_dying.destructorsWhole += usesItsShape(self) ? 1 : 0;
+            dgBodySetCollision(self, g_dying.swap);
+            g_dying.held = g_dying.swap;
+        });
+        dgBodySetActivationCallback(body, [](dgBody* self, uint32_t state) {
+            if (state == 0) {
+                g_dying.activationsWhole += usesItsShape(self) ? 1 : 0;
+            }
+        });
+        dgReleaseCollision(world, g_dying.held);
+        // The swap stays the test's until the world is gone.
+        dgCollision* const swap = g_dying.swap;
+        switch (ending) {
+            case Ending::Destroy:
+                dgDestroyBody(world, body);
+                break;
+            case Ending::FromItsForceCallback:
+                dgBodySetForceAndTorqueCallback(body, [](dgBody* self) { dgDestroyBody(dgBodyGetWorld(self), self); });
+                dgWorldUpdate(world, 1.0f / 60.0f);
+                break;
+            case Ending::DestroyAll:
+                dgWorldDestroyAllBodies(world);
+                break;
+            case Ending::WorldDestroy:
+                break;
+        }
+        dgWorldDestroy(world);
+        dgReleaseCollision(nullptr, swap);
+        EXPECT_EQ(g_dying.destructorsWhole, 1);
+        EXPECT_EQ(g_dying.activationsWhole, 1);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PhysicsBodyWorld, PhysicsBodyEnding,
+    ::testing::Values(EndingCase{"destroy", Ending::Destroy},
+                      EndingCase{"fromItsForceCallback", Ending::FromItsForceCallback},
+                      EndingCase{"destroyAll", Ending::DestroyAll}, EndingCase{"worldDestroy", Ending::WorldDestroy}),
+    [](const ::testing::TestParamInfo<EndingCase>& info) { return std::string(info.param.name); });
 
 // ---- shapes swapped by a callback during an update ----
 
