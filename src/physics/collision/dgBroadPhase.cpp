@@ -1,5 +1,6 @@
 #include "dgBroadPhase.h"
 
+#include <cfloat>
 #include <cmath>
 #include <new>
 
@@ -492,6 +493,14 @@ void dgBroadPhaseSetWorldSize(dgBroadPhase* broadPhase, const dgVector& minimum,
     // than the grid scale holds.
     if (!isFiniteVector(minimum) || !isFiniteVector(maximum)) {
         return;
+    }
+    // Every axis of the box as given must span a normal float. A denormal
+    // span reads as 0 wherever the caller runs with denormals flushed, and
+    // one below about 3.6e-43 halves nine times to a root of size 0.
+    for (int32_t i = 0; i < 3; i++) {
+        if (!(maximum[i] - minimum[i] >= FLT_MIN)) {
+            return;
+        }
     }
     dgVector snappedMin = minimum;
     for (int32_t i = 0; i < 3; i++) {

@@ -107,8 +107,9 @@ void dgWorldSetMinimumFrameRate(dgWorld* world, float rate);
 // Seconds of the current (or last) sub-step; 0 before the first.
 float dgWorldGetTimeStep(const dgWorld* world);
 // Sets the broad phase's world box (min and max corners, 3 floats each) and
-// re-files every body. A degenerate or non-finite box changes nothing.
-// Refused during an update or a walk.
+// re-files every body. A degenerate box (an axis whose extent is zero,
+// negative or denormal) or a non-finite one changes nothing. Refused during
+// an update or a walk.
 void dgWorldSetSize(dgWorld* world, const float* minimum, const float* maximum);
 
 // Walks over bodies. A body destroyed (dgDestroyBody) from a walk's callback
