@@ -257,8 +257,9 @@ void dgBodyIntegrateAndNotify(dgBody* body, float timestep);
 
 // Applies the impulse at the world point that changes the velocity of the
 // body's material point there by veloc (K^-1 x veloc with K the point's
-// inverse effective mass) and clears the equilibrium bit. Does nothing for
-// an immovable body; waking it is the world's part.
+// inverse effective mass, solved along and across the lever in double so
+// that levers of any length stay exact) and clears the equilibrium bit. Does
+// nothing for an immovable body; waking it is the world's part.
 void dgBodyAddImpulse(dgBody* body, const dgVector& veloc, const dgVector& point);
 
 // R^T x diag(1/Ixx, 1/Iyy, 1/Izz) x R with R the rotation of the body matrix:
