@@ -997,7 +997,11 @@ void Scene::query() {
     float mb[16];
     m_in.pose(ma, 3.0f);
     m_in.pose(mb, 3.0f);
-    float out[128 * 7];
+    // A refused query writes nothing: what is recorded must not be the stack's.
+    float out[128 * 7] = {};
+    if (m_trace) {
+        fprintf(stderr, "query %d on %p and %p\n", which % 6, static_cast<void*>(a), static_cast<void*>(b));
+    }
     switch (which % 6) {
         case 0:
             dgCollisionCalculateAABB(a, ma, out, out + 3);
@@ -1181,7 +1185,7 @@ void Scene::act(uint8_t action, Reader& in, dgBody* self) {
                 recordBody(target);
                 checkBody(target);
                 dgCollision* shape = dgBodyGetCollision(target->body);
-                float box[6];
+                float box[6] = {};
                 float matrix[16];
                 dgBodyGetMatrix(target->body, matrix);
                 dgCollisionCalculateAABB(shape, matrix, box, box + 3);
@@ -1448,7 +1452,8 @@ int32_t Scene::onBuoyancyPlane(const float* matrix, float* plane) {
 void Scene::step() {
     const uint8_t op = m_in.next();
     if (m_trace) {
-        fprintf(stderr, "op %d\n", op % 14);
+        // The hash so far: two runs of one input part where they first differ.
+        fprintf(stderr, "op %d, hash %016llx\n", op % 14, static_cast<unsigned long long>(m_hash));
     }
     switch (op % 14) {
         case 0:
