@@ -155,9 +155,29 @@ void dgApiWorld::destroyBodyNow(dgBody* body) {
     // one its reference belongs to.
     dgWorldReleaseCollision(this, body->m_collision);
     body->m_collision = nullptr;
+    // Only a lend that never ended would leave a swap waiting.
+    DG_ASSERT(!body->m_lentSwap);
+    dgWorldReleaseCollision(this, body->m_lentSwap);
+    body->m_lentSwap = nullptr;
     m_bodyTree.removeKey(dgBodyKey(body));
     body->~dgBody();
     m_bodyPages.give(body);
+}
+
+dgApiWalk::dgApiWalk(dgWorld* world) : m_world(dgApiWorldOf(world)), m_saved(m_world->m_updating) {
+    m_world->m_updating |= dgApiWorld::kUpdatingStep;
+}
+
+dgApiWalk::~dgApiWalk() {
+    m_world->m_updating = m_saved;
+    if (!(m_saved & dgApiWorld::kUpdatingStep)) {
+        m_world->destroyDeferred();
+        m_world->releaseDeferredCollisions();
+    }
+}
+
+bool dgApiWalk::doomed(const dgBody* body) const {
+    return m_world->m_deferredBodies.getCount() && m_world->m_deferredBodies.find(dgBodyKey(body));
 }
 
 dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback release) {

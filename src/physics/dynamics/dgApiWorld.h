@@ -86,6 +86,28 @@ inline dgApiWorld* dgApiWorldOf(dgWorld* world) {
     return static_cast<dgApiWorld*>(world);
 }
 
+// A walk that calls the game back midway: over the world's bodies, a box or
+// a ray of them, or over a body's faces. It borrows the sub-step's deferral
+// (kUpdatingStep), so that a body destroyed or a shape given back from a
+// callback stays whole until the walk is over; what would tear down what the
+// walk holds is refused meanwhile, as during an update. At its end the walk
+// destroys and releases what was deferred, unless a sub-step still runs,
+// which does so at its own end.
+class dgApiWalk {
+public:
+    explicit dgApiWalk(dgWorld* world);
+    ~dgApiWalk();
+    dgApiWalk(const dgApiWalk&) = delete;
+    dgApiWalk& operator=(const dgApiWalk&) = delete;
+
+    // True when the body's destruction was asked for: the walk skips it.
+    bool doomed(const dgBody* body) const;
+
+private:
+    dgApiWorld* m_world;
+    uint32_t m_saved;
+};
+
 // After every sub-step, still inside the update: each body hierarchy whose
 // bodies moved reports its parts.
 void dgWorldUpdateHierarchies(dgApiWorld* world);

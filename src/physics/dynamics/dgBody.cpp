@@ -274,6 +274,21 @@ void dgBodySetCollision(dgBody* body, dgCollision* shape) {
     }
     // Reference first: the new shape may be the old one.
     shape->addRef();
+    if (body->m_flags & dgBodyFlagShapeLent) {
+        // The body's collision names a shape it does not own, and a walk is
+        // still going over the one it does: the swap waits for the lend to
+        // end (dgBodyShapeLend), the last request winning.
+        dgCollision* const waiting = body->m_lentSwap;
+        body->m_lentSwap = shape;
+        if (waiting) {
+            if (body->m_world) {
+                dgApiWorldOf(body->m_world)->releaseCollision(waiting);
+            } else {
+                dgWorldReleaseCollision(nullptr, waiting);
+            }
+        }
+        return;
+    }
     dgCollision* const old = body->m_collision;
     if (body->m_world) {
         // Every world is the interface world (dgWorldCreate). A callback may

@@ -113,7 +113,8 @@ float dgWorldGetTimeStep(const dgWorld* world);
 void dgWorldSetSize(dgWorld* world, const float* minimum, const float* maximum);
 
 // Walks over bodies. A body destroyed (dgDestroyBody) from a walk's callback
-// is destroyed when the walk ends and is not visited after the request.
+// is destroyed when the walk ends and is not visited after the request; a
+// shape given back from one (dgBodySetCollision) is released then.
 //
 // Every body of the world, in the order of the world's body tree.
 void dgWorldForEachBodyDo(dgWorld* world, dgBodyIteratorCallback callback);
@@ -528,8 +529,11 @@ void dgBodySetMaterialGroupId(dgBody* body, uint32_t groupId);
 uint32_t dgBodyGetMaterialGroupId(const dgBody* body);
 
 // Replaces the shape; a polygon soup makes the body immovable. During an
-// update the old shape is released after the sub-step, so that a callback
-// cannot free a shape the step is using. A null collision is ignored.
+// update or a walk the old shape is released after the sub-step or the walk,
+// so that a callback cannot free a shape the step is using. While a face
+// walk or the contact pass lends the body an inner shape of a compound or a
+// modifier, the new shape takes over when the lend ends (dgBodyGetCollision
+// gives it at once). A null collision is ignored.
 void dgBodySetCollision(dgBody* body, dgCollision* collision);
 dgCollision* dgBodyGetCollision(const dgBody* body);
 // The body's world box.
@@ -544,7 +548,10 @@ void dgBodyAddBuoyancyForce(dgBody* body, float fluidDensity, float linearViscos
                             const float* gravity, dgBuoyancyPlaneCallback planeCallback, void* context);
 
 // Every polygon of the body's shape in world space; a tree collision through
-// its faces, other polygon soups not at all.
+// its faces, other polygon soups not at all. While a compound or a modifier
+// hands out the faces of an inner shape, dgBodyGetCollision names that
+// shape. A walk like the world's: a body destroyed or a shape swapped from
+// the callback goes when the walk ends, and what a walk refuses is refused.
 void dgBodyForEachPolygonDo(const dgBody* body, dgCollisionPolygonCallback callback);
 
 // Angles (x, y, z, radians) of a matrix that rotates about x, then y, then z;

@@ -654,4 +654,141 @@ TEST(PhysicsBodyCollision, ContactCallbackMaySwapTheShapeInUse) {
     dgReleaseCollision(w.world, g_replacement);
 }
 
+// ---- shapes swapped and bodies destroyed from a walk ----
+
+// Where a callback swaps the walked body's shape: inside a face walk of a
+// compound or a modifier (which lend the body their inner shapes meanwhile),
+// inside a walk over the world's bodies, and from the compound callback of
+// the contact pass (which lends the body each child in turn).
+enum class SwapFrom { CompoundFaces, ModifierFaces, WorldWalk, CompoundContact };
+
+struct SwapCase {
+    const char* name;
+    SwapFrom from;
+};
+
+struct Swapping {
+    dgBody* body = nullptr;
+    dgCollision* replacement = nullptr;
+    int32_t swaps = 0;
+    bool sawReplacement = false;
+};
+Swapping g_swapping;
+
+void swapOnce(dgBody* body) {
+    if (g_swapping.swaps++ == 0) {
+        dgBodySetCollision(body, g_swapping.replacement);
+        g_swapping.sawReplacement = dgBodyGetCollision(body) == g_swapping.replacement;
+    }
+}
+
+class PhysicsBodyWalkSwap : public ::testing::TestWithParam<SwapCase> {};
+
+// The swap holds once the walk or the pass is over: the body has the new
+// shape, every face of the old one was still handed out, the old shape and
+// every reference the lend took go back (all memory returns with the world,
+// before the next update for the walks).
+TEST_P(PhysicsBodyWalkSwap, TheNewShapeHoldsOnceTheWalkIsOver) {
+    const SwapFrom from = GetParam().from;
+    expectEveryBlockBack([from](dgWorld* world) {
+        g_swapping = Swapping();
+        dgCollision* parts[2] = {dgCreateBox(world, 1.0f, 1.0f, 1.0f, nullptr),
+                                 dgCreateCylinder(world, 0.5f, 1.0f, nullptr)};
+        // The world walk swaps out a user mesh, whose destroy callback tells
+        // when it goes.
+        static bool s_meshDestroyed;
+        s_meshDestroyed = false;
+        const float low[3] = {-1.0f, -1.0f, -1.0f};
+        const float high[3] = {1.0f, 1.0f, 1.0f};
+        dgCollision* shape = nullptr;
+        if (from == SwapFrom::ModifierFaces) {
+            shape = dgCreateConvexModifier(world, parts[0]);
+        } else if (from == SwapFrom::WorldWalk) {
+            shape = dgCreateUserMeshCollision(
+                world, low, high, nullptr, [](dgPolygonSoupCollideDesc*) {}, nullptr,
+                [](void*) { s_meshDestroyed = true; });
+        } else {
+            shape = dgCreateCompoundCollision(world, 2, parts);
+        }
+        g_swapping.replacement = dgCreateSphere(world, 0.5f, 0.5f, 0.5f, nullptr);
+        g_swapping.body = dgCreateBody(world, shape);
+        dgBodySetMassMatrix(g_swapping.body, 1.0f, 1.0f, 1.0f, 1.0f);
+        dgReleaseCollision(world, shape);
+        dgReleaseCollision(world, parts[0]);
+        dgReleaseCollision(world, parts[1]);
+        int32_t faces = 0;
+        static int32_t* s_faces;
+        s_faces = &faces;
+        switch (from) {
+            case SwapFrom::CompoundFaces:
+            case SwapFrom::ModifierFaces:
+                dgBodyForEachPolygonDo(g_swapping.body, [](const dgBody* body, int32_t, const float*, int32_t) {
+                    ++*s_faces;
+                    swapOnce(const_cast<dgBody*>(body));
+                });
+                EXPECT_GE(faces, 6);
+                break;
+            case SwapFrom::WorldWalk:
+                dgWorldForEachBodyDo(world, swapOnce);
+                EXPECT_TRUE(s_meshDestroyed);
+                break;
+            case SwapFrom::CompoundContact: {
+                dgBody* floor = dgCreateBody(world, g_swapping.replacement);
+                const float below[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -0.7f, 0, 1};
+                dgBodySetMatrix(floor, below);
+                const uint32_t group = dgMaterialGetDefaultGroupId(world);
+                dgMaterialSetCompoundCallback(world, group, group, [](dgMaterialPair*, dgBody* a, dgBody* b) -> int32_t {
+                    swapOnce(a == g_swapping.body ? a : b);
+                    return 1;
+                });
+                dgWorldUpdate(world, 1.0f / 60.0f);
+                break;
+            }
+        }
+        EXPECT_EQ(g_swapping.swaps > 0, true);
+        EXPECT_TRUE(g_swapping.sawReplacement);
+        EXPECT_EQ(dgBodyGetCollision(g_swapping.body), g_swapping.replacement);
+        float boxMin[3], boxMax[3];
+        dgBodyGetAABB(g_swapping.body, boxMin, boxMax);
+        EXPECT_NEAR(boxMax[0] - boxMin[0], 1.0f, 1e-5f);
+        dgReleaseCollision(world, g_swapping.replacement);
+        dgWorldDestroy(world);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PhysicsBodyWorld, PhysicsBodyWalkSwap,
+    ::testing::Values(SwapCase{"compoundFaces", SwapFrom::CompoundFaces},
+                      SwapCase{"modifierFaces", SwapFrom::ModifierFaces}, SwapCase{"worldWalk", SwapFrom::WorldWalk},
+                      SwapCase{"compoundContact", SwapFrom::CompoundContact}),
+    [](const ::testing::TestParamInfo<SwapCase>& info) { return std::string(info.param.name); });
+
+// A face walk is a walk like the world's: a body destroyed from its callback
+// stays whole until the last face is handed out, the shape a callback gives
+// back outlives the walk's use of it, and what a walk refuses (the world's
+// destruction) is refused.
+TEST(PhysicsBodyWalk, AFaceWalkDefersDestructionToItsEnd) {
+    expectEveryBlockBack([](dgWorld* world) {
+        dgCollision* box = dgCreateBox(world, 1.0f, 1.0f, 1.0f, nullptr);
+        static dgWorld* s_world;
+        static int32_t s_faces;
+        static int32_t s_facesAtDestruction;
+        s_world = world;
+        s_faces = 0;
+        s_facesAtDestruction = -1;
+        dgBody* body = dgCreateBody(world, box);
+        dgReleaseCollision(world, box);
+        dgBodySetDestructorCallback(body, [](dgBody*) { s_facesAtDestruction = s_faces; });
+        dgBodyForEachPolygonDo(body, [](const dgBody* self, int32_t, const float*, int32_t) {
+            if (s_faces++ == 0) {
+                dgDestroyBody(s_world, const_cast<dgBody*>(self));
+                dgWorldDestroy(s_world);
+            }
+        });
+        EXPECT_EQ(s_faces, 6);
+        EXPECT_EQ(s_facesAtDestruction, 6);
+        dgWorldDestroy(world);
+    });
+}
+
 }  // namespace
