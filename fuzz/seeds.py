@@ -180,4 +180,26 @@ wild = box(1, 1, 1) + body(0, (0, 2, 0)) + body(0, (0, 4, 0))
 for setter in range(20):
     wild += bytes([6, setter % 2, setter]) + bytes([0xF0 + setter % 16] * 20)
 wild += bytes([7, 0]) + bytes([0xF3] * 3) + bytes([0xF4] * 3) + bytes([7, 1, 0xF0]) + updates(5)
+# World boxes of denormal extents, each followed by a step.
+wild += bytes([7, 0]) + bytes([0xFA] * 3) + bytes([0xFE] * 3) + updates(1)
+wild += bytes([7, 0]) + bytes([0xFA] * 3) + bytes([0xF3, 0xFC, 0xF3]) + updates(1)
 write("world", "wild_setters", bytes([1]) + wild)
+
+
+def arm(kind, action, count, args=()):
+    return bytes([13, kind, action, count]) + bytes(list(args) + [0] * (12 - len(args)))
+
+
+# Callbacks that swap the walked body's shape and destroy bodies from face
+# walks, world walks and the compound callback of the contact pass; a
+# long-lever impulse; a world box with denormal extents; bodies destroyed
+# with activation callbacks that read their shapes.
+swaps = box(1, 1, 1) + sphere(0.5) + bytes([0, 8, 2, 0, 1, 0]) + bytes([0, 9, 0, 0])
+swaps += body(2, (0, 0, 0), callbacks=2) + body(3, (3, 0, 0), callbacks=2) + body(0, (0, -1.2, 0), mass=0.0)
+swaps += arm(11, 0x84, 2, [0, 1]) + bytes([11, 3, 0, 11, 3, 1])  # face walks swap to the sphere
+swaps += arm(9, 0x84, 1, [0, 0]) + bytes([11, 0])  # the world walk swaps back to the box
+swaps += bytes([8, 6 | 0x40, 0, 0]) + arm(8, 0x84, 1, [0, 2])  # the compound callback swaps
+swaps += updates(4) + arm(11, 0x80, 1) + bytes([11, 3, 1])  # a face walk destroys its body
+swaps += bytes([6, 0, 138]) + wvs((1, 2, 3), 20.0) + bytes([0xF2, 0xF2, 0xF0])  # lever (1e6, 1e6, 0)
+swaps += updates(4) + bytes([5, 0]) + updates(2)
+write("world", "walk_swaps", bytes([0]) + swaps)
