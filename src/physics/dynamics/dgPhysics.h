@@ -451,7 +451,8 @@ typedef int32_t (*dgBuoyancyPlaneCallback)(uint32_t collisionId, void* context, 
 
 // A new awake, immovable body of the world at the identity matrix, holding
 // its own reference of the collision (the caller still releases its own).
-// Null without a world or a collision.
+// One born outside the world box is frozen, without the out-of-bounds
+// callback. Null without a world or a collision.
 dgBody* dgCreateBody(dgWorld* world, dgCollision* collision);
 // Destroys the body, at the end of the sub-step during an update. A body of
 // another world is left alone.

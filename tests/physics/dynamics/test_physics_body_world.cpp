@@ -470,6 +470,41 @@ TEST(PhysicsBodyWorld, CreationNeedsAShapeAndDestructionTheOwnWorld) {
     EXPECT_EQ(g_destructions, 1);
 }
 
+// A body born outside the world box reaches no callback before its creation
+// returns: an out-of-bounds callback that destroys what it is given would
+// otherwise hand the caller a destroyed body. It is frozen there, and a
+// body that later leaves the box is reported as before.
+TEST(PhysicsBodyWorld, ABodyBornOutsideTheWorldBoxIsFrozenWithoutACallback) {
+    World w;
+    const float low[3] = {10.0f, -10.0f, 10.0f};
+    const float high[3] = {50.0f, 10.0f, 50.0f};
+    dgWorldSetSize(w.world, low, high);
+    static dgWorld* s_world;
+    s_world = w.world;
+    g_destructions = 0;
+    g_calls = 0;
+    dgWorldSetOutOfBoundsCallback(w.world, [](dgBody* body) {
+        ++g_calls;
+        dgDestroyBody(s_world, body);
+    });
+    dgCollision* shape = w.boxShape(1.0f);
+    dgBody* body = dgCreateBody(w.world, shape);
+    dgReleaseCollision(w.world, shape);
+    ASSERT_NE(body, nullptr);
+    dgBodySetDestructorCallback(body, [](dgBody*) { ++g_destructions; });
+    EXPECT_EQ(g_calls, 0);
+    EXPECT_EQ(dgBodyGetWorld(body), w.world);
+    EXPECT_EQ(activationState(body), 0);
+
+    const float inside[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 20, 0, 20, 1};
+    dgBodySetMatrix(body, inside);
+    dgWorldUnfreezeBody(w.world, body);
+    const float outside[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    dgBodySetMatrix(body, outside);
+    EXPECT_EQ(g_calls, 1);
+    EXPECT_EQ(g_destructions, 1);
+}
+
 // ---- the last callbacks of a body ----
 
 // Every way a body's destruction comes about.
