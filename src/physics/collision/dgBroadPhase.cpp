@@ -541,10 +541,14 @@ void dgBroadPhaseSetWorldSize(dgBroadPhase* broadPhase, const dgVector& minimum,
         return;
     }
     // Re-filing moves bodies, whose callbacks may run: the bodies are
-    // gathered first.
+    // gathered first. A body that is not filed is one the world is
+    // destroying, past its removal: filing it again would leave it, and the
+    // cells that hold it, behind once it is gone.
     dgBodyGather gather;
     for (dgBodyTree::Node* node : world->m_bodyTree) {
-        gather.m_bodies.push(node->getPayload());
+        if (node->getPayload()->m_broadPhaseCell) {
+            gather.m_bodies.push(node->getPayload());
+        }
     }
     const int32_t count = gather.m_bodies.getCount();
     for (int32_t i = 0; i < count; i++) {

@@ -133,7 +133,8 @@ public:
 // Binds the broad phase to its world (and copies the world's null class
 // identity), then re-applies the current world size.
 void dgBroadPhaseSetWorld(dgBroadPhase* broadPhase, dgWorld* world);
-// Sets the world box and re-files every body of the world. A box with a
+// Sets the world box and re-files every filed body of the world (a body the
+// world is destroying has left the broad phase for good). A box with a
 // zero, negative, denormal or non-finite extent on any axis, or an X or Z
 // extent of 2^30 or more, is refused: the old size stays.
 void dgBroadPhaseSetWorldSize(dgBroadPhase* broadPhase, const dgVector& minimum, const dgVector& maximum);
