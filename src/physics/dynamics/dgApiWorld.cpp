@@ -22,6 +22,8 @@ dgApiWorld::dgApiWorld()
 
 dgApiWorld::~dgApiWorld() {
     DG_ASSERT(!m_updating);
+    // Never cleared: the world does not outlive this.
+    m_updating = kTearingDown;
     // The hierarchy update list and the assembly list come with body
     // hierarchies. Deferred objects die with everything else below.
     m_deferredJoints.removeAll();

@@ -31,6 +31,9 @@ public:
     // dgWorldUpdate runs (sub-steps and the destruction after them): another
     // update is refused.
     static constexpr uint32_t kUpdatingCall = 2u;
+    // The world is being destroyed: the callbacks of its bodies may call in,
+    // and what an update refuses is refused (the world's destruction too).
+    static constexpr uint32_t kTearingDown = 4u;
 
     // Empty deferred sets, maximum sub-step 1/60, not updating.
     dgApiWorld();
@@ -73,7 +76,7 @@ public:
     // Hierarchy update list: comes with body hierarchies.
     // Longest sub-step in seconds.
     float m_maxSubStep;
-    // kUpdatingStep and kUpdatingCall bits.
+    // kUpdatingStep, kUpdatingCall and kTearingDown bits.
     uint32_t m_updating;
 
 private:

@@ -91,7 +91,9 @@ int32_t dgWorldGetVersion();
 // allocated. Every creation replaces the hooks again.
 dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback release);
 // Destroys the world and everything in it. Refused during an update of the
-// world or a walk over its bodies (from their callbacks).
+// world or a walk over its bodies (from their callbacks). While it runs, the
+// callbacks of the bodies it destroys may call in: what an update refuses is
+// refused, an update too.
 void dgWorldDestroy(dgWorld* world);
 // Destroys every body with its joints and sets the world box back to
 // (-100, -100, -100)..(100, 100, 100). Refused during an update or a walk.
