@@ -1133,13 +1133,19 @@ void Scene::act(uint8_t action, Reader& in, dgBody* self) {
             // What an update or a walk refuses; the caller's world stays whole.
             const float low[3] = {-50.0f, -50.0f, -50.0f};
             const float high[3] = {50.0f, 50.0f, 50.0f};
-            switch (in.next() % 5) {
+            const uint8_t refused = in.next() % 5;
+            if (m_trace) {
+                fprintf(stderr, "  refused change %d%s\n", refused, m_tearingDown ? " while the world goes" : "");
+            }
+            switch (refused) {
                 case 0:
                     dgWorldUpdate(m_world, 0.016f);
                     break;
                 case 1:
-                    // Only where an update or a walk holds the world.
-                    if (m_updating || m_walking) {
+                    // Only where an update, a walk or the world's destruction
+                    // holds the world: elsewhere a callback that destroys the
+                    // world pulls it from under the call that made it.
+                    if (m_updating || m_walking || m_tearingDown) {
                         dgWorldDestroy(m_world);
                     }
                     break;
@@ -1147,12 +1153,12 @@ void Scene::act(uint8_t action, Reader& in, dgBody* self) {
                     dgWorldSetSize(m_world, low, high);
                     break;
                 case 3:
-                    if (m_updating || m_walking) {
+                    if (m_updating || m_walking || m_tearingDown) {
                         dgWorldDestroyAllBodies(m_world);
                     }
                     break;
                 default:
-                    if (m_updating || m_walking) {
+                    if (m_updating || m_walking || m_tearingDown) {
                         dgMaterialDestroyAllGroups(m_world);
                     }
                     break;
@@ -1190,6 +1196,9 @@ void Scene::act(uint8_t action, Reader& in, dgBody* self) {
                 dgBodyGetMatrix(target->body, matrix);
                 dgCollisionCalculateAABB(shape, matrix, box, box + 3);
                 record(box, 6);
+                float angles[3];
+                dgGetEulerAngles(matrix, angles);
+                record(angles, 3);
             }
             break;
         case 13:
@@ -1390,6 +1399,18 @@ void Scene::onTreeFace(const dgBody* treeBody, const dgBody*, const float* verti
                3);
     }
     BodyInfo* info = findBody(treeBody);
+    if (info) {
+        // The face's attribute through the pointer the callback was given,
+        // and refused through one that is not the tree's.
+        dgCollision* tree = dgBodyGetCollision(info->body);
+        const int32_t attribute = dgTreeCollisionGetFaceAttribute(tree, indices);
+        dgTreeCollisionSetFaceAttribute(tree, indices, attribute ^ int32_t(m_arms[kTreeFace].action & 1));
+        const int32_t stray[2] = {attribute, 0};
+        FUZZ_CHECK(dgTreeCollisionGetFaceAttribute(tree, stray + 1) == 0);
+        dgTreeCollisionSetFaceAttribute(tree, stray + 1, 5);
+        FUZZ_CHECK(stray[0] == attribute && stray[1] == 0);
+        m_hash = (m_hash ^ uint32_t(attribute)) * 1099511628211ull;
+    }
     fire(kTreeFace, info ? info->body : nullptr);
 }
 
@@ -1485,7 +1506,9 @@ void Scene::step() {
             break;
         case 9:
         case 10:
-            update(float(m_in.next()) / 4096.0f);
+            // Mostly a frame's length; the escapes give 0, negative, huge and
+            // (wild) non-finite times.
+            update(m_in.value(0.03f));
             break;
         case 11:
             walk(m_in, m_in.next());

@@ -143,7 +143,7 @@ def body(shape, position, mass=1.0, force_mode=1, callbacks=0, velocity=(0, 0, 0
 
 
 def updates(n):
-    return bytes([9, 68]) * n
+    return (bytes([9]) + wv(1.0 / 60.0, 0.03)) * n
 
 
 stack = box(20, 1, 20) + box(1, 1, 1) + body(0, (0, -0.5, 0), mass=0.0, force_mode=0)
