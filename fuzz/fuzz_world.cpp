@@ -13,7 +13,10 @@
 // - the engine's live blocks and bytes, counted through the allocation hooks
 //   and with the block cache flushed, come back to what they were before the
 //   scene once its world is destroyed (checked on the second run, after the
-//   first has made the pools that live to program exit);
+//   first has made the pools that live to program exit). The flush
+//   (dgMemoryCacheFlush) is the one call outside the public header: the
+//   cache keeps released blocks by design, and only the measurement needs
+//   them back;
 // - the scene run twice gives bit for bit the same body states, contact
 //   points and query answers;
 // - unless the input is wild (byte 0, bit 0), where setters, shape sizes and
