@@ -108,3 +108,98 @@ def soup_seed(faces):
 write("soup_stream", "empty", soup_seed([]))
 write("soup_stream", "two_triangles", soup_seed([[(0, 0, 0), (0, 0, 1), (1, 0, 1)], [(1, 0, 0), (1, 0, 1), (2, 0, 1)]]))
 write("soup_stream", "quads", soup_seed([[(x, 0, 0), (x, 0, 1), (x + 1, 0, 1), (x + 1, 0, 0)] for x in range(5)]))
+
+
+# world: byte 0 flags (1 wild, 2 scalar solver, 4-12 iteration mode, 16
+# callbacks act during teardown), then operations: an opcode byte (0-1
+# shape, 2 release shape, 3-4 body, 5 destroy body, 6 body setter, 7 world
+# setter, 8 material, 9-10 update, 11 walk, 12 query, 13 arm a callback) and
+# its arguments; values are two bytes over [-range, range) or one escape byte
+# 0xF0-0xFF (fuzz_world.cpp's tables).
+def wv(v, r):
+    n = min(int(round((v / r + 1.0) / 2.0 * 0xF000)), 0xEFFF)
+    return bytes([n >> 8, n & 255])
+
+
+def wvs(vs, r):
+    return b"".join(wv(v, r) for v in vs)
+
+
+def pose(position, angles=(0, 0, 0)):
+    return bytes([0]) + wvs(angles, 3.2) + wvs(position, 30.0)
+
+
+def box(dx, dy, dz):
+    return bytes([0, 0]) + wvs((dx, dy, dz), 4.0) + bytes([0, 0])
+
+
+def sphere(r):
+    return bytes([0, 1]) + wv(r, 2.0) + bytes([0, 0])
+
+
+def body(shape, position, mass=1.0, force_mode=1, callbacks=0, velocity=(0, 0, 0), omega=(0, 0, 0)):
+    return (bytes([3, shape, force_mode]) + wvs((0, 0, 0), 20.0) + wvs((0, 0, 0), 5.0) + bytes([callbacks]) +
+            wvs((mass, mass, mass, mass), 10.0) + pose(position) + wvs(velocity, 10.0) + wvs(omega, 3.0))
+
+
+def updates(n):
+    return (bytes([9]) + wv(1.0 / 60.0, 0.03)) * n
+
+
+stack = box(20, 1, 20) + box(1, 1, 1) + body(0, (0, -0.5, 0), mass=0.0, force_mode=0)
+for level in range(3):
+    stack += body(1, (0.1 * level, 0.5 + 1.01 * level, 0), callbacks=3)
+write("world", "box_stack", bytes([0]) + stack + updates(30))
+
+# A tree floor (two faces), spheres and a capsule with contact callbacks that
+# destroy a body and create one.
+tree = bytes([0, 11, 1, 2, 3, 0, 0, 0, 3, 8, 0, 0, 1, 0])
+scene = tree + sphere(0.5) + bytes([0, 4]) + wvs((0.3, 1.0), 2.0)[:2] + wv(1.0, 4.0) + bytes([0, 0])
+scene += body(0, (0, 0, 0), mass=0.0, force_mode=0) + body(1, (0, 1, 0), callbacks=2) + body(2, (2, 2, 0))
+scene += bytes([8, 5, 0, 0, 7])  # begin, process, end on the default pair
+scene += bytes([13, 6, 0x40, 2]) + bytes(range(12))  # process sets contact values
+scene += bytes([13, 5, 0x80, 1]) + bytes(12)  # begin destroys a body
+scene += bytes([13, 0, 1, 2]) + bytes([0, 1, 0, 0]) + bytes(8)  # force creates a body
+write("world", "tree_contacts", bytes([0]) + scene + updates(40))
+
+# Every primitive, a hull, a compound and a modifier, walked and queried.
+shapes = box(1, 2, 3) + sphere(1) + bytes([0, 2]) + wvs((1, 0.5, 0.7), 2.0) + bytes([0, 0])
+for kind in (3, 4, 5, 6):
+    shapes += bytes([0, kind]) + wv(0.5, 2.0) + wv(1.5, 4.0) + bytes([0, 0])
+shapes += bytes([0, 7, 8, 0]) + wvs([c for i in range(8) for c in ((i & 1) - 0.5, (i >> 1 & 1) - 0.5, (i >> 2) - 0.5)], 2.0) + bytes([0, 0])
+shapes += bytes([0, 8, 3, 0, 1, 2, 0]) + bytes([0, 9, 3, 0]) + bytes([0, 10, 0]) + bytes([0, 14]) + wvs((1, 1, 1), 3.0) + \
+    pose((0, 0, 0)) + wvs((0.2,) * 12, 1.0) + bytes([0])
+bodies = b"".join(body(i, (3.0 * (i % 4) - 4.0, 2.0 * (i // 4), 0), callbacks=1) for i in range(12))
+walks = bytes([11, 0, 11, 1]) + wvs((-20, -20, -20, 20, 20, 20), 40.0) + bytes([11, 2]) + \
+    wvs((-30, 1, 0, 30, 1, 0), 50.0) + bytes([11, 3, 8, 11, 3, 9])
+queries = b"".join(bytes([12, q, 0, 8]) + pose((0, 0, 0)) + pose((1, 0.5, 0)) + bytes([16] * 40) for q in range(6))
+write("world", "every_shape", bytes([2]) + shapes + bodies + updates(10) + walks + queries + updates(10))
+
+# Wild values through the setters, the world box and the frame rate.
+wild = box(1, 1, 1) + body(0, (0, 2, 0)) + body(0, (0, 4, 0))
+for setter in range(20):
+    wild += bytes([6, setter % 2, setter]) + bytes([0xF0 + setter % 16] * 20)
+wild += bytes([7, 0]) + bytes([0xF3] * 3) + bytes([0xF4] * 3) + bytes([7, 1, 0xF0]) + updates(5)
+# World boxes of denormal extents, each followed by a step.
+wild += bytes([7, 0]) + bytes([0xFA] * 3) + bytes([0xFE] * 3) + updates(1)
+wild += bytes([7, 0]) + bytes([0xFA] * 3) + bytes([0xF3, 0xFC, 0xF3]) + updates(1)
+write("world", "wild_setters", bytes([1]) + wild)
+
+
+def arm(kind, action, count, args=()):
+    return bytes([13, kind, action, count]) + bytes(list(args) + [0] * (12 - len(args)))
+
+
+# Callbacks that swap the walked body's shape and destroy bodies from face
+# walks, world walks and the compound callback of the contact pass; a
+# long-lever impulse; a world box with denormal extents; bodies destroyed
+# with activation callbacks that read their shapes.
+swaps = box(1, 1, 1) + sphere(0.5) + bytes([0, 8, 2, 0, 1, 0]) + bytes([0, 9, 0, 0])
+swaps += body(2, (0, 0, 0), callbacks=2) + body(3, (3, 0, 0), callbacks=2) + body(0, (0, -1.2, 0), mass=0.0)
+swaps += arm(11, 0x84, 2, [0, 1]) + bytes([11, 3, 0, 11, 3, 1])  # face walks swap to the sphere
+swaps += arm(9, 0x84, 1, [0, 0]) + bytes([11, 0])  # the world walk swaps back to the box
+swaps += bytes([8, 6 | 0x40, 0, 0]) + arm(8, 0x84, 1, [0, 2])  # the compound callback swaps
+swaps += updates(4) + arm(11, 0x80, 1) + bytes([11, 3, 1])  # a face walk destroys its body
+swaps += bytes([6, 0, 138]) + wvs((1, 2, 3), 20.0) + bytes([0xF2, 0xF2, 0xF0])  # lever (1e6, 1e6, 0)
+swaps += updates(4) + bytes([5, 0]) + updates(2)
+write("world", "walk_swaps", bytes([0]) + swaps)

@@ -78,32 +78,33 @@ bool excludedByJoints(dgWorld* world, dgBody* a, dgBody* b, bool aStatic) {
 }
 
 // A compound body's own shape and matrix, put back on every way out of the
-// pass that placed its children.
+// pass that placed its children. The shape is lent (dgBodyShapeLend), so a
+// compound callback that gives the body a new shape meanwhile has it once the
+// pass is over.
 class dgPlacedCompound {
 public:
     explicit dgPlacedCompound(dgBody* body)
         : m_body(body),
           m_compound(static_cast<dgCompoundCollision*>(body->m_collision)),
-          m_matrix(body->m_collisionMatrix) {}
-    ~dgPlacedCompound() { restore(); }
+          m_matrix(body->m_collisionMatrix),
+          m_lend(body) {}
+    // The matrix first: the lend's end may put a new shape in, with its own.
+    ~dgPlacedCompound() { m_body->m_collisionMatrix = m_matrix; }
     dgPlacedCompound(const dgPlacedCompound&) = delete;
     dgPlacedCompound& operator=(const dgPlacedCompound&) = delete;
 
     const dgCompoundCollision* getCompound() const { return m_compound; }
     // Child index's shape and global matrix stand in for the compound.
     void place(int32_t index) {
-        m_body->m_collision = m_compound->getChild(index);
+        m_lend.lend(m_compound->getChild(index));
         m_body->m_collisionMatrix = m_compound->getChildMatrix(index);
-    }
-    void restore() {
-        m_body->m_collision = m_compound;
-        m_body->m_collisionMatrix = m_matrix;
     }
 
 private:
     dgBody* m_body;
     dgCompoundCollision* m_compound;
     dgMatrix m_matrix;
+    dgBodyShapeLend m_lend;
 };
 
 // The contact records of one pass and their count.

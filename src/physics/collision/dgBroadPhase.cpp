@@ -1,5 +1,6 @@
 #include "dgBroadPhase.h"
 
+#include <cfloat>
 #include <cmath>
 #include <new>
 
@@ -493,6 +494,14 @@ void dgBroadPhaseSetWorldSize(dgBroadPhase* broadPhase, const dgVector& minimum,
     if (!isFiniteVector(minimum) || !isFiniteVector(maximum)) {
         return;
     }
+    // Every axis of the box as given must span a normal float. A denormal
+    // span reads as 0 wherever the caller runs with denormals flushed, and
+    // one below about 3.6e-43 halves nine times to a root of size 0.
+    for (int32_t i = 0; i < 3; i++) {
+        if (!(maximum[i] - minimum[i] >= FLT_MIN)) {
+            return;
+        }
+    }
     dgVector snappedMin = minimum;
     for (int32_t i = 0; i < 3; i++) {
         snappedMin[i] = std::floor(minimum[i] * 512.0f) / 512.0f;
@@ -532,10 +541,14 @@ void dgBroadPhaseSetWorldSize(dgBroadPhase* broadPhase, const dgVector& minimum,
         return;
     }
     // Re-filing moves bodies, whose callbacks may run: the bodies are
-    // gathered first.
+    // gathered first. A body that is not filed is one the world is
+    // destroying, past its removal: filing it again would leave it, and the
+    // cells that hold it, behind once it is gone.
     dgBodyGather gather;
     for (dgBodyTree::Node* node : world->m_bodyTree) {
-        gather.m_bodies.push(node->getPayload());
+        if (node->getPayload()->m_broadPhaseCell) {
+            gather.m_bodies.push(node->getPayload());
+        }
     }
     const int32_t count = gather.m_bodies.getCount();
     for (int32_t i = 0; i < count; i++) {

@@ -133,8 +133,10 @@ public:
 // Binds the broad phase to its world (and copies the world's null class
 // identity), then re-applies the current world size.
 void dgBroadPhaseSetWorld(dgBroadPhase* broadPhase, dgWorld* world);
-// Sets the world box and re-files every body of the world. A zero, negative
-// or non-finite extent, or one of 2^30 or more, is refused: the old size stays.
+// Sets the world box and re-files every filed body of the world (a body the
+// world is destroying has left the broad phase for good). A box with a
+// zero, negative, denormal or non-finite extent on any axis, or an X or Z
+// extent of 2^30 or more, is refused: the old size stays.
 void dgBroadPhaseSetWorldSize(dgBroadPhase* broadPhase, const dgVector& minimum, const dgVector& maximum);
 void dgBroadPhaseGetWorldSize(const dgBroadPhase* broadPhase, dgVector& minimum, dgVector& maximum);
 

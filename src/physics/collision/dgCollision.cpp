@@ -102,17 +102,30 @@ const dgMatrix& dgPolygonWalkMatrix(const dgBody* body) {
     return body->m_matrix;
 }
 
-dgPolygonWalkShape::dgPolygonWalkShape(const dgBody* body)
-    : m_body(const_cast<dgBody*>(body)), m_saved(nullptr) {
+dgBodyShapeLend::dgBodyShapeLend(const dgBody* body)
+    : m_body(const_cast<dgBody*>(body)), m_saved(nullptr), m_outermost(false) {
     DG_ASSERT(body);
     m_saved = m_body->m_collision;
+    m_outermost = !(m_body->m_flags & dgBodyFlagShapeLent);
+    m_body->m_flags |= dgBodyFlagShapeLent;
 }
 
-dgPolygonWalkShape::~dgPolygonWalkShape() {
+dgBodyShapeLend::~dgBodyShapeLend() {
     m_body->m_collision = m_saved;
+    if (!m_outermost) {
+        return;
+    }
+    m_body->m_flags &= ~uint32_t(dgBodyFlagShapeLent);
+    // The swap asked for meanwhile, with the reference it kept: the body
+    // takes a reference of its own, then the waiting one goes back.
+    if (dgCollision* swap = m_body->m_lentSwap) {
+        m_body->m_lentSwap = nullptr;
+        dgBodySetCollision(m_body, swap);
+        swap->release();
+    }
 }
 
-void dgPolygonWalkShape::lend(dgCollision* shape) {
+void dgBodyShapeLend::lend(dgCollision* shape) {
     DG_ASSERT(shape);
     m_body->m_collision = shape;
 }

@@ -59,7 +59,7 @@ enum dgShapeFlags : uint32_t {
 // Face walk callback (dgCollisionPolygonCallback, public header): the body is
 // exactly the caller's; while a compound or a modifier walks its inner
 // shapes, the body's collision names the shape that owns the face (see
-// dgPolygonWalkShape). Ray-cast prefilter: dgCollisionRayPrefilter.
+// dgBodyShapeLend). Ray-cast prefilter: dgCollisionRayPrefilter.
 
 // Fluid plane for the submerged volume: (shape user id, context, shape's global
 // matrix, out plane) -> nonzero when a plane was written. The plane is global,
@@ -176,19 +176,24 @@ protected:
 // The one place the shapes read the body of a walk.
 const dgMatrix& dgPolygonWalkMatrix(const dgBody* body);
 
-// The one place a face walk writes to its body. A compound (each child in
+// The one place a walk writes its body's shape. A compound (each child in
 // turn) or a modifier (its wrapped shape) lends the walking body the shape
 // whose faces it is about to hand out, so that a callback reading the body's
-// collision sees the owner of each face; the body's own shape is put back
-// when the guard goes out of scope. The walk takes its body as const because
-// the caller finds it unchanged once the walk returns; the body itself must
-// not be a const object.
-class dgPolygonWalkShape {
+// collision sees the owner of each face; the contact pass lends a compound
+// body each child it pairs. The body's own shape is put back when the guard
+// goes out of scope. While any guard lends it, the body carries
+// dgBodyFlagShapeLent: a shape a callback gives the body meanwhile waits in
+// the body (dgBodySetCollision) and replaces the body's own shape when the
+// outermost guard ends, so that neither the lent shape nor the one the walk
+// is still walking is released from under it. The walk takes its body as
+// const because the caller finds it unchanged once the walk returns (but for
+// such a swap); the body itself must not be a const object.
+class dgBodyShapeLend {
 public:
-    explicit dgPolygonWalkShape(const dgBody* body);
-    ~dgPolygonWalkShape();
-    dgPolygonWalkShape(const dgPolygonWalkShape&) = delete;
-    dgPolygonWalkShape& operator=(const dgPolygonWalkShape&) = delete;
+    explicit dgBodyShapeLend(const dgBody* body);
+    ~dgBodyShapeLend();
+    dgBodyShapeLend(const dgBodyShapeLend&) = delete;
+    dgBodyShapeLend& operator=(const dgBodyShapeLend&) = delete;
 
     // The body's collision names shape until the next lend or the end of the
     // guard.
@@ -197,4 +202,6 @@ public:
 private:
     dgBody* m_body;
     dgCollision* m_saved;
+    // The guard that set the body's lent flag, and so ends the lend.
+    bool m_outermost;
 };

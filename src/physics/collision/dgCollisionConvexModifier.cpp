@@ -204,7 +204,7 @@ int32_t dgCollisionConvexModifier::forEachPolygon(const dgBody* body,
     wrappedOffset = m_modifierMatrix.multiply(m_offsetMatrix);
     m_wrapped->setFlagBits(dgShapeFlagOffset);
 
-    dgPolygonWalkShape owner(body);
+    dgBodyShapeLend owner(body);
     owner.lend(m_wrapped);
     const int32_t walked = m_wrapped->forEachPolygon(body, callback);
 

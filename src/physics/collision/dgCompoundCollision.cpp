@@ -226,7 +226,7 @@ void dgCompoundCollision::calcAABB(const dgMatrix& matrix, dgVector& boxMin, dgV
 
 int32_t dgCompoundCollision::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
     DG_ASSERT(callback);
-    dgPolygonWalkShape owner(body);
+    dgBodyShapeLend owner(body);
     int32_t walked = 0;
     for (int32_t i = 0; i < m_count; i++) {
         owner.lend(m_children[i]);

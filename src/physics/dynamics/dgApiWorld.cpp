@@ -22,6 +22,8 @@ dgApiWorld::dgApiWorld()
 
 dgApiWorld::~dgApiWorld() {
     DG_ASSERT(!m_updating);
+    // Never cleared: the world does not outlive this.
+    m_updating = kTearingDown;
     // The hierarchy update list and the assembly list come with body
     // hierarchies. Deferred objects die with everything else below.
     m_deferredJoints.removeAll();
@@ -138,8 +140,6 @@ void dgApiWorld::destroyBodyNow(dgBody* body) {
     while (dgJointLink* link = body->m_jointRing) {
         destroyJointNow(link->m_joint);
     }
-    dgWorldReleaseCollision(this, body->m_collision);
-    body->m_collision = nullptr;
     if (body->m_activeNode) {
         const bool notify = (body->m_flags & dgBodyFlagActive) && body->m_activation;
         body->m_flags &= ~uint32_t(dgBodyFlagActive);
@@ -152,9 +152,34 @@ void dgApiWorld::destroyBodyNow(dgBody* body) {
             body->m_activeNode = nullptr;
         }
     }
+    // The shape goes last: the callbacks above may still read it, move the
+    // body or swap it for another, and whichever the body holds now is the
+    // one its reference belongs to.
+    dgWorldReleaseCollision(this, body->m_collision);
+    body->m_collision = nullptr;
+    // Only a lend that never ended would leave a swap waiting.
+    DG_ASSERT(!body->m_lentSwap);
+    dgWorldReleaseCollision(this, body->m_lentSwap);
+    body->m_lentSwap = nullptr;
     m_bodyTree.removeKey(dgBodyKey(body));
     body->~dgBody();
     m_bodyPages.give(body);
+}
+
+dgApiWalk::dgApiWalk(dgWorld* world) : m_world(dgApiWorldOf(world)), m_saved(m_world->m_updating) {
+    m_world->m_updating |= dgApiWorld::kUpdatingStep;
+}
+
+dgApiWalk::~dgApiWalk() {
+    m_world->m_updating = m_saved;
+    if (!(m_saved & dgApiWorld::kUpdatingStep)) {
+        m_world->destroyDeferred();
+        m_world->releaseDeferredCollisions();
+    }
+}
+
+bool dgApiWalk::doomed(const dgBody* body) const {
+    return m_world->m_deferredBodies.getCount() && m_world->m_deferredBodies.find(dgBodyKey(body));
 }
 
 dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback release) {

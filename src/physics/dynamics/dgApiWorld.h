@@ -31,6 +31,9 @@ public:
     // dgWorldUpdate runs (sub-steps and the destruction after them): another
     // update is refused.
     static constexpr uint32_t kUpdatingCall = 2u;
+    // The world is being destroyed: the callbacks of its bodies may call in,
+    // and what an update refuses is refused (the world's destruction too).
+    static constexpr uint32_t kTearingDown = 4u;
 
     // Empty deferred sets, maximum sub-step 1/60, not updating.
     dgApiWorld();
@@ -46,8 +49,9 @@ public:
     // sets; what their callbacks destroy goes at once.
     void destroyDeferred();
 
-    // Destroys the body (destructor callback first, its joints, its shape
-    // reference, its place in the trees and the broad phase); during a
+    // Destroys the body (destructor callback first, its place in the broad
+    // phase, its joints, the activation callback when it was awake, then its
+    // shape reference and its place in the trees); during a
     // sub-step only records it, once, for the end of the sub-step. A body
     // already being destroyed is left alone.
     void destroyBody(dgBody* body);
@@ -72,7 +76,7 @@ public:
     // Hierarchy update list: comes with body hierarchies.
     // Longest sub-step in seconds.
     float m_maxSubStep;
-    // kUpdatingStep and kUpdatingCall bits.
+    // kUpdatingStep, kUpdatingCall and kTearingDown bits.
     uint32_t m_updating;
 
 private:
@@ -84,6 +88,28 @@ private:
 inline dgApiWorld* dgApiWorldOf(dgWorld* world) {
     return static_cast<dgApiWorld*>(world);
 }
+
+// A walk that calls the game back midway: over the world's bodies, a box or
+// a ray of them, or over a body's faces. It borrows the sub-step's deferral
+// (kUpdatingStep), so that a body destroyed or a shape given back from a
+// callback stays whole until the walk is over; what would tear down what the
+// walk holds is refused meanwhile, as during an update. At its end the walk
+// destroys and releases what was deferred, unless a sub-step still runs,
+// which does so at its own end.
+class dgApiWalk {
+public:
+    explicit dgApiWalk(dgWorld* world);
+    ~dgApiWalk();
+    dgApiWalk(const dgApiWalk&) = delete;
+    dgApiWalk& operator=(const dgApiWalk&) = delete;
+
+    // True when the body's destruction was asked for: the walk skips it.
+    bool doomed(const dgBody* body) const;
+
+private:
+    dgApiWorld* m_world;
+    uint32_t m_saved;
+};
 
 // After every sub-step, still inside the update: each body hierarchy whose
 // bodies moved reports its parts.

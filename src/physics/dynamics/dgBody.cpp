@@ -274,6 +274,21 @@ void dgBodySetCollision(dgBody* body, dgCollision* shape) {
     }
     // Reference first: the new shape may be the old one.
     shape->addRef();
+    if (body->m_flags & dgBodyFlagShapeLent) {
+        // The body's collision names a shape it does not own, and a walk is
+        // still going over the one it does: the swap waits for the lend to
+        // end (dgBodyShapeLend), the last request winning.
+        dgCollision* const waiting = body->m_lentSwap;
+        body->m_lentSwap = shape;
+        if (waiting) {
+            if (body->m_world) {
+                dgApiWorldOf(body->m_world)->releaseCollision(waiting);
+            } else {
+                dgWorldReleaseCollision(nullptr, waiting);
+            }
+        }
+        return;
+    }
     dgCollision* const old = body->m_collision;
     if (body->m_world) {
         // Every world is the interface world (dgWorldCreate). A callback may
@@ -344,23 +359,80 @@ void dgBodyAddImpulse(dgBody* body, const dgVector& veloc, const dgVector& point
     dgMatrix invInertia;
     dgBodyGetWorldInverseInertia(body, invInertia);
 
-    // Column i of K = 1/m - skew(r) W skew(r): the velocity change at the
-    // point for a unit impulse along axis i. K is symmetric.
-    dgMatrix k(dgGetIdentityMatrix());
-    for (int i = 0; i < 3; ++i) {
-        dgVector unit(0.0f, 0.0f, 0.0f, 0.0f);
-        unit[i] = 1.0f;
-        const dgVector turn = invInertia.rotateVector(r.cross(unit));
-        const dgVector column = unit.scale(invMass) - r.cross(turn);
-        for (int j = 0; j < 3; ++j) {
-            k[j][i] = column[j];
-        }
+    // An impulse j at the lever r = L n changes the point's velocity by
+    // K j = j / m - r x (W (r x j)). The turning part is always across the
+    // lever, so along n K is 1/m and j_n = m (dv . n). Across it, in a unit
+    // basis (e1, e2 = n x e1), with w_ab = e_a . W e_b:
+    //   K = | 1/m + L^2 w22    -L^2 w12     |
+    //       | -L^2 w12         1/m + L^2 w11 |
+    // whose determinant 1/m^2 + L^2 (w11 + w22) / m + L^4 (w11 w22 - w12^2)
+    // is a sum of terms that are never negative. Built as 1/m I + skew terms,
+    // the whole 3 x 3 K loses 1/m against L^2 W in float once the lever is a
+    // few hundred units long, and comes out singular.
+    const double rx = r.x;
+    const double ry = r.y;
+    const double rz = r.z;
+    const double length2 = rx * rx + ry * ry + rz * rz;
+    double n[3] = {1.0, 0.0, 0.0};
+    if (length2 > 0.0) {
+        const double inv = 1.0 / std::sqrt(length2);
+        n[0] = rx * inv;
+        n[1] = ry * inv;
+        n[2] = rz * inv;
     }
-    const dgVector impulse = k.symmetricInverse().rotateVector(veloc);
+    // e1: n crossed with the world axis it is least aligned with.
+    double e1[3];
+    if (std::fabs(n[0]) <= std::fabs(n[1]) && std::fabs(n[0]) <= std::fabs(n[2])) {
+        e1[0] = 0.0, e1[1] = n[2], e1[2] = -n[1];
+    } else if (std::fabs(n[1]) <= std::fabs(n[2])) {
+        e1[0] = -n[2], e1[1] = 0.0, e1[2] = n[0];
+    } else {
+        e1[0] = n[1], e1[1] = -n[0], e1[2] = 0.0;
+    }
+    const double inv1 = 1.0 / std::sqrt(e1[0] * e1[0] + e1[1] * e1[1] + e1[2] * e1[2]);
+    e1[0] *= inv1, e1[1] *= inv1, e1[2] *= inv1;
+    const double e2[3] = {n[1] * e1[2] - n[2] * e1[1], n[2] * e1[0] - n[0] * e1[2], n[0] * e1[1] - n[1] * e1[0]};
+
+    auto dot = [](const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
+    auto inertia = [&invInertia, &dot](const double* a, const double* b) {
+        double wb[3];
+        for (int i = 0; i < 3; ++i) {
+            wb[i] = double(invInertia[i][0]) * b[0] + double(invInertia[i][1]) * b[1] + double(invInertia[i][2]) * b[2];
+        }
+        return dot(a, wb);
+    };
+    const double w11 = inertia(e1, e1);
+    const double w22 = inertia(e2, e2);
+    const double w12 = inertia(e1, e2);
+    const double m = 1.0 / double(invMass);
+    const double im = double(invMass);
+    const double dv[3] = {veloc.x, veloc.y, veloc.z};
+    const double along = m * dot(dv, n);
+    const double d1 = dot(dv, e1);
+    const double d2 = dot(dv, e2);
+    const double cross = w11 * w22 - w12 * w12;
+    const double det = im * im + length2 * (w11 + w22) * im + length2 * length2 * (cross > 0.0 ? cross : 0.0);
+    const double a = ((im + length2 * w11) * d1 + length2 * w12 * d2) / det;
+    const double b = (length2 * w12 * d1 + (im + length2 * w22) * d2) / det;
+    // Only the part across the lever turns the body: r x j = L (a e2 - b e1),
+    // taken from the parts rather than from j itself, whose float rounding
+    // along the lever would turn it by as much again as a long lever asks.
+    const double length = std::sqrt(length2);
+    double turn[3];
+    for (int i = 0; i < 3; ++i) {
+        turn[i] = length * (a * e2[i] - b * e1[i]);
+    }
+    dgVector deltaVeloc(0.0f, 0.0f, 0.0f, 0.0f);
+    dgVector deltaOmega(0.0f, 0.0f, 0.0f, 0.0f);
+    for (int i = 0; i < 3; ++i) {
+        deltaVeloc[i] = float((along * n[i] + a * e1[i] + b * e2[i]) * im);
+        deltaOmega[i] = float(double(invInertia[i][0]) * turn[0] + double(invInertia[i][1]) * turn[1] +
+                              double(invInertia[i][2]) * turn[2]);
+    }
 
     body->m_flags &= ~uint32_t(dgBodyFlagEquilibrium);
-    body->m_veloc += impulse.scale(invMass);
-    body->m_omega += invInertia.rotateVector(r.cross(impulse));
+    body->m_veloc += deltaVeloc;
+    body->m_omega += deltaOmega;
 }
 
 void dgBodyGetWorldInverseInertia(const dgBody* body, dgMatrix& out) {

@@ -51,6 +51,9 @@ enum dgBodyFlags : uint32_t {
     // The world is destroying the body: a destructor or activation callback
     // that asks for its destruction again is ignored.
     dgBodyFlagDestroying = 1u << 6,
+    // A walk or the contact pass has lent the body's collision pointer to an
+    // inner shape (dgBodyShapeLend): a new shape waits in m_lentSwap.
+    dgBodyFlagShapeLent = 1u << 7,
 };
 
 class dgBody {
@@ -148,6 +151,10 @@ public:
     // The body's shape; the body holds one reference. The compound's walks
     // and contact paths set it to each child in turn and restore it.
     dgCollision* m_collision;
+    // The shape given to the body while its collision was lent, with one
+    // reference held, until the lend ends and it replaces the body's own
+    // shape; null otherwise.
+    dgCollision* m_lentSwap;
     // First link of the circular ring of joints attached to the body.
     dgJointLink* m_jointRing;
     // Broad-phase cell that holds the body; null while the body is unfiled.
@@ -257,8 +264,9 @@ void dgBodyIntegrateAndNotify(dgBody* body, float timestep);
 
 // Applies the impulse at the world point that changes the velocity of the
 // body's material point there by veloc (K^-1 x veloc with K the point's
-// inverse effective mass) and clears the equilibrium bit. Does nothing for
-// an immovable body; waking it is the world's part.
+// inverse effective mass, solved along and across the lever in double so
+// that levers of any length stay exact) and clears the equilibrium bit. Does
+// nothing for an immovable body; waking it is the world's part.
 void dgBodyAddImpulse(dgBody* body, const dgVector& veloc, const dgVector& point);
 
 // R^T x diag(1/Ixx, 1/Iyy, 1/Izz) x R with R the rotation of the body matrix:

@@ -91,7 +91,9 @@ int32_t dgWorldGetVersion();
 // allocated. Every creation replaces the hooks again.
 dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback release);
 // Destroys the world and everything in it. Refused during an update of the
-// world or a walk over its bodies (from their callbacks).
+// world or a walk over its bodies (from their callbacks). While it runs, the
+// callbacks of the bodies it destroys may call in: what an update refuses is
+// refused, an update too.
 void dgWorldDestroy(dgWorld* world);
 // Destroys every body with its joints and sets the world box back to
 // (-100, -100, -100)..(100, 100, 100). Refused during an update or a walk.
@@ -107,12 +109,14 @@ void dgWorldSetMinimumFrameRate(dgWorld* world, float rate);
 // Seconds of the current (or last) sub-step; 0 before the first.
 float dgWorldGetTimeStep(const dgWorld* world);
 // Sets the broad phase's world box (min and max corners, 3 floats each) and
-// re-files every body. A degenerate or non-finite box changes nothing.
-// Refused during an update or a walk.
+// re-files every body. A degenerate box (an axis whose extent is zero,
+// negative or denormal) or a non-finite one changes nothing. Refused during
+// an update or a walk.
 void dgWorldSetSize(dgWorld* world, const float* minimum, const float* maximum);
 
 // Walks over bodies. A body destroyed (dgDestroyBody) from a walk's callback
-// is destroyed when the walk ends and is not visited after the request.
+// is destroyed when the walk ends and is not visited after the request; a
+// shape given back from one (dgBodySetCollision) is released then.
 //
 // Every body of the world, in the order of the world's body tree.
 void dgWorldForEachBodyDo(dgWorld* world, dgBodyIteratorCallback callback);
@@ -449,7 +453,8 @@ typedef int32_t (*dgBuoyancyPlaneCallback)(uint32_t collisionId, void* context, 
 
 // A new awake, immovable body of the world at the identity matrix, holding
 // its own reference of the collision (the caller still releases its own).
-// Null without a world or a collision.
+// One born outside the world box is frozen, without the out-of-bounds
+// callback. Null without a world or a collision.
 dgBody* dgCreateBody(dgWorld* world, dgCollision* collision);
 // Destroys the body, at the end of the sub-step during an update. A body of
 // another world is left alone.
@@ -527,8 +532,11 @@ void dgBodySetMaterialGroupId(dgBody* body, uint32_t groupId);
 uint32_t dgBodyGetMaterialGroupId(const dgBody* body);
 
 // Replaces the shape; a polygon soup makes the body immovable. During an
-// update the old shape is released after the sub-step, so that a callback
-// cannot free a shape the step is using. A null collision is ignored.
+// update or a walk the old shape is released after the sub-step or the walk,
+// so that a callback cannot free a shape the step is using. While a face
+// walk or the contact pass lends the body an inner shape of a compound or a
+// modifier, the new shape takes over when the lend ends (dgBodyGetCollision
+// gives it at once). A null collision is ignored.
 void dgBodySetCollision(dgBody* body, dgCollision* collision);
 dgCollision* dgBodyGetCollision(const dgBody* body);
 // The body's world box.
@@ -543,7 +551,10 @@ void dgBodyAddBuoyancyForce(dgBody* body, float fluidDensity, float linearViscos
                             const float* gravity, dgBuoyancyPlaneCallback planeCallback, void* context);
 
 // Every polygon of the body's shape in world space; a tree collision through
-// its faces, other polygon soups not at all.
+// its faces, other polygon soups not at all. While a compound or a modifier
+// hands out the faces of an inner shape, dgBodyGetCollision names that
+// shape. A walk like the world's: a body destroyed or a shape swapped from
+// the callback goes when the walk ends, and what a walk refuses is refused.
 void dgBodyForEachPolygonDo(const dgBody* body, dgCollisionPolygonCallback callback);
 
 // Angles (x, y, z, radians) of a matrix that rotates about x, then y, then z;

@@ -419,7 +419,11 @@ uint32_t dgBodyGetMaterialGroupId(const dgBody* body) {
 }
 
 dgCollision* dgBodyGetCollision(const dgBody* body) {
-    return body ? body->m_collision : nullptr;
+    if (!body) {
+        return nullptr;
+    }
+    // A shape given while the collision is lent is the body's from the call on.
+    return body->m_lentSwap ? body->m_lentSwap : body->m_collision;
 }
 
 void dgBodyGetAABB(const dgBody* body, float* boxMin, float* boxMax) {

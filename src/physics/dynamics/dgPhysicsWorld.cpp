@@ -1,7 +1,7 @@
 // The public interface's world, material and contact-callback functions.
 //
 // Walks over the bodies call the game back midway; they borrow the sub-step's
-// deferral (dgApiWorld::kUpdatingStep), so that a body destroyed from a
+// deferral (dgApiWalk), so that a body destroyed or a shape given back from a
 // callback stays whole until the walk is over. What would tear down what an
 // update or a walk holds (the world, all bodies, the world box, the material
 // table) is refused while either runs.
@@ -31,32 +31,6 @@ constexpr float kMaxContactSoftness = 0.7f;
 // Squared length of normal x direction at or below which a tangent
 // direction is ignored.
 constexpr float kMinTangentCross2 = 1.0e-6f;
-
-// Bodies a walk visits and destruction deferred while it runs.
-class dgBodyWalk {
-public:
-    explicit dgBodyWalk(dgWorld* world) : m_world(dgApiWorldOf(world)), m_saved(m_world->m_updating) {
-        m_world->m_updating |= dgApiWorld::kUpdatingStep;
-    }
-    // A walk inside a sub-step leaves the deferred bodies to the sub-step.
-    ~dgBodyWalk() {
-        m_world->m_updating = m_saved;
-        if (!(m_saved & dgApiWorld::kUpdatingStep)) {
-            m_world->destroyDeferred();
-        }
-    }
-    dgBodyWalk(const dgBodyWalk&) = delete;
-    dgBodyWalk& operator=(const dgBodyWalk&) = delete;
-
-    // True when the body's destruction was asked for: the walk skips it.
-    bool doomed(const dgBody* body) const {
-        return m_world->m_deferredBodies.getCount() && m_world->m_deferredBodies.find(dgBodyKey(body));
-    }
-
-private:
-    dgApiWorld* m_world;
-    uint32_t m_saved;
-};
 
 bool updating(const dgWorld* world) {
     return static_cast<const dgApiWorld*>(world)->m_updating != 0;
@@ -148,7 +122,7 @@ void dgWorldSetSize(dgWorld* world, const float* minimum, const float* maximum) 
     }
     // Re-filing moves every body, and an out-of-bounds callback may destroy
     // one the broad phase has gathered.
-    dgBodyWalk walk(world);
+    dgApiWalk walk(world);
     dgBroadPhaseSetWorldSize(&world->m_broadPhase, point3(minimum), point3(maximum));
 }
 
@@ -156,7 +130,7 @@ void dgWorldForEachBodyDo(dgWorld* world, dgBodyIteratorCallback callback) {
     if (!world || !callback) {
         return;
     }
-    dgBodyWalk walk(world);
+    dgApiWalk walk(world);
     // Nothing leaves the tree during the walk; a body created by a callback
     // may or may not be visited.
     for (dgBodyTree::Node* node = world->m_bodyTree.getFirst(); node; node = node->getNext()) {
@@ -174,7 +148,7 @@ namespace {
 // thread). Walks nest (a callback may start another): each puts back the one
 // it replaced when it ends.
 struct dgBoxWalkState {
-    const dgBodyWalk* walk;
+    const dgApiWalk* walk;
     dgBodyIteratorCallback callback;
 };
 dgBoxWalkState* g_boxWalk = nullptr;
@@ -189,7 +163,7 @@ void boxWalkVisit(dgBody* body) {
 // The ray cast's user word during dgWorldRayCast: the caller's callbacks and
 // word, and the walk whose doomed bodies the prefilter passes over.
 struct dgRayWalkState {
-    const dgBodyWalk* walk;
+    const dgApiWalk* walk;
     dgWorldRayFilterCallback filter;
     dgWorldRayPrefilterCallback prefilter;
     void* userData;
@@ -215,7 +189,7 @@ void dgWorldForEachBodyInAABB(dgWorld* world, const float* minimum, const float*
     if (!world || !minimum || !maximum || !callback) {
         return;
     }
-    dgBodyWalk walk(world);
+    dgApiWalk walk(world);
     dgBoxWalkState state{&walk, callback};
     dgBoxWalkState* const outer = g_boxWalk;
     g_boxWalk = &state;
@@ -228,7 +202,7 @@ void dgWorldRayCast(dgWorld* world, const float* p0, const float* p1, dgWorldRay
     if (!world || !p0 || !p1 || !filter) {
         return;
     }
-    dgBodyWalk walk(world);
+    dgApiWalk walk(world);
     dgRayWalkState state{&walk, filter, prefilter, userData};
     dgBroadPhaseRayCast(&world->m_broadPhase, point3(p0), point3(p1), rayWalkFilter, rayWalkPrefilter,
                         &state);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "dgApiWorld.h"
 #include "dgAssert.h"
 #include "dgBody.h"
 #include "dgBuildBspPolygonSoup.h"
@@ -206,10 +207,9 @@ void dgTreeCollisionPolygonWalk(dgPolygonSoupCollideDesc* desc) {
     tree->getFacesInAABB(boxMin, boxMax, dgTreeWalkFace, desc);
 }
 
-void dgBodyForEachPolygonDo(const dgBody* body, dgCollisionPolygonCallback callback) {
-    if (!body || !body->m_collision || !callback) {
-        return;
-    }
+namespace {
+
+void dgWalkBodyPolygons(const dgBody* body, dgCollisionPolygonCallback callback) {
     dgCollision* shape = body->m_collision;
     if (!shape->isClass(dgCollisionPolygonalSoup::kClassId)) {
         shape->forEachPolygon(body, callback);
@@ -222,4 +222,20 @@ void dgBodyForEachPolygonDo(const dgBody* body, dgCollisionPolygonCallback callb
     soup->setCollideCallback(dgTreeCollisionPolygonWalk);
     soup->forEachPolygon(body, callback);
     soup->setCollideCallback(dgTreeCollisionCollide);
+}
+
+}  // namespace
+
+void dgBodyForEachPolygonDo(const dgBody* body, dgCollisionPolygonCallback callback) {
+    if (!body || !body->m_collision || !callback) {
+        return;
+    }
+    if (!body->m_world) {
+        dgWalkBodyPolygons(body, callback);
+        return;
+    }
+    // The callback may destroy the body or give its shape back while the
+    // shape is handing out faces: both wait for the walk's end.
+    dgApiWalk walk(body->m_world);
+    dgWalkBodyPolygons(body, callback);
 }

@@ -92,7 +92,13 @@ dgBody* dgWorldCreateBody(dgWorld* world, dgCollision* shape) {
     dgBodySetMassMatrix(body, kCreationMass, kCreationInertia, kCreationInertia, kCreationInertia,
                         kCreationInertia, kCreationInertia, kCreationInertia);
     dgBroadPhaseAddBody(&world->m_broadPhase, body);
+    // The caller has not got the body yet: a body born outside the world box
+    // is frozen there, but nobody is told, so that no callback sees (or
+    // destroys) a body whose creation has not returned.
+    const dgBodyOutOfBoundsCallback outOfBounds = world->m_outOfBounds;
+    world->m_outOfBounds = nullptr;
     dgBodySetMatrixInternal(body, dgGetIdentityMatrix());
+    world->m_outOfBounds = outOfBounds;
     return body;
 }
 

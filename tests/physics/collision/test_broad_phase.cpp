@@ -607,7 +607,14 @@ INSTANTIATE_TEST_SUITE_P(
         SizeCase{{kNaN, -1, 0, 0}, {10, 1, 10, 0}, {}, {}, 0.0f}, SizeCase{{0, -1, 0, 0}, {10, 1, kNaN, 0}, {}, {}, 0.0f},
         SizeCase{{-kInf, -1, 0, 0}, {10, 1, 10, 0}, {}, {}, 0.0f},
         SizeCase{{0, -1, 0, 0}, {1073741824.0f, 1, 10, 0}, {}, {}, 0.0f},
-        SizeCase{{-3e38f, -1, -3e38f, 0}, {3e38f, 1, 3e38f, 0}, {}, {}, 0.0f}));
+        SizeCase{{-3e38f, -1, -3e38f, 0}, {3e38f, 1, 3e38f, 0}, {}, {}, 0.0f},
+        // Denormal extents: one that halves to a root of size 0, one that
+        // would round up to a whole unit, and one on Y alone; an inverted Y
+        // range and a flat Z range, each with the other axes sound.
+        SizeCase{{0, -1, 0, 0}, {1e-44f, 1, 1e-44f, 0}, {}, {}, 0.0f},
+        SizeCase{{0, -1, 0, 0}, {1e-40f, 1, 1e-40f, 0}, {}, {}, 0.0f},
+        SizeCase{{0, 0, 0, 0}, {10, 1e-40f, 10, 0}, {}, {}, 0.0f}, SizeCase{{0, 1, 0, 0}, {10, -1, 10, 0}, {}, {}, 0.0f},
+        SizeCase{{0, -1, 3, 0}, {10, 1, 3, 0}, {}, {}, 0.0f}));
 
 TEST(BroadPhaseWorldSize, GridScaleFollowsTheRootSize) {
     HookGuard hooks;

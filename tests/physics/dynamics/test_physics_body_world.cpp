@@ -16,6 +16,7 @@
 #include "dgApiWorld.h"
 #include "dgPhysics.h"
 #include "dgTreeCollision.h"
+#include "WorldTestUtils.h"
 
 namespace {
 
@@ -469,6 +470,139 @@ TEST(PhysicsBodyWorld, CreationNeedsAShapeAndDestructionTheOwnWorld) {
     EXPECT_EQ(g_destructions, 1);
 }
 
+// A body born outside the world box reaches no callback before its creation
+// returns: an out-of-bounds callback that destroys what it is given would
+// otherwise hand the caller a destroyed body. It is frozen there, and a
+// body that later leaves the box is reported as before.
+TEST(PhysicsBodyWorld, ABodyBornOutsideTheWorldBoxIsFrozenWithoutACallback) {
+    World w;
+    const float low[3] = {10.0f, -10.0f, 10.0f};
+    const float high[3] = {50.0f, 10.0f, 50.0f};
+    dgWorldSetSize(w.world, low, high);
+    static dgWorld* s_world;
+    s_world = w.world;
+    g_destructions = 0;
+    g_calls = 0;
+    dgWorldSetOutOfBoundsCallback(w.world, [](dgBody* body) {
+        ++g_calls;
+        dgDestroyBody(s_world, body);
+    });
+    dgCollision* shape = w.boxShape(1.0f);
+    dgBody* body = dgCreateBody(w.world, shape);
+    dgReleaseCollision(w.world, shape);
+    ASSERT_NE(body, nullptr);
+    dgBodySetDestructorCallback(body, [](dgBody*) { ++g_destructions; });
+    EXPECT_EQ(g_calls, 0);
+    EXPECT_EQ(dgBodyGetWorld(body), w.world);
+    EXPECT_EQ(activationState(body), 0);
+
+    const float inside[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 20, 0, 20, 1};
+    dgBodySetMatrix(body, inside);
+    dgWorldUnfreezeBody(w.world, body);
+    const float outside[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    dgBodySetMatrix(body, outside);
+    EXPECT_EQ(g_calls, 1);
+    EXPECT_EQ(g_destructions, 1);
+}
+
+// ---- the last callbacks of a body ----
+
+// Every way a body's destruction comes about.
+enum class Ending { Destroy, FromItsForceCallback, DestroyAll, WorldDestroy };
+
+struct EndingCase {
+    const char* name;
+    Ending ending;
+};
+
+// The shape the dying body should hold in each callback, and how many of
+// its callbacks found it whole.
+struct Dying {
+    dgCollision* held = nullptr;
+    dgCollision* swap = nullptr;
+    int32_t destructorsWhole = 0;
+    int32_t activationsWhole = 0;
+};
+Dying g_dying;
+
+// Reads the body's shape and moves the body, which recomputes its box from
+// the shape; true when the shape was the one expected.
+bool usesItsShape(dgBody* body) {
+    dgCollision* shape = dgBodyGetCollision(body);
+    if (shape != g_dying.held) {
+        return false;
+    }
+    float matrix[16];
+    dgBodyGetMatrix(body, matrix);
+    matrix[13] += 1.0f;
+    dgBodySetMatrix(body, matrix);
+    float boxMin[3], boxMax[3];
+    dgBodyGetAABB(body, boxMin, boxMax);
+    return boxMax[1] - boxMin[1] > 0.5f;
+}
+
+class PhysicsBodyEnding : public ::testing::TestWithParam<EndingCase> {};
+
+// The destructor callback, and the activation callback that follows it for
+// an awake body, both find the body whole: its shape is still there to read
+// and to move with. A shape the destructor callback swaps in is the one the
+// activation callback sees, and it goes back with the body; so does every
+// block, also when the last callback re-files the world.
+TEST_P(PhysicsBodyEnding, LastCallbacksFindTheBodyWhole) {
+    const Ending ending = GetParam().ending;
+    expectEveryBlockBack([ending](dgWorld* world) {
+        g_dying = Dying();
+        g_dying.held = dgCreateBox(world, 1.0f, 1.0f, 1.0f, nullptr);
+        g_dying.swap = dgCreateSphere(world, 0.7f, 0.7f, 0.7f, nullptr);
+        dgBody* body = dgCreateBody(world, g_dying.held);
+        dgBodySetMassMatrix(body, 1.0f, 1.0f, 1.0f, 1.0f);
+        dgBodySetAutoFreeze(body, 0);
+        dgBodySetDestructorCallback(body, [](dgBody* self) {
+            g_dying.destructorsWhole += usesItsShape(self) ? 1 : 0;
+            dgBodySetCollision(self, g_dying.swap);
+            g_dying.held = g_dying.swap;
+        });
+        dgBodySetActivationCallback(body, [](dgBody* self, uint32_t state) {
+            if (state == 0) {
+                g_dying.activationsWhole += usesItsShape(self) ? 1 : 0;
+                // Re-filing the world (where it is not refused) leaves the
+                // body, already out of the broad phase, out of it.
+                const float low[3] = {-80.0f, -80.0f, -80.0f};
+                const float high[3] = {80.0f, 80.0f, 80.0f};
+                dgWorldSetSize(dgBodyGetWorld(self), low, high);
+            }
+        });
+        dgReleaseCollision(world, g_dying.held);
+        // The swap stays the test's until the world is gone.
+        dgCollision* const swap = g_dying.swap;
+        switch (ending) {
+            case Ending::Destroy:
+                dgDestroyBody(world, body);
+                break;
+            case Ending::FromItsForceCallback:
+                dgBodySetForceAndTorqueCallback(body, [](dgBody* self) { dgDestroyBody(dgBodyGetWorld(self), self); });
+                dgWorldUpdate(world, 1.0f / 60.0f);
+                break;
+            case Ending::DestroyAll:
+                dgWorldDestroyAllBodies(world);
+                break;
+            case Ending::WorldDestroy:
+                break;
+        }
+        dgWorldDestroy(world);
+        dgReleaseCollision(nullptr, swap);
+        EXPECT_EQ(g_dying.destructorsWhole, 1);
+        EXPECT_EQ(g_dying.activationsWhole, 1);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PhysicsBodyWorld, PhysicsBodyEnding,
+    ::testing::Values(EndingCase{"destroy", Ending::Destroy},
+                      EndingCase{"fromItsForceCallback", Ending::FromItsForceCallback},
+                      EndingCase{"destroyAll", Ending::DestroyAll}, EndingCase{"worldDestroy", Ending::WorldDestroy}),
+    [](const ::testing::TestParamInfo<EndingCase>& info) { return std::string(info.param.name); });
+
 // ---- shapes swapped by a callback during an update ----
 
 bool g_soupDestroyed = false;
@@ -559,6 +693,143 @@ TEST(PhysicsBodyCollision, ContactCallbackMaySwapTheShapeInUse) {
     dgBodyGetMatrix(falling, matrix);
     EXPECT_TRUE(std::isfinite(matrix[13]));
     dgReleaseCollision(w.world, g_replacement);
+}
+
+// ---- shapes swapped and bodies destroyed from a walk ----
+
+// Where a callback swaps the walked body's shape: inside a face walk of a
+// compound or a modifier (which lend the body their inner shapes meanwhile),
+// inside a walk over the world's bodies, and from the compound callback of
+// the contact pass (which lends the body each child in turn).
+enum class SwapFrom { CompoundFaces, ModifierFaces, WorldWalk, CompoundContact };
+
+struct SwapCase {
+    const char* name;
+    SwapFrom from;
+};
+
+struct Swapping {
+    dgBody* body = nullptr;
+    dgCollision* replacement = nullptr;
+    int32_t swaps = 0;
+    bool sawReplacement = false;
+};
+Swapping g_swapping;
+
+void swapOnce(dgBody* body) {
+    if (g_swapping.swaps++ == 0) {
+        dgBodySetCollision(body, g_swapping.replacement);
+        g_swapping.sawReplacement = dgBodyGetCollision(body) == g_swapping.replacement;
+    }
+}
+
+class PhysicsBodyWalkSwap : public ::testing::TestWithParam<SwapCase> {};
+
+// The swap holds once the walk or the pass is over: the body has the new
+// shape, every face of the old one was still handed out, the old shape and
+// every reference the lend took go back (all memory returns with the world,
+// before the next update for the walks).
+TEST_P(PhysicsBodyWalkSwap, TheNewShapeHoldsOnceTheWalkIsOver) {
+    const SwapFrom from = GetParam().from;
+    expectEveryBlockBack([from](dgWorld* world) {
+        g_swapping = Swapping();
+        dgCollision* parts[2] = {dgCreateBox(world, 1.0f, 1.0f, 1.0f, nullptr),
+                                 dgCreateCylinder(world, 0.5f, 1.0f, nullptr)};
+        // The world walk swaps out a user mesh, whose destroy callback tells
+        // when it goes.
+        static bool s_meshDestroyed;
+        s_meshDestroyed = false;
+        const float low[3] = {-1.0f, -1.0f, -1.0f};
+        const float high[3] = {1.0f, 1.0f, 1.0f};
+        dgCollision* shape = nullptr;
+        if (from == SwapFrom::ModifierFaces) {
+            shape = dgCreateConvexModifier(world, parts[0]);
+        } else if (from == SwapFrom::WorldWalk) {
+            shape = dgCreateUserMeshCollision(
+                world, low, high, nullptr, [](dgPolygonSoupCollideDesc*) {}, nullptr,
+                [](void*) { s_meshDestroyed = true; });
+        } else {
+            shape = dgCreateCompoundCollision(world, 2, parts);
+        }
+        g_swapping.replacement = dgCreateSphere(world, 0.5f, 0.5f, 0.5f, nullptr);
+        g_swapping.body = dgCreateBody(world, shape);
+        dgBodySetMassMatrix(g_swapping.body, 1.0f, 1.0f, 1.0f, 1.0f);
+        dgReleaseCollision(world, shape);
+        dgReleaseCollision(world, parts[0]);
+        dgReleaseCollision(world, parts[1]);
+        int32_t faces = 0;
+        static int32_t* s_faces;
+        s_faces = &faces;
+        switch (from) {
+            case SwapFrom::CompoundFaces:
+            case SwapFrom::ModifierFaces:
+                dgBodyForEachPolygonDo(g_swapping.body, [](const dgBody* body, int32_t, const float*, int32_t) {
+                    ++*s_faces;
+                    swapOnce(const_cast<dgBody*>(body));
+                });
+                EXPECT_GE(faces, 6);
+                break;
+            case SwapFrom::WorldWalk:
+                dgWorldForEachBodyDo(world, swapOnce);
+                EXPECT_TRUE(s_meshDestroyed);
+                break;
+            case SwapFrom::CompoundContact: {
+                dgBody* floor = dgCreateBody(world, g_swapping.replacement);
+                const float below[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -0.7f, 0, 1};
+                dgBodySetMatrix(floor, below);
+                const uint32_t group = dgMaterialGetDefaultGroupId(world);
+                dgMaterialSetCompoundCallback(world, group, group, [](dgMaterialPair*, dgBody* a, dgBody* b) -> int32_t {
+                    swapOnce(a == g_swapping.body ? a : b);
+                    return 1;
+                });
+                dgWorldUpdate(world, 1.0f / 60.0f);
+                break;
+            }
+        }
+        EXPECT_EQ(g_swapping.swaps > 0, true);
+        EXPECT_TRUE(g_swapping.sawReplacement);
+        EXPECT_EQ(dgBodyGetCollision(g_swapping.body), g_swapping.replacement);
+        float boxMin[3], boxMax[3];
+        dgBodyGetAABB(g_swapping.body, boxMin, boxMax);
+        EXPECT_NEAR(boxMax[0] - boxMin[0], 1.0f, 1e-5f);
+        dgReleaseCollision(world, g_swapping.replacement);
+        dgWorldDestroy(world);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PhysicsBodyWorld, PhysicsBodyWalkSwap,
+    ::testing::Values(SwapCase{"compoundFaces", SwapFrom::CompoundFaces},
+                      SwapCase{"modifierFaces", SwapFrom::ModifierFaces}, SwapCase{"worldWalk", SwapFrom::WorldWalk},
+                      SwapCase{"compoundContact", SwapFrom::CompoundContact}),
+    [](const ::testing::TestParamInfo<SwapCase>& info) { return std::string(info.param.name); });
+
+// A face walk is a walk like the world's: a body destroyed from its callback
+// stays whole until the last face is handed out, the shape a callback gives
+// back outlives the walk's use of it, and what a walk refuses (the world's
+// destruction) is refused.
+TEST(PhysicsBodyWalk, AFaceWalkDefersDestructionToItsEnd) {
+    expectEveryBlockBack([](dgWorld* world) {
+        dgCollision* box = dgCreateBox(world, 1.0f, 1.0f, 1.0f, nullptr);
+        static dgWorld* s_world;
+        static int32_t s_faces;
+        static int32_t s_facesAtDestruction;
+        s_world = world;
+        s_faces = 0;
+        s_facesAtDestruction = -1;
+        dgBody* body = dgCreateBody(world, box);
+        dgReleaseCollision(world, box);
+        dgBodySetDestructorCallback(body, [](dgBody*) { s_facesAtDestruction = s_faces; });
+        dgBodyForEachPolygonDo(body, [](const dgBody* self, int32_t, const float*, int32_t) {
+            if (s_faces++ == 0) {
+                dgDestroyBody(s_world, const_cast<dgBody*>(self));
+                dgWorldDestroy(s_world);
+            }
+        });
+        EXPECT_EQ(s_faces, 6);
+        EXPECT_EQ(s_facesAtDestruction, 6);
+        dgWorldDestroy(world);
+    });
 }
 
 }  // namespace

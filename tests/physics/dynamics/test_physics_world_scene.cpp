@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ShapeTestUtils.h"
+#include "WorldTestUtils.h"
 #include "dgApiWorld.h"
 #include "dgBody.h"
 #include "dgBroadPhase.h"
@@ -608,7 +609,7 @@ TEST_F(Scene, WalksVisitWhatBruteForceFinds) {
 
 // ---- what an update or a walk refuses ----
 
-enum class Change { DestroyGroups, DestroyWorld, DestroyAllBodies, SetSize };
+enum class Change { DestroyGroups, DestroyWorld, DestroyAllBodies, SetSize, Update };
 
 struct RefusalScript {
     dgWorld* world = nullptr;
@@ -634,6 +635,9 @@ void attemptChange() {
             break;
         case Change::SetSize:
             dgWorldSetSize(world, low, high);
+            break;
+        case Change::Update:
+            dgWorldUpdate(world, kSixtieth);
             break;
     }
 }
@@ -661,6 +665,8 @@ std::string changeName(Change change) {
             return "destroyAllBodies";
         case Change::SetSize:
             return "setSize";
+        case Change::Update:
+            return "update";
     }
     return "?";
 }
@@ -707,6 +713,47 @@ TEST_P(RefusedChange, DuringAnUpdateOrAWalk) {
 INSTANTIATE_TEST_SUITE_P(PhysicsWorld, RefusedChange,
                          ::testing::Values(Change::DestroyGroups, Change::DestroyWorld,
                                            Change::DestroyAllBodies, Change::SetSize),
+                         [](const ::testing::TestParamInfo<Change>& info) { return changeName(info.param); });
+
+// The world's destruction calls every body's destructor callback and, for
+// the awake ones, the activation callback: tried from there, each change is
+// refused as during an update, an update too, so that nothing is filed,
+// stepped or destroyed twice in a world that is going. Every block it took
+// comes back.
+class RefusedWhileDestroyed : public ::testing::TestWithParam<Change> {};
+
+TEST_P(RefusedWhileDestroyed, FromTheLastCallbacksOfItsBodies) {
+    const Change change = GetParam();
+    expectEveryBlockBack([change](dgWorld* world) {
+        RefusalScript script;
+        script.world = world;
+        script.change = change;
+        g_refusal = &script;
+        dgCollision* shape = dgCreateBox(world, 1.0f, 1.0f, 1.0f, nullptr);
+        // One body: the last to go is the one whose filing and stepping a
+        // change would bring back.
+        for (int32_t i = 0; i < 1; ++i) {
+            dgBody* body = dgCreateBody(world, shape);
+            dgBodySetMassMatrix(body, 1.0f, 1.0f, 1.0f, 1.0f);
+            const float place[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 3.0f * float(i), 0, 0, 1};
+            dgBodySetMatrix(body, place);
+            dgBodySetDestructorCallback(body, [](dgBody*) { attemptChange(); });
+            dgBodySetActivationCallback(body, [](dgBody*, uint32_t state) {
+                if (state == 0) {
+                    attemptChange();
+                }
+            });
+        }
+        dgReleaseCollision(world, shape);
+        dgWorldDestroy(world);
+        EXPECT_EQ(script.attempts, 2);
+        g_refusal = nullptr;
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(PhysicsWorld, RefusedWhileDestroyed,
+                         ::testing::Values(Change::DestroyGroups, Change::DestroyWorld, Change::DestroyAllBodies,
+                                           Change::SetSize, Change::Update),
                          [](const ::testing::TestParamInfo<Change>& info) { return changeName(info.param); });
 
 // Outside an update: every body goes with its destructor callback (also one
