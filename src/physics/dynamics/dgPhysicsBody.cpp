@@ -181,13 +181,14 @@ void dgBodySetMassMatrix(dgBody* body, float mass, float Ixx, float Iyy, float I
     if (mass < kMinMass) {
         mass = kTinyMassReplacement;
     }
-    dgBodySetMassMatrix(body, mass, clamped[0], clamped[1], clamped[2], requested[0], requested[1], requested[2]);
+    dgBodyStoreMassMatrix(body, mass, clamped[0], clamped[1], clamped[2], requested[0], requested[1],
+                          requested[2]);
 }
 
 void dgBodyGetMassMatrix(const dgBody* body, float* mass, float* Ixx, float* Iyy, float* Izz) {
     float values[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     if (body) {
-        dgBodyGetMassMatrix(body, values[0], values[1], values[2], values[3]);
+        dgBodyReadMassMatrix(body, values[0], values[1], values[2], values[3]);
     }
     storeOut(mass, values[0]);
     storeOut(Ixx, values[1]);
@@ -278,7 +279,7 @@ void dgBodySetForce(dgBody* body, const float* force) {
 
 void dgBodyAddForce(dgBody* body, const float* force) {
     if (readVector(body, force)) {
-        dgBodyAddForce(body, load3(force, 0.0f));
+        dgBodyAccumulateForce(body, load3(force, 0.0f));
     }
 }
 
@@ -290,7 +291,7 @@ void dgBodySetTorque(dgBody* body, const float* torque) {
 
 void dgBodyAddTorque(dgBody* body, const float* torque) {
     if (readVector(body, torque)) {
-        dgBodyAddTorque(body, load3(torque, 0.0f));
+        dgBodyAccumulateTorque(body, load3(torque, 0.0f));
     }
 }
 
@@ -346,8 +347,8 @@ float dgBodyGetLinearDamping(const dgBody* body) {
 
 void dgBodySetAngularDamping(dgBody* body, const float* coefficients) {
     if (readVector(body, coefficients)) {
-        dgBodySetAngularDamping(body, dgVector(clampUnit(coefficients[0]), clampUnit(coefficients[1]),
-                                               clampUnit(coefficients[2]), 0.0f));
+        dgBodyStoreAngularDamping(body, dgVector(clampUnit(coefficients[0]), clampUnit(coefficients[1]),
+                                                 clampUnit(coefficients[2]), 0.0f));
     }
 }
 
@@ -359,7 +360,7 @@ void dgBodyGetAngularDamping(const dgBody* body, float* coefficients) {
         zero3(coefficients);
         return;
     }
-    store3(dgBodyGetAngularDamping(body), coefficients);
+    store3(dgBodyReadAngularDamping(body), coefficients);
 }
 
 void dgBodySetFreezeThreshold(dgBody* body, float speed, float omega) {
@@ -442,7 +443,7 @@ void dgBodyAddImpulse(dgBody* body, const float* pointDeltaVeloc, const float* p
     if (body->m_world) {
         dgWorldUnfreezeBody(body->m_world, body);
     }
-    dgBodyAddImpulse(body, load3(pointDeltaVeloc, 0.0f), load3(point, 1.0f));
+    dgBodyApplyImpulse(body, load3(pointDeltaVeloc, 0.0f), load3(point, 1.0f));
 }
 
 void dgBodyAddBuoyancyForce(dgBody* body, float fluidDensity, float linearViscosity, float angularViscosity,
@@ -452,8 +453,8 @@ void dgBodyAddBuoyancyForce(dgBody* body, float fluidDensity, float linearViscos
         return;
     }
     BuoyancyPlane query = {planeCallback, context};
-    dgBodyAddBuoyancyForce(body, fluidDensity, linearViscosity, angularViscosity, load3(gravity, 0.0f),
-                           planeCallback ? buoyancyPlane : nullptr, &query);
+    dgBodyAccumulateBuoyancy(body, fluidDensity, linearViscosity, angularViscosity, load3(gravity, 0.0f),
+                             planeCallback ? buoyancyPlane : nullptr, &query);
 }
 
 void dgGetEulerAngles(const float* matrix, float* angles) {
