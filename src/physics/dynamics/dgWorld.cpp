@@ -110,22 +110,6 @@ dgWorld::~dgWorld() {
     m_bodyTree.removeAll();
 }
 
-float dgWorldGetTimeStep(const dgWorld* world) {
-    return world ? world->m_timeStep : 0.0f;
-}
-
-void dgWorldSetSimdMode(dgWorld* world, int32_t mode) {
-    if (world) {
-        world->m_simdFlag = mode ? dgCpuHasSimd() : 0;
-    }
-}
-
-void dgWorldSetOutOfBoundsCallback(dgWorld* world, dgBodyOutOfBoundsCallback callback) {
-    if (world) {
-        world->m_outOfBounds = callback;
-    }
-}
-
 namespace {
 
 // The interface's offset: 16 floats, or null for the identity. Copied so that
@@ -202,27 +186,4 @@ dgBodyTree::Node* dgTreeNodeInsertByKey(dgBodyTree* tree, dgBody* value, uintptr
         *existed = alreadyPresent ? 1 : 0;
     }
     return node;
-}
-
-void dgWorldUnfreezeBody(dgWorld* world, dgBody* body) {
-    if (!world || !body || (body->m_world != world) || body->m_activeNode) {
-        return;
-    }
-    body->m_activeNode = dgTreeNodeInsertByKey(&world->m_activeBodyTree, body, dgBodyKey(body), nullptr);
-    if (!(body->m_flags & dgBodyFlagActive) && body->m_activation) {
-        body->m_activation(body, 1);
-    }
-    body->m_flags |= dgBodyFlagActive;
-}
-
-void dgWorldFreezeBody(dgWorld* world, dgBody* body) {
-    if (!world || !body || (body->m_world != world) || !body->m_activeNode) {
-        return;
-    }
-    world->m_activeBodyTree.remove(body->m_activeNode);
-    body->m_activeNode = nullptr;
-    if ((body->m_flags & dgBodyFlagActive) && body->m_activation) {
-        body->m_activation(body, 0);
-    }
-    body->m_flags &= ~uint32_t(dgBodyFlagActive);
 }
