@@ -1,6 +1,5 @@
 #include "dgWorld.h"
 
-#include <cstring>
 #include <new>
 
 #include "dgAssert.h"
@@ -108,75 +107,6 @@ dgWorld::~dgWorld() {
     m_materialTree.removeAll();
     m_activeBodyTree.removeAll();
     m_bodyTree.removeAll();
-}
-
-namespace {
-
-// The interface's offset: 16 floats, or null for the identity. Copied so that
-// the caller's floats need no particular alignment.
-dgMatrix dgOffsetFromFloats(const float* offsetMatrix) {
-    if (!offsetMatrix) {
-        return dgGetIdentityMatrix();
-    }
-    dgMatrix matrix;
-    static_assert(sizeof(dgMatrix) == 16 * sizeof(float), "a matrix is 16 packed floats");
-    std::memcpy(&matrix, offsetMatrix, sizeof(dgMatrix));
-    return matrix;
-}
-
-float dgAbs(float value) {
-    return (value < 0.0f) ? -value : value;
-}
-
-}  // namespace
-
-dgCollision* dgCreateNull(dgWorld* world) {
-    return dgWorldCreateNull(world);
-}
-
-dgCollision* dgCreateBox(dgWorld* world, float dx, float dy, float dz, const float* offsetMatrix) {
-    return dgWorldCreateBox(world, dx, dy, dz, dgOffsetFromFloats(offsetMatrix));
-}
-
-dgCollision* dgCreateSphere(dgWorld* world, float rx, float ry, float rz, const float* offsetMatrix) {
-    rx = dgAbs(rx);
-    ry = dgAbs(ry);
-    rz = dgAbs(rz);
-    const dgMatrix matrix = dgOffsetFromFloats(offsetMatrix);
-    if (dgAbs(rx - ry) < 1e-5f && dgAbs(rx - rz) < 1e-5f) {
-        return dgWorldCreateSphere(world, rx, matrix);
-    }
-    return dgWorldCreateEllipse(world, rx, ry, rz, matrix);
-}
-
-dgCollision* dgCreateCone(dgWorld* world, float radius, float height, const float* offsetMatrix) {
-    return dgWorldCreateCone(world, radius, height, dgOffsetFromFloats(offsetMatrix));
-}
-
-dgCollision* dgCreateCapsule(dgWorld* world, float radius, float height, const float* offsetMatrix) {
-    return dgWorldCreateCapsule(world, radius, height, dgOffsetFromFloats(offsetMatrix));
-}
-
-dgCollision* dgCreateCylinder(dgWorld* world, float radius, float height, const float* offsetMatrix) {
-    return dgWorldCreateCylinder(world, radius, height, dgOffsetFromFloats(offsetMatrix));
-}
-
-dgCollision* dgCreateChamferCylinder(dgWorld* world, float radius, float height, const float* offsetMatrix) {
-    return dgWorldCreateChamferCylinder(world, radius, height, dgOffsetFromFloats(offsetMatrix));
-}
-
-dgCollision* dgCreateConvexHull(dgWorld* world, int32_t pointCount, const float* points,
-                                int32_t strideInBytes, const float* offsetMatrix) {
-    return dgWorldCreateConvexHull(world, pointCount, points, strideInBytes,
-                                   dgOffsetFromFloats(offsetMatrix));
-}
-
-void dgCollisionRemoveFromCache(dgWorld* world, dgCollision* shape) {
-    dgWorldRemoveCollisionFromCache(world, shape);
-}
-
-void dgReleaseCollision(dgWorld* world, dgCollision* shape) {
-    dgWorldReleaseCollision(world, shape);
 }
 
 dgBodyTree::Node* dgTreeNodeInsertByKey(dgBodyTree* tree, dgBody* value, uintptr_t key, int32_t* existed) {
