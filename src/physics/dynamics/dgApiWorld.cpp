@@ -207,19 +207,6 @@ int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep) {
     return count;
 }
 
-dgBody* dgCreateBody(dgWorld* world, dgCollision* shape) {
-    if (!world) {
-        return nullptr;
-    }
-    return dgWorldCreateBody(world, shape);
-}
-
-void dgDestroyBody(dgWorld* world, dgBody* body) {
-    if (world && body && (body->m_world == world)) {
-        dgApiWorldOf(world)->destroyBody(body);
-    }
-}
-
 void dgDestroyJoint(dgWorld* world, dgConstraint* joint) {
     if (joint) {
         dgApiWorldOf(world)->destroyJoint(joint);

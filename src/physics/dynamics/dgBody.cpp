@@ -4,10 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "dgApiWorld.h"
 #include "dgAssert.h"
 #include "dgCollision.h"
-#include "dgCollisionCache.h"
 #include "dgCollisionPolygonalSoup.h"
 #include "dgCompoundCollision.h"
 #include "dgContactPoint.h"
@@ -267,48 +265,6 @@ void dgBodyGetInvMassMatrix(const dgBody* body, float& invMass, float& invIxx, f
     invIxx = 1.0f / (requested.x + kInvMassBias);
     invIyy = 1.0f / (requested.y + kInvMassBias);
     invIzz = 1.0f / (requested.z + kInvMassBias);
-}
-
-void dgBodySetCollision(dgBody* body, dgCollision* shape) {
-    if (!body || !shape) {
-        return;
-    }
-    // Reference first: the new shape may be the old one.
-    shape->addRef();
-    if (body->m_flags & dgBodyFlagShapeLent) {
-        // The body's collision names a shape it does not own, and a walk is
-        // still going over the one it does: the swap waits for the lend to
-        // end (dgBodyShapeLend), the last request winning.
-        dgCollision* const waiting = body->m_lentSwap;
-        body->m_lentSwap = shape;
-        if (waiting) {
-            if (body->m_world) {
-                dgApiWorldOf(body->m_world)->releaseCollision(waiting);
-            } else {
-                dgWorldReleaseCollision(nullptr, waiting);
-            }
-        }
-        return;
-    }
-    dgCollision* const old = body->m_collision;
-    if (body->m_world) {
-        // Every world is the interface world (dgWorldCreate). A callback may
-        // swap the shape the step is colliding: the release then waits for
-        // the end of the sub-step.
-        if (!dgApiWorldOf(body->m_world)->releaseCollision(old)) {
-            shape->release();
-            return;
-        }
-    } else {
-        dgWorldReleaseCollision(nullptr, old);
-    }
-    body->m_collision = shape;
-    if (isPolygonSoup(shape)) {
-        const dgVector mass = body->m_mass;
-        const dgVector requested = body->m_requestedMass;
-        dgBodyStoreMassMatrix(body, mass.w, mass.x, mass.y, mass.z, requested.x, requested.y, requested.z);
-    }
-    dgBodySetMatrixInternal(body, body->m_matrix);
 }
 
 void dgBodyIntegrateVelocity(dgBody* body, float timestep) {

@@ -2,9 +2,7 @@
 
 #include <cmath>
 
-#include "dgApiWorld.h"
 #include "dgAssert.h"
-#include "dgBody.h"
 #include "dgIntersections.h"
 #include "dgPolygonSoupBuilder.h"
 
@@ -119,37 +117,4 @@ void dgTreeCollisionPolygonWalk(dgPolygonSoupCollideDesc* desc) {
     dgVector boxMax(0.0f, 0.0f, 0.0f, 0.0f);
     tree->getAABB(boxMin, boxMax);
     tree->getFacesInAABB(boxMin, boxMax, dgTreeWalkFace, desc);
-}
-
-namespace {
-
-void dgWalkBodyPolygons(const dgBody* body, dgCollisionPolygonCallback callback) {
-    dgCollision* shape = body->m_collision;
-    if (!shape->isClass(dgCollisionPolygonalSoup::kClassId)) {
-        shape->forEachPolygon(body, callback);
-        return;
-    }
-    dgCollisionPolygonalSoup* soup = static_cast<dgCollisionPolygonalSoup*>(shape);
-    if (soup->getCollideCallback() != dgTreeCollisionCollide) {
-        return;
-    }
-    soup->setCollideCallback(dgTreeCollisionPolygonWalk);
-    soup->forEachPolygon(body, callback);
-    soup->setCollideCallback(dgTreeCollisionCollide);
-}
-
-}  // namespace
-
-void dgBodyForEachPolygonDo(const dgBody* body, dgCollisionPolygonCallback callback) {
-    if (!body || !body->m_collision || !callback) {
-        return;
-    }
-    if (!body->m_world) {
-        dgWalkBodyPolygons(body, callback);
-        return;
-    }
-    // The callback may destroy the body or give its shape back while the
-    // shape is handing out faces: both wait for the walk's end.
-    dgApiWalk walk(body->m_world);
-    dgWalkBodyPolygons(body, callback);
 }
