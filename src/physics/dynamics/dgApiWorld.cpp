@@ -1,7 +1,6 @@
 #include "dgApiWorld.h"
 
 #include <cmath>
-#include <new>
 
 #include "dgAssert.h"
 #include "dgBody.h"
@@ -10,7 +9,6 @@
 #include "dgCollisionPoint.h"
 #include "dgConstraint.h"
 #include "dgFpuGuard.h"
-#include "dgMemory.h"
 
 dgApiWorld::dgApiWorld()
     : dgWorld(),
@@ -182,32 +180,6 @@ bool dgApiWalk::doomed(const dgBody* body) const {
     return m_world->m_deferredBodies.getCount() && m_world->m_deferredBodies.find(dgBodyKey(body));
 }
 
-dgWorld* dgWorldCreate(dgAllocMemoryCallback allocate, dgFreeMemoryCallback release) {
-    // Hooks first: everything the world allocates must come from them.
-    dgSetAllocatorHooks(allocate, release);
-    void* block = dgMalloc(sizeof(dgApiWorld));
-    if (!block) {
-        return nullptr;
-    }
-    dgApiWorld* world = ::new (block) dgApiWorld();
-    dgBroadPhaseSetWorldSize(&world->m_broadPhase, dgVector(-100.0f, -100.0f, -100.0f, 0.0f),
-                             dgVector(100.0f, 100.0f, 100.0f, 0.0f));
-    return world;
-}
-
-void dgWorldDestroy(dgWorld* world) {
-    if (!world) {
-        return;
-    }
-    dgApiWorld* apiWorld = dgApiWorldOf(world);
-    // From a callback: the caller's update or walk still holds the world.
-    if (apiWorld->m_updating) {
-        return;
-    }
-    apiWorld->~dgApiWorld();
-    dgFree(apiWorld);
-}
-
 int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep) {
     // The sub-step's length is worked out in the mode every step runs in, not
     // in whatever rounding the caller left (see dgFpuGuard.h).
@@ -233,48 +205,6 @@ int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep) {
     }
     *subStep = timestep / float(count);
     return count;
-}
-
-void dgWorldUpdate(dgWorld* world, float elapsed) {
-    if (!world) {
-        return;
-    }
-    dgApiWorld* apiWorld = dgApiWorldOf(world);
-    if (apiWorld->m_updating) {
-        return;
-    }
-    float subStep = 0.0f;
-    const int32_t count = dgWorldPlanUpdate(elapsed, apiWorld->m_maxSubStep, &subStep);
-    apiWorld->m_updating = dgApiWorld::kUpdatingCall;
-    for (int32_t i = 0; i < count; ++i) {
-        apiWorld->update(subStep);
-    }
-    apiWorld->m_updating = 0;
-}
-
-void dgWorldSetMinimumFrameRate(dgWorld* world, float rate) {
-    if (!world || !std::isfinite(rate)) {
-        return;
-    }
-    if (!(rate >= dgApiWorld::kMinFrameRate)) {
-        rate = dgApiWorld::kMinFrameRate;
-    } else if (rate > dgApiWorld::kMaxFrameRate) {
-        rate = dgApiWorld::kMaxFrameRate;
-    }
-    dgApiWorldOf(world)->m_maxSubStep = 1.0f / rate;
-}
-
-dgBody* dgCreateBody(dgWorld* world, dgCollision* shape) {
-    if (!world) {
-        return nullptr;
-    }
-    return dgWorldCreateBody(world, shape);
-}
-
-void dgDestroyBody(dgWorld* world, dgBody* body) {
-    if (world && body && (body->m_world == world)) {
-        dgApiWorldOf(world)->destroyBody(body);
-    }
 }
 
 void dgDestroyJoint(dgWorld* world, dgConstraint* joint) {

@@ -4,10 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "dgApiWorld.h"
 #include "dgAssert.h"
 #include "dgCollision.h"
-#include "dgCollisionCache.h"
 #include "dgCollisionPolygonalSoup.h"
 #include "dgCompoundCollision.h"
 #include "dgContactPoint.h"
@@ -169,8 +167,9 @@ void dgBodyCalculateNextVelocities(const dgBody* body, float timestep, dgVector&
     omega = w;
 }
 
-void dgBodyAddBuoyancyForce(dgBody* body, float density, float linearViscosity, float angularViscosity,
-                            const dgVector& gravity, dgCollisionFluidPlaneCallback callback, void* context) {
+void dgBodyAccumulateBuoyancy(dgBody* body, float density, float linearViscosity, float angularViscosity,
+                              const dgVector& gravity, dgCollisionFluidPlaneCallback callback,
+                              void* context) {
     if (body->m_mass.w <= kMinBuoyantMass) {
         return;
     }
@@ -217,8 +216,8 @@ bool isPolygonSoup(const dgCollision* shape) {
 
 }  // namespace
 
-void dgBodySetMassMatrix(dgBody* body, float mass, float Ixx, float Iyy, float Izz, float requestedIxx,
-                         float requestedIyy, float requestedIzz) {
+void dgBodyStoreMassMatrix(dgBody* body, float mass, float Ixx, float Iyy, float Izz, float requestedIxx,
+                           float requestedIyy, float requestedIzz) {
     if (isPolygonSoup(body->m_collision) || mass >= kImmovableMass) {
         body->m_flags |= dgBodyFlagEquilibrium;
         body->m_mass = dgVector(kImmovableMass, kImmovableMass, kImmovableMass, kImmovableMass);
@@ -248,7 +247,7 @@ void dgBodySetMassMatrix(dgBody* body, float mass, float Ixx, float Iyy, float I
     body->m_requestedMass = dgVector(requestedIxx, requestedIyy, requestedIzz, mass);
 }
 
-void dgBodyGetMassMatrix(const dgBody* body, float& mass, float& Ixx, float& Iyy, float& Izz) {
+void dgBodyReadMassMatrix(const dgBody* body, float& mass, float& Ixx, float& Iyy, float& Izz) {
     const dgVector& requested = body->m_requestedMass;
     if (requested.w > kImmovableQueryMass) {
         mass = Ixx = Iyy = Izz = 0.0f;
@@ -266,48 +265,6 @@ void dgBodyGetInvMassMatrix(const dgBody* body, float& invMass, float& invIxx, f
     invIxx = 1.0f / (requested.x + kInvMassBias);
     invIyy = 1.0f / (requested.y + kInvMassBias);
     invIzz = 1.0f / (requested.z + kInvMassBias);
-}
-
-void dgBodySetCollision(dgBody* body, dgCollision* shape) {
-    if (!body || !shape) {
-        return;
-    }
-    // Reference first: the new shape may be the old one.
-    shape->addRef();
-    if (body->m_flags & dgBodyFlagShapeLent) {
-        // The body's collision names a shape it does not own, and a walk is
-        // still going over the one it does: the swap waits for the lend to
-        // end (dgBodyShapeLend), the last request winning.
-        dgCollision* const waiting = body->m_lentSwap;
-        body->m_lentSwap = shape;
-        if (waiting) {
-            if (body->m_world) {
-                dgApiWorldOf(body->m_world)->releaseCollision(waiting);
-            } else {
-                dgWorldReleaseCollision(nullptr, waiting);
-            }
-        }
-        return;
-    }
-    dgCollision* const old = body->m_collision;
-    if (body->m_world) {
-        // Every world is the interface world (dgWorldCreate). A callback may
-        // swap the shape the step is colliding: the release then waits for
-        // the end of the sub-step.
-        if (!dgApiWorldOf(body->m_world)->releaseCollision(old)) {
-            shape->release();
-            return;
-        }
-    } else {
-        dgWorldReleaseCollision(nullptr, old);
-    }
-    body->m_collision = shape;
-    if (isPolygonSoup(shape)) {
-        const dgVector mass = body->m_mass;
-        const dgVector requested = body->m_requestedMass;
-        dgBodySetMassMatrix(body, mass.w, mass.x, mass.y, mass.z, requested.x, requested.y, requested.z);
-    }
-    dgBodySetMatrixInternal(body, body->m_matrix);
 }
 
 void dgBodyIntegrateVelocity(dgBody* body, float timestep) {
@@ -349,7 +306,7 @@ void dgBodyIntegrateAndNotify(dgBody* body, float timestep) {
     dgBodyUpdateCollisionMatrix(body, timestep);
 }
 
-void dgBodyAddImpulse(dgBody* body, const dgVector& veloc, const dgVector& point) {
+void dgBodyApplyImpulse(dgBody* body, const dgVector& veloc, const dgVector& point) {
     const float invMass = body->m_invMass.w;
     if (invMass == 0.0f) {
         return;
@@ -463,20 +420,20 @@ void dgBodySetLocalCentreOfMass(dgBody* body, const dgVector& centre) {
     body->m_globalCentreOfMass = body->m_matrix.transformVector(body->m_localCentreOfMass);
 }
 
-void dgBodyAddForce(dgBody* body, const dgVector& force) {
+void dgBodyAccumulateForce(dgBody* body, const dgVector& force) {
     body->m_force += force;
 }
 
-void dgBodyAddTorque(dgBody* body, const dgVector& torque) {
+void dgBodyAccumulateTorque(dgBody* body, const dgVector& torque) {
     body->m_torque += torque;
 }
 
-void dgBodySetAngularDamping(dgBody* body, const dgVector& coefficients) {
+void dgBodyStoreAngularDamping(dgBody* body, const dgVector& coefficients) {
     body->m_angularDamping = dgVector(coefficients.x * kDampingScale, coefficients.y * kDampingScale,
                                       coefficients.z * kDampingScale, 0.0f);
 }
 
-dgVector dgBodyGetAngularDamping(const dgBody* body) {
+dgVector dgBodyReadAngularDamping(const dgBody* body) {
     const dgVector& d = body->m_angularDamping;
     return dgVector(d.x / kDampingScale, d.y / kDampingScale, d.z / kDampingScale, 0.0f);
 }

@@ -220,12 +220,15 @@ void dgBodyCalculateNextVelocities(const dgBody* body, float timestep, dgVector&
 // submerged. Drag: kv = |velocity|^2 x linearViscosity x 100 clamped to
 // [1, 10] and kw = |omega|^2 x angularViscosity x 1000 clamped to [0.25, 2],
 // applied as -kv x velocity and -kw x omega.
-void dgBodyAddBuoyancyForce(dgBody* body, float density, float linearViscosity, float angularViscosity,
-                            const dgVector& gravity, dgCollisionFluidPlaneCallback callback, void* context);
+void dgBodyAccumulateBuoyancy(dgBody* body, float density, float linearViscosity, float angularViscosity,
+                              const dgVector& gravity, dgCollisionFluidPlaneCallback callback, void* context);
 
 // ---- mass, shape and motion ----
 // The flat interface does the clamping and the waking; these are the body's
-// own parts of those operations.
+// own parts of those operations, named apart from the interface's for what
+// they do to the record: Store and Read write and read it as given,
+// Accumulate adds to the force and torque (dgBodyAccumulateBuoyancy too),
+// Apply changes the velocities at once.
 
 // Mass 1e15 or more, or a polygon-soup shape, makes the body immovable: the
 // equilibrium bit set, mass and inertia 1e15, every inverse 0, requested
@@ -234,11 +237,11 @@ void dgBodyAddBuoyancyForce(dgBody* body, float density, float linearViscosity, 
 // values become (requestedIxx, requestedIyy, requestedIzz, mass): what the
 // caller asked before clamping. With dgBodyFlagKeepAngularMomentum the
 // angular momentum in body axes survives the change of inertia.
-void dgBodySetMassMatrix(dgBody* body, float mass, float Ixx, float Iyy, float Izz, float requestedIxx,
-                         float requestedIyy, float requestedIzz);
+void dgBodyStoreMassMatrix(dgBody* body, float mass, float Ixx, float Iyy, float Izz, float requestedIxx,
+                           float requestedIyy, float requestedIzz);
 // The requested values; all four 0 when the requested mass is above 5e14
 // (immovable).
-void dgBodyGetMassMatrix(const dgBody* body, float& mass, float& Ixx, float& Iyy, float& Izz);
+void dgBodyReadMassMatrix(const dgBody* body, float& mass, float& Ixx, float& Iyy, float& Izz);
 // 1 / (value + 1e-8) of each requested value.
 void dgBodyGetInvMassMatrix(const dgBody* body, float& invMass, float& invIxx, float& invIyy, float& invIzz);
 
@@ -267,7 +270,7 @@ void dgBodyIntegrateAndNotify(dgBody* body, float timestep);
 // inverse effective mass, solved along and across the lever in double so
 // that levers of any length stay exact) and clears the equilibrium bit. Does
 // nothing for an immovable body; waking it is the world's part.
-void dgBodyAddImpulse(dgBody* body, const dgVector& veloc, const dgVector& point);
+void dgBodyApplyImpulse(dgBody* body, const dgVector& veloc, const dgVector& point);
 
 // R^T x diag(1/Ixx, 1/Iyy, 1/Izz) x R with R the rotation of the body matrix:
 // the inverse inertia in world axes (rows 0-2 w = 0, row 3 (0, 0, 0, 1)).
@@ -279,9 +282,9 @@ void dgBodySetFreezeThresholds(dgBody* body, float acceleration, float angularAc
 // Local centre of mass (x, y, z); the global one follows from the matrix.
 void dgBodySetLocalCentreOfMass(dgBody* body, const dgVector& centre);
 // Adds x, y, z to the accumulated force or torque.
-void dgBodyAddForce(dgBody* body, const dgVector& force);
-void dgBodyAddTorque(dgBody* body, const dgVector& torque);
+void dgBodyAccumulateForce(dgBody* body, const dgVector& force);
+void dgBodyAccumulateTorque(dgBody* body, const dgVector& torque);
 // Coefficients per body axis, stored x 0.02 (the solver damps per step with
 // the stored value); the getter returns them / 0.02, w = 0.
-void dgBodySetAngularDamping(dgBody* body, const dgVector& coefficients);
-dgVector dgBodyGetAngularDamping(const dgBody* body);
+void dgBodyStoreAngularDamping(dgBody* body, const dgVector& coefficients);
+dgVector dgBodyReadAngularDamping(const dgBody* body);

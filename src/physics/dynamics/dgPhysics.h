@@ -2,6 +2,11 @@
 // over opaque handles. A game includes this header and nothing else of the
 // engine.
 //
+// Each family below is defined in one file: world, its walks and ray cast
+// included (dgPhysicsWorld.cpp); materials and contact callbacks
+// (dgPhysicsMaterials.cpp); collisions and queries (dgPhysicsCollision.cpp);
+// tree collision (dgPhysicsTreeCollision.cpp); bodies (dgPhysicsBody.cpp).
+//
 // Conventions:
 // - Handles: the world (dgWorld), bodies (dgBody), collision shapes
 //   (dgCollision), joints (dgConstraint) and, inside the contact callbacks,

@@ -1,8 +1,6 @@
 // The body functions of the public header: each finds the body, checks its
 // input and reads or writes the body's state with the interface's clamps and
-// scalings. dgCreateBody and dgDestroyBody live with the interface world,
-// dgBodySetCollision with the body, and dgBodyForEachPolygonDo with the tree
-// collision.
+// scalings.
 #include <cmath>
 #include <cstring>
 
@@ -10,9 +8,11 @@
 #include "dgAssert.h"
 #include "dgBody.h"
 #include "dgCollision.h"
+#include "dgCollisionPolygonalSoup.h"
 #include "dgMatrix.h"
 #include "dgPhysics.h"
 #include "dgPlane.h"
+#include "dgTreeCollision.h"
 #include "dgVector.h"
 #include "dgWorld.h"
 
@@ -102,6 +102,10 @@ int32_t getFlag(const dgBody* body, uint32_t bit) {
     return (body && (body->m_flags & bit)) ? 1 : 0;
 }
 
+bool isPolygonSoup(const dgCollision* shape) {
+    return shape && shape->isClass(dgCollisionPolygonalSoup::kClassId);
+}
+
 // Passes the collision layer's fluid-plane query to the public callback.
 struct BuoyancyPlane {
     dgBuoyancyPlaneCallback callback;
@@ -119,6 +123,19 @@ int32_t buoyancyPlane(uint32_t userId, void* context, const dgMatrix& globalMatr
 }
 
 }  // namespace
+
+dgBody* dgCreateBody(dgWorld* world, dgCollision* shape) {
+    if (!world) {
+        return nullptr;
+    }
+    return dgWorldCreateBody(world, shape);
+}
+
+void dgDestroyBody(dgWorld* world, dgBody* body) {
+    if (world && body && (body->m_world == world)) {
+        dgApiWorldOf(world)->destroyBody(body);
+    }
+}
 
 void dgBodySetUserData(dgBody* body, void* userData) {
     if (body) {
@@ -181,13 +198,14 @@ void dgBodySetMassMatrix(dgBody* body, float mass, float Ixx, float Iyy, float I
     if (mass < kMinMass) {
         mass = kTinyMassReplacement;
     }
-    dgBodySetMassMatrix(body, mass, clamped[0], clamped[1], clamped[2], requested[0], requested[1], requested[2]);
+    dgBodyStoreMassMatrix(body, mass, clamped[0], clamped[1], clamped[2], requested[0], requested[1],
+                          requested[2]);
 }
 
 void dgBodyGetMassMatrix(const dgBody* body, float* mass, float* Ixx, float* Iyy, float* Izz) {
     float values[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     if (body) {
-        dgBodyGetMassMatrix(body, values[0], values[1], values[2], values[3]);
+        dgBodyReadMassMatrix(body, values[0], values[1], values[2], values[3]);
     }
     storeOut(mass, values[0]);
     storeOut(Ixx, values[1]);
@@ -278,7 +296,7 @@ void dgBodySetForce(dgBody* body, const float* force) {
 
 void dgBodyAddForce(dgBody* body, const float* force) {
     if (readVector(body, force)) {
-        dgBodyAddForce(body, load3(force, 0.0f));
+        dgBodyAccumulateForce(body, load3(force, 0.0f));
     }
 }
 
@@ -290,7 +308,7 @@ void dgBodySetTorque(dgBody* body, const float* torque) {
 
 void dgBodyAddTorque(dgBody* body, const float* torque) {
     if (readVector(body, torque)) {
-        dgBodyAddTorque(body, load3(torque, 0.0f));
+        dgBodyAccumulateTorque(body, load3(torque, 0.0f));
     }
 }
 
@@ -346,8 +364,8 @@ float dgBodyGetLinearDamping(const dgBody* body) {
 
 void dgBodySetAngularDamping(dgBody* body, const float* coefficients) {
     if (readVector(body, coefficients)) {
-        dgBodySetAngularDamping(body, dgVector(clampUnit(coefficients[0]), clampUnit(coefficients[1]),
-                                               clampUnit(coefficients[2]), 0.0f));
+        dgBodyStoreAngularDamping(body, dgVector(clampUnit(coefficients[0]), clampUnit(coefficients[1]),
+                                                 clampUnit(coefficients[2]), 0.0f));
     }
 }
 
@@ -359,7 +377,7 @@ void dgBodyGetAngularDamping(const dgBody* body, float* coefficients) {
         zero3(coefficients);
         return;
     }
-    store3(dgBodyGetAngularDamping(body), coefficients);
+    store3(dgBodyReadAngularDamping(body), coefficients);
 }
 
 void dgBodySetFreezeThreshold(dgBody* body, float speed, float omega) {
@@ -418,6 +436,48 @@ uint32_t dgBodyGetMaterialGroupId(const dgBody* body) {
     return body ? body->m_materialGroupId : 0u;
 }
 
+void dgBodySetCollision(dgBody* body, dgCollision* shape) {
+    if (!body || !shape) {
+        return;
+    }
+    // Reference first: the new shape may be the old one.
+    shape->addRef();
+    if (body->m_flags & dgBodyFlagShapeLent) {
+        // The body's collision names a shape it does not own, and a walk is
+        // still going over the one it does: the swap waits for the lend to
+        // end (dgBodyShapeLend), the last request winning.
+        dgCollision* const waiting = body->m_lentSwap;
+        body->m_lentSwap = shape;
+        if (waiting) {
+            if (body->m_world) {
+                dgApiWorldOf(body->m_world)->releaseCollision(waiting);
+            } else {
+                dgWorldReleaseCollision(nullptr, waiting);
+            }
+        }
+        return;
+    }
+    dgCollision* const old = body->m_collision;
+    if (body->m_world) {
+        // Every world is the interface world (dgWorldCreate). A callback may
+        // swap the shape the step is colliding: the release then waits for
+        // the end of the sub-step.
+        if (!dgApiWorldOf(body->m_world)->releaseCollision(old)) {
+            shape->release();
+            return;
+        }
+    } else {
+        dgWorldReleaseCollision(nullptr, old);
+    }
+    body->m_collision = shape;
+    if (isPolygonSoup(shape)) {
+        const dgVector mass = body->m_mass;
+        const dgVector requested = body->m_requestedMass;
+        dgBodyStoreMassMatrix(body, mass.w, mass.x, mass.y, mass.z, requested.x, requested.y, requested.z);
+    }
+    dgBodySetMatrixInternal(body, body->m_matrix);
+}
+
 dgCollision* dgBodyGetCollision(const dgBody* body) {
     if (!body) {
         return nullptr;
@@ -442,7 +502,7 @@ void dgBodyAddImpulse(dgBody* body, const float* pointDeltaVeloc, const float* p
     if (body->m_world) {
         dgWorldUnfreezeBody(body->m_world, body);
     }
-    dgBodyAddImpulse(body, load3(pointDeltaVeloc, 0.0f), load3(point, 1.0f));
+    dgBodyApplyImpulse(body, load3(pointDeltaVeloc, 0.0f), load3(point, 1.0f));
 }
 
 void dgBodyAddBuoyancyForce(dgBody* body, float fluidDensity, float linearViscosity, float angularViscosity,
@@ -452,8 +512,41 @@ void dgBodyAddBuoyancyForce(dgBody* body, float fluidDensity, float linearViscos
         return;
     }
     BuoyancyPlane query = {planeCallback, context};
-    dgBodyAddBuoyancyForce(body, fluidDensity, linearViscosity, angularViscosity, load3(gravity, 0.0f),
-                           planeCallback ? buoyancyPlane : nullptr, &query);
+    dgBodyAccumulateBuoyancy(body, fluidDensity, linearViscosity, angularViscosity, load3(gravity, 0.0f),
+                             planeCallback ? buoyancyPlane : nullptr, &query);
+}
+
+namespace {
+
+void dgWalkBodyPolygons(const dgBody* body, dgCollisionPolygonCallback callback) {
+    dgCollision* shape = body->m_collision;
+    if (!shape->isClass(dgCollisionPolygonalSoup::kClassId)) {
+        shape->forEachPolygon(body, callback);
+        return;
+    }
+    dgCollisionPolygonalSoup* soup = static_cast<dgCollisionPolygonalSoup*>(shape);
+    if (soup->getCollideCallback() != dgTreeCollisionCollide) {
+        return;
+    }
+    soup->setCollideCallback(dgTreeCollisionPolygonWalk);
+    soup->forEachPolygon(body, callback);
+    soup->setCollideCallback(dgTreeCollisionCollide);
+}
+
+}  // namespace
+
+void dgBodyForEachPolygonDo(const dgBody* body, dgCollisionPolygonCallback callback) {
+    if (!body || !body->m_collision || !callback) {
+        return;
+    }
+    if (!body->m_world) {
+        dgWalkBodyPolygons(body, callback);
+        return;
+    }
+    // The callback may destroy the body or give its shape back while the
+    // shape is handing out faces: both wait for the walk's end.
+    dgApiWalk walk(body->m_world);
+    dgWalkBodyPolygons(body, callback);
 }
 
 void dgGetEulerAngles(const float* matrix, float* angles) {

@@ -1,11 +1,12 @@
-// The flat interface's collision family: the factories that need the world,
-// shape accessors, the tree collision's save, load and face attributes, and
-// the shape queries. Everything here converts the interface's packed floats
-// into the engine's types and refuses what the engine must not see.
+// The flat interface's collision family: the shape factories, the shape
+// accessors and the shape queries. Everything here converts the interface's
+// packed floats into the engine's types and refuses what the engine must not
+// see.
 #include <cmath>
 #include <cstring>
 
 #include "dgAssert.h"
+#include "dgCollisionCache.h"
 #include "dgCollisionConvexModifier.h"
 #include "dgCollisionNull.h"
 #include "dgCollisionPolygonalSoup.h"
@@ -52,34 +53,66 @@ void dgStore3(float* out, const dgVector& v) {
     out[2] = v.z;
 }
 
-// The attribute word of the face whose index list starts at faceIndices, or
-// null when that word or the list's first entry is not inside the tree's
-// index array: the accessors write through it, so a pointer from anywhere
-// else would reach memory the tree does not own.
-int32_t* dgFaceAttributeWord(const dgCollision* shape, const int32_t* faceIndices) {
-    dgTreeCollision* tree = dgTreeCollisionObject(shape);
-    if (!tree || !faceIndices) {
-        return nullptr;
+// The interface's offset: 16 floats, or null for the identity. Copied so that
+// the caller's floats need no particular alignment.
+dgMatrix dgOffsetFromFloats(const float* offsetMatrix) {
+    if (!offsetMatrix) {
+        return dgGetIdentityMatrix();
     }
-    const int32_t* array = tree->getIndexArray();
-    const int32_t count = tree->getIndexCount();
-    if (!array || (count < 2)) {
-        return nullptr;
-    }
-    // Addresses compared as integers: the pointer may belong to another
-    // object entirely.
-    const uintptr_t first = reinterpret_cast<uintptr_t>(array);
-    const uintptr_t at = reinterpret_cast<uintptr_t>(faceIndices);
-    const uintptr_t end = first + uintptr_t(count) * sizeof(int32_t);
-    if ((at < first + sizeof(int32_t)) || (at >= end) || (((at - first) % sizeof(int32_t)) != 0)) {
-        return nullptr;
-    }
-    return const_cast<int32_t*>(array) + ((at - first) / sizeof(int32_t)) - 1;
+    dgMatrix matrix;
+    static_assert(sizeof(dgMatrix) == 16 * sizeof(float), "a matrix is 16 packed floats");
+    std::memcpy(&matrix, offsetMatrix, sizeof(dgMatrix));
+    return matrix;
+}
+
+float dgAbs(float value) {
+    return (value < 0.0f) ? -value : value;
 }
 
 }  // namespace
 
 // ---- collisions ----
+
+dgCollision* dgCreateNull(dgWorld* world) {
+    return dgWorldCreateNull(world);
+}
+
+dgCollision* dgCreateBox(dgWorld* world, float dx, float dy, float dz, const float* offsetMatrix) {
+    return dgWorldCreateBox(world, dx, dy, dz, dgOffsetFromFloats(offsetMatrix));
+}
+
+dgCollision* dgCreateSphere(dgWorld* world, float rx, float ry, float rz, const float* offsetMatrix) {
+    rx = dgAbs(rx);
+    ry = dgAbs(ry);
+    rz = dgAbs(rz);
+    const dgMatrix matrix = dgOffsetFromFloats(offsetMatrix);
+    if (dgAbs(rx - ry) < 1e-5f && dgAbs(rx - rz) < 1e-5f) {
+        return dgWorldCreateSphere(world, rx, matrix);
+    }
+    return dgWorldCreateEllipse(world, rx, ry, rz, matrix);
+}
+
+dgCollision* dgCreateCone(dgWorld* world, float radius, float height, const float* offsetMatrix) {
+    return dgWorldCreateCone(world, radius, height, dgOffsetFromFloats(offsetMatrix));
+}
+
+dgCollision* dgCreateCapsule(dgWorld* world, float radius, float height, const float* offsetMatrix) {
+    return dgWorldCreateCapsule(world, radius, height, dgOffsetFromFloats(offsetMatrix));
+}
+
+dgCollision* dgCreateCylinder(dgWorld* world, float radius, float height, const float* offsetMatrix) {
+    return dgWorldCreateCylinder(world, radius, height, dgOffsetFromFloats(offsetMatrix));
+}
+
+dgCollision* dgCreateChamferCylinder(dgWorld* world, float radius, float height, const float* offsetMatrix) {
+    return dgWorldCreateChamferCylinder(world, radius, height, dgOffsetFromFloats(offsetMatrix));
+}
+
+dgCollision* dgCreateConvexHull(dgWorld* world, int32_t pointCount, const float* points,
+                                int32_t strideInBytes, const float* offsetMatrix) {
+    return dgWorldCreateConvexHull(world, pointCount, points, strideInBytes,
+                                   dgOffsetFromFloats(offsetMatrix));
+}
 
 dgCollision* dgCreateConvexModifier(dgWorld* world, dgCollision* convexShape) {
     if (!world || !convexShape || !convexShape->isClass(dgConvexCollision::kClassId) ||
@@ -153,50 +186,12 @@ void dgConvexCollisionCalculateInertialMatrix(const dgCollision* shape, float* i
     dgStore3(origin, o);
 }
 
-// ---- tree collision ----
-
-void dgTreeCollisionSerialize(const dgCollision* tree, dgSerializeCallback write, void* userData) {
-    const dgTreeCollision* object = dgTreeCollisionObject(tree);
-    if (!object || !write) {
-        return;
-    }
-    object->serialize(write, userData);
+void dgCollisionRemoveFromCache(dgWorld* world, dgCollision* shape) {
+    dgWorldRemoveCollisionFromCache(world, shape);
 }
 
-dgCollision* dgCreateTreeCollisionFromSerialization(dgWorld* world, dgTreeCollisionCallback callback,
-                                                    dgDeserializeCallback read, void* userData) {
-    if (!world || !read) {
-        return nullptr;
-    }
-    dgCollision* shape = dgCreateTreeCollision(world, callback);
-    dgTreeCollision* object = dgTreeCollisionObject(shape);
-    if (!object) {
-        dgReleaseCollision(world, shape);
-        return nullptr;
-    }
-    // A refused stream leaves the soup cleared; the shape's release takes the
-    // tree object with it.
-    if (!object->deserialize(read, userData)) {
-        dgReleaseCollision(world, shape);
-        return nullptr;
-    }
-    dgVector boxMin(0.0f, 0.0f, 0.0f, 0.0f);
-    dgVector boxMax(0.0f, 0.0f, 0.0f, 0.0f);
-    object->getAABB(boxMin, boxMax);
-    shape->setCollisionBBox(boxMin, boxMax);
-    return shape;
-}
-
-int32_t dgTreeCollisionGetFaceAttribute(const dgCollision* tree, const int32_t* faceIndices) {
-    const int32_t* word = dgFaceAttributeWord(tree, faceIndices);
-    return word ? *word : 0;
-}
-
-void dgTreeCollisionSetFaceAttribute(dgCollision* tree, const int32_t* faceIndices, int32_t attribute) {
-    int32_t* word = dgFaceAttributeWord(tree, faceIndices);
-    if (word) {
-        *word = attribute;
-    }
+void dgReleaseCollision(dgWorld* world, dgCollision* shape) {
+    dgWorldReleaseCollision(world, shape);
 }
 
 // ---- queries ----

@@ -2,29 +2,11 @@
 
 #include <cmath>
 
-#include "dgApiWorld.h"
 #include "dgAssert.h"
-#include "dgBody.h"
-#include "dgBuildBspPolygonSoup.h"
 #include "dgIntersections.h"
-#include "dgMemory.h"
 #include "dgPolygonSoupBuilder.h"
 
 namespace {
-
-// Faces of up to this many vertices are indexed from a local list.
-constexpr int32_t kLocalFaceIndices = 64;
-
-bool dgFiniteFace(int32_t vertexCount, const float* vertices, int32_t strideInBytes) {
-    const char* bytes = reinterpret_cast<const char*>(vertices);
-    for (int32_t i = 0; i < vertexCount; i++) {
-        const float* v = reinterpret_cast<const float*>(bytes + ptrdiff_t(i) * strideInBytes);
-        if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The nearest hit of a ray over the faces the soup offers.
 struct dgTreeRayHit {
@@ -82,76 +64,6 @@ dgCollision* dgWorldCreatePolygonSoupCollision(void* userData, dgPolygonSoupColl
     return new dgCollisionPolygonalSoup(userData, collide, rayCast, destroy);
 }
 
-dgCollision* dgCreateTreeCollision(dgWorld* world, dgTreeCollisionCallback callback) {
-    if (!world) {
-        return nullptr;
-    }
-    dgTreeCollision* tree = new dgTreeCollision(world, callback);
-    if (!tree) {
-        return nullptr;
-    }
-    dgCollision* shape = dgWorldCreatePolygonSoupCollision(tree, dgTreeCollisionCollide,
-                                                           dgTreeCollisionRayCast, dgTreeCollisionDestroy);
-    if (!shape) {
-        tree->release();
-    }
-    return shape;
-}
-
-void dgTreeCollisionBeginBuild(dgCollision* shape) {
-    dgTreeCollision* tree = dgTreeCollisionObject(shape);
-    if (!tree) {
-        return;
-    }
-    delete tree->m_builder;
-    tree->m_builder = new dgPolygonSoupBuilder();
-    if (tree->m_builder) {
-        tree->m_builder->begin();
-    }
-}
-
-void dgTreeCollisionAddFace(dgCollision* shape, int32_t vertexCount, const float* vertices,
-                            int32_t strideInBytes, int32_t faceAttribute) {
-    dgTreeCollision* tree = dgTreeCollisionObject(shape);
-    if (!tree || !tree->m_builder || !vertices || (vertexCount < 3) ||
-        (strideInBytes < int32_t(3 * sizeof(float))) || (strideInBytes % int32_t(sizeof(float)))) {
-        return;
-    }
-    if (!dgFiniteFace(vertexCount, vertices, strideInBytes)) {
-        return;
-    }
-    int32_t local[kLocalFaceIndices];
-    dgScratchArray<int32_t> large(vertexCount > kLocalFaceIndices ? vertexCount : 0);
-    int32_t* const indices = (vertexCount > kLocalFaceIndices) ? large.getData() : local;
-    if (!indices) {
-        return;
-    }
-    for (int32_t i = 0; i < vertexCount; i++) {
-        indices[i] = i;
-    }
-    tree->m_builder->addMesh(vertices, vertexCount, strideInBytes, 1, &vertexCount, indices, &faceAttribute,
-                             dgGetIdentityMatrix());
-}
-
-void dgTreeCollisionEndBuild(dgCollision* shape, int32_t optimise) {
-    dgTreeCollision* tree = dgTreeCollisionObject(shape);
-    if (!tree || !tree->m_builder) {
-        return;
-    }
-    dgPolygonSoupBuilder* builder = tree->m_builder;
-    builder->end(optimise != 0);
-    builder->duplicateSingleFace();
-    // A second build replaces the soup of the first.
-    tree->clear();
-    dgBuildBspPolygonSoup(tree, *builder);
-    dgVector boxMin(0.0f, 0.0f, 0.0f, 0.0f);
-    dgVector boxMax(0.0f, 0.0f, 0.0f, 0.0f);
-    tree->getAABB(boxMin, boxMax);
-    shape->setCollisionBBox(boxMin, boxMax);
-    delete builder;
-    tree->m_builder = nullptr;
-}
-
 void dgTreeCollisionCollide(dgPolygonSoupCollideDesc* desc) {
     DG_ASSERT(desc && desc->m_userData);
     dgCollideDescReset(*desc);
@@ -205,37 +117,4 @@ void dgTreeCollisionPolygonWalk(dgPolygonSoupCollideDesc* desc) {
     dgVector boxMax(0.0f, 0.0f, 0.0f, 0.0f);
     tree->getAABB(boxMin, boxMax);
     tree->getFacesInAABB(boxMin, boxMax, dgTreeWalkFace, desc);
-}
-
-namespace {
-
-void dgWalkBodyPolygons(const dgBody* body, dgCollisionPolygonCallback callback) {
-    dgCollision* shape = body->m_collision;
-    if (!shape->isClass(dgCollisionPolygonalSoup::kClassId)) {
-        shape->forEachPolygon(body, callback);
-        return;
-    }
-    dgCollisionPolygonalSoup* soup = static_cast<dgCollisionPolygonalSoup*>(shape);
-    if (soup->getCollideCallback() != dgTreeCollisionCollide) {
-        return;
-    }
-    soup->setCollideCallback(dgTreeCollisionPolygonWalk);
-    soup->forEachPolygon(body, callback);
-    soup->setCollideCallback(dgTreeCollisionCollide);
-}
-
-}  // namespace
-
-void dgBodyForEachPolygonDo(const dgBody* body, dgCollisionPolygonCallback callback) {
-    if (!body || !body->m_collision || !callback) {
-        return;
-    }
-    if (!body->m_world) {
-        dgWalkBodyPolygons(body, callback);
-        return;
-    }
-    // The callback may destroy the body or give its shape back while the
-    // shape is handing out faces: both wait for the walk's end.
-    dgApiWalk walk(body->m_world);
-    dgWalkBodyPolygons(body, callback);
 }

@@ -1,6 +1,5 @@
 #include "dgWorld.h"
 
-#include <cstring>
 #include <new>
 
 #include "dgAssert.h"
@@ -110,91 +109,6 @@ dgWorld::~dgWorld() {
     m_bodyTree.removeAll();
 }
 
-float dgWorldGetTimeStep(const dgWorld* world) {
-    return world ? world->m_timeStep : 0.0f;
-}
-
-void dgWorldSetSimdMode(dgWorld* world, int32_t mode) {
-    if (world) {
-        world->m_simdFlag = mode ? dgCpuHasSimd() : 0;
-    }
-}
-
-void dgWorldSetOutOfBoundsCallback(dgWorld* world, dgBodyOutOfBoundsCallback callback) {
-    if (world) {
-        world->m_outOfBounds = callback;
-    }
-}
-
-namespace {
-
-// The interface's offset: 16 floats, or null for the identity. Copied so that
-// the caller's floats need no particular alignment.
-dgMatrix dgOffsetFromFloats(const float* offsetMatrix) {
-    if (!offsetMatrix) {
-        return dgGetIdentityMatrix();
-    }
-    dgMatrix matrix;
-    static_assert(sizeof(dgMatrix) == 16 * sizeof(float), "a matrix is 16 packed floats");
-    std::memcpy(&matrix, offsetMatrix, sizeof(dgMatrix));
-    return matrix;
-}
-
-float dgAbs(float value) {
-    return (value < 0.0f) ? -value : value;
-}
-
-}  // namespace
-
-dgCollision* dgCreateNull(dgWorld* world) {
-    return dgWorldCreateNull(world);
-}
-
-dgCollision* dgCreateBox(dgWorld* world, float dx, float dy, float dz, const float* offsetMatrix) {
-    return dgWorldCreateBox(world, dx, dy, dz, dgOffsetFromFloats(offsetMatrix));
-}
-
-dgCollision* dgCreateSphere(dgWorld* world, float rx, float ry, float rz, const float* offsetMatrix) {
-    rx = dgAbs(rx);
-    ry = dgAbs(ry);
-    rz = dgAbs(rz);
-    const dgMatrix matrix = dgOffsetFromFloats(offsetMatrix);
-    if (dgAbs(rx - ry) < 1e-5f && dgAbs(rx - rz) < 1e-5f) {
-        return dgWorldCreateSphere(world, rx, matrix);
-    }
-    return dgWorldCreateEllipse(world, rx, ry, rz, matrix);
-}
-
-dgCollision* dgCreateCone(dgWorld* world, float radius, float height, const float* offsetMatrix) {
-    return dgWorldCreateCone(world, radius, height, dgOffsetFromFloats(offsetMatrix));
-}
-
-dgCollision* dgCreateCapsule(dgWorld* world, float radius, float height, const float* offsetMatrix) {
-    return dgWorldCreateCapsule(world, radius, height, dgOffsetFromFloats(offsetMatrix));
-}
-
-dgCollision* dgCreateCylinder(dgWorld* world, float radius, float height, const float* offsetMatrix) {
-    return dgWorldCreateCylinder(world, radius, height, dgOffsetFromFloats(offsetMatrix));
-}
-
-dgCollision* dgCreateChamferCylinder(dgWorld* world, float radius, float height, const float* offsetMatrix) {
-    return dgWorldCreateChamferCylinder(world, radius, height, dgOffsetFromFloats(offsetMatrix));
-}
-
-dgCollision* dgCreateConvexHull(dgWorld* world, int32_t pointCount, const float* points,
-                                int32_t strideInBytes, const float* offsetMatrix) {
-    return dgWorldCreateConvexHull(world, pointCount, points, strideInBytes,
-                                   dgOffsetFromFloats(offsetMatrix));
-}
-
-void dgCollisionRemoveFromCache(dgWorld* world, dgCollision* shape) {
-    dgWorldRemoveCollisionFromCache(world, shape);
-}
-
-void dgReleaseCollision(dgWorld* world, dgCollision* shape) {
-    dgWorldReleaseCollision(world, shape);
-}
-
 dgBodyTree::Node* dgTreeNodeInsertByKey(dgBodyTree* tree, dgBody* value, uintptr_t key, int32_t* existed) {
     bool alreadyPresent = false;
     dgBodyTree::Node* node = tree->insert(value, key, alreadyPresent);
@@ -202,27 +116,4 @@ dgBodyTree::Node* dgTreeNodeInsertByKey(dgBodyTree* tree, dgBody* value, uintptr
         *existed = alreadyPresent ? 1 : 0;
     }
     return node;
-}
-
-void dgWorldUnfreezeBody(dgWorld* world, dgBody* body) {
-    if (!world || !body || (body->m_world != world) || body->m_activeNode) {
-        return;
-    }
-    body->m_activeNode = dgTreeNodeInsertByKey(&world->m_activeBodyTree, body, dgBodyKey(body), nullptr);
-    if (!(body->m_flags & dgBodyFlagActive) && body->m_activation) {
-        body->m_activation(body, 1);
-    }
-    body->m_flags |= dgBodyFlagActive;
-}
-
-void dgWorldFreezeBody(dgWorld* world, dgBody* body) {
-    if (!world || !body || (body->m_world != world) || !body->m_activeNode) {
-        return;
-    }
-    world->m_activeBodyTree.remove(body->m_activeNode);
-    body->m_activeNode = nullptr;
-    if ((body->m_flags & dgBodyFlagActive) && body->m_activation) {
-        body->m_activation(body, 0);
-    }
-    body->m_flags &= ~uint32_t(dgBodyFlagActive);
 }

@@ -85,12 +85,12 @@ dgBody* dgWorldCreateBody(dgWorld* world, dgCollision* shape) {
         body->m_freezeThresholds[i] = world->m_defaultFreezeThresholds[i];
     }
     body->m_linearDamping = kCreationDamping * kDampingScale;
-    dgBodySetAngularDamping(body, dgVector(kCreationDamping, kCreationDamping, kCreationDamping, 0.0f));
+    dgBodyStoreAngularDamping(body, dgVector(kCreationDamping, kCreationDamping, kCreationDamping, 0.0f));
     shape->addRef();
     body->m_collision = shape;
     body->m_materialGroupId = world->m_defaultMaterialGroup;
-    dgBodySetMassMatrix(body, kCreationMass, kCreationInertia, kCreationInertia, kCreationInertia,
-                        kCreationInertia, kCreationInertia, kCreationInertia);
+    dgBodyStoreMassMatrix(body, kCreationMass, kCreationInertia, kCreationInertia, kCreationInertia,
+                          kCreationInertia, kCreationInertia, kCreationInertia);
     dgBroadPhaseAddBody(&world->m_broadPhase, body);
     // The caller has not got the body yet: a body born outside the world box
     // is frozen there, but nobody is told, so that no callback sees (or

@@ -109,15 +109,15 @@ public:
             body->m_freezeThresholds[i] = m_world->m_defaultFreezeThresholds[i];
         }
         body->m_linearDamping = kDamping;
-        dgBodySetAngularDamping(body, dgVector(0.1045f, 0.1045f, 0.1045f, 0.0f));
+        dgBodyStoreAngularDamping(body, dgVector(0.1045f, 0.1045f, 0.1045f, 0.0f));
         if (mass > 0.0f) {
             const float ixx = mass * (dy * dy + dz * dz) / 12.0f;
             const float iyy = mass * (dx * dx + dz * dz) / 12.0f;
             const float izz = mass * (dx * dx + dy * dy) / 12.0f;
-            dgBodySetMassMatrix(body, mass, ixx, iyy, izz, ixx, iyy, izz);
+            dgBodyStoreMassMatrix(body, mass, ixx, iyy, izz, ixx, iyy, izz);
             body->m_forceAndTorque = &applyGravity;
         } else {
-            dgBodySetMassMatrix(body, 2.0e15f, 1.0e15f, 1.0e15f, 1.0e15f, 1.0e15f, 1.0e15f, 1.0e15f);
+            dgBodyStoreMassMatrix(body, 2.0e15f, 1.0e15f, 1.0e15f, 1.0e15f, 1.0e15f, 1.0e15f, 1.0e15f);
         }
         dgBodySetMatrixInternal(body, pose);
         body->m_serial = ++m_world->m_bodySerial;

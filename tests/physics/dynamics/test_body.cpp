@@ -538,8 +538,8 @@ TEST(BodyBuoyancy, AddsDisplacedWeightAndBoundedDrag) {
         t.body.m_omega = c.omega;
         t.body.m_force = vec(1.0f, 0.0f, 0.0f, 0.0f);
         t.body.m_torque = vec(0.0f, 1.0f, 0.0f, 0.0f);
-        dgBodyAddBuoyancyForce(&t.body, 2.0f, c.linearViscosity, c.angularViscosity, gravity, noPlane,
-                               &context);
+        dgBodyAccumulateBuoyancy(&t.body, 2.0f, c.linearViscosity, c.angularViscosity, gravity, noPlane,
+                                 &context);
         // Lift = 0.5 * 2 * 10 = 10 up; arm (1, 0, 0) x (0, 10, 0) = (0, 0, 10).
         expectVecNear(t.body.m_force, vec(1.0f, 10.0f, 0.0f) - c.veloc.scale(c.kv), 1e-4f);
         expectVecNear(t.body.m_torque, vec(0.0f, 1.0f, 10.0f) - c.omega.scale(c.kw), 1e-4f);
@@ -553,10 +553,10 @@ TEST(BodyBuoyancy, AddsDisplacedWeightAndBoundedDrag) {
     t.body.m_force = vec(0.0f, 0.0f, 0.0f, 0.0f);
     t.body.m_torque = vec(0.0f, 0.0f, 0.0f, 0.0f);
     t.body.m_mass.w = 0.01f;
-    dgBodyAddBuoyancyForce(&t.body, 2.0f, 1.0f, 1.0f, gravity, noPlane, &context);
+    dgBodyAccumulateBuoyancy(&t.body, 2.0f, 1.0f, 1.0f, gravity, noPlane, &context);
     t.body.m_mass.w = 5.0f;
     shape->m_submerged.w = 0.0001f;
-    dgBodyAddBuoyancyForce(&t.body, 2.0f, 1.0f, 1.0f, gravity, noPlane, &context);
+    dgBodyAccumulateBuoyancy(&t.body, 2.0f, 1.0f, 1.0f, gravity, noPlane, &context);
     expectVecNear(t.body.m_force, vec(0.0f, 0.0f, 0.0f), 0.0f);
     expectVecNear(t.body.m_torque, vec(0.0f, 0.0f, 0.0f), 0.0f);
     shape->release();
@@ -584,7 +584,7 @@ TEST(BodyMemory, OperationsAllocateNothingAndShapesGoBack) {
         dgBodyCalculateNextVelocities(&t.body, 0.1f, v, w);
         t.body.m_mass.w = 1.0f;
         shape->m_submerged = vec(0.0f, 0.0f, 0.0f, 1.0f);
-        dgBodyAddBuoyancyForce(&t.body, 1.0f, 0.1f, 0.1f, vec(0.0f, -9.8f, 0.0f, 0.0f), nullptr, nullptr);
+        dgBodyAccumulateBuoyancy(&t.body, 1.0f, 0.1f, 0.1f, vec(0.0f, -9.8f, 0.0f, 0.0f), nullptr, nullptr);
         EXPECT_EQ(hooks.allocCalls(), afterShape);
         shape->release();
     }

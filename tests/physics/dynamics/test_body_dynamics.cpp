@@ -46,7 +46,7 @@ void setMassAsInterface(dgBody* body, float mass, float ixx, float iyy, float iz
         clamped[i] = std::min(std::max(request[i], 0.01f * mass), 100.0f * mass);
     }
     mass = (mass < 0.001f) ? 1.5e15f : mass;
-    dgBodySetMassMatrix(body, mass, clamped[0], clamped[1], clamped[2], request[0], request[1], request[2]);
+    dgBodyStoreMassMatrix(body, mass, clamped[0], clamped[1], clamped[2], request[0], request[1], request[2]);
 }
 
 // Sum over the body axes of axis * scale_a * (axis . v), in double.
@@ -74,7 +74,7 @@ TEST(BodyMass, StoresClampedInertiaReportsTheRequestAndMakesTinyMassesImmovable)
     expectNear3(toD3(t.body->m_mass), D3{0.1, 5.0, 1000.0}, 1e-6);
     EXPECT_FLOAT_EQ(t.body->m_invMass.w, 0.1f);
     float q[4], inv[4];
-    dgBodyGetMassMatrix(t.body, q[0], q[1], q[2], q[3]);
+    dgBodyReadMassMatrix(t.body, q[0], q[1], q[2], q[3]);
     EXPECT_FLOAT_EQ(q[0], 10.0f);
     expectNear3(D3{q[1], q[2], q[3]}, D3{0.05, 5.0, 2000.0}, 1e-6);
     dgBodyGetInvMassMatrix(t.body, inv[0], inv[1], inv[2], inv[3]);
@@ -83,7 +83,7 @@ TEST(BodyMass, StoresClampedInertiaReportsTheRequestAndMakesTinyMassesImmovable)
     setMassAsInterface(t.body, 0.0005f, 1.0f, 1.0f, 1.0f);
     EXPECT_NE(t.body->m_flags & dgBodyFlagEquilibrium, 0u);
     EXPECT_EQ(std::memcmp(&t.body->m_invMass, &kZero, sizeof(dgVector)), 0);
-    dgBodyGetMassMatrix(t.body, q[0], q[1], q[2], q[3]);
+    dgBodyReadMassMatrix(t.body, q[0], q[1], q[2], q[3]);
     EXPECT_EQ(q[0] + q[1] + q[2] + q[3], 0.0f);
     dgBodyGetInvMassMatrix(t.body, inv[0], inv[1], inv[2], inv[3]);
     EXPECT_FLOAT_EQ(inv[0], 1e-15f);
@@ -150,7 +150,7 @@ TEST(BodyImpulse, ChangesThePointVelocityByTheRequest) {
         const dgVector dv(u(rng), u(rng), u(rng), 0.0f);
         const D3 r = toD3(p) - toD3(t.body->m_globalCentreOfMass);
         const D3 before = toD3(t.body->m_veloc) + cross(toD3(t.body->m_omega), r);
-        dgBodyAddImpulse(t.body, dv, p);
+        dgBodyApplyImpulse(t.body, dv, p);
         const D3 after = toD3(t.body->m_veloc) + cross(toD3(t.body->m_omega), r);
         expectNear3(after, before + toD3(dv), 2e-4 * (1.0 + length(before)));
         ASSERT_EQ(t.body->m_flags & dgBodyFlagEquilibrium, 0u);
@@ -173,7 +173,7 @@ TEST(BodyImpulse, ChangesThePointVelocityByTheRequest) {
         const dgVector p = t.body->m_globalCentreOfMass + dgVector(float(offset.x), float(offset.y), float(offset.z), 0.0f);
         const dgVector dv(u(rng), u(rng), u(rng), 0.0f);
         const D3 r = toD3(p) - toD3(t.body->m_globalCentreOfMass);
-        dgBodyAddImpulse(t.body, dv, p);
+        dgBodyApplyImpulse(t.body, dv, p);
         const D3 v = toD3(t.body->m_veloc);
         const D3 after = v + cross(toD3(t.body->m_omega), r);
         ASSERT_TRUE(std::isfinite(after.x) && std::isfinite(after.y) && std::isfinite(after.z))
@@ -187,7 +187,7 @@ TEST(BodyImpulse, ChangesThePointVelocityByTheRequest) {
     // At the centre of mass of a 2 kg body: the velocity alone changes.
     BoxBody t;
     setMassAsInterface(t.body, 2.0f, 1.0f, 1.0f, 1.0f);
-    dgBodyAddImpulse(t.body, dgVector(0.0f, 1.0f, 0.0f, 0.0f), t.body->m_globalCentreOfMass);
+    dgBodyApplyImpulse(t.body, dgVector(0.0f, 1.0f, 0.0f, 0.0f), t.body->m_globalCentreOfMass);
     expectNear3(toD3(t.body->m_veloc), D3{0.0, 1.0, 0.0}, 1e-6);
     EXPECT_EQ(std::memcmp(&t.body->m_omega, &kZero, sizeof(dgVector)), 0);
 
@@ -196,12 +196,12 @@ TEST(BodyImpulse, ChangesThePointVelocityByTheRequest) {
     // request's part along the lever, (0.4, 0.4, 0), and stays finite.
     BoxBody far;
     setMassAsInterface(far.body, 1000.0f, 1000.0f, 2000.0f, 3000.0f);
-    dgBodyAddImpulse(far.body, dgVector(0.3f, 0.5f, 1.0f, 0.0f), dgVector(1.0e4f, 1.0e4f, 0.0f, 1.0f));
+    dgBodyApplyImpulse(far.body, dgVector(0.3f, 0.5f, 1.0f, 0.0f), dgVector(1.0e4f, 1.0e4f, 0.0f, 1.0f));
     expectNear3(toD3(far.body->m_veloc), D3{0.4, 0.4, 0.0}, 1e-6);
 
     // An immovable body takes nothing.
     setMassAsInterface(t.body, 0.0f, 1.0f, 1.0f, 1.0f);
-    dgBodyAddImpulse(t.body, dgVector(0.0f, 1.0f, 0.0f, 0.0f), dgVector(1.0f, 0.0f, 0.0f, 1.0f));
+    dgBodyApplyImpulse(t.body, dgVector(0.0f, 1.0f, 0.0f, 0.0f), dgVector(1.0f, 0.0f, 0.0f, 1.0f));
     expectNear3(toD3(t.body->m_veloc), D3{0.0, 1.0, 0.0}, 0.0);
 }
 
@@ -233,7 +233,7 @@ TEST(BodyIntegrate, FreeFallFollowsSemiImplicitEuler) {
     for (int n = 1; n <= steps; ++n) {
         t.body->m_force = kZero;
         t.body->m_torque = kZero;
-        dgBodyAddForce(t.body, dgVector(0.0f, -9.8f * 3.0f, 0.0f, 0.0f));
+        dgBodyAccumulateForce(t.body, dgVector(0.0f, -9.8f * 3.0f, 0.0f, 0.0f));
         dgBodyIntegrateAndNotify(t.body, float(dt));
         const D3 v = v0 + g * (n * dt);
         const D3 c = c0 + v0 * (n * dt) + g * (dt * dt * n * (n + 1) / 2.0);
@@ -394,7 +394,7 @@ TEST(BodyCollision, SwapsShapesThroughTheCacheAndASoupMakesTheBodyImmovable) {
     EXPECT_EQ(body->m_invMass.w, 0.0f);
     EXPECT_NE(body->m_flags & dgBodyFlagEquilibrium, 0u);
     float q[4];
-    dgBodyGetMassMatrix(body, q[0], q[1], q[2], q[3]);
+    dgBodyReadMassMatrix(body, q[0], q[1], q[2], q[3]);
     EXPECT_EQ(q[0], 0.0f);
 
     dgWorldReleaseCollision(world, body->m_collision);

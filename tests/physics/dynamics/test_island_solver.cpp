@@ -79,7 +79,7 @@ TEST_P(LoneBody, FollowsSemiImplicitEulerWithDamping) {
     if (!c.gravity) {
         body->m_forceAndTorque = nullptr;
     }
-    dgBodySetAngularDamping(body, dgVector(kSpinDamping[0], kSpinDamping[1], kSpinDamping[2], 0.0f));
+    dgBodyStoreAngularDamping(body, dgVector(kSpinDamping[0], kSpinDamping[1], kSpinDamping[2], 0.0f));
     body->m_veloc = dgVector(0.0f, c.velocity, 0.0f, 0.0f);
     const int32_t worldAxis = (c.axis + 1) % 3;
     float spinIn[3] = {0.0f, 0.0f, 0.0f};

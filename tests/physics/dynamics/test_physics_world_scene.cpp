@@ -49,8 +49,8 @@ struct Scene : public ::testing::Test {
     // A unit box of mass 1 at (x, y, z) falling under gravity.
     dgBody* addBox(float x, float y, float z, uint32_t group = 0) {
         dgBody* body = dgCreateBody(world, box);
-        dgBodySetMassMatrix(body, 1.0f, 1.0f / 6.0f, 1.0f / 6.0f, 1.0f / 6.0f, 1.0f / 6.0f, 1.0f / 6.0f,
-                            1.0f / 6.0f);
+        dgBodyStoreMassMatrix(body, 1.0f, 1.0f / 6.0f, 1.0f / 6.0f, 1.0f / 6.0f, 1.0f / 6.0f, 1.0f / 6.0f,
+                              1.0f / 6.0f);
         dgWorldSetBodyMatrix(world, body, translation(x, y, z));
         body->m_forceAndTorque = gravity;
         body->m_materialGroupId = group;

@@ -28,7 +28,7 @@ constexpr float kFrame = 1.0f / 60.0f;
 constexpr float kContactMargin = 1.0f / 128.0f;
 
 void gravity(dgBody* body) {
-    dgBodyAddForce(body, dgVector(0.0f, -kGravity * body->m_mass.w, 0.0f, 0.0f));
+    dgBodyAccumulateForce(body, dgVector(0.0f, -kGravity * body->m_mass.w, 0.0f, 0.0f));
 }
 
 // A world with a 40 x 1 x 40 immovable floor box whose top face is y = 0, on
@@ -69,7 +69,7 @@ private:
         dgBody* body = dgCreateBody(m_world, shape);
         dgReleaseCollision(m_world, shape);
         if (mass > 0.0f) {
-            dgBodySetMassMatrix(body, mass, inertia, inertia, inertia, inertia, inertia, inertia);
+            dgBodyStoreMassMatrix(body, mass, inertia, inertia, inertia, inertia, inertia, inertia);
             body->m_forceAndTorque = &gravity;
         }
         dgWorldSetBodyMatrix(m_world, body, pose);

@@ -176,7 +176,7 @@ TEST_F(ApiWorld, ANewBodyIsAwakeImmovableAndAtTheOrigin) {
                                    dgBodyFlagDirectLink));
     EXPECT_EQ(world->m_activeBodyTree.find(dgBodyKey(a)), a->m_activeNode);
     EXPECT_EQ(a->m_linearDamping, 0.00209f);
-    EXPECT_EQ(dgBodyGetAngularDamping(a).z, 0.1045f);
+    EXPECT_EQ(dgBodyReadAngularDamping(a).z, 0.1045f);
     EXPECT_EQ(a->m_freezeThresholds[2], 0.001f);
     EXPECT_EQ(a->m_matrix.position.x, 0.0f);
     EXPECT_EQ(a->m_matrix[0].x, 1.0f);
@@ -395,7 +395,7 @@ TEST_F(ApiWorld, ForceCallbacksDestroyAfterTheSubStep) {
     dgBody* victim = body("victim");
     script.victim = victim;
     for (dgBody* x : {a, victim}) {
-        dgBodySetMassMatrix(x, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f);
+        dgBodyStoreMassMatrix(x, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f);
         x->m_destructor = countDestructor;
     }
     a->m_forceAndTorque = forceThatDestroys;
@@ -438,7 +438,7 @@ TEST_F(ApiWorld, SetMatrixMovesTheJointedBodiesRigidly) {
                                turned(0, 0.5f, 0.2f, dgVector(2, 3, 0, 1)), translation(2, 3, 4)};
     dgBody* bodies[4] = {a, b, c, d};
     for (int32_t i = 0; i < 4; ++i) {
-        dgBodySetMassMatrix(bodies[i], 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f);
+        dgBodyStoreMassMatrix(bodies[i], 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f);
         dgBodySetMatrixInternal(bodies[i], start[i]);
         bodies[i]->m_veloc = dgVector(1, 2, 3, 0);
         bodies[i]->m_omega = dgVector(1, 0, 0, 0);
@@ -556,7 +556,7 @@ private:
                 created->m_activation = recordActivation;
                 g_reported[created] = created->m_flags & dgBodyFlagActive;
                 if (pick(2)) {
-                    dgBodySetMassMatrix(created, 2.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f);
+                    dgBodyStoreMassMatrix(created, 2.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f);
                 }
                 dgWorldSetBodyMatrix(m_world, created, translation(uniform(-50, 50), uniform(-50, 50), uniform(-50, 50)));
                 m_bodies.push_back(created);
