@@ -111,6 +111,12 @@ private:
     uint32_t m_saved;
 };
 
+// True between the start and the end of an update: what the flat interface
+// refuses to callbacks then.
+inline bool dgWorldIsUpdating(const dgWorld* world) {
+    return static_cast<const dgApiWorld*>(world)->m_updating != 0;
+}
+
 // After every sub-step, still inside the update: each body hierarchy whose
 // bodies moved reports its parts.
 void dgWorldUpdateHierarchies(dgApiWorld* world);

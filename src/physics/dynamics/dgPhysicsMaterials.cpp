@@ -23,10 +23,6 @@ constexpr float kMaxContactSoftness = 0.7f;
 // direction is ignored.
 constexpr float kMinTangentCross2 = 1.0e-6f;
 
-bool updating(const dgWorld* world) {
-    return static_cast<const dgApiWorld*>(world)->m_updating != 0;
-}
-
 bool finite3(const float* v) {
     return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
 }
@@ -85,7 +81,7 @@ uint32_t dgMaterialCreateGroupId(dgWorld* world) {
 }
 
 void dgMaterialDestroyAllGroups(dgWorld* world) {
-    if (!world || updating(world)) {
+    if (!world || dgWorldIsUpdating(world)) {
         return;
     }
     dgMaterialTableReset(world);

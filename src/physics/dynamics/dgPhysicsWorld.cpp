@@ -26,10 +26,6 @@ constexpr int32_t kVersion = 153;
 // Extent of the world box of a new world, and after all bodies are gone.
 constexpr float kDefaultWorldExtent = 100.0f;
 
-bool updating(const dgWorld* world) {
-    return static_cast<const dgApiWorld*>(world)->m_updating != 0;
-}
-
 dgVector point3(const float* v) {
     return dgVector(v[0], v[1], v[2], 1.0f);
 }
@@ -69,7 +65,7 @@ void dgWorldDestroy(dgWorld* world) {
 }
 
 void dgWorldDestroyAllBodies(dgWorld* world) {
-    if (!world || updating(world)) {
+    if (!world || dgWorldIsUpdating(world)) {
         return;
     }
     dgApiWorld* apiWorld = dgApiWorldOf(world);
@@ -127,7 +123,7 @@ float dgWorldGetTimeStep(const dgWorld* world) {
 }
 
 void dgWorldSetSize(dgWorld* world, const float* minimum, const float* maximum) {
-    if (!world || !minimum || !maximum || updating(world)) {
+    if (!world || !minimum || !maximum || dgWorldIsUpdating(world)) {
         return;
     }
     // Re-filing moves every body, and an out-of-bounds callback may destroy
