@@ -703,24 +703,27 @@ TEST(ConvexHullSignature, HashesTypePointsAndMatrix) {
 namespace {
 
 // The primitive kinds of the factory, with the key sizes as asked and as the
-// built shape holds them (absolute values; halves where the key halves).
+// built shape holds them (absolute values, times `askedScale`: a half where
+// the key halves).
 struct PrimitiveKind {
     const char* name;
     uint32_t classId;
     int32_t sizeCount;
     dgCollision* (*create)(dgWorld* world, const float* sizes, const dgMatrix& offset);
-    void (*askedKey)(const float* sizes, float* key);
+    float askedScale[3];
     void (*heldKey)(const dgCollision* shape, float* key);
+
+    void askedKey(const float* sizes, float* key) const {
+        for (int32_t i = 0; i < sizeCount; i++) {
+            key[i] = std::fabs(sizes[i]) * askedScale[i];
+        }
+    }
 };
 
 const PrimitiveKind kPrimitiveKinds[] = {
     {"box", dgCollisionBox::kClassId, 3,
      [](dgWorld* w, const float* s, const dgMatrix& m) { return dgWorldCreateBox(w, s[0], s[1], s[2], m); },
-     [](const float* s, float* k) {
-         for (int i = 0; i < 3; i++) {
-             k[i] = std::fabs(s[i]) * 0.5f;
-         }
-     },
+     {0.5f, 0.5f, 0.5f},
      [](const dgCollision* c, float* k) {
          const dgVector& h = static_cast<const dgCollisionBox*>(c)->getHalfExtents();
          k[0] = h.x;
@@ -729,17 +732,13 @@ const PrimitiveKind kPrimitiveKinds[] = {
      }},
     {"sphere", dgCollisionSphere::kClassId, 1,
      [](dgWorld* w, const float* s, const dgMatrix& m) { return dgWorldCreateSphere(w, s[0], m); },
-     [](const float* s, float* k) { k[0] = std::fabs(s[0]); },
+     {1.0f},
      [](const dgCollision* c, float* k) { k[0] = static_cast<const dgCollisionSphere*>(c)->getRadius(); }},
     {"ellipse", dgCollisionEllipse::kClassId, 3,
      [](dgWorld* w, const float* s, const dgMatrix& m) {
          return dgWorldCreateEllipse(w, s[0], s[1], s[2], m);
      },
-     [](const float* s, float* k) {
-         for (int i = 0; i < 3; i++) {
-             k[i] = std::fabs(s[i]);
-         }
-     },
+     {1.0f, 1.0f, 1.0f},
      [](const dgCollision* c, float* k) {
          const dgVector r(static_cast<const dgCollisionEllipse*>(c)->getRadii());
          k[0] = r.x;
@@ -748,10 +747,7 @@ const PrimitiveKind kPrimitiveKinds[] = {
      }},
     {"cone", dgCollisionCone::kClassId, 2,
      [](dgWorld* w, const float* s, const dgMatrix& m) { return dgWorldCreateCone(w, s[0], s[1], m); },
-     [](const float* s, float* k) {
-         k[0] = std::fabs(s[0]);
-         k[1] = std::fabs(s[1]) * 0.5f;
-     },
+     {1.0f, 0.5f},
      [](const dgCollision* c, float* k) {
          const dgCollisionCone* cone = static_cast<const dgCollisionCone*>(c);
          k[0] = cone->getRadius();
@@ -759,10 +755,7 @@ const PrimitiveKind kPrimitiveKinds[] = {
      }},
     {"capsule", dgCollisionCapsule::kClassId, 2,
      [](dgWorld* w, const float* s, const dgMatrix& m) { return dgWorldCreateCapsule(w, s[0], s[1], m); },
-     [](const float* s, float* k) {
-         k[0] = std::fabs(s[0]);
-         k[1] = std::fabs(s[1]) * 0.5f;
-     },
+     {1.0f, 0.5f},
      [](const dgCollision* c, float* k) {
          const dgCollisionCapsule* capsule = static_cast<const dgCollisionCapsule*>(c);
          k[0] = capsule->getRadius();
@@ -770,10 +763,7 @@ const PrimitiveKind kPrimitiveKinds[] = {
      }},
     {"cylinder", dgCollisionCylinder::kClassId, 2,
      [](dgWorld* w, const float* s, const dgMatrix& m) { return dgWorldCreateCylinder(w, s[0], s[1], m); },
-     [](const float* s, float* k) {
-         k[0] = std::fabs(s[0]);
-         k[1] = std::fabs(s[1]) * 0.5f;
-     },
+     {1.0f, 0.5f},
      [](const dgCollision* c, float* k) {
          const dgCollisionCylinder* cylinder = static_cast<const dgCollisionCylinder*>(c);
          k[0] = cylinder->getRadius();
@@ -783,10 +773,7 @@ const PrimitiveKind kPrimitiveKinds[] = {
      [](dgWorld* w, const float* s, const dgMatrix& m) {
          return dgWorldCreateChamferCylinder(w, s[0], s[1], m);
      },
-     [](const float* s, float* k) {
-         k[0] = std::fabs(s[0]);
-         k[1] = std::fabs(s[1]) * 0.5f;
-     },
+     {1.0f, 0.5f},
      [](const dgCollision* c, float* k) {
          const dgCollisionChamferCylinder* chamfer = static_cast<const dgCollisionChamferCylinder*>(c);
          k[0] = chamfer->getGivenRadius();
