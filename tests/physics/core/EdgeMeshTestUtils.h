@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <set>
 #include <vector>
 
@@ -19,6 +20,12 @@ using testsupport::sub;
 
 // Vertex array of packed x, y, z floats (stride 12 bytes).
 struct Cloud {
+    Cloud() = default;
+    Cloud(std::initializer_list<D3> points) {
+        for (const D3& p : points) {
+            add(p.x, p.y, p.z);
+        }
+    }
     std::vector<float> xyz;
     int32_t add(double x, double y, double z) {
         xyz.push_back(float(x));

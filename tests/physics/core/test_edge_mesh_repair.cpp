@@ -240,10 +240,7 @@ TEST(EdgeMeshStitch, TerrainCoordinatesNeedAToleranceAboveFloatSpacing) {
 // as a loop of two; such a loop bounds nothing and goes, and the check
 // refuses it where it is left in place.
 TEST(EdgeMeshStitch, FaceCollapsedBelowThreeEdgesIsRemoved) {
-    Cloud cloud;
-    cloud.add(0, 0, 0);
-    cloud.add(1, 0, 0);
-    cloud.add(1, 0, 0);
+    Cloud cloud{{0, 0, 0}, {1, 0, 0}, {1, 0, 0}};
     dgEdgeMesh mesh;
     mesh.dgEdgeMeshAddTriangle(0, 1, 2);
     mesh.dgEdgeMeshEndFace();
@@ -267,12 +264,7 @@ TEST(EdgeMeshStitch, FaceCollapsedBelowThreeEdgesIsRemoved) {
 
 TEST(EdgeMeshRemoveSmallTriangles, SliverGoesAndCornerDataIsNeverDereferenced) {
     dgEdgeMesh mesh;
-    Cloud cloud;
-    cloud.add(0, 0, 0);
-    cloud.add(1, 0, 0);
-    cloud.add(1, 1, 0);
-    cloud.add(0, 1, 0);
-    cloud.add(0.5, 0.0001, 0);
+    Cloud cloud{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.0001, 0}};
     // Corner attributes that are not pointers; a collapse that took them for
     // simplification records would write through them.
     const int32_t faces[4][3] = {{0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}};
@@ -342,14 +334,7 @@ TEST(EdgeMeshCoplanar, RegionOfOneCubeSideAndItsOutline) {
 
 TEST(EdgeMeshCoplanar, NonTriangulableFacesAreReportedAndKept) {
     dgEdgeMesh mesh;
-    Cloud cloud;
-    cloud.add(0, 0, 0);
-    cloud.add(1, 0, 0);
-    cloud.add(2, 0, 0);
-    cloud.add(3, 0, 0);
-    cloud.add(0, 1, 0);
-    cloud.add(1, 1, 0);
-    cloud.add(0, 2, 0);
+    Cloud cloud{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {0, 1, 0}, {1, 1, 0}, {0, 2, 0}};
     const int32_t flat[4] = {0, 1, 2, 3};
     const int32_t square[4] = {4, 5, 1, 0};
     const int32_t fine[3] = {4, 6, 5};

@@ -264,11 +264,7 @@ TEST(EdgeMeshSimplify, EdgeShorterThanAThousandthIsNeverCollapsed) {
     for (double px : {0.0005, 0.002}) {
         SCOPED_TRACE(px);
         dgEdgeMesh mesh;
-        Cloud cloud;
-        cloud.add(0, 0, 0);
-        cloud.add(1, 0, 0);
-        cloud.add(1, 1, 0);
-        cloud.add(0, 1, 0);
+        Cloud cloud{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
         const int32_t p = cloud.add(px, 0.0002, 0);
         mesh.dgEdgeMeshAddTriangle(0, p, 3);
         mesh.dgEdgeMeshAddTriangle(p, 1, 2);
@@ -291,12 +287,13 @@ TEST(EdgeMeshOptimize, FlatGridsKeepTheirWholeAreaAtAnyCellCountAndScale) {
         double size;
         bool quads;
     };
-    const Case cases[] = {{72, 1.0, false}, {90, 1.25, true}, {16, 100.0, true}, {40, 0.01, false},
-                          {64, 1280.0, false}};
+    const Case cases[] = {
+        {72, 1.0, false}, {90, 1.25, true}, {16, 100.0, true}, {40, 0.01, false}, {64, 1280.0, false}};
     std::mt19937 rng(72);
     std::uniform_real_distribution<double> unit(0.001, 0.999);
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.cells << " cells over " << c.size << (c.quads ? " as quads" : ""));
+        SCOPED_TRACE(testing::Message()
+                     << c.cells << " cells over " << c.size << (c.quads ? " as quads" : ""));
         dgEdgeMesh mesh;
         Cloud cloud;
         addGrid(mesh, cloud, c.cells, c.size, 0, 0, 0, c.quads);
@@ -329,11 +326,7 @@ TEST(EdgeMeshOptimize, FlatGridsKeepTheirWholeAreaAtAnyCellCountAndScale) {
 // deleted, so they go; the proper triangle across edge 0-1 stays.
 TEST(EdgeMeshRemoveDegenerateFaces, DeletesFacesWithoutArea) {
     dgEdgeMesh mesh;
-    Cloud cloud;
-    cloud.add(0, 0, 0);
-    cloud.add(2, 0, 0);
-    cloud.add(1, 0, 0);
-    cloud.add(1, -1, 0);
+    Cloud cloud{{0, 0, 0}, {2, 0, 0}, {1, 0, 0}, {1, -1, 0}};
     mesh.dgEdgeMeshAddTriangle(0, 3, 1);
     mesh.dgEdgeMeshAddTriangle(0, 1, 2);
     mesh.dgEdgeMeshEndFace();
@@ -346,11 +339,7 @@ TEST(EdgeMeshRemoveDegenerateFaces, DeletesFacesWithoutArea) {
 
 TEST(EdgeMeshMergeCoplanarFaces, ConvexPairBecomesOneQuadWithOneFaceId) {
     dgEdgeMesh mesh;
-    Cloud cloud;
-    cloud.add(0, 0, 0);
-    cloud.add(1, 0, 0);
-    cloud.add(1, 1, 0);
-    cloud.add(0, 1, 0);
+    Cloud cloud{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
     mesh.dgEdgeMeshAddTriangle(0, 1, 2);
     mesh.dgEdgeMeshAddTriangle(0, 2, 3);
     mesh.dgEdgeMeshEndFace();
