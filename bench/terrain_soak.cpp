@@ -404,11 +404,7 @@ int main(int argc, char** argv) {
     // game keeps only the first contact point of a pair in each pass; here
     // every point stands, so that what is measured is the engine's.
     dgWorld* world = dgWorldCreate(countingAllocate, countingRelease);
-    dgWorldSetMinimumFrameRate(world, 30.0f);
-    const uint32_t group = dgMaterialGetDefaultGroupId(world);
-    dgMaterialSetDefaultFriction(world, group, group, 0.8f, 0.4f);
-    dgMaterialSetDefaultElasticity(world, group, group, 0.3f);
-    dgMaterialSetDefaultSoftness(world, group, group, 0.05f);
+    gameterrain::applyGameWorldValues(world);
     gameterrain::createLevelBody(world, map);
 
     std::vector<Body> bodies(kBodies);
@@ -416,13 +412,7 @@ int main(int argc, char** argv) {
         Body& b = bodies[size_t(k)];
         b.kind = &kKinds[k % 3];
         b.continuous = (k % 4 == 3);
-        const float* s = b.kind->size;
-        dgCollision* box = dgCreateBox(world, s[0], s[1], s[2], nullptr);
-        b.body = dgCreateBody(world, box);
-        dgReleaseCollision(world, box);
-        const float mass = b.kind->mass;
-        dgBodySetMassMatrix(b.body, mass, mass * (s[1] * s[1] + s[2] * s[2]), mass * (s[0] * s[0] + s[2] * s[2]),
-                            mass * (s[0] * s[0] + s[1] * s[1]));
+        b.body = gameterrain::createBoxBody(world, b.kind->size, b.kind->mass);
         dgBodySetLinearDamping(b.body, b.kind->linearDamping);
         const float damping[3] = {b.kind->angularDamping, b.kind->angularDamping, b.kind->angularDamping};
         dgBodySetAngularDamping(b.body, damping);

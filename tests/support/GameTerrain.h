@@ -82,6 +82,27 @@ inline dgCollision* buildTree(dgWorld* world, const std::vector<uint16_t>& map) 
     return tree;
 }
 
+// The game's world values: a minimum frame rate of 30, and the default pair's friction 0.8 / 0.4,
+// elasticity 0.3 and softness 0.05.
+inline void applyGameWorldValues(dgWorld* world) {
+    dgWorldSetMinimumFrameRate(world, 30.0f);
+    const uint32_t group = dgMaterialGetDefaultGroupId(world);
+    dgMaterialSetDefaultFriction(world, group, group, 0.8f, 0.4f);
+    dgMaterialSetDefaultElasticity(world, group, group, 0.3f);
+    dgMaterialSetDefaultSoftness(world, group, group, 0.05f);
+}
+
+// A box body of the given full sizes and mass, its inertia mass (b^2 + c^2)
+// about each axis, as the ship- and torpedo-sized scenes give it.
+inline dgBody* createBoxBody(dgWorld* world, const float* size, float mass) {
+    dgCollision* box = dgCreateBox(world, size[0], size[1], size[2], nullptr);
+    dgBody* body = dgCreateBody(world, box);
+    dgReleaseCollision(world, box);
+    const float xx = size[0] * size[0], yy = size[1] * size[1], zz = size[2] * size[2];
+    dgBodySetMassMatrix(body, mass, mass * (yy + zz), mass * (xx + zz), mass * (xx + yy));
+    return body;
+}
+
 // The level body as the glue makes it: the tree at (0, -12000, 0), and the
 // world box over the terrain up to the sea surface at y = 0.
 inline dgBody* createLevelBody(dgWorld* world, const std::vector<uint16_t>& map) {

@@ -112,11 +112,8 @@ TEST(GameScene, DebrisFallsSettlesAboveTheFloorAndCallbacksComeInOrder) {
     g_log = CallbackLog();
     dgWorld* world = dgWorldCreate(nullptr, nullptr);
     ASSERT_NE(world, nullptr);
-    dgWorldSetMinimumFrameRate(world, 30.0f);
+    gameterrain::applyGameWorldValues(world);
     const uint32_t ground = dgMaterialGetDefaultGroupId(world);
-    dgMaterialSetDefaultFriction(world, ground, ground, 0.8f, 0.4f);
-    dgMaterialSetDefaultElasticity(world, ground, ground, 0.3f);
-    dgMaterialSetDefaultSoftness(world, ground, ground, 0.05f);
     uint32_t groups[3];
     for (uint32_t& group : groups) {
         group = dgMaterialCreateGroupId(world);
@@ -245,11 +242,7 @@ TEST(GameScene, NoShipOrTorpedoEndsUnderTheSeaFloor) {
         gameterrain::loadHeightMap(TARNWELL_MEDIA_DIR "/terrain/map257x257.raw");
     ASSERT_FALSE(map.empty());
     dgWorld* world = dgWorldCreate(nullptr, nullptr);
-    dgWorldSetMinimumFrameRate(world, 30.0f);
-    const uint32_t ground = dgMaterialGetDefaultGroupId(world);
-    dgMaterialSetDefaultFriction(world, ground, ground, 0.8f, 0.4f);
-    dgMaterialSetDefaultElasticity(world, ground, ground, 0.3f);
-    dgMaterialSetDefaultSoftness(world, ground, ground, 0.05f);
+    gameterrain::applyGameWorldValues(world);
     const uint32_t ships = dgMaterialCreateGroupId(world);
     dgMaterialCreateGroupId(world);
     const uint32_t level = dgMaterialCreateGroupId(world);
@@ -271,13 +264,9 @@ TEST(GameScene, NoShipOrTorpedoEndsUnderTheSeaFloor) {
         std::vector<float> thrust(360);
         for (size_t k = 0; k < thrust.size(); k++) {
             const float* s = sizes[k % 3];
-            dgCollision* box = dgCreateBox(world, s[0], s[1], s[2], nullptr);
-            dgBody* body = dgCreateBody(world, box);
-            dgReleaseCollision(world, box);
+            dgBody* body = gameterrain::createBoxBody(world, s, s[3]);
             bodies.push_back(body);
             dgBodySetMaterialGroupId(body, ships);
-            dgBodySetMassMatrix(body, s[3], s[3] * (s[1] * s[1] + s[2] * s[2]),
-                                s[3] * (s[0] * s[0] + s[2] * s[2]), s[3] * (s[0] * s[0] + s[1] * s[1]));
             const float angles[3] = {6.2831853f * u(rng), 6.2831853f * u(rng), 6.2831853f * u(rng)};
             float m[16];
             dgSetEulerAngles(angles, m);
