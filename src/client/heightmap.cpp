@@ -2,6 +2,7 @@
 
 #include "client/constants.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -38,18 +39,27 @@ HeightMap::HeightMap(const char* path, int32_t bitsPerSample) {
     if (width == 1 || width == 2) {
         const int32_t grid = static_cast<int32_t>(std::sqrt(static_cast<float>(kGridBytes / width)));
         const size_t count = static_cast<size_t>(grid) * static_cast<size_t>(grid);
-        // Zero-filled, so whatever a short file leaves out reads as 0.
-        std::vector<uint8_t> bytes(count * static_cast<size_t>(width), 0);
-        (void)std::fread(bytes.data(), 1, bytes.size(), file);
+        // Whatever a short file leaves out stays 0, half a last sample included.
+        std::vector<uint16_t> read(count);
+        const size_t bytes = static_cast<size_t>(width);
+        uint8_t chunk[4096];  // whole samples of either width
+        size_t k = 0;
+        while (k < count) {
+            const size_t wanted = std::min(sizeof(chunk), (count - k) * bytes);
+            const size_t got = std::fread(chunk, 1, wanted, file);
+            for (size_t b = 0; b < got; ++b) {
+                read[k + b / bytes] |= static_cast<uint16_t>(chunk[b] << (8 * (b % bytes)));
+            }
+            k += got / bytes;
+            if (got < wanted) {
+                break;
+            }
+        }
         // A read that fails (a folder opens, but reads nothing) is no map.
         if (std::ferror(file) == 0) {
             bytesPerSample = width;
             side = grid;
-            samples.resize(count);
-            for (size_t k = 0; k < count; ++k) {
-                samples[k] =
-                    (width == 1) ? bytes[k] : static_cast<uint16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
-            }
+            samples.swap(read);
         }
     }
     std::fclose(file);
