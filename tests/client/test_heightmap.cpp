@@ -75,7 +75,8 @@ class HeightMapFiles : public testing::TestWithParam<MapFile> {};
 
 // Queries on the map, off it, at grid points (exact), non-finite, and
 // repeated at the last x and z with another y (the cache), starting at
-// (0, 0), which the cache must not answer before anything was computed.
+// (0, 0), which the cache must not answer before anything was computed, and
+// at the last sample the file reaches (half of it, for an odd length).
 TEST_P(HeightMapFiles, AnswerTheBilinearBlendOfTheSamplesRead) {
     const MapFile& file = GetParam();
     const int32_t width = file.bits / 8;
@@ -105,8 +106,12 @@ TEST_P(HeightMapFiles, AnswerTheBilinearBlendOfTheSamplesRead) {
     vector3df p(0.0f, 0.0f, 0.0f);
     for (int32_t n = 0; n < 6000; ++n) {
         const int32_t kind = n == 0 ? -1 : static_cast<int32_t>(random() % 6);
-        bool gridPoint = false;
-        if (kind == 0) {
+        bool gridPoint = n == 1;
+        if (n == 1) {
+            const int32_t last = std::min(static_cast<int32_t>(samples.size()) - 1,
+                                          static_cast<int32_t>(length / width));
+            p = vector3df(20.0f * (last / file.side), 0.0f, 20.0f * (last % file.side));
+        } else if (kind == 0) {
             p = vector3df(onMap(random), onMap(random), onMap(random));
         } else if (kind == 1) {
             p = vector3df(anywhere(random), anywhere(random), anywhere(random));
