@@ -6,6 +6,8 @@
 #include "client/constants.h"
 #include "client/engine/RawTerrain.h"
 
+#include "FileTestUtils.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <random>
 #include <string>
@@ -27,19 +28,16 @@ constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float Inf = std::numeric_limits<float>::infinity();
 
 // A scratch folder for the test's files, removed at the end.
-class Scratch {
-public:
+struct Scratch {
     Scratch() {
         char pattern[] = "/tmp/tarnwell-heightmap-XXXXXX";
         EXPECT_NE(mkdtemp(pattern), nullptr);
         folder = pattern;
     }
     ~Scratch() { std::filesystem::remove_all(folder); }
-    std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-        const std::string path = folder + "/" + name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
-        return path;
+    std::string write(const std::string& bytes) const {
+        testsupport::writeFile(folder + "/map.raw", bytes);
+        return folder + "/map.raw";
     }
     std::string folder;
 };
@@ -67,8 +65,8 @@ double referenceHeight(const std::vector<double>& samples, int32_t side, float x
 struct MapFile {
     const char* name;
     int32_t bits;
-    int32_t side;      // as the sample width sets it
-    int64_t fileBytes;  // negative: the full grid's bytes plus this many more
+    int32_t side;  // as the sample width sets it
+    size_t length;  // of the file, bytes
 };
 
 class HeightMapFiles : public testing::TestWithParam<MapFile> {};
@@ -80,22 +78,17 @@ class HeightMapFiles : public testing::TestWithParam<MapFile> {};
 TEST_P(HeightMapFiles, AnswerTheBilinearBlendOfTheSamplesRead) {
     const MapFile& file = GetParam();
     const int32_t width = file.bits / 8;
-    const size_t full = static_cast<size_t>(file.side) * file.side * width;
-    const size_t length = file.fileBytes < 0 ? full - file.fileBytes : static_cast<size_t>(file.fileBytes);
-    std::mt19937 random(146 + file.bits + static_cast<uint32_t>(length));
-    std::vector<uint8_t> bytes(length);
-    for (uint8_t& b : bytes) {
-        b = static_cast<uint8_t>(random());
+    std::mt19937 random(146 + file.bits + static_cast<uint32_t>(file.length));
+    std::string bytes(file.length, '\0');
+    for (char& b : bytes) {
+        b = static_cast<char>(random());
     }
     std::vector<double> samples(static_cast<size_t>(file.side) * file.side, 0.0);
-    for (size_t k = 0; k < samples.size(); ++k) {
-        for (int32_t b = 0; b < width; ++b) {
-            const size_t at = k * width + b;
-            samples[k] += (at < bytes.size() ? bytes[at] : 0) * (b == 0 ? 1.0 : 256.0);
-        }
+    for (size_t at = 0; at < std::min(bytes.size(), samples.size() * width); ++at) {
+        samples[at / width] += static_cast<uint8_t>(bytes[at]) * (at % width == 0 ? 1.0 : 256.0);
     }
     const Scratch scratch;
-    HeightMap map(scratch.write("map.raw", bytes).c_str(), file.bits);
+    HeightMap map(scratch.write(bytes).c_str(), file.bits);
     ASSERT_EQ(map.getSize(), file.side);
 
     const float edge = 20.0f * (file.side - 1);
@@ -109,7 +102,7 @@ TEST_P(HeightMapFiles, AnswerTheBilinearBlendOfTheSamplesRead) {
         bool gridPoint = n == 1;
         if (n == 1) {
             const int32_t last = std::min(static_cast<int32_t>(samples.size()) - 1,
-                                          static_cast<int32_t>(length / width));
+                                          static_cast<int32_t>(file.length / width));
             p = vector3df(20.0f * (last / file.side), 0.0f, 20.0f * (last % file.side));
         } else if (kind == 0) {
             p = vector3df(onMap(random), onMap(random), onMap(random));
@@ -136,13 +129,13 @@ TEST_P(HeightMapFiles, AnswerTheBilinearBlendOfTheSamplesRead) {
 
 INSTANTIATE_TEST_SUITE_P(HeightMap, HeightMapFiles,
                          testing::Values(MapFile{"Full16", 16, 257, 132098}, MapFile{"Short16", 16, 257, 40001},
-                                         MapFile{"Long16", 16, 257, -100}, MapFile{"Zero16", 16, 257, 0},
+                                         MapFile{"Long16", 16, 257, 132198}, MapFile{"Zero16", 16, 257, 0},
                                          MapFile{"Full8", 8, 363, 131769}, MapFile{"Short8", 8, 363, 999}),
                          [](const testing::TestParamInfo<MapFile>& info) { return std::string(info.param.name); });
 
 TEST(HeightMap, NoFileOrAnotherSampleWidthLeavesAnEmptyMapAt12000Below) {
     const Scratch scratch;
-    const std::string path = scratch.write("map.raw", std::vector<uint8_t>(132098, 0x7f));
+    const std::string path = scratch.write(std::string(132098, '\x7f'));
     struct Case {
         std::string path;
         int32_t bits;
@@ -162,8 +155,10 @@ TEST(HeightMap, NoFileOrAnotherSampleWidthLeavesAnEmptyMapAt12000Below) {
 
 // One height for the terrain: the engine's node, made from the generated
 // sea floor with the game's arguments, stands where the height map says at
-// every grid point it answers for, the valley floor included (-4000; the
-// engine's own raw loader would put it near -11969).
+// every grid point, the valley floor included (-4000; the engine's own raw
+// loader would put it near -11969). Its mesh, which the level body is built
+// from, holds vertex (i, j) at (i, raw(i, j), j): no mirror, no swap, no
+// smoothing (the valley is off-centre in x and z).
 TEST(HeightMap, GameTerrainNodeStandsAtTheHeightMapsHeights) {
     const std::string path = TARNWELL_MEDIA_DIR "/terrain/map257x257.raw";
     HeightMap map(path.c_str(), 16);
@@ -176,12 +171,19 @@ TEST(HeightMap, GameTerrainNodeStandsAtTheHeightMapsHeights) {
         vector3df(TERRAIN_SCALE_XZ, TERRAIN_SCALE_Y, TERRAIN_SCALE_XZ), irr::video::SColor(255, 255, 255, 255), 4,
         irr::scene::ETPS_17);
     ASSERT_NE(node, nullptr);
+    irr::scene::IMeshBuffer* mesh = node->getMesh()->getMeshBuffer(0);
+    ASSERT_EQ(mesh->getVertexCount(), 257u * 257u);
     int32_t differing = 0;
-    for (int32_t i = 0; i < 256; ++i) {
-        for (int32_t j = 0; j < 256; ++j) {
+    for (int32_t i = 0; i < 257; ++i) {
+        for (int32_t j = 0; j < 257; ++j) {
             const float x = TERRAIN_SCALE_XZ * i;
             const float z = TERRAIN_SCALE_XZ * j;
-            differing += node->getHeight(x, z) != map.getHeight(vector3df(x, 0.0f, z)) ? 1 : 0;
+            const float height = map.getHeight(vector3df(x, 0.0f, z));
+            const vector3df vertex = mesh->getPosition(i * 257 + j);
+            differing += (vertex.X != i || vertex.Z != j ||
+                          vertex.Y * TERRAIN_SCALE_Y + TERRAIN_POSITION.Y != height) ? 1 : 0;
+            // The engine answers inside the grid only, without its last row and column.
+            differing += (i < 256 && j < 256 && node->getHeight(x, z) != height) ? 1 : 0;
         }
     }
     EXPECT_EQ(differing, 0);
