@@ -203,3 +203,23 @@ swaps += updates(4) + arm(11, 0x80, 1) + bytes([11, 3, 1])  # a face walk destro
 swaps += bytes([6, 0, 138]) + wvs((1, 2, 3), 20.0) + bytes([0xF2, 0xF2, 0xF0])  # lever (1e6, 1e6, 0)
 swaps += updates(4) + bytes([5, 0]) + updates(2)
 write("world", "walk_swaps", bytes([0]) + swaps)
+
+
+# height_map: sample width (0 16, 1 8, 4 24, 5 32 bits | 8 no file), count of
+# (x, z) float pairs, the pairs, then the file.
+def height_seed(width, pairs, file):
+    return bytes([width, len(pairs)]) + b"".join(struct.pack("<2f", x, z) for x, z in pairs) + file
+
+
+def samples16(values):
+    return b"".join(struct.pack("<H", v) for v in values)
+
+
+write("height_map", "two_rows16", height_seed(0, [(10.0, 10.0), (5119.0, -3.0), (-40.0, 9000.0)],
+                                              samples16((i * 977) % 65536 for i in range(2 * 257))))
+write("height_map", "short8", height_seed(1, [(float("nan"), 20.0), (float("inf"), float("-inf")), (3e38, 7.5)],
+                                          bytes((i * 31) % 256 for i in range(700))))
+write("height_map", "odd_byte16", height_seed(0, [(30.0, 30.0)], samples16([65535] * 300) + b"\xff"))
+write("height_map", "empty16", height_seed(0, [(0.0, 0.0)], b""))
+write("height_map", "wide24", height_seed(4, [(100.0, 100.0)], bytes(64)))
+write("height_map", "no_file", height_seed(8, [(100.0, 100.0)], b""))
