@@ -21,8 +21,8 @@ struct ParticleEmissionSettings {
     irr::u32 minParticlesPerSecond = 0;
     irr::u32 maxParticlesPerSecond = 0;
     // A particle's colour is drawn between these two, channel by channel.
-    irr::video::SColor minStartColor;
-    irr::video::SColor maxStartColor;
+    irr::video::SColor minStartColor{0u};
+    irr::video::SColor maxStartColor{0u};
     // Lives, milliseconds, drawn like the rates.
     irr::u32 minLifeTime = 0;
     irr::u32 maxLifeTime = 0;
