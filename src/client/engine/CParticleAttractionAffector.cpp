@@ -7,8 +7,8 @@ using namespace irr;
 namespace tarnwell {
 namespace scene {
 
-CParticleAttractionAffector::CParticleAttractionAffector(const core::vector3df& point, f32 speed, bool affectX,
-                                                         bool affectY, bool affectZ)
+CParticleAttractionAffector::CParticleAttractionAffector(const core::vector3df& point, f32 speed,
+                                                         bool affectX, bool affectY, bool affectZ)
     : affectX(affectX), affectY(affectY), affectZ(affectZ) {
     setPoint(point);
     setSpeed(speed);
@@ -33,7 +33,8 @@ void CParticleAttractionAffector::affect(u32 nowMs, SParticle* particles, u32 co
         if (!(length > 0.0)) {
             continue;
         }
-        const core::vector3df direction(static_cast<f32>(offset.X / length), static_cast<f32>(offset.Y / length),
+        const core::vector3df direction(static_cast<f32>(offset.X / length),
+                                        static_cast<f32>(offset.Y / length),
                                         static_cast<f32>(offset.Z / length));
         if (affectX) {
             particle.pos.X += direction.X * step;

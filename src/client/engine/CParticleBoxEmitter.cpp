@@ -3,7 +3,8 @@
 namespace tarnwell {
 namespace scene {
 
-CParticleBoxEmitter::CParticleBoxEmitter(const irr::core::aabbox3df& box, const ParticleEmissionSettings& settings)
+CParticleBoxEmitter::CParticleBoxEmitter(const irr::core::aabbox3df& box,
+                                         const ParticleEmissionSettings& settings)
     : ParticleEmitterBase(settings) {
     setBox(box);
 }

@@ -8,8 +8,8 @@ namespace tarnwell {
 namespace scene {
 
 CParticleMeshEmitter::CParticleMeshEmitter(irr::scene::IMesh* mesh, bool useNormalDirection,
-                                           f32 normalDirectionModifier, s32 meshBufferNumber, bool everyMeshVertex,
-                                           const ParticleEmissionSettings& settings)
+                                           f32 normalDirectionModifier, s32 meshBufferNumber,
+                                           bool everyMeshVertex, const ParticleEmissionSettings& settings)
     : ParticleEmitterBase(settings),
       useNormalDirection(useNormalDirection),
       meshBufferNumber(meshBufferNumber),

@@ -16,7 +16,8 @@ public:
     // buffer at each particle; it has no setter. A refused modifier starts
     // as 100.
     CParticleMeshEmitter(irr::scene::IMesh* mesh, bool useNormalDirection, irr::f32 normalDirectionModifier,
-                         irr::s32 meshBufferNumber, bool everyMeshVertex, const ParticleEmissionSettings& settings);
+                         irr::s32 meshBufferNumber, bool everyMeshVertex,
+                         const ParticleEmissionSettings& settings);
 
     // Also counts the mesh's buffers and vertices.
     void setMesh(irr::scene::IMesh* mesh) override;
@@ -41,7 +42,7 @@ private:
     irr::f32 normalDirectionModifier = 100.0f;
     irr::s32 meshBufferNumber;
     bool everyMeshVertex;
-    irr::u32 bufferCount = 0;  // counted when the mesh was set
+    irr::u32 bufferCount = 0;       // counted when the mesh was set
     irr::u32 totalVertexCount = 0;  // all buffers; 0 emits nothing
 };
 

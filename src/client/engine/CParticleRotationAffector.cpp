@@ -7,7 +7,8 @@ using namespace irr;
 namespace tarnwell {
 namespace scene {
 
-CParticleRotationAffector::CParticleRotationAffector(const core::vector3df& speed, const core::vector3df& pivotPoint) {
+CParticleRotationAffector::CParticleRotationAffector(const core::vector3df& speed,
+                                                     const core::vector3df& pivotPoint) {
     setSpeedX(speed.X);
     setSpeedY(speed.Y);
     setSpeedZ(speed.Z);

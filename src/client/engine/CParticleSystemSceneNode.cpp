@@ -39,13 +39,14 @@ ParticleEmissionSettings emission(const core::vector3df& direction, u32 minPerSe
 
 CParticleSystemSceneNode::CParticleSystemSceneNode(bool createDefaultEmitter, irr::scene::ISceneNode* parent,
                                                    irr::scene::ISceneManager* manager, s32 id,
-                                                   const core::vector3df& position, const core::vector3df& rotation,
+                                                   const core::vector3df& position,
+                                                   const core::vector3df& rotation,
                                                    const core::vector3df& scale)
     : IParticleSystemSceneNode(parent, manager, id, position, rotation, scale) {
     if (createDefaultEmitter) {
-        IParticleEmitter* point = createPointEmitter(core::vector3df(0.0f, 0.03f, 0.0f), 5, 10,
-                                                     video::SColor(255, 0, 0, 0),
-                                                     video::SColor(255, 255, 255, 255), 2000, 4000, 0);
+        IParticleEmitter* point =
+            createPointEmitter(core::vector3df(0.0f, 0.03f, 0.0f), 5, 10, video::SColor(255, 0, 0, 0),
+                               video::SColor(255, 255, 255, 255), 2000, 4000, 0);
         setEmitter(point);
         if (point != nullptr) {
             point->drop();
@@ -60,8 +61,8 @@ CParticleSystemSceneNode::~CParticleSystemSceneNode() {
 
 void CParticleSystemSceneNode::OnAnimate(u32 timeMs) {
     ISceneNode::OnAnimate(timeMs);
-    updateParticleSystem(state, timeMs, IsVisible ? emitter : nullptr, affectors.const_pointer(), affectors.size(),
-                         AbsoluteTransformation, particlesAreGlobal, particleSize);
+    updateParticleSystem(state, timeMs, IsVisible ? emitter : nullptr, affectors.const_pointer(),
+                         affectors.size(), AbsoluteTransformation, particlesAreGlobal, particleSize);
 }
 
 void CParticleSystemSceneNode::OnRegisterSceneNode() {
@@ -103,10 +104,14 @@ void CParticleSystemSceneNode::render() {
     for (u32 i = 0; i < count; ++i) {
         const SParticle& particle = state.particles[i];
         video::S3DVertex* quad = &vertices[4 * i];
-        quad[0] = video::S3DVertex(particle.pos - across + upward, toCamera, particle.color, core::vector2df(0, 0));
-        quad[1] = video::S3DVertex(particle.pos + across + upward, toCamera, particle.color, core::vector2df(1, 0));
-        quad[2] = video::S3DVertex(particle.pos + across - upward, toCamera, particle.color, core::vector2df(1, 1));
-        quad[3] = video::S3DVertex(particle.pos - across - upward, toCamera, particle.color, core::vector2df(0, 1));
+        quad[0] =
+            video::S3DVertex(particle.pos - across + upward, toCamera, particle.color, core::vector2df(0, 0));
+        quad[1] =
+            video::S3DVertex(particle.pos + across + upward, toCamera, particle.color, core::vector2df(1, 0));
+        quad[2] =
+            video::S3DVertex(particle.pos + across - upward, toCamera, particle.color, core::vector2df(1, 1));
+        quad[3] =
+            video::S3DVertex(particle.pos - across - upward, toCamera, particle.color, core::vector2df(0, 1));
     }
     // Clockwise on screen (top left, top right, bottom right), the engine's
     // front face.
@@ -119,7 +124,8 @@ void CParticleSystemSceneNode::render() {
         }
     }
 
-    driver->setTransform(video::ETS_WORLD, particlesAreGlobal ? core::IdentityMatrix : AbsoluteTransformation);
+    driver->setTransform(video::ETS_WORLD,
+                         particlesAreGlobal ? core::IdentityMatrix : AbsoluteTransformation);
     driver->setMaterial(material);
     driver->drawIndexedTriangleList(vertices.const_pointer(), 4 * count, indices.const_pointer(), 2 * count);
 }
@@ -173,54 +179,52 @@ void CParticleSystemSceneNode::removeAllAffectors() {
     affectors.clear();
 }
 
-IParticleEmitter* CParticleSystemSceneNode::createPointEmitter(const core::vector3df& direction, u32 minPerSecond,
-                                                               u32 maxPerSecond, const video::SColor& minColor,
+IParticleEmitter* CParticleSystemSceneNode::createPointEmitter(const core::vector3df& direction,
+                                                               u32 minPerSecond, u32 maxPerSecond,
+                                                               const video::SColor& minColor,
                                                                const video::SColor& maxColor, u32 lifeMin,
                                                                u32 lifeMax, u32 maxAngle) {
-    return new (std::nothrow)
-        CParticlePointEmitter(emission(direction, minPerSecond, maxPerSecond, minColor, maxColor, lifeMin, lifeMax,
-                                       maxAngle));
+    return new (std::nothrow) CParticlePointEmitter(
+        emission(direction, minPerSecond, maxPerSecond, minColor, maxColor, lifeMin, lifeMax, maxAngle));
 }
 
-IParticleBoxEmitter* CParticleSystemSceneNode::createBoxEmitter(const core::aabbox3df& box,
-                                                                const core::vector3df& direction, u32 minPerSecond,
-                                                                u32 maxPerSecond, const video::SColor& minColor,
-                                                                const video::SColor& maxColor, u32 lifeMin,
-                                                                u32 lifeMax, u32 maxAngle) {
+IParticleBoxEmitter* CParticleSystemSceneNode::createBoxEmitter(
+    const core::aabbox3df& box, const core::vector3df& direction, u32 minPerSecond, u32 maxPerSecond,
+    const video::SColor& minColor, const video::SColor& maxColor, u32 lifeMin, u32 lifeMax, u32 maxAngle) {
     return new (std::nothrow) CParticleBoxEmitter(
         box, emission(direction, minPerSecond, maxPerSecond, minColor, maxColor, lifeMin, lifeMax, maxAngle));
 }
 
 IParticleSphereEmitter* CParticleSystemSceneNode::createSphereEmitter(
-    const core::vector3df& center, f32 radius, const core::vector3df& direction, u32 minPerSecond, u32 maxPerSecond,
-    const video::SColor& minColor, const video::SColor& maxColor, u32 lifeMin, u32 lifeMax, u32 maxAngle) {
+    const core::vector3df& center, f32 radius, const core::vector3df& direction, u32 minPerSecond,
+    u32 maxPerSecond, const video::SColor& minColor, const video::SColor& maxColor, u32 lifeMin, u32 lifeMax,
+    u32 maxAngle) {
     return new (std::nothrow) CParticleSphereEmitter(
         center, radius,
         emission(direction, minPerSecond, maxPerSecond, minColor, maxColor, lifeMin, lifeMax, maxAngle));
 }
 
-IParticleRingEmitter* CParticleSystemSceneNode::createRingEmitter(const core::vector3df& center, f32 radius,
-                                                                  f32 ringThickness, const core::vector3df& direction,
-                                                                  u32 minPerSecond, u32 maxPerSecond,
-                                                                  const video::SColor& minColor,
-                                                                  const video::SColor& maxColor, u32 lifeMin,
-                                                                  u32 lifeMax, u32 maxAngle) {
+IParticleRingEmitter* CParticleSystemSceneNode::createRingEmitter(
+    const core::vector3df& center, f32 radius, f32 ringThickness, const core::vector3df& direction,
+    u32 minPerSecond, u32 maxPerSecond, const video::SColor& minColor, const video::SColor& maxColor,
+    u32 lifeMin, u32 lifeMax, u32 maxAngle) {
     return new (std::nothrow) CParticleRingEmitter(
         center, radius, ringThickness,
         emission(direction, minPerSecond, maxPerSecond, minColor, maxColor, lifeMin, lifeMax, maxAngle));
 }
 
 IParticleMeshEmitter* CParticleSystemSceneNode::createMeshEmitter(
-    irr::scene::IMesh* mesh, bool useNormalDirection, const core::vector3df& direction, f32 normalDirectionModifier,
-    s32 meshBufferNumber, bool everyMeshVertex, u32 minPerSecond, u32 maxPerSecond, const video::SColor& minColor,
-    const video::SColor& maxColor, u32 lifeMin, u32 lifeMax, u32 maxAngle) {
+    irr::scene::IMesh* mesh, bool useNormalDirection, const core::vector3df& direction,
+    f32 normalDirectionModifier, s32 meshBufferNumber, bool everyMeshVertex, u32 minPerSecond,
+    u32 maxPerSecond, const video::SColor& minColor, const video::SColor& maxColor, u32 lifeMin, u32 lifeMax,
+    u32 maxAngle) {
     return new (std::nothrow) CParticleMeshEmitter(
         mesh, useNormalDirection, normalDirectionModifier, meshBufferNumber, everyMeshVertex,
         emission(direction, minPerSecond, maxPerSecond, minColor, maxColor, lifeMin, lifeMax, maxAngle));
 }
 
-IParticleFadeOutAffector* CParticleSystemSceneNode::createFadeOutParticleAffector(const video::SColor& targetColor,
-                                                                                  u32 timeNeededToFadeOut) {
+IParticleFadeOutAffector* CParticleSystemSceneNode::createFadeOutParticleAffector(
+    const video::SColor& targetColor, u32 timeNeededToFadeOut) {
     return new (std::nothrow) CParticleFadeOutAffector(targetColor, timeNeededToFadeOut);
 }
 
@@ -235,15 +239,16 @@ IParticleAttractionAffector* CParticleSystemSceneNode::createAttractionAffector(
     return new (std::nothrow) CParticleAttractionAffector(point, speed, affectX, affectY, affectZ);
 }
 
-IParticleRotationAffector* CParticleSystemSceneNode::createRotationAffector(const core::vector3df& speed,
-                                                                            const core::vector3df& pivotPoint) {
+IParticleRotationAffector* CParticleSystemSceneNode::createRotationAffector(
+    const core::vector3df& speed, const core::vector3df& pivotPoint) {
     return new (std::nothrow) CParticleRotationAffector(speed, pivotPoint);
 }
 
-IParticleSystemSceneNode* addParticleSystemSceneNode(irr::scene::ISceneManager* manager, bool withDefaultEmitter,
-                                                     irr::scene::ISceneNode* parent, s32 id,
-                                                     const core::vector3df& position,
-                                                     const core::vector3df& rotation, const core::vector3df& scale) {
+IParticleSystemSceneNode* addParticleSystemSceneNode(irr::scene::ISceneManager* manager,
+                                                     bool withDefaultEmitter, irr::scene::ISceneNode* parent,
+                                                     s32 id, const core::vector3df& position,
+                                                     const core::vector3df& rotation,
+                                                     const core::vector3df& scale) {
     if (manager == nullptr) {
         return nullptr;
     }

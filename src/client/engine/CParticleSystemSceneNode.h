@@ -18,8 +18,9 @@ class CParticleSystemSceneNode : public IParticleSystemSceneNode {
 public:
     // createDefaultEmitter: see addParticleSystemSceneNode.
     CParticleSystemSceneNode(bool createDefaultEmitter, irr::scene::ISceneNode* parent,
-                             irr::scene::ISceneManager* manager, irr::s32 id, const irr::core::vector3df& position,
-                             const irr::core::vector3df& rotation, const irr::core::vector3df& scale);
+                             irr::scene::ISceneManager* manager, irr::s32 id,
+                             const irr::core::vector3df& position, const irr::core::vector3df& rotation,
+                             const irr::core::vector3df& scale);
     // Drops the emitter and the affectors.
     ~CParticleSystemSceneNode() override;
 
@@ -39,17 +40,20 @@ public:
     void addAffector(IParticleAffector* affector) override;
     void removeAllAffectors() override;
 
-    IParticleEmitter* createPointEmitter(const irr::core::vector3df& direction, irr::u32 minParticlesPerSecond,
-                                         irr::u32 maxParticlesPerSecond, const irr::video::SColor& minStartColor,
+    IParticleEmitter* createPointEmitter(const irr::core::vector3df& direction,
+                                         irr::u32 minParticlesPerSecond, irr::u32 maxParticlesPerSecond,
+                                         const irr::video::SColor& minStartColor,
                                          const irr::video::SColor& maxStartColor, irr::u32 lifeTimeMin,
                                          irr::u32 lifeTimeMax, irr::u32 maxAngleDegrees) override;
-    IParticleBoxEmitter* createBoxEmitter(const irr::core::aabbox3df& box, const irr::core::vector3df& direction,
+    IParticleBoxEmitter* createBoxEmitter(const irr::core::aabbox3df& box,
+                                          const irr::core::vector3df& direction,
                                           irr::u32 minParticlesPerSecond, irr::u32 maxParticlesPerSecond,
                                           const irr::video::SColor& minStartColor,
                                           const irr::video::SColor& maxStartColor, irr::u32 lifeTimeMin,
                                           irr::u32 lifeTimeMax, irr::u32 maxAngleDegrees) override;
     IParticleSphereEmitter* createSphereEmitter(const irr::core::vector3df& center, irr::f32 radius,
-                                                const irr::core::vector3df& direction, irr::u32 minParticlesPerSecond,
+                                                const irr::core::vector3df& direction,
+                                                irr::u32 minParticlesPerSecond,
                                                 irr::u32 maxParticlesPerSecond,
                                                 const irr::video::SColor& minStartColor,
                                                 const irr::video::SColor& maxStartColor, irr::u32 lifeTimeMin,
@@ -61,9 +65,10 @@ public:
                                             const irr::video::SColor& maxStartColor, irr::u32 lifeTimeMin,
                                             irr::u32 lifeTimeMax, irr::u32 maxAngleDegrees) override;
     IParticleMeshEmitter* createMeshEmitter(irr::scene::IMesh* mesh, bool useNormalDirection,
-                                            const irr::core::vector3df& direction, irr::f32 normalDirectionModifier,
-                                            irr::s32 meshBufferNumber, bool everyMeshVertex,
-                                            irr::u32 minParticlesPerSecond, irr::u32 maxParticlesPerSecond,
+                                            const irr::core::vector3df& direction,
+                                            irr::f32 normalDirectionModifier, irr::s32 meshBufferNumber,
+                                            bool everyMeshVertex, irr::u32 minParticlesPerSecond,
+                                            irr::u32 maxParticlesPerSecond,
                                             const irr::video::SColor& minStartColor,
                                             const irr::video::SColor& maxStartColor, irr::u32 lifeTimeMin,
                                             irr::u32 lifeTimeMax, irr::u32 maxAngleDegrees) override;
@@ -81,7 +86,7 @@ public:
 
 private:
     ParticleSystemState state;
-    IParticleEmitter* emitter = nullptr;          // one reference held
+    IParticleEmitter* emitter = nullptr;             // one reference held
     irr::core::array<IParticleAffector*> affectors;  // one reference each, in order of addition
     irr::core::dimension2df particleSize{5.0f, 5.0f};
     bool particlesAreGlobal = true;

@@ -35,7 +35,8 @@ public:
 
     // Width and height of every particle's quad, world units (node units for
     // local particles). Non-finite sizes are refused. 5 x 5 at creation.
-    virtual void setParticleSize(const irr::core::dimension2df& size = irr::core::dimension2df(5.0f, 5.0f)) = 0;
+    virtual void setParticleSize(const irr::core::dimension2df& size = irr::core::dimension2df(5.0f,
+                                                                                               5.0f)) = 0;
     // Global particles (the default) are emitted into world space and stay
     // where they are when the node moves; local ones move with the node.
     virtual void setParticlesAreGlobal(bool global = true) = 0;
@@ -89,22 +90,25 @@ public:
     virtual IParticleMeshEmitter* createMeshEmitter(
         irr::scene::IMesh* mesh, bool useNormalDirection = true,
         const irr::core::vector3df& direction = irr::core::vector3df(0.0f, 0.03f, 0.0f),
-        irr::f32 normalDirectionModifier = 100.0f, irr::s32 meshBufferNumber = -1, bool everyMeshVertex = false,
-        irr::u32 minParticlesPerSecond = 5, irr::u32 maxParticlesPerSecond = 10,
+        irr::f32 normalDirectionModifier = 100.0f, irr::s32 meshBufferNumber = -1,
+        bool everyMeshVertex = false, irr::u32 minParticlesPerSecond = 5, irr::u32 maxParticlesPerSecond = 10,
         const irr::video::SColor& minStartColor = irr::video::SColor(255, 0, 0, 0),
         const irr::video::SColor& maxStartColor = irr::video::SColor(255, 255, 255, 255),
         irr::u32 lifeTimeMin = 2000, irr::u32 lifeTimeMax = 4000, irr::u32 maxAngleDegrees = 0) = 0;
 
     virtual IParticleFadeOutAffector* createFadeOutParticleAffector(
-        const irr::video::SColor& targetColor = irr::video::SColor(0, 0, 0, 0), irr::u32 timeNeededToFadeOut = 1000) = 0;
+        const irr::video::SColor& targetColor = irr::video::SColor(0, 0, 0, 0),
+        irr::u32 timeNeededToFadeOut = 1000) = 0;
 
     virtual IParticleGravityAffector* createGravityAffector(
-        const irr::core::vector3df& gravity = irr::core::vector3df(0.0f, -0.03f, 0.0f), irr::u32 timeForceLost = 1000) = 0;
+        const irr::core::vector3df& gravity = irr::core::vector3df(0.0f, -0.03f, 0.0f),
+        irr::u32 timeForceLost = 1000) = 0;
 
     // speed: units per second.
     virtual IParticleAttractionAffector* createAttractionAffector(const irr::core::vector3df& point,
                                                                   irr::f32 speed = 1.0f, bool affectX = true,
-                                                                  bool affectY = true, bool affectZ = true) = 0;
+                                                                  bool affectY = true,
+                                                                  bool affectZ = true) = 0;
 
     // speed: degrees per second about X, Y and Z.
     virtual IParticleRotationAffector* createRotationAffector(
@@ -120,8 +124,9 @@ public:
 // The engine's own ISceneManager::addParticleSystemSceneNode makes the
 // engine's node, not this one.
 IParticleSystemSceneNode* addParticleSystemSceneNode(
-    irr::scene::ISceneManager* manager, bool withDefaultEmitter = true, irr::scene::ISceneNode* parent = nullptr,
-    irr::s32 id = -1, const irr::core::vector3df& position = irr::core::vector3df(),
+    irr::scene::ISceneManager* manager, bool withDefaultEmitter = true,
+    irr::scene::ISceneNode* parent = nullptr, irr::s32 id = -1,
+    const irr::core::vector3df& position = irr::core::vector3df(),
     const irr::core::vector3df& rotation = irr::core::vector3df(),
     const irr::core::vector3df& scale = irr::core::vector3df(1.0f, 1.0f, 1.0f));
 

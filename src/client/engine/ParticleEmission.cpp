@@ -54,8 +54,8 @@ u32 emissionBatch(u32& accumulatedMs, u32 elapsedMs, u32 minPerSecond, u32 maxPe
     return static_cast<u32>(std::min({amount, cap, static_cast<f64>(INT32_MAX)}));
 }
 
-void emitParticle(SParticle& particle, u32 nowMs, const core::vector3df& pos, core::vector3df vector, bool spread,
-                  const ParticleEmissionSettings& settings) {
+void emitParticle(SParticle& particle, u32 nowMs, const core::vector3df& pos, core::vector3df vector,
+                  bool spread, const ParticleEmissionSettings& settings) {
     const u32 maxAngle = settings.maxAngleDegrees;
     if (spread && maxAngle > 0) {
         // 64 bits: twice a large maximum angle overflows 32.

@@ -39,7 +39,8 @@ struct ParticleEmissionSettings {
 // accumulated time starts again from 0. Returns 0, leaving the accumulated
 // time gathered, while it is not above one interval; a rate of 0 never
 // emits. Draws once when the two rates differ.
-irr::u32 emissionBatch(irr::u32& accumulatedMs, irr::u32 elapsedMs, irr::u32 minPerSecond, irr::u32 maxPerSecond);
+irr::u32 emissionBatch(irr::u32& accumulatedMs, irr::u32 elapsedMs, irr::u32 minPerSecond,
+                       irr::u32 maxPerSecond);
 
 // Makes `particle` a particle emitted at `nowMs` at `pos` with velocity
 // `vector`. When `spread` is set and the maximum angle m is above 0 the
@@ -48,8 +49,8 @@ irr::u32 emissionBatch(irr::u32& accumulatedMs, irr::u32 elapsedMs, irr::u32 min
 // differ) and a colour weight in hundredths, where weight 0 gives the maximum
 // colour and 0.99 nearly the minimum. startColor and startVector repeat
 // colour and velocity.
-void emitParticle(SParticle& particle, irr::u32 nowMs, const irr::core::vector3df& pos, irr::core::vector3df vector,
-                  bool spread, const ParticleEmissionSettings& settings);
+void emitParticle(SParticle& particle, irr::u32 nowMs, const irr::core::vector3df& pos,
+                  irr::core::vector3df vector, bool spread, const ParticleEmissionSettings& settings);
 
 // A point of the box, drawn axis by axis (X, Y, Z) at whole-number offsets
 // from the minimum corner, wrapped into the extent; a flat axis gives its
@@ -66,7 +67,8 @@ irr::core::vector3df sphereStartPosition(const irr::core::vector3df& center, irr
 // offset below half the thickness, turned about the centre's Y axis by a
 // drawn angle in tenths of a degree: a band around the centre in its
 // horizontal plane, sqrt(2) x s out. A thickness of 0 gives the band's middle.
-irr::core::vector3df ringStartPosition(const irr::core::vector3df& center, irr::f32 radius, irr::f32 thickness);
+irr::core::vector3df ringStartPosition(const irr::core::vector3df& center, irr::f32 radius,
+                                       irr::f32 thickness);
 
 }  // namespace scene
 }  // namespace tarnwell

@@ -14,8 +14,8 @@ template <class Interface>
 class ParticleEmitterBase : public Interface {
 public:
     irr::s32 emitt(irr::u32 nowMs, irr::u32 timeSinceLastCallMs, SParticle*& outArray) override {
-        const irr::u32 amount = emissionBatch(accumulatedMs, timeSinceLastCallMs, settings.minParticlesPerSecond,
-                                              settings.maxParticlesPerSecond);
+        const irr::u32 amount = emissionBatch(accumulatedMs, timeSinceLastCallMs,
+                                              settings.minParticlesPerSecond, settings.maxParticlesPerSecond);
         if (amount == 0) {
             return 0;
         }
@@ -60,7 +60,7 @@ protected:
     }
 
     ParticleEmissionSettings settings;
-    irr::u32 accumulatedMs = 0;  // time gathered towards the next batch
+    irr::u32 accumulatedMs = 0;             // time gathered towards the next batch
     irr::core::array<SParticle> particles;  // the last batch; cleared by the next
 };
 

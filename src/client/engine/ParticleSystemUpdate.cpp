@@ -25,8 +25,8 @@ core::matrix4 rotationOf(const core::matrix4& transformation) {
     return rotation;
 }
 
-void takeOver(core::array<SParticle>& particles, const SParticle* batch, s32 count, const core::matrix4& absolute,
-              bool global) {
+void takeOver(core::array<SParticle>& particles, const SParticle* batch, s32 count,
+              const core::matrix4& absolute, bool global) {
     if (batch == nullptr || count <= 0 || particles.size() >= MAX_PARTICLES_PER_SYSTEM) {
         return;
     }
@@ -45,8 +45,9 @@ void takeOver(core::array<SParticle>& particles, const SParticle* batch, s32 cou
 }  // namespace
 
 bool updateParticleSystem(ParticleSystemState& state, u32 nowMs, IParticleEmitter* emitter,
-                          IParticleAffector* const* affectors, u32 affectorCount, const core::matrix4& absolute,
-                          bool global, const core::dimension2df& particleSize) {
+                          IParticleAffector* const* affectors, u32 affectorCount,
+                          const core::matrix4& absolute, bool global,
+                          const core::dimension2df& particleSize) {
     if (!state.started) {
         state.started = true;
         state.lastTimeMs = nowMs;

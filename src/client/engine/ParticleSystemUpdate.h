@@ -43,7 +43,8 @@ struct ParticleSystemState {
 // Returns whether the run did its work.
 bool updateParticleSystem(ParticleSystemState& state, irr::u32 nowMs, IParticleEmitter* emitter,
                           IParticleAffector* const* affectors, irr::u32 affectorCount,
-                          const irr::core::matrix4& absolute, bool global, const irr::core::dimension2df& particleSize);
+                          const irr::core::matrix4& absolute, bool global,
+                          const irr::core::dimension2df& particleSize);
 
 }  // namespace scene
 }  // namespace tarnwell

@@ -46,19 +46,19 @@ TEST_P(FadeOut, BlendsTowardsTheTargetOverTheLastMilliseconds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FadeOut,
-    testing::Values(FadeCase{"HalfWayToBlackIsHalfTheStartColour", 500, SColor(255, 201, 100, 7), SColor(0, 0, 0, 0),
-                             250, SColor(127, 100, 50, 3)},
-                    FadeCase{"AQuarterLeftTowardsWhite", 100, SColor(55, 55, 55, 55), SColor(255, 255, 255, 255), 25,
-                             SColor(205, 205, 205, 205)},
-                    FadeCase{"MoreTimeLeftKeepsTheColour", 500, SColor(255, 255, 255, 255), SColor(0, 0, 0, 0), 500,
-                             SColor(1, 2, 3, 4)},
-                    FadeCase{"ZeroTimeFadesOverOneMs", 0, SColor(255, 255, 255, 255), SColor(0, 10, 20, 30), 0,
-                             SColor(0, 10, 20, 30)},
-                    FadeCase{"ZeroTimeLeavesTheLastButOneMs", 0, SColor(255, 255, 255, 255), SColor(0, 0, 0, 0), 1,
-                             SColor(1, 2, 3, 4)},
+    testing::Values(FadeCase{"HalfWayToBlackIsHalfTheStartColour", 500, SColor(255, 201, 100, 7),
+                             SColor(0, 0, 0, 0), 250, SColor(127, 100, 50, 3)},
+                    FadeCase{"AQuarterLeftTowardsWhite", 100, SColor(55, 55, 55, 55),
+                             SColor(255, 255, 255, 255), 25, SColor(205, 205, 205, 205)},
+                    FadeCase{"MoreTimeLeftKeepsTheColour", 500, SColor(255, 255, 255, 255),
+                             SColor(0, 0, 0, 0), 500, SColor(1, 2, 3, 4)},
+                    FadeCase{"ZeroTimeFadesOverOneMs", 0, SColor(255, 255, 255, 255), SColor(0, 10, 20, 30),
+                             0, SColor(0, 10, 20, 30)},
+                    FadeCase{"ZeroTimeLeavesTheLastButOneMs", 0, SColor(255, 255, 255, 255),
+                             SColor(0, 0, 0, 0), 1, SColor(1, 2, 3, 4)},
                     // Wrapped time left: the node removes it after this call.
-                    FadeCase{"ExpiredParticleKeepsItsColour", 500, SColor(255, 255, 255, 255), SColor(0, 0, 0, 0),
-                             static_cast<u32>(-5), SColor(1, 2, 3, 4)}),
+                    FadeCase{"ExpiredParticleKeepsItsColour", 500, SColor(255, 255, 255, 255),
+                             SColor(0, 0, 0, 0), static_cast<u32>(-5), SColor(1, 2, 3, 4)}),
     [](const testing::TestParamInfo<FadeCase>& info) { return std::string(info.param.name); });
 
 TEST(FadeOut, EveryChannelMovesSteadilyFromTheStartToTheTarget) {
@@ -106,8 +106,8 @@ TEST(Gravity, TakesOverLinearlyUntilTheTimeForceLost) {
         ts::CParticleGravityAffector affector(gravity, c.timeForceLost);
         SParticle p = particleAt(vector3df(), start, 3000);
         affector.affect(3000 + c.age, &p, 1);
-        EXPECT_TRUE(p.vector.equals(c.expected)) << c.timeForceLost << " " << c.age << ": " << p.vector.X << " "
-                                                 << p.vector.Y << " " << p.vector.Z;
+        EXPECT_TRUE(p.vector.equals(c.expected)) << c.timeForceLost << " " << c.age << ": " << p.vector.X
+                                                 << " " << p.vector.Y << " " << p.vector.Z;
     }
 }
 
@@ -138,7 +138,8 @@ TEST(Attraction, MovesAlongTheLineAtItsSpeedFromTheSecondCall) {
 TEST(Attraction, KeepsUnaffectedAxesPushesAwayWhenNegativeAndLeavesAParticleOnThePoint) {
     ts::CParticleAttractionAffector keepY(vector3df(), 5.0f, true, false, true);
     ts::CParticleAttractionAffector push(vector3df(), -5.0f, true, true, true);
-    SParticle p[3] = {particleAt(vector3df(0, 4, 3)), particleAt(vector3df()), particleAt(vector3df(0, 0, 1))};
+    SParticle p[3] = {particleAt(vector3df(0, 4, 3)), particleAt(vector3df()),
+                      particleAt(vector3df(0, 0, 1))};
     keepY.affect(1000, p, 2);
     keepY.affect(1200, p, 2);
     push.affect(1000, p + 2, 1);
@@ -204,18 +205,25 @@ TEST_P(SwitchedOff, ChangesNothingAndResumesWithoutCatchingUp) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, SwitchedOff,
     testing::Values(
-        SwitchCase{"FadeOut", [] { return new ts::CParticleFadeOutAffector(SColor(0, 0, 0, 0), 500); },
+        SwitchCase{"FadeOut",
+                   [] { return new ts::CParticleFadeOutAffector(SColor(0, 0, 0, 0), 500); },
                    particleAt(vector3df(), vector3df(), 0, 1000, SColor(200, 200, 200, 200)),
                    {{600, false}, {750, false}, {800, true}},
                    [](const SParticle& p) { return p.color == SColor(80, 80, 80, 80); }},
-        SwitchCase{"Gravity", [] { return new ts::CParticleGravityAffector(vector3df(0, -2, 0), 1000); },
-                   particleAt(vector3df(), vector3df(4, 0, 0), 0), {{500, false}, {500, true}},
+        SwitchCase{"Gravity",
+                   [] { return new ts::CParticleGravityAffector(vector3df(0, -2, 0), 1000); },
+                   particleAt(vector3df(), vector3df(4, 0, 0), 0),
+                   {{500, false}, {500, true}},
                    [](const SParticle& p) { return p.vector.equals(vector3df(2, -1, 0)); }},
-        SwitchCase{"Attraction", [] { return new ts::CParticleAttractionAffector(vector3df(), 1.0f, true, true, true); },
-                   particleAt(vector3df(10, 0, 0)), {{1000, false}, {2000, false}, {3000, false}, {3500, true}},
+        SwitchCase{"Attraction",
+                   [] { return new ts::CParticleAttractionAffector(vector3df(), 1.0f, true, true, true); },
+                   particleAt(vector3df(10, 0, 0)),
+                   {{1000, false}, {2000, false}, {3000, false}, {3500, true}},
                    [](const SParticle& p) { return p.pos.equals(vector3df(9.5f, 0, 0)); }},
-        SwitchCase{"Rotation", [] { return new ts::CParticleRotationAffector(vector3df(0, 90, 0), vector3df()); },
-                   particleAt(vector3df(1, 0, 0)), {{1000, false}, {2000, false}, {3000, false}, {4000, true}},
+        SwitchCase{"Rotation",
+                   [] { return new ts::CParticleRotationAffector(vector3df(0, 90, 0), vector3df()); },
+                   particleAt(vector3df(1, 0, 0)),
+                   {{1000, false}, {2000, false}, {3000, false}, {4000, true}},
                    [](const SParticle& p) { return p.pos.equals(vector3df(0, 0, 1), 1e-5f); }}),
     [](const testing::TestParamInfo<SwitchCase>& info) { return std::string(info.param.name); });
 
@@ -237,7 +245,8 @@ TEST(AffectorSetters, RefuseNonFiniteValues) {
     EXPECT_EQ(attraction.getPoint(), vector3df(1, 1, 1));
     EXPECT_EQ(attraction.getSpeed(), 0.0f);
     EXPECT_EQ(rotation.getPivotPoint(), vector3df(4, 5, 6));
-    EXPECT_EQ(vector3df(rotation.getSpeedX(), rotation.getSpeedY(), rotation.getSpeedZ()), vector3df(0, 2, 3));
+    EXPECT_EQ(vector3df(rotation.getSpeedX(), rotation.getSpeedY(), rotation.getSpeedZ()),
+              vector3df(0, 2, 3));
 }
 
 }  // namespace

@@ -39,25 +39,27 @@ TEST_P(EmissionBatches, FollowTheRateAndTheCap) {
     ts::ScopedRandomSource scoped(random);
     u32 accumulated = 0;
     for (size_t i = 0; i < run.elapsed.size(); ++i) {
-        EXPECT_EQ(ts::emissionBatch(accumulated, run.elapsed[i], run.minPerSecond, run.maxPerSecond), run.batches[i])
+        EXPECT_EQ(ts::emissionBatch(accumulated, run.elapsed[i], run.minPerSecond, run.maxPerSecond),
+                  run.batches[i])
             << "step " << i;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rule, EmissionBatches,
-    testing::Values(BatchRun{"OneSecondAtFiftyGivesFifty", 50, 50, 0, {1000}, {50}},
-                    // Interval 100 ms: 40, 80, then 120 ms gives 1.7, truncated.
-                    BatchRun{"FortyMsStepsAtTenGiveOneEveryThird", 10, 10, 0, {40, 40, 40, 40, 40, 40},
-                             {0, 0, 1, 0, 0, 1}},
-                    BatchRun{"ZeroPerSecondNeverEmits", 0, 0, 0, {1000, 100000, 4000000000u}, {0, 0, 0}},
-                    BatchRun{"ADrawnRateOfZeroEmitsNothingYet", 0, 10, 20, {1000}, {0}},
-                    BatchRun{"BatchIsCappedAtTwiceTheMaximum", 5, 10, 0, {60000}, {20}},
-                    BatchRun{"DrawnRateLiesBetween", 10, 20, 5, {1000}, {15}},
-                    // 10 + 45 mod 90 = 55 per second; a wrapped difference
-                    // would give 145 capped at 20.
-                    BatchRun{"ReversedRatesDrawBetweenThem", 100, 10, 45, {1000}, {55}},
-                    BatchRun{"HugeRatesStayInRange", 0x80000000u, 0x80000000u, 0, {1000}, {INT32_MAX}}),
+    testing::Values(
+        BatchRun{"OneSecondAtFiftyGivesFifty", 50, 50, 0, {1000}, {50}},
+        // Interval 100 ms: 40, 80, then 120 ms gives 1.7, truncated.
+        BatchRun{
+            "FortyMsStepsAtTenGiveOneEveryThird", 10, 10, 0, {40, 40, 40, 40, 40, 40}, {0, 0, 1, 0, 0, 1}},
+        BatchRun{"ZeroPerSecondNeverEmits", 0, 0, 0, {1000, 100000, 4000000000u}, {0, 0, 0}},
+        BatchRun{"ADrawnRateOfZeroEmitsNothingYet", 0, 10, 20, {1000}, {0}},
+        BatchRun{"BatchIsCappedAtTwiceTheMaximum", 5, 10, 0, {60000}, {20}},
+        BatchRun{"DrawnRateLiesBetween", 10, 20, 5, {1000}, {15}},
+        // 10 + 45 mod 90 = 55 per second; a wrapped difference
+        // would give 145 capped at 20.
+        BatchRun{"ReversedRatesDrawBetweenThem", 100, 10, 45, {1000}, {55}},
+        BatchRun{"HugeRatesStayInRange", 0x80000000u, 0x80000000u, 0, {1000}, {INT32_MAX}}),
     [](const testing::TestParamInfo<BatchRun>& info) { return std::string(info.param.name); });
 
 TEST(EmissionBatches, KeepGatheringUntilAnIntervalPassesThenStartAgain) {
@@ -108,7 +110,8 @@ irr::scene::SMesh* threeBufferMesh() {
     twoCoords->Vertices[0].Normal = vector3df(0, 1, 0);
     irr::scene::SMeshBufferTangents* tangents = new irr::scene::SMeshBufferTangents();
     tangents->Vertices.push_back(irr::video::S3DVertexTangents(-7, 8, -9, 0, -1, 0));
-    for (irr::scene::IMeshBuffer* buffer : std::initializer_list<irr::scene::IMeshBuffer*>{standard, twoCoords, tangents}) {
+    for (irr::scene::IMeshBuffer* buffer :
+         std::initializer_list<irr::scene::IMeshBuffer*>{standard, twoCoords, tangents}) {
         mesh->addMeshBuffer(buffer);
         buffer->drop();
     }
@@ -116,9 +119,9 @@ irr::scene::SMesh* threeBufferMesh() {
 }
 
 bool atMeshVertex(const SParticle& p) {
-    static const vector3df vertices[][2] = {{{1, 2, 3}, {0, 0, 1}}, {{-4, 0, 2}, {1, 0, 0}},
-                                            {{5, 5, 5}, {0, 1, 0}}, {{-7, 8, -9}, {0, -1, 0}}};
-    return std::any_of(std::begin(vertices), std::end(vertices), [&p](const vector3df (&v)[2]) {
+    static const vector3df vertices[][2] = {
+        {{1, 2, 3}, {0, 0, 1}}, {{-4, 0, 2}, {1, 0, 0}}, {{5, 5, 5}, {0, 1, 0}}, {{-7, 8, -9}, {0, -1, 0}}};
+    return std::any_of(std::begin(vertices), std::end(vertices), [&p](const vector3df(&v)[2]) {
         return p.pos == v[0] && p.vector.equals(v[1] / 100.0f);
     });
 }
@@ -138,23 +141,37 @@ const EmitterKind kKinds[] = {
      [](const ParticleEmissionSettings& s) {
          return new ts::CParticleBoxEmitter(irr::core::aabbox3df(-20, -50, 10, 20, 0, 150), s);
      },
-     [](const SParticle& p) { return irr::core::aabbox3df(-20, -50, 10, 20, 0, 150).isPointInside(p.pos); }, Velocity::SPREADS},
-    {"FlatBox",
-     [](const ParticleEmissionSettings& s) { return new ts::CParticleBoxEmitter(irr::core::aabbox3df(0, 4, 0, 3, 4, 1), s); },
-     [](const SParticle& p) { return p.pos.Y == 4.0f && p.pos.X >= 0 && p.pos.X < 3 && p.pos.Z >= 0 && p.pos.Z < 1; },
+     [](const SParticle& p) { return irr::core::aabbox3df(-20, -50, 10, 20, 0, 150).isPointInside(p.pos); },
      Velocity::SPREADS},
-    {"Sphere", [](const ParticleEmissionSettings& s) { return new ts::CParticleSphereEmitter(kCenter, 2.0f, s); },
-     [](const SParticle& p) { return p.pos.getDistanceFrom(kCenter) <= 2.0f * std::sqrt(3.0f) + 1e-4f; }, Velocity::KEEPS},
-    {"PointSphere", [](const ParticleEmissionSettings& s) { return new ts::CParticleSphereEmitter(kCenter, 0.0f, s); },
+    {"FlatBox",
+     [](const ParticleEmissionSettings& s) {
+         return new ts::CParticleBoxEmitter(irr::core::aabbox3df(0, 4, 0, 3, 4, 1), s);
+     },
+     [](const SParticle& p) {
+         return p.pos.Y == 4.0f && p.pos.X >= 0 && p.pos.X < 3 && p.pos.Z >= 0 && p.pos.Z < 1;
+     },
+     Velocity::SPREADS},
+    {"Sphere",
+     [](const ParticleEmissionSettings& s) { return new ts::CParticleSphereEmitter(kCenter, 2.0f, s); },
+     [](const SParticle& p) { return p.pos.getDistanceFrom(kCenter) <= 2.0f * std::sqrt(3.0f) + 1e-4f; },
+     Velocity::KEEPS},
+    {"PointSphere",
+     [](const ParticleEmissionSettings& s) { return new ts::CParticleSphereEmitter(kCenter, 0.0f, s); },
      [](const SParticle& p) { return p.pos == kCenter; }, Velocity::KEEPS},
     {"Ring",
-     [](const ParticleEmissionSettings& s) { return new ts::CParticleRingEmitter(vector3df(1, 3, 2), 5.0f, 2.0f, s); },
+     [](const ParticleEmissionSettings& s) {
+         return new ts::CParticleRingEmitter(vector3df(1, 3, 2), 5.0f, 2.0f, s);
+     },
      [](const SParticle& p) { return onRing(p, 5.0f, 2.0f); }, Velocity::SPREADS},
     {"ThinRing",
-     [](const ParticleEmissionSettings& s) { return new ts::CParticleRingEmitter(vector3df(1, 3, 2), 5.0f, 0.0f, s); },
+     [](const ParticleEmissionSettings& s) {
+         return new ts::CParticleRingEmitter(vector3df(1, 3, 2), 5.0f, 0.0f, s);
+     },
      [](const SParticle& p) { return onRing(p, 5.0f, 0.0f); }, Velocity::SPREADS},
     {"MeshVertices",
-     [](const ParticleEmissionSettings& s) { return new ts::CParticleMeshEmitter(kMesh, true, 100.0f, -1, false, s); },
+     [](const ParticleEmissionSettings& s) {
+         return new ts::CParticleMeshEmitter(kMesh, true, 100.0f, -1, false, s);
+     },
      atMeshVertex, Velocity::OWN},
 };
 
@@ -188,7 +205,8 @@ TEST_P(EmitterParticles, StartWhereTheirKindSaysWithDrawnLivesColoursAndSpreads)
         SParticle* batch = nullptr;
         const u32 now = 5000 + step * 250;
         const irr::s32 count = emitter->emitt(now, 250, batch);
-        ASSERT_LE(count, static_cast<irr::s32>(2 * std::max(s.minParticlesPerSecond, s.maxParticlesPerSecond)));
+        ASSERT_LE(count,
+                  static_cast<irr::s32>(2 * std::max(s.minParticlesPerSecond, s.maxParticlesPerSecond)));
         total += static_cast<size_t>(count);
         for (irr::s32 i = 0; i < count; ++i) {
             const SParticle& p = batch[i];
@@ -198,10 +216,13 @@ TEST_P(EmitterParticles, StartWhereTheirKindSaysWithDrawnLivesColoursAndSpreads)
             const u32 life = p.endTime - p.startTime;
             ASSERT_TRUE(life == lifeLow || (life > lifeLow && life < lifeHigh)) << life;
             ASSERT_EQ(p.startColor, p.color);
-            ASSERT_TRUE(channelBetween(p.color.getAlpha(), s.minStartColor.getAlpha(), s.maxStartColor.getAlpha()));
+            ASSERT_TRUE(
+                channelBetween(p.color.getAlpha(), s.minStartColor.getAlpha(), s.maxStartColor.getAlpha()));
             ASSERT_TRUE(channelBetween(p.color.getRed(), s.minStartColor.getRed(), s.maxStartColor.getRed()));
-            ASSERT_TRUE(channelBetween(p.color.getGreen(), s.minStartColor.getGreen(), s.maxStartColor.getGreen()));
-            ASSERT_TRUE(channelBetween(p.color.getBlue(), s.minStartColor.getBlue(), s.maxStartColor.getBlue()));
+            ASSERT_TRUE(
+                channelBetween(p.color.getGreen(), s.minStartColor.getGreen(), s.maxStartColor.getGreen()));
+            ASSERT_TRUE(
+                channelBetween(p.color.getBlue(), s.minStartColor.getBlue(), s.maxStartColor.getBlue()));
             ASSERT_EQ(p.startVector, p.vector);
             if (kind.velocity == Velocity::OWN) {
                 continue;
@@ -220,7 +241,8 @@ TEST_P(EmitterParticles, StartWhereTheirKindSaysWithDrawnLivesColoursAndSpreads)
     emitter->drop();
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, EmitterParticles, testing::Combine(testing::ValuesIn(kKinds), testing::ValuesIn(kSettings)),
+INSTANTIATE_TEST_SUITE_P(Kinds, EmitterParticles,
+                         testing::Combine(testing::ValuesIn(kKinds), testing::ValuesIn(kSettings)),
                          [](const testing::TestParamInfo<std::tuple<EmitterKind, SettingsCase>>& info) {
                              return std::string(std::get<0>(info.param).name) + std::get<1>(info.param).name;
                          });
@@ -245,20 +267,28 @@ TEST_P(StartPositions, FollowTheirDraws) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, StartPositions,
-    testing::Values(
-        StartCase{"BoxWrapsEachAxisIntoItsExtent",
-                  [] { return ts::boxStartPosition(irr::core::aabbox3df(-20, -50, 10, 20, 0, 150)); },
-                  {45, 45, 45}, vector3df(-15, -5, 55)},
-        // 1.999 along each axis, unturned: 1.999 x sqrt(3) = 3.46 out, past
-        // the radius of 2.
-        StartCase{"SphereReachesBeyondItsRadius", [] { return ts::sphereStartPosition(vector3df(1, 1, 1), 2.0f); },
-                  {1999, 0, 360, 720}, vector3df(2.999f, 2.999f, 2.999f)},
-        StartCase{"SphereTurnsAboutItsCentre", [] { return ts::sphereStartPosition(vector3df(0, 0, 5), 1.0f); },
-                  {500, 90, 0, 0}, vector3df(-0.5f, 0.5f, 5.5f)},
-        // 4 mod 1.5 = 1, negated by the odd draw: 5 - 1 = 4; a quarter turn
-        // about Y carries (4, 0, 4) to (-4, 0, 4).
-        StartCase{"RingOffsetSignAndTurn", [] { return ts::ringStartPosition(vector3df(), 5.0f, 3.0f); },
-                  {4, 1, 900}, vector3df(-4, 0, 4)}),
+    testing::Values(StartCase{"BoxWrapsEachAxisIntoItsExtent",
+                              [] {
+                                  return ts::boxStartPosition(irr::core::aabbox3df(-20, -50, 10, 20, 0, 150));
+                              },
+                              {45, 45, 45},
+                              vector3df(-15, -5, 55)},
+                    // 1.999 along each axis, unturned: 1.999 x sqrt(3) = 3.46 out, past
+                    // the radius of 2.
+                    StartCase{"SphereReachesBeyondItsRadius",
+                              [] { return ts::sphereStartPosition(vector3df(1, 1, 1), 2.0f); },
+                              {1999, 0, 360, 720},
+                              vector3df(2.999f, 2.999f, 2.999f)},
+                    StartCase{"SphereTurnsAboutItsCentre",
+                              [] { return ts::sphereStartPosition(vector3df(0, 0, 5), 1.0f); },
+                              {500, 90, 0, 0},
+                              vector3df(-0.5f, 0.5f, 5.5f)},
+                    // 4 mod 1.5 = 1, negated by the odd draw: 5 - 1 = 4; a quarter turn
+                    // about Y carries (4, 0, 4) to (-4, 0, 4).
+                    StartCase{"RingOffsetSignAndTurn",
+                              [] { return ts::ringStartPosition(vector3df(), 5.0f, 3.0f); },
+                              {4, 1, 900},
+                              vector3df(-4, 0, 4)}),
     [](const testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
 
 TEST(EmittedColours, BlendTheTwoStartColoursByTheDrawnHundredths) {
@@ -269,7 +299,9 @@ TEST(EmittedColours, BlendTheTwoStartColoursByTheDrawnHundredths) {
     const struct {
         u32 draw;
         SColor expected;
-    } cases[] = {{0, SColor(0, 50, 100, 255)}, {50, SColor(0, 25, 100, 227)}, {99, SColor(0, 0, 100, 200)},
+    } cases[] = {{0, SColor(0, 50, 100, 255)},
+                 {50, SColor(0, 25, 100, 227)},
+                 {99, SColor(0, 0, 100, 200)},
                  {150, SColor(0, 25, 100, 227)}};
     for (const auto& c : cases) {
         ScriptedRandom random({c.draw});
@@ -331,19 +363,22 @@ TEST_P(MeshEmitterBatches, TakeOnlyVerticesThatExist) {
 
 INSTANTIATE_TEST_SUITE_P(
     Guards, MeshEmitterBatches,
-    testing::Values(MeshCase{"NullMeshEmitsNothing", [] { return nullptr; }, -1, false, {}, 0},
-                    MeshCase{"MeshWithoutBuffersEmitsNothing", [] { return new irr::scene::SMesh(); }, -1, false, {}, 0},
-                    MeshCase{"EmptyBufferGivesNoParticle", emptyBufferFirst, -1, false, {{6, 6, 6}}, 1},
-                    MeshCase{"BufferNumberBeyondTheMeshEmitsNothing", emptyBufferFirst, 5, false, {}, 0},
-                    MeshCase{"ChosenEmptyBufferEmitsNothing", emptyBufferFirst, 0, false, {}, 0},
-                    MeshCase{"EveryVertexOfEveryBufferPerParticle",
-                             [] {
-                                 kMesh->grab();
-                                 return kMesh;
-                             },
-                             0, true,
-                             {{1, 2, 3}, {-4, 0, 2}, {5, 5, 5}, {-7, 8, -9}, {1, 2, 3}, {-4, 0, 2}, {5, 5, 5}, {-7, 8, -9}},
-                             8}),
+    testing::Values(
+        MeshCase{"NullMeshEmitsNothing", [] { return nullptr; }, -1, false, {}, 0},
+        MeshCase{"MeshWithoutBuffersEmitsNothing", [] { return new irr::scene::SMesh(); }, -1, false, {}, 0},
+        MeshCase{"EmptyBufferGivesNoParticle", emptyBufferFirst, -1, false, {{6, 6, 6}}, 1},
+        MeshCase{"BufferNumberBeyondTheMeshEmitsNothing", emptyBufferFirst, 5, false, {}, 0},
+        MeshCase{"ChosenEmptyBufferEmitsNothing", emptyBufferFirst, 0, false, {}, 0},
+        MeshCase{
+            "EveryVertexOfEveryBufferPerParticle",
+            [] {
+                kMesh->grab();
+                return kMesh;
+            },
+            0,
+            true,
+            {{1, 2, 3}, {-4, 0, 2}, {5, 5, 5}, {-7, 8, -9}, {1, 2, 3}, {-4, 0, 2}, {5, 5, 5}, {-7, 8, -9}},
+            8}),
     [](const testing::TestParamInfo<MeshCase>& info) { return std::string(info.param.name); });
 
 TEST(MeshEmitter, RefusesANormalModifierOfZero) {

@@ -117,7 +117,8 @@ TEST(ParticleSystemUpdate, GlobalParticlesStartInWorldSpaceWithTheirStartVelocit
             EXPECT_TRUE(p.pos.equals((global ? vector3df(10, 0, 0) : vector3df()) + direction * 1001.0f));
             EXPECT_EQ(p.vector, direction);
             // A quarter turn about Y carries +X to -Z; the scale stays out.
-            EXPECT_TRUE(p.startVector.equals(vector3df(0, 0, -0.001f))) << p.startVector.X << " " << p.startVector.Z;
+            EXPECT_TRUE(p.startVector.equals(vector3df(0, 0, -0.001f)))
+                << p.startVector.X << " " << p.startVector.Z;
             irr::core::aabbox3df world = state.box;
             absolute.transformBoxEx(world);
             vector3df inWorld = p.pos;
@@ -205,9 +206,9 @@ TEST_F(ParticleNode, FourDrawsAFrameEmitAndMoveAsOne) {
         SequenceRandom random(42);
         ts::ScopedRandomSource scoped(random);
         ts::IParticleSystemSceneNode* node = ts::addParticleSystemSceneNode(scene, false);
-        ts::IParticleEmitter* emitter = node->createSphereEmitter(vector3df(), 5.0f, vector3df(0, 0.01f, 0), 10, 400,
-                                                                  SColor(255, 0, 0, 0), SColor(255, 255, 255, 255),
-                                                                  500, 800);
+        ts::IParticleEmitter* emitter =
+            node->createSphereEmitter(vector3df(), 5.0f, vector3df(0, 0.01f, 0), 10, 400,
+                                      SColor(255, 0, 0, 0), SColor(255, 255, 255, 255), 500, 800);
         node->setEmitter(emitter);
         emitter->drop();
         ts::IParticleAffector* fade = node->createFadeOutParticleAffector();
@@ -219,7 +220,8 @@ TEST_F(ParticleNode, FourDrawsAFrameEmitAndMoveAsOne) {
             ASSERT_EQ(triangles, 2 * particles.size()) << now;
         }
         ASSERT_GT(particles.size(), 20u);
-        results[drawsPerFrame == 4].assign(particles.const_pointer(), particles.const_pointer() + particles.size());
+        results[drawsPerFrame == 4].assign(particles.const_pointer(),
+                                           particles.const_pointer() + particles.size());
         node->remove();
     }
     ASSERT_EQ(results[0].size(), results[1].size());
@@ -252,7 +254,8 @@ TEST_F(ParticleNode, DefaultEmitterEmitsOnlyWhileVisibleAndParticlesStillAge) {
 }
 
 TEST_F(ParticleNode, BoxWidensByHalfTheParticleSizeAndRefusesNonFiniteSizes) {
-    ts::IParticleSystemSceneNode* node = ts::addParticleSystemSceneNode(scene, false, nullptr, -1, vector3df(5, 0, 0));
+    ts::IParticleSystemSceneNode* node =
+        ts::addParticleSystemSceneNode(scene, false, nullptr, -1, vector3df(5, 0, 0));
     ts::IParticleEmitter* emitter = node->createPointEmitter(vector3df(), 10, 10);
     node->setEmitter(emitter);
     emitter->drop();
