@@ -18,8 +18,9 @@ void CParticleGravityAffector::affect(u32 nowMs, SParticle* particles, u32 count
     }
     for (u32 i = 0; i < count; ++i) {
         SParticle& particle = particles[i];
-        // A time of 0 would give 0 / 0 = NaN at birth: the gravity has then
-        // taken over from the start.
+        // Without a time (0 or below) the gravity has taken over from the
+        // start; a negative quotient would otherwise keep the start velocity
+        // for ever.
         f32 d = 1.0f;
         if (timeForceLost > 0.0f) {
             d = core::clamp(static_cast<f32>(nowMs - particle.startTime) / timeForceLost, 0.0f, 1.0f);

@@ -91,7 +91,7 @@ TEST(Gravity, TakesOverLinearlyUntilTheTimeForceLost) {
     const vector3df start(2, 0, 0.5f);
     const vector3df gravity(0, -4, 0);
     const struct {
-        u32 timeForceLost;
+        f32 timeForceLost;
         u32 age;
         vector3df expected;
     } cases[] = {{1000, 0, start},
@@ -99,11 +99,13 @@ TEST(Gravity, TakesOverLinearlyUntilTheTimeForceLost) {
                  {1000, 250, vector3df(1.5f, -1, 0.375f)},
                  {1000, 1000, gravity},
                  {1000, 7000, gravity},
-                 // Without a time the gravity holds from birth (0 / 0 would be NaN).
+                 // Without a time, or a negative one, the gravity holds from birth.
                  {0, 0, gravity},
-                 {0, 30, gravity}};
+                 {0, 30, gravity},
+                 {-5, 30, gravity}};
     for (const auto& c : cases) {
-        ts::CParticleGravityAffector affector(gravity, c.timeForceLost);
+        ts::CParticleGravityAffector affector(gravity, 1);
+        affector.setTimeForceLost(c.timeForceLost);
         SParticle p = particleAt(vector3df(), start, 3000);
         affector.affect(3000 + c.age, &p, 1);
         EXPECT_TRUE(p.vector.equals(c.expected)) << c.timeForceLost << " " << c.age << ": " << p.vector.X

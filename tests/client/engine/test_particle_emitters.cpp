@@ -56,6 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
         BatchRun{"ADrawnRateOfZeroEmitsNothingYet", 0, 10, 20, {1000}, {0}},
         BatchRun{"BatchIsCappedAtTwiceTheMaximum", 5, 10, 0, {60000}, {20}},
         BatchRun{"DrawnRateLiesBetween", 10, 20, 5, {1000}, {15}},
+        // Interval 1/3 ms: a whole-millisecond interval would be 0.
+        BatchRun{"FastRatesEmitSeveralPerMillisecond", 3000, 3000, 0, {1}, {3}},
         // 10 + 45 mod 90 = 55 per second; a wrapped difference
         // would give 145 capped at 20.
         BatchRun{"ReversedRatesDrawBetweenThem", 100, 10, 45, {1000}, {55}},
