@@ -82,7 +82,8 @@ void CParticleSystemSceneNode::render() {
     if (driver == nullptr || camera == nullptr || count == 0) {
         return;
     }
-    // The camera's right and up axes are the view matrix's first two rows.
+    // The view matrix holds the camera's right, up and forward axes in
+    // (M[0], M[4], M[8]), (M[1], M[5], M[9]) and (M[2], M[6], M[10]).
     const core::matrix4& view = camera->getViewMatrix();
     core::vector3df right(view[0], view[4], view[8]);
     core::vector3df up(view[1], view[5], view[9]);

@@ -52,13 +52,12 @@ irr::u32 emissionBatch(irr::u32& accumulatedMs, irr::u32 elapsedMs, irr::u32 min
 void emitParticle(SParticle& particle, irr::u32 nowMs, const irr::core::vector3df& pos,
                   irr::core::vector3df vector, bool spread, const ParticleEmissionSettings& settings);
 
-// A point of the box, drawn axis by axis (X, Y, Z) at whole-number offsets
-// from the minimum corner, wrapped into the extent; a flat axis gives its
-// minimum.
+// A point of the box: per axis (X, Y, Z) the minimum plus fmod(r, extent)
+// for a fresh draw r; a flat axis gives its minimum.
 irr::core::vector3df boxStartPosition(const irr::core::aabbox3df& box);
 
 // A point at (s, s, s) from the centre, s drawn in [0, radius) in steps of
-// radius / 1000, turned about the centre by drawn whole angles about the Z,
+// 0.001, turned about the centre by drawn whole angles about the Z,
 // the X and the Y axis in turn: within radius x sqrt(3) of the centre. A
 // radius of 0 gives the centre.
 irr::core::vector3df sphereStartPosition(const irr::core::vector3df& center, irr::f32 radius);

@@ -9,17 +9,18 @@ namespace scene {
 
 namespace {
 
-// The rotation of a transformation: its axes with the scale taken out. A
-// zero-scaled axis stays zero rather than dividing by its length.
+// The rotation of a transformation: the images of its three axes (the
+// first three elements of M[0..3], M[4..7], M[8..11]) with the scale taken
+// out. A zero-scaled axis stays zero rather than dividing by its length.
 core::matrix4 rotationOf(const core::matrix4& transformation) {
     core::matrix4 rotation = transformation;
     for (s32 axis = 0; axis < 3; ++axis) {
-        f32* column = rotation.pointer() + 4 * axis;
-        core::vector3df v(column[0], column[1], column[2]);
+        f32* image = rotation.pointer() + 4 * axis;
+        core::vector3df v(image[0], image[1], image[2]);
         v.normalize();
-        column[0] = v.X;
-        column[1] = v.Y;
-        column[2] = v.Z;
+        image[0] = v.X;
+        image[1] = v.Y;
+        image[2] = v.Z;
     }
     rotation.setTranslation(core::vector3df());
     return rotation;
