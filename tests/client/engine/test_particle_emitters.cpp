@@ -105,10 +105,10 @@ struct EmitterKind {
 irr::scene::SMesh* threeBufferMesh() {
     irr::scene::SMesh* mesh = new irr::scene::SMesh();
     irr::scene::SMeshBuffer* standard = new irr::scene::SMeshBuffer();
-    standard->Vertices.push_back(irr::video::S3DVertex(1, 2, 3, 0, 0, 1, SColor(), 0, 0));
-    standard->Vertices.push_back(irr::video::S3DVertex(-4, 0, 2, 1, 0, 0, SColor(), 0, 0));
+    standard->Vertices.push_back(irr::video::S3DVertex(1, 2, 3, 0, 0, 1, SColor(0), 0, 0));
+    standard->Vertices.push_back(irr::video::S3DVertex(-4, 0, 2, 1, 0, 0, SColor(0), 0, 0));
     irr::scene::SMeshBufferLightMap* twoCoords = new irr::scene::SMeshBufferLightMap();
-    twoCoords->Vertices.push_back(irr::video::S3DVertex2TCoords(5, 5, 5, SColor(), 0, 0, 0, 0));
+    twoCoords->Vertices.push_back(irr::video::S3DVertex2TCoords(5, 5, 5, SColor(0), 0, 0, 0, 0));
     twoCoords->Vertices[0].Normal = vector3df(0, 1, 0);
     irr::scene::SMeshBufferTangents* tangents = new irr::scene::SMeshBufferTangents();
     tangents->Vertices.push_back(irr::video::S3DVertexTangents(-7, 8, -9, 0, -1, 0));
@@ -333,7 +333,7 @@ irr::scene::IMesh* emptyBufferFirst() {
     mesh->addMeshBuffer(empty);
     empty->drop();
     irr::scene::SMeshBuffer* one = new irr::scene::SMeshBuffer();
-    one->Vertices.push_back(irr::video::S3DVertex(6, 6, 6, 0, 1, 0, SColor(), 0, 0));
+    one->Vertices.push_back(irr::video::S3DVertex(6, 6, 6, 0, 1, 0, SColor(0), 0, 0));
     mesh->addMeshBuffer(one);
     one->drop();
     return mesh;
