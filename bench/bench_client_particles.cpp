@@ -43,7 +43,11 @@ public:
         node->addAffector(gravity);
         gravity->drop();
     }
-    ~FullNode() { device->drop(); }
+    ~FullNode() {
+        // The engine's virtual time is one per process.
+        device->getTimer()->start();
+        device->drop();
+    }
 
     void frame(irr::u32 now, int draws) {
         device->getTimer()->setTime(now);

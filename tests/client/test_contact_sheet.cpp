@@ -63,6 +63,19 @@ void drawInCell(irr::scene::ISceneNode* node, irr::scene::ICameraSceneNode* came
     node->setVisible(false);
 }
 
+// Stops the engine's virtual time for a scope. It is one per process:
+// later devices must find it running again.
+class StoppedTime {
+public:
+    explicit StoppedTime(irr::ITimer* timer) : timer(timer) { timer->stop(); }
+    ~StoppedTime() { timer->start(); }
+    StoppedTime(const StoppedTime&) = delete;
+    StoppedTime& operator=(const StoppedTime&) = delete;
+
+private:
+    irr::ITimer* timer;
+};
+
 // A debris burst's fire, denser and in smaller sprites, half a second after
 // it began.
 irr::scene::ISceneNode* addFireBurst(irr::IrrlichtDevice* device) {
@@ -85,10 +98,9 @@ irr::scene::ISceneNode* addFireBurst(irr::IrrlichtDevice* device) {
         burst->createFadeOutParticleAffector(irr::video::SColor(0, 0, 0, 0), 500);
     burst->addAffector(fade);
     fade->drop();
-    // The engine's time stands still from here, so that every drawing of
+    // The engine's time stands still (StoppedTime), so that every drawing of
     // the sheet shows the burst as it is at 500 ms.
     irr::ITimer* timer = device->getTimer();
-    timer->stop();
     for (irr::u32 now = 0; now <= 500; now += 20) {
         timer->setTime(now);
         burst->OnAnimate(now);
@@ -130,6 +142,7 @@ TEST(ContactSheet, EveryMeshTheAtlasTheTerrainAndAParticleBurst) {
     terrain->scaleTexture(4.0f, 20.0f);
     terrain->setVisible(false);
     nodes.push_back(terrain);
+    StoppedTime stopped(device.get()->getTimer());
     irr::scene::ISceneNode* burst = addFireBurst(device.get());
     ASSERT_NE(burst, nullptr);
     burst->setVisible(false);

@@ -152,6 +152,8 @@ protected:
     }
     void TearDown() override {
         if (device != nullptr) {
+            // The engine's virtual time is one per process.
+            device->getTimer()->start();
             device->drop();
         }
     }
