@@ -1,9 +1,10 @@
-// Not a check but a picture: every mesh with its texture, the HUD atlas and
-// the radar terrain, rendered on OpenGL into contact_sheet.png in the test
-// folder, for a person to look at. It fails only when something cannot be
-// loaded or drawn at all.
+// Not a check but a picture: every mesh with its texture, the HUD atlas, the
+// radar terrain and a burst of fire particles, rendered on OpenGL into
+// contact_sheet.png in the test folder, for a person to look at. It fails
+// only when something cannot be loaded or drawn at all.
 #include "ClientTestSupport.h"
 
+#include "client/engine/IParticleSystemSceneNode.h"
 #include "client/globals.h"
 
 #include <string>
@@ -62,9 +63,54 @@ void drawInCell(irr::scene::ISceneNode* node, irr::scene::ICameraSceneNode* came
     node->setVisible(false);
 }
 
+// Stops the engine's virtual time for a scope. It is one per process:
+// later devices must find it running again.
+class StoppedTime {
+public:
+    explicit StoppedTime(irr::ITimer* timer) : timer(timer) { timer->stop(); }
+    ~StoppedTime() { timer->start(); }
+    StoppedTime(const StoppedTime&) = delete;
+    StoppedTime& operator=(const StoppedTime&) = delete;
+
+private:
+    irr::ITimer* timer;
+};
+
+// A debris burst's fire, denser and in smaller sprites, half a second after
+// it began.
+irr::scene::ISceneNode* addFireBurst(irr::IrrlichtDevice* device) {
+    tarnwell::scene::IParticleSystemSceneNode* burst =
+        tarnwell::scene::addParticleSystemSceneNode(globals.sceneManager, false);
+    if (burst == nullptr) {
+        return nullptr;
+    }
+    burst->setParticleSize(irr::core::dimension2df(2.5f, 2.5f));
+    burst->setMaterialFlag(irr::video::EMF_LIGHTING, false);
+    burst->setMaterialFlag(irr::video::EMF_FOG_ENABLE, false);
+    burst->setMaterialTexture(0, globals.driver->getTexture("media/graphics/particles/fire.png"));
+    burst->setMaterialType(irr::video::EMT_TRANSPARENT_ADD_COLOR);
+    tarnwell::scene::IParticleEmitter* emitter = burst->createSphereEmitter(
+        irr::core::vector3df(), 3.5f, irr::core::vector3df(), 100, 200, irr::video::SColor(0, 200, 100, 20),
+        irr::video::SColor(0, 255, 200, 100), 300, 1000);
+    burst->setEmitter(emitter);
+    emitter->drop();
+    tarnwell::scene::IParticleAffector* fade =
+        burst->createFadeOutParticleAffector(irr::video::SColor(0, 0, 0, 0), 500);
+    burst->addAffector(fade);
+    fade->drop();
+    // The engine's time stands still (StoppedTime), so that every drawing of
+    // the sheet shows the burst as it is at 500 ms.
+    irr::ITimer* timer = device->getTimer();
+    for (irr::u32 now = 0; now <= 500; now += 20) {
+        timer->setTime(now);
+        burst->OnAnimate(now);
+    }
+    return burst;
+}
+
 }  // namespace
 
-TEST(ContactSheet, EveryMeshTheAtlasAndTheTerrain) {
+TEST(ContactSheet, EveryMeshTheAtlasTheTerrainAndAParticleBurst) {
     REQUIRE_OPENGL();
     MediaCopy media;
     ScopedDevice device(irr::video::EDT_OPENGL);
@@ -96,6 +142,11 @@ TEST(ContactSheet, EveryMeshTheAtlasAndTheTerrain) {
     terrain->scaleTexture(4.0f, 20.0f);
     terrain->setVisible(false);
     nodes.push_back(terrain);
+    StoppedTime stopped(device.get()->getTimer());
+    irr::scene::ISceneNode* burst = addFireBurst(device.get());
+    ASSERT_NE(burst, nullptr);
+    burst->setVisible(false);
+    nodes.push_back(burst);
     irr::video::ITexture* atlas = driver->getTexture("media/graphics/hud/hud.png");
     ASSERT_NE(atlas, nullptr);
 
