@@ -20,24 +20,25 @@ namespace tarnwell {
 namespace scene {
 
 // One blade: a textured quad standing on the sea floor. Every field is
-// written by the growth or read from a file, and fixed afterwards.
+// written by the growth or read from a file, and fixed afterwards; a blade
+// made otherwise starts all zero.
 struct GrassElement {
     // Engine colour of the two upper vertices; the lower two take it darkened.
-    irr::video::SColor topColor;
+    irr::video::SColor topColor{0u};
     // Engine colour grown and stored with the blade; drawing does not use it.
-    irr::video::SColor bottomColor;
+    irr::video::SColor bottomColor{0u};
     // Centre of the quad, world units, relative to the patch node.
     irr::core::vector3df position;
     // Cell of the blade's picture in the texture atlas; row 0 blades thin out
     // with distance.
-    irr::s32 atlasColumn;
-    irr::s32 atlasRow;
+    irr::s32 atlasColumn = 0;
+    irr::s32 atlasRow = 0;
     // The quad in the patch's local space (position already added): 0 lower
     // and 1 upper on one side, 2 upper and 3 lower on the other. The lower
     // corners stand on the ground.
     irr::core::vector3df corners[4];
     // Share of the tide's sway the blade's tip takes, 0 to 0.99.
-    irr::f32 phase;
+    irr::f32 phase = 0.0f;
 };
 
 // The file record is this struct, byte for byte.
