@@ -203,3 +203,24 @@ swaps += updates(4) + arm(11, 0x80, 1) + bytes([11, 3, 1])  # a face walk destro
 swaps += bytes([6, 0, 138]) + wvs((1, 2, 3), 20.0) + bytes([0xF2, 0xF2, 0xF0])  # lever (1e6, 1e6, 0)
 swaps += updates(4) + bytes([5, 0]) + updates(2)
 write("world", "walk_swaps", bytes([0]) + swaps)
+
+
+# grass_file: atlas byte (columns | rows << 3), then the file: a u32 count
+# and 80-byte blade records (colours, position, atlas column and row, four
+# corners, phase).
+def grass_record(x, z, column=1, row=0, phase=0.5, bad=None):
+    data = struct.pack("<II3fii", 0xFF326400, 0xFF0A1E00, x, 5.0, z, column, row)
+    for dx, dy in ((-1, -2), (-1, 2), (1, 2), (1, -2)):
+        data += struct.pack("<3f", x + dx, 5.0 + dy, z)
+    data += struct.pack("<f", phase)
+    if bad is not None:
+        data = data[:bad] + struct.pack("<f", float("nan")) + data[bad + 4:]
+    return data
+
+
+ATLAS = bytes([4 | 2 << 3])
+write("grass_file", "two_blades", ATLAS + struct.pack("<I", 2) + grass_record(1, 2) + grass_record(-3, 4, 3, 1))
+write("grass_file", "truncated", ATLAS + struct.pack("<I", 3) + grass_record(1, 2) + grass_record(5, 6)[:50])
+write("grass_file", "huge_count", ATLAS + struct.pack("<I", 0xFFFFFFFF) + grass_record(1, 2, 7, -2))
+write("grass_file", "not_finite", ATLAS + struct.pack("<I", 3) + grass_record(1, 2, bad=8) +
+      grass_record(3, 4, bad=76) + grass_record(5, 6))
