@@ -21,7 +21,9 @@ std::vector<irr::u8> bytesOf(std::FILE* file) {
 
 std::FILE* fileWith(const std::vector<irr::u8>& bytes) {
     std::FILE* file = std::tmpfile();
-    EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    if (!bytes.empty()) {
+        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    }
     std::rewind(file);
     return file;
 }

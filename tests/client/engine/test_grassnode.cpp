@@ -39,9 +39,9 @@ struct Viewpoint {
 class GrassPatchViewpoints : public testing::TestWithParam<Viewpoint> {};
 
 TEST_P(GrassPatchViewpoints, DrawAndSwayOnlyForTheMainCameraWithinReach) {
+    grasstest::LinearTide tide;  // the patch holds it to the end of the scene
     NullScene s;
     grasstest::PlaneHeights heights(257);
-    grasstest::LinearTide tide;
     CountingGrass* patch = s.gamePatch(2, 2, &heights, &tide);
     const vector3df middle = patch->getBoundingBox().getCenter() + patch->getPosition();
     s.look(middle + vector3df(0.0f, 0.6f, -0.8f) * GetParam().distance, middle, GetParam().camera);
@@ -65,8 +65,8 @@ TEST(GrassPatchNode, BladeTipsSwayByTheTideEveryFiftyMillisecondsAndStandStillWi
     grasstest::PlaneHeights heights(257);
     for (bool withTide : {false, true}) {
         SCOPED_TRACE(withTide);
-        NullScene s;
         grasstest::LinearTide tide;
+        NullScene s;
         CountingGrass* patch = s.gamePatch(1, 1, &heights, withTide ? &tide : nullptr);
         patch->setDrawDistance(5000.0f);  // every blade drawn
         s.look(patch->getPosition() + vector3df(0, 300, -1), patch->getPosition());
