@@ -9,9 +9,8 @@
 #include <irrlicht.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -122,25 +121,21 @@ public:
 };
 
 // A fresh folder made the working directory for a test; removed after it.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        char cwd[4096];
-        previous = getcwd(cwd, sizeof(cwd)) != nullptr ? cwd : ".";
+struct ScratchFolder {
+    ScratchFolder() : previous(std::filesystem::current_path()) {
         char pattern[] = "/tmp/tarnwell-grass-XXXXXX";
-        folder = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
-        EXPECT_EQ(chdir(folder.c_str()), 0);
+        if (mkdtemp(pattern) == nullptr) {
+            std::abort();
+        }
+        folder = pattern;
+        std::filesystem::current_path(folder);
     }
     ~ScratchFolder() {
-        EXPECT_EQ(chdir(previous.c_str()), 0);
-        EXPECT_EQ(std::system(("rm -rf '" + folder + "'").c_str()), 0);
+        std::filesystem::current_path(previous);
+        std::filesystem::remove_all(folder);
     }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-private:
-    std::string folder;
-    std::string previous;
+    std::filesystem::path previous;
+    std::filesystem::path folder;
 };
 
 // A blade's bytes as its file record.

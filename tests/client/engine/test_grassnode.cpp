@@ -157,6 +157,7 @@ TEST(GrassPatchNode, WithoutGroundOrTideNothingGrowsAndNothingBreaks) {
 // blades only where there is terrain. The menu's image is symmetric; the
 // second image is not, so the terrain's mirror shows.
 TEST(GrassPatchNode, MenuBladesStandOnTheEngineTerrainBuiltFromTheSameImage) {
+    grasstest::ScratchFolder scratch;
     NullScene s;
     irr::video::IImage* lopsided =
         s.driver->createImage(irr::video::ECF_A8R8G8B8, irr::core::dimension2d<irr::u32>(9, 9));
@@ -167,7 +168,7 @@ TEST(GrassPatchNode, MenuBladesStandOnTheEngineTerrainBuiltFromTheSameImage) {
             lopsided->setPixel(x, z, irr::video::SColor(255, v, (v * 7) % 256, v / 2));
         }
     }
-    ASSERT_TRUE(s.driver->writeImageToFile(lopsided, "/tmp/tarnwell-grass-lopsided.png"));
+    ASSERT_TRUE(s.driver->writeImageToFile(lopsided, "lopsided.png"));
     lopsided->drop();
     struct Terrain {
         std::string path;
@@ -176,7 +177,7 @@ TEST(GrassPatchNode, MenuBladesStandOnTheEngineTerrainBuiltFromTheSameImage) {
     };
     for (const Terrain& t : {Terrain{TARNWELL_MEDIA_DIR "/terrain/t33x33.jpg", vector3df(0, 0, 0),
                                      vector3df(80, 5, 80), 5},
-                             Terrain{"/tmp/tarnwell-grass-lopsided.png", vector3df(-300, 40, 200),
+                             Terrain{"lopsided.png", vector3df(-300, 40, 200),
                                      vector3df(150, 3, 150), 2}}) {
         SCOPED_TRACE(t.path);
         irr::scene::ITerrainSceneNode* terrain = s.scene->addTerrainSceneNode(
