@@ -8,7 +8,8 @@
 // typically transparent alpha channel: the node registers in the automatic
 // pass, so it is drawn with the transparent nodes. It acts only in a drawAll
 // whose active camera is the main camera (id -1), so the picture-in-picture
-// views of a frame neither draw it nor move its sway. Its box is the box of
+// views of a frame neither draw it nor move its sway (nor its animators and
+// children). Its box is the box of
 // its blade positions and its origin; besides the engine's box culling it
 // skips itself beyond 1.5 draw distances, and the blades it draws thin out
 // with distance.
