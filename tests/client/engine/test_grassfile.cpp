@@ -103,6 +103,11 @@ TEST(GrassFile, RoundTripsBitForBitInTheRecordLayout) {
     ASSERT_TRUE(tarnwell::scene::writeGrassFile(again, read));
     EXPECT_EQ(bytesOf(again), written);
     std::fclose(again);
+    // A full disk is a failure, not a saved file.
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    EXPECT_FALSE(tarnwell::scene::writeGrassFile(full, read));
+    std::fclose(full);
 }
 
 struct BrokenFile {
