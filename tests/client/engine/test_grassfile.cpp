@@ -104,10 +104,13 @@ TEST(GrassFile, RoundTripsBitForBitInTheRecordLayout) {
     EXPECT_EQ(bytesOf(again), written);
     std::fclose(again);
     // A full disk is a failure, not a saved file.
-    std::FILE* full = std::fopen("/dev/full", "wb");
-    ASSERT_NE(full, nullptr);
-    EXPECT_FALSE(tarnwell::scene::writeGrassFile(full, read));
-    std::fclose(full);
+    const irr::core::array<GrassElement> none;  // all of it still in the stream's buffer
+    for (const irr::core::array<GrassElement>* some : {&read, &none}) {
+        std::FILE* full = std::fopen("/dev/full", "wb");
+        ASSERT_NE(full, nullptr);
+        EXPECT_FALSE(tarnwell::scene::writeGrassFile(full, *some));
+        std::fclose(full);
+    }
 }
 
 struct BrokenFile {
