@@ -104,8 +104,9 @@ TEST(GrassFile, RoundTripsBitForBitInTheRecordLayout) {
     EXPECT_EQ(bytesOf(again), written);
     std::fclose(again);
     // A full disk is a failure, not a saved file.
+    const irr::core::array<GrassElement>& many = read;
     const irr::core::array<GrassElement> none;  // all of it still in the stream's buffer
-    for (const irr::core::array<GrassElement>* some : {&read, &none}) {
+    for (const irr::core::array<GrassElement>* some : {&many, &none}) {
         std::FILE* full = std::fopen("/dev/full", "wb");
         ASSERT_NE(full, nullptr);
         EXPECT_FALSE(tarnwell::scene::writeGrassFile(full, *some));
