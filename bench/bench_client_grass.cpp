@@ -68,10 +68,9 @@ struct Engine {
         std::vector<irr::scene::ISceneNode*> patches;
         for (irr::s32 i = 0; i < 5; ++i) {
             for (irr::s32 j = 0; j < 5; ++j) {
-                gs::CGrassPatchSceneNode* patch =
-                    new gs::CGrassPatchSceneNode(false, scene->getRootSceneNode(), scene, -1,
-                                                 irr::core::vector3d<irr::s32>(i, 0, j), "grass", &heights,
-                                                 nullptr, nullptr, terrain, 0.0f, tide);
+                gs::CGrassPatchSceneNode* patch = new gs::CGrassPatchSceneNode(
+                    false, scene->getRootSceneNode(), scene, -1, irr::core::vector3d<irr::s32>(i, 0, j),
+                    "grass", &heights, nullptr, nullptr, terrain, 0.0f, tide);
                 patch->setMaterialType(irr::video::EMT_TRANSPARENT_ALPHA_CHANNEL);
                 patch->setMaterialFlag(irr::video::EMF_LIGHTING, false);
                 patch->drop();
@@ -123,9 +122,9 @@ void BM_GrassGrowMenuPatches(benchmark::State& state) {
     for (auto _ : state) {
         for (irr::s32 i = 0; i < 5; ++i) {
             for (irr::s32 j = 0; j < 5; ++j) {
-                patches.push_back(new gs::CGrassPatchSceneNode(false, nullptr, engine.scene, -1,
-                                                               irr::core::vector3d<irr::s32>(i, 0, j), "grass",
-                                                               image, image, image, terrain, 0.0f, nullptr));
+                patches.push_back(new gs::CGrassPatchSceneNode(
+                    false, nullptr, engine.scene, -1, irr::core::vector3d<irr::s32>(i, 0, j), "grass", image,
+                    image, image, terrain, 0.0f, nullptr));
             }
         }
         state.PauseTiming();

@@ -55,8 +55,8 @@ std::vector<uint8_t> writtenBytes(const irr::core::array<GrassElement>& blades) 
     return bytes;
 }
 
-bool read(const uint8_t* data, size_t size, int32_t columns, int32_t rows, irr::core::array<GrassElement>& blades,
-          tarnwell::scene::GrassFileReport& report) {
+bool read(const uint8_t* data, size_t size, int32_t columns, int32_t rows,
+          irr::core::array<GrassElement>& blades, tarnwell::scene::GrassFileReport& report) {
     // An empty memory stream cannot be opened: an empty file then.
     std::FILE* file = size > 0 ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : std::tmpfile();
     FUZZ_CHECK(file);

@@ -126,8 +126,8 @@ TEST(ContactSheet, EveryMeshTheAtlasAndTheTerrain) {
     menuTerrain->scaleTexture(8.0f);
     menuTerrain->setVisible(false);
     tarnwell::scene::CGrassPatchSceneNode* grass = new tarnwell::scene::CGrassPatchSceneNode(
-        false, scene->getRootSceneNode(), scene, -1, irr::core::vector3d<irr::s32>(1, 0, 1), "grass", menuImage,
-        menuImage, menuImage, menuTerrain, 0.0f, nullptr);
+        false, scene->getRootSceneNode(), scene, -1, irr::core::vector3d<irr::s32>(1, 0, 1), "grass",
+        menuImage, menuImage, menuImage, menuTerrain, 0.0f, nullptr);
     menuImage->drop();
     grass->setMaterialFlag(irr::video::EMF_LIGHTING, false);
     grass->setMaterialType(irr::video::EMT_TRANSPARENT_ALPHA_CHANNEL);

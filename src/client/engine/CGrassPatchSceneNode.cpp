@@ -27,11 +27,11 @@ constexpr irr::u32 kMostMeshBlades = 0xFFFFFFFFu / 12u;
 }  // namespace
 
 CGrassPatchSceneNode::CGrassPatchSceneNode(irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager,
-                                           const irr::core::vector3d<irr::s32>& index, const irr::c8* directory,
-                                           IHeightSource* heights, irr::video::IImage* heightPicture,
-                                           irr::video::IImage* colours, irr::video::IImage* map,
-                                           irr::scene::ISceneNode* terrainNode, irr::f32 offset,
-                                           ITideGenerator* tideGenerator)
+                                           const irr::core::vector3d<irr::s32>& index,
+                                           const irr::c8* directory, IHeightSource* heights,
+                                           irr::video::IImage* heightPicture, irr::video::IImage* colours,
+                                           irr::video::IImage* map, irr::scene::ISceneNode* terrainNode,
+                                           irr::f32 offset, ITideGenerator* tideGenerator)
     : irr::scene::ISceneNode(parent, manager, -1, vector3df(0.0f, 0.0f, 0.0f), vector3df(0.0f, 0.0f, 0.0f),
                              vector3df(1.0f, 1.0f, 1.0f)),
       patchIndex(index),
@@ -46,29 +46,31 @@ CGrassPatchSceneNode::CGrassPatchSceneNode(irr::scene::ISceneNode* parent, irr::
     grabIfSet(colourImage);
     grabIfSet(grassMap);
     grabIfSet(tide);
-    std::snprintf(fileName, sizeof(fileName), "%s/%d.%d.grass", directory != nullptr ? directory : ".", patchIndex.X,
-                  patchIndex.Z);
+    std::snprintf(fileName, sizeof(fileName), "%s/%d.%d.grass", directory != nullptr ? directory : ".",
+                  patchIndex.X, patchIndex.Z);
 }
 
 CGrassPatchSceneNode::CGrassPatchSceneNode(bool generateAndSave, irr::scene::ISceneNode* parent,
                                            irr::scene::ISceneManager* manager, irr::s32,
-                                           const irr::core::vector3d<irr::s32>& index, const irr::c8* directory,
-                                           IHeightSource* heights, irr::video::IImage* colours,
-                                           irr::video::IImage* map, irr::scene::ISceneNode* terrainNode,
-                                           irr::f32 offset, ITideGenerator* tideGenerator)
-    : CGrassPatchSceneNode(parent, manager, index, directory, heights, nullptr, colours, map, terrainNode, offset,
-                           tideGenerator) {
+                                           const irr::core::vector3d<irr::s32>& index,
+                                           const irr::c8* directory, IHeightSource* heights,
+                                           irr::video::IImage* colours, irr::video::IImage* map,
+                                           irr::scene::ISceneNode* terrainNode, irr::f32 offset,
+                                           ITideGenerator* tideGenerator)
+    : CGrassPatchSceneNode(parent, manager, index, directory, heights, nullptr, colours, map, terrainNode,
+                           offset, tideGenerator) {
     start(generateAndSave);
 }
 
 CGrassPatchSceneNode::CGrassPatchSceneNode(bool generateAndSave, irr::scene::ISceneNode* parent,
                                            irr::scene::ISceneManager* manager, irr::s32,
-                                           const irr::core::vector3d<irr::s32>& index, const irr::c8* directory,
-                                           irr::video::IImage* heightPicture, irr::video::IImage* colours,
-                                           irr::video::IImage* map, irr::scene::ISceneNode* terrainNode,
-                                           irr::f32 offset, ITideGenerator* tideGenerator)
-    : CGrassPatchSceneNode(parent, manager, index, directory, nullptr, heightPicture, colours, map, terrainNode,
-                           offset, tideGenerator) {
+                                           const irr::core::vector3d<irr::s32>& index,
+                                           const irr::c8* directory, irr::video::IImage* heightPicture,
+                                           irr::video::IImage* colours, irr::video::IImage* map,
+                                           irr::scene::ISceneNode* terrainNode, irr::f32 offset,
+                                           ITideGenerator* tideGenerator)
+    : CGrassPatchSceneNode(parent, manager, index, directory, nullptr, heightPicture, colours, map,
+                           terrainNode, offset, tideGenerator) {
     start(generateAndSave);
 }
 
@@ -151,7 +153,8 @@ void CGrassPatchSceneNode::createMesh() {
     if (vertices.size() < 4 * count) {
         vertices.reallocate(4 * count);
         const irr::video::S3DVertex blank(vector3df(0.0f, 0.0f, 0.0f), vector3df(0.0f, 1.0f, 0.0f),
-                                          irr::video::SColor(255, 255, 255, 255), irr::core::vector2df(0.0f, 0.0f));
+                                          irr::video::SColor(255, 255, 255, 255),
+                                          irr::core::vector2df(0.0f, 0.0f));
         while (vertices.size() < 4 * count) {
             vertices.push_back(blank);
         }
@@ -205,8 +208,8 @@ void CGrassPatchSceneNode::rebuild(const irr::scene::ICameraSceneNode& camera) {
     createMesh();
     const vector3df eye = camera.getAbsolutePosition();
     const vector3df node = getAbsolutePosition();
-    const irr::u32 limit = irr::core::min_(grassBladeLimit(blades.size(), bladeBudget, node.getDistanceFrom(eye)),
-                                           vertices.size() / 4);
+    const irr::u32 limit = irr::core::min_(
+        grassBladeLimit(blades.size(), bladeBudget, node.getDistanceFrom(eye)), vertices.size() / 4);
     const irr::core::aabbox3df& view = camera.getViewFrustum()->getBoundingBox();
     irr::u32 written = 0;
     for (irr::u32 i = 0; i < limit; ++i) {
@@ -216,7 +219,8 @@ void CGrassPatchSceneNode::rebuild(const irr::scene::ICameraSceneNode& camera) {
             !grassBladeKept(i, limit, world.getDistanceFrom(eye), drawDistance, blade.atlasRow)) {
             continue;
         }
-        const irr::core::vector2df sway = grassSwayAt(swayGrid, swayResolution, blade.position.X, blade.position.Z);
+        const irr::core::vector2df sway =
+            grassSwayAt(swayGrid, swayResolution, blade.position.X, blade.position.Z);
         buildGrassBladeVertices(blade, sway, atlas, vertices.pointer() + 4 * written);
         ++written;
     }
@@ -232,7 +236,8 @@ void CGrassPatchSceneNode::drawCached(irr::video::IVideoDriver& driver) {
     driver.setMaterial(material);
     // Two triangles a side, both sides: four a blade.
     driver.drawVertexPrimitiveList(vertices.const_pointer(), 4 * quads, indices.const_pointer(), 4 * quads,
-                                   irr::video::EVT_STANDARD, irr::scene::EPT_TRIANGLES, irr::video::EIT_32BIT);
+                                   irr::video::EVT_STANDARD, irr::scene::EPT_TRIANGLES,
+                                   irr::video::EIT_32BIT);
 }
 
 void CGrassPatchSceneNode::render() {

@@ -42,14 +42,17 @@ public:
     //   tide: moves the blades; null keeps them still.
     // Images and the tide generator are grabbed for the node's life; the
     // height map is borrowed and read only while the node is constructed.
-    CGrassPatchSceneNode(bool generateAndSave, irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager,
-                         irr::s32 id, const irr::core::vector3d<irr::s32>& patchIndex, const irr::c8* directory,
-                         IHeightSource* heightMap, irr::video::IImage* colourImage, irr::video::IImage* grassMap,
-                         irr::scene::ISceneNode* terrain, irr::f32 heightOffset, ITideGenerator* tide);
+    CGrassPatchSceneNode(bool generateAndSave, irr::scene::ISceneNode* parent,
+                         irr::scene::ISceneManager* manager, irr::s32 id,
+                         const irr::core::vector3d<irr::s32>& patchIndex, const irr::c8* directory,
+                         IHeightSource* heightMap, irr::video::IImage* colourImage,
+                         irr::video::IImage* grassMap, irr::scene::ISceneNode* terrain, irr::f32 heightOffset,
+                         ITideGenerator* tide);
     // The menu's patch: heights from the lightness of `heightImage`, read as
     // the engine's image terrain reads it; colours from `colourImage`.
-    CGrassPatchSceneNode(bool generateAndSave, irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager,
-                         irr::s32 id, const irr::core::vector3d<irr::s32>& patchIndex, const irr::c8* directory,
+    CGrassPatchSceneNode(bool generateAndSave, irr::scene::ISceneNode* parent,
+                         irr::scene::ISceneManager* manager, irr::s32 id,
+                         const irr::core::vector3d<irr::s32>& patchIndex, const irr::c8* directory,
                          irr::video::IImage* heightImage, irr::video::IImage* colourImage,
                          irr::video::IImage* grassMap, irr::scene::ISceneNode* terrain, irr::f32 heightOffset,
                          ITideGenerator* tide);
@@ -102,9 +105,9 @@ public:
 private:
     CGrassPatchSceneNode(irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager,
                          const irr::core::vector3d<irr::s32>& patchIndex, const irr::c8* directory,
-                         IHeightSource* heightMap, irr::video::IImage* heightImage, irr::video::IImage* colourImage,
-                         irr::video::IImage* grassMap, irr::scene::ISceneNode* terrain, irr::f32 heightOffset,
-                         ITideGenerator* tide);
+                         IHeightSource* heightMap, irr::video::IImage* heightImage,
+                         irr::video::IImage* colourImage, irr::video::IImage* grassMap,
+                         irr::scene::ISceneNode* terrain, irr::f32 heightOffset, ITideGenerator* tide);
     void start(bool generateAndSave);
     // True when the scene's active camera is the main camera.
     bool mainCameraActive() const;
@@ -119,12 +122,12 @@ private:
     irr::f32 drawDistance = kGrassDrawDistance;
     irr::u32 bladeBudget = kGrassBladeBudget;
     GrassAtlas atlas;
-    irr::scene::ISceneNode* terrain;        // borrowed
-    irr::video::IImage* heightImage;        // grabbed, menu's patch only
-    IHeightSource* heightMap;               // borrowed, game's patch only
-    irr::video::IImage* colourImage;        // grabbed
-    irr::video::IImage* grassMap;           // grabbed
-    ITideGenerator* tide;                   // grabbed
+    irr::scene::ISceneNode* terrain;  // borrowed
+    irr::video::IImage* heightImage;  // grabbed, menu's patch only
+    IHeightSource* heightMap;         // borrowed, game's patch only
+    irr::video::IImage* colourImage;  // grabbed
+    irr::video::IImage* grassMap;     // grabbed
+    ITideGenerator* tide;             // grabbed
     irr::core::array<irr::core::vector2df> swayGrid;
     irr::s32 swayResolution = kGrassSwayResolution;
     irr::u32 updateInterval = kGrassUpdateInterval;

@@ -110,12 +110,14 @@ bool readGrassFile(std::FILE* file, irr::s32 atlasColumns, irr::s32 atlasRows,
     // it is read.
     const long left = bytesLeft(file);
     const irr::u32 room =
-        left < 0 ? 0u
-                 : static_cast<irr::u32>(irr::core::min_(static_cast<unsigned long>(found.declared),
-                                                         static_cast<unsigned long>(left) / kGrassRecordBytes));
+        left < 0
+            ? 0u
+            : static_cast<irr::u32>(irr::core::min_(static_cast<unsigned long>(found.declared),
+                                                    static_cast<unsigned long>(left) / kGrassRecordBytes));
     blades.reallocate(room);
     GrassElement blade;
-    while (found.whole < found.declared && std::fread(record, 1, kGrassRecordBytes, file) == kGrassRecordBytes) {
+    while (found.whole < found.declared &&
+           std::fread(record, 1, kGrassRecordBytes, file) == kGrassRecordBytes) {
         ++found.whole;
         if (decodeGrassElement(record, atlasColumns, atlasRows, blade)) {
             blades.push_back(blade);

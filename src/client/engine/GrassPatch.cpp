@@ -83,7 +83,8 @@ bool HeightSourceGround::sample(const irr::core::vector3df& world, irr::f32& hei
 }
 
 ImageGround::ImageGround(irr::video::IImage* heightImage, irr::video::IImage* colourImage,
-                         const irr::core::vector3df& terrainPosition, const irr::core::vector3df& terrainScale)
+                         const irr::core::vector3df& terrainPosition,
+                         const irr::core::vector3df& terrainScale)
     : heights(heightImage), colours(colourImage), position(terrainPosition), scale(terrainScale) {}
 
 bool ImageGround::sample(const irr::core::vector3df& world, irr::f32& height, irr::video::SColor& top,
@@ -171,7 +172,8 @@ irr::core::aabbox3df grassBladeBox(const irr::core::array<GrassElement>& blades)
     return box;
 }
 
-irr::core::vector3df grassSwayPoint(const irr::core::vector3df& patchPosition, irr::s32 n, irr::s32 i, irr::s32 j) {
+irr::core::vector3df grassSwayPoint(const irr::core::vector3df& patchPosition, irr::s32 n, irr::s32 i,
+                                    irr::s32 j) {
     const irr::f32 step = kGrassPatchSize / static_cast<irr::f32>(n);
     const irr::f32 half = kGrassPatchSize * 0.5f;
     return irr::core::vector3df(patchPosition.X + static_cast<irr::f32>(i) * step - half, 0.0f,
@@ -190,8 +192,8 @@ void sampleGrassSwayGrid(ITideGenerator& tide, const irr::core::vector3df& patch
     }
 }
 
-irr::core::vector2df grassSwayAt(const irr::core::array<irr::core::vector2df>& grid, irr::s32 n, irr::f32 localX,
-                                 irr::f32 localZ) {
+irr::core::vector2df grassSwayAt(const irr::core::array<irr::core::vector2df>& grid, irr::s32 n,
+                                 irr::f32 localX, irr::f32 localZ) {
     const irr::u32 side = static_cast<irr::u32>(n + 1);
     if (n < 1 || grid.size() != side * side) {
         return irr::core::vector2df(0.0f, 0.0f);
@@ -241,12 +243,13 @@ bool grassBladeKept(irr::u32 i, irr::u32 limit, irr::f32 distance, irr::f32 draw
     return true;
 }
 
-void buildGrassBladeVertices(const GrassElement& blade, const irr::core::vector2df& sway, const GrassAtlas& atlas,
-                             irr::video::S3DVertex* out) {
+void buildGrassBladeVertices(const GrassElement& blade, const irr::core::vector2df& sway,
+                             const GrassAtlas& atlas, irr::video::S3DVertex* out) {
     const irr::u32 cell = atlas.cellOf(blade.atlasColumn, blade.atlasRow);
     const irr::core::vector3df tip(sway.X * blade.phase, 0.0f, sway.Y * blade.phase);
     const irr::video::SColor top = blade.topColor;
-    const irr::video::SColor low(top.getAlpha(), static_cast<irr::u32>(static_cast<irr::f32>(top.getRed()) * 0.8f),
+    const irr::video::SColor low(top.getAlpha(),
+                                 static_cast<irr::u32>(static_cast<irr::f32>(top.getRed()) * 0.8f),
                                  static_cast<irr::u32>(static_cast<irr::f32>(top.getGreen()) * 0.8f),
                                  static_cast<irr::u32>(static_cast<irr::f32>(top.getBlue()) * 0.8f));
     const irr::core::vector3df up(0.0f, 1.0f, 0.0f);

@@ -122,7 +122,8 @@ irr::core::aabbox3df grassBladeBox(const irr::core::array<GrassElement>& blades)
 // Sway grid of resolution n over the patch at patchPosition: point (i, j),
 // i along X and j along Z, both 0..n, is entry j * (n + 1) + i and lies at
 // patchPosition + (i, 0, j) x patchSize / n - patchSize / 2.
-irr::core::vector3df grassSwayPoint(const irr::core::vector3df& patchPosition, irr::s32 n, irr::s32 i, irr::s32 j);
+irr::core::vector3df grassSwayPoint(const irr::core::vector3df& patchPosition, irr::s32 n, irr::s32 i,
+                                    irr::s32 j);
 
 // Fills `grid` ((n + 1)^2 entries) with the tide's offsets at every grid
 // point at timeMs.
@@ -131,8 +132,8 @@ void sampleGrassSwayGrid(ITideGenerator& tide, const irr::core::vector3df& patch
 
 // The sway at a blade's local (x, z), blended bilinearly from the four grid
 // points around it; points beyond the patch take the nearest edge.
-irr::core::vector2df grassSwayAt(const irr::core::array<irr::core::vector2df>& grid, irr::s32 n, irr::f32 localX,
-                                 irr::f32 localZ);
+irr::core::vector2df grassSwayAt(const irr::core::array<irr::core::vector2df>& grid, irr::s32 n,
+                                 irr::f32 localX, irr::f32 localZ);
 
 // Whether a patch takes part in a drawAll: only for the main camera, and
 // only nearer than 1.5 draw distances (cameraDistance from the camera to the
@@ -161,8 +162,8 @@ bool grassBladeKept(irr::u32 i, irr::u32 limit, irr::f32 distance, irr::f32 draw
 // The four vertices of a blade, corner k to vertex k, its tip corners (1 and
 // 2) moved by sway x phase on X and Z. Upper vertices take the top colour,
 // lower ones its red, green and blue x 0.8; normals point up.
-void buildGrassBladeVertices(const GrassElement& blade, const irr::core::vector2df& sway, const GrassAtlas& atlas,
-                             irr::video::S3DVertex* out);
+void buildGrassBladeVertices(const GrassElement& blade, const irr::core::vector2df& sway,
+                             const GrassAtlas& atlas, irr::video::S3DVertex* out);
 
 // Twelve indices per blade, for blades first..first + count - 1: its quad
 // with both windings, seen from both sides.

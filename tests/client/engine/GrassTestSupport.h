@@ -108,9 +108,11 @@ public:
     }
     // A game patch on `heights` (borrowed), the caller holding one reference.
     CountingGrass* gamePatch(irr::s32 x, irr::s32 z, tarnwell::scene::IHeightSource* heights,
-                             tarnwell::scene::ITideGenerator* tide, const char* directory = "grass", bool save = false) {
-        return new CountingGrass(save, scene->getRootSceneNode(), scene, 5, irr::core::vector3d<irr::s32>(x, 0, z),
-                                 directory, heights, nullptr, nullptr, terrain, 0.0f, tide);
+                             tarnwell::scene::ITideGenerator* tide, const char* directory = "grass",
+                             bool save = false) {
+        return new CountingGrass(save, scene->getRootSceneNode(), scene, 5,
+                                 irr::core::vector3d<irr::s32>(x, 0, z), directory, heights, nullptr, nullptr,
+                                 terrain, 0.0f, tide);
     }
 
     irr::IrrlichtDevice* device;

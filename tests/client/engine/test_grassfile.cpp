@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+using grasstest::vector3df;
 using tarnwell::scene::GrassElement;
 using tarnwell::scene::GrassFileReport;
-using grasstest::vector3df;
 
 namespace {
 
@@ -116,8 +116,8 @@ TEST(GrassFile, RoundTripsBitForBitInTheRecordLayout) {
 
 struct BrokenFile {
     const char* name;
-    std::vector<std::vector<irr::u8>> pieces;  // concatenated
-    bool read;                                 // a count could be read
+    std::vector<std::vector<irr::u8>> pieces;         // concatenated
+    bool read;                                        // a count could be read
     std::vector<std::pair<irr::s32, irr::s32>> kept;  // atlas cells of the kept blades
     irr::u32 refused;
 };
@@ -148,20 +148,28 @@ TEST_P(BrokenGrassFiles, GiveTheWholeSaneRecordsOnly) {
 INSTANTIATE_TEST_SUITE_P(
     Files, BrokenGrassFiles,
     testing::Values(
-        BrokenFile{"Empty", {}, false, {}, 0},
-        BrokenFile{"HalfACount", {{1, 0}}, false, {}, 0},
+        BrokenFile{"Empty", {}, false, {}, 0}, BrokenFile{"HalfACount", {{1, 0}}, false, {}, 0},
         BrokenFile{"CountZero", {countBytes(0)}, true, {}, 0},
-        BrokenFile{"CountFarBeyondTheBytes", {countBytes(0xffffffffu), recordWith(20, 1), recordWith(20, 2)},
-                   true, {{1, 0}, {2, 0}}, 0},
+        BrokenFile{"CountFarBeyondTheBytes",
+                   {countBytes(0xffffffffu), recordWith(20, 1), recordWith(20, 2)},
+                   true,
+                   {{1, 0}, {2, 0}},
+                   0},
         BrokenFile{"TruncatedRecord",
                    {countBytes(3), recordWith(20, 3), recordWith(24, 1), std::vector<irr::u8>(40, 0)},
-                   true, {{3, 0}, {0, 1}}, 0},
+                   true,
+                   {{3, 0}, {0, 1}},
+                   0},
         BrokenFile{"TrailingBytes", {countBytes(1), recordWith(20, 2), recordWith(20, 3)}, true, {{2, 0}}, 0},
         BrokenFile{"NonFiniteFields",
                    {countBytes(5), recordWith(8, kNaN), recordWith(44, kInfinity), recordWith(76, kNaN),
                     recordWith(64, kInfinity | 0x80000000u), recordWith(20, 1)},
-                   true, {{1, 0}}, 4},
+                   true,
+                   {{1, 0}},
+                   4},
         BrokenFile{"AtlasCellsOutOfTheAtlas",
                    {countBytes(3), recordWith(20, 0xffffffffu), recordWith(24, 9), recordWith(20, 99)},
-                   true, {{0, 0}, {0, 1}, {3, 0}}, 0}),
+                   true,
+                   {{0, 0}, {0, 1}, {3, 0}},
+                   0}),
     [](const testing::TestParamInfo<BrokenFile>& info) { return std::string(info.param.name); });

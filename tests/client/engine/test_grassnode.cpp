@@ -53,13 +53,15 @@ TEST_P(GrassPatchViewpoints, DrawAndSwayOnlyForTheMainCameraWithinReach) {
     patch->drop();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cameras, GrassPatchViewpoints,
-    testing::Values(Viewpoint{"MainNear", -1, 300.0f, true, true}, Viewpoint{"MainFar", -1, 2300.0f, true, true},
-                    Viewpoint{"MainAtTheEdgeOfTheTide", -1, 2303.5f, true, false},
-                    Viewpoint{"MainBeyondReach", -1, 2310.0f, false, false},
-                    Viewpoint{"PictureInPicture", 3, 300.0f, false, false}),
-    [](const testing::TestParamInfo<Viewpoint>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cameras, GrassPatchViewpoints,
+                         testing::Values(Viewpoint{"MainNear", -1, 300.0f, true, true},
+                                         Viewpoint{"MainFar", -1, 2300.0f, true, true},
+                                         Viewpoint{"MainAtTheEdgeOfTheTide", -1, 2303.5f, true, false},
+                                         Viewpoint{"MainBeyondReach", -1, 2310.0f, false, false},
+                                         Viewpoint{"PictureInPicture", 3, 300.0f, false, false}),
+                         [](const testing::TestParamInfo<Viewpoint>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(GrassPatchNode, BladeTipsSwayByTheTideEveryFiftyMillisecondsAndStandStillWithout) {
     grasstest::PlaneHeights heights(257);
@@ -87,7 +89,8 @@ TEST(GrassPatchNode, BladeTipsSwayByTheTideEveryFiftyMillisecondsAndStandStillWi
             const vector3df tip(sway.X, 0.0f, sway.Y);
             const irr::video::S3DVertex* v = &patch->getVertices()[4 * i];
             ASSERT_TRUE(v[0].Pos == b.corners[0] && v[3].Pos == b.corners[3] &&
-                        v[1].Pos.equals(b.corners[1] + tip, 1e-3f) && v[2].Pos.equals(b.corners[2] + tip, 1e-3f))
+                        v[1].Pos.equals(b.corners[1] + tip, 1e-3f) &&
+                        v[2].Pos.equals(b.corners[2] + tip, 1e-3f))
                 << i;
         }
         patch->drop();
@@ -117,7 +120,8 @@ TEST(GrassPatchNode, SavesWhatItGrowsAndReadsItBackButTheGameNeverWrites) {
         CountingGrass* read = s.gamePatch(1, 2, &heights, nullptr, "grass", false);
         ASSERT_EQ(read->getBlades().size(), grown->getBlades().size());
         for (irr::u32 i = 0; i < grown->getBlades().size(); ++i) {
-            ASSERT_EQ(grasstest::recordOf(read->getBlades()[i]), grasstest::recordOf(grown->getBlades()[i])) << i;
+            ASSERT_EQ(grasstest::recordOf(read->getBlades()[i]), grasstest::recordOf(grown->getBlades()[i]))
+                << i;
         }
         EXPECT_EQ(read->getBoundingBox().MaxEdge, grown->getBoundingBox().MaxEdge);
         read->drop();
@@ -136,14 +140,12 @@ TEST(GrassPatchNode, WithoutGroundOrTideNothingGrowsAndNothingBreaks) {
     s.look(vector3df(0, 100, -100), vector3df(0, 0, 0));
     gs::CGrassPatchSceneNode* bare[] = {
         s.gamePatch(0, 0, nullptr, nullptr, nullptr),
-        new gs::CGrassPatchSceneNode(false, s.scene->getRootSceneNode(), s.scene, 0,
-                                     irr::core::vector3d<irr::s32>(0, 0, 0), "grass",
-                                     static_cast<irr::video::IImage*>(nullptr), nullptr, nullptr, s.terrain, 0.0f,
-                                     nullptr),
-        new gs::CGrassPatchSceneNode(false, s.scene->getRootSceneNode(), s.scene, 0,
-                                     irr::core::vector3d<irr::s32>(0, 0, 0), "grass",
-                                     static_cast<gs::IHeightSource*>(nullptr), nullptr, nullptr, nullptr, 0.0f,
-                                     nullptr)};
+        new gs::CGrassPatchSceneNode(
+            false, s.scene->getRootSceneNode(), s.scene, 0, irr::core::vector3d<irr::s32>(0, 0, 0), "grass",
+            static_cast<irr::video::IImage*>(nullptr), nullptr, nullptr, s.terrain, 0.0f, nullptr),
+        new gs::CGrassPatchSceneNode(
+            false, s.scene->getRootSceneNode(), s.scene, 0, irr::core::vector3d<irr::s32>(0, 0, 0), "grass",
+            static_cast<gs::IHeightSource*>(nullptr), nullptr, nullptr, nullptr, 0.0f, nullptr)};
     EXPECT_EQ(s.frame(0), 0u);
     for (gs::CGrassPatchSceneNode* patch : bare) {
         EXPECT_EQ(patch->getBlades().size(), 0u);
@@ -175,14 +177,13 @@ TEST(GrassPatchNode, MenuBladesStandOnTheEngineTerrainBuiltFromTheSameImage) {
         vector3df position, scale;
         irr::s32 patches;
     };
-    for (const Terrain& t : {Terrain{TARNWELL_MEDIA_DIR "/terrain/t33x33.jpg", vector3df(0, 0, 0),
-                                     vector3df(80, 5, 80), 5},
-                             Terrain{"lopsided.png", vector3df(-300, 40, 200),
-                                     vector3df(150, 3, 150), 2}}) {
+    for (const Terrain& t :
+         {Terrain{TARNWELL_MEDIA_DIR "/terrain/t33x33.jpg", vector3df(0, 0, 0), vector3df(80, 5, 80), 5},
+          Terrain{"lopsided.png", vector3df(-300, 40, 200), vector3df(150, 3, 150), 2}}) {
         SCOPED_TRACE(t.path);
-        irr::scene::ITerrainSceneNode* terrain = s.scene->addTerrainSceneNode(
-            t.path.c_str(), nullptr, -1, t.position, vector3df(0, 0, 0), t.scale,
-            irr::video::SColor(255, 255, 255, 255), 3, irr::scene::ETPS_9);
+        irr::scene::ITerrainSceneNode* terrain =
+            s.scene->addTerrainSceneNode(t.path.c_str(), nullptr, -1, t.position, vector3df(0, 0, 0), t.scale,
+                                         irr::video::SColor(255, 255, 255, 255), 3, irr::scene::ETPS_9);
         irr::video::IImage* image = s.driver->createImageFromFile(t.path.c_str());
         ASSERT_TRUE(terrain != nullptr && image != nullptr);
         irr::u32 grown = 0;
@@ -200,7 +201,8 @@ TEST(GrassPatchNode, MenuBladesStandOnTheEngineTerrainBuiltFromTheSameImage) {
                     const vector3df pixel = (world - t.position) / t.scale;
                     const irr::video::SColor colour =
                         image->getPixel(static_cast<irr::u32>(pixel.X), static_cast<irr::u32>(pixel.Z));
-                    ASSERT_NEAR(foot, terrain->getHeight(world.X, world.Z), 2e-3f) << i << " " << j << " " << k;
+                    ASSERT_NEAR(foot, terrain->getHeight(world.X, world.Z), 2e-3f)
+                        << i << " " << j << " " << k;
                     ASSERT_EQ(b.topColor, colour);
                 }
                 patch->drop();
@@ -208,9 +210,10 @@ TEST(GrassPatchNode, MenuBladesStandOnTheEngineTerrainBuiltFromTheSameImage) {
         }
         EXPECT_GT(grown, 50000u);
         // Beyond the terrain nothing grows.
-        gs::CGrassPatchSceneNode* beyond = new gs::CGrassPatchSceneNode(
-            false, s.scene->getRootSceneNode(), s.scene, -1, irr::core::vector3d<irr::s32>(t.patches + 2, 0, 0),
-            "grass", image, image, image, terrain, 0.0f, nullptr);
+        gs::CGrassPatchSceneNode* beyond =
+            new gs::CGrassPatchSceneNode(false, s.scene->getRootSceneNode(), s.scene, -1,
+                                         irr::core::vector3d<irr::s32>(t.patches + 2, 0, 0), "grass", image,
+                                         image, image, terrain, 0.0f, nullptr);
         EXPECT_EQ(beyond->getBlades().size(), 0u);
         beyond->drop();
         image->drop();

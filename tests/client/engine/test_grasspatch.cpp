@@ -71,20 +71,22 @@ TEST(GrassGrowth, BladesStandOnTheGroundInTuftsOfEightWithinThePatch) {
             const vector3df& p = b.position;
             const irr::f32 ground = grasstest::PlaneHeights::at(patch.X + p.X, patch.Z + p.Z) + 2.5f;
             const irr::f32 height = b.corners[1].Y - b.corners[0].Y;
-            const irr::f32 width = vector2df(b.corners[0].X - b.corners[3].X, b.corners[0].Z - b.corners[3].Z).getLength();
+            const irr::f32 width =
+                vector2df(b.corners[0].X - b.corners[3].X, b.corners[0].Z - b.corners[3].Z).getLength();
             const gs::GrassElement& tuft = blades[i - i % 8];
             const bool sane =
                 p.X >= -512.0f && p.X <= 512.0f && p.Z >= -512.0f && p.Z <= 512.0f &&
                 std::abs(p.X - tuft.position.X) < 0.1f && std::abs(p.Z - tuft.position.Z) < 0.1f &&
                 std::abs(b.corners[0].Y - ground) < 1e-3f && std::abs(b.corners[3].Y - ground) < 1e-3f &&
-                std::abs(b.corners[2].Y - b.corners[1].Y) < 1e-3f && std::abs(p.Y - (ground + height * 0.5f)) < 1e-3f &&
+                std::abs(b.corners[2].Y - b.corners[1].Y) < 1e-3f &&
+                std::abs(p.Y - (ground + height * 0.5f)) < 1e-3f &&
                 (std::abs(height - 4.0f) < 1e-3f || std::abs(height - 5.0f) < 1e-3f ||
                  std::abs(height - 6.0f) < 1e-3f) &&
                 (std::abs(width - 2.0f) < 1e-3f || std::abs(width - 3.0f) < 1e-3f) &&
                 (b.corners[0] + b.corners[2] - p * 2.0f).getLength() < 1e-3f &&
                 (b.corners[1] + b.corners[3] - p * 2.0f).getLength() < 1e-3f && b.phase >= 0.0f &&
-                b.phase <= 0.99f && b.atlasColumn == 1 && b.atlasRow == 0 && b.topColor == gs::kGrassTopColor &&
-                b.bottomColor == gs::kGrassBottomColor;
+                b.phase <= 0.99f && b.atlasColumn == 1 && b.atlasRow == 0 &&
+                b.topColor == gs::kGrassTopColor && b.bottomColor == gs::kGrassBottomColor;
             ASSERT_TRUE(sane) << "blade " << i << " at " << p.X << " " << p.Y << " " << p.Z << " height "
                               << height << " width " << width;
         }
@@ -115,7 +117,8 @@ TEST(GrassGrowth, DropsBladesOffTheHeightDataAndNeverReadsPastIt) {
         // on the ground, a tuft of 8 costs on average (1 - p) / p failed
         // draws of its first blade.
         const double p = patch == 0 ? 0.25 : (268.0 / 1024.0) * (268.0 / 1024.0);
-        EXPECT_NEAR(static_cast<double>(blades.size()) / ground.tried, 8.0 / (8.0 + (1.0 - p) / p), 0.03) << patch;
+        EXPECT_NEAR(static_cast<double>(blades.size()) / ground.tried, 8.0 / (8.0 + (1.0 - p) / p), 0.03)
+            << patch;
     }
     // No height data: nothing grows.
     irr::core::array<gs::GrassElement> blades;
@@ -169,10 +172,10 @@ TEST(GrassDecisions, CullingRebuildsBudgetAndThinningFollowTheWorkedExamples) {
         irr::f32 distance, drawDistance;
         bool registered, tide;
     };
-    for (const Registered& r : {Registered{-1, 0.0f, 1536.0f, true, true}, Registered{-1, 2302.5f, 1536.0f, true, true},
-                                Registered{-1, 2303.5f, 1536.0f, true, false},
-                                Registered{-1, 2304.0f, 1536.0f, false, false}, Registered{3, 10.0f, 1536.0f, false, true},
-                                Registered{-1, 100.0f, 50.0f, false, false}}) {
+    for (const Registered& r :
+         {Registered{-1, 0.0f, 1536.0f, true, true}, Registered{-1, 2302.5f, 1536.0f, true, true},
+          Registered{-1, 2303.5f, 1536.0f, true, false}, Registered{-1, 2304.0f, 1536.0f, false, false},
+          Registered{3, 10.0f, 1536.0f, false, true}, Registered{-1, 100.0f, 50.0f, false, false}}) {
         EXPECT_EQ(gs::grassPatchRegistered(r.camera, r.distance, r.drawDistance), r.registered) << r.distance;
         EXPECT_EQ(gs::grassTideSampled(r.distance, r.drawDistance), r.tide) << r.distance;
     }
@@ -192,7 +195,8 @@ TEST(GrassDecisions, CullingRebuildsBudgetAndThinningFollowTheWorkedExamples) {
     for (const Limit& l : {Limit{45000, 100000, 1000.0f, 45000}, Limit{45000, 100000, 3072.0f, 22500},
                            Limit{45000, 30000, 100.0f, 30000}, Limit{45000, 100000, 4608.0f, 15000},
                            Limit{7, 100000, 3072.0f, 4}, Limit{0, 100000, 9000.0f, 0}}) {
-        EXPECT_EQ(gs::grassBladeLimit(l.count, l.budget, l.distance), l.limit) << l.count << " " << l.distance;
+        EXPECT_EQ(gs::grassBladeLimit(l.count, l.budget, l.distance), l.limit)
+            << l.count << " " << l.distance;
     }
     struct Kept {
         irr::u32 i, limit;
@@ -202,9 +206,10 @@ TEST(GrassDecisions, CullingRebuildsBudgetAndThinningFollowTheWorkedExamples) {
     };
     // Draw distance 1536: thinning starts beyond 768, a row-0 blade of the
     // first (distance / 1536) / 2 of the list is left out.
-    for (const Kept& k : {Kept{0, 100, 700.0f, 0, true}, Kept{10, 100, 921.6f, 0, false}, Kept{40, 100, 921.6f, 0, true},
-                          Kept{10, 100, 921.6f, 1, true}, Kept{99, 100, 1537.0f, 1, false},
-                          Kept{49, 100, 1536.0f, 0, false}, Kept{50, 100, 1536.0f, 0, true}}) {
+    for (const Kept& k :
+         {Kept{0, 100, 700.0f, 0, true}, Kept{10, 100, 921.6f, 0, false}, Kept{40, 100, 921.6f, 0, true},
+          Kept{10, 100, 921.6f, 1, true}, Kept{99, 100, 1537.0f, 1, false}, Kept{49, 100, 1536.0f, 0, false},
+          Kept{50, 100, 1536.0f, 0, true}}) {
         EXPECT_EQ(gs::grassBladeKept(k.i, k.limit, k.distance, 1536.0f, k.row), k.kept)
             << k.i << " " << k.distance << " " << k.row;
     }
@@ -251,6 +256,7 @@ TEST(GrassQuads, TipsSwayAndEveryQuadShowsBothSidesPastSixteenBitIndices) {
         std::vector<irr::u32> reversed = {tri[0], tri[2], tri[1]};
         EXPECT_EQ(triangles.count(reversed), 1u);  // the other side
         // Quad 0-1-2-3: its two triangles share the diagonal 0-2.
-        EXPECT_EQ(std::count(tri.begin(), tri.end(), 4 * k) + std::count(tri.begin(), tri.end(), 4 * k + 2), 2);
+        EXPECT_EQ(std::count(tri.begin(), tri.end(), 4 * k) + std::count(tri.begin(), tri.end(), 4 * k + 2),
+                  2);
     }
 }
