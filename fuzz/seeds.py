@@ -223,3 +223,24 @@ write("height_map", "odd_byte16", height_seed(0, [(30.0, 30.0)], samples16([6553
 write("height_map", "empty16", height_seed(0, [(0.0, 0.0)], b""))
 write("height_map", "wide24", height_seed(4, [(100.0, 100.0)], bytes(64)))
 write("height_map", "no_file", height_seed(8, [(100.0, 100.0)], b""))
+
+
+# grass_file: atlas byte (columns | rows << 3), then the file: a u32 count
+# and 80-byte blade records (colours, position, atlas column and row, four
+# corners, phase).
+def grass_record(x, z, column=1, row=0, phase=0.5, bad=None):
+    data = struct.pack("<II3fii", 0xFF326400, 0xFF0A1E00, x, 5.0, z, column, row)
+    for dx, dy in ((-1, -2), (-1, 2), (1, 2), (1, -2)):
+        data += struct.pack("<3f", x + dx, 5.0 + dy, z)
+    data += struct.pack("<f", phase)
+    if bad is not None:
+        data = data[:bad] + struct.pack("<f", float("nan")) + data[bad + 4:]
+    return data
+
+
+ATLAS = bytes([4 | 2 << 3])
+write("grass_file", "two_blades", ATLAS + struct.pack("<I", 2) + grass_record(1, 2) + grass_record(-3, 4, 3, 1))
+write("grass_file", "truncated", ATLAS + struct.pack("<I", 3) + grass_record(1, 2) + grass_record(5, 6)[:50])
+write("grass_file", "huge_count", ATLAS + struct.pack("<I", 0xFFFFFFFF) + grass_record(1, 2, 7, -2))
+write("grass_file", "not_finite", ATLAS + struct.pack("<I", 3) + grass_record(1, 2, bad=8) +
+      grass_record(3, 4, bad=76) + grass_record(5, 6))

@@ -1,9 +1,11 @@
 // Not a check but a picture: every mesh with its texture, the HUD atlas, the
-// radar terrain and a burst of fire particles, rendered on OpenGL into
-// contact_sheet.png in the test folder, for a person to look at. It fails
-// only when something cannot be loaded or drawn at all.
+// radar terrain, a burst of fire particles and a grass patch on the menu
+// terrain, rendered on OpenGL into contact_sheet.png in the test folder, for
+// a person to look at. It fails only when something cannot be loaded or
+// drawn at all.
 #include "ClientTestSupport.h"
 
+#include "client/engine/CGrassPatchSceneNode.h"
 #include "client/engine/IParticleSystemSceneNode.h"
 #include "client/globals.h"
 
@@ -108,6 +110,25 @@ irr::scene::ISceneNode* addFireBurst(irr::IrrlichtDevice* device) {
     return burst;
 }
 
+// The grass close up, standing on the menu's terrain as in the menu, with
+// the menu's material.
+void drawGrassInCell(irr::scene::ISceneNode* grass, irr::scene::ISceneNode* ground,
+                     irr::scene::ICameraSceneNode* camera, irr::s32 index) {
+    const irr::core::vector3df spot = grass->getPosition() + irr::core::vector3df(-150.0f, 0.0f, -150.0f);
+    const irr::f32 floor = static_cast<irr::scene::ITerrainSceneNode*>(ground)->getHeight(spot.X, spot.Z);
+    camera->setPosition(spot + irr::core::vector3df(-60.0f, floor + 45.0f, -60.0f));
+    camera->setTarget(spot + irr::core::vector3df(0.0f, floor, 0.0f));
+    camera->setFarValue(3000.0f);
+    camera->setNearValue(1.0f);
+    camera->setAspectRatio(static_cast<irr::f32>(kCellWidth) / kCellHeight);
+    globals.driver->setViewPort(cell(index));
+    grass->setVisible(true);
+    ground->setVisible(true);
+    globals.sceneManager->drawAll();
+    grass->setVisible(false);
+    ground->setVisible(false);
+}
+
 }  // namespace
 
 TEST(ContactSheet, EveryMeshTheAtlasTheTerrainAndAParticleBurst) {
@@ -147,6 +168,24 @@ TEST(ContactSheet, EveryMeshTheAtlasTheTerrainAndAParticleBurst) {
     ASSERT_NE(burst, nullptr);
     burst->setVisible(false);
     nodes.push_back(burst);
+    irr::scene::ITerrainSceneNode* menuTerrain = scene->addTerrainSceneNode(
+        "media/terrain/t33x33.jpg", nullptr, -1, irr::core::vector3df(0, 0, 0), irr::core::vector3df(0, 0, 0),
+        irr::core::vector3df(80, 5, 80), irr::video::SColor(255, 255, 255, 255), 3, irr::scene::ETPS_9);
+    irr::video::IImage* menuImage = driver->createImageFromFile("media/terrain/t33x33.jpg");
+    ASSERT_TRUE(menuTerrain != nullptr && menuImage != nullptr);
+    menuTerrain->setMaterialTexture(0, driver->getTexture("media/terrain/rockground.jpg"));
+    menuTerrain->setMaterialFlag(irr::video::EMF_LIGHTING, false);
+    menuTerrain->scaleTexture(8.0f);
+    menuTerrain->setVisible(false);
+    tarnwell::scene::CGrassPatchSceneNode* grass = new tarnwell::scene::CGrassPatchSceneNode(
+        false, scene->getRootSceneNode(), scene, -1, irr::core::vector3d<irr::s32>(1, 0, 1), "grass",
+        menuImage, menuImage, menuImage, menuTerrain, 0.0f, nullptr);
+    menuImage->drop();
+    grass->setMaterialFlag(irr::video::EMF_LIGHTING, false);
+    grass->setMaterialType(irr::video::EMT_TRANSPARENT_ALPHA_CHANNEL);
+    grass->setMaterialTexture(0, driver->getTexture("media/terrain/grass.png"));
+    grass->setVisible(false);
+    grass->drop();
     irr::video::ITexture* atlas = driver->getTexture("media/graphics/hud/hud.png");
     ASSERT_NE(atlas, nullptr);
 
@@ -160,8 +199,14 @@ TEST(ContactSheet, EveryMeshTheAtlasTheTerrainAndAParticleBurst) {
     for (size_t i = 0; i < nodes.size(); ++i) {
         drawInCell(nodes[i], camera, static_cast<irr::s32>(i));
     }
+    // The grass rebuilds its blades when its 50 ms interval has passed since
+    // the last animation; the earlier cells animated it at this same stopped
+    // time, so move the time on for its own cell.
+    irr::ITimer* timer = device.get()->getTimer();
+    timer->setTime(timer->getTime() + 100);
+    drawGrassInCell(grass, menuTerrain, camera, static_cast<irr::s32>(nodes.size()));
     driver->setViewPort(irr::core::rect<irr::s32>(0, 0, sheetSize.Width, sheetSize.Height));
-    const irr::core::rect<irr::s32> atlasCell = cell(static_cast<irr::s32>(nodes.size()));
+    const irr::core::rect<irr::s32> atlasCell = cell(static_cast<irr::s32>(nodes.size()) + 1);
     driver->draw2DImage(atlas, atlasCell, irr::core::rect<irr::s32>(0, 0, 512, 512), nullptr, nullptr, true);
     driver->setRenderTarget(nullptr);
     driver->endScene();

@@ -3,6 +3,7 @@
 // software OpenGL (under Xvfb in CI).
 #include "ClientTestSupport.h"
 
+#include "client/engine/CGrassPatchSceneNode.h"
 #include "client/engine/MyMaterialD3D9.h"
 #include "client/exception.h"
 #include "client/game.h"
@@ -17,6 +18,7 @@
 
 #include <cstdio>
 #include <ostream>
+#include <random>
 #include <set>
 #include <string>
 
@@ -288,3 +290,67 @@ INSTANTIATE_TEST_SUITE_P(Runs, AdditiveRenderer,
                                          AdditiveRun{"TwoRunsBetweenSolids", "SAASAAS", 2},
                                          AdditiveRun{"AcrossRenderTargets", "ATATA", 3}),
                          [](const testing::TestParamInfo<AdditiveRun>& info) { return info.param.name; });
+
+// A patch past 16384 blades holds vertices beyond 16-bit indices: flat
+// green squares on the left for the first 16384 blades, red ones on the
+// right for the rest. Drawn from above, red shows only when the indices
+// reach past 65535.
+TEST(OpenGl, GrassPatchDrawsBladesBeyondSixteenBitIndices) {
+    REQUIRE_OPENGL();
+    MediaCopy scratch;  // the working directory, for the grass file
+    ScopedDevice device(irr::video::EDT_OPENGL);
+    ASSERT_NE(device.get(), nullptr);
+    irr::core::array<tarnwell::scene::GrassElement> blades;
+    std::mt19937 random(65536);
+    std::uniform_real_distribution<irr::f32> along(10.0f, 490.0f);
+    for (irr::u32 i = 0; i < 20000; ++i) {
+        tarnwell::scene::GrassElement blade;
+        const bool far = i >= 16384;
+        blade.topColor = far ? irr::video::SColor(255, 255, 0, 0) : irr::video::SColor(255, 0, 255, 0);
+        blade.position.set(far ? along(random) : -along(random), 0.0f, along(random) - 250.0f);
+        blade.atlasRow = 1;  // not thinned
+        const irr::core::vector3df offsets[4] = {{-3, 0, -3}, {-3, 0, 3}, {3, 0, 3}, {3, 0, -3}};
+        for (int k = 0; k < 4; ++k) {
+            blade.corners[k] = blade.position + offsets[k];
+        }
+        blades.push_back(blade);
+    }
+    ASSERT_EQ(system("mkdir grass"), 0);
+    std::FILE* file = std::fopen("grass/0.0.grass", "wb");
+    ASSERT_TRUE(tarnwell::scene::writeGrassFile(file, blades));
+    std::fclose(file);
+
+    irr::video::IVideoDriver* driver = globals.driver;
+    irr::scene::ISceneManager* scene = globals.sceneManager;
+    scene->addCameraSceneNode(nullptr, irr::core::vector3df(0, 700, -300), irr::core::vector3df(0, 0, 0));
+    tarnwell::scene::CGrassPatchSceneNode* patch = new tarnwell::scene::CGrassPatchSceneNode(
+        false, scene->getRootSceneNode(), scene, -1, irr::core::vector3d<irr::s32>(0, 0, 0), "grass",
+        static_cast<tarnwell::scene::IHeightSource*>(nullptr), nullptr, nullptr, nullptr, 0.0f, nullptr);
+    patch->setMaterialFlag(irr::video::EMF_LIGHTING, false);
+    ASSERT_EQ(patch->getBlades().size(), 20000u);
+    irr::video::ITexture* target = driver->addRenderTargetTexture(irr::core::dimension2d<irr::u32>(128, 128));
+    ASSERT_NE(target, nullptr);
+    driver->beginScene(true, true, irr::video::SColor(255, 0, 0, 0));
+    driver->setRenderTarget(target, true, true, irr::video::SColor(255, 0, 0, 0));
+    scene->drawAll();
+    driver->setRenderTarget(nullptr);
+    driver->endScene();
+    EXPECT_EQ(patch->getDrawnCount(), 20000);
+
+    const irr::u32* texels = static_cast<const irr::u32*>(target->lock(irr::video::ETLM_READ_ONLY));
+    ASSERT_NE(texels, nullptr);
+    irr::u32 counts[2][2] = {};  // [right half][red]
+    for (irr::u32 y = 0; y < 128; ++y) {
+        for (irr::u32 x = 0; x < 128; ++x) {
+            const irr::video::SColor texel(texels[y * 128 + x]);
+            if (texel.getRed() > 128 || texel.getGreen() > 128) {
+                ++counts[x >= 64][texel.getRed() > 128];
+            }
+        }
+    }
+    target->unlock();
+    EXPECT_GT(counts[0][0], 1000u);
+    EXPECT_GT(counts[1][1], 300u);
+    EXPECT_EQ(counts[0][1] + counts[1][0], 0u);
+    patch->drop();
+}
