@@ -401,7 +401,7 @@ void Ship::update(float dt) {
     direction = turned(turn, vector3df(0.0f, 0.0f, 1.0f));
 
     if (!player) {
-        if (node != nullptr) {
+        if (node != nullptr && finite(position) && finite(rotation)) {
             node->setPosition(position);
             node->setRotation(rotation);
         }
