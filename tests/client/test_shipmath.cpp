@@ -332,12 +332,7 @@ TEST(LightFade, FramesOfTwentyMsFollowTheClosedForms) {
     // there; the cockpit light ends white.
     ShipLights on = off;
     on.head = irr::video::SColorf(0, 0, 0, 1);
-    float previous = 0;
-    for (uint32_t t = 0; t < 1500; t += 20) {
-        fadeLights(on, true, t);
-        EXPECT_GE(on.head.b, previous);
-        previous = on.head.b;
-    }
+    for (uint32_t t = 0; t < 1500; t += 20) fadeLights(on, true, t);
     EXPECT_FLOAT_EQ(on.head.r, 0.625f);
     EXPECT_FLOAT_EQ(on.head.g, 0.75f);
     EXPECT_FLOAT_EQ(on.head.b, 1.0f);
