@@ -8,7 +8,9 @@
 // keeps the target selection.
 //
 // Times are globals.clock's real time in ms, compared as unsigned
-// differences.
+// differences; random draws come from tarnwell::scene::random(); sound goes
+// through the FSOUND layer and effects through globals.particleSystem. A
+// ship without a node (its mesh could not be made) touches no node.
 #pragma once
 
 #include "client/object.h"
@@ -25,13 +27,16 @@ class Weapon;
 class Ship : public Object {
 public:
     // mesh: a resource id. A ship whose mesh node cannot be made has no node,
-    // no body and no sound; it still updates.
+    // no body, no trails and no sound; it still updates. The stored position
+    // and rotation are the given ones either way.
     Ship(bool isPlayer, const std::string& name, const std::wstring& registration, const std::wstring& className,
          const irr::core::vector3df& position, const irr::core::vector3df& rotation,
          const irr::core::vector3df& size, float mass, float linearDamping,
          const irr::core::vector3df& angularDamping, const ShipTuning& tuning, irr::s32 mesh);
-    // Removes both trails, drops the beam mesh, destroys the body, removes
-    // the node, deletes the weapons.
+    // Removes both trails, stops the engine sound, drops the beam mesh,
+    // destroys the body, deletes the weapons (whose nodes hang on the ship's
+    // node), then removes the head light and the node. Pointers others keep
+    // to the ship are forgetShip's.
     ~Ship() override;
 
     // Kind 0: a gun (gunSpeed becomes 160); kind 1: a torpedo launcher;
@@ -66,14 +71,28 @@ public:
     void setOnRadar(bool value) { onRadar = value; }
     bool isOnRadar() const { return onRadar; }
     bool isSurfaced() const { return surfaced; }
-    int32_t getDestroyPhase() const { return destroyPhase; }
+    int32_t getDestroyPhase() const { return destruction.phase; }
+    // The engine sound's channel, -1 while none plays.
+    int32_t getEngineChannel() const { return engineChannel; }
+    // The two trails' effect ids, -1 when none (or removed).
+    int32_t getLeftTrail() const { return leftTrail; }
+    int32_t getRightTrail() const { return rightTrail; }
+    // The player's head and cockpit light colours as the fade left them.
+    const ShipLights& getLightColors() const { return lightColors; }
+    irr::scene::ILightSceneNode* getHeadLight() const { return headLight; }
+    irr::scene::ILightSceneNode* getCockpitLight() const { return cockpitLight; }
+    irr::scene::IMesh* getBeamMesh() const { return beamMesh; }
+    irr::scene::ISceneNode* getLeftGunNode() const { return leftGunNode; }
+    irr::scene::ISceneNode* getRightGunNode() const { return rightGunNode; }
+    irr::scene::ISceneNode* getCockpitNode() const { return cockpitNode; }
 
     bool isWithinRadius(const irr::core::vector3df& point) const { return contains(point); }
     // hull -= amount, no floor; a non-finite amount is refused.
     void damage(float amount);
     void recoilLeftGun();
     void recoilRightGun();
-    // On while on restarts nothing (the running engine sound is kept).
+    // On starts the looping engine sound (a running one is stopped first, so
+    // no channel is lost); off stops it.
     void setEngineOn(bool on);
     // Ignored within 1500 ms of the previous switch.
     void setLightsOn(bool on);
@@ -92,7 +111,11 @@ public:
     void destroy();
     // Once a frame, dt seconds.
     void update(float dt);
-    // The force callback's work, once per physics step.
+    // The force callback's work, once per physics step: the body's force and
+    // spin from shipForceStep, the engine pitch and sound position, the
+    // trails paused without force. The inputs stay as the controls set them.
+    // Nothing for a null body; nothing non-finite reaches the body or the
+    // sound layer.
     void applyForces(const dgWorld* world, dgBody* body);
     void onSurfaced();
     void onSubmerged();
@@ -122,10 +145,7 @@ private:
     std::list<Weapon*> weapons;  // owned
     std::wstring className;
     std::wstring registration;
-    int32_t destroyStarted = 0;
-    int32_t destroyPhase = 0;
-    uint32_t destroyStartTime = 0;
-    uint32_t nextExplosionTime = 0;
+    ShipDestruction destruction;
     int32_t leftTrail = -1;
     int32_t rightTrail = -1;
     int32_t engineOn = 1;
@@ -136,10 +156,13 @@ private:
     bool surfaced = false;
     irr::core::vector3df bobbing;
     bool onRadar = true;
+    ShipLights lightColors;  // the player's lights, as last faded
 };
 
-// Clears every pointer the game keeps to `ship` (the launchers' and the
-// torpedoes' targets, globals.lastGunFired when it is one of its guns, the
-// HUD's current target through its hook) before the frame loop deletes it.
-// The one place that does it.
+// Clears every pointer the game keeps to `ship`: the launchers aimed at it
+// (Weapon::setTarget(nullptr)), the torpedoes' targets, globals.lastGunFired
+// when it is one of its guns, globals.playerShip when it is the player's
+// (and the HUD's current target, once the HUD keeps one). The one place that
+// does it: whoever deletes a ship calls it first, while globals.shipList
+// and globals.torpedoList still hold only live entries. Null does nothing.
 void forgetShip(Ship* ship);
