@@ -4,6 +4,7 @@
 
 namespace {
 
+// clang-format off
 const EffectPreset kPresets[PRESET_COUNT] = {
     // name, box, width, height, radius, box min, box max, direction, rates, colours, lives, fade, duration,
     // texture, lighting, ring
@@ -28,6 +29,7 @@ const EffectPreset kPresets[PRESET_COUNT] = {
     {"ambient bubbles", true, 0.2f, 0.2f, 0.0f, {-20, -50, 10}, {20, 0, 150}, {0, 0.005f, 0}, 10, 20,
      {0, 0, 10, 50}, {0, 0, 30, 150}, 3000, 6000, 1000, 0, TEXTURE_BUBBLE, false, false},
 };
+// clang-format on
 
 // r mod `modulus` as a float over `divisor`, less `shift`: the effects'
 // one form of a random spread.
@@ -41,7 +43,8 @@ const EffectPreset& effectPreset(EffectPresetId id) {
     return kPresets[id >= 0 && id < PRESET_COUNT ? id : 0];
 }
 
-EffectFrame effectFrame(uint32_t startTime, uint32_t duration, uint32_t lifetime, bool shockWave, uint32_t now) {
+EffectFrame effectFrame(uint32_t startTime, uint32_t duration, uint32_t lifetime, bool shockWave,
+                        uint32_t now) {
     EffectFrame frame;
     if (duration == 0) {
         frame.endless = true;
@@ -74,7 +77,8 @@ bool cameraParticleStaysNear(const irr::core::vector3df& particle, const irr::co
 }
 
 irr::core::vector3df cameraParticleStart(irr::u32 rx, irr::u32 ry, irr::u32 rz) {
-    return {spread(rx, 2000, 10.0f, 100.0f), spread(ry, 2000, 10.0f, 100.0f), spread(rz, 2000, 10.0f, 100.0f)};
+    return {spread(rx, 2000, 10.0f, 100.0f), spread(ry, 2000, 10.0f, 100.0f),
+            spread(rz, 2000, 10.0f, 100.0f)};
 }
 
 irr::core::vector3df cameraParticleAhead(irr::u32 rx, irr::u32 ry, irr::u32 rz) {

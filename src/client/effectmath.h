@@ -28,21 +28,21 @@ enum EffectPresetId : int32_t {
 // spread), the box preset through addBoxEffect.
 struct EffectPreset {
     const char* name;
-    bool box;                // box emitter (boxMin .. boxMax) instead of a sphere of `radius`
-    float width, height;     // particle quad, world units
-    float radius;            // sphere emitter
-    float boxMin[3];         // box emitter, node units
+    bool box;             // box emitter (boxMin .. boxMax) instead of a sphere of `radius`
+    float width, height;  // particle quad, world units
+    float radius;         // sphere emitter
+    float boxMin[3];      // box emitter, node units
     float boxMax[3];
-    float direction[3];      // units per ms
+    float direction[3];         // units per ms
     uint32_t minRate, maxRate;  // particles per second
-    uint8_t minColor[4];     // start colours, alpha, red, green, blue
+    uint8_t minColor[4];        // start colours, alpha, red, green, blue
     uint8_t maxColor[4];
     uint32_t minLife, maxLife;  // ms
-    uint32_t fadeOut;        // ms of the fade to (0, 0, 0, 0) before death
-    uint32_t duration;       // ms of emission; 0 emits until stopped
-    irr::s32 texture;        // resource id
+    uint32_t fadeOut;           // ms of the fade to (0, 0, 0, 0) before death
+    uint32_t duration;          // ms of emission; 0 emits until stopped
+    irr::s32 texture;           // resource id
     bool lighting;
-    bool ring;               // with the shock-wave ring
+    bool ring;  // with the shock-wave ring
 };
 
 const EffectPreset& effectPreset(EffectPresetId id);
@@ -73,9 +73,10 @@ struct EffectFrame {
     uint32_t ringShade = 0;      // 0..255, valid with fadeRing
     bool detachEmitter = false;  // emission is over
     bool hideRing = false;
-    bool retire = false;         // the longest particle life has passed: the record goes
+    bool retire = false;  // the longest particle life has passed: the record goes
 };
-EffectFrame effectFrame(uint32_t startTime, uint32_t duration, uint32_t lifetime, bool shockWave, uint32_t now);
+EffectFrame effectFrame(uint32_t startTime, uint32_t duration, uint32_t lifetime, bool shockWave,
+                        uint32_t now);
 
 // True while `particle` is within CAMERA_PARTICLE_RANGE of `player`, the
 // boundary included: such a particle only drifts.

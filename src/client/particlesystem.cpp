@@ -74,10 +74,11 @@ void addGravity(tarnwell::scene::IParticleSystemSceneNode* node, const core::vec
     }
 }
 
-tarnwell::scene::IParticleSystemSceneNode* makeNode(scene::ISceneNode* parent, const core::vector3df& position,
+tarnwell::scene::IParticleSystemSceneNode* makeNode(scene::ISceneNode* parent,
+                                                    const core::vector3df& position,
                                                     const core::dimension2df& size) {
-    tarnwell::scene::IParticleSystemSceneNode* node =
-        tarnwell::scene::addParticleSystemSceneNode(globals.sceneManager, false, parent, -1, kZero, kZero, kOne);
+    tarnwell::scene::IParticleSystemSceneNode* node = tarnwell::scene::addParticleSystemSceneNode(
+        globals.sceneManager, false, parent, -1, kZero, kZero, kOne);
     if (node != nullptr) {
         node->setPosition(position);
         node->setParticleSize(size);
@@ -119,7 +120,8 @@ core::vector3df playerRotation() {
 ParticleSystem::ParticleSystem(ResourceHandler* resources) : resources(resources) {
     scene::IAnimatedMesh* ring = resources != nullptr ? resources->getMesh(MESH_SHOCKWAVE) : nullptr;
     if (globals.sceneManager != nullptr && ring != nullptr) {
-        shockWavePreload = globals.sceneManager->addAnimatedMeshSceneNode(ring, nullptr, -1, kZero, kZero, kOne);
+        shockWavePreload =
+            globals.sceneManager->addAnimatedMeshSceneNode(ring, nullptr, -1, kZero, kZero, kOne);
         if (shockWavePreload != nullptr) {
             shockWavePreload->grab();
         }
@@ -171,11 +173,12 @@ int32_t ParticleSystem::addEffect(const core::vector3df& position, const core::d
                                   const core::vector3df& gravity, uint32_t gravityTime,
                                   const core::vector3df& direction, uint32_t minParticlesPerSecond,
                                   uint32_t maxParticlesPerSecond, video::SColor minStartColor,
-                                  video::SColor maxStartColor, uint32_t minLife, uint32_t maxLife, int32_t maxAngle,
-                                  uint32_t fadeOutTime, uint32_t duration, video::ITexture* texture,
-                                  scene::ISceneNode* parent, bool lighting, bool shockWave) {
-    if (!isFinite(position) || !isFinite(particleSize) || !isFinite(emitterCenter) || !isFinite(emitterRadius) ||
-        !isFinite(gravity) || !isFinite(direction)) {
+                                  video::SColor maxStartColor, uint32_t minLife, uint32_t maxLife,
+                                  int32_t maxAngle, uint32_t fadeOutTime, uint32_t duration,
+                                  video::ITexture* texture, scene::ISceneNode* parent, bool lighting,
+                                  bool shockWave) {
+    if (!isFinite(position) || !isFinite(particleSize) || !isFinite(emitterCenter) ||
+        !isFinite(emitterRadius) || !isFinite(gravity) || !isFinite(direction)) {
         return -1;
     }
     tarnwell::scene::IParticleSystemSceneNode* node = makeNode(parent, position, particleSize);
@@ -210,7 +213,8 @@ int32_t ParticleSystem::finishEffect(ParticleEffect* effect, const core::vector3
         scene::ISceneManager* scene = globals.sceneManager;
         scene::IAnimatedMesh* source = resources != nullptr ? resources->getMesh(MESH_SHOCKWAVE) : nullptr;
         scene::IMesh* frame = source != nullptr ? source->getMesh(0, 255) : nullptr;
-        effect->shockWaveMesh = frame != nullptr ? scene->getMeshManipulator()->createMeshCopy(frame) : nullptr;
+        effect->shockWaveMesh =
+            frame != nullptr ? scene->getMeshManipulator()->createMeshCopy(frame) : nullptr;
         if (effect->shockWaveMesh != nullptr) {
             effect->shockWaveNode =
                 scene->addMeshSceneNode(effect->shockWaveMesh, nullptr, -1, kZero, kZero, kOne);
@@ -244,9 +248,10 @@ int32_t ParticleSystem::addBoxEffect(const core::vector3df& position, const core
                                      const core::aabbox3df& emitterBox, const core::vector3df& gravity,
                                      uint32_t gravityTime, const core::vector3df& direction,
                                      uint32_t minParticlesPerSecond, uint32_t maxParticlesPerSecond,
-                                     video::SColor minStartColor, video::SColor maxStartColor, uint32_t minLife,
-                                     uint32_t maxLife, int32_t maxAngle, uint32_t fadeOutTime, uint32_t duration,
-                                     video::ITexture* texture, scene::ISceneNode* parent) {
+                                     video::SColor minStartColor, video::SColor maxStartColor,
+                                     uint32_t minLife, uint32_t maxLife, int32_t maxAngle,
+                                     uint32_t fadeOutTime, uint32_t duration, video::ITexture* texture,
+                                     scene::ISceneNode* parent) {
     if (!isFinite(position) || !isFinite(particleSize) || !isFinite(emitterBox) || !isFinite(gravity) ||
         !isFinite(direction)) {
         return -1;
@@ -255,9 +260,9 @@ int32_t ParticleSystem::addBoxEffect(const core::vector3df& position, const core
     if (node == nullptr) {
         return -1;
     }
-    tarnwell::scene::IParticleEmitter* emitter =
-        node->createBoxEmitter(emitterBox, direction, minParticlesPerSecond, maxParticlesPerSecond, minStartColor,
-                               maxStartColor, minLife, maxLife, maxAngle > 0 ? u32(maxAngle) : 0u);
+    tarnwell::scene::IParticleEmitter* emitter = node->createBoxEmitter(
+        emitterBox, direction, minParticlesPerSecond, maxParticlesPerSecond, minStartColor, maxStartColor,
+        minLife, maxLife, maxAngle > 0 ? u32(maxAngle) : 0u);
     node->setEmitter(emitter);
     if (duration > 0) {
         deleteLater(globals.sceneManager, node, saturatingSum(duration, maxLife));
@@ -301,7 +306,8 @@ void ParticleSystem::addPointEffect(const core::vector3df& position, const core:
     finishEffect(newRecord(nextEffectId++, node, emitter, duration, maxLife, false), position);
 }
 
-int32_t ParticleSystem::addPreset(EffectPresetId id, const core::vector3df& position, scene::ISceneNode* parent) {
+int32_t ParticleSystem::addPreset(EffectPresetId id, const core::vector3df& position,
+                                  scene::ISceneNode* parent) {
     const EffectPreset& p = effectPreset(id);
     const core::dimension2df size(p.width, p.height);
     if (p.box) {
@@ -384,9 +390,10 @@ void ParticleSystem::addCameraParticles() {
         const u32 rx = draw();
         const u32 ry = draw();
         const u32 rz = draw();
-        tarnwell::scene::COrientedBillboardSceneNode* particle = tarnwell::scene::addOrientedBillboardSceneNode(
-            globals.sceneManager, nullptr, core::dimension2df(0.4f, 0.4f),
-            player->getPosition() + cameraParticleStart(rx, ry, rz), -1);
+        tarnwell::scene::COrientedBillboardSceneNode* particle =
+            tarnwell::scene::addOrientedBillboardSceneNode(
+                globals.sceneManager, nullptr, core::dimension2df(0.4f, 0.4f),
+                player->getPosition() + cameraParticleStart(rx, ry, rz), -1);
         if (particle == nullptr) {
             continue;
         }

@@ -61,8 +61,9 @@ public:
     void addPointEffect(const irr::core::vector3df& position, const irr::core::dimension2df& particleSize,
                         const irr::core::vector3df& direction, uint32_t minParticlesPerSecond,
                         uint32_t maxParticlesPerSecond, irr::video::SColor minStartColor,
-                        irr::video::SColor maxStartColor, uint32_t minLife, uint32_t maxLife, int32_t maxAngle,
-                        uint32_t fadeOutTime, uint32_t duration, irr::video::ITexture* texture);
+                        irr::video::SColor maxStartColor, uint32_t minLife, uint32_t maxLife,
+                        int32_t maxAngle, uint32_t fadeOutTime, uint32_t duration,
+                        irr::video::ITexture* texture);
 
     // Presets, with the constants of effectPreset (effectmath.h): "at" a
     // world position, or "on" an offset on a parent node. The trails return
@@ -115,7 +116,8 @@ protected:
     explicit ParticleSystem(NoScene);
 
 private:
-    int32_t addPreset(EffectPresetId preset, const irr::core::vector3df& position, irr::scene::ISceneNode* parent);
+    int32_t addPreset(EffectPresetId preset, const irr::core::vector3df& position,
+                      irr::scene::ISceneNode* parent);
     ParticleEffect* find(int32_t id);
     // Appends the record, or, when the ring cannot be made, releases it.
     int32_t finishEffect(ParticleEffect* effect, const irr::core::vector3df& position);

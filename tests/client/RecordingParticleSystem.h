@@ -15,13 +15,13 @@
 class RecordingParticleSystem : public ParticleSystem {
 public:
     struct Call {
-        std::string what;             // the method's name, "addBlueImpact", "update", ...
-        irr::core::vector3df at;      // position ("at"/"on"), spawnDebris position
+        std::string what;         // the method's name, "addBlueImpact", "update", ...
+        irr::core::vector3df at;  // position ("at"/"on"), spawnDebris position
         irr::scene::ISceneNode* parent = nullptr;
-        int32_t id = -1;              // the id handed out or acted on
-        bool flag = false;            // setEffectVisible
-        float dt = 0.0f;              // update
-        irr::s32 mesh = 0;            // spawnDebris
+        int32_t id = -1;    // the id handed out or acted on
+        bool flag = false;  // setEffectVisible
+        float dt = 0.0f;    // update
+        irr::s32 mesh = 0;  // spawnDebris
     };
 
     RecordingParticleSystem() : ParticleSystem(NoScene{}) {}
@@ -49,9 +49,15 @@ public:
         record("addAmbientBubbles", on, parent);
     }
     void addCameraParticles() override { record("addCameraParticles", irr::core::vector3df()); }
-    void removeEffectsOf(int32_t id) override { record("removeEffectsOf", irr::core::vector3df(), nullptr, id); }
-    void enableEmitters(int32_t id) override { record("enableEmitters", irr::core::vector3df(), nullptr, id); }
-    void disableEmitters(int32_t id) override { record("disableEmitters", irr::core::vector3df(), nullptr, id); }
+    void removeEffectsOf(int32_t id) override {
+        record("removeEffectsOf", irr::core::vector3df(), nullptr, id);
+    }
+    void enableEmitters(int32_t id) override {
+        record("enableEmitters", irr::core::vector3df(), nullptr, id);
+    }
+    void disableEmitters(int32_t id) override {
+        record("disableEmitters", irr::core::vector3df(), nullptr, id);
+    }
     void setEffectVisible(int32_t id, bool visible) override {
         record("setEffectVisible", irr::core::vector3df(), nullptr, id).flag = visible;
     }

@@ -25,6 +25,7 @@ struct TimelineRow {
 // Blue impact: 200 ms of emission, 600 ms of life. Debris burst: 500 and
 // 1000 with a ring, whose fade runs from 300 to 1100 ms (255 x (1100 - age) /
 // 800, truncated) and which would be hidden only after 1100 ms.
+// clang-format off
 const TimelineRow kTimeline[] = {
     {"impact at birth", 0, 200, 600, false, 0, false, false, false, 0, false, false, false},
     {"impact at the end of emission", 0, 200, 600, false, 200, false, false, false, 0, false, false, false},
@@ -52,12 +53,14 @@ const TimelineRow kTimeline[] = {
     {"stopped trail retired", 70, STOPPED_DURATION_MS, 4000, false, 4001, false, false, false, 0, false, false,
      true},
 };
+// clang-format on
 
 class EffectTimeline : public testing::TestWithParam<TimelineRow> {};
 
 TEST_P(EffectTimeline, AgesAsTheRecordTimesSay) {
     const TimelineRow& row = GetParam();
-    const EffectFrame frame = effectFrame(row.start, row.duration, row.lifetime, row.ring, row.start + row.age);
+    const EffectFrame frame =
+        effectFrame(row.start, row.duration, row.lifetime, row.ring, row.start + row.age);
     EXPECT_EQ(frame.endless, row.endless);
     EXPECT_EQ(frame.growRing, row.grow);
     EXPECT_EQ(frame.fadeRing, row.fade);
@@ -81,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, EffectTimeline, testing::ValuesIn(kTimeline),
 TEST(CameraParticleRange, ExactlyOneHundredFiftyStaysAndAnyFartherIsPlacedAgain) {
     const irr::core::vector3df player(2560, -3780, 3760);
     EXPECT_TRUE(cameraParticleStaysNear(player + irr::core::vector3df(150, 0, 0), player));
-    EXPECT_TRUE(cameraParticleStaysNear(player + irr::core::vector3df(90, 0, -120), player));  // 90² + 120² = 150²
+    EXPECT_TRUE(
+        cameraParticleStaysNear(player + irr::core::vector3df(90, 0, -120), player));  // 90² + 120² = 150²
     EXPECT_FALSE(cameraParticleStaysNear(player + irr::core::vector3df(150.01f, 0, 0), player));
     EXPECT_FALSE(cameraParticleStaysNear(player + irr::core::vector3df(0, -100, 112), player));  // 150.1
 }
@@ -89,10 +93,11 @@ TEST(CameraParticleRange, ExactlyOneHundredFiftyStaysAndAnyFartherIsPlacedAgain)
 struct SpreadRow {
     const char* what;
     irr::core::vector3df (*spread)(irr::u32 r);
-    irr::u32 modulus;  // the draws repeat with this period
+    irr::u32 modulus;                // the draws repeat with this period
     irr::core::vector3df low, high;  // at r = 0 and r = modulus - 1
 };
 
+// clang-format off
 const SpreadRow kSpreads[] = {
     {"camera particle start", [](irr::u32 r) { return cameraParticleStart(r, r, r); }, 2000, {-100, -100, -100},
      {99.9f, 99.9f, 99.9f}},
@@ -110,6 +115,7 @@ const SpreadRow kSpreads[] = {
      {1.9f, 1.9f, 1.9f}},
     {"ring tilt", [](irr::u32 r) { return ringTilt(r, r); }, 120, {-20, -60, 0}, {-59, 59, 0}},
 };
+// clang-format on
 
 class RandomSpread : public testing::TestWithParam<SpreadRow> {};
 
@@ -127,8 +133,8 @@ TEST_P(RandomSpread, ReachesBothEndsAndStaysBetween) {
     std::mt19937 draws(17);
     for (int i = 0; i < 5000; ++i) {
         const irr::core::vector3df v = row.spread(draws() & 0x7fffffffu);
-        ASSERT_TRUE(v.X >= lo.X - 1e-4f && v.X <= hi.X + 1e-4f && v.Y >= lo.Y - 1e-4f && v.Y <= hi.Y + 1e-4f &&
-                    v.Z >= lo.Z - 1e-4f && v.Z <= hi.Z + 1e-4f)
+        ASSERT_TRUE(v.X >= lo.X - 1e-4f && v.X <= hi.X + 1e-4f && v.Y >= lo.Y - 1e-4f &&
+                    v.Y <= hi.Y + 1e-4f && v.Z >= lo.Z - 1e-4f && v.Z <= hi.Z + 1e-4f)
             << v.X << " " << v.Y << " " << v.Z;
     }
 }

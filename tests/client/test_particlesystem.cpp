@@ -44,8 +44,8 @@ public:
 
 // A ship without a mesh: no node, no body, no sound; only its place counts.
 Ship* makeShip(const vector3df& position, const vector3df& rotation) {
-    return new Ship(false, "Enemy 1", L"SB373", L"Bomber1", position, rotation, vector3df(8, 3, 10), 30.0f, 0.5f,
-                    BOMBER1_ANGULAR_DAMPING, ShipTuning(), -1);
+    return new Ship(false, "Enemy 1", L"SB373", L"Bomber1", position, rotation, vector3df(8, 3, 10), 30.0f,
+                    0.5f, BOMBER1_ANGULAR_DAMPING, ShipTuning(), -1);
 }
 
 const ts::SParticle* firstParticle(ts::IParticleSystemSceneNode* node) {
@@ -124,11 +124,12 @@ TEST_F(Effects, IdsCountFromZeroPerInstanceAndRefusedInputTakesNone) {
     const size_t children = root()->getChildren().size();
     EXPECT_EQ(system->addDebrisTrail(vector3df(nan, 0, 0), nullptr), -1);
     EXPECT_EQ(system->addEffect(vector3df(), irr::core::dimension2df(1, inf), vector3df(), 1, vector3df(), 0,
-                                vector3df(), 1, 2, SColor(0), SColor(0), 1, 2, 0, 0, 0, nullptr, nullptr, false, false),
+                                vector3df(), 1, 2, SColor(0), SColor(0), 1, 2, 0, 0, 0, nullptr, nullptr,
+                                false, false),
               -1);
     EXPECT_EQ(system->addBoxEffect(vector3df(), irr::core::dimension2df(1, 1),
-                                   irr::core::aabbox3df(0, 0, 0, inf, 1, 1), vector3df(), 0, vector3df(), 1, 2,
-                                   SColor(0), SColor(0), 1, 2, 0, 0, 0, nullptr, nullptr),
+                                   irr::core::aabbox3df(0, 0, 0, inf, 1, 1), vector3df(), 0, vector3df(), 1,
+                                   2, SColor(0), SColor(0), 1, 2, 0, 0, 0, nullptr, nullptr),
               -1);
     system->addPointEffect(vector3df(), irr::core::dimension2df(1, 1), vector3df(0, nan, 0), 1, 2, SColor(0),
                            SColor(0), 1, 2, 0, 0, 0, nullptr);
@@ -224,7 +225,9 @@ TEST_F(Effects, DebrisBurstRingGrowsFadesAndGoesWithTheRecord) {
     EXPECT_FALSE(ring->getMaterial(0).BackfaceCulling);
     irr::scene::IMeshBuffer* buffer = effect->shockWaveMesh->getMeshBuffer(0);
     ASSERT_EQ(buffer->getVertexType(), irr::video::EVT_STANDARD);
-    const auto shade = [buffer] { return static_cast<irr::video::S3DVertex*>(buffer->getVertices())[0].Color; };
+    const auto shade = [buffer] {
+        return static_cast<irr::video::S3DVertex*>(buffer->getVertices())[0].Color;
+    };
     const SColor original = shade();
 
     framesTo(300);
@@ -259,7 +262,7 @@ TEST_F(Effects, ShipExplosionOutlivesTheShipNodeThatCarriedIt) {
     ship->remove();
     EXPECT_EQ(node->getParent(), nullptr);
     EXPECT_EQ(node->getReferenceCount(), 1);  // the record's
-    frameAt(1900);                             // stalled
+    frameAt(1900);                            // stalled
     frameAt(2001);
     EXPECT_TRUE(system->getEffects().empty());
 }
@@ -320,9 +323,9 @@ TEST_F(Effects, WithoutARingMeshTheEffectShowsWithoutARecord) {
     ResourceHandler empty;
     DebrisRecordingSystem bare(&empty);
     const size_t children = root()->getChildren().size();
-    const int32_t id = bare.addEffect(vector3df(), irr::core::dimension2df(8, 8), vector3df(), 3.5f, vector3df(), 0,
-                                      vector3df(), 20, 50, SColor(0), SColor(0), 300, 1000, 0, 500, 500, nullptr,
-                                      nullptr, false, true);
+    const int32_t id = bare.addEffect(vector3df(), irr::core::dimension2df(8, 8), vector3df(), 3.5f,
+                                      vector3df(), 0, vector3df(), 20, 50, SColor(0), SColor(0), 300, 1000, 0,
+                                      500, 500, nullptr, nullptr, false, true);
     EXPECT_EQ(id, 0);
     EXPECT_TRUE(bare.getEffects().empty());
     ASSERT_EQ(root()->getChildren().size(), children + 1);
@@ -465,6 +468,7 @@ struct PresetRow {
     bool lighting, ring;
 };
 
+// clang-format off
 const SColor kBubbleMin(0, 0, 10, 50), kBubbleMax(0, 0, 30, 150);
 const PresetRow kPresetRows[] = {
     {"BlueImpact", PRESET_BLUE_IMPACT, [](ParticleSystem& s, const vector3df& at, irr::scene::ISceneNode*) {
@@ -506,6 +510,7 @@ const PresetRow kPresetRows[] = {
      true, 0.2f, 0.2f, 0, {-20, -50, 10}, {20, 0, 150}, {0, 0.005f, 0}, 10, 20, kBubbleMin, kBubbleMax, 3000, 6000,
      1000, 0, 4, false, false},
 };
+// clang-format on
 
 class PresetTable : public Effects, public testing::WithParamInterface<PresetRow> {};
 
@@ -517,7 +522,8 @@ TEST_P(PresetTable, DataAndBuiltEffectMatchTheTable) {
     const PresetRow& row = GetParam();
     const EffectPreset& data = effectPreset(row.id);
     EXPECT_EQ(data.box, row.box);
-    EXPECT_EQ(irr::core::dimension2df(data.width, data.height), irr::core::dimension2df(row.width, row.height));
+    EXPECT_EQ(irr::core::dimension2df(data.width, data.height),
+              irr::core::dimension2df(row.width, row.height));
     EXPECT_EQ(data.minRate, row.minRate);
     EXPECT_EQ(data.maxRate, row.maxRate);
     EXPECT_EQ(colorOf(data.minColor), row.minColor);
@@ -550,8 +556,9 @@ TEST_P(PresetTable, DataAndBuiltEffectMatchTheTable) {
         EXPECT_EQ(material.getTexture(0), globals.resources->getTexture(row.texture));
         EXPECT_EQ(material.Lighting, row.lighting);
         EXPECT_FALSE(material.FogEnable);
-        EXPECT_EQ(material.MaterialType, shaders && !row.box ? irr::video::E_MATERIAL_TYPE(globals.additiveMaterial)
-                                                             : irr::video::EMT_TRANSPARENT_ADD_COLOR);
+        EXPECT_EQ(material.MaterialType, shaders && !row.box
+                                             ? irr::video::E_MATERIAL_TYPE(globals.additiveMaterial)
+                                             : irr::video::EMT_TRANSPARENT_ADD_COLOR);
 
         const ts::IParticleEmitter* emitter = effect->emitter;
         EXPECT_TRUE(emitter->getDirection().equals(row.direction));

@@ -32,9 +32,7 @@ COrientedBillboardSceneNode::COrientedBillboardSceneNode(irr::scene::ISceneNode*
                                                          irr::scene::ISceneManager* manager, s32 id,
                                                          const core::vector3df& position,
                                                          const core::dimension2df& size)
-    : irr::scene::IBillboardSceneNode(parent, manager, id, position),
-      size(1.0f, 1.0f),
-      topEdgeWidth(1.0f) {
+    : irr::scene::IBillboardSceneNode(parent, manager, id, position), size(1.0f, 1.0f), topEdgeWidth(1.0f) {
     const core::vector2df uv[4] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
     for (u32 i = 0; i < 4; ++i) {
         vertices[i].TCoords = uv[i];

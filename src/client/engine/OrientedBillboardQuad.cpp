@@ -22,8 +22,9 @@ core::vector3df anyPerpendicular(const core::vector3df& v) {
 }  // namespace
 
 OrientedBillboardQuad orientedBillboardQuad(const core::vector3df& center, const core::vector3df& view,
-                                            const core::vector3df& cameraUp, f32 width, f32 topWidth, f32 height,
-                                            f32 rollDegrees, bool ownUp, const core::matrix4& orientation) {
+                                            const core::vector3df& cameraUp, f32 width, f32 topWidth,
+                                            f32 height, f32 rollDegrees, bool ownUp,
+                                            const core::matrix4& orientation) {
     core::vector3df v = view;
     if (v.getLengthSQ() <= kNoDirection) {
         v.set(0, 0, 1);

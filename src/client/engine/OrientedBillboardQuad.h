@@ -30,10 +30,11 @@ struct OrientedBillboardQuad {
 // it lies along the view the camera's up (rolled) stands in.
 // Degenerate camera vectors fall back to any screen axes; the corners are
 // finite for finite input.
-OrientedBillboardQuad orientedBillboardQuad(const irr::core::vector3df& center, const irr::core::vector3df& view,
+OrientedBillboardQuad orientedBillboardQuad(const irr::core::vector3df& center,
+                                            const irr::core::vector3df& view,
                                             const irr::core::vector3df& cameraUp, irr::f32 width,
-                                            irr::f32 topWidth, irr::f32 height, irr::f32 rollDegrees, bool ownUp,
-                                            const irr::core::matrix4& orientation);
+                                            irr::f32 topWidth, irr::f32 height, irr::f32 rollDegrees,
+                                            bool ownUp, const irr::core::matrix4& orientation);
 
 }  // namespace scene
 }  // namespace tarnwell

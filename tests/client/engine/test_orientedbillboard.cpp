@@ -117,13 +117,33 @@ struct CornerRow {
 
 const CornerRow kCornerRows[] = {
     {"upright", {0, 0, 1}, {0, 1, 0}, 0, false, {}, {{-1, 2, 0}, {1, 2, 0}, {1, -2, 0}, {-1, -2, 0}}},
-    {"a roll of 90 swaps the axes", {0, 0, 1}, {0, 1, 0}, 90, false, {},
+    {"a roll of 90 swaps the axes",
+     {0, 0, 1},
+     {0, 1, 0},
+     90,
+     false,
+     {},
      {{2, 1, 0}, {2, -1, 0}, {-2, -1, 0}, {-2, 1, 0}}},
-    {"own up keeps world up under a rolled camera", {0, 0, 1}, {1, 1, 0}, 0, true, {},
+    {"own up keeps world up under a rolled camera",
+     {0, 0, 1},
+     {1, 1, 0},
+     0,
+     true,
+     {},
      {{-1, 2, 0}, {1, 2, 0}, {1, -2, 0}, {-1, -2, 0}}},
-    {"own up along the view falls back to the rolled camera", {0, 0, 1}, {0, 1, 0}, 90, true, {0, 90, 0},
+    {"own up along the view falls back to the rolled camera",
+     {0, 0, 1},
+     {0, 1, 0},
+     90,
+     true,
+     {0, 90, 0},
      {{2, 1, 0}, {2, -1, 0}, {-2, -1, 0}, {-2, 1, 0}}},
-    {"camera up along the view takes any screen axes", {0, -1, 0}, {0, -3, 0}, 0, false, {},
+    {"camera up along the view takes any screen axes",
+     {0, -1, 0},
+     {0, -3, 0},
+     0,
+     false,
+     {},
      {{}, {}, {}, {}}},
 };
 
@@ -133,14 +153,14 @@ TEST_P(OrientedBillboardCorners, LieWhereTheRowSays) {
     const CornerRow& row = GetParam();
     matrix4 orientation;
     orientation.setRotationDegrees(row.orientationDegrees);
-    const ts::OrientedBillboardQuad quad =
-        ts::orientedBillboardQuad(vector3df(), row.view, row.cameraUp, 2, 2, 4, row.roll, row.ownUp, orientation);
+    const ts::OrientedBillboardQuad quad = ts::orientedBillboardQuad(vector3df(), row.view, row.cameraUp, 2,
+                                                                     2, 4, row.roll, row.ownUp, orientation);
     for (int i = 0; i < 4; ++i) {
         const vector3df& corner = quad.corners[i];
         ASSERT_TRUE(std::isfinite(corner.X) && std::isfinite(corner.Y) && std::isfinite(corner.Z));
         if (row.corners[0].getLengthSQ() > 0) {
-            EXPECT_TRUE(corner.equals(row.corners[i], 1e-5f)) << i << ": " << corner.X << " " << corner.Y << " "
-                                                             << corner.Z;
+            EXPECT_TRUE(corner.equals(row.corners[i], 1e-5f))
+                << i << ": " << corner.X << " " << corner.Y << " " << corner.Z;
         } else {
             EXPECT_NEAR(corner.getLength(), std::sqrt(5.0f), 1e-5f);
         }
@@ -175,8 +195,8 @@ TEST(COrientedBillboardSceneNode, DrawsInThePassItsMaterialAsksForWhenTheCameraS
     scene->addCameraSceneNode(nullptr, vector3df(0, 0, -50), vector3df());
     EXPECT_EQ(ts::addOrientedBillboardSceneNode(nullptr), nullptr);
 
-    PassRecordingBillboard* node =
-        new PassRecordingBillboard(scene->getRootSceneNode(), scene, -1, vector3df(), irr::core::dimension2df(2, 4));
+    PassRecordingBillboard* node = new PassRecordingBillboard(scene->getRootSceneNode(), scene, -1,
+                                                              vector3df(), irr::core::dimension2df(2, 4));
     TransparentRenderer* blend = new TransparentRenderer;
     const irr::s32 transparent = driver->addMaterialRenderer(blend);
     blend->drop();
@@ -196,8 +216,8 @@ TEST(COrientedBillboardSceneNode, DrawsInThePassItsMaterialAsksForWhenTheCameraS
     node->setVisible(true);
     node->setPosition(vector3df(0, 0, -80));  // behind the camera
     EXPECT_EQ(frame(), 0u);
-    EXPECT_EQ(node->passes,
-              (std::vector<irr::scene::E_SCENE_NODE_RENDER_PASS>{irr::scene::ESNRP_TRANSPARENT, irr::scene::ESNRP_SOLID}));
+    EXPECT_EQ(node->passes, (std::vector<irr::scene::E_SCENE_NODE_RENDER_PASS>{irr::scene::ESNRP_TRANSPARENT,
+                                                                               irr::scene::ESNRP_SOLID}));
 
     // The box holds the quad at any roll; non-finite settings are refused.
     node->setSize(3, 1, 5);
@@ -213,9 +233,8 @@ TEST(COrientedBillboardSceneNode, DrawsInThePassItsMaterialAsksForWhenTheCameraS
     EXPECT_TRUE(node->getOrientation().isIdentity());
     irr::core::aabbox3df box = node->getBoundingBox();
     for (float roll = 0; roll < 360; roll += 7.5f) {
-        const ts::OrientedBillboardQuad quad = ts::orientedBillboardQuad(vector3df(), vector3df(0.3f, -0.2f, 1),
-                                                                         vector3df(0, 1, 0), 1, 5, 3, roll, false,
-                                                                         matrix4());
+        const ts::OrientedBillboardQuad quad = ts::orientedBillboardQuad(
+            vector3df(), vector3df(0.3f, -0.2f, 1), vector3df(0, 1, 0), 1, 5, 3, roll, false, matrix4());
         for (const vector3df& corner : quad.corners) {
             ASSERT_TRUE(box.isPointInside(corner)) << roll;
         }
