@@ -1,0 +1,31 @@
+#include "client/entitysound.h"
+
+#include "client/globals.h"
+#include "client/resourcehandler.h"
+#include "client/weaponmath.h"
+#include "platform/sound/fsound.h"
+
+int32_t playSound(irr::s32 sound) {
+    FSOUND_SAMPLE* sample = globals.resources != nullptr ? globals.resources->getSound(sound) : nullptr;
+    if (sample == nullptr) {
+        return -1;
+    }
+    return FSOUND_PlaySound(FSOUND_FREE, sample);
+}
+
+int32_t playSoundAt(irr::s32 sound, const irr::core::vector3df& at) {
+    if (!isFiniteVector(at)) {
+        return -1;
+    }
+    const int32_t channel = playSound(sound);
+    placeSound(channel, at);
+    return channel;
+}
+
+void placeSound(int32_t channel, const irr::core::vector3df& at) {
+    if (channel < 0 || !isFiniteVector(at)) {
+        return;
+    }
+    const float position[3] = {at.X, at.Y, at.Z};
+    FSOUND_3D_SetAttributes(channel, position, nullptr);
+}
