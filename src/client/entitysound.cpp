@@ -5,8 +5,27 @@
 #include "client/weaponmath.h"
 #include "platform/sound/fsound.h"
 
+namespace {
+
+SoundLookup installedLookup = nullptr;
+
+FSOUND_SAMPLE* sampleOf(irr::s32 sound) {
+    if (installedLookup != nullptr) {
+        return installedLookup(sound);
+    }
+    return globals.resources != nullptr ? globals.resources->getSound(sound) : nullptr;
+}
+
+}  // namespace
+
+SoundLookup setSoundLookup(SoundLookup lookup) {
+    const SoundLookup previous = installedLookup;
+    installedLookup = lookup;
+    return previous;
+}
+
 int32_t playSound(irr::s32 sound) {
-    FSOUND_SAMPLE* sample = globals.resources != nullptr ? globals.resources->getSound(sound) : nullptr;
+    FSOUND_SAMPLE* sample = sampleOf(sound);
     if (sample == nullptr) {
         return -1;
     }

@@ -7,6 +7,15 @@
 
 #include <cstdint>
 
+struct FSOUND_SAMPLE;
+
+// Where the samples come from: the resource handler's table unless a test
+// installs its own lookup (the null driver's start-up loads no sounds).
+using SoundLookup = FSOUND_SAMPLE* (*)(irr::s32 sound);
+// Installs `lookup` (null: the resource handler again); returns the one
+// installed before, null for the resource handler.
+SoundLookup setSoundLookup(SoundLookup lookup);
+
 // Plays the sample on a free channel, unplaced; the channel, or -1 when
 // there is no such sample (or no resources) or the play failed.
 int32_t playSound(irr::s32 sound);

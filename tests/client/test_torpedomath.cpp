@@ -1,0 +1,203 @@
+// The torpedo's steering and step against worked examples and against the
+// same geometry in doubles, with the engine's rotation written out as turns
+// about x, then y, then z.
+#include "client/torpedomath.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+using irr::core::vector3df;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kDeg = kPi / 180.0;
+
+struct D3 {
+    double x, y, z;
+};
+D3 turnX(D3 v, double a) {
+    return {v.x, v.y * std::cos(a) - v.z * std::sin(a), v.y * std::sin(a) + v.z * std::cos(a)};
+}
+D3 turnY(D3 v, double a) {
+    return {v.x * std::cos(a) + v.z * std::sin(a), v.y, -v.x * std::sin(a) + v.z * std::cos(a)};
+}
+D3 turnZ(D3 v, double a) {
+    return {v.x * std::cos(a) - v.y * std::sin(a), v.x * std::sin(a) + v.y * std::cos(a), v.z};
+}
+D3 toWorld(D3 v, const vector3df& r) {
+    return turnZ(turnY(turnX(v, r.X * kDeg), r.Y * kDeg), r.Z * kDeg);
+}
+D3 toLocal(D3 v, const vector3df& r) {
+    return turnX(turnY(turnZ(v, -r.Z * kDeg), -r.Y * kDeg), -r.X * kDeg);
+}
+D3 of(const vector3df& v) {
+    return {v.X, v.Y, v.Z};
+}
+
+vector3df randomVector(std::mt19937& rng, float scale) {
+    std::uniform_real_distribution<float> u(-scale, scale);
+    return vector3df(u(rng), u(rng), u(rng));
+}
+
+}  // namespace
+
+// Aims of a torpedo at the origin (turned as given) at targets that stand
+// still: x is minus the angle off the nose, z the roll that puts the target
+// overhead.
+TEST(TorpedoAim, WorkedExamples) {
+    struct Row {
+        vector3df rotation;
+        vector3df target;
+        vector3df aim;
+    } rows[] = {
+        {{0, 0, 0}, {0, 100, 0}, {-90, 0, 0}},       // overhead: pitch only
+        {{0, 0, 0}, {100, 0, 0}, {-90, 0, -90}},     // to the right: roll first
+        {{0, 0, 0}, {-100, 0, 0}, {-90, 0, 90}},     // to the left
+        {{0, 0, 0}, {0, -100, 0}, {-90, 0, 180}},    // below: half a roll
+        {{0, 0, 0}, {0, 100, 100}, {-45, 0, 0}},     // up and ahead
+        {{0, 0, 90}, {0, 100, 0}, {-90, 0, -90}},    // rolled: world up is its right
+    };
+    for (const Row& row : rows) {
+        const vector3df aim = torpedoAim(vector3df(), row.rotation, row.target, vector3df(), 60.0f);
+        EXPECT_NEAR(aim.X, row.aim.X, 1e-3f) << row.target.X << " " << row.target.Y;
+        EXPECT_EQ(aim.Y, 0.0f);
+        EXPECT_NEAR(aim.Z, row.aim.Z, 1e-3f) << row.target.X << " " << row.target.Y;
+    }
+}
+
+// Still targets: the angles are those of the direction to the target in the
+// torpedo's own axes, computed in doubles (the roll only where it is
+// defined, away from the nose and the tail).
+TEST(TorpedoAim, MatchesTheDirectionInOwnAxes) {
+    std::mt19937 rng(5);
+    for (int k = 0; k < 20000; ++k) {
+        const vector3df position = randomVector(rng, 3000.0f);
+        const vector3df rotation = randomVector(rng, 360.0f);
+        const vector3df target = position + randomVector(rng, 500.0f);
+        const vector3df aim = torpedoAim(position, rotation, target, vector3df(), float(rng() % 100));
+        D3 d = {double(target.X) - position.X, double(target.Y) - position.Y, double(target.Z) - position.Z};
+        const double length = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+        const D3 n = toLocal({d.x / length, d.y / length, d.z / length}, rotation);
+        ASSERT_NEAR(-aim.X, std::acos(n.z) / kDeg, 0.05) << k;
+        if (std::hypot(n.x, n.y) > 0.01) {
+            double roll = std::atan2(n.y, n.x) / kDeg - 90.0;
+            roll += roll <= -180.0 ? 360.0 : 0.0;
+            const double apart = std::fabs(aim.Z - roll);
+            ASSERT_LT(std::min(apart, 360.0 - apart), 0.05) << k;
+        }
+    }
+}
+
+// Moving targets slower than the torpedo: flying along the aim at its speed,
+// the torpedo meets the target at some later time.
+TEST(TorpedoAim, LeadsAMovingTargetToAMeetingPoint) {
+    std::mt19937 rng(9);
+    for (int k = 0; k < 20000; ++k) {
+        const vector3df position = randomVector(rng, 3000.0f);
+        const vector3df rotation = randomVector(rng, 360.0f);
+        const vector3df target = position + randomVector(rng, 300.0f);
+        const vector3df velocity = randomVector(rng, 20.0f);
+        const float speed = 40.0f + float(rng() % 60);
+        const vector3df aim = torpedoAim(position, rotation, target, velocity, speed);
+        const double off = -aim.X * kDeg;
+        const double roll = (aim.Z + 90.0) * kDeg;
+        const D3 w = toWorld({std::sin(off) * std::cos(roll), std::sin(off) * std::sin(roll), std::cos(off)},
+                             rotation);
+        const D3 d = {double(target.X) - position.X, double(target.Y) - position.Y, double(target.Z) - position.Z};
+        const D3 u = {velocity.X - w.x * speed, velocity.Y - w.y * speed, velocity.Z - w.z * speed};
+        const double t = -(d.x * u.x + d.y * u.y + d.z * u.z) / (u.x * u.x + u.y * u.y + u.z * u.z);
+        const D3 miss = {d.x + u.x * t, d.y + u.y * t, d.z + u.z * t};
+        ASSERT_GT(t, 0.0) << k;
+        ASSERT_LT(std::sqrt(miss.x * miss.x + miss.y * miss.y + miss.z * miss.z),
+                  1e-3 * std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z) + 1e-3)
+            << k;
+    }
+}
+
+// A torpedo just launched from a ship at rest has speed 0; with junk or
+// huge inputs the angles stay finite and in range too.
+TEST(TorpedoAim, AlwaysFiniteWhateverTheInputs) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float junk[] = {0.0f, 1.0f, -250.0f, 1e30f, -3e38f, 3e38f, inf, -inf, std::nanf("")};
+    std::mt19937 rng(13);
+    auto pick = [&] { return junk[rng() % std::size(junk)]; };
+    auto pickVector = [&] { return vector3df(pick(), pick(), pick()); };
+    for (int k = 0; k < 50000; ++k) {
+        const vector3df aim = torpedoAim(pickVector(), pickVector(), pickVector(), pickVector(), pick());
+        ASSERT_TRUE(std::isfinite(aim.X) && std::isfinite(aim.Y) && std::isfinite(aim.Z)) << k;
+        ASSERT_TRUE(aim.X <= 0.0f && aim.X >= -180.0f && aim.Z > -180.0f && aim.Z <= 180.0f) << k;
+    }
+    // Speed 0 against a target moving in any direction, and the torpedo at
+    // the target itself.
+    for (const vector3df& v : {vector3df(), vector3df(0, 0, 5), vector3df(0, 0, -5), vector3df(3, 4, 0)}) {
+        const vector3df aim = torpedoAim(vector3df(), vector3df(), vector3df(0, 0, 50), v, 0.0f);
+        EXPECT_TRUE(std::isfinite(aim.X) && std::isfinite(aim.Z));
+    }
+    EXPECT_EQ(torpedoAim(vector3df(5, 5, 5), vector3df(), vector3df(5, 5, 5), vector3df(), 0.0f), vector3df());
+}
+
+// Mass 2 and a step of 0.01: full pitch 2 × 0.01 × 1500 = 30, full roll 60.
+TEST(TorpedoSteering, RollsFirstAndRestsWithinThreeDegrees) {
+    struct Row {
+        vector3df aim;
+        float pitch;
+        float roll;
+    } rows[] = {
+        {{-90, 0, -90}, 0, -60},      // 90 degrees to the side: roll only
+        {{-90, 0, 90}, 0, 60},
+        {{-90, 0, 0}, -30, 0},        // overhead: pitch only
+        {{-2, 0, 2.9f}, 0, 0},        // within 3 degrees: nothing
+        {{-3, 0, -3}, 0, 0},
+        {{-5, 0, 20}, -15, 60},       // scaled below 10 degrees
+        {{-45, 0, 29.9f}, -30, 60},
+        {{-45, 0, 30}, 0, 60},        // pitch waits for the roll
+        {{4, 0, -5}, 12, -30},
+    };
+    for (const Row& row : rows) {
+        const vector3df turn = torpedoSteering(row.aim, 2.0f, 0.01f, 1500.0f, 3000.0f);
+        EXPECT_NEAR(turn.X, row.pitch, 1e-4f) << row.aim.X << " " << row.aim.Z;
+        EXPECT_EQ(turn.Y, 0.0f);
+        EXPECT_NEAR(turn.Z, row.roll, 1e-4f) << row.aim.X << " " << row.aim.Z;
+    }
+}
+
+TEST(TorpedoMotion, ThrustAndTurnActInWorldAxesWithDamping) {
+    std::mt19937 rng(17);
+    for (int k = 0; k < 10000; ++k) {
+        const vector3df rotation = randomVector(rng, 360.0f);
+        const vector3df turn = randomVector(rng, 50.0f);
+        const TorpedoMotion now{randomVector(rng, 100.0f), randomVector(rng, 10.0f)};
+        const vector3df damping(0.95f, 0.5f, float(rng() % 100) / 100.0f);
+        const float mass = 0.5f + float(rng() % 10);
+        const TorpedoMotion next =
+            torpedoMotionStep(rotation, mass, 1.0f / 60.0f, 450.0f, turn, now, damping, 0.9f);
+        const D3 push = toWorld({0.0, 0.0, mass * 450.0 / 60.0}, rotation);
+        const D3 spin = toWorld(of(turn), rotation);
+        ASSERT_NEAR(next.velocity.X, (now.velocity.X + push.x) * 0.9, 1e-3) << k;
+        ASSERT_NEAR(next.velocity.Y, (now.velocity.Y + push.y) * 0.9, 1e-3) << k;
+        ASSERT_NEAR(next.velocity.Z, (now.velocity.Z + push.z) * 0.9, 1e-3) << k;
+        ASSERT_NEAR(next.omega.X, (now.omega.X + spin.x) * (1.0 - damping.X), 1e-3) << k;
+        ASSERT_NEAR(next.omega.Y, (now.omega.Y + spin.y) * (1.0 - damping.Y), 1e-3) << k;
+        ASSERT_NEAR(next.omega.Z, (now.omega.Z + spin.z) * (1.0 - damping.Z), 1e-3) << k;
+    }
+    // Turned to +x, from rest: the speed settles at 9 × 450 / 60 = 67.5.
+    TorpedoMotion run{};
+    for (int step = 0; step < 300; ++step) {
+        run = torpedoMotionStep(vector3df(0, 90, 0), 1.0f, 1.0f / 60.0f, 450.0f, vector3df(), run,
+                                vector3df(0.95f, 0.95f, 0.95f), 0.9f);
+    }
+    EXPECT_NEAR(run.velocity.X, 67.5f, 1e-3f);
+    EXPECT_NEAR(run.velocity.Z, 0.0f, 1e-3f);
+}
+
+TEST(TorpedoBoost, LastsTheFirstSecondAcrossTheWrap) {
+    EXPECT_TRUE(torpedoBoosting(100000, 100000));
+    EXPECT_TRUE(torpedoBoosting(100999, 100000));
+    EXPECT_FALSE(torpedoBoosting(101000, 100000));
+    EXPECT_TRUE(torpedoBoosting(500, 0xFFFFFF00u));
+    EXPECT_FALSE(torpedoBoosting(744, 0xFFFFFF00u));
+}
