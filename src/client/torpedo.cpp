@@ -85,6 +85,7 @@ Torpedo::Torpedo(const irr::core::vector3df& position, const irr::core::vector3d
     // The body starts turned like the launching ship; the node follows at
     // once rather than after the first step.
     shape->setRotation(rotation);
+    shape->updateAbsolutePosition();
 
     body = globals.physics != nullptr ? globals.physics->createTorpedoBody(this, position, rotation, bodySize)
                                       : nullptr;

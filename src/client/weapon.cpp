@@ -102,6 +102,10 @@ Weapon::~Weapon() {
 
 irr::core::vector3df Weapon::muzzlePosition() {
     if (node != nullptr) {
+        // The ship's node may have turned since the scene last placed it.
+        if (node->getParent() != nullptr) {
+            node->getParent()->updateAbsolutePosition();
+        }
         node->updateAbsolutePosition();
         return node->getAbsolutePosition();
     }
