@@ -178,14 +178,12 @@ void Torpedo::applyForces(const dgWorld* world, dgBody* forceBody) {
     const TorpedoMotion next =
         torpedoMotionStep(rotation, mass, dt, thrust, steering, TorpedoMotion{fromFloats(linear), fromFloats(omega)},
                           fromFloats(angularDamping), dgBodyGetLinearDamping(forceBody));
-    if (isFiniteVector(next.omega)) {
-        const float spin[3] = {next.omega.X, next.omega.Y, next.omega.Z};
-        dgBodySetOmega(forceBody, spin);
-    }
-    if (isFiniteVector(next.velocity)) {
-        const float run[3] = {next.velocity.X, next.velocity.Y, next.velocity.Z};
-        dgBodySetVelocity(forceBody, run);
-    }
+    // Finite in, finite out: the body hands out finite values and the aim is
+    // finite by construction (and the world refuses anything else).
+    const float spin[3] = {next.omega.X, next.omega.Y, next.omega.Z};
+    const float run[3] = {next.velocity.X, next.velocity.Y, next.velocity.Z};
+    dgBodySetOmega(forceBody, spin);
+    dgBodySetVelocity(forceBody, run);
 
     dgBodyGetVelocity(forceBody, linear);
     velocity = fromFloats(linear);

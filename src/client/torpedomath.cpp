@@ -57,8 +57,7 @@ irr::core::vector3df torpedoAim(const irr::core::vector3df& position, const irr:
     }
     // A unit vector's z may round to just beyond 1, where acos has no value.
     const float offNose = std::acos(std::clamp(n.Z, -1.0f, 1.0f)) * GAME_RADTODEG;
-    const irr::core::vector3df aim(-offNose, 0.0f, roll);
-    return isFiniteVector(aim) ? aim : irr::core::vector3df();
+    return irr::core::vector3df(-offNose, 0.0f, roll);
 }
 
 irr::core::vector3df torpedoSteering(const irr::core::vector3df& aim, float mass, float dt, float pitchGain,

@@ -147,6 +147,7 @@ TEST_P(TorpedoExplosion, ExplodesOnceWhateverComesSecond) {
     torpedo.update(20);
     ASSERT_FALSE(torpedo.isDead());
     GetParam().happen(torpedo);
+    EXPECT_TRUE(torpedo.hasExploded() && torpedo.isDead());
     torpedo.explode(false);  // a bullet in the same step
     torpedo.update(20);
     EXPECT_TRUE(torpedo.isDead());
@@ -174,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                               t.update(20);
                           },
                           false},
-                    Cause{"EndOfLife", [](Torpedo& t) { t.update(29960); }, false}),
+                    Cause{"EndOfLife", [](Torpedo& t) { t.update(29980); }, false}),
     [](const testing::TestParamInfo<Cause>& info) { return std::string(info.param.name); });
 
 // Launched from rest (speed 0) with a target 300 units to its right: a
@@ -249,11 +250,15 @@ TEST(WeaponsBadInput, NothingNonFiniteComesOut) {
         gun.fire();
         Bullet fromJunk(bad, 5000, nullptr, 160, vector3df(1, 0, 0), 1.0f);
         Bullet alongJunk(kLaunch, 5000, nullptr, 160, bad, 1.0f);
-        Bullet tooFast(kLaunch, 5000, nullptr, std::numeric_limits<int32_t>::max(), bad * 1e10f, 1.0f);
+        Bullet tooFast(kLaunch, 5000, nullptr, std::numeric_limits<int32_t>::max(), vector3df(1e35f, 0, 0), 1.0f);
         for (Bullet* bullet : {&fromJunk, &alongJunk, &tooFast}) {
-            bullet->update(0xFFFFFFF0u);
             bullet->update(20);
+            bullet->update(0xFFFFFFF0u);
+            EXPECT_TRUE(bullet->isDead());
             EXPECT_TRUE(finite(bullet->getPosition()) || bullet->getNode() == nullptr);
+        }
+        if (!finite(bad)) {
+            EXPECT_EQ(playSoundAt(SOUND_EXPLOSION_SMALL, bad), -1);  // not even unplaced
         }
         Ship* target = scene.addShip(false, bad);
         Torpedo junkPosition(bad, bad, 30000, MESH_TORPEDO, kBodySize, target, -1);

@@ -138,6 +138,18 @@ TEST(TorpedoAim, AlwaysFiniteWhateverTheInputs) {
         EXPECT_TRUE(std::isfinite(aim.X) && std::isfinite(aim.Z));
     }
     EXPECT_EQ(torpedoAim(vector3df(5, 5, 5), vector3df(), vector3df(5, 5, 5), vector3df(), 0.0f), vector3df());
+    // Targets on the nose of any attitude: the direction in own axes may
+    // round to just beyond the nose.
+    for (int k = 0; k < 20000; ++k) {
+        irr::core::matrix4 turn;
+        const vector3df rotation = randomVector(rng, 360.0f);
+        turn.setRotationDegrees(rotation);
+        vector3df ahead(0, 0, 100);
+        turn.rotateVect(ahead);
+        const vector3df aim = torpedoAim(vector3df(1, 2, 3), rotation, vector3df(1, 2, 3) + ahead, vector3df(), 0.0f);
+        ASSERT_TRUE(std::isfinite(aim.X) && std::isfinite(aim.Z)) << k;
+        ASSERT_GT(aim.X, -0.1f) << k;
+    }
 }
 
 // Mass 2 and a step of 0.01: full pitch 2 × 0.01 × 1500 = 30, full roll 60.
