@@ -46,6 +46,7 @@ Bullet::Bullet(const irr::core::vector3df& position, int32_t lifetimeMs, irr::vi
         node->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
         node->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
         node->setOwnUp(true);
+        turnSprite();
     }
 
     irr::scene::ITriangleSelector* ground =
@@ -83,16 +84,7 @@ void Bullet::update(uint32_t elapsed) {
     }
 
     spin = bulletSpin(spin, elapsed);
-    if (node != nullptr) {
-        // The sprite's up follows the player's view, so the spin reads as a
-        // turn on the screen whatever the ship's attitude.
-        irr::core::matrix4 view;
-        if (globals.playerShip != nullptr) {
-            view.setRotationDegrees(globals.playerShip->getRotation());
-        }
-        node->setOrientation(view);
-        node->setRollAngle(spin);
-    }
+    turnSprite();
 
     const irr::core::vector3df next = bulletAdvance(position, direction, speed, elapsed);
     if (!isFiniteVector(next)) {
@@ -123,6 +115,20 @@ void Bullet::update(uint32_t elapsed) {
         return;
     }
     checkTrashHits();
+}
+
+void Bullet::turnSprite() {
+    if (node == nullptr) {
+        return;
+    }
+    // The sprite's up follows the player's view, so the spin reads as a turn
+    // on the screen whatever the ship's attitude.
+    irr::core::matrix4 view;
+    if (globals.playerShip != nullptr) {
+        view.setRotationDegrees(globals.playerShip->getRotation());
+    }
+    node->setRollAngle(spin);
+    node->setOrientation(view);
 }
 
 bool Bullet::meets(irr::scene::ISceneNode* target, const irr::core::line3df& segment) {

@@ -53,6 +53,8 @@ public:
     bool checkTrashHits();
 
 private:
+    // The sprite turned by `spin` against the player's ship's rotation.
+    void turnSprite();
     // True when the segment meets the triangle selector of `target`.
     static bool meets(irr::scene::ISceneNode* target, const irr::core::line3df& segment);
     // Probe A (toward `centre`, probeLength long) and probe B (5 along the

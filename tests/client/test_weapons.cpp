@@ -125,6 +125,9 @@ TEST(Gun, FiresFlashesAndRetiresItsBullets) {
     ASSERT_NE(bullet->getNode(), nullptr);
     EXPECT_EQ(bullet->getNode()->getPosition(), bullet->getPosition());
     EXPECT_FLOAT_EQ(bullet->getNode()->getRollAngle(), bullet->getSpin());
+    irr::core::matrix4 view;  // the spin is seen against the player's attitude
+    view.setRotationDegrees(player->getRotation());
+    EXPECT_TRUE(bullet->getNode()->getOwnUp() && bullet->getNode()->getOrientation().equals(view));
 
     gun.fire();  // a second bullet, 70 ms younger
     for (int frame = 0; gun.getBullets().size() == 2; ++frame) {
