@@ -18,7 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -26,7 +28,8 @@
 
 namespace entitytest {
 
-// What the entities asked the effects manager for, in order.
+// What the entities asked the effects manager for, in order; the presets
+// nothing here reaches are the base class's.
 class RecordingEffects : public ParticleSystem {
 public:
     struct Call {
@@ -39,8 +42,6 @@ public:
 
     void addBlueImpact(const irr::core::vector3df& at) override { note("blue", at); }
     void addFireImpact(const irr::core::vector3df& at) override { note("fire", at); }
-    void addShipExplosion(irr::scene::ISceneNode* parent) override { note("shipExplosion", {}, parent); }
-    void addDebrisBurst(const irr::core::vector3df& at) override { note("debrisBurst", at); }
     void addExplosion(const irr::core::vector3df& at) override { note("explosion", at); }
     int32_t addShipBubbleTrail(const irr::core::vector3df& on, irr::scene::ISceneNode* parent) override {
         return note("shipTrail", on, parent);
@@ -48,30 +49,14 @@ public:
     int32_t addTorpedoBubbleTrail(const irr::core::vector3df& on, irr::scene::ISceneNode* parent) override {
         return note("torpedoTrail", on, parent);
     }
-    void addBubbleBurst(const irr::core::vector3df& on, irr::scene::ISceneNode* parent) override {
-        note("bubbleBurst", on, parent);
-    }
-    int32_t addDebrisTrail(const irr::core::vector3df& on, irr::scene::ISceneNode* parent) override {
-        return note("debrisTrail", on, parent);
-    }
-    void addAmbientBubbles(const irr::core::vector3df& on, irr::scene::ISceneNode* parent) override {
-        note("ambient", on, parent);
-    }
-    void addCameraParticles() override { note("cameraParticles", {}); }
     void removeEffectsOf(int32_t id) override { calls.push_back({"remove", {}, nullptr, id}); }
     void enableEmitters(int32_t) override {}
     void disableEmitters(int32_t) override {}
-    void setEffectVisible(int32_t, bool) override {}
-    void update(float) override {}
-    void spawnDebris(irr::s32, const irr::core::vector3df& at) override { note("debris", at); }
 
     std::vector<Call> named(const std::string& preset) const {
         std::vector<Call> found;
-        for (const Call& call : calls) {
-            if (call.preset == preset) {
-                found.push_back(call);
-            }
-        }
+        std::copy_if(calls.begin(), calls.end(), std::back_inserter(found),
+                     [&](const Call& call) { return call.preset == preset; });
         return found;
     }
 
@@ -94,8 +79,7 @@ inline FSOUND_SAMPLE* lookUpSample(irr::s32 id) {
     return id >= 1 && id <= 7 ? sampleSlot(id) : nullptr;
 }
 
-// Plays of sound `id` and where each was placed (the first placement of its
-// channel; no value when it was never placed).
+// Plays of sound `id` and where each was first placed (nowhere: not placed).
 struct Play {
     int32_t channel;
     bool placed;
@@ -104,19 +88,17 @@ struct Play {
 inline std::vector<Play> playsOf(irr::s32 id) {
     const std::vector<fsound::RecordedCall>& calls = fsound::recording();
     std::vector<Play> plays;
-    for (size_t k = 0; k < calls.size(); ++k) {
-        if (calls[k].op != fsound::Op::PlaySound || calls[k].sample != id) {
-            continue;
+    for (auto call = calls.begin(); call != calls.end(); ++call) {
+        if (call->op == fsound::Op::PlaySound && call->sample == id) {
+            const auto placing = std::find_if(call, calls.end(), [&](const fsound::RecordedCall& c) {
+                return c.op == fsound::Op::SetAttributes && c.channel == call->result;
+            });
+            const bool placed = placing != calls.end();
+            plays.push_back({call->result, placed,
+                             placed ? irr::core::vector3df(placing->position[0], placing->position[1],
+                                                           placing->position[2])
+                                    : irr::core::vector3df()});
         }
-        Play play{calls[k].result, false, {}};
-        for (size_t j = k + 1; j < calls.size(); ++j) {
-            if (calls[j].op == fsound::Op::SetAttributes && calls[j].channel == play.channel) {
-                play.placed = true;
-                play.at = irr::core::vector3df(calls[j].position[0], calls[j].position[1], calls[j].position[2]);
-                break;
-            }
-        }
-        plays.push_back(play);
     }
     return plays;
 }
@@ -164,10 +146,6 @@ private:
     irr::scene::ISceneNode* box = nullptr;
 };
 
-inline ShipTuning tuning() {
-    return ShipTuning{};
-}
-
 // The harness, resources, samples and recording effects, published; the
 // entity lists are emptied (torpedoes deleted) and the block restored at the
 // end. Entities handed to `own` are deleted after that.
@@ -213,7 +191,7 @@ public:
                   const irr::core::vector3df& rotation = irr::core::vector3df()) {
         Ship* ship = own(std::make_unique<WithBox<Ship>>(
             4.0f, player, player ? "Scout" : "Enemy", L"SX271", L"Scout", position, rotation,
-            irr::core::vector3df(6, 3, 10), 10.0f, 0.5f, irr::core::vector3df(0.05f, 0.05f, 0.05f), tuning(),
+            irr::core::vector3df(6, 3, 10), 10.0f, 0.5f, irr::core::vector3df(0.05f, 0.05f, 0.05f), ShipTuning{},
             irr::s32(10)));
         globals.shipList.push_back(ship);
         if (player) {
