@@ -175,7 +175,8 @@ TEST(TorpedoHoming, BoostsRollsFirstThenPitchesOntoItsTarget) {
     Scene scene;
     scene.addShip(true, vector3df(0, -900, 0));
     Ship* target = scene.addShip(false, kLaunch + vector3df(300, 0, 60));
-    Torpedo torpedo(kLaunch, vector3df(), 30000, MESH_TORPEDO, kBodySize, target, -1);
+    const int32_t engine = FSOUND_PlaySound(FSOUND_FREE, entitytest::lookUpSample(SOUND_TORPEDO_ENGINE));
+    Torpedo torpedo(kLaunch, vector3df(), 30000, MESH_TORPEDO, kBodySize, target, engine);
     TorpedoWorld world(torpedo);
     int step = 0;
     for (; step < 58; ++step) {
@@ -199,7 +200,14 @@ TEST(TorpedoHoming, BoostsRollsFirstThenPitchesOntoItsTarget) {
         closest = std::min(closest, (torpedo.getPosition() - target->getPosition()).getLength());
     }
     EXPECT_LE(closest, 3.0f);
-    // The camera rides 2 ahead of where the step began.
+    // The engine sound and the camera ride along (from where the step began).
+    const std::vector<fsound::RecordedCall>& calls = fsound::recording();
+    const auto heard = std::find_if(calls.rbegin(), calls.rend(), [&](const fsound::RecordedCall& c) {
+        return c.op == fsound::Op::SetAttributes && c.channel == engine;
+    });
+    ASSERT_NE(heard, calls.rend());
+    EXPECT_LT(torpedo.getPosition().getDistanceFrom(vector3df(heard->position[0], heard->position[1], heard->position[2])),
+              1.5f);
     EXPECT_NEAR((torpedo.getCamera()->getNode()->getPosition() - torpedo.getPosition()).getLength(), 2.0f, 1.5f);
 }
 

@@ -47,7 +47,7 @@ TEST_P(LauncherClock, LocksAtItsNextUpdateAndLaunchesOncePerReload) {
     EXPECT_FALSE(launcher.isLocked());
     EXPECT_EQ(launches(), 0u);
     launcher.update();
-    EXPECT_EQ(launches(), 1u);
+    ASSERT_EQ(launches(), 1u);
     const Torpedo* first = globals.torpedoList.back();
     EXPECT_EQ(first->getTarget(), enemy);
     EXPECT_EQ(first->getPosition(), kPlayerAt + vector3df(0, -4, 3));
@@ -60,7 +60,7 @@ TEST_P(LauncherClock, LocksAtItsNextUpdateAndLaunchesOncePerReload) {
     scene.clock().advance(4999);
     EXPECT_EQ(launches(), 1u);
     scene.clock().advance(1);
-    EXPECT_EQ(launches(), 2u);
+    ASSERT_EQ(launches(), 2u);
     EXPECT_EQ(globals.trackedTorpedo, nullptr);  // the launcher's update sets it
     launcher.update();
     EXPECT_EQ(globals.trackedTorpedo, globals.torpedoList.back());
@@ -69,7 +69,7 @@ TEST_P(LauncherClock, LocksAtItsNextUpdateAndLaunchesOncePerReload) {
     scene.clock().advance(5000);
     EXPECT_EQ(launches(), 2u);
     launcher.update();
-    EXPECT_EQ(launches(), 3u);
+    ASSERT_EQ(launches(), 3u);
     EXPECT_EQ(globals.torpedoList.back()->getTarget(), nullptr);  // it runs straight
 }
 
