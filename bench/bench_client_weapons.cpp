@@ -39,20 +39,23 @@ public:
         globals.driver = device->getVideoDriver();
         globals.sceneManager = device->getSceneManager();
         globals.clock = &clock;
-        const vector3df at[] = {{2560, -3780, 3760}, {2560, -3790, 3830}, {2585, -3750, 3835}, {2590, -3800, 3820}};
+        const vector3df at[] = {
+            {2560, -3780, 3760}, {2560, -3790, 3830}, {2585, -3750, 3835}, {2590, -3800, 3820}};
         for (int k = 0; k < 4; ++k) {
-            ships.push_back(std::make_unique<Ship>(k == 0, k == 0 ? "Scout" : "Enemy", L"SX271", L"Scout", at[k],
-                                                   vector3df(), vector3df(8, 3, 10), 10.0f, 0.5f,
-                                                   vector3df(0.05f, 0.05f, 0.05f), ShipTuning{}, irr::s32(10)));
+            ships.push_back(std::make_unique<Ship>(k == 0, k == 0 ? "Scout" : "Enemy", L"SX271", L"Scout",
+                                                   at[k], vector3df(), vector3df(8, 3, 10), 10.0f, 0.5f,
+                                                   vector3df(0.05f, 0.05f, 0.05f), ShipTuning{},
+                                                   irr::s32(10)));
             globals.shipList.push_back(ships.back().get());
         }
         globals.playerShip = ships[0].get();
         station = std::make_unique<Station>("X10", vector3df(2710, -3830, 3910), vector3df(10, 70, 0),
                                             vector3df(60, 115, 80), irr::s32(17));
         globals.stationList.push_back(station.get());
-        gun = std::make_unique<Weapon>(ships[0].get(), vector3df(1.5f, -1, 3), WEAPON_GUN, 0, 0, 1 << 30, 160);
-        launcher = std::make_unique<Weapon>(ships[0].get(), vector3df(0, -4, 3), WEAPON_TORPEDO_LAUNCHER, 5000,
-                                            2000, 30000, 0);
+        gun =
+            std::make_unique<Weapon>(ships[0].get(), vector3df(1.5f, -1, 3), WEAPON_GUN, 0, 0, 1 << 30, 160);
+        launcher = std::make_unique<Weapon>(ships[0].get(), vector3df(0, -4, 3), WEAPON_TORPEDO_LAUNCHER,
+                                            5000, 2000, 30000, 0);
         gun->update();
         for (int k = 0; k < 20; ++k) {
             gun->fire();

@@ -142,8 +142,8 @@ bool Bullet::meets(irr::scene::ISceneNode* target, const irr::core::line3df& seg
     irr::core::vector3df point;
     irr::core::triangle3df triangle;
     irr::scene::ISceneNode* hitNode = nullptr;
-    return globals.sceneManager->getSceneCollisionManager()->getCollisionPoint(segment, selector, point, triangle,
-                                                                               hitNode);
+    return globals.sceneManager->getSceneCollisionManager()->getCollisionPoint(segment, selector, point,
+                                                                               triangle, hitNode);
 }
 
 irr::core::line3df Bullet::probeToward(const irr::core::vector3df& centre) const {
@@ -172,7 +172,8 @@ bool Bullet::checkShipHits() {
         if (ship == globals.playerShip || !ship->isWithinRadius(position)) {
             continue;
         }
-        if (meets(ship->getNode(), probeToward(ship->getPosition())) || meets(ship->getNode(), probeAhead())) {
+        if (meets(ship->getNode(), probeToward(ship->getPosition())) ||
+            meets(ship->getNode(), probeAhead())) {
             strike(position);
             ship->damage(damage);
             return true;

@@ -21,8 +21,8 @@ public:
     // tested against globals.terrainNode's triangle selector once, here. A
     // position, direction or probe length that is not finite gives a bullet
     // that is dead at once, without a sprite.
-    Bullet(const irr::core::vector3df& position, int32_t lifetimeMs, irr::video::ITexture* texture, int32_t speed,
-           const irr::core::vector3df& direction, float probeLength);
+    Bullet(const irr::core::vector3df& position, int32_t lifetimeMs, irr::video::ITexture* texture,
+           int32_t speed, const irr::core::vector3df& direction, float probeLength);
     // Removes the billboard.
     virtual ~Bullet();
     Bullet(const Bullet&) = delete;

@@ -35,8 +35,9 @@ irr::core::vector3df fromFloats(const float* v) {
 
 }  // namespace
 
-Torpedo::Torpedo(const irr::core::vector3df& position, const irr::core::vector3df& velocity, int32_t lifetimeMs,
-                 irr::s32 meshId, const irr::core::vector3df& size, Ship* target, int32_t engineChannel)
+Torpedo::Torpedo(const irr::core::vector3df& position, const irr::core::vector3df& velocity,
+                 int32_t lifetimeMs, irr::s32 meshId, const irr::core::vector3df& size, Ship* target,
+                 int32_t engineChannel)
     : Object(OBJECT_TORPEDO, "", irr::core::vector3df(1.0f, 1.0f, 1.0f)),
       bodySize(size),
       lifetimeMs(lifetimeMs),
@@ -69,7 +70,8 @@ Torpedo::Torpedo(const irr::core::vector3df& position, const irr::core::vector3d
     }
     node = shape;
     node->grab();
-    irr::scene::ITriangleSelector* selector = globals.sceneManager->createTriangleSelector(mesh->getMesh(0), shape);
+    irr::scene::ITriangleSelector* selector =
+        globals.sceneManager->createTriangleSelector(mesh->getMesh(0), shape);
     if (selector != nullptr) {
         shape->setTriangleSelector(selector);
         selector->drop();
@@ -116,7 +118,8 @@ Torpedo::~Torpedo() {
             // would go on showing the world from where the torpedo died.
             irr::scene::ISceneManager* scene = eye->getSceneManager();
             if (scene != nullptr && scene->getActiveCamera() == eye) {
-                scene->setActiveCamera(globals.mainCamera != nullptr ? globals.mainCamera->getNode() : nullptr);
+                scene->setActiveCamera(globals.mainCamera != nullptr ? globals.mainCamera->getNode()
+                                                                     : nullptr);
             }
             eye->remove();
             eye->drop();
@@ -175,9 +178,9 @@ void Torpedo::applyForces(const dgWorld* world, dgBody* forceBody) {
     dgBodyGetOmega(forceBody, omega);
     dgBodyGetAngularDamping(forceBody, angularDamping);
     dgBodyGetVelocity(forceBody, linear);
-    const TorpedoMotion next =
-        torpedoMotionStep(rotation, mass, dt, thrust, steering, TorpedoMotion{fromFloats(linear), fromFloats(omega)},
-                          fromFloats(angularDamping), dgBodyGetLinearDamping(forceBody));
+    const TorpedoMotion next = torpedoMotionStep(
+        rotation, mass, dt, thrust, steering, TorpedoMotion{fromFloats(linear), fromFloats(omega)},
+        fromFloats(angularDamping), dgBodyGetLinearDamping(forceBody));
     // Finite in, finite out: the body hands out finite values and the aim is
     // finite by construction (and the world refuses anything else).
     const float spin[3] = {next.omega.X, next.omega.Y, next.omega.Z};
@@ -211,8 +214,10 @@ void Torpedo::explode(bool staticHit) {
     dead = true;
 }
 
-irr::core::vector3df Torpedo::steerToTarget(const irr::core::vector3df& from, const irr::core::vector3df& turn,
+irr::core::vector3df Torpedo::steerToTarget(const irr::core::vector3df& from,
+                                            const irr::core::vector3df& turn,
                                             const irr::core::vector3df& targetPosition) {
-    const irr::core::vector3df targetVelocity = target != nullptr ? target->getVelocity() : irr::core::vector3df();
+    const irr::core::vector3df targetVelocity =
+        target != nullptr ? target->getVelocity() : irr::core::vector3df();
     return torpedoAim(from, turn, targetPosition, targetVelocity, velocity.getLength());
 }

@@ -47,7 +47,8 @@ public:
     // (-angle between nose and intercept direction, 0, roll error), degrees,
     // for the target's intercept point at this torpedo's speed; always
     // finite (torpedoAim).
-    irr::core::vector3df steerToTarget(const irr::core::vector3df& position, const irr::core::vector3df& rotation,
+    irr::core::vector3df steerToTarget(const irr::core::vector3df& position,
+                                       const irr::core::vector3df& rotation,
                                        const irr::core::vector3df& targetPosition);
 
     Ship* getTarget() const { return target; }
@@ -76,6 +77,6 @@ private:
     irr::core::vector3df aim;       // degrees
     int32_t exploded = 0;
     int32_t trail = -1;
-    int32_t engineChannel;  // -1 once stopped
+    int32_t engineChannel;     // -1 once stopped
     Camera* camera = nullptr;  // owned; the torpedo also holds its node
 };

@@ -126,7 +126,8 @@ void Weapon::fire() {
     }
     if (kind == WEAPON_GUN) {
         const irr::core::vector3df start = muzzle + direction * BULLET_START_AHEAD;
-        bullets.push_back(new Bullet(start, lifetimeMs, texture(TEXTURE_BULLET), projectileSpeed, direction, 1.0f));
+        bullets.push_back(
+            new Bullet(start, lifetimeMs, texture(TEXTURE_BULLET), projectileSpeed, direction, 1.0f));
         playSoundAt(SOUND_GUN_SHOT, start);
         if (owner != nullptr) {
             if (position.X >= 0.0f) {
@@ -147,7 +148,8 @@ void Weapon::fire() {
         hasFired = true;
         playSound(SOUND_TORPEDO_LAUNCH);
         const int32_t engine = playSound(SOUND_TORPEDO_ENGINE);
-        const irr::core::vector3df launchVelocity = owner != nullptr ? owner->getVelocity() : irr::core::vector3df();
+        const irr::core::vector3df launchVelocity =
+            owner != nullptr ? owner->getVelocity() : irr::core::vector3df();
         globals.torpedoList.push_back(
             new Torpedo(muzzle, launchVelocity, lifetimeMs, MESH_TORPEDO, TORPEDO_BODY_SIZE, target, engine));
     }

@@ -9,8 +9,8 @@ int32_t remainingLifetime(int32_t lifetimeMs, uint32_t elapsedMs) {
     return int32_t(left < lowest ? lowest : left);
 }
 
-irr::core::vector3df bulletAdvance(const irr::core::vector3df& position, const irr::core::vector3df& direction,
-                                   int32_t speed, uint32_t elapsedMs) {
+irr::core::vector3df bulletAdvance(const irr::core::vector3df& position,
+                                   const irr::core::vector3df& direction, int32_t speed, uint32_t elapsedMs) {
     // Integer arithmetic would move 3 instead of 3.2 per 20 ms frame and
     // nothing at all on frames shorter than 7 ms.
     const float distance = float(speed) * float(elapsedMs) / 1000.0f;

@@ -20,8 +20,8 @@ int32_t remainingLifetime(int32_t lifetimeMs, uint32_t elapsedMs);
 // Where a bullet is after elapsedMs at `speed` units per second along
 // `direction`: position + direction × (speed × elapsed / 1000), in floats,
 // so that 160 u/s over 20 ms moves 3.2 units and a 5 ms step still moves.
-irr::core::vector3df bulletAdvance(const irr::core::vector3df& position, const irr::core::vector3df& direction,
-                                   int32_t speed, uint32_t elapsedMs);
+irr::core::vector3df bulletAdvance(const irr::core::vector3df& position,
+                                   const irr::core::vector3df& direction, int32_t speed, uint32_t elapsedMs);
 
 // The sprite's roll in degrees after elapsedMs: one degree per 10 ms, in
 // floats; a value past 360 comes back into [0, 360) whatever the step.

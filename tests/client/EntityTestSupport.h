@@ -63,7 +63,8 @@ public:
     std::vector<Call> calls;
 
 private:
-    int32_t note(const char* preset, const irr::core::vector3df& at, irr::scene::ISceneNode* parent = nullptr) {
+    int32_t note(const char* preset, const irr::core::vector3df& at,
+                 irr::scene::ISceneNode* parent = nullptr) {
         calls.push_back({preset, at, parent, nextId});
         return nextId++;
     }
@@ -153,13 +154,11 @@ class Scene {
 public:
     explicit Scene(uint32_t start = 100000) : harness(irr::video::EDT_NULL, nullptr, start) {
         harness.loadResources();  // false on the null driver: no render targets, fonts or sounds
-        const char* const files[] = {"media/audio/sound/3d_gen_engine_scout.wav",
-                                     "media/audio/sound/3d_gun_plasmagatlin_p.wav",
-                                     "media/audio/sound/2d_tor_launch.wav",
-                                     "media/audio/sound/3d_tor_engine.wav",
-                                     "media/audio/sound/3d_exp_sml.wav",
-                                     "media/audio/sound/3d_exp_med.wav",
-                                     "media/audio/sound/3d_collision.wav"};
+        const char* const files[] = {
+            "media/audio/sound/3d_gen_engine_scout.wav", "media/audio/sound/3d_gun_plasmagatlin_p.wav",
+            "media/audio/sound/2d_tor_launch.wav",       "media/audio/sound/3d_tor_engine.wav",
+            "media/audio/sound/3d_exp_sml.wav",          "media/audio/sound/3d_exp_med.wav",
+            "media/audio/sound/3d_collision.wav"};
         for (irr::s32 id = 1; id <= 7; ++id) {
             const unsigned mode = id == 3 ? FSOUND_2D : FSOUND_HW3D;
             sampleSlot(id) = FSOUND_Sample_Load(FSOUND_FREE, files[id - 1], mode, 0, 0);
@@ -191,8 +190,8 @@ public:
                   const irr::core::vector3df& rotation = irr::core::vector3df()) {
         Ship* ship = own(std::make_unique<WithBox<Ship>>(
             4.0f, player, player ? "Scout" : "Enemy", L"SX271", L"Scout", position, rotation,
-            irr::core::vector3df(6, 3, 10), 10.0f, 0.5f, irr::core::vector3df(0.05f, 0.05f, 0.05f), ShipTuning{},
-            irr::s32(10)));
+            irr::core::vector3df(6, 3, 10), 10.0f, 0.5f, irr::core::vector3df(0.05f, 0.05f, 0.05f),
+            ShipTuning{}, irr::s32(10)));
         globals.shipList.push_back(ship);
         if (player) {
             globals.playerShip = ship;

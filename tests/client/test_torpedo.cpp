@@ -145,7 +145,9 @@ TEST_P(TorpedoExplosion, ExplodesOnceWhateverComesSecond) {
     EXPECT_EQ(torpedo.getEngineChannel(), -1);
     const std::vector<fsound::RecordedCall>& calls = fsound::recording();
     EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
-                            [&](const fsound::RecordedCall& c) { return c.op == fsound::Op::StopSound && c.channel == engine; }),
+                            [&](const fsound::RecordedCall& c) {
+                                return c.op == fsound::Op::StopSound && c.channel == engine;
+                            }),
               1);
     ASSERT_EQ(playsOf(SOUND_EXPLOSION_SMALL).size(), 1u);
     const vector3df where = torpedo.getPosition();
@@ -206,9 +208,11 @@ TEST(TorpedoHoming, BoostsRollsFirstThenPitchesOntoItsTarget) {
         return c.op == fsound::Op::SetAttributes && c.channel == engine;
     });
     ASSERT_NE(heard, calls.rend());
-    EXPECT_LT(torpedo.getPosition().getDistanceFrom(vector3df(heard->position[0], heard->position[1], heard->position[2])),
+    EXPECT_LT(torpedo.getPosition().getDistanceFrom(
+                  vector3df(heard->position[0], heard->position[1], heard->position[2])),
               1.5f);
-    EXPECT_NEAR((torpedo.getCamera()->getNode()->getPosition() - torpedo.getPosition()).getLength(), 2.0f, 1.5f);
+    EXPECT_NEAR((torpedo.getCamera()->getNode()->getPosition() - torpedo.getPosition()).getLength(), 2.0f,
+                1.5f);
 }
 
 // A target whose hull reaches 0 during the boost is dropped at the next
@@ -248,7 +252,8 @@ TEST(WeaponsBadInput, NothingNonFiniteComesOut) {
         }
         Bullet fromJunk(bad, 5000, nullptr, 160, vector3df(1, 0, 0), 1.0f);
         Bullet alongJunk(kLaunch, 5000, nullptr, 160, bad, 1.0f);
-        Bullet tooFast(kLaunch, 5000, nullptr, std::numeric_limits<int32_t>::max(), vector3df(1e35f, 0, 0), 1.0f);
+        Bullet tooFast(kLaunch, 5000, nullptr, std::numeric_limits<int32_t>::max(), vector3df(1e35f, 0, 0),
+                       1.0f);
         for (Bullet* bullet : {&fromJunk, &alongJunk, &tooFast}) {
             bullet->update(20);
             bullet->update(0xFFFFFFF0u);

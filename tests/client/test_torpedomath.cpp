@@ -48,12 +48,12 @@ TEST(TorpedoAim, WorkedExamples) {
         vector3df target;
         vector3df aim;
     } rows[] = {
-        {{0, 0, 0}, {0, 100, 0}, {-90, 0, 0}},       // overhead: pitch only
-        {{0, 0, 0}, {100, 0, 0}, {-90, 0, -90}},     // to the right: roll first
-        {{0, 0, 0}, {-100, 0, 0}, {-90, 0, 90}},     // to the left
-        {{0, 0, 0}, {0, -100, 0}, {-90, 0, 180}},    // below: half a roll
-        {{0, 0, 0}, {0, 100, 100}, {-45, 0, 0}},     // up and ahead
-        {{0, 0, 90}, {0, 100, 0}, {-90, 0, -90}},    // rolled: world up is its right
+        {{0, 0, 0}, {0, 100, 0}, {-90, 0, 0}},     // overhead: pitch only
+        {{0, 0, 0}, {100, 0, 0}, {-90, 0, -90}},   // to the right: roll first
+        {{0, 0, 0}, {-100, 0, 0}, {-90, 0, 90}},   // to the left
+        {{0, 0, 0}, {0, -100, 0}, {-90, 0, 180}},  // below: half a roll
+        {{0, 0, 0}, {0, 100, 100}, {-45, 0, 0}},   // up and ahead
+        {{0, 0, 90}, {0, 100, 0}, {-90, 0, -90}},  // rolled: world up is its right
     };
     for (const Row& row : rows) {
         const vector3df aim = torpedoAim(vector3df(), row.rotation, row.target, vector3df(), 60.0f);
@@ -80,7 +80,8 @@ TEST(TorpedoAim, LeadsItsTargetToAMeetingPoint) {
         const double roll = (aim.Z + 90.0) * kDeg;
         const D3 w = toWorld({std::sin(off) * std::cos(roll), std::sin(off) * std::sin(roll), std::cos(off)},
                              rotation);
-        const D3 d = {double(target.X) - position.X, double(target.Y) - position.Y, double(target.Z) - position.Z};
+        const D3 d = {double(target.X) - position.X, double(target.Y) - position.Y,
+                      double(target.Z) - position.Z};
         const D3 u = {velocity.X - w.x * speed, velocity.Y - w.y * speed, velocity.Z - w.z * speed};
         const double t = -(d.x * u.x + d.y * u.y + d.z * u.z) / (u.x * u.x + u.y * u.y + u.z * u.z);
         const D3 miss = {d.x + u.x * t, d.y + u.y * t, d.z + u.z * t};
@@ -110,7 +111,8 @@ TEST(TorpedoAim, AlwaysFiniteWhateverTheInputs) {
         const vector3df aim = torpedoAim(vector3df(), vector3df(), vector3df(0, 0, 50), v, 0.0f);
         EXPECT_TRUE(std::isfinite(aim.X) && std::isfinite(aim.Z));
     }
-    EXPECT_EQ(torpedoAim(vector3df(5, 5, 5), vector3df(), vector3df(5, 5, 5), vector3df(), 0.0f), vector3df());
+    EXPECT_EQ(torpedoAim(vector3df(5, 5, 5), vector3df(), vector3df(5, 5, 5), vector3df(), 0.0f),
+              vector3df());
     // Targets on the nose of any attitude: the direction in own axes may
     // round to just beyond the nose.
     for (int k = 0; k < 20000; ++k) {
@@ -119,7 +121,8 @@ TEST(TorpedoAim, AlwaysFiniteWhateverTheInputs) {
         turn.setRotationDegrees(rotation);
         vector3df ahead(0, 0, 100);
         turn.rotateVect(ahead);
-        const vector3df aim = torpedoAim(vector3df(1, 2, 3), rotation, vector3df(1, 2, 3) + ahead, vector3df(), 0.0f);
+        const vector3df aim =
+            torpedoAim(vector3df(1, 2, 3), rotation, vector3df(1, 2, 3) + ahead, vector3df(), 0.0f);
         ASSERT_TRUE(std::isfinite(aim.X) && std::isfinite(aim.Z)) << k;
         ASSERT_GT(aim.X, -0.1f) << k;
     }
@@ -132,14 +135,11 @@ TEST(TorpedoSteering, RollsFirstAndRestsWithinThreeDegrees) {
         float pitch;
         float roll;
     } rows[] = {
-        {{-90, 0, -90}, 0, -60},      // 90 degrees to the side: roll only
-        {{-90, 0, 90}, 0, 60},
-        {{-90, 0, 0}, -30, 0},        // overhead: pitch only
-        {{-2, 0, 2.9f}, 0, 0},        // within 3 degrees: nothing
-        {{-3, 0, -3}, 0, 0},
-        {{-5, 0, 20}, -15, 60},       // scaled below 10 degrees
-        {{-45, 0, 29.9f}, -30, 60},
-        {{-45, 0, 30}, 0, 60},        // pitch waits for the roll
+        {{-90, 0, -90}, 0, -60},                             // 90 degrees to the side: roll only
+        {{-90, 0, 90}, 0, 60},      {{-90, 0, 0}, -30, 0},   // overhead: pitch only
+        {{-2, 0, 2.9f}, 0, 0},                               // within 3 degrees: nothing
+        {{-3, 0, -3}, 0, 0},        {{-5, 0, 20}, -15, 60},  // scaled below 10 degrees
+        {{-45, 0, 29.9f}, -30, 60}, {{-45, 0, 30}, 0, 60},   // pitch waits for the roll
         {{4, 0, -5}, 12, -30},
     };
     for (const Row& row : rows) {
@@ -155,16 +155,17 @@ TEST(TorpedoSteering, RollsFirstAndRestsWithinThreeDegrees) {
 // about world x; from rest the speed settles at 9 × 450 / 60 = 67.5.
 TEST(TorpedoMotion, ThrustAndTurnActInWorldAxesWithDamping) {
     const vector3df damping(0.95f, 0.5f, 0.0f);
-    const TorpedoMotion once = torpedoMotionStep(vector3df(0, 90, 0), 2.0f, 0.01f, 450.0f, vector3df(0, 0, 40),
-                                                 TorpedoMotion{vector3df(1, 2, 3), vector3df(4, 6, 8)}, damping, 0.9f);
+    const TorpedoMotion once =
+        torpedoMotionStep(vector3df(0, 90, 0), 2.0f, 0.01f, 450.0f, vector3df(0, 0, 40),
+                          TorpedoMotion{vector3df(1, 2, 3), vector3df(4, 6, 8)}, damping, 0.9f);
     EXPECT_TRUE(once.velocity.equals(vector3df((1 + 9) * 0.9f, 2 * 0.9f, 3 * 0.9f), 1e-4f));
     EXPECT_TRUE(once.omega.equals(vector3df((4 + 40) * 0.05f, 6 * 0.5f, 8), 1e-4f));
     const vector3df turned(10, 20, 30);  // any attitude: the thrust stays along the nose
     const D3 nose = toWorld({0, 0, 1}, turned);
     TorpedoMotion run{};
     for (int step = 0; step < 300; ++step) {
-        run = torpedoMotionStep(turned, 1.0f, 1.0f / 60.0f, 450.0f, vector3df(), run, vector3df(0.95f, 0.95f, 0.95f),
-                                0.9f);
+        run = torpedoMotionStep(turned, 1.0f, 1.0f / 60.0f, 450.0f, vector3df(), run,
+                                vector3df(0.95f, 0.95f, 0.95f), 0.9f);
     }
     EXPECT_TRUE(run.velocity.equals(vector3df(float(nose.x), float(nose.y), float(nose.z)) * 67.5f, 1e-3f));
 }

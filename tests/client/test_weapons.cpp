@@ -157,8 +157,8 @@ TEST_P(BulletGround, ExplodesOnlyPastTheLaunchRaysPoint) {
     std::fwrite(flat.data(), sizeof(uint16_t), flat.size(), file);
     std::fclose(file);
     irr::scene::ITerrainSceneNode* ground = tarnwell::scene::addRawTerrainSceneNode(
-        globals.sceneManager, "flat17.raw", nullptr, -1, vector3df(0, -200, 0), vector3df(), vector3df(100, 1, 100),
-        irr::video::SColor(255, 255, 255, 255), 4, irr::scene::ETPS_17);
+        globals.sceneManager, "flat17.raw", nullptr, -1, vector3df(0, -200, 0), vector3df(),
+        vector3df(100, 1, 100), irr::video::SColor(255, 255, 255, 255), 4, irr::scene::ETPS_17);
     ASSERT_NE(ground, nullptr);
     irr::scene::ITriangleSelector* selector = globals.sceneManager->createTerrainTriangleSelector(ground, 0);
     ground->setTriangleSelector(selector);
@@ -184,7 +184,8 @@ TEST_P(BulletGround, ExplodesOnlyPastTheLaunchRaysPoint) {
     const float reach = (bullet.getTerrainHitPoint() - from).getLength();
     const float flown = (bullet.getPosition() - from).getLength();
     EXPECT_TRUE(flown > reach && flown <= reach + 3.201f) << flown << " " << reach;
-    EXPECT_TRUE(scene.effects.named("blue")[0].at.equals(bullet.getPosition() - direction * 5 + vector3df(0, 2, 0)));
+    EXPECT_TRUE(
+        scene.effects.named("blue")[0].at.equals(bullet.getPosition() - direction * 5 + vector3df(0, 2, 0)));
     EXPECT_TRUE(playsOf(SOUND_EXPLOSION_SMALL)[0].at.equals(bullet.getPosition()));
 }
 
@@ -192,7 +193,9 @@ INSTANTIATE_TEST_SUITE_P(Shots, BulletGround,
                          testing::Values(GroundShot{"Down", {0, -1, 1}, true, true},
                                          GroundShot{"Up", {0, 1, 1}, false, false},
                                          GroundShot{"BeyondRange", {0, -50, 900}, true, false}),
-                         [](const testing::TestParamInfo<GroundShot>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<GroundShot>& info) {
+                             return std::string(info.param.name);
+                         });
 
 namespace {
 
@@ -201,7 +204,7 @@ enum class Kind { Enemy, Player, Station, Torpedo, Debris };
 struct HitCase {
     const char* name;
     Kind kind;
-    float standOff;       // the bullet stands this far left of the centre
+    float standOff;  // the bullet stands this far left of the centre
     bool hits;
     bool impactAtBullet;  // ships: at the bullet; the others: one unit back
 };
@@ -217,8 +220,9 @@ TEST_P(BulletHits, StrikesWhatItMeetsOnce) {
     const HitCase& hit = GetParam();
     Scene scene;
     const vector3df at(300, -400, 300);
-    Ship* ship = hit.kind == Kind::Enemy || hit.kind == Kind::Player ? scene.addShip(hit.kind == Kind::Player, at)
-                                                                      : nullptr;
+    Ship* ship = hit.kind == Kind::Enemy || hit.kind == Kind::Player
+                     ? scene.addShip(hit.kind == Kind::Player, at)
+                     : nullptr;
     Trash* piece = nullptr;
     Torpedo* torpedo = nullptr;
     if (hit.kind == Kind::Station) {
@@ -244,8 +248,9 @@ TEST_P(BulletHits, StrikesWhatItMeetsOnce) {
     }
     // The bullet's own bang (a torpedo it hits adds its explosion's).
     const std::vector<entitytest::Play> bangs = playsOf(SOUND_EXPLOSION_SMALL);
-    EXPECT_EQ(std::count_if(bangs.begin(), bangs.end(), [&](const entitytest::Play& p) { return p.at == from; }),
-              hit.hits ? 1 : 0);
+    EXPECT_EQ(
+        std::count_if(bangs.begin(), bangs.end(), [&](const entitytest::Play& p) { return p.at == from; }),
+        hit.hits ? 1 : 0);
     if (ship != nullptr) {
         EXPECT_EQ(ship->getHull(), hit.hits ? 950.0f : 1000.0f);
     }
@@ -259,4 +264,6 @@ INSTANTIATE_TEST_SUITE_P(Entities, BulletHits,
                                          HitCase{"Station", Kind::Station, 4.0f, true, false},
                                          HitCase{"Torpedo", Kind::Torpedo, 0.8f, true, false},
                                          HitCase{"Debris", Kind::Debris, 2.0f, true, false}),
-                         [](const testing::TestParamInfo<HitCase>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<HitCase>& info) {
+                             return std::string(info.param.name);
+                         });
