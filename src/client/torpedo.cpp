@@ -105,7 +105,6 @@ Torpedo::Torpedo(const irr::core::vector3df& position, const irr::core::vector3d
         eye->grab();
         globals.sceneManager->setActiveCamera(eye);
     }
-    launchTime = realTime();
 }
 
 Torpedo::~Torpedo() {
