@@ -79,7 +79,7 @@ void pointLight(irr::scene::ILightSceneNode* light, const vector3df& position, c
 }  // namespace
 
 Ship::Ship(bool isPlayer, const std::string& name, const std::wstring& registration, const std::wstring& className,
-           const vector3df& position, const vector3df& rotation, const vector3df& size, float mass,
+           const vector3df& startPosition, const vector3df& startRotation, const vector3df& size, float mass,
            float linearDamping, const vector3df& angularDamping, const ShipTuning& tuning, irr::s32 mesh)
     : Object(OBJECT_SHIP, name, size),
       player(isPlayer),
@@ -90,8 +90,10 @@ Ship::Ship(bool isPlayer, const std::string& name, const std::wstring& registrat
       targeted(isPlayer),
       className(className),
       registration(registration) {
-    this->position = position;
-    this->rotation = rotation;
+    // A ship is never put anywhere non-finite: the nodes, the body and the
+    // sound would carry it on.
+    this->position = finite(startPosition) ? startPosition : vector3df();
+    this->rotation = finite(startRotation) ? startRotation : vector3df();
 
     irr::scene::ISceneManager* scene = globals.sceneManager;
     irr::scene::IAnimatedMesh* hullMesh = meshOf(mesh);

@@ -117,14 +117,17 @@ inline bool containsBuilt() {
         }                                                                   \
     } while (0)
 
-// An entity whose node's triangle selector is a box of `side` around its
-// position, whatever mesh (if any) its own constructor gave it; the box
-// node goes with the entity.
+// An entity with a triangle selector to be hit through: its own, when its
+// constructor made a node with one, else a box of `side` around its
+// position (the box node goes with the entity).
 template <typename T>
 class WithBox : public T {
 public:
     template <typename... Args>
     explicit WithBox(float side, Args&&... args) : T(std::forward<Args>(args)...) {
+        if (this->node != nullptr && this->node->getTriangleSelector() != nullptr) {
+            return;
+        }
         irr::scene::ISceneManager* scene = globals.sceneManager;
         box = scene->addCubeSceneNode(side, nullptr, -1, this->getPosition(), this->getRotation());
         box->setVisible(false);
@@ -137,6 +140,9 @@ public:
         selector->drop();
     }
     ~WithBox() override {
+        if (box == nullptr) {
+            return;
+        }
         if (this->node == box) {
             this->node = nullptr;
         }
