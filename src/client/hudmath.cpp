@@ -76,6 +76,7 @@ const HudLayout& layoutForWidth(int32_t screenWidth) {
 
 std::wstring formatText(const wchar_t* format, ...) {
     wchar_t buffer[100];
+    buffer[0] = L'\0';
     va_list args;
     va_start(args, format);
     const int written = std::vswprintf(buffer, sizeof(buffer) / sizeof(buffer[0]), format, args);
@@ -434,6 +435,11 @@ std::array<position2di, 4> radarDot(int32_t centre, Offset offset) {
     const int32_t x = centre + offset.x;
     const int32_t y = centre - offset.y;
     return {{{x - 1, y - 1}, {x - 1, y}, {x, y - 1}, {x, y}}};
+}
+
+bool texelInside(position2di texel, const irr::core::dimension2d<irr::u32>& size) {
+    return texel.X >= 0 && texel.Y >= 0 && texel.X <= 0xFFFF && texel.Y <= 0xFFFF &&
+           static_cast<irr::u32>(texel.X) < size.Width && static_cast<irr::u32>(texel.Y) < size.Height;
 }
 
 Sprite radarWindow(const PanelRect& rect, position2di bottom, int32_t centre) {

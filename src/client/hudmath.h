@@ -323,8 +323,11 @@ struct RadarPlot {
 RadarPlot plotContact(const vector3df& player, float heading, const vector3df& contact, int32_t windowWidth,
                       int32_t windowHeight, float radarRange);
 // The 2 x 2 texels of a dot `offset` from a texture's centre texel; some
-// may lie outside the texture (the caller tests).
+// may lie outside the texture (texelInside tells).
 std::array<position2di, 4> radarDot(int32_t centre, Offset offset);
+// Whether setPixel may write `texel` of a buffer of `size`: inside it, and
+// within the 16-bit coordinates setPixel takes.
+bool texelInside(position2di texel, const irr::core::dimension2d<irr::u32>& size);
 // A radar texture's window: the part about its centre, drawn at the
 // element's place.
 Sprite radarWindow(const PanelRect& rect, position2di bottom, int32_t centre);

@@ -30,8 +30,7 @@ public:
             return;
         }
         for (const irr::core::position2di& texel : hudmath::radarDot(centre, offset)) {
-            if (texel.X >= 0 && texel.Y >= 0 && static_cast<irr::u32>(texel.X) < size.Width &&
-                static_cast<irr::u32>(texel.Y) < size.Height && texel.X <= 0xFFFF && texel.Y <= 0xFFFF) {
+            if (hudmath::texelInside(texel, size)) {
                 setPixel(lock.get(), size, static_cast<irr::u16>(texel.X), static_cast<irr::u16>(texel.Y), colour);
             }
         }
