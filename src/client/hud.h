@@ -17,6 +17,7 @@
 // Only the game thread calls it, between the begin and end of a scene.
 #pragma once
 
+#include "client/constants.h"
 #include "client/hudmath.h"
 
 #include <irrlicht.h>
@@ -106,7 +107,7 @@ private:
     const std::list<Weapon*>* playerWeapons = nullptr;  // the player's weapons, refreshed by draw
     Ship* currentTarget = nullptr;                      // cleared by forgetShip before the ship goes
     float radarRange = 360.0f;
-    float radarRangeSquared = 129600.0f;
+    float radarRangeSquared = RADAR_RANGE_SQUARED;
     int32_t screenWidth = 0;  // pixels, read by each draw
     int32_t screenHeight = 0;
     int32_t screenHalfWidth = 0;
