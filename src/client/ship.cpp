@@ -1,5 +1,7 @@
 #include "client/ship.h"
 
+#include "client/hud.h"
+
 #include "client/engine/RandomSource.h"
 #include "client/gameclock.h"
 #include "client/globals.h"
@@ -551,5 +553,7 @@ void forgetShip(Ship* ship) {
     if (globals.playerShip == ship) {
         globals.playerShip = nullptr;
     }
-    // The HUD's current target is cleared here too once the HUD keeps one.
+    if (globals.hud != nullptr) {
+        globals.hud->forgetShip(ship);
+    }
 }
