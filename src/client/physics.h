@@ -24,13 +24,16 @@ class Physics {
 public:
     // Every field zero; init fills them.
     Physics();
-    // Destroys every body, then the world, then the pair handler.
+    // Destroys every body, then the world this instance made (physicsWorld
+    // becomes null), then the pair handler.
     virtual ~Physics();
     Physics(const Physics&) = delete;
     Physics& operator=(const Physics&) = delete;
 
-    // Creates the world, its materials and the group pairs' callbacks; false
-    // when the world cannot be created (nothing else is made then).
+    // Creates the world, its materials and the group pairs' callbacks, and
+    // publishes the world in physicsWorld; false when the world cannot be
+    // created (nothing else is made then). Once per instance: a second call
+    // changes nothing and answers whether the first made the world.
     bool init();
 
     // The static level body from globals.terrainNode's level-0 mesh (a copy
@@ -51,7 +54,10 @@ public:
     dgBody* createTrashBody(Object* owner, const irr::core::vector3df& position,
                             const irr::core::vector3df& rotation, const irr::core::vector3df& size, float mass,
                             float linearDamping, const irr::core::vector3df& angularDamping);
-    // Destroy the object's body; nothing for a null object or body.
+    // Destroy the object's body and clear the object's handle; nothing for a
+    // null object or body. The body's user data is cleared first, so a
+    // destruction the world defers to the end of its step calls nothing
+    // back for the object.
     void destroyShipBody(Object* object);
     void destroyTorpedoBody(Object* object);
     void destroyTrashBody(Object* object);
@@ -59,6 +65,12 @@ public:
     // One world step of dt seconds (the world clamps it to [0.001, 1/60]),
     // then the debug drawing when globals.debugDrawMode is above 0.
     void update(float dt);
+
+    // Where the debug drawing's lines go: null (the default) draws them with
+    // globals.driver's draw3DLine; a test puts a recorder in. Whole program.
+    using DebugLineSink = void (*)(const irr::core::vector3df& start, const irr::core::vector3df& end,
+                                   irr::video::SColor colour);
+    static void setDebugLineSink(DebugLineSink sink);
 
     int32_t getDefaultGroup() const { return defaultGroup; }
     int32_t getShipGroup() const { return shipGroup; }
@@ -86,4 +98,5 @@ private:
     int32_t torpedoGroup;
     int32_t levelGroup;
     PhysicsMaterialPairHandler* pairHandler;  // owned
+    dgWorld* world;                           // the world init made; owned
 };

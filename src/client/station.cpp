@@ -1,10 +1,36 @@
 #include "client/station.h"
 
+#include "client/globals.h"
+#include "client/physics.h"
+#include "client/resourceids.h"
+
+#include "physics/dynamics/dgPhysics.h"
+
 Station::Station(const std::string& name, const irr::core::vector3df& position, const irr::core::vector3df& rotation,
-                 const irr::core::vector3df& size, irr::s32)
+                 const irr::core::vector3df& size, irr::s32 mesh)
     : Object(OBJECT_STATION, name, size) {
-    this->position = position;
-    this->rotation = rotation;
+    irr::scene::IAnimatedMeshSceneNode* hull = addMeshNode(mesh, nullptr, irr::core::vector3df(0.0f, 0.0f, 0.0f));
+    if (hull == nullptr) {
+        return;
+    }
+    node = hull;
+    setRotation(rotation);
+    setPosition(position);
+    if (globals.physics != nullptr) {
+        body = globals.physics->createStaticBody(this, position, rotation, size);
+    }
+    door1 = addMeshNode(MESH_STATION_DOOR1, hull, irr::core::vector3df(0.0f, 0.0f, 0.0f));
+    door2 = addMeshNode(MESH_STATION_DOOR2, hull, irr::core::vector3df(0.0f, 0.0f, 0.0f));
 }
 
-Station::~Station() = default;
+// The body stays in the world until the glue goes; it keeps no pointer the
+// world could call back with, as a static body has no callbacks and the
+// contact rules read its user data only while the world steps.
+Station::~Station() {
+    if (body != nullptr && globals.physics != nullptr) {
+        dgBodySetUserData(body, nullptr);
+    }
+    if (node != nullptr) {
+        node->remove();
+    }
+}
