@@ -16,8 +16,6 @@ dgWorld* physicsWorld = nullptr;
 
 namespace {
 
-// The transform callbacks' radians-to-degrees factor.
-constexpr float kRadiansToDegrees = 57.295776f;
 // Every engine block is 16-byte aligned.
 constexpr std::align_val_t kBlockAlignment{16};
 
@@ -28,6 +26,9 @@ constexpr float kKineticFriction = 0.4f;
 constexpr float kElasticity = 0.3f;
 constexpr float kSoftness = 0.05f;
 constexpr float kMinimumFrameRate = 30.0f;
+
+// How far inside the world box a ship that left it is put back, units.
+constexpr float kInsideMargin = 0.5f;
 
 constexpr float kTorpedoMass = 1.0f;
 constexpr float kTorpedoLinearDamping = 0.9f;
@@ -97,9 +98,7 @@ void followBody(dgBody* body, const float* matrix) {
         return;
     }
     object->setPosition(irr::core::vector3df(matrix[12], matrix[13], matrix[14]));
-    float angles[3];
-    dgGetEulerAngles(matrix, angles);
-    object->setRotation(irr::core::vector3df(angles[0], angles[1], angles[2]) * kRadiansToDegrees);
+    object->setRotation(bodyRotationDegrees(matrix));
 }
 
 void drawLine(const irr::core::vector3df& start, const irr::core::vector3df& end) {
@@ -137,7 +136,13 @@ void applyContactRules(Object* a, Object* b) {
 }  // namespace
 
 Physics::Physics()
-    : defaultGroup(0), shipGroup(0), torpedoGroup(0), levelGroup(0), pairHandler(nullptr), world(nullptr) {}
+    : defaultGroup(0),
+      shipGroup(0),
+      torpedoGroup(0),
+      levelGroup(0),
+      pairHandler(nullptr),
+      world(nullptr),
+      hasLevelBox(false) {}
 
 Physics::~Physics() {
     if (world != nullptr) {
@@ -159,6 +164,8 @@ bool Physics::init() {
     if (world == nullptr) {
         return false;
     }
+    dgWorldSetUserData(world, this);
+    dgWorldSetOutOfBoundsCallback(world, keepShipInside);
     dgWorldSetMinimumFrameRate(world, kMinimumFrameRate);
     defaultGroup = static_cast<int32_t>(dgMaterialGetDefaultGroupId(world));
     const uint32_t group = static_cast<uint32_t>(defaultGroup);
@@ -226,6 +233,8 @@ dgBody* Physics::createLevelBody(Object* terrain) {
     dgCollisionCalculateAABB(tree, matrix, minimum, maximum);
     maximum[1] = 0.0f;
     dgWorldSetSize(physicsWorld, minimum, maximum);
+    worldBox = irr::core::aabbox3df(minimum[0], minimum[1], minimum[2], maximum[0], maximum[1], maximum[2]);
+    hasLevelBox = true;
     dgBodySetMaterialGroupId(body, static_cast<uint32_t>(levelGroup));
     dgBodySetUserData(body, terrain);
     return body;
@@ -276,16 +285,45 @@ void Physics::update(float dt) {
     // A non-finite step never reaches the world: it takes its shortest step.
     dgWorldUpdate(physicsWorld, std::isfinite(dt) ? dt : 0.0f);
     if (globals.debugDrawMode > 0) {
-        // The drawing sets the driver's world transform; the rest of the
-        // frame gets its own back.
-        irr::video::IVideoDriver* driver = globals.driver;
-        const irr::core::matrix4 saved =
-            driver != nullptr ? driver->getTransform(irr::video::ETS_WORLD) : irr::core::matrix4();
         dgWorldForEachBodyDo(physicsWorld, debugDrawBody);
-        if (driver != nullptr) {
-            driver->setTransform(irr::video::ETS_WORLD, saved);
+    }
+}
+
+// The ship goes back so that its whole box lies kInsideMargin inside the
+// world box, and loses the velocity that carried it out; the world wakes it
+// again once its box is back inside. The move happens from inside the world's
+// force pass, where the world allows a body to be put back.
+void Physics::keepShipInside(dgBody* body) {
+    const Object* object = objectOf(body);
+    const Physics* self = static_cast<const Physics*>(dgWorldGetUserData(dgBodyGetWorld(body)));
+    if (object == nullptr || object->getType() != OBJECT_SHIP || self == nullptr || !self->hasLevelBox) {
+        return;
+    }
+    float matrix[16];
+    dgBodyGetMatrix(body, matrix);
+    float boxMin[3];
+    float boxMax[3];
+    dgBodyGetAABB(body, boxMin, boxMax);
+    const irr::core::vector3df centre(matrix[12], matrix[13], matrix[14]);
+    const irr::core::vector3df inside =
+        placeInsideBox(centre, irr::core::vector3df(boxMin[0], boxMin[1], boxMin[2]),
+                       irr::core::vector3df(boxMax[0], boxMax[1], boxMax[2]), self->worldBox.MinEdge,
+                       self->worldBox.MaxEdge, kInsideMargin);
+    float velocity[3];
+    dgBodyGetVelocity(body, velocity);
+    const float moved[3] = {inside.X - centre.X, inside.Y - centre.Y, inside.Z - centre.Z};
+    for (int32_t axis = 0; axis < 3; ++axis) {
+        // Moved back against the velocity: that part of it carried the ship out.
+        if (moved[axis] * velocity[axis] < 0.0f) {
+            velocity[axis] = 0.0f;
         }
     }
+    matrix[12] = inside.X;
+    matrix[13] = inside.Y;
+    matrix[14] = inside.Z;
+    dgBodySetVelocity(body, velocity);
+    dgBodySetMatrix(body, matrix);
+    followBody(body, matrix);
 }
 
 void Physics::setDebugLineSink(DebugLineSink sink) { debugLineSink = sink; }

@@ -40,6 +40,12 @@ public:
     // the glue owns while it builds), user data `terrain`; also sets the
     // world box to the terrain's extent up to the sea surface (y = 0). Null
     // without a world or a terrain node.
+    //
+    // The world freezes a body whose box has left the world box. A ship the
+    // world finds outside this box (past the terrain's edge, or above the
+    // surface) is put back so that its box lies just inside, its outward
+    // velocity removed, and flies on: the player is never frozen in place.
+    // Torpedoes and debris keep the world's default.
     dgBody* createLevelBody(Object* terrain);
     // Box bodies. Position and rotation (degrees) as the engine sets up a
     // node's matrix; size full extents; angular damping per body axis.
@@ -93,10 +99,16 @@ public:
     static void contactEnd(dgMaterialPair* pair);
 
 private:
+    // The world's out-of-bounds callback: puts a ship back inside the level
+    // body's world box.
+    static void keepShipInside(dgBody* body);
+
     int32_t defaultGroup;
     int32_t shipGroup;
     int32_t torpedoGroup;
     int32_t levelGroup;
     PhysicsMaterialPairHandler* pairHandler;  // owned
     dgWorld* world;                           // the world init made; owned
+    irr::core::aabbox3df worldBox;            // valid when hasLevelBox
+    bool hasLevelBox;                         // createLevelBody set the world box
 };

@@ -3,10 +3,18 @@
 #include "client/constants.h"
 #include "client/object.h"
 
+#include "physics/dynamics/dgPhysics.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace {
+
+constexpr float kRadiansToDegrees = 57.295776f;
+// From this |row 0's z| on, dgGetEulerAngles takes the pitch for locked and
+// pins z to 0; below kLocked row 0 has no direction left in x and z.
+constexpr float kGimbalBand = 0.99995f;
+constexpr double kLocked = 1e-7;
 
 constexpr uint32_t bit(ObjectType type) { return 1u << static_cast<uint32_t>(type); }
 
@@ -90,6 +98,32 @@ irr::core::vector3df placeInsideBox(const irr::core::vector3df& centre, const ir
         out[axis] = (least <= most) ? std::clamp(c[axis], least, most) : 0.5f * (wlo[axis] + whi[axis]);
     }
     return irr::core::vector3df(out[0], out[1], out[2]);
+}
+
+// In the band the pitch comes from the axes (atan2 keeps it exact where asin
+// flattens), z from row 0 while it still has a direction (any z will do once
+// it has none), and x from the rows' well-sized entries given those two: with
+// the engine's set-up, row 1 = (sx sy cz - cx sz, sx sy sz + cx cz, sx cy),
+// so cos x = m5 cz - m4 sz and sin x = sy (m4 cz + m5 sz) + cy m6 whatever
+// the pitch.
+irr::core::vector3df bodyRotationDegrees(const float* m) {
+    float angles[3];
+    dgGetEulerAngles(m, angles);
+    if (std::fabs(m[2]) >= kGimbalBand) {
+        const double across = std::hypot(double(m[0]), double(m[1]));
+        const double y = std::atan2(-double(m[2]), across);
+        const double z = across > kLocked ? std::atan2(double(m[1]), double(m[0])) : 0.0;
+        const double sy = std::sin(y);
+        const double cy = std::cos(y);
+        const double sz = std::sin(z);
+        const double cz = std::cos(z);
+        const double sx = sy * (m[4] * cz + m[5] * sz) + cy * m[6];
+        const double cx = m[5] * cz - m[4] * sz;
+        angles[0] = float(std::atan2(sx, cx));
+        angles[1] = float(y);
+        angles[2] = float(z);
+    }
+    return irr::core::vector3df(angles[0], angles[1], angles[2]) * kRadiansToDegrees;
 }
 
 bool isFiniteVector(const irr::core::vector3df& v) {

@@ -70,5 +70,13 @@ irr::core::vector3df placeInsideBox(const irr::core::vector3df& centre, const ir
                                     const irr::core::vector3df& boxMax, const irr::core::vector3df& worldMin,
                                     const irr::core::vector3df& worldMax, float margin);
 
+// The Euler angles in degrees (the engine's rotation set-up order: x, then
+// y, then z) of a body's 16-float matrix: dgGetEulerAngles times 57.295776.
+// Within about 0.57 degrees of a pitch of +-90 degrees dgGetEulerAngles pins
+// z to 0, which would turn an entity up to a degree away from its body; there
+// the angles are taken from the matrix's axes so that the engine's
+// setRotationDegrees of the result gives the body's rotation back everywhere.
+irr::core::vector3df bodyRotationDegrees(const float* matrix);
+
 // True when all three components are finite.
 bool isFiniteVector(const irr::core::vector3df& v);
