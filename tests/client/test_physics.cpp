@@ -2,6 +2,7 @@
 // box bodies of every kind, the world box, the contact rules between real
 // bodies, the transform round trip and the debug drawing, on the null device
 // with the generated media.
+#include "GameTerrain.h"
 #include "GlueWorld.h"
 
 #include "client/constants.h"
@@ -174,6 +175,20 @@ TEST_F(GlueWorld, LevelSurfaceStandsAtTheHeightMapsHeights) {
         }
     }
     EXPECT_EQ(differing, 0) << "worst " << worst;
+    // Between the grid points too, the physics tests' copy of the sea floor
+    // is this one: the same two triangles a cell.
+    const std::vector<uint16_t> raw = gameterrain::loadHeightMap("media/terrain/map257x257.raw");
+    std::mt19937 random(8);
+    std::uniform_real_distribution<float> across(1.0f, 5119.0f);
+    for (int32_t n = 0; n < 2000; ++n) {
+        const float x = across(random);
+        const float z = across(random);
+        const float top[3] = {x, -100.0f, z};
+        const float bottom[3] = {x, -6100.0f, z};
+        g_hit = 2.0f;
+        dgWorldRayCast(physicsWorld, top, bottom, nearestHit, nullptr, nullptr);
+        ASSERT_NEAR(-100.0f - 6000.0f * g_hit, gameterrain::surfaceHeight(raw, x, z), 0.01f) << x << ", " << z;
+    }
 }
 
 // The world box spans the terrain and reaches up to y = 0: debris wholly
@@ -316,9 +331,9 @@ struct Meeting {
     bool passesLevel;  // A sinks through the sea floor
 };
 
-class ContactRules : public GlueWorld, public ::testing::WithParamInterface<Meeting> {};
+class Meetings : public GlueWorld, public ::testing::WithParamInterface<Meeting> {};
 
-TEST_P(ContactRules, OnePassOfRulesPerMeeting) {
+TEST_P(Meetings, RulesRunOncePerPairAndTheContactHolds) {
     const Meeting meeting = GetParam();
     const ShipTuning tuning;
     const vector3df floor(2600, -4000, 3800);  // the flat valley floor
@@ -399,7 +414,7 @@ TEST_P(ContactRules, OnePassOfRulesPerMeeting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    GlueWorld, ContactRules,
+    GlueWorld, Meetings,
     ::testing::Values(Meeting{TORPEDO, SHIP, true, false, 600, false}, Meeting{TORPEDO, LEVEL, true, false, 0, false},
                       Meeting{TORPEDO, STATION, true, false, 0, false}, Meeting{TORPEDO, TRASH, true, true, 0, false},
                       Meeting{TORPEDO, TORPEDO, false, false, 0, false}, Meeting{SHIP, TRASH, false, false, 0, false},
