@@ -43,10 +43,10 @@ PhysicsMaterialPairHandler* handlerOf(const dgMaterialPair* material) {
     return static_cast<PhysicsMaterialPairHandler*>(dgMaterialGetPairUserData(material));
 }
 
-// The box bodies' common set-up. A dynamic body (mass above 0) gets its mass,
-// inertia and callbacks and never freezes; a static one keeps the infinite
-// mass of a new body. Non-finite input makes nothing: the world must never
-// see it.
+// The box bodies' common set-up. A dynamic kind (one with callbacks) gets its
+// mass, inertia and callbacks and never freezes; the static one keeps the
+// infinite mass of a new body. Non-finite input makes nothing: the world must
+// never see it.
 dgBody* createBox(Object* owner, const irr::core::vector3df& position, const irr::core::vector3df& rotation,
                   const irr::core::vector3df& size, uint32_t group, float mass, float linearDamping,
                   const irr::core::vector3df& angularDamping, dgBodyTransformCallback transform,
@@ -228,13 +228,17 @@ dgBody* Physics::createLevelBody(Object* terrain) {
     // The world box spans the terrain and reaches up to the sea surface.
     float matrix[16];
     dgBodyGetMatrix(body, matrix);
-    float minimum[3];
-    float maximum[3];
+    float minimum[3] = {0.0f, 0.0f, 0.0f};
+    float maximum[3] = {0.0f, 0.0f, 0.0f};
     dgCollisionCalculateAABB(tree, matrix, minimum, maximum);
     maximum[1] = 0.0f;
     dgWorldSetSize(physicsWorld, minimum, maximum);
-    worldBox = irr::core::aabbox3df(minimum[0], minimum[1], minimum[2], maximum[0], maximum[1], maximum[2]);
-    hasLevelBox = true;
+    // A terrain without faces, or one wholly above the surface, leaves the
+    // world box as it was (the world refuses a degenerate one).
+    if (minimum[0] < maximum[0] && minimum[1] < maximum[1] && minimum[2] < maximum[2]) {
+        worldBox = irr::core::aabbox3df(minimum[0], minimum[1], minimum[2], maximum[0], maximum[1], maximum[2]);
+        hasLevelBox = true;
+    }
     dgBodySetMaterialGroupId(body, static_cast<uint32_t>(levelGroup));
     dgBodySetUserData(body, terrain);
     return body;
