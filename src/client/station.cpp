@@ -23,9 +23,10 @@ Station::Station(const std::string& name, const irr::core::vector3df& position, 
     door2 = addMeshNode(MESH_STATION_DOOR2, hull, irr::core::vector3df(0.0f, 0.0f, 0.0f));
 }
 
-// The body stays in the world until the glue goes; it keeps no pointer the
-// world could call back with, as a static body has no callbacks and the
-// contact rules read its user data only while the world steps.
+// The body stays in the world until the glue goes, but without its user
+// data: a contact with it would otherwise hand the deleted station to the
+// contact rules. (The world then lets bodies pass through it: a pair with a
+// body without user data is not collided.)
 Station::~Station() {
     if (body != nullptr && globals.physics != nullptr) {
         dgBodySetUserData(body, nullptr);
