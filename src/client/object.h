@@ -64,6 +64,18 @@ public:
     void applyGravity(const dgWorld* world, dgBody* body);
 
 protected:
+    // An animated mesh node of resource `mesh` as the world's entities set
+    // it up: under `parent` (null: the scene root) at `offset`, with its own
+    // triangle selector from the mesh's frame 0 (the bullets test against
+    // it), lighting, fog and anisotropic filtering on, and the solid shader
+    // material when shaders are on. Null without a scene, a resource handler
+    // or that mesh; the scene owns the node.
+    static irr::scene::IAnimatedMeshSceneNode* addMeshNode(irr::s32 mesh, irr::scene::ISceneNode* parent,
+                                                           const irr::core::vector3df& offset);
+
+    // The glue clears `body` when it destroys it.
+    friend class Physics;
+
     int32_t type;
     irr::scene::ISceneNode* node = nullptr;
     std::string name;

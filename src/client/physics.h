@@ -24,19 +24,28 @@ class Physics {
 public:
     // Every field zero; init fills them.
     Physics();
-    // Destroys every body, then the world, then the pair handler.
+    // Destroys every body, then the world this instance made (physicsWorld
+    // becomes null), then the pair handler.
     virtual ~Physics();
     Physics(const Physics&) = delete;
     Physics& operator=(const Physics&) = delete;
 
-    // Creates the world, its materials and the group pairs' callbacks; false
-    // when the world cannot be created (nothing else is made then).
+    // Creates the world, its materials and the group pairs' callbacks, and
+    // publishes the world in physicsWorld; false when the world cannot be
+    // created (nothing else is made then). Once per instance: a second call
+    // changes nothing and answers whether the first made the world.
     bool init();
 
     // The static level body from globals.terrainNode's level-0 mesh (a copy
     // the glue owns while it builds), user data `terrain`; also sets the
     // world box to the terrain's extent up to the sea surface (y = 0). Null
     // without a world or a terrain node.
+    //
+    // The world freezes a body whose box has left the world box. A ship the
+    // world finds outside this box (past the terrain's edge, or above the
+    // surface) is put back so that its box lies just inside, its outward
+    // velocity removed, and flies on: the player is never frozen in place.
+    // Torpedoes and debris keep the world's default.
     dgBody* createLevelBody(Object* terrain);
     // Box bodies. Position and rotation (degrees) as the engine sets up a
     // node's matrix; size full extents; angular damping per body axis.
@@ -51,7 +60,10 @@ public:
     dgBody* createTrashBody(Object* owner, const irr::core::vector3df& position,
                             const irr::core::vector3df& rotation, const irr::core::vector3df& size, float mass,
                             float linearDamping, const irr::core::vector3df& angularDamping);
-    // Destroy the object's body; nothing for a null object or body.
+    // Destroy the object's body and clear the object's handle; nothing for a
+    // null object or body. The body's user data is cleared first, so a
+    // destruction the world defers to the end of its step calls nothing
+    // back for the object.
     void destroyShipBody(Object* object);
     void destroyTorpedoBody(Object* object);
     void destroyTrashBody(Object* object);
@@ -59,6 +71,12 @@ public:
     // One world step of dt seconds (the world clamps it to [0.001, 1/60]),
     // then the debug drawing when globals.debugDrawMode is above 0.
     void update(float dt);
+
+    // Where the debug drawing's lines go: null (the default) draws them with
+    // globals.driver's draw3DLine; a test puts a recorder in. Whole program.
+    using DebugLineSink = void (*)(const irr::core::vector3df& start, const irr::core::vector3df& end,
+                                   irr::video::SColor colour);
+    static void setDebugLineSink(DebugLineSink sink);
 
     int32_t getDefaultGroup() const { return defaultGroup; }
     int32_t getShipGroup() const { return shipGroup; }
@@ -81,9 +99,16 @@ public:
     static void contactEnd(dgMaterialPair* pair);
 
 private:
+    // The world's out-of-bounds callback: puts a ship back inside the level
+    // body's world box.
+    static void keepShipInside(dgBody* body);
+
     int32_t defaultGroup;
     int32_t shipGroup;
     int32_t torpedoGroup;
     int32_t levelGroup;
     PhysicsMaterialPairHandler* pairHandler;  // owned
+    dgWorld* world;                           // the world init made; owned
+    irr::core::aabbox3df worldBox;            // valid when hasLevelBox
+    bool hasLevelBox;                         // createLevelBody set the world box
 };

@@ -11,7 +11,8 @@ public:
     // mesh: a resource id; the doors are meshes 18 and 19.
     Station(const std::string& name, const irr::core::vector3df& position, const irr::core::vector3df& rotation,
             const irr::core::vector3df& size, irr::s32 mesh);
-    // Removes the station node with its doors.
+    // Removes the station node with its doors. The body stays in the world
+    // until the glue goes, its user data cleared.
     ~Station() override;
 
     irr::scene::IAnimatedMeshSceneNode* getDoorNode1() const { return door1; }
