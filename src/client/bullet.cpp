@@ -1,6 +1,7 @@
 #include "client/bullet.h"
 
 #include "client/engine/COrientedBillboardSceneNode.h"
+#include "client/engine/Finite.h"
 #include "client/entitysound.h"
 #include "client/globals.h"
 #include "client/particlesystem.h"
@@ -12,6 +13,8 @@
 #include "client/weaponmath.h"
 
 #include <cmath>
+
+using tarnwell::isFinite;
 
 namespace {
 
@@ -30,7 +33,7 @@ Bullet::Bullet(const irr::core::vector3df& position, int32_t lifetimeMs, irr::vi
       speed(speed),
       direction(direction),
       probeLength(probeLength) {
-    if (!isFiniteVector(position) || !isFiniteVector(direction) || !std::isfinite(probeLength)) {
+    if (!isFinite(position) || !isFinite(direction) || !std::isfinite(probeLength)) {
         dead = true;
         return;
     }
@@ -87,7 +90,7 @@ void Bullet::update(uint32_t elapsed) {
     turnSprite();
 
     const irr::core::vector3df next = bulletAdvance(position, direction, speed, elapsed);
-    if (!isFiniteVector(next)) {
+    if (!isFinite(next)) {
         dead = true;
         return;
     }

@@ -1,9 +1,12 @@
+#include "client/engine/Finite.h"
 #include "client/entitysound.h"
 
 #include "client/globals.h"
 #include "client/resourcehandler.h"
 #include "client/weaponmath.h"
 #include "platform/sound/fsound.h"
+
+using tarnwell::isFinite;
 
 namespace {
 
@@ -33,7 +36,7 @@ int32_t playSound(irr::s32 sound) {
 }
 
 int32_t playSoundAt(irr::s32 sound, const irr::core::vector3df& at) {
-    if (!isFiniteVector(at)) {
+    if (!isFinite(at)) {
         return -1;
     }
     const int32_t channel = playSound(sound);
@@ -42,7 +45,7 @@ int32_t playSoundAt(irr::s32 sound, const irr::core::vector3df& at) {
 }
 
 void placeSound(int32_t channel, const irr::core::vector3df& at) {
-    if (channel < 0 || !isFiniteVector(at)) {
+    if (channel < 0 || !isFinite(at)) {
         return;
     }
     const float position[3] = {at.X, at.Y, at.Z};

@@ -1,6 +1,7 @@
 // Contact markers, the target's lock, hull bar and lead indicator, and the
 // arrow towards a target off the screen.
 #include "client/camera.h"
+#include "client/engine/Finite.h"
 #include "client/globals.h"
 #include "client/hud.h"
 #include "client/hudcanvas.h"
@@ -9,11 +10,9 @@
 
 #include <cmath>
 
-namespace {
+using tarnwell::isFinite;
 
-bool isFinite(const irr::core::vector3df& v) {
-    return std::isfinite(v.X) && std::isfinite(v.Y) && std::isfinite(v.Z);
-}
+namespace {
 
 // No terrain between the two points; without a terrain or its selector
 // everything is in sight.

@@ -1,3 +1,4 @@
+#include "client/engine/Finite.h"
 #include "client/hudmath.h"
 
 #include "client/constants.h"
@@ -8,15 +9,13 @@
 #include <cstdarg>
 #include <cwchar>
 
+using tarnwell::isFinite;
+
 namespace hudmath {
 
 namespace {
 
 constexpr float kPixelLimit = 16777216.0f;  // 2^24
-
-bool isFinite(const vector3df& v) {
-    return std::isfinite(v.X) && std::isfinite(v.Y) && std::isfinite(v.Z);
-}
 
 float orZero(float value) {
     return std::isfinite(value) ? value : 0.0f;

@@ -1,3 +1,4 @@
+#include "client/engine/Finite.h"
 #include "client/object.h"
 
 #include "client/globals.h"
@@ -7,6 +8,8 @@
 #include "physics/dynamics/dgPhysics.h"
 
 #include <algorithm>
+
+using tarnwell::isFinite;
 
 namespace {
 
@@ -21,7 +24,7 @@ Object::Object(int32_t type, const std::string& name, const irr::core::vector3df
 Object::~Object() = default;
 
 void Object::setPosition(const irr::core::vector3df& p) {
-    if (!isFiniteVector(p)) {
+    if (!isFinite(p)) {
         return;
     }
     position = p;
@@ -32,7 +35,7 @@ void Object::setPosition(const irr::core::vector3df& p) {
 }
 
 void Object::setRotation(const irr::core::vector3df& r) {
-    if (!isFiniteVector(r)) {
+    if (!isFinite(r)) {
         return;
     }
     rotation = r;

@@ -15,8 +15,9 @@
 #include <cstdlib>
 #include <limits>
 
+using tarnwell::isFinite;
+
 using namespace irr;
-using tarnwell::scene::isFinite;
 
 namespace {
 
@@ -37,10 +38,6 @@ uint32_t now() {
 video::E_MATERIAL_TYPE additiveMaterial() {
     return globals.shadersEnabled ? static_cast<video::E_MATERIAL_TYPE>(globals.additiveMaterial)
                                   : video::EMT_TRANSPARENT_ADD_COLOR;
-}
-
-bool isFinite(const core::dimension2df& size) {
-    return tarnwell::scene::isFinite(size.Width) && tarnwell::scene::isFinite(size.Height);
 }
 
 uint32_t saturatingSum(uint32_t a, uint32_t b) {

@@ -1,3 +1,4 @@
+#include "client/engine/Finite.h"
 #include "client/physics.h"
 
 #include "client/constants.h"
@@ -11,6 +12,8 @@
 
 #include <cmath>
 #include <new>
+
+using tarnwell::isFinite;
 
 dgWorld* physicsWorld = nullptr;
 
@@ -51,9 +54,9 @@ dgBody* createBox(Object* owner, const irr::core::vector3df& position, const irr
                   const irr::core::vector3df& size, uint32_t group, float mass, float linearDamping,
                   const irr::core::vector3df& angularDamping, dgBodyTransformCallback transform,
                   dgBodyForceAndTorqueCallback force) {
-    if (physicsWorld == nullptr || !isFiniteVector(position) || !isFiniteVector(rotation) ||
-        !isFiniteVector(size) || !std::isfinite(mass) || !std::isfinite(linearDamping) ||
-        !isFiniteVector(angularDamping)) {
+    if (physicsWorld == nullptr || !isFinite(position) || !isFinite(rotation) ||
+        !isFinite(size) || !std::isfinite(mass) || !std::isfinite(linearDamping) ||
+        !isFinite(angularDamping)) {
         return nullptr;
     }
     dgCollision* box = dgCreateBox(physicsWorld, size.X, size.Y, size.Z, nullptr);

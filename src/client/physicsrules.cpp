@@ -126,6 +126,3 @@ irr::core::vector3df bodyRotationDegrees(const float* m) {
     return irr::core::vector3df(angles[0], angles[1], angles[2]) * kRadiansToDegrees;
 }
 
-bool isFiniteVector(const irr::core::vector3df& v) {
-    return std::isfinite(v.X) && std::isfinite(v.Y) && std::isfinite(v.Z);
-}

@@ -78,5 +78,3 @@ irr::core::vector3df placeInsideBox(const irr::core::vector3df& centre, const ir
 // setRotationDegrees of the result gives the body's rotation back everywhere.
 irr::core::vector3df bodyRotationDegrees(const float* matrix);
 
-// True when all three components are finite.
-bool isFiniteVector(const irr::core::vector3df& v);

@@ -1,8 +1,10 @@
+#include "client/engine/Finite.h"
 #include "client/ship.h"
 
 #include "client/hud.h"
 
 #include "client/engine/RandomSource.h"
+#include "client/entitysound.h"
 #include "client/gameclock.h"
 #include "client/globals.h"
 #include "client/particlesystem.h"
@@ -16,16 +18,14 @@
 #include <cmath>
 #include <vector>
 
+using tarnwell::isFinite;
+
 using irr::core::vector3df;
 
 namespace {
 
 constexpr int32_t NO_CHANNEL = -1;
 constexpr uint32_t COLLISION_SOUND_GAP_MS = 500;
-
-bool finite(const vector3df& v) {
-    return std::isfinite(v.X) && std::isfinite(v.Y) && std::isfinite(v.Z);
-}
 
 vector3df finiteOrZero(const vector3df& v) {
     return vector3df(std::isfinite(v.X) ? v.X : 0.0f, std::isfinite(v.Y) ? v.Y : 0.0f,
@@ -38,24 +38,6 @@ uint32_t now() {
 
 irr::scene::IAnimatedMesh* meshOf(irr::s32 id) {
     return globals.resources != nullptr ? globals.resources->getMesh(id) : nullptr;
-}
-
-FSOUND_SAMPLE* soundOf(irr::s32 id) {
-    return globals.resources != nullptr ? globals.resources->getSound(id) : nullptr;
-}
-
-void placeSound(int32_t channel, const vector3df& at) {
-    if (channel == NO_CHANNEL || !finite(at)) {
-        return;
-    }
-    const float position[3] = {at.X, at.Y, at.Z};
-    FSOUND_3D_SetAttributes(channel, position, nullptr);
-}
-
-int32_t playAt(irr::s32 sound, const vector3df& at) {
-    const int32_t channel = FSOUND_PlaySound(FSOUND_FREE, soundOf(sound));
-    placeSound(channel, at);
-    return channel;
 }
 
 irr::core::matrix4 rotationMatrix(const vector3df& degrees) {
@@ -72,7 +54,7 @@ vector3df turned(const irr::core::matrix4& turn, const vector3df& v) {
 
 // Lights point along their node's z axis.
 void pointLight(irr::scene::ILightSceneNode* light, const vector3df& position, const vector3df& direction) {
-    if (finite(position) && finite(direction)) {
+    if (isFinite(position) && isFinite(direction)) {
         light->setPosition(position);
         light->setRotation(direction.getHorizontalAngle());
     }
@@ -94,8 +76,8 @@ Ship::Ship(bool isPlayer, const std::string& name, const std::wstring& registrat
       registration(registration) {
     // A ship is never put anywhere non-finite: the nodes, the body and the
     // sound would carry it on.
-    this->position = finite(startPosition) ? startPosition : vector3df();
-    this->rotation = finite(startRotation) ? startRotation : vector3df();
+    this->position = isFinite(startPosition) ? startPosition : vector3df();
+    this->rotation = isFinite(startRotation) ? startRotation : vector3df();
 
     irr::scene::ISceneManager* scene = globals.sceneManager;
     irr::scene::IAnimatedMesh* hullMesh = meshOf(mesh);
@@ -120,6 +102,9 @@ Ship::Ship(bool isPlayer, const std::string& name, const std::wstring& registrat
     }
     hullNode->setPosition(position);
     hullNode->setRotation(rotation);
+    // Current at once, as Object::setPosition keeps it: a bullet may test
+    // against the ship's triangles before the scene is next drawn.
+    hullNode->updateAbsolutePosition();
     if (globals.physics != nullptr) {
         body = globals.physics->createShipBody(this, position, rotation, size, mass, linearDamping, angularDamping);
     }
@@ -163,7 +148,7 @@ Ship::Ship(bool isPlayer, const std::string& name, const std::wstring& registrat
         rightTrail = globals.particleSystem->addShipBubbleTrail(vector3df(1.5f, 0.0f, -4.0f), node);
     }
 
-    engineChannel = playAt(SOUND_SHIP_ENGINE, position + vector3df(0.0f, 0.0f, -3.0f));
+    engineChannel = playSoundAt(SOUND_SHIP_ENGINE, position + vector3df(0.0f, 0.0f, -3.0f));
 
     irr::scene::IAnimatedMesh* beam = meshOf(MESH_SPOTLIGHT);
     irr::scene::IMeshManipulator* manipulator = scene->getMeshManipulator();
@@ -280,7 +265,7 @@ void Ship::setEngineOn(bool on) {
     }
     engineOn = on ? 1 : 0;
     if (on) {
-        engineChannel = FSOUND_PlaySound(FSOUND_FREE, soundOf(SOUND_SHIP_ENGINE));
+        engineChannel = playSound(SOUND_SHIP_ENGINE);
     }
 }
 
@@ -321,7 +306,7 @@ void Ship::playCollisionSound() {
     if (time - lastCollisionSound <= COLLISION_SOUND_GAP_MS) {
         return;
     }
-    const int32_t channel = FSOUND_PlaySound(FSOUND_FREE, soundOf(SOUND_COLLISION));
+    const int32_t channel = playSound(SOUND_COLLISION);
     if (channel != NO_CHANNEL) {
         FSOUND_SetFrequency(channel, 10000 + static_cast<int32_t>(tarnwell::scene::random() % 4000));
         placeSound(channel, position);
@@ -389,13 +374,13 @@ void Ship::destroy() {
         effects->addShipExplosion(node);
     }
     if ((events & DESTROY_SMALL_EXPLOSION) != 0) {
-        playAt(SOUND_EXPLOSION_SMALL, position);
+        playSoundAt(SOUND_EXPLOSION_SMALL, position);
     }
     if ((events & DESTROY_BREAK) != 0) {
         if (effects != nullptr) {
             effects->addDebrisBurst(position);
         }
-        playAt(SOUND_EXPLOSION_LARGE, position);
+        playSoundAt(SOUND_EXPLOSION_LARGE, position);
         dead = true;
     }
 }
@@ -405,7 +390,7 @@ void Ship::update(float dt) {
     direction = turned(turn, vector3df(0.0f, 0.0f, 1.0f));
 
     if (!player) {
-        if (node != nullptr && finite(position) && finite(rotation)) {
+        if (node != nullptr && isFinite(position) && isFinite(rotation)) {
             node->setPosition(position);
             node->setRotation(rotation);
         }

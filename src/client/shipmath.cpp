@@ -1,3 +1,4 @@
+#include "client/engine/Finite.h"
 #include "client/shipmath.h"
 
 #include "client/constants.h"
@@ -7,14 +8,12 @@
 #include <cmath>
 #include <limits>
 
+using tarnwell::isFinite;
+
 using irr::core::matrix4;
 using irr::core::vector3df;
 
 namespace {
-
-bool finite(const vector3df& v) {
-    return std::isfinite(v.X) && std::isfinite(v.Y) && std::isfinite(v.Z);
-}
 
 matrix4 rotationMatrix(const vector3df& degrees) {
     matrix4 turn;
@@ -144,7 +143,7 @@ ShipForceOutput shipForceStep(const ShipForceInput& in) {
     step.spin /= 10000.0f;
 
     const vector3df keep(1.0f - in.damping.X, 1.0f - in.damping.Y, 1.0f - in.damping.Z);
-    const vector3df previous = finite(in.omega) ? in.omega : vector3df();
+    const vector3df previous = isFinite(in.omega) ? in.omega : vector3df();
     vector3df omega = previous;
     if (in.surfaced) {
         // Out of the water the engine has nothing to push against: the ship
@@ -160,17 +159,17 @@ ShipForceOutput shipForceStep(const ShipForceInput& in) {
         omega += in.bobbing;
     }
 
-    if (!finite(step.force)) {
+    if (!isFinite(step.force)) {
         step.force = vector3df();
     }
-    if (!finite(omega)) {
+    if (!isFinite(omega)) {
         const vector3df damped = previous * keep;
-        omega = finite(damped) ? damped : vector3df();
+        omega = isFinite(damped) ? damped : vector3df();
     }
     out.force = step.force;
     out.omega = omega;
     out.idle = step.force.X == 0.0f && step.force.Y == 0.0f && step.force.Z == 0.0f;
-    if (!finite(out.steering)) {
+    if (!isFinite(out.steering)) {
         out.steering = vector3df();
     }
     return out;

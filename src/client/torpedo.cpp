@@ -1,3 +1,4 @@
+#include "client/engine/Finite.h"
 #include "client/torpedo.h"
 
 #include "client/camera.h"
@@ -14,6 +15,8 @@
 #include "platform/sound/fsound.h"
 
 #include <cmath>
+
+using tarnwell::isFinite;
 
 namespace {
 
@@ -43,9 +46,9 @@ Torpedo::Torpedo(const irr::core::vector3df& position, const irr::core::vector3d
       lifetimeMs(lifetimeMs),
       launchTime(realTime()),
       target(target),
-      velocity(isFiniteVector(velocity) ? velocity : irr::core::vector3df()),
+      velocity(isFinite(velocity) ? velocity : irr::core::vector3df()),
       engineChannel(engineChannel) {
-    if (!isFiniteVector(position)) {
+    if (!isFinite(position)) {
         // Nowhere to fly from: the launcher's next update deletes it.
         if (engineChannel > 0) {
             FSOUND_StopSound(engineChannel);
@@ -56,7 +59,7 @@ Torpedo::Torpedo(const irr::core::vector3df& position, const irr::core::vector3d
         return;
     }
     this->position = position;
-    if (globals.playerShip != nullptr && isFiniteVector(globals.playerShip->getRotation())) {
+    if (globals.playerShip != nullptr && isFinite(globals.playerShip->getRotation())) {
         rotation = globals.playerShip->getRotation();
     }
 
@@ -190,7 +193,7 @@ void Torpedo::applyForces(const dgWorld* world, dgBody* forceBody) {
     dgBodyGetVelocity(forceBody, linear);
     velocity = fromFloats(linear);
     placeSound(engineChannel, position);
-    if (camera != nullptr && isFiniteVector(position) && isFiniteVector(rotation)) {
+    if (camera != nullptr && isFinite(position) && isFinite(rotation)) {
         camera->update(TORPEDO_CAMERA_OFFSET, position, rotation);
     }
 }
@@ -203,7 +206,7 @@ void Torpedo::explode(bool staticHit) {
         }
         engineChannel = -1;
         playSoundAt(SOUND_EXPLOSION_SMALL, position);
-        if (globals.particleSystem != nullptr && isFiniteVector(position)) {
+        if (globals.particleSystem != nullptr && isFinite(position)) {
             globals.particleSystem->addExplosion(position);
             if (staticHit) {
                 globals.particleSystem->addBlueImpact(position);

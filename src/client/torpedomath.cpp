@@ -1,3 +1,4 @@
+#include "client/engine/Finite.h"
 #include "client/torpedomath.h"
 
 #include "client/constants.h"
@@ -6,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+
+using tarnwell::isFinite;
 
 namespace {
 
@@ -24,8 +27,8 @@ bool torpedoBoosting(uint32_t now, uint32_t launchTime) {
 irr::core::vector3df torpedoAim(const irr::core::vector3df& position, const irr::core::vector3df& rotation,
                                 const irr::core::vector3df& targetPosition,
                                 const irr::core::vector3df& targetVelocity, float speed) {
-    if (!isFiniteVector(position) || !isFiniteVector(rotation) || !isFiniteVector(targetPosition) ||
-        !isFiniteVector(targetVelocity)) {
+    if (!isFinite(position) || !isFinite(rotation) || !isFinite(targetPosition) ||
+        !isFinite(targetVelocity)) {
         return irr::core::vector3df();
     }
     const irr::core::vector3df intercept =

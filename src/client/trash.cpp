@@ -1,11 +1,10 @@
 #include "client/trash.h"
 
+#include "client/entitysound.h"
 #include "client/globals.h"
 #include "client/particlesystem.h"
 #include "client/physics.h"
-#include "client/resourcehandler.h"
 #include "client/resourceids.h"
-#include "platform/sound/fsound.h"
 
 namespace {
 
@@ -19,11 +18,13 @@ Trash::Trash(const std::string& name, const irr::core::vector3df& position, cons
              const irr::core::vector3df& size, irr::s32 mesh)
     : Object(OBJECT_TRASH, name, size) {
     node = addMeshNode(mesh, nullptr, irr::core::vector3df(0.0f, 0.0f, 0.0f));
+    // Stored even without a node, so a piece whose mesh is missing still
+    // stands where it was thrown.
+    setRotation(rotation);
+    setPosition(position);
     if (node == nullptr) {
         return;
     }
-    setRotation(rotation);
-    setPosition(position);
     if (globals.physics != nullptr) {
         body = globals.physics->createTrashBody(this, position, rotation, size, kTrashMass, kTrashLinearDamping,
                                                 kTrashAngularDamping);
@@ -42,11 +43,7 @@ Trash::~Trash() {
 void Trash::hit() {
     if (hitOnce == 0) {
         hitOnce = 1;
-        if (globals.resources != nullptr) {
-            const int channel = FSOUND_PlaySound(FSOUND_FREE, globals.resources->getSound(SOUND_EXPLOSION_SMALL));
-            const float at[3] = {position.X, position.Y, position.Z};
-            FSOUND_3D_SetAttributes(channel, at, nullptr);
-        }
+        playSoundAt(SOUND_EXPLOSION_SMALL, position);
         if (globals.particleSystem != nullptr) {
             globals.particleSystem->addExplosion(position);
         }

@@ -1,3 +1,4 @@
+#include "client/engine/Finite.h"
 #include "client/weapon.h"
 
 #include "client/bullet.h"
@@ -9,6 +10,8 @@
 #include "client/ship.h"
 #include "client/torpedo.h"
 #include "client/weaponmath.h"
+
+using tarnwell::isFinite;
 
 namespace {
 
@@ -60,7 +63,7 @@ Weapon::Weapon(Ship* owner, const irr::core::vector3df& offset, int32_t kind, ui
     lastUpdateTime = realTime();
 
     irr::scene::ISceneNode* hull = owner != nullptr ? owner->getNode() : nullptr;
-    if (hull == nullptr || globals.sceneManager == nullptr || !isFiniteVector(offset)) {
+    if (hull == nullptr || globals.sceneManager == nullptr || !isFinite(offset)) {
         return;
     }
     // Both nodes hang on the ship's node, which the ship removes before it
@@ -121,7 +124,7 @@ irr::core::vector3df Weapon::muzzlePosition() {
 
 void Weapon::fire() {
     const irr::core::vector3df muzzle = muzzlePosition();
-    if (!isFiniteVector(muzzle)) {
+    if (!isFinite(muzzle)) {
         return;
     }
     if (kind == WEAPON_GUN) {
@@ -166,7 +169,7 @@ void Weapon::update() {
         irr::core::vector3df forward(0.0f, 0.0f, 1.0f);
         turn.rotateVect(forward);
         // A rotation that is not finite keeps the last good direction.
-        if (isFiniteVector(forward)) {
+        if (isFinite(forward)) {
             direction = forward;
         }
     }

@@ -43,6 +43,3 @@ irr::core::vector3df muzzleFlashOffset(const irr::core::vector3df& mount) {
     return mount + irr::core::vector3df(inward, 0.0f, 2.1f);
 }
 
-bool isFiniteVector(const irr::core::vector3df& v) {
-    return std::isfinite(v.X) && std::isfinite(v.Y) && std::isfinite(v.Z);
-}

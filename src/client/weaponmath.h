@@ -50,5 +50,3 @@ bool muzzleFlashExpired(uint32_t now, uint32_t lastShotTime);
 // the ship's centre line (a mount at x = 0 counts as the right-hand one).
 irr::core::vector3df muzzleFlashOffset(const irr::core::vector3df& mount);
 
-// All three components finite.
-bool isFiniteVector(const irr::core::vector3df& v);

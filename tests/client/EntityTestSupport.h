@@ -7,6 +7,7 @@
 
 #include "GameLoopHarness.h"
 
+#include "client/engine/Finite.h"
 #include "client/entitysound.h"
 #include "client/globals.h"
 #include "client/object.h"
@@ -25,6 +26,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+using tarnwell::isFinite;
 
 namespace entitytest {
 
@@ -217,9 +220,5 @@ public:
 private:
     SoundLookup previousLookup = nullptr;
 };
-
-inline bool finite(const irr::core::vector3df& v) {
-    return std::isfinite(v.X) && std::isfinite(v.Y) && std::isfinite(v.Z);
-}
 
 }  // namespace entitytest

@@ -8,6 +8,7 @@
 #include "GameLoopHarness.h"
 #include "ShipTestSupport.h"
 
+#include "client/engine/Finite.h"
 #include "client/torpedo.h"
 #include "client/weapon.h"
 #include "physics/dynamics/dgPhysics.h"
@@ -21,6 +22,8 @@
 #include <limits>
 #include <memory>
 #include <random>
+
+using tarnwell::isFinite;
 
 using irr::core::vector3df;
 using shiptest::Fleet;
@@ -94,8 +97,6 @@ struct BodyWorld {
     dgWorld* world;
     dgBody* body;
 };
-
-bool finite(const vector3df& v) { return std::isfinite(v.X) && std::isfinite(v.Y) && std::isfinite(v.Z); }
 
 }  // namespace
 
@@ -462,12 +463,12 @@ TEST(ShipForces, NonFiniteAndHugeInputsNeverReachTheBodySoundOrNodes) {
             float force[3], velocity[3];
             dgBodyGetForce(b->body, force);
             dgBodyGetVelocity(b->body, velocity);
-            ASSERT_TRUE(finite(b->omega()) && finite({force[0], force[1], force[2]}) &&
-                        finite({velocity[0], velocity[1], velocity[2]}))
+            ASSERT_TRUE(isFinite(b->omega()) && isFinite(vector3df(force[0], force[1], force[2])) &&
+                        isFinite(vector3df(velocity[0], velocity[1], velocity[2])))
                 << step;
         }
         for (Ship* ship : globals.shipList) {
-            ASSERT_TRUE(finite(ship->getNode()->getPosition()) && finite(ship->getNode()->getRotation())) << step;
+            ASSERT_TRUE(isFinite(ship->getNode()->getPosition()) && isFinite(ship->getNode()->getRotation())) << step;
         }
     }
     for (const fsound::RecordedCall& call : Stage::since(mark, fsound::Op::SetAttributes)) {

@@ -5,6 +5,7 @@
 
 #include "client/bullet.h"
 #include "client/camera.h"
+#include "client/engine/Finite.h"
 #include "client/resourceids.h"
 #include "client/weapon.h"
 #include "physics/dynamics/dgPhysics.h"
@@ -13,7 +14,8 @@
 #include <cmath>
 #include <limits>
 
-using entitytest::finite;
+using tarnwell::isFinite;
+
 using entitytest::playsOf;
 using entitytest::Scene;
 using irr::core::vector3df;
@@ -183,7 +185,7 @@ TEST(TorpedoHoming, BoostsRollsFirstThenPitchesOntoItsTarget) {
     int step = 0;
     for (; step < 58; ++step) {
         world.step(scene);
-        ASSERT_TRUE(finite(torpedo.getAim()));
+        ASSERT_TRUE(isFinite(torpedo.getAim()));
         ASSERT_TRUE(nose(torpedo.getRotation()).equals(vector3df(0, 0, 1), 1e-4f)) << step;
     }
     EXPECT_NEAR(torpedo.getAim().Z, -90.0f, 5.0f);  // the target lies to the right
@@ -258,9 +260,9 @@ TEST(WeaponsBadInput, NothingNonFiniteComesOut) {
             bullet->update(20);
             bullet->update(0xFFFFFFF0u);
             EXPECT_TRUE(bullet->isDead());
-            EXPECT_TRUE(finite(bullet->getPosition()) || bullet->getNode() == nullptr);
+            EXPECT_TRUE(isFinite(bullet->getPosition()) || bullet->getNode() == nullptr);
         }
-        if (!finite(bad)) {
+        if (!isFinite(bad)) {
             EXPECT_EQ(playSoundAt(SOUND_EXPLOSION_SMALL, bad), -1);  // not even unplaced
         }
         Ship* target = scene.addShip(false, bad);
@@ -270,10 +272,10 @@ TEST(WeaponsBadInput, NothingNonFiniteComesOut) {
         for (int step = 0; step < 90; ++step) {
             world.step(scene);
         }
-        EXPECT_TRUE(finite(homing.getAim()));
+        EXPECT_TRUE(isFinite(homing.getAim()));
         float omega[3];
         dgBodyGetOmega(world.body, omega);
-        EXPECT_TRUE(finite(homing.getVelocityVector()) && finite(vector3df(omega[0], omega[1], omega[2])));
+        EXPECT_TRUE(isFinite(homing.getVelocityVector()) && isFinite(vector3df(omega[0], omega[1], omega[2])));
         launcher.update();
         gun.update();
         // The junk ships' own nodes (and what hangs on them) stand where
@@ -286,16 +288,16 @@ TEST(WeaponsBadInput, NothingNonFiniteComesOut) {
                             [node](Ship* ship) { return ship->getNode() == node; })) {
                 continue;
             }
-            EXPECT_TRUE(finite(node->getAbsolutePosition())) << bad.X << " " << bad.Y;
+            EXPECT_TRUE(isFinite(node->getAbsolutePosition())) << bad.X << " " << bad.Y;
             for (irr::scene::ISceneNode* child : node->getChildren()) {
                 nodes.push_back(child);
             }
         }
     }
     for (const fsound::RecordedCall& call : fsound::recording()) {
-        EXPECT_TRUE(finite(vector3df(call.position[0], call.position[1], call.position[2])));
+        EXPECT_TRUE(isFinite(vector3df(call.position[0], call.position[1], call.position[2])));
     }
     for (const entitytest::RecordingEffects::Call& call : scene.effects.calls) {
-        EXPECT_TRUE(finite(call.at)) << call.preset;
+        EXPECT_TRUE(isFinite(call.at)) << call.preset;
     }
 }

@@ -204,7 +204,8 @@ enum class Kind { Enemy, Player, Station, Torpedo, Debris };
 struct HitCase {
     const char* name;
     Kind kind;
-    float standOff;  // the bullet stands this far left of the centre
+    float standOff;  // the bullet stands this far left of the centre (outside the
+                     // station's central tower, 9 units round)
     bool hits;
     bool impactAtBullet;  // ships: at the bullet; the others: one unit back
 };
@@ -261,7 +262,7 @@ TEST_P(BulletHits, StrikesWhatItMeetsOnce) {
 INSTANTIATE_TEST_SUITE_P(Entities, BulletHits,
                          testing::Values(HitCase{"Enemy", Kind::Enemy, 4.0f, true, true},
                                          HitCase{"PlayersOwnShip", Kind::Player, 4.0f, false, true},
-                                         HitCase{"Station", Kind::Station, 4.0f, true, false},
+                                         HitCase{"Station", Kind::Station, 9.5f, true, false},
                                          HitCase{"Torpedo", Kind::Torpedo, 0.8f, true, false},
                                          HitCase{"Debris", Kind::Debris, 2.0f, true, false}),
                          [](const testing::TestParamInfo<HitCase>& info) {

@@ -152,10 +152,9 @@ TEST_F(GlueWorld, DebrisHitTwiceBurstsOnce) {
     EXPECT_TRUE(trash.isDead());
     trash.hit();
     EXPECT_TRUE(trash.isDead());
-    const std::vector<std::string> sounds = harness.soundCalls();
-    EXPECT_EQ(std::vector<std::string>(sounds.begin() + long(calls), sounds.end()),
-              (std::vector<std::string>{"FSOUND_PlaySound(-1, sample 0) = -1",
-                                        "FSOUND_3D_SetAttributes(-1, (2560, -3000, 3760), null) = 0"}));
+    // The null driver's start-up loads no samples: nothing reaches the sound
+    // layer (the OpenGL test below hears the bang).
+    EXPECT_EQ(harness.soundCalls().size(), calls);
     EXPECT_EQ(particles.explosions, std::vector<vector3df>{vector3df(2560, -3000, 3760)});
 }
 

@@ -17,15 +17,6 @@ namespace {
 // Two triangles over the corners' order (clockwise on screen).
 const u16 kIndices[6] = {0, 1, 2, 0, 2, 3};
 
-bool isFinite(const core::matrix4& m) {
-    for (u32 i = 0; i < 16; ++i) {
-        if (!std::isfinite(m[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 COrientedBillboardSceneNode::COrientedBillboardSceneNode(irr::scene::ISceneNode* parent,
