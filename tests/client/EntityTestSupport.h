@@ -107,19 +107,6 @@ inline std::vector<Play> playsOf(irr::s32 id) {
     return plays;
 }
 
-// The object base's distance test is another part's work; until it stands,
-// the tests that need an entity to contain a point skip.
-inline bool containsBuilt() {
-    const Object probe(OBJECT_LEVEL, "", irr::core::vector3df(2, 2, 2));
-    return probe.contains(irr::core::vector3df(1, 0, 0));
-}
-#define REQUIRE_CONTAINS()                                                  \
-    do {                                                                    \
-        if (!entitytest::containsBuilt()) {                                 \
-            GTEST_SKIP() << "Object::contains is not built on this branch"; \
-        }                                                                   \
-    } while (0)
-
 // An entity with a triangle selector to be hit through: its own, when its
 // constructor made a node with one, else a box of `side` around its
 // position (the box node goes with the entity).
