@@ -130,9 +130,13 @@ TEST(Quaternion, SlerpRenormalisesOnlyShortResults) {
     const dgQuaternion longQ(0.0f, 0.0f, 0.0f, longW);
     EXPECT_EQ(longQ.slerp(longQ, 0.5f).w, longW);
 
-    const dgQuaternion shortQ(0.0f, 0.0f, 0.6f, 0.7f);
-    const dgQuaternion s(shortQ.slerp(shortQ, 0.25f));
-    EXPECT_NEAR(s.dot(s), 1.0f, 1.0e-6f);
+    // Squared lengths 0.85 and 0.995: renormalised.
+    const float k = std::sqrt(0.995f / 0.85f);
+    for (const dgQuaternion& shortQ :
+         {dgQuaternion(0.0f, 0.0f, 0.6f, 0.7f), dgQuaternion(0.0f, 0.0f, 0.6f * k, 0.7f * k)}) {
+        const dgQuaternion s(shortQ.slerp(shortQ, 0.25f));
+        EXPECT_NEAR(s.dot(s), 1.0f, 1.0e-6f);
+    }
 }
 
 TEST(Quaternion, SlerpBetweenOppositesStaysUnit) {
