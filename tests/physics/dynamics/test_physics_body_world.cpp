@@ -145,6 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ClampCase{"MassIn", kMass, queriedMass, 10.0f, 10.0f},
                       ClampCase{"MassAbove", kMass, queriedMass, 1e16f, 0.0f},
                       ClampCase{"MassNan", kMass, queriedMass, kNan, kNan},
+
                       // The query reports the inertia as asked, unclamped.
                       ClampCase{"InertiaBelow", kIxx, queriedIxx, -0.05f, 0.05f},
                       ClampCase{"InertiaAbove", kIxx, queriedIxx, 2000.0f, 2000.0f},
@@ -171,9 +172,14 @@ TEST(PhysicsBodyMass, TheClampedInertiaActs) {
     for (int i = 0; i < 3; ++i) {
         EXPECT_NEAR(omega[i], dt / inertia[i], 1e-4f * dt / inertia[i]) << "axis " << i;
     }
+    // The inverse query answers for the request; a tiny mass is immovable.
     float inverse[4];
     dgBodyGetInverseMassMatrix(body, &inverse[0], &inverse[1], &inverse[2], &inverse[3]);
+    EXPECT_NEAR(inverse[0], 0.1f, 1e-7f);
     EXPECT_NEAR(inverse[1], 1.0f / 0.05f, 1e-3f);
+    dgBodySetMassMatrix(body, 0.0005f, 1.0f, 1.0f, 1.0f);
+    dgBodyGetInverseMassMatrix(body, &inverse[0], &inverse[1], &inverse[2], &inverse[3]);
+    EXPECT_EQ(inverse[0], 1e-15f);
 }
 
 // ---- round trips ----
@@ -211,7 +217,8 @@ TEST(PhysicsBodyRoundTrip, GettersGiveBackWhatWasSet) {
         dgBodySetContinuousCollisionMode(body, bits & 2);
         dgBodySetDirectLinkCollisionMode(body, bits & 4);
 
-        const auto expect3 = [](void (*get)(const dgBody*, float*), const dgBody* b, const float* v, float tol) {
+        const auto expect3 = [](void (*get)(const dgBody*, float*), const dgBody* b, const float* v,
+                                float tol) {
             float out[3];
             get(b, out);
             for (int i = 0; i < 3; ++i) {
@@ -580,7 +587,8 @@ TEST_P(PhysicsBodyEnding, LastCallbacksFindTheBodyWhole) {
                 dgDestroyBody(world, body);
                 break;
             case Ending::FromItsForceCallback:
-                dgBodySetForceAndTorqueCallback(body, [](dgBody* self) { dgDestroyBody(dgBodyGetWorld(self), self); });
+                dgBodySetForceAndTorqueCallback(
+                    body, [](dgBody* self) { dgDestroyBody(dgBodyGetWorld(self), self); });
                 dgWorldUpdate(world, 1.0f / 60.0f);
                 break;
             case Ending::DestroyAll:
@@ -596,12 +604,14 @@ TEST_P(PhysicsBodyEnding, LastCallbacksFindTheBodyWhole) {
     });
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    PhysicsBodyWorld, PhysicsBodyEnding,
-    ::testing::Values(EndingCase{"destroy", Ending::Destroy},
-                      EndingCase{"fromItsForceCallback", Ending::FromItsForceCallback},
-                      EndingCase{"destroyAll", Ending::DestroyAll}, EndingCase{"worldDestroy", Ending::WorldDestroy}),
-    [](const ::testing::TestParamInfo<EndingCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(PhysicsBodyWorld, PhysicsBodyEnding,
+                         ::testing::Values(EndingCase{"destroy", Ending::Destroy},
+                                           EndingCase{"fromItsForceCallback", Ending::FromItsForceCallback},
+                                           EndingCase{"destroyAll", Ending::DestroyAll},
+                                           EndingCase{"worldDestroy", Ending::WorldDestroy}),
+                         [](const ::testing::TestParamInfo<EndingCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- shapes swapped by a callback during an update ----
 
@@ -672,8 +682,8 @@ TEST(PhysicsBodyCollision, ContactCallbackMaySwapTheShapeInUse) {
     dgBodySetVelocity(falling, down);
     g_calls = 0;
     g_destroyedDuringStep = false;
-    dgMaterialPair* pair = dgWorldGetMaterialPair(w.world, w.world->m_defaultMaterialGroup,
-                                                  w.world->m_defaultMaterialGroup);
+    dgMaterialPair* pair =
+        dgWorldGetMaterialPair(w.world, w.world->m_defaultMaterialGroup, w.world->m_defaultMaterialGroup);
     ASSERT_NE(pair, nullptr);
     pair->m_process = [](dgMaterialPair*, dgContact*) -> int32_t {
         ++g_calls;
@@ -763,10 +773,11 @@ TEST_P(PhysicsBodyWalkSwap, TheNewShapeHoldsOnceTheWalkIsOver) {
         switch (from) {
             case SwapFrom::CompoundFaces:
             case SwapFrom::ModifierFaces:
-                dgBodyForEachPolygonDo(g_swapping.body, [](const dgBody* body, int32_t, const float*, int32_t) {
-                    ++*s_faces;
-                    swapOnce(const_cast<dgBody*>(body));
-                });
+                dgBodyForEachPolygonDo(g_swapping.body,
+                                       [](const dgBody* body, int32_t, const float*, int32_t) {
+                                           ++*s_faces;
+                                           swapOnce(const_cast<dgBody*>(body));
+                                       });
                 EXPECT_GE(faces, 6);
                 break;
             case SwapFrom::WorldWalk:
@@ -778,10 +789,11 @@ TEST_P(PhysicsBodyWalkSwap, TheNewShapeHoldsOnceTheWalkIsOver) {
                 const float below[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -0.7f, 0, 1};
                 dgBodySetMatrix(floor, below);
                 const uint32_t group = dgMaterialGetDefaultGroupId(world);
-                dgMaterialSetCompoundCallback(world, group, group, [](dgMaterialPair*, dgBody* a, dgBody* b) -> int32_t {
-                    swapOnce(a == g_swapping.body ? a : b);
-                    return 1;
-                });
+                dgMaterialSetCompoundCallback(world, group, group,
+                                              [](dgMaterialPair*, dgBody* a, dgBody* b) -> int32_t {
+                                                  swapOnce(a == g_swapping.body ? a : b);
+                                                  return 1;
+                                              });
                 dgWorldUpdate(world, 1.0f / 60.0f);
                 break;
             }
@@ -797,12 +809,14 @@ TEST_P(PhysicsBodyWalkSwap, TheNewShapeHoldsOnceTheWalkIsOver) {
     });
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    PhysicsBodyWorld, PhysicsBodyWalkSwap,
-    ::testing::Values(SwapCase{"compoundFaces", SwapFrom::CompoundFaces},
-                      SwapCase{"modifierFaces", SwapFrom::ModifierFaces}, SwapCase{"worldWalk", SwapFrom::WorldWalk},
-                      SwapCase{"compoundContact", SwapFrom::CompoundContact}),
-    [](const ::testing::TestParamInfo<SwapCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(PhysicsBodyWorld, PhysicsBodyWalkSwap,
+                         ::testing::Values(SwapCase{"compoundFaces", SwapFrom::CompoundFaces},
+                                           SwapCase{"modifierFaces", SwapFrom::ModifierFaces},
+                                           SwapCase{"worldWalk", SwapFrom::WorldWalk},
+                                           SwapCase{"compoundContact", SwapFrom::CompoundContact}),
+                         [](const ::testing::TestParamInfo<SwapCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // A face walk is a walk like the world's: a body destroyed from its callback
 // stays whole until the last face is handed out, the shape a callback gives

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "CountingHooks.h"
 #include "WorldTestUtils.h"
@@ -53,48 +54,50 @@ void warmUp() {
 
 }  // namespace
 
-TEST(WorldCreate, InstallsTheCallersHooksFirst) {
-    warmUp();
-    HookGuard guard;
-    g_userAllocs = 0;
-    g_userReleases = 0;
-    dgWorld* world = dgWorldCreate(userAllocate, userRelease);
-    ASSERT_NE(world, nullptr);
+// Both hooks or neither: a world given one hook alone takes the C runtime's
+// pair, so that a block from malloc never reaches a foreign release or the
+// reverse. The hooks it takes are installed first, so that its own block
+// comes from them, and every block goes back through them.
+struct HookCase {
+    const char* name;
     dgAllocHook allocate;
     dgReleaseHook release;
-    dgGetAllocatorHooks(&allocate, &release);
-    EXPECT_EQ(allocate, &userAllocate);
-    EXPECT_EQ(release, &userRelease);
-    // The world's own block came from them.
-    EXPECT_GE(g_userAllocs, 1);
-    dgWorldDestroy(world);
-    EXPECT_EQ(g_userReleases, g_userAllocs);
-}
+    bool used;
+};
 
-TEST(WorldCreate, AMissingHookSelectsTheDefaultPair) {
+class WorldHooks : public ::testing::TestWithParam<HookCase> {};
+
+TEST_P(WorldHooks, BothHooksOrNeither) {
+    const HookCase& c = GetParam();
     dgAllocHook defaultAllocate;
     dgReleaseHook defaultRelease;
     defaultHooks(&defaultAllocate, &defaultRelease);
     ASSERT_NE(defaultAllocate, &userAllocate);
-
-    struct Case {
-        dgAllocHook allocate;
-        dgReleaseHook release;
-    };
-    const Case cases[] = {{nullptr, userRelease}, {userAllocate, nullptr}, {nullptr, nullptr}};
-    for (const Case& c : cases) {
-        HookGuard guard;
-        dgSetAllocatorHooks(userAllocate, userRelease);
-        dgWorld* world = dgWorldCreate(c.allocate, c.release);
-        ASSERT_NE(world, nullptr);
-        dgAllocHook allocate;
-        dgReleaseHook release;
-        dgGetAllocatorHooks(&allocate, &release);
-        EXPECT_EQ(allocate, defaultAllocate);
-        EXPECT_EQ(release, defaultRelease);
-        dgWorldDestroy(world);
-    }
+    warmUp();
+    HookGuard guard;
+    dgSetAllocatorHooks(userAllocate, userRelease);
+    g_userAllocs = 0;
+    g_userReleases = 0;
+    dgWorld* world = dgWorldCreate(c.allocate, c.release);
+    ASSERT_NE(world, nullptr);
+    dgAllocHook allocate;
+    dgReleaseHook release;
+    dgGetAllocatorHooks(&allocate, &release);
+    EXPECT_EQ(allocate, c.used ? &userAllocate : defaultAllocate);
+    EXPECT_EQ(release, c.used ? &userRelease : defaultRelease);
+    dgWorldDestroy(world);
+    EXPECT_EQ(g_userAllocs > 0, c.used);
+    EXPECT_EQ(g_userReleases, g_userAllocs);
 }
+
+INSTANTIATE_TEST_SUITE_P(WorldCreate, WorldHooks,
+                         ::testing::Values(HookCase{"both", userAllocate, userRelease, true},
+                                           HookCase{"allocateOnly", userAllocate, nullptr, false},
+                                           HookCase{"releaseOnly", nullptr, userRelease, false},
+                                           HookCase{"neither", nullptr, nullptr, false}),
+                         [](const ::testing::TestParamInfo<HookCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(WorldCreate, FailedAllocationGivesNoWorld) {
     warmUp();

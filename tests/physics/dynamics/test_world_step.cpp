@@ -113,7 +113,9 @@ struct ApiWorld : public ::testing::Test {
 struct PlanCase {
     const char* name;
     float elapsed;
-    // 0: the default maximum sub-step.
+    // Set first (0: none), then the rate under test (0: the default
+    // maximum sub-step).
+    float before;
     float minimumFrameRate;
     int32_t count;
     float subStep;
@@ -126,6 +128,9 @@ TEST_P(UpdatePlan, StepsTheClampedTimeInEqualSubSteps) {
     HookGuard guard;
     dgWorld* world = dgWorldCreate(nullptr, nullptr);
     ASSERT_NE(world, nullptr);
+    if (c.before != 0.0f) {
+        dgWorldSetMinimumFrameRate(world, c.before);
+    }
     if (c.minimumFrameRate != 0.0f) {
         dgWorldSetMinimumFrameRate(world, c.minimumFrameRate);
     }
@@ -152,16 +157,22 @@ TEST_P(UpdatePlan, StepsTheClampedTimeInEqualSubSteps) {
 
 INSTANTIATE_TEST_SUITE_P(
     World, UpdatePlan,
-    ::testing::Values(PlanCase{"zero", 0.0f, 0.0f, 1, 0.001f}, PlanCase{"oneSecond", 1.0f, 0.0f, 1, kSixtieth},
-                      PlanCase{"oneFrame", kSixtieth, 0.0f, 1, kSixtieth},
-                      PlanCase{"nan", kNaN, 0.0f, 1, 0.001f}, PlanCase{"negative", -1.0f, 0.0f, 1, 0.001f},
-                      PlanCase{"infinity", kInf, 0.0f, 1, kSixtieth},
-                      PlanCase{"rate30", kSixtieth, 30.0f, 1, kSixtieth},
-                      PlanCase{"rate120", kSixtieth, 120.0f, 2, kSixtieth / 2.0f},
-                      PlanCase{"rate120ShortFrame", 0.008f, 120.0f, 1, 0.008f},
-                      PlanCase{"rate1000", kSixtieth, 1000.0f, 17, kSixtieth / 17.0f},
-                      PlanCase{"rate2000IsRate1000", 0.01f, 2000.0f, 10, 0.01f / 10.0f},
-                      PlanCase{"nanRateIsRate60", kSixtieth, kNaN, 1, kSixtieth}),
+    ::testing::Values(PlanCase{"zero", 0.0f, 0.0f, 0.0f, 1, 0.001f},
+                      PlanCase{"oneSecond", 1.0f, 0.0f, 0.0f, 1, kSixtieth},
+                      PlanCase{"oneFrame", kSixtieth, 0.0f, 0.0f, 1, kSixtieth},
+                      PlanCase{"nan", kNaN, 0.0f, 0.0f, 1, 0.001f},
+                      PlanCase{"negative", -1.0f, 0.0f, 0.0f, 1, 0.001f},
+                      PlanCase{"infinity", kInf, 0.0f, 0.0f, 1, kSixtieth},
+                      // The game's 30 becomes 60: one sub-step per frame.
+                      PlanCase{"rate30", kSixtieth, 0.0f, 30.0f, 1, kSixtieth},
+                      PlanCase{"rate30AfterRate120", kSixtieth, 120.0f, 30.0f, 1, kSixtieth},
+                      PlanCase{"rate120", kSixtieth, 0.0f, 120.0f, 2, kSixtieth / 2.0f},
+                      PlanCase{"rate120ShortFrame", 0.008f, 0.0f, 120.0f, 1, 0.008f},
+                      PlanCase{"rate1000", kSixtieth, 0.0f, 1000.0f, 17, kSixtieth / 17.0f},
+                      PlanCase{"rate2000IsRate1000", 0.01f, 0.0f, 2000.0f, 10, 0.01f / 10.0f},
+                      PlanCase{"nanRateChangesNothing", kSixtieth, 120.0f, kNaN, 2, kSixtieth / 2.0f},
+                      PlanCase{"infiniteRateChangesNothing", kSixtieth, 120.0f, kInf, 2, kSixtieth / 2.0f},
+                      PlanCase{"negativeRateIsRate60", kSixtieth, 120.0f, -5.0f, 1, kSixtieth}),
     [](const ::testing::TestParamInfo<PlanCase>& info) { return std::string(info.param.name); });
 
 // ---- creation ----
@@ -269,8 +280,8 @@ TEST_P(BodyDestruction, RunsOnceJointsFirstAndAfterTheSubStep) {
         }
     }
 
-    const std::vector<std::string> expected = {"destroy a", "activation b 1", "release j1", "release j2",
-                                               "release j3", "activation a 0"};
+    const std::vector<std::string> expected = {"destroy a",  "activation b 1", "release j1",
+                                               "release j2", "release j3",     "activation a 0"};
     EXPECT_EQ(g_log, expected);
     EXPECT_EQ(world->m_bodyCount, 2u);
     EXPECT_EQ(world->m_bodyTree.getCount(), 2);
@@ -289,7 +300,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DestroyCase{"now", false, Ask::Once}, DestroyCase{"nowTwice", false, Ask::Twice},
                       DestroyCase{"nowAgainFromDestructor", false, Ask::AgainFromDestructor},
                       DestroyCase{"nowAgainFromActivation", false, Ask::AgainFromActivation},
-                      DestroyCase{"deferred", true, Ask::Once}, DestroyCase{"deferredTwice", true, Ask::Twice},
+                      DestroyCase{"deferred", true, Ask::Once},
+                      DestroyCase{"deferredTwice", true, Ask::Twice},
                       DestroyCase{"deferredAgainFromDestructor", true, Ask::AgainFromDestructor},
                       DestroyCase{"deferredAgainFromActivation", true, Ask::AgainFromActivation}),
     [](const ::testing::TestParamInfo<DestroyCase>& info) { return std::string(info.param.name); });
@@ -368,7 +380,8 @@ void forceThatDestroys(dgBody* body) {
     s.busyInStep = s.busyInStep && (s.world->m_busy == 1);
     dgDestroyBody(s.world, s.victim);
     dgDestroyBody(s.world, body);
-    s.victimWholeInStep = s.victimWholeInStep && (s.destructorCalls == 0) && (s.victim->m_collision != nullptr);
+    s.victimWholeInStep =
+        s.victimWholeInStep && (s.destructorCalls == 0) && (s.victim->m_collision != nullptr);
     // Refused: the running update goes on with its own sub-step.
     dgWorldUpdate(s.world, 0.001f);
 }
@@ -527,7 +540,9 @@ public:
 private:
     int32_t pick(int32_t n) { return std::uniform_int_distribution<int32_t>(0, n - 1)(m_rng); }
     float uniform(float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(m_rng); }
-    dgBody* anyBody() { return m_bodies.empty() ? nullptr : m_bodies[size_t(pick(int32_t(m_bodies.size())))]; }
+    dgBody* anyBody() {
+        return m_bodies.empty() ? nullptr : m_bodies[size_t(pick(int32_t(m_bodies.size())))];
+    }
 
     void forget(dgBody* body) {
         for (size_t i = 0; i < m_bodies.size(); ++i) {
@@ -558,7 +573,8 @@ private:
                 if (pick(2)) {
                     dgBodyStoreMassMatrix(created, 2.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f);
                 }
-                dgWorldSetBodyMatrix(m_world, created, translation(uniform(-50, 50), uniform(-50, 50), uniform(-50, 50)));
+                dgWorldSetBodyMatrix(m_world, created,
+                                     translation(uniform(-50, 50), uniform(-50, 50), uniform(-50, 50)));
                 m_bodies.push_back(created);
                 break;
             }
