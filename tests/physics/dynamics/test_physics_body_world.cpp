@@ -818,32 +818,4 @@ INSTANTIATE_TEST_SUITE_P(PhysicsBodyWorld, PhysicsBodyWalkSwap,
                              return std::string(info.param.name);
                          });
 
-// A face walk is a walk like the world's: a body destroyed from its callback
-// stays whole until the last face is handed out, the shape a callback gives
-// back outlives the walk's use of it, and what a walk refuses (the world's
-// destruction) is refused.
-TEST(PhysicsBodyWalk, AFaceWalkDefersDestructionToItsEnd) {
-    expectEveryBlockBack([](dgWorld* world) {
-        dgCollision* box = dgCreateBox(world, 1.0f, 1.0f, 1.0f, nullptr);
-        static dgWorld* s_world;
-        static int32_t s_faces;
-        static int32_t s_facesAtDestruction;
-        s_world = world;
-        s_faces = 0;
-        s_facesAtDestruction = -1;
-        dgBody* body = dgCreateBody(world, box);
-        dgReleaseCollision(world, box);
-        dgBodySetDestructorCallback(body, [](dgBody*) { s_facesAtDestruction = s_faces; });
-        dgBodyForEachPolygonDo(body, [](const dgBody* self, int32_t, const float*, int32_t) {
-            if (s_faces++ == 0) {
-                dgDestroyBody(s_world, const_cast<dgBody*>(self));
-                dgWorldDestroy(s_world);
-            }
-        });
-        EXPECT_EQ(s_faces, 6);
-        EXPECT_EQ(s_facesAtDestruction, 6);
-        dgWorldDestroy(world);
-    });
-}
-
 }  // namespace
