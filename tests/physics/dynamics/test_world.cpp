@@ -99,17 +99,6 @@ INSTANTIATE_TEST_SUITE_P(WorldCreate, WorldHooks,
                              return std::string(info.param.name);
                          });
 
-TEST(WorldCreate, FailedAllocationGivesNoWorld) {
-    warmUp();
-    HookGuard guard;
-    MemoryBalance hooks;
-    dgAllocHook allocate;
-    dgReleaseHook release;
-    dgGetAllocatorHooks(&allocate, &release);
-    hooks.failAfter(0);
-    EXPECT_EQ(dgWorldCreate(allocate, release), nullptr);
-}
-
 TEST(World, StartsWithItsDefaultSettings) {
     HookGuard guard;
     dgWorld* world = dgWorldCreate(nullptr, nullptr);
@@ -143,34 +132,37 @@ TEST(World, StartsWithItsDefaultSettings) {
     dgWorldDestroy(world);
 }
 
-TEST(World, OwnsItsPointShape) {
-    HookGuard guard;
-    dgWorld* world = dgWorldCreate(nullptr, nullptr);
-    ASSERT_NE(world, nullptr);
-    dgCollisionPoint* point = world->m_pointCollision;
-    ASSERT_NE(point, nullptr);
-    EXPECT_EQ(point->getSignature(), 0x12344321u);
-    EXPECT_EQ(point->getRefCount(), 1);
-    EXPECT_TRUE(point->isClass(dgCollisionSphere::kClassId));
-    EXPECT_FALSE(point->hasOffset());
-    EXPECT_EQ(point->getVolume(), 0.0f);
-    dgWorldDestroy(world);
-}
-
-TEST(WorldCreate, NoMemoryForThePointShapeLeavesTheWorldWithout) {
+// The world owns a point shape of its own; without memory for its own block
+// there is no world, without memory for the point shape a world without one.
+TEST(WorldCreate, OwnsItsPointShapeMemoryPermitting) {
     warmUp();
-    HookGuard guard;
-    MemoryBalance hooks;
-    dgAllocHook allocate;
-    dgReleaseHook release;
-    dgGetAllocatorHooks(&allocate, &release);
-    // The world's own block, then nothing.
-    hooks.failAfter(1);
-    dgWorld* world = dgWorldCreate(allocate, release);
-    ASSERT_NE(world, nullptr);
-    EXPECT_EQ(world->m_pointCollision, nullptr);
-    hooks.failAfter(-1);
-    dgWorldDestroy(world);
+    for (const int64_t successes : {int64_t(-1), int64_t(0), int64_t(1)}) {
+        HookGuard guard;
+        MemoryBalance hooks;
+        dgAllocHook allocate;
+        dgReleaseHook release;
+        dgGetAllocatorHooks(&allocate, &release);
+        hooks.failAfter(successes);
+        dgWorld* world = dgWorldCreate(allocate, release);
+        hooks.failAfter(-1);
+        if (successes == 0) {
+            EXPECT_EQ(world, nullptr);
+            continue;
+        }
+        ASSERT_NE(world, nullptr);
+        dgCollisionPoint* point = world->m_pointCollision;
+        if (successes == 1) {
+            EXPECT_EQ(point, nullptr);
+        } else {
+            ASSERT_NE(point, nullptr);
+            EXPECT_EQ(point->getSignature(), 0x12344321u);
+            EXPECT_EQ(point->getRefCount(), 1);
+            EXPECT_TRUE(point->isClass(dgCollisionSphere::kClassId));
+            EXPECT_FALSE(point->hasOffset());
+            EXPECT_EQ(point->getVolume(), 0.0f);
+        }
+        dgWorldDestroy(world);
+    }
 }
 
 TEST(World, SimdFlagFollowsTheProcessorAndTheMode) {
