@@ -370,7 +370,8 @@ struct Deferral {
     int32_t requests = 0;
     int32_t destructions = 0;
     int32_t endCalls = 0;
-    // Inside the asking callback, or later inside the same walk or sub-step.
+    // Set while the requests are made; a destruction then, or seen by any
+    // later call from inside the same walk or sub-step, is too early.
     bool running = false;
     bool destroyedWhileRunning = false;
     bool wholeWhileRunning = true;
@@ -440,14 +441,13 @@ const DeferralCase kDeferrals[] = {
      1},
     // The face walk also refuses the world's destruction.
     {"FaceWalk", 1, false,
-     [](dgWorld* w) {
+     [](dgWorld*) {
          dgBodyForEachPolygonDo(g_deferral->bodies[0], [](const dgBody*, int32_t, const float*, int32_t) {
              ++g_deferral->faces;
              destroyAllOnce();
              dgWorldDestroy(g_deferral->world);
          });
          EXPECT_EQ(g_deferral->facesAtDestruction, 6);
-         (void)w;
      },
      6},
     // Inside a sub-step, also from a walk started there, destruction waits
