@@ -207,17 +207,6 @@ Cloud fibonacciSphere(int n, float radius) {
     return c;
 }
 
-// Bounds of the placed triangles of a face walk.
-float g_lo[3], g_hi[3];
-void boundsCallback(const dgBody*, int32_t count, const float* v, int32_t) {
-    for (int32_t i = 0; i < count; i++) {
-        for (int a = 0; a < 3; a++) {
-            g_lo[a] = std::min(g_lo[a], v[3 * i + a]);
-            g_hi[a] = std::max(g_hi[a], v[3 * i + a]);
-        }
-    }
-}
-
 Cloud cubeCorners(float h) {
     Cloud c;
     for (int i = 0; i < 8; i++) {
@@ -859,28 +848,6 @@ TEST(ConvexHullInput, StrideSkipsPaddingAndDropsRemainder) {
     }
 }
 
-TEST(ConvexHullQueries, SupportVertexMatchesBruteForceOverVertices) {
-    std::mt19937 rng(21);
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    std::vector<Cloud> clouds = {fibonacciSphere(64, 2.0f), uniformBall(rng, 300, 1.0f),
-                                 uniformCube(rng, 200, 0.3f, 4.0f, 150.0f)};
-    for (const Cloud& cloud : clouds) {
-        HullHolder hull = makeHull(cloud);
-        ASSERT_GT(hull->getVertexCount(), 3);
-        const dgVector* v = hull->getVertices();
-        for (int trial = 0; trial < 500; trial++) {
-            dgVector d(g(rng), g(rng), g(rng), 0.0f);
-            d = d.scale(1.0f / std::sqrt(d % d));
-            float best = -1e30f;
-            for (int32_t i = 0; i < hull->getVertexCount(); i++) {
-                best = std::max(best, v[i] % d);
-            }
-            const dgVector s = hull->supportVertex(d);
-            EXPECT_NEAR(s % d, best, 1e-5f * (1.0f + std::fabs(best)));
-        }
-    }
-}
-
 // Clusters of near-duplicate points at a cube's corners, the cube 770 times
 // its size from the origin: the support point must reach the extreme of the
 // input points along every direction (brute force in double), up to the
@@ -925,116 +892,4 @@ TEST(ConvexHullQueries, SupportOfFarClustersReachesTheExtremeInput) {
         worst = std::max(worst, (cloudWorst + tolerance) / size);
     }
     EXPECT_EQ(shortClouds, 0) << "worst shortfall " << worst << " of the size";
-}
-
-// Segment against the hull's face planes (Cyrus-Beck in double) as the
-// independent answer.
-TEST(ConvexHullQueries, RayCastMatchesClippingAgainstFacePlanes) {
-    std::mt19937 rng(33);
-    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-    const Cloud cloud = uniformBall(rng, 150, 2.0f);
-    HullHolder hull = makeHull(cloud);
-    const std::vector<FacePlane> planes = facePlanes(*hull);
-    int hits = 0;
-    for (int trial = 0; trial < 400; trial++) {
-        dgVector dir(u(rng), u(rng), u(rng), 0.0f);
-        dir = dir.scale(1.0f / std::sqrt(dir % dir + 1e-12f));
-        const dgVector p0(-4.0f * dir.x + u(rng), -4.0f * dir.y + u(rng), -4.0f * dir.z + u(rng), 1.0f);
-        const float reach = 2.0f + 6.0f * (u(rng) + 1.0f) * 0.5f;
-        const dgVector p1(p0.x + reach * dir.x, p0.y + reach * dir.y, p0.z + reach * dir.z, 1.0f);
-
-        const D3 a = toD3(p0), d = sub(toD3(p1), a);
-        double enter = 0.0, leave = 1.0, second = -1.0;
-        const FacePlane* entering = nullptr;
-        bool miss = false;
-        for (const FacePlane& f : planes) {
-            const double s0 = dot(f.normal, a) + f.offset, sd = dot(f.normal, d);
-            if (std::fabs(sd) < 1e-12) {
-                miss = miss || s0 > 0.0;
-                continue;
-            }
-            const double t = -s0 / sd;
-            if (sd < 0.0) {
-                if (t > enter) {
-                    second = enter;
-                    enter = t;
-                    entering = &f;
-                } else {
-                    second = std::max(second, t);
-                }
-            } else {
-                leave = std::min(leave, t);
-            }
-        }
-        miss = miss || !entering || enter > leave;
-        dgContactPoint contact;
-        contact.userId = -1;
-        const float t = hull->rayCast(p0, p1, contact, nullptr, nullptr, nullptr);
-        // Segments that only graze the hull (the entering and leaving
-        // parameters nearly equal) or end near it are ambiguous either way.
-        const double margin = 1e-3 / reach;
-        if (std::fabs(enter - leave) < margin || std::fabs(enter - 1.0) < margin) {
-            continue;
-        }
-        if (miss) {
-            EXPECT_GT(t, 1.0f) << "trial " << trial;
-            continue;
-        }
-        hits++;
-        ASSERT_LE(t, 1.0f) << "trial " << trial;
-        EXPECT_NEAR(t, enter, 2e-4 / reach * 10.0) << "trial " << trial;
-        EXPECT_EQ(contact.userId, 0);
-        const D3 n = toD3(contact.normal);
-        EXPECT_NEAR(length(n), 1.0, 1e-4);
-        if (enter - second > 1e-2) {
-            EXPECT_GT(dot(n, entering->normal), 0.999) << "trial " << trial;
-        }
-    }
-    EXPECT_GT(hits, 100);
-}
-
-// The face walk places the triangles by offset * body matrix, in order and
-// outward; volume and inertia see the offset.
-TEST(ConvexHullQueries, FaceWalkAppliesOffsetAndBodyMatrix) {
-    dgMatrix offset(dgGetIdentityMatrix());
-    offset.position = dgVector(3, -1, 2, 1);
-    HullHolder hull = makeHull(cubeCorners(1.0f), offset);
-    dgMatrix placement(dgGetIdentityMatrix());
-    placement.position = dgVector(10, 0, 0, 1);
-    dgBody body(shapetest::placedBody(placement));
-
-    for (int a = 0; a < 3; a++) {
-        g_lo[a] = 1e30f;
-        g_hi[a] = -1e30f;
-    }
-    EXPECT_EQ(hull->forEachPolygon(&body, boundsCallback), 12);
-    const float centre[3] = {13, -1, 2};
-    for (int a = 0; a < 3; a++) {
-        EXPECT_FLOAT_EQ(g_lo[a], centre[a] - 1.0f);
-        EXPECT_FLOAT_EQ(g_hi[a], centre[a] + 1.0f);
-    }
-    EXPECT_NEAR(walkHull(*hull, placement).volume, 8.0, 1e-4);
-    dgVector inertia, origin;
-    hull->calcInertia(inertia, origin);
-    EXPECT_NEAR(origin.x, 3.0f, 1e-4f);
-    EXPECT_NEAR(origin.y, -1.0f, 1e-4f);
-    EXPECT_NEAR(origin.z, 2.0f, 1e-4f);
-    EXPECT_NEAR(inertia.y, 2.0f / 3.0f, 1e-3f);
-}
-
-// The section of the cube at y = 0.25 runs through the four vertical edges
-// and, the faces being triangles, through the diagonal of each side face.
-TEST(ConvexHullQueries, PlaneIntersectionOfTheCube) {
-    HullHolder hull = makeHull(cubeCorners(1.0f));
-    dgVector points[dgPlaneIntersectionMaxPoints];
-    const int32_t count = hull->calcPlaneIntersection(dgVector(0, 1, 0, 0), dgVector(0, 0.25f, 0, 1), points);
-    ASSERT_EQ(count, 8);
-    int corners = 0;
-    for (int32_t i = 0; i < count; i++) {
-        EXPECT_NEAR(points[i].y, 0.25f, 1e-6f);
-        EXPECT_NEAR(std::max(std::fabs(points[i].x), std::fabs(points[i].z)), 1.0f, 1e-6f);
-        corners += (std::fabs(std::fabs(points[i].x) - 1.0f) < 1e-6f &&
-                    std::fabs(std::fabs(points[i].z) - 1.0f) < 1e-6f);
-    }
-    EXPECT_EQ(corners, 4);
 }

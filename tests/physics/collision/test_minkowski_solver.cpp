@@ -790,44 +790,6 @@ TEST_F(MinkowskiTest, NonFinitePlacementsMakeNoContacts) {
     }
 }
 
-// ---- cross-sections ----
-
-// The clip takes both contours as counter-clockwise about the cutting
-// normal: every shape's plane contour must come that way.
-TEST(MinkowskiContours, EveryShapeWindsCounterClockwiseAboutTheNormal) {
-    ShapeHolder shapes[] = {box(1, 2, 3),
-                            hull(4, 60, 1.0f),
-                            cylinder(1.0f, 2.0f),
-                            capsule(0.5f, 3.0f),
-                            ShapeHolder::adopt(new dgCollisionCone(0, 1.0f, 2.0f, dgGetIdentityMatrix())),
-                            ShapeHolder::adopt(new dgCollisionChamferCylinder(0, 1.0f, 0.5f, dgGetIdentityMatrix()))};
-    std::mt19937 rng(17);
-    std::uniform_real_distribution<float> u(0.02f, 0.98f);
-    for (const ShapeHolder& shape : shapes) {
-        int32_t polygons = 0;
-        for (int32_t trial = 0; trial < 500; trial++) {
-            const dgVector n(randomUnit(rng));
-            const dgVector hi(shape->supportVertex(n));
-            const dgVector lo(shape->supportVertex(n.scale(-1.0f)));
-            dgVector p(lo + (hi - lo).scale(u(rng)));
-            p.w = 1.0f;
-            dgVector points[dgPlaneIntersectionMaxPoints];
-            const int32_t count = shape->calcPlaneIntersection(n, p, points);
-            ASSERT_LE(count, 12);
-            if (count < 3) {
-                continue;
-            }
-            polygons++;
-            dgVector area(0, 0, 0, 0);
-            for (int32_t i = 1; i + 1 < count; i++) {
-                area += (points[i] - points[0]).cross(points[i + 1] - points[0]);
-            }
-            EXPECT_GT(area % n, 0.0f) << shape->getShapeType();
-        }
-        EXPECT_GT(polygons, 100) << shape->getShapeType();
-    }
-}
-
 // ---- clipping ----
 
 namespace {
