@@ -2,8 +2,9 @@
 // class hierarchy, the key the world's cache files it under, the tables it
 // shares with the other shapes of its kind (built with the first, freed with
 // the last, the same every time), its mass properties moved by an offset, a
-// ray prefilter's veto, and every block back after a life of queries. What is
-// particular to a kind (its closed forms, rays, sections) stays in its file.
+// ray prefilter's veto, and every block back after a life of queries. What a
+// convex kind's geometry must satisfy (support, rays, mass, walk, box,
+// sections) is the shape properties' suite's (test_shape_properties.cpp).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -488,6 +489,7 @@ TEST_P(ShapeKinds, ClassIdentityAlongTheHierarchy) {
     EXPECT_EQ(shape->getRefCount(), 1);
     EXPECT_EQ(shape->getRefWord(), 257u);
     EXPECT_FALSE(shape->hasOffset());
+    EXPECT_EQ(shape->getUserId(), 0u);
 }
 
 TEST_P(ShapeKinds, KeyIsTheOneTheFactoryFilesItUnder) {

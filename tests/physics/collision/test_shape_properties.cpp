@@ -178,8 +178,11 @@ struct TestShape {
     // it may lie (relative to the size).
     double supportLoss = 0.0;
     double surface = 1e-5;
+    // How far (relative) a ray's hit may lie from the true surface: the
+    // kinds that cast on an angle grid or snap their points lie off it.
+    double rayTolerance = 2e-5;
     // Cosine of the largest angle of a ray normal from the true one.
-    double normalCos = 0.9999;
+    double normalCos = 0.9999999;
     Mass mass;
     // How far (relative) the walked polyhedron's mass may fall short of the
     // true shape's, and the walk's own exact volume (NaN: not known).
@@ -260,6 +263,7 @@ TestShape makeHull(std::mt19937& rng, float scale, const dgMatrix& offset) {
     out.size = std::max(axes[0], std::max(axes[1], axes[2]));
     out.walkReturnsFaces = true;
     out.normalCos = 0.999;
+    out.rayTolerance = 2e-3;
     // The hull snaps its points to a grid of 1/2048 of their spread.
     out.supportLoss = 2e-3 * out.size;
     out.surface = 2e-3;
@@ -346,6 +350,7 @@ TestShape makeHull(std::mt19937& rng, float scale, const dgMatrix& offset) {
         out.mass = m;
         out.walkVolume = moments.volume;
         out.walkFaces = {{3, hull->getFaceCount()}};
+        out.rayTolerance = 1e-4;
         out.coarse.clear();
         out.size = 0.0;
         for (const D3& p : cloud) {
@@ -466,6 +471,7 @@ TestShape makeShape(Kind kind, std::mt19937& rng, float scale = 1.0f,
             };
             const double step = gridStep(r);
             out.supportLoss = r * (1.0 - std::cos(1.5 * step));
+            out.rayTolerance = 2e-3;
             out.normalCos = std::cos(1.5 * step);
             out.mass = diagonalMass(kPi * r * r * 2.0 * h / 3.0, D3{-0.5 * h, 0, 0}, 3.0 / 80.0 * 4.0 * h * h,
                                     0.15 * r * r, 0.15 * r * r);
@@ -554,6 +560,7 @@ TestShape makeShape(Kind kind, std::mt19937& rng, float scale = 1.0f,
             out.support = [=](const D3& u) { return h + rc * length(D3{0, u.y, u.z}); };
             // Near the poles the flat face's rim point answers.
             out.supportLoss = (h + rc) * (1.0 - std::cos(1.5 * gridStep(rc))) + 2e-4 * h;
+            out.rayTolerance = 2e-3;
             out.normalCos = 0.995;
             // At radius rho the shape spans |x| <= X(rho): h over the core,
             // sqrt(h^2 - (rho - rc)^2) over the rounded rim.
@@ -633,6 +640,7 @@ TestShape makeShape(Kind kind, std::mt19937& rng, float scale = 1.0f,
                 return length(w) * innerSupport(w * (1.0 / length(w))) + dot(u, t);
             };
             out.supportLoss = inner.supportLoss * most;
+            out.rayTolerance = inner.rayTolerance * most / least;
             out.surface = inner.surface * most / least;
             out.normalCos = std::cos(std::min(std::acos(inner.normalCos) * most / least + 1e-3, 1.5));
             out.mass = mapped(inner.mass, m);
@@ -764,9 +772,6 @@ bool smoothNormal(const Field& bound, const D3& p, double size, D3& normal) {
     return true;
 }
 
-// Geometric slack of the shapes that approximate a curved surface by an
-// angle grid or snap hull points, relative to the shape's size.
-constexpr double kShapeTolerance = 2e-3;
 constexpr uint32_t kUserId = 0x80000005u;
 
 // Checks one ray of local segment p0 -> p1 against the reference; returns
@@ -777,7 +782,7 @@ int32_t checkRay(const TestShape& s, const dgVector& p0, const dgVector& p1, con
                   p1.z);
     const std::string what(label + ends);
     const D3 a = toD3(p0), b = toD3(p1);
-    const double e = kShapeTolerance * s.size;
+    const double e = s.rayTolerance * s.size;
     const double length = testsupport::length(b - a);
     // The float result itself carries a few units in the last place of t.
     const double slack = 4.0 * std::numeric_limits<float>::epsilon() + e / length;
@@ -819,7 +824,7 @@ int32_t checkRay(const TestShape& s, const dgVector& p0, const dgVector& p1, con
     const double entry = firstEntry(s.bound, a, b, 0.0);
     if ((length < 20.0 * s.size) && (entry > 0.0) &&
         smoothNormal(s.bound, a + (b - a) * entry, s.size, expected)) {
-        EXPECT_GE(dot(n, expected), s.normalCos) << what << ": normal off the surface's";
+        EXPECT_GE(dot(unitD3(n), expected), s.normalCos) << what << ": normal off the surface's";
     }
     return 1;
 }
