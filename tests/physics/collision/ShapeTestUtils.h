@@ -1,7 +1,8 @@
 // Helpers shared by the shape and world tests: random directions and poses,
 // fixed placements, a vetoing ray prefilter, edge table snapshots, double
 // precision tetrahedron moments, placed bounds, the faces of a polygon walk
-// and their mass sums, and an allocator hook guard.
+// and their mass sums, a convex polyhedron given by its faces, and an
+// allocator hook guard.
 // Header-only; each test file pulls the names in with a using-directive.
 #pragma once
 
@@ -16,6 +17,7 @@
 #include "dgBody.h"
 #include "dgCollision.h"
 #include "dgConvexCollision.h"
+#include "dgEdgeMesh.h"
 #include "dgMemory.h"
 #include "dgQuaternion.h"
 #include "TestSupport.h"
@@ -165,6 +167,59 @@ inline FaceMoments faceMoments(const WalkedFaces& faces) {
         }
     }
     return m;
+}
+
+// A convex polyhedron from explicit vertices and outward faces, owning its
+// arrays (dgMalloc) the way a convex hull does: the convex base's own support,
+// ray cast, walk, mass, section and submerged volume, without a derived
+// shape's overrides.
+class TestHull : public dgConvexCollision {
+public:
+    TestHull(const std::vector<dgVector>& vertices, const std::vector<std::vector<int32_t>>& faces,
+             const dgMatrix& offset = dgGetIdentityMatrix())
+        : dgConvexCollision(0x5151u, offset, dgShapeConvexHull), m_faces(faces) {
+        m_vertexCount = uint16_t(vertices.size());
+        m_vertices = static_cast<dgVector*>(dgMalloc(sizeof(dgVector) * vertices.size()));
+        for (size_t i = 0; i < vertices.size(); i++) {
+            m_vertices[i] = vertices[i];
+            m_vertices[i].w = 1.0f;
+        }
+        dgEdgeMesh mesh;
+        mesh.dgEdgeMeshBeginFace();
+        for (const std::vector<int32_t>& face : faces) {
+            mesh.dgEdgeMeshAddFace(int32_t(face.size()), face.data());
+        }
+        mesh.dgEdgeMeshEndFace();
+        const int32_t count = mesh.getEdgeCount();
+        m_edges = static_cast<dgConvexEdge*>(dgMalloc(sizeof(dgConvexEdge) * size_t(count)));
+        m_edgeCount = uint16_t(fillEdgeTable(mesh, m_edges, count));
+        initMassAndBox();
+    }
+
+    void setCollisionBBox(const dgVector&, const dgVector&) override {}
+    uint32_t calcSignature() const override {
+        return dgShapeSignature(getShapeType(), nullptr, 0, m_offsetMatrix);
+    }
+
+    const std::vector<std::vector<int32_t>>& faces() const { return m_faces; }
+
+private:
+    std::vector<std::vector<int32_t>> m_faces;
+};
+
+// Corners of the box [-h, h] (corner i takes -h along axis k when bit k is
+// set) and its six outward quads.
+inline std::vector<dgVector> boxCorners(float hx, float hy, float hz) {
+    std::vector<dgVector> v;
+    for (int32_t i = 0; i < 8; i++) {
+        v.push_back(dgVector((i & 1) ? -hx : hx, (i & 2) ? -hy : hy, (i & 4) ? -hz : hz, 1.0f));
+    }
+    return v;
+}
+inline const std::vector<std::vector<int32_t>>& boxFaces() {
+    static const std::vector<std::vector<int32_t>> faces = {{0, 4, 5, 1}, {0, 1, 3, 2}, {1, 5, 7, 3},
+                                                            {5, 4, 6, 7}, {4, 0, 2, 6}, {6, 2, 3, 7}};
+    return faces;
 }
 
 // Restores the allocator hooks that dgWorldCreate (or a test) replaces.

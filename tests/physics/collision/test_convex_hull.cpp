@@ -207,17 +207,6 @@ Cloud fibonacciSphere(int n, float radius) {
     return c;
 }
 
-// Bounds of the placed triangles of a face walk.
-float g_lo[3], g_hi[3];
-void boundsCallback(const dgBody*, int32_t count, const float* v, int32_t) {
-    for (int32_t i = 0; i < count; i++) {
-        for (int a = 0; a < 3; a++) {
-            g_lo[a] = std::min(g_lo[a], v[3 * i + a]);
-            g_hi[a] = std::max(g_hi[a], v[3 * i + a]);
-        }
-    }
-}
-
 Cloud cubeCorners(float h) {
     Cloud c;
     for (int i = 0; i < 8; i++) {
@@ -252,19 +241,22 @@ std::vector<int64_t> hullImage(const dgCollisionConvexHull& hull) {
 }
 
 // Random clouds for the property check: each axis has its own half-size
-// (from 0.01 to 500, so every scale regime of the normalisation and mixes of
-// them occur) and the cloud sits off the origin by up to ten half-sizes.
+// (from 0.0005 to 500, so every scale regime of the normalisation and mixes of
+// them occur) and the cloud sits off the origin by up to ten half-sizes, or
+// now and then three hundred.
 enum class CloudKind { Cube, Ball, Sphere, TiltedSlab, TiltedPlane, Line };
 
 Cloud randomCloud(CloudKind kind, std::mt19937& rng) {
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-    std::uniform_real_distribution<float> logHalf(std::log(0.01f), std::log(500.0f));
+    std::uniform_real_distribution<float> logHalf(std::log(0.0005f), std::log(500.0f));
     std::uniform_int_distribution<int> sizes(4, 150);
     const int n = sizes(rng);
+    // One cloud in eight sits far out, up to three hundred half-sizes.
+    const float reach = (rng() % 8 == 0) ? 300.0f : 10.0f;
     float half[3], centre[3];
     for (int a = 0; a < 3; a++) {
         half[a] = std::exp(logHalf(rng));
-        centre[a] = 10.0f * half[a] * u(rng);
+        centre[a] = reach * half[a] * u(rng);
     }
     // Flat kinds live in a turned frame, so that no axis of the normalisation
     // stretches their thin direction.
@@ -507,60 +499,6 @@ TEST(ConvexHullKnownShapes, PointNearAFaceAddsNoVertex) {
     }
 }
 
-TEST(ConvexHullRandomClouds, MatchBruteForceHull) {
-    std::mt19937 rng(1234);
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    std::vector<Cloud> clouds;
-    for (int n : {5, 12, 40, 90}) {
-        clouds.push_back(uniformCube(rng, n, 1.0f, 1.0f, 1.0f));
-    }
-    clouds.push_back(uniformBall(rng, 70, 3.0f));
-    clouds.push_back(uniformCube(rng, 60, 0.2f, 7.0f, 300.0f));                // three scale regimes
-    clouds.push_back(uniformCube(rng, 60, 5.0f, 5.0f, 5.0f, 1000, -500, 20));  // far from the origin
-    // A blob a thousandth across: each axis is scaled up to unit size, so it
-    // is a hull like any other.
-    clouds.push_back(uniformCube(rng, 40, 0.0005f, 0.0005f, 0.0005f));
-    Cloud gauss, slab;
-    for (int i = 0; i < 80 * 3; i++) {
-        gauss.push_back(2.0f * g(rng));
-    }
-    clouds.push_back(gauss);
-    // A slab just thicker than the tolerances is a valid flat hull.
-    for (int i = 0; i < 40; i++) {
-        slab.insert(slab.end(), {g(rng), g(rng), (i % 2) ? 0.05f : 0.0f});
-    }
-    clouds.push_back(slab);
-
-    for (size_t k = 0; k < clouds.size(); k++) {
-        SCOPED_TRACE(testing::Message() << "cloud " << k);
-        const Cloud& cloud = clouds[k];
-        HullHolder hull = makeHull(cloud);
-        ASSERT_GT(hull->getFaceCount(), 0);
-        expectClosedTriangleMesh(*hull);
-        const double tolerance = hullTolerance(cloud);
-        expectConvexOutward(*hull, 1e-4 * tolerance);
-
-        const std::vector<FacePlane> planes = facePlanes(*hull);
-        for (size_t i = 0; i < cloud.size() / 3; i++) {
-            ASSERT_LE(farthestOutside(planes, pointOf(cloud, i)), tolerance) << "point " << i;
-        }
-        // Hull vertices are input points up to the snap to the grid.
-        for (int32_t i = 0; i < hull->getVertexCount(); i++) {
-            double nearest = 1e300;
-            for (size_t j = 0; j < cloud.size() / 3; j++) {
-                nearest = std::min(nearest, length(sub(toD3(hull->getVertices()[i]), pointOf(cloud, j))));
-            }
-            EXPECT_LE(nearest, tolerance) << "vertex " << i;
-        }
-
-        double area = 0.0;
-        const double volume = bruteForceVolume(cloud, &area);
-        EXPECT_NEAR(hull->getVolume(), volume, area * tolerance) << "brute force " << volume;
-        EXPECT_NEAR(hull->getCentreOfMass().w, volume, area * tolerance);
-        EXPECT_NEAR(walkHull(*hull).volume, volume, area * tolerance);
-    }
-}
-
 // Lattice points: every plane and line of the lattice is full of exactly
 // coplanar and collinear points, and points repeat. The hull's vertices must be
 // input points and hold every input point exactly, which makes it the true
@@ -757,6 +695,15 @@ TEST_P(ConvexHullProperty, EveryPointInsideAndHullConvex) {
             }
             ASSERT_LE(nearest, tolerance) << "vertex " << i;
         }
+        // Small clouds: the volume of the true hull, by brute force over
+        // every triple of points, within the tolerance over its surface.
+        if (n <= 24) {
+            double area = 0.0;
+            const double volume = bruteForceVolume(cloud, &area);
+            EXPECT_NEAR(hull->getVolume(), volume, area * tolerance) << "brute force " << volume;
+            EXPECT_NEAR(hull->getCentreOfMass().w, volume, area * tolerance);
+            EXPECT_NEAR(walkHull(*hull).volume, volume, area * tolerance);
+        }
     }
     if (kind != CloudKind::Line && kind != CloudKind::TiltedPlane) {
         EXPECT_GT(built, 250);
@@ -859,28 +806,6 @@ TEST(ConvexHullInput, StrideSkipsPaddingAndDropsRemainder) {
     }
 }
 
-TEST(ConvexHullQueries, SupportVertexMatchesBruteForceOverVertices) {
-    std::mt19937 rng(21);
-    std::normal_distribution<float> g(0.0f, 1.0f);
-    std::vector<Cloud> clouds = {fibonacciSphere(64, 2.0f), uniformBall(rng, 300, 1.0f),
-                                 uniformCube(rng, 200, 0.3f, 4.0f, 150.0f)};
-    for (const Cloud& cloud : clouds) {
-        HullHolder hull = makeHull(cloud);
-        ASSERT_GT(hull->getVertexCount(), 3);
-        const dgVector* v = hull->getVertices();
-        for (int trial = 0; trial < 500; trial++) {
-            dgVector d(g(rng), g(rng), g(rng), 0.0f);
-            d = d.scale(1.0f / std::sqrt(d % d));
-            float best = -1e30f;
-            for (int32_t i = 0; i < hull->getVertexCount(); i++) {
-                best = std::max(best, v[i] % d);
-            }
-            const dgVector s = hull->supportVertex(d);
-            EXPECT_NEAR(s % d, best, 1e-5f * (1.0f + std::fabs(best)));
-        }
-    }
-}
-
 // Clusters of near-duplicate points at a cube's corners, the cube 770 times
 // its size from the origin: the support point must reach the extreme of the
 // input points along every direction (brute force in double), up to the
@@ -925,116 +850,4 @@ TEST(ConvexHullQueries, SupportOfFarClustersReachesTheExtremeInput) {
         worst = std::max(worst, (cloudWorst + tolerance) / size);
     }
     EXPECT_EQ(shortClouds, 0) << "worst shortfall " << worst << " of the size";
-}
-
-// Segment against the hull's face planes (Cyrus-Beck in double) as the
-// independent answer.
-TEST(ConvexHullQueries, RayCastMatchesClippingAgainstFacePlanes) {
-    std::mt19937 rng(33);
-    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-    const Cloud cloud = uniformBall(rng, 150, 2.0f);
-    HullHolder hull = makeHull(cloud);
-    const std::vector<FacePlane> planes = facePlanes(*hull);
-    int hits = 0;
-    for (int trial = 0; trial < 400; trial++) {
-        dgVector dir(u(rng), u(rng), u(rng), 0.0f);
-        dir = dir.scale(1.0f / std::sqrt(dir % dir + 1e-12f));
-        const dgVector p0(-4.0f * dir.x + u(rng), -4.0f * dir.y + u(rng), -4.0f * dir.z + u(rng), 1.0f);
-        const float reach = 2.0f + 6.0f * (u(rng) + 1.0f) * 0.5f;
-        const dgVector p1(p0.x + reach * dir.x, p0.y + reach * dir.y, p0.z + reach * dir.z, 1.0f);
-
-        const D3 a = toD3(p0), d = sub(toD3(p1), a);
-        double enter = 0.0, leave = 1.0, second = -1.0;
-        const FacePlane* entering = nullptr;
-        bool miss = false;
-        for (const FacePlane& f : planes) {
-            const double s0 = dot(f.normal, a) + f.offset, sd = dot(f.normal, d);
-            if (std::fabs(sd) < 1e-12) {
-                miss = miss || s0 > 0.0;
-                continue;
-            }
-            const double t = -s0 / sd;
-            if (sd < 0.0) {
-                if (t > enter) {
-                    second = enter;
-                    enter = t;
-                    entering = &f;
-                } else {
-                    second = std::max(second, t);
-                }
-            } else {
-                leave = std::min(leave, t);
-            }
-        }
-        miss = miss || !entering || enter > leave;
-        dgContactPoint contact;
-        contact.userId = -1;
-        const float t = hull->rayCast(p0, p1, contact, nullptr, nullptr, nullptr);
-        // Segments that only graze the hull (the entering and leaving
-        // parameters nearly equal) or end near it are ambiguous either way.
-        const double margin = 1e-3 / reach;
-        if (std::fabs(enter - leave) < margin || std::fabs(enter - 1.0) < margin) {
-            continue;
-        }
-        if (miss) {
-            EXPECT_GT(t, 1.0f) << "trial " << trial;
-            continue;
-        }
-        hits++;
-        ASSERT_LE(t, 1.0f) << "trial " << trial;
-        EXPECT_NEAR(t, enter, 2e-4 / reach * 10.0) << "trial " << trial;
-        EXPECT_EQ(contact.userId, 0);
-        const D3 n = toD3(contact.normal);
-        EXPECT_NEAR(length(n), 1.0, 1e-4);
-        if (enter - second > 1e-2) {
-            EXPECT_GT(dot(n, entering->normal), 0.999) << "trial " << trial;
-        }
-    }
-    EXPECT_GT(hits, 100);
-}
-
-// The face walk places the triangles by offset * body matrix, in order and
-// outward; volume and inertia see the offset.
-TEST(ConvexHullQueries, FaceWalkAppliesOffsetAndBodyMatrix) {
-    dgMatrix offset(dgGetIdentityMatrix());
-    offset.position = dgVector(3, -1, 2, 1);
-    HullHolder hull = makeHull(cubeCorners(1.0f), offset);
-    dgMatrix placement(dgGetIdentityMatrix());
-    placement.position = dgVector(10, 0, 0, 1);
-    dgBody body(shapetest::placedBody(placement));
-
-    for (int a = 0; a < 3; a++) {
-        g_lo[a] = 1e30f;
-        g_hi[a] = -1e30f;
-    }
-    EXPECT_EQ(hull->forEachPolygon(&body, boundsCallback), 12);
-    const float centre[3] = {13, -1, 2};
-    for (int a = 0; a < 3; a++) {
-        EXPECT_FLOAT_EQ(g_lo[a], centre[a] - 1.0f);
-        EXPECT_FLOAT_EQ(g_hi[a], centre[a] + 1.0f);
-    }
-    EXPECT_NEAR(walkHull(*hull, placement).volume, 8.0, 1e-4);
-    dgVector inertia, origin;
-    hull->calcInertia(inertia, origin);
-    EXPECT_NEAR(origin.x, 3.0f, 1e-4f);
-    EXPECT_NEAR(origin.y, -1.0f, 1e-4f);
-    EXPECT_NEAR(origin.z, 2.0f, 1e-4f);
-    EXPECT_NEAR(inertia.y, 2.0f / 3.0f, 1e-3f);
-}
-
-// The section of the cube at y = 0.25 runs through the four vertical edges
-// and, the faces being triangles, through the diagonal of each side face.
-TEST(ConvexHullQueries, PlaneIntersectionOfTheCube) {
-    HullHolder hull = makeHull(cubeCorners(1.0f));
-    dgVector points[dgPlaneIntersectionMaxPoints];
-    const int32_t count = hull->calcPlaneIntersection(dgVector(0, 1, 0, 0), dgVector(0, 0.25f, 0, 1), points);
-    ASSERT_EQ(count, 8);
-    int corners = 0;
-    for (int32_t i = 0; i < count; i++) {
-        EXPECT_NEAR(points[i].y, 0.25f, 1e-6f);
-        EXPECT_NEAR(std::max(std::fabs(points[i].x), std::fabs(points[i].z)), 1.0f, 1e-6f);
-        corners += (std::fabs(std::fabs(points[i].x) - 1.0f) < 1e-6f &&
-                    std::fabs(std::fabs(points[i].z) - 1.0f) < 1e-6f);
-    }
-    EXPECT_EQ(corners, 4);
 }

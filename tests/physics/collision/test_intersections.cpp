@@ -144,22 +144,6 @@ TEST(ClosestPointsOfSegments, CrossingPerpendicularSegmentsMeetAtTheCrossing) {
     EXPECT_EQ(dist(p, q), 0.0f);
 }
 
-TEST(ClosestPointsOfSegments, CrossingAtAnyAngleGivesZeroDistance) {
-    Rng rng;
-    for (int i = 0; i < 2000; ++i) {
-        const dgVector x(rng.point(10.0f)), u(rng.unit()), v(rng.unit());
-        if (std::fabs(u % v) > 0.99f) {
-            continue;
-        }
-        const dgVector p0(x - u * rng.uni(0.1f, 5.0f)), p1(x + u * rng.uni(0.1f, 5.0f));
-        const dgVector q0(x - v * rng.uni(0.1f, 5.0f)), q1(x + v * rng.uni(0.1f, 5.0f));
-        dgVector p, q;
-        dgClosestPointsOfSegments(p0, p1, q0, q1, p, q);
-        EXPECT_LT(dist(p, q), 1e-4f);
-        EXPECT_LT(dist(p, x), 2e-3f);
-    }
-}
-
 TEST(ClosestPointsOfSegments, ParallelSegmentsGiveMidpointsOfTheCommonStretch) {
     dgVector p, q;
     dgClosestPointsOfSegments(pt(0, 0, 0), pt(2, 0, 0), pt(0, 1, 0), pt(2, 1, 0), p, q);

@@ -2,8 +2,9 @@
 // class hierarchy, the key the world's cache files it under, the tables it
 // shares with the other shapes of its kind (built with the first, freed with
 // the last, the same every time), its mass properties moved by an offset, a
-// ray prefilter's veto, and every block back after a life of queries. What is
-// particular to a kind (its closed forms, rays, sections) stays in its file.
+// ray prefilter's veto, and every block back after a life of queries. What a
+// convex kind's geometry must satisfy (support, rays, mass, walk, box,
+// sections) is the shape properties' suite's (test_shape_properties.cpp).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -322,6 +323,7 @@ std::vector<ShapeKind> kinds() {
         s.liveCount = dgCollisionCone::dgConeLiveCount;
         s.edgeTable = dgCollisionCone::dgConeEdgeTable;
         s.edgeCount = dgCollisionCone::kEdgeCount;
+        s.faceSizes = {{3, 8}, {8, 1}};
         s.inertiaTolerance = 2e-3f;
         k.push_back(s);
     }
@@ -341,6 +343,7 @@ std::vector<ShapeKind> kinds() {
         s.liveCount = dgCollisionCapsule::dgCapsuleLiveCount;
         s.edgeTable = dgCollisionCapsule::dgCapsuleEdgeTable;
         s.edgeCount = dgCollisionCapsule::kEdgeCount;
+        s.faceSizes = {{4, 42}, {6, 2}};
         s.inertiaTolerance = 2e-3f;
         k.push_back(s);
     }
@@ -486,6 +489,7 @@ TEST_P(ShapeKinds, ClassIdentityAlongTheHierarchy) {
     EXPECT_EQ(shape->getRefCount(), 1);
     EXPECT_EQ(shape->getRefWord(), 257u);
     EXPECT_FALSE(shape->hasOffset());
+    EXPECT_EQ(shape->getUserId(), 0u);
 }
 
 TEST_P(ShapeKinds, KeyIsTheOneTheFactoryFilesItUnder) {
@@ -570,6 +574,12 @@ TEST_P(ShapeKindTables, ComeWithTheFirstShapeAndGoWithTheLast) {
         }
         if (!kind.faceSizes.empty()) {
             EXPECT_EQ(faceSizes, kind.faceSizes);
+        }
+        // Entries run by destination, then origin: the contact code relies on
+        // the order.
+        for (int32_t i = 1; i < kind.edgeCount; i++) {
+            const int64_t before = int64_t(table[i - 1].m_twin->m_vertex) * 65536 + table[i - 1].m_vertex;
+            EXPECT_LT(before, int64_t(table[i].m_twin->m_vertex) * 65536 + table[i].m_vertex) << i;
         }
         first = snapshot();
     }

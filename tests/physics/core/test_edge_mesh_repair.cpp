@@ -42,58 +42,6 @@ std::multiset<std::vector<int32_t>> faceSet(const dgEdgeMesh& mesh) {
     return faces;
 }
 
-// Cube [0, size]^3 shifted by offset, sides cut into k x k quads or
-// triangles, outward. `sides` selects sides by bit (z0, z1, y0, y1, x0, x1).
-// Vertices are shared within one call only, so two calls over
-// complementary sides give two open halves with duplicated seams.
-void addCube(dgEdgeMesh& mesh, Cloud& cloud, int32_t k, double size, bool triangles, uint32_t sides = 63,
-             D3 offset = {0, 0, 0}) {
-    std::map<std::tuple<int, int, int>, int32_t> index;
-    auto vertex = [&](int a, int b, int c) {
-        const auto key = std::make_tuple(a, b, c);
-        auto it = index.find(key);
-        if (it != index.end()) {
-            return it->second;
-        }
-        const int32_t v =
-            cloud.add(offset.x + size * a / k, offset.y + size * b / k, offset.z + size * c / k);
-        index[key] = v;
-        return v;
-    };
-    struct Side {
-        int o[3], u[3], v[3];
-    };
-    const Side all[6] = {
-        {{0, 0, 0}, {0, 1, 0}, {1, 0, 0}}, {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}},
-        {{0, 0, 0}, {1, 0, 0}, {0, 0, 1}}, {{0, 1, 0}, {0, 0, 1}, {1, 0, 0}},
-        {{0, 0, 0}, {0, 0, 1}, {0, 1, 0}}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
-    };
-    for (int side = 0; side < 6; ++side) {
-        if (!(sides & (1u << side))) {
-            continue;
-        }
-        const Side& s = all[side];
-        auto at = [&](int i, int j) {
-            int c[3];
-            for (int d = 0; d < 3; ++d) {
-                c[d] = s.o[d] * k + s.u[d] * i + s.v[d] * j;
-            }
-            return vertex(c[0], c[1], c[2]);
-        };
-        for (int j = 0; j < k; ++j) {
-            for (int i = 0; i < k; ++i) {
-                const int32_t q[4] = {at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)};
-                if (triangles) {
-                    mesh.dgEdgeMeshAddTriangle(q[0], q[1], q[2]);
-                    mesh.dgEdgeMeshAddTriangle(q[0], q[2], q[3]);
-                } else {
-                    mesh.dgEdgeMeshAddFace(4, q);
-                }
-            }
-        }
-    }
-}
-
 // Faces as sets of rounded positions, to compare structures whatever the
 // surviving indices.
 std::multiset<std::vector<std::tuple<long, long, long>>> positionFaces(const dgEdgeMesh& mesh,
@@ -141,43 +89,55 @@ void addSeamPair(dgEdgeMesh& mesh, Cloud& cloud, float x0, float x1, float x3, f
     mesh.dgEdgeMeshEndFace();
 }
 
-TEST(EdgeMeshStitch, JoinsTwoTrianglesAlongCoincidentEdge) {
-    dgEdgeMesh mesh;
-    Cloud cloud;
-    addSeamPair(mesh, cloud, 0, 1, 1, 0, 0);
-    mesh.dgEdgeMeshStitch(cloud.data(), 12, 0.001f);
-    ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
-    ASSERT_TRUE(linksAgree(mesh));
-    // Which copy of the seam survives depends on the sweep order; the shape
-    // does not: the two faces share one edge pair on the x axis, and one
-    // open loop of four runs round them.
-    EXPECT_EQ(mesh.getEdgeCount(), 10);
-    EXPECT_EQ(usedVertices(mesh).size(), 4u);
-    int32_t shared = 0;
-    for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
-        const dgEdge* e = &node->getPayload();
-        if (e->m_faceId > 0 && e->m_twin->m_faceId > 0) {
-            ++shared;
-            EXPECT_NE(e->m_faceId, e->m_twin->m_faceId);
-            EXPECT_EQ(cloud.at(e->m_vertex).y + cloud.at(e->m_twin->m_vertex).y, 0.0);
-        }
-    }
-    EXPECT_EQ(shared, 2);
-    const std::vector<Loop> all = loops(mesh, false);
-    ASSERT_EQ(all.size(), 3u);
-    for (const Loop& loop : all) {
-        EXPECT_EQ(loop.size(), loop[0]->m_faceId < 0 ? 4u : 3u);
-    }
-}
-
-TEST(EdgeMeshStitch, ZeroToleranceStillJoinsWithinATenThousandth) {
-    for (double gap : {0.00005, 0.0003}) {
+// A seam whose copy lies within the tolerance (never below a ten-thousandth)
+// is joined: one shared pair whose faces differ, an open loop of four around
+// the two triangles. The smallest tolerance is absolute, finer than a float
+// can resolve beyond about a thousand units: seams one rounding step apart at
+// terrain coordinates need a larger one.
+TEST(EdgeMeshStitch, JoinsSeamsWithinTheTolerance) {
+    const float far0 = 4000.0f, far1 = 4010.0f;
+    const float far0Up = std::nextafter(far0, 5000.0f), far1Up = std::nextafter(far1, 5000.0f);
+    struct Case {
+        float x0, x1, x3, x4;
+        double gap;
+        float tolerance;
+        bool joined;
+    };
+    const Case cases[] = {{0, 1, 1, 0, 0, 0.001f, true},
+                          {0, 1, 1, 0, 0.00005, 0, true},
+                          {0, 1, 1, 0, 0.0003, 0, false},
+                          {far0, far1, far1Up, far0Up, 0, 0, false},
+                          {far0, far1, far1Up, far0Up, 0, 0.002f, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.x0 << " gap " << c.gap << " tolerance " << c.tolerance);
         dgEdgeMesh mesh;
         Cloud cloud;
-        addSeamPair(mesh, cloud, 0, 1, 1, 0, gap);
-        mesh.dgEdgeMeshStitch(cloud.data(), 12, 0.0f);
+        addSeamPair(mesh, cloud, c.x0, c.x1, c.x3, c.x4, c.gap);
+        mesh.dgEdgeMeshStitch(cloud.data(), 12, c.tolerance);
         ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
-        EXPECT_EQ(mesh.getEdgeCount(), gap < 0.0001 ? 10 : 12) << gap;
+        ASSERT_TRUE(linksAgree(mesh));
+        EXPECT_EQ(mesh.getEdgeCount(), c.joined ? 10 : 12);
+        if (!c.joined) {
+            continue;
+        }
+        // Which copy of the seam survives depends on the sweep order; the
+        // shape does not.
+        EXPECT_EQ(usedVertices(mesh).size(), 4u);
+        int32_t shared = 0;
+        for (const dgEdgeMesh::dgEdgeNode* node = mesh.getFirst(); node; node = node->getNext()) {
+            const dgEdge* e = &node->getPayload();
+            if (e->m_faceId > 0 && e->m_twin->m_faceId > 0) {
+                ++shared;
+                EXPECT_NE(e->m_faceId, e->m_twin->m_faceId);
+                EXPECT_LE(std::fabs(cloud.at(e->m_vertex).y + cloud.at(e->m_twin->m_vertex).y), 2.0 * c.gap);
+            }
+        }
+        EXPECT_EQ(shared, 2);
+        const std::vector<Loop> all = loops(mesh, false);
+        ASSERT_EQ(all.size(), 3u);
+        for (const Loop& loop : all) {
+            EXPECT_EQ(loop.size(), loop[0]->m_faceId < 0 ? 4u : 3u);
+        }
     }
 }
 
@@ -218,21 +178,6 @@ TEST(EdgeMeshStitch, SplitCubeClosesAgain) {
         EXPECT_EQ(positionFaces(mesh, cloud, unit), positionFaces(whole, reference, unit));
         EXPECT_NEAR(enclosedVolume(mesh, cloud), enclosedVolume(whole, reference),
                     1e-5 * std::fabs(enclosedVolume(whole, reference)));
-    }
-}
-
-// The smallest tolerance is an absolute 0.0001, finer than a float can
-// resolve beyond about a thousand units: seams that differ by one rounding
-// step at terrain coordinates need a larger tolerance.
-TEST(EdgeMeshStitch, TerrainCoordinatesNeedAToleranceAboveFloatSpacing) {
-    for (float tolerance : {0.0f, 0.002f}) {
-        dgEdgeMesh mesh;
-        Cloud cloud;
-        addSeamPair(mesh, cloud, 4000.0f, 4010.0f, std::nextafter(4010.0f, 5000.0f),
-                    std::nextafter(4000.0f, 5000.0f), 0);
-        mesh.dgEdgeMeshStitch(cloud.data(), 12, tolerance);
-        ASSERT_TRUE(mesh.dgEdgeMeshSanityCheck());
-        EXPECT_EQ(mesh.getEdgeCount(), tolerance > 0.0f ? 10 : 12);
     }
 }
 

@@ -25,36 +25,12 @@ TEST(Heap, MaxHeapPopsNewestOfEqualKeysFirst) {
               (std::vector<std::pair<float, int32_t>>{{5.0f, 201}, {5.0f, 200}, {3.0f, 100}, {1.0f, 300}}));
 }
 
-TEST(Heap, MinHeapPopsAscending) {
-    dgMinHeap<int32_t, float> heap(64);
-    const float keys[] = {4, -1, 7, 7, 0, 2.5f, -3, 9, 1};
-    for (float k : keys) {
-        heap.push(0, k);
-    }
-    std::vector<float> popped;
-    while (heap.getCount()) {
-        popped.push_back(heap.getTopKey());
-        heap.pop();
-    }
-    std::vector<float> sorted(std::begin(keys), std::end(keys));
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(popped, sorted);
-}
-
-TEST(Heap, PoppingTheLastEntryLeavesItEmpty) {
-    dgMaxHeap<int32_t, double> heap(1);
-    heap.push(7, 2.0);
-    EXPECT_EQ(heap.getCount(), 1);
-    heap.pop();
-    EXPECT_EQ(heap.getCount(), 0);
-    EXPECT_TRUE(heap.isEmpty());
-}
-
 namespace {
 
-// Interleaved pushes and pops against a sorted reference; checks keys only,
-// since equal keys may leave in any order the reference does not fix.
-template <class Heap, class Key, class Compare>
+// Interleaved pushes and pops against a sorted reference, down to empty and
+// up to full; checks keys and that each value travels with its key, since
+// equal keys may leave in any order the reference does not fix.
+template <class Value, class Key, class Heap, class Compare>
 void checkAgainstSort(Heap& heap, int32_t capacity, uint32_t seed, Compare nearerTop) {
     std::mt19937 rng(seed);
     std::vector<Key> reference;
@@ -62,15 +38,18 @@ void checkAgainstSort(Heap& heap, int32_t capacity, uint32_t seed, Compare neare
         const bool push = reference.empty() || (int32_t(reference.size()) < capacity && rng() % 5 < 3);
         if (push) {
             const Key key = Key(int(rng() % 200) - 100) / Key(4);
-            heap.push(typename std::remove_reference<decltype(heap.getTopValue())>::type{}, key);
+            heap.push(Value{int32_t(4 * key), -int32_t(4 * key)}, key);
             reference.push_back(key);
         } else {
             auto best = std::min_element(reference.begin(), reference.end(), nearerTop);
             ASSERT_EQ(heap.getTopKey(), *best);
+            ASSERT_EQ(heap.getTopValue().a, int32_t(4 * *best));
+            ASSERT_EQ(heap.getTopValue().b, -int32_t(4 * *best));
             reference.erase(best);
             heap.pop();
         }
         ASSERT_EQ(heap.getCount(), int32_t(reference.size()));
+        ASSERT_EQ(heap.isEmpty(), reference.empty());
     }
 }
 
@@ -83,38 +62,24 @@ struct Pair8 {
 
 TEST(Heap, RandomPushesAndPopsMatchSortedOrder) {
     {
-        dgMaxHeap<int32_t, float> heap(300);
-        checkAgainstSort<decltype(heap), float>(heap, 300, 1, std::greater<float>());
-    }
-    {
-        dgMinHeap<int32_t, float> heap(300);
-        checkAgainstSort<decltype(heap), float>(heap, 300, 2, std::less<float>());
-    }
-    {
         dgMaxHeap<Pair8, float> heap(300);
-        checkAgainstSort<decltype(heap), float>(heap, 300, 3, std::greater<float>());
+        checkAgainstSort<Pair8, float>(heap, 300, 1, std::greater<float>());
     }
     {
-        dgMaxHeap<int32_t, double> heap(300);
-        checkAgainstSort<decltype(heap), double>(heap, 300, 4, std::greater<double>());
+        dgMinHeap<Pair8, float> heap(300);
+        checkAgainstSort<Pair8, float>(heap, 300, 2, std::less<float>());
     }
     {
-        dgMinHeap<int32_t, double> heap(300);
-        checkAgainstSort<decltype(heap), double>(heap, 300, 5, std::less<double>());
+        dgMaxHeap<Pair8, double> heap(1);
+        checkAgainstSort<Pair8, double>(heap, 1, 3, std::greater<double>());
     }
-}
-
-TEST(Heap, ValuesTravelWithTheirKeys) {
-    dgMaxHeap<Pair8, float> heap(100);
-    std::mt19937 rng(9);
-    for (int32_t i = 0; i < 100; ++i) {
-        const float key = float(rng() % 1000);
-        heap.push(Pair8{int32_t(key), -int32_t(key)}, key);
+    {
+        dgMaxHeap<Pair8, double> heap(300);
+        checkAgainstSort<Pair8, double>(heap, 300, 4, std::greater<double>());
     }
-    while (!heap.isEmpty()) {
-        EXPECT_EQ(heap.getTopValue().a, int32_t(heap.getTopKey()));
-        EXPECT_EQ(heap.getTopValue().b, -int32_t(heap.getTopKey()));
-        heap.pop();
+    {
+        dgMinHeap<Pair8, double> heap(300);
+        checkAgainstSort<Pair8, double>(heap, 300, 5, std::less<double>());
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <map>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -39,10 +41,20 @@ TEST(Memory, MallocOfOneAsksHookForHeaderPlusOneAndFreeReturnsIt) {
     EXPECT_EQ(hooks.lastReleaseSize(), 33u);
 }
 
+// Nothing asked for takes nothing: no block, no hook call.
 TEST(Memory, ZeroBytesIsNullAndFreeingNullDoesNothing) {
     CountingHooks hooks;
     EXPECT_EQ(dgMalloc(0), nullptr);
     dgFree(nullptr);
+    {
+        dgScratchBuffer buffer(0);
+        EXPECT_EQ(buffer.getData(), nullptr);
+        dgScratchArray<int> empty(0);
+        EXPECT_EQ(empty.getData(), nullptr);
+        EXPECT_EQ(empty.getCount(), 0);
+        dgScratchArray<int> negative(-5);
+        EXPECT_EQ(negative.getCount(), 0);
+    }
     EXPECT_EQ(hooks.allocCalls(), 0);
     EXPECT_EQ(hooks.releaseCalls(), 0);
 }
@@ -128,16 +140,6 @@ TEST(Memory, NullHookInstallsTheLibraryPair) {
     dgSetAllocatorHooks(oldAlloc, oldRelease);
 }
 
-TEST(ScratchBuffer, ZeroBytesHoldsNull) {
-    CountingHooks hooks;
-    {
-        dgScratchBuffer buffer(0);
-        EXPECT_EQ(buffer.getData(), nullptr);
-    }
-    EXPECT_EQ(hooks.allocCalls(), 0);
-    EXPECT_EQ(hooks.releaseCalls(), 0);
-}
-
 TEST(ScratchArray, ElementsAreContiguousAndCounted) {
     MemoryBalance hooks;
     {
@@ -152,11 +154,6 @@ TEST(ScratchArray, ElementsAreContiguousAndCounted) {
             EXPECT_EQ(&array[i], array.getData() + i);
             EXPECT_EQ(array[i], i * 0.5);
         }
-        dgScratchArray<int> empty(0);
-        EXPECT_EQ(empty.getData(), nullptr);
-        EXPECT_EQ(empty.getCount(), 0);
-        dgScratchArray<int> negative(-5);
-        EXPECT_EQ(negative.getCount(), 0);
     }
 }
 
@@ -180,69 +177,58 @@ TEST(BlockHolder, MoveTransfersTheBlockAndLeavesNull) {
     }
 }
 
-TEST(BlockCache, ReusesReleasedBlocksOfTheSameSizeOldestFirst) {
+// Blocks of a few sizes taken and given back at random against a model of
+// one queue per size: a released block waits in its size's queue, the next
+// request of exactly that size takes the oldest one without the hook, a size
+// whose queue empties is dropped. The flush gives every waiting block back
+// to the hook that made it, exactly once.
+TEST(BlockCache, ReusesTheOldestBlockOfTheSameSizeAndFlushesEveryOne) {
     CountingHooks hooks;
-    void* a = dgMemoryCacheAlloc(48);
-    void* b = dgMemoryCacheAlloc(48);
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
-    dgMemoryCacheFree(a);
-    dgMemoryCacheFree(b);
-    EXPECT_EQ(dgMemoryCacheBlockCount(48), 2);
-    const int64_t allocCalls = hooks.allocCalls();
-    EXPECT_EQ(dgMemoryCacheAlloc(48), a);
-    EXPECT_EQ(dgMemoryCacheAlloc(48), b);
-    EXPECT_EQ(hooks.allocCalls(), allocCalls);
-    dgMemoryCacheFree(a);
-    dgMemoryCacheFree(b);
-}
-
-TEST(BlockCache, ReusesOnlyExactSizes) {
-    CountingHooks hooks;
-    void* a = dgMemoryCacheAlloc(64);
-    dgMemoryCacheFree(a);
-    const int64_t allocCalls = hooks.allocCalls();
-    void* b = dgMemoryCacheAlloc(80);
-    EXPECT_NE(b, a);
-    EXPECT_EQ(hooks.allocCalls(), allocCalls + 1);
-    EXPECT_EQ(dgMemoryCacheBlockCount(64), 1);
-    dgMemoryCacheFree(b);
-}
-
-TEST(BlockCache, TakingTheLastBlockOfASizeDropsItsNode) {
-    CountingHooks hooks;
-    const int32_t sizes = dgMemoryCacheSizeCount();
-    void* a = dgMemoryCacheAlloc(96);
-    dgMemoryCacheFree(a);
-    EXPECT_EQ(dgMemoryCacheSizeCount(), sizes + 1);
-    EXPECT_EQ(dgMemoryCacheAlloc(96), a);
-    EXPECT_EQ(dgMemoryCacheSizeCount(), sizes);
-    EXPECT_EQ(dgMemoryCacheBlockCount(96), 0);
-    dgMemoryCacheFree(a);
-}
-
-TEST(BlockCache, FlushReleasesEveryCachedBlockExactlyOnce) {
-    CountingHooks hooks;
-    std::vector<void*> hookPointers;
-    std::vector<void*> ptrs;
-    for (int i = 0; i < 300; ++i) {
-        void* p = dgMemoryCacheAlloc(16 + (i % 7) * 24);
-        ASSERT_NE(p, nullptr);
-        ptrs.push_back(p);
-        hookPointers.push_back(hooks.lastAllocResult());
+    std::mt19937 rng(5);
+    const size_t sizes[] = {16, 40, 48, 64, 80, 96, 4000};
+    std::map<size_t, std::deque<void*>> waiting;
+    std::vector<std::pair<void*, size_t>> held;
+    std::map<void*, void*> hookPointerOf;
+    for (int step = 0; step < 3000; ++step) {
+        if (held.empty() || rng() % 2) {
+            const size_t size = sizes[rng() % 7];
+            const int64_t calls = hooks.allocCalls();
+            void* block = dgMemoryCacheAlloc(size);
+            ASSERT_NE(block, nullptr);
+            std::deque<void*>& queue = waiting[size];
+            if (queue.empty()) {
+                ASSERT_EQ(hooks.allocCalls(), calls + 1);
+                hookPointerOf[block] = hooks.lastAllocResult();
+            } else {
+                ASSERT_EQ(block, queue.front());
+                ASSERT_EQ(hooks.allocCalls(), calls);
+                queue.pop_front();
+            }
+            held.emplace_back(block, size);
+        } else {
+            const size_t at = rng() % held.size();
+            dgMemoryCacheFree(held[at].first);
+            waiting[held[at].second].push_back(held[at].first);
+            held[at] = held.back();
+            held.pop_back();
+        }
+        int32_t nonEmpty = 0;
+        for (const auto& entry : waiting) {
+            ASSERT_EQ(dgMemoryCacheBlockCount(entry.first), int32_t(entry.second.size()));
+            nonEmpty += entry.second.empty() ? 0 : 1;
+        }
+        ASSERT_EQ(dgMemoryCacheSizeCount(), nonEmpty);
     }
-    for (void* p : ptrs) {
-        dgMemoryCacheFree(p);
-    }
-    for (void* h : hookPointers) {
-        EXPECT_TRUE(hooks.isLive(h));
+    for (const auto& block : held) {
+        dgMemoryCacheFree(block.first);
     }
     dgMemoryCacheFlush();
-    for (void* h : hookPointers) {
-        EXPECT_FALSE(hooks.isLive(h));
+    for (const auto& entry : hookPointerOf) {
+        EXPECT_FALSE(hooks.isLive(entry.second));
     }
     EXPECT_EQ(hooks.foreignReleases(), 0);
     EXPECT_EQ(hooks.sizeMismatches(), 0);
+    EXPECT_EQ(hooks.liveBlocks(), 0);
     EXPECT_EQ(dgMemoryCacheSizeCount(), 0);
 }
 

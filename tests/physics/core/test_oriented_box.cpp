@@ -49,62 +49,65 @@ void expectValidBoxAround(const dgOrientedBox& box, const std::vector<float>& po
 
 }  // namespace
 
-TEST(OrientedBox, FitRecoversRotatedOffsetBox) {
-    const dgMatrix frame(rotatedOffsetFrame());
-    const float half[3] = {1.0f, 2.0f, 3.0f};
-    const std::vector<float> points(boxCorners(frame, half));
-
-    dgOrientedBox box;
-    box.fitPoints(points.data(), kStride, 8);
-
-    for (int j = 0; j < 3; j++) {
-        EXPECT_NEAR(box.frame.position[j], frame.position[j], 1.0e-4f);
-    }
-    EXPECT_EQ(box.frame.position.w, 1.0f);
-    bool used[3] = {false, false, false};
-    for (int i = 0; i < 3; i++) {
-        int match = -1;
+// The corners of random boxes (distinct half extents, turned and moved)
+// give back the box's centre, its axes in some order and its half extents
+// plus the 0.002 padding, as a right-handed frame; the same corners spread
+// through a larger array (22-byte stride used as five floats) and fitted by
+// index give the same box.
+TEST(OrientedBox, FitRecoversRandomBoxesStridedAndIndexed) {
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    for (int trial = 0; trial < 100; trial++) {
+        const dgVector axis(dgVector(u(rng), u(rng), u(rng), 0.0f));
+        const float length = std::sqrt(axis.dot(axis));
+        if (length < 0.1f) {
+            continue;
+        }
+        const dgMatrix frame(
+            dgMatrix::fromQuaternion(dgQuaternion::fromAxisAngle(axis.scale(1.0f / length), 3.0f * u(rng)),
+                                     dgVector(5.0f * u(rng), 5.0f * u(rng), 5.0f * u(rng), 1.0f)));
+        const float half[3] = {1.0f + 0.2f * u(rng), 2.0f + 0.2f * u(rng), 3.0f + 0.2f * u(rng)};
+        const std::vector<float> points(boxCorners(frame, half));
+        dgOrientedBox box;
+        box.fitPoints(points.data(), kStride, 8);
         for (int j = 0; j < 3; j++) {
-            if (std::fabs(std::fabs(box.frame[i].dot(frame[j])) - 1.0f) < 1.0e-4f) {
-                match = j;
+            EXPECT_NEAR(box.frame.position[j], frame.position[j], 1.0e-4f);
+        }
+        EXPECT_EQ(box.frame.position.w, 1.0f);
+        bool used[3] = {false, false, false};
+        for (int i = 0; i < 3; i++) {
+            int match = -1;
+            for (int j = 0; j < 3; j++) {
+                if (std::fabs(std::fabs(box.frame[i].dot(frame[j])) - 1.0f) < 1.0e-4f) {
+                    match = j;
+                }
+            }
+            ASSERT_GE(match, 0) << "axis " << i;
+            EXPECT_FALSE(used[match]);
+            used[match] = true;
+            EXPECT_NEAR(box.size[i], half[match] + 0.002f, 1.0e-4f);
+        }
+        EXPECT_NEAR(box.frame.front.dot(box.frame.up.cross(box.frame.right)), 1.0f, 1.0e-5f);
+
+        std::vector<float> pool(5 * 20, 1000.0f);
+        std::vector<uint32_t> indices;
+        for (uint32_t k = 0; k < 8; k++) {
+            const uint32_t slot = 19 - 2 * k;
+            for (uint32_t j = 0; j < 3; j++) {
+                pool[5 * slot + j] = points[3 * k + j];
+            }
+            indices.push_back(slot);
+        }
+        dgOrientedBox indexed;
+        indexed.fitIndexedPoints(pool.data(), 22, indices.data(), int32_t(indices.size()));
+        for (int i = 0; i < 4; i++) {
+            for (int j = 0; j < 4; j++) {
+                EXPECT_NEAR(indexed.frame[i][j], box.frame[i][j], 1.0e-5f);
             }
         }
-        ASSERT_GE(match, 0) << "axis " << i;
-        EXPECT_FALSE(used[match]);
-        used[match] = true;
-        EXPECT_NEAR(box.size[i], half[match] + 0.002f, 1.0e-4f);
-    }
-    EXPECT_NEAR(box.frame.front.dot(box.frame.up.cross(box.frame.right)), 1.0f, 1.0e-5f);
-}
-
-TEST(OrientedBox, IndexedFitMatchesStridedFit) {
-    const float half[3] = {0.5f, 2.5f, 1.25f};
-    const std::vector<float> corners(boxCorners(rotatedOffsetFrame(), half));
-
-    // Spread the corners through a larger array, five floats per vertex with
-    // decoys in between; a 22-byte stride is used as five floats.
-    std::vector<float> pool(5 * 20, 1000.0f);
-    std::vector<uint32_t> indices;
-    for (uint32_t k = 0; k < 8; k++) {
-        const uint32_t slot = 19 - 2 * k;
-        for (int j = 0; j < 3; j++) {
-            pool[5 * slot + uint32_t(j)] = corners[3 * k + uint32_t(j)];
+        for (int i = 0; i < 3; i++) {
+            EXPECT_NEAR(indexed.size[i], box.size[i], 1.0e-5f);
         }
-        indices.push_back(slot);
-    }
-
-    dgOrientedBox strided;
-    strided.fitPoints(corners.data(), kStride, 8);
-    dgOrientedBox indexed;
-    indexed.fitIndexedPoints(pool.data(), 22, indices.data(), int32_t(indices.size()));
-
-    for (int i = 0; i < 4; i++) {
-        for (int j = 0; j < 4; j++) {
-            EXPECT_NEAR(indexed.frame[i][j], strided.frame[i][j], 1.0e-5f);
-        }
-    }
-    for (int i = 0; i < 3; i++) {
-        EXPECT_NEAR(indexed.size[i], strided.size[i], 1.0e-5f);
     }
 }
 
@@ -143,17 +146,25 @@ TEST(OrientedBox, GivenFrameIsCentredOnThePoints) {
     }
 }
 
+// No points leave the empty box, like the shared default one.
 TEST(OrientedBox, ZeroPointsLeaveAnEmptyBox) {
+    const dgOrientedBox* shared = dgGetDefaultOrientedBox();
+    EXPECT_EQ(shared, dgGetDefaultOrientedBox());
     dgOrientedBox box;
     box.setSize(3.0f, 3.0f, 3.0f);
     box.fitPoints(nullptr, kStride, 0);
     for (int i = 0; i < 4; i++) {
         for (int j = 0; j < 4; j++) {
             EXPECT_EQ(box.frame[i][j], dgGetIdentityMatrix()[i][j]);
+            EXPECT_EQ(shared->frame[i][j], dgGetIdentityMatrix()[i][j]);
         }
     }
-    EXPECT_EQ(box.size[0], 0.0f);
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(box.size[i], 0.0f);
+        EXPECT_EQ(shared->size[i], 0.0f);
+    }
     EXPECT_EQ(box.radius, 0.0f);
+    EXPECT_EQ(shared->radius, 0.0f);
 
     const dgMatrix frame(rotatedOffsetFrame());
     box.fitIndexedPoints(nullptr, kStride, nullptr, 0, &frame);
@@ -164,18 +175,6 @@ TEST(OrientedBox, ZeroPointsLeaveAnEmptyBox) {
     box.fitAxes(dgVector(1.0f, 1.0f, 1.0f, 1.0f), spreads, nullptr, kStride, 0);
     EXPECT_EQ(spreads.x, 0.0f);
     EXPECT_EQ(box.frame.front.x, 1.0f);
-}
-
-TEST(OrientedBox, SinglePointGetsPaddingOnly) {
-    const std::vector<float> points = {1.0f, 2.0f, 3.0f, 1.0f, 2.0f, 3.0f, 1.0f, 2.0f,
-                                       3.0f, 1.0f, 2.0f, 3.0f, 1.0f, 2.0f, 3.0f};
-    dgOrientedBox box;
-    box.fitPoints(points.data(), kStride, 5);
-    for (int i = 0; i < 3; i++) {
-        EXPECT_NEAR(box.frame.position[i], points[size_t(i)], 1.0e-6f);
-        EXPECT_FLOAT_EQ(box.size[i], 0.002f);
-    }
-    expectValidBoxAround(box, points);
 }
 
 TEST(OrientedBox, DegenerateSetsStillGetAValidBox) {
@@ -210,6 +209,15 @@ TEST(OrientedBox, DegenerateSetsStillGetAValidBox) {
         box.fitPoints(points->data(), kStride, int32_t(points->size() / 3));
         expectValidBoxAround(box, *points);
     }
+    // One point five times over: padding only.
+    const std::vector<float> single = {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3};
+    dgOrientedBox box;
+    box.fitPoints(single.data(), kStride, 5);
+    for (int i = 0; i < 3; i++) {
+        EXPECT_NEAR(box.frame.position[i], single[size_t(i)], 1.0e-6f);
+        EXPECT_FLOAT_EQ(box.size[i], 0.002f);
+    }
+    expectValidBoxAround(box, single);
 }
 
 TEST(OrientedBox, EqualSpreadsTriggerBoundedRefits) {
@@ -254,18 +262,4 @@ TEST(OrientedBox, SetSizeDropsSigns) {
     EXPECT_EQ(placed.frame.position.w, 1.0f);
     EXPECT_EQ(placed.size[2], 2.0f);
     EXPECT_EQ(placed.radius, 3.0f);
-}
-
-TEST(OrientedBox, DefaultBoxIsSharedAndEmpty) {
-    const dgOrientedBox* box = dgGetDefaultOrientedBox();
-    EXPECT_EQ(box, dgGetDefaultOrientedBox());
-    for (int i = 0; i < 4; i++) {
-        for (int j = 0; j < 4; j++) {
-            EXPECT_EQ(box->frame[i][j], dgGetIdentityMatrix()[i][j]);
-        }
-    }
-    EXPECT_EQ(box->size[0], 0.0f);
-    EXPECT_EQ(box->size[1], 0.0f);
-    EXPECT_EQ(box->size[2], 0.0f);
-    EXPECT_EQ(box->radius, 0.0f);
 }

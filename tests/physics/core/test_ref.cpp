@@ -48,7 +48,10 @@ DG_IMPLEMENT_CLASS(dgTestNode, dgRef, "dgTestNode");
 // Read during static initialisation of this file, before main.
 static const uint32_t g_boxIdAtStartup = TestBox::kClassId;
 
-TEST(Ref, NewObjectHasOneReferenceAndIsLive) {
+// The reference word: the count in the low byte, the live flag at 256. A
+// new object has one reference and is live; the last release destroys it;
+// a cleared live flag survives references coming and going.
+TEST(Ref, ReferenceWordCountsAndKeepsTheLiveFlag) {
     dgRef* obj = new dgRef();
     ASSERT_NE(obj, nullptr);
     EXPECT_EQ(obj->getRefWord(), 257u);
@@ -56,22 +59,6 @@ TEST(Ref, NewObjectHasOneReferenceAndIsLive) {
     EXPECT_TRUE(obj->isLive());
     EXPECT_EQ(obj->getNameId(), 0u);
     EXPECT_EQ(obj->clone(), nullptr);
-    EXPECT_EQ(obj->release(), 0);
-}
-
-TEST(Ref, SecondReleaseDestroys) {
-    g_destroyed = 0;
-    TestCollision* obj = new TestCollision();
-    obj->addRef();
-    EXPECT_EQ(obj->getRefWord(), 513u);
-    EXPECT_EQ(obj->release(), 1);
-    EXPECT_EQ(g_destroyed, 0);
-    EXPECT_EQ(obj->release(), 0);
-    EXPECT_EQ(g_destroyed, 1);
-}
-
-TEST(Ref, ClearedLiveFlagSurvivesAddAndRelease) {
-    dgRef* obj = new dgRef();
     obj->clearLiveFlag();
     obj->addRef();
     EXPECT_EQ(obj->release(), 1);
@@ -79,7 +66,16 @@ TEST(Ref, ClearedLiveFlagSurvivesAddAndRelease) {
     EXPECT_EQ(obj->getRefWord(), 256u);
     obj->setLiveFlag();
     EXPECT_TRUE(obj->isLive());
-    obj->release();
+    EXPECT_EQ(obj->release(), 0);
+
+    g_destroyed = 0;
+    TestCollision* held = new TestCollision();
+    held->addRef();
+    EXPECT_EQ(held->getRefWord(), 513u);
+    EXPECT_EQ(held->release(), 1);
+    EXPECT_EQ(g_destroyed, 0);
+    EXPECT_EQ(held->release(), 0);
+    EXPECT_EQ(g_destroyed, 1);
 }
 
 TEST(Ref, SetNameHashesAndRecordsTheText) {

@@ -37,67 +37,6 @@ int Counted::s_live = 0;
 
 }  // namespace
 
-TEST(RefList, AppendAndPrependKeepOrderBothWays) {
-    IntList list;
-    list.append(2);
-    list.append(3);
-    list.prepend(1);
-    list.append(4);
-    list.prepend(0);
-    EXPECT_EQ(list.getCount(), 5);
-    EXPECT_EQ(values(list), (std::vector<int>{0, 1, 2, 3, 4}));
-    EXPECT_EQ(valuesBackwards(list), values(list));
-    for (IntList::Node* node = list.getFirst(); node; node = node->getNext()) {
-        EXPECT_EQ(node->getRefCount(), 1);
-        EXPECT_TRUE(node->isLive());
-    }
-}
-
-TEST(RefList, RemovingFirstMiddleAndLastRelinks) {
-    IntList list;
-    for (int i = 0; i < 5; ++i) {
-        list.append(i);
-    }
-    list.remove(list.getFirst());
-    list.remove(list.getLast());
-    list.remove(list.getFirst()->getNext());
-    EXPECT_EQ(values(list), (std::vector<int>{1, 3}));
-    EXPECT_EQ(valuesBackwards(list), (std::vector<int>{1, 3}));
-    EXPECT_EQ(list.getCount(), 2);
-    list.remove(list.getFirst());
-    list.remove(list.getFirst());
-    EXPECT_EQ(list.getFirst(), nullptr);
-    EXPECT_EQ(list.getLast(), nullptr);
-    EXPECT_EQ(list.getCount(), 0);
-    list.append(9);
-    EXPECT_EQ(values(list), (std::vector<int>{9}));
-}
-
-TEST(RefList, MovingToTheFrontRelinksFromEveryPosition) {
-    // Last, middle, first, and the only node of a one-node list.
-    struct Case {
-        int count;
-        int position;
-        std::vector<int> expected;
-    };
-    const Case cases[] = {{4, 3, {3, 0, 1, 2}}, {4, 2, {2, 0, 1, 3}}, {4, 0, {0, 1, 2, 3}}, {1, 0, {0}}};
-    for (const Case& c : cases) {
-        IntList list;
-        for (int i = 0; i < c.count; ++i) {
-            list.append(i);
-        }
-        IntList::Node* node = list.getFirst();
-        for (int i = 0; i < c.position; ++i) {
-            node = node->getNext();
-        }
-        list.moveToFront(node);
-        EXPECT_EQ(values(list), c.expected);
-        EXPECT_EQ(valuesBackwards(list), c.expected);
-        EXPECT_EQ(list.getCount(), c.count);
-        EXPECT_EQ(node->getRefCount(), 1);
-    }
-}
-
 TEST(RefList, RemovedNodeHeldElsewhereSurvivesDetached) {
     IntList list;
     for (int i = 0; i < 3; ++i) {
@@ -154,31 +93,54 @@ TEST(RefList, MovingHandsTheNodesOver) {
     EXPECT_EQ(c.getLast(), nullptr);
 }
 
-TEST(RefList, MovingAfterANodeMatchesAVectorModel) {
-    // Random moves to the front, after a neighbour, after itself and to the
-    // end, checked both ways against a plain vector.
+// Appends, prepends, removals and moves to the front, after a neighbour,
+// after itself and to the end at random, checked both ways against a plain
+// vector after every step.
+TEST(RefList, MatchesAVectorModelUnderRandomOperations) {
     std::mt19937 rng(11);
     IntList list;
     std::vector<IntList::Node*> nodes;
     std::vector<int> model;
-    for (int i = 0; i < 9; ++i) {
-        nodes.push_back(list.append(i));
-        model.push_back(i);
-    }
-    std::uniform_int_distribution<int> pick(0, 8);
-    std::uniform_int_distribution<int> pickWhere(-1, 8);
-    for (int step = 0; step < 3000; ++step) {
-        const int value = pick(rng);
-        const int where = pickWhere(rng);
-        list.moveAfter(nodes[value], (where < 0) ? nullptr : nodes[where]);
-        if (where != value) {
-            model.erase(std::find(model.begin(), model.end(), value));
-            const auto at = (where < 0) ? model.begin() : std::find(model.begin(), model.end(), where) + 1;
-            model.insert(at, value);
+    int next = 0;
+    for (int step = 0; step < 6000; ++step) {
+        const int op = int(rng() % 6);
+        if (op < 2 || model.empty()) {
+            IntList::Node* node = (op == 0) ? list.append(next) : list.prepend(next);
+            model.insert((op == 0) ? model.end() : model.begin(), next);
+            nodes.push_back(node);
+            ++next;
+        } else {
+            const size_t at = rng() % model.size();
+            IntList::Node* const node = nodes[size_t(model[at])];
+            if (op == 2) {
+                list.remove(node);
+                model.erase(model.begin() + ptrdiff_t(at));
+            } else if (op == 3) {
+                list.moveToFront(node);
+                model.erase(model.begin() + ptrdiff_t(at));
+                model.insert(model.begin(), node->getValue());
+            } else {
+                const int where = (rng() % 4 == 0) ? -1 : model[rng() % model.size()];
+                list.moveAfter(node, (where < 0) ? nullptr : nodes[size_t(where)]);
+                if (where != model[at]) {
+                    model.erase(model.begin() + ptrdiff_t(at));
+                    const auto to =
+                        (where < 0) ? model.begin() : std::find(model.begin(), model.end(), where) + 1;
+                    model.insert(to, node->getValue());
+                }
+            }
         }
-        ASSERT_EQ(values(list), model);
-        ASSERT_EQ(valuesBackwards(list), model);
+        ASSERT_EQ(values(list), model) << "step " << step;
+        ASSERT_EQ(valuesBackwards(list), model) << "step " << step;
+        ASSERT_EQ(list.getCount(), int(model.size()));
+        for (IntList::Node* node = list.getFirst(); node; node = node->getNext()) {
+            ASSERT_EQ(node->getRefCount(), 1);
+            ASSERT_TRUE(node->isLive());
+        }
+        if (model.size() > 40) {
+            // Keep the list short enough for every position to come up.
+            list.remove(list.getLast());
+            model.pop_back();
+        }
     }
-    EXPECT_EQ(list.getCount(), 9);
-    EXPECT_EQ(nodes[0]->getRefCount(), 1);
 }

@@ -69,24 +69,53 @@ protected:
     std::string m_data;
 };
 
-TEST_F(TextFileTest, KeyedValueMatchesKeyIgnoringCase) {
-    writeFile("physics.txt", "Friction 0.5\nGravity = 9.8\n");
-    dgTextFile file("physics.txt", "r");
+// A key scan reads whitespace- and '='-separated tokens until one equals
+// the key ignoring case, whole (neither cut at a NUL nor at the token
+// buffer's size), then scans the value after it; 0 when the file ends first.
+struct KeyCase {
+    const char* name;
+    std::string text;
+    std::string key;
+    int found;
+    int value;  // -1: the key alone, no value scanned
+    bool endOfFile;
+};
+
+class TextFileKey : public TextFileTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(TextFileKey, FindsTheWholeKeyIgnoringCase) {
+    const KeyCase& c = GetParam();
+    writeFile("keys.txt", c.text);
+    dgTextFile file("keys.txt", "r");
     ASSERT_NE(file.getStream(), nullptr);
-    float gravity = 0.0f;
-    EXPECT_EQ(file.scanKeyedValue("gravity", " = %f", &gravity), 1);
-    EXPECT_FLOAT_EQ(gravity, 9.8f);
+    int value = -7;
+    if (c.value < 0) {
+        EXPECT_EQ(dgTextFileScanKey(file, c.key.c_str()), c.found);
+    } else {
+        EXPECT_EQ(file.scanKeyedValue(c.key.c_str(), " = %d", &value), c.found);
+        EXPECT_EQ(value, c.found ? c.value : -7);
+    }
+    EXPECT_EQ(file.isEof() != 0, c.endOfFile);
 }
 
-TEST_F(TextFileTest, MissingKeyReturnsZeroAtEndOfFile) {
-    writeFile("physics.txt", "Gravity = 9.8\nFriction = 0.5\n");
-    dgTextFile file("physics.txt", "r");
-    ASSERT_NE(file.getStream(), nullptr);
-    float value = -1.0f;
-    EXPECT_EQ(file.scanKeyedValue("restitution", " = %f", &value), 0);
-    EXPECT_NE(file.isEof(), 0);
-    EXPECT_EQ(value, -1.0f);
-}
+const char kNulInToken[] = "key\0tail = 1\nkeys = 2\nkey = 3\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Scans, TextFileKey,
+    ::testing::Values(KeyCase{"IgnoringCase", "Friction 0.5\nGravity = 9\n", "gravity", 1, 9, false},
+                      KeyCase{"MissingAtEndOfFile", "Gravity = 9\nFriction = 5\n", "restitution", 0, 0, true},
+                      // The first token read is empty: nothing may be compared before it.
+                      KeyCase{"StartingOnDelimiters", "\n\n = \t= mass = 12\n", "MASS", 1, 12, false},
+                      // Cut at the buffer size, the tail of the first token would read "key".
+                      KeyCase{"OverlongToken", std::string(dgTextFileTokenSize, 'A') + "key\nkey = 3\n",
+                              "key", 1, 3, false},
+                      KeyCase{"EndingTheFile", "mass 12\nfriction", "Friction", 1, -1, true},
+                      KeyCase{"NulInsideAToken", std::string(kNulInToken, sizeof(kNulInToken) - 1), "key", 1,
+                              3, false},
+                      // Nor may a key longer than any token match an overlong one's head.
+                      KeyCase{"KeyLongerThanAnyToken", std::string(dgTextFileTokenSize + 8, 'k') + "\n",
+                              std::string(dgTextFileTokenSize + 8, 'k'), 0, -1, true}),
+    [](const ::testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
 
 TEST_F(TextFileTest, SectionValueSearchesOnFromTheSection) {
     writeFile("cfg.txt", "[world]\nGravity = 9.8\n[moon]\ngravity=1.6\n");
@@ -101,58 +130,11 @@ TEST_F(TextFileTest, SectionValueSearchesOnFromTheSection) {
     EXPECT_EQ(file.scanSectionValue("[sun]", "gravity", " = %f", &gravity), 0);
 }
 
-TEST_F(TextFileTest, KeyScanStartingOnDelimitersFindsLaterKey) {
-    // The first token read is empty: nothing may be compared before it was read.
-    writeFile("lead.txt", "\n\n = \t= mass 12\n");
-    dgTextFile file("lead.txt", "r");
-    ASSERT_NE(file.getStream(), nullptr);
-    int mass = 0;
-    EXPECT_EQ(file.scanKeyedValue("MASS", "%d", &mass), 1);
-    EXPECT_EQ(mass, 12);
-}
-
 TEST_F(TextFileTest, KeyScanEndsOnUnreadableStream) {
     dgTextFile file("written.txt", "w");
     ASSERT_NE(file.getStream(), nullptr);
     // Reading a write-only stream fails without reaching end of file.
     EXPECT_EQ(dgTextFileScanKey(file, "anything"), 0);
-}
-
-TEST_F(TextFileTest, OverlongTokenNeverPassesForKey) {
-    // Cut at the buffer size, the tail of this token would read "key".
-    std::string text(dgTextFileTokenSize, 'A');
-    text += "key\nkey = 3\n";
-    writeFile("long.txt", text);
-    dgTextFile file("long.txt", "r");
-    ASSERT_NE(file.getStream(), nullptr);
-    int value = 0;
-    EXPECT_EQ(file.scanKeyedValue("key", " = %d", &value), 1);
-    EXPECT_EQ(value, 3);
-}
-
-TEST_F(TextFileTest, KeyEndingTheFileIsFound) {
-    writeFile("last.txt", "mass 12\nfriction");
-    dgTextFile file("last.txt", "r");
-    ASSERT_NE(file.getStream(), nullptr);
-    EXPECT_EQ(dgTextFileScanKey(file, "Friction"), 1);
-    EXPECT_NE(file.isEof(), 0);
-}
-
-TEST_F(TextFileTest, KeyMatchesOnlyWholeTokens) {
-    // A NUL inside a token must not cut it short: "key\0tail" is not "key".
-    const char text[] = "key\0tail = 1\nkeys = 2\nkey = 3\n";
-    writeFile("nul.txt", std::string(text, sizeof(text) - 1));
-    dgTextFile file("nul.txt", "r");
-    ASSERT_NE(file.getStream(), nullptr);
-    int value = 0;
-    EXPECT_EQ(file.scanKeyedValue("key", " = %d", &value), 1);
-    EXPECT_EQ(value, 3);
-    // Nor may a key longer than any token match the head of an overlong one.
-    const std::string longKey(dgTextFileTokenSize + 8, 'k');
-    writeFile("longkey.txt", longKey + "\n");
-    dgTextFile longFile("longkey.txt", "r");
-    ASSERT_NE(longFile.getStream(), nullptr);
-    EXPECT_EQ(dgTextFileScanKey(longFile, longKey.c_str()), 0);
 }
 
 TEST_F(TextFileTest, OpenFindsFileInSubdirectory) {

@@ -1,8 +1,9 @@
 // The island solver's step: lone bodies against semi-implicit Euler with
 // damping, the rest test's island scale, stale contacts, immovable bodies in
-// the active tree, resting and freezing on a static box, the two variants
-// against each other, workspace growth, callbacks that freeze the next body,
-// the reachable-joint walk, the flush-to-zero mode and the vehicle sub-steps.
+// the active tree, workspace growth, callbacks that freeze the next body, the
+// reachable-joint walk, the flush-to-zero mode and the vehicle sub-steps.
+// Resting on a floor and the two variants on stacks are in
+// test_world_simulation.cpp.
 #include <gtest/gtest.h>
 
 #include <xmmintrin.h>
@@ -256,105 +257,6 @@ TEST_P(IslandVariant, ImmovableBodyLeavesTheActiveTree) {
         EXPECT_EQ(body->m_flags & dgBodyFlagActive, 0u);
         EXPECT_NE(body->m_flags & dgBodyFlagEquilibrium, 0u);
         EXPECT_EQ(ActivationLog::states(), active ? std::vector<uint32_t>{0} : std::vector<uint32_t>{});
-    }
-}
-
-// ---- a box on a static box: rest depth, then freezing ----
-
-namespace {
-
-class BoxOnFloor : public ::testing::TestWithParam<std::tuple<Variant, float>> {};
-
-// Top face of the floor box.
-constexpr float kFloorTop = 0.5f;
-constexpr float kContactMargin = 1.0f / 128.0f;
-
-}  // namespace
-
-TEST_P(BoxOnFloor, RestsWithinTheContactMarginThenFreezes) {
-    const Variant variant = std::get<0>(GetParam());
-    const float mass = std::get<1>(GetParam());
-    Scene scene;
-    scene.addBox(10.0f, 1.0f, 10.0f, shapetest::translation(0.0f, 0.0f, 0.0f), 0.0f);
-    dgBody* box =
-        scene.addBox(1.0f, 1.0f, 1.0f, shapetest::translation(0.0f, kFloorTop + 0.5f + 0.05f, 0.0f), mass);
-
-    int32_t frozenAt = -1;
-    for (int32_t i = 0; (i < 600) && (frozenAt < 0); ++i) {
-        scene.step(variant);
-        if (i == 120) {
-            const float depth = kFloorTop + 0.5f - box->m_matrix.position.y;
-            EXPECT_GE(depth, -1e-4f);
-            EXPECT_LE(depth, kContactMargin + 1e-3f);
-        }
-        if (!(box->m_flags & dgBodyFlagActive)) {
-            frozenAt = i;
-        }
-    }
-    ASSERT_GT(frozenAt, 0);
-    EXPECT_FALSE(inActiveTree(scene.world(), box));
-    const float depth = kFloorTop + 0.5f - box->m_matrix.position.y;
-    EXPECT_GE(depth, -1e-4f);
-    EXPECT_LE(depth, kContactMargin + 1e-3f);
-    // Resting flat: no tilt.
-    EXPECT_NEAR(box->m_matrix.up.y, 1.0f, 1e-4f);
-
-    // Frozen bodies stay put: no force pass, no integration.
-    const dgMatrix before = box->m_matrix;
-    for (int32_t i = 0; i < 10; ++i) {
-        scene.step(variant);
-    }
-    EXPECT_EQ(std::memcmp(&before, &box->m_matrix, sizeof(dgMatrix)), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Island, BoxOnFloor,
-                         ::testing::Combine(::testing::ValuesIn(kVariants),
-                                            ::testing::Values(1.0f, 10.0f, 100.0f)),
-                         [](const ::testing::TestParamInfo<BoxOnFloor::ParamType>& info) {
-                             return std::string(variantName(std::get<0>(info.param))) + "Mass" +
-                                    std::to_string(int(std::get<1>(info.param)));
-                         });
-
-// ---- the two variants on a stack ----
-
-namespace {
-
-// Poses of a stack of boxes on a floor after `steps` steps.
-std::vector<dgMatrix> runStack(Variant variant, int32_t steps) {
-    Scene scene;
-    scene.addBox(10.0f, 1.0f, 10.0f, shapetest::translation(0.0f, 0.0f, 0.0f), 0.0f);
-    std::vector<dgBody*> boxes;
-    for (int32_t i = 0; i < 4; ++i) {
-        const dgMatrix pose = shapetest::translation(0.0f, 1.02f + 1.01f * float(i), 0.0f);
-        boxes.push_back(scene.addBox(1.0f, 1.0f, 1.0f, pose, 1.0f + float(i)));
-    }
-    for (int32_t i = 0; i < steps; ++i) {
-        scene.step(variant);
-    }
-    std::vector<dgMatrix> poses;
-    for (dgBody* box : boxes) {
-        poses.push_back(box->m_matrix);
-    }
-    return poses;
-}
-
-}  // namespace
-
-TEST(IslandVariants, AgreeOnAStackAndEachRepeatsBitForBit) {
-    const int32_t steps = 60;
-    const std::vector<dgMatrix> scalar = runStack(Variant::Scalar, steps);
-    const std::vector<dgMatrix> simd = runStack(Variant::Simd, steps);
-    EXPECT_EQ(
-        std::memcmp(scalar.data(), runStack(Variant::Scalar, steps).data(), scalar.size() * sizeof(dgMatrix)),
-        0);
-    EXPECT_EQ(std::memcmp(simd.data(), runStack(Variant::Simd, steps).data(), simd.size() * sizeof(dgMatrix)),
-              0);
-    for (size_t i = 0; i < scalar.size(); ++i) {
-        for (int r = 0; r < 4; ++r) {
-            for (int k = 0; k < 3; ++k) {
-                EXPECT_NEAR(scalar[i][r][k], simd[i][r][k], 1e-4f) << "box " << i << " row " << r;
-            }
-        }
     }
 }
 

@@ -1,21 +1,18 @@
-// The body functions of the public header on bodies of a world. Everything
-// goes through the public header except what it does not declare yet: the
-// world's creation, update and destruction, the box shape and, for the
-// deferred shape release, a user polygon soup and the default material pair.
+// The body functions of the public header on bodies of a world, through the
+// public header; only the memory balance looks inside the world.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <random>
 #include <string>
 #include <tuple>
 
-#include "dgApiWorld.h"
 #include "dgPhysics.h"
-#include "dgTreeCollision.h"
 #include "WorldTestUtils.h"
 
 namespace {
@@ -145,6 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ClampCase{"MassIn", kMass, queriedMass, 10.0f, 10.0f},
                       ClampCase{"MassAbove", kMass, queriedMass, 1e16f, 0.0f},
                       ClampCase{"MassNan", kMass, queriedMass, kNan, kNan},
+
                       // The query reports the inertia as asked, unclamped.
                       ClampCase{"InertiaBelow", kIxx, queriedIxx, -0.05f, 0.05f},
                       ClampCase{"InertiaAbove", kIxx, queriedIxx, 2000.0f, 2000.0f},
@@ -171,9 +169,14 @@ TEST(PhysicsBodyMass, TheClampedInertiaActs) {
     for (int i = 0; i < 3; ++i) {
         EXPECT_NEAR(omega[i], dt / inertia[i], 1e-4f * dt / inertia[i]) << "axis " << i;
     }
+    // The inverse query answers for the request; a tiny mass is immovable.
     float inverse[4];
     dgBodyGetInverseMassMatrix(body, &inverse[0], &inverse[1], &inverse[2], &inverse[3]);
+    EXPECT_NEAR(inverse[0], 0.1f, 1e-7f);
     EXPECT_NEAR(inverse[1], 1.0f / 0.05f, 1e-3f);
+    dgBodySetMassMatrix(body, 0.0005f, 1.0f, 1.0f, 1.0f);
+    dgBodyGetInverseMassMatrix(body, &inverse[0], &inverse[1], &inverse[2], &inverse[3]);
+    EXPECT_EQ(inverse[0], 1e-15f);
 }
 
 // ---- round trips ----
@@ -211,7 +214,8 @@ TEST(PhysicsBodyRoundTrip, GettersGiveBackWhatWasSet) {
         dgBodySetContinuousCollisionMode(body, bits & 2);
         dgBodySetDirectLinkCollisionMode(body, bits & 4);
 
-        const auto expect3 = [](void (*get)(const dgBody*, float*), const dgBody* b, const float* v, float tol) {
+        const auto expect3 = [](void (*get)(const dgBody*, float*), const dgBody* b, const float* v,
+                                float tol) {
             float out[3];
             get(b, out);
             for (int i = 0; i < 3; ++i) {
@@ -580,7 +584,8 @@ TEST_P(PhysicsBodyEnding, LastCallbacksFindTheBodyWhole) {
                 dgDestroyBody(world, body);
                 break;
             case Ending::FromItsForceCallback:
-                dgBodySetForceAndTorqueCallback(body, [](dgBody* self) { dgDestroyBody(dgBodyGetWorld(self), self); });
+                dgBodySetForceAndTorqueCallback(
+                    body, [](dgBody* self) { dgDestroyBody(dgBodyGetWorld(self), self); });
                 dgWorldUpdate(world, 1.0f / 60.0f);
                 break;
             case Ending::DestroyAll:
@@ -596,112 +601,31 @@ TEST_P(PhysicsBodyEnding, LastCallbacksFindTheBodyWhole) {
     });
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    PhysicsBodyWorld, PhysicsBodyEnding,
-    ::testing::Values(EndingCase{"destroy", Ending::Destroy},
-                      EndingCase{"fromItsForceCallback", Ending::FromItsForceCallback},
-                      EndingCase{"destroyAll", Ending::DestroyAll}, EndingCase{"worldDestroy", Ending::WorldDestroy}),
-    [](const ::testing::TestParamInfo<EndingCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(PhysicsBodyWorld, PhysicsBodyEnding,
+                         ::testing::Values(EndingCase{"destroy", Ending::Destroy},
+                                           EndingCase{"fromItsForceCallback", Ending::FromItsForceCallback},
+                                           EndingCase{"destroyAll", Ending::DestroyAll},
+                                           EndingCase{"worldDestroy", Ending::WorldDestroy}),
+                         [](const ::testing::TestParamInfo<EndingCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
-// ---- shapes swapped by a callback during an update ----
+// ---- shapes swapped by a callback ----
 
-bool g_soupDestroyed = false;
-bool g_destroyedDuringStep = true;
-dgBody* g_target = nullptr;
-dgCollision* g_replacement = nullptr;
-
-dgCollision* destroyFlaggedSoup() {
-    g_soupDestroyed = false;
-    return dgWorldCreatePolygonSoupCollision(
-        nullptr, [](dgPolygonSoupCollideDesc*) {}, nullptr, [](void*) { g_soupDestroyed = true; });
-}
-
-// A callback that swaps a body's shape must not free the old one while the
-// step may still be using it: it goes after the sub-step. Outside an update
-// it goes at once.
-TEST(PhysicsBodyCollision, ShapeSwappedDuringAnUpdateIsReleasedAfterTheSubStep) {
-    World w;
-    dgCollision* soup = destroyFlaggedSoup();
-    g_target = dgCreateBody(w.world, soup);
-    dgReleaseCollision(w.world, soup);
-    g_replacement = w.boxShape(2.0f);
-
-    dgBody* driver = w.movableBox(1.0f);
-    g_destroyedDuringStep = true;
-    dgBodySetForceAndTorqueCallback(driver, [](dgBody* self) {
-        dgBodySetCollision(g_target, g_replacement);
-        g_destroyedDuringStep = g_soupDestroyed;
-        dgBodySetForceAndTorqueCallback(self, nullptr);
-    });
-    dgWorldUpdate(w.world, 1.0f / 60.0f);
-    EXPECT_FALSE(g_destroyedDuringStep);
-    EXPECT_TRUE(g_soupDestroyed);
-    EXPECT_EQ(dgBodyGetCollision(g_target), g_replacement);
-
-    soup = destroyFlaggedSoup();
-    dgBodySetCollision(g_target, soup);
-    dgReleaseCollision(w.world, soup);
-    dgBodySetCollision(g_target, g_replacement);
-    EXPECT_TRUE(g_soupDestroyed);
-    dgReleaseCollision(w.world, g_replacement);
-}
-
-// The same from a contact callback, while the soup's contacts are being made:
-// a box lands on a one-quad soup floor whose shape the callback replaces.
-const float kQuad[12] = {-5, 0, -5, -5, 0, 5, 5, 0, 5, 5, 0, -5};
-
-TEST(PhysicsBodyCollision, ContactCallbackMaySwapTheShapeInUse) {
-    World w;
-    dgCollision* soup = dgWorldCreatePolygonSoupCollision(
-        nullptr,
-        [](dgPolygonSoupCollideDesc* desc) {
-            const int32_t indices[4] = {0, 1, 2, 3};
-            dgCollideDescAddFace(*desc, kQuad, 3 * sizeof(float), indices, 4, 0);
-        },
-        nullptr, [](void*) { g_soupDestroyed = true; });
-    g_soupDestroyed = false;
-    soup->setCollisionBBox(dgVector(-5.0f, -0.1f, -5.0f, 0.0f), dgVector(5.0f, 0.1f, 5.0f, 0.0f));
-    g_target = dgCreateBody(w.world, soup);
-    dgReleaseCollision(w.world, soup);
-    g_replacement = w.boxShape(1.0f);
-
-    dgBody* falling = w.movableBox(1.0f);
-    const float place[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0.45f, 0, 1};
-    dgBodySetMatrix(falling, place);
-    const float down[3] = {0.0f, -2.0f, 0.0f};
-    dgBodySetVelocity(falling, down);
-    g_calls = 0;
-    g_destroyedDuringStep = false;
-    dgMaterialPair* pair = dgWorldGetMaterialPair(w.world, w.world->m_defaultMaterialGroup,
-                                                  w.world->m_defaultMaterialGroup);
-    ASSERT_NE(pair, nullptr);
-    pair->m_process = [](dgMaterialPair*, dgContact*) -> int32_t {
-        ++g_calls;
-        dgBodySetCollision(g_target, g_replacement);
-        g_destroyedDuringStep = g_destroyedDuringStep || g_soupDestroyed;
-        return 1;
-    };
-    dgWorldUpdate(w.world, 1.0f / 60.0f);
-    EXPECT_GT(g_calls, 0);
-    EXPECT_FALSE(g_destroyedDuringStep);
-    EXPECT_TRUE(g_soupDestroyed);
-    EXPECT_EQ(dgBodyGetCollision(g_target), g_replacement);
-    for (int i = 0; i < 10; ++i) {
-        dgWorldUpdate(w.world, 1.0f / 60.0f);
-    }
-    float matrix[16];
-    dgBodyGetMatrix(falling, matrix);
-    EXPECT_TRUE(std::isfinite(matrix[13]));
-    dgReleaseCollision(w.world, g_replacement);
-}
-
-// ---- shapes swapped and bodies destroyed from a walk ----
-
-// Where a callback swaps the walked body's shape: inside a face walk of a
-// compound or a modifier (which lend the body their inner shapes meanwhile),
-// inside a walk over the world's bodies, and from the compound callback of
-// the contact pass (which lends the body each child in turn).
-enum class SwapFrom { CompoundFaces, ModifierFaces, WorldWalk, CompoundContact };
+// Where a callback swaps the body's shape: inside a face walk of a compound
+// or a modifier (which lend the body their inner shapes meanwhile), inside a
+// walk over the world's bodies, from the compound callback of the contact
+// pass (which lends the body each child in turn), from another body's force
+// callback, and from the process callback of a contact with the very shape
+// being swapped out (a one-quad user mesh under a falling box).
+enum class SwapFrom {
+    CompoundFaces,
+    ModifierFaces,
+    WorldWalk,
+    CompoundContact,
+    ForceCallback,
+    ProcessCallback
+};
 
 struct SwapCase {
     const char* name;
@@ -713,6 +637,9 @@ struct Swapping {
     dgCollision* replacement = nullptr;
     int32_t swaps = 0;
     bool sawReplacement = false;
+    // The user mesh swapped out: gone, and whether already at the swap.
+    bool meshDestroyed = false;
+    bool meshDestroyedAtSwap = false;
 };
 Swapping g_swapping;
 
@@ -720,37 +647,51 @@ void swapOnce(dgBody* body) {
     if (g_swapping.swaps++ == 0) {
         dgBodySetCollision(body, g_swapping.replacement);
         g_swapping.sawReplacement = dgBodyGetCollision(body) == g_swapping.replacement;
+        g_swapping.meshDestroyedAtSwap = g_swapping.meshDestroyed;
     }
+}
+
+// A user mesh whose destruction is recorded; with `quad`, one upward square
+// of side 10 at y = 0.
+dgCollision* recordedMesh(dgWorld* world, bool quad) {
+    g_swapping.meshDestroyed = false;
+    const float low[3] = {-5.0f, -0.1f, -5.0f};
+    const float high[3] = {5.0f, 0.1f, 5.0f};
+    return dgCreateUserMeshCollision(
+        world, low, high, nullptr,
+        quad ? [](dgPolygonSoupCollideDesc* desc) {
+            static float corners[12] = {-5, 0, -5, -5, 0, 5, 5, 0, 5, 5, 0, -5};
+            const int32_t indices[4] = {0, 1, 2, 3};
+            desc->m_vertexArray = corners;
+            desc->m_vertexStrideInBytes = 12;
+            desc->m_faceCount = 1;
+            desc->m_indexCount = 4;
+            desc->m_faceAttributes[0] = 0;
+            desc->m_faceIndexCounts[0] = 4;
+            std::memcpy(desc->m_faceIndices, indices, sizeof(indices));
+        }
+             : [](dgPolygonSoupCollideDesc*) {},
+        nullptr, [](void*) { g_swapping.meshDestroyed = true; });
 }
 
 class PhysicsBodyWalkSwap : public ::testing::TestWithParam<SwapCase> {};
 
-// The swap holds once the walk or the pass is over: the body has the new
-// shape, every face of the old one was still handed out, the old shape and
-// every reference the lend took go back (all memory returns with the world,
-// before the next update for the walks).
+// The swap holds once the walk or the step is over: the body has the new
+// shape, every face of the old one was still handed out, the old shape goes
+// after the walk or sub-step that may still use it (at once outside one),
+// and every reference the lend took goes back, as all memory does with the
+// world.
 TEST_P(PhysicsBodyWalkSwap, TheNewShapeHoldsOnceTheWalkIsOver) {
     const SwapFrom from = GetParam().from;
     expectEveryBlockBack([from](dgWorld* world) {
         g_swapping = Swapping();
         dgCollision* parts[2] = {dgCreateBox(world, 1.0f, 1.0f, 1.0f, nullptr),
                                  dgCreateCylinder(world, 0.5f, 1.0f, nullptr)};
-        // The world walk swaps out a user mesh, whose destroy callback tells
-        // when it goes.
-        static bool s_meshDestroyed;
-        s_meshDestroyed = false;
-        const float low[3] = {-1.0f, -1.0f, -1.0f};
-        const float high[3] = {1.0f, 1.0f, 1.0f};
-        dgCollision* shape = nullptr;
-        if (from == SwapFrom::ModifierFaces) {
-            shape = dgCreateConvexModifier(world, parts[0]);
-        } else if (from == SwapFrom::WorldWalk) {
-            shape = dgCreateUserMeshCollision(
-                world, low, high, nullptr, [](dgPolygonSoupCollideDesc*) {}, nullptr,
-                [](void*) { s_meshDestroyed = true; });
-        } else {
-            shape = dgCreateCompoundCollision(world, 2, parts);
-        }
+        const bool mesh = (from == SwapFrom::WorldWalk) || (from == SwapFrom::ForceCallback) ||
+                          (from == SwapFrom::ProcessCallback);
+        dgCollision* shape = mesh ? recordedMesh(world, from == SwapFrom::ProcessCallback)
+                             : (from == SwapFrom::ModifierFaces) ? dgCreateConvexModifier(world, parts[0])
+                                                                 : dgCreateCompoundCollision(world, 2, parts);
         g_swapping.replacement = dgCreateSphere(world, 0.5f, 0.5f, 0.5f, nullptr);
         g_swapping.body = dgCreateBody(world, shape);
         dgBodySetMassMatrix(g_swapping.body, 1.0f, 1.0f, 1.0f, 1.0f);
@@ -763,73 +704,90 @@ TEST_P(PhysicsBodyWalkSwap, TheNewShapeHoldsOnceTheWalkIsOver) {
         switch (from) {
             case SwapFrom::CompoundFaces:
             case SwapFrom::ModifierFaces:
-                dgBodyForEachPolygonDo(g_swapping.body, [](const dgBody* body, int32_t, const float*, int32_t) {
-                    ++*s_faces;
-                    swapOnce(const_cast<dgBody*>(body));
-                });
+                dgBodyForEachPolygonDo(g_swapping.body,
+                                       [](const dgBody* body, int32_t, const float*, int32_t) {
+                                           ++*s_faces;
+                                           swapOnce(const_cast<dgBody*>(body));
+                                       });
                 EXPECT_GE(faces, 6);
                 break;
             case SwapFrom::WorldWalk:
                 dgWorldForEachBodyDo(world, swapOnce);
-                EXPECT_TRUE(s_meshDestroyed);
                 break;
             case SwapFrom::CompoundContact: {
                 dgBody* floor = dgCreateBody(world, g_swapping.replacement);
                 const float below[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -0.7f, 0, 1};
                 dgBodySetMatrix(floor, below);
                 const uint32_t group = dgMaterialGetDefaultGroupId(world);
-                dgMaterialSetCompoundCallback(world, group, group, [](dgMaterialPair*, dgBody* a, dgBody* b) -> int32_t {
-                    swapOnce(a == g_swapping.body ? a : b);
-                    return 1;
-                });
+                dgMaterialSetCompoundCallback(world, group, group,
+                                              [](dgMaterialPair*, dgBody* a, dgBody* b) -> int32_t {
+                                                  swapOnce(a == g_swapping.body ? a : b);
+                                                  return 1;
+                                              });
                 dgWorldUpdate(world, 1.0f / 60.0f);
                 break;
             }
+            case SwapFrom::ForceCallback:
+            case SwapFrom::ProcessCallback: {
+                dgCollision* box = dgCreateBox(world, 1.0f, 1.0f, 1.0f, nullptr);
+                dgBody* other = dgCreateBody(world, box);
+                dgReleaseCollision(world, box);
+                dgBodySetMassMatrix(other, 1.0f, 1.0f, 1.0f, 1.0f);
+                const float place[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0.45f, 0, 1};
+                dgBodySetMatrix(other, place);
+                const float down[3] = {0.0f, -2.0f, 0.0f};
+                dgBodySetVelocity(other, down);
+                if (from == SwapFrom::ForceCallback) {
+                    dgBodySetForceAndTorqueCallback(other, [](dgBody*) { swapOnce(g_swapping.body); });
+                } else {
+                    const uint32_t group = dgMaterialGetDefaultGroupId(world);
+                    dgMaterialSetCollisionCallback(
+                        world, group, group, nullptr, nullptr,
+                        [](dgMaterialPair*, dgContact*) -> int32_t {
+                            swapOnce(g_swapping.body);
+                            return 1;
+                        },
+                        nullptr);
+                }
+                for (int32_t i = 0; i < 10; ++i) {
+                    dgWorldUpdate(world, 1.0f / 60.0f);
+                }
+                float matrix[16];
+                dgBodyGetMatrix(other, matrix);
+                EXPECT_TRUE(std::isfinite(matrix[13]));
+                break;
+            }
         }
-        EXPECT_EQ(g_swapping.swaps > 0, true);
+        EXPECT_GT(g_swapping.swaps, 0);
         EXPECT_TRUE(g_swapping.sawReplacement);
         EXPECT_EQ(dgBodyGetCollision(g_swapping.body), g_swapping.replacement);
+        if (mesh) {
+            EXPECT_FALSE(g_swapping.meshDestroyedAtSwap);
+            EXPECT_TRUE(g_swapping.meshDestroyed);
+        }
         float boxMin[3], boxMax[3];
         dgBodyGetAABB(g_swapping.body, boxMin, boxMax);
         EXPECT_NEAR(boxMax[0] - boxMin[0], 1.0f, 1e-5f);
+        // Outside any walk or update a shape swapped out goes at once.
+        dgCollision* again = recordedMesh(world, false);
+        dgBodySetCollision(g_swapping.body, again);
+        dgReleaseCollision(world, again);
+        dgBodySetCollision(g_swapping.body, g_swapping.replacement);
+        EXPECT_TRUE(g_swapping.meshDestroyed);
         dgReleaseCollision(world, g_swapping.replacement);
         dgWorldDestroy(world);
     });
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    PhysicsBodyWorld, PhysicsBodyWalkSwap,
-    ::testing::Values(SwapCase{"compoundFaces", SwapFrom::CompoundFaces},
-                      SwapCase{"modifierFaces", SwapFrom::ModifierFaces}, SwapCase{"worldWalk", SwapFrom::WorldWalk},
-                      SwapCase{"compoundContact", SwapFrom::CompoundContact}),
-    [](const ::testing::TestParamInfo<SwapCase>& info) { return std::string(info.param.name); });
-
-// A face walk is a walk like the world's: a body destroyed from its callback
-// stays whole until the last face is handed out, the shape a callback gives
-// back outlives the walk's use of it, and what a walk refuses (the world's
-// destruction) is refused.
-TEST(PhysicsBodyWalk, AFaceWalkDefersDestructionToItsEnd) {
-    expectEveryBlockBack([](dgWorld* world) {
-        dgCollision* box = dgCreateBox(world, 1.0f, 1.0f, 1.0f, nullptr);
-        static dgWorld* s_world;
-        static int32_t s_faces;
-        static int32_t s_facesAtDestruction;
-        s_world = world;
-        s_faces = 0;
-        s_facesAtDestruction = -1;
-        dgBody* body = dgCreateBody(world, box);
-        dgReleaseCollision(world, box);
-        dgBodySetDestructorCallback(body, [](dgBody*) { s_facesAtDestruction = s_faces; });
-        dgBodyForEachPolygonDo(body, [](const dgBody* self, int32_t, const float*, int32_t) {
-            if (s_faces++ == 0) {
-                dgDestroyBody(s_world, const_cast<dgBody*>(self));
-                dgWorldDestroy(s_world);
-            }
-        });
-        EXPECT_EQ(s_faces, 6);
-        EXPECT_EQ(s_facesAtDestruction, 6);
-        dgWorldDestroy(world);
-    });
-}
+INSTANTIATE_TEST_SUITE_P(PhysicsBodyWorld, PhysicsBodyWalkSwap,
+                         ::testing::Values(SwapCase{"compoundFaces", SwapFrom::CompoundFaces},
+                                           SwapCase{"modifierFaces", SwapFrom::ModifierFaces},
+                                           SwapCase{"worldWalk", SwapFrom::WorldWalk},
+                                           SwapCase{"compoundContact", SwapFrom::CompoundContact},
+                                           SwapCase{"forceCallback", SwapFrom::ForceCallback},
+                                           SwapCase{"processCallback", SwapFrom::ProcessCallback}),
+                         [](const ::testing::TestParamInfo<SwapCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

@@ -400,23 +400,6 @@ TEST_F(PhysicsCollision, ModifierAndCompoundFromTheWorld) {
     }
 }
 
-TEST_F(PhysicsCollision, RayCastAppliesTheOffset) {
-    // A unit box moved by its offset to x = 5 and turned a quarter about y.
-    const float offset[16] = {0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 5, 0, 0, 1};
-    dgCollision* box = dgCreateBox(m_world, 1, 2, 4, offset);
-    const float p0[3] = {0, 0, 0};
-    const float p1[3] = {10, 0, 0};
-    const Hit hit = cast(box, p0, p1);
-    // Its 4-long local z lies along x: the near face at 5 - 2.
-    EXPECT_NEAR(hit.t, 0.3f, 1e-5f);
-    EXPECT_NEAR(hit.normal[0], -1.0f, 1e-5f);
-    float boxMin[3], boxMax[3];
-    dgCollisionCalculateAABB(box, kIdentity, boxMin, boxMax);
-    EXPECT_NEAR(boxMin[0], 3.0f, 1e-4f);
-    EXPECT_NEAR(boxMax[2], 0.5f, 1e-4f);
-    dgReleaseCollision(m_world, box);
-}
-
 TEST_F(PhysicsCollision, QueriesForwardTheirOutputs) {
     dgCollision* sphere = dgCreateSphere(m_world, 1, 1, 1, nullptr);
     const float far[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 10, 0, 0, 1};
@@ -575,7 +558,8 @@ const Refusal kRefusals[] = {
      }},
     {"everything that takes a world, without one",
      [](dgWorld* w, dgCollision* box, dgCollision* tree) {
-         const float cube[24] = {-1, -1, -1, 1, -1, -1, -1, 1, -1, 1, 1, -1, -1, -1, 1, 1, -1, 1, -1, 1, 1, 1, 1, 1};
+         const float cube[24] = {-1, -1, -1, 1, -1, -1, -1, 1, -1, 1, 1, -1,
+                                 -1, -1, 1,  1, -1, 1,  -1, 1, 1,  1, 1, 1};
          const std::vector<uint8_t> stream = save(tree);
          Reader reader{stream.data(), stream.size(), 0};
          const bool noShape =
@@ -598,8 +582,8 @@ const Refusal kRefusals[] = {
              (dgCollisionPointDistance(nullptr, kThere, box, far, a, n) == 0) &&
              (dgCollisionClosestPoint(nullptr, box, kIdentity, box, far, a, b, n) == 0) &&
              (dgCollisionCollide(nullptr, 4, box, kIdentity, box, kIdentity, a, n, &depth) == 0) &&
-             (dgCollisionCollideContinuous(nullptr, 4, 0.1f, box, kIdentity, kHere, kHere, box, far, kHere, kHere,
-                                           &toi, a, n, &depth) == 0);
+             (dgCollisionCollideContinuous(nullptr, 4, 0.1f, box, kIdentity, kHere, kHere, box, far, kHere,
+                                           kHere, &toi, a, n, &depth) == 0);
          // Still cached afterwards: the next equal request shares it.
          dgCollisionRemoveFromCache(nullptr, box);
          dgCollision* again = dgCreateBox(w, 1, 1, 1, nullptr);

@@ -5,109 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <limits>
-#include <string>
 
 namespace {
-
-const float kNaN = std::numeric_limits<float>::quiet_NaN();
-const float kInf = std::numeric_limits<float>::infinity();
-
-int32_t g_allocations = 0;
-int32_t g_releases = 0;
-
-void* countingAllocate(uint32_t size) {
-    ++g_allocations;
-    return std::malloc(size);
-}
-
-void countingRelease(void* block, uint32_t) {
-    ++g_releases;
-    std::free(block);
-}
-
-// Hook pairs given to dgWorldCreate, and whether the world must use them.
-struct HookCase {
-    const char* name;
-    dgAllocMemoryCallback allocate;
-    dgFreeMemoryCallback release;
-    bool used;
-};
-
-class WorldHooks : public ::testing::TestWithParam<HookCase> {
-protected:
-    // The C runtime's pair again for whatever runs next.
-    void TearDown() override { dgWorldDestroy(dgWorldCreate(nullptr, nullptr)); }
-};
-
-// One hook alone is not enough: a block from malloc must never reach a
-// foreign release, or the reverse.
-TEST_P(WorldHooks, BothHooksOrNeither) {
-    const HookCase& c = GetParam();
-    g_allocations = 0;
-    g_releases = 0;
-    dgWorld* world = dgWorldCreate(c.allocate, c.release);
-    ASSERT_NE(world, nullptr);
-    dgWorldDestroy(world);
-    EXPECT_EQ(g_allocations > 0, c.used);
-    EXPECT_EQ(g_releases > 0, c.used);
-}
-
-INSTANTIATE_TEST_SUITE_P(PhysicsWorld, WorldHooks,
-                         ::testing::Values(HookCase{"both", countingAllocate, countingRelease, true},
-                                           HookCase{"allocateOnly", countingAllocate, nullptr, false},
-                                           HookCase{"releaseOnly", nullptr, countingRelease, false},
-                                           HookCase{"neither", nullptr, nullptr, false}),
-                         [](const ::testing::TestParamInfo<HookCase>& info) {
-                             return std::string(info.param.name);
-                         });
 
 struct PhysicsWorld : public ::testing::Test {
     void SetUp() override { world = dgWorldCreate(nullptr, nullptr); }
     void TearDown() override { dgWorldDestroy(world); }
     dgWorld* world = nullptr;
 };
-
-// ---- frame rate ----
-
-struct RateCase {
-    const char* name;
-    // Set first (0: none), then the rate under test.
-    float before;
-    float rate;
-    float elapsed;
-    // Sub-step the update then takes.
-    float subStep;
-};
-
-class MinimumFrameRate : public PhysicsWorld, public ::testing::WithParamInterface<RateCase> {};
-
-TEST_P(MinimumFrameRate, BoundsTheSubStep) {
-    const RateCase& c = GetParam();
-    if (c.before != 0.0f) {
-        dgWorldSetMinimumFrameRate(world, c.before);
-    }
-    dgWorldSetMinimumFrameRate(world, c.rate);
-    dgWorldUpdate(world, c.elapsed);
-    EXPECT_EQ(dgWorldGetTimeStep(world), c.subStep);
-}
-
-const float kSixtieth = 0.016666668f;
-
-INSTANTIATE_TEST_SUITE_P(PhysicsWorld, MinimumFrameRate,
-                         ::testing::Values(
-                             // The game's 30 becomes 60: one sub-step per frame.
-                             RateCase{"rate30IsRate60", 0.0f, 30.0f, kSixtieth, kSixtieth},
-                             RateCase{"rate30AfterRate120", 120.0f, 30.0f, kSixtieth, kSixtieth},
-                             RateCase{"rate120", 0.0f, 120.0f, kSixtieth, kSixtieth / 2.0f},
-                             RateCase{"rate2000IsRate1000", 0.0f, 2000.0f, 0.01f, 0.01f / 10.0f},
-                             RateCase{"nanChangesNothing", 120.0f, kNaN, kSixtieth, kSixtieth / 2.0f},
-                             RateCase{"infinityChangesNothing", 120.0f, kInf, kSixtieth, kSixtieth / 2.0f},
-                             RateCase{"negativeIsRate60", 120.0f, -5.0f, kSixtieth, kSixtieth}),
-                         [](const ::testing::TestParamInfo<RateCase>& info) {
-                             return std::string(info.param.name);
-                         });
 
 // ---- world settings and bad input ----
 

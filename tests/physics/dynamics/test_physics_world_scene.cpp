@@ -457,119 +457,7 @@ TEST_F(Scene, BeginVetoesProcessDropsAndEachPairEndsOncePerStep) {
     }
 }
 
-// ---- destruction inside walks ----
-
-struct WalkScript {
-    dgWorld* world = nullptr;
-    std::vector<dgBody*> bodies;
-    int32_t visits = 0;
-    int32_t destructions = 0;
-    bool walking = false;
-    bool destroyedInWalk = false;
-};
-WalkScript* g_walk = nullptr;
-
-void countDestruction(dgBody*) {
-    ++g_walk->destructions;
-    g_walk->destroyedInWalk = g_walk->destroyedInWalk || g_walk->walking;
-}
-
-// The first visit destroys every body, itself included.
-void destroyEverything(dgBody*) {
-    ++g_walk->visits;
-    g_walk->walking = true;
-    for (dgBody* body : g_walk->bodies) {
-        dgDestroyBody(g_walk->world, body);
-    }
-    g_walk->walking = false;
-}
-
-float destroyEverythingOnHit(dgBody* body, const float*, uint32_t, void*, float) {
-    destroyEverything(body);
-    return 1.0f;
-}
-
-enum class Walk { EachBody, Box, Ray };
-
-class WalkDestruction : public Scene, public ::testing::WithParamInterface<Walk> {
-protected:
-    void walk() {
-        const float low[3] = {-10.0f, -10.0f, -10.0f};
-        const float high[3] = {10.0f, 10.0f, 10.0f};
-        const float from[3] = {-10.0f, 0.0f, 0.0f};
-        const float to[3] = {10.0f, 0.0f, 0.0f};
-        switch (GetParam()) {
-            case Walk::EachBody:
-                dgWorldForEachBodyDo(world, destroyEverything);
-                break;
-            case Walk::Box:
-                dgWorldForEachBodyInAABB(world, low, high, destroyEverything);
-                break;
-            case Walk::Ray:
-                dgWorldRayCast(world, from, to, destroyEverythingOnHit, nullptr, nullptr);
-                break;
-        }
-    }
-};
-
-// Five boxes on a line: the first callback destroys all of them. None dies
-// inside the callback; they are not visited after the request and die once
-// each by the time the walk returns.
-TEST_P(WalkDestruction, IsDeferredToTheWalksEnd) {
-    WalkScript script;
-    script.world = world;
-    g_walk = &script;
-    for (int32_t i = 0; i < 5; ++i) {
-        dgBody* body = addBox(float(3 * i - 6), 0.0f, 0.0f);
-        body->m_forceAndTorque = nullptr;
-        body->m_destructor = countDestruction;
-        script.bodies.push_back(body);
-    }
-    walk();
-    EXPECT_EQ(script.visits, 1);
-    EXPECT_EQ(script.destructions, 5);
-    EXPECT_FALSE(script.destroyedInWalk);
-    EXPECT_EQ(world->m_bodyCount, 0u);
-    EXPECT_EQ(dgApiWorldOf(world)->m_updating, 0u);
-    g_walk = nullptr;
-}
-
-INSTANTIATE_TEST_SUITE_P(PhysicsWorld, WalkDestruction,
-                         ::testing::Values(Walk::EachBody, Walk::Box, Walk::Ray),
-                         [](const ::testing::TestParamInfo<Walk>& info) {
-                             return std::string(info.param == Walk::EachBody ? "eachBody"
-                                                : info.param == Walk::Box    ? "box"
-                                                                             : "ray");
-                         });
-
-// A walk started from a force callback leaves the destruction to the end of
-// the sub-step.
-void walkFromForce(dgBody* body) {
-    if (g_walk->visits == 0) {
-        dgWorldForEachBodyDo(g_walk->world, destroyEverything);
-        // Still inside the sub-step: nothing is gone yet.
-        g_walk->destroyedInWalk = g_walk->destroyedInWalk || (g_walk->destructions != 0);
-    }
-    gravity(body);
-}
-
-TEST_F(Scene, AWalkInsideAnUpdateLeavesDestructionToTheSubStep) {
-    WalkScript script;
-    script.world = world;
-    g_walk = &script;
-    for (int32_t i = 0; i < 3; ++i) {
-        dgBody* body = addBox(float(3 * i), 0.0f, 0.0f);
-        body->m_forceAndTorque = walkFromForce;
-        body->m_destructor = countDestruction;
-        script.bodies.push_back(body);
-    }
-    dgWorldUpdate(world, kSixtieth);
-    EXPECT_EQ(script.visits, 1);
-    EXPECT_FALSE(script.destroyedInWalk);
-    EXPECT_EQ(script.destructions, 3);
-    EXPECT_EQ(world->m_bodyCount, 0u);
-    g_walk = nullptr;
-}
+// ---- walks ----
 
 // Every body once, in the body tree's order; the box walk finds exactly the
 // bodies whose boxes overlap the query, against brute force.
@@ -752,8 +640,8 @@ TEST_P(RefusedWhileDestroyed, FromTheLastCallbacksOfItsBodies) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PhysicsWorld, RefusedWhileDestroyed,
-                         ::testing::Values(Change::DestroyGroups, Change::DestroyWorld, Change::DestroyAllBodies,
-                                           Change::SetSize, Change::Update),
+                         ::testing::Values(Change::DestroyGroups, Change::DestroyWorld,
+                                           Change::DestroyAllBodies, Change::SetSize, Change::Update),
                          [](const ::testing::TestParamInfo<Change>& info) { return changeName(info.param); });
 
 // Outside an update: every body goes with its destructor callback (also one

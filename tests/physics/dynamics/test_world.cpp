@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "CountingHooks.h"
 #include "WorldTestUtils.h"
@@ -53,59 +54,50 @@ void warmUp() {
 
 }  // namespace
 
-TEST(WorldCreate, InstallsTheCallersHooksFirst) {
-    warmUp();
-    HookGuard guard;
-    g_userAllocs = 0;
-    g_userReleases = 0;
-    dgWorld* world = dgWorldCreate(userAllocate, userRelease);
-    ASSERT_NE(world, nullptr);
+// Both hooks or neither: a world given one hook alone takes the C runtime's
+// pair, so that a block from malloc never reaches a foreign release or the
+// reverse. The hooks it takes are installed first, so that its own block
+// comes from them, and every block goes back through them.
+struct HookCase {
+    const char* name;
     dgAllocHook allocate;
     dgReleaseHook release;
-    dgGetAllocatorHooks(&allocate, &release);
-    EXPECT_EQ(allocate, &userAllocate);
-    EXPECT_EQ(release, &userRelease);
-    // The world's own block came from them.
-    EXPECT_GE(g_userAllocs, 1);
-    dgWorldDestroy(world);
-    EXPECT_EQ(g_userReleases, g_userAllocs);
-}
+    bool used;
+};
 
-TEST(WorldCreate, AMissingHookSelectsTheDefaultPair) {
+class WorldHooks : public ::testing::TestWithParam<HookCase> {};
+
+TEST_P(WorldHooks, BothHooksOrNeither) {
+    const HookCase& c = GetParam();
     dgAllocHook defaultAllocate;
     dgReleaseHook defaultRelease;
     defaultHooks(&defaultAllocate, &defaultRelease);
     ASSERT_NE(defaultAllocate, &userAllocate);
-
-    struct Case {
-        dgAllocHook allocate;
-        dgReleaseHook release;
-    };
-    const Case cases[] = {{nullptr, userRelease}, {userAllocate, nullptr}, {nullptr, nullptr}};
-    for (const Case& c : cases) {
-        HookGuard guard;
-        dgSetAllocatorHooks(userAllocate, userRelease);
-        dgWorld* world = dgWorldCreate(c.allocate, c.release);
-        ASSERT_NE(world, nullptr);
-        dgAllocHook allocate;
-        dgReleaseHook release;
-        dgGetAllocatorHooks(&allocate, &release);
-        EXPECT_EQ(allocate, defaultAllocate);
-        EXPECT_EQ(release, defaultRelease);
-        dgWorldDestroy(world);
-    }
-}
-
-TEST(WorldCreate, FailedAllocationGivesNoWorld) {
     warmUp();
     HookGuard guard;
-    MemoryBalance hooks;
+    dgSetAllocatorHooks(userAllocate, userRelease);
+    g_userAllocs = 0;
+    g_userReleases = 0;
+    dgWorld* world = dgWorldCreate(c.allocate, c.release);
+    ASSERT_NE(world, nullptr);
     dgAllocHook allocate;
     dgReleaseHook release;
     dgGetAllocatorHooks(&allocate, &release);
-    hooks.failAfter(0);
-    EXPECT_EQ(dgWorldCreate(allocate, release), nullptr);
+    EXPECT_EQ(allocate, c.used ? &userAllocate : defaultAllocate);
+    EXPECT_EQ(release, c.used ? &userRelease : defaultRelease);
+    dgWorldDestroy(world);
+    EXPECT_EQ(g_userAllocs > 0, c.used);
+    EXPECT_EQ(g_userReleases, g_userAllocs);
 }
+
+INSTANTIATE_TEST_SUITE_P(WorldCreate, WorldHooks,
+                         ::testing::Values(HookCase{"both", userAllocate, userRelease, true},
+                                           HookCase{"allocateOnly", userAllocate, nullptr, false},
+                                           HookCase{"releaseOnly", nullptr, userRelease, false},
+                                           HookCase{"neither", nullptr, nullptr, false}),
+                         [](const ::testing::TestParamInfo<HookCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(World, StartsWithItsDefaultSettings) {
     HookGuard guard;
@@ -140,34 +132,37 @@ TEST(World, StartsWithItsDefaultSettings) {
     dgWorldDestroy(world);
 }
 
-TEST(World, OwnsItsPointShape) {
-    HookGuard guard;
-    dgWorld* world = dgWorldCreate(nullptr, nullptr);
-    ASSERT_NE(world, nullptr);
-    dgCollisionPoint* point = world->m_pointCollision;
-    ASSERT_NE(point, nullptr);
-    EXPECT_EQ(point->getSignature(), 0x12344321u);
-    EXPECT_EQ(point->getRefCount(), 1);
-    EXPECT_TRUE(point->isClass(dgCollisionSphere::kClassId));
-    EXPECT_FALSE(point->hasOffset());
-    EXPECT_EQ(point->getVolume(), 0.0f);
-    dgWorldDestroy(world);
-}
-
-TEST(WorldCreate, NoMemoryForThePointShapeLeavesTheWorldWithout) {
+// The world owns a point shape of its own; without memory for its own block
+// there is no world, without memory for the point shape a world without one.
+TEST(WorldCreate, OwnsItsPointShapeMemoryPermitting) {
     warmUp();
-    HookGuard guard;
-    MemoryBalance hooks;
-    dgAllocHook allocate;
-    dgReleaseHook release;
-    dgGetAllocatorHooks(&allocate, &release);
-    // The world's own block, then nothing.
-    hooks.failAfter(1);
-    dgWorld* world = dgWorldCreate(allocate, release);
-    ASSERT_NE(world, nullptr);
-    EXPECT_EQ(world->m_pointCollision, nullptr);
-    hooks.failAfter(-1);
-    dgWorldDestroy(world);
+    for (const int64_t successes : {int64_t(-1), int64_t(0), int64_t(1)}) {
+        HookGuard guard;
+        MemoryBalance hooks;
+        dgAllocHook allocate;
+        dgReleaseHook release;
+        dgGetAllocatorHooks(&allocate, &release);
+        hooks.failAfter(successes);
+        dgWorld* world = dgWorldCreate(allocate, release);
+        hooks.failAfter(-1);
+        if (successes == 0) {
+            EXPECT_EQ(world, nullptr);
+            continue;
+        }
+        ASSERT_NE(world, nullptr);
+        dgCollisionPoint* point = world->m_pointCollision;
+        if (successes == 1) {
+            EXPECT_EQ(point, nullptr);
+        } else {
+            ASSERT_NE(point, nullptr);
+            EXPECT_EQ(point->getSignature(), 0x12344321u);
+            EXPECT_EQ(point->getRefCount(), 1);
+            EXPECT_TRUE(point->isClass(dgCollisionSphere::kClassId));
+            EXPECT_FALSE(point->hasOffset());
+            EXPECT_EQ(point->getVolume(), 0.0f);
+        }
+        dgWorldDestroy(world);
+    }
 }
 
 TEST(World, SimdFlagFollowsTheProcessorAndTheMode) {

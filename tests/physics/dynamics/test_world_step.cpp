@@ -113,7 +113,9 @@ struct ApiWorld : public ::testing::Test {
 struct PlanCase {
     const char* name;
     float elapsed;
-    // 0: the default maximum sub-step.
+    // Set first (0: none), then the rate under test (0: the default
+    // maximum sub-step).
+    float before;
     float minimumFrameRate;
     int32_t count;
     float subStep;
@@ -126,6 +128,9 @@ TEST_P(UpdatePlan, StepsTheClampedTimeInEqualSubSteps) {
     HookGuard guard;
     dgWorld* world = dgWorldCreate(nullptr, nullptr);
     ASSERT_NE(world, nullptr);
+    if (c.before != 0.0f) {
+        dgWorldSetMinimumFrameRate(world, c.before);
+    }
     if (c.minimumFrameRate != 0.0f) {
         dgWorldSetMinimumFrameRate(world, c.minimumFrameRate);
     }
@@ -152,16 +157,22 @@ TEST_P(UpdatePlan, StepsTheClampedTimeInEqualSubSteps) {
 
 INSTANTIATE_TEST_SUITE_P(
     World, UpdatePlan,
-    ::testing::Values(PlanCase{"zero", 0.0f, 0.0f, 1, 0.001f}, PlanCase{"oneSecond", 1.0f, 0.0f, 1, kSixtieth},
-                      PlanCase{"oneFrame", kSixtieth, 0.0f, 1, kSixtieth},
-                      PlanCase{"nan", kNaN, 0.0f, 1, 0.001f}, PlanCase{"negative", -1.0f, 0.0f, 1, 0.001f},
-                      PlanCase{"infinity", kInf, 0.0f, 1, kSixtieth},
-                      PlanCase{"rate30", kSixtieth, 30.0f, 1, kSixtieth},
-                      PlanCase{"rate120", kSixtieth, 120.0f, 2, kSixtieth / 2.0f},
-                      PlanCase{"rate120ShortFrame", 0.008f, 120.0f, 1, 0.008f},
-                      PlanCase{"rate1000", kSixtieth, 1000.0f, 17, kSixtieth / 17.0f},
-                      PlanCase{"rate2000IsRate1000", 0.01f, 2000.0f, 10, 0.01f / 10.0f},
-                      PlanCase{"nanRateIsRate60", kSixtieth, kNaN, 1, kSixtieth}),
+    ::testing::Values(PlanCase{"zero", 0.0f, 0.0f, 0.0f, 1, 0.001f},
+                      PlanCase{"oneSecond", 1.0f, 0.0f, 0.0f, 1, kSixtieth},
+                      PlanCase{"oneFrame", kSixtieth, 0.0f, 0.0f, 1, kSixtieth},
+                      PlanCase{"nan", kNaN, 0.0f, 0.0f, 1, 0.001f},
+                      PlanCase{"negative", -1.0f, 0.0f, 0.0f, 1, 0.001f},
+                      PlanCase{"infinity", kInf, 0.0f, 0.0f, 1, kSixtieth},
+                      // The game's 30 becomes 60: one sub-step per frame.
+                      PlanCase{"rate30", kSixtieth, 0.0f, 30.0f, 1, kSixtieth},
+                      PlanCase{"rate30AfterRate120", kSixtieth, 120.0f, 30.0f, 1, kSixtieth},
+                      PlanCase{"rate120", kSixtieth, 0.0f, 120.0f, 2, kSixtieth / 2.0f},
+                      PlanCase{"rate120ShortFrame", 0.008f, 0.0f, 120.0f, 1, 0.008f},
+                      PlanCase{"rate1000", kSixtieth, 0.0f, 1000.0f, 17, kSixtieth / 17.0f},
+                      PlanCase{"rate2000IsRate1000", 0.01f, 0.0f, 2000.0f, 10, 0.01f / 10.0f},
+                      PlanCase{"nanRateChangesNothing", kSixtieth, 120.0f, kNaN, 2, kSixtieth / 2.0f},
+                      PlanCase{"infiniteRateChangesNothing", kSixtieth, 120.0f, kInf, 2, kSixtieth / 2.0f},
+                      PlanCase{"negativeRateIsRate60", kSixtieth, 120.0f, -5.0f, 1, kSixtieth}),
     [](const ::testing::TestParamInfo<PlanCase>& info) { return std::string(info.param.name); });
 
 // ---- creation ----
@@ -269,8 +280,8 @@ TEST_P(BodyDestruction, RunsOnceJointsFirstAndAfterTheSubStep) {
         }
     }
 
-    const std::vector<std::string> expected = {"destroy a", "activation b 1", "release j1", "release j2",
-                                               "release j3", "activation a 0"};
+    const std::vector<std::string> expected = {"destroy a",  "activation b 1", "release j1",
+                                               "release j2", "release j3",     "activation a 0"};
     EXPECT_EQ(g_log, expected);
     EXPECT_EQ(world->m_bodyCount, 2u);
     EXPECT_EQ(world->m_bodyTree.getCount(), 2);
@@ -289,7 +300,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DestroyCase{"now", false, Ask::Once}, DestroyCase{"nowTwice", false, Ask::Twice},
                       DestroyCase{"nowAgainFromDestructor", false, Ask::AgainFromDestructor},
                       DestroyCase{"nowAgainFromActivation", false, Ask::AgainFromActivation},
-                      DestroyCase{"deferred", true, Ask::Once}, DestroyCase{"deferredTwice", true, Ask::Twice},
+                      DestroyCase{"deferred", true, Ask::Once},
+                      DestroyCase{"deferredTwice", true, Ask::Twice},
                       DestroyCase{"deferredAgainFromDestructor", true, Ask::AgainFromDestructor},
                       DestroyCase{"deferredAgainFromActivation", true, Ask::AgainFromActivation}),
     [](const ::testing::TestParamInfo<DestroyCase>& info) { return std::string(info.param.name); });
@@ -345,71 +357,226 @@ TEST_F(ApiWorld, DeferredJointsGoFirstAndOnlyOnce) {
     EXPECT_EQ(dgApiWorldOf(world)->m_deferredJoints.getCount(), 0);
 }
 
+// ---- destruction asked for from inside a walk or a sub-step ----
+
 namespace {
 
-struct ForceScript {
+// The bodies a callback asks to destroy (each twice), what their destructor
+// callbacks saw and whether the walk or update that ran the callback was
+// still going on.
+struct Deferral {
     dgWorld* world = nullptr;
-    dgBody* victim = nullptr;
-    int32_t forceCalls = 0;
-    int32_t destructorCalls = 0;
-    bool victimWholeInStep = true;
-    bool busyInStep = true;
-    bool lowPrecisionInStep = true;
-    float timeStepAfterNestedUpdate = 0.0f;
+    std::vector<dgBody*> bodies;
+    int32_t requests = 0;
+    int32_t destructions = 0;
+    int32_t endCalls = 0;
+    // Set while the requests are made; a destruction then, or seen by any
+    // later call from inside the same walk or sub-step, is too early.
+    bool running = false;
+    bool destroyedWhileRunning = false;
+    bool wholeWhileRunning = true;
+    bool busyAndLowPrecision = true;
+    int32_t facesAtDestruction = -1;
+    int32_t faces = 0;
 };
-ForceScript* g_force = nullptr;
+Deferral* g_deferral = nullptr;
 
-void forceThatDestroys(dgBody* body) {
-    ForceScript& s = *g_force;
-    ++s.forceCalls;
-    fpu_control_t cw;
-    _FPU_GETCW(cw);
-    s.lowPrecisionInStep = s.lowPrecisionInStep && ((cw & 0x0300) == 0);
-    s.busyInStep = s.busyInStep && (s.world->m_busy == 1);
-    dgDestroyBody(s.world, s.victim);
-    dgDestroyBody(s.world, body);
-    s.victimWholeInStep = s.victimWholeInStep && (s.destructorCalls == 0) && (s.victim->m_collision != nullptr);
-    // Refused: the running update goes on with its own sub-step.
-    dgWorldUpdate(s.world, 0.001f);
+// Every call comes from inside the walk or sub-step: no body may be gone.
+void destroyAllOnce() {
+    Deferral& d = *g_deferral;
+    d.destroyedWhileRunning = d.destroyedWhileRunning || (d.destructions > 0);
+    if (d.requests++ == 0) {
+        d.running = true;
+        for (dgBody* body : d.bodies) {
+            dgDestroyBody(d.world, body);
+            dgDestroyBody(d.world, body);
+        }
+        d.running = false;
+    }
+    for (dgBody* body : d.bodies) {
+        d.wholeWhileRunning = d.wholeWhileRunning && (body->m_collision != nullptr);
+    }
 }
-void countDestructor(dgBody*) {
-    ++g_force->destructorCalls;
+void countDestruction(dgBody*) {
+    Deferral& d = *g_deferral;
+    ++d.destructions;
+    d.destroyedWhileRunning = d.destroyedWhileRunning || d.running;
+    d.facesAtDestruction = d.faces;
 }
-void nestedUpdateOnDestruction(dgBody*) {
-    ++g_force->destructorCalls;
-    dgWorldUpdate(g_force->world, 0.001f);
-    g_force->timeStepAfterNestedUpdate = dgWorldGetTimeStep(g_force->world);
+void walkBody(dgBody*) {
+    destroyAllOnce();
 }
+float walkHit(dgBody*, const float*, uint32_t, void*, float) {
+    destroyAllOnce();
+    return 1.0f;
+}
+
+struct DeferralCase {
+    const char* name;
+    // Bodies made (in a row along x, the last a box resting on a floor
+    // when `floor`), then the walk or update that asks from inside.
+    int32_t bodies;
+    bool floor;
+    void (*run)(dgWorld* world);
+    // Calls of the asking callback, where fixed (-1: any): a walk visits
+    // nothing after the request, a face walk hands out every face.
+    int32_t requests;
+};
+
+const DeferralCase kDeferrals[] = {
+    {"EachBodyWalk", 5, false, [](dgWorld* w) { dgWorldForEachBodyDo(w, walkBody); }, 1},
+    {"BoxWalk", 5, false,
+     [](dgWorld* w) {
+         const float low[3] = {-10.0f, -10.0f, -10.0f};
+         const float high[3] = {10.0f, 10.0f, 10.0f};
+         dgWorldForEachBodyInAABB(w, low, high, walkBody);
+     },
+     1},
+    {"RayWalk", 5, false,
+     [](dgWorld* w) {
+         const float from[3] = {-10.0f, 0.0f, 0.0f};
+         const float to[3] = {10.0f, 0.0f, 0.0f};
+         dgWorldRayCast(w, from, to, walkHit, nullptr, nullptr);
+     },
+     1},
+    // The face walk also refuses the world's destruction.
+    {"FaceWalk", 1, false,
+     [](dgWorld*) {
+         dgBodyForEachPolygonDo(g_deferral->bodies[0], [](const dgBody*, int32_t, const float*, int32_t) {
+             ++g_deferral->faces;
+             destroyAllOnce();
+             dgWorldDestroy(g_deferral->world);
+         });
+         EXPECT_EQ(g_deferral->facesAtDestruction, 6);
+     },
+     6},
+    // Inside a sub-step, also from a walk started there, destruction waits
+    // for the sub-step's end; the callback runs busy at 24-bit precision, and
+    // an update asked for from it, or from the destruction after it, is
+    // refused.
+    {"ForceCallback", 3, false,
+     [](dgWorld* w) {
+         for (dgBody* body : g_deferral->bodies) {
+             dgBodySetForceAndTorqueCallback(body, [](dgBody*) {
+                 fpu_control_t cw;
+                 _FPU_GETCW(cw);
+                 g_deferral->busyAndLowPrecision = g_deferral->busyAndLowPrecision && ((cw & 0x0300) == 0) &&
+                                                   (g_deferral->world->m_busy == 1);
+                 destroyAllOnce();
+                 dgWorldUpdate(g_deferral->world, 0.001f);
+             });
+             dgBodySetDestructorCallback(body, [](dgBody* self) {
+                 countDestruction(self);
+                 dgWorldUpdate(g_deferral->world, 0.001f);
+             });
+         }
+         dgWorldUpdate(w, kSixtieth);
+         EXPECT_EQ(dgWorldGetTimeStep(w), kSixtieth);
+         EXPECT_TRUE(g_deferral->busyAndLowPrecision);
+     },
+     -1},
+    {"WalkInsideAnUpdate", 3, false,
+     [](dgWorld* w) {
+         for (dgBody* body : g_deferral->bodies) {
+             dgBodySetForceAndTorqueCallback(
+                 body, [](dgBody*) { dgWorldForEachBodyDo(g_deferral->world, walkBody); });
+         }
+         dgWorldUpdate(w, kSixtieth);
+     },
+     1},
+    // A contact's process callback: its end callback still finds the body.
+    {"ProcessCallback", 1, true,
+     [](dgWorld* w) {
+         dgMaterialPair* pair = dgWorldGetMaterialPair(w, 0, 0);
+         pair->m_process = [](dgMaterialPair*, dgContact*) -> int32_t {
+             destroyAllOnce();
+             return 1;
+         };
+         pair->m_end = [](dgMaterialPair*) {
+             ++g_deferral->endCalls;
+             g_deferral->destroyedWhileRunning =
+                 g_deferral->destroyedWhileRunning || (g_deferral->destructions > 0);
+         };
+         for (int32_t frame = 0; (frame < 120) && (g_deferral->requests == 0); ++frame) {
+             dgWorldUpdate(w, kSixtieth);
+         }
+         EXPECT_EQ(g_deferral->endCalls, 1);
+         EXPECT_EQ(w->m_contactList.getCount(), 0);
+     },
+     -1},
+};
+
+class DestructionFromACallback : public ::testing::TestWithParam<DeferralCase> {};
 
 }  // namespace
 
-// A body destroyed from a force callback stays whole for the rest of the
-// sub-step; its destructor runs once, after it. An update asked for from a
-// callback of a running update (also from the destruction after the
-// sub-step) is refused.
-TEST_F(ApiWorld, ForceCallbacksDestroyAfterTheSubStep) {
-    ForceScript script;
-    script.world = world;
-    g_force = &script;
-    dgBody* a = body("a");
-    dgBody* victim = body("victim");
-    script.victim = victim;
-    for (dgBody* x : {a, victim}) {
-        dgBodyStoreMassMatrix(x, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f);
-        x->m_destructor = countDestructor;
-    }
-    a->m_forceAndTorque = forceThatDestroys;
-    victim->m_destructor = nestedUpdateOnDestruction;
-    dgWorldUpdate(world, kSixtieth);
-    EXPECT_EQ(script.forceCalls, 1);
-    EXPECT_TRUE(script.victimWholeInStep);
-    EXPECT_TRUE(script.busyInStep);
-    EXPECT_TRUE(script.lowPrecisionInStep);
-    EXPECT_EQ(script.destructorCalls, 2);
-    EXPECT_EQ(script.timeStepAfterNestedUpdate, kSixtieth);
-    EXPECT_EQ(world->m_bodyCount, 0u);
-    g_force = nullptr;
+// Bodies whose destruction is asked for (twice) from inside a walk or a
+// sub-step stay whole until it ends, are visited no more, and are destroyed
+// once each by the time it returns; every block goes back with the world.
+TEST_P(DestructionFromACallback, WaitsForTheWalkOrSubStepToEnd) {
+    const DeferralCase& c = GetParam();
+    expectEveryBlockBack([&c](dgWorld* world) {
+        Deferral deferral;
+        deferral.world = world;
+        g_deferral = &deferral;
+        dgCollision* box = dgCreateBox(world, 1.0f, 1.0f, 1.0f, nullptr);
+        if (c.floor) {
+            dgCollision* floor = dgCreateBox(world, 20.0f, 1.0f, 20.0f, nullptr);
+            dgBody* ground = dgCreateBody(world, floor);
+            dgReleaseCollision(world, floor);
+            const float below[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -0.5f, 0, 1};
+            dgBodySetMatrix(ground, below);
+        }
+        for (int32_t i = 0; i < c.bodies; ++i) {
+            dgBody* body = dgCreateBody(world, box);
+            const float place[16] = {1,
+                                     0,
+                                     0,
+                                     0,
+                                     0,
+                                     1,
+                                     0,
+                                     0,
+                                     0,
+                                     0,
+                                     1,
+                                     0,
+                                     c.floor ? 0.0f : 3.0f * float(i) - 6.0f,
+                                     c.floor ? 0.505f : 0.0f,
+                                     0,
+                                     1};
+            dgBodySetMatrix(body, place);
+            dgBodySetMassMatrix(body, 1.0f, 1.0f, 1.0f, 1.0f);
+            dgBodySetForceAndTorqueCallback(body, [](dgBody* self) {
+                const float weight[3] = {0.0f, -9.8f, 0.0f};
+                dgBodySetForce(self, weight);
+            });
+            dgBodySetDestructorCallback(body, countDestruction);
+            deferral.bodies.push_back(body);
+        }
+        dgReleaseCollision(world, box);
+        const uint32_t count = world->m_bodyCount;
+        c.run(world);
+        EXPECT_GT(deferral.requests, 0);
+        EXPECT_TRUE(deferral.wholeWhileRunning);
+        EXPECT_FALSE(deferral.destroyedWhileRunning);
+        EXPECT_EQ(deferral.destructions, c.bodies);
+        EXPECT_EQ(world->m_bodyCount, count - uint32_t(c.bodies));
+        EXPECT_EQ(dgApiWorldOf(world)->m_updating, 0u);
+        if (c.requests >= 0) {
+            EXPECT_EQ(deferral.requests, c.requests);
+        }
+        dgWorldUpdate(world, kSixtieth);
+        EXPECT_EQ(deferral.destructions, c.bodies);
+        dgWorldDestroy(world);
+        g_deferral = nullptr;
+    });
 }
+
+INSTANTIATE_TEST_SUITE_P(World, DestructionFromACallback, ::testing::ValuesIn(kDeferrals),
+                         [](const ::testing::TestParamInfo<DeferralCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- moving jointed bodies ----
 
@@ -527,7 +694,9 @@ public:
 private:
     int32_t pick(int32_t n) { return std::uniform_int_distribution<int32_t>(0, n - 1)(m_rng); }
     float uniform(float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(m_rng); }
-    dgBody* anyBody() { return m_bodies.empty() ? nullptr : m_bodies[size_t(pick(int32_t(m_bodies.size())))]; }
+    dgBody* anyBody() {
+        return m_bodies.empty() ? nullptr : m_bodies[size_t(pick(int32_t(m_bodies.size())))];
+    }
 
     void forget(dgBody* body) {
         for (size_t i = 0; i < m_bodies.size(); ++i) {
@@ -558,7 +727,8 @@ private:
                 if (pick(2)) {
                     dgBodyStoreMassMatrix(created, 2.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f);
                 }
-                dgWorldSetBodyMatrix(m_world, created, translation(uniform(-50, 50), uniform(-50, 50), uniform(-50, 50)));
+                dgWorldSetBodyMatrix(m_world, created,
+                                     translation(uniform(-50, 50), uniform(-50, 50), uniform(-50, 50)));
                 m_bodies.push_back(created);
                 break;
             }
