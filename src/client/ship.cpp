@@ -80,31 +80,15 @@ Ship::Ship(bool isPlayer, const std::string& name, const std::wstring& registrat
     this->rotation = isFinite(startRotation) ? startRotation : vector3df();
 
     irr::scene::ISceneManager* scene = globals.sceneManager;
-    irr::scene::IAnimatedMesh* hullMesh = meshOf(mesh);
-    if (scene == nullptr || hullMesh == nullptr) {
+    node = addMeshNode(mesh, nullptr, vector3df());
+    if (node == nullptr) {
         return;
     }
-    irr::scene::IAnimatedMeshSceneNode* hullNode = scene->addAnimatedMeshSceneNode(hullMesh);
-    if (hullNode == nullptr) {
-        return;
-    }
-    node = hullNode;
-    irr::scene::ITriangleSelector* selector = scene->createTriangleSelector(hullMesh->getMesh(0), hullNode);
-    if (selector != nullptr) {
-        hullNode->setTriangleSelector(selector);
-        selector->drop();
-    }
-    hullNode->setMaterialFlag(irr::video::EMF_LIGHTING, true);
-    hullNode->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
-    hullNode->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
-    if (globals.shadersEnabled && globals.solidShaderMaterial >= 0) {
-        hullNode->setMaterialType(static_cast<irr::video::E_MATERIAL_TYPE>(globals.solidShaderMaterial));
-    }
-    hullNode->setPosition(position);
-    hullNode->setRotation(rotation);
-    // Current at once, as Object::setPosition keeps it: a bullet may test
+    // Placed at once (Object keeps the node current): a bullet may test
     // against the ship's triangles before the scene is next drawn.
-    hullNode->updateAbsolutePosition();
+    node->setRotation(rotation);
+    node->setPosition(position);
+    node->updateAbsolutePosition();
     if (globals.physics != nullptr) {
         body = globals.physics->createShipBody(this, position, rotation, size, mass, linearDamping, angularDamping);
     }
