@@ -71,6 +71,21 @@ void addGravity(tarnwell::scene::IParticleSystemSceneNode* node, const core::vec
     }
 }
 
+// What both builders give a node after its emitter: removal a life after
+// the emission ends, the fade-out and the gravity, each when asked for.
+void finishNode(tarnwell::scene::IParticleSystemSceneNode* node, uint32_t duration, uint32_t maxLife,
+                uint32_t fadeOutTime, const core::vector3df& gravity, uint32_t gravityTime) {
+    if (duration > 0) {
+        deleteLater(globals.sceneManager, node, saturatingSum(duration, maxLife));
+    }
+    if (fadeOutTime > 0) {
+        addFadeOut(node, fadeOutTime);
+    }
+    if (gravityTime > 0) {
+        addGravity(node, gravity, gravityTime);
+    }
+}
+
 tarnwell::scene::IParticleSystemSceneNode* makeNode(scene::ISceneNode* parent,
                                                     const core::vector3df& position,
                                                     const core::dimension2df& size) {
@@ -192,15 +207,7 @@ int32_t ParticleSystem::addEffect(const core::vector3df& position, const core::d
         emitterCenter, emitterRadius, direction, minParticlesPerSecond, maxParticlesPerSecond, minStartColor,
         maxStartColor, minLife, maxLife, maxAngle > 0 ? u32(maxAngle) : 0u);
     node->setEmitter(emitter);
-    if (duration > 0) {
-        deleteLater(globals.sceneManager, node, saturatingSum(duration, maxLife));
-    }
-    if (fadeOutTime > 0) {
-        addFadeOut(node, fadeOutTime);
-    }
-    if (gravityTime > 0) {
-        addGravity(node, gravity, gravityTime);
-    }
+    finishNode(node, duration, maxLife, fadeOutTime, gravity, gravityTime);
     return finishEffect(newRecord(nextEffectId++, node, emitter, duration, maxLife, shockWave), position);
 }
 
@@ -261,15 +268,7 @@ int32_t ParticleSystem::addBoxEffect(const core::vector3df& position, const core
         emitterBox, direction, minParticlesPerSecond, maxParticlesPerSecond, minStartColor, maxStartColor,
         minLife, maxLife, maxAngle > 0 ? u32(maxAngle) : 0u);
     node->setEmitter(emitter);
-    if (duration > 0) {
-        deleteLater(globals.sceneManager, node, saturatingSum(duration, maxLife));
-    }
-    if (fadeOutTime > 0) {
-        addFadeOut(node, fadeOutTime);
-    }
-    if (gravityTime > 0) {
-        addGravity(node, gravity, gravityTime);
-    }
+    finishNode(node, duration, maxLife, fadeOutTime, gravity, gravityTime);
     node->setMaterialFlag(video::EMF_LIGHTING, false);
     node->setMaterialTexture(0, texture);
     node->setMaterialType(video::EMT_TRANSPARENT_ADD_COLOR);
