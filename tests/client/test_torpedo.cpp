@@ -6,6 +6,7 @@
 #include "client/bullet.h"
 #include "client/camera.h"
 #include "client/engine/Finite.h"
+#include "client/physics.h"
 #include "client/resourceids.h"
 #include "client/weapon.h"
 #include "physics/dynamics/dgPhysics.h"
@@ -25,52 +26,27 @@ namespace {
 const vector3df kLaunch(0, -500, 0);
 const vector3df kBodySize(0.5f, 0.5f, 2.0f);
 
-// A physics world with one torpedo body, set up as the game's glue sets a
-// torpedo up (mass 1, damping 0.9 and 0.95), its callbacks standing in for
-// the glue's: the force callback runs the torpedo, the transform callback
-// hands back position and rotation (degrees).
+// The game's physics glue over an open world, published for the entities:
+// a torpedo made after it gets its body from the glue and is driven by the
+// glue's callbacks. Ships made before it have no body.
 class TorpedoWorld {
 public:
-    explicit TorpedoWorld(Torpedo& torpedo) {
-        world = dgWorldCreate(nullptr, nullptr);
+    TorpedoWorld() {
+        EXPECT_TRUE(glue.init());
         const float low[3] = {-3000, -3000, -3000};
         const float high[3] = {3000, 3000, 3000};
-        dgWorldSetSize(world, low, high);
-        dgCollision* box = dgCreateBox(world, kBodySize.X, kBodySize.Y, kBodySize.Z, nullptr);
-        body = dgCreateBody(world, box);
-        dgReleaseCollision(world, box);
-        dgBodySetMassMatrix(body, 1.0f, 4.25f, 4.25f, 0.5f);
-        irr::core::matrix4 place;
-        place.setRotationDegrees(torpedo.getRotation());
-        place.setTranslation(torpedo.getPosition());
-        dgBodySetMatrix(body, place.pointer());
-        dgBodySetLinearDamping(body, 0.9f);
-        const float angular[3] = {0.95f, 0.95f, 0.95f};
-        dgBodySetAngularDamping(body, angular);
-        dgBodySetUserData(body, &torpedo);
-        dgBodySetForceAndTorqueCallback(body, [](dgBody* b) {
-            static_cast<Torpedo*>(dgBodyGetUserData(b))->applyForces(dgBodyGetWorld(b), b);
-        });
-        dgBodySetTransformCallback(body, [](dgBody* b, const float* m) {
-            auto* t = static_cast<Torpedo*>(dgBodyGetUserData(b));
-            float angles[3];
-            dgGetEulerAngles(m, angles);
-            t->setPosition(vector3df(m[12], m[13], m[14]));
-            t->setRotation(vector3df(angles[0], angles[1], angles[2]) * 57.295776f);
-        });
-        dgBodySetAutoFreeze(body, 0);
-        dgWorldUnfreezeBody(world, body);
+        dgWorldSetSize(physicsWorld, low, high);
+        globals.physics = &glue;
     }
-    ~TorpedoWorld() { dgWorldDestroy(world); }
+    ~TorpedoWorld() { globals.physics = nullptr; }
 
     // One 60th of a second of game and physics.
     void step(Scene& scene) {
         scene.clock().advance(17);
-        dgWorldUpdate(world, 1.0f / 60.0f);
+        glue.update(1.0f / 60.0f);
     }
 
-    dgWorld* world;
-    dgBody* body;
+    Physics glue;
 };
 
 vector3df nose(const vector3df& rotation) {
@@ -180,8 +156,8 @@ TEST(TorpedoHoming, BoostsRollsFirstThenPitchesOntoItsTarget) {
     scene.addShip(true, vector3df(0, -900, 0));
     Ship* target = scene.addShip(false, kLaunch + vector3df(300, 0, 60));
     const int32_t engine = FSOUND_PlaySound(FSOUND_FREE, entitytest::lookUpSample(SOUND_TORPEDO_ENGINE));
+    TorpedoWorld world;
     Torpedo torpedo(kLaunch, vector3df(), 30000, MESH_TORPEDO, kBodySize, target, engine);
-    TorpedoWorld world(torpedo);
     int step = 0;
     for (; step < 58; ++step) {
         world.step(scene);
@@ -222,8 +198,8 @@ TEST(TorpedoHoming, BoostsRollsFirstThenPitchesOntoItsTarget) {
 TEST(TorpedoHoming, DropsADyingTargetEvenWhileBoosting) {
     Scene scene;
     Ship* target = scene.addShip(false, kLaunch + vector3df(300, 0, 60));
+    TorpedoWorld world;
     Torpedo torpedo(kLaunch, vector3df(), 30000, MESH_TORPEDO, kBodySize, target, -1);
-    TorpedoWorld world(torpedo);
     world.step(scene);
     EXPECT_EQ(torpedo.getTarget(), target);
     target->damage(1000.0f);
@@ -266,15 +242,15 @@ TEST(WeaponsBadInput, NothingNonFiniteComesOut) {
             EXPECT_EQ(playSoundAt(SOUND_EXPLOSION_SMALL, bad), -1);  // not even unplaced
         }
         Ship* target = scene.addShip(false, bad);
+        TorpedoWorld world;
         Torpedo junkPosition(bad, bad, 30000, MESH_TORPEDO, kBodySize, target, -1);
         Torpedo homing(kLaunch, bad, 30000, MESH_TORPEDO, kBodySize, target, -1);
-        TorpedoWorld world(homing);
         for (int step = 0; step < 90; ++step) {
             world.step(scene);
         }
         EXPECT_TRUE(isFinite(homing.getAim()));
         float omega[3];
-        dgBodyGetOmega(world.body, omega);
+        dgBodyGetOmega(homing.getBody(), omega);
         EXPECT_TRUE(isFinite(homing.getVelocityVector()) && isFinite(vector3df(omega[0], omega[1], omega[2])));
         launcher.update();
         gun.update();
