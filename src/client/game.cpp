@@ -207,8 +207,7 @@ bool Game::initGame() {
 
     showLoading(L"Initialize physics...");
     logLine("Initialize physics...");
-    globals.physics = new Physics();
-    if (!globals.physics->init()) {
+    if (!initPhysics()) {
         return fail("physics");
     }
     logLine("...physics initialization done");
@@ -284,6 +283,11 @@ bool Game::initGame() {
 
     globals.device->getCursorControl()->setPosition(globals.resolutionX / 2, globals.resolutionY / 2);
     return true;
+}
+
+bool Game::initPhysics() {
+    globals.physics = new Physics();
+    return globals.physics->init();
 }
 
 bool Game::initShaders() {
