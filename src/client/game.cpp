@@ -177,8 +177,6 @@ bool Game::initGame() {
     };
     irr::scene::ISceneManager* scene = globals.sceneManager;
 
-    globals.network = new NetworkConnection(globals.serverAddress.c_str(), globals.serverPort.c_str());
-
     showLoading(L"Initialize Irrlicht...");
     logLine("Initialize Irrlicht...");
     if (!initShaders()) {
@@ -282,6 +280,11 @@ bool Game::initGame() {
     logLine(line);
 
     globals.device->getCursorControl()->setPosition(globals.resolutionX / 2, globals.resolutionY / 2);
+
+    // The connection comes last: its attempt moves on only while the frame
+    // loop polls it, and gives up 2 s after it began. Made first, it would
+    // fail whenever the rest of the start took longer than that.
+    globals.network = new NetworkConnection(globals.serverAddress.c_str(), globals.serverPort.c_str());
     return true;
 }
 

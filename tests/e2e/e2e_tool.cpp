@@ -49,6 +49,11 @@ struct ImageDevice {
     irr::IrrlichtDevice* device = nullptr;
 };
 
+// A window that went away answers with an error, not the end of the tool.
+int ignoreXError(Display*, XErrorEvent*) {
+    return 0;
+}
+
 Window windowOf(const char* text) {
     return static_cast<Window>(std::strtoul(text, nullptr, 0));
 }
@@ -59,6 +64,7 @@ int shot(const char* windowText, const char* out) {
         std::fprintf(stderr, "shot: no display\n");
         return 1;
     }
+    XSetErrorHandler(ignoreXError);
     const Window window = windowOf(windowText);
     XWindowAttributes attributes;
     if (XGetWindowAttributes(display, window, &attributes) == 0) {
@@ -99,6 +105,7 @@ int closeWindow(const char* windowText) {
     if (display == nullptr) {
         return 1;
     }
+    XSetErrorHandler(ignoreXError);
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = windowOf(windowText);
