@@ -422,6 +422,16 @@ void Game::run() {
 }
 
 void Game::frame(float dt) {
+    frameEntities(dt);
+    frameViews();
+    frameParticles(dt);
+    frameScene();
+    frameHud();
+    framePhysics(dt);
+    frameFinish();
+}
+
+void Game::frameEntities(float dt) {
     std::vector<bool> livingIsPlayer;
     std::vector<Ship*> living;
     for (auto it = globals.shipList.begin(); it != globals.shipList.end();) {
@@ -470,26 +480,42 @@ void Game::frame(float dt) {
             ++it;
         }
     }
-
     globals.control->update();
-    Ship* player = globals.playerShip;
-    if (player != nullptr) {
+    if (Ship* player = globals.playerShip) {
         globals.mainCamera->update(vector3df(0.0f, 0.0f, 3.0f), player->getPosition(), player->getRotation());
     }
+}
+
+void Game::frameViews() {
     globals.hud->renderTorpedoView();
     globals.hud->update3D();
     globals.hud->renderTargetView();
+}
+
+void Game::frameParticles(float dt) {
     globals.particleSystem->update(dt);
-    if (player != nullptr) {
-        player->hideCockpit();
+}
+
+void Game::frameScene() {
+    if (globals.playerShip != nullptr) {
+        globals.playerShip->hideCockpit();
     }
     globals.sceneManager->drawAll();
+}
+
+void Game::frameHud() {
     globals.hud->draw();
-    if (globals.drawCockpit && player != nullptr) {
-        player->drawCockpit();
+    if (globals.drawCockpit && globals.playerShip != nullptr) {
+        globals.playerShip->drawCockpit();
     }
     globals.hud->drawTargetAndRadar();
+}
+
+void Game::framePhysics(float dt) {
     globals.physics->update(dt);
+}
+
+void Game::frameFinish() {
     globals.gui->drawAll();
     globals.driver->endScene();
     updateListener();

@@ -58,10 +58,22 @@ public:
     // null or empty afterwards, playerShip included.
     void cleanup();
 
-private:
-    // One frame of the loop; dt seconds.
+    // One frame's work after the scene began, dt seconds, in the frame's
+    // order (the benchmarks time them one by one): the ships' updates with
+    // the dead ones deleted, the lights, dead debris deleted, the controls
+    // and the cockpit camera; the HUD's three rendered views; the particles;
+    // the scene; the HUD with the cockpit models; the physics step; the GUI,
+    // the end of the scene, the sound listener and update, and the network.
     void frame(float dt);
-    void placeLights();
+    void frameEntities(float dt);
+    void frameViews();
+    void frameParticles(float dt);
+    void frameScene();
+    void frameHud();
+    void framePhysics(float dt);
+    void frameFinish();
+
+private:
     void serviceNetwork();
     void updateListener();
     void showLoading(const wchar_t* title);

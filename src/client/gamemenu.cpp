@@ -192,13 +192,7 @@ bool GameMenu::run() {
         }
         irr::IrrlichtDevice* device = globals.device;
         while (device->run() && globals.gameState == GS_MENU && device->isWindowActive()) {
-            globals.driver->beginScene(true, true, globals.clearColor);
-            Control::updateMenu();
-            globals.menuCamera->update(kCameraOffset, kCameraPosition, kCameraRotation);
-            lightNode->setPosition(kLightPosition);
-            globals.sceneManager->drawAll();
-            globals.gui->drawAll();
-            globals.driver->endScene();
+            frame();
         }
         if (globals.menuMusic != nullptr) {
             FSOUND_Stream_Stop(globals.menuMusic);
@@ -211,6 +205,16 @@ bool GameMenu::run() {
     }
     cleanup();
     return true;
+}
+
+void GameMenu::frame() {
+    globals.driver->beginScene(true, true, globals.clearColor);
+    Control::updateMenu();
+    globals.menuCamera->update(kCameraOffset, kCameraPosition, kCameraRotation);
+    lightNode->setPosition(kLightPosition);
+    globals.sceneManager->drawAll();
+    globals.gui->drawAll();
+    globals.driver->endScene();
 }
 
 void GameMenu::cleanup() {

@@ -40,6 +40,10 @@ public:
     // window is active; then the music stops and cleanup runs. Without a
     // built scene it only cleans up. Always true.
     bool run();
+    // One pass of the menu loop: the scene begun, the controls' menu
+    // handling, camera and light placed, scene and GUI drawn, the scene
+    // ended. Needs an init that returned true.
+    void frame();
     // Builds the scene and the GUI; init's first part. Virtual so that a
     // test can make it fail.
     virtual bool initScene();

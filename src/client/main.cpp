@@ -141,10 +141,11 @@ int main() {
             exception.log();
             status = EXIT_FAILURE_STATUS;
         }
-        // A game or menu that an Exception interrupted is torn down before
-        // the engine goes.
-        if (status != EXIT_NORMAL) {
+        // The state an Exception interrupted is torn down before the engine
+        // goes (only that one: each clean-up clears the whole scene).
+        if (status != EXIT_NORMAL && globals.gameState == GS_GAME_RUN) {
             game.cleanup();
+        } else if (status != EXIT_NORMAL) {
             menu.cleanup();
         }
     }
