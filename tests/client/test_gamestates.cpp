@@ -4,11 +4,13 @@
 // entries into both states at flat memory and reference counts, and the
 // login against a loopback server. Entity behaviour is the entity tests';
 // these hold with the entities' placeholders and with the real classes.
+#include "FileTestUtils.h"
 #include "GameStateRig.h"
 
 #include "client/camera.h"
 #include "client/engine/CGrassPatchSceneNode.h"
 #include "client/constants.h"
+#include "client/exception.h"
 #include "client/globals.h"
 #include "client/heightmap.h"
 #include "client/networkconnection.h"
@@ -23,6 +25,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <set>
 #include <string>
@@ -473,3 +476,57 @@ TEST(GameLogin, SentOnceAcceptedAndTheAnswersPrintedWhateverTheServerDoes) {
     EXPECT_NE(dropped, std::string::npos) << out;
     rig.expectNothingPerState();
 }
+
+namespace {
+
+struct BadFile {
+    const char* name;
+    const char* path;
+    enum { MISSING, CUT, CHANGED } damage;
+    bool inMenu;  // read by the menu, else by the game
+    const char* source;
+};
+
+class BadTerrainFiles : public testing::TestWithParam<BadFile> {};
+
+}  // namespace
+
+// A terrain file that is missing or damaged (a cut JPEG would hang the
+// engine's decoder) ends the state with the loader's exception.
+TEST_P(BadTerrainFiles, EndTheStateWithTheExceptionNamingTheFile) {
+    const BadFile& bad = GetParam();
+    StateRig rig;
+    std::string bytes = testsupport::readFile(bad.path);
+    ASSERT_FALSE(bytes.empty());
+    if (bad.damage == BadFile::MISSING) {
+        std::remove(bad.path);
+    } else {
+        if (bad.damage == BadFile::CUT) {
+            bytes.pop_back();
+        } else {
+            bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x10);
+        }
+        testsupport::writeFile(bad.path, bytes);
+    }
+    globals.gameState = bad.inMenu ? GS_MENU : GS_GAME_RUN;
+    try {
+        if (bad.inMenu) {
+            rig.menu.init(L"caption");
+        } else {
+            rig.game.init(L"caption");
+        }
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception& exception) {
+        EXPECT_EQ(exception.message, std::string("Can't load terrain: '") + bad.path + "'!");
+        EXPECT_EQ(exception.file, bad.source);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadTerrainFiles,
+    testing::Values(BadFile{"MenuImageCut", "media/terrain/t33x33.jpg", BadFile::CUT, true, "src/client/gamemenu"},
+                    BadFile{"RawMapMissing", "media/terrain/map257x257.raw", BadFile::MISSING, false,
+                            "src/client/gameterrain"},
+                    BadFile{"RadarImageChanged", "media/terrain/t65x65.jpg", BadFile::CHANGED, false,
+                            "src/client/gameterrain"}),
+    [](const testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });

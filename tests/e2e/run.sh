@@ -11,7 +11,8 @@
 #   close     the window manager's close message: END, status 0.
 #   opengl    Device=opengl at 1024 x 768: the menu and the game's HUD there.
 # It waits for log lines and pictures, never for a fixed time; the pauses
-# below are how long the player holds keys. The pictures stay in BUILD/e2e/.
+# below are how long the player holds keys. The pictures stay in BUILD as
+# e2e-*.png, beside the contact sheet; the runs' logs in BUILD/e2e/.
 # While the entities or the controls of a build are still placeholders (the
 # probe says so), the runs take the way the build allows: the Login button for
 # Return, the game's failed start back to the menu, the close message for
@@ -27,8 +28,9 @@ fi
 GAME="$BUILD/tarnwell"
 TOOL="$BUILD/tests/e2e/tarnwell_e2e"
 OUT="$BUILD/e2e"
-rm -rf "$OUT"
+rm -rf "$OUT" "$BUILD"/e2e-*.png
 mkdir -p "$OUT"
+PICTURES="$BUILD/e2e-"
 SCRATCH="$(mktemp -d /tmp/tarnwell-e2e-XXXXXX)"
 PIDS=()
 cleanup() {
@@ -157,7 +159,7 @@ printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n[Se
   "$(cat "$DIR/port.txt")" >"$DIR/tarnwell.ini"
 start "$DIR"
 focus_window
-wait_for 60 shows menu "$OUT/menu-800.png" || fail "no menu picture"
+wait_for 60 shows menu "${PICTURES}menu-800.png" || fail "no menu picture"
 # A name of letters no game key uses: the receiver keeps a released key's
 # edge across the change of state, and "O" or "P" would act in the game.
 xdotool type --delay 50 nick || fail "cannot type"
@@ -177,7 +179,7 @@ if [ "$PHYSICS" = real ]; then
   hold 0.5 Tab
   hold 1.5 Left Up
   running "$GAME_PID" || fail "the game ended during play"
-  wait_for 30 shows game "$OUT/game-800.png" || fail "no game picture with its HUD"
+  wait_for 30 shows game "${PICTURES}game-800.png" || fail "no game picture with its HUD"
   sleep 2
   if [ "$CONTROLS" = real ]; then
     key_held Escape log_has_more "$DIR" 'Enter gamestate: MENU' "$menus"
@@ -188,7 +190,7 @@ else
 fi
 expected=("Enter gamestate: MENU" "Enter gamestate: GAME RUN")
 if log_has_more "$DIR" 'Enter gamestate: MENU' "$menus"; then
-  wait_for 60 shows menu "$OUT/menu-800-again.png" || fail "the menu did not come back"
+  wait_for 60 shows menu "${PICTURES}menu-800-again.png" || fail "the menu did not come back"
   click 400 428
   [ "$PHYSICS" = real ] || expected+=("Game initialization failed: physics; back to the menu")
   expected+=("Enter gamestate: MENU" "Enter gamestate: END")
@@ -238,7 +240,7 @@ DIR="$(scratch close)"
 printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n' >"$DIR/tarnwell.ini"
 start "$DIR"
 focus_window
-wait_for 60 shows menu "$OUT/menu-close.png" || fail "close: no menu"
+wait_for 60 shows menu "${PICTURES}menu-close.png" || fail "close: no menu"
 "$TOOL" close "$WINDOW" || fail "close: cannot send the close message"
 finish "$GAME_PID"
 [ "$STATUS" -eq 0 ] || fail "close: exit status $STATUS"
@@ -251,11 +253,11 @@ DIR="$(scratch opengl)"
 printf '[GeneralGraphics]\nDevice=opengl\nResolutionX=1024\nResolutionY=768\nWindowedMode=1\n' >"$DIR/tarnwell.ini"
 start "$DIR"
 focus_window
-wait_for 60 shows menu "$OUT/menu-1024.png" || fail "opengl: no menu"
+wait_for 60 shows menu "${PICTURES}menu-1024.png" || fail "opengl: no menu"
 if [ "$PHYSICS" = real ]; then
   click 512 432
   wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "opengl: the game did not start"
-  wait_for 30 shows game "$OUT/game-1024.png" || fail "opengl: no game picture with its HUD"
+  wait_for 30 shows game "${PICTURES}game-1024.png" || fail "opengl: no game picture with its HUD"
   "$TOOL" close "$WINDOW" || fail "opengl: cannot send the close message"
 else
   click 512 512
@@ -265,7 +267,7 @@ finish "$GAME_PID"
 grep -q "^Device=opengl" "$DIR/tarnwell.ini" || fail "opengl: the ini's device changed"
 
 if [ "$FAILED" -ne 0 ]; then
-  echo "e2e: FAILED (pictures and logs in $OUT)" >&2
+  echo "e2e: FAILED (pictures in $BUILD/e2e-*.png, logs in $OUT)" >&2
   exit 1
 fi
-echo "e2e: passed (pictures in $OUT)"
+echo "e2e: passed (pictures in $BUILD/e2e-*.png)"
