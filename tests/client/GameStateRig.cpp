@@ -70,43 +70,20 @@ void StateRig::key(irr::EKEY_CODE code, bool down, wchar_t character) {
 }
 
 void StateRig::expectNothingPerState() const {
-    EXPECT_EQ(globals.network, nullptr);
-    EXPECT_EQ(globals.physics, nullptr);
-    EXPECT_EQ(globals.particleSystem, nullptr);
-    EXPECT_EQ(globals.infoText, nullptr);
-    EXPECT_EQ(globals.control, nullptr);
-    EXPECT_EQ(globals.hud, nullptr);
-    EXPECT_EQ(globals.heightMap, nullptr);
-    EXPECT_EQ(globals.mainCamera, nullptr);
-    EXPECT_EQ(globals.sonarCamera, nullptr);
-    EXPECT_EQ(globals.targetCamera, nullptr);
-    EXPECT_EQ(globals.closeCamera, nullptr);
-    EXPECT_EQ(globals.menuCamera, nullptr);
-    EXPECT_EQ(globals.terrainObject, nullptr);
-    EXPECT_EQ(globals.terrainNode, nullptr);
-    EXPECT_EQ(globals.radarTerrainNode, nullptr);
-    EXPECT_EQ(globals.menuTerrainNode, nullptr);
-    EXPECT_EQ(globals.menuGrassImage, nullptr);
-    EXPECT_EQ(globals.menuMusic, nullptr);
-    EXPECT_EQ(globals.menuStatusText, nullptr);
-    EXPECT_EQ(globals.loginNameBox, nullptr);
-    EXPECT_EQ(globals.passwordBox, nullptr);
-    EXPECT_EQ(globals.loginNameLabel, nullptr);
-    EXPECT_EQ(globals.passwordLabel, nullptr);
-    EXPECT_EQ(globals.loginButton, nullptr);
-    EXPECT_EQ(globals.optionsButton, nullptr);
-    EXPECT_EQ(globals.exitButton, nullptr);
-    EXPECT_EQ(globals.playerShip, nullptr);
-    EXPECT_EQ(globals.trackedTorpedo, nullptr);
-    EXPECT_EQ(globals.lastGunFired, nullptr);
-    EXPECT_EQ(globals.lightingCallback, nullptr);
-    EXPECT_TRUE(globals.lightNodes.empty());
-    EXPECT_TRUE(globals.shipList.empty());
-    EXPECT_TRUE(globals.stationList.empty());
-    EXPECT_TRUE(globals.trashList.empty());
-    EXPECT_TRUE(globals.torpedoList.empty());
-    EXPECT_TRUE(globals.sceneManager->getRootSceneNode()->getChildren().empty());
-    EXPECT_TRUE(globals.gui->getRootGUIElement()->getChildren().empty());
+    const GameGlobals& g = globals;
+    const void* perState[] = {
+        g.network, g.physics, g.particleSystem, g.infoText, g.control, g.hud, g.heightMap, g.mainCamera,
+        g.sonarCamera, g.targetCamera, g.closeCamera, g.menuCamera, g.terrainObject, g.terrainNode,
+        g.radarTerrainNode, g.menuTerrainNode, g.menuGrassImage, g.menuMusic, g.menuStatusText, g.loginNameBox,
+        g.passwordBox, g.loginNameLabel, g.passwordLabel, g.loginButton, g.optionsButton, g.exitButton,
+        g.playerShip, g.trackedTorpedo, g.lastGunFired, g.lightingCallback};
+    for (size_t i = 0; i < sizeof(perState) / sizeof(perState[0]); ++i) {
+        EXPECT_EQ(perState[i], nullptr) << "field " << i << " of the list";
+    }
+    EXPECT_TRUE(g.lightNodes.empty() && g.shipList.empty() && g.stationList.empty() && g.trashList.empty() &&
+                g.torpedoList.empty());
+    EXPECT_TRUE(g.sceneManager->getRootSceneNode()->getChildren().empty());
+    EXPECT_TRUE(g.gui->getRootGUIElement()->getChildren().empty());
 }
 
 size_t heapInUse() {

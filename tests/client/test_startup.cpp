@@ -38,20 +38,6 @@ std::vector<std::string> stateLines(const std::string& log) {
     return lines;
 }
 
-// A fresh folder, removed with what it holds at the end.
-struct ScratchDir {
-    ScratchDir() {
-        char pattern[] = "/tmp/tarnwell-startup-XXXXXX";
-        folder = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
-    }
-    ~ScratchDir() {
-        std::remove((folder + "/tarnwell.ini").c_str());
-        rmdir(folder.c_str());
-    }
-    const std::string& path() const { return folder; }
-    std::string folder;
-};
-
 }  // namespace
 
 TEST(StartupIni, ModesDevicesAndDefaultsAsTheFileAsks) {
@@ -70,9 +56,10 @@ TEST(StartupIni, ModesDevicesAndDefaultsAsTheFileAsks) {
         {"Device=OpenGL\n", 1024, 768, true, "Device=OpenGL"},
         {"", 1024, 768, true, "Device=DirectX9"},
     };
-    ScratchDir dir;
+    char name[] = "/tmp/tarnwell-startup-XXXXXX";
+    close(mkstemp(name));
+    const std::string path = name;
     for (const Case& c : cases) {
-        const std::string path = dir.path() + "/tarnwell.ini";
         testsupport::writeFile(path, std::string("[GeneralGraphics]\n") + c.ini);
         IniFile ini(path.c_str());
         const StartupSettings settings = readStartupSettings(ini);
@@ -90,15 +77,15 @@ TEST(StartupIni, ModesDevicesAndDefaultsAsTheFileAsks) {
             EXPECT_NE(written.find(key), std::string::npos) << key << " in\n" << written;
         }
     }
-    const std::string freshPath = dir.path() + "/tarnwell.ini";
-    std::remove(freshPath.c_str());
-    IniFile fresh(freshPath.c_str());
+    std::remove(path.c_str());
+    IniFile fresh(path.c_str());
     readStartupSettings(fresh);
     EXPECT_EQ(globals.serverAddress, "127.0.0.1");
     EXPECT_EQ(globals.serverPort, "7988");
-    EXPECT_EQ(testsupport::readFile(freshPath),
+    EXPECT_EQ(testsupport::readFile(path),
               "[GeneralGraphics]\nDevice=DirectX9\nResolutionX=1024\nResolutionY=768\nWindowedMode=0\n"
               "[Server]\nIP=127.0.0.1\nPort=7988\n");
+    std::remove(path.c_str());
     globals = GameGlobals{};
 }
 

@@ -21,7 +21,9 @@
 #include <X11/Xutil.h>
 #include <irrlicht.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -121,46 +123,33 @@ int closeWindow(const char* windowText) {
 
 // Colour statistics of a rectangle of the picture.
 struct Area {
-    size_t colours = 0;       // distinct colours, counted up to 4096
-    double lightness = 0.0;   // mean of (r + g + b) / 3
-    double spread = 0.0;      // mean absolute deviation of that lightness
+    size_t colours = 0;      // distinct colours
+    double lightness = 0.0;  // mean of (r + g + b) / 3
+    double spread = 0.0;     // standard deviation of that lightness
 };
 
-Area measure(irr::video::IImage* image, const recti& rect) {
+Area measure(irr::video::IImage* image, recti rect) {
+    const irr::core::dimension2d<irr::u32> size = image->getDimension();
+    rect.clipAgainst(recti(0, 0, static_cast<irr::s32>(size.Width), static_cast<irr::s32>(size.Height)));
     std::set<irr::u32> seen;
     double sum = 0.0;
-    size_t count = 0;
-    const auto light = [&](irr::u32 x, irr::u32 y) {
-        const irr::video::SColor c = image->getPixel(x, y);
-        return (c.getRed() + c.getGreen() + c.getBlue()) / 3.0;
-    };
-    const irr::core::dimension2d<irr::u32> size = image->getDimension();
-    const irr::u32 left = static_cast<irr::u32>(std::max(0, rect.UpperLeftCorner.X));
-    const irr::u32 top = static_cast<irr::u32>(std::max(0, rect.UpperLeftCorner.Y));
-    const irr::u32 right = std::min(size.Width, static_cast<irr::u32>(std::max(0, rect.LowerRightCorner.X)));
-    const irr::u32 bottom = std::min(size.Height, static_cast<irr::u32>(std::max(0, rect.LowerRightCorner.Y)));
-    for (irr::u32 y = top; y < bottom; ++y) {
-        for (irr::u32 x = left; x < right; ++x) {
-            if (seen.size() < 4096) {
-                seen.insert(image->getPixel(x, y).color & 0x00FFFFFF);
-            }
-            sum += light(x, y);
-            ++count;
+    double squares = 0.0;
+    for (irr::s32 y = rect.UpperLeftCorner.Y; y < rect.LowerRightCorner.Y; ++y) {
+        for (irr::s32 x = rect.UpperLeftCorner.X; x < rect.LowerRightCorner.X; ++x) {
+            const irr::video::SColor c = image->getPixel(static_cast<irr::u32>(x), static_cast<irr::u32>(y));
+            seen.insert(c.color & 0x00FFFFFF);
+            const double light = (c.getRed() + c.getGreen() + c.getBlue()) / 3.0;
+            sum += light;
+            squares += light * light;
         }
     }
     Area area;
+    const double count = static_cast<double>(rect.getArea());
     area.colours = seen.size();
-    if (count == 0) {
-        return area;
+    if (count > 0) {
+        area.lightness = sum / count;
+        area.spread = std::sqrt(std::max(0.0, squares / count - area.lightness * area.lightness));
     }
-    area.lightness = sum / static_cast<double>(count);
-    double deviation = 0.0;
-    for (irr::u32 y = top; y < bottom; ++y) {
-        for (irr::u32 x = left; x < right; ++x) {
-            deviation += std::abs(light(x, y) - area.lightness);
-        }
-    }
-    area.spread = deviation / static_cast<double>(count);
     return area;
 }
 
@@ -177,8 +166,8 @@ bool checkMenu(irr::video::IImage* image) {
     const irr::core::dimension2d<irr::u32> size = image->getDimension();
     const int32_t w = static_cast<int32_t>(size.Width);
     const int32_t h = static_cast<int32_t>(size.Height);
-    bool pass = report("whole picture", recti(0, 0, w, h), measure(image, recti(0, 0, w, h)),
-                       measure(image, recti(0, 0, w, h)).colours > 200);
+    const Area whole = measure(image, recti(0, 0, w, h));
+    bool pass = report("whole picture", recti(0, 0, w, h), whole, whole.colours > 200);
     for (const menumath::MenuElement& element : menumath::loginColumn(w, h)) {
         if (element.kind == menumath::ElementKind::BUTTON || element.kind == menumath::ElementKind::NAME_BOX ||
             element.kind == menumath::ElementKind::PASSWORD) {

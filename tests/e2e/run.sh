@@ -100,8 +100,9 @@ start() {
 # window: the game's window, once it is mapped, focused (there is no window
 # manager to give it the focus); sets WINDOW.
 focus_window() {
-  WINDOW="$(xdotool search --sync --onlyvisible --name '^Tarnwell V0\.2' | head -n 1)"
-  xdotool windowfocus --sync "$WINDOW"
+  WINDOW="$(timeout 60 xdotool search --sync --onlyvisible --name '^Tarnwell V0\.2' | head -n 1)" || true
+  [ -n "$WINDOW" ] || { fail "no game window"; return 1; }
+  xdotool windowfocus --sync "$WINDOW" || fail "cannot give the window the focus"
 }
 
 # shows KIND FILE: the window's picture passes the check for KIND.
@@ -146,8 +147,6 @@ click() {  # X Y in window pixels
 read -r _ PHYSICS < <("$TOOL" probe | grep physics)
 read -r _ CONTROLS < <("$TOOL" probe | grep controls)
 echo "e2e: physics glue $PHYSICS, controls $CONTROLS"
-FULL=0
-[ "$PHYSICS" = real ] && [ "$CONTROLS" = real ] && FULL=1
 
 # --- play ---------------------------------------------------------------
 echo "== e2e: play at 800 x 600"
