@@ -38,7 +38,8 @@ public:
         device = irr::createDeviceEx(params);
         // A virtual display now and then refuses a connection right after
         // the previous window closed.
-        for (int attempt = 1; device == nullptr && type == irr::video::EDT_OPENGL && attempt < 10; ++attempt) {
+        for (int attempt = 1; device == nullptr && type == irr::video::EDT_OPENGL && attempt < 10;
+             ++attempt) {
             usleep(100000);
             device = irr::createDeviceEx(params);
         }

@@ -17,6 +17,7 @@
 // Only the game thread calls it, between the begin and end of a scene.
 #pragma once
 
+#include "client/constants.h"
 #include "client/hudmath.h"
 
 #include <irrlicht.h>
@@ -98,22 +99,22 @@ private:
     irr::core::position2di bottom() const { return {screenHalfWidth, screenHeight}; }
     const hudmath::HudLayout& layout() const { return hudmath::layoutForWidth(screenWidth); }
 
-    irr::core::matrix4 playerRotation;         // identity until the first draw
+    irr::core::matrix4 playerRotation;  // identity until the first draw
     irr::core::matrix4 playerRotationInverse;
     float heading = 0.0f;  // [0, 360)
     float pitch = 0.0f;    // positive with the nose down
     float roll = 0.0f;
     const std::list<Weapon*>* playerWeapons = nullptr;  // the player's weapons, refreshed by draw
-    Ship* currentTarget = nullptr;  // cleared by forgetShip before the ship goes
+    Ship* currentTarget = nullptr;                      // cleared by forgetShip before the ship goes
     float radarRange = 360.0f;
-    float radarRangeSquared = 129600.0f;
+    float radarRangeSquared = RADAR_RANGE_SQUARED;
     int32_t screenWidth = 0;  // pixels, read by each draw
     int32_t screenHeight = 0;
     int32_t screenHalfWidth = 0;
     int32_t screenHalfHeight = 0;
-    int32_t leftSonarCentre = 0;   // centre texel of texture 13 (128)
-    int32_t rightSonarCentre = 0;  // centre texel of texture 14
-    irr::video::SColor viewColours[4];  // the pictures' corner tints: half opacity
+    int32_t leftSonarCentre = 0;                          // centre texel of texture 13 (128)
+    int32_t rightSonarCentre = 0;                         // centre texel of texture 14
+    irr::video::SColor viewColours[4];                    // the pictures' corner tints: half opacity
     irr::scene::IMeshSceneNode* radarCylinder = nullptr;  // the scene owns it; removed by the destructor
 
     std::unique_ptr<HudCanvas> ownCanvas;  // the driver's, when none was given

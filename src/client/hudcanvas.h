@@ -34,10 +34,11 @@ class EngineHudCanvas : public HudCanvas {
 public:
     explicit EngineHudCanvas(irr::video::IVideoDriver* driver);
 
-    void image(irr::video::ITexture* texture, const irr::core::position2di& at, const irr::core::recti& source,
-               irr::video::SColor colour, bool useAlpha) override;
+    void image(irr::video::ITexture* texture, const irr::core::position2di& at,
+               const irr::core::recti& source, irr::video::SColor colour, bool useAlpha) override;
     void scaledImage(irr::video::ITexture* texture, const irr::core::recti& target,
-                     const irr::core::recti& source, const irr::video::SColor* colours, bool useAlpha) override;
+                     const irr::core::recti& source, const irr::video::SColor* colours,
+                     bool useAlpha) override;
     void line(const irr::core::position2di& from, const irr::core::position2di& to,
               irr::video::SColor colour) override;
     void rectangle(const irr::core::recti& area, irr::video::SColor colour) override;

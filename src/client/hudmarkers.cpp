@@ -54,9 +54,8 @@ void Hud::drawContactMarkers() {
     const irr::core::dimension2d<irr::u32> screen(static_cast<irr::u32>(screenWidth),
                                                   static_cast<irr::u32>(screenHeight));
     const auto project = [&](const irr::core::vector3df& point) {
-        return camera != nullptr
-                   ? hudmath::projectToScreen(viewProjection, point, screen)
-                   : irr::core::position2di(hudmath::kNotOnScreen, hudmath::kNotOnScreen);
+        return camera != nullptr ? hudmath::projectToScreen(viewProjection, point, screen)
+                                 : irr::core::position2di(hudmath::kNotOnScreen, hudmath::kNotOnScreen);
     };
     const irr::core::vector3df p = player->getPosition();
 
@@ -74,36 +73,38 @@ void Hud::drawContactMarkers() {
         const irr::core::vector3df s = ship->getPosition();
         const irr::core::position2di at = project(s);
         const float distanceSquared = (s - p).getLengthSQ();
-        switch (hudmath::contactMark(at, targeted, distanceSquared, radarRangeSquared, screenWidth, screenHeight,
-                                     launcher.hasLauncher, [&] { return inSight(p, s); })) {
-        case hudmath::ContactMark::None:
-            break;
-        case hudmath::ContactMark::Arrow:
-            for (const hudmath::Line& line : hudmath::offScreenArrow(playerRotationInverse, p, s, centre())) {
-                canvas->line(line.from, line.to, hudmath::kGreen);
+        switch (hudmath::contactMark(at, targeted, distanceSquared, radarRangeSquared, screenWidth,
+                                     screenHeight, launcher.hasLauncher, [&] { return inSight(p, s); })) {
+            case hudmath::ContactMark::None:
+                break;
+            case hudmath::ContactMark::Arrow:
+                for (const hudmath::Line& line :
+                     hudmath::offScreenArrow(playerRotationInverse, p, s, centre())) {
+                    canvas->line(line.from, line.to, hudmath::kGreen);
+                }
+                break;
+            case hudmath::ContactMark::OffRadar:
+                ship->setOnRadar(false);
+                if (targeted) {
+                    player->selectNextTarget();
+                }
+                break;
+            case hudmath::ContactMark::Bracket:
+                ship->setOnRadar(true);
+                sprite(hudmath::contactBracket(at));
+                break;
+            case hudmath::ContactMark::TargetBracket: {
+                ship->setOnRadar(true);
+                sprite(hudmath::targetBracket(at, launcher.locked));
+                if (const std::optional<hudmath::Sprite> bar =
+                        hudmath::hullBar(at, ship->getHull(), ship->getMaxHull())) {
+                    sprite(*bar);
+                }
+                const irr::core::vector3df aim = computeInterceptPoint(
+                    p, s, ship->getVelocity(), static_cast<float>(player->getGunSpeed()));
+                sprite(hudmath::leadIndicator(project(aim)));
+                break;
             }
-            break;
-        case hudmath::ContactMark::OffRadar:
-            ship->setOnRadar(false);
-            if (targeted) {
-                player->selectNextTarget();
-            }
-            break;
-        case hudmath::ContactMark::Bracket:
-            ship->setOnRadar(true);
-            sprite(hudmath::contactBracket(at));
-            break;
-        case hudmath::ContactMark::TargetBracket: {
-            ship->setOnRadar(true);
-            sprite(hudmath::targetBracket(at, launcher.locked));
-            if (const std::optional<hudmath::Sprite> bar = hudmath::hullBar(at, ship->getHull(), ship->getMaxHull())) {
-                sprite(*bar);
-            }
-            const irr::core::vector3df aim =
-                computeInterceptPoint(p, s, ship->getVelocity(), static_cast<float>(player->getGunSpeed()));
-            sprite(hudmath::leadIndicator(project(aim)));
-            break;
-        }
         }
     }
 }

@@ -337,7 +337,8 @@ Column contactColumn(const vector3df& contact, float groundHeight, float extraHe
 }
 
 CameraPose sonarCameraPose(const vector3df& player, float groundHeight, float heading) {
-    return {vector3df(0.0f, 50.0f, -750.0f), vector3df(player.X, groundHeight + 150.0f - kShadowDepth, player.Z),
+    return {vector3df(0.0f, 50.0f, -750.0f),
+            vector3df(player.X, groundHeight + 150.0f - kShadowDepth, player.Z),
             vector3df(0.0f, heading, 0.0f)};
 }
 
@@ -371,8 +372,10 @@ std::array<Sprite, 4> frameCorners(const PanelRect& rect, position2di bottom) {
 TorpedoViewMarks torpedoViewMarks(const HudLayout& layout, position2di bottom, const vector3df& aimDegrees) {
     const PanelRect& o = layout.torpedoView;
     const position2di middle = plus(bottom, o.x + o.width / 2, o.y + o.height / 2);
-    const int32_t dx = truncToInt(std::sin(-aimDegrees.Z * GAME_DEGTORAD) * static_cast<float>(o.width) / 2.0f);
-    const int32_t dy = truncToInt(std::sin(aimDegrees.X * GAME_DEGTORAD) * static_cast<float>(o.height) / 2.0f);
+    const int32_t dx =
+        truncToInt(std::sin(-aimDegrees.Z * GAME_DEGTORAD) * static_cast<float>(o.width) / 2.0f);
+    const int32_t dy =
+        truncToInt(std::sin(aimDegrees.X * GAME_DEGTORAD) * static_cast<float>(o.height) / 2.0f);
     const position2di m = plus(middle, -1, -1);
     return {{plus(middle, -6, -6), atlas::kTorpedoCrosshair},
             {m, plus(m, dx, dy)},
@@ -425,8 +428,8 @@ RadarPlot plotContact(const vector3df& player, float heading, const vector3df& c
     }
     const float half = radarRange / 2.0f;
     if (std::fabs(qx) < half && std::fabs(qz) < half) {
-        plot.right =
-            Offset{truncToInt(2.0f * (w * qx / 2.0f / radarRange)), truncToInt(2.0f * (h * qz / 2.0f / radarRange))};
+        plot.right = Offset{truncToInt(2.0f * (w * qx / 2.0f / radarRange)),
+                            truncToInt(2.0f * (h * qz / 2.0f / radarRange))};
     }
     return plot;
 }

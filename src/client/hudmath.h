@@ -57,11 +57,11 @@ struct HudLayout {
     Offset pitchLadder;
     Offset gauges;
     PanelRect panelFrame;
-    PanelRect radarImage;   // the 3-D radar's picture
+    PanelRect radarImage;  // the 3-D radar's picture
     PanelRect torpedoView;
     PanelRect targetView;
-    PanelRect leftRadar;    // 360 units
-    PanelRect rightRadar;   // 180 units
+    PanelRect leftRadar;   // 360 units
+    PanelRect rightRadar;  // 180 units
 };
 
 // The layout for 800 or 1024 pixels; at any other width every offset and
@@ -180,8 +180,8 @@ position2di projectToScreen(const irr::core::matrix4& viewProjection, const vect
 
 struct LauncherState {
     bool hasLauncher = false;
-    bool locked = false;      // the first launcher's lock flag
-    bool complete = true;     // false when a null entry ended the walk
+    bool locked = false;   // the first launcher's lock flag
+    bool complete = true;  // false when a null entry ended the walk
 };
 // The player's first torpedo launcher in list order; a null entry ends the
 // walk (complete false).

@@ -31,7 +31,8 @@ public:
         }
         for (const irr::core::position2di& texel : hudmath::radarDot(centre, offset)) {
             if (hudmath::texelInside(texel, size)) {
-                setPixel(lock.get(), size, static_cast<irr::u16>(texel.X), static_cast<irr::u16>(texel.Y), colour);
+                setPixel(lock.get(), size, static_cast<irr::u16>(texel.X), static_cast<irr::u16>(texel.Y),
+                         colour);
             }
         }
     }

@@ -38,7 +38,8 @@ public:
 };
 
 irr::scene::ISceneNode* addMarker(irr::s32 meshId) {
-    irr::scene::IMesh* mesh = globals.resources != nullptr ? globals.resources->getCreatedMesh(meshId) : nullptr;
+    irr::scene::IMesh* mesh =
+        globals.resources != nullptr ? globals.resources->getCreatedMesh(meshId) : nullptr;
     if (mesh == nullptr) {
         return nullptr;
     }
@@ -138,8 +139,8 @@ void Hud::placeRadarTerrain() {
     float highest = std::numeric_limits<float>::lowest();
     for (int32_t i = 0; i < heights->getSize(); i += stride) {
         for (int32_t j = 0; j < heights->getSize(); j += stride) {
-            const float h = heights->getHeight(irr::core::vector3df(TERRAIN_SCALE_XZ * static_cast<float>(i), 0.0f,
-                                                                    TERRAIN_SCALE_XZ * static_cast<float>(j)));
+            const float h = heights->getHeight(irr::core::vector3df(
+                TERRAIN_SCALE_XZ * static_cast<float>(i), 0.0f, TERRAIN_SCALE_XZ * static_cast<float>(j)));
             lowest = std::min(lowest, h);
             highest = std::max(highest, h);
         }

@@ -51,9 +51,11 @@ private:
 // target; the back buffer is restored all the same.
 class ScopedRenderTarget {
 public:
-    ScopedRenderTarget(irr::video::IVideoDriver* driver, irr::video::ITexture* target, irr::video::SColor clear,
-                       irr::video::SColor backClear)
-        : driver(driver), backClear(backClear), accepted(driver->setRenderTarget(target, true, true, clear)) {}
+    ScopedRenderTarget(irr::video::IVideoDriver* driver, irr::video::ITexture* target,
+                       irr::video::SColor clear, irr::video::SColor backClear)
+        : driver(driver),
+          backClear(backClear),
+          accepted(driver->setRenderTarget(target, true, true, clear)) {}
     ~ScopedRenderTarget() { driver->setRenderTarget(nullptr, true, true, backClear); }
     ScopedRenderTarget(const ScopedRenderTarget&) = delete;
     ScopedRenderTarget& operator=(const ScopedRenderTarget&) = delete;

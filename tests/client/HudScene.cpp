@@ -77,8 +77,8 @@ HudScene::HudScene(const irr::core::dimension2d<irr::u32>& screen, HudCanvas* ca
     }
     globals.radarTerrainNode = scene->addTerrainSceneNode(
         "media/terrain/t65x65.jpg", nullptr, -1, irr::core::vector3df(0.0f, -6000.0f, 0.0f),
-        irr::core::vector3df(), irr::core::vector3df(80.0f, 5.0f, 80.0f), irr::video::SColor(255, 255, 255, 255),
-        1, irr::scene::ETPS_9);
+        irr::core::vector3df(), irr::core::vector3df(80.0f, 5.0f, 80.0f),
+        irr::video::SColor(255, 255, 255, 255), 1, irr::scene::ETPS_9);
     if (globals.radarTerrainNode != nullptr) {
         globals.radarTerrainNode->setMaterialTexture(0, driver->getTexture("media/terrain/rockground.jpg"));
         globals.radarTerrainNode->setMaterialFlag(irr::video::EMF_WIREFRAME, true);
@@ -117,7 +117,8 @@ HudScene::~HudScene() {
     for (Ship* ship : globals.shipList) {
         delete ship;
     }
-    for (Camera* camera : {globals.mainCamera, globals.sonarCamera, globals.targetCamera, globals.closeCamera}) {
+    for (Camera* camera :
+         {globals.mainCamera, globals.sonarCamera, globals.targetCamera, globals.closeCamera}) {
         camera->getNode()->remove();
         delete camera;
     }
@@ -132,8 +133,9 @@ HudScene::~HudScene() {
 }
 
 Torpedo* HudScene::launchTorpedo(Ship* target) {
-    Torpedo* torpedo = new Torpedo(player->getPosition() + irr::core::vector3df(0, 0, 40), irr::core::vector3df(),
-                                   15000, MESH_TORPEDO, irr::core::vector3df(0.5f, 0.5f, 3.0f), target, -1);
+    Torpedo* torpedo =
+        new Torpedo(player->getPosition() + irr::core::vector3df(0, 0, 40), irr::core::vector3df(), 15000,
+                    MESH_TORPEDO, irr::core::vector3df(0.5f, 0.5f, 3.0f), target, -1);
     globals.torpedoList.push_back(torpedo);
     globals.trackedTorpedo = torpedo;
     return torpedo;

@@ -30,7 +30,8 @@ class SceneShip : public Ship {
 public:
     SceneShip(bool isPlayer, const std::string& name, const std::wstring& registration,
               const std::wstring& className, const irr::core::vector3df& position,
-              const irr::core::vector3df& rotation, const irr::core::vector3df& size, float mass, irr::s32 mesh);
+              const irr::core::vector3df& rotation, const irr::core::vector3df& size, float mass,
+              irr::s32 mesh);
     ~SceneShip() override;
     // Moves the ship and its node.
     void place(const irr::core::vector3df& position, const irr::core::vector3df& rotation);

@@ -143,8 +143,8 @@ std::vector<irr::video::IImage*> shootHud() {
         ResourceHandler resources;
         globals.resources = &resources;
         if (resources.loadAll()) {
-            for (const irr::core::dimension2d<irr::u32> size : {irr::core::dimension2d<irr::u32>(800, 600),
-                                                                 irr::core::dimension2d<irr::u32>(1024, 768)}) {
+            for (const irr::core::dimension2d<irr::u32> size :
+                 {irr::core::dimension2d<irr::u32>(800, 600), irr::core::dimension2d<irr::u32>(1024, 768)}) {
                 clienttest::HudScene scene(size);
                 scene.enemies[1]->setTargeted(true);
                 scene.launchTorpedo(scene.enemies[0]);
@@ -173,7 +173,8 @@ TEST(ContactSheet, EveryMeshTheAtlasTheTerrainAndAParticleBurst) {
     std::vector<irr::video::ITexture*> hudPictures;
     for (irr::video::IImage* shot : hudShots) {
         ASSERT_NE(shot, nullptr);
-        hudPictures.push_back(driver->addTexture(("HudShot" + std::to_string(hudPictures.size())).c_str(), shot));
+        hudPictures.push_back(
+            driver->addTexture(("HudShot" + std::to_string(hudPictures.size())).c_str(), shot));
         shot->drop();
     }
     scene->setAmbientLight(irr::video::SColorf(0.35f, 0.35f, 0.4f));
@@ -251,7 +252,8 @@ TEST(ContactSheet, EveryMeshTheAtlasTheTerrainAndAParticleBurst) {
         ASSERT_NE(hudPictures[i], nullptr);
         const irr::core::dimension2d<irr::u32> size = hudPictures[i]->getOriginalSize();
         const irr::s32 x = static_cast<irr::s32>(i) * 512;
-        driver->draw2DImage(hudPictures[i], irr::core::rect<irr::s32>(x, 5 * kCellHeight, x + 512, 5 * kCellHeight + 384),
+        driver->draw2DImage(hudPictures[i],
+                            irr::core::rect<irr::s32>(x, 5 * kCellHeight, x + 512, 5 * kCellHeight + 384),
                             irr::core::rect<irr::s32>(0, 0, static_cast<irr::s32>(size.Width),
                                                       static_cast<irr::s32>(size.Height)));
     }

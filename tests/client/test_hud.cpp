@@ -51,27 +51,21 @@ position2di onScreen(const vector3df& point) {
 }
 
 size_t countOf(const std::vector<CanvasCall>& calls, CanvasCall::Kind kind) {
-    return size_t(std::count_if(calls.begin(), calls.end(), [&](const CanvasCall& c) { return c.kind == kind; }));
+    return size_t(
+        std::count_if(calls.begin(), calls.end(), [&](const CanvasCall& c) { return c.kind == kind; }));
 }
 
-// The first call of a kind with that area (and source, for images).
+// The first call of a kind with that area (and source, for images), or with
+// that text.
 const CanvasCall* find(const std::vector<CanvasCall>& calls, CanvasCall::Kind kind, const recti& area,
-                       const recti* source = nullptr) {
-    for (const CanvasCall& call : calls) {
-        if (call.kind == kind && call.area == area && (source == nullptr || call.source == *source)) {
-            return &call;
-        }
-    }
-    return nullptr;
-}
-
-const CanvasCall* findText(const std::vector<CanvasCall>& calls, const std::wstring& text) {
-    for (const CanvasCall& call : calls) {
-        if (call.kind == CanvasCall::Text && call.text == text) {
-            return &call;
-        }
-    }
-    return nullptr;
+                       const recti* source = nullptr, const wchar_t* text = nullptr) {
+    const auto match = [&](const CanvasCall& call) {
+        return call.kind == kind &&
+               (text != nullptr ? call.text == text
+                                : call.area == area && (!source || call.source == *source));
+    };
+    const auto found = std::find_if(calls.begin(), calls.end(), match);
+    return found != calls.end() ? &*found : nullptr;
 }
 
 recti imageArea(position2di at, const recti& source) {
@@ -98,8 +92,8 @@ TEST_P(HudLayouts, InstrumentsBracketsAndPanelOnTheNullDriver) {
     irr::video::ITexture* atlas = texture(TEXTURE_HUD_ATLAS);
     const std::vector<CanvasCall>& calls = canvas.calls;
     ASSERT_EQ(calls.size(), 25u);
-    const recti sources[] = {{168, 99, 201, 132}, {96, 66, 289, 99}, {482, 0, 497, 8}, {0, 196, 42, 389},
-                             {486, 14, 494, 29}};
+    const recti sources[] = {
+        {168, 99, 201, 132}, {96, 66, 289, 99}, {482, 0, 497, 8}, {0, 196, 42, 389}, {486, 14, 494, 29}};
     const position2di places[] = {c + position2di(-16, -16), c + position2di(-96, l.compassY),
                                   c + position2di(-7, 35 + l.compassY),
                                   c + position2di(l.pitchLadder.x, l.pitchLadder.y),
@@ -142,7 +136,9 @@ TEST_P(HudLayouts, InstrumentsBracketsAndPanelOnTheNullDriver) {
 INSTANTIATE_TEST_SUITE_P(Screens, HudLayouts,
                          testing::Values(Screen{"w800", 800, 600}, Screen{"w1024", 1024, 768},
                                          Screen{"w640", 640, 480}),
-                         [](const testing::TestParamInfo<Screen>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<Screen>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(HudContacts, TargetBehindOutOfRangeAndHiddenShips) {
     GameLoopHarness harness;
@@ -153,7 +149,8 @@ TEST(HudContacts, TargetBehindOutOfRangeAndHiddenShips) {
     clienttest::SceneShip* target = scene.enemies[1];
     clienttest::SceneShip* far = scene.enemies[2];
     const vector3df p = scene.player->getPosition();
-    target->place(p + vector3df(0, 0, -200), {});  // behind, in sight
+    scene.player->place(p, {0, 0, 40});             // rolled, so the arrow turns with the ship
+    target->place(p + vector3df(30, 0, -200), {});  // behind, in sight
     target->setTargeted(true);
     far->place(p + vector3df(0, 0, 400), {});
     front->setOnRadar(false);
@@ -171,8 +168,8 @@ TEST(HudContacts, TargetBehindOutOfRangeAndHiddenShips) {
         }
     }
     ASSERT_EQ(arrow.size(), 3u);
-    const std::array<hudmath::Line, 3> expected =
-        hudmath::offScreenArrow(hudmath::attitudeFromRotation({}).inverse, p, target->getPosition(), {400, 300});
+    const std::array<hudmath::Line, 3> expected = hudmath::offScreenArrow(
+        hudmath::attitudeFromRotation({0, 0, 40}).inverse, p, target->getPosition(), {400, 300});
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(arrow[i].area, recti(expected[i].from, expected[i].to)) << i;
     }
@@ -227,7 +224,8 @@ TEST(HudRadarTerrain, LiesInTheShadowWorldUnderEveryPointOfTheFloor) {
     for (int i = 1; i < 64; ++i) {
         for (int j = 1; j < 64; ++j) {
             const vector3df at(80.0f * i, 0.0f, 80.0f * j);
-            worst = std::max(worst, std::fabs(radar->getHeight(at.X, at.Z) - (heights.getHeight(at) - 20000.0f)));
+            worst =
+                std::max(worst, std::fabs(radar->getHeight(at.X, at.Z) - (heights.getHeight(at) - 20000.0f)));
         }
     }
     EXPECT_LT(worst, 2.5f * radar->getScale().Y) << radar->getScale().Y;
@@ -250,7 +248,8 @@ TEST(HudConstruction, WithoutTheYellowRadarMeshThrowsAndWithoutResourcesDrawsNoS
     globals.resources = nullptr;
     scene.frame();
     globals.resources = resources;
-    EXPECT_EQ(canvas.calls.size(), countOf(canvas.calls, CanvasCall::Line) + countOf(canvas.calls, CanvasCall::Rectangle));
+    EXPECT_EQ(canvas.calls.size(),
+              countOf(canvas.calls, CanvasCall::Line) + countOf(canvas.calls, CanvasCall::Rectangle));
     EXPECT_EQ(countOf(canvas.calls, CanvasCall::Rectangle), 3u);
 }
 
@@ -297,30 +296,33 @@ TEST_P(HudPictures, PanelTextsViewsAndRadarsThenThePicture) {
         scene.launchTorpedo(scene.enemies[0]);
         scene.frame();
         const std::vector<CanvasCall>& calls = canvas.calls;
-        ASSERT_NE(findText(calls, L"3780.0 m"), nullptr);
-        EXPECT_EQ(findText(calls, L"3780.0 m")->area.UpperLeftCorner, c + position2di(l.gauges.x, l.gauges.y));
-        EXPECT_NE(findText(calls, L"220.0 m"), nullptr);
-        EXPECT_NE(findText(calls, L"NL 1"), nullptr);
-        for (const auto& [id, rect, size] :
-             {std::tuple{TEXTURE_SONAR_CAM, l.radarImage, 256}, std::tuple{TEXTURE_TORPEDO_CAM, l.torpedoView, 128},
-              std::tuple{TEXTURE_TARGET_CAM, l.targetView, 128}}) {
+        const std::pair<const wchar_t*, position2di> texts[] = {
+            {L"3780.0 m", c + position2di(l.gauges.x, l.gauges.y)},
+            {L"Class: Scout - SX271", b + position2di(l.radarImage.x + 2, l.radarImage.y - 15)},
+            {L"Dpt:", b + position2di(l.targetView.x + 2, l.panelFrame.y + 12)},
+            {L"180m", hudmath::radarLabel(l.rightRadar, b, L"").at},
+        };
+        for (const auto& [text, at] : texts) {
+            const CanvasCall* found = find(calls, CanvasCall::Text, {}, nullptr, text);
+            ASSERT_NE(found, nullptr);
+            EXPECT_EQ(found->area.UpperLeftCorner, at);
+        }
+        for (const auto& [id, rect, size] : {std::tuple{TEXTURE_SONAR_CAM, l.radarImage, 256},
+                                             std::tuple{TEXTURE_TORPEDO_CAM, l.torpedoView, 128},
+                                             std::tuple{TEXTURE_TARGET_CAM, l.targetView, 128}}) {
             const recti source(0, 0, size, size);
-            const CanvasCall* picture = find(calls, CanvasCall::ScaledImage, hudmath::panelArea(rect, b), &source);
+            const CanvasCall* picture =
+                find(calls, CanvasCall::ScaledImage, hudmath::panelArea(rect, b), &source);
             ASSERT_NE(picture, nullptr) << id;
             EXPECT_EQ(picture->texture, texture(id));
             EXPECT_TRUE(picture->colour == hudmath::kViewColour && !picture->useAlpha);
         }
-        const CanvasCall* cls = findText(calls, L"Class: Scout - SX271");
-        ASSERT_NE(cls, nullptr);
-        EXPECT_EQ(cls->area.UpperLeftCorner, b + position2di(l.radarImage.x + 2, l.radarImage.y - 15));
-        EXPECT_NE(findText(calls, L"Dist:"), nullptr);
         const hudmath::Sprite window = hudmath::radarWindow(l.leftRadar, b, 128);
-        const CanvasCall* left = find(calls, CanvasCall::Image, imageArea(window.at, window.source), &window.source);
+        const CanvasCall* left =
+            find(calls, CanvasCall::Image, imageArea(window.at, window.source), &window.source);
         ASSERT_NE(left, nullptr);
         EXPECT_EQ(left->texture, texture(TEXTURE_SONAR_LEFT));
         EXPECT_TRUE(left->colour == hudmath::kViewColour && !left->useAlpha);
-        ASSERT_NE(findText(calls, L"180m"), nullptr);
-        EXPECT_EQ(findText(calls, L"180m")->area.UpperLeftCorner, hudmath::radarLabel(l.rightRadar, b, L"").at);
         // After every view the back buffer is the target again.
         EXPECT_EQ(globals.driver->getCurrentRenderTargetSize(), sizeOf(screen));
     }
@@ -332,7 +334,8 @@ TEST_P(HudPictures, PanelTextsViewsAndRadarsThenThePicture) {
     irr::video::IImage* shot = scene.shoot();
     ASSERT_NE(shot, nullptr);
     const std::string name = std::string("hud_") + screen.name + ".png";
-    EXPECT_TRUE(globals.driver->writeImageToFile(shot, (std::string(TARNWELL_BINARY_DIR) + "/" + name).c_str()));
+    EXPECT_TRUE(
+        globals.driver->writeImageToFile(shot, (std::string(TARNWELL_BINARY_DIR) + "/" + name).c_str()));
 
     // Sprites at their places, in the atlas's colours: the cross's middle,
     // the compass mark's lowest row, a bracket's corner, the panel's corner.
@@ -345,10 +348,12 @@ TEST_P(HudPictures, PanelTextsViewsAndRadarsThenThePicture) {
     // ignored: a dot's pixel less its clear neighbour is half the dot's
     // colour. The player is yellow at the middle, enemy 1 red 70.7 units
     // ahead.
-    const position2di middle = b + position2di(l.leftRadar.x + l.leftRadar.width / 2, l.leftRadar.y + l.leftRadar.height / 2);
+    const position2di middle =
+        b + position2di(l.leftRadar.x + l.leftRadar.width / 2, l.leftRadar.y + l.leftRadar.height / 2);
     const auto half = [&](position2di at, Rgb colour, const char* what) {
         const Rgb beside = pixel(shot, at - position2di(4, 0));
-        expectColour(shot, at, {beside.r + colour.r / 2, beside.g + colour.g / 2, beside.b + colour.b / 2}, 6, what);
+        expectColour(shot, at, {beside.r + colour.r / 2, beside.g + colour.g / 2, beside.b + colour.b / 2}, 6,
+                     what);
     };
     half(middle, {255, 255, 0}, "player's dot");
     const int32_t ahead = int32_t(float(l.leftRadar.height) * 70.71068f / 720.0f);
@@ -358,7 +363,8 @@ TEST_P(HudPictures, PanelTextsViewsAndRadarsThenThePicture) {
     // The 3-D radar's picture: the wire terrain, the player's yellow column,
     // red columns of the contacts.
     irr::video::ITexture* radar = texture(TEXTURE_SONAR_CAM);
-    const irr::video::SColor* texels = static_cast<const irr::video::SColor*>(radar->lock(irr::video::ETLM_READ_ONLY));
+    const irr::video::SColor* texels =
+        static_cast<const irr::video::SColor*>(radar->lock(irr::video::ETLM_READ_ONLY));
     ASSERT_NE(texels, nullptr);
     int yellow = 0, red = 0, ground = 0;
     for (irr::u32 i = 0; i < 256u * 256u; ++i) {
@@ -367,10 +373,11 @@ TEST_P(HudPictures, PanelTextsViewsAndRadarsThenThePicture) {
         red += t.getRed() > 200 && t.getGreen() < 60 && t.getBlue() < 60;
         ground += t.getRed() + t.getGreen() + t.getBlue() > 60 && !(t.getRed() > 200 && t.getBlue() < 60);
     }
-    irr::video::IImage* picture = globals.driver->createImageFromData(radar->getColorFormat(), radar->getSize(),
-                                                                     const_cast<irr::video::SColor*>(texels), false);
+    irr::video::IImage* picture = globals.driver->createImageFromData(
+        radar->getColorFormat(), radar->getSize(), const_cast<irr::video::SColor*>(texels), false);
     radar->unlock();
-    globals.driver->writeImageToFile(picture, (std::string(TARNWELL_BINARY_DIR) + "/hud_radar3d_" + screen.name + ".png").c_str());
+    globals.driver->writeImageToFile(
+        picture, (std::string(TARNWELL_BINARY_DIR) + "/hud_radar3d_" + screen.name + ".png").c_str());
     picture->drop();
     EXPECT_GT(yellow, 20);
     EXPECT_GT(red, 5);
@@ -379,7 +386,9 @@ TEST_P(HudPictures, PanelTextsViewsAndRadarsThenThePicture) {
 
 INSTANTIATE_TEST_SUITE_P(Screens, HudPictures,
                          testing::Values(Screen{"w800", 800, 600}, Screen{"w1024", 1024, 768}),
-                         [](const testing::TestParamInfo<Screen>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<Screen>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // A null entry in the ship list ends the 3-D radar's call before it renders:
 // the markers made so far leave the scene and the state comes back.
@@ -431,7 +440,8 @@ TEST(HudEntities, LockedLauncherGivesTheLockBracketHullBarAndLead) {
     scene.frame();
     const position2di at = onScreen(target->getPosition());
     const recti locked(202, 100, 248, 146);
-    EXPECT_NE(find(canvas.calls, CanvasCall::Image, imageArea(at - position2di(23, 23), locked), &locked), nullptr);
+    EXPECT_NE(find(canvas.calls, CanvasCall::Image, imageArea(at - position2di(23, 23), locked), &locked),
+              nullptr);
     const recti bar(498, 16, 500, 39);
     EXPECT_NE(find(canvas.calls, CanvasCall::Image, imageArea(at + position2di(27, -4), bar), &bar), nullptr);
 }

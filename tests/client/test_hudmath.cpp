@@ -45,11 +45,25 @@ TEST(HudLayoutTable, OffsetsAndRectanglesPerScreenWidth) {
     const HudLayout zero{};
     const Row rows[] = {
         {800,
-         {-192, {116, -120}, {116, -192}, {-138, -118, 279, 116}, {-48, -102, 97, 84}, {55, -93, 78, 66},
-          {-132, -93, 78, 66}, {-243, -106, 95, 95}, {148, -106, 95, 95}}},
+         {-192,
+          {116, -120},
+          {116, -192},
+          {-138, -118, 279, 116},
+          {-48, -102, 97, 84},
+          {55, -93, 78, 66},
+          {-132, -93, 78, 66},
+          {-243, -106, 95, 95},
+          {148, -106, 95, 95}}},
         {1024,
-         {-192, {160, -96}, {140, -192}, {-176, -153, 356, 148}, {-63, -134, 127, 107}, {74, -128, 95, 95},
-          {-169, -128, 95, 95}, {-313, -133, 124, 124}, {190, -133, 124, 124}}},
+         {-192,
+          {160, -96},
+          {140, -192},
+          {-176, -153, 356, 148},
+          {-63, -134, 127, 107},
+          {74, -128, 95, 95},
+          {-169, -128, 95, 95},
+          {-313, -133, 124, 124},
+          {190, -133, 124, 124}}},
         {640, zero},
         {1280, zero},
         {0, zero},
@@ -72,8 +86,10 @@ TEST(HudAttitude, HeadingPitchAndRollFollowTheShip) {
         float heading, pitch, roll;
     };
     const Row rows[] = {
-        {{0, 0, 0}, 0, 0, 0},     {{0, 90, 0}, 90, 0, 0},   {{0, -90, 0}, 270, 0, 0}, {{0, 180, 0}, 180, 0, 0},
-        {{30, 0, 0}, 0, 30, 0},   {{-30, 0, 0}, 0, -30, 0}, {{0, 0, 20}, 0, 0, 20},   {{0, 0, -120}, 0, 0, -120},
+        {{0, 0, 0}, 0, 0, 0},     {{0, 90, 0}, 90, 0, 0},
+        {{0, -90, 0}, 270, 0, 0}, {{0, 180, 0}, 180, 0, 0},
+        {{30, 0, 0}, 0, 30, 0},   {{-30, 0, 0}, 0, -30, 0},
+        {{0, 0, 20}, 0, 0, 20},   {{0, 0, -120}, 0, 0, -120},
         {{0, 10, 0}, 10, 0, 0},   {{0, 359.99f, 0}, 359.99f, 0, 0},
     };
     for (const Row& row : rows) {
@@ -102,12 +118,13 @@ TEST(HudCompass, StripAndIndexAtWorkedHeadings) {
         recti source;
     };
     const Row rows[] = {
-        {0.0f, {96, 66, 289, 99}},    {10.0f, {117, 66, 310, 99}}, {45.0f, {96, 66, 289, 99}},
-        {45.01f, {0, 0, 193, 33}},    {90.0f, {0, 0, 193, 33}},    {100.0f, {117, 0, 310, 33}},
-        {200.0f, {42, 33, 235, 66}},  {359.9f, {95, 66, 288, 99}},
+        {0.0f, {96, 66, 289, 99}},   {10.0f, {117, 66, 310, 99}}, {45.0f, {96, 66, 289, 99}},
+        {45.01f, {0, 0, 193, 33}},   {90.0f, {0, 0, 193, 33}},    {100.0f, {117, 0, 310, 33}},
+        {200.0f, {42, 33, 235, 66}}, {359.9f, {95, 66, 288, 99}},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(compassStrip(row.heading, kCentre800, layoutForWidth(800)).source, row.source) << row.heading;
+        EXPECT_EQ(compassStrip(row.heading, kCentre800, layoutForWidth(800)).source, row.source)
+            << row.heading;
     }
     EXPECT_EQ(compassStrip(10.0f, kCentre800, layoutForWidth(800)).at, position2di(304, 108));
     EXPECT_EQ(compassIndex(kCentre800, layoutForWidth(800)).at, position2di(393, 143));
@@ -143,7 +160,7 @@ TEST(HudPitchLadder, ColumnAndRowsAtWorkedPitches) {
         recti source;
     };
     const Row rows[] = {
-        {-10.0f, {0, 175, 42, 368}},  {10.0f, {42, 121, 84, 314}},  {0.0f, {0, 196, 42, 389}},
+        {-10.0f, {0, 175, 42, 368}},  {10.0f, {42, 121, 84, 314}},    {0.0f, {0, 196, 42, 389}},
         {50.0f, {84, 110, 126, 303}}, {-50.0f, {126, 186, 168, 379}}, {45.0f, {42, 100, 84, 293}},
     };
     for (const Row& row : rows) {
@@ -246,7 +263,8 @@ TEST(HudGauges, TextsAndColoursOfTheSixRows) {
         input.maxForwardThrust = 1000.0f;
         const std::vector<HudText> t = gaugeTexts(input, kCentre800, layoutForWidth(800));
         ASSERT_EQ(t.size(), 6u) << row.name;
-        const std::wstring expected[] = {L"3780.0 m", L"220.0 m", row.speed, row.kilonewtons, row.level, L"BUZ 0"};
+        const std::wstring expected[] = {L"3780.0 m",     L"220.0 m", row.speed,
+                                         row.kilonewtons, row.level,  L"BUZ 0"};
         const SColor colours[] = {kGreen, kGreen, row.speedColour, kGreen, row.levelColour, kGreen};
         for (int32_t i = 0; i < 6; ++i) {
             EXPECT_EQ(t[i].text, expected[i]) << row.name << " row " << i;
@@ -283,7 +301,8 @@ TEST(HudProjection, MatchesTheEnginesScreenCoordinatesAndIsDefinedEverywhere) {
     std::mt19937 random(5);
     std::uniform_real_distribution<float> spread(-300.0f, 300.0f);
     int behind = 0;
-    for (const dimension2d<irr::u32> screen : {dimension2d<irr::u32>(800, 600), dimension2d<irr::u32>(1024, 768)}) {
+    for (const dimension2d<irr::u32> screen :
+         {dimension2d<irr::u32>(800, 600), dimension2d<irr::u32>(1024, 768)}) {
         globals.driver->OnResize(screen);
         for (int view = 0; view < 50; ++view) {
             camera->setPosition({spread(random), spread(random), spread(random)});
@@ -297,8 +316,11 @@ TEST(HudProjection, MatchesTheEnginesScreenCoordinatesAndIsDefinedEverywhere) {
                     scene->getSceneCollisionManager()->getScreenCoordinatesFrom3DPosition(p, camera);
                 // Points within a unit of the camera's plane overflow the
                 // engine's own rounding; ours is compared where it is defined.
-                const bool nearPlane = std::fabs((p - camera->getAbsolutePosition()).dotProduct(
-                                           (camera->getTarget() - camera->getAbsolutePosition()).normalize())) < 1.0f;
+                const bool nearPlane =
+                    std::fabs(
+                        (p - camera->getAbsolutePosition())
+                            .dotProduct((camera->getTarget() - camera->getAbsolutePosition()).normalize())) <
+                    1.0f;
                 if (!nearPlane) {
                     ASSERT_EQ(projectToScreen(viewProjection, p, screen), engine);
                     behind += engine.X == kNotOnScreen;
@@ -309,7 +331,8 @@ TEST(HudProjection, MatchesTheEnginesScreenCoordinatesAndIsDefinedEverywhere) {
             const vector3df side = (camera->getTarget() - eye).crossProduct({0, 1, 0}).normalize();
             const position2di edge = projectToScreen(viewProjection, eye + side * 5.0f, screen);
             EXPECT_LE(std::abs(edge.X), (1 << 24) + 1024);
-            EXPECT_EQ(projectToScreen(viewProjection, {NAN, 0, 0}, screen), position2di(kNotOnScreen, kNotOnScreen));
+            EXPECT_EQ(projectToScreen(viewProjection, {NAN, 0, 0}, screen),
+                      position2di(kNotOnScreen, kNotOnScreen));
         }
     }
     EXPECT_GT(behind, 1000);
@@ -346,8 +369,8 @@ TEST(HudContactMarkers, DecisionForEachKindOfContact) {
     };
     for (const Row& row : rows) {
         bool asked = false;
-        const ContactMark mark = contactMark(row.at, row.targeted, row.distanceSquared, RADAR_RANGE_SQUARED, 800,
-                                             600, row.launcher, [&] {
+        const ContactMark mark = contactMark(row.at, row.targeted, row.distanceSquared, RADAR_RANGE_SQUARED,
+                                             800, 600, row.launcher, [&] {
                                                  asked = true;
                                                  return row.visible;
                                              });
@@ -369,7 +392,7 @@ TEST(HudContactMarkers, HullBarGrowsInStepsAndStaysInsideTheAtlas) {
         int32_t height;  // 0: no bar
     };
     const Row rows[] = {
-        {500, 1000, 23}, {1, 1000, 3},   {0, 1000, 3},  {999, 1000, 39}, {1000, 1000, 39},
+        {500, 1000, 23}, {1, 1000, 3},     {0, 1000, 3}, {999, 1000, 39}, {1000, 1000, 39},
         {-50, 1000, 0},  {-1000, 1000, 0}, {500, 0, 39}, {0, 0, 0},       {NAN, 1000, 0},
     };
     for (const Row& row : rows) {
@@ -430,7 +453,7 @@ TEST(HudRadar3D, ColumnsCameraBlinkAndTargetDistance) {
         float width;
         float halfHeight;
     };
-    const Row rows[] = {{3760, 0, 15, 110}, {4000, 0, 15, 110}, {3385, 0, 7.5f, 110},
+    const Row rows[] = {{3760, 0, 15, 110},    {4000, 0, 15, 110},    {3385, 0, 7.5f, 110},
                         {3010, 0, 0.02f, 110}, {2000, 0, 0.02f, 110}, {3760, 20, 15, 130}};
     for (const Row& row : rows) {
         const Column c = contactColumn({100, -3780, row.contactZ}, -4000.0f, row.extra, 3760.0f);
@@ -439,7 +462,8 @@ TEST(HudRadar3D, ColumnsCameraBlinkAndTargetDistance) {
         EXPECT_FLOAT_EQ(c.scale.Y, row.halfHeight) << row.contactZ;
         EXPECT_FLOAT_EQ(c.position.Y, -4000.0f + row.halfHeight - 20000.0f) << row.contactZ;
     }
-    EXPECT_FLOAT_EQ(contactColumn({0, -4000, 0}, -4000.0f, 0.0f, 0.0f).scale.Y, 0.0f);  // resting on the ground
+    EXPECT_FLOAT_EQ(contactColumn({0, -4000, 0}, -4000.0f, 0.0f, 0.0f).scale.Y,
+                    0.0f);  // resting on the ground
 
     const CameraPose pose = sonarCameraPose({2560, -3780, 3760}, -4000.0f, 30.0f);
     EXPECT_EQ(pose.offset, vector3df(0, 50, -750));
@@ -466,28 +490,33 @@ TEST(HudPanel, RectanglesCornersMarksAndTextsPerLayout) {
     EXPECT_EQ(panelArea(l1024.torpedoView, kBottom1024), recti(586, 640, 681, 735));
     EXPECT_EQ(panelArea(layoutForWidth(640).targetView, {320, 480}), recti(320, 480, 320, 480));
     const std::array<Sprite, 4> corners = frameCorners(l800.panelFrame, kBottom800);
-    EXPECT_EQ(corners[0].at, position2di(262, 482));
-    EXPECT_EQ(corners[1].at, position2di(535, 482));
-    EXPECT_EQ(corners[2].at, position2di(262, 592));
-    EXPECT_EQ(corners[3].at, position2di(535, 592));
+    const position2di cornerPlaces[] = {{262, 482}, {535, 482}, {262, 592}, {535, 592}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(corners[i].at, cornerPlaces[i]) << i;
+    }
     EXPECT_EQ(corners[3].source, recti(489, 75, 495, 81));
 
     // Steering straight ahead, then 90 degrees of roll error and 30 of pitch:
     // at 1024 the half of the width 95 is 47, and sin x 95 / 2 = 47.5 truncates
     // to 47 as well.
-    const TorpedoViewMarks ahead = torpedoViewMarks(l800, kBottom800, {0, 0, 0});
-    EXPECT_EQ(ahead.crosshair.at, position2di(488, 534));
-    EXPECT_EQ(ahead.steering.from, position2di(493, 539));
-    EXPECT_EQ(ahead.steering.to, position2di(493, 539));
-    EXPECT_EQ(ahead.dot.at, position2di(490, 536));
-    const TorpedoViewMarks turning800 = torpedoViewMarks(l800, kBottom800, {30, 0, -90});
-    EXPECT_EQ(turning800.steering.to, position2di(493 + 39, 539 + 16));
-    const TorpedoViewMarks turning = torpedoViewMarks(l1024, kBottom1024, {30, 0, -90});
-    EXPECT_EQ(turning.crosshair.at, position2di(627, 681));
-    EXPECT_EQ(turning.steering.from, position2di(632, 686));
-    EXPECT_EQ(turning.steering.to, position2di(679, 709));
-    EXPECT_EQ(turning.dot.at, position2di(676, 706));
-    EXPECT_EQ(torpedoViewMarks(l800, kBottom800, {NAN, 0, NAN}).dot.at, ahead.dot.at);
+    struct Marks {
+        const HudLayout& layout;
+        position2di bottom;
+        vector3df aim;
+        position2di crosshair, from, to, dot;
+    };
+    const Marks marks[] = {
+        {l800, kBottom800, {0, 0, 0}, {488, 534}, {493, 539}, {493, 539}, {490, 536}},
+        {l800, kBottom800, {NAN, 0, NAN}, {488, 534}, {493, 539}, {493, 539}, {490, 536}},
+        {l800, kBottom800, {30, 0, -90}, {488, 534}, {493, 539}, {532, 555}, {529, 552}},
+        {l1024, kBottom1024, {30, 0, -90}, {627, 681}, {632, 686}, {679, 709}, {676, 706}},
+    };
+    for (const Marks& m : marks) {
+        const TorpedoViewMarks got = torpedoViewMarks(m.layout, m.bottom, m.aim);
+        EXPECT_TRUE(got.crosshair.at == m.crosshair && got.steering.from == m.from &&
+                    got.steering.to == m.to && got.dot.at == m.dot)
+            << m.aim.X << " " << got.steering.to.X << " " << got.steering.to.Y;
+    }
 
     const std::array<HudText, 2> dist = torpedoDistanceTexts(l800, kBottom800, 12.34f);
     EXPECT_EQ(dist[0].at, position2di(457, 493));
@@ -497,9 +526,15 @@ TEST(HudPanel, RectanglesCornersMarksAndTextsPerLayout) {
     TargetData data{L"Scout", L"SX271", 76.4f, -3750.0f, 10.0f};
     const std::vector<HudText> t = targetTexts(l800, kBottom800, data);
     const std::pair<position2di, std::wstring> expected[] = {
-        {{354, 483}, L"Class: Scout - SX271"}, {{354, 582}, L"Cargo: empty"}, {{270, 484}, L"Dist:"},
-        {{294, 484}, L" 76.4 m"},              {{270, 494}, L"Dpt:"},         {{294, 494}, L"3750.0 m"},
-        {{270, 573}, L"Vel:"},                 {{288, 573}, L" 36.0 km/h"},   {{270, 583}, L"NL:"},
+        {{354, 483}, L"Class: Scout - SX271"},
+        {{354, 582}, L"Cargo: empty"},
+        {{270, 484}, L"Dist:"},
+        {{294, 484}, L" 76.4 m"},
+        {{270, 494}, L"Dpt:"},
+        {{294, 494}, L"3750.0 m"},
+        {{270, 573}, L"Vel:"},
+        {{288, 573}, L" 36.0 km/h"},
+        {{270, 583}, L"NL:"},
     };
     ASSERT_EQ(t.size(), 9u);
     for (size_t i = 0; i < t.size(); ++i) {
@@ -529,7 +564,8 @@ TEST(HudRadar2D, PlotsAtWorkedDistancesAndBearings) {
         {"NaN", 0, {NAN, 0, 0}, 95, std::nullopt, std::nullopt},
     };
     for (const Row& row : rows) {
-        const RadarPlot plot = plotContact({0, 0, 0}, row.heading, row.contact, row.window, row.window, 360.0f);
+        const RadarPlot plot =
+            plotContact({0, 0, 0}, row.heading, row.contact, row.window, row.window, 360.0f);
         EXPECT_EQ(plot.left, row.left) << row.name;
         EXPECT_EQ(plot.right, row.right) << row.name;
     }
@@ -544,7 +580,8 @@ TEST(HudRadar2D, PlotsAtWorkedDistancesAndBearings) {
         const double r = range(random);
         const double world = heading * M_PI / 180.0 + bearing;
         const vector3df player(2560, -3780, 3760);
-        const vector3df contact = player + vector3df(float(r * std::sin(world)), 0.0f, float(r * std::cos(world)));
+        const vector3df contact =
+            player + vector3df(float(r * std::sin(world)), 0.0f, float(r * std::cos(world)));
         const RadarPlot plot = plotContact(player, heading, contact, 124, 124, 360.0f);
         const double x = 124.0 * r * std::sin(bearing) / 720.0;
         const double y = 124.0 * r * std::cos(bearing) / 720.0;
@@ -559,7 +596,8 @@ TEST(HudRadar2D, PlotsAtWorkedDistancesAndBearings) {
     EXPECT_EQ(dot[3], position2di(128, 115));
     const dimension2d<irr::u32> texture(256, 256);
     EXPECT_TRUE(texelInside({0, 0}, texture) && texelInside({255, 255}, texture));
-    EXPECT_FALSE(texelInside({-1, 0}, texture) || texelInside({256, 0}, texture) || texelInside({0, 256}, texture));
+    EXPECT_FALSE(texelInside({-1, 0}, texture) || texelInside({256, 0}, texture) ||
+                 texelInside({0, 256}, texture));
     EXPECT_FALSE(texelInside({70000, 0}, dimension2d<irr::u32>(100000, 1)));
 
     const Sprite window800 = radarWindow(layoutForWidth(800).leftRadar, kBottom800, 128);
