@@ -8,8 +8,7 @@
 // with the steady clock; the counters give the mean of each phase and the
 // worst whole frame, in ms. "own" is the game's work without the software
 // rasteriser: entities, particles and physics. The aims are under 5 ms for
-// "own" and under 5 s for the entry. Where the physics glue cannot make a
-// world yet, the game runs without one (the label says so).
+// "own" and under 5 s for the entry.
 #include "client/eventreceiver.h"
 #include "client/game.h"
 #include "client/gameclock.h"
@@ -36,15 +35,6 @@ using Clock = std::chrono::steady_clock;
 double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
-
-class BenchGame : public Game {
-public:
-    bool initPhysics() override {
-        world = Game::initPhysics();
-        return true;
-    }
-    bool world = true;
-};
 
 // The program's single instances as start-up makes them, in a scratch folder
 // that holds the build's media and an ini file of its own.
@@ -115,7 +105,7 @@ public:
         return device != nullptr;
     }
 
-    BenchGame game;  // first: its constructor resets the global block
+    Game game;  // first: its constructor resets the global block
     GameMenu menu;
     EventReceiver receiver;
     IniFile ini{"tarnwell.ini"};
@@ -177,7 +167,6 @@ void BM_GameFrame(benchmark::State& state) {
     }
     state.counters["own_ms"] = (phases[0] + phases[2] + phases[5]) / static_cast<double>(frames);
     state.counters["worst_ms"] = worst;
-    state.SetLabel(bench.game.world ? "physics world" : "no physics world (placeholder glue)");
 }
 BENCHMARK(BM_GameFrame)->Args({800, 600})->Args({1024, 768})->Iterations(300)->Unit(benchmark::kMillisecond);
 
@@ -213,7 +202,6 @@ void BM_GameEntry(benchmark::State& state) {
         bench.game.cleanup();
         state.ResumeTiming();
     }
-    state.SetLabel(bench.game.world ? "physics world" : "no physics world (placeholder glue)");
 }
 BENCHMARK(BM_GameEntry)->Iterations(3)->Unit(benchmark::kMillisecond);
 

@@ -439,12 +439,6 @@ void Game::frameEntities(float dt) {
         ship->update(dt);
         if (ship->isDead()) {
             forgetShip(ship);
-            if (globals.hud != nullptr) {
-                globals.hud->forgetShip(ship);
-            }
-            if (globals.playerShip == ship) {
-                globals.playerShip = nullptr;
-            }
             delete ship;
             it = globals.shipList.erase(it);
         } else {

@@ -43,11 +43,11 @@ public:
     // Reads the graphics settings of the ini file and applies them.
     void applyGraphicsSettings();
 
-    // The steps of init and run. The physics and terrain steps are virtual
-    // so that a test can fail the game half-built.
+    // The steps of init and run. The terrain step is virtual so that a test
+    // can fail the game half-built.
     bool initGame();
     // Creates the physics glue (globals.physics) and its world.
-    virtual bool initPhysics();
+    bool initPhysics();
     virtual bool initTerrain();
     // Prepares the lighting shader materials (and leaves the shader switch
     // off); true whenever the device exists. The materials are made once per

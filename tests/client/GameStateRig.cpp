@@ -12,11 +12,6 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 
 namespace clienttest {
 
-bool TestGame::initPhysics() {
-    physicsWorld = Game::initPhysics();
-    return true;
-}
-
 bool TestGame::initTerrain() {
     return Game::initTerrain() && !failTerrain;
 }

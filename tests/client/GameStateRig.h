@@ -19,17 +19,13 @@
 
 namespace clienttest {
 
-// A game over whatever physics glue this build has: where the glue cannot
-// make a world yet the game goes on without one, so the rest of the game
-// state runs (the real glue takes the normal path). `failTerrain` builds
-// the terrain and then fails the step, leaving the game half-built.
+// A game whose terrain step can be failed: `failTerrain` builds the terrain
+// and then fails the step, leaving the game half-built.
 class TestGame : public Game {
 public:
-    bool initPhysics() override;
     bool initTerrain() override;
 
     bool failTerrain = false;
-    bool physicsWorld = true;  // false when the glue made no world
 };
 
 // A menu whose scene is built and then reported failed, when asked to.

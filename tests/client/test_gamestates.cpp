@@ -2,8 +2,7 @@
 // out at both window sizes, the menu's scene and music, the terrains' detail
 // levels and heights, a whole game's start, frames and clean-up, twenty
 // entries into both states at flat memory and reference counts, and the
-// login against a loopback server. Entity behaviour is the entity tests';
-// these hold with the entities' placeholders and with the real classes.
+// login against a loopback server. Entity behaviour is the entity tests'.
 #include "FileTestUtils.h"
 #include "GameStateRig.h"
 

@@ -7,14 +7,10 @@
 //   login-server PORTFILE SECS   an ENet server on 127.0.0.1 that answers every
 //                                login with success; its port goes to PORTFILE,
 //                                each login to standard output; ends after SECS
-//   probe                        "physics real|placeholder", "controls real|placeholder":
-//                                whether this build's entities and controls act yet
-#include "client/control.h"
 #include "client/gamemenumath.h"
 #include "client/globals.h"
 #include "client/hudmath.h"
 #include "client/networkconnection.h"
-#include "client/physics.h"
 #include "platform/net/LoopbackServer.h"
 
 #include <X11/Xlib.h>
@@ -247,14 +243,6 @@ int loginServer(const char* portFile, const char* secondsText) {
     return 0;
 }
 
-int probe() {
-    Physics physics;
-    std::printf("physics %s\n", physics.init() ? "real" : "placeholder");
-    const Control control(false);
-    std::printf("controls %s\n", control.getKeyCode(0) != 0 ? "real" : "placeholder");
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -271,9 +259,6 @@ int main(int argc, char** argv) {
     if (command == "login-server" && argc == 4) {
         return loginServer(argv[2], argv[3]);
     }
-    if (command == "probe") {
-        return probe();
-    }
-    std::fprintf(stderr, "usage: %s shot|close|check|login-server|probe ...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s shot|close|check|login-server ...\n", argv[0]);
     return 2;
 }

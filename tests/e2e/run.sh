@@ -13,10 +13,6 @@
 # It waits for log lines and pictures, never for a fixed time; the pauses
 # below are how long the player holds keys. The pictures stay in BUILD as
 # e2e-*.png, beside the contact sheet; the runs' logs in BUILD/e2e/.
-# While the entities or the controls of a build are still placeholders (the
-# probe says so), the runs take the way the build allows: the Login button for
-# Return, the game's failed start back to the menu, the close message for
-# Escape.
 #   tests/e2e/run.sh BUILD        (scripts/test.sh runs it)
 set -euo pipefail
 
@@ -144,10 +140,6 @@ click() {  # X Y in window pixels
   xdotool mousemove --window "$WINDOW" "$1" "$2" click 1 || fail "cannot click at $1, $2"
 }
 
-read -r _ PHYSICS < <("$TOOL" probe | grep physics)
-read -r _ CONTROLS < <("$TOOL" probe | grep controls)
-echo "e2e: physics glue $PHYSICS, controls $CONTROLS"
-
 # --- play ---------------------------------------------------------------
 echo "== e2e: play at 800 x 600"
 DIR="$(scratch play)"
@@ -163,60 +155,37 @@ wait_for 60 shows menu "${PICTURES}menu-800.png" || fail "no menu picture"
 # edge across the change of state, and "O" or "P" would act in the game.
 xdotool type --delay 50 nick || fail "cannot type"
 menus="$(log_count "$DIR" 'Enter gamestate: MENU')"
-if [ "$CONTROLS" = real ]; then
-  key_held Return log_has_more "$DIR" 'Enter gamestate: GAME RUN' 0
-else
-  click 400 348
-  wait_for 30 log_has_more "$DIR" 'Enter gamestate: GAME RUN' 0 || fail "Login did not start the game"
-fi
-if [ "$PHYSICS" = real ]; then
-  wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "the game did not start"
-  # The player: full thrust, a target, the guns, a torpedo, some steering.
-  hold 2 a
-  hold 0.5 t
-  hold 2 space
-  hold 0.5 Tab
-  hold 1.5 Left Up
-  running "$GAME_PID" || fail "the game ended during play"
-  wait_for 30 shows game "${PICTURES}game-800.png" || fail "no game picture with its HUD"
-  sleep 2
-  if [ "$CONTROLS" = real ]; then
-    key_held Escape log_has_more "$DIR" 'Enter gamestate: MENU' "$menus"
-  fi
-else
-  wait_for 60 log_has_more "$DIR" 'Game initialization failed: physics' 0 || fail "no failed start logged"
-  wait_for 30 log_has_more "$DIR" 'Enter gamestate: MENU' "$menus" || fail "no menu after the failed start"
-fi
-expected=("Enter gamestate: MENU" "Enter gamestate: GAME RUN")
-if log_has_more "$DIR" 'Enter gamestate: MENU' "$menus"; then
-  wait_for 60 shows menu "${PICTURES}menu-800-again.png" || fail "the menu did not come back"
-  click 400 428
-  [ "$PHYSICS" = real ] || expected+=("Game initialization failed: physics; back to the menu")
-  expected+=("Enter gamestate: MENU" "Enter gamestate: END")
-else
-  "$TOOL" close "$WINDOW" || fail "cannot close the window"
-  expected+=("The window was closed" "Enter gamestate: END")
-fi
+key_held Return log_has_more "$DIR" 'Enter gamestate: GAME RUN' 0
+wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "the game did not start"
+# The player: full thrust, a target, the guns, a torpedo, some steering.
+hold 2 a
+hold 0.5 t
+hold 2 space
+hold 0.5 Tab
+hold 1.5 Left Up
+running "$GAME_PID" || fail "the game ended during play"
+wait_for 30 shows game "${PICTURES}game-800.png" || fail "no game picture with its HUD"
+sleep 2
+key_held Escape log_has_more "$DIR" 'Enter gamestate: MENU' "$menus"
+wait_for 60 shows menu "${PICTURES}menu-800-again.png" || fail "the menu did not come back"
+click 400 428
+expected=("Enter gamestate: MENU" "Enter gamestate: GAME RUN" "Enter gamestate: MENU" "Enter gamestate: END")
 finish "$GAME_PID"
 [ "$STATUS" -eq 0 ] || fail "play: exit status $STATUS"
 [ "$(states "$DIR")" = "$(printf '%s\n' "${expected[@]}")" ] || fail "play: state lines $(states "$DIR" | tr '\n' '|')"
 [ "$(tail -n 1 "$DIR/Session.log" | sed 's/^[0-9.]* [0-9:]*: //')" = "Enter gamestate: END" ] ||
   fail "play: the last log line is not END"
 keys=(Device=DirectX9 ResolutionX=800 ResolutionY=600 WindowedMode=1 IP=127.0.0.1 Port=
-      ClsColor=0,24,64,255 TerrainTextureScale1=40.000000 TerrainTextureScale2=80.000000)
-if [ "$PHYSICS" = real ]; then
-  keys+=(FogColor=0,8,16,255 FogIsLinear=True FogStart=10.000000 FogEnd=250.000000 FogDensity=1.000000
-         MouseInverted=0)
-fi
+      ClsColor=0,24,64,255 TerrainTextureScale1=40.000000 TerrainTextureScale2=80.000000
+      FogColor=0,8,16,255 FogIsLinear=True FogStart=10.000000 FogEnd=250.000000 FogDensity=1.000000
+      MouseInverted=0)
 for key in "${keys[@]}"; do
   grep -q "^$key" "$DIR/tarnwell.ini" || fail "play: the ini file lacks $key"
 done
-if [ "$PHYSICS" = real ]; then
-  for line in 'Unhandled packet (not a problem): 16' 'Incoming Login result: 1' 'Login successful!'; do
-    grep -qF "$line" "$DIR/stdout.txt" || fail "play: stdout lacks '$line'"
-  done
-  grep -qF "login received: name 'nick'" "$DIR/server.txt" || fail "play: the server got no login from nick"
-fi
+for line in 'Unhandled packet (not a problem): 16' 'Incoming Login result: 1' 'Login successful!'; do
+  grep -qF "$line" "$DIR/stdout.txt" || fail "play: stdout lacks '$line'"
+done
+grep -qF "login received: name 'nick'" "$DIR/server.txt" || fail "play: the server got no login from nick"
 for file in Session.log tarnwell.ini stdout.txt stderr.txt server.txt; do
   cp "$DIR/$file" "$OUT/play-$file"
 done
@@ -253,14 +222,10 @@ printf '[GeneralGraphics]\nDevice=opengl\nResolutionX=1024\nResolutionY=768\nWin
 start "$DIR"
 focus_window
 wait_for 60 shows menu "${PICTURES}menu-1024.png" || fail "opengl: no menu"
-if [ "$PHYSICS" = real ]; then
-  click 512 432
-  wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "opengl: the game did not start"
-  wait_for 30 shows game "${PICTURES}game-1024.png" || fail "opengl: no game picture with its HUD"
-  "$TOOL" close "$WINDOW" || fail "opengl: cannot send the close message"
-else
-  click 512 512
-fi
+click 512 432
+wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "opengl: the game did not start"
+wait_for 30 shows game "${PICTURES}game-1024.png" || fail "opengl: no game picture with its HUD"
+"$TOOL" close "$WINDOW" || fail "opengl: cannot send the close message"
 finish "$GAME_PID"
 [ "$STATUS" -eq 0 ] || fail "opengl: exit status $STATUS"
 grep -q "^Device=opengl" "$DIR/tarnwell.ini" || fail "opengl: the ini's device changed"
