@@ -15,7 +15,12 @@
 #include "client/gamemenu.h"
 #include "client/globals.h"
 #include "client/inifile.h"
+#include "client/particlesystem.h"
 #include "client/resourcehandler.h"
+#include "client/resourceids.h"
+#include "client/ship.h"
+#include "client/torpedo.h"
+#include "client/weapon.h"
 #include "platform/sound/fsound.h"
 
 #include <benchmark/benchmark.h>
@@ -40,7 +45,7 @@ double msSince(Clock::time_point start) {
 // that holds the build's media and an ini file of its own.
 class GameBench {
 public:
-    GameBench(irr::u32 width, irr::u32 height) {
+    GameBench(irr::u32 width, irr::u32 height, irr::video::E_DRIVER_TYPE driver = irr::video::EDT_OPENGL) {
         char pattern[] = "/tmp/tarnwell-bench-XXXXXX";
         if (mkdtemp(pattern) == nullptr || chdir(pattern) != 0 ||
             symlink(TARNWELL_BINARY_DIR "/media", "media") != 0) {
@@ -49,7 +54,7 @@ public:
         folder = pattern;
         globals.device = nullptr;
         irr::SIrrlichtCreationParameters params;
-        params.DriverType = irr::video::EDT_OPENGL;
+        params.DriverType = driver;
         params.WindowSize = irr::core::dimension2d<irr::u32>(width, height);
         params.LoggingLevel = irr::ELL_NONE;
         params.EventReceiver = &receiver;
@@ -185,6 +190,58 @@ void BM_MenuFrame(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_MenuFrame)->Iterations(200)->Unit(benchmark::kMillisecond);
+
+// The game's entity work in a frame of a fight, on the null driver: the four
+// ships, 20 bullets in flight, 3 torpedoes homing on the enemies and 8
+// pieces of debris sinking; the ships', weapons' and torpedoes' updates, the
+// physics step with every callback and contact rule, and the effects.
+void BM_FightEntityFrame(benchmark::State& state) {
+    GameBench bench(800, 600, irr::video::EDT_NULL);
+    if (!bench.ok(state)) {
+        return;
+    }
+    globals.gameState = GS_GAME_RUN;
+    if (!bench.game.init(L"Tarnwell V0.2 $Rev: 8 $")) {
+        state.SkipWithError("the game did not start");
+        return;
+    }
+    constexpr float kStep = 0.02f;
+    Ship* player = globals.playerShip;
+    std::vector<Ship*> enemies(std::next(globals.shipList.begin()), globals.shipList.end());
+    Weapon* gun = nullptr;
+    for (Weapon* weapon : player->getWeapons()) {
+        if (weapon->getType() == WEAPON_GUN) {
+            gun = weapon;
+        }
+    }
+    for (int shot = 0; shot < 20; ++shot) {
+        gun->fire();
+    }
+    for (Ship* enemy : enemies) {
+        globals.torpedoList.push_back(new Torpedo(player->getPosition() + irr::core::vector3df(0, -4, 3),
+                                                  irr::core::vector3df(), 1 << 30, MESH_TORPEDO,
+                                                  irr::core::vector3df(0.5f, 0.5f, 2.0f), enemy, -1));
+    }
+    for (int piece = 0; piece < 8; ++piece) {
+        globals.particleSystem->spawnDebris(MESH_TRASH1 + piece % 3,
+                                            enemies[0]->getPosition() + irr::core::vector3df(0, 20, 0));
+    }
+    double own = 0.0;
+    int64_t frames = 0;
+    for (auto _ : state) {
+        const Clock::time_point start = Clock::now();
+        bench.game.frameEntities(kStep);
+        bench.game.frameParticles(kStep);
+        bench.game.framePhysics(kStep);
+        own += msSince(start);
+        ++frames;
+    }
+    state.counters["own_ms"] = own / static_cast<double>(frames);
+    state.counters["bullets"] = static_cast<double>(gun->getBullets().size());
+    state.counters["torpedoes"] = static_cast<double>(globals.torpedoList.size());
+    state.counters["debris"] = static_cast<double>(globals.trashList.size());
+}
+BENCHMARK(BM_FightEntityFrame)->Iterations(200)->Unit(benchmark::kMillisecond);
 
 // A game's start, the loading frames included; its clean-up is not timed.
 void BM_GameEntry(benchmark::State& state) {
