@@ -15,6 +15,7 @@
 #include "client/particlesystem.h"
 #include "client/resourcehandler.h"
 #include "client/resourceids.h"
+#include "client/utilities.h"
 #include "platform/sound/fsound.h"
 
 namespace {
@@ -121,12 +122,7 @@ bool GameMenu::initScene() {
             auto* patch = new tarnwell::scene::CGrassPatchSceneNode(
                 false, scene->getRootSceneNode(), scene, -1, irr::core::vector3d<irr::s32>(i, 0, j), "grass",
                 globals.menuGrassImage, grassImages[0], grassImages[1], terrain, 0.0f, tide);
-            patch->setMaterialFlag(irr::video::EMF_LIGHTING, false);
-            patch->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
-            patch->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
-            patch->setMaterialType(irr::video::EMT_TRANSPARENT_ALPHA_CHANNEL);
-            patch->setMaterialTexture(0, grass);
-            patch->drop();
+            finishGrassPatch(patch, grass, false);
         }
     }
 

@@ -16,6 +16,7 @@
 #include "client/log.h"
 #include "client/object.h"
 #include "client/physics.h"
+#include "client/utilities.h"
 
 namespace {
 
@@ -108,12 +109,7 @@ bool Game::initTerrain() {
             auto* patch = new tarnwell::scene::CGrassPatchSceneNode(
                 false, scene->getRootSceneNode(), scene, -1, irr::core::vector3d<irr::s32>(i, 0, j), "grass",
                 globals.heightMap, grassImages[0], grassImages[1], terrain, 0.0f, tide);
-            patch->setMaterialFlag(irr::video::EMF_LIGHTING, true);
-            patch->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
-            patch->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
-            patch->setMaterialType(irr::video::EMT_TRANSPARENT_ALPHA_CHANNEL);
-            patch->setMaterialTexture(0, grass);
-            patch->drop();
+            finishGrassPatch(patch, grass, true);
         }
     }
     endLoading();

@@ -121,3 +121,12 @@ void showLoadingText(const wchar_t* text) {
     globals.gui->drawAll();
     globals.driver->endScene();
 }
+
+void finishGrassPatch(irr::scene::ISceneNode* patch, irr::video::ITexture* grass, bool lit) {
+    patch->setMaterialFlag(irr::video::EMF_LIGHTING, lit);
+    patch->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
+    patch->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
+    patch->setMaterialType(irr::video::EMT_TRANSPARENT_ALPHA_CHANNEL);
+    patch->setMaterialTexture(0, grass);
+    patch->drop();
+}

@@ -9,6 +9,7 @@
 #include "ShipTestSupport.h"
 
 #include "client/engine/Finite.h"
+#include "client/physics.h"
 #include "client/torpedo.h"
 #include "client/weapon.h"
 #include "physics/dynamics/dgPhysics.h"
@@ -72,10 +73,12 @@ irr::video::SColor firstVertexColor(irr::scene::IMesh* mesh) {
 }
 
 // A physics world of its own with one box body whose force callback is the
-// ship's force step, as the glue sets it up.
+// ship's force step, as the glue sets it up. It takes the game's allocator:
+// the engine gives blocks back through whatever hooks are current, and glue
+// worlds in the same process install the game's.
 struct BodyWorld {
     explicit BodyWorld(Ship* ship) {
-        world = dgWorldCreate(nullptr, nullptr);
+        world = dgWorldCreate(Physics::allocMemory, Physics::freeMemory);
         dgCollision* box = dgCreateBox(world, 6, 3, 10, nullptr);
         body = dgCreateBody(world, box);
         dgReleaseCollision(world, box);
