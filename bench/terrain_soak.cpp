@@ -124,8 +124,7 @@ constexpr double kCell = gameterrain::kScaleXZ;
 constexpr double kMapEnd = kCell * (gameterrain::kSide - 1);
 
 double sample(const std::vector<uint16_t>& map, int32_t i, int32_t j) {
-    return (double(map[size_t(i) * gameterrain::kSide + size_t(j)]) + 1.0) * gameterrain::kScaleY +
-           gameterrain::kOffsetY;
+    return double(map[size_t(i) * gameterrain::kSide + size_t(j)]) * gameterrain::kScaleY + gameterrain::kOffsetY;
 }
 
 // Closest point of the triangle abc to p (the region walk over its

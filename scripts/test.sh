@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test twice: in a normal
-# build (build/), followed there by a brief terrain soak, and under
+# build (build/), followed there by a brief terrain soak and the end-to-end
+# runs of the game itself (tests/e2e/run.sh), and under
 # AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/), then runs the
 # fuzz targets briefly (scripts/fuzz.sh). In each build ctest runs every
 # test in a process of its own, then every test binary runs once whole
@@ -38,6 +39,10 @@ run_build "$ROOT/build"
 # arguments, 100,000 updates).
 echo "== build: terrain soak"
 "$ROOT/build/bench/tarnwell_terrain_soak" 36000
+
+# The real game on its own virtual display, played through xdotool.
+echo "== build: end to end"
+"$ROOT/tests/e2e/run.sh" "$ROOT/build"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

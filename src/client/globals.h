@@ -112,6 +112,8 @@ struct GameGlobals {
     HeightMap* heightMap = nullptr;                // game
     irr::video::IImage* menuGrassImage = nullptr;  // menu; grass distribution
     GameClock* clock = nullptr;                    // program; set with the device, read by every class
+    std::string loginName;                         // program; the menu's login form as the menu last ended (UTF-8)
+    std::string loginPassword;                     // program; likewise
 };
 
 extern GameGlobals globals;

@@ -80,3 +80,7 @@ void NetworkConnection::sendLogin(const char* name, const char* password) {
     writeText(stream, password);
     client->Send(&stream, MEDIUM_PRIORITY, RELIABLE_ORDERED, 0);
 }
+
+bool NetworkConnection::isConnected() const {
+    return client->IsConnected();
+}

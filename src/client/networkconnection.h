@@ -30,6 +30,9 @@ public:
     // ended by one 0 byte; null counts as empty. Sent before the server has
     // accepted, it goes out once it has.
     void sendLogin(const char* name, const char* password);
+    // True once polling has learnt that the server accepted, until the
+    // connection ends.
+    bool isConnected() const;
 
 private:
     RakClientInterface* client;  // owned; from and back to the factory

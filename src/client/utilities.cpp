@@ -1,3 +1,4 @@
+#include "client/engine/Finite.h"
 #include "client/utilities.h"
 
 #include "client/globals.h"
@@ -7,11 +8,9 @@
 #include <cstddef>
 #include <cstring>
 
-namespace {
+using tarnwell::isFinite;
 
-bool isFinite(const irr::core::vector3df& v) {
-    return std::isfinite(v.X) && std::isfinite(v.Y) && std::isfinite(v.Z);
-}
+namespace {
 
 // 16-bit indices reach vertices 0 to 65535.
 constexpr int64_t MAX_CYLINDER_VERTICES = 65536;
@@ -121,4 +120,13 @@ void showLoadingText(const wchar_t* text) {
     globals.infoText->setText(text);
     globals.gui->drawAll();
     globals.driver->endScene();
+}
+
+void finishGrassPatch(irr::scene::ISceneNode* patch, irr::video::ITexture* grass, bool lit) {
+    patch->setMaterialFlag(irr::video::EMF_LIGHTING, lit);
+    patch->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
+    patch->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
+    patch->setMaterialType(irr::video::EMT_TRANSPARENT_ALPHA_CHANNEL);
+    patch->setMaterialTexture(0, grass);
+    patch->drop();
 }

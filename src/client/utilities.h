@@ -1,6 +1,6 @@
 // Free functions shared by the client: projectile lead, the radar's cylinder
 // mesh, a 32-bit pixel buffer, the loading text frame, and the memory and
-// processor figures of the start-up log.
+// processor figures of the start-up log, the grass patches' material.
 #pragma once
 
 #include <irrlicht.h>
@@ -45,6 +45,10 @@ void setPixel(void* buffer, const irr::core::dimension2d<T>& size, irr::u16 x, i
 
 // One frame cleared to black with the info text set to the text; nothing
 // unless the driver, the GUI, the info text and the text are all there.
+// Gives a new grass patch its material (alpha-blended blades, fogged, lit only
+// where the scene has lights for it) and hands it to the scene, which keeps it.
+void finishGrassPatch(irr::scene::ISceneNode* patch, irr::video::ITexture* grass, bool lit);
+
 void showLoadingText(const wchar_t* text);
 
 // Available texture memory in bytes; 0 here (no such figure under OpenGL).

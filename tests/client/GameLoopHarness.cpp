@@ -24,6 +24,9 @@ public:
             return false;
         }
         --allowed;
+        if (script) {
+            script(frames);
+        }
         ++frames;
         return true;
     }
@@ -42,7 +45,13 @@ public:
     void setRandomizer(irr::IRandomizer* r) override { device->setRandomizer(r); }
     irr::IRandomizer* createDefaultRandomizer() const override { return device->createDefaultRandomizer(); }
     void setWindowCaption(const wchar_t* text) override { device->setWindowCaption(text); }
-    bool isWindowActive() const override { return true; }
+    bool isWindowActive() const override {
+        if (inactiveChecks > 0) {
+            --inactiveChecks;
+            return false;
+        }
+        return true;
+    }
     bool isWindowFocused() const override { return true; }
     bool isWindowMinimized() const override { return false; }
     bool isFullscreen() const override { return device->isFullscreen(); }
@@ -75,6 +84,8 @@ public:
 
     int32_t allowed = 0;
     int32_t frames = 0;
+    std::function<void(int32_t)> script;
+    mutable int32_t inactiveChecks = 0;
 
 private:
     irr::IrrlichtDevice* device;
@@ -128,6 +139,18 @@ void GameLoopHarness::allowFrames(int32_t frames) {
 
 int32_t GameLoopHarness::framesRun() const {
     return proxy != nullptr ? proxy->frames : 0;
+}
+
+void GameLoopHarness::onFrame(std::function<void(int32_t frame)> script) {
+    if (proxy != nullptr) {
+        proxy->script = std::move(script);
+    }
+}
+
+void GameLoopHarness::deactivateWindow(int32_t checks) {
+    if (proxy != nullptr) {
+        proxy->inactiveChecks = checks;
+    }
 }
 
 bool GameLoopHarness::loadResources() {

@@ -16,6 +16,7 @@
 #include <irrlicht.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +48,13 @@ public:
     void allowFrames(int32_t frames);
     // Calls of run() that answered true.
     int32_t framesRun() const;
+    // Called by each run() that answers true, with the count of such calls
+    // before it (0 for the first): a test's script acts between frames
+    // (posts events, moves the clock, changes the state).
+    void onFrame(std::function<void(int32_t frame)> script);
+    // The window reads as inactive for the next `checks` calls of
+    // isWindowActive, then active again.
+    void deactivateWindow(int32_t checks);
 
     // Start-up's resource step: creates the resource handler, publishes it
     // and runs loadAll, whose result it returns (its exception passes).

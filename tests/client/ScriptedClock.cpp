@@ -23,6 +23,14 @@ void ScriptedClock::drive(irr::ITimer* engineTimer) {
     show();
 }
 
+uint32_t ScriptedClock::getRealTime() const {
+    if (perRead != 0) {
+        real += perRead;
+        show();
+    }
+    return real;
+}
+
 void ScriptedClock::restartTime() {
     virtualStart = real;
     show();

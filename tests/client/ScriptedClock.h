@@ -23,7 +23,8 @@ public:
     // set on every change. At most one timer, for the clock's whole life.
     void drive(irr::ITimer* timer);
 
-    uint32_t getRealTime() const override { return real; }
+    // Each reading first moves the time on by the amount advanceOnRead set.
+    uint32_t getRealTime() const override;
     uint32_t getTime() const override { return real - virtualStart; }
     void restartTime() override;
     // Advances the time by `milliseconds` and notes the sleep.
@@ -31,14 +32,18 @@ public:
 
     // Time the game spends working: passes without a sleep.
     void advance(uint32_t milliseconds);
+    // From now on every getRealTime reading finds `milliseconds` more: work
+    // that takes time wherever the game looks at the clock (0 stops it).
+    void advanceOnRead(uint32_t milliseconds) { perRead = milliseconds; }
     // Every sleep asked for, in order.
     const std::vector<uint32_t>& sleeps() const { return slept; }
 
 private:
     void show() const;
 
-    uint32_t real;
+    mutable uint32_t real;
     uint32_t virtualStart;
+    uint32_t perRead = 0;
     irr::ITimer* timer = nullptr;
     std::vector<uint32_t> slept;
 };

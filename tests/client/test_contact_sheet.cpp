@@ -1,13 +1,17 @@
 // Not a check but a picture: every mesh with its texture, the HUD atlas, the
-// radar terrain, a burst of fire particles and a grass patch on the menu
-// terrain, rendered on OpenGL into contact_sheet.png in the test folder, for
-// a person to look at. It fails only when something cannot be loaded or
+// radar terrain, a burst of fire particles, a grass patch on the menu
+// terrain and the HUD over the game's opening scene at 800 x 600 and
+// 1024 x 768, rendered on OpenGL into contact_sheet.png in the test folder,
+// for a person to look at. It fails only when something cannot be loaded or
 // drawn at all.
 #include "ClientTestSupport.h"
+#include "HudScene.h"
 
 #include "client/engine/CGrassPatchSceneNode.h"
 #include "client/engine/IParticleSystemSceneNode.h"
 #include "client/globals.h"
+#include "client/resourcehandler.h"
+#include "platform/sound/fsound.h"
 
 #include <string>
 #include <vector>
@@ -129,6 +133,32 @@ void drawGrassInCell(irr::scene::ISceneNode* grass, irr::scene::ISceneNode* grou
     ground->setVisible(false);
 }
 
+// The HUD's pictures at both layouts, made with the game's resources before
+// anything else is loaded: the resource handler removes every texture when
+// it goes, so the meshes it loaded are dropped from the cache with it.
+std::vector<irr::video::IImage*> shootHud() {
+    std::vector<irr::video::IImage*> shots;
+    FSOUND_Init(44100, 32, 0);
+    {
+        ResourceHandler resources;
+        globals.resources = &resources;
+        if (resources.loadAll()) {
+            for (const irr::core::dimension2d<irr::u32> size :
+                 {irr::core::dimension2d<irr::u32>(800, 600), irr::core::dimension2d<irr::u32>(1024, 768)}) {
+                clienttest::HudScene scene(size);
+                scene.enemies[1]->setTargeted(true);
+                scene.launchTorpedo(scene.enemies[0]);
+                scene.frame();
+                shots.push_back(scene.shoot());
+            }
+        }
+        globals.resources = nullptr;
+    }
+    globals.sceneManager->getMeshCache()->clear();
+    FSOUND_Close();
+    return shots;
+}
+
 }  // namespace
 
 TEST(ContactSheet, EveryMeshTheAtlasTheTerrainAndAParticleBurst) {
@@ -138,6 +168,15 @@ TEST(ContactSheet, EveryMeshTheAtlasTheTerrainAndAParticleBurst) {
     ASSERT_NE(device.get(), nullptr);
     irr::video::IVideoDriver* driver = globals.driver;
     irr::scene::ISceneManager* scene = globals.sceneManager;
+    const std::vector<irr::video::IImage*> hudShots = shootHud();
+    ASSERT_EQ(hudShots.size(), 2u);
+    std::vector<irr::video::ITexture*> hudPictures;
+    for (irr::video::IImage* shot : hudShots) {
+        ASSERT_NE(shot, nullptr);
+        hudPictures.push_back(
+            driver->addTexture(("HudShot" + std::to_string(hudPictures.size())).c_str(), shot));
+        shot->drop();
+    }
     scene->setAmbientLight(irr::video::SColorf(0.35f, 0.35f, 0.4f));
     scene->addLightSceneNode(nullptr, irr::core::vector3df(-500, 800, -700), irr::video::SColorf(1, 1, 1),
                              5000.0f);
@@ -191,7 +230,8 @@ TEST(ContactSheet, EveryMeshTheAtlasTheTerrainAndAParticleBurst) {
 
     // Drawn into a texture: reading the window back gives nothing on every
     // driver.
-    const irr::core::dimension2d<irr::u32> sheetSize(kColumns * kCellWidth, 5 * kCellHeight);
+    // Five rows of cells, then the two HUD pictures at half the width each.
+    const irr::core::dimension2d<irr::u32> sheetSize(kColumns * kCellWidth, 5 * kCellHeight + 384);
     irr::video::ITexture* sheet = driver->addRenderTargetTexture(sheetSize, "ContactSheet");
     ASSERT_NE(sheet, nullptr);
     ASSERT_TRUE(driver->beginScene(true, true, irr::video::SColor(255, 0, 0, 0)));
@@ -208,6 +248,15 @@ TEST(ContactSheet, EveryMeshTheAtlasTheTerrainAndAParticleBurst) {
     driver->setViewPort(irr::core::rect<irr::s32>(0, 0, sheetSize.Width, sheetSize.Height));
     const irr::core::rect<irr::s32> atlasCell = cell(static_cast<irr::s32>(nodes.size()) + 1);
     driver->draw2DImage(atlas, atlasCell, irr::core::rect<irr::s32>(0, 0, 512, 512), nullptr, nullptr, true);
+    for (size_t i = 0; i < hudPictures.size(); ++i) {
+        ASSERT_NE(hudPictures[i], nullptr);
+        const irr::core::dimension2d<irr::u32> size = hudPictures[i]->getOriginalSize();
+        const irr::s32 x = static_cast<irr::s32>(i) * 512;
+        driver->draw2DImage(hudPictures[i],
+                            irr::core::rect<irr::s32>(x, 5 * kCellHeight, x + 512, 5 * kCellHeight + 384),
+                            irr::core::rect<irr::s32>(0, 0, static_cast<irr::s32>(size.Width),
+                                                      static_cast<irr::s32>(size.Height)));
+    }
     driver->setRenderTarget(nullptr);
     driver->endScene();
 

@@ -134,13 +134,16 @@ TEST(OpenGl, ShadersCompileIntoFiveMaterialsAndStayOff) {
         EXPECT_EQ(line.find("fail"), std::string::npos) << line;
     }
 
-    // A second game replaces the callback; the block holds one reference.
+    // A second game on the same driver finds the five materials by their
+    // names: no more renderers, the same ids, the same callback.
+    const irr::s32 ids[] = {globals.solidShaderMaterial, globals.detailShaderMaterial, globals.alphaShaderMaterial};
     irr::video::IShaderConstantSetCallBack* first = globals.lightingCallback;
-    first->grab();
     ASSERT_TRUE(game.initShaders());
-    EXPECT_NE(globals.lightingCallback, first);
-    EXPECT_EQ(first->getReferenceCount(), 1 + 5);  // ours and the five materials'
-    first->drop();
+    EXPECT_EQ(globals.driver->getMaterialRendererCount(), renderersBefore + 5);
+    EXPECT_EQ(globals.solidShaderMaterial, ids[0]);
+    EXPECT_EQ(globals.detailShaderMaterial, ids[1]);
+    EXPECT_EQ(globals.alphaShaderMaterial, ids[2]);
+    EXPECT_EQ(first->getReferenceCount(), 1 + 5);  // the block's and the five materials'
     globals.lightingCallback->drop();
     globals.lightingCallback = nullptr;
 }

@@ -2,8 +2,9 @@
 // height map (build/media/terrain/map257x257.raw), one tree collision of
 // 256 x 256 cells, two triangles a cell in the order and winding the 3D
 // engine's terrain node hands out for level of detail 0, scaled by 20 / 0.25
-// and placed at (0, -12000, 0). Only the public header, so the tests and the
-// programs in bench/ share it.
+// and placed at (0, -12000, 0): the ground over grid point (i, j) at
+// raw(i, j) * 0.25 - 12000, where the game's height map has it. Only the
+// public header, so the tests and the programs in bench/ share it.
 #pragma once
 
 #include <algorithm>
@@ -48,7 +49,7 @@ inline std::vector<uint16_t> loadHeightMap(const std::string& path) {
 // unscaled vertex (i, sample, j) taken through the glue's scaling.
 inline void vertex(const std::vector<uint16_t>& map, int32_t i, int32_t j, float* out) {
     out[0] = float(i) * kScaleXZ;
-    out[1] = (float(map[size_t(i) * kSide + size_t(j)]) + 1.0f) * kScaleY;
+    out[1] = float(map[size_t(i) * kSide + size_t(j)]) * kScaleY;
     out[2] = float(j) * kScaleXZ;
 }
 
@@ -130,7 +131,7 @@ inline float surfaceHeight(const std::vector<uint16_t>& map, float x, float z) {
     const double fx = u - i;
     const double fz = v - j;
     auto h = [&](int32_t a, int32_t b) {
-        return (double(map[size_t(a) * kSide + size_t(b)]) + 1.0) * kScaleY;
+        return double(map[size_t(a) * kSide + size_t(b)]) * kScaleY;
     };
     const double h00 = h(i, j);
     const double h11 = h(i + 1, j + 1);

@@ -1,4 +1,5 @@
 #include "client/engine/CParticleBoxEmitter.h"
+#include "client/engine/Finite.h"
 
 namespace tarnwell {
 namespace scene {

@@ -1,5 +1,6 @@
 #include "client/engine/CParticleMeshEmitter.h"
 
+#include "client/engine/Finite.h"
 #include "client/engine/RandomSource.h"
 
 using namespace irr;

@@ -1,4 +1,5 @@
 #include "client/engine/CParticleRingEmitter.h"
+#include "client/engine/Finite.h"
 
 namespace tarnwell {
 namespace scene {

@@ -1,24 +1,14 @@
 // Small value helpers shared by the particle emitters and affectors.
 #pragma once
 
+#include "client/engine/Finite.h"
+
 #include <irrlicht.h>
 
 #include <cmath>
 
 namespace tarnwell {
 namespace scene {
-
-inline bool isFinite(irr::f32 value) {
-    return std::isfinite(value);
-}
-
-inline bool isFinite(const irr::core::vector3df& v) {
-    return isFinite(v.X) && isFinite(v.Y) && isFinite(v.Z);
-}
-
-inline bool isFinite(const irr::core::aabbox3df& box) {
-    return isFinite(box.MinEdge) && isFinite(box.MaxEdge);
-}
 
 // Every channel (alpha, red, green, blue) as a x d + b x (1 - d), truncated,
 // for d in [0, 1]. Written as b + (a - b) x d, which is exact at d = 0 and

@@ -255,7 +255,10 @@ int32_t dgCollisionPolygonalSoup::gatherFaces(dgPolygonSoupCollideDesc& desc) co
         return 0;
     }
     m_collideCallback(&desc);
-    DG_ASSERT((desc.m_faceCount >= 0) && (desc.m_faceCount <= dgPolygonSoupCollideDesc::kMaxFaces));
+    // A polygon walk only counts the faces it hands out, all of them; a
+    // gathering stores at most kMaxFaces.
+    DG_ASSERT((desc.m_faceCount >= 0) &&
+              (desc.m_polygonCallback || desc.m_faceCount <= dgPolygonSoupCollideDesc::kMaxFaces));
     DG_ASSERT((desc.m_indexCount >= 0) && (desc.m_indexCount < dgPolygonSoupCollideDesc::kMaxIndices));
     return desc.m_faceCount;
 }

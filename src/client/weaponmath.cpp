@@ -1,0 +1,45 @@
+#include "client/weaponmath.h"
+
+#include <cmath>
+#include <limits>
+
+int32_t remainingLifetime(int32_t lifetimeMs, uint32_t elapsedMs) {
+    const int64_t left = int64_t(lifetimeMs) - int64_t(elapsedMs);
+    constexpr int64_t lowest = std::numeric_limits<int32_t>::min();
+    return int32_t(left < lowest ? lowest : left);
+}
+
+irr::core::vector3df bulletAdvance(const irr::core::vector3df& position,
+                                   const irr::core::vector3df& direction, int32_t speed, uint32_t elapsedMs) {
+    // Integer arithmetic would move 3 instead of 3.2 per 20 ms frame and
+    // nothing at all on frames shorter than 7 ms.
+    const float distance = float(speed) * float(elapsedMs) / 1000.0f;
+    return position + direction * distance;
+}
+
+float bulletSpin(float spinDegrees, uint32_t elapsedMs) {
+    const float spin = spinDegrees + float(elapsedMs) / 10.0f;
+    // fmod rather than one subtraction: a long stalled frame would otherwise
+    // leave the angle above a full turn.
+    return spin > 360.0f ? std::fmod(spin, 360.0f) : spin;
+}
+
+TerrainPass bulletTerrainPass(const irr::core::vector3df& hitPoint, const irr::core::vector3df& position,
+                              float lastDistance) {
+    const float distance = (hitPoint - position).getLength();
+    return TerrainPass{lastDistance < distance, distance};
+}
+
+bool launcherMayFire(bool locked, bool hasFired, uint32_t now, uint32_t lastFireTime, uint32_t reloadMs) {
+    return locked && (!hasFired || now - lastFireTime >= reloadMs);
+}
+
+bool muzzleFlashExpired(uint32_t now, uint32_t lastShotTime) {
+    return now - lastShotTime >= MUZZLE_FLASH_MS;
+}
+
+irr::core::vector3df muzzleFlashOffset(const irr::core::vector3df& mount) {
+    const float inward = mount.X < 0.0f ? 0.1f : -0.1f;
+    return mount + irr::core::vector3df(inward, 0.0f, 2.1f);
+}
+

@@ -1,0 +1,237 @@
+#!/usr/bin/env bash
+# End to end: the real `tarnwell` of a build on a virtual display (Xvfb,
+# Mesa's software OpenGL), driven by xdotool like a player, in scratch
+# folders holding media/ and an ini file. Four runs:
+#   play      800 x 600: menu, Return (held until the game state is entered),
+#             about ten seconds of thrust, guns and a torpedo, Escape back to
+#             the menu, a click on "Exit Tarnwell"; against a loopback login
+#             server. Exit status 0, the state lines in order, the ini's
+#             defaults, the login lines, and pictures of menu and game.
+#   missing   without media/terrain/t33x33.jpg: the exception's text, non-zero.
+#   close     the window manager's close message: END, status 0.
+#   opengl    Device=opengl at 1024 x 768: the menu and the game's HUD there.
+# It waits for log lines and pictures, never for a fixed time; the pauses
+# below are how long the player holds keys. The pictures stay in BUILD as
+# e2e-*.png, beside the contact sheet; the runs' logs in BUILD/e2e/.
+#   tests/e2e/run.sh BUILD        (scripts/test.sh runs it)
+set -euo pipefail
+
+BUILD="$(cd "${1:?usage: run.sh BUILD}" && pwd)"
+if [ -z "${TARNWELL_E2E_DISPLAY:-}" ]; then
+  exec env TARNWELL_E2E_DISPLAY=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+
+GAME="$BUILD/tarnwell"
+TOOL="$BUILD/tests/e2e/tarnwell_e2e"
+OUT="$BUILD/e2e"
+rm -rf "$OUT" "$BUILD"/e2e-*.png
+mkdir -p "$OUT"
+PICTURES="$BUILD/e2e-"
+SCRATCH="$(mktemp -d /tmp/tarnwell-e2e-XXXXXX)"
+PIDS=()
+cleanup() {
+  for pid in "${PIDS[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+export ALSOFT_DRIVERS=null
+
+FAILED=0
+fail() {
+  echo "e2e FAILED: $*" >&2
+  FAILED=1
+}
+
+# wait_for SECONDS COMMAND...: runs the command every 20 ms until it
+# succeeds; false when the limit passes first (a limit on failure, not a
+# pause). The short period matters for keys released on a log line: the
+# controls end the program on an Escape still held when the menu's first
+# frame comes.
+wait_for() {
+  local limit=$(( $1 * 50 )); shift
+  local i
+  for ((i = 0; i < limit; i++)); do
+    if "$@" >/dev/null 2>&1; then
+      return 0
+    fi
+    sleep 0.02
+  done
+  return 1
+}
+
+# log_count DIR TEXT: lines of DIR/Session.log holding TEXT.
+log_count() {
+  grep -cF -- "$2" "$1/Session.log" 2>/dev/null || true
+}
+log_has_more() {  # DIR TEXT N: more than N such lines
+  [ "$(log_count "$1" "$2")" -gt "$3" ]
+}
+running() {
+  kill -0 "$1" 2>/dev/null
+}
+not_running() {
+  ! kill -0 "$1" 2>/dev/null
+}
+
+# scratch NAME [WITHOUT]: a folder with a copy of the media (less one file).
+scratch() {
+  local dir="$SCRATCH/$1"
+  mkdir -p "$dir"
+  cp -r "$BUILD/media" "$dir/media"
+  if [ -n "${2:-}" ]; then
+    rm -f "$dir/media/$2"
+  fi
+  echo "$dir"
+}
+
+# start DIR: starts the game there; sets GAME_PID.
+start() {
+  (cd "$1" && exec "$GAME" >"$1/stdout.txt" 2>"$1/stderr.txt") &
+  GAME_PID=$!
+  PIDS+=("$GAME_PID")
+}
+
+# window: the game's window, once it is mapped, focused (there is no window
+# manager to give it the focus); sets WINDOW.
+focus_window() {
+  WINDOW="$(timeout 60 xdotool search --sync --onlyvisible --name '^Tarnwell V0\.2' | head -n 1)" || true
+  [ -n "$WINDOW" ] || { fail "no game window"; return 1; }
+  xdotool windowfocus --sync "$WINDOW" || fail "cannot give the window the focus"
+}
+
+# shows KIND FILE: the window's picture passes the check for KIND.
+shows() {
+  "$TOOL" shot "$WINDOW" "$2" && "$TOOL" check "$1" "$2"
+}
+
+# finish PID: waits for the game to end; sets STATUS.
+finish() {
+  STATUS=0
+  if ! wait_for 60 not_running "$1"; then
+    fail "the game did not end"
+    kill "$1" 2>/dev/null || true
+  fi
+  wait "$1" || STATUS=$?
+}
+
+# states DIR: the log's state lines, repeated menu entries (before the
+# window had the focus) counted once.
+states() {
+  grep -oE 'Enter gamestate: [A-Z ]+|Game initialization failed: .*|The window was closed' "$1/Session.log" | uniq
+}
+
+key_held() {  # KEY UNTIL-COMMAND...: holds KEY until the command succeeds
+  local key="$1"; shift
+  xdotool keydown "$key" || fail "cannot press $key"
+  wait_for 30 "$@" || fail "no effect of $key"
+  xdotool keyup "$key" || fail "cannot release $key"
+}
+
+hold() {  # SECONDS KEY...: the player holds the keys that long
+  local seconds="$1"; shift
+  xdotool keydown "$@" || fail "cannot press $*"
+  sleep "$seconds"
+  xdotool keyup "$@" || fail "cannot release $*"
+}
+
+click() {  # X Y in window pixels
+  xdotool mousemove --window "$WINDOW" "$1" "$2" click 1 || fail "cannot click at $1, $2"
+}
+
+# --- play ---------------------------------------------------------------
+echo "== e2e: play at 800 x 600"
+DIR="$(scratch play)"
+"$TOOL" login-server "$DIR/port.txt" 120 >"$DIR/server.txt" &
+PIDS+=("$!")
+wait_for 10 test -s "$DIR/port.txt" || fail "no login server"
+printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n[Server]\nIP=127.0.0.1\nPort=%s\n' \
+  "$(cat "$DIR/port.txt")" >"$DIR/tarnwell.ini"
+start "$DIR"
+focus_window
+wait_for 60 shows menu "${PICTURES}menu-800.png" || fail "no menu picture"
+# A name of letters no game key uses: the receiver keeps a released key's
+# edge across the change of state, and "O" or "P" would act in the game.
+xdotool type --delay 50 nick || fail "cannot type"
+menus="$(log_count "$DIR" 'Enter gamestate: MENU')"
+key_held Return log_has_more "$DIR" 'Enter gamestate: GAME RUN' 0
+wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "the game did not start"
+# The player: full thrust, a target, the guns, a torpedo, some steering.
+hold 2 a
+hold 0.5 t
+hold 2 space
+hold 0.5 Tab
+hold 1.5 Left Up
+running "$GAME_PID" || fail "the game ended during play"
+wait_for 30 shows game "${PICTURES}game-800.png" || fail "no game picture with its HUD"
+sleep 2
+key_held Escape log_has_more "$DIR" 'Enter gamestate: MENU' "$menus"
+wait_for 60 shows menu "${PICTURES}menu-800-again.png" || fail "the menu did not come back"
+click 400 428
+expected=("Enter gamestate: MENU" "Enter gamestate: GAME RUN" "Enter gamestate: MENU" "Enter gamestate: END")
+finish "$GAME_PID"
+[ "$STATUS" -eq 0 ] || fail "play: exit status $STATUS"
+[ "$(states "$DIR")" = "$(printf '%s\n' "${expected[@]}")" ] || fail "play: state lines $(states "$DIR" | tr '\n' '|')"
+[ "$(tail -n 1 "$DIR/Session.log" | sed 's/^[0-9.]* [0-9:]*: //')" = "Enter gamestate: END" ] ||
+  fail "play: the last log line is not END"
+keys=(Device=DirectX9 ResolutionX=800 ResolutionY=600 WindowedMode=1 IP=127.0.0.1 Port=
+      ClsColor=0,24,64,255 TerrainTextureScale1=40.000000 TerrainTextureScale2=80.000000
+      FogColor=0,8,16,255 FogIsLinear=True FogStart=10.000000 FogEnd=250.000000 FogDensity=1.000000
+      MouseInverted=0)
+for key in "${keys[@]}"; do
+  grep -q "^$key" "$DIR/tarnwell.ini" || fail "play: the ini file lacks $key"
+done
+for line in 'Unhandled packet (not a problem): 16' 'Incoming Login result: 1' 'Login successful!'; do
+  grep -qF "$line" "$DIR/stdout.txt" || fail "play: stdout lacks '$line'"
+done
+grep -qF "login received: name 'nick'" "$DIR/server.txt" || fail "play: the server got no login from nick"
+for file in Session.log tarnwell.ini stdout.txt stderr.txt server.txt; do
+  cp "$DIR/$file" "$OUT/play-$file"
+done
+
+# --- missing --------------------------------------------------------------
+echo "== e2e: without media/terrain/t33x33.jpg"
+DIR="$(scratch missing terrain/t33x33.jpg)"
+printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n' >"$DIR/tarnwell.ini"
+start "$DIR"
+finish "$GAME_PID"
+[ "$STATUS" -ne 0 ] || fail "missing: exit status 0"
+grep -qF "Exception: Critical error!" "$DIR/stderr.txt" || fail "missing: no message box"
+grep -qF "Can't load terrain: 'media/terrain/t33x33.jpg'!" "$DIR/stderr.txt" || fail "missing: no message"
+grep -qE "EXCEPTION in src/client/gamemenu: line [0-9]+ - Can't load terrain: 'media/terrain/t33x33.jpg'!" \
+  "$DIR/Session.log" || fail "missing: no log line"
+
+# --- close ----------------------------------------------------------------
+echo "== e2e: the window manager's close message"
+DIR="$(scratch close)"
+printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n' >"$DIR/tarnwell.ini"
+start "$DIR"
+focus_window
+wait_for 60 shows menu "${PICTURES}menu-close.png" || fail "close: no menu"
+"$TOOL" close "$WINDOW" || fail "close: cannot send the close message"
+finish "$GAME_PID"
+[ "$STATUS" -eq 0 ] || fail "close: exit status $STATUS"
+[ "$(states "$DIR" | tail -n 2 | tr '\n' '|')" = "The window was closed|Enter gamestate: END|" ] ||
+  fail "close: state lines $(states "$DIR" | tr '\n' '|')"
+
+# --- opengl ---------------------------------------------------------------
+echo "== e2e: Device=opengl at 1024 x 768"
+DIR="$(scratch opengl)"
+printf '[GeneralGraphics]\nDevice=opengl\nResolutionX=1024\nResolutionY=768\nWindowedMode=1\n' >"$DIR/tarnwell.ini"
+start "$DIR"
+focus_window
+wait_for 60 shows menu "${PICTURES}menu-1024.png" || fail "opengl: no menu"
+click 512 432
+wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "opengl: the game did not start"
+wait_for 30 shows game "${PICTURES}game-1024.png" || fail "opengl: no game picture with its HUD"
+"$TOOL" close "$WINDOW" || fail "opengl: cannot send the close message"
+finish "$GAME_PID"
+[ "$STATUS" -eq 0 ] || fail "opengl: exit status $STATUS"
+grep -q "^Device=opengl" "$DIR/tarnwell.ini" || fail "opengl: the ini's device changed"
+
+if [ "$FAILED" -ne 0 ]; then
+  echo "e2e: FAILED (pictures in $BUILD/e2e-*.png, logs in $OUT)" >&2
+  exit 1
+fi
+echo "e2e: passed (pictures in $BUILD/e2e-*.png)"
