@@ -207,12 +207,6 @@ int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep) {
     return count;
 }
 
-void dgDestroyJoint(dgWorld* world, dgConstraint* joint) {
-    if (joint) {
-        dgApiWorldOf(world)->destroyJoint(joint);
-    }
-}
-
 void dgWorldUpdateHierarchies(dgApiWorld*) {
     // Reports the moved parts of each queued body hierarchy; the queue comes
     // with the hierarchies, until then nothing is ever queued.

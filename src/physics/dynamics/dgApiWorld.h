@@ -130,7 +130,4 @@ int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep);
 // ---- flat interface ----
 
 // dgWorldUpdate (sub-steps by dgWorldPlanUpdate), dgWorldSetMinimumFrameRate,
-// dgCreateBody and dgDestroyBody are in the public header.
-// Destroys the joint, at the end of the sub-step during an update; null is
-// ignored.
-void dgDestroyJoint(dgWorld* world, dgConstraint* joint);
+// dgCreateBody, dgDestroyBody and dgDestroyJoint are in the public header.
