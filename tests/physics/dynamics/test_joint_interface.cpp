@@ -330,6 +330,14 @@ TEST(JointSettings, LimitsAndStiffnessAreHeldWithinTheirRanges) {
         EXPECT_NEAR(ball->m_twistLimit, c.twistLimit, 1.0e-6f);
         EXPECT_EQ(ball->m_limitFlags, c.flags);
     }
+    // A short pin is a direction like any other.
+    const float shortPin[3] = {0.04f, 0.0f, 0.0f};
+    dgBallSetConeLimits(joint, shortPin, 0.5f, 0.5f);
+    for (int32_t k = 0; k < 4; k++) {
+        EXPECT_TRUE(std::isfinite(ball->m_localMatrix0[k].x + ball->m_localMatrix0[k].y + ball->m_localMatrix0[k].z));
+    }
+    EXPECT_NEAR(ball->m_localMatrix0.front.x, 1.0f, 1.0e-6f);
+    dgBallSetConeLimits(joint, up, 3.1f, -0.3f);
     // Non-finite values change nothing.
     const float bad[3] = {kNaN, 0.0f, 0.0f};
     dgBallSetConeLimits(joint, bad, 0.2f, 0.2f);
