@@ -705,7 +705,8 @@ void dgHingeGetJointForce(const dgConstraint* joint, float* force);
 void dgSliderSetUserCallback(dgConstraint* joint, dgJointUserCallback callback);
 float dgSliderGetJointPosition(const dgConstraint* joint);
 float dgSliderGetJointVelocity(const dgConstraint* joint);
-float dgSliderCalculateStopAccel(const dgConstraint* joint, const dgJointUserDescriptor* desc, float position);
+float dgSliderCalculateStopAccel(const dgConstraint* joint, const dgJointUserDescriptor* desc,
+                                 float position);
 void dgSliderGetJointForce(const dgConstraint* joint, float* force);
 
 // The slider's position and the hinge's angle in one; descriptor 0 of the
@@ -715,8 +716,10 @@ float dgCorkscrewGetJointAngle(const dgConstraint* joint);
 float dgCorkscrewGetJointVelocity(const dgConstraint* joint);
 float dgCorkscrewGetJointPosition(const dgConstraint* joint);
 float dgCorkscrewGetJointOmega(const dgConstraint* joint);
-float dgCorkscrewCalculateStopAccel(const dgConstraint* joint, const dgJointUserDescriptor* desc, float position);
-float dgCorkscrewCalculateStopAlpha(const dgConstraint* joint, const dgJointUserDescriptor* desc, float angle);
+float dgCorkscrewCalculateStopAccel(const dgConstraint* joint, const dgJointUserDescriptor* desc,
+                                    float position);
+float dgCorkscrewCalculateStopAlpha(const dgConstraint* joint, const dgJointUserDescriptor* desc,
+                                    float angle);
 void dgCorkscrewGetJointForce(const dgConstraint* joint, float* force);
 
 // Angle 0 about pin0 and angle 1 about pin1, as of the last solve; omega 0
@@ -729,8 +732,10 @@ float dgUniversalGetJointAngle0(const dgConstraint* joint);
 float dgUniversalGetJointAngle1(const dgConstraint* joint);
 float dgUniversalGetJointOmega0(const dgConstraint* joint);
 float dgUniversalGetJointOmega1(const dgConstraint* joint);
-float dgUniversalCalculateStopAlpha0(const dgConstraint* joint, const dgJointUserDescriptor* desc, float angle);
-float dgUniversalCalculateStopAlpha1(const dgConstraint* joint, const dgJointUserDescriptor* desc, float angle);
+float dgUniversalCalculateStopAlpha0(const dgConstraint* joint, const dgJointUserDescriptor* desc,
+                                     float angle);
+float dgUniversalCalculateStopAlpha1(const dgConstraint* joint, const dgJointUserDescriptor* desc,
+                                     float angle);
 void dgUniversalGetJointForce(const dgConstraint* joint, float* force);
 
 // ---- user joint rows ----

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,30 @@ dgConstraint* makeJoint(Type type, dgWorld* world, dgBody* child, dgBody* parent
             break;
     }
     return joint;
+}
+
+// The rows the joint writes now, as the solver would ask for them: their
+// count, and whether every value of them is finite.
+bool rowsFinite(dgConstraint* joint, int32_t* count = nullptr) {
+    std::unique_ptr<dgJointRowBlock> block(new dgJointRowBlock());
+    block->timestep = kStep;
+    block->invTimestep = 1.0f / kStep;
+    for (dgJointRowBound& bound : block->bounds) {
+        bound = dgJointRowBound{-1.0e15f, 1.0e15f, dgRowOrdinary, nullptr};
+    }
+    const int32_t rows = joint->submitRows(*block);
+    if (count) {
+        *count = rows;
+    }
+    bool finite = true;
+    for (int32_t r = 0; r < rows; r++) {
+        for (const float v : block->jacobians[r]) {
+            finite = finite && std::isfinite(v);
+        }
+        finite = finite && std::isfinite(block->rightHandSides[r]) && std::isfinite(block->bounds[r].lower) &&
+                 std::isfinite(block->bounds[r].upper);
+    }
+    return finite;
 }
 
 // Counts its joint's destructor calls in the int its user data points to.
@@ -334,7 +359,8 @@ TEST(JointSettings, LimitsAndStiffnessAreHeldWithinTheirRanges) {
     const float shortPin[3] = {0.04f, 0.0f, 0.0f};
     dgBallSetConeLimits(joint, shortPin, 0.5f, 0.5f);
     for (int32_t k = 0; k < 4; k++) {
-        EXPECT_TRUE(std::isfinite(ball->m_localMatrix0[k].x + ball->m_localMatrix0[k].y + ball->m_localMatrix0[k].z));
+        EXPECT_TRUE(
+            std::isfinite(ball->m_localMatrix0[k].x + ball->m_localMatrix0[k].y + ball->m_localMatrix0[k].z));
     }
     EXPECT_NEAR(ball->m_localMatrix0.front.x, 1.0f, 1.0e-6f);
     dgBallSetConeLimits(joint, up, 3.1f, -0.3f);
@@ -497,17 +523,37 @@ TEST(JointRefusals, NonFiniteOrMismatchedInputMakesNoJoint) {
         desc->m_maxFriction = (call++ % 2) ? 0.0f : -1.0f;
         return 1;
     });
+    for (int32_t call = 0; call < 2; call++) {
+        int32_t rows = 0;
+        EXPECT_TRUE(rowsFinite(hinge, &rows));
+        EXPECT_EQ(rows, 5);
+    }
     const float push[3] = {0.0f, 0.0f, 2.0f};
     dgBodySetVelocity(body, push);
     rig.step(60);
-    EXPECT_TRUE(std::isfinite(positionOf(body).z));
+    EXPECT_NEAR(length(positionOf(body) - D3{0, 1, 0}), 1.0, 0.01);
     EXPECT_GT(std::fabs(dgHingeGetJointAngle(hinge)), 0.1f);
 }
 
 // A universal joint given parallel pins (or none for pin1) takes a pin
-// across pin0; one whose pins a violent pose lays along each other
-// survives the step without a non-finite value.
-TEST(JointRefusals, ParallelUniversalPinsAreReplacedAndSurvived) {
+// across pin0; one whose pins a violent pose lays along each other, like a
+// ball joint past its cone whose pins a pose turns exactly opposite, writes
+// finite rows and survives.
+TEST(JointRefusals, ParallelOrOppositePinsGiveFiniteRows) {
+    {
+        Rig rig;
+        dgBody* body = rig.box(dgGetIdentityMatrix(), 1.0f, D3{0.2, 0.2, 0.2}, 10.0);
+        const float pivot[3] = {0.0f, 1.0f, 0.0f};
+        dgConstraint* ball = dgCreateBallJoint(rig.world, pivot, body, nullptr);
+        dgBallSetConeLimits(ball, pivot, 0.5f, 0.5f);
+        const float flipped[16] = {1, 0, 0, 0, 0, -1, 0, 0, 0, 0, -1, 0, 0, 2, 0, 1};
+        dgBodySetMatrix(body, flipped);
+        int32_t rows = 0;
+        EXPECT_TRUE(rowsFinite(ball, &rows));
+        EXPECT_GE(rows, 5);
+        rig.step(60);
+        EXPECT_TRUE(std::isfinite(positionOf(body).x + positionOf(body).y + positionOf(body).z));
+    }
     const float pins[3][3] = {{1.0f, 0.0f, 0.0f}, {-2.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f}};
     for (const float* pin1 : pins) {
         Rig rig;
@@ -520,13 +566,12 @@ TEST(JointRefusals, ParallelUniversalPinsAreReplacedAndSurvived) {
         EXPECT_NEAR(dot(testsupport::toD3(frame.front), testsupport::toD3(frame.up)), 0.0, 1.0e-6);
         EXPECT_NEAR(length(testsupport::toD3(frame.up)), 1.0, 1.0e-6);
         rig.step(30);
-        // Turned a quarter about the world's pin1: the child's pin0 lies
-        // along it.
-        const D3 pin1World = testsupport::toD3(frame.up);
-        dgMatrix turned = matrixOf(body).multiply(
-            axisRotation(unitD3(cross(D3{1, 0, 0}, pin1World)), testsupport::kPi / 2));
-        turned.position = dgVector(0.0f, 0.0f, 0.0f, 1.0f);
-        dgBodySetMatrix(body, &turned.front.x);
+        // Turned a quarter about z: the child's pin0 (its x axis) lies exactly
+        // along the world's pin1 (y).
+        ASSERT_EQ(dot(testsupport::toD3(frame.up), D3{0, 1, 0}), 1.0);
+        const float turned[16] = {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+        dgBodySetMatrix(body, turned);
+        EXPECT_TRUE(rowsFinite(joint));
         rig.step(60);
         EXPECT_TRUE(std::isfinite(positionOf(body).x + positionOf(body).y + positionOf(body).z));
         EXPECT_TRUE(std::isfinite(dgUniversalGetJointAngle0(joint) + dgUniversalGetJointAngle1(joint)));
