@@ -6,7 +6,8 @@
 // included (dgPhysicsWorld.cpp); materials and contact callbacks
 // (dgPhysicsMaterials.cpp); collisions and queries (dgPhysicsCollision.cpp);
 // tree collision (dgPhysicsTreeCollision.cpp); bodies (dgPhysicsBody.cpp);
-// joints and user joint rows (dgPhysicsJoints.cpp).
+// joints and user joint rows (dgPhysicsJoints.cpp); body hierarchies
+// (dgPhysicsHierarchy.cpp).
 //
 // Conventions:
 // - Handles: the world (dgWorld), bodies (dgBody), collision shapes
@@ -31,6 +32,8 @@ class dgBody;
 class dgCollision;
 class dgConstraint;
 class dgContact;
+class dgAssembly;
+class dgAssemblyPart;
 struct dgMaterialPair;
 struct dgPolygonSoupCollideDesc;
 struct dgPolygonSoupRayDesc;
@@ -121,6 +124,10 @@ typedef void (*dgUserJointCallback)(dgConstraint* joint);
 // When the joint is destroyed (by dgDestroyJoint, with one of its bodies, or
 // with the world), once, before it goes.
 typedef void (*dgJointDestructorCallback)(dgConstraint* joint);
+
+// Once per part of a body hierarchy whose bodies moved in the sub-step just
+// ended, children before their parent.
+typedef void (*dgAssemblyUpdateCallback)(dgAssemblyPart* part);
 
 // ---- world ----
 
@@ -778,3 +785,70 @@ void dgUserJointSetRowStiffness(dgConstraint* joint, float stiffness);
 // The force the solver gave the row in the last solve; 0 for a row index not
 // below the rows of the last call.
 float dgUserJointGetRowForce(const dgConstraint* joint, int32_t row);
+
+// ---- body hierarchies ----
+// A hierarchy (an assembly) is a tree of parts, each one rigid body joined to
+// its parent part by a ball joint with a cone and a twist limit. The tree is
+// built between dgAssemblyBeginBuild and dgAssemblyEndBuild; after every
+// sub-step in which any of its bodies moved, the update callback is called
+// once for each of its parts. Matrices are 16 floats, sizes 3 floats, masses
+// in kg. Non-finite input is refused (null, or nothing changed); getters given
+// null give 0, null or the identity.
+//
+// An assembly lives until dgDestroyAssembly, dgWorldDestroyAllBodies or the
+// world's destruction, which destroy its parts and their bodies. Destroying
+// it from its own update callback takes effect when that walk is over; from
+// anywhere else at once (its bodies, during an update, at the end of the
+// sub-step, but no callback of theirs reaches the assembly meanwhile). A part
+// whose body the caller destroys stays in the tree without a body: its body
+// is then null and its matrices the identity.
+// What it does not do: parts are not removed one by one, no part is added
+// after the build, and a part's body must not be given another force or
+// transform callback (the assembly relies on its own).
+
+dgAssembly* dgCreateAssembly(dgWorld* world);
+void dgDestroyAssembly(dgWorld* world, dgAssembly* assembly);
+// Destroys the previous tree (parts and bodies) and starts an empty one.
+// Refused from the assembly's own update callback.
+void dgAssemblyBeginBuild(dgAssembly* assembly);
+// Hands every part's body to the assembly: its force callback becomes the
+// forwarder to callback A, its transform callback the hierarchy's queue, and
+// its four freeze thresholds grow 16-fold.
+void dgAssemblyEndBuild(dgAssembly* assembly);
+// Callback A: the force-and-torque callback of every part's body. Callback
+// B: the update callback. Both are taken only while building.
+void dgAssemblySetCallbackA(dgAssembly* assembly, dgBodyForceAndTorqueCallback callback);
+void dgAssemblySetCallbackB(dgAssembly* assembly, dgAssemblyUpdateCallback callback);
+// A new part with its body (inertia of a box of `size` at 0.7 of its mass,
+// each axis at least a third of the largest; angular damping 0.15). matrix
+// places the part's frame (its origin is the joint point) in its parent's
+// frame, or in the world for the root; the body's origin lies at half the
+// size's x along the frame's x axis. A part with a parent is joined to it by
+// a ball joint at the frame's origin, the cone about the frame's x axis and
+// both limits at 90 degrees. Null outside a build, for a parent of another
+// assembly, for a second part without a parent (one root per build), for
+// non-finite or non-positive mass or size, or when the body cannot be made.
+dgAssemblyPart* dgAssemblyAddPart(dgAssembly* assembly, dgAssemblyPart* parent, void* userData, float mass,
+                                  const float* matrix, dgCollision* collision, const float* size);
+// The first part, children before parents, whose key is `key`; null when
+// none or the assembly has no parts.
+dgAssemblyPart* dgAssemblyFindPart(const dgAssembly* assembly, uint32_t key);
+// New limits of the part's joint measured from the present pose: the cone
+// about pin (3 floats, scaled to unit length) from minCone to maxCone, the
+// twist up to twist (radians; the cone's half-width held within [5, 175]
+// degrees, the twist within [5, 90]). The three trailing words are not read.
+// Nothing for the root, a zero or non-finite pin or a non-finite angle.
+void dgAssemblyPartSetLimits(dgAssemblyPart* part, const float* pin, float minCone, float maxCone, float twist,
+                             int32_t unused0, int32_t unused1, int32_t unused2);
+dgBody* dgAssemblyPartGetBody(const dgAssemblyPart* part);
+// The user data the part was created with. It takes the part, as it always
+// has, not the assembly.
+void* dgAssemblyGetUserData(const dgAssemblyPart* part);
+// Despite its name it sets the part's search key (dgAssemblyFindPart), not
+// its user data.
+void dgAssemblyPartSetUserData(dgAssemblyPart* part, uint32_t key);
+// The part's frame in the world (the body's matrix moved back by the body's
+// offset), and relative to its parent's frame (in the world for the root).
+void dgAssemblyPartGetGlobalMatrix(const dgAssemblyPart* part, float* matrix);
+void dgAssemblyPartGetLocalMatrix(const dgAssemblyPart* part, float* matrix);
+
