@@ -7,7 +7,7 @@
 // (dgPhysicsMaterials.cpp); collisions and queries (dgPhysicsCollision.cpp);
 // tree collision (dgPhysicsTreeCollision.cpp); bodies (dgPhysicsBody.cpp);
 // joints and user joint rows (dgPhysicsJoints.cpp); body hierarchies
-// (dgPhysicsHierarchy.cpp).
+// (dgPhysicsHierarchy.cpp); vehicles (dgPhysicsVehicles.cpp).
 //
 // Conventions:
 // - Handles: the world (dgWorld), bodies (dgBody), collision shapes
@@ -34,6 +34,7 @@ class dgConstraint;
 class dgContact;
 class dgAssembly;
 class dgAssemblyPart;
+struct dgVehicleTire;
 struct dgMaterialPair;
 struct dgPolygonSoupCollideDesc;
 struct dgPolygonSoupRayDesc;
@@ -128,6 +129,10 @@ typedef void (*dgJointDestructorCallback)(dgConstraint* joint);
 // Once per part of a body hierarchy whose bodies moved in the sub-step just
 // ended, children before their parent.
 typedef void (*dgAssemblyUpdateCallback)(dgAssemblyPart* part);
+// Once per sub-step of a vehicle, before its tires are solved: the place to
+// set torques, brakes, steering and slip values (they are reset before each
+// call).
+typedef void (*dgVehicleTireCallback)(dgConstraint* vehicle);
 
 // ---- world ----
 
@@ -852,3 +857,81 @@ void dgAssemblyPartSetUserData(dgAssemblyPart* part, uint32_t key);
 void dgAssemblyPartGetGlobalMatrix(const dgAssemblyPart* part, float* matrix);
 void dgAssemblyPartGetLocalMatrix(const dgAssemblyPart* part, float* matrix);
 
+// ---- vehicles ----
+// A vehicle joint turns a body (the chassis) into a wheeled vehicle of up to
+// 33 tires. Each tire is a rounded cylinder spinning about its pin, hung from
+// the chassis on a spring and a damper along the vehicle's up direction. The
+// vehicle solves chassis, suspensions, tire spins and tire-ground friction
+// itself, at 179 sub-steps a second, and hands the world the resulting force
+// and torque on the chassis. Vectors are 3 floats (pins 4), matrices 16
+// floats; tire matrices and pins are in the chassis's frame. Non-finite input
+// is refused (null, or nothing changed); getters given null give 0.
+// What it does not do: tires have no rolling resistance of their own, no
+// camber, no differential or gearbox (torque is the caller's per tire), no
+// anti-roll bar; two vehicles touching each other collide as plain bodies;
+// contacts of tires with other vehicles' chassis are not taken over.
+
+// Makes body the chassis of a new vehicle whose up direction (3 floats, world
+// space now, scaled to unit length) is fixed in the chassis. Its collision is
+// replaced by a compound holding the old shape (or its children) to which
+// the tires are added. Null for a zero or non-finite up, a body that is
+// already a chassis, or a body of another world.
+dgConstraint* dgCreateVehicle(dgWorld* world, const float* up, dgBody* body);
+// A tire at matrix (its steering pivot and rest orientation, chassis space)
+// spinning about pin, with mass (kg), width and radius (m), shock (damper,
+// N s/m per kg), spring (N/m per kg) and suspension length (m); absolute
+// values are stored. collisionId becomes the tire shape's user id. Null for
+// the 34th tire, non-finite input, a zero pin, a zero mass, width or radius.
+dgVehicleTire* dgVehicleAddTire(dgConstraint* vehicle, const float* matrix, const float* pin, float mass,
+                                float width, float radius, float shock, float spring, float length,
+                                uint32_t collisionId, void* userData);
+void dgVehicleRemoveTire(dgConstraint* vehicle, dgVehicleTire* tire);
+// Suspension positions, speeds, spin angles and spin rates back to 0.
+void dgVehicleReset(dgConstraint* vehicle);
+void dgVehicleSetTireCallback(dgConstraint* vehicle, dgVehicleTireCallback callback);
+// The tire's world matrix: steered, spun about its pin and moved along up by
+// its suspension position.
+void dgVehicleGetTireMatrix(const dgConstraint* vehicle, const dgVehicleTire* tire, float* matrix);
+// Turns the tire about up by angle (radians) from its rest orientation.
+void dgVehicleSetTireSteerAngle(dgConstraint* vehicle, dgVehicleTire* tire, float angle);
+// The tires in the order they were added; next gives null after the last.
+dgVehicleTire* dgVehicleGetFirstTire(const dgConstraint* vehicle);
+dgVehicleTire* dgVehicleGetNextTire(const dgConstraint* vehicle, const dgVehicleTire* tire);
+
+// Tire accessors. The setters are meant for the tire callback: torque, brake,
+// slip limits and slip scales go back to their defaults before each call.
+void* dgVehicleTireGetUserData(const dgVehicleTire* tire);
+float dgVehicleTireGetSteerAngle(const dgVehicleTire* tire);
+// Drive torque about the pin (N m) for this sub-step.
+void dgVehicleTireSetTorque(dgVehicleTire* tire, float torque);
+// The tire's weight: the chassis's acceleration along up from its applied
+// force (N per kg) times the tire's mass, as of the start of the sub-step.
+float dgVehicleTireGetLoad(const dgVehicleTire* tire);
+// The pin's component of the tire's pin velocity (0: the engine keeps none).
+float dgVehicleTireGetPinSpeed(const dgVehicleTire* tire);
+// A brake that gives the spin the angular acceleration `acceleration`
+// (rad/s^2, usually dgVehicleTireCalculateMaxBrake) with a torque of at most
+// |limit| (N m); a limit of at most 1e-10 brakes nothing.
+void dgVehicleTireSetBrake(dgVehicleTire* tire, float acceleration, float limit);
+// The acceleration that stops the spin within about one sub-step:
+// 0.99 x spin rate / sub-step.
+float dgVehicleTireCalculateMaxBrake(const dgVehicleTire* tire);
+// Value A: the chassis's velocity along the tire's pin (sideways), negated.
+// Value B: along the rolling direction (pin x up), negated. Both measured at
+// the start of the last sub-step, m/s.
+float dgVehicleTireGetNegValueA(const dgVehicleTire* tire);
+float dgVehicleTireGetNegValueB(const dgVehicleTire* tire);
+// Slip limit (m/s, held at most 0.5) and slip scale (held at most 1, stored
+// as a quarter) of the lateral (A) and longitudinal (B) friction: a contact
+// sliding faster than the limit grips with the sliding coefficient, reduced
+// by the scale.
+void dgVehicleTireSetSlipLimitA(dgVehicleTire* tire, float limit);
+void dgVehicleTireSetSlipLimitB(dgVehicleTire* tire, float limit);
+void dgVehicleTireSetSlipScaleA(dgVehicleTire* tire, float scale);
+void dgVehicleTireSetSlipScaleB(dgVehicleTire* tire, float scale);
+// State 0: airborne (no contact in the last sub-step). State 1: longitudinal
+// slip (slip limit B reached). State 2: lateral slip (slip limit A reached).
+// 1 or 0.
+int32_t dgVehicleTireTestState0(const dgVehicleTire* tire);
+int32_t dgVehicleTireTestState1(const dgVehicleTire* tire);
+int32_t dgVehicleTireTestState2(const dgVehicleTire* tire);

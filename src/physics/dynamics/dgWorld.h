@@ -25,6 +25,7 @@
 #include "dgSliderJoint.h"
 #include "dgUniversalJoint.h"
 #include "dgUpVectorJoint.h"
+#include "dgVehicleJoint.h"
 #include "dgVehicleSet.h"
 
 class dgCollision;
@@ -76,14 +77,14 @@ public:
     dgPageList<dgContact> m_contactPages;
     dgContactList m_contactList;
     dgContactList m_staleContacts;
-    // The pooled joints, one page list each. The vehicle joints' pages come
-    // with the vehicle.
+    // The pooled joints, one page list each.
     dgJointPool<dgBallJoint> m_ballPool;
     dgJointPool<dgHingeJoint> m_hingePool;
     dgJointPool<dgSliderJoint> m_sliderPool;
     dgJointPool<dgUpVectorJoint> m_upVectorPool;
     dgJointPool<dgCorkscrewJoint> m_corkscrewPool;
     dgJointPool<dgUniversalJoint> m_universalPool;
+    dgJointPool<dgVehicleJoint> m_vehiclePool;
 
     // Compound-pair tree: the vehicle work list of the compound contact path,
     // keyed by body address, consumed at the end of every broad-phase update.
@@ -226,8 +227,8 @@ void dgWorldDestroyStaleContacts(dgWorld* world);
 // its active bit, calling the activation callback with 1 when the bit was
 // clear; an awake body is left alone. dgWorldFreezeBody is the reverse (0).
 
-// Empties the world's vehicle work list; finding each body's vehicle joint
-// and gathering its tire contacts comes with the vehicle.
+// For each chassis of the world's vehicle work list, its vehicle joint
+// gathers its tire contacts; then empties the list (dgVehicleJoint.cpp).
 void dgVehicleUpdatePending(dgWorld* world);
 
 // Find-or-insert in a body-keyed world tree: returns the existing node with

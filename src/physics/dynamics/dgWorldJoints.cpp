@@ -150,10 +150,6 @@ int32_t dgWorldGetJointedBodies(dgBody* body, dgBody** out, int32_t maxCount) {
     return count;
 }
 
-void dgVehicleUpdatePending(dgWorld* world) {
-    world->m_vehicleWorkList.removeAll();
-}
-
 namespace {
 
 // Takes link out of its body's ring; a ring whose head it was moves its head
