@@ -1,7 +1,8 @@
 // The benchmark scenes, built through the public header alone: S1 resting
 // stacks, S2 falling pile, S3 pyramid, S4 convex bodies on terrain (also
-// S10's scene), S5 tunnelling sweep, S6 bounce energy, S7 joint chain, S9
-// stacks far from the origin and S11 the game-shaped scene.
+// S10's scene), S5 tunnelling sweep, S6 bounce energy, S7 joint chain, S8
+// vehicle at rest and braking, S9 stacks far from the origin and S11 the
+// game-shaped scene.
 //
 // Common to every scene: gravity 10 m/s^2 down from each body's force
 // callback, friction 0.5 (static and kinetic) and restitution 0 unless the
@@ -485,6 +486,89 @@ inline ChainFigures chainFigures(const Chain& chain) {
     const double dz = bottom[2];
     figures.lengthChange = std::sqrt(dx * dx + dy * dy + dz * dz) - double(kChainLinks) * kLinkLength;
     return figures;
+}
+
+// ---- S8 vehicle at rest and braking ----
+// A 4-tire vehicle: chassis 1000 kg, 4 x 1.5 x 2 m (nose along +x), tires of
+// radius 0.35 m (0.25 m wide, 20 kg) at (+-1.3, -0.75, +-0.9) in the
+// chassis, on flat polygon soup; at rest for 10 s with the brakes on, then
+// set moving at 20 m/s along +x and braked to a stop.
+
+constexpr float kCarMass = 1000.0f;
+constexpr float kCarTireRadius = 0.35f;
+constexpr float kCarTireMass = 20.0f;
+// Per kilogram of the suspension's effective mass: about 14 cm of sag under
+// a quarter of the car, a little under critical damping.
+constexpr float kCarSpring = 3000.0f;
+constexpr float kCarShock = 400.0f;
+constexpr int32_t kCarRestSteps = 600;
+constexpr int32_t kCarBrakeSteps = 600;
+constexpr float kCarBrakeSpeed = 20.0f;
+
+struct CarControls {
+    bool brake = true;
+};
+
+inline CarControls& carControls() {
+    static CarControls controls;
+    return controls;
+}
+
+inline void carGravity(dgBody* body) {
+    const float force[3] = {0.0f, -kGravity * kCarMass, 0.0f};
+    dgBodySetForce(body, force);
+}
+
+inline void carBrakes(dgConstraint* vehicle) {
+    if (!carControls().brake) {
+        return;
+    }
+    for (dgVehicleTire* tire = dgVehicleGetFirstTire(vehicle); tire; tire = dgVehicleGetNextTire(vehicle, tire)) {
+        dgVehicleTireSetBrake(tire, dgVehicleTireCalculateMaxBrake(tire), 3000.0f);
+    }
+}
+
+struct Car {
+    Scene scene;
+    dgBody* chassis = nullptr;
+    dgConstraint* vehicle = nullptr;
+};
+
+inline void buildCar(Car& car) {
+    const float lo[3] = {-500.0f, -50.0f, -500.0f};
+    const float hi[3] = {500.0f, 100.0f, 500.0f};
+    car.scene.world = newWorld(lo, hi, 0.0f, 1.0f);
+    dgWorld* world = car.scene.world;
+    dgCollision* tree = dgCreateTreeCollision(world, nullptr);
+    dgTreeCollisionBeginBuild(tree);
+    const float quad[12] = {-400, 0, -400, -400, 0, 400, 400, 0, 400, 400, 0, -400};
+    dgTreeCollisionAddFace(tree, 4, quad, 12, 0);
+    dgTreeCollisionEndBuild(tree, 0);
+    dgCreateBody(world, tree);
+    dgReleaseCollision(world, tree);
+
+    dgCollision* box = dgCreateBox(world, 4.0f, 1.5f, 2.0f, nullptr);
+    car.chassis = dgCreateBody(world, box);
+    dgReleaseCollision(world, box);
+    dgBodySetMassMatrix(car.chassis, kCarMass, kCarMass * (2.25f + 4.0f) / 12.0f, kCarMass * (16.0f + 4.0f) / 12.0f,
+                        kCarMass * (16.0f + 2.25f) / 12.0f);
+    dgBodySetForceAndTorqueCallback(car.chassis, carGravity);
+    dgBodySetAutoFreeze(car.chassis, 0);
+    float matrix[16];
+    translation(-200.0f, 1.0f, 0.0f, matrix);
+    dgBodySetMatrix(car.chassis, matrix);
+    const float up[3] = {0.0f, 1.0f, 0.0f};
+    car.vehicle = dgCreateVehicle(world, up, car.chassis);
+    dgVehicleSetTireCallback(car.vehicle, carBrakes);
+    const float at[4][2] = {{1.3f, 0.9f}, {1.3f, -0.9f}, {-1.3f, 0.9f}, {-1.3f, -0.9f}};
+    const float pin[4] = {1.0f, 0.0f, 0.0f, 0.0f};
+    for (const auto& p : at) {
+        // The tire's spin axis (its own x) along the chassis's z.
+        const float tire[16] = {0, 0, 1, 0, 0, 1, 0, 0, -1, 0, 0, 0, p[0], -0.75f, p[1], 1};
+        dgVehicleAddTire(car.vehicle, tire, pin, kCarTireMass, 0.25f, kCarTireRadius, kCarShock, kCarSpring, 0.3f, 0,
+                         nullptr);
+    }
+    dgWorldUnfreezeBody(world, car.chassis);
 }
 
 // ---- S11 game-shaped scene ----
