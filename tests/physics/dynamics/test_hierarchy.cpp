@@ -304,6 +304,12 @@ TEST_P(AssemblyEnding, TakesItsBodiesWithoutLeavingAnythingBehind) {
     // The other figure's parts keep being reported, the doomed one's parts
     // only within the walk that destroyed it.
     EXPECT_EQ(w.bodies(), 4u);
+    // Destroyed from its own walk, the figure goes only when the walk has
+    // reported all four of its parts.
+    const size_t doomedReports = size_t(std::count_if(g_reports.begin(), g_reports.end(), [&](dgAssemblyPart* p) {
+        return std::find(std::begin(f.parts), std::end(f.parts), p) != std::end(f.parts);
+    }));
+    EXPECT_EQ(doomedReports, (ending == Ending::FromUpdateCallback) ? 4u : 0u);
     const size_t mine = size_t(std::count(g_reports.begin(), g_reports.end(), keep.parts[0]));
     EXPECT_EQ(mine, 5u);
     EXPECT_EQ(w.world->m_jointCount, 3u);
