@@ -879,8 +879,11 @@ void dgAssemblyPartGetLocalMatrix(const dgAssemblyPart* part, float* matrix);
 dgConstraint* dgCreateVehicle(dgWorld* world, const float* up, dgBody* body);
 // A tire at matrix (its steering pivot and rest orientation, chassis space)
 // spinning about pin, with mass (kg), width and radius (m), shock (damper,
-// N s/m per kg), spring (N/m per kg) and suspension length (m); absolute
-// values are stored. collisionId becomes the tire shape's user id. Null for
+// N s/m) and spring (N/m), both per kilogram of the suspension's effective
+// mass, about the tire's (a 20 kg tire under a quarter of a 1000 kg car
+// sags about 14 cm with spring 3000 and settles without ringing with shock
+// 400), and suspension length (m, stored, not enforced); absolute values
+// are stored. collisionId becomes the tire shape's user id. Null for
 // the 34th tire, non-finite input, a zero pin, a zero mass, width or radius.
 dgVehicleTire* dgVehicleAddTire(dgConstraint* vehicle, const float* matrix, const float* pin, float mass,
                                 float width, float radius, float shock, float spring, float length,

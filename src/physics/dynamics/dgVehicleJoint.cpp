@@ -12,15 +12,18 @@
 //    g x up, along g and along up at the tire's centre; angular rows about up
 //    and about g x up; with a brake, an angular row about g bounded by the
 //    brake's torque. The point rows and the angular rows ask for the
-//    acceleration that cancels their relative velocity in one sub-step; the
-//    up row instead asks for the suspension's spring-damper acceleration
-//      a = -(v (k h + c) + k x) / ((k h + c) h + 1)
+//    acceleration that cancels their relative velocity in one sub-step. The
+//    up row (the suspension) is instead held at the spring-damper force
+//      f = a / d,  a = -(v (k h + c) + k x) / ((k h + c) h + 1)
 //    (x, v the suspension's position and speed, k the spring, c the shock, h
-//    the sub-step): one implicit Euler step of x'' = -k x - c v. The spring
-//    and the shock thus act per unit of relative acceleration: whatever the
-//    load, the suspension settles at 0 without ringing for a shock near
-//    2 sqrt(k) (chosen so that a car rests without oscillating; the load is
-//    carried by the row's force).
+//    the sub-step, d = J M^-1 J^T the row's own inverse mass): the force one
+//    implicit Euler step of x'' = -k x - c v asks of the suspension's
+//    effective mass, which is about the tire's. The spring and the shock are
+//    thus per kilogram of that mass. Being a force, not a constraint, it
+//    lets the suspension give under load, so that all four tires of a car
+//    keep touching uneven ground instead of the car rocking on a diagonal;
+//    with a shock a little under critical for the chassis's share the car
+//    settles without ringing.
 //  - contact, tire against ground, n pointing into the ground: a normal row
 //    along -n with force >= 0 asking for (-1.1 vn + 0.2 max(depth - 0.005,
 //    0) / h) / h (vn the approach speed along -n: a tenth of it comes back,
@@ -39,8 +42,9 @@
 // would carry a free row past a bound stops at the first such bound, the row
 // is clamped and the search starts afresh. Passes run while the largest free
 // residual exceeds 0.1 x 2^(1/n) m/s^2 (n the world's capped solver
-// iteration count, 1 when it is not capped: a world that spends fewer passes
-// on its own rows accepts a looser vehicle), at most floor(sqrt(rows)) + 6.
+// iteration count; the factor is 1 when the count is not capped: a world
+// that spends fewer passes on its own rows accepts a looser vehicle), at most
+// floor(sqrt(rows)) + 6 passes.
 // The axle rows and the normal rows start from the last sub-step's forces.
 #include "dgVehicleJoint.h"
 

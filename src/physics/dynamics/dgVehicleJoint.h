@@ -39,8 +39,9 @@ struct dgVehicleTire {
     // Always zero: the engine keeps no pin velocity (read by the pin-speed
     // accessor).
     dgVector m_pinVelocity;
-    // kg; metres; damper (N s/m per kg); spring (N/m per kg); metres. All as
-    // absolute values.
+    // kg; metres; damper (N s/m) and spring (N/m), both per kilogram of the
+    // suspension's effective mass (about the tire's); metres. All as absolute
+    // values.
     float m_mass;
     float m_width;
     float m_radius;
