@@ -9,6 +9,8 @@ DG_IMPLEMENT_CLASS(dgCollisionTire, dgCollisionChamferCylinder, "dgCollisionTire
 namespace {
 
 constexpr float kLengthGuard = 1.0e-12f;
+// Directions closer than this to the axis take the flat face's centre.
+constexpr float kRimGuard = 1.0e-6f;
 // The tread lies farther than this share of the radius from the axis.
 constexpr float kTreadShare = 0.75f;
 
@@ -122,7 +124,13 @@ float dgCollisionTire::rayCast(const dgVector& p0, const dgVector& p1, dgContact
 dgVector dgCollisionTire::supportVertex(const dgVector& direction) const {
     dgVector d = stretch(direction, m_scale);
     d = d.scale(1.0f / std::sqrt(d.dot(d) + kLengthGuard));
-    const dgVector p = dgCollisionChamferCylinder::supportVertex(d);
+    // The unit shape is a disc of core radius rc swept by a ball of radius h:
+    // its support is the disc's rim point towards d plus h d, exactly and
+    // without the angle grid, whose trigonometry would cost the tire, queried
+    // in every sub-step, most of its contact time.
+    const float across = std::sqrt(d.y * d.y + d.z * d.z);
+    const float rim = (across > kRimGuard) ? m_radius / across : 0.0f;
+    const dgVector p(m_height * d.x, (rim + m_height) * d.y, (rim + m_height) * d.z, 1.0f);
     return stretch(p, m_scale);
 }
 

@@ -60,8 +60,10 @@ public:
     // unit normal of the stretched surface itself.
     float rayCast(const dgVector& p0, const dgVector& p1, dgContactPoint& contact,
                   dgCollisionRayPrefilter prefilter, const dgBody* body, void* userData) const override;
-    // S p(S d / |S d|) with S = diag(width, radius, radius), p the unit
-    // shape's support.
+    // S p(S d / |S d|) with S = diag(width, radius, radius) and p the exact
+    // support of the unit shape (its core disc's rim point towards the
+    // direction plus the rounding radius along it), not the chamfer
+    // cylinder's angle-grid one.
     dgVector supportVertex(const dgVector& direction) const override;
     // The unit shape's section by the plane carried into unit space
     // (normal S n, point S^-1 p), its points stretched back.
