@@ -496,8 +496,9 @@ void sceneS8(const Options& o) {
                 position(car.chassis, stop);
             }
         }
-        std::string quality = format("  at rest: chassis RMS vertical speed %.6f m/s (5-7.5 s %.6f, 7.5-10 s %.6f: %s)\n",
-                                     rms, early, late, (late > 1.5 * early + 1e-4) ? "growing" : "not growing");
+        std::string quality =
+            format("  at rest: chassis RMS vertical speed %.6f m/s (5-7.5 s %.6f, 7.5-10 s %.6f: %s)\n", rms, early,
+                   late, (late > 1.5 * early + 1e-4) ? "growing" : "not growing");
         if (stopStep < 0) {
             quality += format("  braking from %.0f m/s: not stopped within %d steps\n", double(kCarBrakeSpeed),
                               int(braking));
@@ -615,8 +616,9 @@ int main(int argc, char** argv) {
     const struct {
         const char* name;
         void (*run)(const Options&);
-    } all[] = {{"S1", sceneS1}, {"S2", sceneS2}, {"S3", sceneS3}, {"S4", sceneS4},   {"S5", sceneS5},
-               {"S6", sceneS6}, {"S7", sceneS7}, {"S8", sceneS8}, {"S9", sceneS9}, {"S10", sceneS10}, {"S11", sceneS11}};
+    } all[] = {{"S1", sceneS1}, {"S2", sceneS2},   {"S3", sceneS3},  {"S4", sceneS4},
+               {"S5", sceneS5}, {"S6", sceneS6},   {"S7", sceneS7},  {"S8", sceneS8},
+               {"S9", sceneS9}, {"S10", sceneS10}, {"S11", sceneS11}};
     for (const auto& scene : all) {
         if (o.wants(scene.name)) {
             scene.run(o);

@@ -751,7 +751,8 @@ int32_t dgVehicleJoint::submitRows(dgJointRowBlock& block) {
         TireRows& info = tireRows[t];
         const dgMatrix& local = tire.m_localMatrix;
         const dgVector g = unit(chassis->m_matrix.rotateVector(local.rotateVector(tire.m_pin)));
-        const dgVector c = axis(chassis->m_matrix.transformVector(local.position + axis(m_up).scale(tire.m_suspensionPosition)));
+        const dgVector c =
+            axis(chassis->m_matrix.transformVector(local.position + axis(m_up).scale(tire.m_suspensionPosition)));
         const dgVector r = c - centre;
         info.pin = g;
         info.centre = c;

@@ -109,7 +109,8 @@ TEST(VehicleTires, ThirtyThreeFitInOrderWithTheirValuesAsAbsolutes) {
     }
     EXPECT_EQ(dgVehicleAddTire(car.vehicle, matrix, pin, 1, 0.3f, 0.4f, 2, 3, 0.5f, 0, nullptr), nullptr);
     int32_t i = 0;
-    for (dgVehicleTire* tire = dgVehicleGetFirstTire(car.vehicle); tire; tire = dgVehicleGetNextTire(car.vehicle, tire)) {
+    for (dgVehicleTire* tire = dgVehicleGetFirstTire(car.vehicle); tire;
+         tire = dgVehicleGetNextTire(car.vehicle, tire)) {
         ASSERT_EQ(tire, made[size_t(i)]);
         EXPECT_EQ(dgVehicleTireGetUserData(tire), reinterpret_cast<void*>(uintptr_t(i + 1)));
         const float mass = float(i + 1);
@@ -136,7 +137,8 @@ class VehicleRefusal : public ::testing::TestWithParam<int32_t> {};
 
 TEST_P(VehicleRefusal, NonFiniteTireInputIsNeverStored) {
     Car car(Ground::Flat, 1.2f);
-    float args[26] = {0, 0, 1, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, -0.75f, 0, 1, 1, 0, 0, 0, 20, 0.25f, 0.35f, 40, 400, 0.3f};
+    float args[26] = {0,      0, 1, 0, 0, 1, 0, 0,  -1,    0,     0,  0,   0,
+                      -0.75f, 0, 1, 1, 0, 0, 0, 20, 0.25f, 0.35f, 40, 400, 0.3f};
     args[GetParam()] = (GetParam() % 2) ? kNaN : kInf;
     EXPECT_EQ(dgVehicleAddTire(car.vehicle, args, args + 16, args[20], args[21], args[22], args[23], args[24],
                                args[25], 0, nullptr),
