@@ -1,7 +1,8 @@
-// The benchmark scenes that need no joints or vehicles, built through the
-// public header alone: S1 resting stacks, S2 falling pile, S3 pyramid, S4
-// convex bodies on terrain (also S10's scene), S5 tunnelling sweep, S6 bounce
-// energy, S9 stacks far from the origin and S11 the game-shaped scene.
+// The benchmark scenes, built through the public header alone: S1 resting
+// stacks, S2 falling pile, S3 pyramid, S4 convex bodies on terrain (also
+// S10's scene), S5 tunnelling sweep, S6 bounce energy, S7 joint chain, S8
+// vehicle at rest and braking, S9 stacks far from the origin and S11 the
+// game-shaped scene.
 //
 // Common to every scene: gravity 10 m/s^2 down from each body's force
 // callback, friction 0.5 (static and kinetic) and restitution 0 unless the
@@ -9,6 +10,7 @@
 // The engine clamps restitution to at least 0.01, so "0" runs as 0.01.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -351,6 +353,222 @@ inline void buildBounce(Scene& scene) {
     const float none[3] = {0.0f, 0.0f, 0.0f};
     dgBodySetAngularDamping(body, none);
     scene.bodies.push_back(body);
+}
+
+// ---- S7 joint chain and mass ratio ----
+// 20 capsules 0.5 m long (radius 0.1) of 1 kg, or of 100 kg for the last
+// one, hanging straight down at rest from a static anchor (the static world
+// at (0, 10, 0)), each jointed to the one above at their common end: by ball,
+// hinge (pin z), slider (pin x) or universal (pins x and z) joints. 600
+// steps. Quality: the largest joint separation at the end (for the slider
+// across its pin) and the change of the chain's length (anchor to the last
+// link's lower end, 10 m at the start).
+
+constexpr int32_t kChainLinks = 20;
+constexpr float kLinkLength = 0.5f;
+constexpr float kLinkRadius = 0.1f;
+constexpr float kHeavyLinkMass = 100.0f;
+constexpr float kAnchorHeight = 10.0f;
+constexpr int32_t kChainSteps = 600;
+
+enum class ChainJoint { Ball, Hinge, Slider, Universal };
+
+inline const char* chainJointName(ChainJoint type) {
+    switch (type) {
+        case ChainJoint::Ball:
+            return "ball";
+        case ChainJoint::Hinge:
+            return "hinge";
+        case ChainJoint::Slider:
+            return "slider";
+        case ChainJoint::Universal:
+            return "universal";
+    }
+    return "";
+}
+
+// A chain scene: the links top to bottom and the joint above each.
+struct Chain {
+    Scene scene;
+    std::vector<dgConstraint*> joints;
+    ChainJoint type = ChainJoint::Ball;
+};
+
+// The upper (k = 0) or lower (k = 1) end of a link in world space: the
+// capsule's axis is its body's x axis, pointing down.
+inline void linkEnd(const dgBody* link, int32_t k, float* xyz) {
+    float m[16];
+    dgBodyGetMatrix(link, m);
+    const float s = (k == 0) ? -0.5f * kLinkLength : 0.5f * kLinkLength;
+    for (int32_t i = 0; i < 3; i++) {
+        xyz[i] = m[12 + i] + s * m[i];
+    }
+}
+
+inline void buildChain(Chain& chain, ChainJoint type, float lastMass) {
+    const float lo[3] = {-100.0f, -100.0f, -100.0f};
+    const float hi[3] = {100.0f, 100.0f, 100.0f};
+    chain.type = type;
+    chain.scene.world = newWorld(lo, hi, 0.0f, kFriction);
+    dgWorld* world = chain.scene.world;
+    dgCollision* capsule = dgCreateCapsule(world, kLinkRadius, kLinkLength, nullptr);
+    dgBody* above = nullptr;
+    for (int32_t i = 0; i < kChainLinks; i++) {
+        const float top = kAnchorHeight - kLinkLength * float(i);
+        const float mass = (i == kChainLinks - 1) ? lastMass : 1.0f;
+        dgBody* link = addBody(world, capsule, mass, 0.0f, top - 0.5f * kLinkLength, 0.0f);
+        // x (the capsule's axis) down, y along world x, z along world z.
+        float m[16];
+        dgBodyGetMatrix(link, m);
+        const float axes[12] = {0.0f, -1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f};
+        std::memcpy(m, axes, sizeof(axes));
+        dgBodySetMatrix(link, m);
+        dgBodySetAutoFreeze(link, 0);
+        const float pivot[3] = {0.0f, top, 0.0f};
+        const float pinX[3] = {1.0f, 0.0f, 0.0f};
+        const float pinZ[3] = {0.0f, 0.0f, 1.0f};
+        dgConstraint* joint = nullptr;
+        switch (type) {
+            case ChainJoint::Ball:
+                joint = dgCreateBallJoint(world, pivot, link, above);
+                break;
+            case ChainJoint::Hinge:
+                joint = dgCreateHingeJoint(world, pivot, pinZ, link, above);
+                break;
+            case ChainJoint::Slider:
+                joint = dgCreateSliderJoint(world, pivot, pinX, link, above);
+                break;
+            case ChainJoint::Universal:
+                joint = dgCreateUniversalJoint(world, pivot, pinX, pinZ, link, above);
+                break;
+        }
+        chain.scene.bodies.push_back(link);
+        chain.joints.push_back(joint);
+        above = link;
+    }
+    dgReleaseCollision(world, capsule);
+}
+
+struct ChainFigures {
+    double separation = 0.0;    // largest, m
+    double lengthChange = 0.0;  // m
+};
+
+inline ChainFigures chainFigures(const Chain& chain) {
+    ChainFigures figures;
+    const std::vector<dgBody*>& links = chain.scene.bodies;
+    for (size_t i = 0; i < links.size(); i++) {
+        float upper[3];
+        float lower[3] = {0.0f, kAnchorHeight, 0.0f};
+        linkEnd(links[i], 0, upper);
+        if (i > 0) {
+            linkEnd(links[i - 1], 1, lower);
+        }
+        double d[3] = {double(upper[0]) - lower[0], double(upper[1]) - lower[1], double(upper[2]) - lower[2]};
+        if (chain.type == ChainJoint::Slider) {
+            // Free along the pin: world x as the link above carries it (the
+            // world's own for the first).
+            float m[16] = {0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f};
+            if (i > 0) {
+                dgBodyGetMatrix(links[i - 1], m);
+            }
+            const double along = d[0] * m[4] + d[1] * m[5] + d[2] * m[6];
+            for (int32_t k = 0; k < 3; k++) {
+                d[k] -= along * m[4 + k];
+            }
+        }
+        figures.separation = std::max(figures.separation, std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]));
+    }
+    float bottom[3];
+    linkEnd(links.back(), 1, bottom);
+    const double dx = bottom[0];
+    const double dy = double(bottom[1]) - kAnchorHeight;
+    const double dz = bottom[2];
+    figures.lengthChange = std::sqrt(dx * dx + dy * dy + dz * dz) - double(kChainLinks) * kLinkLength;
+    return figures;
+}
+
+// ---- S8 vehicle at rest and braking ----
+// A 4-tire vehicle: chassis 1000 kg, 4 x 1.5 x 2 m (nose along +x), tires of
+// radius 0.35 m (0.25 m wide, 20 kg) at (+-1.3, -0.75, +-0.9) in the
+// chassis, on flat polygon soup; at rest for 10 s with the brakes on, then
+// set moving at 20 m/s along +x and braked to a stop.
+
+constexpr float kCarMass = 1000.0f;
+constexpr float kCarTireRadius = 0.35f;
+constexpr float kCarTireMass = 20.0f;
+// Per kilogram of the suspension's effective mass: about 14 cm of sag under
+// a quarter of the car, a little under critical damping.
+constexpr float kCarSpring = 3000.0f;
+constexpr float kCarShock = 400.0f;
+constexpr int32_t kCarRestSteps = 600;
+constexpr int32_t kCarBrakeSteps = 600;
+constexpr float kCarBrakeSpeed = 20.0f;
+
+struct CarControls {
+    bool brake = true;
+};
+
+inline CarControls& carControls() {
+    static CarControls controls;
+    return controls;
+}
+
+inline void carGravity(dgBody* body) {
+    const float force[3] = {0.0f, -kGravity * kCarMass, 0.0f};
+    dgBodySetForce(body, force);
+}
+
+inline void carBrakes(dgConstraint* vehicle) {
+    if (!carControls().brake) {
+        return;
+    }
+    for (dgVehicleTire* tire = dgVehicleGetFirstTire(vehicle); tire; tire = dgVehicleGetNextTire(vehicle, tire)) {
+        dgVehicleTireSetBrake(tire, dgVehicleTireCalculateMaxBrake(tire), 3000.0f);
+    }
+}
+
+struct Car {
+    Scene scene;
+    dgBody* chassis = nullptr;
+    dgConstraint* vehicle = nullptr;
+};
+
+inline void buildCar(Car& car) {
+    const float lo[3] = {-500.0f, -50.0f, -500.0f};
+    const float hi[3] = {500.0f, 100.0f, 500.0f};
+    car.scene.world = newWorld(lo, hi, 0.0f, 1.0f);
+    dgWorld* world = car.scene.world;
+    dgCollision* tree = dgCreateTreeCollision(world, nullptr);
+    dgTreeCollisionBeginBuild(tree);
+    const float quad[12] = {-400, 0, -400, -400, 0, 400, 400, 0, 400, 400, 0, -400};
+    dgTreeCollisionAddFace(tree, 4, quad, 12, 0);
+    dgTreeCollisionEndBuild(tree, 0);
+    dgCreateBody(world, tree);
+    dgReleaseCollision(world, tree);
+
+    dgCollision* box = dgCreateBox(world, 4.0f, 1.5f, 2.0f, nullptr);
+    car.chassis = dgCreateBody(world, box);
+    dgReleaseCollision(world, box);
+    dgBodySetMassMatrix(car.chassis, kCarMass, kCarMass * (2.25f + 4.0f) / 12.0f, kCarMass * (16.0f + 4.0f) / 12.0f,
+                        kCarMass * (16.0f + 2.25f) / 12.0f);
+    dgBodySetForceAndTorqueCallback(car.chassis, carGravity);
+    dgBodySetAutoFreeze(car.chassis, 0);
+    float matrix[16];
+    translation(-200.0f, 1.0f, 0.0f, matrix);
+    dgBodySetMatrix(car.chassis, matrix);
+    const float up[3] = {0.0f, 1.0f, 0.0f};
+    car.vehicle = dgCreateVehicle(world, up, car.chassis);
+    dgVehicleSetTireCallback(car.vehicle, carBrakes);
+    const float at[4][2] = {{1.3f, 0.9f}, {1.3f, -0.9f}, {-1.3f, 0.9f}, {-1.3f, -0.9f}};
+    const float pin[4] = {1.0f, 0.0f, 0.0f, 0.0f};
+    for (const auto& p : at) {
+        // The tire's spin axis (its own x) along the chassis's z.
+        const float tire[16] = {0, 0, 1, 0, 0, 1, 0, 0, -1, 0, 0, 0, p[0], -0.75f, p[1], 1};
+        dgVehicleAddTire(car.vehicle, tire, pin, kCarTireMass, 0.25f, kCarTireRadius, kCarShock, kCarSpring, 0.3f, 0,
+                         nullptr);
+    }
+    dgWorldUnfreezeBody(world, car.chassis);
 }
 
 // ---- S11 game-shaped scene ----

@@ -426,6 +426,92 @@ void sceneS6(const Options& o) {
     });
 }
 
+// ---- S7 ----
+
+void sceneS7(const Options& o) {
+    const int32_t steps = o.steps(kChainSteps);
+    const ChainJoint types[4] = {ChainJoint::Ball, ChainJoint::Hinge, ChainJoint::Slider,
+                                 ChainJoint::Universal};
+    for (ChainJoint type : types) {
+        for (float lastMass : {1.0f, kHeavyLinkMass}) {
+            const std::string title =
+                format("S7 joint chain: %d %s-jointed links, last link %.0f kg, %d steps", int(kChainLinks),
+                       chainJointName(type), double(lastMass), int(steps));
+            runScene(title.c_str(), o.runs, [&](std::vector<double>& times) {
+                Chain chain;
+                buildChain(chain, type, lastMass);
+                for (int32_t s = 0; s < steps; s++) {
+                    times.push_back(timedUpdate(chain.scene.world));
+                }
+                const ChainFigures f = chainFigures(chain);
+                return format("  largest joint separation %.6f m, chain length change %+.6f m\n",
+                              f.separation, f.lengthChange);
+            });
+        }
+    }
+    std::printf("  (aims: under 0.1 ms a step; the 100 kg chains' separation under 0.01 m)\n\n");
+}
+
+// ---- S8 ----
+
+void sceneS8(const Options& o) {
+    const int32_t rest = o.steps(kCarRestSteps);
+    const int32_t braking = o.steps(kCarBrakeSteps);
+    const std::string title = format("S8 vehicle: 4 tires on flat soup, %d steps at rest, then braking from %.0f m/s",
+                                     int(rest), double(kCarBrakeSpeed));
+    runScene(title.c_str(), o.runs, [&](std::vector<double>& times) {
+        Car car;
+        carControls() = CarControls();
+        buildCar(car);
+        // Vertical speed over the second half of the rest, in two quarters:
+        // a growing oscillation shows as a larger later quarter.
+        double quarter[2] = {0.0, 0.0};
+        int32_t counted[2] = {0, 0};
+        for (int32_t s = 0; s < rest; s++) {
+            times.push_back(timedUpdate(car.scene.world));
+            float v[3];
+            dgBodyGetVelocity(car.chassis, v);
+            if (2 * s >= rest) {
+                const int32_t k = (4 * s >= 3 * rest) ? 1 : 0;
+                quarter[k] += double(v[1]) * v[1];
+                counted[k]++;
+            }
+        }
+        const double early = std::sqrt(quarter[0] / std::max(counted[0], 1));
+        const double late = std::sqrt(quarter[1] / std::max(counted[1], 1));
+        const double rms = std::sqrt((quarter[0] + quarter[1]) / std::max(counted[0] + counted[1], 1));
+
+        float start[3];
+        position(car.chassis, start);
+        const float veloc[3] = {kCarBrakeSpeed, 0.0f, 0.0f};
+        dgBodySetVelocity(car.chassis, veloc);
+        int32_t stopStep = -1;
+        float stop[3] = {start[0], start[1], start[2]};
+        for (int32_t s = 0; s < braking; s++) {
+            times.push_back(timedUpdate(car.scene.world));
+            float v[3];
+            dgBodyGetVelocity(car.chassis, v);
+            if ((stopStep < 0) && (std::sqrt(v[0] * v[0] + v[2] * v[2]) < 0.05f)) {
+                stopStep = s + 1;
+                position(car.chassis, stop);
+            }
+        }
+        std::string quality =
+            format("  at rest: chassis RMS vertical speed %.6f m/s (5-7.5 s %.6f, 7.5-10 s %.6f: %s)\n", rms, early,
+                   late, (late > 1.5 * early + 1e-4) ? "growing" : "not growing");
+        if (stopStep < 0) {
+            quality += format("  braking from %.0f m/s: not stopped within %d steps\n", double(kCarBrakeSpeed),
+                              int(braking));
+        } else {
+            quality += format("  braking from %.0f m/s: stopped after %.3f m in %.2f s (sideways drift %.3f m)\n",
+                              double(kCarBrakeSpeed), double(stop[0] - start[0]), double(stopStep) * kTimeStep,
+                              double(stop[2] - start[2]));
+        }
+        return quality;
+    });
+    std::printf("  (aims: under 0.05 ms a step; at rest RMS vertical speed under 0.01 m/s)\n\n");
+}
+
 // ---- S11 ----
 
 void sceneS11(const Options& o) {
@@ -530,8 +616,9 @@ int main(int argc, char** argv) {
     const struct {
         const char* name;
         void (*run)(const Options&);
-    } all[] = {{"S1", sceneS1}, {"S2", sceneS2}, {"S3", sceneS3},   {"S4", sceneS4},  {"S5", sceneS5},
-               {"S6", sceneS6}, {"S9", sceneS9}, {"S10", sceneS10}, {"S11", sceneS11}};
+    } all[] = {{"S1", sceneS1}, {"S2", sceneS2},   {"S3", sceneS3},  {"S4", sceneS4},
+               {"S5", sceneS5}, {"S6", sceneS6},   {"S7", sceneS7},  {"S8", sceneS8},
+               {"S9", sceneS9}, {"S10", sceneS10}, {"S11", sceneS11}};
     for (const auto& scene : all) {
         if (o.wants(scene.name)) {
             scene.run(o);

@@ -117,6 +117,8 @@ public:
 protected:
     // Last reference gone: destroy and free. See the header comment.
     virtual void deleteThis();
+    // For classes whose name id is a key of the caller's rather than a name.
+    void setNameId(uint32_t nameId) { m_nameId = nameId; }
     // Flag bits 1-7 are free for derived classes.
     void setRefFlags(uint32_t mask) { m_refWord |= (mask & kFlagMask); }
     void clearRefFlags(uint32_t mask) { m_refWord &= ~(mask & kFlagMask); }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "dgAssemblyPart.h"
 #include "dgAssert.h"
 #include "dgBody.h"
 #include "dgBroadPhase.h"
@@ -12,9 +13,11 @@
 
 dgApiWorld::dgApiWorld()
     : dgWorld(),
+      m_assemblies(),
       m_deferredBodies(),
       m_deferredJoints(),
       m_deferredShapes(nullptr, 0),
+      m_hierarchyUpdates(),
       m_maxSubStep(kMaxUpdateStep),
       m_updating(0) {}
 
@@ -22,8 +25,11 @@ dgApiWorld::~dgApiWorld() {
     DG_ASSERT(!m_updating);
     // Never cleared: the world does not outlive this.
     m_updating = kTearingDown;
-    // The hierarchy update list and the assembly list come with body
-    // hierarchies. Deferred objects die with everything else below.
+    // The hierarchies first: their parts destroy their bodies, which must
+    // still be there. Each assembly leaves the update list as it goes.
+    dgAssemblyDestroyAll(this);
+    m_hierarchyUpdates.removeAll();
+    // Deferred objects die with everything else below.
     m_deferredJoints.removeAll();
     m_deferredBodies.removeAll();
     // Every update gives its shapes back before it returns.
@@ -133,6 +139,10 @@ void dgApiWorld::destroyBodyNow(dgBody* body) {
     if (body->m_destructor) {
         body->m_destructor(body);
     }
+    if (dgAssemblyPart* part = body->m_assemblyPart) {
+        body->m_assemblyPart = nullptr;
+        dgAssemblyPartBodyGone(part);
+    }
     dgBroadPhaseRemoveBody(&m_broadPhase, body);
     --m_bodyCount;
     while (dgJointLink* link = body->m_jointRing) {
@@ -205,15 +215,4 @@ int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep) {
     }
     *subStep = timestep / float(count);
     return count;
-}
-
-void dgDestroyJoint(dgWorld* world, dgConstraint* joint) {
-    if (joint) {
-        dgApiWorldOf(world)->destroyJoint(joint);
-    }
-}
-
-void dgWorldUpdateHierarchies(dgApiWorld*) {
-    // Reports the moved parts of each queued body hierarchy; the queue comes
-    // with the hierarchies, until then nothing is ever queued.
 }

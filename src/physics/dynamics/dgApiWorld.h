@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "dgAssembly.h"
 #include "dgWorkStack.h"
 #include "dgWorld.h"
 
@@ -35,11 +36,11 @@ public:
     // and what an update refuses is refused (the world's destruction too).
     static constexpr uint32_t kTearingDown = 4u;
 
-    // Empty deferred sets, maximum sub-step 1/60, not updating.
+    // No hierarchies, empty deferred sets, maximum sub-step 1/60, not updating.
     dgApiWorld();
-    // Frees the deferred sets without destroying what they hold, then
-    // releases the point shape and destroys every body (with its joints)
-    // before the core's teardown.
+    // Destroys the hierarchies, frees the deferred sets without destroying
+    // what they hold, then releases the point shape and destroys every body
+    // (with its joints) before the core's teardown.
     ~dgApiWorld();
 
     // One sub-step of timestep seconds: dgWorldStep with destruction
@@ -67,13 +68,16 @@ public:
 
     // ---- fields, in record order (after the core's) ----
 
-    // Assembly list: comes with body hierarchies.
+    // The body hierarchies (dgAssembly.h); each node's payload is one.
+    dgAssemblyList m_assemblies;
     // Bodies and joints whose destruction was asked for during the sub-step.
     dgBodyTree m_deferredBodies;
     dgJointTree m_deferredJoints;
     // Shape references given back during the sub-step.
     dgWorkStack<dgCollision*> m_deferredShapes;
-    // Hierarchy update list: comes with body hierarchies.
+    // The hierarchies whose bodies moved in the current sub-step, in the
+    // order queued; emptied by dgWorldUpdateHierarchies.
+    dgAssemblyQueue m_hierarchyUpdates;
     // Longest sub-step in seconds.
     float m_maxSubStep;
     // kUpdatingStep, kUpdatingCall and kTearingDown bits.
@@ -118,7 +122,8 @@ inline bool dgWorldIsUpdating(const dgWorld* world) {
 }
 
 // After every sub-step, still inside the update: each body hierarchy whose
-// bodies moved reports its parts.
+// bodies moved reports its parts (last queued first, each once), and the
+// update list is left empty (dgAssembly.cpp).
 void dgWorldUpdateHierarchies(dgApiWorld* world);
 
 // How an update of `elapsed` seconds is stepped: elapsed clamped to
@@ -130,7 +135,4 @@ int32_t dgWorldPlanUpdate(float elapsed, float maxSubStep, float* subStep);
 // ---- flat interface ----
 
 // dgWorldUpdate (sub-steps by dgWorldPlanUpdate), dgWorldSetMinimumFrameRate,
-// dgCreateBody and dgDestroyBody are in the public header.
-// Destroys the joint, at the end of the sub-step during an update; null is
-// ignored.
-void dgDestroyJoint(dgWorld* world, dgConstraint* joint);
+// dgCreateBody, dgDestroyBody and dgDestroyJoint are in the public header.

@@ -9,6 +9,9 @@ namespace {
 
 // Largest |d.z| for which the second frame row is built from d.x and d.y.
 constexpr float kDirectionSplit = 0.577f;
+// Squared sine of the angle between two pins below which they count as
+// parallel.
+constexpr float kMinCrossRatio2 = 1.0e-6f;
 
 dgVector normalised(const dgVector& v) {
     const float length = std::sqrt(v.dot(v));
@@ -108,7 +111,13 @@ void dgBilateralJoint::setPinAndPivot(const dgVector& pivot, const dgVector& pin
 
 void dgBilateralJoint::setPivotAndTwoPins(const dgVector& pivot, const dgVector& pin0, const dgVector& pin1) {
     const dgVector front(normalised(pin0));
-    const dgVector right(normalised(front.cross(pin1)));
+    // A pin1 along pin0 (or none) leaves no plane to build the frame in: any
+    // axis across pin0 does instead.
+    dgVector across(front.cross(pin1));
+    if (!(across.dot(across) > kMinCrossRatio2 * pin1.dot(pin1))) {
+        across = front.cross(dgMatrixFromDirection(front).up);
+    }
+    const dgVector right(normalised(across));
     const dgVector up(normalised(right.cross(front)));
     localFrames(frameAt(front, up, right, pivot), m_localMatrix0, m_localMatrix1);
 }
@@ -120,4 +129,25 @@ dgVector dgBilateralJoint::calculateGlobalMatrices(dgMatrix& global0, dgMatrix& 
     dgVector angles;
     global1.multiply(global0.inverse()).getEulerAngles(angles);
     return angles;
+}
+
+namespace {
+
+float alongPin(const dgBilateralJoint* joint, const dgVector dgBody::*field) {
+    const dgVector pin(joint->m_body0->m_matrix.rotateVector(joint->m_localMatrix0.front));
+    float speed = pin.dot(joint->m_body0->*field);
+    if (joint->m_body1) {
+        speed -= pin.dot(joint->m_body1->*field);
+    }
+    return speed;
+}
+
+}  // namespace
+
+float dgBilateralJoint::getPinVelocity() const {
+    return alongPin(this, &dgBody::m_veloc);
+}
+
+float dgBilateralJoint::getPinOmega() const {
+    return alongPin(this, &dgBody::m_omega);
 }

@@ -40,13 +40,22 @@ public:
     void calculateLocalMatrix(const dgVector& pivot, const dgVector& pin, dgMatrix& local0, dgMatrix& local1) const;
     // calculateLocalMatrix into the joint's own frames.
     void setPinAndPivot(const dgVector& pivot, const dgVector& pin);
-    // As setPinAndPivot with the front row pin0 / |pin0| and the second row
-    // taken from pin1: right = front x pin1 normalised, up = right x front.
-    // pin1 must not be parallel to pin0.
+    // As setPinAndPivot with the front row pin0 / |pin0| (not zero) and the
+    // second row taken from pin1: right = front x pin1 normalised, up =
+    // right x front. A pin1 that is zero or within about 0.06 degrees of
+    // parallel to pin0 is replaced by dgMatrixFromDirection's up row.
     void setPivotAndTwoPins(const dgVector& pivot, const dgVector& pin0, const dgVector& pin1);
     // The two frames in world space, and the Euler angles (x, y, z, 0) of
     // global1 seen from global0 (global1 x inverse of global0).
     dgVector calculateGlobalMatrices(dgMatrix& global0, dgMatrix& global1) const;
+
+    // ---- speeds along the pin (row 0 of local frame 0 turned into world
+    // space by body0's matrix); body1's part is 0 without body1 ----
+
+    // Linear velocity of body0 less body1's along the pin.
+    float getPinVelocity() const;
+    // Angular velocity of body0 less body1's along the pin.
+    float getPinOmega() const;
 
     // ---- fields, in record order (after dgConstraint's) ----
 

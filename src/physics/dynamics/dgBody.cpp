@@ -79,8 +79,13 @@ void stretchBox(dgVector& boxMin, dgVector& boxMax, const dgVector& step, float 
 dgBody::dgBody() : m_rotation(0.0f, 0.0f, 0.0f, 1.0f) {}
 
 dgBody* dgBody::createCleared(void* storage) {
-    std::memset(storage, 0, sizeof(dgBody));
-    return ::new (storage) dgBody();
+    // Cleared after construction: the compiler may drop stores made to the
+    // storage before an object's lifetime begins in it.
+    dgBody* body = ::new (storage) dgBody();
+    const dgQuaternion rotation = body->m_rotation;
+    body->clear();
+    body->m_rotation = rotation;
+    return body;
 }
 
 void dgBody::clear() {

@@ -26,6 +26,7 @@ class dgBroadPhaseCell;
 class dgJointLink;
 struct dgBroadPhaseAxisEntry;
 class dgBody;
+class dgAssemblyPart;
 
 // A body's entry in one axis list of its broad-phase cell, and its node in the
 // broad phase's queue of moved bodies.
@@ -170,6 +171,10 @@ public:
     dgBodyForceAndTorqueCallback m_forceAndTorque;
     // dgBodyFlags bits.
     uint32_t m_flags;
+    // The body hierarchy part the body stands for; null for other bodies.
+    // Written by the part when its assembly's build ends, cleared when either
+    // goes first.
+    dgAssemblyPart* m_assemblyPart;
 };
 
 // The key of a body in the world's body sets: its serial. Walks over those

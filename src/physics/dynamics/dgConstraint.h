@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "dgPhysics.h"
+
 class dgBody;
 class dgConstraint;
 struct dgJointRowBlock;
@@ -25,8 +27,9 @@ enum dgJointType : uint16_t {
     dgJointTypeDefault = 9,
 };
 
-// Called with the joint when it is destroyed.
-typedef void (*dgConstraintDestructorCallback)(dgConstraint* joint);
+// Called with the joint when it is destroyed: the public header's
+// dgJointDestructorCallback.
+typedef dgJointDestructorCallback dgConstraintDestructorCallback;
 
 // One end of a joint: the world takes two from its link pages per joint, one
 // for each body. Links of one body form a circular doubly linked ring whose

@@ -456,16 +456,19 @@ void vehicleSubSteps(dgWorld* world, dgConstraintSolver* solver, uint64_t stepSt
             dgConstraint** const gathered = solver->m_joints;
             const int32_t count = dgWorldGetReachableJoints(
                 entry.joint, gathered, std::min(kMaxVehicleJoints, solver->m_jointCapacity));
+            // Every contact first: a vehicle gathers its tire contacts from
+            // the points just made, wherever its joint stands in the list.
+            for (int32_t i = 0; (i < count) && !last; ++i) {
+                dgConstraint* const joint = gathered[i];
+                joint->m_islandStamp = frame;
+                if ((joint->m_typeId == dgJointTypeContact) && joint->m_body1) {
+                    dgWorldCollideBodyPair(world, joint->m_body0, joint->m_body1);
+                }
+            }
             for (int32_t i = 0; i < count; ++i) {
                 dgConstraint* const joint = gathered[i];
                 dgVehicleSetEntry* const vehicle =
                     (joint->m_typeId == dgJointTypeVehicle) ? set.find(joint) : nullptr;
-                if (!last) {
-                    joint->m_islandStamp = frame;
-                    if ((joint->m_typeId == dgJointTypeContact) && joint->m_body1) {
-                        dgWorldCollideBodyPair(world, joint->m_body0, joint->m_body1);
-                    }
-                }
                 if (vehicle) {
                     vehicle->vehicleStamp = stepStamp;
                     if (!last && vehicle->gatherTires) {

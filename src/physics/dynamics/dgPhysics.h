@@ -5,7 +5,9 @@
 // Each family below is defined in one file: world, its walks and ray cast
 // included (dgPhysicsWorld.cpp); materials and contact callbacks
 // (dgPhysicsMaterials.cpp); collisions and queries (dgPhysicsCollision.cpp);
-// tree collision (dgPhysicsTreeCollision.cpp); bodies (dgPhysicsBody.cpp).
+// tree collision (dgPhysicsTreeCollision.cpp); bodies (dgPhysicsBody.cpp);
+// joints and user joint rows (dgPhysicsJoints.cpp); body hierarchies
+// (dgPhysicsHierarchy.cpp); vehicles (dgPhysicsVehicles.cpp).
 //
 // Conventions:
 // - Handles: the world (dgWorld), bodies (dgBody), collision shapes
@@ -30,6 +32,9 @@ class dgBody;
 class dgCollision;
 class dgConstraint;
 class dgContact;
+class dgAssembly;
+class dgAssemblyPart;
+struct dgVehicleTire;
 struct dgMaterialPair;
 struct dgPolygonSoupCollideDesc;
 struct dgPolygonSoupRayDesc;
@@ -84,6 +89,50 @@ typedef uint32_t (*dgWorldRayPrefilterCallback)(const dgBody* body, const dgColl
 // bytes, the face's vertex count, its vertex indices).
 typedef void (*dgTreeCollisionCallback)(const dgBody* treeBody, const dgBody* otherBody, const float* vertices,
                                         int32_t strideInBytes, int32_t vertexCount, const int32_t* indices);
+
+// Joints. A joint's callbacks run inside dgWorldUpdate, on its thread; a
+// joint (or body) destroyed from one goes at the end of the sub-step.
+//
+// What the hinge, slider, corkscrew and universal joints hand their user
+// callback for each row it may add along or about the joint's pin (16
+// bytes). The joint fills it in; the callback may change the first three.
+struct dgJointUserDescriptor {
+    // Wanted relative acceleration along the row, in the sense of the joint's
+    // own speed (omega about a pin, velocity along one): rad/s^2 or m/s^2.
+    // In: 0.
+    float m_accel;
+    // Lower bound of the row's force (N or N m). In: -1e15, no bound.
+    float m_minFriction;
+    // Upper bound of the row's force. In: +1e15, no bound.
+    float m_maxFriction;
+    // The sub-step in seconds; read only.
+    float m_timestep;
+};
+// Once per sub-step while the joint is solved, with its descriptor (for the
+// corkscrew and the universal joint the first of two lying one after the
+// other: [0] along or about the first pin, [1] about the second). The hinge
+// and the slider add their row when the result is not 0; the corkscrew and
+// the universal joint read bit 0 for descriptor 0's row and bit 1 for
+// descriptor 1's. A row whose bounds were left open is an ordinary row driven
+// by m_accel; one whose bounds were narrowed is held within them. A
+// descriptor holding a non-finite value adds no row.
+typedef uint32_t (*dgJointUserCallback)(dgConstraint* joint, dgJointUserDescriptor* desc);
+// Once per sub-step while a ball joint is solved, before its rows are built.
+typedef void (*dgBallJointCallback)(dgConstraint* joint);
+// Once per sub-step while a user joint is solved: the callback adds the
+// joint's rows (dgUserJointAdd...) and sets them (dgUserJointSetRow...).
+typedef void (*dgUserJointCallback)(dgConstraint* joint);
+// When the joint is destroyed (by dgDestroyJoint, with one of its bodies, or
+// with the world), once, before it goes.
+typedef void (*dgJointDestructorCallback)(dgConstraint* joint);
+
+// Once per part of a body hierarchy whose bodies moved in the sub-step just
+// ended, children before their parent.
+typedef void (*dgAssemblyUpdateCallback)(dgAssemblyPart* part);
+// Once per sub-step of a vehicle, before its tires are solved: the place to
+// set torques, brakes, steering and slip values (they are reset before each
+// call).
+typedef void (*dgVehicleTireCallback)(dgConstraint* vehicle);
 
 // ---- world ----
 
@@ -566,3 +615,326 @@ void dgBodyForEachPolygonDo(const dgBody* body, dgCollisionPolygonCallback callb
 // dgSetEulerAngles builds that matrix, at position 0.
 void dgGetEulerAngles(const float* matrix, float* angles);
 void dgSetEulerAngles(const float* angles, float* matrix);
+
+// ---- joints ----
+// "child" is the joint's first body and "parent" its second; a null parent
+// joins the child to the static world. A joint is made only from finite
+// input, with a child of the world and a parent of the same world that is
+// not the child, and a pin that is not zero (null otherwise). Getters given
+// null or a joint of another type give 0 (zeros through the out-pointers);
+// setters then change nothing. Non-finite values change nothing. Angles are
+// in radians, speeds in rad/s or m/s, forces in N; out-pointers take three
+// floats. Values called "as of the last solve" were measured when the joint
+// last built its rows: a sub-step behind the bodies' present pose.
+
+// Holds a point of the child on one of the parent (the pivot) and leaves
+// every rotation free. The joint's pin, about which the twist and around
+// which the cone are measured, runs from the child's origin to the pivot
+// (the child's x axis when the pivot is at its origin). No limit at first.
+dgConstraint* dgCreateBallJoint(dgWorld* world, const float* pivot, dgBody* child, dgBody* parent);
+// Limits the ball joint about the unit-scaled pin (x axis when zero): the
+// pins of the two bodies may part by at most |coneAngle|, and the child may
+// twist about its pin by at most |twistAngle| either way, both measured from
+// the bodies' present pose. A limit below one degree is switched off; the
+// cone is held within [5, 175] degrees, the twist within [5, 90].
+void dgBallSetConeLimits(dgConstraint* joint, const float* pin, float coneAngle, float twistAngle);
+void dgBallSetUserCallback(dgConstraint* joint, dgBallJointCallback callback);
+// The Euler angles (x about the pin, the twist, first) of the parent's joint
+// frame seen from the child's, negated, as of the last solve.
+void dgBallGetJointAngle(const dgConstraint* joint, float* angle);
+// The child's angular velocity less the parent's, in the child's joint frame.
+void dgBallGetJointOmega(const dgConstraint* joint, float* omega);
+// The force of the rows that held the pivot together in the last solve, in
+// world space (the limit rows' not included).
+void dgBallGetJointForce(const dgConstraint* joint, float* force);
+
+// Lets the child and the parent turn about the pin through the pivot.
+dgConstraint* dgCreateHingeJoint(dgWorld* world, const float* pivot, const float* pin, dgBody* child,
+                                 dgBody* parent);
+// Lets them slide along the pin, without turning.
+dgConstraint* dgCreateSliderJoint(dgWorld* world, const float* pivot, const float* pin, dgBody* child,
+                                  dgBody* parent);
+// Lets them slide along the pin and turn about it.
+dgConstraint* dgCreateCorkscrewJoint(dgWorld* world, const float* pivot, const float* pin, dgBody* child,
+                                     dgBody* parent);
+// Holds them at the pivot and lets the child turn about pin0 and the parent
+// about pin1, the pins kept perpendicular. A pin1 parallel to pin0 is
+// replaced by a perpendicular one.
+dgConstraint* dgCreateUniversalJoint(dgWorld* world, const float* pivot, const float* pin0, const float* pin1,
+                                     dgBody* child, dgBody* parent);
+// Keeps the body's axis that lies along the pin now parallel to the pin (a
+// world direction), leaving the body free to move and to spin about it. A
+// body turned by exactly 180 degrees stays upside down.
+dgConstraint* dgCreateUpVectorJoint(dgWorld* world, const float* pin, dgBody* body);
+// A new pin: the body's axis turns towards it. A zero pin is refused.
+void dgUpVectorSetPin(dgConstraint* joint, const float* pin);
+void dgUpVectorGetPin(const dgConstraint* joint, float* pin);
+
+// A joint whose rows callback writes once per sub-step (the dgUserJoint...
+// functions below). maxRows is held within [0, 48]; rows past it are
+// ignored.
+dgConstraint* dgCreateUserJoint(dgWorld* world, int32_t maxRows, dgUserJointCallback callback, dgBody* child,
+                                dgBody* parent);
+
+// Destroys the joint (its destructor callback first); during an update at
+// the end of the sub-step, once however often it is asked for. A joint of
+// another world is left alone. Destroying a body or the world destroys its
+// joints.
+void dgDestroyJoint(dgWorld* world, dgConstraint* joint);
+void dgJointSetUserData(dgConstraint* joint, void* userData);
+void* dgJointGetUserData(const dgConstraint* joint);
+// Whether the two bodies the joint links may still collide with each other
+// (state != 0). 0 for a new joint: bodies whose direct-link mode is on (the
+// default) then pass through each other.
+void dgJointSetCollisionState(dgConstraint* joint, int32_t state);
+int32_t dgJointGetCollisionState(const dgConstraint* joint);
+// Stiffness in [0, 1] (values outside are clamped): 1 holds the joint as
+// hard as the solver can, lower values let it give. 0.9 for a new joint,
+// 0.995 for an up-vector joint.
+void dgJointSetStiffness(dgConstraint* joint, float stiffness);
+float dgJointGetStiffness(const dgConstraint* joint);
+void dgJointSetDestructorCallback(dgConstraint* joint, dgJointDestructorCallback callback);
+
+// The joint-type accessors. Stop functions turn a limit into the
+// acceleration a callback puts into its descriptor to stop the joint there:
+// 0 at the limit, else a spring towards it (gain 100, and 1600 below a
+// hinge's limit) less 1.01 times the speed per step that moves the joint
+// away from the limit (a speed back towards the limit is not braked). Used
+// with the descriptor's bounds it makes a one-sided stop; the result is in
+// the sense of the joint's omega or velocity. A non-finite limit gives 0.
+
+// Angle of the child about the pin against the parent, as of the last
+// solve; omega is its rate now (d angle / dt).
+void dgHingeSetUserCallback(dgConstraint* joint, dgJointUserCallback callback);
+float dgHingeGetJointAngle(const dgConstraint* joint);
+float dgHingeGetJointOmega(const dgConstraint* joint);
+float dgHingeCalculateStopAlpha(const dgConstraint* joint, const dgJointUserDescriptor* desc, float angle);
+// The force that held the hinge in the last solve.
+void dgHingeGetJointForce(const dgConstraint* joint, float* force);
+
+// Position of the child's pivot along the pin past the parent's, as of the
+// last solve; velocity is its rate now.
+void dgSliderSetUserCallback(dgConstraint* joint, dgJointUserCallback callback);
+float dgSliderGetJointPosition(const dgConstraint* joint);
+float dgSliderGetJointVelocity(const dgConstraint* joint);
+float dgSliderCalculateStopAccel(const dgConstraint* joint, const dgJointUserDescriptor* desc,
+                                 float position);
+void dgSliderGetJointForce(const dgConstraint* joint, float* force);
+
+// The slider's position and the hinge's angle in one; descriptor 0 of the
+// callback is the row along the pin, descriptor 1 the row about it.
+void dgCorkscrewSetUserCallback(dgConstraint* joint, dgJointUserCallback callback);
+float dgCorkscrewGetJointAngle(const dgConstraint* joint);
+float dgCorkscrewGetJointVelocity(const dgConstraint* joint);
+float dgCorkscrewGetJointPosition(const dgConstraint* joint);
+float dgCorkscrewGetJointOmega(const dgConstraint* joint);
+float dgCorkscrewCalculateStopAccel(const dgConstraint* joint, const dgJointUserDescriptor* desc,
+                                    float position);
+float dgCorkscrewCalculateStopAlpha(const dgConstraint* joint, const dgJointUserDescriptor* desc,
+                                    float angle);
+void dgCorkscrewGetJointForce(const dgConstraint* joint, float* force);
+
+// Angle 0 about pin0 and angle 1 about pin1, as of the last solve; omega 0
+// and omega 1 are the child's angular velocity less the parent's along each
+// pin now. Angle 0 grows with omega 0, angle 1 with -omega 1. Descriptor 0 of
+// the callback is the row about pin0, descriptor 1 the row about pin1; each
+// stop function answers in the sense of its own omega.
+void dgUniversalSetUserCallback(dgConstraint* joint, dgJointUserCallback callback);
+float dgUniversalGetJointAngle0(const dgConstraint* joint);
+float dgUniversalGetJointAngle1(const dgConstraint* joint);
+float dgUniversalGetJointOmega0(const dgConstraint* joint);
+float dgUniversalGetJointOmega1(const dgConstraint* joint);
+float dgUniversalCalculateStopAlpha0(const dgConstraint* joint, const dgJointUserDescriptor* desc,
+                                     float angle);
+float dgUniversalCalculateStopAlpha1(const dgConstraint* joint, const dgJointUserDescriptor* desc,
+                                     float angle);
+void dgUniversalGetJointForce(const dgConstraint* joint, float* force);
+
+// ---- user joint rows ----
+// Called from the user joint's callback; elsewhere, and for a row past the
+// joint's maximum (or the 48th), they do nothing. Each setter acts on the
+// last row added. A row is an acceleration the solver gives the relative
+// motion of the two bodies (a positive value moves the child along the
+// row's direction, or about its pin, and the parent the other way).
+
+// Drives pivot0 (a world point carried by the child) and pivot1 (carried by
+// the parent) together along the direction (scaled to unit length; a zero
+// direction adds nothing): a stiff spring and damper on their distance
+// along it.
+void dgUserJointAddLinearRow(dgConstraint* joint, const float* pivot0, const float* pivot1,
+                             const float* direction);
+// Drives the rotation about the pin (unit-scaled) by `angle`, the parent's
+// frame past the child's: a stiff spring and damper on that angle.
+void dgUserJointAddAngularRow(dgConstraint* joint, float angle, const float* pin);
+// A row of the caller's own: six floats each (linear x, y, z, then angular)
+// for the child and the parent; it asks for no acceleration until one is set.
+void dgUserJointAddGeneralRow(dgConstraint* joint, const float* jacobian0, const float* jacobian1);
+void dgUserJointSetRowAcceleration(dgConstraint* joint, float acceleration);
+// The row's acceleration from a spring and a damper (per unit mass) on its
+// error e: the angle of an angular row, pivot1 past pivot0 along a linear
+// row's direction, 0 for a general row. The form is the rows' own implicit
+// one: with e' the error's rate of change, h the sub-step and
+// k = h spring + damper, the error is accelerated by
+// -(k e' + spring e) / (k h + 1), one implicit Euler step of
+// e'' = -spring e - damper e'. Negative values are taken as given.
+void dgUserJointSetRowSpringDamperAcceleration(dgConstraint* joint, float spring, float damper);
+// The names read backwards, as they always have: the "minimum" friction sets
+// the row's upper force bound (value held within [0.05, 1e15]) and the
+// "maximum" friction its lower bound (held within [-1e15, -0.05]). Either
+// makes the row a bounded one.
+void dgUserJointSetRowMinimumFriction(dgConstraint* joint, float value);
+void dgUserJointSetRowMaximumFriction(dgConstraint* joint, float value);
+// Stiffness in [0, 1] (clamped): the row gives 100 - 99 stiffness times more
+// than a rigid one.
+void dgUserJointSetRowStiffness(dgConstraint* joint, float stiffness);
+// The force the solver gave the row in the last solve; 0 for a row index not
+// below the rows of the last call.
+float dgUserJointGetRowForce(const dgConstraint* joint, int32_t row);
+
+// ---- body hierarchies ----
+// A hierarchy (an assembly) is a tree of parts, each one rigid body joined to
+// its parent part by a ball joint with a cone and a twist limit. The tree is
+// built between dgAssemblyBeginBuild and dgAssemblyEndBuild; after every
+// sub-step in which any of its bodies moved, the update callback is called
+// once for each of its parts. Matrices are 16 floats, sizes 3 floats, masses
+// in kg. Non-finite input is refused (null, or nothing changed); getters given
+// null give 0, null or the identity.
+//
+// An assembly lives until dgDestroyAssembly, dgWorldDestroyAllBodies or the
+// world's destruction, which destroy its parts and their bodies. Destroying
+// it from its own update callback takes effect when that walk is over; from
+// anywhere else at once (its bodies, during an update, at the end of the
+// sub-step, but no callback of theirs reaches the assembly meanwhile). A part
+// whose body the caller destroys stays in the tree without a body: its body
+// is then null and its matrices the identity.
+// What it does not do: parts are not removed one by one, no part is added
+// after the build, and a part's body must not be given another force or
+// transform callback (the assembly relies on its own).
+
+dgAssembly* dgCreateAssembly(dgWorld* world);
+void dgDestroyAssembly(dgWorld* world, dgAssembly* assembly);
+// Destroys the previous tree (parts and bodies) and starts an empty one.
+// Refused from the assembly's own update callback.
+void dgAssemblyBeginBuild(dgAssembly* assembly);
+// Hands every part's body to the assembly: its force callback becomes the
+// forwarder to callback A, its transform callback the hierarchy's queue, and
+// its four freeze thresholds grow 16-fold.
+void dgAssemblyEndBuild(dgAssembly* assembly);
+// Callback A: the force-and-torque callback of every part's body. Callback
+// B: the update callback. Both are taken only while building.
+void dgAssemblySetCallbackA(dgAssembly* assembly, dgBodyForceAndTorqueCallback callback);
+void dgAssemblySetCallbackB(dgAssembly* assembly, dgAssemblyUpdateCallback callback);
+// A new part with its body (inertia of a box of `size` at 0.7 of its mass,
+// each axis at least a third of the largest; angular damping 0.15). matrix
+// places the part's frame (its origin is the joint point) in its parent's
+// frame, or in the world for the root; the body's origin lies at half the
+// size's x along the frame's x axis. A part with a parent is joined to it by
+// a ball joint at the frame's origin, the cone about the frame's x axis and
+// both limits at 90 degrees. Null outside a build, for a parent of another
+// assembly, for a second part without a parent (one root per build), for
+// non-finite or non-positive mass or size, or when the body cannot be made.
+dgAssemblyPart* dgAssemblyAddPart(dgAssembly* assembly, dgAssemblyPart* parent, void* userData, float mass,
+                                  const float* matrix, dgCollision* collision, const float* size);
+// The first part, children before parents, whose key is `key`; null when
+// none or the assembly has no parts.
+dgAssemblyPart* dgAssemblyFindPart(const dgAssembly* assembly, uint32_t key);
+// New limits of the part's joint measured from the present pose: the cone
+// about pin (3 floats, scaled to unit length) from minCone to maxCone, the
+// twist up to twist (radians; the cone's half-width held within [5, 175]
+// degrees, the twist within [5, 90]). The three trailing words are not read.
+// Nothing for the root, a zero or non-finite pin or a non-finite angle.
+void dgAssemblyPartSetLimits(dgAssemblyPart* part, const float* pin, float minCone, float maxCone, float twist,
+                             int32_t unused0, int32_t unused1, int32_t unused2);
+dgBody* dgAssemblyPartGetBody(const dgAssemblyPart* part);
+// The user data the part was created with. It takes the part, as it always
+// has, not the assembly.
+void* dgAssemblyGetUserData(const dgAssemblyPart* part);
+// Despite its name it sets the part's search key (dgAssemblyFindPart), not
+// its user data.
+void dgAssemblyPartSetUserData(dgAssemblyPart* part, uint32_t key);
+// The part's frame in the world (the body's matrix moved back by the body's
+// offset), and relative to its parent's frame (in the world for the root).
+void dgAssemblyPartGetGlobalMatrix(const dgAssemblyPart* part, float* matrix);
+void dgAssemblyPartGetLocalMatrix(const dgAssemblyPart* part, float* matrix);
+
+// ---- vehicles ----
+// A vehicle joint turns a body (the chassis) into a wheeled vehicle of up to
+// 33 tires. Each tire is a rounded cylinder spinning about its pin, hung from
+// the chassis on a spring and a damper along the vehicle's up direction. The
+// vehicle solves chassis, suspensions, tire spins and tire-ground friction
+// itself, at 179 sub-steps a second, and hands the world the resulting force
+// and torque on the chassis. Vectors are 3 floats (pins 4), matrices 16
+// floats; tire matrices and pins are in the chassis's frame. Non-finite input
+// is refused (null, or nothing changed); getters given null give 0.
+// What it does not do: tires have no rolling resistance of their own, no
+// camber, no differential or gearbox (torque is the caller's per tire), no
+// anti-roll bar; two vehicles touching each other collide as plain bodies;
+// contacts of tires with other vehicles' chassis are not taken over.
+
+// Makes body the chassis of a new vehicle whose up direction (3 floats, world
+// space now, scaled to unit length) is fixed in the chassis. Its collision is
+// replaced by a compound holding the old shape (or its children) to which
+// the tires are added. Null for a zero or non-finite up, a body that is
+// already a chassis, or a body of another world.
+dgConstraint* dgCreateVehicle(dgWorld* world, const float* up, dgBody* body);
+// A tire at matrix (its steering pivot and rest orientation, chassis space)
+// spinning about pin, with mass (kg), width and radius (m), shock (damper,
+// N s/m) and spring (N/m), both per kilogram of the suspension's effective
+// mass, about the tire's (a 20 kg tire under a quarter of a 1000 kg car
+// sags about 14 cm with spring 3000 and settles without ringing with shock
+// 400), and suspension length (m, stored, not enforced); absolute values
+// are stored. collisionId becomes the tire shape's user id. Null for
+// the 34th tire, non-finite input, a zero pin, a zero mass, width or radius.
+dgVehicleTire* dgVehicleAddTire(dgConstraint* vehicle, const float* matrix, const float* pin, float mass,
+                                float width, float radius, float shock, float spring, float length,
+                                uint32_t collisionId, void* userData);
+void dgVehicleRemoveTire(dgConstraint* vehicle, dgVehicleTire* tire);
+// Suspension positions, speeds, spin angles and spin rates back to 0.
+void dgVehicleReset(dgConstraint* vehicle);
+void dgVehicleSetTireCallback(dgConstraint* vehicle, dgVehicleTireCallback callback);
+// The tire's world matrix: steered, spun about its pin and moved along up by
+// its suspension position.
+void dgVehicleGetTireMatrix(const dgConstraint* vehicle, const dgVehicleTire* tire, float* matrix);
+// Turns the tire about up by angle (radians) from its rest orientation.
+void dgVehicleSetTireSteerAngle(dgConstraint* vehicle, dgVehicleTire* tire, float angle);
+// The tires in the order they were added; next gives null after the last.
+dgVehicleTire* dgVehicleGetFirstTire(const dgConstraint* vehicle);
+dgVehicleTire* dgVehicleGetNextTire(const dgConstraint* vehicle, const dgVehicleTire* tire);
+
+// Tire accessors. The setters are meant for the tire callback: torque, brake,
+// slip limits and slip scales go back to their defaults before each call.
+void* dgVehicleTireGetUserData(const dgVehicleTire* tire);
+float dgVehicleTireGetSteerAngle(const dgVehicleTire* tire);
+// Drive torque about the pin (N m) for this sub-step.
+void dgVehicleTireSetTorque(dgVehicleTire* tire, float torque);
+// The tire's weight: the chassis's acceleration along up from its applied
+// force (N per kg) times the tire's mass, as of the start of the sub-step.
+float dgVehicleTireGetLoad(const dgVehicleTire* tire);
+// The pin's component of the tire's pin velocity (0: the engine keeps none).
+float dgVehicleTireGetPinSpeed(const dgVehicleTire* tire);
+// A brake that gives the spin the angular acceleration `acceleration`
+// (rad/s^2, usually dgVehicleTireCalculateMaxBrake) with a torque of at most
+// |limit| (N m); a limit of at most 1e-10 brakes nothing.
+void dgVehicleTireSetBrake(dgVehicleTire* tire, float acceleration, float limit);
+// The acceleration that stops the spin within about one sub-step:
+// 0.99 x spin rate / sub-step.
+float dgVehicleTireCalculateMaxBrake(const dgVehicleTire* tire);
+// Value A: the chassis's velocity along the tire's pin (sideways), negated.
+// Value B: along the rolling direction (pin x up), negated. Both measured at
+// the start of the last sub-step, m/s.
+float dgVehicleTireGetNegValueA(const dgVehicleTire* tire);
+float dgVehicleTireGetNegValueB(const dgVehicleTire* tire);
+// Slip limit (m/s, held at most 0.5) and slip scale (held at most 1, stored
+// as a quarter) of the lateral (A) and longitudinal (B) friction: a contact
+// sliding faster than the limit grips with the sliding coefficient, reduced
+// by the scale.
+void dgVehicleTireSetSlipLimitA(dgVehicleTire* tire, float limit);
+void dgVehicleTireSetSlipLimitB(dgVehicleTire* tire, float limit);
+void dgVehicleTireSetSlipScaleA(dgVehicleTire* tire, float scale);
+void dgVehicleTireSetSlipScaleB(dgVehicleTire* tire, float scale);
+// State 0: airborne (no contact in the last sub-step). State 1: longitudinal
+// slip (slip limit B reached). State 2: lateral slip (slip limit A reached).
+// 1 or 0.
+int32_t dgVehicleTireTestState0(const dgVehicleTire* tire);
+int32_t dgVehicleTireTestState1(const dgVehicleTire* tire);
+int32_t dgVehicleTireTestState2(const dgVehicleTire* tire);

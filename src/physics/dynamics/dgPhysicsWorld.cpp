@@ -69,9 +69,10 @@ void dgWorldDestroyAllBodies(dgWorld* world) {
         return;
     }
     dgApiWorld* apiWorld = dgApiWorldOf(world);
-    // The assemblies come with body hierarchies. A destructor callback may
+    // Hierarchies first, their parts' bodies with them. A destructor callback may
     // call in here while its own body, marked, is still in the tree: such
     // bodies are passed over (as many as destructions are nested).
+    dgAssemblyDestroyAll(apiWorld);
     dgBodyTree::Node* node = apiWorld->m_bodyTree.getFirst();
     while (node) {
         dgBody* body = node->getPayload();

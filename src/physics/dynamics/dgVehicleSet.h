@@ -1,7 +1,7 @@
 // The world's set of vehicle joints. While it holds any, the solver steps the
-// vehicles' islands at the set's own rate before its main pass. The vehicle
-// joint registers itself here when it is built; until then the set is empty
-// and the solver's vehicle sub-steps never run.
+// vehicles' islands at the set's own rate before its main pass. A vehicle
+// joint enters when it is made and leaves when it is destroyed
+// (dgVehicleJoint.h).
 #pragma once
 
 #include <cstdint>

@@ -9,15 +9,23 @@
 
 #include <cstdint>
 
+#include "dgBallJoint.h"
 #include "dgBody.h"
 #include "dgBroadPhase.h"
 #include "dgCollisionCache.h"
 #include "dgConstraint.h"
 #include "dgContact.h"
+#include "dgCorkscrewJoint.h"
+#include "dgHingeJoint.h"
+#include "dgJointPool.h"
 #include "dgMaterialPair.h"
 #include "dgPageList.h"
 #include "dgPhysics.h"
 #include "dgPhysicsTypes.h"
+#include "dgSliderJoint.h"
+#include "dgUniversalJoint.h"
+#include "dgUpVectorJoint.h"
+#include "dgVehicleJoint.h"
 #include "dgVehicleSet.h"
 
 class dgCollision;
@@ -69,8 +77,14 @@ public:
     dgPageList<dgContact> m_contactPages;
     dgContactList m_contactList;
     dgContactList m_staleContacts;
-    // Page lists of ball, hinge, slider, up-vector, corkscrew, universal and
-    // vehicle joints: filled in with each joint class.
+    // The pooled joints, one page list each.
+    dgJointPool<dgBallJoint> m_ballPool;
+    dgJointPool<dgHingeJoint> m_hingePool;
+    dgJointPool<dgSliderJoint> m_sliderPool;
+    dgJointPool<dgUpVectorJoint> m_upVectorPool;
+    dgJointPool<dgCorkscrewJoint> m_corkscrewPool;
+    dgJointPool<dgUniversalJoint> m_universalPool;
+    dgJointPool<dgVehicleJoint> m_vehiclePool;
 
     // Compound-pair tree: the vehicle work list of the compound contact path,
     // keyed by body address, consumed at the end of every broad-phase update.
@@ -198,8 +212,9 @@ int32_t dgWorldGetJointedBodies(dgBody* body, dgBody** out, int32_t maxCount);
 // Takes the joint out of its bodies' rings and destroys it: joint count - 1;
 // each body's equilibrium bit becomes (inverse mass == 0) and a frozen body
 // with auto-freeze is woken; the links go back to the link pages; the joint's
-// release runs, and a joint of the world's pages goes back to them (a user
-// joint frees itself in its release).
+// release runs (the destructor callback), and a contact goes back to the
+// contact pages (a pooled joint gives itself back to its pool in its release,
+// a user joint frees itself).
 void dgWorldDestroyConstraint(dgWorld* world, dgConstraint* joint);
 
 // Appends a contact joint found stale in this step to the world's queue.
@@ -212,8 +227,8 @@ void dgWorldDestroyStaleContacts(dgWorld* world);
 // its active bit, calling the activation callback with 1 when the bit was
 // clear; an awake body is left alone. dgWorldFreezeBody is the reverse (0).
 
-// Empties the world's vehicle work list; finding each body's vehicle joint
-// and gathering its tire contacts comes with the vehicle.
+// For each chassis of the world's vehicle work list, its vehicle joint
+// gathers its tire contacts; then empties the list (dgVehicleJoint.cpp).
 void dgVehicleUpdatePending(dgWorld* world);
 
 // Find-or-insert in a body-keyed world tree: returns the existing node with

@@ -150,10 +150,6 @@ int32_t dgWorldGetJointedBodies(dgBody* body, dgBody** out, int32_t maxCount) {
     return count;
 }
 
-void dgVehicleUpdatePending(dgWorld* world) {
-    world->m_vehicleWorkList.removeAll();
-}
-
 namespace {
 
 // Takes link out of its body's ring; a ring whose head it was moves its head
@@ -204,8 +200,8 @@ void dgWorldDestroyConstraint(dgWorld* world, dgConstraint* joint) {
     }
     const uint16_t type = joint->m_typeId;
     joint->release();
-    // Pooled joints go back to their pages; the other joint classes bring
-    // their page lists with them.
+    // Contacts go back to their pages here; the pooled joint classes give
+    // themselves back in their release.
     if (type == dgJointTypeContact) {
         dgContact* contact = static_cast<dgContact*>(joint);
         contact->~dgContact();

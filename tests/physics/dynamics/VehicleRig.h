@@ -1,0 +1,185 @@
+// A four-tire car on the ground, built through the public header, and the
+// driver's controls its tire callback applies: the car of the vehicle tests
+// (chassis 1000 kg, 4 x 1.5 x 2 m, tires of radius 0.35 m).
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "dgPhysics.h"
+
+namespace vehiclerig {
+
+constexpr float kStep = 1.0f / 60.0f;
+constexpr float kChassisMass = 1000.0f;
+constexpr float kTireMass = 20.0f;
+constexpr float kTireRadius = 0.35f;
+constexpr float kTireWidth = 0.25f;
+// Spring per unit of relative acceleration and a critical shock for it.
+constexpr float kSpring = 3000.0f;
+constexpr float kShock = 400.0f;
+constexpr float kGravity = 9.8f;
+
+// What the tire callback applies this sub-step: drive torque on the rear
+// tires, full brakes on all four, steer angle of the front ones (radians).
+struct Controls {
+    float torque = 0.0f;
+    bool brake = false;
+    float steer = 0.0f;
+};
+
+inline Controls& controls() {
+    static Controls c;
+    return c;
+}
+
+inline void chassisGravity(dgBody* body) {
+    const float force[3] = {0.0f, -kGravity * kChassisMass, 0.0f};
+    dgBodySetForce(body, force);
+}
+
+inline void drive(dgConstraint* vehicle) {
+    int32_t index = 0;
+    for (dgVehicleTire* tire = dgVehicleGetFirstTire(vehicle); tire; tire = dgVehicleGetNextTire(vehicle, tire)) {
+        const bool front = index < 2;
+        if (front) {
+            dgVehicleSetTireSteerAngle(vehicle, tire, controls().steer);
+        } else {
+            dgVehicleTireSetTorque(tire, controls().torque);
+        }
+        if (controls().brake) {
+            dgVehicleTireSetBrake(tire, dgVehicleTireCalculateMaxBrake(tire), 3000.0f);
+        }
+        ++index;
+    }
+}
+
+// A flat square of polygon soup, 2 x half wide, its top at y = 0.
+inline dgCollision* flatGround(dgWorld* world, float half) {
+    dgCollision* tree = dgCreateTreeCollision(world, nullptr);
+    dgTreeCollisionBeginBuild(tree);
+    const float quad[12] = {-half, 0, -half, -half, 0, half, half, 0, half, half, 0, -half};
+    dgTreeCollisionAddFace(tree, 4, quad, 12, 0);
+    dgTreeCollisionEndBuild(tree, 0);
+    return tree;
+}
+
+// A rolling soup: y = 0.3 sin(x / 7) cos(z / 9) over cells of 3 m.
+inline dgCollision* rollingGround(dgWorld* world, float half) {
+    dgCollision* tree = dgCreateTreeCollision(world, nullptr);
+    dgTreeCollisionBeginBuild(tree);
+    auto height = [](float x, float z) { return 0.3f * std::sin(x / 7.0f) * std::cos(z / 9.0f); };
+    for (float x = -half; x < half; x += 3.0f) {
+        for (float z = -half; z < half; z += 3.0f) {
+            const float a[9] = {x, height(x, z), z, x, height(x, z + 3), z + 3, x + 3, height(x + 3, z + 3), z + 3};
+            const float b[9] = {x, height(x, z), z, x + 3, height(x + 3, z + 3), z + 3, x + 3, height(x + 3, z), z};
+            dgTreeCollisionAddFace(tree, 3, a, 12, 0);
+            dgTreeCollisionAddFace(tree, 3, b, 12, 0);
+        }
+    }
+    dgTreeCollisionEndBuild(tree, 1);
+    return tree;
+}
+
+// The scene benchmarks' S4 terrain: 101 x 101 vertices 3 m apart,
+// y = 5 sin(i / 2) cos(j / 2), shifted so that the pit at i = 15 pi,
+// j = 16 pi lies under the origin.
+inline dgCollision* s4Terrain(dgWorld* world) {
+    dgCollision* tree = dgCreateTreeCollision(world, nullptr);
+    dgTreeCollisionBeginBuild(tree);
+    const float ox = 3.0f * 15.0f * 3.14159265f;
+    const float oz = 3.0f * 16.0f * 3.14159265f;
+    auto vertex = [&](int32_t i, int32_t j, float* out) {
+        out[0] = 3.0f * float(i) - ox;
+        out[1] = 5.0f * std::sin(float(i) * 0.5f) * std::cos(float(j) * 0.5f) + 5.0f;
+        out[2] = 3.0f * float(j) - oz;
+    };
+    for (int32_t i = 0; i < 100; ++i) {
+        for (int32_t j = 0; j < 100; ++j) {
+            float a[9], b[9];
+            vertex(i, j, a);
+            vertex(i, j + 1, a + 3);
+            vertex(i + 1, j + 1, a + 6);
+            vertex(i, j, b);
+            vertex(i + 1, j + 1, b + 3);
+            vertex(i + 1, j, b + 6);
+            dgTreeCollisionAddFace(tree, 3, a, 12, 0);
+            dgTreeCollisionAddFace(tree, 3, b, 12, 0);
+        }
+    }
+    dgTreeCollisionEndBuild(tree, 1);
+    return tree;
+}
+
+enum class Ground { Flat, Rolling, S4 };
+
+struct Car {
+    dgWorld* world = nullptr;
+    dgBody* chassis = nullptr;
+    dgConstraint* vehicle = nullptr;
+    std::vector<dgVehicleTire*> tires;
+
+    // The car's chassis at height y above the origin, nose along +x.
+    Car(Ground kind, float y) {
+        controls() = Controls();
+        world = dgWorldCreate(nullptr, nullptr);
+        const float lo[3] = {-400, -100, -400};
+        const float hi[3] = {400, 300, 400};
+        dgWorldSetSize(world, lo, hi);
+        dgCollision* ground = (kind == Ground::Rolling) ? rollingGround(world, 150.0f)
+                              : (kind == Ground::S4)    ? s4Terrain(world)
+                                                        : flatGround(world, 300.0f);
+        dgCreateBody(world, ground);
+        dgReleaseCollision(world, ground);
+
+        dgCollision* box = dgCreateBox(world, 4.0f, 1.5f, 2.0f, nullptr);
+        chassis = dgCreateBody(world, box);
+        dgReleaseCollision(world, box);
+        dgBodySetMassMatrix(chassis, kChassisMass, kChassisMass * (1.5f * 1.5f + 4.0f) / 12.0f,
+                            kChassisMass * (16.0f + 4.0f) / 12.0f, kChassisMass * (16.0f + 2.25f) / 12.0f);
+        dgBodySetForceAndTorqueCallback(chassis, chassisGravity);
+        dgBodySetAutoFreeze(chassis, 0);
+        const float pose[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, y, 0, 1};
+        dgBodySetMatrix(chassis, pose);
+        const float up[3] = {0, 1, 0};
+        vehicle = dgCreateVehicle(world, up, chassis);
+        dgVehicleSetTireCallback(vehicle, drive);
+        // Front pair first. The tire's own x axis (its spin axis) lies along
+        // the chassis's z.
+        const float at[4][2] = {{1.3f, 0.9f}, {1.3f, -0.9f}, {-1.3f, 0.9f}, {-1.3f, -0.9f}};
+        const float pin[4] = {1, 0, 0, 0};
+        for (const auto& p : at) {
+            const float matrix[16] = {0, 0, 1, 0, 0, 1, 0, 0, -1, 0, 0, 0, p[0], -0.75f, p[1], 1};
+            tires.push_back(dgVehicleAddTire(vehicle, matrix, pin, kTireMass, kTireWidth, kTireRadius, kShock,
+                                             kSpring, 0.3f, 0, nullptr));
+        }
+    }
+    ~Car() { dgWorldDestroy(world); }
+    Car(const Car&) = delete;
+    Car& operator=(const Car&) = delete;
+
+    void step(int32_t count = 1) {
+        for (int32_t i = 0; i < count; ++i) {
+            dgWorldUpdate(world, kStep);
+        }
+    }
+    float matrix(int32_t k) const {
+        float m[16];
+        dgBodyGetMatrix(chassis, m);
+        return m[k];
+    }
+    float velocity(int32_t k) const {
+        float v[3];
+        dgBodyGetVelocity(chassis, v);
+        return v[k];
+    }
+    float speed() const {
+        float v[3];
+        dgBodyGetVelocity(chassis, v);
+        return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    }
+};
+
+}  // namespace vehiclerig

@@ -1,0 +1,610 @@
+// The joint types through the public header, each against the motion it
+// must allow or forbid: pendulums against the closed-form period, drift and
+// energy; sliders, corkscrews and up-vector joints under forces; limits and
+// motors written in callbacks; a user joint against the hinge it imitates
+// and its spring row against a damped spring in double precision.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <ostream>
+#include <random>
+#include <string>
+
+#include "JointRig.h"
+#include "dgHingeJoint.h"
+
+namespace {
+
+using namespace jointrig;
+using testsupport::cross;
+using testsupport::dot;
+using testsupport::kPi;
+using testsupport::length;
+
+constexpr double kGravity = 10.0;
+
+enum class Kind { Hinge, Ball, Universal };
+
+std::string kindName(const ::testing::TestParamInfo<Kind>& info) {
+    const char* names[] = {"Hinge", "Ball", "Universal"};
+    return names[int(info.param)];
+}
+
+// A box hanging at length L below a random pivot, swung by a small angle
+// about a random horizontal axis, on a joint that lets it swing about it.
+struct Pendulum {
+    Rig rig;
+    dgBody* bob = nullptr;
+    dgConstraint* joint = nullptr;
+    D3 pivot;
+    D3 axis;
+    D3 pivotOnBob;  // in the bob's space
+    double arm = 0.0;
+    double mass = 0.0;
+
+    Pendulum(Kind kind, std::mt19937& rng, double swing) {
+        std::uniform_real_distribution<double> u(0.0, 1.0);
+        pivot = D3{10.0 * u(rng) - 5.0, 10.0 * u(rng) - 5.0, 10.0 * u(rng) - 5.0};
+        axis = randomHorizontal(rng);
+        arm = 0.5 + u(rng);
+        mass = 0.5 + 4.0 * u(rng);
+        const D3 size{0.1 + 0.3 * u(rng), 0.1 + 0.3 * u(rng), 0.1 + 0.3 * u(rng)};
+        const dgMatrix turn = axisRotation(axis, swing);
+        dgMatrix pose = randomRotation(rng).multiply(turn);
+        const dgVector hang = turn.rotateVector(dgVector(0.0f, float(-arm), 0.0f, 0.0f));
+        pose.position =
+            dgVector(float(pivot.x + hang.x), float(pivot.y + hang.y), float(pivot.z + hang.z), 1.0f);
+        bob = rig.box(pose, float(mass), size, kGravity);
+        const float p[3] = {float(pivot.x), float(pivot.y), float(pivot.z)};
+        const float a[3] = {float(axis.x), float(axis.y), float(axis.z)};
+        const D3 across = cross(D3{0, 1, 0}, axis);
+        const float b[3] = {float(across.x), float(across.y), float(across.z)};
+        switch (kind) {
+            case Kind::Hinge:
+                joint = dgCreateHingeJoint(rig.world, p, a, bob, nullptr);
+                break;
+            case Kind::Ball:
+                joint = dgCreateBallJoint(rig.world, p, bob, nullptr);
+                break;
+            case Kind::Universal:
+                joint = dgCreateUniversalJoint(rig.world, p, a, b, bob, nullptr);
+                break;
+        }
+        pivotOnBob = localOf(bob, pivot);
+    }
+
+    // The bob's offset from the pivot across the axis, horizontally.
+    double sway() const { return dot(positionOf(bob) - pivot, cross(axis, D3{0, -1, 0})); }
+    double separation() const { return length(carried(bob, pivotOnBob) - pivot); }
+};
+
+class JointPendulum : public ::testing::TestWithParam<Kind> {};
+
+// Small swings of a rigid body: T = 2 pi sqrt((I + m L^2) / (m g L)) with I
+// about the axis through the centre of mass.
+TEST_P(JointPendulum, SwingsWithTheClosedFormPeriodWithoutDriftOrEnergyGain) {
+    std::mt19937 rng(7 + int(GetParam()));
+    for (int32_t trial = 0; trial < 6; trial++) {
+        Pendulum p(GetParam(), rng, 0.05);
+        const double period =
+            2.0 * kPi *
+            std::sqrt((inertiaAbout(p.bob, p.axis) + p.mass * p.arm * p.arm) / (p.mass * kGravity * p.arm));
+        const double e0 = energy(p.bob, kGravity);
+        const double swingEnergy = p.mass * kGravity * p.arm * (1.0 - std::cos(0.05));
+        double separation = 0.0;
+        double gain = 0.0;
+        double loss = 0.0;
+        double first = -1.0;
+        double last = -1.0;
+        int32_t crossings = 0;
+        double before = p.sway();
+        for (int32_t s = 1; s <= 3000; s++) {
+            p.rig.step();
+            const double now = p.sway();
+            if ((before < 0.0) && (now >= 0.0)) {
+                last = (s - 1 + before / (before - now)) * kStep;
+                first = (first < 0.0) ? last : first;
+                crossings++;
+            }
+            before = now;
+            separation = std::max(separation, p.separation());
+            gain = std::max(gain, energy(p.bob, kGravity) - e0);
+            loss = std::max(loss, e0 - energy(p.bob, kGravity));
+        }
+        ASSERT_GT(crossings, 10);
+        EXPECT_NEAR((last - first) / (crossings - 1), period, 0.015 * period) << trial;
+        EXPECT_LT(separation, 1.0e-3) << trial;
+        EXPECT_LT(gain, 0.1 * swingEnergy) << trial;
+        EXPECT_LT(loss, 0.3 * swingEnergy) << trial;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, JointPendulum, ::testing::Values(Kind::Hinge, Kind::Ball, Kind::Universal),
+                         kindName);
+
+// ---- sliders and corkscrews ----
+
+// A random unit direction across the unit pin.
+D3 acrossOf(const D3& pin, std::mt19937& rng) {
+    const dgVector r = testsupport::randomUnit(rng);
+    return unitD3(cross(pin, testsupport::toD3(r)));
+}
+
+// Pushed along its pin and across it, and turned about it and across it, a
+// body on a slider moves along the pin only; on a corkscrew it also turns
+// about it. The pin runs through the centre of mass, so both motions follow
+// from the pushes alone: x = F t^2 / 2m along, w = T t / I about.
+TEST(JointSlide, MovesAlongItsPinOnlyAndTheCorkscrewTurnsAboutItToo) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int32_t trial = 0; trial < 8; trial++) {
+        const bool corkscrew = (trial % 2) == 1;
+        Rig rig;
+        dgMatrix pose = randomRotation(rng);
+        pose.position =
+            dgVector(float(20 * u(rng) - 10), float(20 * u(rng) - 10), float(20 * u(rng) - 10), 1.0f);
+        const double mass = 1.0 + 3.0 * u(rng);
+        dgBody* body = rig.box(pose, float(mass), D3{0.2 + u(rng), 0.2 + u(rng), 0.2 + u(rng)}, 0.0);
+        const D3 pin = testsupport::toD3(testsupport::randomUnit(rng));
+        const D3 start = positionOf(body);
+        const float p[3] = {float(start.x), float(start.y), float(start.z)};
+        const float a[3] = {float(pin.x), float(pin.y), float(pin.z)};
+        dgConstraint* joint = corkscrew ? dgCreateCorkscrewJoint(rig.world, p, a, body, nullptr)
+                                        : dgCreateSliderJoint(rig.world, p, a, body, nullptr);
+        ASSERT_NE(joint, nullptr);
+        const double t = 120 * kStep;
+        const double inertia = inertiaAbout(body, pin);
+        const double along = mass * (1.0 + u(rng));
+        // Up to a few turns a second by the end.
+        const double about = (5.0 + 10.0 * u(rng)) * inertia / t;
+        pushOf(body).force = pin * along + acrossOf(pin, rng) * (10.0 * along);
+        pushOf(body).torque = pin * about + acrossOf(pin, rng) * (10.0 * about);
+        const dgMatrix frame0 = matrixOf(body);
+        rig.step(120);
+        const D3 moved = positionOf(body) - start;
+        EXPECT_NEAR(dot(moved, pin), 0.5 * along / mass * t * t, 0.02 * 0.5 * along / mass * t * t) << trial;
+        EXPECT_LT(length(moved - pin * dot(moved, pin)), 2.0e-3) << trial;
+        const float position =
+            corkscrew ? dgCorkscrewGetJointPosition(joint) : dgSliderGetJointPosition(joint);
+        const float velocity =
+            corkscrew ? dgCorkscrewGetJointVelocity(joint) : dgSliderGetJointVelocity(joint);
+        // The position is the last solve's: a step behind the body.
+        EXPECT_NEAR(position, dot(moved, pin) - dot(velocityOf(body), pin) * kStep, 1.0e-3) << trial;
+        EXPECT_NEAR(velocity, dot(velocityOf(body), pin), 1.0e-4) << trial;
+        // The body's axes keep their angle to the pin, and turn about it only
+        // on the corkscrew.
+        const dgMatrix frame1 = matrixOf(body);
+        const double spin = corkscrew ? about / inertia * t : 0.0;
+        EXPECT_NEAR(dot(omegaOf(body), pin), spin, 0.02 * std::fabs(spin) + 1.0e-3) << trial;
+        EXPECT_LT(length(omegaOf(body) - pin * dot(omegaOf(body), pin)), 2.0e-3 + 1.0e-3 * spin) << trial;
+        for (int32_t k = 0; k < 3; k++) {
+            EXPECT_NEAR(dot(testsupport::toD3(frame1[k]), pin), dot(testsupport::toD3(frame0[k]), pin),
+                        2.0e-3);
+        }
+        if (corkscrew) {
+            const double turned = 0.5 * about / inertia * t * t;
+            EXPECT_NEAR(dgCorkscrewGetJointAngle(joint), std::remainder(turned, 2.0 * kPi), 0.03 * turned);
+            EXPECT_NEAR(dgCorkscrewGetJointOmega(joint), spin, 0.02 * spin);
+        }
+    }
+}
+
+// ---- up-vector joint ----
+
+// A body tilted away from the pin turns back onto it, while it falls freely
+// and keeps its spin about the pin; one turned exactly upside down stays so.
+TEST(JointUpVector, TurnsATiltedBodyBackOntoThePinAndLeavesItFree) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int32_t trial = 0; trial < 8; trial++) {
+        Rig rig;
+        dgMatrix pose = randomRotation(rng);
+        pose.position = dgVector(0.0f, 50.0f, 0.0f, 1.0f);
+        // A cube: its spin about any axis is its angular momentum over one
+        // inertia.
+        dgBody* body = rig.box(pose, 2.0f, D3{0.5, 0.5, 0.5}, kGravity);
+        const D3 pin = testsupport::toD3(testsupport::randomUnit(rng));
+        const float a[3] = {float(pin.x), float(pin.y), float(pin.z)};
+        dgConstraint* joint = dgCreateUpVectorJoint(rig.world, a, body);
+        ASSERT_NE(joint, nullptr);
+        const D3 axisOnBody = localOf(body, positionOf(body) + pin) - localOf(body, positionOf(body));
+        const bool flipped = (trial == 0);
+        const double tilt = flipped ? kPi : 0.3 + 1.0 * u(rng);
+        dgMatrix turned = pose.multiply(axisRotation(acrossOf(pin, rng), tilt));
+        turned.position = pose.position;
+        dgBodySetMatrix(body, &turned.front.x);
+        const double spin = 1.0 + u(rng);
+        const D3 w = pin * spin;
+        const float omega[3] = {float(w.x), float(w.y), float(w.z)};
+        dgBodySetOmega(body, omega);
+        rig.step(300);
+        const D3 axis = carried(body, axisOnBody) - carried(body, D3{0, 0, 0});
+        EXPECT_NEAR(dot(axis, pin), flipped ? -1.0 : 1.0, 1.0e-4) << trial;
+        EXPECT_NEAR(dot(omegaOf(body), pin), spin, 0.01 * spin) << trial;
+        const double t = 300 * kStep;
+        EXPECT_NEAR(positionOf(body).y, 50.0 - 0.5 * kGravity * t * t, 0.01 * 0.5 * kGravity * t * t)
+            << trial;
+        float got[3];
+        dgUpVectorGetPin(joint, got);
+        EXPECT_NEAR(dot(d3(got), pin), 1.0, 1.0e-6);
+    }
+}
+
+// ---- limits and motors written in callbacks ----
+
+// A joint to the world at the origin whose callback drives one coordinate
+// (an angle or a position): a box of 1 kg at `offset` from the pivot under
+// gravity and `torque`.
+struct DriveCase {
+    const char* name;
+    D3 pin0;
+    D3 pin1;
+    D3 offset;
+    D3 torque;
+    dgConstraint* (*make)(dgWorld*, const float* pivot, const float* pin0, const float* pin1, dgBody*);
+    void (*setCallback)(dgConstraint*, dgJointUserCallback);
+    float (*value)(const dgConstraint*);
+    float (*speed)(const dgConstraint*);
+    float (*stop)(const dgConstraint*, const dgJointUserDescriptor*, float);
+    // The descriptor (and result bit) of the coordinate's row.
+    int32_t slot;
+    // d value / dt = sense x speed.
+    double sense;
+};
+
+std::ostream& operator<<(std::ostream& out, const DriveCase& c) {
+    return out << c.name;
+}
+
+dgConstraint* makeHinge(dgWorld* w, const float* p, const float* a, const float*, dgBody* b) {
+    return dgCreateHingeJoint(w, p, a, b, nullptr);
+}
+dgConstraint* makeSlider(dgWorld* w, const float* p, const float* a, const float*, dgBody* b) {
+    return dgCreateSliderJoint(w, p, a, b, nullptr);
+}
+dgConstraint* makeCorkscrew(dgWorld* w, const float* p, const float* a, const float*, dgBody* b) {
+    return dgCreateCorkscrewJoint(w, p, a, b, nullptr);
+}
+dgConstraint* makeUniversal(dgWorld* w, const float* p, const float* a, const float* c, dgBody* b) {
+    return dgCreateUniversalJoint(w, p, a, c, b, nullptr);
+}
+
+const DriveCase kDrives[] = {
+    {"HingeAngle",
+     {0, 0, 1},
+     {0, 0, 0},
+     {1, 0, 0},
+     {0, 0, 0},
+     makeHinge,
+     dgHingeSetUserCallback,
+     dgHingeGetJointAngle,
+     dgHingeGetJointOmega,
+     dgHingeCalculateStopAlpha,
+     0,
+     1.0},
+    {"SliderPosition",
+     {0, 1, 0},
+     {0, 0, 0},
+     {0, 0, 0},
+     {0, 0, 0},
+     makeSlider,
+     dgSliderSetUserCallback,
+     dgSliderGetJointPosition,
+     dgSliderGetJointVelocity,
+     dgSliderCalculateStopAccel,
+     0,
+     1.0},
+    {"CorkscrewPosition",
+     {0, 1, 0},
+     {0, 0, 0},
+     {0, 0, 0},
+     {0, 0, 0},
+     makeCorkscrew,
+     dgCorkscrewSetUserCallback,
+     dgCorkscrewGetJointPosition,
+     dgCorkscrewGetJointVelocity,
+     dgCorkscrewCalculateStopAccel,
+     0,
+     1.0},
+    {"CorkscrewAngle",
+     {0, 1, 0},
+     {0, 0, 0},
+     {0, 0, 0},
+     {0, 0.1, 0},
+     makeCorkscrew,
+     dgCorkscrewSetUserCallback,
+     dgCorkscrewGetJointAngle,
+     dgCorkscrewGetJointOmega,
+     dgCorkscrewCalculateStopAlpha,
+     1,
+     1.0},
+    {"UniversalAngle0",
+     {0, 0, 1},
+     {1, 0, 0},
+     {1, 0, 0},
+     {0, 0, 0},
+     makeUniversal,
+     dgUniversalSetUserCallback,
+     dgUniversalGetJointAngle0,
+     dgUniversalGetJointOmega0,
+     dgUniversalCalculateStopAlpha0,
+     0,
+     1.0},
+    {"UniversalAngle1",
+     {1, 0, 0},
+     {0, 0, 1},
+     {1, 0, 0},
+     {0, 0, 0},
+     makeUniversal,
+     dgUniversalSetUserCallback,
+     dgUniversalGetJointAngle1,
+     dgUniversalGetJointOmega1,
+     dgUniversalCalculateStopAlpha1,
+     1,
+     -1.0},
+};
+
+// What the callback does: hold the coordinate within [low, high] with the
+// stop acceleration, its force one-sided, or drive its speed to target
+// within +-force.
+struct Drive {
+    const DriveCase* c = nullptr;
+    bool motor = false;
+    double low = 0.0;
+    double high = 0.0;
+    double target = 0.0;
+    // Bound of the motor's force (N or N m).
+    double force = 0.0;
+};
+Drive g_drive;
+
+uint32_t driveCallback(dgConstraint* joint, dgJointUserDescriptor* desc) {
+    const DriveCase& c = *g_drive.c;
+    dgJointUserDescriptor& d = desc[c.slot];
+    if (g_drive.motor) {
+        d.m_accel = float((g_drive.target - c.speed(joint)) / d.m_timestep);
+        d.m_minFriction = float(-g_drive.force);
+        d.m_maxFriction = float(g_drive.force);
+        return 1u << c.slot;
+    }
+    const double value = c.value(joint);
+    if ((value >= g_drive.low) && (value <= g_drive.high)) {
+        return 0;
+    }
+    d.m_accel = c.stop(joint, &d, float((value < g_drive.low) ? g_drive.low : g_drive.high));
+    (d.m_accel > 0.0f) ? (d.m_minFriction = 0.0f) : (d.m_maxFriction = 0.0f);
+    return 1u << c.slot;
+}
+
+class JointDrive : public ::testing::TestWithParam<DriveCase> {
+protected:
+    void SetUp() override {
+        const DriveCase& c = GetParam();
+        dgMatrix pose = dgGetIdentityMatrix();
+        pose.position = dgVector(float(c.offset.x), float(c.offset.y), float(c.offset.z), 1.0f);
+        body = rig.box(pose, 1.0f, D3{0.3, 0.3, 0.3}, kGravity);
+        pushOf(body).torque = c.torque;
+        const float pivot[3] = {0.0f, 0.0f, 0.0f};
+        const float a[3] = {float(c.pin0.x), float(c.pin0.y), float(c.pin0.z)};
+        const float b[3] = {float(c.pin1.x), float(c.pin1.y), float(c.pin1.z)};
+        joint = c.make(rig.world, pivot, a, b, body);
+        ASSERT_NE(joint, nullptr);
+        c.setCallback(joint, driveCallback);
+        g_drive = Drive();
+        g_drive.c = &c;
+    }
+    Rig rig;
+    dgBody* body = nullptr;
+    dgConstraint* joint = nullptr;
+};
+
+// Gravity or a torque drives each coordinate one way; a band of +-0.4 round
+// its start stops it on whichever side it reaches, and never lets it past
+// by more than a few hundredths.
+TEST_P(JointDrive, LimitWrittenInTheCallbackHoldsTheCoordinate) {
+    const DriveCase& c = GetParam();
+    rig.step();
+    const double start = c.value(joint);
+    g_drive.low = start - 0.4;
+    g_drive.high = start + 0.4;
+    double reach = 0.0;
+    for (int32_t s = 0; s < 600; s++) {
+        rig.step();
+        reach = std::max(reach, std::fabs(c.value(joint) - start));
+    }
+    EXPECT_GT(reach, 0.38);
+    EXPECT_LT(reach, 0.44);
+}
+
+// Without gravity: a motor whose force is bounded by the descriptor gets
+// nowhere near its speed; with room, it reaches it.
+TEST_P(JointDrive, MotorWrittenInTheCallbackReachesItsSpeedWithinItsForce) {
+    const DriveCase& c = GetParam();
+    pushOf(body) = Push();
+    g_drive.motor = true;
+    g_drive.target = 1.5;
+    g_drive.force = 0.01;
+    rig.step(10);
+    EXPECT_LT(std::fabs(c.speed(joint)), 0.1 * g_drive.target);
+    g_drive.force = 1000.0;
+    rig.step(30);
+    const double before = c.value(joint);
+    rig.step(30);
+    EXPECT_NEAR(c.speed(joint), g_drive.target, 0.02 * g_drive.target);
+    EXPECT_NEAR(c.value(joint) - before, c.sense * g_drive.target * 30 * kStep,
+                0.03 * g_drive.target * 30 * kStep);
+}
+
+INSTANTIATE_TEST_SUITE_P(Coordinates, JointDrive, ::testing::ValuesIn(kDrives),
+                         [](const ::testing::TestParamInfo<DriveCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// The ball joint's cone and twist limits: a bob swung out and spun about its
+// rod hard enough to pass both stays within them.
+TEST(JointBallLimits, ConeAndTwistHoldTheSwingAndTheSpin) {
+    Rig rig;
+    dgMatrix pose = dgGetIdentityMatrix();
+    pose.position = dgVector(0.0f, -1.0f, 0.0f, 1.0f);
+    dgBody* bob = rig.box(pose, 1.0f, D3{0.2, 0.2, 0.2}, kGravity);
+    const float pivot[3] = {0.0f, 0.0f, 0.0f};
+    dgConstraint* joint = dgCreateBallJoint(rig.world, pivot, bob, nullptr);
+    const float down[3] = {0.0f, -1.0f, 0.0f};
+    dgBallSetConeLimits(joint, down, 0.4f, 0.3f);
+    const float v[3] = {3.0f, 0.0f, 1.0f};
+    const float w[3] = {0.0f, 3.0f, 0.0f};
+    dgBodySetVelocity(bob, v);
+    dgBodySetOmega(bob, w);
+    double cone = 0.0;
+    double twist = 0.0;
+    for (int32_t s = 0; s < 300; s++) {
+        rig.step();
+        const D3 rod = unitD3(positionOf(bob));
+        cone = std::max(cone, std::acos(std::min(1.0, -rod.y)));
+        float angles[3];
+        dgBallGetJointAngle(joint, angles);
+        twist = std::max(twist, double(std::fabs(angles[0])));
+    }
+    EXPECT_GT(cone, 0.38);
+    EXPECT_LT(cone, 0.44);
+    EXPECT_GT(twist, 0.28);
+    EXPECT_LT(twist, 0.34);
+}
+
+// ---- user joints ----
+
+// A hinge written as user rows: a frame at the pivot, pin first, carried by
+// the child and fixed in the world; its three axes held together at the
+// pivot, and the two across the pin 16 units out along it.
+struct UserHinge {
+    dgBody* child;
+    D3 pivotOnChild;
+    D3 axesOnChild[3];
+    D3 pivot;
+    D3 pin;
+};
+
+void addRow(dgConstraint* joint, const D3& p0, const D3& p1, const D3& d) {
+    const float a[3] = {float(p0.x), float(p0.y), float(p0.z)};
+    const float b[3] = {float(p1.x), float(p1.y), float(p1.z)};
+    const float c[3] = {float(d.x), float(d.y), float(d.z)};
+    dgUserJointAddLinearRow(joint, a, b, c);
+}
+
+void userHingeRows(dgConstraint* joint) {
+    const UserHinge& h = *static_cast<const UserHinge*>(dgJointGetUserData(joint));
+    const D3 origin = carried(h.child, D3{0, 0, 0});
+    D3 axes[3];
+    for (int32_t k = 0; k < 3; k++) {
+        axes[k] = carried(h.child, h.axesOnChild[k]) - origin;
+    }
+    const D3 p0 = carried(h.child, h.pivotOnChild);
+    for (int32_t k = 0; k < 3; k++) {
+        addRow(joint, p0, h.pivot, axes[k]);
+    }
+    for (int32_t k = 1; k < 3; k++) {
+        addRow(joint, p0 + axes[0] * 16.0, h.pivot + h.pin * 16.0, axes[k]);
+    }
+}
+
+// Two equal pendulums side by side, one on a hinge, one on a user joint
+// writing the hinge's rows, swing alike.
+TEST(JointUser, RowsOfAHingeSwingAsTheHingeDoes) {
+    std::mt19937 rng(3);
+    for (int32_t trial = 0; trial < 4; trial++) {
+        Pendulum hinged(Kind::Hinge, rng, 0.8);
+        // The same pendulum again, 20 m along the axis.
+        const D3 shift = hinged.axis * 20.0;
+        dgMatrix pose = matrixOf(hinged.bob);
+        pose.position = dgVector(pose.position.x + float(shift.x), pose.position.y + float(shift.y),
+                                 pose.position.z + float(shift.z), 1.0f);
+        float mass, ixx, iyy, izz;
+        dgBodyGetMassMatrix(hinged.bob, &mass, &ixx, &iyy, &izz);
+        dgBody* twin = hinged.rig.box(pose, mass, D3{0.2, 0.2, 0.2}, kGravity);
+        dgBodySetMassMatrix(twin, mass, ixx, iyy, izz);
+        // The hinge's own frame, on the twin.
+        const dgMatrix& frame = static_cast<const dgHingeJoint*>(hinged.joint)->m_localMatrix0;
+        UserHinge h;
+        h.child = twin;
+        h.pivot = hinged.pivot + shift;
+        h.pin = hinged.axis;
+        h.pivotOnChild = testsupport::toD3(frame.position);
+        for (int32_t k = 0; k < 3; k++) {
+            h.axesOnChild[k] = testsupport::toD3(frame[k]);
+        }
+        dgConstraint* joint = dgCreateUserJoint(hinged.rig.world, 5, userHingeRows, twin, nullptr);
+        ASSERT_NE(joint, nullptr);
+        dgJointSetUserData(joint, &h);
+        double worst = 0.0;
+        for (int32_t s = 0; s < 600; s++) {
+            hinged.rig.step();
+            worst = std::max(worst, length(positionOf(twin) - shift - positionOf(hinged.bob)));
+        }
+        EXPECT_LT(worst, 2.0e-4 * hinged.arm) << trial;
+        EXPECT_GT(std::fabs(dgUserJointGetRowForce(joint, 1)) + std::fabs(dgUserJointGetRowForce(joint, 2)),
+                  0.0f);
+    }
+}
+
+// A spring row between a body and a world point, no other force: its motion
+// along the row is that of a damped spring, x'' = -k x - c x', here
+// integrated in double precision by implicit Euler over the same sub-steps
+// (1/600 s); the closed form is looser, by that scheme's own damping.
+TEST(JointUser, SpringDamperRowFollowsADampedSpring) {
+    struct Spring {
+        dgBody* body;
+        D3 anchor;
+        D3 direction;
+        float k;
+        float c;
+    };
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int32_t trial = 0; trial < 6; trial++) {
+        Rig rig;
+        dgWorldSetMinimumFrameRate(rig.world, 600.0f);
+        Spring spring;
+        spring.direction = testsupport::toD3(testsupport::randomUnit(rng));
+        spring.anchor = D3{10 * u(rng) - 5, 10 * u(rng) - 5, 10 * u(rng) - 5};
+        spring.k = float(20.0 + 40.0 * u(rng));
+        spring.c = float(2.0 * u(rng));
+        const double x0 = 0.5 + u(rng);
+        dgMatrix pose = randomRotation(rng);
+        const D3 start = spring.anchor + spring.direction * x0;
+        pose.position = dgVector(float(start.x), float(start.y), float(start.z), 1.0f);
+        spring.body = rig.box(pose, float(1.0 + u(rng)), D3{0.3, 0.3, 0.3}, 0.0);
+        dgConstraint* joint = dgCreateUserJoint(
+            rig.world, 1,
+            [](dgConstraint* j) {
+                const Spring& s = *static_cast<const Spring*>(dgJointGetUserData(j));
+                addRow(j, positionOf(s.body), s.anchor, s.direction);
+                dgUserJointSetRowSpringDamperAcceleration(j, s.k, s.c);
+            },
+            spring.body, nullptr);
+        dgJointSetUserData(joint, &spring);
+        const double h = kStep / 10.0;
+        double x = x0;
+        double v = 0.0;
+        const double w = std::sqrt(spring.k - 0.25 * spring.c * spring.c);
+        double worst = 0.0;
+        double worstExact = 0.0;
+        for (int32_t s = 1; s <= 120; s++) {
+            rig.step();
+            for (int32_t i = 0; i < 10; i++) {
+                v = (v - h * spring.k * x) / (1.0 + h * spring.c + h * h * spring.k);
+                x += h * v;
+            }
+            const double t = s * kStep;
+            const double exact =
+                x0 * std::exp(-0.5 * spring.c * t) * (std::cos(w * t) + 0.5 * spring.c / w * std::sin(w * t));
+            const double got = dot(positionOf(spring.body) - spring.anchor, spring.direction);
+            worst = std::max(worst, std::fabs(got - x));
+            worstExact = std::max(worstExact, std::fabs(got - exact));
+        }
+        EXPECT_LT(worst, 0.015 * x0) << trial;
+        EXPECT_LT(worstExact, 0.1 * x0) << trial;
+    }
+}
+
+}  // namespace
