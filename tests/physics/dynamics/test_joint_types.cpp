@@ -544,6 +544,66 @@ INSTANTIATE_TEST_SUITE_P(Coordinates, JointDrive, ::testing::ValuesIn(kDrives),
                              return std::string(info.param.name);
                          });
 
+// ---- reaction forces ----
+
+dgConstraint* makeBall(dgWorld* w, const float* p, const float*, const float*, dgBody* b) {
+    return dgCreateBallJoint(w, p, b, nullptr);
+}
+
+// A body held still by a joint to the world, its centre at `offset` from
+// the pivot where gravity can turn it about no free axis of the joint.
+struct ForceCase {
+    const char* name;
+    D3 pin0;
+    D3 pin1;
+    D3 offset;
+    dgConstraint* (*make)(dgWorld*, const float* pivot, const float* pin0, const float* pin1, dgBody*);
+    void (*force)(const dgConstraint*, float*);
+};
+
+std::ostream& operator<<(std::ostream& out, const ForceCase& c) {
+    return out << c.name;
+}
+
+const ForceCase kForces[] = {
+    {"Ball", {0, 0, 0}, {0, 0, 0}, {0, -0.7, 0}, makeBall, dgBallGetJointForce},
+    {"Hinge", {0, 1, 0}, {0, 0, 0}, {0.6, -0.3, 0.4}, makeHinge, dgHingeGetJointForce},
+    {"Slider", {1, 0, 0}, {0, 0, 0}, {0.2, 0.5, -0.6}, makeSlider, dgSliderGetJointForce},
+    {"Corkscrew", {1, 0, 0}, {0, 0, 0}, {0.8, 0, 0}, makeCorkscrew, dgCorkscrewGetJointForce},
+    {"Universal", {0, 1, 0}, {1, 0, 0}, {-0.7, 0, 0}, makeUniversal, dgUniversalGetJointForce},
+};
+
+class JointForce : public ::testing::TestWithParam<ForceCase> {};
+
+// At rest, whatever torque the joint carries as well, its force on the body
+// is the body's weight upwards. "At rest" is the engine's rest test, which
+// leaves the body a speed of millimetres a second that the last solve was
+// still damping: hence 2%.
+TEST_P(JointForce, HoldingABodyStillIsItsWeight) {
+    const ForceCase& c = GetParam();
+    Rig rig;
+    dgMatrix pose = dgGetIdentityMatrix();
+    pose.position = dgVector(float(c.offset.x), float(c.offset.y), float(c.offset.z), 1.0f);
+    const float mass = 3.0f;
+    dgBody* body = rig.box(pose, mass, D3{0.3, 0.3, 0.3}, kGravity);
+    const float pivot[3] = {0.0f, 0.0f, 0.0f};
+    const float a[3] = {float(c.pin0.x), float(c.pin0.y), float(c.pin0.z)};
+    const float b[3] = {float(c.pin1.x), float(c.pin1.y), float(c.pin1.z)};
+    dgConstraint* joint = c.make(rig.world, pivot, a, b, body);
+    ASSERT_NE(joint, nullptr);
+    rig.step(120);
+    float force[3];
+    c.force(joint, force);
+    EXPECT_LT(length(d3(force) - D3{0, mass * kGravity, 0}), 0.02 * mass * kGravity)
+        << force[0] << " " << force[1] << " " << force[2];
+    EXPECT_LT(length(positionOf(body) - c.offset), 0.01);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, JointForce, ::testing::ValuesIn(kForces),
+                         [](const ::testing::TestParamInfo<ForceCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 // The ball joint's cone and twist limits: a bob swung out and spun about its
 // rod hard enough to pass both stays within them.
 TEST(JointBallLimits, ConeAndTwistHoldTheSwingAndTheSpin) {
