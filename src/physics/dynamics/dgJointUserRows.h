@@ -3,6 +3,7 @@
 // joints' stop accelerations share.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "dgJointRowBlock.h"
@@ -11,6 +12,11 @@
 
 class dgConstraint;
 struct dgPointKinematics;
+
+// The callbacks of the corkscrew and the universal joint read two
+// descriptors one after the other, 16 bytes each.
+static_assert(sizeof(dgJointUserDescriptor) == 16 && offsetof(dgJointUserDescriptor, m_timestep) == 12,
+              "a descriptor is four floats");
 
 // Spring gain of a stop towards its limit, per unit of excess (1/s^2), and
 // the share of the speed away from the limit a stop removes in one step.

@@ -115,7 +115,8 @@ struct dgJointUserDescriptor {
 // the universal joint read bit 0 for descriptor 0's row and bit 1 for
 // descriptor 1's. A row whose bounds were left open is an ordinary row driven
 // by m_accel; one whose bounds were narrowed is held within them. A
-// descriptor holding a non-finite value adds no row.
+// descriptor holding a non-finite value, or a minimum above its maximum,
+// adds no row.
 typedef uint32_t (*dgJointUserCallback)(dgConstraint* joint, dgJointUserDescriptor* desc);
 // Once per sub-step while a ball joint is solved, before its rows are built.
 typedef void (*dgBallJointCallback)(dgConstraint* joint);

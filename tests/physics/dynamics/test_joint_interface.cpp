@@ -387,6 +387,32 @@ TEST(JointSettings, LimitsAndStiffnessAreHeldWithinTheirRanges) {
     EXPECT_FLOAT_EQ(got[1], 1.0f);
 }
 
+// A pivot at the child's origin gives the child's x axis as the pin; a cone
+// from -0.5 to 1.5 is a cone of 1.0 about a frame turned by 0.5 about the
+// pin, both bodies' frames alike, the pin and the pivot kept.
+TEST(JointSettings, BallFramesFollowThePivotAndTheConesMiddle) {
+    Rig rig;
+    dgBody* body = rig.box(dgGetIdentityMatrix(), 1.0f, D3{1, 1, 1}, 0.0);
+    const float origin[3] = {0.0f, 0.0f, 0.0f};
+    dgBallJoint* ball = static_cast<dgBallJoint*>(dgCreateBallJoint(rig.world, origin, body, nullptr));
+    ASSERT_NE(ball, nullptr);
+    EXPECT_NEAR(dot(testsupport::toD3(ball->m_localMatrix0.front), D3{1, 0, 0}), 1.0, 1.0e-6);
+    const dgVector pin(0.0f, 0.0f, 1.0f, 0.0f);
+    const dgVector second(1.0f, 0.0f, 0.0f, 0.0f);
+    ball->setLimits(pin, -1.0f, 1.0f, 0.3f, second);
+    const dgMatrix even = ball->m_localMatrix0;
+    ball->setLimits(pin, -0.5f, 1.5f, 0.3f, second);
+    EXPECT_NEAR(ball->m_coneLimit, 1.0f, 1.0e-6f);
+    const dgMatrix& turned = ball->m_localMatrix0;
+    EXPECT_NEAR(dot(testsupport::toD3(turned.front), testsupport::toD3(even.front)), 1.0, 1.0e-6);
+    for (int32_t k = 1; k < 3; k++) {
+        EXPECT_NEAR(dot(testsupport::toD3(turned[k]), testsupport::toD3(even[k])), std::cos(0.5), 1.0e-5);
+        EXPECT_NEAR(length(testsupport::toD3(turned[k]) - testsupport::toD3(ball->m_localMatrix1[k])), 0.0,
+                    1.0e-6);
+    }
+    EXPECT_NEAR(length(testsupport::toD3(turned.position) - testsupport::toD3(even.position)), 0.0, 1.0e-6);
+}
+
 // The row setters act on the last row: stiffness 0.5 gives the regulariser
 // 50.5 (2 gives 1, -1 gives 100); the "minimum" friction sets the upper
 // bound, at least 0.05, the "maximum" the lower one, at most -0.05.
