@@ -93,6 +93,22 @@ std::string format(const char* fmt, ...) {
     return buffer;
 }
 
+// FNV-1a over the bytes of every body's matrix: equal end hashes say that
+// two builds or runs of a scene went bit for bit alike.
+uint32_t hashMatrices(const Scene& scene) {
+    uint32_t hash = 2166136261u;
+    for (dgBody* body : scene.bodies) {
+        float matrix[16];
+        dgBodyGetMatrix(body, matrix);
+        unsigned char bytes[sizeof(matrix)];
+        std::memcpy(bytes, matrix, sizeof(matrix));
+        for (unsigned char c : bytes) {
+            hash = (hash ^ c) * 16777619u;
+        }
+    }
+    return hash;
+}
+
 // ---- S1 and S9 ----
 
 struct StackFigures {
@@ -102,6 +118,7 @@ struct StackFigures {
     double maxDrift = 0.0;
     double rmsSpeed = 0.0;        // over the last 60 steps
     std::vector<float> relative;  // settled positions less the scene's base
+    uint32_t hash = 0;            // of every matrix at the end
 };
 
 StackFigures runStacks(int32_t side, float ox, float oy, float oz, int32_t steps,
@@ -150,14 +167,15 @@ StackFigures runStacks(int32_t side, float ox, float oy, float oz, int32_t steps
     }
     figures.meanDrift /= double(scene.bodies.size());
     figures.rmsSpeed = speedSamples ? std::sqrt(speedSquares / double(speedSamples)) : 0.0;
+    figures.hash = hashMatrices(scene);
     return figures;
 }
 
 std::string stackQuality(const StackFigures& f, size_t cubes) {
     return format(
         "  cubes within 0.1 m of start %d / %zu, fallen %d, horizontal drift mean %.6f max %.6f m, "
-        "RMS speed last 60 steps %.6f m/s\n",
-        int(f.within), cubes, int(f.fallen), f.meanDrift, f.maxDrift, f.rmsSpeed);
+        "RMS speed last 60 steps %.6f m/s, end hash %08x\n",
+        int(f.within), cubes, int(f.fallen), f.meanDrift, f.maxDrift, f.rmsSpeed, f.hash);
 }
 
 void sceneS1(const Options& o) {
@@ -236,7 +254,8 @@ void sceneS2(const Options& o) {
                 below += (p[1] < 0.0f) ? 1 : 0;
                 frozenCount += frozen[b];
             }
-            return format("  cubes below the ground %d, frozen %d\n", int(below), int(frozenCount));
+            return format("  cubes below the ground %d, frozen %d, end hash %08x\n", int(below), int(frozenCount),
+                          hashMatrices(scene));
         });
     }
 }
@@ -259,27 +278,12 @@ void sceneS3(const Options& o) {
             position(scene.bodies[b], p);
             sunk += (p[1] < pyramidRestHeight(levels[b]) - 0.5f) ? 1 : 0;
         }
-        return format("  cubes more than 0.5 m below their rest height %d / %zu\n", int(sunk),
-                      scene.bodies.size());
+        return format("  cubes more than 0.5 m below their rest height %d / %zu, end hash %08x\n", int(sunk),
+                      scene.bodies.size(), hashMatrices(scene));
     });
 }
 
 // ---- S4 and S10 ----
-
-// FNV-1a over the bytes of every body's matrix.
-uint32_t hashMatrices(const Scene& scene) {
-    uint32_t hash = 2166136261u;
-    for (dgBody* body : scene.bodies) {
-        float matrix[16];
-        dgBodyGetMatrix(body, matrix);
-        unsigned char bytes[sizeof(matrix)];
-        std::memcpy(bytes, matrix, sizeof(matrix));
-        for (unsigned char c : bytes) {
-            hash = (hash ^ c) * 16777619u;
-        }
-    }
-    return hash;
-}
 
 struct LatticeRun {
     int32_t fellThrough = 0;
@@ -314,7 +318,8 @@ void sceneS4(const Options& o) {
                                      int(kLatticeSide * kLatticeLayers * kLatticeSide), int(steps));
     runScene(title.c_str(), o.runs, [&](std::vector<double>& times) {
         const LatticeRun run = runLattice(1, steps, times);
-        return format("  bodies below the terrain's lowest point (fell through) %d\n", int(run.fellThrough));
+        return format("  bodies below the terrain's lowest point (fell through) %d, end hash %08x\n",
+                      int(run.fellThrough), run.hashes.back());
     });
 }
 
@@ -462,10 +467,10 @@ void sceneS11(const Options& o) {
         return format(
             "  callbacks per step: begin mean %.3f max %llu, process mean %.3f max %llu, end mean %.3f "
             "max %llu; steps with contact points %d\n"
-            "  lowest ship centre over the floor at the end %.3f m (half height 1.5)\n",
+            "  lowest ship centre over the floor at the end %.3f m (half height 1.5), end hash %08x\n",
             double(counts.begin) / n, (unsigned long long)maxBegin, double(counts.process) / n,
             (unsigned long long)maxProcess, double(counts.end) / n, (unsigned long long)maxEnd,
-            int(stepsWithContacts), double(lowestClearance));
+            int(stepsWithContacts), double(lowestClearance), hashMatrices(scene));
     });
     std::printf("  (frame budget of the game: 20 ms a step)\n\n");
 }
