@@ -211,7 +211,6 @@ namespace {
 constexpr float kSkipResidual = 0.0001f;
 constexpr float kFreeResidual = 0.1f;
 constexpr float kAtBound = 1.0e-5f;
-constexpr float kTinyDirection = 1.0e-16f;
 constexpr float kTinyCurvature = 1.0e-16f;
 constexpr float kTinyRho = 1.0e-17f;
 constexpr float kTinyStep = 1.0e-8f;
@@ -324,39 +323,16 @@ int32_t dgSolverRows<K>::dgSolverConjugateGradient(dgConstraintSolver* solver, i
         if (--guard < 0) {
             break;
         }
-        const float* const direction = solver->m_direction;
         float* const force = solver->m_force;
-        const dgJointRowBound* const bounds = solver->m_bounds;
-
-        K::multiply(solver, n, solver->m_direction, solver->m_product);
-        const float curvature = K::dot(n, solver->m_direction, solver->m_product);
+        const float curvature = K::multiply(solver, n, solver->m_direction, solver->m_product);
         float alpha = rho / ((curvature < kTinyCurvature) ? kTinyCurvature : curvature);
-
-        int32_t limiting = -1;
         float limitValue = 0.0f;
-        for (int32_t i = 0; i < n; i++) {
-            // Both tests are worked out and joined without branching: the
-            // sign of a direction is a coin toss to a branch predictor, and
-            // a row seldom reaches a bound.
-            const float p = direction[i];
-            const float reached = force[i] + alpha * p;
-            const bool atLower = (p < -kTinyDirection) & (reached <= bounds[i].lower);
-            const bool atUpper = (p > kTinyDirection) & (reached >= bounds[i].upper);
-            if (!(atLower | atUpper)) {
-                continue;
-            }
-            limitValue = atLower ? bounds[i].lower : bounds[i].upper;
-            alpha = (limitValue - force[i]) / p;
-            limiting = i;
-            if (alpha < kTinyStep) {
-                break;
-            }
-        }
+        const int32_t limiting = K::ratioTest(solver, n, kTinyStep, alpha, limitValue);
 
         if (limiting < 0) {
-            largest = K::step(solver, n, alpha);
+            float rhoNext = 0.0f;
+            largest = K::step(solver, n, alpha, rhoNext);
             if (largest > kFreeResidual) {
-                const float rhoNext = K::rho(solver, n);
                 const float beta = rhoNext / ((rho < kTinyRho) ? kTinyRho : rho);
                 K::direction(solver, n, beta);
                 rho = rhoNext;
@@ -373,8 +349,7 @@ int32_t dgSolverRows<K>::dgSolverConjugateGradient(dgConstraintSolver* solver, i
             force[limiting] = limitValue;
             n--;
             dgSolverSwapRows(solver, limiting, n);
-            K::step(solver, n, alpha);
-            rho = K::precondition(solver, n, largest);
+            rho = K::stepAndRestart(solver, n, alpha, largest);
             limit = dgSolverIterationCount(solver, n);
             k = 0;
         }
