@@ -173,7 +173,7 @@ inline void buildPile(Scene& scene, bool freezing) {
 // 15 levels of 2 m cubes of mass 1: level i a square of (15 - i)^2 cubes on a
 // 2 m pitch centred on the y axis (so odd levels sit half a cube off the even
 // ones), centre at 1 + 2.5 i (0.5 m gaps). Freezing off. 500 steps. Rest
-// height of level i: 1 + 2 i.
+// height of level i: 1 + 2 i. The tests build smaller ones the same way.
 
 constexpr int32_t kPyramidLevels = 15;
 constexpr int32_t kPyramidSteps = 500;
@@ -183,14 +183,14 @@ inline float pyramidRestHeight(int32_t level) {
 }
 
 // Level of each body in scene.bodies order.
-inline void buildPyramid(Scene& scene, std::vector<int32_t>& levels) {
+inline void buildPyramid(Scene& scene, std::vector<int32_t>& levels, int32_t levelCount = kPyramidLevels) {
     const float lo[3] = {-200.0f, -50.0f, -200.0f};
     const float hi[3] = {200.0f, 200.0f, 200.0f};
     scene.world = newWorld(lo, hi, 0.0f, kFriction);
     addGround(scene.world, 0.0f, 0.0f, 0.0f);
     dgCollision* cube = dgCreateBox(scene.world, 2.0f, 2.0f, 2.0f, nullptr);
-    for (int32_t level = 0; level < kPyramidLevels; level++) {
-        const int32_t n = kPyramidLevels - level;
+    for (int32_t level = 0; level < levelCount; level++) {
+        const int32_t n = levelCount - level;
         const float first = -float(n - 1);
         for (int32_t ix = 0; ix < n; ix++) {
             for (int32_t iz = 0; iz < n; iz++) {

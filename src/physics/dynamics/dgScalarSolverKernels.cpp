@@ -170,6 +170,46 @@ void dgScalarSolverKernels::direction(dgConstraintSolver* s, int32_t rowCount, f
     });
 }
 
+void dgScalarSolverKernels::projectedSweeps(dgConstraintSolver* s, int32_t rowCount, int32_t sweeps) {
+    dgVector* const acc = s->m_accumulators;
+    const dgVector zero(0.0f, 0.0f, 0.0f, 0.0f);
+    for (int32_t slot = 0; slot < 2 * s->m_bodyCount; slot++) {
+        acc[slot] = zero;
+    }
+    const dgSolverBodyPair* const pairs = s->m_bodyPairs;
+    float* const force = s->m_force;
+    // The four accumulators of a row's two slots take f J.
+    auto add = [s, acc, pairs](int32_t i, float f) {
+        const dgSolverBodyPair pair = pairs[i];
+        const dgSolverJacobian& jacobian = s->m_jacobians[i];
+        acc[2 * pair.body0] += jacobian.linear0.scale(f);
+        acc[2 * pair.body0 + 1] += jacobian.angular0.scale(f);
+        acc[2 * pair.body1] += jacobian.linear1.scale(f);
+        acc[2 * pair.body1 + 1] += jacobian.angular1.scale(f);
+    };
+    for (int32_t i = 0; i < rowCount; i++) {
+        add(i, force[i]);
+    }
+    for (int32_t sweep = 0; sweep < sweeps; sweep++) {
+        for (int32_t i = 0; i < rowCount; i++) {
+            const dgSolverBodyPair pair = pairs[i];
+            const dgSolverJacobian& w = s->m_weightedJacobians[i];
+            const float y = w.linear0.dot(acc[2 * pair.body0]) + w.angular0.dot(acc[2 * pair.body0 + 1]) +
+                            w.linear1.dot(acc[2 * pair.body1]) + w.angular1.dot(acc[2 * pair.body1 + 1]) +
+                            s->m_regulariser[i] * force[i];
+            float lower;
+            float upper;
+            dgSolverSweepBounds(s, i, lower, upper);
+            const float next = dgSolverSweepForce(s, i, y, lower, upper);
+            const float change = next - force[i];
+            if (change != 0.0f) {
+                add(i, change);
+                force[i] = next;
+            }
+        }
+    }
+}
+
 void dgScalarSolverKernels::applyForces(dgConstraintSolver* s, int32_t rowCount) {
     forRows(rowCount, [s](int32_t i) {
         const dgSolverBodyPair pair = s->m_bodyPairs[i];

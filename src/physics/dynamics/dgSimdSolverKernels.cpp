@@ -395,6 +395,57 @@ void dgSimdSolverKernels::direction(dgConstraintSolver* s, int32_t rowCount, flo
     }
 }
 
+void dgSimdSolverKernels::projectedSweeps(dgConstraintSolver* s, int32_t rowCount, int32_t sweeps) {
+    const Masks& mask = masks();
+    dgVector* const acc = s->m_accumulators;
+    const __m128 zero = _mm_setzero_ps();
+    for (int32_t slot = 0; slot < 2 * s->m_bodyCount; slot++) {
+        store(acc[slot], zero);
+    }
+    const dgSolverBodyPair* const pairs = s->m_bodyPairs;
+    const dgSolverJacobian* const jacobians = s->m_jacobians;
+    const dgSolverJacobian* const weighted = s->m_weightedJacobians;
+    float* const force = s->m_force;
+    // The four accumulators of a row's two slots take f J.
+    auto add = [acc, jacobians, pairs](int32_t i, float f) {
+        const dgSolverBodyPair pair = pairs[i];
+        const dgSolverJacobian& jacobian = jacobians[i];
+        const __m128 f4 = _mm_set1_ps(f);
+        dgVector& l0 = acc[2 * pair.body0];
+        store(l0, accumulate(load(l0), load(jacobian.linear0), f4));
+        dgVector& a0 = acc[2 * pair.body0 + 1];
+        store(a0, accumulate(load(a0), load(jacobian.angular0), f4));
+        dgVector& l1 = acc[2 * pair.body1];
+        store(l1, accumulate(load(l1), load(jacobian.linear1), f4));
+        dgVector& a1 = acc[2 * pair.body1 + 1];
+        store(a1, accumulate(load(a1), load(jacobian.angular1), f4));
+    };
+    for (int32_t i = 0; i < rowCount; i++) {
+        add(i, force[i]);
+    }
+    for (int32_t sweep = 0; sweep < sweeps; sweep++) {
+        for (int32_t i = 0; i < rowCount; i++) {
+            const dgSolverBodyPair pair = pairs[i];
+            const dgSolverJacobian& w = weighted[i];
+            const __m128 sum = _mm_add_ps(
+                _mm_add_ps(_mm_mul_ps(load(w.linear0), load(acc[2 * pair.body0])),
+                           _mm_mul_ps(load(w.angular0), load(acc[2 * pair.body0 + 1]))),
+                _mm_add_ps(_mm_mul_ps(load(w.linear1), load(acc[2 * pair.body1])),
+                           _mm_mul_ps(load(w.angular1), load(acc[2 * pair.body1 + 1]))));
+            const float y = sumInOrder(_mm_and_ps(sum, mask.xyz)) + s->m_regulariser[i] * force[i];
+            float lower;
+            float upper;
+            dgSolverSweepBounds(s, i, lower, upper);
+            const float next = dgSolverSweepForce(s, i, y, lower, upper);
+            const float change = next - force[i];
+            if (change != 0.0f) {
+                add(i, change);
+                force[i] = next;
+            }
+        }
+    }
+}
+
 void dgSimdSolverKernels::applyForces(dgConstraintSolver* s, int32_t rowCount) {
     const Masks& mask = masks();
     for (int32_t i = 0; i < rowCount; i++) {

@@ -5,6 +5,7 @@
 // reductions may differ (the SIMD one sums four lanes, then the lanes).
 #pragma once
 
+#include <algorithm>
 #include <cfloat>
 #include <cstdint>
 
@@ -65,6 +66,13 @@ struct dgScalarSolverKernels {
     // row (-1 for none) with alpha and its bound in limitValue.
     static int32_t ratioTest(const dgConstraintSolver* solver, int32_t rowCount, float tinyStep, float& alpha,
                              float& limitValue);
+    // Projected Gauss-Seidel sweeps over rows [0, n), in row order, from the
+    // current forces: each row takes the force that zeroes its residual
+    // (through per-slot accumulators of J f kept up to date), clamped to its
+    // bounds; a friction row's bounds are its limits scaled from the normal
+    // force they were set for (m_frictionThreshold) to its normal row's
+    // force now.
+    static void projectedSweeps(dgConstraintSolver* solver, int32_t rowCount, int32_t sweeps);
     // Adds f x J of rows [0, n) to the bodies' force and torque.
     static void applyForces(dgConstraintSolver* solver, int32_t rowCount);
 };
@@ -80,8 +88,32 @@ struct dgSimdSolverKernels {
     static void direction(dgConstraintSolver* solver, int32_t rowCount, float beta);
     static int32_t ratioTest(const dgConstraintSolver* solver, int32_t rowCount, float tinyStep, float& alpha,
                              float& limitValue);
+    static void projectedSweeps(dgConstraintSolver* solver, int32_t rowCount, int32_t sweeps);
     static void applyForces(dgConstraintSolver* solver, int32_t rowCount);
 };
+
+// A row's bounds in the projected sweeps, alike in both variants: its own,
+// or for a friction row its limits scaled to its normal row's force now.
+inline void dgSolverSweepBounds(const dgConstraintSolver* s, int32_t i, float& lower, float& upper) {
+    const dgJointRowBound& bound = s->m_bounds[i];
+    lower = bound.lower;
+    upper = bound.upper;
+    if (bound.normalIndex < 0) {
+        return;
+    }
+    const int32_t place = s->m_inversePermutation[bound.normalIndex];
+    const float load = s->m_frictionThreshold[i];
+    const float normal = s->m_force[place];
+    const float scale = ((normal > 0.0f) && (load > 0.0f)) ? normal / load : 0.0f;
+    lower *= scale;
+    upper *= scale;
+}
+
+// A row's force after one projected step from its product y = (A f)_i.
+inline float dgSolverSweepForce(const dgConstraintSolver* s, int32_t i, float y, float lower, float upper) {
+    const float f = s->m_force[i] + (s->m_rightHandSide[i] - y) * s->m_invDiagonal[i];
+    return std::min(std::max(f, lower), upper);
+}
 
 // One row of the ratio test, alike in both variants: true when row i would
 // pass a bound at the current alpha, which is then cut to reach it.
