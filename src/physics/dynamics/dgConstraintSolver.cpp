@@ -577,6 +577,20 @@ void dgSolverRows<K>::dgSolverProjectedSweeps(dgConstraintSolver* solver, int32_
     if ((rowCount <= 0) || (sweeps <= 0)) {
         return;
     }
+    // Friction rows: their limits back to coefficients of the normal force
+    // they were scaled by, and their normal rows by place.
+    dgJointRowBound* const bounds = solver->m_bounds;
+    for (int32_t i = 0; i < rowCount; i++) {
+        dgJointRowBound& bound = bounds[i];
+        if (bound.normalIndex < 0) {
+            continue;
+        }
+        const float load = solver->m_frictionThreshold[i];
+        const float scale = (load > 0.0f) ? 1.0f / load : 0.0f;
+        bound.lower *= scale;
+        bound.upper *= scale;
+        bound.normalIndex = solver->m_inversePermutation[bound.normalIndex];
+    }
     K::projectedSweeps(solver, rowCount, sweeps);
     solver->m_passes += sweeps;
 }

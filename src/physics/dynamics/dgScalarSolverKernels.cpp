@@ -177,6 +177,7 @@ void dgScalarSolverKernels::projectedSweeps(dgConstraintSolver* s, int32_t rowCo
         acc[slot] = zero;
     }
     const dgSolverBodyPair* const pairs = s->m_bodyPairs;
+    const dgJointRowBound* const bounds = s->m_bounds;
     float* const force = s->m_force;
     // The four accumulators of a row's two slots take f J.
     auto add = [s, acc, pairs](int32_t i, float f) {
@@ -191,22 +192,21 @@ void dgScalarSolverKernels::projectedSweeps(dgConstraintSolver* s, int32_t rowCo
         add(i, force[i]);
     }
     for (int32_t sweep = 0; sweep < sweeps; sweep++) {
-        for (int32_t i = 0; i < rowCount; i++) {
+        dgSolverSweepOrder(rowCount, [&](int32_t i) {
             const dgSolverBodyPair pair = pairs[i];
             const dgSolverJacobian& w = s->m_weightedJacobians[i];
+            const float f = force[i];
             const float y = w.linear0.dot(acc[2 * pair.body0]) + w.angular0.dot(acc[2 * pair.body0 + 1]) +
                             w.linear1.dot(acc[2 * pair.body1]) + w.angular1.dot(acc[2 * pair.body1 + 1]) +
-                            s->m_regulariser[i] * force[i];
-            float lower;
-            float upper;
-            dgSolverSweepBounds(s, i, lower, upper);
-            const float next = dgSolverSweepForce(s, i, y, lower, upper);
-            const float change = next - force[i];
-            if (change != 0.0f) {
-                add(i, change);
-                force[i] = next;
-            }
-        }
+                            s->m_regulariser[i] * f;
+            const dgJointRowBound& bound = bounds[i];
+            const float scale = dgSolverSweepScale(force, bound);
+            const float next =
+                std::min(std::max(f + (s->m_rightHandSide[i] - y) * s->m_invDiagonal[i], bound.lower * scale),
+                         bound.upper * scale);
+            force[i] = next;
+            add(i, next - f);
+        });
     }
 }
 

@@ -396,7 +396,7 @@ void dgSimdSolverKernels::direction(dgConstraintSolver* s, int32_t rowCount, flo
 }
 
 void dgSimdSolverKernels::projectedSweeps(dgConstraintSolver* s, int32_t rowCount, int32_t sweeps) {
-    const Masks& mask = masks();
+    const __m128 xyz = masks().xyz;
     dgVector* const acc = s->m_accumulators;
     const __m128 zero = _mm_setzero_ps();
     for (int32_t slot = 0; slot < 2 * s->m_bodyCount; slot++) {
@@ -405,6 +405,10 @@ void dgSimdSolverKernels::projectedSweeps(dgConstraintSolver* s, int32_t rowCoun
     const dgSolverBodyPair* const pairs = s->m_bodyPairs;
     const dgSolverJacobian* const jacobians = s->m_jacobians;
     const dgSolverJacobian* const weighted = s->m_weightedJacobians;
+    const dgJointRowBound* const bounds = s->m_bounds;
+    const float* const rightHandSide = s->m_rightHandSide;
+    const float* const invDiagonal = s->m_invDiagonal;
+    const float* const regulariser = s->m_regulariser;
     float* const force = s->m_force;
     // The four accumulators of a row's two slots take f J.
     auto add = [acc, jacobians, pairs](int32_t i, float f) {
@@ -423,8 +427,11 @@ void dgSimdSolverKernels::projectedSweeps(dgConstraintSolver* s, int32_t rowCoun
     for (int32_t i = 0; i < rowCount; i++) {
         add(i, force[i]);
     }
+    // Without branches on the data: whether a row moves, or is a friction
+    // row, is a coin toss to a branch predictor. A row that keeps its force
+    // adds zero.
     for (int32_t sweep = 0; sweep < sweeps; sweep++) {
-        for (int32_t i = 0; i < rowCount; i++) {
+        dgSolverSweepOrder(rowCount, [&](int32_t i) {
             const dgSolverBodyPair pair = pairs[i];
             const dgSolverJacobian& w = weighted[i];
             const __m128 sum = _mm_add_ps(
@@ -432,17 +439,15 @@ void dgSimdSolverKernels::projectedSweeps(dgConstraintSolver* s, int32_t rowCoun
                            _mm_mul_ps(load(w.angular0), load(acc[2 * pair.body0 + 1]))),
                 _mm_add_ps(_mm_mul_ps(load(w.linear1), load(acc[2 * pair.body1])),
                            _mm_mul_ps(load(w.angular1), load(acc[2 * pair.body1 + 1]))));
-            const float y = sumInOrder(_mm_and_ps(sum, mask.xyz)) + s->m_regulariser[i] * force[i];
-            float lower;
-            float upper;
-            dgSolverSweepBounds(s, i, lower, upper);
-            const float next = dgSolverSweepForce(s, i, y, lower, upper);
-            const float change = next - force[i];
-            if (change != 0.0f) {
-                add(i, change);
-                force[i] = next;
-            }
-        }
+            const float f = force[i];
+            const float y = sumInOrder(_mm_and_ps(sum, xyz)) + regulariser[i] * f;
+            const dgJointRowBound& bound = bounds[i];
+            const float scale = dgSolverSweepScale(force, bound);
+            const float next = std::min(std::max(f + (rightHandSide[i] - y) * invDiagonal[i], bound.lower * scale),
+                                        bound.upper * scale);
+            force[i] = next;
+            add(i, next - f);
+        });
     }
 }
 

@@ -92,27 +92,27 @@ struct dgSimdSolverKernels {
     static void applyForces(dgConstraintSolver* solver, int32_t rowCount);
 };
 
-// A row's bounds in the projected sweeps, alike in both variants: its own,
-// or for a friction row its limits scaled to its normal row's force now.
-inline void dgSolverSweepBounds(const dgConstraintSolver* s, int32_t i, float& lower, float& upper) {
-    const dgJointRowBound& bound = s->m_bounds[i];
-    lower = bound.lower;
-    upper = bound.upper;
-    if (bound.normalIndex < 0) {
-        return;
-    }
-    const int32_t place = s->m_inversePermutation[bound.normalIndex];
-    const float load = s->m_frictionThreshold[i];
-    const float normal = s->m_force[place];
-    const float scale = ((normal > 0.0f) && (load > 0.0f)) ? normal / load : 0.0f;
-    lower *= scale;
-    upper *= scale;
+// What a row's bounds are multiplied by in the projected sweeps, alike in
+// both variants: 1, or for a friction row (whose bounds the sweeps' set-up
+// made coefficients and whose normal index the normal row's place) the
+// normal row's force now.
+inline float dgSolverSweepScale(const float* force, const dgJointRowBound& bound) {
+    const float normal = std::max(force[std::max(bound.normalIndex, 0)], 0.0f);
+    return (bound.normalIndex >= 0) ? normal : 1.0f;
 }
 
-// A row's force after one projected step from its product y = (A f)_i.
-inline float dgSolverSweepForce(const dgConstraintSolver* s, int32_t i, float y, float lower, float upper) {
-    const float f = s->m_force[i] + (s->m_rightHandSide[i] - y) * s->m_invDiagonal[i];
-    return std::min(std::max(f, lower), upper);
+// The order of the projected sweeps, alike in both variants: row k of each
+// quarter of the rows in turn. Rows next to each other mostly belong to one
+// joint and share its bodies, so each waits for the one before; rows a
+// quarter apart seldom do, and the processor works on four at once.
+template <class F>
+inline void dgSolverSweepOrder(int32_t rowCount, F&& f) {
+    const int32_t quarter = (rowCount + 3) / 4;
+    for (int32_t k = 0; k < quarter; k++) {
+        for (int32_t i = k; i < rowCount; i += quarter) {
+            f(i);
+        }
+    }
 }
 
 // One row of the ratio test, alike in both variants: true when row i would
