@@ -11,8 +11,8 @@
 // island. Each island's solve therefore has a budget of passes (a pass is
 // one product with A, or one projected sweep, over the rows solved):
 // dgSolverPassBudget(rows) = 64 + 40 sqrt(rows), but at most 2^21 / rows
-// (about two million row products, a few milliseconds), and never fewer
-// than 24. An island the conjugate gradient finishes within the budget less
+// (about two million row products; a projected sweep costs a few products),
+// and never fewer than 24. An island the conjugate gradient finishes within the budget less
 // the sweeps reserved below is solved exactly as without a budget; every
 // island of the game and of the scene benchmark's convex scenes (S4, S10,
 // S11) is. When the conjugate gradient reaches its share it stops where it
