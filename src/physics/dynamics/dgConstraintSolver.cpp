@@ -1,6 +1,7 @@
 #include "dgConstraintSolver.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -585,8 +586,10 @@ void dgSolverRows<K>::dgSolverProjectedSweeps(dgConstraintSolver* solver, int32_
         if (bound.normalIndex < 0) {
             continue;
         }
+        // Below FLT_MIN the reciprocal can overflow, and an infinite
+        // coefficient times a zero normal force would be NaN limits.
         const float load = solver->m_frictionThreshold[i];
-        const float scale = (load > 0.0f) ? 1.0f / load : 0.0f;
+        const float scale = (load >= FLT_MIN) ? 1.0f / load : 0.0f;
         bound.lower *= scale;
         bound.upper *= scale;
         bound.normalIndex = solver->m_inversePermutation[bound.normalIndex];
