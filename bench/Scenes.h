@@ -144,23 +144,24 @@ inline void buildStacks(Scene& scene, int32_t side, int32_t height, float ox, fl
 // ---- S2 falling pile ----
 // 8 x 8 x 47 cubes of 2 m edge and mass 2 on a 3 m pitch; layer k is moved by
 // -0.35 k m in x and in z (each layer 0.35 m short of the one below) and
-// centred at height 2 + 3 k. 600 steps, freezing on, and again off.
+// centred at height 2 + 3 k. 600 steps, freezing on, and again off. The
+// tests build smaller piles the same way.
 
 constexpr int32_t kPileSide = 8;
 constexpr int32_t kPileLayers = 47;
 constexpr int32_t kPileSteps = 600;
 
-inline void buildPile(Scene& scene, bool freezing) {
+inline void buildPile(Scene& scene, bool freezing, int32_t side = kPileSide, int32_t layers = kPileLayers) {
     const float lo[3] = {-250.0f, -50.0f, -250.0f};
     const float hi[3] = {250.0f, 250.0f, 250.0f};
     scene.world = newWorld(lo, hi, 0.0f, kFriction);
     addGround(scene.world, 0.0f, 0.0f, 0.0f);
     dgCollision* cube = dgCreateBox(scene.world, 2.0f, 2.0f, 2.0f, nullptr);
-    const float first = -1.5f * float(kPileSide - 1);
-    for (int32_t k = 0; k < kPileLayers; k++) {
+    const float first = -1.5f * float(side - 1);
+    for (int32_t k = 0; k < layers; k++) {
         const float shift = -0.35f * float(k);
-        for (int32_t ix = 0; ix < kPileSide; ix++) {
-            for (int32_t iz = 0; iz < kPileSide; iz++) {
+        for (int32_t ix = 0; ix < side; ix++) {
+            for (int32_t iz = 0; iz < side; iz++) {
                 dgBody* body = addBody(scene.world, cube, 2.0f, first + 3.0f * float(ix) + shift,
                                        2.0f + 3.0f * float(k), first + 3.0f * float(iz) + shift);
                 dgBodySetAutoFreeze(body, freezing ? 1 : 0);
@@ -175,7 +176,7 @@ inline void buildPile(Scene& scene, bool freezing) {
 // 15 levels of 2 m cubes of mass 1: level i a square of (15 - i)^2 cubes on a
 // 2 m pitch centred on the y axis (so odd levels sit half a cube off the even
 // ones), centre at 1 + 2.5 i (0.5 m gaps). Freezing off. 500 steps. Rest
-// height of level i: 1 + 2 i.
+// height of level i: 1 + 2 i. The tests build smaller ones the same way.
 
 constexpr int32_t kPyramidLevels = 15;
 constexpr int32_t kPyramidSteps = 500;
@@ -185,14 +186,14 @@ inline float pyramidRestHeight(int32_t level) {
 }
 
 // Level of each body in scene.bodies order.
-inline void buildPyramid(Scene& scene, std::vector<int32_t>& levels) {
+inline void buildPyramid(Scene& scene, std::vector<int32_t>& levels, int32_t levelCount = kPyramidLevels) {
     const float lo[3] = {-200.0f, -50.0f, -200.0f};
     const float hi[3] = {200.0f, 200.0f, 200.0f};
     scene.world = newWorld(lo, hi, 0.0f, kFriction);
     addGround(scene.world, 0.0f, 0.0f, 0.0f);
     dgCollision* cube = dgCreateBox(scene.world, 2.0f, 2.0f, 2.0f, nullptr);
-    for (int32_t level = 0; level < kPyramidLevels; level++) {
-        const int32_t n = kPyramidLevels - level;
+    for (int32_t level = 0; level < levelCount; level++) {
+        const int32_t n = levelCount - level;
         const float first = -float(n - 1);
         for (int32_t ix = 0; ix < n; ix++) {
             for (int32_t iz = 0; iz < n; iz++) {
@@ -248,8 +249,9 @@ dgCollision* buildGridTree(dgWorld* world, int32_t cells, float spacing, float o
     return tree;
 }
 
-// simd: the solver mode given to dgWorldSetSimdMode (S10 compares them).
-inline void buildLattice(Scene& scene, int32_t simd) {
+// simd: the solver mode given to dgWorldSetSimdMode (S10 compares them);
+// side: the lattice's bodies along x and z (the tests use smaller ones).
+inline void buildLattice(Scene& scene, int32_t simd, int32_t side = kLatticeSide) {
     const float lo[3] = {-50.0f, -50.0f, -50.0f};
     const float hi[3] = {350.0f, 100.0f, 350.0f};
     scene.world = newWorld(lo, hi, 0.6f, kFriction);
@@ -269,11 +271,11 @@ inline void buildLattice(Scene& scene, int32_t simd) {
         dgCreateConvexHull(scene.world, 5, &hullPoints[0][0], int32_t(3 * sizeof(float)), nullptr),
     };
     int32_t serial = 0;
-    for (int32_t ix = 0; ix < kLatticeSide; ix++) {
+    for (int32_t ix = 0; ix < side; ix++) {
         for (int32_t k = 0; k < kLatticeLayers; k++) {
-            for (int32_t iz = 0; iz < kLatticeSide; iz++) {
-                const float x = kTerrainCentre + kLatticePitch * float(ix - kLatticeSide / 2);
-                const float z = kTerrainCentre + kLatticePitch * float(iz - kLatticeSide / 2);
+            for (int32_t iz = 0; iz < side; iz++) {
+                const float x = kTerrainCentre + kLatticePitch * float(ix - side / 2);
+                const float z = kTerrainCentre + kLatticePitch * float(iz - side / 2);
                 scene.bodies.push_back(
                     addBody(scene.world, shapes[serial % 4], 1.0f, x, 15.0f + 2.0f * float(k), z));
                 serial++;

@@ -3,9 +3,18 @@
 // after the first (each run's, and the minimum of each over the runs) and the
 // scene's quality figures, which must repeat exactly from run to run.
 //
-// Usage: tarnwell_scenes [--scenes S1,S4,...] [--max-steps N] [--runs N] [--quick]
+// Step times are the thread's CPU time, so that other work on a shared
+// machine does not count in them; each scene also prints the wall time it
+// took in all.
+//
+// Usage: tarnwell_scenes [--scenes S1,S4,...] [--max-steps N] [--runs N] [--quick] [--single-stack]
 //   --max-steps caps every scene's step count (default: the definitions);
-//   --quick runs S1 as its quick form, one 10-high stack.
+//   --runs sets the runs of each scene (default 3);
+//   --quick runs each scene once (the full definitions; all of them take
+//   under three minutes);
+//   --single-stack runs S1 as its quick form, one 10-high stack.
+
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -33,7 +42,7 @@ struct Options {
     std::vector<std::string> scenes;
     int32_t maxSteps = 0x7fffffff;
     int32_t runs = 3;
-    bool quick = false;
+    bool singleStack = false;
 
     bool wants(const char* name) const {
         return scenes.empty() || (std::find(scenes.begin(), scenes.end(), name) != scenes.end());
@@ -46,11 +55,17 @@ void printStats(const char* label, const StepStats& s) {
                 s.max);
 }
 
-// One update of 1/60 s, timed.
+double threadMilliseconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return 1.0e3 * double(t.tv_sec) + 1.0e-6 * double(t.tv_nsec);
+}
+
+// One update of 1/60 s, timed in the thread's CPU time.
 double timedUpdate(dgWorld* world) {
-    const auto start = std::chrono::steady_clock::now();
+    const double start = threadMilliseconds();
     dgWorldUpdate(world, kTimeStep);
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return threadMilliseconds() - start;
 }
 
 // Runs a scene `runs` times: run(times) builds it, steps it (appending each
@@ -59,6 +74,8 @@ double timedUpdate(dgWorld* world) {
 void runScene(const char* title, int32_t runs, const std::function<std::string(std::vector<double>&)>& run) {
     std::printf("%s\n", title);
     std::fflush(stdout);
+    const auto started = std::chrono::steady_clock::now();
+    const double startedCpu = threadMilliseconds();
     StepStats best;
     std::string firstQuality;
     bool same = true;
@@ -79,7 +96,10 @@ void runScene(const char* title, int32_t runs, const std::function<std::string(s
     }
     printStats("minimum", best);
     std::printf("%s", firstQuality.c_str());
-    std::printf("  quality identical over %d runs: %s\n\n", int(runs), same ? "yes" : "NO");
+    std::printf("  quality identical over %d runs: %s\n", int(runs), same ? "yes" : "NO");
+    std::printf("  scene time %.1f s wall, %.1f s CPU (building included)\n\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+                1.0e-3 * (threadMilliseconds() - startedCpu));
     std::fflush(stdout);
 }
 
@@ -93,6 +113,22 @@ std::string format(const char* fmt, ...) {
     return buffer;
 }
 
+// FNV-1a over the bytes of every body's matrix: equal end hashes say that
+// two builds or runs of a scene went bit for bit alike.
+uint32_t hashMatrices(const Scene& scene) {
+    uint32_t hash = 2166136261u;
+    for (dgBody* body : scene.bodies) {
+        float matrix[16];
+        dgBodyGetMatrix(body, matrix);
+        unsigned char bytes[sizeof(matrix)];
+        std::memcpy(bytes, matrix, sizeof(matrix));
+        for (unsigned char c : bytes) {
+            hash = (hash ^ c) * 16777619u;
+        }
+    }
+    return hash;
+}
+
 // ---- S1 and S9 ----
 
 struct StackFigures {
@@ -102,6 +138,7 @@ struct StackFigures {
     double maxDrift = 0.0;
     double rmsSpeed = 0.0;        // over the last 60 steps
     std::vector<float> relative;  // settled positions less the scene's base
+    uint32_t hash = 0;            // of every matrix at the end
 };
 
 StackFigures runStacks(int32_t side, float ox, float oy, float oz, int32_t steps,
@@ -150,22 +187,23 @@ StackFigures runStacks(int32_t side, float ox, float oy, float oz, int32_t steps
     }
     figures.meanDrift /= double(scene.bodies.size());
     figures.rmsSpeed = speedSamples ? std::sqrt(speedSquares / double(speedSamples)) : 0.0;
+    figures.hash = hashMatrices(scene);
     return figures;
 }
 
 std::string stackQuality(const StackFigures& f, size_t cubes) {
     return format(
         "  cubes within 0.1 m of start %d / %zu, fallen %d, horizontal drift mean %.6f max %.6f m, "
-        "RMS speed last 60 steps %.6f m/s\n",
-        int(f.within), cubes, int(f.fallen), f.meanDrift, f.maxDrift, f.rmsSpeed);
+        "RMS speed last 60 steps %.6f m/s, end hash %08x\n",
+        int(f.within), cubes, int(f.fallen), f.meanDrift, f.maxDrift, f.rmsSpeed, f.hash);
 }
 
 void sceneS1(const Options& o) {
-    const int32_t side = o.quick ? 1 : kStacksSide;
+    const int32_t side = o.singleStack ? 1 : kStacksSide;
     const int32_t steps = o.steps(kStacksSteps);
     const std::string title =
         format("S1 resting stacks: %d x %d stacks of %d, %d steps%s", int(side), int(side), int(kStackHeight),
-               int(steps), o.quick ? " (quick form)" : "");
+               int(steps), o.singleStack ? " (quick form)" : "");
     runScene(title.c_str(), o.runs, [&](std::vector<double>& times) {
         const StackFigures f = runStacks(side, 0.0f, 0.0f, 0.0f, steps, times);
         return stackQuality(f, size_t(side * side * kStackHeight));
@@ -236,7 +274,8 @@ void sceneS2(const Options& o) {
                 below += (p[1] < 0.0f) ? 1 : 0;
                 frozenCount += frozen[b];
             }
-            return format("  cubes below the ground %d, frozen %d\n", int(below), int(frozenCount));
+            return format("  cubes below the ground %d, frozen %d, end hash %08x\n", int(below), int(frozenCount),
+                          hashMatrices(scene));
         });
     }
 }
@@ -259,27 +298,12 @@ void sceneS3(const Options& o) {
             position(scene.bodies[b], p);
             sunk += (p[1] < pyramidRestHeight(levels[b]) - 0.5f) ? 1 : 0;
         }
-        return format("  cubes more than 0.5 m below their rest height %d / %zu\n", int(sunk),
-                      scene.bodies.size());
+        return format("  cubes more than 0.5 m below their rest height %d / %zu, end hash %08x\n", int(sunk),
+                      scene.bodies.size(), hashMatrices(scene));
     });
 }
 
 // ---- S4 and S10 ----
-
-// FNV-1a over the bytes of every body's matrix.
-uint32_t hashMatrices(const Scene& scene) {
-    uint32_t hash = 2166136261u;
-    for (dgBody* body : scene.bodies) {
-        float matrix[16];
-        dgBodyGetMatrix(body, matrix);
-        unsigned char bytes[sizeof(matrix)];
-        std::memcpy(bytes, matrix, sizeof(matrix));
-        for (unsigned char c : bytes) {
-            hash = (hash ^ c) * 16777619u;
-        }
-    }
-    return hash;
-}
 
 struct LatticeRun {
     int32_t fellThrough = 0;
@@ -314,7 +338,8 @@ void sceneS4(const Options& o) {
                                      int(kLatticeSide * kLatticeLayers * kLatticeSide), int(steps));
     runScene(title.c_str(), o.runs, [&](std::vector<double>& times) {
         const LatticeRun run = runLattice(1, steps, times);
-        return format("  bodies below the terrain's lowest point (fell through) %d\n", int(run.fellThrough));
+        return format("  bodies below the terrain's lowest point (fell through) %d, end hash %08x\n",
+                      int(run.fellThrough), run.hashes.back());
     });
 }
 
@@ -561,10 +586,10 @@ void sceneS11(const Options& o) {
         return format(
             "  callbacks per step: begin mean %.3f max %llu, process mean %.3f max %llu, end mean %.3f "
             "max %llu; steps with contact points %d\n"
-            "  lowest ship centre over the floor at the end %.3f m (half height 1.5)\n",
+            "  lowest ship centre over the floor at the end %.3f m (half height 1.5), end hash %08x\n",
             double(counts.begin) / n, (unsigned long long)maxBegin, double(counts.process) / n,
             (unsigned long long)maxProcess, double(counts.end) / n, (unsigned long long)maxEnd,
-            int(stepsWithContacts), double(lowestClearance));
+            int(stepsWithContacts), double(lowestClearance), hashMatrices(scene));
     });
     std::printf("  (frame budget of the game: 20 ms a step)\n\n");
 }
@@ -592,7 +617,8 @@ std::string compiler() {
 }
 
 int usage(const char* program) {
-    std::fprintf(stderr, "usage: %s [--scenes S1,S2,...] [--max-steps N] [--runs N] [--quick]\n", program);
+    std::fprintf(stderr, "usage: %s [--scenes S1,S2,...] [--max-steps N] [--runs N] [--quick] [--single-stack]\n",
+                 program);
     return 2;
 }
 
@@ -618,13 +644,15 @@ int main(int argc, char** argv) {
         } else if ((arg == "--runs") && (i + 1 < argc)) {
             o.runs = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--quick") {
-            o.quick = true;
+            o.runs = 1;
+        } else if (arg == "--single-stack") {
+            o.singleStack = true;
         } else {
             return usage(argv[0]);
         }
     }
     std::printf(
-        "CPU: %s\ncompiler: %s\none thread, updates of 1/60 s; times in ms per step after the first\n\n",
+        "CPU: %s\ncompiler: %s\none thread, updates of 1/60 s; times in the thread's CPU ms per step after the first\n\n",
         cpuModel().c_str(), compiler().c_str());
     const struct {
         const char* name;
@@ -632,10 +660,15 @@ int main(int argc, char** argv) {
     } all[] = {{"S1", sceneS1}, {"S2", sceneS2},   {"S3", sceneS3},  {"S4", sceneS4},
                {"S5", sceneS5}, {"S6", sceneS6},   {"S7", sceneS7},  {"S8", sceneS8},
                {"S9", sceneS9}, {"S10", sceneS10}, {"S11", sceneS11}};
+    const auto started = std::chrono::steady_clock::now();
+    const double startedCpu = threadMilliseconds();
     for (const auto& scene : all) {
         if (o.wants(scene.name)) {
             scene.run(o);
         }
     }
+    std::printf("all scenes: %.1f s wall, %.1f s CPU\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+                1.0e-3 * (threadMilliseconds() - startedCpu));
     return 0;
 }

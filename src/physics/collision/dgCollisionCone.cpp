@@ -87,10 +87,9 @@ dgVector dgCollisionCone::supportVertex(const dgVector& direction) const {
     }
     // Azimuth about x from +z toward +y, snapped down to the grid; the other
     // candidate is one step up.
-    const float step = m_angleStep.m_step;
-    const float azimuth = std::floor(std::atan2(direction.y, direction.z) * m_angleStep.m_invStep) * step;
-    const float sin0 = std::sin(azimuth);
-    const float cos0 = std::cos(azimuth);
+    float sin0;
+    float cos0;
+    m_angleStep.cellSinCos(m_angleStep.snappedCell(std::atan2(direction.y, direction.z)), sin0, cos0);
     const float sin1 = sin0 * m_angleStep.m_cos + cos0 * m_angleStep.m_sin;
     const float cos1 = cos0 * m_angleStep.m_cos - sin0 * m_angleStep.m_sin;
     const float y0 = m_radius * sin0;

@@ -10,6 +10,7 @@
 #include "dgCollisionSphere.h"
 #include "dgDynamicsServices.h"
 #include "dgMinkowskiSolver.h"
+#include "dgSeparationTests.h"
 
 namespace {
 
@@ -173,7 +174,14 @@ int32_t dgBoxSphereContacts(dgBody* boxBody, dgBody* sphereBody, dgContactPoint*
 }
 
 int32_t dgConvexConvexContacts(dgBody* body0, dgBody* body1, dgContactPoint* contacts, int32_t maxCount) {
-    if (!contacts || (maxCount < 1) || !contactShape(body0) || !contactShape(body1)) {
+    const dgConvexCollision* shape0 = contactShape(body0);
+    const dgConvexCollision* shape1 = contactShape(body1);
+    if (!contacts || (maxCount < 1) || !shape0 || !shape1) {
+        return 0;
+    }
+    // Most pairs whose boxes overlap are apart along the line through their
+    // centres: no search needed to find them apart.
+    if (dgConvexPairApart(*shape0, body0->m_collisionMatrix, *shape1, body1->m_collisionMatrix)) {
         return 0;
     }
     dgMinkowskiSolver solver(body0, body1);

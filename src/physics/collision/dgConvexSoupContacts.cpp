@@ -12,6 +12,7 @@
 #include "dgDynamicsServices.h"
 #include "dgIntersections.h"
 #include "dgMinkowskiSolver.h"
+#include "dgSeparationTests.h"
 
 namespace {
 
@@ -373,7 +374,12 @@ int32_t generalContacts(const dgSoupPair& pair, dgContactPoint* contacts, int32_
         if (!pair.m_face->quickTest(*pair.m_convex, solver.m_matrix)) {
             continue;
         }
-        int32_t k = solver.calcContacts(contacts + n, attribute, remaining);
+        // A face the convex clears along its normal can give no contact.
+        int32_t k = 0;
+        if (!dgConvexAboveFace(*pair.m_convex, pair.m_placement, pair.m_face->getStoredVertices(),
+                               pair.m_face->getStoredCount(), pair.m_face->getFaceNormal())) {
+            k = solver.calcContacts(contacts + n, attribute, remaining);
+        }
         DG_ASSERT(k <= remaining);
         if (k > 0) {
             const dgVector& faceNormal = pair.m_face->getFaceNormal();

@@ -3,21 +3,41 @@
 #include <cmath>
 
 #include "dgEdgeMesh.h"
+#include "dgMemory.h"
 
-dgAngleStep::dgAngleStep(float radius) {
+dgAngleStep::dgAngleStep(float radius) : m_table(nullptr), m_tableHalf(0) {
     m_step = dgCalcAngleStep(radius);
     m_invStep = 1.0f / m_step;
     m_cos = std::cos(m_step);
     m_sin = std::sin(m_step);
+    // atan2 and asin stay within [-pi, pi]; two cells spare cover the
+    // rounding of the angle times the inverse step.
+    const int32_t half = int32_t(std::ceil(3.14159265f * m_invStep)) + 2;
+    m_table = static_cast<float*>(dgMalloc(size_t(2 * (2 * half + 1)) * sizeof(float)));
+    if (!m_table) {
+        return;
+    }
+    m_tableHalf = half;
+    for (int32_t k = -half; k <= half; k++) {
+        // The expression the snapped angle is made by: a whole float times
+        // the step.
+        const float angle = float(k) * m_step;
+        m_table[2 * (k + half)] = std::sin(angle);
+        m_table[2 * (k + half) + 1] = std::cos(angle);
+    }
+}
+
+dgAngleStep::~dgAngleStep() {
+    dgFree(m_table);
 }
 
 void dgAngleStep::gridCell(const dgVector& direction, float sinElevation, dgVector* corners) const {
-    const float azimuth = std::floor(std::atan2(direction.y, direction.z) * m_invStep) * m_step;
-    const float elevation = std::floor(std::asin(sinElevation) * m_invStep) * m_step;
-    const float sinA0 = std::sin(azimuth);
-    const float cosA0 = std::cos(azimuth);
-    const float sinB0 = std::sin(elevation);
-    const float cosB0 = std::cos(elevation);
+    float sinA0;
+    float cosA0;
+    float sinB0;
+    float cosB0;
+    cellSinCos(snappedCell(std::atan2(direction.y, direction.z)), sinA0, cosA0);
+    cellSinCos(snappedCell(std::asin(sinElevation)), sinB0, cosB0);
     const float sinA1 = sinA0 * m_cos + cosA0 * m_sin;
     const float cosA1 = cosA0 * m_cos - sinA0 * m_sin;
     const float sinB1 = sinB0 * m_cos + cosB0 * m_sin;

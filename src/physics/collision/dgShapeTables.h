@@ -16,6 +16,7 @@
 // the physics engine.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <new>
 #include <type_traits>
@@ -85,20 +86,52 @@ private:
 // (dgCalcAngleStep(r), radians), its inverse, its cosine and its sine. Angles
 // one step apart are reached by the angle-addition formulas with the cosine
 // and sine, without further trigonometric calls.
+//
+// The support functions snap a direction's angles down to whole steps, so
+// they only ever take the sine and cosine of k x step for integer k: a table
+// of those, made with the same float expressions, gives the same values
+// without the trigonometric calls. It is owned (one dgMalloc block of the
+// object's own) and covers every k a snapped angle in [-pi, pi] can have.
 struct dgAngleStep {
     float m_step;
     float m_invStep;
     float m_cos;
     float m_sin;
 
-    dgAngleStep() = default;
+    dgAngleStep() : m_step(0.0f), m_invStep(0.0f), m_cos(1.0f), m_sin(0.0f), m_table(nullptr), m_tableHalf(0) {}
     explicit dgAngleStep(float radius);
+    ~dgAngleStep();
+    dgAngleStep(const dgAngleStep&) = delete;
+    dgAngleStep& operator=(const dgAngleStep&) = delete;
+
+    // The whole number of steps an angle (radians) is snapped down to.
+    float snappedCell(float angle) const { return std::floor(angle * m_invStep); }
+    // Sine and cosine of cell x step for a cell from snappedCell: from the
+    // table, or (a cell outside it, NaN, or no table) computed, alike to the
+    // bit either way.
+    void cellSinCos(float cell, float& sine, float& cosine) const {
+        if ((cell >= -float(m_tableHalf)) && (cell <= float(m_tableHalf)) && m_table) {
+            const float* entry = m_table + 2 * (int32_t(cell) + m_tableHalf);
+            sine = entry[0];
+            cosine = entry[1];
+            return;
+        }
+        const float angle = cell * m_step;
+        sine = std::sin(angle);
+        cosine = std::cos(angle);
+    }
 
     // The four unit directions (w = 0) at the corners of the grid cell that
     // holds a direction: azimuth about x from +z toward +y (from direction's
     // y and z), elevation toward +x (asin of sinElevation), both snapped down
     // to the grid; the cell's other corners are one step up.
     void gridCell(const dgVector& direction, float sinElevation, dgVector* corners) const;
+
+private:
+    // Sine and cosine of k x step for k = -m_tableHalf .. m_tableHalf, in
+    // pairs; null when the block could not be had.
+    float* m_table;
+    int32_t m_tableHalf;
 };
 
 // Edge table of a tube of `rings` rings of ringPoints vertices each (vertex

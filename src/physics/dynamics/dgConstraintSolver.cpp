@@ -1,6 +1,7 @@
 #include "dgConstraintSolver.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -121,6 +122,8 @@ dgConstraintSolver* dgConstraintSolverCreate() {
     // rotation from its constructor.
     dgConstraintSolver* const s = new (storage) dgConstraintSolver();
     s->m_frictionScale = 0.25f;
+    // Operations called outside a solve are not budgeted.
+    s->m_passBudget = INT32_MAX;
     if (!moveArrays(s, dgConstraintSolver::kDefaultSlots, dgConstraintSolver::kDefaultRows,
                     dgConstraintSolver::kDefaultRows)) {
         s->~dgConstraintSolver();
@@ -211,14 +214,43 @@ namespace {
 constexpr float kSkipResidual = 0.0001f;
 constexpr float kFreeResidual = 0.1f;
 constexpr float kAtBound = 1.0e-5f;
-constexpr float kTinyDirection = 1.0e-16f;
 constexpr float kTinyCurvature = 1.0e-16f;
 constexpr float kTinyRho = 1.0e-17f;
 constexpr float kTinyStep = 1.0e-8f;
 // Passes of the final check that puts rows back into the free set.
 constexpr int32_t kReadmitPasses = 8;
+// The pass budget (see the header): 64 + 40 sqrt(rows), at most this many
+// row products, at least 24 passes, of which up to 16 go to the sweeps.
+constexpr double kBudgetBase = 64.0;
+constexpr double kBudgetPerRoot = 40.0;
+constexpr double kBudgetWork = double(1 << 21);
+constexpr int32_t kMinBudget = 24;
+constexpr int32_t kReservedSweeps = 16;
+
+// Takes one pass of the island's budget for the conjugate gradient and the
+// products around it; false, marking the solve over budget, once they have
+// had their share.
+bool takePass(dgConstraintSolver* solver) {
+    const int32_t share = solver->m_passBudget - dgSolverReservedSweeps(solver->m_passBudget);
+    if (solver->m_overBudget || (solver->m_passes >= share)) {
+        solver->m_overBudget = true;
+        return false;
+    }
+    solver->m_passes++;
+    return true;
+}
 
 }  // namespace
+
+int32_t dgSolverPassBudget(int32_t rows) {
+    const double n = double(std::max(rows, 1));
+    const double budget = std::min(kBudgetBase + kBudgetPerRoot * std::sqrt(n), kBudgetWork / n);
+    return std::max(int32_t(budget), kMinBudget);
+}
+
+int32_t dgSolverReservedSweeps(int32_t budget) {
+    return std::min(kReservedSweeps, budget / 2);
+}
 
 template <class K>
 void dgSolverRows<K>::dgSolverSetupRows(dgConstraintSolver* solver, int32_t rowCount, int32_t bodyCount) {
@@ -324,39 +356,19 @@ int32_t dgSolverRows<K>::dgSolverConjugateGradient(dgConstraintSolver* solver, i
         if (--guard < 0) {
             break;
         }
-        const float* const direction = solver->m_direction;
-        float* const force = solver->m_force;
-        const dgJointRowBound* const bounds = solver->m_bounds;
-
-        K::multiply(solver, n, solver->m_direction, solver->m_product);
-        const float curvature = K::dot(n, solver->m_direction, solver->m_product);
-        float alpha = rho / ((curvature < kTinyCurvature) ? kTinyCurvature : curvature);
-
-        int32_t limiting = -1;
-        float limitValue = 0.0f;
-        for (int32_t i = 0; i < n; i++) {
-            // Both tests are worked out and joined without branching: the
-            // sign of a direction is a coin toss to a branch predictor, and
-            // a row seldom reaches a bound.
-            const float p = direction[i];
-            const float reached = force[i] + alpha * p;
-            const bool atLower = (p < -kTinyDirection) & (reached <= bounds[i].lower);
-            const bool atUpper = (p > kTinyDirection) & (reached >= bounds[i].upper);
-            if (!(atLower | atUpper)) {
-                continue;
-            }
-            limitValue = atLower ? bounds[i].lower : bounds[i].upper;
-            alpha = (limitValue - force[i]) / p;
-            limiting = i;
-            if (alpha < kTinyStep) {
-                break;
-            }
+        if (!takePass(solver)) {
+            break;
         }
+        float* const force = solver->m_force;
+        const float curvature = K::multiply(solver, n, solver->m_direction, solver->m_product);
+        float alpha = rho / ((curvature < kTinyCurvature) ? kTinyCurvature : curvature);
+        float limitValue = 0.0f;
+        const int32_t limiting = K::ratioTest(solver, n, kTinyStep, alpha, limitValue);
 
         if (limiting < 0) {
-            largest = K::step(solver, n, alpha);
+            float rhoNext = 0.0f;
+            largest = K::step(solver, n, alpha, rhoNext);
             if (largest > kFreeResidual) {
-                const float rhoNext = K::rho(solver, n);
                 const float beta = rhoNext / ((rho < kTinyRho) ? kTinyRho : rho);
                 K::direction(solver, n, beta);
                 rho = rhoNext;
@@ -373,8 +385,7 @@ int32_t dgSolverRows<K>::dgSolverConjugateGradient(dgConstraintSolver* solver, i
             force[limiting] = limitValue;
             n--;
             dgSolverSwapRows(solver, limiting, n);
-            K::step(solver, n, alpha);
-            rho = K::precondition(solver, n, largest);
+            rho = K::stepAndRestart(solver, n, alpha, largest);
             limit = dgSolverIterationCount(solver, n);
             k = 0;
         }
@@ -396,6 +407,9 @@ void dgSolverRows<K>::readmitRows(dgConstraintSolver* solver, int32_t freeRows, 
     const float* const force = solver->m_force;
     // With no row fixed there is nothing to free (and no product to pay for).
     for (int32_t pass = 0; (pass < kReadmitPasses) && (freeRows < rowCount); pass++) {
+        if (!takePass(solver)) {
+            return;
+        }
         dgSolverResidual(solver, rowCount);
         const float* const residual = solver->m_residual;
         const int32_t fixed = freeRows;
@@ -418,6 +432,9 @@ template <class K>
 void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
     const int32_t total = solver->m_rowCount;
     DG_ASSERT((total >= 0) && (total <= solver->m_rowCapacity));
+    solver->m_passBudget = dgSolverPassBudget(total);
+    solver->m_passes = 0;
+    solver->m_overBudget = false;
     dgJointRowBound* const bounds = solver->m_bounds;
     float* const force = solver->m_force;
     for (int32_t i = 0; i < total; i++) {
@@ -471,7 +488,7 @@ void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
     bool firstSolved = false;
     int32_t firstFree = group;
     if (staged) {
-        if ((group > 0) && (dgSolverResidual(solver, group) > kSkipResidual)) {
+        if ((group > 0) && takePass(solver) && (dgSolverResidual(solver, group) > kSkipResidual)) {
             firstFree = dgSolverConjugateGradient(solver, group);
             firstSolved = true;
             if (group == n) {
@@ -484,24 +501,19 @@ void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
             }
         }
         if (group == n) {
-            solver->m_rowCount = n;
-            dgSolverApplyForces(solver);
+            finish(solver, n, staged);
             return;
         }
     }
 
-    // Friction rows: normals to their current places, then limits from the
-    // normal forces. A dropped row takes the last row's place: look at that
-    // one next.
-    for (int32_t i = group; i < n; i++) {
-        const int32_t normal = bounds[i].normalIndex;
-        DG_ASSERT((normal >= 0) && (normal < total));
-        bounds[i].normalIndex =
-            ((normal >= 0) && (normal < total)) ? solver->m_inversePermutation[normal] : total;
-    }
+    // Friction rows: limits from the normal forces. A dropped row takes the
+    // last row's place: look at that one next. Only friction rows move here,
+    // so the normal rows' places stay as they are.
     for (int32_t i = group; i < n;) {
         const int32_t normal = bounds[i].normalIndex;
-        const float normalForce = (normal < total) ? std::max(force[normal], 0.0f) : 0.0f;
+        DG_ASSERT((normal >= 0) && (normal < total));
+        const int32_t place = ((normal >= 0) && (normal < total)) ? solver->m_inversePermutation[normal] : total;
+        const float normalForce = (place < total) ? std::max(force[place], 0.0f) : 0.0f;
         const float lower = normalForce * bounds[i].lower;
         const float upper = normalForce * bounds[i].upper;
         if (std::min(upper, -lower) <= solver->m_frictionThreshold[i]) {
@@ -510,37 +522,80 @@ void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
         } else {
             bounds[i].lower = lower;
             bounds[i].upper = upper;
+            solver->m_frictionThreshold[i] = normalForce;
             force[i] = std::min(std::max(force[i], lower), upper);
             i++;
         }
     }
     const int32_t applied = n;
 
-    // Rows the first solve left at a bound keep their force and sit out the
-    // second solve (still applied).
-    if (firstSolved) {
-        for (int32_t i = group - 1; i >= firstFree; i--) {
-            n--;
-            dgSolverSwapRows(solver, i, n);
+    if (!solver->m_overBudget) {
+        // Rows the first solve left at a bound keep their force and sit out
+        // the second solve (still applied).
+        if (firstSolved) {
+            for (int32_t i = group - 1; i >= firstFree; i--) {
+                n--;
+                dgSolverSwapRows(solver, i, n);
+            }
         }
-    }
-    // The rows sitting out still push: their forces count in the residual.
-    int32_t freeRows = n;
-    if (n > 0) {
-        K::multiply(solver, applied, force, solver->m_product);
-        if (K::residual(solver, n) > kSkipResidual) {
-            freeRows = dgSolverConjugateGradient(solver, n);
+        // The rows sitting out still push: their forces count in the
+        // residual.
+        int32_t freeRows = n;
+        if ((n > 0) && takePass(solver)) {
+            K::multiply(solver, applied, force, solver->m_product);
+            if (K::residual(solver, n) > kSkipResidual) {
+                freeRows = dgSolverConjugateGradient(solver, n);
+            }
         }
+        readmitRows(solver, freeRows, applied);
     }
-    readmitRows(solver, freeRows, applied);
+    finish(solver, applied, staged);
+}
 
+// The end of a solve over the rows [0, applied) still applied: an island
+// over its budget is finished by the projected sweeps, then the forces go to
+// their slots (a staged solve wrote its first group's already, unless the
+// sweeps changed them) and onto the bodies.
+template <class K>
+void dgSolverRows<K>::finish(dgConstraintSolver* solver, int32_t applied, bool staged) {
+    const bool swept = solver->m_overBudget;
+    if (swept) {
+        dgSolverProjectedSweeps(solver, applied, solver->m_passBudget - solver->m_passes);
+    }
+    const dgJointRowBound* const bounds = solver->m_bounds;
     for (int32_t i = 0; i < applied; i++) {
-        if (bounds[i].forceSlot && (!staged || (bounds[i].normalIndex >= 0))) {
-            *bounds[i].forceSlot = force[i];
+        if (bounds[i].forceSlot && (swept || !staged || (bounds[i].normalIndex >= 0))) {
+            *bounds[i].forceSlot = solver->m_force[i];
         }
     }
     solver->m_rowCount = applied;
     dgSolverApplyForces(solver);
+}
+
+template <class K>
+void dgSolverRows<K>::dgSolverProjectedSweeps(dgConstraintSolver* solver, int32_t rowCount, int32_t sweeps) {
+    DG_ASSERT((rowCount >= 0) && (rowCount <= solver->m_rowCount));
+    if ((rowCount <= 0) || (sweeps <= 0)) {
+        return;
+    }
+    // Friction rows: their limits back to coefficients of the normal force
+    // they were scaled by, and their normal rows by place.
+    dgJointRowBound* const bounds = solver->m_bounds;
+    for (int32_t i = 0; i < rowCount; i++) {
+        dgJointRowBound& bound = bounds[i];
+        if (bound.normalIndex < 0) {
+            continue;
+        }
+        // Below FLT_MIN the reciprocal can overflow, and an infinite
+        // coefficient times a zero normal force would be NaN limits.
+        const float load = solver->m_frictionThreshold[i];
+        const float scale = (load >= FLT_MIN) ? 1.0f / load : 0.0f;
+        bound.lower *= scale;
+        bound.upper *= scale;
+        bound.normalIndex = solver->m_inversePermutation[bound.normalIndex];
+    }
+    K::projectedSweeps(solver, rowCount, sweeps);
+    solver->m_passes += sweeps;
 }
 
 template struct dgSolverRows<dgScalarSolverKernels>;

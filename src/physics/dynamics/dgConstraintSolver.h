@@ -4,6 +4,24 @@
 // the forces go back to the joints' force slots and onto the bodies' force and
 // torque.
 //
+// Pass budget. The conjugate gradient fixes one row at a bound per pass and
+// then starts its direction afresh, so a settling pile, where thousands of
+// rows reach a bound each step, can take thousands of passes over tens of
+// thousands of rows: a step's time would grow without bound with its
+// island. Each island's solve therefore has a budget of passes (a pass is
+// one product with A, or one projected sweep, over the rows solved):
+// dgSolverPassBudget(rows) = 64 + 40 sqrt(rows), but at most 2^21 / rows
+// (about two million row products; a projected sweep costs a few products),
+// and never fewer than 24. An island the conjugate gradient finishes within the budget less
+// the sweeps reserved below is solved exactly as without a budget; every
+// island of the game and of the scene benchmark's convex scenes (S4, S10,
+// S11) is. When the conjugate gradient reaches its share it stops where it
+// is, and projected Gauss-Seidel sweeps from that iterate (each row in turn
+// to the force that zeroes its residual, clamped to its bounds; friction
+// limits follow the current normal forces), which let any number of rows
+// reach their bounds in one pass, finish the solve with the passes left:
+// min(16, budget / 2) of them at least.
+//
 // The world owns one workspace. The fixed part (static body, row block,
 // settings) is the record itself; the per-slot and per-row arrays are pointers
 // into one dgMalloc block sized by the capacities held in the record. An
@@ -73,13 +91,17 @@ struct dgConstraintSolver {
     dgSolverJacobian* m_jacobians;
     // J scaled by the bodies' inverse mass and inverse inertia.
     dgSolverJacobian* m_weightedJacobians;
-    // Normal indices k >= 0 are island rows.
+    // Normal indices k >= 0 are island rows in append order (the row's place
+    // is m_inversePermutation[k]).
     dgJointRowBound* m_bounds;
     // 1 / ((1 + r) d); 0 marks a row whose d = J M^-1 J^T is not positive.
     float* m_invDiagonal;
     // Holds the row's regulariser factor until set-up makes it r x d.
     float* m_regulariser;
     float* m_rightHandSide;
+    // Friction rows whose larger limit is at or below this are left out (see
+    // m_frictionScale). Once the solve has set a friction row's limits, its
+    // entry holds the normal force they were scaled by.
     float* m_frictionThreshold;
     float* m_force;
     float* m_residual;
@@ -109,6 +131,13 @@ struct dgConstraintSolver {
     // Rows of the island; after dgSolverSolveLcp the rows that were applied
     // (dropped rows left out).
     int32_t m_rowCount;
+    // Written by dgSolverSolveLcp for the island it solves: its pass budget,
+    // the passes it took (never more than the budget), and whether the
+    // conjugate gradient reached its share and the projected sweeps ended
+    // the solve.
+    int32_t m_passBudget;
+    int32_t m_passes;
+    bool m_overBudget;
     dgWorld* m_world;
     float m_timestep;
     float m_invTimestep;
@@ -179,6 +208,9 @@ struct dgSolverRows {
     static void dgSolverSwapRows(dgConstraintSolver* solver, int32_t i, int32_t j);
     // Pass limit of the conjugate gradient for n free rows.
     static int32_t dgSolverIterationCount(const dgConstraintSolver* solver, int32_t rowCount);
+    // Projected Gauss-Seidel sweeps over rows [0, n) from their current
+    // forces (see the pass budget above); counts them as passes.
+    static void dgSolverProjectedSweeps(dgConstraintSolver* solver, int32_t rowCount, int32_t sweeps);
     // Adds f x J of rows [0, m_rowCount) to their bodies' force and torque
     // (the static slot absorbs its share).
     static void dgSolverApplyForces(dgConstraintSolver* solver);
@@ -193,7 +225,14 @@ private:
     // solve's tolerance is freed again and the free rows solved anew, at most
     // a few times.
     static void readmitRows(dgConstraintSolver* solver, int32_t freeRows, int32_t rowCount);
+    // The end of dgSolverSolveLcp over the rows still applied.
+    static void finish(dgConstraintSolver* solver, int32_t applied, bool staged);
 };
+
+// The pass budget of an island's solve over `rows` rows (see above), and the
+// sweeps of it kept for the projected finish.
+int32_t dgSolverPassBudget(int32_t rows);
+int32_t dgSolverReservedSweeps(int32_t budget);
 
 struct dgScalarSolverKernels;
 struct dgSimdSolverKernels;

@@ -190,6 +190,16 @@ void dgWorldRayCast(dgWorld* world, const float* p0, const float* p1, dgWorldRay
 void dgWorldSetSimdMode(dgWorld* world, int32_t mode);
 // Stored raised to 0: 0 iterates the solver's full count, 1 uses
 // 16 + sqrt(n - 16) passes, k >= 2 at most k passes.
+//
+// Whatever the mode, an island of n solver rows (about 3 per contact point)
+// has a budget of passes over its rows in a step: 64 + 40 sqrt(n), at most
+// 2^21 / n (about two million row products) and at least 24. An island the
+// solver finishes within the budget, less up to 16 passes kept back (the
+// game's islands, a few hundred rows at most, always are), is solved
+// exactly as without it. A larger one (a pile or pyramid of hundreds of
+// bodies) stops the solver where it is and spends the passes kept back on
+// projected Gauss-Seidel sweeps from that point, so its step's time stays
+// bounded; its forces are then approximate, as an iterative engine's are.
 void dgWorldSetSolverIterationMode(dgWorld* world, int32_t mode);
 // Stored and handed to the solver each step.
 void dgWorldSetSolverOption(dgWorld* world, int32_t option);

@@ -45,7 +45,7 @@ void dgScalarSolverKernels::setupRows(dgConstraintSolver* s, int32_t rowCount) {
     });
 }
 
-void dgScalarSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, const float* x, float* y) {
+float dgScalarSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, const float* x, float* y) {
     dgVector* const acc = s->m_accumulators;
     const dgVector zero(0.0f, 0.0f, 0.0f, 0.0f);
     for (int32_t slot = 0; slot < 2 * s->m_bodyCount; slot++) {
@@ -86,13 +86,16 @@ void dgScalarSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, co
         acc[2 * pair.body1] = l1;
         acc[2 * pair.body1 + 1] = a1;
     }
-    forRows(rowCount, [s, acc, x, y](int32_t i) {
+    float dot = 0.0f;
+    forRows(rowCount, [s, acc, x, y, &dot](int32_t i) {
         const dgSolverBodyPair pair = s->m_bodyPairs[i];
         const dgSolverJacobian& weighted = s->m_weightedJacobians[i];
         y[i] = weighted.linear0.dot(acc[2 * pair.body0]) + weighted.angular0.dot(acc[2 * pair.body0 + 1]) +
                weighted.linear1.dot(acc[2 * pair.body1]) + weighted.angular1.dot(acc[2 * pair.body1 + 1]) +
                s->m_regulariser[i] * x[i];
+        dot += x[i] * y[i];
     });
+    return dot;
 }
 
 float dgScalarSolverKernels::residual(dgConstraintSolver* s, int32_t rowCount) {
@@ -118,36 +121,93 @@ float dgScalarSolverKernels::precondition(dgConstraintSolver* s, int32_t rowCoun
     return rho;
 }
 
-float dgScalarSolverKernels::dot(int32_t rowCount, const float* a, const float* b) {
-    float sum = 0.0f;
-    forRows(rowCount, [a, b, &sum](int32_t i) { sum += a[i] * b[i]; });
-    return sum;
-}
-
-float dgScalarSolverKernels::step(dgConstraintSolver* s, int32_t rowCount, float alpha) {
+float dgScalarSolverKernels::step(dgConstraintSolver* s, int32_t rowCount, float alpha, float& rhoNext) {
     float largest = 0.0f;
-    forRows(rowCount, [s, alpha, &largest](int32_t i) {
+    float rho = 0.0f;
+    forRows(rowCount, [s, alpha, &largest, &rho](int32_t i) {
         s->m_force[i] += alpha * s->m_direction[i];
         const float r = s->m_residual[i] - alpha * s->m_product[i];
         s->m_residual[i] = r;
         largest = std::fmax(largest, std::fabs(r));
+        rho += r * (r * s->m_invDiagonal[i]);
     });
+    rhoNext = rho;
     return largest;
 }
 
-float dgScalarSolverKernels::rho(dgConstraintSolver* s, int32_t rowCount) {
-    float sum = 0.0f;
-    forRows(rowCount, [s, &sum](int32_t i) {
-        const float r = s->m_residual[i];
-        sum += r * (r * s->m_invDiagonal[i]);
+float dgScalarSolverKernels::stepAndRestart(dgConstraintSolver* s, int32_t rowCount, float alpha, float& largest) {
+    float rho = 0.0f;
+    largest = 0.0f;
+    forRows(rowCount, [s, alpha, &rho, &largest](int32_t i) {
+        s->m_force[i] += alpha * s->m_direction[i];
+        const float r = s->m_residual[i] - alpha * s->m_product[i];
+        s->m_residual[i] = r;
+        const float z = r * s->m_invDiagonal[i];
+        s->m_direction[i] = z;
+        rho += r * z;
+        largest = std::fmax(largest, std::fabs(r));
     });
-    return sum;
+    return rho;
+}
+
+int32_t dgScalarSolverKernels::ratioTest(const dgConstraintSolver* s, int32_t rowCount, float tinyStep,
+                                         float& alpha, float& limitValue) {
+    int32_t limiting = -1;
+    for (int32_t i = 0; i < rowCount; i++) {
+        if (dgSolverRatioRow(s, i, alpha, limitValue)) {
+            limiting = i;
+            if (alpha < tinyStep) {
+                break;
+            }
+        }
+    }
+    return limiting;
 }
 
 void dgScalarSolverKernels::direction(dgConstraintSolver* s, int32_t rowCount, float beta) {
     forRows(rowCount, [s, beta](int32_t i) {
         s->m_direction[i] = s->m_residual[i] * s->m_invDiagonal[i] + beta * s->m_direction[i];
     });
+}
+
+void dgScalarSolverKernels::projectedSweeps(dgConstraintSolver* s, int32_t rowCount, int32_t sweeps) {
+    dgVector* const acc = s->m_accumulators;
+    const dgVector zero(0.0f, 0.0f, 0.0f, 0.0f);
+    for (int32_t slot = 0; slot < 2 * s->m_bodyCount; slot++) {
+        acc[slot] = zero;
+    }
+    const dgSolverBodyPair* const pairs = s->m_bodyPairs;
+    const dgJointRowBound* const bounds = s->m_bounds;
+    float* const force = s->m_force;
+    // The four accumulators of a row's two slots take f J.
+    auto add = [s, acc, pairs](int32_t i, float f) {
+        const dgSolverBodyPair pair = pairs[i];
+        const dgSolverJacobian& jacobian = s->m_jacobians[i];
+        acc[2 * pair.body0] += jacobian.linear0.scale(f);
+        acc[2 * pair.body0 + 1] += jacobian.angular0.scale(f);
+        acc[2 * pair.body1] += jacobian.linear1.scale(f);
+        acc[2 * pair.body1 + 1] += jacobian.angular1.scale(f);
+    };
+    for (int32_t i = 0; i < rowCount; i++) {
+        add(i, force[i]);
+    }
+    for (int32_t sweep = 0; sweep < sweeps; sweep++) {
+        dgSolverSweepOrder(rowCount, [&](int32_t i) {
+            const dgSolverBodyPair pair = pairs[i];
+            const dgSolverJacobian& w = s->m_weightedJacobians[i];
+            const float f = force[i];
+            const float y = w.linear0.dot(acc[2 * pair.body0]) + w.angular0.dot(acc[2 * pair.body0 + 1]) +
+                            w.linear1.dot(acc[2 * pair.body1]) + w.angular1.dot(acc[2 * pair.body1 + 1]) +
+                            s->m_regulariser[i] * f;
+            const dgJointRowBound& bound = bounds[i];
+            const float scale = dgSolverSweepScale(force, bound);
+            const float next =
+                std::min(std::max(f + (s->m_rightHandSide[i] - y) * s->m_invDiagonal[i], bound.lower * scale),
+                         bound.upper * scale);
+            force[i] = next;
+            add(i, next - f);
+        });
+    }
 }
 
 void dgScalarSolverKernels::applyForces(dgConstraintSolver* s, int32_t rowCount) {

@@ -120,8 +120,17 @@ void dgSimdSolverKernels::setupRows(dgConstraintSolver* s, int32_t rowCount) {
     }
 }
 
-void dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, const float* x, float* y) {
-    const Masks& mask = masks();
+namespace {
+
+// v + s a in every lane. The accumulators' w lanes are never read (the
+// products sum x, y and z only), so they need not be kept.
+inline __m128 accumulate(__m128 v, __m128 a, __m128 s) {
+    return _mm_add_ps(v, _mm_mul_ps(a, s));
+}
+
+}  // namespace
+
+float dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, const float* x, float* y) {
     dgVector* const acc = s->m_accumulators;
     const __m128 zero = _mm_setzero_ps();
     for (int32_t slot = 0; slot < 2 * s->m_bodyCount; slot++) {
@@ -141,10 +150,10 @@ void dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, cons
             // Both sides on one slot: each side adds to what the other left.
             const dgSolverJacobian& jacobian = s->m_jacobians[i];
             const __m128 f = _mm_set1_ps(x[i]);
-            store(l0, addScaled(load(l0), load(jacobian.linear0), f, mask));
-            store(a0, addScaled(load(a0), load(jacobian.angular0), f, mask));
-            store(l1, addScaled(load(l1), load(jacobian.linear1), f, mask));
-            store(a1, addScaled(load(a1), load(jacobian.angular1), f, mask));
+            store(l0, accumulate(load(l0), load(jacobian.linear0), f));
+            store(a0, accumulate(load(a0), load(jacobian.angular0), f));
+            store(l1, accumulate(load(l1), load(jacobian.linear1), f));
+            store(a1, accumulate(load(a1), load(jacobian.angular1), f));
             i++;
             continue;
         }
@@ -155,10 +164,10 @@ void dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, cons
         do {
             const dgSolverJacobian& jacobian = s->m_jacobians[i];
             const __m128 f = _mm_set1_ps(x[i]);
-            sl0 = addScaled(sl0, load(jacobian.linear0), f, mask);
-            sa0 = addScaled(sa0, load(jacobian.angular0), f, mask);
-            sl1 = addScaled(sl1, load(jacobian.linear1), f, mask);
-            sa1 = addScaled(sa1, load(jacobian.angular1), f, mask);
+            sl0 = accumulate(sl0, load(jacobian.linear0), f);
+            sa0 = accumulate(sa0, load(jacobian.angular0), f);
+            sl1 = accumulate(sl1, load(jacobian.linear1), f);
+            sa1 = accumulate(sa1, load(jacobian.angular1), f);
             i++;
         } while ((i < rowCount) && (pairs[i].body0 == pair.body0) && (pairs[i].body1 == pair.body1));
         store(l0, sl0);
@@ -170,6 +179,7 @@ void dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, cons
     // rows transposed so that a lane sums x + y + z of its row, the parts
     // then added in order, as fourDots does for one row.
     const dgSolverJacobian* const weighted = s->m_weightedJacobians;
+    __m128 dot4 = _mm_setzero_ps();
     int32_t i = 0;
     for (; i + 4 <= rowCount; i += 4) {
         __m128 dots[4];
@@ -189,9 +199,12 @@ void dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, cons
             dots[part] = _mm_add_ps(_mm_add_ps(p[0], p[1]), p[2]);
         }
         const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(dots[0], dots[1]), dots[2]), dots[3]);
-        const __m128 term = _mm_mul_ps(_mm_loadu_ps(s->m_regulariser + i), _mm_loadu_ps(x + i));
-        _mm_storeu_ps(y + i, _mm_add_ps(sum, term));
+        const __m128 x4 = _mm_loadu_ps(x + i);
+        const __m128 out = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(s->m_regulariser + i), x4));
+        _mm_storeu_ps(y + i, out);
+        dot4 = _mm_add_ps(dot4, _mm_mul_ps(x4, out));
     }
+    float dot = sumInOrder(dot4);
     for (; i < rowCount; i++) {
         const dgSolverBodyPair pair = pairs[i];
         const dgSolverJacobian& w = weighted[i];
@@ -199,7 +212,9 @@ void dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, cons
                         load(acc[2 * pair.body0 + 1]), load(w.linear1), load(acc[2 * pair.body1]),
                         load(w.angular1), load(acc[2 * pair.body1 + 1])) +
                s->m_regulariser[i] * x[i];
+        dot += x[i] * y[i];
     }
+    return dot;
 }
 
 float dgSimdSolverKernels::residual(dgConstraintSolver* s, int32_t rowCount) {
@@ -252,60 +267,117 @@ float dgSimdSolverKernels::precondition(dgConstraintSolver* s, int32_t rowCount,
     return rho;
 }
 
-float dgSimdSolverKernels::dot(int32_t rowCount, const float* a, const float* b) {
-    __m128 sum4 = _mm_setzero_ps();
-    int32_t i = 0;
-    for (; i + 4 <= rowCount; i += 4) {
-        sum4 = _mm_add_ps(sum4, _mm_mul_ps(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i)));
-    }
-    float sum = sumInOrder(sum4);
-    for (; i < rowCount; i++) {
-        sum += a[i] * b[i];
-    }
-    return sum;
-}
-
-float dgSimdSolverKernels::step(dgConstraintSolver* s, int32_t rowCount, float alpha) {
+float dgSimdSolverKernels::step(dgConstraintSolver* s, int32_t rowCount, float alpha, float& rhoNext) {
     const __m128 absMask = masks().abs;
     const __m128 alpha4 = _mm_set1_ps(alpha);
     float* const f = s->m_force;
     float* const res = s->m_residual;
     const float* const p = s->m_direction;
     const float* const q = s->m_product;
+    const float* const invDiagonal = s->m_invDiagonal;
     __m128 largest4 = _mm_setzero_ps();
+    __m128 rho4 = _mm_setzero_ps();
     int32_t i = 0;
     for (; i + 4 <= rowCount; i += 4) {
         _mm_storeu_ps(f + i, _mm_add_ps(_mm_loadu_ps(f + i), _mm_mul_ps(alpha4, _mm_loadu_ps(p + i))));
         const __m128 r = _mm_sub_ps(_mm_loadu_ps(res + i), _mm_mul_ps(alpha4, _mm_loadu_ps(q + i)));
         _mm_storeu_ps(res + i, r);
         largest4 = _mm_max_ps(_mm_and_ps(r, absMask), largest4);
+        rho4 = _mm_add_ps(rho4, _mm_mul_ps(r, _mm_mul_ps(r, _mm_loadu_ps(invDiagonal + i))));
     }
     float largest = maxLanes(largest4);
+    float rho = sumInOrder(rho4);
     for (; i < rowCount; i++) {
         f[i] += alpha * p[i];
         const float r = res[i] - alpha * q[i];
         res[i] = r;
         const float a = std::fabs(r);
         largest = (a > largest) ? a : largest;
+        rho += r * (r * invDiagonal[i]);
     }
+    rhoNext = rho;
     return largest;
 }
 
-float dgSimdSolverKernels::rho(dgConstraintSolver* s, int32_t rowCount) {
-    const float* const res = s->m_residual;
+float dgSimdSolverKernels::stepAndRestart(dgConstraintSolver* s, int32_t rowCount, float alpha, float& largest) {
+    const __m128 absMask = masks().abs;
+    const __m128 alpha4 = _mm_set1_ps(alpha);
+    float* const f = s->m_force;
+    float* const res = s->m_residual;
+    float* const p = s->m_direction;
+    const float* const q = s->m_product;
     const float* const invDiagonal = s->m_invDiagonal;
-    __m128 sum4 = _mm_setzero_ps();
+    __m128 largest4 = _mm_setzero_ps();
+    __m128 rho4 = _mm_setzero_ps();
     int32_t i = 0;
     for (; i + 4 <= rowCount; i += 4) {
-        const __m128 r = _mm_loadu_ps(res + i);
-        sum4 = _mm_add_ps(sum4, _mm_mul_ps(r, _mm_mul_ps(r, _mm_loadu_ps(invDiagonal + i))));
+        _mm_storeu_ps(f + i, _mm_add_ps(_mm_loadu_ps(f + i), _mm_mul_ps(alpha4, _mm_loadu_ps(p + i))));
+        const __m128 r = _mm_sub_ps(_mm_loadu_ps(res + i), _mm_mul_ps(alpha4, _mm_loadu_ps(q + i)));
+        _mm_storeu_ps(res + i, r);
+        const __m128 z = _mm_mul_ps(r, _mm_loadu_ps(invDiagonal + i));
+        _mm_storeu_ps(p + i, z);
+        rho4 = _mm_add_ps(rho4, _mm_mul_ps(r, z));
+        largest4 = _mm_max_ps(_mm_and_ps(r, absMask), largest4);
     }
-    float sum = sumInOrder(sum4);
+    float rho = sumInOrder(rho4);
+    largest = maxLanes(largest4);
     for (; i < rowCount; i++) {
-        const float r = res[i];
-        sum += r * (r * invDiagonal[i]);
+        f[i] += alpha * p[i];
+        const float r = res[i] - alpha * q[i];
+        res[i] = r;
+        const float z = r * invDiagonal[i];
+        p[i] = z;
+        rho += r * z;
+        const float a = std::fabs(r);
+        largest = (a > largest) ? a : largest;
     }
-    return sum;
+    return rho;
+}
+
+int32_t dgSimdSolverKernels::ratioTest(const dgConstraintSolver* s, int32_t rowCount, float tinyStep,
+                                       float& alpha, float& limitValue) {
+    const float* const p = s->m_direction;
+    const float* const f = s->m_force;
+    const dgJointRowBound* const bounds = s->m_bounds;
+    const __m128 tiny = _mm_set1_ps(1.0e-16f);
+    const __m128 negativeTiny = _mm_set1_ps(-1.0e-16f);
+    __m128 alpha4 = _mm_set1_ps(alpha);
+    int32_t limiting = -1;
+    int32_t i = 0;
+    // Four rows at once ask only whether any of them reaches a bound at the
+    // current alpha; the few groups that do go row by row, as the scalar
+    // test does, so the limiting row and alpha are its own.
+    for (; i + 4 <= rowCount; i += 4) {
+        const __m128 p4 = _mm_loadu_ps(p + i);
+        const __m128 reached = _mm_add_ps(_mm_loadu_ps(f + i), _mm_mul_ps(alpha4, p4));
+        const __m128 lower =
+            _mm_setr_ps(bounds[i].lower, bounds[i + 1].lower, bounds[i + 2].lower, bounds[i + 3].lower);
+        const __m128 upper =
+            _mm_setr_ps(bounds[i].upper, bounds[i + 1].upper, bounds[i + 2].upper, bounds[i + 3].upper);
+        const __m128 atLower = _mm_and_ps(_mm_cmplt_ps(p4, negativeTiny), _mm_cmple_ps(reached, lower));
+        const __m128 atUpper = _mm_and_ps(_mm_cmpgt_ps(p4, tiny), _mm_cmpge_ps(reached, upper));
+        if (!_mm_movemask_ps(_mm_or_ps(atLower, atUpper))) {
+            continue;
+        }
+        for (int32_t r = i; r < i + 4; r++) {
+            if (dgSolverRatioRow(s, r, alpha, limitValue)) {
+                limiting = r;
+                if (alpha < tinyStep) {
+                    return limiting;
+                }
+            }
+        }
+        alpha4 = _mm_set1_ps(alpha);
+    }
+    for (; i < rowCount; i++) {
+        if (dgSolverRatioRow(s, i, alpha, limitValue)) {
+            limiting = i;
+            if (alpha < tinyStep) {
+                return limiting;
+            }
+        }
+    }
+    return limiting;
 }
 
 void dgSimdSolverKernels::direction(dgConstraintSolver* s, int32_t rowCount, float beta) {
@@ -320,6 +392,62 @@ void dgSimdSolverKernels::direction(dgConstraintSolver* s, int32_t rowCount, flo
     }
     for (; i < rowCount; i++) {
         p[i] = res[i] * invDiagonal[i] + beta * p[i];
+    }
+}
+
+void dgSimdSolverKernels::projectedSweeps(dgConstraintSolver* s, int32_t rowCount, int32_t sweeps) {
+    const __m128 xyz = masks().xyz;
+    dgVector* const acc = s->m_accumulators;
+    const __m128 zero = _mm_setzero_ps();
+    for (int32_t slot = 0; slot < 2 * s->m_bodyCount; slot++) {
+        store(acc[slot], zero);
+    }
+    const dgSolverBodyPair* const pairs = s->m_bodyPairs;
+    const dgSolverJacobian* const jacobians = s->m_jacobians;
+    const dgSolverJacobian* const weighted = s->m_weightedJacobians;
+    const dgJointRowBound* const bounds = s->m_bounds;
+    const float* const rightHandSide = s->m_rightHandSide;
+    const float* const invDiagonal = s->m_invDiagonal;
+    const float* const regulariser = s->m_regulariser;
+    float* const force = s->m_force;
+    // The four accumulators of a row's two slots take f J.
+    auto add = [acc, jacobians, pairs](int32_t i, float f) {
+        const dgSolverBodyPair pair = pairs[i];
+        const dgSolverJacobian& jacobian = jacobians[i];
+        const __m128 f4 = _mm_set1_ps(f);
+        dgVector& l0 = acc[2 * pair.body0];
+        store(l0, accumulate(load(l0), load(jacobian.linear0), f4));
+        dgVector& a0 = acc[2 * pair.body0 + 1];
+        store(a0, accumulate(load(a0), load(jacobian.angular0), f4));
+        dgVector& l1 = acc[2 * pair.body1];
+        store(l1, accumulate(load(l1), load(jacobian.linear1), f4));
+        dgVector& a1 = acc[2 * pair.body1 + 1];
+        store(a1, accumulate(load(a1), load(jacobian.angular1), f4));
+    };
+    for (int32_t i = 0; i < rowCount; i++) {
+        add(i, force[i]);
+    }
+    // Without branches on the data: whether a row moves, or is a friction
+    // row, is a coin toss to a branch predictor. A row that keeps its force
+    // adds zero.
+    for (int32_t sweep = 0; sweep < sweeps; sweep++) {
+        dgSolverSweepOrder(rowCount, [&](int32_t i) {
+            const dgSolverBodyPair pair = pairs[i];
+            const dgSolverJacobian& w = weighted[i];
+            const __m128 sum = _mm_add_ps(
+                _mm_add_ps(_mm_mul_ps(load(w.linear0), load(acc[2 * pair.body0])),
+                           _mm_mul_ps(load(w.angular0), load(acc[2 * pair.body0 + 1]))),
+                _mm_add_ps(_mm_mul_ps(load(w.linear1), load(acc[2 * pair.body1])),
+                           _mm_mul_ps(load(w.angular1), load(acc[2 * pair.body1 + 1]))));
+            const float f = force[i];
+            const float y = sumInOrder(_mm_and_ps(sum, xyz)) + regulariser[i] * f;
+            const dgJointRowBound& bound = bounds[i];
+            const float scale = dgSolverSweepScale(force, bound);
+            const float next = std::min(std::max(f + (rightHandSide[i] - y) * invDiagonal[i], bound.lower * scale),
+                                        bound.upper * scale);
+            force[i] = next;
+            add(i, next - f);
+        });
     }
 }
 

@@ -2109,6 +2109,31 @@ TEST(ShapeSupportCases, ExactCylinderSupportAndChamferSurfacePoints) {
     }
 }
 
+// The grid's tabulated sines and cosines are the floats the snapped angle's
+// own sin and cos give, for every step count the radii can make and every
+// azimuth and elevation a direction can snap to (the ends +-pi included).
+TEST(ShapeSizes, GridTablesGiveTheSnappedAnglesSinesBitForBit) {
+    std::mt19937 rng(26);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    for (int32_t n = 127; n <= 1025; n++) {
+        const dgAngleStep grid(float(n) / 256.0f);
+        std::vector<float> angles = {3.14159265f, -3.14159265f, 1.5707964f, -1.5707964f, 0.0f};
+        for (int32_t i = 0; i < 40; i++) {
+            angles.push_back(std::atan2(unit(rng), unit(rng)));
+            angles.push_back(std::asin(unit(rng)));
+        }
+        for (const float angle : angles) {
+            const float snapped = std::floor(angle * grid.m_invStep) * grid.m_step;
+            float sine = 0.0f;
+            float cosine = 0.0f;
+            grid.cellSinCos(grid.snappedCell(angle), sine, cosine);
+            const float expected[2] = {std::sin(snapped), std::cos(snapped)};
+            const float got[2] = {sine, cosine};
+            ASSERT_EQ(std::memcmp(expected, got, sizeof(got)), 0) << n << " " << angle;
+        }
+    }
+}
+
 // The sizes each kind derives from the ones it is given.
 TEST(ShapeSizes, DerivedSizesAndGridSteps) {
     const float step = 6.28318f;

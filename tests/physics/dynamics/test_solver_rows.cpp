@@ -24,6 +24,7 @@ struct Variant {
     float (*residual)(dgConstraintSolver*, int32_t);
     void (*swap)(dgConstraintSolver*, int32_t, int32_t);
     int32_t (*iterations)(const dgConstraintSolver*, int32_t);
+    void (*sweeps)(dgConstraintSolver*, int32_t, int32_t);
 };
 
 template <class V>
@@ -34,7 +35,8 @@ Variant variantOf(const char* name) {
             &V::dgSolverConjugateGradient,
             &V::dgSolverResidual,
             &V::dgSolverSwapRows,
-            &V::dgSolverIterationCount};
+            &V::dgSolverIterationCount,
+            &V::dgSolverProjectedSweeps};
 }
 
 const Variant kScalar = variantOf<dgScalarSolver>("Scalar");
@@ -585,6 +587,54 @@ INSTANTIATE_TEST_SUITE_P(Variants, BoundedLcp,
                          [](const ::testing::TestParamInfo<LcpCase>& info) {
                              return std::string(info.param.variant->name) + "Option" +
                                     std::to_string(info.param.option);
+                         });
+
+void PrintTo(const Variant* v, std::ostream* os) {
+    *os << v->name;
+}
+
+class ProjectedSweeps : public ::testing::TestWithParam<const Variant*> {};
+
+// The sweeps that finish an island over its pass budget, run long from zero
+// forces on random islands, reach the enumerated solution of the problem
+// whose friction limits are the coefficients times the final normal forces.
+// Friction rows enter as the solve leaves them: limits scaled by a load (1
+// here) kept in the threshold, normal index in append order.
+TEST_P(ProjectedSweeps, ConvergeToTheSolutionWithFrictionLimitsFromTheNormalForces) {
+    SolverPtr solver(dgConstraintSolverCreate());
+    ASSERT_TRUE(solver);
+    std::mt19937 rng(2626u);
+    for (int32_t trial = 0; trial < 300; trial++) {
+        Problem p = randomProblem(rng, true);
+        load(solver.get(), p);
+        dgConstraintSolver* s = solver.get();
+        const int32_t n = s->m_rowCount;
+        GetParam()->setup(s, n, int32_t(p.bodies.size()));
+        for (int32_t i = 0; i < n; i++) {
+            s->m_force[i] = 0.0f;
+            s->m_permutation[i] = i;
+            s->m_inversePermutation[i] = i;
+            s->m_frictionThreshold[i] = 1.0f;
+        }
+        GetParam()->sweeps(s, n, 400);
+        const std::vector<float> f(s->m_force, s->m_force + n);
+        Dense d = denseOf(p, s->m_frictionScale);
+        std::vector<int32_t> all;
+        for (int32_t i = 0; i < n; i++) {
+            if (d.normal[size_t(i)] >= 0) {
+                const double normal = std::max(double(f[size_t(d.normal[size_t(i)])]), 0.0);
+                d.lower[size_t(i)] = normal * d.lowerCoef[size_t(i)];
+                d.upper[size_t(i)] = normal * d.upperCoef[size_t(i)];
+            }
+            all.push_back(i);
+        }
+        EXPECT_EQ(lcpMismatch(d, all, f), "") << "trial " << trial;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, ProjectedSweeps, ::testing::Values(&kScalar, &kSimd),
+                         [](const ::testing::TestParamInfo<const Variant*>& info) {
+                             return std::string(info.param->name);
                          });
 
 // One body of unit mass and inertia in slot 1; rows along its linear axes.
