@@ -6,6 +6,7 @@
 
 #include "dgAssert.h"
 #include "dgHeap.h"
+#include "dgMathUtils.h"
 #include "dgMemory.h"
 
 namespace {
@@ -23,10 +24,6 @@ constexpr int32_t dgReduceMaxPasses = 40;
 constexpr int32_t dgInlineRecords = 128;
 
 typedef dgMinHeap<int32_t, float> dgSweepHeap;
-
-inline bool dgIsFinitePoint(const dgVector& p) {
-    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-}
 
 // A NaN key would break the heap order for every other entry; such a point is
 // never near anything, so it may as well wait at the far end.
@@ -132,7 +129,7 @@ void dgMarkReduction(const dgContactPoint* contacts, int32_t count, dgSweepWork&
     // Points that no distance can pair would survive every pass at the cost
     // of real contacts.
     for (int32_t i = count - 1; (i >= 0) && (toRemove > 0); i--) {
-        if (!dgIsFinitePoint(contacts[i].point)) {
+        if (!dgIsFinite3(contacts[i].point)) {
             removed[i] = 1;
             toRemove--;
         }

@@ -11,6 +11,7 @@
 #include "dgConvexCollision.h"
 #include "dgDynamicsServices.h"
 #include "dgIntersections.h"
+#include "dgMathUtils.h"
 #include "dgMinkowskiSolver.h"
 #include "dgSeparationTests.h"
 
@@ -37,10 +38,6 @@ constexpr float kSameNormalSine2 = 1.0e-8f;
 // Points of a face, and of its neighbours, within this share of the face's
 // span of each other along a normal are level with each other along it.
 constexpr float kLevelShare = 4.0e-6f;
-
-inline bool finite3(const dgVector& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
 
 // The two sides of a convex-soup pair, checked, and the convex-to-soup
 // placement.
@@ -477,7 +474,7 @@ int32_t dgSphereSoupContacts(dgWorld*, dgBody* soupBody, dgBody* sphereBody, dgC
     const float r = static_cast<const dgCollisionSphere*>(pair.m_convex)->getRadius();
     dgVector c(pair.m_placement.position);
     c.w = 1.0f;
-    if (!finite3(c) || !std::isfinite(r)) {
+    if (!dgIsFinite3(c) || !std::isfinite(r)) {
         return 0;
     }
     const dgVector reach(r, r, r, 0.0f);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dgAssert.h"
+#include "dgMathUtils.h"
 #include "dgMemory.h"
 #include "dgWorkStack.h"
 
@@ -21,10 +22,6 @@ constexpr int32_t kLocalStack = 64;
 
 // Bytes of one vertex in the arrays and in the callbacks.
 constexpr int32_t kVertexBytes = 3 * int32_t(sizeof(float));
-
-inline bool dgIsFiniteVector(const dgVector& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
 
 // Reads exactly byteCount bytes (none for 0).
 // Pieces never reach 4 GiB: the counts are bounded by dgBspMaxVertices and
@@ -278,7 +275,7 @@ void dgBspBoxQuery(const dgDoublePlaneBSPPolygonSoup& soup, const dgVector& boxM
 
 void dgBspRayQuery(const dgDoublePlaneBSPPolygonSoup& soup, const dgVector& p0, const dgVector& p1,
                    dgPolygonSoupFaceCallback callback, void* userData) {
-    if (!soup.m_nodeArray || !dgIsFiniteVector(p0) || !dgIsFiniteVector(p1)) {
+    if (!soup.m_nodeArray || !dgIsFinite3(p0) || !dgIsFinite3(p1)) {
         return;
     }
     float low[dgBspDirectionCount];

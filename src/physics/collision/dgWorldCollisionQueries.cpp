@@ -13,6 +13,7 @@
 #include "dgConvexSoupContacts.h"
 #include "dgDynamicsServices.h"
 #include "dgIntersections.h"
+#include "dgMathUtils.h"
 #include "dgMinkowskiSolver.h"
 
 namespace {
@@ -23,13 +24,9 @@ constexpr int32_t kCompoundReduceAt = 64;
 // Far beyond any squared distance the solver can report.
 constexpr float kNoDistance2 = 1.0e10f;
 
-bool finite3(const dgVector& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
 bool finiteMatrix(const dgMatrix& m) {
     for (int32_t i = 0; i < 4; i++) {
-        if (!finite3(m[i]) || !std::isfinite(m[i].w)) {
+        if (!dgIsFinite3(m[i]) || !std::isfinite(m[i].w)) {
             return false;
         }
     }
@@ -222,7 +219,7 @@ int32_t dgWorldCollisionPointDistance(dgWorld* world, const float* point, dgColl
         return 0;
     }
     const dgVector p(pointOf(point));
-    if (!finite3(p)) {
+    if (!dgIsFinite3(p)) {
         return 0;
     }
     dgMatrix pointMatrix(dgGetIdentityMatrix());
@@ -348,7 +345,7 @@ int32_t dgWorldCollideContinuous(dgWorld* world, dgCollision* shapeA, const dgMa
     const int32_t maximum = std::min(maxCount, dgWorldQueryMaxContacts);
     if ((maximum < 1) || !timeOfImpact ||
         !contactInputUsable(world, shapeA, matrixA, shapeB, matrixB, points, normals, penetrations) ||
-        !finite3(velocityA) || !finite3(omegaA) || !finite3(velocityB) || !finite3(omegaB)) {
+        !dgIsFinite3(velocityA) || !dgIsFinite3(omegaA) || !dgIsFinite3(velocityB) || !dgIsFinite3(omegaB)) {
         return 0;
     }
     dgBody a;

@@ -3,6 +3,8 @@
 
 #include "dgVector.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 // Axis-aligned bounds of count >= 1 vertices whose first three floats are
@@ -10,6 +12,24 @@
 // get w = 1.
 void dgComputeAabb(dgVector& outMin, dgVector& outMax, const float* vertices, int32_t vertexCount,
                    int32_t strideInBytes);
+
+// True when x, y and z are all finite (w is not looked at).
+inline bool dgIsFinite3(const dgVector& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// True when all `count` floats are finite; false for a null array.
+inline bool dgIsFiniteArray(const float* v, int32_t count) {
+    if (!v) {
+        return false;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        if (!std::isfinite(v[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // Approximate 1/sqrt(x) for finite x > 0 (relative error around 1e-7) from
 // the float's bit pattern and three refinement steps.

@@ -9,6 +9,7 @@
 #include "dgBody.h"
 #include "dgCollision.h"
 #include "dgCollisionPolygonalSoup.h"
+#include "dgMathUtils.h"
 #include "dgMatrix.h"
 #include "dgPhysics.h"
 #include "dgPlane.h"
@@ -40,10 +41,6 @@ bool finite(float value) {
     return std::isfinite(value);
 }
 
-bool finite3(const float* v) {
-    return finite(v[0]) && finite(v[1]) && finite(v[2]);
-}
-
 dgVector load3(const float* v, float w) {
     return dgVector(v[0], v[1], v[2], w);
 }
@@ -69,7 +66,7 @@ void storeOut(float* out, float value) {
 
 // Reads the three floats when body and v are both there and finite.
 bool readVector(const dgBody* body, const float* v) {
-    return body && v && finite3(v);
+    return body && v && dgIsFiniteArray(v, 3);
 }
 
 void getVector(const dgBody* body, const dgVector dgBody::*field, float* out) {
@@ -233,7 +230,7 @@ namespace {
 // not read: what comes out is rigid and right-handed, however scaled, sheared
 // or mirrored the input.
 bool orthonormalMatrix(const float* matrix, dgMatrix& out) {
-    if (!matrix || !finite3(matrix) || !finite3(matrix + 4) || !finite3(matrix + 12)) {
+    if (!matrix || !dgIsFiniteArray(matrix, 3) || !dgIsFiniteArray(matrix + 4, 3) || !dgIsFiniteArray(matrix + 12, 3)) {
         return false;
     }
     const dgVector row0 = load3(matrix, 0.0f);
@@ -492,7 +489,7 @@ void dgBodyGetAABB(const dgBody* body, float* boxMin, float* boxMax) {
 }
 
 void dgBodyAddImpulse(dgBody* body, const float* pointDeltaVeloc, const float* point) {
-    if (!readVector(body, pointDeltaVeloc) || !point || !finite3(point)) {
+    if (!readVector(body, pointDeltaVeloc) || !point || !dgIsFiniteArray(point, 3)) {
         return;
     }
     // An immovable body is neither woken nor pushed.

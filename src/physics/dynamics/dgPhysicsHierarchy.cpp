@@ -7,21 +7,10 @@
 #include "dgAssemblyPart.h"
 #include "dgBallJoint.h"
 #include "dgBody.h"
+#include "dgMathUtils.h"
 #include "dgPhysics.h"
 
 namespace {
-
-bool finiteAll(const float* v, int32_t count) {
-    if (!v) {
-        return false;
-    }
-    for (int32_t i = 0; i < count; ++i) {
-        if (!std::isfinite(v[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 dgAssembly* living(dgAssembly* assembly) {
     return (assembly && dgAssemblyAlive(assembly)) ? assembly : nullptr;
@@ -75,8 +64,8 @@ void dgAssemblySetCallbackB(dgAssembly* assembly, dgAssemblyUpdateCallback callb
 
 dgAssemblyPart* dgAssemblyAddPart(dgAssembly* assembly, dgAssemblyPart* parent, void* userData, float mass,
                                   const float* matrix, dgCollision* collision, const float* size) {
-    if (!living(assembly) || !collision || !std::isfinite(mass) || !(mass > 0.0f) || !finiteAll(matrix, 16) ||
-        !finiteAll(size, 3) || !(size[0] > 0.0f) || !(size[1] > 0.0f) || !(size[2] > 0.0f)) {
+    if (!living(assembly) || !collision || !std::isfinite(mass) || !(mass > 0.0f) || !dgIsFiniteArray(matrix, 16) ||
+        !dgIsFiniteArray(size, 3) || !(size[0] > 0.0f) || !(size[1] > 0.0f) || !(size[2] > 0.0f)) {
         return nullptr;
     }
     dgMatrix m;
@@ -95,7 +84,7 @@ dgAssemblyPart* dgAssemblyFindPart(const dgAssembly* assembly, uint32_t key) {
 
 void dgAssemblyPartSetLimits(dgAssemblyPart* part, const float* pin, float minCone, float maxCone, float twist,
                              int32_t, int32_t, int32_t) {
-    if (!part || !finiteAll(pin, 3) || !std::isfinite(minCone) || !std::isfinite(maxCone) ||
+    if (!part || !dgIsFiniteArray(pin, 3) || !std::isfinite(minCone) || !std::isfinite(maxCone) ||
         !std::isfinite(twist)) {
         return;
     }

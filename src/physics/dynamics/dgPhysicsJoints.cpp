@@ -10,6 +10,7 @@
 #include "dgBody.h"
 #include "dgCorkscrewJoint.h"
 #include "dgHingeJoint.h"
+#include "dgMathUtils.h"
 #include "dgPhysics.h"
 #include "dgSliderJoint.h"
 #include "dgUniversalJoint.h"
@@ -18,10 +19,6 @@
 #include "dgWorld.h"
 
 namespace {
-
-bool finite3(const float* v) {
-    return v && std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
-}
 
 dgVector point3(const float* v) {
     return dgVector(v[0], v[1], v[2], 1.0f);
@@ -34,7 +31,7 @@ dgVector axis3(const float* v) {
 // A pin whose length is finite and not zero (its square neither underflows
 // nor overflows).
 bool usablePin(const float* pin) {
-    if (!finite3(pin)) {
+    if (!dgIsFiniteArray(pin, 3)) {
         return false;
     }
     const float length2 = axis3(pin).dot(axis3(pin));
@@ -102,7 +99,7 @@ float stop(const dgConstraint* joint, uint16_t type, const dgJointUserDescriptor
 // ---- creation ----
 
 dgConstraint* dgCreateBallJoint(dgWorld* world, const float* pivot, dgBody* child, dgBody* parent) {
-    if (!jointBodies(world, child, parent) || !finite3(pivot)) {
+    if (!jointBodies(world, child, parent) || !dgIsFiniteArray(pivot, 3)) {
         return nullptr;
     }
     return dgWorldCreateBall(world, point3(pivot), child, parent);
@@ -110,7 +107,7 @@ dgConstraint* dgCreateBallJoint(dgWorld* world, const float* pivot, dgBody* chil
 
 dgConstraint* dgCreateHingeJoint(dgWorld* world, const float* pivot, const float* pin, dgBody* child,
                                  dgBody* parent) {
-    if (!jointBodies(world, child, parent) || !finite3(pivot) || !usablePin(pin)) {
+    if (!jointBodies(world, child, parent) || !dgIsFiniteArray(pivot, 3) || !usablePin(pin)) {
         return nullptr;
     }
     return dgWorldCreateHinge(world, point3(pivot), axis3(pin), child, parent);
@@ -118,7 +115,7 @@ dgConstraint* dgCreateHingeJoint(dgWorld* world, const float* pivot, const float
 
 dgConstraint* dgCreateSliderJoint(dgWorld* world, const float* pivot, const float* pin, dgBody* child,
                                   dgBody* parent) {
-    if (!jointBodies(world, child, parent) || !finite3(pivot) || !usablePin(pin)) {
+    if (!jointBodies(world, child, parent) || !dgIsFiniteArray(pivot, 3) || !usablePin(pin)) {
         return nullptr;
     }
     return dgWorldCreateSlider(world, point3(pivot), axis3(pin), child, parent);
@@ -126,7 +123,7 @@ dgConstraint* dgCreateSliderJoint(dgWorld* world, const float* pivot, const floa
 
 dgConstraint* dgCreateCorkscrewJoint(dgWorld* world, const float* pivot, const float* pin, dgBody* child,
                                      dgBody* parent) {
-    if (!jointBodies(world, child, parent) || !finite3(pivot) || !usablePin(pin)) {
+    if (!jointBodies(world, child, parent) || !dgIsFiniteArray(pivot, 3) || !usablePin(pin)) {
         return nullptr;
     }
     return dgWorldCreateCorkscrew(world, point3(pivot), axis3(pin), child, parent);
@@ -135,7 +132,7 @@ dgConstraint* dgCreateCorkscrewJoint(dgWorld* world, const float* pivot, const f
 dgConstraint* dgCreateUniversalJoint(dgWorld* world, const float* pivot, const float* pin0, const float* pin1,
                                      dgBody* child, dgBody* parent) {
     // pin1 may be zero or along pin0: the joint puts one across pin0 instead.
-    if (!jointBodies(world, child, parent) || !finite3(pivot) || !usablePin(pin0) || !finite3(pin1)) {
+    if (!jointBodies(world, child, parent) || !dgIsFiniteArray(pivot, 3) || !usablePin(pin0) || !dgIsFiniteArray(pin1, 3)) {
         return nullptr;
     }
     return dgWorldCreateUniversal(world, point3(pivot), axis3(pin0), axis3(pin1), child, parent);
@@ -204,7 +201,7 @@ void dgJointSetDestructorCallback(dgConstraint* joint, dgJointDestructorCallback
 
 void dgBallSetConeLimits(dgConstraint* joint, const float* pin, float coneAngle, float twistAngle) {
     dgBallJoint* ball = jointAs<dgBallJoint>(joint, dgJointTypeBall);
-    if (!ball || !finite3(pin) || !std::isfinite(coneAngle) || !std::isfinite(twistAngle)) {
+    if (!ball || !dgIsFiniteArray(pin, 3) || !std::isfinite(coneAngle) || !std::isfinite(twistAngle)) {
         return;
     }
     dgVector p(axis3(pin));

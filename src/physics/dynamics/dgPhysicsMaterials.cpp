@@ -10,6 +10,7 @@
 #include "dgCollision.h"
 #include "dgContact.h"
 #include "dgMaterialPair.h"
+#include "dgMathUtils.h"
 #include "dgPhysics.h"
 #include "dgWorld.h"
 
@@ -22,10 +23,6 @@ constexpr float kMaxContactSoftness = 0.7f;
 // Squared length of normal x direction at or below which a tangent
 // direction is ignored.
 constexpr float kMinTangentCross2 = 1.0e-6f;
-
-bool finite3(const float* v) {
-    return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
-}
 
 void store3(float* out, const dgVector& v) {
     out[0] = v.x;
@@ -320,7 +317,7 @@ void dgMaterialSetContactTangentAcceleration(dgMaterialPair* material, float acc
 }
 
 void dgMaterialSetContactTangentDirection(dgMaterialPair* material, const float* direction) {
-    if (!material || !direction || !finite3(direction)) {
+    if (!material || !direction || !dgIsFiniteArray(direction, 3)) {
         return;
     }
     const dgVector& n = material->normal;

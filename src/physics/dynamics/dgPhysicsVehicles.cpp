@@ -8,22 +8,11 @@
 #include "dgApiWorld.h"
 #include "dgBody.h"
 #include "dgCollisionTire.h"
+#include "dgMathUtils.h"
 #include "dgPhysics.h"
 #include "dgVehicleJoint.h"
 
 namespace {
-
-bool finiteAll(const float* v, int32_t count) {
-    if (!v) {
-        return false;
-    }
-    for (int32_t i = 0; i < count; ++i) {
-        if (!std::isfinite(v[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 dgVehicleJoint* vehicleOf(dgConstraint* joint) {
     return (joint && (joint->m_typeId == dgJointTypeVehicle)) ? static_cast<dgVehicleJoint*>(joint) : nullptr;
@@ -41,7 +30,7 @@ bool owns(const dgVehicleJoint* vehicle, const dgVehicleTire* tire) {
 
 // A unit vector of a finite, non-zero direction.
 bool unitOf(const float* v, dgVector& out) {
-    if (!finiteAll(v, 3)) {
+    if (!dgIsFiniteArray(v, 3)) {
         return false;
     }
     const dgVector d(v[0], v[1], v[2], 0.0f);
@@ -70,8 +59,8 @@ dgVehicleTire* dgVehicleAddTire(dgConstraint* joint, const float* matrix, const 
     dgVehicleJoint* const vehicle = vehicleOf(joint);
     const float sizes[6] = {mass, width, radius, shock, spring, length};
     dgVector axle;
-    if (!vehicle || dgWorldIsUpdating(vehicle->m_body0->m_world) || !finiteAll(matrix, 16) ||
-        !finiteAll(sizes, 6) || !unitOf(pin, axle) || !finiteAll(pin + 3, 1) || (mass == 0.0f) ||
+    if (!vehicle || dgWorldIsUpdating(vehicle->m_body0->m_world) || !dgIsFiniteArray(matrix, 16) ||
+        !dgIsFiniteArray(sizes, 6) || !unitOf(pin, axle) || !dgIsFiniteArray(pin + 3, 1) || (mass == 0.0f) ||
         (width == 0.0f) || (radius == 0.0f)) {
         return nullptr;
     }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "dgJointRows.h"
+#include "dgMathUtils.h"
 #include "dgMemory.h"
 #include "dgTypes.h"
 #include "dgWorld.h"
@@ -11,19 +12,6 @@
 namespace {
 
 const dgVector kZero(0.0f, 0.0f, 0.0f, 0.0f);
-
-bool finite3(const dgVector& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
-bool finiteAll(const float* values, int32_t count) {
-    for (int32_t i = 0; i < count; ++i) {
-        if (!std::isfinite(values[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // v / |v| with w 0, or false for a zero (or overflowing) length.
 bool unitOf(const dgVector& v, dgVector& out) {
@@ -87,7 +75,7 @@ int32_t dgUserJoint::lastRow() const {
 bool dgUserJoint::addLinearRow(const dgVector& pivot0, const dgVector& pivot1, const dgVector& direction) {
     const int32_t row = nextRow();
     dgVector d;
-    if ((row < 0) || !finite3(pivot0) || !finite3(pivot1) || !finite3(direction) || !unitOf(direction, d)) {
+    if ((row < 0) || !dgIsFinite3(pivot0) || !dgIsFinite3(pivot1) || !dgIsFinite3(direction) || !unitOf(direction, d)) {
         return false;
     }
     dgPointKinematics kinematics;
@@ -103,7 +91,7 @@ bool dgUserJoint::addLinearRow(const dgVector& pivot0, const dgVector& pivot1, c
 bool dgUserJoint::addAngularRow(float angle, const dgVector& pin) {
     const int32_t row = nextRow();
     dgVector axis;
-    if ((row < 0) || !std::isfinite(angle) || !finite3(pin) || !unitOf(pin, axis)) {
+    if ((row < 0) || !std::isfinite(angle) || !dgIsFinite3(pin) || !unitOf(pin, axis)) {
         return false;
     }
     dgJointAddAngularRow(this, row, *m_rowBlock, axis, m_stiffness, angle, &m_rowForce[row]);
@@ -116,7 +104,7 @@ bool dgUserJoint::addAngularRow(float angle, const dgVector& pin) {
 
 bool dgUserJoint::addGeneralRow(const float* jacobian0, const float* jacobian1) {
     const int32_t row = nextRow();
-    if ((row < 0) || !jacobian0 || !jacobian1 || !finiteAll(jacobian0, 6) || !finiteAll(jacobian1, 6)) {
+    if ((row < 0) || !jacobian0 || !jacobian1 || !dgIsFiniteArray(jacobian0, 6) || !dgIsFiniteArray(jacobian1, 6)) {
         return false;
     }
     dgJointAddGeneralRow(this, row, *m_rowBlock, jacobian0, jacobian1, &m_rowForce[row]);
