@@ -129,7 +129,7 @@ public:
                            float shock, float spring, float length, uint32_t collisionId, void* userData);
     void removeTire(dgVehicleTire* tire);
     // Suspension positions, speeds, spin angles and spin rates to 0.
-    void reset();
+    void reset() override;
     void setSteerAngle(dgVehicleTire* tire, float angle);
     // The tire's pose in chassis space (spun, steered, suspension applied),
     // and in the world.
