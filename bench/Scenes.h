@@ -110,6 +110,26 @@ struct Scene {
     }
 };
 
+// FNV-1a over the bytes of every body's matrix: equal hashes say that two
+// builds or runs of a scene went bit for bit alike.
+inline uint32_t hashMatrices(const std::vector<dgBody*>& bodies) {
+    uint32_t hash = 2166136261u;
+    for (const dgBody* body : bodies) {
+        float matrix[16];
+        dgBodyGetMatrix(body, matrix);
+        unsigned char bytes[sizeof(matrix)];
+        std::memcpy(bytes, matrix, sizeof(matrix));
+        for (unsigned char c : bytes) {
+            hash = (hash ^ c) * 16777619u;
+        }
+    }
+    return hash;
+}
+
+inline uint32_t hashMatrices(const Scene& scene) {
+    return hashMatrices(scene.bodies);
+}
+
 // ---- S1 resting stacks; S9 its 3 x 3 form away from the origin ----
 // side x side stacks of `height` unit cubes of mass 1, 1 m gaps, centred on
 // (ox, oz), the bottom cubes resting exactly on ground whose top is at oy.

@@ -113,22 +113,6 @@ std::string format(const char* fmt, ...) {
     return buffer;
 }
 
-// FNV-1a over the bytes of every body's matrix: equal end hashes say that
-// two builds or runs of a scene went bit for bit alike.
-uint32_t hashMatrices(const Scene& scene) {
-    uint32_t hash = 2166136261u;
-    for (dgBody* body : scene.bodies) {
-        float matrix[16];
-        dgBodyGetMatrix(body, matrix);
-        unsigned char bytes[sizeof(matrix)];
-        std::memcpy(bytes, matrix, sizeof(matrix));
-        for (unsigned char c : bytes) {
-            hash = (hash ^ c) * 16777619u;
-        }
-    }
-    return hash;
-}
-
 // ---- S1 and S9 ----
 
 struct StackFigures {

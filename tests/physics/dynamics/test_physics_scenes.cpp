@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "Scenes.h"
 #include "ShapeTestUtils.h"
 #include "dgPhysics.h"
 
@@ -145,21 +146,6 @@ INSTANTIATE_TEST_SUITE_P(PhysicsScenes, ElasticBounce,
 
 // ---- the same scene twice in one process ----
 
-// FNV-1a over the bytes of every body's matrix.
-uint32_t hashMatrices(const std::vector<dgBody*>& bodies) {
-    uint32_t hash = 2166136261u;
-    for (const dgBody* body : bodies) {
-        float matrix[16];
-        dgBodyGetMatrix(body, matrix);
-        unsigned char bytes[sizeof(matrix)];
-        std::memcpy(bytes, matrix, sizeof(matrix));
-        for (unsigned char c : bytes) {
-            hash = (hash ^ c) * 16777619u;
-        }
-    }
-    return hash;
-}
-
 // Allocation hooks that hand out the blocks of each size in rising (or
 // falling) address order: every request takes the lowest (highest) block of
 // a batch malloc'd for its size. Each block is a malloc block of the size
@@ -247,7 +233,7 @@ std::vector<uint32_t> runHeap(World& world, bool oddCallerMode = false) {
             dgWorldUpdate(w, 1.0f / 60.0f);
         }
         if (step % 20 == 0) {
-            hashes.push_back(hashMatrices(bodies));
+            hashes.push_back(scenes::hashMatrices(bodies));
         }
     }
     return hashes;

@@ -22,21 +22,6 @@ namespace {
 
 using namespace scenes;
 
-// FNV-1a over the bytes of every body's matrix.
-uint32_t hashMatrices(const Scene& scene) {
-    uint32_t hash = 2166136261u;
-    for (dgBody* body : scene.bodies) {
-        float matrix[16];
-        dgBodyGetMatrix(body, matrix);
-        unsigned char bytes[sizeof(matrix)];
-        std::memcpy(bytes, matrix, sizeof(matrix));
-        for (unsigned char c : bytes) {
-            hash = (hash ^ c) * 16777619u;
-        }
-    }
-    return hash;
-}
-
 // Cubes of a pyramid more than 0.5 m below (or above) their rest height.
 int32_t sunkCubes(const Scene& scene, const std::vector<int32_t>& levels, float sign = 1.0f) {
     int32_t sunk = 0;
