@@ -9,6 +9,11 @@
 
 #include <irrlicht.h>
 
+// Terrain textures both the menu's and the game's terrain wear.
+inline const char* const kRockTexture = "media/terrain/rockground.jpg";
+inline const char* const kDetailTexture = "media/terrain/detailmap3.jpg";
+inline const char* const kGrassTexture = "media/terrain/grass.png";
+
 class GameMedia {
 public:
     // Reads media/manifest.txt of the working directory.

@@ -23,9 +23,6 @@ namespace {
 using irr::core::vector3df;
 
 const char* const kTerrainImage = "media/terrain/t33x33.jpg";
-const char* const kRockTexture = "media/terrain/rockground.jpg";
-const char* const kDetailTexture = "media/terrain/detailmap3.jpg";
-const char* const kGrassTexture = "media/terrain/grass.png";
 const char* const kMusic = "media/audio/music/intro.ogg";
 
 const vector3df kCameraOffset(0.0f, 0.0f, -40.0f);

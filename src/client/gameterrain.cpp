@@ -24,11 +24,8 @@ using irr::core::vector3df;
 
 const char* const kHeightFile = "media/terrain/map257x257.raw";
 const char* const kRadarImage = "media/terrain/t65x65.jpg";
-const char* const kRockTexture = "media/terrain/rockground.jpg";
-const char* const kDetailTexture = "media/terrain/detailmap3.jpg";
 const char* const kColourImage = "media/terrain/t257x257.jpg";
 const char* const kGrassMapImage = "media/terrain/g257x257.jpg";
-const char* const kGrassTexture = "media/terrain/grass.png";
 
 void logLine(const char* text) {
     if (globals.log != nullptr) {
