@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <random>
+#include <string>
 
 #include "TestSupport.h"
 #include "dgMatrix.h"
@@ -73,6 +74,42 @@ inline D3 randomHorizontal(std::mt19937& rng) {
     std::uniform_real_distribution<double> angle(-testsupport::kPi, testsupport::kPi);
     const double a = angle(rng);
     return D3{std::cos(a), 0.0, std::sin(a)};
+}
+
+// A vector as the three floats the public header takes.
+struct F3 {
+    float v[3];
+    explicit F3(const D3& d) : v{float(d.x), float(d.y), float(d.z)} {}
+    operator const float*() const { return v; }
+};
+
+// The joints made from a pivot and up to two pins.
+enum class Kind { Ball, Hinge, Slider, Corkscrew, Universal };
+
+inline std::string kindName(const ::testing::TestParamInfo<Kind>& info) {
+    const char* names[] = {"Ball", "Hinge", "Slider", "Corkscrew", "Universal"};
+    return names[int(info.param)];
+}
+
+// A joint of the kind at pivot between child and parent (null: the world);
+// pin1 is the universal joint's second pin, the ball joint takes no pin.
+inline dgConstraint* createJoint(Kind kind, dgWorld* world, const D3& pivot, const D3& pin0, const D3& pin1,
+                                 dgBody* child, dgBody* parent = nullptr) {
+    const F3 p(pivot);
+    const F3 a(pin0);
+    switch (kind) {
+        case Kind::Ball:
+            return dgCreateBallJoint(world, p, child, parent);
+        case Kind::Hinge:
+            return dgCreateHingeJoint(world, p, a, child, parent);
+        case Kind::Slider:
+            return dgCreateSliderJoint(world, p, a, child, parent);
+        case Kind::Corkscrew:
+            return dgCreateCorkscrewJoint(world, p, a, child, parent);
+        case Kind::Universal:
+            return dgCreateUniversalJoint(world, p, a, F3(pin1), child, parent);
+    }
+    return nullptr;
 }
 
 struct Rig {

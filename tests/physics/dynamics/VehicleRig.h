@@ -66,38 +66,14 @@ inline dgCollision* flatGround(dgWorld* world, float half) {
     return tree;
 }
 
-// A rolling soup: y = 0.3 sin(x / 7) cos(z / 9) over cells of 3 m.
-inline dgCollision* rollingGround(dgWorld* world, float half) {
+// A soup of two triangles a cell over n x n cells, vertex(i, j, xyz)
+// placing the grid's vertices.
+template <class Vertex>
+dgCollision* gridGround(dgWorld* world, int32_t n, Vertex&& vertex) {
     dgCollision* tree = dgCreateTreeCollision(world, nullptr);
     dgTreeCollisionBeginBuild(tree);
-    auto height = [](float x, float z) { return 0.3f * std::sin(x / 7.0f) * std::cos(z / 9.0f); };
-    for (float x = -half; x < half; x += 3.0f) {
-        for (float z = -half; z < half; z += 3.0f) {
-            const float a[9] = {x, height(x, z), z, x, height(x, z + 3), z + 3, x + 3, height(x + 3, z + 3), z + 3};
-            const float b[9] = {x, height(x, z), z, x + 3, height(x + 3, z + 3), z + 3, x + 3, height(x + 3, z), z};
-            dgTreeCollisionAddFace(tree, 3, a, 12, 0);
-            dgTreeCollisionAddFace(tree, 3, b, 12, 0);
-        }
-    }
-    dgTreeCollisionEndBuild(tree, 1);
-    return tree;
-}
-
-// The scene benchmarks' S4 terrain: 101 x 101 vertices 3 m apart,
-// y = 5 sin(i / 2) cos(j / 2), shifted so that the pit at i = 15 pi,
-// j = 16 pi lies under the origin.
-inline dgCollision* s4Terrain(dgWorld* world) {
-    dgCollision* tree = dgCreateTreeCollision(world, nullptr);
-    dgTreeCollisionBeginBuild(tree);
-    const float ox = 3.0f * 15.0f * 3.14159265f;
-    const float oz = 3.0f * 16.0f * 3.14159265f;
-    auto vertex = [&](int32_t i, int32_t j, float* out) {
-        out[0] = 3.0f * float(i) - ox;
-        out[1] = 5.0f * std::sin(float(i) * 0.5f) * std::cos(float(j) * 0.5f) + 5.0f;
-        out[2] = 3.0f * float(j) - oz;
-    };
-    for (int32_t i = 0; i < 100; ++i) {
-        for (int32_t j = 0; j < 100; ++j) {
+    for (int32_t i = 0; i < n; ++i) {
+        for (int32_t j = 0; j < n; ++j) {
             float a[9], b[9];
             vertex(i, j, a);
             vertex(i, j + 1, a + 3);
@@ -111,6 +87,26 @@ inline dgCollision* s4Terrain(dgWorld* world) {
     }
     dgTreeCollisionEndBuild(tree, 1);
     return tree;
+}
+
+// A rolling soup: y = 0.3 sin(x / 7) cos(z / 9) over cells of 3 m.
+inline dgCollision* rollingGround(dgWorld* world, float half) {
+    return gridGround(world, int32_t(2.0f * half / 3.0f), [half](int32_t i, int32_t j, float* out) {
+        out[0] = 3.0f * float(i) - half;
+        out[2] = 3.0f * float(j) - half;
+        out[1] = 0.3f * std::sin(out[0] / 7.0f) * std::cos(out[2] / 9.0f);
+    });
+}
+
+// The scene benchmarks' S4 terrain: 101 x 101 vertices 3 m apart,
+// y = 5 sin(i / 2) cos(j / 2), shifted so that the pit at i = 15 pi,
+// j = 16 pi lies under the origin.
+inline dgCollision* s4Terrain(dgWorld* world) {
+    return gridGround(world, 100, [](int32_t i, int32_t j, float* out) {
+        out[0] = 3.0f * float(i) - 3.0f * 15.0f * 3.14159265f;
+        out[1] = 5.0f * std::sin(float(i) * 0.5f) * std::cos(float(j) * 0.5f) + 5.0f;
+        out[2] = 3.0f * float(j) - 3.0f * 16.0f * 3.14159265f;
+    });
 }
 
 enum class Ground { Flat, Rolling, S4 };

@@ -58,38 +58,26 @@ uint32_t stepHookRows(dgConstraint* joint, dgJointUserDescriptor*) {
 }
 
 // A joint of the type between child and parent (null: the world) at pivot,
-// its callback (where the type has one) running g_onStep.
+// its callback (where the type has one) running g_onStep. The first five
+// types are the rig's kinds, in its order.
 dgConstraint* makeJoint(Type type, dgWorld* world, dgBody* child, dgBody* parent, const float* pivot) {
-    const float x[3] = {1.0f, 0.0f, 0.0f};
-    const float z[3] = {0.0f, 0.0f, 1.0f};
-    dgConstraint* joint = nullptr;
-    switch (type) {
-        case Type::Ball:
-            joint = dgCreateBallJoint(world, pivot, child, parent);
-            dgBallSetUserCallback(joint, stepHook);
-            break;
-        case Type::Hinge:
-            joint = dgCreateHingeJoint(world, pivot, z, child, parent);
-            dgHingeSetUserCallback(joint, stepHookRows);
-            break;
-        case Type::Slider:
-            joint = dgCreateSliderJoint(world, pivot, x, child, parent);
-            dgSliderSetUserCallback(joint, stepHookRows);
-            break;
-        case Type::Corkscrew:
-            joint = dgCreateCorkscrewJoint(world, pivot, x, child, parent);
-            dgCorkscrewSetUserCallback(joint, stepHookRows);
-            break;
-        case Type::Universal:
-            joint = dgCreateUniversalJoint(world, pivot, x, z, child, parent);
-            dgUniversalSetUserCallback(joint, stepHookRows);
-            break;
-        case Type::UpVector:
-            joint = dgCreateUpVectorJoint(world, z, child);
-            break;
-        case Type::User:
-            joint = dgCreateUserJoint(world, 6, stepHook, child, parent);
-            break;
+    const D3 x{1, 0, 0};
+    const D3 z{0, 0, 1};
+    if (type == Type::UpVector) {
+        return dgCreateUpVectorJoint(world, F3(z), child);
+    }
+    if (type == Type::User) {
+        return dgCreateUserJoint(world, 6, stepHook, child, parent);
+    }
+    const D3 pin0 = (type == Type::Hinge) ? z : x;
+    dgConstraint* joint = createJoint(Kind(int(type)), world, d3(pivot), pin0, z, child, parent);
+    if (type == Type::Ball) {
+        dgBallSetUserCallback(joint, stepHook);
+    } else {
+        void (*const setCallback[])(dgConstraint*, dgJointUserCallback) = {
+            nullptr, dgHingeSetUserCallback, dgSliderSetUserCallback, dgCorkscrewSetUserCallback,
+            dgUniversalSetUserCallback};
+        setCallback[int(type)](joint, stepHookRows);
     }
     return joint;
 }
@@ -130,6 +118,12 @@ struct Counted {
     int32_t destroyed = 0;
 };
 
+// Counts c's joint's destructor calls in c.
+void watch(Counted& c) {
+    dgJointSetUserData(c.joint, &c.destroyed);
+    dgJointSetDestructorCallback(c.joint, countDestruction);
+}
+
 class JointLife : public ::testing::TestWithParam<Type> {
 protected:
     void TearDown() override { g_onStep = nullptr; }
@@ -146,8 +140,7 @@ protected:
         second.joint = makeJoint(GetParam(), rig.world, lower, upper, middle);
         for (Counted* c : {&first, &second}) {
             ASSERT_NE(c->joint, nullptr);
-            dgJointSetUserData(c->joint, &c->destroyed);
-            dgJointSetDestructorCallback(c->joint, countDestruction);
+            watch(*c);
         }
     }
 
@@ -185,8 +178,7 @@ TEST_P(JointLifeInUpdate, DestroyedFromACallbackGoesAfterTheSubStepOnce) {
     Counted third;
     const float top[3] = {0.0f, 0.0f, 0.0f};
     third.joint = makeJoint(GetParam(), rig.world, lower, nullptr, top);
-    dgJointSetUserData(third.joint, &third.destroyed);
-    dgJointSetDestructorCallback(third.joint, countDestruction);
+    watch(third);
     g_onStep = [&](dgConstraint*) { dgDestroyBody(rig.world, lower); };
     rig.step();
     EXPECT_EQ(third.destroyed, 1);

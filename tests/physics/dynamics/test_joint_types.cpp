@@ -24,13 +24,6 @@ using testsupport::length;
 
 constexpr double kGravity = 10.0;
 
-enum class Kind { Hinge, Ball, Universal };
-
-std::string kindName(const ::testing::TestParamInfo<Kind>& info) {
-    const char* names[] = {"Hinge", "Ball", "Universal"};
-    return names[int(info.param)];
-}
-
 // A box hanging at length L below a random pivot, swung by a small angle
 // about a random horizontal axis, on a joint that lets it swing about it.
 struct Pendulum {
@@ -56,21 +49,7 @@ struct Pendulum {
         pose.position =
             dgVector(float(pivot.x + hang.x), float(pivot.y + hang.y), float(pivot.z + hang.z), 1.0f);
         bob = rig.box(pose, float(mass), size, kGravity);
-        const float p[3] = {float(pivot.x), float(pivot.y), float(pivot.z)};
-        const float a[3] = {float(axis.x), float(axis.y), float(axis.z)};
-        const D3 across = cross(D3{0, 1, 0}, axis);
-        const float b[3] = {float(across.x), float(across.y), float(across.z)};
-        switch (kind) {
-            case Kind::Hinge:
-                joint = dgCreateHingeJoint(rig.world, p, a, bob, nullptr);
-                break;
-            case Kind::Ball:
-                joint = dgCreateBallJoint(rig.world, p, bob, nullptr);
-                break;
-            case Kind::Universal:
-                joint = dgCreateUniversalJoint(rig.world, p, a, b, bob, nullptr);
-                break;
-        }
+        joint = createJoint(kind, rig.world, pivot, axis, cross(D3{0, 1, 0}, axis), bob);
         pivotOnBob = localOf(bob, pivot);
     }
 
@@ -140,13 +119,11 @@ D3 angularMomentum(const dgBody* body) {
     return spin + cross(positionOf(body), velocityOf(body) * mass);
 }
 
-enum class Pair { Ball, Hinge, Slider, Corkscrew, Universal };
-
 // Two cubes joined by the joint and thrown with random velocities, nothing
 // else acting: the joint's forces are equal and opposite, so the pair keeps
 // its momentum and, up to the joint's small separation, its angular
 // momentum.
-class JointPair : public ::testing::TestWithParam<Pair> {};
+class JointPair : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(JointPair, KeepsTheMomentumOfTwoFreeBodies) {
     std::mt19937 rng(23 + int(GetParam()));
@@ -169,30 +146,9 @@ TEST_P(JointPair, KeepsTheMomentumOfTwoFreeBodies) {
             dgBodySetVelocity(bodies[b], v);
             dgBodySetOmega(bodies[b], w);
         }
-        const float p[3] = {float(centre.x), float(centre.y), float(centre.z)};
-        const dgVector r0 = testsupport::randomUnit(rng);
-        const D3 r1 = cross(testsupport::toD3(r0), testsupport::toD3(testsupport::randomUnit(rng)));
-        const float a[3] = {r0.x, r0.y, r0.z};
-        const float c[3] = {float(r1.x), float(r1.y), float(r1.z)};
-        dgConstraint* joint = nullptr;
-        switch (GetParam()) {
-            case Pair::Ball:
-                joint = dgCreateBallJoint(rig.world, p, bodies[0], bodies[1]);
-                break;
-            case Pair::Hinge:
-                joint = dgCreateHingeJoint(rig.world, p, a, bodies[0], bodies[1]);
-                break;
-            case Pair::Slider:
-                joint = dgCreateSliderJoint(rig.world, p, a, bodies[0], bodies[1]);
-                break;
-            case Pair::Corkscrew:
-                joint = dgCreateCorkscrewJoint(rig.world, p, a, bodies[0], bodies[1]);
-                break;
-            case Pair::Universal:
-                joint = dgCreateUniversalJoint(rig.world, p, a, c, bodies[0], bodies[1]);
-                break;
-        }
-        ASSERT_NE(joint, nullptr);
+        const D3 r0 = testsupport::toD3(testsupport::randomUnit(rng));
+        const D3 r1 = cross(r0, testsupport::toD3(testsupport::randomUnit(rng)));
+        ASSERT_NE(createJoint(GetParam(), rig.world, centre, r0, r1, bodies[0], bodies[1]), nullptr);
         const auto momenta = [&](D3& linear, D3& angular) {
             float mass[2], i[3];
             dgBodyGetMassMatrix(bodies[0], &mass[0], &i[0], &i[1], &i[2]);
@@ -216,15 +172,10 @@ TEST_P(JointPair, KeepsTheMomentumOfTwoFreeBodies) {
     }
 }
 
-std::string pairName(const ::testing::TestParamInfo<Pair>& info) {
-    const char* names[] = {"Ball", "Hinge", "Slider", "Corkscrew", "Universal"};
-    return names[int(info.param)];
-}
-
 INSTANTIATE_TEST_SUITE_P(Kinds, JointPair,
-                         ::testing::Values(Pair::Ball, Pair::Hinge, Pair::Slider, Pair::Corkscrew,
-                                           Pair::Universal),
-                         pairName);
+                         ::testing::Values(Kind::Ball, Kind::Hinge, Kind::Slider, Kind::Corkscrew,
+                                           Kind::Universal),
+                         kindName);
 
 // ---- sliders and corkscrews ----
 
@@ -251,10 +202,8 @@ TEST(JointSlide, MovesAlongItsPinOnlyAndTheCorkscrewTurnsAboutItToo) {
         dgBody* body = rig.box(pose, float(mass), D3{0.2 + u(rng), 0.2 + u(rng), 0.2 + u(rng)}, 0.0);
         const D3 pin = testsupport::toD3(testsupport::randomUnit(rng));
         const D3 start = positionOf(body);
-        const float p[3] = {float(start.x), float(start.y), float(start.z)};
-        const float a[3] = {float(pin.x), float(pin.y), float(pin.z)};
-        dgConstraint* joint = corkscrew ? dgCreateCorkscrewJoint(rig.world, p, a, body, nullptr)
-                                        : dgCreateSliderJoint(rig.world, p, a, body, nullptr);
+        dgConstraint* joint =
+            createJoint(corkscrew ? Kind::Corkscrew : Kind::Slider, rig.world, start, pin, pin, body);
         ASSERT_NE(joint, nullptr);
         const double t = 120 * kStep;
         const double inertia = inertiaAbout(body, pin);
@@ -308,8 +257,7 @@ TEST(JointUpVector, TurnsATiltedBodyBackOntoThePinAndLeavesItFree) {
         // inertia.
         dgBody* body = rig.box(pose, 2.0f, D3{0.5, 0.5, 0.5}, kGravity);
         const D3 pin = testsupport::toD3(testsupport::randomUnit(rng));
-        const float a[3] = {float(pin.x), float(pin.y), float(pin.z)};
-        dgConstraint* joint = dgCreateUpVectorJoint(rig.world, a, body);
+        dgConstraint* joint = dgCreateUpVectorJoint(rig.world, F3(pin), body);
         ASSERT_NE(joint, nullptr);
         const D3 axisOnBody = localOf(body, positionOf(body) + pin) - localOf(body, positionOf(body));
         const bool flipped = (trial == 0);
@@ -318,9 +266,7 @@ TEST(JointUpVector, TurnsATiltedBodyBackOntoThePinAndLeavesItFree) {
         turned.position = pose.position;
         dgBodySetMatrix(body, &turned.front.x);
         const double spin = 1.0 + u(rng);
-        const D3 w = pin * spin;
-        const float omega[3] = {float(w.x), float(w.y), float(w.z)};
-        dgBodySetOmega(body, omega);
+        dgBodySetOmega(body, F3(pin * spin));
         rig.step(300);
         const D3 axis = carried(body, axisOnBody) - carried(body, D3{0, 0, 0});
         EXPECT_NEAR(dot(axis, pin), flipped ? -1.0 : 1.0, 1.0e-4) << trial;
@@ -345,7 +291,7 @@ struct DriveCase {
     D3 pin1;
     D3 offset;
     D3 torque;
-    dgConstraint* (*make)(dgWorld*, const float* pivot, const float* pin0, const float* pin1, dgBody*);
+    Kind kind;
     void (*setCallback)(dgConstraint*, dgJointUserCallback);
     float (*value)(const dgConstraint*);
     float (*speed)(const dgConstraint*);
@@ -360,92 +306,29 @@ std::ostream& operator<<(std::ostream& out, const DriveCase& c) {
     return out << c.name;
 }
 
-dgConstraint* makeHinge(dgWorld* w, const float* p, const float* a, const float*, dgBody* b) {
-    return dgCreateHingeJoint(w, p, a, b, nullptr);
-}
-dgConstraint* makeSlider(dgWorld* w, const float* p, const float* a, const float*, dgBody* b) {
-    return dgCreateSliderJoint(w, p, a, b, nullptr);
-}
-dgConstraint* makeCorkscrew(dgWorld* w, const float* p, const float* a, const float*, dgBody* b) {
-    return dgCreateCorkscrewJoint(w, p, a, b, nullptr);
-}
-dgConstraint* makeUniversal(dgWorld* w, const float* p, const float* a, const float* c, dgBody* b) {
-    return dgCreateUniversalJoint(w, p, a, c, b, nullptr);
+// A vector of the table below, as a call: the rows stay a few lines each.
+D3 vec(double x, double y, double z) {
+    return D3{x, y, z};
 }
 
 const DriveCase kDrives[] = {
-    {"HingeAngle",
-     {0, 0, 1},
-     {0, 0, 0},
-     {1, 0, 0},
-     {0, 0, 0},
-     makeHinge,
-     dgHingeSetUserCallback,
-     dgHingeGetJointAngle,
-     dgHingeGetJointOmega,
-     dgHingeCalculateStopAlpha,
-     0,
-     1.0},
-    {"SliderPosition",
-     {0, 1, 0},
-     {0, 0, 0},
-     {0, 0, 0},
-     {0, 0, 0},
-     makeSlider,
-     dgSliderSetUserCallback,
-     dgSliderGetJointPosition,
-     dgSliderGetJointVelocity,
-     dgSliderCalculateStopAccel,
-     0,
-     1.0},
-    {"CorkscrewPosition",
-     {0, 1, 0},
-     {0, 0, 0},
-     {0, 0, 0},
-     {0, 0, 0},
-     makeCorkscrew,
-     dgCorkscrewSetUserCallback,
-     dgCorkscrewGetJointPosition,
-     dgCorkscrewGetJointVelocity,
-     dgCorkscrewCalculateStopAccel,
-     0,
-     1.0},
-    {"CorkscrewAngle",
-     {0, 1, 0},
-     {0, 0, 0},
-     {0, 0, 0},
-     {0, 0.1, 0},
-     makeCorkscrew,
-     dgCorkscrewSetUserCallback,
-     dgCorkscrewGetJointAngle,
-     dgCorkscrewGetJointOmega,
-     dgCorkscrewCalculateStopAlpha,
-     1,
-     1.0},
-    {"UniversalAngle0",
-     {0, 0, 1},
-     {1, 0, 0},
-     {1, 0, 0},
-     {0, 0, 0},
-     makeUniversal,
-     dgUniversalSetUserCallback,
-     dgUniversalGetJointAngle0,
-     dgUniversalGetJointOmega0,
-     dgUniversalCalculateStopAlpha0,
-     0,
-     1.0},
-    {"UniversalAngle1",
-     {1, 0, 0},
-     {0, 0, 1},
-     {1, 0, 0},
-     {0, 0, 0},
-     makeUniversal,
-     dgUniversalSetUserCallback,
-     dgUniversalGetJointAngle1,
-     dgUniversalGetJointOmega1,
-     dgUniversalCalculateStopAlpha1,
-     1,
-     -1.0},
+    {"HingeAngle", vec(0, 0, 1), vec(0, 0, 0), vec(1, 0, 0), vec(0, 0, 0), Kind::Hinge,
+     dgHingeSetUserCallback, dgHingeGetJointAngle, dgHingeGetJointOmega, dgHingeCalculateStopAlpha, 0, 1.0},
+    {"SliderPosition", vec(0, 1, 0), vec(0, 0, 0), vec(0, 0, 0), vec(0, 0, 0), Kind::Slider,
+     dgSliderSetUserCallback, dgSliderGetJointPosition, dgSliderGetJointVelocity, dgSliderCalculateStopAccel,
+     0, 1.0},
+    {"CorkscrewPosition", vec(0, 1, 0), vec(0, 0, 0), vec(0, 0, 0), vec(0, 0, 0), Kind::Corkscrew,
+     dgCorkscrewSetUserCallback, dgCorkscrewGetJointPosition, dgCorkscrewGetJointVelocity,
+     dgCorkscrewCalculateStopAccel, 0, 1.0},
+    {"CorkscrewAngle", vec(0, 1, 0), vec(0, 0, 0), vec(0, 0, 0), vec(0, 0.1, 0), Kind::Corkscrew,
+     dgCorkscrewSetUserCallback, dgCorkscrewGetJointAngle, dgCorkscrewGetJointOmega,
+     dgCorkscrewCalculateStopAlpha, 1, 1.0},
+    {"UniversalAngle0", vec(0, 0, 1), vec(1, 0, 0), vec(1, 0, 0), vec(0, 0, 0), Kind::Universal,
+     dgUniversalSetUserCallback, dgUniversalGetJointAngle0, dgUniversalGetJointOmega0,
+     dgUniversalCalculateStopAlpha0, 0, 1.0},
+    {"UniversalAngle1", vec(1, 0, 0), vec(0, 0, 1), vec(1, 0, 0), vec(0, 0, 0), Kind::Universal,
+     dgUniversalSetUserCallback, dgUniversalGetJointAngle1, dgUniversalGetJointOmega1,
+     dgUniversalCalculateStopAlpha1, 1, -1.0},
 };
 
 // What the callback does: hold the coordinate within [low, high] with the
@@ -488,10 +371,7 @@ protected:
         pose.position = dgVector(float(c.offset.x), float(c.offset.y), float(c.offset.z), 1.0f);
         body = rig.box(pose, 1.0f, D3{0.3, 0.3, 0.3}, kGravity);
         pushOf(body).torque = c.torque;
-        const float pivot[3] = {0.0f, 0.0f, 0.0f};
-        const float a[3] = {float(c.pin0.x), float(c.pin0.y), float(c.pin0.z)};
-        const float b[3] = {float(c.pin1.x), float(c.pin1.y), float(c.pin1.z)};
-        joint = c.make(rig.world, pivot, a, b, body);
+        joint = createJoint(c.kind, rig.world, D3{0, 0, 0}, c.pin0, c.pin1, body);
         ASSERT_NE(joint, nullptr);
         c.setCallback(joint, driveCallback);
         g_drive = Drive();
@@ -546,10 +426,6 @@ INSTANTIATE_TEST_SUITE_P(Coordinates, JointDrive, ::testing::ValuesIn(kDrives),
 
 // ---- reaction forces ----
 
-dgConstraint* makeBall(dgWorld* w, const float* p, const float*, const float*, dgBody* b) {
-    return dgCreateBallJoint(w, p, b, nullptr);
-}
-
 // A body held still by a joint to the world, its centre at `offset` from
 // the pivot where gravity can turn it about no free axis of the joint.
 struct ForceCase {
@@ -557,7 +433,7 @@ struct ForceCase {
     D3 pin0;
     D3 pin1;
     D3 offset;
-    dgConstraint* (*make)(dgWorld*, const float* pivot, const float* pin0, const float* pin1, dgBody*);
+    Kind kind;
     void (*force)(const dgConstraint*, float*);
 };
 
@@ -566,11 +442,11 @@ std::ostream& operator<<(std::ostream& out, const ForceCase& c) {
 }
 
 const ForceCase kForces[] = {
-    {"Ball", {0, 0, 0}, {0, 0, 0}, {0, -0.7, 0}, makeBall, dgBallGetJointForce},
-    {"Hinge", {0, 1, 0}, {0, 0, 0}, {0.6, -0.3, 0.4}, makeHinge, dgHingeGetJointForce},
-    {"Slider", {1, 0, 0}, {0, 0, 0}, {0.2, 0.5, -0.6}, makeSlider, dgSliderGetJointForce},
-    {"Corkscrew", {1, 0, 0}, {0, 0, 0}, {0.8, 0, 0}, makeCorkscrew, dgCorkscrewGetJointForce},
-    {"Universal", {0, 1, 0}, {1, 0, 0}, {-0.7, 0, 0}, makeUniversal, dgUniversalGetJointForce},
+    {"Ball", {0, 0, 0}, {0, 0, 0}, {0, -0.7, 0}, Kind::Ball, dgBallGetJointForce},
+    {"Hinge", {0, 1, 0}, {0, 0, 0}, {0.6, -0.3, 0.4}, Kind::Hinge, dgHingeGetJointForce},
+    {"Slider", {1, 0, 0}, {0, 0, 0}, {0.2, 0.5, -0.6}, Kind::Slider, dgSliderGetJointForce},
+    {"Corkscrew", {1, 0, 0}, {0, 0, 0}, {0.8, 0, 0}, Kind::Corkscrew, dgCorkscrewGetJointForce},
+    {"Universal", {0, 1, 0}, {1, 0, 0}, {-0.7, 0, 0}, Kind::Universal, dgUniversalGetJointForce},
 };
 
 class JointForce : public ::testing::TestWithParam<ForceCase> {};
@@ -586,10 +462,7 @@ TEST_P(JointForce, HoldingABodyStillIsItsWeight) {
     pose.position = dgVector(float(c.offset.x), float(c.offset.y), float(c.offset.z), 1.0f);
     const float mass = 3.0f;
     dgBody* body = rig.box(pose, mass, D3{0.3, 0.3, 0.3}, kGravity);
-    const float pivot[3] = {0.0f, 0.0f, 0.0f};
-    const float a[3] = {float(c.pin0.x), float(c.pin0.y), float(c.pin0.z)};
-    const float b[3] = {float(c.pin1.x), float(c.pin1.y), float(c.pin1.z)};
-    dgConstraint* joint = c.make(rig.world, pivot, a, b, body);
+    dgConstraint* joint = createJoint(c.kind, rig.world, D3{0, 0, 0}, c.pin0, c.pin1, body);
     ASSERT_NE(joint, nullptr);
     rig.step(120);
     float force[3];
@@ -649,10 +522,7 @@ struct UserHinge {
 };
 
 void addRow(dgConstraint* joint, const D3& p0, const D3& p1, const D3& d) {
-    const float a[3] = {float(p0.x), float(p0.y), float(p0.z)};
-    const float b[3] = {float(p1.x), float(p1.y), float(p1.z)};
-    const float c[3] = {float(d.x), float(d.y), float(d.z)};
-    dgUserJointAddLinearRow(joint, a, b, c);
+    dgUserJointAddLinearRow(joint, F3(p0), F3(p1), F3(d));
 }
 
 void userHingeRows(dgConstraint* joint) {

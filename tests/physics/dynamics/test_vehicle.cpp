@@ -350,16 +350,13 @@ TEST(CarMotion, NothingTurnsNonFiniteAfterADropOrATumble) {
 TEST(CarPose, TheChassisBoxFollowsItsTiresAndResetRestoresTheSteeredPose) {
     Car car(Ground::Flat, 1.2f);
     car.step(30);
+    dgMatrix tire;
     for (float angle : {0.5f, -0.5f, 1.2f}) {
         dgVehicleSetTireSteerAngle(car.vehicle, car.tires[0], angle);
-        float tire[16], boxMin[3], boxMax[3];
-        dgVehicleGetTireMatrix(car.vehicle, car.tires[0], tire);
-        dgMatrix m;
-        for (int32_t i = 0; i < 4; ++i) {
-            m[i] = dgVector(tire[4 * i], tire[4 * i + 1], tire[4 * i + 2], tire[4 * i + 3]);
-        }
+        dgVehicleGetTireMatrix(car.vehicle, car.tires[0], &tire.front.x);
+        float boxMin[3], boxMax[3];
         dgVector low, high;
-        car.tires[0]->m_shape->calcAABB(m, low, high);
+        car.tires[0]->m_shape->calcAABB(tire, low, high);
         dgBodyGetAABB(car.chassis, boxMin, boxMax);
         for (int32_t k = 0; k < 3; ++k) {
             EXPECT_LE(boxMin[k], low[k] + 1e-4f);
@@ -367,17 +364,13 @@ TEST(CarPose, TheChassisBoxFollowsItsTiresAndResetRestoresTheSteeredPose) {
         }
     }
     dgVehicleReset(car.vehicle);
-    float tire[16], chassis[16];
-    dgVehicleGetTireMatrix(car.vehicle, car.tires[0], tire);
-    dgBodyGetMatrix(car.chassis, chassis);
-    dgMatrix c;
-    for (int32_t i = 0; i < 4; ++i) {
-        c[i] = dgVector(chassis[4 * i], chassis[4 * i + 1], chassis[4 * i + 2], chassis[4 * i + 3]);
-    }
-    const dgMatrix expected = car.tires[0]->m_localMatrix.multiply(c);
+    dgMatrix chassis;
+    dgVehicleGetTireMatrix(car.vehicle, car.tires[0], &tire.front.x);
+    dgBodyGetMatrix(car.chassis, &chassis.front.x);
+    const dgMatrix expected = car.tires[0]->m_localMatrix.multiply(chassis);
     for (int32_t i = 0; i < 4; ++i) {
         for (int32_t j = 0; j < 3; ++j) {
-            EXPECT_NEAR(tire[4 * i + j], expected[i][j], 1e-5f);
+            EXPECT_NEAR(tire[i][j], expected[i][j], 1e-5f);
         }
     }
 }
