@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <irrlicht.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -17,6 +18,24 @@ namespace clienttest {
 
 // A clock stopped at 3 February 2007, 09:05:00, for the log's stamps.
 void fixedClock(LocalTime* out);
+
+// Synthetic engine input events, as the device hands them to a receiver.
+inline irr::SEvent keyEvent(int32_t key, bool down) {
+    irr::SEvent e{};
+    e.EventType = irr::EET_KEY_INPUT_EVENT;
+    e.KeyInput.Key = static_cast<irr::EKEY_CODE>(key);
+    e.KeyInput.PressedDown = down;
+    return e;
+}
+inline irr::SEvent mouseEvent(irr::EMOUSE_INPUT_EVENT kind, int32_t x = 0, int32_t y = 0, float wheel = 0.0f) {
+    irr::SEvent e{};
+    e.EventType = irr::EET_MOUSE_INPUT_EVENT;
+    e.MouseInput.Event = kind;
+    e.MouseInput.X = x;
+    e.MouseInput.Y = y;
+    e.MouseInput.Wheel = wheel;
+    return e;
+}
 
 // Collects the engine's log texts; forwards nothing.
 class LogCollector : public irr::IEventReceiver {

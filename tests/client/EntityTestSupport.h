@@ -1,17 +1,17 @@
 // A game scene for the entity tests on the null driver: the harness with
 // the generated media's meshes and textures, the seven sound samples loaded
 // in resource-id order (so that the recording's "sample N" is sound id N),
-// a particle system that records the presets the entities ask for, and
+// the particle system that records the presets the entities ask for, and
 // entities with a box-shaped node to be hit.
 #pragma once
 
 #include "GameLoopHarness.h"
+#include "RecordingParticleSystem.h"
 
 #include "client/engine/Finite.h"
 #include "client/entitysound.h"
 #include "client/globals.h"
 #include "client/object.h"
-#include "client/particlesystem.h"
 #include "client/ship.h"
 #include "client/torpedo.h"
 #include "platform/sound/fsound.h"
@@ -30,49 +30,6 @@
 using tarnwell::isFinite;
 
 namespace entitytest {
-
-// What the entities asked the effects manager for, in order; the presets
-// nothing here reaches are the base class's.
-class RecordingEffects : public ParticleSystem {
-public:
-    struct Call {
-        std::string preset;
-        irr::core::vector3df at;
-        irr::scene::ISceneNode* parent = nullptr;
-        int32_t id = -1;
-    };
-    RecordingEffects() : ParticleSystem(NoScene{}) {}
-
-    void addBlueImpact(const irr::core::vector3df& at) override { note("blue", at); }
-    void addFireImpact(const irr::core::vector3df& at) override { note("fire", at); }
-    void addExplosion(const irr::core::vector3df& at) override { note("explosion", at); }
-    int32_t addShipBubbleTrail(const irr::core::vector3df& on, irr::scene::ISceneNode* parent) override {
-        return note("shipTrail", on, parent);
-    }
-    int32_t addTorpedoBubbleTrail(const irr::core::vector3df& on, irr::scene::ISceneNode* parent) override {
-        return note("torpedoTrail", on, parent);
-    }
-    void removeEffectsOf(int32_t id) override { calls.push_back({"remove", {}, nullptr, id}); }
-    void enableEmitters(int32_t) override {}
-    void disableEmitters(int32_t) override {}
-
-    std::vector<Call> named(const std::string& preset) const {
-        std::vector<Call> found;
-        std::copy_if(calls.begin(), calls.end(), std::back_inserter(found),
-                     [&](const Call& call) { return call.preset == preset; });
-        return found;
-    }
-
-    std::vector<Call> calls;
-
-private:
-    int32_t note(const char* preset, const irr::core::vector3df& at,
-                 irr::scene::ISceneNode* parent = nullptr) {
-        calls.push_back({preset, at, parent, nextId});
-        return nextId++;
-    }
-    int32_t nextId = 100;
-};
 
 // The samples of sound ids 1 to 7, loaded by the scene.
 inline FSOUND_SAMPLE*& sampleSlot(irr::s32 id) {
@@ -160,6 +117,7 @@ public:
             sampleSlot(id) = FSOUND_Sample_Load(FSOUND_FREE, files[id - 1], mode, 0, 0);
         }
         previousLookup = setSoundLookup(&lookUpSample);
+        effects.nextId = 100;  // an id no default could be mistaken for
         globals.particleSystem = &effects;
     }
     ~Scene() {
@@ -201,7 +159,7 @@ public:
     }
 
     GameLoopHarness harness;
-    RecordingEffects effects;
+    RecordingParticleSystem effects;
     std::vector<std::unique_ptr<Object>> owned;
 
 private:

@@ -4,11 +4,11 @@
 #pragma once
 
 #include "GameLoopHarness.h"
+#include "RecordingParticleSystem.h"
 
 #include "client/constants.h"
 #include "client/globals.h"
 #include "client/object.h"
-#include "client/particlesystem.h"
 #include "client/physics.h"
 #include "client/engine/RawTerrain.h"
 
@@ -35,13 +35,6 @@ struct Marker : Object {
     explicit Marker(irr::scene::ISceneNode* carried) : Object(OBJECT_TRASH, "marker", irr::core::vector3df(1, 1, 1)) {
         node = carried;
     }
-};
-
-// Records the presets the entities ask for instead of building particles.
-struct RecordingParticles : ParticleSystem {
-    RecordingParticles() : ParticleSystem(NoScene{}) {}
-    void addExplosion(const irr::core::vector3df& at) override { explosions.push_back(at); }
-    std::vector<irr::core::vector3df> explosions;
 };
 
 // A force callback that adds nothing: the body coasts.
@@ -103,7 +96,7 @@ protected:
     }
 
     GameLoopHarness harness;
-    RecordingParticles particles;
+    RecordingParticleSystem particles;
     Object terrain{OBJECT_LEVEL, "Terrain", irr::core::vector3df(1.0f, 1.0f, 1.0f)};
     Physics physics;
     dgBody* level = nullptr;

@@ -77,6 +77,15 @@ public:
         return found;
     }
 
+    // How many calls named `what` there were (on effect `id`, if one is given).
+    int32_t count(const std::string& what, int32_t id = -2) const {
+        int32_t found = 0;
+        for (const Call& call : calls) {
+            found += call.what == what && (id == -2 || call.id == id) ? 1 : 0;
+        }
+        return found;
+    }
+
     std::vector<Call> calls;
     int32_t nextId = 0;
 

@@ -1,7 +1,6 @@
 // Pieces the ship and control tests share: the game's four ships as the
 // game creates them, a frame of the ship updates as the frame loop runs it,
-// an effects manager that records what the entities ask for, and a scripted
-// random source.
+// and a scripted random source.
 #pragma once
 
 #include "ScriptedClock.h"
@@ -9,14 +8,12 @@
 #include "client/constants.h"
 #include "client/engine/RandomSource.h"
 #include "client/globals.h"
-#include "client/particlesystem.h"
 #include "client/resourceids.h"
 #include "client/ship.h"
 
 #include <irrlicht.h>
 
 #include <algorithm>
-#include <string>
 #include <vector>
 
 namespace shiptest {
@@ -92,37 +89,6 @@ public:
             }
         }
     }
-};
-
-// Records the presets and controls by id the entities use; builds nothing.
-class RecordingEffects : public ParticleSystem {
-public:
-    struct Call {
-        std::string what;
-        int32_t id;
-        irr::core::vector3df at;
-        irr::scene::ISceneNode* parent;
-    };
-    RecordingEffects() : ParticleSystem(NoScene{}) {}
-
-    int32_t addShipBubbleTrail(const irr::core::vector3df& on, irr::scene::ISceneNode* parent) override {
-        calls.push_back({"trail", nextId, on, parent});
-        return nextId++;
-    }
-    void addShipExplosion(irr::scene::ISceneNode* parent) override { calls.push_back({"explosion", -1, {}, parent}); }
-    void addDebrisBurst(const irr::core::vector3df& at) override { calls.push_back({"debris", -1, at, nullptr}); }
-    void removeEffectsOf(int32_t id) override { calls.push_back({"remove", id, {}, nullptr}); }
-    void enableEmitters(int32_t id) override { calls.push_back({"enable", id, {}, nullptr}); }
-    void disableEmitters(int32_t id) override { calls.push_back({"disable", id, {}, nullptr}); }
-
-    int32_t count(const std::string& what, int32_t id = -2) const {
-        return int32_t(std::count_if(calls.begin(), calls.end(), [&](const Call& c) {
-            return c.what == what && (id == -2 || c.id == id);
-        }));
-    }
-
-    std::vector<Call> calls;
-    int32_t nextId = 0;
 };
 
 // Gives the values in turn, round and round.

@@ -40,20 +40,9 @@ public:
         globals.eventReceiver = nullptr;
     }
 
-    void key(int32_t code, bool down) {
-        irr::SEvent e{};
-        e.EventType = irr::EET_KEY_INPUT_EVENT;
-        e.KeyInput.Key = static_cast<irr::EKEY_CODE>(code);
-        e.KeyInput.PressedDown = down;
-        input->OnEvent(e);
-    }
+    void key(int32_t code, bool down) { input->OnEvent(clienttest::keyEvent(code, down)); }
     void mouse(irr::EMOUSE_INPUT_EVENT kind, int32_t x = 0, int32_t y = 0) {
-        irr::SEvent e{};
-        e.EventType = irr::EET_MOUSE_INPUT_EVENT;
-        e.MouseInput.Event = kind;
-        e.MouseInput.X = x;
-        e.MouseInput.Y = y;
-        input->OnEvent(e);
+        input->OnEvent(clienttest::mouseEvent(kind, x, y));
     }
     // Raw positions: 32767 is the centre, 49151 gives +0.5, 16383 -0.5.
     void stick(uint32_t x, uint32_t y, uint32_t throttle, uint32_t rudder) {

@@ -14,29 +14,13 @@
 #include "FileTestUtils.h"
 
 using clienttest::fixedClock;
+using clienttest::keyEvent;
+using clienttest::mouseEvent;
 using testsupport::readFile;
 
 namespace {
 
 // ---- Synthetic engine events ------------------------------------------------
-
-irr::SEvent keyEvent(int32_t key, bool down) {
-    irr::SEvent e{};
-    e.EventType = irr::EET_KEY_INPUT_EVENT;
-    e.KeyInput.Key = static_cast<irr::EKEY_CODE>(key);
-    e.KeyInput.PressedDown = down;
-    return e;
-}
-
-irr::SEvent mouseEvent(irr::EMOUSE_INPUT_EVENT kind, int32_t x = 0, int32_t y = 0, float wheel = 0.0f) {
-    irr::SEvent e{};
-    e.EventType = irr::EET_MOUSE_INPUT_EVENT;
-    e.MouseInput.Event = kind;
-    e.MouseInput.X = x;
-    e.MouseInput.Y = y;
-    e.MouseInput.Wheel = wheel;
-    return e;
-}
 
 irr::SEvent joystickEvent(irr::u8 joystick, irr::u32 buttons, irr::s16 x = 0, irr::s16 y = 0, irr::s16 z = 0,
                           irr::s16 r = 0) {

@@ -21,6 +21,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "FileTestUtils.h"
 #include "GlCallLog.h"
@@ -165,45 +166,40 @@ TEST(OpenGl, MissingShaderFilesGiveNoMaterials) {
     EXPECT_EQ(globals.lightingCallback, nullptr);
 }
 
-TEST(NullDriver, ShadersAreSkippedWithBothWarnings) {
-    LogCollector engineLog;
-    ScopedDevice device(irr::video::EDT_NULL, &engineLog);
-    ASSERT_NE(device.get(), nullptr);
-    const irr::u32 renderersBefore = globals.driver->getMaterialRendererCount();
-    Game game;
-    device.publish();
-    ASSERT_TRUE(game.initShaders());
-    EXPECT_EQ(globals.driver->getMaterialRendererCount(), renderersBefore);
-    EXPECT_EQ(globals.lightingCallback, nullptr);
-    std::string all;
-    for (const std::string& line : engineLog.texts) {
-        all += line + "\n";
-    }
-    EXPECT_NE(all.find("WARNING: Pixel shaders (V2.0) disabled because of missing driver/hardware support."),
-              std::string::npos);
-    EXPECT_NE(all.find("WARNING: Vertex shaders (V2.0) disabled because of missing driver/hardware support."),
-              std::string::npos);
-}
-
-TEST(NullDriver, ShaderSetUpNeedsOnlyTheDeviceAndLogsItsSteps) {
+// Published whole, or only the device as at start-up: the shaders are
+// skipped with both warnings, no renderer is added and the steps are logged.
+TEST(NullDriver, ShadersAreSkippedWithBothWarningsAndTheStepsLogged) {
     MediaCopy media;  // a folder of its own for the log
-    LogCollector engineLog;
-    ScopedDevice device(irr::video::EDT_NULL, &engineLog);
-    ASSERT_NE(device.get(), nullptr);
-    Game game;
-    globals.device = device.get();  // the driver is not published
-    Log log;
-    ASSERT_TRUE(log.open("shaders.log"));
-    log.setClock(clienttest::fixedClock);
-    globals.log = &log;
-    engineLog.texts.clear();
-    EXPECT_TRUE(game.initShaders());
-    globals.log = nullptr;
-    log.close();
-    EXPECT_EQ(testsupport::readFile("shaders.log"),
-              "03.02.2007 09:05:00: Initialize shader...\n"
-              "03.02.2007 09:05:00: ...shader initialization done\n");
-    EXPECT_EQ(engineLog.texts.size(), 2u);  // the two warnings
+    for (const bool published : {true, false}) {
+        SCOPED_TRACE(published);
+        LogCollector engineLog;
+        ScopedDevice device(irr::video::EDT_NULL, &engineLog);
+        ASSERT_NE(device.get(), nullptr);
+        const irr::u32 renderersBefore = device.get()->getVideoDriver()->getMaterialRendererCount();
+        Game game;
+        if (published) {
+            device.publish();
+        } else {
+            globals.device = device.get();  // the driver is not published
+        }
+        Log log;
+        ASSERT_TRUE(log.open("shaders.log"));
+        log.setClock(clienttest::fixedClock);
+        globals.log = &log;
+        engineLog.texts.clear();
+        EXPECT_TRUE(game.initShaders());
+        globals.log = nullptr;
+        log.close();
+        EXPECT_EQ(device.get()->getVideoDriver()->getMaterialRendererCount(), renderersBefore);
+        EXPECT_EQ(globals.lightingCallback, nullptr);
+        EXPECT_EQ(engineLog.texts,
+                  (std::vector<std::string>{
+                      "WARNING: Pixel shaders (V2.0) disabled because of missing driver/hardware support.",
+                      "WARNING: Vertex shaders (V2.0) disabled because of missing driver/hardware support."}));
+        EXPECT_EQ(testsupport::readFile("shaders.log"),
+                  "03.02.2007 09:05:00: Initialize shader...\n"
+                  "03.02.2007 09:05:00: ...shader initialization done\n");
+    }
 }
 
 namespace {

@@ -6,6 +6,7 @@
 // input. Sound needs the samples, which the resources load only with a
 // driver that renders to textures: those tests run on OpenGL.
 #include "GameLoopHarness.h"
+#include "RecordingParticleSystem.h"
 #include "ShipTestSupport.h"
 
 #include "client/engine/Finite.h"
@@ -56,7 +57,7 @@ struct Stage {
     }
 
     GameLoopHarness harness;
-    shiptest::RecordingEffects effects;
+    RecordingParticleSystem effects;
     shiptest::ScriptedRandom random{{7, 3000, 29, 12345}};
     tarnwell::scene::ScopedRandomSource scoped;
 };
@@ -175,7 +176,7 @@ TEST(ShipScene, TheFourShipsOfTheGameStandInTheSceneAndLeaveNothing) {
         EXPECT_FLOAT_EQ(player->getRightGunNode()->getPosition().Z, 3);
     }
     // Every trail retired, every node gone with its ship.
-    EXPECT_EQ(stage.effects.count("remove"), 8);
+    EXPECT_EQ(stage.effects.count("removeEffectsOf"), 8);
     EXPECT_EQ(root->getChildren().getSize(), 0u);
 }
 
@@ -204,8 +205,8 @@ TEST(ShipScene, AShipWithoutAMeshTouchesNoNodeAndStillLivesAndDies) {
         enemy->update(0.02f);
     }
     EXPECT_TRUE(enemy->isDead());
-    EXPECT_EQ(stage.effects.count("explosion"), 0);  // nothing to burn on
-    EXPECT_EQ(stage.effects.count("debris"), 1);
+    EXPECT_EQ(stage.effects.count("addShipExplosion"), 0);  // nothing to burn on
+    EXPECT_EQ(stage.effects.count("addDebrisBurst"), 1);
     delete enemy;
 }
 
@@ -302,7 +303,7 @@ TEST(ShipDestruction, ATargetedEnemyBurnsBreaksAndIsForgottenEverywhere) {
         Fleet::frame(clock);
         dgWorldUpdate(physics.world, 1 / 60.0f);
     }
-    EXPECT_EQ(stage.effects.count("disable", enemy1->getLeftTrail()), 3);
+    EXPECT_EQ(stage.effects.count("disableEmitters", enemy1->getLeftTrail()), 3);
 
     enemy1->damage(600 + 8 * 50);  // a torpedo and eight bullets: hull exactly 0
     const vector3df wreck = enemy1->getPosition();
@@ -310,11 +311,11 @@ TEST(ShipDestruction, ATargetedEnemyBurnsBreaksAndIsForgottenEverywhere) {
     Fleet::frame(clock);
     const uint32_t start = clock.getRealTime();
     EXPECT_EQ(enemy1->getDestroyPhase(), 1);
-    for (int32_t trail : trails) EXPECT_EQ(stage.effects.count("remove", trail), 1);
+    for (int32_t trail : trails) EXPECT_EQ(stage.effects.count("removeEffectsOf", trail), 1);
     EXPECT_FALSE(enemy1->isTargeted());
     EXPECT_TRUE(Fleet::find("Enemy 2")->isTargeted());
     EXPECT_EQ(launcher->getTarget(), Fleet::find("Enemy 2"));
-    ASSERT_EQ(stage.effects.count("explosion"), 1);
+    ASSERT_EQ(stage.effects.count("addShipExplosion"), 1);
     EXPECT_EQ(stage.effects.calls.back().parent, enemy1->getNode());
 
     uint32_t brokeAt = 0;
@@ -331,11 +332,11 @@ TEST(ShipDestruction, ATargetedEnemyBurnsBreaksAndIsForgottenEverywhere) {
         Fleet::frame(clock);
         if (Fleet::find("Enemy 1") == nullptr) brokeAt = clock.getRealTime();
     }
-    EXPECT_EQ(stage.effects.count("disable", trails[0]), 3);  // not one after the removal
+    EXPECT_EQ(stage.effects.count("disableEmitters", trails[0]), 3);  // not one after the removal
     EXPECT_EQ(brokeAt - start, 2120u);
-    ASSERT_EQ(stage.effects.count("debris"), 1);
+    ASSERT_EQ(stage.effects.count("addDebrisBurst"), 1);
     EXPECT_EQ(stage.effects.calls.back().at, wreck);
-    EXPECT_EQ(stage.effects.count("remove"), 2);  // the trails once, not again by the destructor
+    EXPECT_EQ(stage.effects.count("removeEffectsOf"), 2);  // the trails once, not again by the destructor
     ASSERT_EQ(globals.torpedoList.size(), 1u);
     EXPECT_EQ(globals.torpedoList.front()->getTarget(), nullptr);
     EXPECT_EQ(launcher->getTarget(), nullptr);
@@ -483,7 +484,7 @@ TEST(ShipForces, NonFiniteAndHugeInputsNeverReachTheBodySoundOrNodes) {
     }
     // Enemy 3 never pushes: its trails only ever pause; Enemy 2 loops.
     const Ship* enemy3 = Fleet::find("Enemy 3");
-    EXPECT_EQ(stage.effects.count("enable", enemy3->getLeftTrail()), 0);
-    EXPECT_EQ(stage.effects.count("disable", enemy3->getLeftTrail()), 600);
-    EXPECT_GT(stage.effects.count("enable", Fleet::find("Enemy 2")->getRightTrail()), 0);
+    EXPECT_EQ(stage.effects.count("enableEmitters", enemy3->getLeftTrail()), 0);
+    EXPECT_EQ(stage.effects.count("disableEmitters", enemy3->getLeftTrail()), 600);
+    EXPECT_GT(stage.effects.count("enableEmitters", Fleet::find("Enemy 2")->getRightTrail()), 0);
 }

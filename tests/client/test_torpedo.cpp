@@ -72,7 +72,7 @@ TEST(Torpedo, CarriesItsCameraAndTrailUntilDeleted) {
         EXPECT_NE(torpedo->getNode()->getTriangleSelector(), nullptr);
         EXPECT_EQ(torpedo->getNode()->getAbsolutePosition(), kLaunch);
         EXPECT_EQ(torpedo->getRotation(), player->getRotation());
-        const std::vector<entitytest::RecordingEffects::Call> trail = scene.effects.named("torpedoTrail");
+        const std::vector<RecordingParticleSystem::Call> trail = scene.effects.named("addTorpedoBubbleTrail");
         ASSERT_EQ(trail.size(), 1u);
         EXPECT_TRUE(trail[0].at == vector3df(0, 0, -1.5f) && trail[0].parent == torpedo->getNode());
         EXPECT_EQ(trail[0].id, torpedo->getTrailEffect());
@@ -86,8 +86,8 @@ TEST(Torpedo, CarriesItsCameraAndTrailUntilDeleted) {
         EXPECT_EQ(eye->getParent(), nullptr);  // out of the scene
         eye->drop();
         EXPECT_EQ(globals.trackedTorpedo, nullptr);
-        ASSERT_EQ(scene.effects.named("remove").size(), 1u);
-        EXPECT_EQ(scene.effects.named("remove")[0].id, trail[0].id);
+        ASSERT_EQ(scene.effects.named("removeEffectsOf").size(), 1u);
+        EXPECT_EQ(scene.effects.named("removeEffectsOf")[0].id, trail[0].id);
         scene.effects.calls.clear();
     }
     globals.mainCamera = nullptr;
@@ -130,9 +130,9 @@ TEST_P(TorpedoExplosion, ExplodesOnceWhateverComesSecond) {
     ASSERT_EQ(playsOf(SOUND_EXPLOSION_SMALL).size(), 1u);
     const vector3df where = torpedo.getPosition();
     EXPECT_EQ(playsOf(SOUND_EXPLOSION_SMALL)[0].at, where);
-    ASSERT_EQ(scene.effects.named("explosion").size(), 1u);
-    EXPECT_EQ(scene.effects.named("explosion")[0].at, where);
-    ASSERT_EQ(scene.effects.named("blue").size(), GetParam().staticHit ? 1u : 0u);
+    ASSERT_EQ(scene.effects.named("addExplosion").size(), 1u);
+    EXPECT_EQ(scene.effects.named("addExplosion")[0].at, where);
+    ASSERT_EQ(scene.effects.named("addBlueImpact").size(), GetParam().staticHit ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -273,7 +273,7 @@ TEST(WeaponsBadInput, NothingNonFiniteComesOut) {
     for (const fsound::RecordedCall& call : fsound::recording()) {
         EXPECT_TRUE(isFinite(vector3df(call.position[0], call.position[1], call.position[2])));
     }
-    for (const entitytest::RecordingEffects::Call& call : scene.effects.calls) {
-        EXPECT_TRUE(isFinite(call.at)) << call.preset;
+    for (const RecordingParticleSystem::Call& call : scene.effects.calls) {
+        EXPECT_TRUE(isFinite(call.at)) << call.what;
     }
 }

@@ -129,7 +129,7 @@ TEST(Gun, FiresFlashesAndRetiresItsBullets) {
         gun.update();
     }
     EXPECT_TRUE(gun.getBullets().empty());
-    EXPECT_TRUE(scene.effects.named("fire").empty() && scene.effects.named("blue").empty());
+    EXPECT_TRUE(scene.effects.named("addFireImpact").empty() && scene.effects.named("addBlueImpact").empty());
 }
 
 namespace {
@@ -174,7 +174,7 @@ TEST_P(BulletGround, ExplodesOnlyPastTheLaunchRaysPoint) {
     for (; !bullet.isDead(); lived += 20) {
         bullet.update(20);
     }
-    ASSERT_EQ(scene.effects.named("blue").size(), shot.explodes ? 1u : 0u);
+    ASSERT_EQ(scene.effects.named("addBlueImpact").size(), shot.explodes ? 1u : 0u);
     ASSERT_EQ(playsOf(SOUND_EXPLOSION_SMALL).size(), shot.explodes ? 1u : 0u);
     if (!shot.explodes) {
         EXPECT_EQ(lived, 5000u);
@@ -185,7 +185,7 @@ TEST_P(BulletGround, ExplodesOnlyPastTheLaunchRaysPoint) {
     const float flown = (bullet.getPosition() - from).getLength();
     EXPECT_TRUE(flown > reach && flown <= reach + 3.201f) << flown << " " << reach;
     EXPECT_TRUE(
-        scene.effects.named("blue")[0].at.equals(bullet.getPosition() - direction * 5 + vector3df(0, 2, 0)));
+        scene.effects.named("addBlueImpact")[0].at.equals(bullet.getPosition() - direction * 5 + vector3df(0, 2, 0)));
     EXPECT_TRUE(playsOf(SOUND_EXPLOSION_SMALL)[0].at.equals(bullet.getPosition()));
 }
 
@@ -242,9 +242,9 @@ TEST_P(BulletHits, StrikesWhatItMeetsOnce) {
     Bullet bullet(from, 5000, nullptr, 0, vector3df(1, 0, 0), 1.0f);
     bullet.update(20);
     EXPECT_EQ(bullet.isDead(), hit.hits);
-    ASSERT_EQ(scene.effects.named("fire").size(), hit.hits ? 1u : 0u);
+    ASSERT_EQ(scene.effects.named("addFireImpact").size(), hit.hits ? 1u : 0u);
     if (hit.hits) {
-        EXPECT_EQ(scene.effects.named("fire")[0].at, hit.impactAtBullet ? from : from - vector3df(1, 0, 0));
+        EXPECT_EQ(scene.effects.named("addFireImpact")[0].at, hit.impactAtBullet ? from : from - vector3df(1, 0, 0));
     }
     // The bullet's own bang (a torpedo it hits adds its explosion's).
     const std::vector<entitytest::Play> bangs = playsOf(SOUND_EXPLOSION_SMALL);

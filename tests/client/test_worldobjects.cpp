@@ -155,7 +155,9 @@ TEST_F(GlueWorld, DebrisHitTwiceBurstsOnce) {
     // The null driver's start-up loads no samples: nothing reaches the sound
     // layer (the OpenGL test below hears the bang).
     EXPECT_EQ(harness.soundCalls().size(), calls);
-    EXPECT_EQ(particles.explosions, std::vector<vector3df>{vector3df(2560, -3000, 3760)});
+    const std::vector<RecordingParticleSystem::Call> explosions = particles.named("addExplosion");
+    ASSERT_EQ(explosions.size(), 1u);
+    EXPECT_EQ(explosions[0].at, vector3df(2560, -3000, 3760));
 }
 
 // With a driver that renders to textures the sounds are loaded: the hit plays
