@@ -94,6 +94,27 @@ double polygonArea(int32_t n, double r) {
     return 0.5 * n * r * r * std::sin(2.0 * kPi / n);
 }
 
+// The coarse corners of a round shape of the given radius: the six axis
+// points and, beside each, the two points 45 degrees towards the next axis.
+std::vector<D3> roundCorners(double r) {
+    std::vector<D3> corners;
+    const double s = r / std::sqrt(2.0);
+    for (int32_t axis = 0; axis < 3; axis++) {
+        for (double side : {-1.0, 1.0}) {
+            D3 p{0, 0, 0};
+            p[axis] = side * r;
+            corners.push_back(p);
+            for (double other : {-1.0, 1.0}) {
+                D3 q{0, 0, 0};
+                q[axis] = side * s;
+                q[(axis + 1) % 3] = other * s;
+                corners.push_back(q);
+            }
+        }
+    }
+    return corners;
+}
+
 // Volume of the unit octahedron subdivided `level` times, every new corner
 // pushed out onto the unit sphere.
 double subdivide(int32_t level, const D3& a, const D3& b, const D3& c) {
@@ -396,20 +417,7 @@ TestShape makeShape(Kind kind, std::mt19937& rng, float scale = 1.0f,
             out.massTolerance = 0.04;
             out.walkVolume = octahedronVolume(3) * r * r * r;
             out.walkFaces = {{3, 512}};
-            const double s = r / std::sqrt(2.0);
-            for (int32_t axis = 0; axis < 3; axis++) {
-                for (double side : {-1.0, 1.0}) {
-                    D3 p{0, 0, 0};
-                    p[axis] = side * r;
-                    out.coarse.push_back(p);
-                    for (double other : {-1.0, 1.0}) {
-                        D3 q{0, 0, 0};
-                        q[axis] = side * s;
-                        q[(axis + 1) % 3] = other * s;
-                        out.coarse.push_back(q);
-                    }
-                }
-            }
+            out.coarse = roundCorners(r);
             out.section = Section::Centre;
             out.centreOf = [](const D3& n, double c) { return n * c; };
             out.box = Box::Exact;
@@ -433,20 +441,7 @@ TestShape makeShape(Kind kind, std::mt19937& rng, float scale = 1.0f,
             out.walkFaces = {{3, 512}};
             out.polyMap = dgMatrix(dgVector(float(r.x), 0, 0, 0), dgVector(0, float(r.y), 0, 0),
                                    dgVector(0, 0, float(r.z), 0), dgVector(0, 0, 0, 1));
-            const double s = 1.0 / std::sqrt(2.0);
-            for (int32_t axis = 0; axis < 3; axis++) {
-                for (double side : {-1.0, 1.0}) {
-                    D3 p{0, 0, 0};
-                    p[axis] = side;
-                    out.coarse.push_back(p);
-                    for (double other : {-1.0, 1.0}) {
-                        D3 q{0, 0, 0};
-                        q[axis] = side * s;
-                        q[(axis + 1) % 3] = other * s;
-                        out.coarse.push_back(q);
-                    }
-                }
-            }
+            out.coarse = roundCorners(1.0);
             out.section = Section::Centre;
             // Least of sum (x_i / r_i)^2 over the plane: x_i = k n_i r_i^2.
             out.centreOf = [=](const D3& n, double c) {
@@ -1606,12 +1601,12 @@ INSTANTIATE_TEST_SUITE_P(AllKinds, MassPropertiesFar, testing::Range(0, 10),
 // sphere, 'e' an ellipsoid (radii), 'k' a cone, 'c' a capsule, 'y' a
 // cylinder, 'f' a chamfer cylinder (radius, height), 'h' a box hull of the
 // convex base's own queries (half sizes).
-struct Spec {
-    Spec(char kind_, float a_, float b_ = 0.0f, float c_ = 0.0f) : kind(kind_), a(a_), b(b_), c(c_) {}
+struct ShapeRecipe {
+    ShapeRecipe(char kind_, float a_, float b_ = 0.0f, float c_ = 0.0f) : kind(kind_), a(a_), b(b_), c(c_) {}
     char kind;
     float a, b, c;
 };
-ConvexHolder build(const Spec& s) {
+ConvexHolder build(const ShapeRecipe& s) {
     const dgMatrix& id = dgGetIdentityMatrix();
     switch (s.kind) {
         case 'b':
@@ -1653,7 +1648,7 @@ dgVector v3(float x, float y, float z) {
 // and the normal's components (M: not checked).
 struct RayRow {
     const char* what;
-    Spec shape;
+    ShapeRecipe shape;
     F3 p0;
     F3 p1;
     float t;
@@ -1767,7 +1762,7 @@ std::vector<RayRow> rayRows() {
     // clang-format on
     // Ending exactly on a face of a box, a box hull or an end of a cylinder:
     // a hit at 1 with the face's normal; ending short of it, a miss.
-    for (const Spec& shape : {Spec{'b', 2, 4, 6}, Spec{'h', 1, 2, 3}, Spec{'y', 1, 2}}) {
+    for (const ShapeRecipe& shape : {ShapeRecipe{'b', 2, 4, 6}, ShapeRecipe{'h', 1, 2, 3}, ShapeRecipe{'y', 1, 2}}) {
         for (int32_t axis = 0; axis < ((shape.kind == 'y') ? 1 : 3); axis++) {
             for (float side : {-1.0f, 1.0f}) {
                 F3 end = (shape.kind == 'y') ? F3{0, 0.2f, 0} : F3{0.25f, -0.5f, 0.75f};
@@ -1821,7 +1816,7 @@ TEST(ShapeRayCastCases, PickedSegmentsGiveTheirAnswers) {
 // A direction and the support point it must give (within tol).
 struct SupportRow {
     const char* what;
-    Spec shape;
+    ShapeRecipe shape;
     F3 direction;
     F3 expected;
     float tol;
@@ -1963,7 +1958,7 @@ TEST(ShapeSectionCases, BoxesThroughCornersEdgesAndFaces) {
 // first point where given.
 struct SectionRow {
     const char* what;
-    Spec shape;
+    ShapeRecipe shape;
     dgVector normal;
     dgVector point;
     int32_t least;
