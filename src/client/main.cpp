@@ -124,6 +124,7 @@ int32_t startAndRun(ProgramObjects& program, Game& game, GameMenu& menu) {
 }  // namespace
 
 int main() {
+    ignoreBrokenOutput();
     globals.crashHandler = new CrashHandler("Tarnwell");
     int32_t status = EXIT_FAILURE_STATUS;
     {

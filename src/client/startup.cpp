@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <vector>
 
@@ -24,6 +25,14 @@ void logLine(const char* text) {
 }
 
 }  // namespace
+
+void ignoreBrokenOutput() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+    sigaction(SIGXFSZ, &ignore, nullptr);
+}
 
 std::string iniFilePath(size_t bufferSize) {
     const size_t nameLength = std::strlen(kIniFileName);

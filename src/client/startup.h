@@ -26,6 +26,12 @@ constexpr int32_t EXIT_FAILURE_STATUS = 1;
 // window is inactive (each such entry ends at once), ms.
 constexpr uint32_t INACTIVE_WINDOW_PAUSE_MS = 100;
 
+// Makes a write to standard output or error that nobody can take (a pipe
+// whose reader has gone, as in `tarnwell | head`, or a file at its size
+// limit) fail, to be dropped, instead of ending the program by SIGPIPE or
+// SIGXFSZ. The first step of start-up.
+void ignoreBrokenOutput();
+
 // What the window is made with.
 struct StartupSettings {
     irr::video::E_DRIVER_TYPE driver = irr::video::EDT_OPENGL;

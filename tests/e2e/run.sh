@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End to end: the real `tarnwell` of a build on a virtual display (Xvfb,
 # Mesa's software OpenGL), driven by xdotool like a player, in scratch
-# folders holding media/ and an ini file. Four runs:
+# folders holding media/ and an ini file. The runs:
 #   play      800 x 600: menu, Return (held until the game state is entered),
 #             about ten seconds of thrust, guns and a torpedo, Escape back to
 #             the menu, a click on "Exit Tarnwell"; against a loopback login
@@ -9,6 +9,9 @@
 #             defaults, the login lines, and pictures of menu and game.
 #   missing   without media/terrain/t33x33.jpg: the exception's text, non-zero.
 #   close     the window manager's close message: END, status 0.
+#   pipe      standard output a pipe whose reader has gone (`tarnwell | head`
+#             once head is done): a game with the login's lines printed,
+#             back to the menu, "Exit Tarnwell"; END, status 0.
 #   opengl    Device=opengl at 1024 x 768: the menu and the game's HUD there.
 # It waits for log lines and pictures, never for a fixed time; the pauses
 # below are how long the player holds keys. The pictures stay in BUILD as
@@ -214,6 +217,45 @@ finish "$GAME_PID"
 [ "$STATUS" -eq 0 ] || fail "close: exit status $STATUS"
 [ "$(states "$DIR" | tail -n 2 | tr '\n' '|')" = "The window was closed|Enter gamestate: END|" ] ||
   fail "close: state lines $(states "$DIR" | tr '\n' '|')"
+
+# --- pipe -----------------------------------------------------------------
+echo "== e2e: standard output a pipe nobody reads"
+DIR="$(scratch pipe)"
+"$TOOL" login-server "$DIR/port.txt" 120 >"$DIR/server.txt" &
+PIDS+=("$!")
+wait_for 10 test -s "$DIR/port.txt" || fail "pipe: no login server"
+printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n[Server]\nIP=127.0.0.1\nPort=%s\n' \
+  "$(cat "$DIR/port.txt")" >"$DIR/tarnwell.ini"
+# The pipe's only reader has ended before the game starts: every write to
+# it fails, the first one at once.
+exec {GONE}> >(true)
+wait "$!" || true
+( trap '' PIPE; echo probe >&"$GONE" ) 2>/dev/null && fail "pipe: the pipe still has a reader"
+(cd "$DIR" && exec "$GAME" >&"$GONE" 2>"$DIR/stderr.txt") &
+GAME_PID=$!
+PIDS+=("$GAME_PID")
+exec {GONE}>&-
+focus_window
+wait_for 60 shows menu "${PICTURES}menu-pipe.png" || fail "pipe: no menu"
+key_held Return log_has_more "$DIR" 'Enter gamestate: GAME RUN' 0
+wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "pipe: the game did not start"
+# The login goes out only after the game printed the acceptance's line; the
+# answer's lines follow within a frame or two.
+logged_in_or_ended() {
+  grep -qF "login received" "$DIR/server.txt" || not_running "$GAME_PID"
+}
+wait_for 30 logged_in_or_ended || fail "pipe: no login"
+if running "$GAME_PID" && wait_for 30 shows game "${PICTURES}game-pipe.png"; then
+  menus="$(log_count "$DIR" 'Enter gamestate: MENU')"
+  key_held Escape log_has_more "$DIR" 'Enter gamestate: MENU' "$menus"
+  wait_for 60 shows menu "${PICTURES}menu-pipe-again.png" || fail "pipe: the menu did not come back"
+  click 400 428
+else
+  fail "pipe: the game ended or showed no game picture"
+fi
+finish "$GAME_PID"
+[ "$STATUS" -eq 0 ] || fail "pipe: exit status $STATUS"
+[ "$(states "$DIR" | tail -n 1)" = "Enter gamestate: END" ] || fail "pipe: state lines $(states "$DIR" | tr '\n' '|')"
 
 # --- opengl ---------------------------------------------------------------
 echo "== e2e: Device=opengl at 1024 x 768"
