@@ -1,11 +1,13 @@
 #include "client/startup.h"
 
+#include "client/control.h"
 #include "client/game.h"
 #include "client/gameclock.h"
 #include "client/gamemenu.h"
 #include "client/globals.h"
 #include "client/inifile.h"
 #include "client/log.h"
+#include "client/settings.h"
 #include "client/utilities.h"
 
 #include <unistd.h>
@@ -70,6 +72,12 @@ StartupSettings readStartupSettings(IniFile& ini) {
     settings.resolutionY = mode.Height;
     settings.fullscreen = ini.getInt("GeneralGraphics", "WindowedMode", 0) == 0;
     return settings;
+}
+
+void writeSettingDefaults(IniFile& ini) {
+    readGraphicsSettings(ini, MENU_CLEAR_COLOR);
+    Control::readKeyNames(ini);
+    Control::readMouseInverted(ini);
 }
 
 irr::IrrlichtDevice* createGameDevice(const StartupSettings& settings, irr::IEventReceiver* receiver) {

@@ -61,6 +61,13 @@ irr::video::E_DRIVER_TYPE driverForDevice(const std::string& device);
 // defaults.
 StartupSettings readStartupSettings(IniFile& ini);
 
+// Writes every other setting the program reads, so that the file lists
+// them all before the menu shows: the graphics settings (settings.h) with the
+// menu's clear colour, then [Controls]' twenty key bindings and
+// "MouseInverted". Values the file holds are kept; only a missing or
+// unusable one is written with its default.
+void writeSettingDefaults(IniFile& ini);
+
 // The device for the settings, 32 bits per pixel, no stencil buffer, no
 // vertical sync, with the receiver; its joysticks are captured at once.
 // Null when the engine cannot make it. Where the X server cannot switch

@@ -8,7 +8,8 @@
 #             server. Exit status 0, the state lines in order, the ini's
 #             defaults, the login lines, and pictures of menu and game.
 #   missing   without media/terrain/t33x33.jpg: the exception's text, non-zero.
-#   close     the window manager's close message: END, status 0.
+#   close     the window manager's close message: END, status 0, and every
+#             setting's default in the ini file though no game ran.
 #   pipe      standard output a pipe whose reader has gone (`tarnwell | head`
 #             once head is done): a game with the login's lines printed,
 #             back to the menu, "Exit Tarnwell"; END, status 0.
@@ -143,6 +144,25 @@ click() {  # X Y in window pixels
   xdotool mousemove --window "$WINDOW" "$1" "$2" click 1 || fail "cannot click at $1, $2"
 }
 
+# The settings start-up writes with their defaults on every first run,
+# beside the window's and the server's (the README's Settings).
+FIRST_RUN_SETTINGS=(FogColor=0,8,16,255 FogIsLinear=True FogStart=10.000000 FogEnd=250.000000
+  FogDensity=1.000000 ClsColor=0,24,64,255 TerrainTextureScale1=40.000000 TerrainTextureScale2=80.000000
+  KeyMaxThrustForward=A KeyMaxThrustBackward=Y KeyIncreaseMainThrust=PLUS KeyDecreaseMainThrust=MINUS
+  KeyResetMainThrust=BACK KeyEngineSwitch=GRAVE KeyRollLeft=LEFT KeyRollRight=RIGHT KeyPitchUp=UP
+  KeyPitchDown=DOWN KeyYawLeft=Q KeyYawRight=E KeySteeringLeft=S KeySteeringRight=D KeySteeringUp=R
+  KeySteeringDown=F KeySelectNextTarget=T KeyFireMainWeapon=SPACE KeyFireTorpedoWeapon=TAB KeyLightSwitch=L
+  MouseInverted=0)
+
+# ini_holds RUN DIR LINE...: DIR/tarnwell.ini has each line exactly.
+ini_holds() {
+  local run="$1" dir="$2" line
+  shift 2
+  for line in "$@"; do
+    grep -qxF -- "$line" "$dir/tarnwell.ini" || fail "$run: the ini file lacks $line"
+  done
+}
+
 # --- play ---------------------------------------------------------------
 echo "== e2e: play at 800 x 600"
 DIR="$(scratch play)"
@@ -178,13 +198,8 @@ finish "$GAME_PID"
 [ "$(states "$DIR")" = "$(printf '%s\n' "${expected[@]}")" ] || fail "play: state lines $(states "$DIR" | tr '\n' '|')"
 [ "$(tail -n 1 "$DIR/Session.log" | sed 's/^[0-9.]* [0-9:]*: //')" = "Enter gamestate: END" ] ||
   fail "play: the last log line is not END"
-keys=(Device=DirectX9 ResolutionX=800 ResolutionY=600 WindowedMode=1 IP=127.0.0.1 Port=
-      ClsColor=0,24,64,255 TerrainTextureScale1=40.000000 TerrainTextureScale2=80.000000
-      FogColor=0,8,16,255 FogIsLinear=True FogStart=10.000000 FogEnd=250.000000 FogDensity=1.000000
-      MouseInverted=0)
-for key in "${keys[@]}"; do
-  grep -q "^$key" "$DIR/tarnwell.ini" || fail "play: the ini file lacks $key"
-done
+ini_holds play "$DIR" Device=DirectX9 ResolutionX=800 ResolutionY=600 WindowedMode=1 IP=127.0.0.1 \
+  "Port=$(cat "$DIR/port.txt")" "${FIRST_RUN_SETTINGS[@]}"
 for line in 'Unhandled packet (not a problem): 16' 'Incoming Login result: 1' 'Login successful!'; do
   grep -qF "$line" "$DIR/stdout.txt" || fail "play: stdout lacks '$line'"
 done
@@ -217,6 +232,8 @@ finish "$GAME_PID"
 [ "$STATUS" -eq 0 ] || fail "close: exit status $STATUS"
 [ "$(states "$DIR" | tail -n 2 | tr '\n' '|')" = "The window was closed|Enter gamestate: END|" ] ||
   fail "close: state lines $(states "$DIR" | tr '\n' '|')"
+# A first run that never entered a game has written every setting too.
+ini_holds close "$DIR" Device=DirectX9 IP=127.0.0.1 Port=7988 "${FIRST_RUN_SETTINGS[@]}"
 
 # --- pipe -----------------------------------------------------------------
 echo "== e2e: standard output a pipe nobody reads"
