@@ -32,6 +32,17 @@ Ship* shipNamed(const std::string& name) {
     return found != globals.shipList.end() ? *found : nullptr;
 }
 
+// One frame f of a script: the key goes down in frame `at` and up in the
+// next. The target key acts when released, the torpedo key on its key-down
+// event.
+void tap(StateRig& rig, irr::EKEY_CODE key, int32_t f, int32_t at) {
+    if (f == at) {
+        rig.key(key, true);
+    } else if (f == at + 1) {
+        rig.key(key, false);
+    }
+}
+
 // A ship that can die on the spot, hull and all: the game's own ships burn
 // first, and the burning already moves the player's target on and drops the
 // torpedoes' aim, so only a sudden death shows whether the frame loop itself
@@ -77,16 +88,11 @@ TEST(Fight, ATargetedShipThatDiesUnderAHomingTorpedoIsForgottenByTheFrameLoop) {
     };
     rig.harness.onFrame([&](int32_t frame) {
         const int32_t f = frame - first;
-        if (f == 1) {
-            rig.key(irr::KEY_KEY_T, true);
-        } else if (f == 2) {
-            rig.key(irr::KEY_KEY_T, false);
-        } else if (f == 3) {
+        tap(rig, irr::KEY_KEY_T, f, 1);
+        if (f == 3) {
             ASSERT_TRUE(mortal->isTargeted());
-            rig.key(irr::KEY_TAB, true);
-        } else if (f == 4) {
-            rig.key(irr::KEY_TAB, false);
         }
+        tap(rig, irr::KEY_TAB, f, 3);
         if (launchedAt < 0 && !globals.torpedoList.empty()) {
             launchedAt = f;
         }
@@ -149,19 +155,13 @@ TEST(Fight, GunsAndTwoTorpedoesDestroyEnemyOneWhoseDebrisSinks) {
     const int32_t first = rig.harness.framesRun();
     rig.harness.onFrame([&](int32_t frame) {
         const int32_t f = frame - first;
-        // The target key acts when released, the torpedo key on its key-down
-        // event; the guns fire while their key is held.
-        if (f == 1) {
-            rig.key(irr::KEY_KEY_T, true);
-        } else if (f == 2) {
-            rig.key(irr::KEY_KEY_T, false);
-        } else if (f == 3) {
+        tap(rig, irr::KEY_KEY_T, f, 1);
+        tap(rig, irr::KEY_TAB, f, 4);
+        tap(rig, irr::KEY_TAB, f, 4 + 6 * kSecond);
+        // The guns fire while their key is held.
+        if (f == 3) {
             ASSERT_TRUE(enemy->isTargeted());
             rig.key(irr::KEY_SPACE, true);
-        } else if (f == 4 || f == 4 + 6 * kSecond) {
-            rig.key(irr::KEY_TAB, true);
-        } else if (f == 5 || f == 5 + 6 * kSecond) {
-            rig.key(irr::KEY_TAB, false);
         } else if (f == 2 * kSecond) {
             rig.key(irr::KEY_SPACE, false);
         }

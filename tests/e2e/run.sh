@@ -163,14 +163,20 @@ ini_holds() {
   done
 }
 
+# login_server RUN DIR: a loopback login server for the run, and an ini
+# file asking for an 800 x 600 window and that server.
+login_server() {
+  "$TOOL" login-server "$2/port.txt" 120 >"$2/server.txt" &
+  PIDS+=("$!")
+  wait_for 10 test -s "$2/port.txt" || fail "$1: no login server"
+  printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n[Server]\nIP=127.0.0.1\nPort=%s\n' \
+    "$(cat "$2/port.txt")" >"$2/tarnwell.ini"
+}
+
 # --- play ---------------------------------------------------------------
 echo "== e2e: play at 800 x 600"
 DIR="$(scratch play)"
-"$TOOL" login-server "$DIR/port.txt" 120 >"$DIR/server.txt" &
-PIDS+=("$!")
-wait_for 10 test -s "$DIR/port.txt" || fail "no login server"
-printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n[Server]\nIP=127.0.0.1\nPort=%s\n' \
-  "$(cat "$DIR/port.txt")" >"$DIR/tarnwell.ini"
+login_server play "$DIR"
 start "$DIR"
 focus_window
 wait_for 60 shows menu "${PICTURES}menu-800.png" || fail "no menu picture"
@@ -238,11 +244,7 @@ ini_holds close "$DIR" Device=DirectX9 IP=127.0.0.1 Port=7988 "${FIRST_RUN_SETTI
 # --- pipe -----------------------------------------------------------------
 echo "== e2e: standard output a pipe nobody reads"
 DIR="$(scratch pipe)"
-"$TOOL" login-server "$DIR/port.txt" 120 >"$DIR/server.txt" &
-PIDS+=("$!")
-wait_for 10 test -s "$DIR/port.txt" || fail "pipe: no login server"
-printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n[Server]\nIP=127.0.0.1\nPort=%s\n' \
-  "$(cat "$DIR/port.txt")" >"$DIR/tarnwell.ini"
+login_server pipe "$DIR"
 # The pipe's only reader has ended before the game starts: every write to
 # it fails, the first one at once.
 exec {GONE}> >(true)
