@@ -17,6 +17,7 @@
 #include "client/particlesystem.h"
 #include "client/physics.h"
 #include "client/resourceids.h"
+#include "client/settings.h"
 #include "client/ship.h"
 #include "client/station.h"
 #include "client/torpedo.h"
@@ -230,8 +231,7 @@ bool Game::initGame() {
     globals.stationList.push_back(
         new Station("X10", vector3df(2710, -3830, 3910), vector3df(10, 70, 0), vector3df(60, 115, 80), MESH_STATION));
 
-    globals.control = new Control(globals.iniFile != nullptr &&
-                                  globals.iniFile->getInt("Controls", "MouseInverted", 0) == 1);
+    globals.control = new Control(globals.iniFile != nullptr && Control::readMouseInverted(*globals.iniFile));
     globals.hud = new Hud();
 
     // The renderer stays with the driver for good: one per driver, found by
@@ -369,19 +369,13 @@ void Game::applyGraphicsSettings() {
         globals.reapplySettings = false;
         return;
     }
-    const irr::video::SColor fogColour =
-        ini->getColor("GeneralGraphics", "FogColor", irr::video::SColor(255, 0, 8, 16));
-    const bool linear = ini->getString("GeneralGraphics", "FogIsLinear", "True") == "True";
-    const float fogStart = ini->getFloat("GeneralGraphics", "FogStart", 10.0f);
-    const float fogEnd = ini->getFloat("GeneralGraphics", "FogEnd", 250.0f);
-    const float fogDensity = ini->getFloat("GeneralGraphics", "FogDensity", 1.0f);
-    globals.driver->setFog(fogColour, linear ? irr::video::EFT_FOG_LINEAR : irr::video::EFT_FOG_EXP, fogStart,
-                           fogEnd, fogDensity, true, true);
-    globals.clearColor = ini->getColor("GeneralGraphics", "ClsColor", irr::video::SColor(255, 0, 8, 16));
-    const float scale1 = ini->getFloat("GeneralGraphics", "TerrainTextureScale1", 40.0f);
-    const float scale2 = ini->getFloat("GeneralGraphics", "TerrainTextureScale2", 80.0f);
+    const GraphicsSettings settings = readGraphicsSettings(*ini, GAME_CLEAR_COLOR);
+    globals.driver->setFog(settings.fogColor,
+                           settings.fogIsLinear ? irr::video::EFT_FOG_LINEAR : irr::video::EFT_FOG_EXP,
+                           settings.fogStart, settings.fogEnd, settings.fogDensity, true, true);
+    globals.clearColor = settings.clearColor;
     if (globals.terrainNode != nullptr) {
-        globals.terrainNode->scaleTexture(scale1, scale2);
+        globals.terrainNode->scaleTexture(settings.terrainTextureScale1, settings.terrainTextureScale2);
     }
     globals.reapplySettings = false;
 }

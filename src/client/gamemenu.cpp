@@ -15,6 +15,7 @@
 #include "client/particlesystem.h"
 #include "client/resourcehandler.h"
 #include "client/resourceids.h"
+#include "client/settings.h"
 #include "client/utilities.h"
 #include "platform/sound/fsound.h"
 
@@ -138,7 +139,7 @@ bool GameMenu::initScene() {
     light.Attenuation = lightNode->getLightData().Attenuation;
     lightNode->setLightData(light);
 
-    globals.clearColor = globals.iniFile->getColor("GeneralGraphics", "ClsColor", irr::video::SColor(255, 0, 24, 64));
+    globals.clearColor = globals.iniFile->getColor("GeneralGraphics", "ClsColor", MENU_CLEAR_COLOR);
 
     irr::gui::IGUIEnvironment* gui = globals.gui;
     irr::gui::IGUISkin* skin = gui->createSkin(irr::gui::EGST_WINDOWS_METALLIC);
