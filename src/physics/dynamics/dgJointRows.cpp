@@ -138,6 +138,13 @@ bool dgJointAddAngularRow(const dgConstraint* joint, int32_t row, dgJointRowBloc
     return true;
 }
 
+bool dgJointAddPinRows(const dgConstraint* joint, int32_t row, dgJointRowBlock& block, const dgMatrix& g0,
+                       const dgMatrix& g1, float stiffness, float* forceSlots) {
+    const dgVector tilt(g0.front.cross(g1.front));
+    return dgJointAddAngularRow(joint, row, block, g0.up, stiffness, tilt.dot(g0.up), &forceSlots[0]) &&
+           dgJointAddAngularRow(joint, row + 1, block, g0.right, stiffness, tilt.dot(g0.right), &forceSlots[1]);
+}
+
 float dgJointSpringDamperAcceleration(const dgConstraint* joint, int32_t row, const dgJointRowBlock& block,
                                       float error, float spring, float damper) {
     DG_ASSERT((row >= 0) && (row < dgJointRowBlock::kMaxRows));

@@ -32,6 +32,7 @@
 #include <cstdint>
 
 #include "dgJointRowBlock.h"
+#include "dgMatrix.h"
 #include "dgVector.h"
 
 class dgConstraint;
@@ -95,6 +96,13 @@ bool dgJointAddLinearRow(const dgConstraint* joint, int32_t row, dgJointRowBlock
 // stiffness value.
 bool dgJointAddAngularRow(const dgConstraint* joint, int32_t row, dgJointRowBlock& block, const dgVector& pin,
                           float stiffness, float angleError, float* forceSlot);
+
+// Two angular rows, row and row + 1, about the joint frame g0's rows 1 and 2
+// that keep g1's pin (row 0) along g0's: the error about each axis is
+// (g0 pin x g1 pin) . axis, the angle g1's pin has turned past g0's about
+// it. Force slots forceSlots[0] and forceSlots[1].
+bool dgJointAddPinRows(const dgConstraint* joint, int32_t row, dgJointRowBlock& block, const dgMatrix& g0,
+                       const dgMatrix& g1, float stiffness, float* forceSlots);
 
 // The acceleration a spring-damper row (already holding its Jacobian) asks
 // for: with u = -(J . velocities), the rate of the row's error, h the

@@ -596,7 +596,8 @@ TEST(JointBallLimits, ConeAndTwistHoldTheSwingAndTheSpin) {
 
 // A hinge written as user rows: a frame at the pivot, pin first, carried by
 // the child and fixed in the world; its three axes held together at the
-// pivot, and the two across the pin 16 units out along it.
+// pivot, and the child's pin kept on the world's by angular rows about the
+// two axes across it.
 struct UserHinge {
     dgBody* child;
     D3 pivotOnChild;
@@ -620,8 +621,9 @@ void userHingeRows(dgConstraint* joint) {
     for (int32_t k = 0; k < 3; k++) {
         addRow(joint, p0, h.pivot, axes[k]);
     }
+    const D3 tilt = cross(axes[0], h.pin);
     for (int32_t k = 1; k < 3; k++) {
-        addRow(joint, p0 + axes[0] * 16.0, h.pivot + h.pin * 16.0, axes[k]);
+        dgUserJointAddAngularRow(joint, float(dot(tilt, axes[k])), F3(axes[k]));
     }
 }
 
