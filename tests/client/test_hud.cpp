@@ -426,13 +426,15 @@ TEST(HudEntities, LockedLauncherGivesTheLockBracketHullBarAndLead) {
     harness.loadResources();
     RecordingCanvas canvas;
     HudScene scene({800, 600}, &canvas);
-    ASSERT_TRUE(hudmath::launcherState(scene.player->getWeapons()).hasLauncher);
+    EXPECT_FALSE(Hud::launcherState({}).hasLauncher);
+    EXPECT_FALSE(Hud::launcherState({nullptr}).complete);
+    ASSERT_TRUE(Hud::launcherState(scene.player->getWeapons()).hasLauncher);
     Ship* target = scene.enemies[0];
     target->setTargeted(true);
     scene.player->setTarget(target);
     harness.clock().advance(100);
     scene.player->update(0.1f);
-    ASSERT_TRUE(hudmath::launcherState(scene.player->getWeapons()).locked);
+    ASSERT_TRUE(Hud::launcherState(scene.player->getWeapons()).locked);
     target->damage(500.0f);
     scene.frame();
     const position2di at = onScreen(target->getPosition());
