@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <string>
 
 using clienttest::CanvasCall;
@@ -136,6 +137,99 @@ TEST_P(HudLayouts, InstrumentsBracketsAndPanelOnTheNullDriver) {
 INSTANTIATE_TEST_SUITE_P(Screens, HudLayouts,
                          testing::Values(Screen{"w800", 800, 600}, Screen{"w1024", 1024, 768},
                                          Screen{"w640", 640, 480}),
+                         [](const testing::TestParamInfo<Screen>& info) {
+                             return std::string(info.param.name);
+                         });
+
+class HudTexts : public testing::TestWithParam<Screen> {};
+
+bool overlaps(const recti& a, const recti& b) {
+    return a.UpperLeftCorner.X < b.LowerRightCorner.X && b.UpperLeftCorner.X < a.LowerRightCorner.X &&
+           a.UpperLeftCorner.Y < b.LowerRightCorner.Y && b.UpperLeftCorner.Y < a.LowerRightCorner.Y;
+}
+
+bool inside(const recti& a, const recti& box) {
+    return a.UpperLeftCorner.X >= box.UpperLeftCorner.X && a.UpperLeftCorner.Y >= box.UpperLeftCorner.Y &&
+           a.LowerRightCorner.X <= box.LowerRightCorner.X && a.LowerRightCorner.Y <= box.LowerRightCorner.Y;
+}
+
+// The panel's texts in the HUD's font, with every value the panel shows
+// (the game's classes, distances and torpedo runs under 1000 units, depths
+// down to the deepest floor, speeds under 1000 km/h): inside the panel, off
+// its corners and its three pictures and clear of each other (a label ends
+// before its value begins); the radars' labels inside their windows, off
+// their corners.
+TEST_P(HudTexts, StayInsideTheirFramesClearOfPicturesCornersAndEachOther) {
+    const Screen screen = GetParam();
+    GameLoopHarness harness;
+    irr::gui::IGUIFont* font = globals.gui->getFont("media/fonts/font8.png");
+    ASSERT_NE(font, nullptr);
+    const hudmath::HudLayout& l = hudmath::layoutForWidth(int32_t(screen.width));
+    const position2di b(int32_t(screen.width / 2), int32_t(screen.height));
+    const auto area = [&](const hudmath::HudText& text) {
+        const dimension2d<irr::u32> size = font->getDimension(text.text.c_str());
+        return recti(text.at, text.at + position2di(int32_t(size.Width), int32_t(size.Height)));
+    };
+    const auto corners = [&](const hudmath::PanelRect& frame) {
+        std::vector<recti> areas;
+        for (const hudmath::Sprite& corner : hudmath::frameCorners(frame, b)) {
+            areas.push_back(imageArea(corner.at, corner.source));
+        }
+        return areas;
+    };
+    const auto describe = [](const hudmath::HudText& text, const recti& a) {
+        return testing::Message() << '"' << std::string(text.text.begin(), text.text.end()) << "\" at ("
+                                  << a.UpperLeftCorner.X << ", " << a.UpperLeftCorner.Y << ")-("
+                                  << a.LowerRightCorner.X << ", " << a.LowerRightCorner.Y << ")";
+    };
+
+    for (const auto& [rect, label] : {std::pair{l.leftRadar, L"360m"}, std::pair{l.rightRadar, L"180m"}}) {
+        const hudmath::HudText text = hudmath::radarLabel(rect, b, label);
+        const recti a = area(text);
+        EXPECT_TRUE(inside(a, hudmath::panelArea(rect, b))) << describe(text, a);
+        for (const recti& corner : corners(rect)) {
+            EXPECT_FALSE(overlaps(a, corner)) << describe(text, a);
+        }
+    }
+
+    std::vector<recti> blocked = corners(l.panelFrame);
+    for (const hudmath::PanelRect& picture : {l.radarImage, l.torpedoView, l.targetView}) {
+        blocked.push_back(hudmath::panelArea(picture, b));
+    }
+    const recti panel = hudmath::panelArea(l.panelFrame, b);
+    const std::pair<const wchar_t*, const wchar_t*> classes[] = {
+        {L"Scout", L"SX271"}, {L"Bomber1", L"SB373"}, {L"Bomber2", L"TA575"}};
+    std::mt19937 rng(130);
+    std::uniform_real_distribution<float> distance(0.0f, 999.9f), depth(0.0f, 12000.0f), speed(0.0f, 277.0f);
+    for (int i = 0; i < 3000; ++i) {
+        hudmath::TargetData data;
+        data.className = classes[i % 3].first;
+        data.registration = classes[i % 3].second;
+        data.distance = distance(rng);
+        data.y = -depth(rng);
+        data.speed = speed(rng);
+        std::vector<hudmath::HudText> texts = hudmath::targetTexts(l, b, data);
+        for (const hudmath::HudText& text : hudmath::torpedoDistanceTexts(l, b, distance(rng))) {
+            texts.push_back(text);
+        }
+        std::vector<recti> areas;
+        for (const hudmath::HudText& text : texts) {
+            areas.push_back(area(text));
+        }
+        for (size_t k = 0; k < texts.size(); ++k) {
+            bool clear = inside(areas[k], panel);
+            for (const recti& other : blocked) {
+                clear = clear && !overlaps(areas[k], other);
+            }
+            for (size_t m = k + 1; m < texts.size(); ++m) {
+                clear = clear && !overlaps(areas[k], areas[m]);
+            }
+            ASSERT_TRUE(clear) << describe(texts[k], areas[k]) << " in text set " << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, HudTexts, testing::Values(Screen{"w800", 800, 600}, Screen{"w1024", 1024, 768}),
                          [](const testing::TestParamInfo<Screen>& info) {
                              return std::string(info.param.name);
                          });
