@@ -8,6 +8,7 @@
 
 #include "client/camera.h"
 #include "client/exception.h"
+#include "client/game.h"
 #include "client/globals.h"
 #include "client/heightmap.h"
 #include "client/hud.h"
@@ -229,7 +230,8 @@ TEST_P(HudTexts, StayInsideTheirFramesClearOfPicturesCornersAndEachOther) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Screens, HudTexts, testing::Values(Screen{"w800", 800, 600}, Screen{"w1024", 1024, 768}),
+INSTANTIATE_TEST_SUITE_P(Screens, HudTexts,
+                         testing::Values(Screen{"w800", 800, 600}, Screen{"w1024", 1024, 768}),
                          [](const testing::TestParamInfo<Screen>& info) {
                              return std::string(info.param.name);
                          });
@@ -537,4 +539,46 @@ TEST(HudEntities, LockedLauncherGivesTheLockBracketHullBarAndLead) {
               nullptr);
     const recti bar(498, 16, 500, 39);
     EXPECT_NE(find(canvas.calls, CanvasCall::Image, imageArea(at + position2di(27, -4), bar), &bar), nullptr);
+}
+
+// The game's frame draws the HUD's instruments and markers, then the
+// cockpit models over them, then the lower panel and the radars over the
+// cockpit: a marker low on the screen goes under the cockpit, the panel never
+// does. Each canvas call keeps whether the cockpit has been drawn yet (it is
+// hidden for the scene and shown as it is drawn).
+TEST(HudDrawOrder, CockpitOverTheMarkersAndUnderThePanel) {
+    GameLoopHarness harness;
+    harness.loadResources();
+    Game game;  // its frame's steps, with the cockpit's drawing on
+    harness.publish();
+    for (const bool cockpitOn : {true, false}) {
+        RecordingCanvas canvas;
+        HudScene scene({800, 600}, &canvas);
+        globals.drawCockpit = cockpitOn;
+        irr::scene::ISceneNode* cockpit = scene.player->getCockpitNode();
+        ASSERT_NE(cockpit, nullptr);
+        canvas.flagOf = [&] { return cockpit->isVisible(); };
+        globals.driver->beginScene(true, true, globals.clearColor);
+        game.frameScene();
+        game.frameHud();
+        globals.driver->endScene();
+
+        const hudmath::HudLayout& l = hudmath::layoutForWidth(800);
+        const recti bracket(385, 66, 417, 98);
+        const recti panel = hudmath::panelArea(l.panelFrame, {400, 600});
+        const auto first = [&](const std::function<bool(const CanvasCall&)>& is) {
+            return std::find_if(canvas.calls.begin(), canvas.calls.end(), is);
+        };
+        const auto markers = first([&](const CanvasCall& c) { return c.source == bracket; });
+        const auto lowerPanel =
+            first([&](const CanvasCall& c) { return c.kind == CanvasCall::Rectangle && c.area == panel; });
+        ASSERT_TRUE(markers != canvas.calls.end() && lowerPanel != canvas.calls.end()) << cockpitOn;
+        // Everything before the panel (the instruments, markers, gauges) is
+        // drawn before the cockpit, everything from it on after.
+        EXPECT_TRUE(
+            std::none_of(canvas.calls.begin(), lowerPanel, [](const CanvasCall& c) { return c.flag; }));
+        EXPECT_TRUE(std::all_of(lowerPanel, canvas.calls.end(),
+                                [&](const CanvasCall& c) { return c.flag == cockpitOn; }));
+        EXPECT_LT(markers - canvas.calls.begin(), lowerPanel - canvas.calls.begin());
+    }
 }
