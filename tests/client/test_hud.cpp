@@ -236,6 +236,62 @@ INSTANTIATE_TEST_SUITE_P(Screens, HudTexts,
                              return std::string(info.param.name);
                          });
 
+class HudCockpit : public testing::TestWithParam<Screen> {};
+
+// The cockpit's frame, as the main camera sees it from the player's eye,
+// leaves the compass strip and its index mark clear at both layouts, though
+// it is drawn over them.
+TEST_P(HudCockpit, FrameLeavesTheCompassClear) {
+    const Screen screen = GetParam();
+    GameLoopHarness harness;
+    harness.loadResources();
+    HudScene scene(sizeOf(screen));
+    scene.frame();  // the camera at the eye, its matrices brought up to date
+    const position2di c(int32_t(screen.width / 2), int32_t(screen.height / 2));
+    const hudmath::HudLayout& l = hudmath::layoutForWidth(int32_t(screen.width));
+    const hudmath::Sprite strip = hudmath::compassStrip(scene.hud().getHeading(), c, l);
+    const hudmath::Sprite index = hudmath::compassIndex(c, l);
+    recti compass = imageArea(strip.at, strip.source);
+    compass.addInternalPoint(index.at + index.source.getSize());
+    irr::scene::ICameraSceneNode* camera = globals.mainCamera->getNode();
+    irr::core::matrix4 viewProjection = camera->getProjectionMatrix();
+    viewProjection *= camera->getViewMatrix();
+    auto* cockpit = static_cast<irr::scene::IAnimatedMeshSceneNode*>(scene.player->getCockpitNode());
+    ASSERT_NE(cockpit, nullptr);
+    const irr::core::matrix4& place = cockpit->getAbsoluteTransformation();
+    irr::scene::IMesh* mesh = cockpit->getMesh()->getMesh(0);
+    int triangles = 0;
+    for (irr::u32 b = 0; b < mesh->getMeshBufferCount(); ++b) {
+        const irr::scene::IMeshBuffer* buffer = mesh->getMeshBuffer(b);
+        for (irr::u32 i = 0; i + 2 < buffer->getIndexCount(); i += 3) {
+            recti covered;
+            for (irr::u32 k = 0; k < 3; ++k) {
+                vector3df corner = buffer->getPosition(buffer->getIndices()[i + k]);
+                place.transformVect(corner);
+                const position2di at = hudmath::projectToScreen(viewProjection, corner, sizeOf(screen));
+                ASSERT_NE(at.X, hudmath::kNotOnScreen);
+                if (k == 0) {
+                    covered = recti(at, at);
+                } else {
+                    covered.addInternalPoint(at);
+                }
+            }
+            ++triangles;
+            EXPECT_FALSE(overlaps(covered, compass))
+                << "triangle " << i / 3 << " of buffer " << b << " covers (" << covered.UpperLeftCorner.X
+                << ", " << covered.UpperLeftCorner.Y << ")-(" << covered.LowerRightCorner.X << ", "
+                << covered.LowerRightCorner.Y << ")";
+        }
+    }
+    EXPECT_GT(triangles, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, HudCockpit,
+                         testing::Values(Screen{"w800", 800, 600}, Screen{"w1024", 1024, 768}),
+                         [](const testing::TestParamInfo<Screen>& info) {
+                             return std::string(info.param.name);
+                         });
+
 TEST(HudContacts, TargetBehindOutOfRangeAndHiddenShips) {
     GameLoopHarness harness;
     harness.loadResources();
