@@ -142,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(Screens, HudLayouts,
                              return std::string(info.param.name);
                          });
 
-class HudTexts : public testing::TestWithParam<Screen> {};
+class HudOverlaps : public testing::TestWithParam<Screen> {};
 
 bool overlaps(const recti& a, const recti& b) {
     return a.UpperLeftCorner.X < b.LowerRightCorner.X && b.UpperLeftCorner.X < a.LowerRightCorner.X &&
@@ -160,7 +160,7 @@ bool inside(const recti& a, const recti& box) {
 // its corners and its three pictures and clear of each other (a label ends
 // before its value begins); the radars' labels inside their windows, off
 // their corners.
-TEST_P(HudTexts, StayInsideTheirFramesClearOfPicturesCornersAndEachOther) {
+TEST_P(HudOverlaps, PanelTextsInsideTheirFramesClearOfPicturesCornersAndEachOther) {
     const Screen screen = GetParam();
     GameLoopHarness harness;
     irr::gui::IGUIFont* font = globals.gui->getFont("media/fonts/font8.png");
@@ -230,18 +230,10 @@ TEST_P(HudTexts, StayInsideTheirFramesClearOfPicturesCornersAndEachOther) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Screens, HudTexts,
-                         testing::Values(Screen{"w800", 800, 600}, Screen{"w1024", 1024, 768}),
-                         [](const testing::TestParamInfo<Screen>& info) {
-                             return std::string(info.param.name);
-                         });
-
-class HudCockpit : public testing::TestWithParam<Screen> {};
-
 // The cockpit's frame, as the main camera sees it from the player's eye,
 // leaves the compass strip and its index mark clear at both layouts, though
 // it is drawn over them.
-TEST_P(HudCockpit, FrameLeavesTheCompassClear) {
+TEST_P(HudOverlaps, CockpitFrameLeavesTheCompassClear) {
     const Screen screen = GetParam();
     GameLoopHarness harness;
     harness.loadResources();
@@ -286,7 +278,7 @@ TEST_P(HudCockpit, FrameLeavesTheCompassClear) {
     EXPECT_GT(triangles, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Screens, HudCockpit,
+INSTANTIATE_TEST_SUITE_P(Screens, HudOverlaps,
                          testing::Values(Screen{"w800", 800, 600}, Screen{"w1024", 1024, 768}),
                          [](const testing::TestParamInfo<Screen>& info) {
                              return std::string(info.param.name);
