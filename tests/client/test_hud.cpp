@@ -142,6 +142,8 @@ INSTANTIATE_TEST_SUITE_P(Screens, HudLayouts,
                              return std::string(info.param.name);
                          });
 
+namespace {
+
 class HudOverlaps : public testing::TestWithParam<Screen> {};
 
 bool overlaps(const recti& a, const recti& b) {
@@ -153,6 +155,8 @@ bool inside(const recti& a, const recti& box) {
     return a.UpperLeftCorner.X >= box.UpperLeftCorner.X && a.UpperLeftCorner.Y >= box.UpperLeftCorner.Y &&
            a.LowerRightCorner.X <= box.LowerRightCorner.X && a.LowerRightCorner.Y <= box.LowerRightCorner.Y;
 }
+
+}  // namespace
 
 // The panel's texts in the HUD's font, with every value the panel shows
 // (the game's classes, distances and torpedo runs under 1000 units, depths
