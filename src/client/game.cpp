@@ -6,6 +6,7 @@
 #include "client/engine/ITideGenerator.h"
 #include "client/engine/MyMaterialD3D9.h"
 #include "client/gameclock.h"
+#include "client/gamemedia.h"
 #include "client/globals.h"
 #include "client/heightmap.h"
 #include "client/hud.h"
@@ -322,16 +323,15 @@ bool Game::initShaders() {
             irr::ELL_INFORMATION);
         vertexProgram = nullptr;
     }
-    // A missing program file makes no material: the engine would otherwise
-    // quietly give the bare base material an id of its own.
-    irr::io::IFileSystem* files = device->getFileSystem();
-    const bool programsPresent = (vertexProgram == nullptr || files->existFile(vertexProgram)) &&
-                                 (pixelProgram == nullptr || files->existFile(pixelProgram));
-    if (globals.shadersEnabled && !programsPresent) {
-        globals.solidShaderMaterial = -1;
-        globals.detailShaderMaterial = -1;
-        globals.alphaShaderMaterial = -1;
-    } else if (globals.shadersEnabled && findMaterialRenderer(driver, kShaderMaterials[0].name) >= 0) {
+    // The programs are media like any other: checked against the manifest
+    // before the engine reads them (it would ask for 2^63 bytes of a folder
+    // in a program's place), and a missing or damaged one ends the game.
+    if (globals.shadersEnabled) {
+        const GameMedia media;
+        media.require("shader", vertexProgram);
+        media.require("shader", pixelProgram);
+    }
+    if (globals.shadersEnabled && findMaterialRenderer(driver, kShaderMaterials[0].name) >= 0) {
         // An earlier game made them; the driver keeps them (and their
         // callback) for good.
         globals.solidShaderMaterial = findMaterialRenderer(driver, kShaderMaterials[0].name);

@@ -226,6 +226,40 @@ grep -qF "Can't load terrain: 'media/terrain/t33x33.jpg'!" "$DIR/stderr.txt" || 
 grep -qE "EXCEPTION in src/client/gamemenu: line [0-9]+ - Can't load terrain: 'media/terrain/t33x33.jpg'!" \
   "$DIR/Session.log" || fail "missing: no log line"
 
+# --- damaged media --------------------------------------------------------
+# Things that must never be opened or read whole in a medium's place: the
+# manifest as a FIFO (it would stop the game for ever) and a terrain texture
+# as a link to /dev/zero (it would grow the game without end) end the game
+# with their messages; the music as a FIFO is left out and the menu comes up.
+damaged_run() {  # NAME FILE KIND MESSAGE SOURCE
+  echo "== e2e: media/$2 as $3"
+  DIR="$(scratch "$1")"
+  rm -f "$DIR/media/$2"
+  if [ "$3" = fifo ]; then mkfifo "$DIR/media/$2"; else ln -s /dev/zero "$DIR/media/$2"; fi
+  printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n' >"$DIR/tarnwell.ini"
+  start "$DIR"
+  if [ -z "$4" ]; then
+    focus_window
+    wait_for 60 shows menu "${PICTURES}menu-$1.png" || fail "$1: no menu"
+    "$TOOL" close "$WINDOW" || fail "$1: cannot send the close message"
+  fi
+  finish "$GAME_PID"
+  if [ -z "$4" ]; then
+    [ "$STATUS" -eq 0 ] || fail "$1: exit status $STATUS"
+    return
+  fi
+  [ "$STATUS" -ne 0 ] || fail "$1: exit status 0"
+  grep -qF "Exception: Critical error!" "$DIR/stderr.txt" || fail "$1: no message box"
+  grep -qF "$4" "$DIR/stderr.txt" || fail "$1: no message"
+  grep -qF "EXCEPTION in $5: line " "$DIR/Session.log" || fail "$1: no log line"
+  grep -qF "$4" "$DIR/Session.log" || fail "$1: no message in the log"
+}
+damaged_run manifest-fifo manifest.txt fifo \
+  "Can't load cockpit mesh: 'media/mesh/cockpit/cockpit_spielerschiff01.X'!" src/client/resourcehandler
+damaged_run rock-zero terrain/rockground.jpg zero \
+  "Can't load terrain texture: 'media/terrain/rockground.jpg'!" src/client/gamemedia
+damaged_run music-fifo audio/music/intro.ogg fifo "" ""
+
 # --- close ----------------------------------------------------------------
 echo "== e2e: the window manager's close message"
 DIR="$(scratch close)"
