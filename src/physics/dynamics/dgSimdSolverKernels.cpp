@@ -122,6 +122,13 @@ void dgSimdSolverKernels::setupRows(dgConstraintSolver* s, int32_t rowCount) {
 
 namespace {
 
+// The products of one Jacobian part with its accumulator for four rows,
+// turned so that lane r holds row r's dot: x + y + z.
+inline __m128 laneDots(__m128 p0, __m128 p1, __m128 p2, __m128 p3) {
+    _MM_TRANSPOSE4_PS(p0, p1, p2, p3);
+    return _mm_add_ps(_mm_add_ps(p0, p1), p2);
+}
+
 // v + s a in every lane. The accumulators' w lanes are never read (the
 // products sum x, y and z only), so they need not be kept.
 inline __m128 accumulate(__m128 v, __m128 a, __m128 s) {
@@ -178,27 +185,37 @@ float dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, con
     // Four rows at a time, one row a lane: each part's products of the four
     // rows transposed so that a lane sums x + y + z of its row, the parts
     // then added in order, as fourDots does for one row.
+    // Written out row by row and part by part: as loops over parts and rows
+    // the compiler kept the products on the stack and branched on the part.
     const dgSolverJacobian* const weighted = s->m_weightedJacobians;
     __m128 dot4 = _mm_setzero_ps();
     int32_t i = 0;
     for (; i + 4 <= rowCount; i += 4) {
-        __m128 dots[4];
-        for (int32_t part = 0; part < 4; part++) {
-            const int32_t side = part >> 1;  // 0: body0's linear and angular, 1: body1's
-            const int32_t angular = part & 1;
-            __m128 p[4];
-            for (int32_t r = 0; r < 4; r++) {
-                const dgSolverBodyPair pair = pairs[i + r];
-                const dgSolverJacobian& w = weighted[i + r];
-                const dgVector& part0 =
-                    side ? (angular ? w.angular1 : w.linear1) : (angular ? w.angular0 : w.linear0);
-                const int32_t slot = 2 * (side ? pair.body1 : pair.body0) + angular;
-                p[r] = _mm_mul_ps(load(part0), load(acc[slot]));
-            }
-            _MM_TRANSPOSE4_PS(p[0], p[1], p[2], p[3]);
-            dots[part] = _mm_add_ps(_mm_add_ps(p[0], p[1]), p[2]);
-        }
-        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(dots[0], dots[1]), dots[2]), dots[3]);
+        const dgSolverBodyPair q0 = pairs[i];
+        const dgSolverBodyPair q1 = pairs[i + 1];
+        const dgSolverBodyPair q2 = pairs[i + 2];
+        const dgSolverBodyPair q3 = pairs[i + 3];
+        const dgSolverJacobian& w0 = weighted[i];
+        const dgSolverJacobian& w1 = weighted[i + 1];
+        const dgSolverJacobian& w2 = weighted[i + 2];
+        const dgSolverJacobian& w3 = weighted[i + 3];
+        const __m128 linear0 = laneDots(_mm_mul_ps(load(w0.linear0), load(acc[2 * q0.body0])),
+                                        _mm_mul_ps(load(w1.linear0), load(acc[2 * q1.body0])),
+                                        _mm_mul_ps(load(w2.linear0), load(acc[2 * q2.body0])),
+                                        _mm_mul_ps(load(w3.linear0), load(acc[2 * q3.body0])));
+        const __m128 angular0 = laneDots(_mm_mul_ps(load(w0.angular0), load(acc[2 * q0.body0 + 1])),
+                                         _mm_mul_ps(load(w1.angular0), load(acc[2 * q1.body0 + 1])),
+                                         _mm_mul_ps(load(w2.angular0), load(acc[2 * q2.body0 + 1])),
+                                         _mm_mul_ps(load(w3.angular0), load(acc[2 * q3.body0 + 1])));
+        const __m128 linear1 = laneDots(_mm_mul_ps(load(w0.linear1), load(acc[2 * q0.body1])),
+                                        _mm_mul_ps(load(w1.linear1), load(acc[2 * q1.body1])),
+                                        _mm_mul_ps(load(w2.linear1), load(acc[2 * q2.body1])),
+                                        _mm_mul_ps(load(w3.linear1), load(acc[2 * q3.body1])));
+        const __m128 angular1 = laneDots(_mm_mul_ps(load(w0.angular1), load(acc[2 * q0.body1 + 1])),
+                                         _mm_mul_ps(load(w1.angular1), load(acc[2 * q1.body1 + 1])),
+                                         _mm_mul_ps(load(w2.angular1), load(acc[2 * q2.body1 + 1])),
+                                         _mm_mul_ps(load(w3.angular1), load(acc[2 * q3.body1 + 1])));
+        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(linear0, angular0), linear1), angular1);
         const __m128 x4 = _mm_loadu_ps(x + i);
         const __m128 out = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(s->m_regulariser + i), x4));
         _mm_storeu_ps(y + i, out);
