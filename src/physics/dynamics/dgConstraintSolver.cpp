@@ -39,6 +39,7 @@ void forEachArray(F&& f) {
     f(&dgConstraintSolver::m_product, kPerRow);
     f(&dgConstraintSolver::m_permutation, kPerRow);
     f(&dgConstraintSolver::m_inversePermutation, kPerRow);
+    f(&dgConstraintSolver::m_moves, kPerRow);
     f(&dgConstraintSolver::m_joints, kPerJoint);
 }
 
@@ -311,6 +312,46 @@ void dgSolverRows<K>::dgSolverSwapRows(dgConstraintSolver* solver, int32_t i, in
     solver->m_inversePermutation[solver->m_permutation[j]] = j;
 }
 
+namespace {
+
+template <class T>
+void swapInTurn(T* rows, const int32_t* moves, int32_t count, int32_t partner, int32_t step) {
+    for (int32_t k = 0; k < count; k++, partner += step) {
+        std::swap(rows[moves[k]], rows[partner]);
+    }
+}
+
+}  // namespace
+
+template <class K>
+void dgSolverRows<K>::dgSolverSwapRowsInTurn(dgConstraintSolver* solver, const int32_t* moves, int32_t count,
+                                             int32_t partner, int32_t step) {
+    DG_ASSERT((count >= 0) && (partner >= 0) && (partner + (count - 1) * step >= 0) &&
+              (partner + (count - 1) * step < solver->m_rowCapacity));
+    if (count <= 0) {
+        return;
+    }
+    swapInTurn(solver->m_bodyPairs, moves, count, partner, step);
+    swapInTurn(solver->m_jacobians, moves, count, partner, step);
+    swapInTurn(solver->m_weightedJacobians, moves, count, partner, step);
+    swapInTurn(solver->m_bounds, moves, count, partner, step);
+    swapInTurn(solver->m_invDiagonal, moves, count, partner, step);
+    swapInTurn(solver->m_regulariser, moves, count, partner, step);
+    swapInTurn(solver->m_rightHandSide, moves, count, partner, step);
+    swapInTurn(solver->m_frictionThreshold, moves, count, partner, step);
+    swapInTurn(solver->m_force, moves, count, partner, step);
+    swapInTurn(solver->m_residual, moves, count, partner, step);
+    swapInTurn(solver->m_direction, moves, count, partner, step);
+    swapInTurn(solver->m_product, moves, count, partner, step);
+    swapInTurn(solver->m_permutation, moves, count, partner, step);
+    // Only the rows moved have new places.
+    const int32_t* const permutation = solver->m_permutation;
+    for (int32_t k = 0; k < count; k++, partner += step) {
+        solver->m_inversePermutation[permutation[moves[k]]] = moves[k];
+        solver->m_inversePermutation[permutation[partner]] = partner;
+    }
+}
+
 template <class K>
 void dgSolverRows<K>::dgSolverApplyForces(dgConstraintSolver* solver) {
     K::applyForces(solver, solver->m_rowCount);
@@ -461,28 +502,36 @@ void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
     }
 
     // First group: ordinary rows, then one-sided and bounded rows; friction
-    // rows stay behind.
+    // rows stay behind. Each pass exchanges rows i and group in turn, both
+    // rising, and looks at a row only before anything moves it: the
+    // exchanges are noted and carried out after the pass.
+    int32_t* const moves = solver->m_moves;
     int32_t group = 0;
+    int32_t moved = 0;
     for (int32_t i = 0; i < n; i++) {
         const int32_t kind = bounds[i].normalIndex;
         DG_ASSERT(kind >= dgRowBounded);
         if ((kind == dgRowOrdinary) || (kind < dgRowBounded)) {
-            dgSolverSwapRows(solver, i, group);
+            moves[moved++] = i;
             group++;
         }
     }
+    dgSolverSwapRowsInTurn(solver, moves, moved, 0, 1);
+    const int32_t oneSided = group;
+    moved = 0;
     for (int32_t i = group; i < n; i++) {
         const int32_t kind = bounds[i].normalIndex;
         if (kind == dgRowOneSided) {
             force[i] = std::max(force[i], 0.0f);
-            dgSolverSwapRows(solver, i, group);
+            moves[moved++] = i;
             group++;
         } else if (kind == dgRowBounded) {
             force[i] = std::min(std::max(force[i], bounds[i].lower), bounds[i].upper);
-            dgSolverSwapRows(solver, i, group);
+            moves[moved++] = i;
             group++;
         }
     }
+    dgSolverSwapRowsInTurn(solver, moves, moved, oneSided, 1);
 
     const bool staged = (solver->m_solverOption == 0);
     bool firstSolved = false;
@@ -508,25 +557,33 @@ void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
 
     // Friction rows: limits from the normal forces. A dropped row takes the
     // last row's place: look at that one next. Only friction rows move here,
-    // so the normal rows' places stay as they are.
-    for (int32_t i = group; i < n;) {
-        const int32_t normal = bounds[i].normalIndex;
+    // so the normal rows' places stay as they are. The exchanges are noted
+    // and carried out after the pass: until then the row at i lies at `at`,
+    // i itself or the last row's place that the row came from (nothing has
+    // touched either yet), and every other row where the places say.
+    const int32_t frictionEnd = n;
+    moved = 0;
+    for (int32_t i = group, at = group; i < n;) {
+        const int32_t normal = bounds[at].normalIndex;
         DG_ASSERT((normal >= 0) && (normal < total));
         const int32_t place = ((normal >= 0) && (normal < total)) ? solver->m_inversePermutation[normal] : total;
         const float normalForce = (place < total) ? std::max(force[place], 0.0f) : 0.0f;
-        const float lower = normalForce * bounds[i].lower;
-        const float upper = normalForce * bounds[i].upper;
-        if (std::min(upper, -lower) <= solver->m_frictionThreshold[i]) {
+        const float lower = normalForce * bounds[at].lower;
+        const float upper = normalForce * bounds[at].upper;
+        if (std::min(upper, -lower) <= solver->m_frictionThreshold[at]) {
             n--;
-            dgSolverSwapRows(solver, i, n);
+            moves[moved++] = i;
+            at = n;
         } else {
-            bounds[i].lower = lower;
-            bounds[i].upper = upper;
-            solver->m_frictionThreshold[i] = normalForce;
-            force[i] = std::min(std::max(force[i], lower), upper);
+            bounds[at].lower = lower;
+            bounds[at].upper = upper;
+            solver->m_frictionThreshold[at] = normalForce;
+            force[at] = std::min(std::max(force[at], lower), upper);
             i++;
+            at = i;
         }
     }
+    dgSolverSwapRowsInTurn(solver, moves, moved, frictionEnd - 1, -1);
     const int32_t applied = n;
 
     if (!solver->m_overBudget) {

@@ -111,6 +111,8 @@ struct dgConstraintSolver {
     // m_inversePermutation is its inverse.
     int32_t* m_permutation;
     int32_t* m_inversePermutation;
+    // Scratch of the solve's set-up: the rows its exchanges move, in turn.
+    int32_t* m_moves;
 
     // The island's joints in solve order.
     dgConstraint** m_joints;
@@ -206,6 +208,12 @@ struct dgSolverRows {
     // Exchanges rows i and j in every per-row array and keeps both
     // permutations exact.
     static void dgSolverSwapRows(dgConstraintSolver* solver, int32_t i, int32_t j);
+    // Exchanges row moves[k] with row partner + k step for k = 0 .. count-1 in
+    // turn, one per-row array at a time, and keeps both permutations exact:
+    // the rows of dgSolverSwapRows called in that order, without its reads
+    // and writes scattered over every array at once.
+    static void dgSolverSwapRowsInTurn(dgConstraintSolver* solver, const int32_t* moves, int32_t count,
+                                       int32_t partner, int32_t step);
     // Pass limit of the conjugate gradient for n free rows.
     static int32_t dgSolverIterationCount(const dgConstraintSolver* solver, int32_t rowCount);
     // Projected Gauss-Seidel sweeps over rows [0, n) from their current
