@@ -24,7 +24,8 @@
 //
 // The world owns one workspace. The fixed part (static body, row block,
 // settings) is the record itself; the per-slot and per-row arrays are pointers
-// into one dgMalloc block sized by the capacities held in the record. An
+// into one dgMalloc block sized by the capacities held in the record, each
+// array starting on a 64-byte cache line. An
 // island that needs more grows the block (capacities double until they fit
 // and stay that large); when growing fails the caller leaves out of the step
 // what does not fit, so nothing is ever written past the arrays.

@@ -842,6 +842,18 @@ TEST(SolverRows, SwapsKeepPermutations) {
 TEST(SolverWorkspace, GrowsForLargeIslands) {
     SolverPtr solver(dgConstraintSolverCreate());
     dgConstraintSolver* s = solver.get();
+    // Every array starts on a cache line, before and after growing.
+    auto expectLineAligned = [s] {
+        const void* const arrays[] = {s->m_bodies,        s->m_invInertia,      s->m_bodyPairs,   s->m_jacobians,
+                                      s->m_weightedJacobians, s->m_bounds,      s->m_invDiagonal, s->m_regulariser,
+                                      s->m_rightHandSide, s->m_frictionThreshold, s->m_force,     s->m_residual,
+                                      s->m_direction,     s->m_product,         s->m_permutation, s->m_inversePermutation,
+                                      s->m_moves,         s->m_joints};
+        for (const void* array : arrays) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(array) % 64, 0u);
+        }
+    };
+    expectLineAligned();
     EXPECT_EQ(s->m_slotCapacity, 512);
     EXPECT_EQ(s->m_rowCapacity, 16384);
     EXPECT_EQ(dgScalarSolverMemorySize(), sizeof(dgConstraintSolver) + s->m_blockBytes);
@@ -860,6 +872,7 @@ TEST(SolverWorkspace, GrowsForLargeIslands) {
         p.joints.push_back(joint);
     }
     solveOnce(kScalar, s, p, 0);
+    expectLineAligned();
     EXPECT_EQ(s->m_slotCapacity, 4096);
     EXPECT_EQ(s->m_rowCapacity, 32768);
     EXPECT_EQ(s->m_rowCount, 6 * bodies);
