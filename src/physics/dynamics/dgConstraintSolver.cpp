@@ -50,6 +50,25 @@ void forEachArray(F&& f) {
     f(&dgConstraintSolver::m_joints, kPerJoint);
 }
 
+// Visits every per-row array whose entries move with their rows (all but
+// the inverse permutation and the exchange scratch).
+template <class F>
+void forEachRowArray(dgConstraintSolver* s, F&& f) {
+    f(s->m_bodyPairs);
+    f(s->m_jacobians);
+    f(s->m_weightedJacobians);
+    f(s->m_bounds);
+    f(s->m_invDiagonal);
+    f(s->m_regulariser);
+    f(s->m_rightHandSide);
+    f(s->m_frictionThreshold);
+    f(s->m_force);
+    f(s->m_residual);
+    f(s->m_direction);
+    f(s->m_product);
+    f(s->m_permutation);
+}
+
 // Element type of the array a member points to.
 template <class T>
 struct ArrayElement;
@@ -305,19 +324,7 @@ void dgSolverRows<K>::dgSolverSwapRows(dgConstraintSolver* solver, int32_t i, in
     if (i == j) {
         return;
     }
-    std::swap(solver->m_bodyPairs[i], solver->m_bodyPairs[j]);
-    std::swap(solver->m_jacobians[i], solver->m_jacobians[j]);
-    std::swap(solver->m_weightedJacobians[i], solver->m_weightedJacobians[j]);
-    std::swap(solver->m_bounds[i], solver->m_bounds[j]);
-    std::swap(solver->m_invDiagonal[i], solver->m_invDiagonal[j]);
-    std::swap(solver->m_regulariser[i], solver->m_regulariser[j]);
-    std::swap(solver->m_rightHandSide[i], solver->m_rightHandSide[j]);
-    std::swap(solver->m_frictionThreshold[i], solver->m_frictionThreshold[j]);
-    std::swap(solver->m_force[i], solver->m_force[j]);
-    std::swap(solver->m_residual[i], solver->m_residual[j]);
-    std::swap(solver->m_direction[i], solver->m_direction[j]);
-    std::swap(solver->m_product[i], solver->m_product[j]);
-    std::swap(solver->m_permutation[i], solver->m_permutation[j]);
+    forEachRowArray(solver, [i, j](auto* rows) { std::swap(rows[i], rows[j]); });
     solver->m_inversePermutation[solver->m_permutation[i]] = i;
     solver->m_inversePermutation[solver->m_permutation[j]] = j;
 }
@@ -341,19 +348,7 @@ void dgSolverRows<K>::dgSolverSwapRowsInTurn(dgConstraintSolver* solver, const i
     if (count <= 0) {
         return;
     }
-    swapInTurn(solver->m_bodyPairs, moves, count, partner, step);
-    swapInTurn(solver->m_jacobians, moves, count, partner, step);
-    swapInTurn(solver->m_weightedJacobians, moves, count, partner, step);
-    swapInTurn(solver->m_bounds, moves, count, partner, step);
-    swapInTurn(solver->m_invDiagonal, moves, count, partner, step);
-    swapInTurn(solver->m_regulariser, moves, count, partner, step);
-    swapInTurn(solver->m_rightHandSide, moves, count, partner, step);
-    swapInTurn(solver->m_frictionThreshold, moves, count, partner, step);
-    swapInTurn(solver->m_force, moves, count, partner, step);
-    swapInTurn(solver->m_residual, moves, count, partner, step);
-    swapInTurn(solver->m_direction, moves, count, partner, step);
-    swapInTurn(solver->m_product, moves, count, partner, step);
-    swapInTurn(solver->m_permutation, moves, count, partner, step);
+    forEachRowArray(solver, [=](auto* rows) { swapInTurn(rows, moves, count, partner, step); });
     // Only the rows moved have new places.
     const int32_t* const permutation = solver->m_permutation;
     for (int32_t k = 0; k < count; k++, partner += step) {

@@ -122,9 +122,15 @@ void dgSimdSolverKernels::setupRows(dgConstraintSolver* s, int32_t rowCount) {
 
 namespace {
 
-// The products of one Jacobian part with its accumulator for four rows,
-// turned so that lane r holds row r's dot: x + y + z.
-inline __m128 laneDots(__m128 p0, __m128 p1, __m128 p2, __m128 p3) {
+// The products of one Jacobian part of four rows with its accumulators (the
+// slot of the part's body, its linear or angular half), turned so that lane
+// r holds row r's dot: x + y + z.
+template <dgVector dgSolverJacobian::*Part, int32_t dgSolverBodyPair::*Body, int32_t Angular>
+inline __m128 partDots(const dgSolverJacobian* w, const dgSolverBodyPair* q, const dgVector* acc) {
+    __m128 p0 = _mm_mul_ps(load(w[0].*Part), load(acc[2 * (q[0].*Body) + Angular]));
+    __m128 p1 = _mm_mul_ps(load(w[1].*Part), load(acc[2 * (q[1].*Body) + Angular]));
+    __m128 p2 = _mm_mul_ps(load(w[2].*Part), load(acc[2 * (q[2].*Body) + Angular]));
+    __m128 p3 = _mm_mul_ps(load(w[3].*Part), load(acc[2 * (q[3].*Body) + Angular]));
     _MM_TRANSPOSE4_PS(p0, p1, p2, p3);
     return _mm_add_ps(_mm_add_ps(p0, p1), p2);
 }
@@ -191,30 +197,12 @@ float dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, con
     __m128 dot4 = _mm_setzero_ps();
     int32_t i = 0;
     for (; i + 4 <= rowCount; i += 4) {
-        const dgSolverBodyPair q0 = pairs[i];
-        const dgSolverBodyPair q1 = pairs[i + 1];
-        const dgSolverBodyPair q2 = pairs[i + 2];
-        const dgSolverBodyPair q3 = pairs[i + 3];
-        const dgSolverJacobian& w0 = weighted[i];
-        const dgSolverJacobian& w1 = weighted[i + 1];
-        const dgSolverJacobian& w2 = weighted[i + 2];
-        const dgSolverJacobian& w3 = weighted[i + 3];
-        const __m128 linear0 = laneDots(_mm_mul_ps(load(w0.linear0), load(acc[2 * q0.body0])),
-                                        _mm_mul_ps(load(w1.linear0), load(acc[2 * q1.body0])),
-                                        _mm_mul_ps(load(w2.linear0), load(acc[2 * q2.body0])),
-                                        _mm_mul_ps(load(w3.linear0), load(acc[2 * q3.body0])));
-        const __m128 angular0 = laneDots(_mm_mul_ps(load(w0.angular0), load(acc[2 * q0.body0 + 1])),
-                                         _mm_mul_ps(load(w1.angular0), load(acc[2 * q1.body0 + 1])),
-                                         _mm_mul_ps(load(w2.angular0), load(acc[2 * q2.body0 + 1])),
-                                         _mm_mul_ps(load(w3.angular0), load(acc[2 * q3.body0 + 1])));
-        const __m128 linear1 = laneDots(_mm_mul_ps(load(w0.linear1), load(acc[2 * q0.body1])),
-                                        _mm_mul_ps(load(w1.linear1), load(acc[2 * q1.body1])),
-                                        _mm_mul_ps(load(w2.linear1), load(acc[2 * q2.body1])),
-                                        _mm_mul_ps(load(w3.linear1), load(acc[2 * q3.body1])));
-        const __m128 angular1 = laneDots(_mm_mul_ps(load(w0.angular1), load(acc[2 * q0.body1 + 1])),
-                                         _mm_mul_ps(load(w1.angular1), load(acc[2 * q1.body1 + 1])),
-                                         _mm_mul_ps(load(w2.angular1), load(acc[2 * q2.body1 + 1])),
-                                         _mm_mul_ps(load(w3.angular1), load(acc[2 * q3.body1 + 1])));
+        const dgSolverBodyPair* const q = pairs + i;
+        const dgSolverJacobian* const w = weighted + i;
+        const __m128 linear0 = partDots<&dgSolverJacobian::linear0, &dgSolverBodyPair::body0, 0>(w, q, acc);
+        const __m128 angular0 = partDots<&dgSolverJacobian::angular0, &dgSolverBodyPair::body0, 1>(w, q, acc);
+        const __m128 linear1 = partDots<&dgSolverJacobian::linear1, &dgSolverBodyPair::body1, 0>(w, q, acc);
+        const __m128 angular1 = partDots<&dgSolverJacobian::angular1, &dgSolverBodyPair::body1, 1>(w, q, acc);
         const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(linear0, angular0), linear1), angular1);
         const __m128 x4 = _mm_loadu_ps(x + i);
         const __m128 out = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(s->m_regulariser + i), x4));
