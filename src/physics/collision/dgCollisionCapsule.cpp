@@ -20,6 +20,9 @@ constexpr float kMinDiscriminant = 1.0e-8f;
 constexpr float kAcrossAxis = 0.5f;
 // Below this the normal has no usable direction about x to turn into.
 constexpr float kMinRadialNormal2 = 1.0e-6f;
+// Below this the plane runs along the axis: every axis point lies at one
+// distance from it.
+constexpr float kMinAxisSlope = 1.0e-6f;
 
 // Smaller root of a t^2 + b t + c = 0 for a > 0 and disc = b^2 - 4ac > 0,
 // without the cancellation of (-b - sqrt(disc)) / 2a that loses the near
@@ -194,6 +197,9 @@ float dgCollisionCapsule::castSegment(const dgVector& p0, const dgVector& p1, dg
 
 int32_t dgCollisionCapsule::calcPlaneIntersection(const dgVector& normal, const dgVector& point,
                                                   dgVector* points) const {
+    if (std::fabs(normal.x) < kAcrossAxis) {
+        return coreSection(normal, point, points);
+    }
     // Turn about x so that the normal has no z component and a positive y:
     // the coarse rings are then cut with one of their vertices facing the
     // tilt, the same for every azimuth of the plane.
@@ -210,7 +216,7 @@ int32_t dgCollisionCapsule::calcPlaneIntersection(const dgVector& normal, const 
     const dgVector turnedPoint(turn.inverseRotateVector(point));
 
     int32_t count = 0;
-    if (std::fabs(normal.x) >= kAcrossAxis) {
+    {
         for (int32_t end = 0; (end < 2) && (count == 0); end++) {
             const dgVector centre(m_sectionCorners[end].x, 0.0f, 0.0f, 1.0f);
             const float delta = -(turnedNormal % (centre - turnedPoint));
@@ -228,6 +234,39 @@ int32_t dgCollisionCapsule::calcPlaneIntersection(const dgVector& normal, const 
     }
     turn.transformPoints(&points[0].x, int32_t(sizeof(dgVector)), &points[0].x, int32_t(sizeof(dgVector)),
                          count);
+    return count;
+}
+
+int32_t dgCollisionCapsule::coreSection(const dgVector& normal, const dgVector& point,
+                                        dgVector* points) const {
+    // Signed distance of the axis point (x, 0, 0) from the plane: a x + b.
+    const float a = normal.x;
+    const float b = -(normal % dgVector(point.x, point.y, point.z, 0.0f));
+    float lo = -m_height;
+    float hi = m_height;
+    if (std::fabs(a) > kMinAxisSlope) {
+        float x0 = (-m_radius - b) / a;
+        float x1 = (m_radius - b) / a;
+        if (x0 > x1) {
+            const float t = x0;
+            x0 = x1;
+            x1 = t;
+        }
+        lo = (x0 > lo) ? x0 : lo;
+        hi = (x1 < hi) ? x1 : hi;
+    } else if (!(std::fabs(b) < m_radius)) {
+        return 0;
+    }
+    if (!(lo <= hi)) {
+        return 0;
+    }
+    const float ends[2] = {lo, hi};
+    const int32_t count = (hi > lo) ? 2 : 1;
+    for (int32_t i = 0; i < count; i++) {
+        const float x = ends[i];
+        const float s = a * x + b;
+        points[i] = dgVector(x - normal.x * s, -normal.y * s, -normal.z * s, 1.0f);
+    }
     return count;
 }
 

@@ -74,11 +74,19 @@ public:
     // w = 1.
     dgVector supportVertex(const dgVector& direction) const override;
     // A plane across the axis (|n.x| >= 0.5) that cuts an end sphere gives
-    // one point, the centre of that cut (the +x end first). Any other plane
-    // gives the convex base's contour of the coarse polyhedron, taken in a
-    // frame turned about x so that the normal lies in the xy plane.
+    // one point, the centre of that cut (the +x end first); one that cuts
+    // neither gives the convex base's contour of the coarse polyhedron, taken
+    // in a frame turned about x so that the normal lies in the xy plane. A
+    // plane along the axis gives coreSection.
     int32_t calcPlaneIntersection(const dgVector& normal, const dgVector& point,
                                   dgVector* points) const override;
+    // The part of the axis segment within r of the plane (unit normal),
+    // projected onto it: its two ends, -x first, one point when they meet,
+    // none when no axis point is that near. The section of a capsule lying
+    // along the plane is the stadium about this segment; its coarse contour
+    // is thinner than the contact merge's spacing, and the points it kept of
+    // it, off the segment to one side, tipped a resting capsule into a roll.
+    int32_t coreSection(const dgVector& normal, const dgVector& point, dgVector* points) const;
 
     // dgCollisionSphere::subdivideTriangle, with every corner it appends to
     // out written as (r x + shift, r y, r z, w).
