@@ -45,6 +45,8 @@ public:
     static constexpr int32_t kWalkSegments = 16;
     static constexpr int32_t kWalkCapLevel = 2;
     static constexpr int32_t kWalkCapTriangles = 8 << (2 * kWalkCapLevel);
+    static constexpr int32_t kWalkRingCorners = 2 * kWalkSegments;
+    static constexpr int32_t kWalkCorners = kWalkRingCorners + 3 * kWalkCapTriangles;
     // Shortest half length of the cylindrical part.
     static constexpr float kMinHalfLength = 0.05f;
 
@@ -60,6 +62,11 @@ public:
     // kWalkCapTriangles triangles of the two ends, placed by offset matrix *
     // matrix, outward, face id 0. Returns the corners reported.
     int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
+    // The walked polyhedron's centroid and inertia per unit volume, as the
+    // convex base integrates them, but summed over its prism and its two
+    // ends each about a point of its own, so that a thin capsule keeps
+    // positive moments.
+    void calcInertia(dgVector& inertia, dgVector& origin) const override;
     // Analytic: the infinite cylinder about x first, then the end sphere on
     // the side where the segment enters it. A segment starting inside or on
     // the surface, a tangent one and one reaching the capsule only beyond p1
@@ -124,5 +131,11 @@ private:
     // The cast proper, on the part of the segment rayCast clipped to the
     // local box.
     float castSegment(const dgVector& p0, const dgVector& p1, dgContactPoint& contact) const;
+    // The walk's kWalkCorners points placed by matrix, three floats each:
+    // the two rings, then the end triangles' corners, octahedron face by
+    // face (each face's 3 * kWalkCapTriangles / 8 corners together).
+    void walkPoints(const dgMatrix& matrix, float* placed) const;
+    // x shift of the end an octahedron face makes: +hc or -hc.
+    float capShift(int32_t face) const;
     static dgShapeTables<dgCapsuleTables> s_sharedTables;
 };

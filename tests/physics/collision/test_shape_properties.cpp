@@ -2361,6 +2361,46 @@ TEST(ShapeSizes, DerivedTireShapeReusesTheOperations) {
 
 // ---- mass: the reported cases and the limits ----
 
+// Capsules far thinner than long, moved off the origin: the walk's moments
+// in double, tetrahedra about one of its points, on every axis, about the
+// axis too (a capsule of radius 1e-6 and length 1 once weighed -1.6e-11
+// there). Turned, a radius below the float grain of the placed walk leaves
+// no capsule to weigh; 0.01 still does.
+TEST(ShapeMassCases, ThinCapsulesWeighTheirWalkOnEveryAxis) {
+    std::mt19937 rng(77);
+    for (const float radius : {1.0e-6f, 1.0e-4f, 0.01f}) {
+        for (const float height : {0.1f, 1.0f, 10.0f}) {
+            for (const bool turn : {false, true}) {
+                if (turn && (radius < 0.01f)) {
+                    continue;
+                }
+                dgMatrix pose(randomPose(rng, 1.0f));
+                if (!turn) {
+                    pose = translation(pose.position.x, pose.position.y, pose.position.z);
+                }
+                ConvexHolder capsule = ConvexHolder::adopt(new dgCollisionCapsule(1u, radius, height, pose));
+                const Mass e = walkedMass(*capsule);
+                dgVector inertia, origin;
+                capsule->calcInertia(inertia, origin);
+                const double scale = std::max({inertiaOf(e, 0), inertiaOf(e, 1), inertiaOf(e, 2)});
+                SCOPED_TRACE(testing::Message()
+                             << "radius " << radius << " height " << height << " " << turn);
+                for (int32_t j = 0; j < 3; j++) {
+                    EXPECT_GT(inertia[j], 0.0f);
+                    EXPECT_NEAR(inertia[j], inertiaOf(e, j), 1e-4 * scale) << "axis " << j;
+                    EXPECT_NEAR(origin[j], e.centre[j], 1e-5 * height);
+                }
+                // About the axis of a long one: r^2 / 2 times the share of
+                // the true disc the walk's 16-gon keeps, to 4 %.
+                const double axial = 0.5 * double(radius) * radius;
+                if (!turn && (height >= 100.0f * radius)) {
+                    EXPECT_NEAR(inertia.x, axial, 0.04 * axial);
+                }
+            }
+        }
+    }
+}
+
 TEST(ShapeMassCases, FarAndSmallBoxesKeepTheirClosedForms) {
     // A 1 x 2 x 3 box at (1000, 500, 0) has the inertia of the box at the
     // origin; a 5 cm box is not weighed as a larger one.
