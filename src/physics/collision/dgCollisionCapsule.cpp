@@ -309,6 +309,16 @@ float dgCollisionCapsule::capShift(int32_t face) const {
     return ((a.x + b.x + c.x) > 0.0f) ? m_height : -m_height;
 }
 
+void dgCollisionCapsule::sideQuad(const float* placed, int32_t k, float* face) {
+    const int32_t prev = (k == 0) ? kWalkSegments - 1 : k - 1;
+    const int32_t corners[4] = {prev, k, kWalkSegments + k, kWalkSegments + prev};
+    for (int32_t i = 0; i < 4; i++) {
+        face[3 * i + 0] = placed[3 * corners[i] + 0];
+        face[3 * i + 1] = placed[3 * corners[i] + 1];
+        face[3 * i + 2] = placed[3 * corners[i] + 2];
+    }
+}
+
 int32_t dgCollisionCapsule::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
     float placed[3 * kWalkCorners];
     walkPoints(m_offsetMatrix.multiply(dgPolygonWalkMatrix(body)), placed);
@@ -316,14 +326,8 @@ int32_t dgCollisionCapsule::forEachPolygon(const dgBody* body, dgCollisionPolygo
     constexpr int32_t kRingCorners = kWalkRingCorners;
 
     for (int32_t k = 0; k < kWalkSegments; k++) {
-        const int32_t prev = (k == 0) ? kWalkSegments - 1 : k - 1;
-        const int32_t corners[4] = {prev, k, kWalkSegments + k, kWalkSegments + prev};
         float face[12];
-        for (int32_t i = 0; i < 4; i++) {
-            face[3 * i + 0] = placed[3 * corners[i] + 0];
-            face[3 * i + 1] = placed[3 * corners[i] + 1];
-            face[3 * i + 2] = placed[3 * corners[i] + 2];
-        }
+        sideQuad(placed, k, face);
         callback(body, 4, face, 0);
     }
     for (int32_t i = kRingCorners; i < count; i += 3) {
@@ -358,14 +362,8 @@ void dgCollisionCapsule::calcInertia(dgVector& inertia, dgVector& origin) const 
     };
     dgVolumeIntegrals whole(point(0));
     for (int32_t k = 0; k < kWalkSegments; k++) {
-        const int32_t prev = (k == 0) ? kWalkSegments - 1 : k - 1;
-        const int32_t corners[4] = {prev, k, kWalkSegments + k, kWalkSegments + prev};
         float face[12];
-        for (int32_t i = 0; i < 4; i++) {
-            face[3 * i + 0] = placed[3 * corners[i] + 0];
-            face[3 * i + 1] = placed[3 * corners[i] + 1];
-            face[3 * i + 2] = placed[3 * corners[i] + 2];
-        }
+        sideQuad(placed, k, face);
         whole.addFaceWithInertia(4, face);
     }
     addRing(whole, 0, true);

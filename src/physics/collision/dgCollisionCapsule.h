@@ -135,6 +135,9 @@ private:
     // the two rings, then the end triangles' corners, octahedron face by
     // face (each face's 3 * kWalkCapTriangles / 8 corners together).
     void walkPoints(const dgMatrix& matrix, float* placed) const;
+    // Side quad k of the placed walk points (prev, k, k + N, prev + N with
+    // N = kWalkSegments), twelve floats.
+    static void sideQuad(const float* placed, int32_t k, float* face);
     // x shift of the end an octahedron face makes: +hc or -hc.
     float capShift(int32_t face) const;
     static dgShapeTables<dgCapsuleTables> s_sharedTables;
