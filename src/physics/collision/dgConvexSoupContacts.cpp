@@ -568,8 +568,13 @@ int32_t dgSphereSoupContacts(dgWorld*, dgBody* soupBody, dgBody* sphereBody, dgC
         dgVector normal((dist > 1.0e-6f) ? delta.scale(1.0f / dist) : faceNormal);
         normal.w = 0.0f;
         dgVector point(c - normal.scale(r + gap * 0.5f));
-        if (!isSurfaceNormal(desc, walk.face(), walk.indices(), desc.m_faceIndexCounts[walk.face()],
-                             faceNormal, normal, c - reach, c + reach)) {
+        const dgVector across(normal - faceNormal.scale(normal % faceNormal));
+        if ((across % across) < kSameNormalSine2) {
+            // The face's own normal up to the rounding of a far centre.
+            normal = faceNormal;
+            normal.w = 0.0f;
+        } else if (!isSurfaceNormal(desc, walk.face(), walk.indices(), desc.m_faceIndexCounts[walk.face()],
+                                    faceNormal, normal, c - reach, c + reach)) {
             const float height = faceNormal % (c - pair.m_face->getStoredVertices()[0]);
             gap = -sphereDepthAlong(faceNormal, normal, r - height, -gap);
             normal = faceNormal;
