@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "dgCollisionSphere.h"
+#include "dgVolumeIntegrals.h"
 
 DG_IMPLEMENT_CLASS(dgCollisionCapsule, dgConvexCollision, "dgCollisionCapsule");
 
@@ -20,6 +21,9 @@ constexpr float kMinDiscriminant = 1.0e-8f;
 constexpr float kAcrossAxis = 0.5f;
 // Below this the normal has no usable direction about x to turn into.
 constexpr float kMinRadialNormal2 = 1.0e-6f;
+// Below this the plane runs along the axis: every axis point lies at one
+// distance from it.
+constexpr float kMinAxisSlope = 1.0e-6f;
 
 // Smaller root of a t^2 + b t + c = 0 for a > 0 and disc = b^2 - 4ac > 0,
 // without the cancellation of (-b - sqrt(disc)) / 2a that loses the near
@@ -194,6 +198,9 @@ float dgCollisionCapsule::castSegment(const dgVector& p0, const dgVector& p1, dg
 
 int32_t dgCollisionCapsule::calcPlaneIntersection(const dgVector& normal, const dgVector& point,
                                                   dgVector* points) const {
+    if (std::fabs(normal.x) < kAcrossAxis) {
+        return coreSection(normal, point, points);
+    }
     // Turn about x so that the normal has no z component and a positive y:
     // the coarse rings are then cut with one of their vertices facing the
     // tilt, the same for every azimuth of the plane.
@@ -210,7 +217,7 @@ int32_t dgCollisionCapsule::calcPlaneIntersection(const dgVector& normal, const 
     const dgVector turnedPoint(turn.inverseRotateVector(point));
 
     int32_t count = 0;
-    if (std::fabs(normal.x) >= kAcrossAxis) {
+    {
         for (int32_t end = 0; (end < 2) && (count == 0); end++) {
             const dgVector centre(m_sectionCorners[end].x, 0.0f, 0.0f, 1.0f);
             const float delta = -(turnedNormal % (centre - turnedPoint));
@@ -231,6 +238,39 @@ int32_t dgCollisionCapsule::calcPlaneIntersection(const dgVector& normal, const 
     return count;
 }
 
+int32_t dgCollisionCapsule::coreSection(const dgVector& normal, const dgVector& point,
+                                        dgVector* points) const {
+    // Signed distance of the axis point (x, 0, 0) from the plane: a x + b.
+    const float a = normal.x;
+    const float b = -(normal % dgVector(point.x, point.y, point.z, 0.0f));
+    float lo = -m_height;
+    float hi = m_height;
+    if (std::fabs(a) > kMinAxisSlope) {
+        float x0 = (-m_radius - b) / a;
+        float x1 = (m_radius - b) / a;
+        if (x0 > x1) {
+            const float t = x0;
+            x0 = x1;
+            x1 = t;
+        }
+        lo = (x0 > lo) ? x0 : lo;
+        hi = (x1 < hi) ? x1 : hi;
+    } else if (!(std::fabs(b) < m_radius)) {
+        return 0;
+    }
+    if (!(lo <= hi)) {
+        return 0;
+    }
+    const float ends[2] = {lo, hi};
+    const int32_t count = (hi > lo) ? 2 : 1;
+    for (int32_t i = 0; i < count; i++) {
+        const float x = ends[i];
+        const float s = a * x + b;
+        points[i] = dgVector(x - normal.x * s, -normal.y * s, -normal.z * s, 1.0f);
+    }
+    return count;
+}
+
 void dgCollisionCapsule::subdivideCapTriangle(int32_t level, float shift, const dgVector& p0,
                                               const dgVector& p1, const dgVector& p2, int32_t& count,
                                               dgVector* out) const {
@@ -242,15 +282,11 @@ void dgCollisionCapsule::subdivideCapTriangle(int32_t level, float shift, const 
     }
 }
 
-int32_t dgCollisionCapsule::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
-    constexpr int32_t kRingCorners = 2 * kWalkSegments;
-    constexpr int32_t kCapCorners = 3 * kWalkCapTriangles;
-    constexpr int32_t kCorners = kRingCorners + kCapCorners;
-
+void dgCollisionCapsule::walkPoints(const dgMatrix& matrix, float* placed) const {
     // Rings at -hc (0 .. kWalkSegments-1) and +hc, then the end triangles.
     // The octahedron subdivided twice has kWalkSegments points on its
     // equator, at the rings' angles, so the ends meet the rings.
-    dgVector local[kCorners];
+    dgVector local[kWalkCorners];
     for (int32_t k = 0; k < kWalkSegments; k++) {
         const float angle = float(k) * (6.28318f / float(kWalkSegments));
         const float y = m_radius * std::cos(angle);
@@ -258,32 +294,93 @@ int32_t dgCollisionCapsule::forEachPolygon(const dgBody* body, dgCollisionPolygo
         local[k] = dgVector(-m_height, y, z, 1.0f);
         local[kWalkSegments + k] = dgVector(m_height, y, z, 1.0f);
     }
-    int32_t count = kRingCorners;
+    int32_t count = kWalkRingCorners;
     for (int32_t face = 0; face < 8; face++) {
         dgVector a, b, c;
         dgCollisionSphere::octahedronFace(face, a, b, c);
-        const float shift = ((a.x + b.x + c.x) > 0.0f) ? m_height : -m_height;
-        subdivideCapTriangle(kWalkCapLevel, shift, a, b, c, count, local);
+        subdivideCapTriangle(kWalkCapLevel, capShift(face), a, b, c, count, local);
     }
+    matrix.transformPoints(placed, 3 * int32_t(sizeof(float)), &local[0].x, int32_t(sizeof(dgVector)), count);
+}
 
-    const dgMatrix combined(m_offsetMatrix.multiply(dgPolygonWalkMatrix(body)));
-    float placed[3 * kCorners];
-    combined.transformPoints(placed, 3 * int32_t(sizeof(float)), &local[0].x, int32_t(sizeof(dgVector)),
-                             count);
+float dgCollisionCapsule::capShift(int32_t face) const {
+    dgVector a, b, c;
+    dgCollisionSphere::octahedronFace(face, a, b, c);
+    return ((a.x + b.x + c.x) > 0.0f) ? m_height : -m_height;
+}
+
+void dgCollisionCapsule::sideQuad(const float* placed, int32_t k, float* face) {
+    const int32_t prev = (k == 0) ? kWalkSegments - 1 : k - 1;
+    const int32_t corners[4] = {prev, k, kWalkSegments + k, kWalkSegments + prev};
+    for (int32_t i = 0; i < 4; i++) {
+        face[3 * i + 0] = placed[3 * corners[i] + 0];
+        face[3 * i + 1] = placed[3 * corners[i] + 1];
+        face[3 * i + 2] = placed[3 * corners[i] + 2];
+    }
+}
+
+int32_t dgCollisionCapsule::forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const {
+    float placed[3 * kWalkCorners];
+    walkPoints(m_offsetMatrix.multiply(dgPolygonWalkMatrix(body)), placed);
+    const int32_t count = kWalkCorners;
+    constexpr int32_t kRingCorners = kWalkRingCorners;
 
     for (int32_t k = 0; k < kWalkSegments; k++) {
-        const int32_t prev = (k == 0) ? kWalkSegments - 1 : k - 1;
-        const int32_t corners[4] = {prev, k, kWalkSegments + k, kWalkSegments + prev};
         float face[12];
-        for (int32_t i = 0; i < 4; i++) {
-            face[3 * i + 0] = placed[3 * corners[i] + 0];
-            face[3 * i + 1] = placed[3 * corners[i] + 1];
-            face[3 * i + 2] = placed[3 * corners[i] + 2];
-        }
+        sideQuad(placed, k, face);
         callback(body, 4, face, 0);
     }
     for (int32_t i = kRingCorners; i < count; i += 3) {
         callback(body, 3, &placed[3 * i], 0);
     }
     return 4 * kWalkSegments + (count - kRingCorners);
+}
+
+void dgCollisionCapsule::calcInertia(dgVector& inertia, dgVector& origin) const {
+    // The walked polyhedron in three closed parts, the prism between the
+    // rings and each end closed by its ring, each integrated about a point
+    // of its own. Integrated whole about one point, the faces of the far end
+    // lie hc / r of their own size away, and the cube of that ratio (past
+    // 1e17 for a thin capsule) is lost to cancellation in double: a capsule
+    // of radius 1e-6 and length 1 weighed a negative moment about its axis.
+    float placed[3 * kWalkCorners];
+    walkPoints(m_offsetMatrix, placed);
+    auto point = [&placed](int32_t i) {
+        return dgVector(placed[3 * i], placed[3 * i + 1], placed[3 * i + 2], 1.0f);
+    };
+    // A ring as one face: ends of the prism face outwards along -x then +x;
+    // a ring closing an end faces the other way.
+    auto addRing = [&](dgVolumeIntegrals& part, int32_t first, bool reversed) {
+        float ring[3 * kWalkSegments];
+        for (int32_t k = 0; k < kWalkSegments; k++) {
+            const int32_t i = first + (reversed ? kWalkSegments - 1 - k : k);
+            ring[3 * k + 0] = placed[3 * i + 0];
+            ring[3 * k + 1] = placed[3 * i + 1];
+            ring[3 * k + 2] = placed[3 * i + 2];
+        }
+        part.addFaceWithInertia(kWalkSegments, ring);
+    };
+    dgVolumeIntegrals whole(point(0));
+    for (int32_t k = 0; k < kWalkSegments; k++) {
+        float face[12];
+        sideQuad(placed, k, face);
+        whole.addFaceWithInertia(4, face);
+    }
+    addRing(whole, 0, true);
+    addRing(whole, kWalkSegments, false);
+    for (const float side : {-1.0f, 1.0f}) {
+        dgVolumeIntegrals end(m_offsetMatrix.transformVector(dgVector(side * m_height, 0.0f, 0.0f, 1.0f)));
+        constexpr int32_t kFaceCorners = 3 * (kWalkCapTriangles / 8);
+        for (int32_t face = 0; face < 8; face++) {
+            if ((capShift(face) > 0.0f) != (side > 0.0f)) {
+                continue;
+            }
+            for (int32_t t = 0; t < kFaceCorners; t += 3) {
+                end.addFaceWithInertia(3, &placed[3 * (kWalkRingCorners + face * kFaceCorners + t)]);
+            }
+        }
+        addRing(end, (side > 0.0f) ? kWalkSegments : 0, side > 0.0f);
+        whole.addPart(end);
+    }
+    whole.massProperties(inertia, origin);
 }

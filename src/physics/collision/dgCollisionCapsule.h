@@ -45,6 +45,8 @@ public:
     static constexpr int32_t kWalkSegments = 16;
     static constexpr int32_t kWalkCapLevel = 2;
     static constexpr int32_t kWalkCapTriangles = 8 << (2 * kWalkCapLevel);
+    static constexpr int32_t kWalkRingCorners = 2 * kWalkSegments;
+    static constexpr int32_t kWalkCorners = kWalkRingCorners + 3 * kWalkCapTriangles;
     // Shortest half length of the cylindrical part.
     static constexpr float kMinHalfLength = 0.05f;
 
@@ -60,6 +62,11 @@ public:
     // kWalkCapTriangles triangles of the two ends, placed by offset matrix *
     // matrix, outward, face id 0. Returns the corners reported.
     int32_t forEachPolygon(const dgBody* body, dgCollisionPolygonCallback callback) const override;
+    // The walked polyhedron's centroid and inertia per unit volume, as the
+    // convex base integrates them, but summed over its prism and its two
+    // ends each about a point of its own, so that a thin capsule keeps
+    // positive moments.
+    void calcInertia(dgVector& inertia, dgVector& origin) const override;
     // Analytic: the infinite cylinder about x first, then the end sphere on
     // the side where the segment enters it. A segment starting inside or on
     // the surface, a tangent one and one reaching the capsule only beyond p1
@@ -74,11 +81,19 @@ public:
     // w = 1.
     dgVector supportVertex(const dgVector& direction) const override;
     // A plane across the axis (|n.x| >= 0.5) that cuts an end sphere gives
-    // one point, the centre of that cut (the +x end first). Any other plane
-    // gives the convex base's contour of the coarse polyhedron, taken in a
-    // frame turned about x so that the normal lies in the xy plane.
+    // one point, the centre of that cut (the +x end first); one that cuts
+    // neither gives the convex base's contour of the coarse polyhedron, taken
+    // in a frame turned about x so that the normal lies in the xy plane. A
+    // plane along the axis gives coreSection.
     int32_t calcPlaneIntersection(const dgVector& normal, const dgVector& point,
                                   dgVector* points) const override;
+    // The part of the axis segment within r of the plane (unit normal),
+    // projected onto it: its two ends, -x first, one point when they meet,
+    // none when no axis point is that near. The section of a capsule lying
+    // along the plane is the stadium about this segment; its coarse contour
+    // is thinner than the contact merge's spacing, and the points it kept of
+    // it, off the segment to one side, tipped a resting capsule into a roll.
+    int32_t coreSection(const dgVector& normal, const dgVector& point, dgVector* points) const;
 
     // dgCollisionSphere::subdivideTriangle, with every corner it appends to
     // out written as (r x + shift, r y, r z, w).
@@ -116,5 +131,14 @@ private:
     // The cast proper, on the part of the segment rayCast clipped to the
     // local box.
     float castSegment(const dgVector& p0, const dgVector& p1, dgContactPoint& contact) const;
+    // The walk's kWalkCorners points placed by matrix, three floats each:
+    // the two rings, then the end triangles' corners, octahedron face by
+    // face (each face's 3 * kWalkCapTriangles / 8 corners together).
+    void walkPoints(const dgMatrix& matrix, float* placed) const;
+    // Side quad k of the placed walk points (prev, k, k + N, prev + N with
+    // N = kWalkSegments), twelve floats.
+    static void sideQuad(const float* placed, int32_t k, float* face);
+    // x shift of the end an octahedron face makes: +hc or -hc.
+    float capShift(int32_t face) const;
     static dgShapeTables<dgCapsuleTables> s_sharedTables;
 };

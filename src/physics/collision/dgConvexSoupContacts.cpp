@@ -272,6 +272,50 @@ int32_t faceNormalContacts(dgMinkowskiSolver& solver, const dgVector& normal, in
     return solver.calcFaceContacts(&edge, userId, contacts, maxCount);
 }
 
+// Shapes whose surface curves where it meets a floor: a push along the
+// floor's normal at a point beside their lowest part turns them.
+inline bool isRound(const dgConvexCollision& convex) {
+    switch (convex.getShapeType()) {
+        case dgShapeSphere:
+        case dgShapeEllipse:
+        case dgShapeCapsule:
+        case dgShapeChamferCylinder:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The k records a round shape's face keeps along the face's normal, moved
+// to the shape's section just inside its deepest point along that normal
+// (the points a level floor would give), all at the deepest of the k
+// depths. The solver's points lie where the shape meets the face's rim,
+// beside that section: a push there rolled a resting capsule off a seam.
+// Keeps the k records when the section is empty.
+int32_t atDeepestSection(const dgConvexCollision& convex, const dgMatrix& convexToWorld,
+                         const dgVector& localNormal, const dgVector& worldNormal, float depth,
+                         dgContactPoint* contacts, int32_t k, int32_t maxCount) {
+    dgVector down(localNormal.scale(-1.0f));
+    down.w = 0.0f;
+    dgVector inside(convex.supportVertex(down) + localNormal.scale(kContactGap));
+    inside.w = 1.0f;
+    dgVector section[dgPlaneIntersectionMaxPoints];
+    const int32_t count = convex.calcPlaneIntersection(localNormal, inside, section);
+    if ((count <= 0) || (k <= 0)) {
+        return k;
+    }
+    const dgContactPoint first = contacts[0];
+    const int32_t n = dgMin(count, maxCount);
+    for (int32_t i = 0; i < n; i++) {
+        contacts[i] = first;
+        section[i].w = 1.0f;
+        contacts[i].point = convexToWorld.transformVector(section[i]);
+        contacts[i].normal = worldNormal;
+        contacts[i].penetration = depth;
+    }
+    return n;
+}
+
 // The face-normal pass for a face the solver found k records for (at
 // contacts), or, when its cut meets nothing of the face, those records
 // turned to the face's normal (worldNormal). On a curved floor the part of
@@ -282,8 +326,9 @@ int32_t faceNormalContacts(dgMinkowskiSolver& solver, const dgVector& normal, in
 // face's overlap along its own normal is then taken as the most it can be:
 // the solver's overlap over the cosine between the two normals (the solver's
 // plane bounds the difference), and no more than the plane's depth.
-int32_t alongFaceNormal(dgMinkowskiSolver& solver, const dgVector& localNormal, const dgVector& worldNormal,
-                        int32_t userId, dgContactPoint* contacts, int32_t k, int32_t maxCount) {
+int32_t alongFaceNormal(dgMinkowskiSolver& solver, const dgConvexCollision& convex,
+                        const dgVector& localNormal, const dgVector& worldNormal, int32_t userId,
+                        dgContactPoint* contacts, int32_t k, int32_t maxCount) {
     dgContactPoint found[dgMaxSoupContacts];
     for (int32_t i = 0; i < k; i++) {
         found[i] = contacts[i];
@@ -293,6 +338,7 @@ int32_t alongFaceNormal(dgMinkowskiSolver& solver, const dgVector& localNormal, 
         return cut;
     }
     const float planeDepth = dgMax(-solver.m_planes[0].w - kPenetrationSkin, 0.0f);
+    float deepest = 0.0f;
     for (int32_t i = 0; i < k; i++) {
         const float cosine = worldNormal % found[i].normal;
         const float overlap = found[i].penetration + kPenetrationSkin;
@@ -303,8 +349,26 @@ int32_t alongFaceNormal(dgMinkowskiSolver& solver, const dgVector& localNormal, 
         contacts[i] = found[i];
         contacts[i].normal = worldNormal;
         contacts[i].penetration = depth;
+        deepest = dgMax(deepest, depth);
     }
-    return k;
+    return isRound(convex) ? atDeepestSection(convex, solver.m_body0->m_collisionMatrix, localNormal,
+                                              worldNormal, deepest, contacts, k, maxCount)
+                           : k;
+}
+
+// The overlap along a face's own normal of a sphere whose nearest point on
+// the face lies on its rim, across a seam the surface does not turn at: at
+// most the depth of the sphere under the face's plane, and, as on the
+// general path, no more than the overlap towards that point over the cosine
+// between the two normals. The record lies where the line from the centre
+// along the face's normal meets the face's plane: its push passes through
+// the centre and turns the sphere no more than a flat floor's does.
+float sphereDepthAlong(const dgVector& faceNormal, const dgVector& normal, float planeDepth, float overlap) {
+    const float cosine = faceNormal % normal;
+    if ((cosine > 0.0f) && (overlap < planeDepth * cosine)) {
+        return overlap / cosine;
+    }
+    return planeDepth;
 }
 
 inline bool sameRecord(const dgContactPoint& a, const dgContactPoint& b) {
@@ -388,7 +452,8 @@ int32_t generalContacts(const dgSoupPair& pair, dgContactPoint* contacts, int32_
                 local.w = 0.0f;
                 dgVector world(soupToWorld.rotateVector(faceNormal));
                 world.w = 0.0f;
-                k = alongFaceNormal(solver, local, world, attribute, contacts + n, k, remaining);
+                k = alongFaceNormal(solver, *pair.m_convex, local, world, attribute, contacts + n, k,
+                                    remaining);
             }
         }
         if (k > 0) {
@@ -494,14 +559,28 @@ int32_t dgSphereSoupContacts(dgWorld*, dgBody* soupBody, dgBody* sphereBody, dgC
         }
         const dgVector delta(c - q);
         const float dist = std::sqrt(delta % delta);
-        const float gap = dist - r;
+        float gap = dist - r;
         if (!(gap < -kContactGap)) {
             continue;
         }
         // A centre on the face has no direction of its own: the face's.
-        dgVector normal((dist > 1.0e-6f) ? delta.scale(1.0f / dist) : pair.m_face->getFaceNormal());
+        const dgVector& faceNormal = pair.m_face->getFaceNormal();
+        dgVector normal((dist > 1.0e-6f) ? delta.scale(1.0f / dist) : faceNormal);
         normal.w = 0.0f;
         dgVector point(c - normal.scale(r + gap * 0.5f));
+        const dgVector across(normal - faceNormal.scale(normal % faceNormal));
+        if ((across % across) < kSameNormalSine2) {
+            // The face's own normal up to the rounding of a far centre.
+            normal = faceNormal;
+            normal.w = 0.0f;
+        } else if (!isSurfaceNormal(desc, walk.face(), walk.indices(), desc.m_faceIndexCounts[walk.face()],
+                                    faceNormal, normal, c - reach, c + reach)) {
+            const float height = faceNormal % (c - pair.m_face->getStoredVertices()[0]);
+            gap = -sphereDepthAlong(faceNormal, normal, r - height, -gap);
+            normal = faceNormal;
+            normal.w = 0.0f;
+            point = c - normal.scale(height);
+        }
         point.w = 1.0f;
         // Made aside: the array may have no room left for it.
         dgContactPoint fresh[2];

@@ -41,13 +41,19 @@ int32_t dgConvexSoupContactsDiscrete(dgWorld* world, dgBody* convexBody, dgBody*
 // an edge or a corner the surface does not turn at (a seam to a level or
 // rising neighbour), or by the face's back, the face's contacts are made
 // along its own normal instead, at the depth of the shape's deepest point
-// under its plane.
+// under its plane. Where that cut misses the face, a round shape's (sphere,
+// ellipse, capsule, chamfer cylinder) records are placed at its own section
+// just inside its deepest point along the normal, not where the solver met
+// the face's rim.
 int32_t dgConvexSoupContactsGeneral(dgWorld* world, dgBody* soupBody, dgBody* convexBody,
                                     dgContactPoint* contacts, int32_t maxCount);
 
 // Closed form per face, at most one record a face; when the array is full the
 // set is reduced to one point. The soup body comes first. The sphere's
-// centre is its body's collision matrix position.
+// centre is its body's collision matrix position. A face whose nearest point
+// leaves by a seam the surface does not turn at, or by its back, pushes as
+// on the general path, along its own normal, from the point where the line
+// from the centre along that normal meets its plane.
 int32_t dgSphereSoupContacts(dgWorld* world, dgBody* soupBody, dgBody* sphereBody, dgContactPoint* contacts,
                              int32_t maxCount);
 

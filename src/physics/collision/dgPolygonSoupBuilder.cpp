@@ -8,6 +8,7 @@
 #include "dgAssert.h"
 #include "dgAttributeSet.h"
 #include "dgEdgeMesh.h"
+#include "dgMathUtils.h"
 #include "dgVector.h"
 #include "dgWeld.h"
 
@@ -161,6 +162,30 @@ public:
             edge = edge->m_next;
         } while (edge != start);
         return count;
+    }
+
+    // Whether a face whose float normal overflowed (coordinates so large
+    // that its squared lengths and cross products leave the float range,
+    // where the float tests above see neither short edges nor collinear
+    // corners) has no area to speak of: measured in double, twice its area
+    // is below the convexity bound times its longest edge squared.
+    bool flatInDouble() const {
+        double n[3] = {0.0, 0.0, 0.0};
+        double longest2 = 0.0;
+        const dgEdge* edge = m_start;
+        do {
+            const float* a = m_vertices + size_t(edge->m_vertex) * 3;
+            const float* b = m_vertices + size_t(edge->m_next->m_vertex) * 3;
+            for (int32_t axis = 0; axis < 3; ++axis) {
+                const int32_t j = (axis + 1) % 3, k = (axis + 2) % 3;
+                n[axis] += (double(a[j]) - double(b[j])) * (double(a[k]) + double(b[k]));
+            }
+            const double dx = double(b[0]) - a[0], dy = double(b[1]) - a[1], dz = double(b[2]) - a[2];
+            longest2 = std::max(longest2, dx * dx + dy * dy + dz * dz);
+            edge = edge->m_next;
+        } while (edge != m_start);
+        const double area2 = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
+        return !(area2 > double(kConvexCross) * double(kConvexCross) * longest2 * longest2);
     }
 
     const dgEdge* getStart() const { return m_start; }
@@ -387,6 +412,9 @@ int32_t dgPolygonSoupBuilder::admitFace(int32_t count, int32_t* indices, dgWorkS
     }
     loop.removeShortEdges();
     const dgVector normal = loop.unitNormal();
+    if (!dgIsFinite3(normal) && loop.flatInDouble()) {
+        return 0;
+    }
     loop.removeCorners([](const dgVector& in, const dgVector& out) { return in % out > kCollinearDot; });
     if (loop.getCount() < 3) {
         return 0;
@@ -440,6 +468,9 @@ int32_t dgPolygonSoupBuilder::cleanFace(int32_t count, int32_t* indices) {
     }
     loop.removeShortEdges();
     const dgVector normal = loop.unitNormal();
+    if (!dgIsFinite3(normal) && loop.flatInDouble()) {
+        return 0;
+    }
     loop.removeCorners([&normal](const dgVector& in, const dgVector& out) {
         return (in % out > kCollinearDot) || (in.cross(out) % normal < kConvexCross);
     });
@@ -542,7 +573,40 @@ void dgPolygonSoupBuilder::split(bool optimise) {
     finish((m_faceCount < kSplitFaceCount) ? optimise : false);
 }
 
+void dgPolygonSoupBuilder::dropNonFiniteVertices() {
+    int32_t first = 0;
+    while ((first < m_vertexCount) && dgIsFinite3(dgPointOf(getVertexData(), first))) {
+        ++first;
+    }
+    if (first == m_vertexCount) {
+        return;
+    }
+    dgScratchArray<int32_t> remap(m_vertexCount);
+    if (!remap.getData()) {
+        return;
+    }
+    int32_t kept = 0;
+    for (int32_t i = 0; i < m_vertexCount; ++i) {
+        if (dgIsFinite3(dgPointOf(getVertexData(), i))) {
+            m_vertexArray[kept] = m_vertexArray[i];
+            remap[i] = kept++;
+        } else {
+            remap[i] = 0;
+        }
+    }
+    int32_t* const entries = m_indexArray.getData();
+    int32_t read = 0;
+    for (int32_t f = 0; f < m_faceCount; ++f) {
+        for (int32_t i = 1; i < m_faceArray[f]; ++i) {
+            entries[read + i] = remap[entries[read + i]];
+        }
+        read += m_faceArray[f];
+    }
+    m_vertexCount = kept;
+}
+
 void dgPolygonSoupBuilder::finish(bool optimise) {
+    dropNonFiniteVertices();
     if (m_faceCount == 0) {
         return;
     }

@@ -102,6 +102,10 @@ private:
     int32_t cleanFace(int32_t count, int32_t* indices);
     void split(bool optimise);
     void finish(bool optimise);
+    // Takes the vertices that are not finite out of the vertex array (no
+    // face uses them: addMesh refuses such faces) and renumbers the faces'
+    // indices; they would reach the weld and the soup's vertices otherwise.
+    void dropNonFiniteVertices();
     void packFaces();
     void mergeCoplanarFaces();
     void mergeAttributeFaces(dgPolygonSoupBuilder& result, const dgPolygonSoupBuilder& source,

@@ -252,6 +252,22 @@ void dgVolumeIntegrals::momentsAboutOrigin(double first[3], double second[3], do
     }
 }
 
+void dgVolumeIntegrals::addPart(const dgVolumeIntegrals& part) {
+    DG_ASSERT(!m_anchorPending);
+    double d[3];
+    for (int32_t i = 0; i < 3; i++) {
+        d[i] = part.origin[i] - origin[i];
+    }
+    // As momentsAboutOrigin, with the offset of the part's point from ours.
+    for (int32_t i = 0; i < 3; i++) {
+        const int32_t j = (i + 1) % 3;
+        T1[i] += part.T1[i] + 2.0 * d[i] * part.T0;
+        T2[i] += part.T2[i] + 3.0 * d[i] * part.T1[i] + 3.0 * d[i] * d[i] * part.T0;
+        TP[i] += part.TP[i] + d[i] * part.T1[j] + d[j] * part.T1[i] + 2.0 * d[i] * d[j] * part.T0;
+    }
+    T0 += part.T0;
+}
+
 void dgVolumeIntegrals::centroid(double centre[3]) const {
     const double volume = ((T0 != 0.0) && std::isfinite(T0)) ? T0 : kDegenerateVolume;
     for (int32_t i = 0; i < 3; i++) {

@@ -61,6 +61,10 @@ struct dgVolumeIntegrals {
     // First moments (doubled), diagonal second moments (tripled) and products
     // (doubled) about the origin rather than the reference point.
     void momentsAboutOrigin(double first[3], double second[3], double products[3]) const;
+    // Adds the integrals of another closed part, taken about its own
+    // reference point, shifted to this one's (fixed: given, or set by a
+    // face already added).
+    void addPart(const dgVolumeIntegrals& part);
     // Centroid of the integrated volume. A volume that is zero or not finite
     // divides as 0.001, only to keep the division defined.
     void centroid(double centre[3]) const;

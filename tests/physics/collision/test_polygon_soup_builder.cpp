@@ -498,6 +498,22 @@ const CleanCase kCleanCases[] = {
      3.0,
      0},
     {"RightCornerComesSecond", {0, 0, 0, 1, 0, 3, 4, 0, 3, 4, 0, 1}, {0, 1, 2, 3}, 1, 8.5, 4},
+    // Squared lengths and cross products of such coordinates overflow: no
+    // float test can tell these faces have no area to speak of.
+    {"SliverNearTheFloatLimitDropped", {-3.0e38f, 0, 0, 0, 1, 0, 3.0e38f, 0, 0}, {0, 1, 2}, 0, 0.0, 0},
+    {"StripNearTheFloatLimitDropped",
+     {-3.0e38f, 0, 0, 3.0e38f, 0, 0, 3.0e38f, 0, 1, -3.0e38f, 0, 1},
+     {0, 1, 2, 3},
+     0,
+     0.0,
+     0},
+    // Far out, but of a size floats measure: kept.
+    {"SquareNearTheFloatLimitKept",
+     {3.0e38f, 1, 0, 3.0e38f, 1, 1, 3.0e38f, 2, 1, 3.0e38f, 2, 0},
+     {0, 1, 2, 3},
+     1,
+     1.0,
+     4},
 };
 
 class SoupClean : public testing::TestWithParam<CleanCase> {};
@@ -628,6 +644,11 @@ TEST_P(SoupBadCall, RefusedWithoutChangingTheBuilder) {
     builder.end(false);
     for (const Face& f : readFaces(builder)) {
         expectConvexPlanar(f);
+    }
+    // What the faces dropped leaves no vertex the soup cannot measure.
+    const float* v = builder.getVertexData();
+    for (int32_t i = 0; i < 3 * builder.m_vertexCount; ++i) {
+        EXPECT_TRUE(std::isfinite(v[i])) << "coordinate " << i;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "FlatFloorCheck.h"
 #include "TestSupport.h"
 #include "VehicleRig.h"
 #include "dgBody.h"
@@ -85,6 +86,21 @@ TEST_P(TireShape, RaysHitTheStretchedSurfaceWithItsOwnNormal) {
         EXPECT_NEAR(normal.dot(normal), 1.0f, 1e-3f);
         EXPECT_NEAR(shape->supportVertex(normal).dot(normal), point.dot(normal), 0.03f * size.radius);
     }
+}
+
+// The tire meets the sea floor through the convex shapes' soup path: lying
+// any way up on the level grid, near cell corners or not, it is pushed along
+// the floor's normal by the depth of its lowest point.
+TEST_P(TireShape, RestsOnALevelFloorAlongItsNormal) {
+    dgWorld* world = dgWorldCreate(nullptr, nullptr);
+    dgCollision* floor = flatfloor::buildFloor(world);
+    const TireSize size = GetParam();
+    float worstCos = 1.0f;
+    const flatfloor::Placement place{0.05f * std::min(size.width, size.radius), 0.0f, true,
+                                     2.0f * size.radius};
+    EXPECT_EQ(flatfloor::badPlacements(world, floor, shape, place, 500, 13, worstCos), 0) << worstCos;
+    dgReleaseCollision(world, floor);
+    dgWorldDestroy(world);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, TireShape,
