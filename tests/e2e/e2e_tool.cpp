@@ -289,11 +289,11 @@ int frameGaps(const char* windowText, const char* secondsText, const char* limit
     for (Clock::time_point now = start; now < end; now = Clock::now()) {
         if (XPending(display) == 0) {
             const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - now).count();
-            timeval wait{static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
-            fd_set read;
-            FD_ZERO(&read);
-            FD_SET(fd, &read);
-            select(fd + 1, &read, nullptr, nullptr, &wait);
+            timeval timeout{static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(fd, &readable);
+            select(fd + 1, &readable, nullptr, nullptr, &timeout);
             continue;
         }
         XEvent event;
