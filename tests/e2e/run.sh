@@ -14,6 +14,8 @@
 #             once head is done): a game with the login's lines printed,
 #             back to the menu, "Exit Tarnwell"; END, status 0.
 #   opengl    Device=opengl at 1024 x 768: the menu and the game's HUD there.
+#   fight     1024 x 768: a quiet start, then guns and torpedoes on targets
+#             killed under them, 30 s watched: no frame gap over 1 s.
 # It waits for log lines and pictures, never for a fixed time; the pauses
 # below are how long the player holds keys. The pictures stay in BUILD as
 # e2e-*.png, beside the contact sheet; the runs' logs in BUILD/e2e/.
