@@ -30,6 +30,6 @@ ensure_packages() {
 
 BUILD_PACKAGES=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev pkg-config
                 libirrlicht-dev libenet-dev libopenal-dev libsndfile1-dev libvorbis-dev libogg-dev
-                xvfb xauth libgl1-mesa-dri libx11-dev xdotool)
+                xvfb xauth libgl1-mesa-dri libx11-dev libxdamage-dev xdotool)
 # Clang and its runtime libraries (libFuzzer, sanitizers) for scripts/fuzz.sh.
 FUZZ_PACKAGES=(clang libclang-rt-dev)

@@ -47,7 +47,7 @@ Bullet::Bullet(const irr::core::vector3df& position, int32_t lifetimeMs, irr::vi
         node->setMaterialTexture(0, texture);
         node->setMaterialType(irr::video::EMT_TRANSPARENT_ADD_COLOR);
         node->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
-        node->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
+        node->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
         node->setOwnUp(true);
         turnSprite();
     }

@@ -138,6 +138,7 @@ void Control::updateMenu() {
         globals.gameState = GS_GAME_RUN;
         input->clearKey(irr::KEY_RETURN);
     }
+    input->endFrame();
 }
 
 void Control::updateGame() {
@@ -283,4 +284,5 @@ void Control::updateGame() {
         ship->setThrustInput(thrust);
         ship->setSteeringInput(steering);
     }
+    input->endFrame();
 }

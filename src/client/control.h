@@ -60,7 +60,9 @@ public:
     // [Controls] "MouseInverted" (default 0, written when missing) is exactly 1.
     static bool readMouseInverted(IniFile& ini);
     // One frame for the current state: the menu handling in the menu, the
-    // game handling in a game, nothing otherwise.
+    // game handling in a game, nothing otherwise. Each handling ends the
+    // receiver's frame (EventReceiver::endFrame): a key pressed since the
+    // last frame has counted once.
     void update();
     // The menu handling needs no Control: the menu runs it before any game
     // made one.

@@ -27,6 +27,7 @@ float axisValue(uint32_t raw) {
 EventReceiver::EventReceiver()
     : keyDown{},
       keyDownBefore{},
+      keyPressedSinceFrame{},
       leftMouseDown(false),
       middleMouseDown(false),
       rightMouseDown(false),
@@ -72,6 +73,9 @@ void EventReceiver::onKey(const irr::SEvent::SKeyInput& input) {
     const int32_t key = static_cast<int32_t>(input.Key);
     if (!validKey(key)) {
         return;
+    }
+    if (input.PressedDown && !keyDown[key]) {
+        keyPressedSinceFrame[key] = true;
     }
     keyDownBefore[key] = keyDown[key];
     keyDown[key] = input.PressedDown;
@@ -166,7 +170,7 @@ void EventReceiver::onLogText(const irr::SEvent::SLogEvent& text) {
 }
 
 bool EventReceiver::isKeyDown(int32_t key) const {
-    return validKey(key) && keyDown[key];
+    return validKey(key) && (keyDown[key] || keyPressedSinceFrame[key]);
 }
 
 bool EventReceiver::wasKeyPressed(int32_t key) const {
@@ -181,13 +185,19 @@ void EventReceiver::clearKey(int32_t key) {
     if (validKey(key)) {
         keyDown[key] = false;
         keyDownBefore[key] = false;
+        keyPressedSinceFrame[key] = false;
     }
 }
 
 void EventReceiver::resetAll() {
     for (int32_t key = 0; key < KEY_COUNT; ++key) {
-        keyDown[key] = false;
-        keyDownBefore[key] = false;
+        clearKey(key);
+    }
+}
+
+void EventReceiver::endFrame() {
+    for (bool& pressed : keyPressedSinceFrame) {
+        pressed = false;
     }
 }
 

@@ -36,12 +36,20 @@ public:
     // Keys are edge-triggered: the "before" flag changes only with that key's
     // events, so a key counts as newly pressed from its first key-down until
     // its next event or clearKey. Codes outside 0 to 254 read as up.
+    //
+    // A key pressed since the last endFrame reads as down until the next
+    // endFrame even when it was released again before the frame read it: a
+    // tap shorter than a frame, or any press during a slow frame, counts
+    // once. Auto-repeat of a held key latches nothing.
     bool isKeyDown(int32_t key) const;
     bool wasKeyPressed(int32_t key) const;
     bool wasKeyReleased(int32_t key) const;
     void clearKey(int32_t key);
     // Every key flag; mouse and joystick state stay.
     void resetAll();
+    // The frame has read the keys: the presses latched since the last call
+    // are spent. The controls call it at the end of each frame's handling.
+    void endFrame();
 
     bool isLeftMouseDown() const;
     bool isMiddleMouseDown() const;
@@ -66,6 +74,7 @@ private:
 
     bool keyDown[KEY_COUNT];
     bool keyDownBefore[KEY_COUNT];
+    bool keyPressedSinceFrame[KEY_COUNT];  // a key-down after an up, until endFrame
     bool leftMouseDown;
     bool middleMouseDown;
     bool rightMouseDown;

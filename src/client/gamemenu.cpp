@@ -105,7 +105,7 @@ bool GameMenu::initScene() {
     terrain->setMaterialFlag(irr::video::EMF_LIGHTING, true);
     terrain->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
     terrain->setMaterialType(irr::video::EMT_DETAIL_MAP);
-    terrain->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
+    terrain->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
     const float scale1 = globals.iniFile->getFloat("GeneralGraphics", "TerrainTextureScale1", 40.0f);
     const float scale2 = globals.iniFile->getFloat("GeneralGraphics", "TerrainTextureScale2", 80.0f);
     terrain->scaleTexture(scale1, scale2);

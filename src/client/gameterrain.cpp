@@ -67,7 +67,7 @@ bool Game::initTerrain() {
     terrain->setMaterialFlag(irr::video::EMF_LIGHTING, true);
     terrain->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
     terrain->setMaterialType(irr::video::EMT_DETAIL_MAP);
-    terrain->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
+    terrain->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
 
     logLine("Create triangle selector for main heightmap");
     irr::scene::ITriangleSelector* selector = scene->createTerrainTriangleSelector(terrain, 0);
@@ -91,7 +91,7 @@ bool Game::initTerrain() {
     radar->setMaterialFlag(irr::video::EMF_WIREFRAME, true);
     radar->setMaterialFlag(irr::video::EMF_LIGHTING, false);
     radar->setMaterialFlag(irr::video::EMF_FOG_ENABLE, false);
-    radar->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
+    radar->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
     endLoading();
     logLine("...terrain initialization done");
 

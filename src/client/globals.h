@@ -101,6 +101,9 @@ struct GameGlobals {
     bool shadersEnabled = false;                   // program; false whenever a game runs
     bool fireAllGuns = false;                      // program; false: the guns fire in turn
     bool drawCockpit = false;                      // program; the Game constructor sets it true
+    // program; the anisotropic filter of every textured material the game
+    // makes: off on a software renderer (chooseAnisotropicFilter)
+    bool anisotropicFilter = true;
     std::list<Trash*> trashList;                   // game; entries owned by their list
     std::list<Station*> stationList;               // game
     std::list<Ship*> shipList;                     // game; the player's ship first

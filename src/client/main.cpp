@@ -93,6 +93,7 @@ int32_t startAndRun(ProgramObjects& program, Game& game, GameMenu& menu) {
     if (globals.driver == nullptr || globals.sceneManager == nullptr || globals.gui == nullptr) {
         return EXIT_FAILURE_STATUS;
     }
+    chooseAnisotropicFilter(globals.driver);
     program.clock = std::make_unique<EngineClock>(program.device->getTimer());
     globals.clock = program.clock.get();
     std::srand(globals.clock->getRealTime());

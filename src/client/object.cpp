@@ -85,7 +85,7 @@ irr::scene::IAnimatedMeshSceneNode* Object::addMeshNode(irr::s32 mesh, irr::scen
     }
     meshNode->setMaterialFlag(irr::video::EMF_LIGHTING, true);
     meshNode->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
-    meshNode->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
+    meshNode->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
     if (globals.shadersEnabled && globals.solidShaderMaterial >= 0) {
         meshNode->setMaterialType(static_cast<irr::video::E_MATERIAL_TYPE>(globals.solidShaderMaterial));
     }

@@ -199,7 +199,7 @@ int32_t ParticleSystem::addEffect(const core::vector3df& position, const core::d
     }
     node->setMaterialFlag(video::EMF_LIGHTING, lighting);
     node->setMaterialFlag(video::EMF_FOG_ENABLE, false);
-    node->setMaterialFlag(video::EMF_ANISOTROPIC_FILTER, true);
+    node->setMaterialFlag(video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
     node->setMaterialTexture(0, texture);
     node->setMaterialType(additiveMaterial());
 
@@ -234,7 +234,7 @@ int32_t ParticleSystem::finishEffect(ParticleEffect* effect, const core::vector3
         ring->setMaterialFlag(video::EMF_FOG_ENABLE, true);
         ring->setMaterialType(video::EMT_TRANSPARENT_ADD_COLOR);
         ring->setMaterialFlag(video::EMF_BACK_FACE_CULLING, false);
-        ring->setMaterialFlag(video::EMF_ANISOTROPIC_FILTER, true);
+        ring->setMaterialFlag(video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
         // The game has always reseeded here; the tilt is drawn after it.
         std::srand(now());
         const u32 pitchDraw = draw();
@@ -396,7 +396,7 @@ void ParticleSystem::addCameraParticles() {
         particle->setMaterialFlag(video::EMF_LIGHTING, true);
         particle->setMaterialTexture(0, texture(draw() % 2 == 0 ? TEXTURE_PARTICLE2 : TEXTURE_PARTICLE1));
         particle->setMaterialFlag(video::EMF_FOG_ENABLE, true);
-        particle->setMaterialFlag(video::EMF_ANISOTROPIC_FILTER, true);
+        particle->setMaterialFlag(video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
         particle->setMaterialType(additiveMaterial());
         particle->setRollAngle(cameraParticleRoll(draw()));
         particle->setOrientation(turn);

@@ -104,14 +104,6 @@ void followBody(dgBody* body, const float* matrix) {
     object->setRotation(bodyRotationDegrees(matrix));
 }
 
-void drawLine(const irr::core::vector3df& start, const irr::core::vector3df& end) {
-    if (debugLineSink != nullptr) {
-        debugLineSink(start, end, kDebugLineColour);
-    } else if (globals.driver != nullptr) {
-        globals.driver->draw3DLine(start, end, kDebugLineColour);
-    }
-}
-
 void applyContactRules(Object* a, Object* b) {
     const ContactActions rules = contactRules(a->getType(), b->getType());
     for (int32_t k = 0; k < rules.count; ++k) {
@@ -145,7 +137,10 @@ Physics::Physics()
       levelGroup(0),
       pairHandler(nullptr),
       world(nullptr),
-      hasLevelBox(false) {}
+      hasLevelBox(false),
+      levelLinesMade(false),
+      levelShown(false),
+      outlineTarget(nullptr) {}
 
 Physics::~Physics() {
     if (world != nullptr) {
@@ -292,8 +287,58 @@ void Physics::update(float dt) {
     // A non-finite step never reaches the world: it takes its shortest step.
     dgWorldUpdate(physicsWorld, std::isfinite(dt) ? dt : 0.0f);
     if (globals.debugDrawMode > 0) {
+        movingLines.clear();
+        levelShown = false;
         dgWorldForEachBodyDo(physicsWorld, debugDrawBody);
+        outlineTarget = nullptr;
+        if (levelShown) {
+            levelLines.draw();
+        }
+        movingLines.draw();
     }
+}
+
+void Physics::DebugLines::clear() {
+    vertices.clear();
+    indices.clear();
+}
+
+void Physics::DebugLines::addOutline(int32_t vertexCount, const float* corners) {
+    const irr::u32 first = static_cast<irr::u32>(vertices.size());
+    const irr::u32 count = static_cast<irr::u32>(vertexCount);
+    for (irr::u32 k = 0; k < count; ++k) {
+        vertices.emplace_back(corners[3 * k], corners[3 * k + 1], corners[3 * k + 2], 0.0f, 0.0f, 0.0f,
+                              kDebugLineColour, 0.0f, 0.0f);
+    }
+    // From the last corner to the first, then on around: a closed outline.
+    irr::u32 previous = first + count - 1;
+    for (irr::u32 k = 0; k < count; ++k) {
+        indices.push_back(previous);
+        indices.push_back(first + k);
+        previous = first + k;
+    }
+}
+
+void Physics::DebugLines::draw() const {
+    const irr::u32 lines = static_cast<irr::u32>(indices.size() / 2);
+    if (lines == 0) {
+        return;
+    }
+    const irr::u32 vertexCount = static_cast<irr::u32>(vertices.size());
+    if (debugLineSink != nullptr) {
+        debugLineSink(vertices.data(), vertexCount, indices.data(), lines);
+        return;
+    }
+    irr::video::IVideoDriver* driver = globals.driver;
+    if (driver == nullptr) {
+        return;
+    }
+    driver->setTransform(irr::video::ETS_WORLD, irr::core::IdentityMatrix);
+    irr::video::SMaterial material;
+    material.Lighting = false;
+    driver->setMaterial(material);
+    driver->drawVertexPrimitiveList(vertices.data(), vertexCount, indices.data(), lines, irr::video::EVT_STANDARD,
+                                    irr::scene::EPT_LINES, irr::video::EIT_32BIT);
 }
 
 // The ship goes back so that its whole box lies kInsideMargin inside the
@@ -366,31 +411,33 @@ void Physics::trashForceCallback(dgBody* body) {
     }
 }
 
+// The driver's transform and material are set where the lists are drawn,
+// once a frame.
 void Physics::debugDrawBody(dgBody* body) {
-    irr::video::IVideoDriver* driver = globals.driver;
-    if (driver != nullptr) {
-        driver->setTransform(irr::video::ETS_WORLD, irr::core::IdentityMatrix);
-        irr::video::SMaterial material;
-        material.Lighting = false;
-        driver->setMaterial(material);
-    }
+    Physics* self = static_cast<Physics*>(dgWorldGetUserData(dgBodyGetWorld(body)));
     const Object* object = objectOf(body);
-    if (object != nullptr && debugDrawShows(globals.debugDrawMode, object->getType())) {
-        dgBodyForEachPolygonDo(body, debugDrawPolygon);
-    }
-}
-
-void Physics::debugDrawPolygon(const dgBody*, int32_t vertexCount, const float* vertices, int32_t) {
-    if (vertices == nullptr || vertexCount < 1) {
+    if (self == nullptr || object == nullptr || !debugDrawShows(globals.debugDrawMode, object->getType())) {
         return;
     }
-    const float* last = vertices + 3 * (vertexCount - 1);
-    irr::core::vector3df previous(last[0], last[1], last[2]);
-    for (int32_t k = 0; k < vertexCount; ++k) {
-        const irr::core::vector3df point(vertices[3 * k], vertices[3 * k + 1], vertices[3 * k + 2]);
-        drawLine(previous, point);
-        previous = point;
+    if (object->getType() == OBJECT_LEVEL) {
+        self->levelShown = true;
+        if (self->levelLinesMade) {
+            return;
+        }
+        self->levelLinesMade = true;
+        self->outlineTarget = &self->levelLines;
+    } else {
+        self->outlineTarget = &self->movingLines;
     }
+    dgBodyForEachPolygonDo(body, debugDrawPolygon);
+}
+
+void Physics::debugDrawPolygon(const dgBody* body, int32_t vertexCount, const float* vertices, int32_t) {
+    Physics* self = static_cast<Physics*>(dgWorldGetUserData(dgBodyGetWorld(body)));
+    if (self == nullptr || self->outlineTarget == nullptr || vertices == nullptr || vertexCount < 1) {
+        return;
+    }
+    self->outlineTarget->addOutline(vertexCount, vertices);
 }
 
 int32_t Physics::contactBegin(dgMaterialPair* pair, dgBody* body0, dgBody* body1) {

@@ -12,6 +12,7 @@
 #include <irrlicht.h>
 
 #include <cstdint>
+#include <vector>
 
 class Object;
 class PhysicsMaterialPairHandler;
@@ -70,12 +71,18 @@ public:
 
     // One world step of dt seconds (the world clamps it to [0.001, 1/60]),
     // then the debug drawing when globals.debugDrawMode is above 0.
+    //
+    // The outlines are drawn as line lists, one call for the bodies that
+    // move and one for the level: a call per edge made the sea floor's
+    // 400,000 edges cost most of a frame. The level never moves, so its
+    // list is made the first time it is shown and kept for the game.
     void update(float dt);
 
-    // Where the debug drawing's lines go: null (the default) draws them with
-    // globals.driver's draw3DLine; a test puts a recorder in. Whole program.
-    using DebugLineSink = void (*)(const irr::core::vector3df& start, const irr::core::vector3df& end,
-                                   irr::video::SColor colour);
+    // Where the debug drawing's line lists go: null (the default) draws
+    // them with globals.driver's drawVertexPrimitiveList; a test puts a
+    // recorder in. Each list holds two indices a line. Whole program.
+    using DebugLineSink = void (*)(const irr::video::S3DVertex* vertices, irr::u32 vertexCount,
+                                   const irr::u32* indices, irr::u32 lineCount);
     static void setDebugLineSink(DebugLineSink sink);
 
     int32_t getDefaultGroup() const { return defaultGroup; }
@@ -99,6 +106,16 @@ public:
     static void contactEnd(dgMaterialPair* pair);
 
 private:
+    // Outlines as the driver draws a line list: each polygon's corners, and
+    // two indices per edge.
+    struct DebugLines {
+        std::vector<irr::video::S3DVertex> vertices;
+        std::vector<irr::u32> indices;
+        void clear();
+        void addOutline(int32_t vertexCount, const float* corners);
+        void draw() const;
+    };
+
     // The world's out-of-bounds callback: puts a ship back inside the level
     // body's world box.
     static void keepShipInside(dgBody* body);
@@ -111,4 +128,9 @@ private:
     dgWorld* world;                           // the world init made; owned
     irr::core::aabbox3df worldBox;            // valid when hasLevelBox
     bool hasLevelBox;                         // createLevelBody set the world box
+    DebugLines movingLines;                   // this frame's outlines but the level's
+    DebugLines levelLines;                    // valid when levelLinesMade
+    bool levelLinesMade;
+    bool levelShown;                          // this frame's drawing shows the level
+    DebugLines* outlineTarget;                // where the polygon callback adds, while drawing
 };

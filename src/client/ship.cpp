@@ -107,7 +107,7 @@ Ship::Ship(bool isPlayer, const std::string& name, const std::wstring& registrat
             *part.node = scene->addAnimatedMeshSceneNode(meshOf(part.mesh), node, -1, mount);
             if (*part.node != nullptr) {
                 (*part.node)->setVisible(true);
-                (*part.node)->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
+                (*part.node)->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
                 (*part.node)->setMaterialFlag(irr::video::EMF_LIGHTING, part.lighting);
             }
         }
@@ -146,7 +146,7 @@ Ship::Ship(bool isPlayer, const std::string& name, const std::wstring& registrat
             beamNode->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
             beamNode->setMaterialFlag(irr::video::EMF_BACK_FACE_CULLING, false);
             beamNode->setMaterialType(irr::video::EMT_TRANSPARENT_ADD_COLOR);
-            beamNode->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
+            beamNode->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
             if (player) {
                 beamNode->setPosition(vector3df(0.0f, -2.0f, 5.0f));
                 beamNode->setScale(vector3df(5.0f, 4.0f, 3.0f));

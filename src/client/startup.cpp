@@ -9,6 +9,7 @@
 #include "client/log.h"
 #include "client/settings.h"
 #include "client/utilities.h"
+#include "client/engine/SoftwareRenderer.h"
 
 #include <unistd.h>
 
@@ -97,6 +98,14 @@ irr::IrrlichtDevice* createGameDevice(const StartupSettings& settings, irr::IEve
         device->activateJoysticks(joysticks);
     }
     return device;
+}
+
+void chooseAnisotropicFilter(irr::video::IVideoDriver* driver) {
+    const std::string renderer = tarnwell::video::rendererName(driver);
+    globals.anisotropicFilter = !tarnwell::video::isSoftwareRenderer(renderer);
+    if (!globals.anisotropicFilter) {
+        logLine(("Anisotropic filtering off on the software renderer " + renderer).c_str());
+    }
 }
 
 void runStateLoop(Game& game, GameMenu& menu, const wchar_t* caption) {

@@ -74,6 +74,10 @@ void writeSettingDefaults(IniFile& ini);
 // modes the engine opens a window instead of a full screen (it logs why).
 irr::IrrlichtDevice* createGameDevice(const StartupSettings& settings, irr::IEventReceiver* receiver);
 
+// Sets globals.anisotropicFilter for the driver: off, with a log line, when
+// the renderer is a software one (every frame could stall there), else on.
+void chooseAnisotropicFilter(irr::video::IVideoDriver* driver);
+
 // The game-state loop: enters the state globals.gameState names, runs it and
 // cleans it up, until the state is END. Logs each entry. A menu that cannot
 // start, or a window that was closed, ends the loop as END does; while the

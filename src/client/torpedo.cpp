@@ -81,7 +81,7 @@ Torpedo::Torpedo(const irr::core::vector3df& position, const irr::core::vector3d
     }
     shape->setMaterialFlag(irr::video::EMF_LIGHTING, true);
     shape->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
-    shape->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
+    shape->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
     if (globals.shadersEnabled && globals.solidShaderMaterial >= 0) {
         shape->setMaterialType(irr::video::E_MATERIAL_TYPE(globals.solidShaderMaterial));
     }

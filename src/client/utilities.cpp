@@ -98,7 +98,7 @@ void showLoadingText(const wchar_t* text) {
 void finishGrassPatch(irr::scene::ISceneNode* patch, irr::video::ITexture* grass, bool lit) {
     patch->setMaterialFlag(irr::video::EMF_LIGHTING, lit);
     patch->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
-    patch->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
+    patch->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
     patch->setMaterialType(irr::video::EMT_TRANSPARENT_ALPHA_CHANNEL);
     patch->setMaterialTexture(0, grass);
     patch->drop();

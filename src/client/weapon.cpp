@@ -82,7 +82,7 @@ Weapon::Weapon(Ship* owner, const irr::core::vector3df& offset, int32_t kind, ui
         muzzleFlash->setMaterialFlag(irr::video::EMF_LIGHTING, false);
         muzzleFlash->setMaterialType(irr::video::EMT_TRANSPARENT_ADD_COLOR);
         muzzleFlash->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
-        muzzleFlash->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, true);
+        muzzleFlash->setMaterialFlag(irr::video::EMF_ANISOTROPIC_FILTER, globals.anisotropicFilter);
         muzzleFlash->setVisible(false);
     }
 }

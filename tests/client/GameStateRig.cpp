@@ -90,4 +90,31 @@ size_t heapInUse() {
 #endif
 }
 
+namespace {
+
+size_t anisotropicBelow(irr::scene::ISceneNode* node) {
+    size_t found = 0;
+    for (irr::u32 m = 0; m < node->getMaterialCount(); ++m) {
+        const irr::video::SMaterial& material = node->getMaterial(m);
+        bool on = false;
+        for (irr::u32 layer = 0; layer < irr::video::MATERIAL_MAX_TEXTURES; ++layer) {
+            on = on || material.TextureLayer[layer].AnisotropicFilter != 0;
+        }
+        if (on) {
+            ++found;
+            break;
+        }
+    }
+    for (irr::scene::ISceneNode* child : node->getChildren()) {
+        found += anisotropicBelow(child);
+    }
+    return found;
+}
+
+}  // namespace
+
+size_t nodesWithAnisotropicFilter() {
+    return anisotropicBelow(globals.sceneManager->getRootSceneNode());
+}
+
 }  // namespace clienttest

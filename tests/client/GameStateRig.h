@@ -60,6 +60,10 @@ public:
     IniFile ini;
 };
 
+// The scene nodes under the scene's root with a texture layer whose
+// anisotropic filter is on.
+size_t nodesWithAnisotropicFilter();
+
 // Bytes the heap holds in use (the sanitizer's count in its builds).
 size_t heapInUse();
 

@@ -290,6 +290,54 @@ TEST_F(Controls, OneShotKeysActOncePerPressOrRelease) {
     globals.playerShip = player;
 }
 
+// The keys the player taps, each pressed and released between two frames:
+// the next frame acts on it once, and the frame after it sees nothing.
+TEST_F(Controls, ATapBetweenTwoFramesActsOnceInTheNextFrame) {
+    const auto tap = [&](int32_t code) {
+        key(code, true);
+        key(code, false);
+    };
+    harness.clock().advance(1500);
+    const bool lights = player->isLightsOn();
+    tap('L');
+    frame();
+    EXPECT_NE(player->isLightsOn(), lights);
+    frame(1500);
+    EXPECT_NE(player->isLightsOn(), lights);
+
+    tap(irr::KEY_SPACE);
+    frame();
+    const uint32_t shot = globals.lastShotTime;
+    EXPECT_NE(shot, 0u);
+    frame(100);
+    EXPECT_EQ(globals.lastShotTime, shot);
+
+    tap(irr::KEY_ESCAPE);
+    frame();
+    EXPECT_EQ(globals.gameState, GS_MENU);
+    // Spent: the menu's first frame does not take it for its own Escape.
+    Control::updateMenu();
+    EXPECT_EQ(globals.gameState, GS_MENU);
+
+    irr::gui::IGUIEnvironment* gui = globals.gui;
+    globals.loginNameBox = gui->addEditBox(L"", irr::core::rect<irr::s32>(0, 0, 100, 20));
+    globals.passwordBox = gui->addEditBox(L"", irr::core::rect<irr::s32>(0, 30, 100, 50));
+    gui->setFocus(globals.loginNameBox);
+    tap(irr::KEY_TAB);
+    Control::updateMenu();
+    EXPECT_TRUE(gui->hasFocus(globals.passwordBox));
+    Control::updateMenu();
+    EXPECT_TRUE(gui->hasFocus(globals.passwordBox));
+    tap(irr::KEY_RETURN);
+    Control::updateMenu();
+    EXPECT_EQ(globals.gameState, GS_GAME_RUN);
+    globals.gameState = GS_MENU;
+    Control::updateMenu();
+    EXPECT_EQ(globals.gameState, GS_MENU);
+    gui->clear();
+    globals.loginNameBox = globals.passwordBox = nullptr;
+}
+
 // The menu handling runs without any Control and reads none of its fields.
 TEST_F(Controls, MenuMovesTheFocusStartsTheGameOrEndsIt) {
     irr::gui::IGUIEnvironment* gui = globals.gui;

@@ -73,7 +73,7 @@ protected:
 
 // ---- Keys -------------------------------------------------------------------
 
-enum class KeyStep { Down, Up, Clear, ResetAll };
+enum class KeyStep { Down, Up, Clear, ResetAll, EndFrame };
 
 // One step on a key, then the flags of the watched key.
 struct KeyScriptLine {
@@ -85,17 +85,23 @@ struct KeyScriptLine {
     bool released;
 };
 
-TEST_F(ReceiverTest, KeysAreEdgeTriggeredPerKey) {
+// A press reads as down until the frame that read it ends (EndFrame), so a
+// tap between two frames counts once; a held key's auto-repeat latches
+// nothing, and a release after the frame shows at once.
+TEST_F(ReceiverTest, KeysAreEdgeTriggeredPerKeyAndAPressLastsUntilTheFrameEnds) {
     constexpr int32_t A = 0x41;
     constexpr int32_t B = 0x42;
     const std::vector<KeyScriptLine> script = {
         {KeyStep::Down, A, A, true, true, false},
         // Auto-repeat: still down, no longer newly pressed.
         {KeyStep::Down, A, A, true, false, false},
+        {KeyStep::EndFrame, 0, A, true, false, false},
         {KeyStep::Up, A, A, false, false, true},
         // Another key's events leave A's release standing.
         {KeyStep::Down, B, A, false, false, true},
-        {KeyStep::Up, B, B, false, false, true},
+        // B tapped between two frames: down for the next frame only.
+        {KeyStep::Up, B, B, true, false, true},
+        {KeyStep::EndFrame, 0, B, false, false, true},
         {KeyStep::Down, A, A, true, true, false},
         {KeyStep::Clear, A, A, false, false, false},
         {KeyStep::Up, A, A, false, false, false},
@@ -104,6 +110,19 @@ TEST_F(ReceiverTest, KeysAreEdgeTriggeredPerKey) {
         {KeyStep::Up, 0, 0, false, false, false},
         {KeyStep::ResetAll, 0, A, false, false, false},
         {KeyStep::ResetAll, 0, 254, false, false, false},
+        // Held over a frame, auto-repeated, released: up at once.
+        {KeyStep::Down, A, A, true, true, false},
+        {KeyStep::EndFrame, 0, A, true, true, false},
+        {KeyStep::Down, A, A, true, false, false},
+        {KeyStep::Up, A, A, false, false, true},
+        // Tapped twice before a frame: one press for it.
+        {KeyStep::Down, A, A, true, true, false},
+        {KeyStep::Up, A, A, true, false, true},
+        {KeyStep::Down, A, A, true, true, false},
+        {KeyStep::Up, A, A, true, false, true},
+        {KeyStep::EndFrame, 0, A, false, false, true},
+        {KeyStep::Down, A, A, true, true, false},
+        {KeyStep::ResetAll, 0, A, false, false, false},
     };
     int32_t line = 0;
     for (const KeyScriptLine& l : script) {
@@ -120,6 +139,9 @@ TEST_F(ReceiverTest, KeysAreEdgeTriggeredPerKey) {
                 break;
             case KeyStep::ResetAll:
                 receiver.resetAll();
+                break;
+            case KeyStep::EndFrame:
+                receiver.endFrame();
                 break;
         }
         EXPECT_EQ(receiver.isKeyDown(l.watched), l.down);

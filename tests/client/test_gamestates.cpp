@@ -225,6 +225,8 @@ TEST(MenuScene, CameraFogTerrainGrassLightAndOneMusicStreamPerEntry) {
     }
     EXPECT_EQ(grass, 25);
     EXPECT_EQ(lights, 1);
+    // Terrain and grass take the filter where the renderer affords it.
+    EXPECT_EQ(clienttest::nodesWithAnisotropicFilter(), 26u);
     expectDetailLevels(globals.menuTerrainNode, irr::core::vector3df(0.0f, 300.0f, 0.0f), {1000.0, 1500.0, 2000.0});
 
     rig.harness.allowFrames(2);

@@ -12,9 +12,11 @@
 #include "client/log.h"
 #include "client/resourcehandler.h"
 #include "client/resourceids.h"
+#include "client/startup.h"
 #include "platform/sound/fsound.h"
 
 #include <GL/gl.h>
+#include <dirent.h>
 
 #include <cstdio>
 #include <ostream>
@@ -93,6 +95,49 @@ TEST(OpenGl, LoadAllLoadsEveryResource) {
         texture->unlock();
     }
 }
+
+// The test display's renderer is Mesa's llvmpipe: the game leaves the
+// anisotropic filter off there and says so in the log.
+TEST(OpenGl, TheSoftwareRendererGetsNoAnisotropicFilter) {
+    REQUIRE_OPENGL();
+    ScopedDevice device(irr::video::EDT_OPENGL);
+    ASSERT_NE(device.get(), nullptr);
+    const std::string renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    ASSERT_NE(renderer.find("llvmpipe"), std::string::npos) << renderer;
+    const char* name = "anisotropic.log";
+    Log log;
+    log.setClock(clienttest::fixedClock);
+    ASSERT_TRUE(log.open(name));
+    globals.log = &log;
+    chooseAnisotropicFilter(globals.driver);
+    globals.log = nullptr;
+    log.close();
+    EXPECT_FALSE(globals.anisotropicFilter);
+    globals.anisotropicFilter = true;
+    EXPECT_EQ(testsupport::readFile(name),
+              "03.02.2007 09:05:00: Anisotropic filtering off on the software renderer " + renderer + "\n");
+    std::remove(name);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// The leak checker's tracer stops every thread of the binary at its end;
+// under it an OpenGL device starts none of Mesa's.
+TEST(OpenGl, UnderTheLeakCheckerMesaStartsNoThread) {
+    REQUIRE_OPENGL();
+    ScopedDevice device(irr::video::EDT_OPENGL);
+    ASSERT_NE(device.get(), nullptr);
+    device.get()->getVideoDriver()->beginScene(true, true, irr::video::SColor(255, 0, 0, 0));
+    device.get()->getVideoDriver()->endScene();
+    size_t threads = 0;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (const dirent* entry = readdir(tasks)) {
+            threads += entry->d_name[0] != '.' ? 1 : 0;
+        }
+        closedir(tasks);
+    }
+    EXPECT_EQ(threads, 1u);
+}
+#endif
 
 TEST(OpenGl, MissingSoundStopsAtItAndKeepsTheSoundsBefore) {
     REQUIRE_OPENGL();

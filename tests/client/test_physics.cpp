@@ -463,23 +463,38 @@ struct Line {
     irr::video::SColor colour;
 };
 std::vector<Line> g_lines;
-void recordLine(const vector3df& start, const vector3df& end, irr::video::SColor colour) {
-    g_lines.push_back({start, end, colour});
+size_t g_draws = 0;
+void recordLines(const irr::video::S3DVertex* vertices, irr::u32 vertexCount, const irr::u32* indices,
+                 irr::u32 lineCount) {
+    ++g_draws;
+    for (irr::u32 k = 0; k < 2 * lineCount; k += 2) {
+        ASSERT_LT(indices[k], vertexCount);
+        ASSERT_LT(indices[k + 1], vertexCount);
+        const irr::video::S3DVertex& a = vertices[indices[k]];
+        const irr::video::S3DVertex& b = vertices[indices[k + 1]];
+        g_lines.push_back({a.Pos, b.Pos, a.Color == b.Color ? a.Color : irr::video::SColor(0)});
+    }
 }
 
 // Mode 1 outlines every body but the level, mode 2 the level too (two
 // triangles a cell), 0 and 3 nothing; every outline is yellow and closed.
-TEST_F(GlueWorld, DebugDrawingOutlinesTheBodiesTheModeShows) {
+// The lines go to the driver as one list for the moving bodies and one for
+// the level, which is made once and drawn the same every frame.
+TEST_F(GlueWorld, DebugDrawingOutlinesTheBodiesTheModeShowsInOneListEach) {
     Object owner(OBJECT_TRASH, "owner", vector3df(1, 1, 1));
     physics.createTrashBody(&owner, vector3df(2560, -3000, 3760), vector3df(10, 20, 30), vector3df(2, 3, 4), 1, 0.7f,
                             vector3df(0.25f, 0.25f, 0.25f));
-    Physics::setDebugLineSink(recordLine);
+    Physics::setDebugLineSink(recordLines);
     std::vector<size_t> counts;
-    for (int32_t mode : {0, 1, 2, 3}) {
+    std::vector<size_t> draws;
+    std::vector<Line> levelFrame;
+    for (int32_t mode : {0, 1, 2, 0, 2, 3}) {
         globals.debugDrawMode = mode;
         g_lines.clear();
+        g_draws = 0;
         physics.update(1.0f / 60.0f);
         counts.push_back(g_lines.size());
+        draws.push_back(g_draws);
         // Outlines run in order: a polygon closes where it started.
         size_t first = 0;
         int32_t open = 0;
@@ -493,12 +508,26 @@ TEST_F(GlueWorld, DebugDrawingOutlinesTheBodiesTheModeShows) {
         }
         EXPECT_EQ(open, 0) << mode;
         EXPECT_EQ(first, g_lines.size());
+        if (mode == 2) {
+            // The level's list comes first; the box sinks between frames.
+            const std::vector<Line> level(g_lines.begin(), g_lines.begin() + 3 * 2 * 256 * 256);
+            if (levelFrame.empty()) {
+                levelFrame = level;
+            } else {
+                EXPECT_TRUE(std::equal(level.begin(), level.end(), levelFrame.begin(), [](const Line& a, const Line& b) {
+                    return a.start == b.start && a.end == b.end;
+                }));
+            }
+        }
     }
     Physics::setDebugLineSink(nullptr);
     EXPECT_EQ(counts[0], 0u);
     EXPECT_GE(counts[1], 12u);  // the box's edges, each face's at least once
     EXPECT_EQ(counts[2], counts[1] + 3u * 2u * 256u * 256u);
     EXPECT_EQ(counts[3], 0u);
+    EXPECT_EQ(counts[4], counts[2]);
+    EXPECT_EQ(counts[5], 0u);
+    EXPECT_EQ(draws, (std::vector<size_t>{0, 1, 2, 0, 2, 0}));
 }
 
 }  // namespace

@@ -7,6 +7,10 @@
 //   login-server PORTFILE SECS   an ENet server on 127.0.0.1 that answers every
 //                                login with success; its port goes to PORTFILE,
 //                                each login to standard output; ends after SECS
+//   frame-gaps WINDOW SECS MS    watches the window's pictures for SECS: every
+//                                frame the game shows damages the window, so the
+//                                longest time without damage is its longest
+//                                frame; fails when that is over MS
 #include "client/gamemenumath.h"
 #include "client/globals.h"
 #include "client/hudmath.h"
@@ -15,6 +19,8 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xdamage.h>
+#include <sys/select.h>
 #include <irrlicht.h>
 
 #include <algorithm>
@@ -243,6 +249,69 @@ int loginServer(const char* portFile, const char* secondsText) {
     return 0;
 }
 
+// Each frame's swap puts its picture into the window, which the damage
+// extension reports; the gaps between reports (and from the start and to the
+// end of the watch) are the frame times as the player sees them.
+int frameGaps(const char* windowText, const char* secondsText, const char* limitText) {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        std::fprintf(stderr, "frame-gaps: no display\n");
+        return 1;
+    }
+    XSetErrorHandler(ignoreXError);
+    int eventBase = 0;
+    int errorBase = 0;
+    if (!XDamageQueryExtension(display, &eventBase, &errorBase)) {
+        std::fprintf(stderr, "frame-gaps: the display has no damage extension\n");
+        XCloseDisplay(display);
+        return 1;
+    }
+    const Window window = windowOf(windowText);
+    const Damage damage = XDamageCreate(display, window, XDamageReportRawRectangles);
+    XSync(display, False);
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point end = start + std::chrono::seconds(std::atoi(secondsText));
+    const double limit = std::atof(limitText);
+    Clock::time_point last = start;
+    double longest = 0.0;
+    double longestAt = 0.0;
+    size_t reports = 0;
+    const auto gap = [&](Clock::time_point now) {
+        const double ms = std::chrono::duration<double, std::milli>(now - last).count();
+        if (ms > longest) {
+            longest = ms;
+            longestAt = std::chrono::duration<double>(now - start).count();
+        }
+        last = now;
+    };
+    const int fd = ConnectionNumber(display);
+    for (Clock::time_point now = start; now < end; now = Clock::now()) {
+        if (XPending(display) == 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - now).count();
+            timeval timeout{static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(fd, &readable);
+            select(fd + 1, &readable, nullptr, nullptr, &timeout);
+            continue;
+        }
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == eventBase + XDamageNotify) {
+            ++reports;
+            gap(Clock::now());
+        }
+    }
+    gap(end);
+    XDamageDestroy(display, damage);
+    XCloseDisplay(display);
+    const bool pass = reports > 0 && longest <= limit;
+    std::printf("frame-gaps: %zu damage reports in %s s, longest gap %.0f ms ending at %.1f s (limit %.0f ms)  %s\n",
+                reports, secondsText, longest, longestAt, limit, pass ? "ok" : "FAILED");
+    return pass ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -259,6 +328,9 @@ int main(int argc, char** argv) {
     if (command == "login-server" && argc == 4) {
         return loginServer(argv[2], argv[3]);
     }
-    std::fprintf(stderr, "usage: %s shot|close|check|login-server ...\n", argv[0]);
+    if (command == "frame-gaps" && argc == 5) {
+        return frameGaps(argv[2], argv[3], argv[4]);
+    }
+    std::fprintf(stderr, "usage: %s shot|close|check|login-server|frame-gaps ...\n", argv[0]);
     return 2;
 }
