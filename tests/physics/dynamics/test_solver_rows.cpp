@@ -834,6 +834,15 @@ TEST(SolverRows, SwapsKeepPermutations) {
         EXPECT_EQ(std::vector<int32_t>(s->m_permutation, s->m_permutation + n), expected);
         check();
     }
+    // No exchange noted: the partner a pass ends on may stand one past
+    // either end of the rows, and nothing moves.
+    const std::vector<int32_t> before(s->m_permutation, s->m_permutation + n);
+    for (const int32_t partner : {-1, n, s->m_rowCapacity}) {
+        kScalar.swapInTurn(s, s->m_moves, 0, partner, -1);
+        kSimd.swapInTurn(s, s->m_moves, 0, partner, 1);
+    }
+    EXPECT_EQ(std::vector<int32_t>(s->m_permutation, s->m_permutation + n), before);
+    check();
 }
 
 // Islands past 512 slots and 16384 rows grow the workspace (doubling, kept)
