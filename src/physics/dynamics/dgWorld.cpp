@@ -48,6 +48,7 @@ dgWorld::dgWorld()
       m_jointCount(0),
       m_bodyCount(0),
       m_stepCounter(0),
+      m_nonFiniteIslands(0),
       m_defaultMaterialGroup(0),
       m_bodySerial(0),
       m_jointSerial(0),
