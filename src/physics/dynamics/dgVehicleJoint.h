@@ -142,6 +142,10 @@ public:
     void refreshTirePoses();
     // The spin deceleration that stops the tire within about one sub-step.
     float maxBrake(const dgVehicleTire* tire) const;
+    // The start of a sub-step: every tire's per-sub-step fields back to
+    // their defaults, its weight and side speeds measured, then the tire
+    // callback.
+    void beginSubStep(const dgVector& globalUp);
 
     // ---- fields, in record order (after the constraint's) ----
 

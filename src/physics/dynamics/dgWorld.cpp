@@ -100,6 +100,7 @@ dgWorld::~dgWorld() {
     }
     m_vehicleWorkList.removeAll();
     m_vehicleSet.m_entries.removeAll();
+    dgVehicleSetRelease(m_vehicleSet);
     // The cache owns one reference of every shape it holds.
     for (dgCollisionCache::Node* node : m_collisionCache) {
         node->getPayload()->release();
