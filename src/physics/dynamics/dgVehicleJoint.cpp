@@ -111,20 +111,9 @@ void gatherOf(dgConstraint* joint) {
 }  // namespace
 
 dgVehicleJoint* dgWorldCreateVehicle(dgWorld* world, const dgVector& upWorld, dgBody* chassis) {
-    dgVehicleJoint* joint = world->m_vehiclePool.take();
-    if (!joint) {
-        return nullptr;
-    }
-    if (!dgWorldAttachConstraint(world, joint, chassis, nullptr)) {
-        world->m_vehiclePool.give(joint);
-        return nullptr;
-    }
-    if (!joint->setup(upWorld) || !world->m_vehicleSet.m_entries.append(dgVehicleSetEntry{joint, 0, gatherOf})) {
-        // Detaching calls release, which undoes whatever setup did.
-        dgWorldDestroyConstraint(world, joint);
-        return nullptr;
-    }
-    return joint;
+    return dgWorldCreatePooledJoint(world, world->m_vehiclePool, chassis, nullptr, [&](dgVehicleJoint& joint) {
+        return joint.setup(upWorld) && world->m_vehicleSet.m_entries.append(dgVehicleSetEntry{&joint, 0, gatherOf});
+    });
 }
 
 bool dgVehicleJoint::setup(const dgVector& upWorld) {
