@@ -244,9 +244,9 @@ TEST_P(CarOnGround, RestsOnItsSpringsWithoutOscillating) {
     }
     EXPECT_LT(std::sqrt(sum / 300.0), 0.01);
     // Resting on its tires, each carrying its own weight as its load. On the
-    // triangulated rolling ground the contact pass of the step's first
-    // sub-step can miss one tire's contact (see the closing note), so one
-    // tire may read as airborne there.
+    // triangulated rolling ground the contact pass before the step's last
+    // sub-step can miss one tire's contact (the README's limits say when),
+    // so one tire may read as airborne there.
     int32_t grounded = 0;
     for (dgVehicleTire* tire : car.tires) {
         grounded += (dgVehicleTireTestState0(tire) == 0) ? 1 : 0;
