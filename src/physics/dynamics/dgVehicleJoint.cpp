@@ -33,14 +33,6 @@ constexpr float kHoverShare = 0.01f;
 
 const dgVector kZero(0.0f, 0.0f, 0.0f, 0.0f);
 
-dgVector axis(const dgVector& v) {
-    return dgVector(v.x, v.y, v.z, 0.0f);
-}
-
-dgVector unit(const dgVector& v) {
-    return axis(v).scale(1.0f / std::sqrt(v.dot(v)));
-}
-
 dgMatrix rotationAbout(const dgVector& unitAxis, float angle, const dgVector& position) {
     return dgMatrix::fromQuaternion(dgQuaternion::fromAxisAngle(unitAxis, angle), position);
 }
@@ -118,7 +110,7 @@ dgVehicleJoint* dgWorldCreateVehicle(dgWorld* world, const dgVector& upWorld, dg
 
 bool dgVehicleJoint::setup(const dgVector& upWorld) {
     dgBody* const chassis = m_body0;
-    m_up = axis(chassis->m_matrix.inverseRotateVector(upWorld));
+    m_up = dgVehicleAxis(chassis->m_matrix.inverseRotateVector(upWorld));
     m_up.w = 1.0f;
     dgWorld* const world = chassis->m_world;
     dgCollision* const old = chassis->m_collision;
@@ -182,7 +174,7 @@ dgVehicleTire* dgVehicleJoint::addTire(const dgMatrix& matrix, const dgVector& p
     tire.m_node = node;
     tire.m_localMatrix = matrix;
     tire.m_restOrientation = dgQuaternion::fromMatrix(matrix);
-    tire.m_pin = unit(pin);
+    tire.m_pin = dgVehicleUnit(pin);
     tire.m_pin.w = pin.w;
     tire.m_pinVelocity = kZero;
     tire.m_mass = std::fabs(mass);
@@ -242,15 +234,15 @@ void dgVehicleJoint::reset() {
 void dgVehicleJoint::setSteerAngle(dgVehicleTire* tire, float angle) {
     tire->m_steerAngle = angle;
     const dgMatrix rest = dgMatrix::fromQuaternion(tire->m_restOrientation, dgVector(0.0f, 0.0f, 0.0f, 1.0f));
-    const dgMatrix steer = rotationAbout(axis(m_up), angle, tire->m_localMatrix.position);
+    const dgMatrix steer = rotationAbout(dgVehicleAxis(m_up), angle, tire->m_localMatrix.position);
     tire->m_localMatrix = rest.multiply(steer);
     refreshTirePoses();
 }
 
 dgMatrix dgVehicleJoint::tirePose(const dgVehicleTire* tire) const {
-    const dgMatrix spin = rotationAbout(axis(tire->m_pin), tire->m_spinAngle, dgVector(0.0f, 0.0f, 0.0f, 1.0f));
+    const dgMatrix spin = rotationAbout(dgVehicleAxis(tire->m_pin), tire->m_spinAngle, dgVector(0.0f, 0.0f, 0.0f, 1.0f));
     dgMatrix pose = spin.multiply(tire->m_localMatrix);
-    pose.position = pose.position + axis(m_up).scale(tire->m_suspensionPosition);
+    pose.position = pose.position + dgVehicleAxis(m_up).scale(tire->m_suspensionPosition);
     pose.position.w = 1.0f;
     return pose;
 }
@@ -290,7 +282,7 @@ void dgVehicleJoint::beginSubStep(const dgVector& globalUp) {
         tire.m_brakeAccel = 0.0f;
         tire.m_brakeLimit = 0.0f;
         tire.m_weight = upAccel * tire.m_mass;
-        const dgVector pin = axis(chassis->m_matrix.rotateVector(tire.m_localMatrix.rotateVector(tire.m_pin)));
+        const dgVector pin = dgVehicleAxis(chassis->m_matrix.rotateVector(tire.m_localMatrix.rotateVector(tire.m_pin)));
         tire.m_lateralSpeed = chassis->m_veloc.dot(pin);
         tire.m_longitudinalSpeed = chassis->m_veloc.dot(pin.cross(globalUp));
     }
@@ -324,8 +316,8 @@ int32_t dgVehicleJoint::submitRows(dgJointRowBlock& block) {
     m_stepRecord = &block;
     m_invTimestep = block.invTimestep;
     dgVehicleFrame frame;
-    frame.up = axis(chassis->m_matrix.rotateVector(m_up));
-    frame.centre = axis(chassis->m_globalCentreOfMass);
+    frame.up = dgVehicleAxis(chassis->m_matrix.rotateVector(m_up));
+    frame.centre = dgVehicleAxis(chassis->m_globalCentreOfMass);
     frame.h = block.timestep;
     frame.invH = block.invTimestep;
     beginSubStep(frame.up);
@@ -335,7 +327,7 @@ int32_t dgVehicleJoint::submitRows(dgJointRowBlock& block) {
     ws.rowCount = 0;
     dgVehicleSetupSlot(ws.slots[0], chassis);
     ws.slots[0].accel = chassis->m_force.scale(chassis->m_invMass.w);
-    ws.slots[0].alpha = axis(ws.slots[0].invInertia.rotateVector(axis(chassis->m_torque)));
+    ws.slots[0].alpha = dgVehicleAxis(ws.slots[0].invInertia.rotateVector(dgVehicleAxis(chassis->m_torque)));
 
     dgVehicleTireRows tireRows[kMaxTires];
     int32_t t = 0;
@@ -354,14 +346,14 @@ int32_t dgVehicleJoint::submitRows(dgJointRowBlock& block) {
 
     // The chassis: what the solve gave it, as a force and torque for the
     // island solver to integrate.
-    chassis->m_force = axis(chassis->m_force) + ws.slots[0].sumLinear;
-    chassis->m_torque = axis(chassis->m_torque) + ws.slots[0].sumAngular;
+    chassis->m_force = dgVehicleAxis(chassis->m_force) + ws.slots[0].sumLinear;
+    chassis->m_torque = dgVehicleAxis(chassis->m_torque) + ws.slots[0].sumAngular;
 
     // Each slot's acceleration: external plus the rows'.
     for (int32_t s = 0; s < firstGround; ++s) {
         dgVehicleSlot& slot = ws.slots[s];
         slot.sumLinear = slot.accel + slot.sumLinear.scale(slot.invMass);
-        slot.sumAngular = slot.alpha + axis(slot.invInertia.rotateVector(slot.sumAngular));
+        slot.sumAngular = slot.alpha + dgVehicleAxis(slot.invInertia.rotateVector(slot.sumAngular));
     }
     t = 0;
     for (dgVehicleTireList::Node* node = m_tires.getFirst(); node; node = node->getNext(), ++t) {

@@ -62,14 +62,6 @@ constexpr int32_t kKeptAxleRows = 5;
 
 const dgVector kZero(0.0f, 0.0f, 0.0f, 0.0f);
 
-dgVector axis(const dgVector& v) {
-    return dgVector(v.x, v.y, v.z, 0.0f);
-}
-
-dgVector unit(const dgVector& v) {
-    return axis(v).scale(1.0f / std::sqrt(v.dot(v)));
-}
-
 }  // namespace
 
 void dgVehicleAxleRows(dgVehicleWorkspace& ws, const dgVehicleJoint& vehicle, dgVehicleTire& tire,
@@ -79,9 +71,9 @@ void dgVehicleAxleRows(dgVehicleWorkspace& ws, const dgVehicleJoint& vehicle, dg
     const float h = frame.h;
     const float invH = frame.invH;
     const dgMatrix& local = tire.m_localMatrix;
-    const dgVector g = unit(chassis->m_matrix.rotateVector(local.rotateVector(tire.m_pin)));
+    const dgVector g = dgVehicleUnit(chassis->m_matrix.rotateVector(local.rotateVector(tire.m_pin)));
     const dgVector c =
-        axis(chassis->m_matrix.transformVector(local.position + axis(vehicle.m_up).scale(tire.m_suspensionPosition)));
+        dgVehicleAxis(chassis->m_matrix.transformVector(local.position + dgVehicleAxis(vehicle.m_up).scale(tire.m_suspensionPosition)));
     const dgVector r = c - frame.centre;
     info.pin = g;
     info.centre = c;
@@ -100,7 +92,7 @@ void dgVehicleAxleRows(dgVehicleWorkspace& ws, const dgVehicleJoint& vehicle, dg
     slot.alpha = g.scale(tire.m_torque * tire.m_invInertia);
 
     info.first = ws.rowCount;
-    const dgVector roll = unit(g.cross(globalUp));
+    const dgVector roll = dgVehicleUnit(g.cross(globalUp));
     const dgVector directions[3] = {roll, g, globalUp};
     for (int32_t k = 0; k < 3; ++k) {
         const dgVector& e = directions[k];
@@ -110,7 +102,7 @@ void dgVehicleAxleRows(dgVehicleWorkspace& ws, const dgVehicleJoint& vehicle, dg
         probe.jaLinear = e;
         probe.jaAngular = kZero;
         probe.jbLinear = e.scale(-1.0f);
-        probe.jbAngular = axis(r.cross(e)).scale(-1.0f);
+        probe.jbAngular = dgVehicleAxis(r.cross(e)).scale(-1.0f);
         const float relative = dgVehicleRelativeVelocity(ws, probe);
         const bool suspension = (k == 2);
         float accel = -relative * invH;
@@ -162,11 +154,11 @@ void dgVehicleContactRows(dgVehicleWorkspace& ws, dgVehicleTire& tire, const dgV
         if (other < -1) {
             continue;
         }
-        const dgVector n = axis(contact.normal);
+        const dgVector n = dgVehicleAxis(contact.normal);
         const dgVector d = n.scale(-1.0f);
-        const dgVector rt = axis(contact.point) - info.centre;
-        const dgVector rg = (other >= 0) ? axis(contact.point - ws.slots[other].body->m_globalCentreOfMass) : kZero;
-        dgVehicleRow* normal = dgVehicleAddRow(ws, tire.m_slot, other, d, rt.cross(d), n, axis(rg.cross(n)), 0.0f);
+        const dgVector rt = dgVehicleAxis(contact.point) - info.centre;
+        const dgVector rg = (other >= 0) ? dgVehicleAxis(contact.point - ws.slots[other].body->m_globalCentreOfMass) : kZero;
+        dgVehicleRow* normal = dgVehicleAddRow(ws, tire.m_slot, other, d, rt.cross(d), n, dgVehicleAxis(rg.cross(n)), 0.0f);
         if (!normal) {
             break;
         }
@@ -179,18 +171,18 @@ void dgVehicleContactRows(dgVehicleWorkspace& ws, dgVehicleTire& tire, const dgV
         normal->force = share;
 
         const float load = tire.m_weight * frame.up.dot(n);
-        const dgVector frictionAxis = axis(info.pin.cross(n));
+        const dgVector frictionAxis = dgVehicleAxis(info.pin.cross(n));
         if ((load <= 0.0f) || (frictionAxis.dot(frictionAxis) <= kMinFrictionAxis2)) {
             continue;
         }
         const float pressed = std::max(share, load);
-        const dgVector d1 = unit(frictionAxis);
-        const dgVector d2 = axis(d1.cross(n));
+        const dgVector d1 = dgVehicleUnit(frictionAxis);
+        const dgVector d2 = dgVehicleAxis(d1.cross(n));
         const dgVector along[2] = {d1, d2};
         for (int32_t j = 0; j < 2; ++j) {
             const dgVector& e = along[j];
             dgVehicleRow* row = dgVehicleAddRow(ws, tire.m_slot, other, e, rt.cross(e), e.scale(-1.0f),
-                                                axis(rg.cross(e)).scale(-1.0f), 0.0f);
+                                                dgVehicleAxis(rg.cross(e)).scale(-1.0f), 0.0f);
             if (!row) {
                 break;
             }

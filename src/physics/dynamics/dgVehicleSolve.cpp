@@ -34,10 +34,6 @@ const dgVector kZero(0.0f, 0.0f, 0.0f, 0.0f);
 // Island slots: the static body, then the vehicle's.
 constexpr int32_t kIslandSlots = 1 + dgVehicleMaxSlots;
 
-dgVector axis(const dgVector& v) {
-    return dgVector(v.x, v.y, v.z, 0.0f);
-}
-
 float rowDot(const dgVehicleRow& row, const dgVehicleSlot* slots, dgVector dgVehicleSlot::*linear,
              dgVector dgVehicleSlot::*angular) {
     float value = row.jaLinear.dot(slots[row.a].*linear) + row.jaAngular.dot(slots[row.a].*angular);
@@ -86,8 +82,8 @@ void solveWith(dgVehicleWorkspace& ws, dgVehicleSolverSpace& space, int32_t pass
     for (int32_t i = 0; i < n; ++i) {
         const dgVehicleRow& row = ws.rows[i];
         s->m_bodyPairs[i] = dgSolverBodyPair{row.a + 1, (row.b >= 0) ? row.b + 1 : 0};
-        s->m_jacobians[i] = dgSolverJacobian{axis(row.jaLinear), axis(row.jaAngular), axis(row.jbLinear),
-                                             axis(row.jbAngular)};
+        s->m_jacobians[i] = dgSolverJacobian{dgVehicleAxis(row.jaLinear), dgVehicleAxis(row.jaAngular), dgVehicleAxis(row.jbLinear),
+                                             dgVehicleAxis(row.jbAngular)};
         s->m_bounds[i] = dgJointRowBound{row.lower, row.upper, dgRowBounded, nullptr};
         s->m_regulariser[i] = 1.0f;
         s->m_rightHandSide[i] = row.rhs;
@@ -149,8 +145,8 @@ void dgVehicleSetupSlot(dgVehicleSlot& slot, dgBody* body) {
     slot.body = body;
     slot.invMass = body->m_invMass.w;
     dgBodyGetWorldInverseInertia(body, slot.invInertia);
-    slot.veloc = axis(body->m_veloc);
-    slot.omega = axis(body->m_omega);
+    slot.veloc = dgVehicleAxis(body->m_veloc);
+    slot.omega = dgVehicleAxis(body->m_omega);
     slot.accel = kZero;
     slot.alpha = kZero;
 }
@@ -197,7 +193,7 @@ float dgVehicleRelativeVelocity(const dgVehicleWorkspace& ws, const dgVehicleRow
 
 float dgVehicleRowDiagonal(const dgVehicleRow& row, const dgVehicleSlot* slots) {
     auto part = [](const dgVehicleSlot& slot, const dgVector& linear, const dgVector& angular) {
-        return linear.dot(linear) * slot.invMass + angular.dot(axis(slot.invInertia.rotateVector(angular)));
+        return linear.dot(linear) * slot.invMass + angular.dot(dgVehicleAxis(slot.invInertia.rotateVector(angular)));
     };
     float d = part(slots[row.a], row.jaLinear, row.jaAngular);
     if (row.b >= 0) {

@@ -5,6 +5,7 @@
 // rows themselves are built in dgVehicleRows.cpp.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "dgCollisionTire.h"
@@ -22,6 +23,14 @@ constexpr int32_t dgVehicleMaxSlots = 1 + dgVehicleJoint::kMaxTires * (1 + dgVeh
 constexpr int32_t dgVehicleMaxRows = dgVehicleJoint::kMaxTires * (6 + 3 * dgVehicleMaxContacts);
 // Bounds of a row that has none.
 constexpr float dgVehicleRowBound = 1.0e15f;
+
+// v as a direction (w = 0), and scaled to unit length.
+inline dgVector dgVehicleAxis(const dgVector& v) {
+    return dgVector(v.x, v.y, v.z, 0.0f);
+}
+inline dgVector dgVehicleUnit(const dgVector& v) {
+    return dgVehicleAxis(v).scale(1.0f / std::sqrt(v.dot(v)));
+}
 
 struct dgVehicleSlot {
     // Null for a tire's slot.

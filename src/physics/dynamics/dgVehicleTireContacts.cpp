@@ -9,6 +9,7 @@
 #include "dgCollisionTire.h"
 #include "dgContact.h"
 #include "dgVehicleJoint.h"
+#include "dgVehicleSolve.h"
 #include "dgWorld.h"
 
 namespace {
@@ -17,10 +18,6 @@ namespace {
 // a pair; a chassis touches few bodies at once).
 constexpr int32_t kMaxCandidates = 512;
 constexpr int32_t kMaxContacts = dgCollisionTire::kMaxContacts;
-
-dgVector axis(const dgVector& v) {
-    return dgVector(v.x, v.y, v.z, 0.0f);
-}
 
 bool isChassis(const dgBody* body) {
     return body->m_collision && (body->m_collision->getFlags() & dgShapeFlagVehicle);
@@ -67,7 +64,7 @@ void dgVehicleJoint::gatherTireContacts() {
                         // Normals point from body1 towards body0: into the
                         // ground when the chassis is body1.
                         candidates[count].direction =
-                            chassisFirst ? axis(record.normal).scale(-1.0f) : axis(record.normal);
+                            chassisFirst ? dgVehicleAxis(record.normal).scale(-1.0f) : dgVehicleAxis(record.normal);
                         ++count;
                     }
                 }
@@ -76,12 +73,12 @@ void dgVehicleJoint::gatherTireContacts() {
         } while (link != head);
     }
 
-    const dgVector globalUp = axis(chassis->m_matrix.rotateVector(m_up));
+    const dgVector globalUp = dgVehicleAxis(chassis->m_matrix.rotateVector(m_up));
     for (dgVehicleTireList::Node* node = m_tires.getFirst(); node; node = node->getNext()) {
         dgVehicleTire& tire = node->getValue();
         dgCollisionTire* const shape = tire.m_shape;
         const dgMatrix frame = tireMatrix(&tire);
-        const dgVector pin = axis(tire.m_pin);
+        const dgVector pin = dgVehicleAxis(tire.m_pin);
         Candidate* mine[kMaxCandidates];
         int32_t mineCount = 0;
         for (int32_t c = 0; c < count; ++c) {
@@ -89,13 +86,13 @@ void dgVehicleJoint::gatherTireContacts() {
             if (candidate.shape != shape) {
                 continue;
             }
-            const dgVector local = axis(frame.inverseTransformVector(candidate.node->getValue().point));
+            const dgVector local = dgVehicleAxis(frame.inverseTransformVector(candidate.node->getValue().point));
             const dgVector radial = local - pin.scale(local.dot(pin));
             const float radial2 = radial.dot(radial) + 1.0e-12f;
             if (radial2 > shape->m_contactDistanceLimit) {
                 // On the tread the contact pushes straight towards the axle,
                 // whatever the face's own normal says.
-                candidate.direction = axis(frame.rotateVector(radial.scale(1.0f / std::sqrt(radial2))));
+                candidate.direction = dgVehicleAxis(frame.rotateVector(radial.scale(1.0f / std::sqrt(radial2))));
             }
             candidate.key = -candidate.direction.dot(globalUp);
             // Largest key first, equal keys in the order found.

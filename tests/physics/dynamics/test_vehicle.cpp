@@ -229,6 +229,19 @@ double orthonormalError(const float* m) {
     return error;
 }
 
+// RMS vertical speed of the chassis over 300 steps, each step checked by
+// check(step) (gtest assertions inside it end the loop's test).
+template <class Check>
+double restingVerticalSpeed(Car& car, Check&& check) {
+    double sum = 0.0;
+    for (int32_t i = 0; i < 300; ++i) {
+        car.step();
+        sum += double(car.velocity(1)) * car.velocity(1);
+        check(i);
+    }
+    return std::sqrt(sum / 300.0);
+}
+
 class CarOnGround : public ::testing::TestWithParam<Ground> {};
 
 TEST_P(CarOnGround, RestsOnItsSpringsWithoutOscillating) {
@@ -236,13 +249,7 @@ TEST_P(CarOnGround, RestsOnItsSpringsWithoutOscillating) {
     Car car(GetParam(), 1.2f);
     controls().brake = true;
     car.step(180);
-    double sum = 0.0;
-    for (int32_t i = 0; i < 300; ++i) {
-        car.step();
-        sum += double(car.velocity(1)) * car.velocity(1);
-        ASSERT_TRUE(finiteChassis(car));
-    }
-    EXPECT_LT(std::sqrt(sum / 300.0), 0.01);
+    EXPECT_LT(restingVerticalSpeed(car, [&](int32_t) { ASSERT_TRUE(finiteChassis(car)); }), 0.01);
     // Resting on its tires, each carrying its own weight as its load. On the
     // triangulated rolling ground the contact pass before the step's last
     // sub-step can miss one tire's contact (the README's limits say when),
@@ -417,15 +424,13 @@ TEST(CarOnGameTerrain, RestsAndDrivesOnTheSeaFloor) {
     Car car(Ground::Game, gameterrain::surfaceHeight(map, at, at) + 1.5f, 0.0f, at, at, &map);
     controls().brake = true;
     car.step(240);
-    double sum = 0.0;
-    for (int32_t i = 0; i < 300; ++i) {
-        car.step();
-        sum += double(car.velocity(1)) * car.velocity(1);
-        for (dgVehicleTire* tire : car.tires) {
-            ASSERT_EQ(dgVehicleTireTestState0(tire), 0) << "step " << i;
-        }
-    }
-    EXPECT_LT(std::sqrt(sum / 300.0), 0.01);
+    EXPECT_LT(restingVerticalSpeed(car,
+                                   [&](int32_t i) {
+                                       for (dgVehicleTire* tire : car.tires) {
+                                           ASSERT_EQ(dgVehicleTireTestState0(tire), 0) << "step " << i;
+                                       }
+                                   }),
+              0.01);
     controls() = Controls();
     controls().torque = -600.0f;
     const float x0 = car.matrix(12);
@@ -444,12 +449,7 @@ TEST(CarOnTerrain, RestsInAPitOfTheTerrain) {
     Car car(Ground::S4, 1.5f);
     controls().brake = true;
     car.step(240);
-    double sum = 0.0;
-    for (int32_t i = 0; i < 300; ++i) {
-        car.step();
-        sum += double(car.velocity(1)) * car.velocity(1);
-    }
-    EXPECT_LT(std::sqrt(sum / 300.0), 0.01);
+    EXPECT_LT(restingVerticalSpeed(car, [](int32_t) {}), 0.01);
     EXPECT_TRUE(finiteChassis(car));
 }
 
