@@ -328,9 +328,12 @@ INSTANTIATE_TEST_SUITE_P(Grounds, CarOnGround, ::testing::Values(Ground::Flat, G
 // with a = -k x / ((k h + c) h + 1): so x = f d ((k h + c) h + 1) / k, with d
 // the suspension row's J M^-1 J^T worked out here in double from the rig's
 // masses and geometry. The tire sinks into the ground to the contact's 5 mm
-// allowance and no further or less.
-TEST(CarAtRest, SagsAsItsSpringsGiveAndSinksToTheAllowance) {
+// allowance and no further or less. Both solver variants solve the vehicle.
+class CarAtRest : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(CarAtRest, SagsAsItsSpringsGiveAndSinksToTheAllowance) {
     Car car(Ground::Flat, 1.2f);
+    dgWorldSetSimdMode(car.world, GetParam());
     controls().brake = true;
     car.step(300);
     const int32_t subSteps = int32_t(std::ceil(179.0 * kStep));
@@ -348,6 +351,11 @@ TEST(CarAtRest, SagsAsItsSpringsGiveAndSinksToTheAllowance) {
         EXPECT_NEAR(tire->m_shape->m_contacts[0].penetration, 0.005f, 1e-3f);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Solvers, CarAtRest, ::testing::Values(0, 1),
+                         [](const ::testing::TestParamInfo<int32_t>& info) {
+                             return info.param == 0 ? "Scalar" : "Simd";
+                         });
 
 // Locked tires sliding along (B) or across (A) the rolling direction: the
 // sliding coefficient is 0.75 less the slip scale, so the more the scale, the
