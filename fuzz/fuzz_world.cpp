@@ -1164,16 +1164,26 @@ void Scene::act(uint8_t action, Reader& in, dgBody* self) {
     if (m_trace) {
         fprintf(stderr, "  act %d on %u\n", action % 16, target ? target->serial : 0u);
     }
-    switch (action % 19) {
-        case 16:
-            destroyJoint(in.next());
-            break;
-        case 17:
-            jointOp(in);
-            break;
-        case 18:
-            (action & 0x40) ? assemblyOp(in) : vehicleOp(in);
-            break;
+    // Bit 4 picks the joints', vehicles' and hierarchies' actions; without
+    // it the table below reads as it did before they came.
+    if (action & 0x10) {
+        switch (action % 4) {
+            case 0:
+                destroyJoint(in.next());
+                break;
+            case 1:
+                jointOp(in);
+                break;
+            case 2:
+                vehicleOp(in);
+                break;
+            default:
+                assemblyOp(in);
+                break;
+        }
+        return;
+    }
+    switch (action % 16) {
         case 0:
             if (target) {
                 dgDestroyBody(m_world, target->body);
@@ -1719,8 +1729,9 @@ void Scene::addTire(Reader& in, dgConstraint* vehicle) {
     const float shock = in.value(500.0f), spring = in.value(5000.0f), length = in.value(1.0f);
     dgVehicleTire* tire = dgVehicleAddTire(vehicle, matrix, pin, mass, width, radius, shock, spring, length,
                                            in.next(), nullptr);
+    const float steer = in.value(1.0f);
     if (tire) {
-        dgVehicleSetTireSteerAngle(vehicle, tire, in.value(1.0f));
+        dgVehicleSetTireSteerAngle(vehicle, tire, steer);
     }
     if (m_trace) {
         fprintf(stderr, "tire -> %p\n", static_cast<void*>(tire));
@@ -1947,13 +1958,13 @@ void Scene::step() {
         fprintf(stderr, "op %d, hash %016llx\n", op % 17, static_cast<unsigned long long>(m_hash));
     }
     switch (op % 17) {
-        case 13:
+        case 14:
             jointOp(m_in);
             break;
-        case 14:
+        case 15:
             vehicleOp(m_in);
             break;
-        case 15:
+        case 16:
             assemblyOp(m_in);
             break;
         case 0:
