@@ -116,7 +116,8 @@ public:
     // chassis compound's vehicle flag, calls the destructor callback and goes
     // back to the pool.
     void release() override;
-    // The vehicle's sub-step (see the file); returns 0.
+    // The vehicle's sub-step (dgVehicleJoint.cpp: the rows of dgVehicleRows.cpp
+    // solved by dgVehicleSolve.cpp); returns 0.
     int32_t submitRows(dgJointRowBlock& block) override;
 
     // Up = upWorld (unit) in chassis space; the chassis's collision becomes a
