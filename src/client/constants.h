@@ -1,7 +1,7 @@
 // The game's constants, shared by every client source file.
 #pragma once
 
-#include <irrlicht.h>
+#include <vector3d.h>
 
 #include <cstdint>
 

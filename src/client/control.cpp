@@ -78,12 +78,29 @@ Control::Control(bool mouseInverted) : keyCodes{}, mouseInverted(mouseInverted) 
 Control::~Control() = default;
 
 void Control::loadKeyBindings() {
-    for (int32_t i = 0; i < BINDING_COUNT; ++i) {
-        const std::string name = globals.iniFile != nullptr
-                                     ? globals.iniFile->getString("Controls", kBindings[i].key, kBindings[i].name)
-                                     : std::string(kBindings[i].name);
-        keyCodes[i] = keyNameToKeyCode(name);
+    std::vector<std::string> names;
+    if (globals.iniFile != nullptr) {
+        names = readKeyNames(*globals.iniFile);
+    } else {
+        for (const BindingDefault& binding : kBindings) {
+            names.emplace_back(binding.name);
+        }
     }
+    for (int32_t i = 0; i < BINDING_COUNT; ++i) {
+        keyCodes[i] = keyNameToKeyCode(names[static_cast<size_t>(i)]);
+    }
+}
+
+std::vector<std::string> Control::readKeyNames(IniFile& ini) {
+    std::vector<std::string> names;
+    for (const BindingDefault& binding : kBindings) {
+        names.push_back(ini.getString("Controls", binding.key, binding.name));
+    }
+    return names;
+}
+
+bool Control::readMouseInverted(IniFile& ini) {
+    return ini.getInt("Controls", "MouseInverted", 0) == 1;
 }
 
 int32_t Control::getKeyCode(int32_t binding) const {

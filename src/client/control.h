@@ -16,6 +16,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+class IniFile;
 
 class Control {
 public:
@@ -51,6 +54,11 @@ public:
     // Reads the twenty bindings from globals.iniFile (defaults written back);
     // without an ini file the defaults stand.
     void loadKeyBindings();
+    // The [Controls] key names of the twenty bindings in binding order, as
+    // the file holds them; missing ones are written with their defaults.
+    static std::vector<std::string> readKeyNames(IniFile& ini);
+    // [Controls] "MouseInverted" (default 0, written when missing) is exactly 1.
+    static bool readMouseInverted(IniFile& ini);
     // One frame for the current state: the menu handling in the menu, the
     // game handling in a game, nothing otherwise.
     void update();

@@ -1,6 +1,6 @@
 #include "client/controlmath.h"
 
-#include <irrlicht.h>
+#include <Keycodes.h>
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,8 @@
 // effects, each from fresh draws r of a source of non-negative integers.
 #pragma once
 
-#include <irrlicht.h>
+#include <irrTypes.h>
+#include <vector3d.h>
 
 #include <cstdint>
 

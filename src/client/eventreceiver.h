@@ -6,6 +6,7 @@
 #pragma once
 
 #include "client/engine/JoystickEvent.h"
+#include "client/gamemenumath.h"
 
 #include <irrlicht.h>
 
@@ -17,9 +18,9 @@ public:
     static constexpr int32_t JOYSTICK_BUTTONS = 4;
 
     // Ids of the menu's buttons.
-    static constexpr irr::s32 EXIT_BUTTON_ID = 101;
-    static constexpr irr::s32 OPTIONS_BUTTON_ID = 102;
-    static constexpr irr::s32 LOGIN_BUTTON_ID = 103;
+    static constexpr irr::s32 EXIT_BUTTON_ID = menumath::kExitButtonId;
+    static constexpr irr::s32 OPTIONS_BUTTON_ID = menumath::kOptionsButtonId;
+    static constexpr irr::s32 LOGIN_BUTTON_ID = menumath::kLoginButtonId;
 
     EventReceiver();
     ~EventReceiver() override;

@@ -6,6 +6,7 @@
 #include "client/engine/ITideGenerator.h"
 #include "client/engine/MyMaterialD3D9.h"
 #include "client/gameclock.h"
+#include "client/gamemedia.h"
 #include "client/globals.h"
 #include "client/heightmap.h"
 #include "client/hud.h"
@@ -17,6 +18,7 @@
 #include "client/particlesystem.h"
 #include "client/physics.h"
 #include "client/resourceids.h"
+#include "client/settings.h"
 #include "client/ship.h"
 #include "client/station.h"
 #include "client/torpedo.h"
@@ -230,8 +232,7 @@ bool Game::initGame() {
     globals.stationList.push_back(
         new Station("X10", vector3df(2710, -3830, 3910), vector3df(10, 70, 0), vector3df(60, 115, 80), MESH_STATION));
 
-    globals.control = new Control(globals.iniFile != nullptr &&
-                                  globals.iniFile->getInt("Controls", "MouseInverted", 0) == 1);
+    globals.control = new Control(globals.iniFile != nullptr && Control::readMouseInverted(*globals.iniFile));
     globals.hud = new Hud();
 
     // The renderer stays with the driver for good: one per driver, found by
@@ -322,16 +323,15 @@ bool Game::initShaders() {
             irr::ELL_INFORMATION);
         vertexProgram = nullptr;
     }
-    // A missing program file makes no material: the engine would otherwise
-    // quietly give the bare base material an id of its own.
-    irr::io::IFileSystem* files = device->getFileSystem();
-    const bool programsPresent = (vertexProgram == nullptr || files->existFile(vertexProgram)) &&
-                                 (pixelProgram == nullptr || files->existFile(pixelProgram));
-    if (globals.shadersEnabled && !programsPresent) {
-        globals.solidShaderMaterial = -1;
-        globals.detailShaderMaterial = -1;
-        globals.alphaShaderMaterial = -1;
-    } else if (globals.shadersEnabled && findMaterialRenderer(driver, kShaderMaterials[0].name) >= 0) {
+    // The programs are media like any other: checked against the manifest
+    // before the engine reads them (it would ask for 2^63 bytes of a folder
+    // in a program's place), and a missing or damaged one ends the game.
+    if (globals.shadersEnabled) {
+        const GameMedia media;
+        media.require("shader", vertexProgram);
+        media.require("shader", pixelProgram);
+    }
+    if (globals.shadersEnabled && findMaterialRenderer(driver, kShaderMaterials[0].name) >= 0) {
         // An earlier game made them; the driver keeps them (and their
         // callback) for good.
         globals.solidShaderMaterial = findMaterialRenderer(driver, kShaderMaterials[0].name);
@@ -369,19 +369,13 @@ void Game::applyGraphicsSettings() {
         globals.reapplySettings = false;
         return;
     }
-    const irr::video::SColor fogColour =
-        ini->getColor("GeneralGraphics", "FogColor", irr::video::SColor(255, 0, 8, 16));
-    const bool linear = ini->getString("GeneralGraphics", "FogIsLinear", "True") == "True";
-    const float fogStart = ini->getFloat("GeneralGraphics", "FogStart", 10.0f);
-    const float fogEnd = ini->getFloat("GeneralGraphics", "FogEnd", 250.0f);
-    const float fogDensity = ini->getFloat("GeneralGraphics", "FogDensity", 1.0f);
-    globals.driver->setFog(fogColour, linear ? irr::video::EFT_FOG_LINEAR : irr::video::EFT_FOG_EXP, fogStart,
-                           fogEnd, fogDensity, true, true);
-    globals.clearColor = ini->getColor("GeneralGraphics", "ClsColor", irr::video::SColor(255, 0, 8, 16));
-    const float scale1 = ini->getFloat("GeneralGraphics", "TerrainTextureScale1", 40.0f);
-    const float scale2 = ini->getFloat("GeneralGraphics", "TerrainTextureScale2", 80.0f);
+    const GraphicsSettings settings = readGraphicsSettings(*ini, GAME_CLEAR_COLOR);
+    globals.driver->setFog(settings.fogColor,
+                           settings.fogIsLinear ? irr::video::EFT_FOG_LINEAR : irr::video::EFT_FOG_EXP,
+                           settings.fogStart, settings.fogEnd, settings.fogDensity, true, true);
+    globals.clearColor = settings.clearColor;
     if (globals.terrainNode != nullptr) {
-        globals.terrainNode->scaleTexture(scale1, scale2);
+        globals.terrainNode->scaleTexture(settings.terrainTextureScale1, settings.terrainTextureScale2);
     }
     globals.reapplySettings = false;
 }

@@ -15,6 +15,7 @@
 #include "client/particlesystem.h"
 #include "client/resourcehandler.h"
 #include "client/resourceids.h"
+#include "client/settings.h"
 #include "client/utilities.h"
 #include "platform/sound/fsound.h"
 
@@ -99,8 +100,8 @@ bool GameMenu::initScene() {
     for (int32_t level = 1; level <= 3; ++level) {
         terrain->overrideLODDistance(gamemath::lodIndexOfLevel(level), distances[level - 1]);
     }
-    terrain->setMaterialTexture(0, media.texture(kRockTexture));
-    terrain->setMaterialTexture(1, media.texture(kDetailTexture));
+    terrain->setMaterialTexture(0, media.texture("terrain texture", kRockTexture));
+    terrain->setMaterialTexture(1, media.texture("terrain texture", kDetailTexture));
     terrain->setMaterialFlag(irr::video::EMF_LIGHTING, true);
     terrain->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
     terrain->setMaterialType(irr::video::EMT_DETAIL_MAP);
@@ -110,10 +111,10 @@ bool GameMenu::initScene() {
     terrain->scaleTexture(scale1, scale2);
 
     tide = tarnwell::scene::createTideGenerator(8.0f, 10.0f);
-    globals.menuGrassImage = media.image(kTerrainImage);
-    grassImages[0] = media.image(kTerrainImage);
-    grassImages[1] = media.image(kTerrainImage);
-    irr::video::ITexture* grass = media.texture(kGrassTexture);
+    globals.menuGrassImage = media.image("grass image", kTerrainImage);
+    grassImages[0] = media.image("grass image", kTerrainImage);
+    grassImages[1] = media.image("grass image", kTerrainImage);
+    irr::video::ITexture* grass = media.texture("grass texture", kGrassTexture);
     for (irr::s32 i = 0; i < 5; ++i) {
         for (irr::s32 j = 0; j < 5; ++j) {
             auto* patch = new tarnwell::scene::CGrassPatchSceneNode(
@@ -138,7 +139,7 @@ bool GameMenu::initScene() {
     light.Attenuation = lightNode->getLightData().Attenuation;
     lightNode->setLightData(light);
 
-    globals.clearColor = globals.iniFile->getColor("GeneralGraphics", "ClsColor", irr::video::SColor(255, 0, 24, 64));
+    globals.clearColor = globals.iniFile->getColor("GeneralGraphics", "ClsColor", MENU_CLEAR_COLOR);
 
     irr::gui::IGUIEnvironment* gui = globals.gui;
     irr::gui::IGUISkin* skin = gui->createSkin(irr::gui::EGST_WINDOWS_METALLIC);
@@ -173,7 +174,9 @@ bool GameMenu::initScene() {
     globals.loginNameBox->setMax(menumath::kMaxLoginCharacters);
     globals.passwordBox->setMax(menumath::kMaxLoginCharacters);
 
-    globals.menuMusic = FSOUND_Stream_Open(kMusic, FSOUND_LOOP_NORMAL, 0, 0);
+    // Music that does not match the manifest is left out as missing music
+    // is: the menu runs without it.
+    globals.menuMusic = media.intact(kMusic) ? FSOUND_Stream_Open(kMusic, FSOUND_LOOP_NORMAL, 0, 0) : nullptr;
     return true;
 }
 

@@ -1,7 +1,5 @@
 #include "client/gamemenumath.h"
 
-#include "client/eventreceiver.h"
-
 namespace menumath {
 
 std::array<MenuElement, 8> loginColumn(int32_t resolutionX, int32_t resolutionY) {
@@ -13,9 +11,9 @@ std::array<MenuElement, 8> loginColumn(int32_t resolutionX, int32_t resolutionY)
         {ElementKind::NAME_BOX, L"", row(-39, -14), -1},
         {ElementKind::LABEL, L"Password:", row(-11, 5), -1},
         {ElementKind::PASSWORD, L"", row(6, 31), -1},
-        {ElementKind::BUTTON, L"Login", row(36, 61), EventReceiver::LOGIN_BUTTON_ID},
-        {ElementKind::BUTTON, L"Options", row(86, 111), EventReceiver::OPTIONS_BUTTON_ID},
-        {ElementKind::BUTTON, L"Exit Tarnwell", row(116, 141), EventReceiver::EXIT_BUTTON_ID},
+        {ElementKind::BUTTON, L"Login", row(36, 61), kLoginButtonId},
+        {ElementKind::BUTTON, L"Options", row(86, 111), kOptionsButtonId},
+        {ElementKind::BUTTON, L"Exit Tarnwell", row(116, 141), kExitButtonId},
         {ElementKind::CAPTION, nullptr, irr::core::recti(10, resolutionY - 30, 400, resolutionY), -1},
     }};
 }

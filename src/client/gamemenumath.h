@@ -3,7 +3,8 @@
 // its id. The menu builds its GUI from this table.
 #pragma once
 
-#include <irrlicht.h>
+#include <irrTypes.h>
+#include <rect.h>
 
 #include <array>
 #include <cstdint>
@@ -28,6 +29,11 @@ struct MenuElement {
 // The login column (label, box, label, box, the three buttons) centred on
 // the integer halves of the screen, then the caption; in creation order.
 std::array<MenuElement, 8> loginColumn(int32_t resolutionX, int32_t resolutionY);
+
+// Ids of the menu's buttons (the input receiver acts on them).
+constexpr irr::s32 kExitButtonId = 101;
+constexpr irr::s32 kOptionsButtonId = 102;
+constexpr irr::s32 kLoginButtonId = 103;
 
 // Characters the two boxes take.
 constexpr irr::s32 kMaxLoginCharacters = 20;

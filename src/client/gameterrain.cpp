@@ -62,8 +62,8 @@ bool Game::initTerrain() {
     showLoading(L"Create collision object for terrain...");
     globals.physics->createLevelBody(globals.terrainObject);
 
-    terrain->setMaterialTexture(0, media.texture(kRockTexture));
-    terrain->setMaterialTexture(1, media.texture(kDetailTexture));
+    terrain->setMaterialTexture(0, media.texture("terrain texture", kRockTexture));
+    terrain->setMaterialTexture(1, media.texture("terrain texture", kDetailTexture));
     terrain->setMaterialFlag(irr::video::EMF_LIGHTING, true);
     terrain->setMaterialFlag(irr::video::EMF_FOG_ENABLE, true);
     terrain->setMaterialType(irr::video::EMT_DETAIL_MAP);
@@ -87,7 +87,7 @@ bool Game::initTerrain() {
         THROW_EXCEPTION("Can't load terrain: 'media/terrain/t65x65.jpg'!");
     }
     irr::scene::ITerrainSceneNode* radar = globals.radarTerrainNode;
-    radar->setMaterialTexture(0, media.texture(kRockTexture));
+    radar->setMaterialTexture(0, media.texture("terrain texture", kRockTexture));
     radar->setMaterialFlag(irr::video::EMF_WIREFRAME, true);
     radar->setMaterialFlag(irr::video::EMF_LIGHTING, false);
     radar->setMaterialFlag(irr::video::EMF_FOG_ENABLE, false);
@@ -98,9 +98,9 @@ bool Game::initTerrain() {
     tide = tarnwell::scene::createTideGenerator(8.0f, 10.0f);
     showLoading(L"Create vegetation...");
     globals.heightMap = new HeightMap(kHeightFile, 16);
-    grassImages[0] = media.image(kColourImage);
-    grassImages[1] = media.image(kGrassMapImage);
-    irr::video::ITexture* grass = media.texture(kGrassTexture);
+    grassImages[0] = media.image("grass image", kColourImage);
+    grassImages[1] = media.image("grass image", kGrassMapImage);
+    irr::video::ITexture* grass = media.texture("grass texture", kGrassTexture);
     for (irr::s32 i = 0; i < 5; ++i) {
         for (irr::s32 j = 0; j < 5; ++j) {
             auto* patch = new tarnwell::scene::CGrassPatchSceneNode(

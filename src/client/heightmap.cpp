@@ -1,6 +1,7 @@
 #include "client/heightmap.h"
 
 #include "client/constants.h"
+#include "platform/regularfile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,7 +32,7 @@ void locate(double g, int32_t cells, int32_t& cell, double& fraction) {
 }  // namespace
 
 HeightMap::HeightMap(const char* path, int32_t bitsPerSample) {
-    FILE* file = (path != nullptr) ? std::fopen(path, "rb") : nullptr;
+    FILE* file = fopenRegularFile(path);
     if (file == nullptr) {
         return;
     }

@@ -5,7 +5,7 @@
 // File: no header; side x side samples, row i the grid's x index (world
 // x = 20 i), sample j within it the z index (world z = 20 j); each sample one
 // unsigned byte or two bytes low byte first. The side follows from the
-// sample width alone: 257 for 16-bit samples, 363 for 8-bit ones.
+// sample width alone: 257 for two-byte samples, 363 for one-byte ones.
 #pragma once
 
 #include "client/engine/IHeightSource.h"
@@ -17,9 +17,11 @@
 
 class HeightMap : public tarnwell::scene::IHeightSource {
 public:
-    // Reads `path` with 8 or 16 bits per sample. A file that cannot be opened
-    // or read, or another sample width, leaves an empty map (side 0). A short
-    // file reads as far as it goes; the missing samples are 0.
+    // Reads `path` with bitsPerSample / 8 bytes per sample (the division
+    // truncating): 8 to 15 bits read one byte, 16 to 23 two. A file that
+    // cannot be opened or read, or any other width, leaves an empty map
+    // (side 0). A short file reads as far as it goes; the missing samples
+    // are 0.
     HeightMap(const char* path, int32_t bitsPerSample);
     ~HeightMap() override;
 

@@ -70,6 +70,10 @@ public:
     float getPitch() const { return pitch; }
     float getRoll() const { return roll; }
 
+    // The first torpedo launcher of `weapons` in list order; a null entry
+    // ends the walk (complete false).
+    static hudmath::LauncherState launcherState(const std::list<Weapon*>& weapons);
+
 private:
     void readScreen();
     void drawCompass();

@@ -7,6 +7,7 @@
 #include "client/hudcanvas.h"
 #include "client/ship.h"
 #include "client/utilities.h"
+#include "client/weapon.h"
 
 #include <cmath>
 
@@ -31,11 +32,27 @@ bool inSight(const irr::core::vector3df& from, const irr::core::vector3df& to) {
 
 }  // namespace
 
+hudmath::LauncherState Hud::launcherState(const std::list<Weapon*>& weapons) {
+    hudmath::LauncherState state;
+    for (const Weapon* weapon : weapons) {
+        if (weapon == nullptr) {
+            state.complete = false;
+            return state;
+        }
+        if (weapon->getType() == WEAPON_TORPEDO_LAUNCHER) {
+            state.hasLauncher = true;
+            state.locked = weapon->isLocked();
+            return state;
+        }
+    }
+    return state;
+}
+
 void Hud::drawContactMarkers() {
     if (playerWeapons == nullptr) {
         return;
     }
-    const hudmath::LauncherState launcher = hudmath::launcherState(*playerWeapons);
+    const hudmath::LauncherState launcher = launcherState(*playerWeapons);
     if (!launcher.complete) {
         return;
     }

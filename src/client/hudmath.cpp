@@ -2,7 +2,6 @@
 #include "client/hudmath.h"
 
 #include "client/constants.h"
-#include "client/weapon.h"
 
 #include <algorithm>
 #include <cmath>
@@ -263,22 +262,6 @@ position2di projectToScreen(const irr::core::matrix4& viewProjection, const vect
     // The engine rounds by floor(v + 0.5).
     return position2di(static_cast<int32_t>(halfWidth) + truncToInt(std::floor(x + 0.5f)),
                        static_cast<int32_t>(halfHeight) - truncToInt(std::floor(y + 0.5f)));
-}
-
-LauncherState launcherState(const std::list<Weapon*>& weapons) {
-    LauncherState state;
-    for (const Weapon* weapon : weapons) {
-        if (weapon == nullptr) {
-            state.complete = false;
-            return state;
-        }
-        if (weapon->getType() == WEAPON_TORPEDO_LAUNCHER) {
-            state.hasLauncher = true;
-            state.locked = weapon->isLocked();
-            return state;
-        }
-    }
-    return state;
 }
 
 Sprite contactBracket(position2di screen) {

@@ -11,16 +11,19 @@
 // truncToInt, so a non-finite value never reaches an integer conversion.
 #pragma once
 
-#include <irrlicht.h>
+#include <SColor.h>
+#include <dimension2d.h>
+#include <irrTypes.h>
+#include <matrix4.h>
+#include <position2d.h>
+#include <rect.h>
+#include <vector3d.h>
 
 #include <array>
 #include <cstdint>
-#include <list>
 #include <optional>
 #include <string>
 #include <vector>
-
-class Weapon;
 
 namespace hudmath {
 
@@ -178,14 +181,13 @@ constexpr int32_t kNotOnScreen = -10000;
 position2di projectToScreen(const irr::core::matrix4& viewProjection, const vector3df& point,
                             const irr::core::dimension2d<irr::u32>& screen);
 
+// What the markers know of the player's first torpedo launcher
+// (Hud::launcherState walks the weapons).
 struct LauncherState {
     bool hasLauncher = false;
     bool locked = false;   // the first launcher's lock flag
     bool complete = true;  // false when a null entry ended the walk
 };
-// The player's first torpedo launcher in list order; a null entry ends the
-// walk (complete false).
-LauncherState launcherState(const std::list<Weapon*>& weapons);
 
 enum class ContactMark {
     None,           // behind the camera and not the target: nothing, flag kept

@@ -76,6 +76,7 @@ int32_t startAndRun(ProgramObjects& program, Game& game, GameMenu& menu) {
     program.iniFile = std::make_unique<IniFile>(program.iniPath.c_str());
     globals.iniFile = program.iniFile.get();
     const StartupSettings settings = readStartupSettings(*program.iniFile);
+    writeSettingDefaults(*program.iniFile);
 
     program.eventReceiver = std::make_unique<EventReceiver>();
     globals.eventReceiver = program.eventReceiver.get();
@@ -124,6 +125,7 @@ int32_t startAndRun(ProgramObjects& program, Game& game, GameMenu& menu) {
 }  // namespace
 
 int main() {
+    ignoreBrokenOutput();
     globals.crashHandler = new CrashHandler("Tarnwell");
     int32_t status = EXIT_FAILURE_STATUS;
     {

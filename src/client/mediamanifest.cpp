@@ -1,26 +1,21 @@
 #include "client/mediamanifest.h"
 
+#include "platform/regularfile.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 
 namespace {
 
-bool readWhole(const std::string& path, std::string& bytes) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return false;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    bytes = text.str();
-    return !file.bad();
-}
+// No file of the media comes near this (the largest is a few hundred
+// kilobytes, the manifest a few); it bounds the manifest's own read and the
+// generator's, which have no listed size to hold them.
+constexpr uint64_t kLargestMediaFile = uint64_t(64) << 20;
 
 bool exists(const std::string& path) {
     struct stat info {};
@@ -126,7 +121,7 @@ std::string mediaManifestOf(const std::string& root) {
             continue;
         }
         std::string bytes;
-        if (!readWhole(entry.path().string(), bytes)) {
+        if (!readRegularFile(entry.path().c_str(), kLargestMediaFile, bytes)) {
             throw std::runtime_error("cannot read '" + entry.path().string() + "'");
         }
         char head[48];
@@ -154,9 +149,7 @@ bool mediaImageHeaderFits(const std::string& path, const std::string& bytes) {
 
 void MediaManifest::read(const std::string& rootPath) {
     std::string text;
-    if (!readWhole(rootPath + "/" + MEDIA_MANIFEST_FILE, text)) {
-        text.clear();
-    }
+    readRegularFile((rootPath + "/" + MEDIA_MANIFEST_FILE).c_str(), kLargestMediaFile, text);
     parse(rootPath, text);
 }
 
@@ -177,24 +170,32 @@ void MediaManifest::parse(const std::string& rootPath, const std::string& text) 
     }
 }
 
-bool MediaManifest::bytesIntact(const std::string& path, const std::string& bytes) const {
+const MediaManifest::Entry* MediaManifest::entryOf(const std::string& path) const {
     const std::string prefix = root + "/";
     if (path.compare(0, prefix.size(), prefix) != 0) {
-        return false;
+        return nullptr;
     }
     const auto found = files.find(path.substr(prefix.size()));
-    return found != files.end() && found->second.size == bytes.size() &&
-           found->second.checksum == mediaChecksum(bytes) && mediaImageHeaderFits(path, bytes);
+    return found != files.end() ? &found->second : nullptr;
+}
+
+bool MediaManifest::readIntact(const std::string& path, std::string& bytes) const {
+    // The listed size bounds the read: a file that has grown, or never ends,
+    // is refused by its size before a byte is read.
+    const Entry* entry = entryOf(path);
+    return entry != nullptr && readRegularFile(path.c_str(), entry->size, bytes) &&
+           bytes.size() == entry->size && entry->checksum == mediaChecksum(bytes) &&
+           mediaImageHeaderFits(path, bytes);
 }
 
 bool MediaManifest::fileIntact(const std::string& path) const {
     std::string bytes;
-    return readWhole(path, bytes) && bytesIntact(path, bytes);
+    return readIntact(path, bytes);
 }
 
 bool MediaManifest::meshIntact(const std::string& path) const {
     std::string text;
-    if (!readWhole(path, text) || !bytesIntact(path, text)) {
+    if (!readIntact(path, text)) {
         return false;
     }
     const std::string folder = path.substr(0, path.rfind('/') + 1);

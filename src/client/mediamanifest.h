@@ -41,15 +41,18 @@ bool mediaImageHeaderFits(const std::string& path, const std::string& bytes);
 
 class MediaManifest {
 public:
-    // Reads <root>/manifest.txt. A missing manifest lists nothing and a line
-    // that does not parse is skipped, so their files fail the checks below.
+    // Reads <root>/manifest.txt. A missing manifest, or one that is not a
+    // regular file of at most 64 MiB, lists nothing, and a line that does not
+    // parse is skipped, so their files fail the checks below.
     void read(const std::string& root);
     // Takes the manifest's text directly, for the files below root.
     void parse(const std::string& root, const std::string& text);
 
-    // The file (a path below the root, "media/graphics/hud/hud.png") exists,
-    // matches its line in size and checksum, and, as an image, passes
-    // mediaImageHeaderFits.
+    // The file (a path below the root, "media/graphics/hud/hud.png") is a
+    // regular file (a symbolic link to one will do), matches its line in size
+    // and checksum, and, as an image, passes mediaImageHeaderFits. Nothing
+    // else is opened, and no more than the listed size is read, so a FIFO, a
+    // device or a folder in a file's place fails at once.
     bool fileIntact(const std::string& path) const;
     // A .x mesh file and every texture file it names pass fileIntact; a
     // texture is looked up where the engine's mesh loader looks: the name as
@@ -57,12 +60,15 @@ public:
     bool meshIntact(const std::string& path) const;
 
 private:
-    bool bytesIntact(const std::string& path, const std::string& bytes) const;
-
-    std::string root;
     struct Entry {
         uint64_t size;
         uint64_t checksum;
     };
+    // The path's line, or null when it has none.
+    const Entry* entryOf(const std::string& path) const;
+    // fileIntact, keeping the bytes read.
+    bool readIntact(const std::string& path, std::string& bytes) const;
+
+    std::string root;
     std::map<std::string, Entry> files;  // by path relative to the root
 };

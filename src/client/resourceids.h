@@ -5,7 +5,7 @@
 // a file and its load settings.
 #pragma once
 
-#include <irrlicht.h>
+#include <irrTypes.h>
 
 // Created meshes (ResourceHandler::getCreatedMesh): the coloured cylinders
 // that stand for contacts on the HUD's 3-D radar.

@@ -11,7 +11,8 @@
 // z positive rolls left (the right side up).
 #pragma once
 
-#include <irrlicht.h>
+#include <SColor.h>
+#include <vector3d.h>
 
 #include <cstdint>
 #include <string>

@@ -1,15 +1,18 @@
 #include "client/startup.h"
 
+#include "client/control.h"
 #include "client/game.h"
 #include "client/gameclock.h"
 #include "client/gamemenu.h"
 #include "client/globals.h"
 #include "client/inifile.h"
 #include "client/log.h"
+#include "client/settings.h"
 #include "client/utilities.h"
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <vector>
 
@@ -24,6 +27,14 @@ void logLine(const char* text) {
 }
 
 }  // namespace
+
+void ignoreBrokenOutput() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+    sigaction(SIGXFSZ, &ignore, nullptr);
+}
 
 std::string iniFilePath(size_t bufferSize) {
     const size_t nameLength = std::strlen(kIniFileName);
@@ -61,6 +72,12 @@ StartupSettings readStartupSettings(IniFile& ini) {
     settings.resolutionY = mode.Height;
     settings.fullscreen = ini.getInt("GeneralGraphics", "WindowedMode", 0) == 0;
     return settings;
+}
+
+void writeSettingDefaults(IniFile& ini) {
+    readGraphicsSettings(ini, MENU_CLEAR_COLOR);
+    Control::readKeyNames(ini);
+    Control::readMouseInverted(ini);
 }
 
 irr::IrrlichtDevice* createGameDevice(const StartupSettings& settings, irr::IEventReceiver* receiver) {

@@ -26,6 +26,12 @@ constexpr int32_t EXIT_FAILURE_STATUS = 1;
 // window is inactive (each such entry ends at once), ms.
 constexpr uint32_t INACTIVE_WINDOW_PAUSE_MS = 100;
 
+// Makes a write to standard output or error that nobody can take (a pipe
+// whose reader has gone, as in `tarnwell | head`, or a file at its size
+// limit) fail, to be dropped, instead of ending the program by SIGPIPE or
+// SIGXFSZ. The first step of start-up.
+void ignoreBrokenOutput();
+
 // What the window is made with.
 struct StartupSettings {
     irr::video::E_DRIVER_TYPE driver = irr::video::EDT_OPENGL;
@@ -54,6 +60,13 @@ irr::video::E_DRIVER_TYPE driverForDevice(const std::string& device);
 // (fullscreen exactly when 0). Missing values are written with their
 // defaults.
 StartupSettings readStartupSettings(IniFile& ini);
+
+// Writes every other setting the program reads, so that the file lists
+// them all before the menu shows: the graphics settings (settings.h) with the
+// menu's clear colour, then [Controls]' twenty key bindings and
+// "MouseInverted". Values the file holds are kept; only a missing or
+// unusable one is written with its default.
+void writeSettingDefaults(IniFile& ini);
 
 // The device for the settings, 32 bits per pixel, no stencil buffer, no
 // vertical sync, with the receiver; its joysticks are captured at once.

@@ -2,7 +2,6 @@
 #include "client/torpedomath.h"
 
 #include "client/constants.h"
-#include "client/utilities.h"
 #include "client/weaponmath.h"
 
 #include <algorithm>

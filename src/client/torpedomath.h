@@ -6,7 +6,7 @@
 // takes them; "own axes" are the torpedo's: x right, y up, z the nose.
 #pragma once
 
-#include <irrlicht.h>
+#include <vector3d.h>
 
 #include <cstdint>
 

@@ -17,33 +17,6 @@ constexpr int64_t MAX_CYLINDER_VERTICES = 65536;
 
 }  // namespace
 
-irr::core::vector3df computeInterceptPoint(const irr::core::vector3df& shooter,
-                                           const irr::core::vector3df& target,
-                                           const irr::core::vector3df& targetVelocity,
-                                           float projectileSpeed) {
-    const irr::core::vector3df d = target - shooter;
-    const float s = projectileSpeed;
-    const irr::core::vector3df& v = targetVelocity;
-    const float s2 = s * s;
-
-    const float disc = d.getLengthSQ() * s2 - d.crossProduct(v).getLengthSQ();
-    if (disc < 0.0f) {
-        return target;
-    }
-    // Equal speeds have no finite root: aim at the target itself rather than
-    // hand the callers a point at infinity.
-    const float divisor = s2 - v.getLengthSQ();
-    if (divisor == 0.0f) {
-        return target;
-    }
-    const float t = (d.dotProduct(v) + std::sqrt(disc)) / divisor;
-    const irr::core::vector3df aim = target + v * t;
-    if (!std::isfinite(t) || !isFinite(aim)) {
-        return target;
-    }
-    return aim;
-}
-
 irr::scene::IMesh* createCylinderMesh(irr::video::SColor color, int32_t segments, int32_t rings,
                                       float radius) {
     if (segments < 2 || rings < 2) {

@@ -1,20 +1,15 @@
-// Free functions shared by the client: projectile lead, the radar's cylinder
-// mesh, a 32-bit pixel buffer, the loading text frame, and the memory and
-// processor figures of the start-up log, the grass patches' material.
+// Free functions shared by the client: projectile lead (computeInterceptPoint,
+// pure arithmetic kept in weaponmath.h), the radar's cylinder mesh, a 32-bit
+// pixel buffer, the loading text frame, and the memory and processor figures
+// of the start-up log, the grass patches' material.
 #pragma once
+
+#include "client/weaponmath.h"
 
 #include <irrlicht.h>
 
 #include <cstdint>
 #include <type_traits>
-
-// The point to aim at so that a projectile of the given speed meets a target
-// moving at a constant velocity: the positive root of |d + v t| = s t. The
-// target itself when there is no real root, no finite one, or the divisor
-// s² - |v|² is zero.
-irr::core::vector3df computeInterceptPoint(const irr::core::vector3df& shooter,
-                                           const irr::core::vector3df& target,
-                                           const irr::core::vector3df& targetVelocity, float projectileSpeed);
 
 // A coloured open cylinder of height 2 (y from +1 to -1) in one mesh buffer;
 // the caller owns one reference. Null below 2 segments or rings, or when the

@@ -1,14 +1,23 @@
 // The arithmetic of guns, bullets and the torpedo launcher, free of the
-// scene, the sound layer and the globals: a bullet's flight, spin, lifetime
-// and terrain pass, the launcher's reload rule and the muzzle flash's time.
+// scene, the sound layer and the globals: the projectile lead, a bullet's
+// flight, spin, lifetime and terrain pass, the launcher's reload rule and the
+// muzzle flash's time.
 //
 // Times are the device's real time in milliseconds, wrapping at 2^32, and
 // are only ever compared as unsigned differences.
 #pragma once
 
-#include <irrlicht.h>
+#include <vector3d.h>
 
 #include <cstdint>
+
+// The point to aim at so that a projectile of the given speed meets a target
+// moving at a constant velocity: the positive root of |d + v t| = s t. The
+// target itself when there is no real root, no finite one, or the divisor
+// s² - |v|² is zero.
+irr::core::vector3df computeInterceptPoint(const irr::core::vector3df& shooter,
+                                           const irr::core::vector3df& target,
+                                           const irr::core::vector3df& targetVelocity, float projectileSpeed);
 
 // How long the muzzle flash stays visible after the last shot, ms.
 constexpr uint32_t MUZZLE_FLASH_MS = 50;

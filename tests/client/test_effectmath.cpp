@@ -4,6 +4,7 @@
 #include "client/effectmath.h"
 
 #include <gtest/gtest.h>
+#include <irrlicht.h>
 
 #include <cctype>
 #include <random>

@@ -3,6 +3,7 @@
 // levels and heights, a whole game's start, frames and clean-up, twenty
 // entries into both states at flat memory and reference counts, and the
 // login against a loopback server. Entity behaviour is the entity tests'.
+#include "FileDamage.h"
 #include "FileTestUtils.h"
 #include "GameStateRig.h"
 
@@ -29,6 +30,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 using clienttest::StateRig;
 using irr::core::recti;
@@ -467,29 +469,33 @@ TEST(GameLogin, SentOnceAcceptedAndTheAnswersPrintedWhateverTheServerDoes) {
 
 namespace {
 
+using testsupport::FileDamage;
+
 struct BadFile {
     const char* name;
     const char* path;
-    enum { MISSING, CUT, CHANGED } damage;
-    bool inMenu;  // read by the menu, else by the game
+    enum { REPLACED, CUT, CHANGED } edit;  // CUT: the last byte (a cut JPEG hangs the engine's decoder)
+    FileDamage replaced;                   // for REPLACED
+    bool inMenu;                           // read by the menu, else by the game
     const char* source;
+    const char* kind;  // of the message
 };
 
 class BadTerrainFiles : public testing::TestWithParam<BadFile> {};
 
 }  // namespace
 
-// A terrain file that is missing or damaged (a cut JPEG would hang the
-// engine's decoder) ends the state with the loader's exception.
+// A terrain file that is missing or damaged, or something else in its place,
+// ends the state with the exception naming the file, at once.
 TEST_P(BadTerrainFiles, EndTheStateWithTheExceptionNamingTheFile) {
     const BadFile& bad = GetParam();
     StateRig rig;
     std::string bytes = testsupport::readFile(bad.path);
     ASSERT_FALSE(bytes.empty());
-    if (bad.damage == BadFile::MISSING) {
-        std::remove(bad.path);
+    if (bad.edit == BadFile::REPLACED) {
+        testsupport::damageFile(bad.path, bytes, bad.replaced);
     } else {
-        if (bad.damage == BadFile::CUT) {
+        if (bad.edit == BadFile::CUT) {
             bytes.pop_back();
         } else {
             bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x10);
@@ -497,6 +503,7 @@ TEST_P(BadTerrainFiles, EndTheStateWithTheExceptionNamingTheFile) {
         testsupport::writeFile(bad.path, bytes);
     }
     globals.gameState = bad.inMenu ? GS_MENU : GS_GAME_RUN;
+    alarm(60);  // a read that hangs fails the test instead of the whole run
     try {
         if (bad.inMenu) {
             rig.menu.init(L"caption");
@@ -505,16 +512,71 @@ TEST_P(BadTerrainFiles, EndTheStateWithTheExceptionNamingTheFile) {
         }
         ADD_FAILURE() << "no exception";
     } catch (const Exception& exception) {
-        EXPECT_EQ(exception.message, std::string("Can't load terrain: '") + bad.path + "'!");
+        EXPECT_EQ(exception.message, std::string("Can't load ") + bad.kind + ": '" + bad.path + "'!");
         EXPECT_EQ(exception.file, bad.source);
     }
+    alarm(0);
 }
+
+namespace {
+
+const char kMenu[] = "src/client/gamemenu";
+const char kTerrain[] = "src/client/gameterrain";
+const char kMedia[] = "src/client/gamemedia";
+
+}  // namespace
 
 INSTANTIATE_TEST_SUITE_P(
     Files, BadTerrainFiles,
-    testing::Values(BadFile{"MenuImageCut", "media/terrain/t33x33.jpg", BadFile::CUT, true, "src/client/gamemenu"},
-                    BadFile{"RawMapMissing", "media/terrain/map257x257.raw", BadFile::MISSING, false,
-                            "src/client/gameterrain"},
-                    BadFile{"RadarImageChanged", "media/terrain/t65x65.jpg", BadFile::CHANGED, false,
-                            "src/client/gameterrain"}),
+    testing::Values(
+        BadFile{"MenuImageCut", "media/terrain/t33x33.jpg", BadFile::CUT, FileDamage::Missing, true, kMenu, "terrain"},
+        BadFile{"MenuImageFifo", "media/terrain/t33x33.jpg", BadFile::REPLACED, FileDamage::Fifo, true, kMenu,
+                "terrain"},
+        BadFile{"RawMapMissing", "media/terrain/map257x257.raw", BadFile::REPLACED, FileDamage::Missing, false,
+                kTerrain, "terrain"},
+        BadFile{"RawMapDevZero", "media/terrain/map257x257.raw", BadFile::REPLACED, FileDamage::DevZero, false,
+                kTerrain, "terrain"},
+        BadFile{"RadarImageChanged", "media/terrain/t65x65.jpg", BadFile::CHANGED, FileDamage::Missing, false,
+                kTerrain, "terrain"},
+        BadFile{"MenuRockMissing", "media/terrain/rockground.jpg", BadFile::REPLACED, FileDamage::Missing, true,
+                kMedia, "terrain texture"},
+        BadFile{"MenuDetailDevZero", "media/terrain/detailmap3.jpg", BadFile::REPLACED, FileDamage::DevZero, true,
+                kMedia, "terrain texture"},
+        BadFile{"MenuGrassTextureFifo", "media/terrain/grass.png", BadFile::REPLACED, FileDamage::Fifo, true,
+                kMedia, "grass texture"},
+        BadFile{"GameRockCut", "media/terrain/rockground.jpg", BadFile::CUT, FileDamage::Missing, false, kMedia,
+                "terrain texture"},
+        BadFile{"GameGrassTextureChanged", "media/terrain/grass.png", BadFile::CHANGED, FileDamage::Missing,
+                false, kMedia, "grass texture"},
+        BadFile{"GameColourImageFolder", "media/terrain/t257x257.jpg", BadFile::REPLACED, FileDamage::Folder,
+                false, kMedia, "grass image"},
+        BadFile{"GameGrassMapTruncated", "media/terrain/g257x257.jpg", BadFile::REPLACED, FileDamage::Truncated,
+                false, kMedia, "grass image"},
+        BadFile{"GameGrassMapGrown", "media/terrain/g257x257.jpg", BadFile::REPLACED, FileDamage::Grown, false,
+                kMedia, "grass image"}),
     [](const testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
+
+// The music passes the manifest check like every medium: whatever stands in
+// its place, the menu comes up at once without music and the sound layer is
+// never asked to open it. A symbolic link to an intact copy plays.
+TEST(MenuMusic, ADamagedFileIsLeftOutAtOnceAndNeverOpened) {
+    const char* const path = "media/audio/music/intro.ogg";
+    for (const FileDamage damage : testsupport::kEveryFileDamage) {
+        SCOPED_TRACE(testsupport::damageName(damage));
+        StateRig rig;
+        const std::string bytes = testsupport::readFile(path);
+        testsupport::damageFile(path, bytes, damage);
+        const size_t mark = fsound::recording().size();
+        alarm(60);  // a read that hangs fails the test instead of the whole run
+        EXPECT_TRUE(rig.menu.init(L"caption"));
+        alarm(0);
+        const bool linked = damage == FileDamage::Linked;
+        EXPECT_EQ(globals.menuMusic != nullptr, linked);
+        EXPECT_EQ(std::count_if(fsound::recording().begin() + static_cast<std::ptrdiff_t>(mark),
+                                fsound::recording().end(),
+                                [](const fsound::RecordedCall& call) { return call.op == fsound::Op::StreamOpen; }),
+                  linked ? 1 : 0);
+        rig.menu.cleanup();
+        testsupport::restoreFile(path, bytes);
+    }
+}

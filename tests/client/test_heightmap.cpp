@@ -1,6 +1,7 @@
 // The height map against a brute-force bilinear reference in double, on
-// full, short, long and empty files of both sample widths, and the game's
-// terrain node against the height map on the generated sea floor.
+// full, short, long and empty files of one- and two-byte samples (a width in
+// bits rounded down to whole bytes), and the game's terrain node against the
+// height map on the generated sea floor.
 #include "client/heightmap.h"
 
 #include "client/constants.h"
@@ -130,7 +131,10 @@ TEST_P(HeightMapFiles, AnswerTheBilinearBlendOfTheSamplesRead) {
 INSTANTIATE_TEST_SUITE_P(HeightMap, HeightMapFiles,
                          testing::Values(MapFile{"Full16", 16, 257, 132098}, MapFile{"Short16", 16, 257, 40001},
                                          MapFile{"Long16", 16, 257, 132198}, MapFile{"Zero16", 16, 257, 0},
-                                         MapFile{"Full8", 8, 363, 131769}, MapFile{"Short8", 8, 363, 999}),
+                                         MapFile{"Full8", 8, 363, 131769}, MapFile{"Short8", 8, 363, 999},
+                                         // A width is whole bytes, rounded down.
+                                         MapFile{"Full12", 12, 363, 131769}, MapFile{"Short15", 15, 363, 5000},
+                                         MapFile{"Full23", 23, 257, 132098}),
                          [](const testing::TestParamInfo<MapFile>& info) { return std::string(info.param.name); });
 
 TEST(HeightMap, NoFileOrAnotherSampleWidthLeavesAnEmptyMapAt12000Below) {
@@ -141,7 +145,7 @@ TEST(HeightMap, NoFileOrAnotherSampleWidthLeavesAnEmptyMapAt12000Below) {
         int32_t bits;
     };
     const Case cases[] = {{scratch.folder + "/missing.raw", 16}, {path, 24}, {path, 32}, {path, 0},
-                          {path, 7}, {path, -16}, {scratch.folder, 16}};
+                          {path, 7}, {path, -8}, {path, -16}, {scratch.folder, 16}};
     for (const Case& c : cases) {
         HeightMap map(c.path.c_str(), c.bits);
         EXPECT_EQ(map.getSize(), 0) << c.path << " " << c.bits;

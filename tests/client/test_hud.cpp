@@ -8,6 +8,7 @@
 
 #include "client/camera.h"
 #include "client/exception.h"
+#include "client/game.h"
 #include "client/globals.h"
 #include "client/heightmap.h"
 #include "client/hud.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <string>
 
 using clienttest::CanvasCall;
@@ -136,6 +138,152 @@ TEST_P(HudLayouts, InstrumentsBracketsAndPanelOnTheNullDriver) {
 INSTANTIATE_TEST_SUITE_P(Screens, HudLayouts,
                          testing::Values(Screen{"w800", 800, 600}, Screen{"w1024", 1024, 768},
                                          Screen{"w640", 640, 480}),
+                         [](const testing::TestParamInfo<Screen>& info) {
+                             return std::string(info.param.name);
+                         });
+
+namespace {
+
+class HudOverlaps : public testing::TestWithParam<Screen> {};
+
+bool overlaps(const recti& a, const recti& b) {
+    return a.UpperLeftCorner.X < b.LowerRightCorner.X && b.UpperLeftCorner.X < a.LowerRightCorner.X &&
+           a.UpperLeftCorner.Y < b.LowerRightCorner.Y && b.UpperLeftCorner.Y < a.LowerRightCorner.Y;
+}
+
+bool inside(const recti& a, const recti& box) {
+    return a.UpperLeftCorner.X >= box.UpperLeftCorner.X && a.UpperLeftCorner.Y >= box.UpperLeftCorner.Y &&
+           a.LowerRightCorner.X <= box.LowerRightCorner.X && a.LowerRightCorner.Y <= box.LowerRightCorner.Y;
+}
+
+}  // namespace
+
+// The panel's texts in the HUD's font, with every value the panel shows
+// (the game's classes, distances and torpedo runs under 1000 units, depths
+// down to the deepest floor, speeds under 1000 km/h): inside the panel, off
+// its corners and its three pictures and clear of each other (a label ends
+// before its value begins); the radars' labels inside their windows, off
+// their corners.
+TEST_P(HudOverlaps, PanelTextsInsideTheirFramesClearOfPicturesCornersAndEachOther) {
+    const Screen screen = GetParam();
+    GameLoopHarness harness;
+    irr::gui::IGUIFont* font = globals.gui->getFont("media/fonts/font8.png");
+    ASSERT_NE(font, nullptr);
+    const hudmath::HudLayout& l = hudmath::layoutForWidth(int32_t(screen.width));
+    const position2di b(int32_t(screen.width / 2), int32_t(screen.height));
+    const auto area = [&](const hudmath::HudText& text) {
+        const dimension2d<irr::u32> size = font->getDimension(text.text.c_str());
+        return recti(text.at, text.at + position2di(int32_t(size.Width), int32_t(size.Height)));
+    };
+    const auto corners = [&](const hudmath::PanelRect& frame) {
+        std::vector<recti> areas;
+        for (const hudmath::Sprite& corner : hudmath::frameCorners(frame, b)) {
+            areas.push_back(imageArea(corner.at, corner.source));
+        }
+        return areas;
+    };
+    const auto describe = [](const hudmath::HudText& text, const recti& a) {
+        return testing::Message() << '"' << std::string(text.text.begin(), text.text.end()) << "\" at ("
+                                  << a.UpperLeftCorner.X << ", " << a.UpperLeftCorner.Y << ")-("
+                                  << a.LowerRightCorner.X << ", " << a.LowerRightCorner.Y << ")";
+    };
+
+    for (const auto& [rect, label] : {std::pair{l.leftRadar, L"360m"}, std::pair{l.rightRadar, L"180m"}}) {
+        const hudmath::HudText text = hudmath::radarLabel(rect, b, label);
+        const recti a = area(text);
+        EXPECT_TRUE(inside(a, hudmath::panelArea(rect, b))) << describe(text, a);
+        for (const recti& corner : corners(rect)) {
+            EXPECT_FALSE(overlaps(a, corner)) << describe(text, a);
+        }
+    }
+
+    std::vector<recti> blocked = corners(l.panelFrame);
+    for (const hudmath::PanelRect& picture : {l.radarImage, l.torpedoView, l.targetView}) {
+        blocked.push_back(hudmath::panelArea(picture, b));
+    }
+    const recti panel = hudmath::panelArea(l.panelFrame, b);
+    const std::pair<const wchar_t*, const wchar_t*> classes[] = {
+        {L"Scout", L"SX271"}, {L"Bomber1", L"SB373"}, {L"Bomber2", L"TA575"}};
+    std::mt19937 rng(130);
+    std::uniform_real_distribution<float> distance(0.0f, 999.9f), depth(0.0f, 12000.0f), speed(0.0f, 277.0f);
+    for (int i = 0; i < 3000; ++i) {
+        hudmath::TargetData data;
+        data.className = classes[i % 3].first;
+        data.registration = classes[i % 3].second;
+        data.distance = distance(rng);
+        data.y = -depth(rng);
+        data.speed = speed(rng);
+        std::vector<hudmath::HudText> texts = hudmath::targetTexts(l, b, data);
+        for (const hudmath::HudText& text : hudmath::torpedoDistanceTexts(l, b, distance(rng))) {
+            texts.push_back(text);
+        }
+        std::vector<recti> areas;
+        for (const hudmath::HudText& text : texts) {
+            areas.push_back(area(text));
+        }
+        for (size_t k = 0; k < texts.size(); ++k) {
+            bool clear = inside(areas[k], panel);
+            for (const recti& other : blocked) {
+                clear = clear && !overlaps(areas[k], other);
+            }
+            for (size_t m = k + 1; m < texts.size(); ++m) {
+                clear = clear && !overlaps(areas[k], areas[m]);
+            }
+            ASSERT_TRUE(clear) << describe(texts[k], areas[k]) << " in text set " << i;
+        }
+    }
+}
+
+// The cockpit's frame, as the main camera sees it from the player's eye,
+// leaves the compass strip and its index mark clear at both layouts, though
+// it is drawn over them.
+TEST_P(HudOverlaps, CockpitFrameLeavesTheCompassClear) {
+    const Screen screen = GetParam();
+    GameLoopHarness harness;
+    harness.loadResources();
+    HudScene scene(sizeOf(screen));
+    scene.frame();  // the camera at the eye, its matrices brought up to date
+    const position2di c(int32_t(screen.width / 2), int32_t(screen.height / 2));
+    const hudmath::HudLayout& l = hudmath::layoutForWidth(int32_t(screen.width));
+    const hudmath::Sprite strip = hudmath::compassStrip(scene.hud().getHeading(), c, l);
+    const hudmath::Sprite index = hudmath::compassIndex(c, l);
+    recti compass = imageArea(strip.at, strip.source);
+    compass.addInternalPoint(index.at + index.source.getSize());
+    irr::scene::ICameraSceneNode* camera = globals.mainCamera->getNode();
+    irr::core::matrix4 viewProjection = camera->getProjectionMatrix();
+    viewProjection *= camera->getViewMatrix();
+    auto* cockpit = static_cast<irr::scene::IAnimatedMeshSceneNode*>(scene.player->getCockpitNode());
+    ASSERT_NE(cockpit, nullptr);
+    const irr::core::matrix4& place = cockpit->getAbsoluteTransformation();
+    irr::scene::IMesh* mesh = cockpit->getMesh()->getMesh(0);
+    int triangles = 0;
+    for (irr::u32 b = 0; b < mesh->getMeshBufferCount(); ++b) {
+        const irr::scene::IMeshBuffer* buffer = mesh->getMeshBuffer(b);
+        for (irr::u32 i = 0; i + 2 < buffer->getIndexCount(); i += 3) {
+            recti covered;
+            for (irr::u32 k = 0; k < 3; ++k) {
+                vector3df corner = buffer->getPosition(buffer->getIndices()[i + k]);
+                place.transformVect(corner);
+                const position2di at = hudmath::projectToScreen(viewProjection, corner, sizeOf(screen));
+                ASSERT_NE(at.X, hudmath::kNotOnScreen);
+                if (k == 0) {
+                    covered = recti(at, at);
+                } else {
+                    covered.addInternalPoint(at);
+                }
+            }
+            ++triangles;
+            EXPECT_FALSE(overlaps(covered, compass))
+                << "triangle " << i / 3 << " of buffer " << b << " covers (" << covered.UpperLeftCorner.X
+                << ", " << covered.UpperLeftCorner.Y << ")-(" << covered.LowerRightCorner.X << ", "
+                << covered.LowerRightCorner.Y << ")";
+        }
+    }
+    EXPECT_GT(triangles, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, HudOverlaps,
+                         testing::Values(Screen{"w800", 800, 600}, Screen{"w1024", 1024, 768}),
                          [](const testing::TestParamInfo<Screen>& info) {
                              return std::string(info.param.name);
                          });
@@ -426,13 +574,15 @@ TEST(HudEntities, LockedLauncherGivesTheLockBracketHullBarAndLead) {
     harness.loadResources();
     RecordingCanvas canvas;
     HudScene scene({800, 600}, &canvas);
-    ASSERT_TRUE(hudmath::launcherState(scene.player->getWeapons()).hasLauncher);
+    EXPECT_FALSE(Hud::launcherState({}).hasLauncher);
+    EXPECT_FALSE(Hud::launcherState({nullptr}).complete);
+    ASSERT_TRUE(Hud::launcherState(scene.player->getWeapons()).hasLauncher);
     Ship* target = scene.enemies[0];
     target->setTargeted(true);
     scene.player->setTarget(target);
     harness.clock().advance(100);
     scene.player->update(0.1f);
-    ASSERT_TRUE(hudmath::launcherState(scene.player->getWeapons()).locked);
+    ASSERT_TRUE(Hud::launcherState(scene.player->getWeapons()).locked);
     target->damage(500.0f);
     scene.frame();
     const position2di at = onScreen(target->getPosition());
@@ -441,4 +591,46 @@ TEST(HudEntities, LockedLauncherGivesTheLockBracketHullBarAndLead) {
               nullptr);
     const recti bar(498, 16, 500, 39);
     EXPECT_NE(find(canvas.calls, CanvasCall::Image, imageArea(at + position2di(27, -4), bar), &bar), nullptr);
+}
+
+// The game's frame draws the HUD's instruments and markers, then the
+// cockpit models over them, then the lower panel and the radars over the
+// cockpit: a marker low on the screen goes under the cockpit, the panel never
+// does. Each canvas call keeps whether the cockpit has been drawn yet (it is
+// hidden for the scene and shown as it is drawn).
+TEST(HudDrawOrder, CockpitOverTheMarkersAndUnderThePanel) {
+    GameLoopHarness harness;
+    harness.loadResources();
+    Game game;  // its frame's steps, with the cockpit's drawing on
+    harness.publish();
+    for (const bool cockpitOn : {true, false}) {
+        RecordingCanvas canvas;
+        HudScene scene({800, 600}, &canvas);
+        globals.drawCockpit = cockpitOn;
+        irr::scene::ISceneNode* cockpit = scene.player->getCockpitNode();
+        ASSERT_NE(cockpit, nullptr);
+        canvas.flagOf = [&] { return cockpit->isVisible(); };
+        globals.driver->beginScene(true, true, globals.clearColor);
+        game.frameScene();
+        game.frameHud();
+        globals.driver->endScene();
+
+        const hudmath::HudLayout& l = hudmath::layoutForWidth(800);
+        const recti bracket(385, 66, 417, 98);
+        const recti panel = hudmath::panelArea(l.panelFrame, {400, 600});
+        const auto first = [&](const std::function<bool(const CanvasCall&)>& is) {
+            return std::find_if(canvas.calls.begin(), canvas.calls.end(), is);
+        };
+        const auto markers = first([&](const CanvasCall& c) { return c.source == bracket; });
+        const auto lowerPanel =
+            first([&](const CanvasCall& c) { return c.kind == CanvasCall::Rectangle && c.area == panel; });
+        ASSERT_TRUE(markers != canvas.calls.end() && lowerPanel != canvas.calls.end()) << cockpitOn;
+        // Everything before the panel (the instruments, markers, gauges) is
+        // drawn before the cockpit, everything from it on after.
+        EXPECT_TRUE(
+            std::none_of(canvas.calls.begin(), lowerPanel, [](const CanvasCall& c) { return c.flag; }));
+        EXPECT_TRUE(std::all_of(lowerPanel, canvas.calls.end(),
+                                [&](const CanvasCall& c) { return c.flag == cockpitOn; }));
+        EXPECT_LT(markers - canvas.calls.begin(), lowerPanel - canvas.calls.begin());
+    }
 }

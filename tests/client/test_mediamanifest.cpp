@@ -7,12 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "FileDamage.h"
 #include "FileTestUtils.h"
 
 using testsupport::readFile;
@@ -155,3 +158,92 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"mesh/cockpit/cockpit.jpg", "a.jpg", HeaderCase::NoFrame, 0, 0, false},
         HeaderCase{"mesh/cockpit/cockpit.jpg", "a.jpg", HeaderCase::FirstByte, 0, 0, false},
         HeaderCase{"mesh/cockpit/cockpit.jpg", "a.wav", HeaderCase::CutEnd, 2000, 0, true}));
+
+namespace {
+
+// Every file of the generated media, the manifest first, met by every kind
+// of damage in a copy of the tree.
+struct DamagedFile {
+    std::string file;  // below the media root
+    testsupport::FileDamage damage;
+};
+
+void PrintTo(const DamagedFile& c, std::ostream* out) {
+    *out << c.file << " " << testsupport::damageName(c.damage);
+}
+
+std::vector<std::string> mediaFiles() {
+    std::vector<std::string> files{MEDIA_MANIFEST_FILE};
+    std::istringstream lines(readFile(std::string(TARNWELL_MEDIA_DIR) + "/" + MEDIA_MANIFEST_FILE));
+    for (std::string line; std::getline(lines, line);) {
+        files.push_back(line.substr(line.find(' ', 17) + 1));
+    }
+    return files;
+}
+
+std::vector<DamagedFile> everyDamagedFile() {
+    std::vector<DamagedFile> cases;
+    for (const std::string& file : mediaFiles()) {
+        for (const testsupport::FileDamage damage : testsupport::kEveryFileDamage) {
+            cases.push_back(DamagedFile{file, damage});
+        }
+    }
+    return cases;
+}
+
+class MediaFileDamage : public testing::TestWithParam<DamagedFile> {
+protected:
+    static void SetUpTestSuite() {
+        char pattern[] = "/tmp/tarnwell-damage-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder = pattern;
+        std::filesystem::copy(TARNWELL_MEDIA_DIR, folder + "/media", std::filesystem::copy_options::recursive);
+    }
+    static void TearDownTestSuite() { std::filesystem::remove_all(folder); }
+
+    static std::string folder;
+};
+
+std::string MediaFileDamage::folder;
+
+}  // namespace
+
+// The check opens nothing but a regular file and reads no more than the
+// listed size (the manifest no more than its own bound), so no damage stalls
+// or grows it: each fails its file at once, in a child that has seconds to
+// answer. A symbolic link to an intact copy passes. Damage to the manifest
+// fails the files it lists (its last line stands for them).
+TEST_P(MediaFileDamage, FailsAtOnceReadingNoMoreThanTheListedSize) {
+    const DamagedFile& c = GetParam();
+    const std::string root = folder + "/media";
+    const std::string path = root + "/" + c.file;
+    const bool ofManifest = c.file == MEDIA_MANIFEST_FILE;
+    const std::string probe = ofManifest ? root + "/" + mediaFiles().back() : path;
+    const std::string bytes = readFile(path);
+    const uint64_t probeBytes = readFile(probe).size();
+    MediaManifest manifest;
+    manifest.read(root);
+    testsupport::damageFile(path, bytes, c.damage);
+    const int result = testsupport::runBounded(10, [&] {
+        const uint64_t before = testsupport::bytesReadSoFar();
+        if (ofManifest) {
+            manifest.read(root);
+        }
+        const bool intact = manifest.fileIntact(probe);
+        const uint64_t read = testsupport::bytesReadSoFar() - before;
+        return (intact ? 1 : 0) | (read > (ofManifest ? bytes.size() : 0) + probeBytes + 4096 ? 2 : 0);
+    });
+    testsupport::restoreFile(path, bytes);
+    EXPECT_NE(result, -1) << "the check hung";
+    EXPECT_EQ(result & 1, c.damage == testsupport::FileDamage::Linked ? 1 : 0);
+    EXPECT_EQ(result & 2, 0) << "read more than the listed size";
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, MediaFileDamage, testing::ValuesIn(everyDamagedFile()),
+                         [](const testing::TestParamInfo<DamagedFile>& info) {
+                             std::string name = info.param.file + "_" + damageName(info.param.damage);
+                             for (char& c : name) {
+                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             }
+                             return name;
+                         });

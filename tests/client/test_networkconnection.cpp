@@ -1,9 +1,15 @@
 #include "client/networkconnection.h"
 
+#include "client/startup.h"
+#include "platform/messagebox.h"
 #include "platform/net/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <string>
@@ -139,6 +145,38 @@ TEST(NetworkConnection, UnreachableTargetsReportFailureOnTheFirstPoll) {
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unhandled packet (not a problem): 17\n")
             << (target[0] ? target[0] : "null") << " " << (target[1] ? target[1] : "null");
     }
+}
+
+namespace {
+
+// Standard output and error become pipes nobody reads any more, as under
+// `tarnwell 2>&1 | head` once head has gone; then the failed connection's
+// line and a message box are written there. Exits 0 when both writes failed
+// and the process lived on.
+[[noreturn]] void writeToGoneReaders() {
+    ignoreBrokenOutput();
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        int ends[2];
+        if (pipe(ends) != 0 || dup2(ends[1], fd) < 0) {
+            std::_Exit(2);
+        }
+        close(ends[0]);
+        close(ends[1]);
+    }
+    NetworkConnection connection("127.0.0.1", "0");
+    connection.poll();
+    connection.poll();
+    showMessageBox("Exception", "Critical error!");
+    std::_Exit(std::ferror(stdout) != 0 && std::ferror(stderr) != 0 ? 0 : 3);
+}
+
+}  // namespace
+
+TEST(NetworkConnection, LinesForAStandardOutputWhoseReaderHasGoneAreDropped) {
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(writeToGoneReaders(), testing::ExitedWithCode(0), "");
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 TEST(NetworkConnection, DeletingWhileTheServerNeverAnsweredIsPrompt) {

@@ -21,8 +21,10 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "FileDamage.h"
 #include "FileTestUtils.h"
 #include "GlCallLog.h"
 
@@ -149,21 +151,34 @@ TEST(OpenGl, ShadersCompileIntoFiveMaterialsAndStayOff) {
     globals.lightingCallback = nullptr;
 }
 
-TEST(OpenGl, MissingShaderFilesGiveNoMaterials) {
+// The programs are checked against the manifest like every other medium: a
+// missing one, or a folder (which had the engine ask for 2^63 bytes) or
+// /dev/zero in its place, ends the game with its message and makes no
+// material.
+TEST(OpenGl, DamagedShaderFilesEndTheGameWithTheirMessage) {
     REQUIRE_OPENGL();
-    MediaCopy media;
-    ASSERT_EQ(std::remove("media/shader/lights-vertex.hlsl"), 0);
-    ASSERT_EQ(std::remove("media/shader/lights-pixel.hlsl"), 0);
-    ScopedDevice device(irr::video::EDT_OPENGL);
-    ASSERT_NE(device.get(), nullptr);
-    Game game;
-    device.publish();
-    ASSERT_TRUE(game.initShaders());
-    EXPECT_EQ(globals.solidShaderMaterial, -1);
-    EXPECT_EQ(globals.detailShaderMaterial, -1);
-    EXPECT_EQ(globals.alphaShaderMaterial, -1);
-    EXPECT_FALSE(globals.shadersEnabled);
-    EXPECT_EQ(globals.lightingCallback, nullptr);
+    using testsupport::FileDamage;
+    const std::pair<const char*, FileDamage> kCases[] = {{"media/shader/lights-vertex.hlsl", FileDamage::Folder},
+                                                         {"media/shader/lights-pixel.hlsl", FileDamage::Missing},
+                                                         {"media/shader/lights-pixel.hlsl", FileDamage::DevZero}};
+    for (const auto& [path, damage] : kCases) {
+        SCOPED_TRACE(std::string(path) + " " + testsupport::damageName(damage));
+        MediaCopy media;
+        testsupport::damageFile(path, testsupport::readFile(path), damage);
+        ScopedDevice device(irr::video::EDT_OPENGL);
+        ASSERT_NE(device.get(), nullptr);
+        const irr::u32 renderersBefore = globals.driver->getMaterialRendererCount();
+        Game game;
+        device.publish();
+        try {
+            game.initShaders();
+            ADD_FAILURE() << "no exception";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.message, std::string("Can't load shader: '") + path + "'!");
+        }
+        EXPECT_EQ(globals.driver->getMaterialRendererCount(), renderersBefore);
+        EXPECT_EQ(globals.lightingCallback, nullptr);
+    }
 }
 
 // Published whole, or only the device as at start-up: the shaders are

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "FileDamage.h"
 #include "FileTestUtils.h"
 
 using testsupport::readFile;
@@ -108,11 +109,12 @@ namespace {
 struct BrokenFile {
     const char* file;
     const char* damage;                 // for the test's name
-    void (*apply)(std::string& bytes);  // null: the file is removed
+    void (*apply)(std::string& bytes);  // null: `replaced` takes the file's place
     const char* message;
     irr::s32 meshesBefore;  // loaded meshes that must stay (ids MESH_COCKPIT..)
     bool resealed = false;  // the manifest is rewritten over the damage: the header check alone must hold
     bool opengl = false;    // fonts load after the render targets, which need a real driver
+    testsupport::FileDamage replaced = testsupport::FileDamage::Missing;
 };
 
 class ResourceHandlerBrokenFile : public testing::TestWithParam<BrokenFile> {};
@@ -157,10 +159,11 @@ TEST_P(ResourceHandlerBrokenFile, ThrowsTheTabledMessageAndKeepsWhatWasLoaded) {
         REQUIRE_OPENGL();
     }
     MediaCopy media;
+    std::string bytes = readFile(broken.file);
+    ASSERT_FALSE(bytes.empty());
     if (broken.apply == nullptr) {
-        ASSERT_EQ(std::remove(broken.file), 0);
+        testsupport::damageFile(broken.file, bytes, broken.replaced);
     } else {
-        std::string bytes = readFile(broken.file);
         broken.apply(bytes);
         testsupport::writeFile(broken.file, bytes);
     }
@@ -224,6 +227,19 @@ const BrokenFile kBrokenFiles[] = {
      [](std::string& bytes) { editAfter(bytes, "Mesh ", "0.0000;", "inf;"); }, kScout, 3},
     {"media/mesh/torpedo/torp_hellshark.x", "CutToHeader", cutToHeader,
      "Can't load torpedo mesh: 'media/mesh/torpedo/torp_hellshark.x'!", 9},
+    // What must not be opened or read whole: it would stop the game or grow
+    // it without end.
+    {"media/manifest.txt", "Fifo", nullptr, kCockpit, 0, false, false, testsupport::FileDamage::Fifo},
+    {"media/manifest.txt", "DevZero", nullptr, kCockpit, 0, false, false, testsupport::FileDamage::DevZero},
+    {"media/mesh/mantis1/mantis_scout01.jpg", "DevZero", nullptr, kScout, 3, false, false,
+     testsupport::FileDamage::DevZero},
+    {"media/mesh/station1/station_01.x", "Folder", nullptr, kStation, 10, false, false,
+     testsupport::FileDamage::Folder},
+    {"media/graphics/gui/menubutton.jpg", "Fifo", nullptr, kButton, 15, false, false,
+     testsupport::FileDamage::Fifo},
+    {"media/graphics/hud/hud.png", "Grown", nullptr, kHud, 15, false, false, testsupport::FileDamage::Grown},
+    {"media/audio/sound/3d_collision.wav", "Fifo", nullptr, "Can't load sound: 'media/audio/sound/3d_collision.wav'!",
+     15, false, true, testsupport::FileDamage::Fifo},
 };
 
 std::string brokenFileName(const testing::TestParamInfo<BrokenFile>& info) {

@@ -257,21 +257,29 @@ TEST(ShipSound, OneEngineChannelPitchFollowingThrustAndSparseCollisionSounds) {
     ASSERT_EQ(atEnd.size(), 1u);
     EXPECT_EQ(atEnd[0].channel, last);
 
-    // Collisions: at most one sound per 500 ms, its pitch 10000 + a draw
-    // % 4000, at the ship.
+    // Collisions: a sound only once more than 500 ms have passed since the
+    // last one, its pitch 10000 + a draw % 4000, at the ship. Each row: the
+    // ms since the call before, and whether this call plays.
     ship.reset(shiptest::makeShip(kFleet[1]));
     mark = fsound::recording().size();
-    for (uint32_t gap : {0, 500, 1, 300, 201}) {  // plays at 0, 501, 1002
-        stage.harness.clock().advance(gap);
+    const struct {
+        uint32_t gap;
+        bool plays;
+    } calls[] = {{0, true}, {500, false}, {1, true}, {300, false}, {201, true}, {501, true}, {499, false}, {2, true}};
+    for (const auto& call : calls) {
+        const size_t before = Stage::since(mark, fsound::Op::PlaySound).size();
+        stage.harness.clock().advance(call.gap);
         ship->playCollisionSound();
+        EXPECT_EQ(Stage::since(mark, fsound::Op::PlaySound).size(), before + (call.plays ? 1 : 0))
+            << "after " << call.gap << " ms";
     }
     const auto hits = Stage::since(mark, fsound::Op::PlaySound);
     const auto pitches = Stage::since(mark, fsound::Op::SetFrequency);
     const auto places = Stage::since(mark, fsound::Op::SetAttributes);
-    ASSERT_EQ(hits.size(), 3u);
-    ASSERT_EQ(pitches.size(), 3u);
-    const int32_t draws[] = {7, 3000, 29};
-    for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(hits.size(), 5u);
+    ASSERT_EQ(pitches.size(), 5u);
+    const int32_t draws[] = {7, 3000, 29, 12345, 7};
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(hits[i].sample, Stage::sample("3d_collision.wav"));
         EXPECT_EQ(pitches[i].channel, hits[i].result);
         EXPECT_EQ(pitches[i].frequency, 10000 + draws[i] % 4000);

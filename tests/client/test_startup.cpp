@@ -12,7 +12,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -85,6 +87,121 @@ TEST(StartupIni, ModesDevicesAndDefaultsAsTheFileAsks) {
     EXPECT_EQ(testsupport::readFile(path),
               "[GeneralGraphics]\nDevice=DirectX9\nResolutionX=1024\nResolutionY=768\nWindowedMode=0\n"
               "[Server]\nIP=127.0.0.1\nPort=7988\n");
+    std::remove(path.c_str());
+    globals = GameGlobals{};
+}
+
+namespace {
+
+struct Setting {
+    std::string section;
+    std::string key;
+    std::string value;
+    bool operator==(const Setting& other) const {
+        return section == other.section && key == other.key && value == other.value;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Setting& s) {
+    return out << "[" << s.section << "] " << s.key << "=" << s.value;
+}
+
+// The file's key lines in order, each with its section.
+std::vector<Setting> settingsIn(const std::string& text) {
+    std::vector<Setting> settings;
+    std::string section;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        const size_t equals = line.find('=');
+        if (!line.empty() && line.front() == '[') {
+            section = line.substr(1, line.find(']') - 1);
+        } else if (equals != std::string::npos) {
+            settings.push_back({section, line.substr(0, equals), line.substr(equals + 1)});
+        }
+    }
+    return settings;
+}
+
+// Every setting the README lists, with its default as the file holds it
+// after the first start, in start-up's order.
+const std::vector<Setting> kDefaults = {
+    {"GeneralGraphics", "Device", "DirectX9"},
+    {"GeneralGraphics", "ResolutionX", "1024"},
+    {"GeneralGraphics", "ResolutionY", "768"},
+    {"GeneralGraphics", "WindowedMode", "0"},
+    {"GeneralGraphics", "FogColor", "0,8,16,255"},
+    {"GeneralGraphics", "FogIsLinear", "True"},
+    {"GeneralGraphics", "FogStart", "10.000000"},
+    {"GeneralGraphics", "FogEnd", "250.000000"},
+    {"GeneralGraphics", "FogDensity", "1.000000"},
+    {"GeneralGraphics", "ClsColor", "0,24,64,255"},  // the menu's, shown first
+    {"GeneralGraphics", "TerrainTextureScale1", "40.000000"},
+    {"GeneralGraphics", "TerrainTextureScale2", "80.000000"},
+    {"Server", "IP", "127.0.0.1"},
+    {"Server", "Port", "7988"},
+    {"Controls", "KeyMaxThrustForward", "A"},
+    {"Controls", "KeyMaxThrustBackward", "Y"},
+    {"Controls", "KeyIncreaseMainThrust", "PLUS"},
+    {"Controls", "KeyDecreaseMainThrust", "MINUS"},
+    {"Controls", "KeyResetMainThrust", "BACK"},
+    {"Controls", "KeyEngineSwitch", "GRAVE"},
+    {"Controls", "KeyRollLeft", "LEFT"},
+    {"Controls", "KeyRollRight", "RIGHT"},
+    {"Controls", "KeyPitchUp", "UP"},
+    {"Controls", "KeyPitchDown", "DOWN"},
+    {"Controls", "KeyYawLeft", "Q"},
+    {"Controls", "KeyYawRight", "E"},
+    {"Controls", "KeySteeringLeft", "S"},
+    {"Controls", "KeySteeringRight", "D"},
+    {"Controls", "KeySteeringUp", "R"},
+    {"Controls", "KeySteeringDown", "F"},
+    {"Controls", "KeySelectNextTarget", "T"},
+    {"Controls", "KeyFireMainWeapon", "SPACE"},
+    {"Controls", "KeyFireTorpedoWeapon", "TAB"},
+    {"Controls", "KeyLightSwitch", "L"},
+    {"Controls", "MouseInverted", "0"},
+};
+
+}  // namespace
+
+// Start-up writes every setting before the menu, not only those it reads
+// itself: a first run that never enters a game leaves them all. What the
+// user set stays, unusable text included; only an unusable colour goes.
+TEST(StartupIni, FirstStartWritesEverySettingAndKeepsTheUsersValues) {
+    char name[] = "/tmp/tarnwell-startup-XXXXXX";
+    close(mkstemp(name));
+    const std::string path = name;
+    std::vector<Setting> userSet = {{"GeneralGraphics", "FogStart", "abc"},
+                                    {"GeneralGraphics", "ClsColor", "1,2,3,4"},
+                                    {"Controls", "KeyFireMainWeapon", "F"},
+                                    {"Controls", "MouseInverted", "1"}};
+    for (const bool fresh : {true, false}) {
+        std::remove(path.c_str());
+        if (!fresh) {
+            testsupport::writeFile(path, "[GeneralGraphics]\nFogStart=abc\nClsColor=1,2,3,4\nFogColor=0,8,300,255\n"
+                                         "[Controls]\nKeyFireMainWeapon=F\nMouseInverted=1\n");
+        }
+        IniFile ini(path.c_str());
+        readStartupSettings(ini);
+        writeSettingDefaults(ini);
+        std::vector<Setting> written = settingsIn(testsupport::readFile(path));
+        ASSERT_EQ(written.size(), kDefaults.size()) << testsupport::readFile(path);
+        for (const Setting& expected : kDefaults) {
+            Setting wanted = expected;
+            for (const Setting& user : userSet) {
+                if (!fresh && user.section == wanted.section && user.key == wanted.key) {
+                    wanted = user;
+                }
+            }
+            EXPECT_NE(std::find(written.begin(), written.end(), wanted), written.end()) << wanted;
+        }
+        if (fresh) {
+            EXPECT_EQ(written, kDefaults);
+        }
+    }
     std::remove(path.c_str());
     globals = GameGlobals{};
 }

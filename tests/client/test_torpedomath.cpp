@@ -4,6 +4,7 @@
 #include "client/torpedomath.h"
 
 #include <gtest/gtest.h>
+#include <irrlicht.h>
 
 #include <cmath>
 #include <limits>

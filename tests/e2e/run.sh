@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # End to end: the real `tarnwell` of a build on a virtual display (Xvfb,
 # Mesa's software OpenGL), driven by xdotool like a player, in scratch
-# folders holding media/ and an ini file. Four runs:
+# folders holding media/ and an ini file. The runs:
 #   play      800 x 600: menu, Return (held until the game state is entered),
 #             about ten seconds of thrust, guns and a torpedo, Escape back to
 #             the menu, a click on "Exit Tarnwell"; against a loopback login
 #             server. Exit status 0, the state lines in order, the ini's
 #             defaults, the login lines, and pictures of menu and game.
 #   missing   without media/terrain/t33x33.jpg: the exception's text, non-zero.
-#   close     the window manager's close message: END, status 0.
+#   close     the window manager's close message: END, status 0, and every
+#             setting's default in the ini file though no game ran.
+#   pipe      standard output a pipe whose reader has gone (`tarnwell | head`
+#             once head is done): a game with the login's lines printed,
+#             back to the menu, "Exit Tarnwell"; END, status 0.
 #   opengl    Device=opengl at 1024 x 768: the menu and the game's HUD there.
 # It waits for log lines and pictures, never for a fixed time; the pauses
 # below are how long the player holds keys. The pictures stay in BUILD as
@@ -140,14 +144,39 @@ click() {  # X Y in window pixels
   xdotool mousemove --window "$WINDOW" "$1" "$2" click 1 || fail "cannot click at $1, $2"
 }
 
+# The settings start-up writes with their defaults on every first run,
+# beside the window's and the server's (the README's Settings).
+FIRST_RUN_SETTINGS=(FogColor=0,8,16,255 FogIsLinear=True FogStart=10.000000 FogEnd=250.000000
+  FogDensity=1.000000 ClsColor=0,24,64,255 TerrainTextureScale1=40.000000 TerrainTextureScale2=80.000000
+  KeyMaxThrustForward=A KeyMaxThrustBackward=Y KeyIncreaseMainThrust=PLUS KeyDecreaseMainThrust=MINUS
+  KeyResetMainThrust=BACK KeyEngineSwitch=GRAVE KeyRollLeft=LEFT KeyRollRight=RIGHT KeyPitchUp=UP
+  KeyPitchDown=DOWN KeyYawLeft=Q KeyYawRight=E KeySteeringLeft=S KeySteeringRight=D KeySteeringUp=R
+  KeySteeringDown=F KeySelectNextTarget=T KeyFireMainWeapon=SPACE KeyFireTorpedoWeapon=TAB KeyLightSwitch=L
+  MouseInverted=0)
+
+# ini_holds RUN DIR LINE...: DIR/tarnwell.ini has each line exactly.
+ini_holds() {
+  local run="$1" dir="$2" line
+  shift 2
+  for line in "$@"; do
+    grep -qxF -- "$line" "$dir/tarnwell.ini" || fail "$run: the ini file lacks $line"
+  done
+}
+
+# login_server RUN DIR: a loopback login server for the run, and an ini
+# file asking for an 800 x 600 window and that server.
+login_server() {
+  "$TOOL" login-server "$2/port.txt" 120 >"$2/server.txt" &
+  PIDS+=("$!")
+  wait_for 10 test -s "$2/port.txt" || fail "$1: no login server"
+  printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n[Server]\nIP=127.0.0.1\nPort=%s\n' \
+    "$(cat "$2/port.txt")" >"$2/tarnwell.ini"
+}
+
 # --- play ---------------------------------------------------------------
 echo "== e2e: play at 800 x 600"
 DIR="$(scratch play)"
-"$TOOL" login-server "$DIR/port.txt" 120 >"$DIR/server.txt" &
-PIDS+=("$!")
-wait_for 10 test -s "$DIR/port.txt" || fail "no login server"
-printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n[Server]\nIP=127.0.0.1\nPort=%s\n' \
-  "$(cat "$DIR/port.txt")" >"$DIR/tarnwell.ini"
+login_server play "$DIR"
 start "$DIR"
 focus_window
 wait_for 60 shows menu "${PICTURES}menu-800.png" || fail "no menu picture"
@@ -175,13 +204,8 @@ finish "$GAME_PID"
 [ "$(states "$DIR")" = "$(printf '%s\n' "${expected[@]}")" ] || fail "play: state lines $(states "$DIR" | tr '\n' '|')"
 [ "$(tail -n 1 "$DIR/Session.log" | sed 's/^[0-9.]* [0-9:]*: //')" = "Enter gamestate: END" ] ||
   fail "play: the last log line is not END"
-keys=(Device=DirectX9 ResolutionX=800 ResolutionY=600 WindowedMode=1 IP=127.0.0.1 Port=
-      ClsColor=0,24,64,255 TerrainTextureScale1=40.000000 TerrainTextureScale2=80.000000
-      FogColor=0,8,16,255 FogIsLinear=True FogStart=10.000000 FogEnd=250.000000 FogDensity=1.000000
-      MouseInverted=0)
-for key in "${keys[@]}"; do
-  grep -q "^$key" "$DIR/tarnwell.ini" || fail "play: the ini file lacks $key"
-done
+ini_holds play "$DIR" Device=DirectX9 ResolutionX=800 ResolutionY=600 WindowedMode=1 IP=127.0.0.1 \
+  "Port=$(cat "$DIR/port.txt")" "${FIRST_RUN_SETTINGS[@]}"
 for line in 'Unhandled packet (not a problem): 16' 'Incoming Login result: 1' 'Login successful!'; do
   grep -qF "$line" "$DIR/stdout.txt" || fail "play: stdout lacks '$line'"
 done
@@ -202,6 +226,40 @@ grep -qF "Can't load terrain: 'media/terrain/t33x33.jpg'!" "$DIR/stderr.txt" || 
 grep -qE "EXCEPTION in src/client/gamemenu: line [0-9]+ - Can't load terrain: 'media/terrain/t33x33.jpg'!" \
   "$DIR/Session.log" || fail "missing: no log line"
 
+# --- damaged media --------------------------------------------------------
+# Things that must never be opened or read whole in a medium's place: the
+# manifest as a FIFO (it would stop the game for ever) and a terrain texture
+# as a link to /dev/zero (it would grow the game without end) end the game
+# with their messages; the music as a FIFO is left out and the menu comes up.
+damaged_run() {  # NAME FILE KIND MESSAGE SOURCE
+  echo "== e2e: media/$2 as $3"
+  DIR="$(scratch "$1")"
+  rm -f "$DIR/media/$2"
+  if [ "$3" = fifo ]; then mkfifo "$DIR/media/$2"; else ln -s /dev/zero "$DIR/media/$2"; fi
+  printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n' >"$DIR/tarnwell.ini"
+  start "$DIR"
+  if [ -z "$4" ]; then
+    focus_window
+    wait_for 60 shows menu "${PICTURES}menu-$1.png" || fail "$1: no menu"
+    "$TOOL" close "$WINDOW" || fail "$1: cannot send the close message"
+  fi
+  finish "$GAME_PID"
+  if [ -z "$4" ]; then
+    [ "$STATUS" -eq 0 ] || fail "$1: exit status $STATUS"
+    return
+  fi
+  [ "$STATUS" -ne 0 ] || fail "$1: exit status 0"
+  grep -qF "Exception: Critical error!" "$DIR/stderr.txt" || fail "$1: no message box"
+  grep -qF "$4" "$DIR/stderr.txt" || fail "$1: no message"
+  grep -qF "EXCEPTION in $5: line " "$DIR/Session.log" || fail "$1: no log line"
+  grep -qF "$4" "$DIR/Session.log" || fail "$1: no message in the log"
+}
+damaged_run manifest-fifo manifest.txt fifo \
+  "Can't load cockpit mesh: 'media/mesh/cockpit/cockpit_spielerschiff01.X'!" src/client/resourcehandler
+damaged_run rock-zero terrain/rockground.jpg zero \
+  "Can't load terrain texture: 'media/terrain/rockground.jpg'!" src/client/gamemedia
+damaged_run music-fifo audio/music/intro.ogg fifo "" ""
+
 # --- close ----------------------------------------------------------------
 echo "== e2e: the window manager's close message"
 DIR="$(scratch close)"
@@ -214,6 +272,43 @@ finish "$GAME_PID"
 [ "$STATUS" -eq 0 ] || fail "close: exit status $STATUS"
 [ "$(states "$DIR" | tail -n 2 | tr '\n' '|')" = "The window was closed|Enter gamestate: END|" ] ||
   fail "close: state lines $(states "$DIR" | tr '\n' '|')"
+# A first run that never entered a game has written every setting too.
+ini_holds close "$DIR" Device=DirectX9 IP=127.0.0.1 Port=7988 "${FIRST_RUN_SETTINGS[@]}"
+
+# --- pipe -----------------------------------------------------------------
+echo "== e2e: standard output a pipe nobody reads"
+DIR="$(scratch pipe)"
+login_server pipe "$DIR"
+# The pipe's only reader has ended before the game starts: every write to
+# it fails, the first one at once.
+exec {GONE}> >(true)
+wait "$!" || true
+( trap '' PIPE; echo probe >&"$GONE" ) 2>/dev/null && fail "pipe: the pipe still has a reader"
+(cd "$DIR" && exec "$GAME" >&"$GONE" 2>"$DIR/stderr.txt") &
+GAME_PID=$!
+PIDS+=("$GAME_PID")
+exec {GONE}>&-
+focus_window
+wait_for 60 shows menu "${PICTURES}menu-pipe.png" || fail "pipe: no menu"
+key_held Return log_has_more "$DIR" 'Enter gamestate: GAME RUN' 0
+wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "pipe: the game did not start"
+# The login goes out only after the game printed the acceptance's line; the
+# answer's lines follow within a frame or two.
+logged_in_or_ended() {
+  grep -qF "login received" "$DIR/server.txt" || not_running "$GAME_PID"
+}
+wait_for 30 logged_in_or_ended || fail "pipe: no login"
+if running "$GAME_PID" && wait_for 30 shows game "${PICTURES}game-pipe.png"; then
+  menus="$(log_count "$DIR" 'Enter gamestate: MENU')"
+  key_held Escape log_has_more "$DIR" 'Enter gamestate: MENU' "$menus"
+  wait_for 60 shows menu "${PICTURES}menu-pipe-again.png" || fail "pipe: the menu did not come back"
+  click 400 428
+else
+  fail "pipe: the game ended or showed no game picture"
+fi
+finish "$GAME_PID"
+[ "$STATUS" -eq 0 ] || fail "pipe: exit status $STATUS"
+[ "$(states "$DIR" | tail -n 1)" = "Enter gamestate: END" ] || fail "pipe: state lines $(states "$DIR" | tr '\n' '|')"
 
 # --- opengl ---------------------------------------------------------------
 echo "== e2e: Device=opengl at 1024 x 768"

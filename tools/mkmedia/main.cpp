@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,10 +28,29 @@ void removeTree(const std::string& path) {
     fs::remove_all(path, ignored);
 }
 
+// Whether removing the tree at `path` can succeed: every folder in it must
+// let this process list it, enter it and unlink what it holds. Entries that
+// vanish meanwhile (another run's tree going) are no obstacle.
+bool removable(const std::string& path) {
+    if (faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0) {
+        return errno == ENOENT;
+    }
+    std::error_code error;
+    for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+        std::error_code gone;
+        if (it->symlink_status(gone).type() == fs::file_type::directory && !removable(it->path().string())) {
+            return false;
+        }
+    }
+    return !error || error == std::errc::no_such_file_or_directory;
+}
+
 // A target that holds a tree is exchanged with the new one in one step; the
 // old one is then removed. Another run's tree that lands in between is
 // replaced in turn, so the last run to finish wins, and every run's tree is
-// whole.
+// whole. An old tree that could not be removed would stay behind under the
+// temporary name, so it is refused before the exchange: the run fails and
+// the target keeps the old tree.
 void replaceTree(const std::string& temp, const std::string& target) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (std::rename(temp.c_str(), target.c_str()) == 0) {
@@ -39,8 +59,17 @@ void replaceTree(const std::string& temp, const std::string& target) {
         if (errno != EEXIST && errno != ENOTEMPTY && errno != ENOTDIR) {
             break;
         }
+        struct stat old {};
+        if (lstat(target.c_str(), &old) == 0 && S_ISDIR(old.st_mode) && !removable(target)) {
+            throw std::runtime_error("cannot remove the old tree '" + target + "'");
+        }
         if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
-            removeTree(temp);
+            std::error_code error;
+            fs::remove_all(temp, error);
+            if (error) {
+                throw std::runtime_error("the new tree is in place, but the old one stays in '" + temp +
+                                         "': " + error.message());
+            }
             return;
         }
         if (errno != ENOENT) {  // ENOENT: another run moved the target away meanwhile

@@ -365,7 +365,10 @@ MeshModel debris(uint64_t seed, const Vec3& radii) {
 }
 
 // Cockpit frame around the eye at the origin, everything beyond the near
-// plane (1.0): window pillars, the top beam and the instrument panel.
+// plane (1.0): window pillars, the top beam with a short rib and the
+// instrument panel. The rib ends at z 2.05, short of hanging over the HUD's
+// compass, which at 800 x 600 stands only 108 pixels from the top (the
+// cockpit is drawn over the HUD).
 MeshModel cockpit() {
     MeshModel m;
     const double uv = 0.5;
@@ -375,7 +378,7 @@ MeshModel cockpit() {
         m.add(box({side * 1.3, 0.0, 1.6}, {0.1, 1.15, 0.12}), uv);
     }
     m.add(box({0.0, 1.1, 1.6}, {1.4, 0.08, 0.12}), uv);
-    m.add(box({0.0, 1.03, 2.1}, {0.05, 0.05, 0.4}), uv);
+    m.add(box({0.0, 1.03, 1.875}, {0.05, 0.05, 0.175}), uv);
     return m;
 }
 

@@ -1,5 +1,7 @@
 #include "client/engine/CGrassPatchSceneNode.h"
 
+#include "platform/regularfile.h"
+
 #include <cstdio>
 
 namespace tarnwell {
@@ -99,7 +101,8 @@ void CGrassPatchSceneNode::start(bool generateAndSave) {
 }
 
 bool CGrassPatchSceneNode::load() {
-    std::FILE* file = std::fopen(fileName, "rb");
+    // Only a regular file: a FIFO in its place would stop the game for ever.
+    std::FILE* file = fopenRegularFile(fileName);
     if (file == nullptr) {
         return false;
     }

@@ -58,8 +58,9 @@ public:
                          ITideGenerator* tide);
     ~CGrassPatchSceneNode() override;
 
-    // Reads the grass file: false when it cannot be opened or holds not even
-    // a count (the blades stay as they were); otherwise the blades are the
+    // Reads the grass file: false when it is not a regular file (a FIFO or a
+    // folder is never opened), cannot be opened or holds not even a count
+    // (the blades stay as they were); otherwise the blades are the
     // file's whole, finite records and the box is theirs.
     bool load();
     // Writes the grass file; on failure prints "Couldnt save grass: <file>"

@@ -3,7 +3,12 @@
 // the sound layer: one NaN there spreads through everything it touches.
 #pragma once
 
-#include <irrlicht.h>
+#include <aabbox3d.h>
+#include <dimension2d.h>
+#include <irrTypes.h>
+#include <matrix4.h>
+#include <vector2d.h>
+#include <vector3d.h>
 
 #include <cmath>
 

@@ -3,7 +3,10 @@
 // sway in phase.
 #pragma once
 
-#include <irrlicht.h>
+#include <IReferenceCounted.h>
+#include <irrTypes.h>
+#include <vector2d.h>
+#include <vector3d.h>
 
 namespace tarnwell {
 namespace scene {

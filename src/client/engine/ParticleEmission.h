@@ -6,7 +6,10 @@
 
 #include "client/engine/SParticle.h"
 
-#include <irrlicht.h>
+#include <SColor.h>
+#include <aabbox3d.h>
+#include <irrTypes.h>
+#include <vector3d.h>
 
 namespace tarnwell {
 namespace scene {

@@ -3,7 +3,8 @@
 
 #include "client/engine/Finite.h"
 
-#include <irrlicht.h>
+#include <SColor.h>
+#include <irrTypes.h>
 
 #include <cmath>
 

@@ -2,7 +2,9 @@
 // node moves and draws it: thirteen four-byte words, no padding.
 #pragma once
 
-#include <irrlicht.h>
+#include <SColor.h>
+#include <irrTypes.h>
+#include <vector3d.h>
 
 namespace tarnwell {
 namespace scene {

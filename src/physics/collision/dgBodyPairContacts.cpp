@@ -51,9 +51,13 @@ void registerVehicles(dgWorld* world, dgBody* a, dgBody* b) {
 
 // True when the pair must not collide because of the joints between them.
 bool excludedByJoints(dgWorld* world, dgBody* a, dgBody* b, bool aStatic) {
+    dgBody* from = aStatic ? b : a;
+    if (!from->m_tieCount) {
+        // Contacts alone exclude nothing.
+        return false;
+    }
     if ((a->m_flags | b->m_flags) & dgBodyFlagDirectLink) {
         // Only joints linking the two directly, each by its own switch.
-        dgBody* from = aStatic ? b : a;
         dgBody* to = aStatic ? a : b;
         for (dgJointLink* link = dgWorldFindJointLink(from, to); link; link = dgWorldFindBodyLink(link, to)) {
             const dgConstraint* joint = link->m_joint;
@@ -64,7 +68,6 @@ bool excludedByJoints(dgWorld* world, dgBody* a, dgBody* b, bool aStatic) {
         return false;
     }
     // The whole group jointed to the moving body keeps clear of itself.
-    dgBody* from = aStatic ? b : a;
     dgBody* other = aStatic ? a : b;
     dgBody* localJointed[dgWorld::kMinWorkspaceBodies];
     dgBody** jointed = world->m_solverWorkspace ? static_cast<dgBody**>(world->m_solverWorkspace) : localJointed;

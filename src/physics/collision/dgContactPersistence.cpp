@@ -162,17 +162,39 @@ dgContact* newPairContact(dgWorld* world, dgBody* body0, dgBody* body1) {
     return joint;
 }
 
+// The pair's contact joint, null when it has none. A pair has at most one,
+// linked into both bodies' rings; the ground's ring holds a link for every
+// body touching it, so both rings are walked side by side and the search ends
+// with the shorter.
+dgContact* pairContact(const dgBody* a, const dgBody* b) {
+    const dgJointLink* const headA = a->m_jointRing;
+    const dgJointLink* const headB = b->m_jointRing;
+    if (!headA || !headB) {
+        return nullptr;
+    }
+    auto contactWith = [](const dgJointLink* link, const dgBody* other) {
+        return (link->getOtherBody() == other) && (link->m_joint->m_typeId == dgJointTypeContact);
+    };
+    const dgJointLink* linkA = headA;
+    const dgJointLink* linkB = headB;
+    do {
+        if (contactWith(linkA, b)) {
+            return static_cast<dgContact*>(linkA->m_joint);
+        }
+        if (contactWith(linkB, a)) {
+            return static_cast<dgContact*>(linkB->m_joint);
+        }
+        linkA = linkA->m_next;
+        linkB = linkB->m_next;
+    } while ((linkA != headA) && (linkB != headB));
+    return nullptr;
+}
+
 }  // namespace
 
 int32_t dgWorldReuseContacts(dgBody* a, dgBody* b, dgContact** outJoint) {
     DG_ASSERT(a && b && outJoint);
-    dgContact* joint = nullptr;
-    for (dgJointLink* link = dgWorldFindJointLink(a, b); link; link = dgWorldFindBodyLink(link, b)) {
-        if (link->m_joint->m_typeId == dgJointTypeContact) {
-            joint = static_cast<dgContact*>(link->m_joint);
-            break;
-        }
-    }
+    dgContact* const joint = pairContact(a, b);
     *outJoint = joint;
 
     const bool vehicleA = wakeVehicle(a);

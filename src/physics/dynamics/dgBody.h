@@ -158,6 +158,10 @@ public:
     dgCollision* m_lentSwap;
     // First link of the circular ring of joints attached to the body.
     dgJointLink* m_jointRing;
+    // Links of the ring whose joint is not a contact: while 0 the body is
+    // tied to nothing, and the pair pass need not walk its contacts to learn
+    // so.
+    int32_t m_tieCount;
     // Broad-phase cell that holds the body; null while the body is unfiled.
     dgBroadPhaseCell* m_broadPhaseCell;
     // The body's entries in the cell's three axis lists and its node in the

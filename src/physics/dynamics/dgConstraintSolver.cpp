@@ -15,8 +15,15 @@ namespace {
 
 enum ArrayCapacity { kPerSlot, kPerRow, kPerJoint };
 
+// Every array starts on a cache line: a row's 64-byte Jacobian then takes one
+// line instead of two, and the products and sweeps read half the lines.
+constexpr size_t kArrayAlignment = 64;
+// dgMalloc's blocks are aligned to 16 bytes: this much more gives room to
+// start the arrays on a line.
+constexpr size_t kAlignmentSlack = kArrayAlignment - 16;
+
 size_t alignUp(size_t bytes) {
-    return (bytes + 15) & ~size_t(15);
+    return (bytes + kArrayAlignment - 1) & ~(kArrayAlignment - 1);
 }
 
 // Visits every array of the block, as a pointer to its member, in layout
@@ -39,7 +46,27 @@ void forEachArray(F&& f) {
     f(&dgConstraintSolver::m_product, kPerRow);
     f(&dgConstraintSolver::m_permutation, kPerRow);
     f(&dgConstraintSolver::m_inversePermutation, kPerRow);
+    f(&dgConstraintSolver::m_moves, kPerRow);
     f(&dgConstraintSolver::m_joints, kPerJoint);
+}
+
+// Visits every per-row array whose entries move with their rows (all but
+// the inverse permutation and the exchange scratch).
+template <class F>
+void forEachRowArray(dgConstraintSolver* s, F&& f) {
+    f(s->m_bodyPairs);
+    f(s->m_jacobians);
+    f(s->m_weightedJacobians);
+    f(s->m_bounds);
+    f(s->m_invDiagonal);
+    f(s->m_regulariser);
+    f(s->m_rightHandSide);
+    f(s->m_frictionThreshold);
+    f(s->m_force);
+    f(s->m_residual);
+    f(s->m_direction);
+    f(s->m_product);
+    f(s->m_permutation);
 }
 
 // Element type of the array a member points to.
@@ -55,9 +82,9 @@ size_t capacityOf(ArrayCapacity kind, int32_t slots, int32_t rows, int32_t joint
 }
 
 // Bytes of the array block for the given capacities; each array starts on a
-// 16-byte boundary.
+// cache line.
 size_t arrayBlockBytes(int32_t slots, int32_t rows, int32_t joints) {
-    size_t bytes = 0;
+    size_t bytes = kAlignmentSlack;
     forEachArray([&](auto member, ArrayCapacity kind) {
         using T = typename ArrayElement<decltype(member)>::type;
         bytes += alignUp(capacityOf(kind, slots, rows, joints) * sizeof(T));
@@ -74,10 +101,13 @@ bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t join
         return false;
     }
     std::memset(block, 0, bytes);
+    const size_t lead = (kArrayAlignment - (reinterpret_cast<uintptr_t>(block) & (kArrayAlignment - 1))) &
+                        (kArrayAlignment - 1);
+    DG_ASSERT(lead <= kAlignmentSlack);
     const int32_t oldSlots = s->m_slotCapacity;
     const int32_t oldRows = s->m_rowCapacity;
     const int32_t oldJoints = s->m_jointCapacity;
-    size_t offset = 0;
+    size_t offset = lead;
     forEachArray([&](auto member, ArrayCapacity kind) {
         using T = typename ArrayElement<decltype(member)>::type;
         T*& array = s->*member;
@@ -90,7 +120,7 @@ bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t join
         array = moved;
         offset += alignUp(capacityOf(kind, slots, rows, joints) * sizeof(T));
     });
-    DG_ASSERT(offset == bytes);
+    DG_ASSERT(offset + kAlignmentSlack - lead == bytes);
     dgFree(s->m_block);
     s->m_block = block;
     s->m_blockBytes = bytes;
@@ -297,21 +327,37 @@ void dgSolverRows<K>::dgSolverSwapRows(dgConstraintSolver* solver, int32_t i, in
     if (i == j) {
         return;
     }
-    std::swap(solver->m_bodyPairs[i], solver->m_bodyPairs[j]);
-    std::swap(solver->m_jacobians[i], solver->m_jacobians[j]);
-    std::swap(solver->m_weightedJacobians[i], solver->m_weightedJacobians[j]);
-    std::swap(solver->m_bounds[i], solver->m_bounds[j]);
-    std::swap(solver->m_invDiagonal[i], solver->m_invDiagonal[j]);
-    std::swap(solver->m_regulariser[i], solver->m_regulariser[j]);
-    std::swap(solver->m_rightHandSide[i], solver->m_rightHandSide[j]);
-    std::swap(solver->m_frictionThreshold[i], solver->m_frictionThreshold[j]);
-    std::swap(solver->m_force[i], solver->m_force[j]);
-    std::swap(solver->m_residual[i], solver->m_residual[j]);
-    std::swap(solver->m_direction[i], solver->m_direction[j]);
-    std::swap(solver->m_product[i], solver->m_product[j]);
-    std::swap(solver->m_permutation[i], solver->m_permutation[j]);
+    forEachRowArray(solver, [i, j](auto* rows) { std::swap(rows[i], rows[j]); });
     solver->m_inversePermutation[solver->m_permutation[i]] = i;
     solver->m_inversePermutation[solver->m_permutation[j]] = j;
+}
+
+namespace {
+
+template <class T>
+void swapInTurn(T* rows, const int32_t* moves, int32_t count, int32_t partner, int32_t step) {
+    for (int32_t k = 0; k < count; k++, partner += step) {
+        std::swap(rows[moves[k]], rows[partner]);
+    }
+}
+
+}  // namespace
+
+template <class K>
+void dgSolverRows<K>::dgSolverSwapRowsInTurn(dgConstraintSolver* solver, const int32_t* moves, int32_t count,
+                                             int32_t partner, int32_t step) {
+    DG_ASSERT((count >= 0) && (partner >= 0) && (partner + (count - 1) * step >= 0) &&
+              (partner + (count - 1) * step < solver->m_rowCapacity));
+    if (count <= 0) {
+        return;
+    }
+    forEachRowArray(solver, [=](auto* rows) { swapInTurn(rows, moves, count, partner, step); });
+    // Only the rows moved have new places.
+    const int32_t* const permutation = solver->m_permutation;
+    for (int32_t k = 0; k < count; k++, partner += step) {
+        solver->m_inversePermutation[permutation[moves[k]]] = moves[k];
+        solver->m_inversePermutation[permutation[partner]] = partner;
+    }
 }
 
 template <class K>
@@ -464,28 +510,36 @@ void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
     }
 
     // First group: ordinary rows, then one-sided and bounded rows; friction
-    // rows stay behind.
+    // rows stay behind. Each pass exchanges rows i and group in turn, both
+    // rising, and looks at a row only before anything moves it: the
+    // exchanges are noted and carried out after the pass.
+    int32_t* const moves = solver->m_moves;
     int32_t group = 0;
+    int32_t moved = 0;
     for (int32_t i = 0; i < n; i++) {
         const int32_t kind = bounds[i].normalIndex;
         DG_ASSERT(kind >= dgRowBounded);
         if ((kind == dgRowOrdinary) || (kind < dgRowBounded)) {
-            dgSolverSwapRows(solver, i, group);
+            moves[moved++] = i;
             group++;
         }
     }
+    dgSolverSwapRowsInTurn(solver, moves, moved, 0, 1);
+    const int32_t oneSided = group;
+    moved = 0;
     for (int32_t i = group; i < n; i++) {
         const int32_t kind = bounds[i].normalIndex;
         if (kind == dgRowOneSided) {
             force[i] = std::max(force[i], 0.0f);
-            dgSolverSwapRows(solver, i, group);
+            moves[moved++] = i;
             group++;
         } else if (kind == dgRowBounded) {
             force[i] = std::min(std::max(force[i], bounds[i].lower), bounds[i].upper);
-            dgSolverSwapRows(solver, i, group);
+            moves[moved++] = i;
             group++;
         }
     }
+    dgSolverSwapRowsInTurn(solver, moves, moved, oneSided, 1);
 
     const bool staged = (solver->m_solverOption == 0);
     bool firstSolved = false;
@@ -511,25 +565,33 @@ void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
 
     // Friction rows: limits from the normal forces. A dropped row takes the
     // last row's place: look at that one next. Only friction rows move here,
-    // so the normal rows' places stay as they are.
-    for (int32_t i = group; i < n;) {
-        const int32_t normal = bounds[i].normalIndex;
+    // so the normal rows' places stay as they are. The exchanges are noted
+    // and carried out after the pass: until then the row at i lies at `at`,
+    // i itself or the last row's place that the row came from (nothing has
+    // touched either yet), and every other row where the places say.
+    const int32_t frictionEnd = n;
+    moved = 0;
+    for (int32_t i = group, at = group; i < n;) {
+        const int32_t normal = bounds[at].normalIndex;
         DG_ASSERT((normal >= 0) && (normal < total));
         const int32_t place = ((normal >= 0) && (normal < total)) ? solver->m_inversePermutation[normal] : total;
         const float normalForce = (place < total) ? std::max(force[place], 0.0f) : 0.0f;
-        const float lower = normalForce * bounds[i].lower;
-        const float upper = normalForce * bounds[i].upper;
-        if (std::min(upper, -lower) <= solver->m_frictionThreshold[i]) {
+        const float lower = normalForce * bounds[at].lower;
+        const float upper = normalForce * bounds[at].upper;
+        if (std::min(upper, -lower) <= solver->m_frictionThreshold[at]) {
             n--;
-            dgSolverSwapRows(solver, i, n);
+            moves[moved++] = i;
+            at = n;
         } else {
-            bounds[i].lower = lower;
-            bounds[i].upper = upper;
-            solver->m_frictionThreshold[i] = normalForce;
-            force[i] = std::min(std::max(force[i], lower), upper);
+            bounds[at].lower = lower;
+            bounds[at].upper = upper;
+            solver->m_frictionThreshold[at] = normalForce;
+            force[at] = std::min(std::max(force[at], lower), upper);
             i++;
+            at = i;
         }
     }
+    dgSolverSwapRowsInTurn(solver, moves, moved, frictionEnd - 1, -1);
     const int32_t applied = n;
 
     if (!solver->m_overBudget) {

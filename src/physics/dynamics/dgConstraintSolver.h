@@ -24,7 +24,8 @@
 //
 // The world owns one workspace. The fixed part (static body, row block,
 // settings) is the record itself; the per-slot and per-row arrays are pointers
-// into one dgMalloc block sized by the capacities held in the record. An
+// into one dgMalloc block sized by the capacities held in the record, each
+// array starting on a 64-byte cache line. An
 // island that needs more grows the block (capacities double until they fit
 // and stay that large); when growing fails the caller leaves out of the step
 // what does not fit, so nothing is ever written past the arrays.
@@ -111,6 +112,8 @@ struct dgConstraintSolver {
     // m_inversePermutation is its inverse.
     int32_t* m_permutation;
     int32_t* m_inversePermutation;
+    // Scratch of the solve's set-up: the rows its exchanges move, in turn.
+    int32_t* m_moves;
 
     // The island's joints in solve order.
     dgConstraint** m_joints;
@@ -209,6 +212,12 @@ struct dgSolverRows {
     // Exchanges rows i and j in every per-row array and keeps both
     // permutations exact.
     static void dgSolverSwapRows(dgConstraintSolver* solver, int32_t i, int32_t j);
+    // Exchanges row moves[k] with row partner + k step for k = 0 .. count-1 in
+    // turn, one per-row array at a time, and keeps both permutations exact:
+    // the rows of dgSolverSwapRows called in that order, without its reads
+    // and writes scattered over every array at once.
+    static void dgSolverSwapRowsInTurn(dgConstraintSolver* solver, const int32_t* moves, int32_t count,
+                                       int32_t partner, int32_t step);
     // Pass limit of the conjugate gradient for n free rows.
     static int32_t dgSolverIterationCount(const dgConstraintSolver* solver, int32_t rowCount);
     // Projected Gauss-Seidel sweeps over rows [0, n) from their current

@@ -1,7 +1,7 @@
 // Rows of the corkscrew: the slider's first four (body0's pivot held on
-// body1's axis, at the pivots and 16 units out along the pins), without the
-// one that stops the turn about the pin. The user rows push body0 along the
-// pin and turn it about the pin against body1.
+// body1's axis, and the angular rows that keep the pins parallel), without
+// the one that stops the turn about the pin. The user rows push body0 along
+// the pin and turn it about the pin against body1.
 #include "dgCorkscrewJoint.h"
 
 #include "dgAssert.h"
@@ -37,13 +37,10 @@ int32_t dgCorkscrewJoint::submitRows(dgJointRowBlock& block) {
     const dgSliderAxisPoints points(dgSliderGetAxisPoints(g0, g1));
     m_position = points.position;
     dgPointKinematics axis;
-    dgPointKinematics fars;
     dgJointPointKinematics(this, g0.position, points.facing, m_stiffness, axis);
-    dgJointPointKinematics(this, points.far0, points.far1, m_stiffness, fars);
     dgJointAddLinearRow(this, 0, block, g0.up, axis, &m_rowForces[0]);
     dgJointAddLinearRow(this, 1, block, g0.right, axis, &m_rowForces[1]);
-    dgJointAddLinearRow(this, 2, block, g0.up, fars, &m_rowForces[2]);
-    dgJointAddLinearRow(this, 3, block, g0.right, fars, &m_rowForces[3]);
+    dgJointAddPinRows(this, 2, block, g0, g1, m_stiffness, &m_rowForces[2]);
     if (!m_userCallback) {
         return 4;
     }
@@ -93,7 +90,7 @@ float dgCorkscrewJoint::calculateStopAccel(float position, const dgJointUserDesc
 dgVector dgCorkscrewJoint::getJointForce() const {
     const dgMatrix g0(m_localMatrix0.multiply(m_body0->m_matrix));
     const float* f = m_rowForces;
-    return g0.up.scale(f[0] + f[2]) + g0.right.scale(f[1] + f[3]);
+    return g0.up.scale(f[0]) + g0.right.scale(f[1]);
 }
 
 dgCorkscrewJoint* dgWorldCreateCorkscrew(dgWorld* world, const dgVector& pivot, const dgVector& pin,

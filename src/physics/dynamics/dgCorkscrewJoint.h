@@ -35,7 +35,8 @@ public:
     // the same gain on both sides).
     float calculateStopAlpha(float angle, const dgJointUserDescriptor& desc) const;
     float calculateStopAccel(float position, const dgJointUserDescriptor& desc) const;
-    // The force of the four positional rows in the last solve, world space.
+    // The force of the two axis rows in the last solve, world space (the pin
+    // rows are angular and carry none).
     dgVector getJointForce() const;
 
     // ---- fields, in record order (after dgBilateralJoint's) ----

@@ -1,9 +1,15 @@
 // Rows of the hinge, with G0 and G1 the joint frames of body0 and body1 in
 // world space (row 0 the pin, row 3 the pivot): rows 0-2 hold the pivots
-// together along G0's three axes; rows 3 and 4 hold two points 16 units out
-// along each body's pin together across G0's pin, which keeps the pins
-// parallel with a lever long enough for the linear rows to act as angular
-// ones. The user row turns body0 about the pin against body1.
+// together along G0's three axes; rows 3 and 4 are angular rows about G0's
+// cross axes that keep the pins parallel. The user row turns body0 about
+// the pin against body1.
+//
+// Linear rows holding two points 16 units out along the pins together would
+// keep them parallel too, but such a row is a pivot row with a 16-unit
+// lever: under a heavy load the solve hands it a share of the pivot's force,
+// and the torque that share brings along turns the joint off its pins (a
+// chain of light links above a heavy one tears). The angular rows carry no
+// force, only the torque that holds the pins.
 #include "dgHingeJoint.h"
 
 #include "dgAssert.h"
@@ -14,8 +20,6 @@
 
 namespace {
 
-// How far out along the pins the second pair of points lies.
-constexpr float kPinLever = 16.0f;
 // The hinge's stop spring is this much stiffer below its limit than above.
 constexpr float kLowerStopFactor = 16.0f;
 
@@ -43,17 +47,12 @@ int32_t dgHingeJoint::submitRows(dgJointRowBlock& block) {
     dgMatrix g0;
     dgMatrix g1;
     m_angle = -calculateGlobalMatrices(g0, g1).x;
-    const dgVector far0(g0.position + g0.front.scale(kPinLever));
-    const dgVector far1(g1.position + g1.front.scale(kPinLever));
     dgPointKinematics pivots;
-    dgPointKinematics fars;
     dgJointPointKinematics(this, g0.position, g1.position, m_stiffness, pivots);
-    dgJointPointKinematics(this, far0, far1, m_stiffness, fars);
     dgJointAddLinearRow(this, 0, block, g0.front, pivots, &m_rowForces[0]);
     dgJointAddLinearRow(this, 1, block, g0.up, pivots, &m_rowForces[1]);
     dgJointAddLinearRow(this, 2, block, g0.right, pivots, &m_rowForces[2]);
-    dgJointAddLinearRow(this, 3, block, g0.up, fars, &m_rowForces[3]);
-    dgJointAddLinearRow(this, 4, block, g0.right, fars, &m_rowForces[4]);
+    dgJointAddPinRows(this, 3, block, g0, g1, m_stiffness, &m_rowForces[3]);
     if (!m_userCallback) {
         return 5;
     }
@@ -76,7 +75,7 @@ float dgHingeJoint::calculateStopAlpha(float angle, const dgJointUserDescriptor&
 dgVector dgHingeJoint::getJointForce() const {
     const dgMatrix g0(m_localMatrix0.multiply(m_body0->m_matrix));
     const float* f = m_rowForces;
-    return g0.front.scale(f[0]) + g0.up.scale(f[1] + f[3]) + g0.right.scale(f[2] + f[4]);
+    return g0.front.scale(f[0]) + g0.up.scale(f[1]) + g0.right.scale(f[2]);
 }
 
 dgHingeJoint* dgWorldCreateHinge(dgWorld* world, const dgVector& pivot, const dgVector& pin, dgBody* body0,

@@ -30,7 +30,8 @@ public:
     // (dgJointStopAcceleration), with the stored angle, the omega now and the
     // descriptor's step; below the limit the spring is 16 times stiffer.
     float calculateStopAlpha(float angle, const dgJointUserDescriptor& desc) const;
-    // The force of the five positional rows in the last solve, world space.
+    // The force of the three pivot rows in the last solve, world space (the
+    // pin rows are angular and carry none).
     dgVector getJointForce() const;
 
     // ---- fields, in record order (after dgBilateralJoint's) ----

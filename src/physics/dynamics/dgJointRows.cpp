@@ -3,7 +3,6 @@
 #include "dgAssert.h"
 #include "dgBody.h"
 #include "dgConstraint.h"
-#include "dgTypes.h"
 
 namespace {
 
@@ -33,6 +32,12 @@ void writeJacobian(dgJointRowBlock& block, int32_t row, const dgVector& linear0,
 float implicitSpring(float h, float error, float rate, float spring, float damper) {
     const float k = h * spring + damper;
     return (k * rate + spring * error) / (k * h + 1.0f);
+}
+
+// (rate + s error / h) / h: the acceleration that takes the rate out and
+// closes the share s of the error over the step.
+float closingAcceleration(float h, float error, float rate) {
+    return (rate + dgJointErrorShare * error / h) / h;
 }
 
 float dotPart(const float* part, const dgVector& v) {
@@ -108,10 +113,7 @@ bool dgJointAddLinearRow(const dgConstraint* joint, int32_t row, dgJointRowBlock
     dgJointSetLinearJacobian(joint, row, block, direction, kinematics);
     const float error = kinematics.m_point1.sub(kinematics.m_point0).dot(direction);
     const float rate = kinematics.m_veloc1.sub(kinematics.m_veloc0).dot(direction);
-    const float centripetal = dgClamp(kinematics.m_centripetal1.sub(kinematics.m_centripetal0).dot(direction),
-                                      -dgJointMaxCentripetal, dgJointMaxCentripetal);
-    block.rightHandSides[row] =
-        implicitSpring(block.timestep, error, rate, dgJointSpring, dgJointDamper) + centripetal;
+    block.rightHandSides[row] = closingAcceleration(block.timestep, error, rate);
     block.regularisers[row] = kinematics.m_stiffness;
     block.bounds[row].forceSlot = forceSlot;
     return true;
@@ -130,10 +132,17 @@ bool dgJointAddAngularRow(const dgConstraint* joint, int32_t row, dgJointRowBloc
     } else {
         writeJacobian(block, row, kZero, axis, kZero, kZero);
     }
-    block.rightHandSides[row] = implicitSpring(block.timestep, angleError, relativeOmega, dgJointSpring, dgJointDamper);
+    block.rightHandSides[row] = closingAcceleration(block.timestep, angleError, relativeOmega);
     block.regularisers[row] = stiffness;
     block.bounds[row].forceSlot = forceSlot;
     return true;
+}
+
+bool dgJointAddPinRows(const dgConstraint* joint, int32_t row, dgJointRowBlock& block, const dgMatrix& g0,
+                       const dgMatrix& g1, float stiffness, float* forceSlots) {
+    const dgVector tilt(g0.front.cross(g1.front));
+    return dgJointAddAngularRow(joint, row, block, g0.up, stiffness, tilt.dot(g0.up), &forceSlots[0]) &&
+           dgJointAddAngularRow(joint, row + 1, block, g0.right, stiffness, tilt.dot(g0.right), &forceSlots[1]);
 }
 
 float dgJointSpringDamperAcceleration(const dgConstraint* joint, int32_t row, const dgJointRowBlock& block,

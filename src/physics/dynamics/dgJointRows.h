@@ -9,6 +9,20 @@
 // along -d, closing a positive error: spring terms enter the right-hand side
 // with a plus sign.
 //
+// What a positional row asks for: the step moves each body by h times the
+// velocity it ends with, so a row that wants its error e (rate v) gone by a
+// share s of it at the end of the step asks for the relative acceleration
+//     (v + s e / h) / h,
+// which takes the whole rate out and closes s e over the step. The turn of
+// the points' paths over the step (the centripetal term) is left to the next
+// step's error, measured on the pose it produced. Asked for ahead, the whole
+// term moves a point twice the h^2 c / 2 the position step gives it (a
+// swinging pivot sits centimetres inside its arc, where the tension works
+// on the body), and even half of it, taken with the speeds the step starts
+// with, feeds energy into a fast swing; left to the error it costs a swing
+// a little energy and a few millimetres. The share is a half: a whole one
+// snaps a large error shut with a speed the next step must take out again.
+//
 // Every builder refuses a row index outside [0, min(kMaxRows, max rows of
 // the joint)): the solver resets only the first max-rows bound records, and
 // the block holds no more than kMaxRows. A refused row is a broken caller
@@ -18,16 +32,13 @@
 #include <cstdint>
 
 #include "dgJointRowBlock.h"
+#include "dgMatrix.h"
 #include "dgVector.h"
 
 class dgConstraint;
 
-// Implicit spring and damper of the positional and angular rows (per unit
-// effective mass).
-constexpr float dgJointSpring = 1500.0f;
-constexpr float dgJointDamper = 100.0f;
-// Bound of the centripetal term a linear row adds to its right-hand side.
-constexpr float dgJointMaxCentripetal = 10000.0f;
+// Share of its error a positional or angular row closes over one step.
+constexpr float dgJointErrorShare = 0.5f;
 // The open bound the solver resets the bound records to.
 constexpr float dgJointRowMaxBound = 1.0e15f;
 
@@ -71,29 +82,33 @@ void dgJointSetLinearJacobian(const dgConstraint* joint, int32_t row, dgJointRow
 bool dgJointAddGeneralRow(const dgConstraint* joint, int32_t row, dgJointRowBlock& block,
                           const float* jacobian0, const float* jacobian1, float* forceSlot);
 
-// A positional row along the unit direction d: with e, v and c the error,
-// its rate and the centripetal difference along d (c clamped to
-// [-dgJointMaxCentripetal, dgJointMaxCentripetal]), h the timestep and
-// k = 1500 h + 100, the right-hand side is (k v + 1500 e) / (k h + 1) + c.
-// Regulariser: the record's stiffness value.
+// A positional row along the unit direction d: with e and v the error and
+// its rate along d, h the timestep and s = dgJointErrorShare, the
+// right-hand side is (v + s e / h) / h. Regulariser: the record's stiffness
+// value.
 bool dgJointAddLinearRow(const dgConstraint* joint, int32_t row, dgJointRowBlock& block,
                          const dgVector& direction, const dgPointKinematics& kinematics, float* forceSlot);
 
 // An angular row about the unit pin: angular parts pin for body0 and -pin for
 // body1 (0 without body1). angleError is the angle of body1's frame past
 // body0's about the pin; with w = (omega1 - omega0) . pin the right-hand side
-// is (k w + 1500 angleError) / (k h + 1), k = 1500 h + 100. Regulariser: the
+// is (w + s angleError / h) / h as for the positional row. Regulariser: the
 // stiffness value.
 bool dgJointAddAngularRow(const dgConstraint* joint, int32_t row, dgJointRowBlock& block, const dgVector& pin,
                           float stiffness, float angleError, float* forceSlot);
+
+// Two angular rows, row and row + 1, about the joint frame g0's rows 1 and 2
+// that keep g1's pin (row 0) along g0's: the error about each axis is
+// (g0 pin x g1 pin) . axis, the angle g1's pin has turned past g0's about
+// it. Force slots forceSlots[0] and forceSlots[1].
+bool dgJointAddPinRows(const dgConstraint* joint, int32_t row, dgJointRowBlock& block, const dgMatrix& g0,
+                       const dgMatrix& g1, float stiffness, float* forceSlots);
 
 // The acceleration a spring-damper row (already holding its Jacobian) asks
 // for: with u = -(J . velocities), the rate of the row's error, h the
 // timestep and k = h spring + damper,
 //     (k u + spring error) / (k h + 1),
-// the implicit-Euler spring: a linear row's own right-hand side without its
-// centripetal term for spring 1500 and damper 100. error is in the sense of
-// the linear row's e (body1 past body0 along the row). Spring and damper are
-// taken as given.
+// the implicit-Euler spring. error is in the sense of the linear row's e
+// (body1 past body0 along the row). Spring and damper are taken as given.
 float dgJointSpringDamperAcceleration(const dgConstraint* joint, int32_t row, const dgJointRowBlock& block,
                                       float error, float spring, float damper);

@@ -782,12 +782,13 @@ void dgUniversalGetJointForce(const dgConstraint* joint, float* force);
 
 // Drives pivot0 (a world point carried by the child) and pivot1 (carried by
 // the parent) together along the direction (scaled to unit length; a zero
-// direction, or a pivot beyond 1e6 m on an axis, adds nothing): a stiff
-// spring and damper on their distance along it.
+// direction, or a pivot beyond 1e6 m on an axis, adds nothing): each step
+// the row takes out their speed along it and closes half their distance.
 void dgUserJointAddLinearRow(dgConstraint* joint, const float* pivot0, const float* pivot1,
                              const float* direction);
 // Drives the rotation about the pin (unit-scaled) by `angle`, the parent's
-// frame past the child's: a stiff spring and damper on that angle.
+// frame past the child's: each step the row takes out the turning speed and
+// closes half the angle.
 void dgUserJointAddAngularRow(dgConstraint* joint, float angle, const float* pin);
 // A row of the caller's own: six floats each (linear x, y, z, then angular)
 // for the child and the parent, none larger than 1e6 (else no row); it asks
@@ -796,8 +797,8 @@ void dgUserJointAddGeneralRow(dgConstraint* joint, const float* jacobian0, const
 void dgUserJointSetRowAcceleration(dgConstraint* joint, float acceleration);
 // The row's acceleration from a spring and a damper (per unit mass) on its
 // error e: the angle of an angular row, pivot1 past pivot0 along a linear
-// row's direction, 0 for a general row. The form is the rows' own implicit
-// one: with e' the error's rate of change, h the sub-step and
+// row's direction, 0 for a general row. The form is the implicit one: with
+// e' the error's rate of change, h the sub-step and
 // k = h spring + damper, the error is accelerated by
 // -(k e' + spring e) / (k h + 1), one implicit Euler step of
 // e'' = -spring e - damper e'. Negative values are taken as given.

@@ -122,6 +122,19 @@ void dgSimdSolverKernels::setupRows(dgConstraintSolver* s, int32_t rowCount) {
 
 namespace {
 
+// The products of one Jacobian part of four rows with its accumulators (the
+// slot of the part's body, its linear or angular half), turned so that lane
+// r holds row r's dot: x + y + z.
+template <dgVector dgSolverJacobian::*Part, int32_t dgSolverBodyPair::*Body, int32_t Angular>
+inline __m128 partDots(const dgSolverJacobian* w, const dgSolverBodyPair* q, const dgVector* acc) {
+    __m128 p0 = _mm_mul_ps(load(w[0].*Part), load(acc[2 * (q[0].*Body) + Angular]));
+    __m128 p1 = _mm_mul_ps(load(w[1].*Part), load(acc[2 * (q[1].*Body) + Angular]));
+    __m128 p2 = _mm_mul_ps(load(w[2].*Part), load(acc[2 * (q[2].*Body) + Angular]));
+    __m128 p3 = _mm_mul_ps(load(w[3].*Part), load(acc[2 * (q[3].*Body) + Angular]));
+    _MM_TRANSPOSE4_PS(p0, p1, p2, p3);
+    return _mm_add_ps(_mm_add_ps(p0, p1), p2);
+}
+
 // v + s a in every lane. The accumulators' w lanes are never read (the
 // products sum x, y and z only), so they need not be kept.
 inline __m128 accumulate(__m128 v, __m128 a, __m128 s) {
@@ -178,27 +191,19 @@ float dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, con
     // Four rows at a time, one row a lane: each part's products of the four
     // rows transposed so that a lane sums x + y + z of its row, the parts
     // then added in order, as fourDots does for one row.
+    // Written out row by row and part by part: as loops over parts and rows
+    // the compiler kept the products on the stack and branched on the part.
     const dgSolverJacobian* const weighted = s->m_weightedJacobians;
     __m128 dot4 = _mm_setzero_ps();
     int32_t i = 0;
     for (; i + 4 <= rowCount; i += 4) {
-        __m128 dots[4];
-        for (int32_t part = 0; part < 4; part++) {
-            const int32_t side = part >> 1;  // 0: body0's linear and angular, 1: body1's
-            const int32_t angular = part & 1;
-            __m128 p[4];
-            for (int32_t r = 0; r < 4; r++) {
-                const dgSolverBodyPair pair = pairs[i + r];
-                const dgSolverJacobian& w = weighted[i + r];
-                const dgVector& part0 =
-                    side ? (angular ? w.angular1 : w.linear1) : (angular ? w.angular0 : w.linear0);
-                const int32_t slot = 2 * (side ? pair.body1 : pair.body0) + angular;
-                p[r] = _mm_mul_ps(load(part0), load(acc[slot]));
-            }
-            _MM_TRANSPOSE4_PS(p[0], p[1], p[2], p[3]);
-            dots[part] = _mm_add_ps(_mm_add_ps(p[0], p[1]), p[2]);
-        }
-        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(dots[0], dots[1]), dots[2]), dots[3]);
+        const dgSolverBodyPair* const q = pairs + i;
+        const dgSolverJacobian* const w = weighted + i;
+        const __m128 linear0 = partDots<&dgSolverJacobian::linear0, &dgSolverBodyPair::body0, 0>(w, q, acc);
+        const __m128 angular0 = partDots<&dgSolverJacobian::angular0, &dgSolverBodyPair::body0, 1>(w, q, acc);
+        const __m128 linear1 = partDots<&dgSolverJacobian::linear1, &dgSolverBodyPair::body1, 0>(w, q, acc);
+        const __m128 angular1 = partDots<&dgSolverJacobian::angular1, &dgSolverBodyPair::body1, 1>(w, q, acc);
+        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(linear0, angular0), linear1), angular1);
         const __m128 x4 = _mm_loadu_ps(x + i);
         const __m128 out = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(s->m_regulariser + i), x4));
         _mm_storeu_ps(y + i, out);

@@ -30,7 +30,8 @@ public:
     // The acceleration along the pin that stops the slider at `position`
     // (dgJointStopAcceleration, the same gain on both sides).
     float calculateStopAccel(float position, const dgJointUserDescriptor& desc) const;
-    // The force of the five positional rows in the last solve, world space.
+    // The force of the two axis rows in the last solve, world space (the
+    // other three are angular and carry none).
     dgVector getJointForce() const;
 
     // ---- fields, in record order (after dgBilateralJoint's) ----
@@ -55,8 +56,5 @@ struct dgSliderAxisPoints {
     float position;
     // The point of body1's axis (G1's pivot and pin) facing G0's pivot.
     dgVector facing;
-    // 16 units out along each body's pin from G0's pivot and from facing.
-    dgVector far0;
-    dgVector far1;
 };
 dgSliderAxisPoints dgSliderGetAxisPoints(const dgMatrix& g0, const dgMatrix& g1);

@@ -13,6 +13,9 @@ namespace {
 // Puts link at the end of its body's ring (an empty ring takes it as head).
 void ringInsert(dgBody* body, dgJointLink* link) {
     link->m_body = body;
+    if (link->m_joint->m_typeId != dgJointTypeContact) {
+        ++body->m_tieCount;
+    }
     dgJointLink* head = body->m_jointRing;
     if (!head) {
         link->m_next = link;
@@ -106,7 +109,7 @@ dgJointLink* dgWorldFindBodyLink(dgJointLink* link, dgBody* body) {
 }
 
 int32_t dgWorldGetJointedBodies(dgBody* body, dgBody** out, int32_t maxCount) {
-    if (!out || (maxCount < 1)) {
+    if (!out || (maxCount < 1) || !body->m_tieCount) {
         return 0;
     }
     // Every marked body, so that each mark is cleared again; the walk's own
@@ -158,6 +161,9 @@ void ringRemove(dgJointLink* link) {
     dgBody* body = link->m_body;
     if (!body || !link->m_next) {
         return;
+    }
+    if (link->m_joint->m_typeId != dgJointTypeContact) {
+        --body->m_tieCount;
     }
     if (link->m_next == link) {
         body->m_jointRing = nullptr;

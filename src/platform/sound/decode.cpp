@@ -1,15 +1,19 @@
 #include "platform/sound/decode.h"
 
 #include "platform/assertion.h"
+#include "platform/regularfile.h"
 
 #include <sndfile.h>
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace fsound {
 
@@ -25,19 +29,42 @@ constexpr size_t kMaxBytes = size_t(INT_MAX);
 constexpr int kMaxChannels = 64;
 constexpr int kMaxRate = 768000;
 
+// The Ogg header check reads no more than this. The three headers come
+// first, the identification alone on the first page and the other two on the
+// pages after it, and even the set-up header (the codebooks) takes a few
+// kilobytes; a stream whose headers have not ended by here is taken as
+// damaged, and a file without a page by here is no Ogg file.
+constexpr size_t kHeaderBytesCap = size_t(1) << 20;
+
+// A regular file (a FIFO, a device or a folder is refused before any read,
+// see regularfile.h) and libsndfile's view of it, released on every path.
 class SoundFile {
 public:
-    explicit SoundFile(const char* name) : file(sf_open(name, SFM_READ, &info)) {}
+    explicit SoundFile(const char* name) : fd(openRegularFile(name)) {}
     ~SoundFile() {
         if (file != nullptr) {
             sf_close(file);
+        }
+        if (fd >= 0) {
+            close(fd);
         }
     }
     SoundFile(const SoundFile&) = delete;
     SoundFile& operator=(const SoundFile&) = delete;
 
+    // Hands the file from its start to libsndfile; false when it cannot
+    // read it.
+    bool open() {
+        if (fd < 0 || lseek(fd, 0, SEEK_SET) != 0) {
+            return false;
+        }
+        file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+        return file != nullptr;
+    }
+
+    int fd;
     SF_INFO info{};
-    SNDFILE* file;
+    SNDFILE* file = nullptr;
 };
 
 // The Ogg Vorbis header check's state, released on every path.
@@ -54,14 +81,11 @@ struct VorbisHeaderCheck {
             ogg_stream_clear(&stream);
         }
         ogg_sync_clear(&sync);
-        if (file != nullptr) {
-            std::fclose(file);
-        }
     }
     VorbisHeaderCheck(const VorbisHeaderCheck&) = delete;
     VorbisHeaderCheck& operator=(const VorbisHeaderCheck&) = delete;
 
-    // The next page of the file; false at its end.
+    // The next page of the file; false at its end or at kHeaderBytesCap.
     bool nextPage(ogg_page& page) {
         for (;;) {
             const int found = ogg_sync_pageout(&sync, &page);
@@ -71,16 +95,25 @@ struct VorbisHeaderCheck {
             if (found < 0) {
                 continue;  // bytes skipped up to the next page
             }
-            char* buffer = ogg_sync_buffer(&sync, 4096);
-            const size_t got = buffer != nullptr ? std::fread(buffer, 1, 4096, file) : 0;
-            if (got == 0) {
+            const size_t wanted = std::min<size_t>(4096, kHeaderBytesCap - taken);
+            char* buffer = wanted > 0 ? ogg_sync_buffer(&sync, long(wanted)) : nullptr;
+            ssize_t got = -1;
+            while (buffer != nullptr && got < 0) {
+                got = read(fd, buffer, wanted);
+                if (got < 0 && errno != EINTR) {
+                    return false;
+                }
+            }
+            if (got <= 0) {
                 return false;
             }
+            taken += size_t(got);
             ogg_sync_wrote(&sync, long(got));
         }
     }
 
-    FILE* file = nullptr;
+    int fd = -1;
+    size_t taken = 0;  // bytes read so far
     ogg_sync_state sync{};
     ogg_stream_state stream{};
     bool streamStarted = false;
@@ -95,11 +128,11 @@ struct VorbisHeaderCheck {
 // stream, other streams' pages skipped), and a stream whose headers fail never
 // reaches libsndfile. True only for such a stream: any other file, Ogg or
 // not, is left to libsndfile, which then frees what it takes.
-bool vorbisHeadersFail(const char* name) {
+bool vorbisHeadersFail(int fd) {
     VorbisHeaderCheck check;
-    check.file = std::fopen(name, "rb");
+    check.fd = fd;
     ogg_page page;
-    if (check.file == nullptr || !check.nextPage(page)) {
+    if (!check.nextPage(page)) {
         return false;
     }
     ogg_stream_init(&check.stream, ogg_page_serialno(&page));
@@ -139,11 +172,8 @@ bool vorbisHeadersFail(const char* name) {
 
 bool decodeFile(const char* name, bool mono, Pcm& out) {
     out = Pcm{};
-    if (name == nullptr || vorbisHeadersFail(name)) {
-        return false;
-    }
     SoundFile in(name);
-    if (in.file == nullptr) {
+    if (in.fd < 0 || vorbisHeadersFail(in.fd) || !in.open()) {
         return false;
     }
     const int fileChannels = in.info.channels;

@@ -14,8 +14,10 @@ struct Pcm {
     int32_t rate = 0;              // frames per second of the file
 };
 
-// False for a null name, an unreadable or corrupt file (an Ogg Vorbis stream
-// whose three headers do not all read is refused before libsndfile sees it),
+// False for a null name, anything but a regular file (never opened, so a FIFO
+// or /dev/zero cannot stall or grow the caller), an unreadable or corrupt file
+// (an Ogg Vorbis stream whose three headers do not all read within their first
+// megabyte is refused before libsndfile sees it),
 // a file without frames and one too large for a buffer. With `mono`, or with
 // more than two channels (OpenAL plays only mono and stereo), the channels
 // are averaged into one.

@@ -1,5 +1,6 @@
 #include "platform/sound/fsound_recording.h"
 
+#include "platform/regularfile.h"
 #include "platform/sound/fsound.h"
 
 #include <sndfile.h>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -93,19 +95,21 @@ int32_t numberOf(const std::vector<std::unique_ptr<T>>& list, const T* item) {
     return known == nullptr ? 0 : known->number;
 }
 
-// The file's frame rate when libsndfile reads its header and it has frames,
-// else 0: the real layer refuses the same files.
+// The file's frame rate when it is a regular file whose header libsndfile
+// reads and it has frames, else 0: the real layer refuses the same files.
 int32_t readableRate(const char* name) {
-    if (name == nullptr) {
+    const int fd = openRegularFile(name);
+    if (fd < 0) {
         return 0;
     }
     SF_INFO info{};
-    SNDFILE* file = sf_open(name, SFM_READ, &info);
-    if (file == nullptr) {
-        return 0;
+    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+    const bool read = file != nullptr;
+    if (read) {
+        sf_close(file);
     }
-    sf_close(file);
-    return info.frames > 0 && info.channels > 0 ? info.samplerate : 0;
+    close(fd);
+    return read && info.frames > 0 && info.channels > 0 ? info.samplerate : 0;
 }
 
 Channel* live(int channel) {

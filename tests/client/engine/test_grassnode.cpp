@@ -1,6 +1,7 @@
 // Grass patches as scene nodes on the engine's null device: which drawAll
 // they take part in, their files, their sway and their footing on the
 // engine's own terrain.
+#include "FileDamage.h"
 #include "GrassTestSupport.h"
 
 #include <cstring>
@@ -133,6 +134,30 @@ TEST(GrassPatchNode, SavesWhatItGrowsAndReadsItBackButTheGameNeverWrites) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldnt save grass: no/such/folder/0.4.grass\n");
     EXPECT_GT(unsaved->getBlades().size(), 0u);
     unsaved->drop();
+}
+
+// A grass file is read only when it is a regular file (a symbolic link to
+// one will do): a FIFO, /dev/zero or a folder in its place is passed over at
+// once and the patch grows its blades as without a file. The file here holds
+// a count of 0, so a patch that read it has no blades.
+TEST(GrassPatchNode, AnythingButARegularFileIsPassedOverAndTheBladesGrow) {
+    grasstest::ScratchFolder scratch;
+    ASSERT_EQ(system("mkdir grass"), 0);
+    NullScene s;
+    grasstest::PlaneHeights heights(257);
+    for (const testsupport::FileDamage damage : testsupport::kEveryFileDamage) {
+        SCOPED_TRACE(testsupport::damageName(damage));
+        testsupport::damageFile("grass/0.0.grass", std::string(4, '\0'), damage);
+        const int grown = testsupport::runBounded(10, [&] {
+            CountingGrass* patch = s.gamePatch(0, 0, &heights, nullptr);
+            const bool blades = patch->getBlades().size() > 0;
+            patch->drop();
+            return blades ? 1 : 0;
+        });
+        const bool read = damage == testsupport::FileDamage::Linked || damage == testsupport::FileDamage::Grown;
+        EXPECT_EQ(grown, read ? 0 : 1);
+        testsupport::restoreFile("grass/0.0.grass", "");
+    }
 }
 
 TEST(GrassPatchNode, WithoutGroundOrTideNothingGrowsAndNothingBreaks) {

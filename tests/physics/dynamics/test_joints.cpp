@@ -14,6 +14,7 @@
 #include "dgBody.h"
 #include "dgConstraint.h"
 #include "dgContact.h"
+#include "dgContactPersistence.h"
 #include "dgPageList.h"
 #include "dgWorld.h"
 
@@ -214,6 +215,61 @@ TEST_F(WorldFixture, JointedBodiesMatchAReferenceWalkAndLeaveNoMark) {
         for (int32_t i = 0; i < n; ++i) {
             EXPECT_EQ(bodies[size_t(i)].m_refreshStamp & dgBody::kJointWalkMark, 0u);
         }
+    }
+}
+
+// Joints and contacts attached and destroyed at random, the ground among
+// the bodies: each body's tie count is its ring's links to joints other than
+// contacts, and the pair pass finds each pair's one contact, or none, from
+// either side.
+TEST_F(WorldFixture, TieCountsAndPairContactsFollowRandomAttachAndDestroy) {
+    std::mt19937 rng(77);
+    const int32_t n = 12;
+    auto bodies = makeBodies(world, n);
+    bodies[0].m_invMass = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
+    std::vector<std::unique_ptr<TestJoint>> ties;
+    std::vector<dgConstraint*> live;
+    std::vector<std::vector<dgContact*>> contactOf(size_t(n), std::vector<dgContact*>(size_t(n), nullptr));
+    for (int32_t op = 0; op < 2000; ++op) {
+        const int32_t i0 = int32_t(rng() % uint32_t(n));
+        const int32_t i1 = int32_t(rng() % uint32_t(n));
+        if ((rng() % 3 == 0) && !live.empty()) {
+            const size_t k = rng() % live.size();
+            dgConstraint* joint = live[k];
+            live.erase(live.begin() + std::ptrdiff_t(k));
+            if (joint->m_typeId == dgJointTypeContact) {
+                const auto a = size_t(joint->m_body0 - &bodies[0]);
+                const auto b = size_t(joint->m_body1 - &bodies[0]);
+                contactOf[a][b] = contactOf[b][a] = nullptr;
+            }
+            dgWorldDestroyConstraint(world, joint);
+        } else if ((i0 != i1) && (rng() % 2 == 0) && !contactOf[size_t(i0)][size_t(i1)]) {
+            dgContact* contact = dgNewContact(world);
+            ASSERT_TRUE(dgWorldAttachConstraint(world, contact, &bodies[size_t(i0)], &bodies[size_t(i1)]));
+            contactOf[size_t(i0)][size_t(i1)] = contactOf[size_t(i1)][size_t(i0)] = contact;
+            live.push_back(contact);
+        } else if (i0 != i1) {
+            ties.emplace_back(new TestJoint(rng() % 2 == 0));
+            ASSERT_TRUE(dgWorldAttachConstraint(world, ties.back().get(), &bodies[size_t(i0)], &bodies[size_t(i1)]));
+            live.push_back(ties.back().get());
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const std::vector<dgJointLink*> ring = ringOf(&bodies[size_t(i)]);
+            const auto tying = std::count_if(ring.begin(), ring.end(), [](const dgJointLink* link) {
+                return link->m_joint->m_typeId != dgJointTypeContact;
+            });
+            ASSERT_EQ(bodies[size_t(i)].m_tieCount, int32_t(tying)) << "body " << i << " after step " << op;
+            for (int32_t j = 0; j < n; ++j) {
+                dgContact* found = nullptr;
+                if (i != j) {
+                    dgWorldReuseContacts(&bodies[size_t(i)], &bodies[size_t(j)], &found);
+                }
+                ASSERT_EQ(found, contactOf[size_t(i)][size_t(j)]) << i << "-" << j << " after step " << op;
+            }
+        }
+    }
+    for (dgConstraint* joint : live) {
+        dgWorldDestroyConstraint(world, joint);
     }
 }
 

@@ -194,6 +194,29 @@ std::vector<int32_t> sweepFigures(bool soupWall) {
     return tunnelled;
 }
 
+// S7's joint chains.
+
+// Each chain of twenty links, all of 1 kg or with a 100 kg last link,
+// stepped at one sub-step as the benchmark steps it, ends with every joint
+// within a centimetre of together (a slider's across its pin).
+class JointChains : public ::testing::TestWithParam<ChainJoint> {};
+
+TEST_P(JointChains, EveryChainHoldsAtOneSubStep) {
+    for (float lastMass : {1.0f, kHeavyLinkMass}) {
+        Chain chain;
+        buildChain(chain, GetParam(), lastMass);
+        stepAll(chain.scene, kChainSteps);
+        EXPECT_LT(chainFigures(chain).separation, 0.01) << lastMass;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Joints, JointChains,
+                         ::testing::Values(ChainJoint::Ball, ChainJoint::Hinge, ChainJoint::Slider,
+                                           ChainJoint::Universal),
+                         [](const ::testing::TestParamInfo<ChainJoint>& info) {
+                             return std::string(chainJointName(info.param));
+                         });
+
 struct SceneCase {
     const char* name;
     std::function<std::vector<int32_t>()> run;

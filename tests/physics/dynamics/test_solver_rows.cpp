@@ -23,6 +23,7 @@ struct Variant {
     int32_t (*gradient)(dgConstraintSolver*, int32_t);
     float (*residual)(dgConstraintSolver*, int32_t);
     void (*swap)(dgConstraintSolver*, int32_t, int32_t);
+    void (*swapInTurn)(dgConstraintSolver*, const int32_t*, int32_t, int32_t, int32_t);
     int32_t (*iterations)(const dgConstraintSolver*, int32_t);
     void (*sweeps)(dgConstraintSolver*, int32_t, int32_t);
 };
@@ -35,6 +36,7 @@ Variant variantOf(const char* name) {
             &V::dgSolverConjugateGradient,
             &V::dgSolverResidual,
             &V::dgSolverSwapRows,
+            &V::dgSolverSwapRowsInTurn,
             &V::dgSolverIterationCount,
             &V::dgSolverProjectedSweeps};
 }
@@ -781,8 +783,9 @@ TEST(SolverRows, IterationCount) {
     }
 }
 
-// Random swaps move every per-row value with its row and keep the
-// permutation and its inverse exact.
+// Random swaps, one at a time or noted and carried out in turn, move every
+// per-row value with its row and keep the permutation and its inverse exact;
+// swaps in turn put the rows where the same swaps one at a time would.
 TEST(SolverRows, SwapsKeepPermutations) {
     SolverPtr solver(dgConstraintSolverCreate());
     dgConstraintSolver* s = solver.get();
@@ -798,22 +801,38 @@ TEST(SolverRows, SwapsKeepPermutations) {
             arrays[a][i] = float(i + 1000 * a);
         }
     }
+    auto check = [&] {
+        std::vector<bool> seen(size_t(n), false);
+        for (int32_t pos = 0; pos < n; pos++) {
+            const int32_t row = s->m_permutation[pos];
+            ASSERT_TRUE((row >= 0) && (row < n) && !seen[size_t(row)]);
+            seen[size_t(row)] = true;
+            EXPECT_EQ(s->m_inversePermutation[row], pos);
+            EXPECT_EQ(s->m_bodyPairs[pos].body1, row + 1);
+            EXPECT_EQ(s->m_jacobians[pos].linear0.x + s->m_weightedJacobians[pos].angular1.z, float(2 * row));
+            EXPECT_EQ(s->m_bounds[pos].normalIndex + s->m_bounds[pos].upper, float(2 * row + 1));
+            for (int a = 0; a < 8; a++) {
+                EXPECT_EQ(arrays[a][pos], float(row + 1000 * a));
+            }
+        }
+    };
     std::mt19937 rng(7);
     for (int32_t swap = 0; swap < 5000; swap++) {
         (swap % 2 ? kScalar : kSimd).swap(s, int32_t(rng() % n), int32_t(rng() % n));
     }
-    std::vector<bool> seen(size_t(n), false);
-    for (int32_t pos = 0; pos < n; pos++) {
-        const int32_t row = s->m_permutation[pos];
-        ASSERT_TRUE((row >= 0) && (row < n) && !seen[size_t(row)]);
-        seen[size_t(row)] = true;
-        EXPECT_EQ(s->m_inversePermutation[row], pos);
-        EXPECT_EQ(s->m_bodyPairs[pos].body1, row + 1);
-        EXPECT_EQ(s->m_jacobians[pos].linear0.x + s->m_weightedJacobians[pos].angular1.z, float(2 * row));
-        EXPECT_EQ(s->m_bounds[pos].normalIndex + s->m_bounds[pos].upper, float(2 * row + 1));
-        for (int a = 0; a < 8; a++) {
-            EXPECT_EQ(arrays[a][pos], float(row + 1000 * a));
+    check();
+    for (int32_t round = 0; round < 40; round++) {
+        const int32_t step = (round % 4 < 2) ? 1 : -1;
+        const int32_t count = int32_t(rng() % uint32_t(n + 1));
+        const int32_t partner = (step > 0) ? int32_t(rng() % uint32_t(n - count + 1)) : n - 1 - int32_t(rng() % uint32_t(n - count + 1));
+        std::vector<int32_t> expected(s->m_permutation, s->m_permutation + n);
+        for (int32_t k = 0; k < count; k++) {
+            s->m_moves[k] = int32_t(rng() % n);
+            std::swap(expected[size_t(s->m_moves[k])], expected[size_t(partner + k * step)]);
         }
+        (round % 2 ? kScalar : kSimd).swapInTurn(s, s->m_moves, count, partner, step);
+        EXPECT_EQ(std::vector<int32_t>(s->m_permutation, s->m_permutation + n), expected);
+        check();
     }
 }
 
@@ -823,6 +842,18 @@ TEST(SolverRows, SwapsKeepPermutations) {
 TEST(SolverWorkspace, GrowsForLargeIslands) {
     SolverPtr solver(dgConstraintSolverCreate());
     dgConstraintSolver* s = solver.get();
+    // Every array starts on a cache line, before and after growing.
+    auto expectLineAligned = [s] {
+        const void* const arrays[] = {s->m_bodies,        s->m_invInertia,      s->m_bodyPairs,   s->m_jacobians,
+                                      s->m_weightedJacobians, s->m_bounds,      s->m_invDiagonal, s->m_regulariser,
+                                      s->m_rightHandSide, s->m_frictionThreshold, s->m_force,     s->m_residual,
+                                      s->m_direction,     s->m_product,         s->m_permutation, s->m_inversePermutation,
+                                      s->m_moves,         s->m_joints};
+        for (const void* array : arrays) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(array) % 64, 0u);
+        }
+    };
+    expectLineAligned();
     EXPECT_EQ(s->m_slotCapacity, 512);
     EXPECT_EQ(s->m_rowCapacity, 16384);
     EXPECT_EQ(dgScalarSolverMemorySize(), sizeof(dgConstraintSolver) + s->m_blockBytes);
@@ -841,6 +872,7 @@ TEST(SolverWorkspace, GrowsForLargeIslands) {
         p.joints.push_back(joint);
     }
     solveOnce(kScalar, s, p, 0);
+    expectLineAligned();
     EXPECT_EQ(s->m_slotCapacity, 4096);
     EXPECT_EQ(s->m_rowCapacity, 32768);
     EXPECT_EQ(s->m_rowCount, 6 * bodies);

@@ -4,6 +4,7 @@
 #include "platform/sound/fsound.h"
 #include "platform/sound/fsound_source.h"
 
+#include "FileDamage.h"
 #include "SoundFiles.h"
 
 #include <AL/al.h>
@@ -409,6 +410,34 @@ TEST_F(Sound, AStreamThatFailedIsNotDecodedAgainUntilClose) {
     writeBytes(cut, bytes, bytes.size());
     ASSERT_EQ(FSOUND_Init(44100, 32, 0), 1);
     EXPECT_NE(FSOUND_Stream_Open(cut.c_str(), FSOUND_LOOP_NORMAL, 0, 0), nullptr);
+}
+
+// The layer opens nothing but a regular file, and its Ogg header check reads
+// no more than the first megabyte: a FIFO, /dev/zero or a folder fails at
+// once, and so does an Ogg file whose first page is followed by a gigabyte
+// hole where its other headers should be. A symbolic link to a whole file
+// decodes.
+TEST(SoundFileDecode, AnythingButARegularFileFailsAtOnceAndTheHeaderCheckStopsEarly) {
+    using testsupport::FileDamage;
+    soundtest::TempFolder folder;
+    const std::string good = folder.file("good.ogg"), path = folder.file("sound.ogg");
+    ASSERT_TRUE(soundtest::writeTone(good, 2, kRate, 4410, SF_FORMAT_OGG | SF_FORMAT_VORBIS));
+    const std::vector<unsigned char> bytes = readBytes(good);
+    const std::string whole(bytes.begin(), bytes.end());
+    for (const FileDamage damage : {FileDamage::Missing, FileDamage::DevZero, FileDamage::Fifo,
+                                    FileDamage::Folder, FileDamage::Grown, FileDamage::Linked}) {
+        SCOPED_TRACE(testsupport::damageName(damage));
+        testsupport::damageFile(
+            path, damage == FileDamage::Grown ? whole.substr(0, oggPages(bytes)[0].second) : whole, damage);
+        const int result = testsupport::runBounded(10, [&] {
+            const uint64_t before = testsupport::bytesReadSoFar();
+            fsound::Pcm pcm;
+            const bool decoded = fsound::decodeFile(path.c_str(), false, pcm);
+            return (decoded ? 1 : 0) | (testsupport::bytesReadSoFar() - before > (uint64_t(2) << 20) ? 2 : 0);
+        });
+        EXPECT_EQ(result, damage == FileDamage::Linked ? 1 : 0);
+        testsupport::restoreFile(path, "");
+    }
 }
 
 }  // namespace

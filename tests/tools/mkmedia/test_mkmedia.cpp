@@ -21,12 +21,13 @@ namespace {
 namespace fs = std::filesystem;
 
 // Starts the generator on a target from a working folder, without a shell in
-// between.
-pid_t startGenerator(const std::string& folder, const std::string& target) {
+// between, as the user `user` (this process's own by default).
+pid_t startGenerator(const std::string& folder, const std::string& target, uid_t user = getuid()) {
     const pid_t child = fork();
     if (child == 0) {
         const int quiet = open("/dev/null", O_WRONLY);
-        if (quiet < 0 || dup2(quiet, STDERR_FILENO) < 0 || chdir(folder.c_str()) != 0) {
+        if (quiet < 0 || dup2(quiet, STDERR_FILENO) < 0 || chdir(folder.c_str()) != 0 ||
+            (user != getuid() && (setgid(user) != 0 || setuid(user) != 0))) {
             _exit(127);
         }
         execl(MKMEDIA_PATH, "mkmedia", target.c_str(), static_cast<char*>(nullptr));
@@ -109,6 +110,31 @@ TEST(Mkmedia, UnwritableTargetExitsNonZeroAndLeavesNothing) {
     EXPECT_EQ(finish(startGenerator(".", "mkmedia_blocker/media")), 1);
     EXPECT_FALSE(fs::exists("mkmedia_blocker/media"));
     fs::remove("mkmedia_blocker");
+}
+
+// An old tree that cannot be removed (a folder in it that the run may not
+// write) fails the run before the swap: status 1, the old tree whole in the
+// target, and no temporary tree beside it. Run as root, the generator drops
+// to an unprivileged user, for whom the folder's mode holds.
+TEST(Mkmedia, AnOldTreeThatCannotGoFailsTheRunAndLeavesNoTemporaryTree) {
+    char pattern[] = "/tmp/mkmedia_stuck_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    fs::copy(TARNWELL_MEDIA_DIR, folder + "/media", fs::copy_options::recursive);
+    const std::string stuck = folder + "/media/mesh/cockpit";
+    testsupport::writeFile(stuck + "/old.txt", "of the old tree");
+    const uid_t user = getuid() == 0 ? 65534 : getuid();  // nobody
+    ASSERT_EQ(lchown(folder.c_str(), user, user), 0);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+        ASSERT_EQ(lchown(entry.path().c_str(), user, user), 0) << entry.path();
+    }
+    ASSERT_EQ(chmod(stuck.c_str(), 0555), 0);
+    const std::map<std::string, std::string> before = treeOf(folder + "/media");
+    EXPECT_EQ(finish(startGenerator(folder, "media", user)), 1);
+    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"media"});
+    EXPECT_TRUE(treeOf(folder + "/media") == before);
+    chmod(stuck.c_str(), 0755);
+    fs::remove_all(folder);
 }
 
 namespace {

@@ -340,13 +340,14 @@ INSTANTIATE_TEST_SUITE_P(All, MkmediaKeyedSprites, testing::ValuesIn(kKeyedSprit
 
 struct FontFile {
     const char* path;
-    int32_t boxWidth;   // glyph plus one blank column
+    int32_t boxWidth;   // glyph plus one blank column; a proportional font's digits and space
     int32_t boxHeight;  // glyph plus one blank row
+    bool proportional;  // every other box one blank column and the glyph's inked columns
 };
 
 const FontFile kFonts[] = {
-    {"fonts/font8.png", 6, 8},
-    {"fonts/font10.png", 7, 10},
+    {"fonts/font8.png", 6, 8, true},
+    {"fonts/font10.png", 7, 10, false},
 };
 
 class MkmediaFonts : public testing::TestWithParam<FontFile> {};
@@ -360,14 +361,33 @@ TEST_P(MkmediaFonts, EveryPrintableGlyphWithItsBox) {
     auto* bitmap = static_cast<irr::gui::IGUIFontBitmap*>(loaded);
     irr::gui::IGUISpriteBank* bank = bitmap->getSpriteBank();
     ASSERT_EQ(bank->getPositions().size(), 95u);
+    const Pixels pixels = loadPixels(font.path);
+    ASSERT_GT(pixels.width, 0);
+    const auto inked = [&](const irr::core::rect<irr::s32>& box, int32_t column) {
+        for (int32_t y = box.UpperLeftCorner.Y + 1; y < box.LowerRightCorner.Y; ++y) {
+            const irr::video::SColor c = pixels.at(box.UpperLeftCorner.X + column, y);
+            if (c.getRed() == 255 && c.getGreen() == 255 && c.getBlue() == 255) {
+                return true;
+            }
+        }
+        return false;
+    };
     std::set<irr::u32> sprites;
     for (wchar_t c = 32; c <= 126; ++c) {
         const irr::u32 sprite = bitmap->getSpriteNoFromChar(&c);
         ASSERT_LT(sprite, bank->getPositions().size());
         sprites.insert(sprite);
         const irr::core::rect<irr::s32>& box = bank->getPositions()[sprite];
-        EXPECT_EQ(box.getWidth(), font.boxWidth) << static_cast<char>(c);
         EXPECT_EQ(box.getHeight(), font.boxHeight) << static_cast<char>(c);
+        EXPECT_FALSE(inked(box, 0)) << static_cast<char>(c);
+        const bool tabular = c == L' ' || (c >= L'0' && c <= L'9');
+        if (!font.proportional || tabular) {
+            EXPECT_EQ(box.getWidth(), font.boxWidth) << static_cast<char>(c);
+        } else {
+            // The ink reaches the box's right edge: nothing but the blank column is spare.
+            EXPECT_TRUE(box.getWidth() >= 2 && box.getWidth() <= font.boxWidth) << static_cast<char>(c);
+            EXPECT_TRUE(inked(box, box.getWidth() - 1)) << static_cast<char>(c);
+        }
     }
     EXPECT_EQ(sprites.size(), 95u);  // unknown characters would share the space's
     EXPECT_EQ(loaded->getDimension(L"Tarnwell").Height, static_cast<irr::u32>(font.boxHeight));

@@ -1,0 +1,2 @@
+// The 3D engine's all-in-one header.
+#pragma once

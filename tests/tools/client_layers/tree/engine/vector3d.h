@@ -1,0 +1,2 @@
+// A value type of the 3D engine.
+#pragma once

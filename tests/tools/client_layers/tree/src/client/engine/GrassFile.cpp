@@ -1,0 +1,2 @@
+#include "client/engine/GrassFile.h"
+#include "client/engine/Addition.h"

@@ -1,0 +1,5 @@
+#include "client/plantmath.h"
+
+#include "client/game.h"
+
+#include <vector>

@@ -1,0 +1,4 @@
+#pragma once
+
+#include <irrlicht.h>
+#include <vector3d.h>
