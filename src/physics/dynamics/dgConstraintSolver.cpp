@@ -346,8 +346,10 @@ void swapInTurn(T* rows, const int32_t* moves, int32_t count, int32_t partner, i
 template <class K>
 void dgSolverRows<K>::dgSolverSwapRowsInTurn(dgConstraintSolver* solver, const int32_t* moves, int32_t count,
                                              int32_t partner, int32_t step) {
-    DG_ASSERT((count >= 0) && (partner >= 0) && (partner + (count - 1) * step >= 0) &&
-              (partner + (count - 1) * step < solver->m_rowCapacity));
+    // An empty call (nothing moved) names no partner row at all.
+    DG_ASSERT((count == 0) || ((count > 0) && (partner >= 0) && (partner < solver->m_rowCapacity) &&
+                               (partner + (count - 1) * step >= 0) &&
+                               (partner + (count - 1) * step < solver->m_rowCapacity)));
     if (count <= 0) {
         return;
     }
