@@ -519,8 +519,8 @@ void sceneS8(const Options& o) {
             }
         }
         std::string quality =
-            format("  at rest: chassis RMS vertical speed %.6f m/s (5-7.5 s %.6f, 7.5-10 s %.6f: %s)\n", rms, early,
-                   late, (late > 1.5 * early + 1e-4) ? "growing" : "not growing");
+            format("  at rest: chassis height %.4f m, RMS vertical speed %.6f m/s (5-7.5 s %.6f, 7.5-10 s %.6f: %s)\n",
+                   double(start[1]), rms, early, late, (late > 1.5 * early + 1e-4) ? "growing" : "not growing");
         if (stopStep < 0) {
             quality += format("  braking from %.0f m/s: not stopped within %d steps\n", double(kCarBrakeSpeed),
                               int(braking));

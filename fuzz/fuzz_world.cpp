@@ -1,15 +1,18 @@
 // Fuzzes the world through the public header alone: random scenes of every
 // shape kind the header makes, bodies with masses, poses and callbacks,
-// material groups with contact callbacks, stepped for a bounded number of
-// sub-steps, with walks, ray casts and shape queries in between. Every
-// callback may be armed to act on the world while it runs (destroy or create
-// bodies and shapes, swap a body's shape, set values, start a nested walk,
-// try what an update refuses).
+// material groups with contact callbacks, joints of every type (with their
+// user callbacks driving rows), body hierarchies and vehicles with tires,
+// stepped for a bounded number of sub-steps, with walks, ray casts and shape
+// queries in between. Every callback (the joints', the tires' and the
+// hierarchies' among them) may be armed to act on the world while it runs
+// (destroy or create bodies, joints, hierarchies and shapes, swap a body's
+// shape, set values, start a nested walk, try what an update refuses).
 //
 // Checked for every input:
 // - no crash, sanitizer error or leak;
-// - every body gets its destructor callback once and every user mesh its
-//   destroy callback once, by the time the world is destroyed;
+// - every body and every joint gets its destructor callback once and every
+//   user mesh its destroy callback once, by the time the world is destroyed
+//   (with whatever is still alive in it);
 // - the engine's live blocks and bytes, counted through the allocation hooks
 //   and with the block cache flushed, come back to what they were before the
 //   scene once its world is destroyed (checked on the second run, after the
@@ -53,6 +56,10 @@ constexpr int32_t kMaxCreatedBodies = 40;
 constexpr int32_t kMaxShapes = 32;
 constexpr int32_t kMaxActions = 160;
 constexpr int32_t kMaxGroups = 6;
+constexpr int32_t kMaxLiveJoints = 12;
+constexpr int32_t kMaxCreatedJoints = 40;
+constexpr int32_t kMaxAssemblies = 3;
+constexpr int32_t kMaxParts = 4;
 
 // ---- counting hooks ----
 
@@ -176,7 +183,20 @@ enum CallbackKind : uint8_t {
     kTreeFace,
     kMeshCollide,
     kBuoyancyPlane,
+    kJoint,
+    kTire,
+    kPart,
+    kJointDestructor,
     kCallbackKinds
+};
+
+// The joint types the header makes.
+enum JointKind : uint8_t { kBall, kHinge, kSlider, kCorkscrew, kUniversal, kUpVector, kUser, kVehicle, kJointKinds };
+
+struct JointInfo {
+    dgConstraint* joint;
+    uint8_t kind;
+    uint32_t destructorCalls;
 };
 
 struct BodyInfo {
@@ -239,6 +259,11 @@ public:
     float onMeshRay(dgPolygonSoupRayDesc* desc);
     void onMeshDestroy(UserMesh* mesh);
     int32_t onBuoyancyPlane(const float* matrix, float* plane);
+    uint32_t onJoint(dgConstraint* joint, dgJointUserDescriptor* desc);
+    void onUserJoint(dgConstraint* joint);
+    void onJointDestructor(dgConstraint* joint);
+    void onTires(dgConstraint* vehicle);
+    void onPart(dgAssemblyPart* part);
 
 private:
     void step();
@@ -255,6 +280,17 @@ private:
     // The armed action of kind for body (may be null), when one is left.
     void fire(CallbackKind kind, dgBody* body);
     void act(uint8_t action, Reader& in, dgBody* self);
+    void jointOp(Reader& in);
+    void createJoint(Reader& in);
+    void destroyJoint(uint8_t b);
+    void vehicleOp(Reader& in);
+    void addTire(Reader& in, dgConstraint* vehicle);
+    void assemblyOp(Reader& in);
+    void buildAssembly(Reader& in, dgAssembly* assembly);
+    void adoptBody(dgBody* body);
+    JointInfo* jointInfoOf(const dgConstraint* joint) const;
+    JointInfo* pickJoint(uint8_t b, bool vehicle) const;
+    void recordJoint(const JointInfo* info);
 
     dgCollision* makeShape(Reader& in, uint8_t kind);
     dgCollision* makeTree(Reader& in);
@@ -286,6 +322,10 @@ private:
     std::vector<dgCollision*> m_shapes;
     std::deque<UserMesh> m_meshes;
     std::vector<uint32_t> m_groups;
+    std::deque<JointInfo> m_jointInfos;
+    std::vector<JointInfo*> m_liveJoints;
+    std::vector<dgAssembly*> m_assemblies;
+    int32_t m_createdJoints = 0;
     ArmSlot m_arms[kCallbackKinds];
     int32_t m_subSteps = 0;
     int32_t m_actions = 0;
@@ -353,6 +393,24 @@ void meshDestroyCallback(void* userData) {
 }
 int32_t buoyancyPlaneCallback(uint32_t, void*, const float* globalMatrix, float* globalPlane) {
     return g_scene->onBuoyancyPlane(globalMatrix, globalPlane);
+}
+uint32_t jointCallback(dgConstraint* joint, dgJointUserDescriptor* desc) {
+    return g_scene->onJoint(joint, desc);
+}
+void ballCallback(dgConstraint* joint) {
+    g_scene->onJoint(joint, nullptr);
+}
+void userJointCallback(dgConstraint* joint) {
+    g_scene->onUserJoint(joint);
+}
+void jointDestructorCallback(dgConstraint* joint) {
+    g_scene->onJointDestructor(joint);
+}
+void tireCallback(dgConstraint* vehicle) {
+    g_scene->onTires(vehicle);
+}
+void partCallback(dgAssemblyPart* part) {
+    g_scene->onPart(part);
 }
 
 void serializeToVector(void* userData, const void* buffer, uint32_t size) {
@@ -431,6 +489,11 @@ void Scene::recordScene() {
         recordBody(info);
         checkBody(info);
     }
+    for (const JointInfo* info : m_liveJoints) {
+        recordJoint(info);
+    }
+    const int32_t poisoned = dgWorldGetNonFiniteIslandCount(m_world);
+    m_hash = (m_hash ^ uint32_t(poisoned)) * 1099511628211ull;
 }
 
 BodyInfo* Scene::findBody(const dgBody* body) const {
@@ -883,6 +946,9 @@ void Scene::worldSetter() {
             }
             break;
         default:
+            if (!m_updating && !m_walking && !m_tearingDown) {
+                m_assemblies.clear();
+            }
             dgWorldDestroyAllBodies(m_world);
             break;
     }
@@ -1098,6 +1164,25 @@ void Scene::act(uint8_t action, Reader& in, dgBody* self) {
     if (m_trace) {
         fprintf(stderr, "  act %d on %u\n", action % 16, target ? target->serial : 0u);
     }
+    // Bit 4 picks the joints', vehicles' and hierarchies' actions; without
+    // it the table below reads as it did before they came.
+    if (action & 0x10) {
+        switch (action % 4) {
+            case 0:
+                destroyJoint(in.next());
+                break;
+            case 1:
+                jointOp(in);
+                break;
+            case 2:
+                vehicleOp(in);
+                break;
+            default:
+                assemblyOp(in);
+                break;
+        }
+        return;
+    }
     switch (action % 16) {
         case 0:
             if (target) {
@@ -1156,6 +1241,7 @@ void Scene::act(uint8_t action, Reader& in, dgBody* self) {
                     dgWorldSetSize(m_world, low, high);
                     break;
                 case 3:
+                    // Refused in all three: the assemblies stay.
                     if (m_updating || m_walking || m_tearingDown) {
                         dgWorldDestroyAllBodies(m_world);
                     }
@@ -1471,15 +1557,416 @@ int32_t Scene::onBuoyancyPlane(const float* matrix, float* plane) {
     return (slot.action & 0x20) ? 0 : 1;
 }
 
+// ---- joints, vehicles and hierarchies ----
+
+JointInfo* Scene::jointInfoOf(const dgConstraint* joint) const {
+    JointInfo* info = static_cast<JointInfo*>(dgJointGetUserData(joint));
+    FUZZ_CHECK(info && info->joint == joint && info->destructorCalls == 0);
+    return info;
+}
+
+JointInfo* Scene::pickJoint(uint8_t b, bool vehicle) const {
+    std::vector<JointInfo*> pool;
+    for (JointInfo* info : m_liveJoints) {
+        if (!vehicle || info->kind == kVehicle) {
+            pool.push_back(info);
+        }
+    }
+    return pool.empty() ? nullptr : pool[b % pool.size()];
+}
+
+void Scene::recordJoint(const JointInfo* info) {
+    float v[3] = {0.0f, 0.0f, 0.0f};
+    float angle = 0.0f;
+    dgConstraint* joint = info->joint;
+    switch (info->kind) {
+        case kBall:
+            dgBallGetJointForce(joint, v);
+            dgBallGetJointAngle(joint, v);
+            break;
+        case kHinge:
+            dgHingeGetJointForce(joint, v);
+            angle = dgHingeGetJointAngle(joint);
+            break;
+        case kSlider:
+            dgSliderGetJointForce(joint, v);
+            angle = dgSliderGetJointPosition(joint);
+            break;
+        case kCorkscrew:
+            dgCorkscrewGetJointForce(joint, v);
+            angle = dgCorkscrewGetJointAngle(joint);
+            break;
+        case kUniversal:
+            dgUniversalGetJointForce(joint, v);
+            angle = dgUniversalGetJointAngle0(joint);
+            break;
+        case kUpVector:
+            dgUpVectorGetPin(joint, v);
+            break;
+        case kUser:
+            angle = dgUserJointGetRowForce(joint, 0);
+            break;
+        default:
+            for (dgVehicleTire* tire = dgVehicleGetFirstTire(joint); tire; tire = dgVehicleGetNextTire(joint, tire)) {
+                float m[16];
+                dgVehicleGetTireMatrix(joint, tire, m);
+                record(m, 16);
+                if (sane()) {
+                    FUZZ_CHECK(finite(m, 16));
+                }
+            }
+            break;
+    }
+    record(v, 3);
+    record(&angle, 1);
+    // A solve that went non-finite leaves its joints reading 0, not NaN.
+    FUZZ_CHECK(finite(v, 3) && finite(&angle, 1));
+}
+
+void Scene::createJoint(Reader& in) {
+    const uint8_t kind = in.next() % (kJointKinds - 1);
+    BodyInfo* child = pickBody(in.next());
+    const uint8_t p = in.next();
+    BodyInfo* parent = (p & 1) ? pickBody(p >> 1) : nullptr;
+    float pivot[3];
+    float pin0[3];
+    float pin1[3];
+    in.vector(pivot, 30.0f);
+    in.vector(pin0, 1.0f);
+    in.vector(pin1, 1.0f);
+    if (!child || int32_t(m_liveJoints.size()) >= kMaxLiveJoints || m_createdJoints >= kMaxCreatedJoints) {
+        return;
+    }
+    dgBody* a = child->body;
+    dgBody* b = parent ? parent->body : nullptr;
+    dgConstraint* joint = nullptr;
+    switch (kind) {
+        case kBall:
+            joint = dgCreateBallJoint(m_world, pivot, a, b);
+            if (joint && (p & 2)) {
+                dgBallSetConeLimits(joint, pin0, in.value(3.2f), in.value(3.2f));
+            }
+            dgBallSetUserCallback(joint, (p & 4) ? ballCallback : nullptr);
+            break;
+        case kHinge:
+            joint = dgCreateHingeJoint(m_world, pivot, pin0, a, b);
+            dgHingeSetUserCallback(joint, (p & 4) ? jointCallback : nullptr);
+            break;
+        case kSlider:
+            joint = dgCreateSliderJoint(m_world, pivot, pin0, a, b);
+            dgSliderSetUserCallback(joint, (p & 4) ? jointCallback : nullptr);
+            break;
+        case kCorkscrew:
+            joint = dgCreateCorkscrewJoint(m_world, pivot, pin0, a, b);
+            dgCorkscrewSetUserCallback(joint, (p & 4) ? jointCallback : nullptr);
+            break;
+        case kUniversal:
+            joint = dgCreateUniversalJoint(m_world, pivot, pin0, pin1, a, b);
+            dgUniversalSetUserCallback(joint, (p & 4) ? jointCallback : nullptr);
+            break;
+        case kUpVector:
+            joint = dgCreateUpVectorJoint(m_world, pin0, a);
+            break;
+        default:
+            joint = dgCreateUserJoint(m_world, int32_t(in.next() % 10) - 1, (p & 4) ? userJointCallback : nullptr, a,
+                                      b);
+            break;
+    }
+    if (m_trace) {
+        fprintf(stderr, "joint kind %d on %u -> %p\n", kind, child->serial, static_cast<void*>(joint));
+    }
+    if (!joint) {
+        return;
+    }
+    m_createdJoints++;
+    m_jointInfos.push_back(JointInfo{joint, kind, 0});
+    m_liveJoints.push_back(&m_jointInfos.back());
+    dgJointSetUserData(joint, &m_jointInfos.back());
+    dgJointSetDestructorCallback(joint, jointDestructorCallback);
+    dgJointSetCollisionState(joint, p & 8);
+    if (p & 16) {
+        dgJointSetStiffness(joint, in.value(1.5f));
+    }
+}
+
+void Scene::destroyJoint(uint8_t b) {
+    if (JointInfo* info = pickJoint(b, (b & 0x80) != 0)) {
+        dgDestroyJoint(m_world, info->joint);
+    }
+}
+
+void Scene::jointOp(Reader& in) {
+    const uint8_t which = in.next();
+    switch (which % 4) {
+        case 0:
+        case 1:
+            createJoint(in);
+            break;
+        case 2:
+            destroyJoint(in.next());
+            break;
+        default:
+            if (JointInfo* info = pickJoint(in.next(), false)) {
+                if (info->kind == kUpVector) {
+                    float pin[3];
+                    in.vector(pin, 1.0f);
+                    dgUpVectorSetPin(info->joint, pin);
+                }
+                dgJointSetStiffness(info->joint, in.value(1.5f));
+                recordJoint(info);
+            }
+            break;
+    }
+}
+
+void Scene::addTire(Reader& in, dgConstraint* vehicle) {
+    float matrix[16];
+    float pin[4];
+    in.pose(matrix, 3.0f);
+    in.vector(pin, 1.0f);
+    pin[3] = in.value(1.0f);
+    const float mass = in.value(40.0f), width = in.value(1.0f), radius = in.value(1.0f);
+    const float shock = in.value(500.0f), spring = in.value(5000.0f), length = in.value(1.0f);
+    dgVehicleTire* tire = dgVehicleAddTire(vehicle, matrix, pin, mass, width, radius, shock, spring, length,
+                                           in.next(), nullptr);
+    const float steer = in.value(1.0f);
+    if (tire) {
+        dgVehicleSetTireSteerAngle(vehicle, tire, steer);
+    }
+    if (m_trace) {
+        fprintf(stderr, "tire -> %p\n", static_cast<void*>(tire));
+    }
+}
+
+void Scene::vehicleOp(Reader& in) {
+    const uint8_t which = in.next();
+    switch (which % 4) {
+        case 0: {
+            BodyInfo* chassis = pickBody(in.next());
+            float up[3];
+            in.vector(up, 1.0f);
+            const int32_t tires = in.next() % 5;
+            if (!chassis || int32_t(m_liveJoints.size()) >= kMaxLiveJoints || m_createdJoints >= kMaxCreatedJoints) {
+                return;
+            }
+            dgConstraint* vehicle = dgCreateVehicle(m_world, up, chassis->body);
+            if (m_trace) {
+                fprintf(stderr, "vehicle on %u -> %p\n", chassis->serial, static_cast<void*>(vehicle));
+            }
+            if (!vehicle) {
+                return;
+            }
+            m_createdJoints++;
+            m_jointInfos.push_back(JointInfo{vehicle, kVehicle, 0});
+            m_liveJoints.push_back(&m_jointInfos.back());
+            dgJointSetUserData(vehicle, &m_jointInfos.back());
+            dgJointSetDestructorCallback(vehicle, jointDestructorCallback);
+            dgVehicleSetTireCallback(vehicle, (which & 0x80) ? nullptr : tireCallback);
+            for (int32_t i = 0; i < tires; i++) {
+                addTire(in, vehicle);
+            }
+            break;
+        }
+        case 1:
+            if (JointInfo* info = pickJoint(in.next(), true)) {
+                addTire(in, info->joint);
+            }
+            break;
+        case 2:
+            if (JointInfo* info = pickJoint(in.next(), true)) {
+                dgVehicleTire* tire = dgVehicleGetFirstTire(info->joint);
+                for (uint8_t skip = in.next() % 4; tire && skip; skip--) {
+                    tire = dgVehicleGetNextTire(info->joint, tire);
+                }
+                dgVehicleRemoveTire(info->joint, tire);
+            }
+            break;
+        default:
+            if (JointInfo* info = pickJoint(in.next(), true)) {
+                if (which & 0x80) {
+                    dgVehicleReset(info->joint);
+                }
+                recordJoint(info);
+            }
+            break;
+    }
+}
+
+// A body the scene did not make (a hierarchy's part) taken into its records,
+// so that its callbacks and its destruction are checked like the others'.
+void Scene::adoptBody(dgBody* body) {
+    if (!body || dgBodyGetUserData(body)) {
+        return;
+    }
+    m_infos.emplace_back();
+    BodyInfo* info = &m_infos.back();
+    std::memset(info, 0, sizeof(*info));
+    info->body = body;
+    info->serial = uint32_t(1000 + m_infos.size());
+    info->forceMode = 1;
+    m_live.push_back(info);
+    dgBodySetUserData(body, info);
+    dgBodySetDestructorCallback(body, destructorCallback);
+}
+
+void Scene::buildAssembly(Reader& in, dgAssembly* assembly) {
+    dgAssemblyBeginBuild(assembly);
+    dgAssemblySetCallbackA(assembly, forceCallback);
+    dgAssemblySetCallbackB(assembly, (in.next() & 1) ? partCallback : nullptr);
+    dgAssemblyPart* parts[kMaxParts] = {};
+    const int32_t count = 1 + in.next() % kMaxParts;
+    for (int32_t i = 0; i < count; i++) {
+        float matrix[16];
+        float size[3];
+        in.pose(matrix, i ? 2.0f : 20.0f);
+        in.vector(size, 2.0f);
+        const uint8_t b = in.next();
+        dgAssemblyPart* parent = i ? parts[b % i] : nullptr;
+        parts[i] = dgAssemblyAddPart(assembly, parent, nullptr, in.value(10.0f), matrix, pickShape(in.next()), size);
+        if (parts[i] && parent && (b & 0x80)) {
+            float pin[3];
+            in.vector(pin, 1.0f);
+            dgAssemblyPartSetLimits(parts[i], pin, in.value(3.2f), in.value(3.2f), in.value(3.2f), 0, 0, 0);
+        }
+    }
+    dgAssemblyEndBuild(assembly);
+    if (m_trace) {
+        fprintf(stderr, "assembly of %d parts, root %p\n", count, static_cast<void*>(parts[0]));
+    }
+    for (dgAssemblyPart* part : parts) {
+        if (part) {
+            adoptBody(dgAssemblyPartGetBody(part));
+        }
+    }
+}
+
+void Scene::assemblyOp(Reader& in) {
+    const uint8_t which = in.next();
+    switch (which % 3) {
+        case 0:
+            if (int32_t(m_assemblies.size()) < kMaxAssemblies) {
+                if (dgAssembly* assembly = dgCreateAssembly(m_world)) {
+                    m_assemblies.push_back(assembly);
+                    buildAssembly(in, assembly);
+                }
+            }
+            break;
+        case 1:
+            if (!m_assemblies.empty()) {
+                // Out of the list first: its parts' callbacks may act again.
+                const size_t index = in.next() % m_assemblies.size();
+                dgAssembly* assembly = m_assemblies[index];
+                m_assemblies.erase(m_assemblies.begin() + ptrdiff_t(index));
+                dgDestroyAssembly(m_world, assembly);
+            }
+            break;
+        default:
+            if (!m_assemblies.empty() && !m_updating) {
+                buildAssembly(in, m_assemblies[in.next() % m_assemblies.size()]);
+            }
+            break;
+    }
+}
+
+uint32_t Scene::onJoint(dgConstraint* joint, dgJointUserDescriptor* desc) {
+    jointInfoOf(joint);
+    const ArmSlot& slot = m_arms[kJoint];
+    uint32_t rows = 0;
+    if (desc) {
+        Reader in(slot.args, sizeof(slot.args), m_in.wild());
+        desc[0].m_accel = in.value((slot.action & 0x40) ? 1.0e4f : 10.0f);
+        if (slot.action & 0x20) {
+            desc[0].m_minFriction = -std::fabs(in.value(100.0f));
+            desc[0].m_maxFriction = std::fabs(in.value(100.0f));
+        }
+        rows = slot.action & 1;
+    }
+    fire(kJoint, nullptr);
+    return rows;
+}
+
+void Scene::onUserJoint(dgConstraint* joint) {
+    jointInfoOf(joint);
+    Reader in(m_arms[kJoint].args, sizeof(m_arms[kJoint].args), m_in.wild());
+    float a[6];
+    float b[6];
+    in.vector(a, 30.0f);
+    in.vector(b, 30.0f);
+    in.vector(a + 3, 1.0f);
+    dgUserJointAddLinearRow(joint, a, b, a + 3);
+    dgUserJointSetRowSpringDamperAcceleration(joint, in.value(100.0f), in.value(10.0f));
+    dgUserJointAddAngularRow(joint, in.value(1.0f), a + 3);
+    dgUserJointSetRowStiffness(joint, in.value(1.0f));
+    dgUserJointSetRowMinimumFriction(joint, in.value(100.0f));
+    in.vector(b + 3, 2.0f);
+    dgUserJointAddGeneralRow(joint, a, b);
+    dgUserJointSetRowAcceleration(joint, in.value(10.0f));
+    dgUserJointSetRowMaximumFriction(joint, in.value(100.0f));
+    fire(kJoint, nullptr);
+}
+
+void Scene::onJointDestructor(dgConstraint* joint) {
+    JointInfo* info = static_cast<JointInfo*>(dgJointGetUserData(joint));
+    FUZZ_CHECK(info && info->joint == joint);
+    info->destructorCalls++;
+    FUZZ_CHECK(info->destructorCalls == 1);
+    for (size_t i = 0; i < m_liveJoints.size(); i++) {
+        if (m_liveJoints[i] == info) {
+            m_liveJoints.erase(m_liveJoints.begin() + ptrdiff_t(i));
+            break;
+        }
+    }
+    fire(kJointDestructor, nullptr);
+}
+
+void Scene::onTires(dgConstraint* vehicle) {
+    jointInfoOf(vehicle);
+    Reader in(m_arms[kTire].args, sizeof(m_arms[kTire].args), m_in.wild());
+    for (dgVehicleTire* tire = dgVehicleGetFirstTire(vehicle); tire; tire = dgVehicleGetNextTire(vehicle, tire)) {
+        float speeds[3] = {dgVehicleTireGetLoad(tire), dgVehicleTireGetNegValueA(tire),
+                           dgVehicleTireGetNegValueB(tire)};
+        record(speeds, 3);
+        dgVehicleTireSetTorque(tire, in.value(500.0f));
+        if (m_arms[kTire].action & 0x40) {
+            dgVehicleTireSetBrake(tire, dgVehicleTireCalculateMaxBrake(tire), in.value(3000.0f));
+        }
+        dgVehicleTireSetSlipLimitA(tire, in.value(1.0f));
+        dgVehicleTireSetSlipScaleB(tire, in.value(1.0f));
+        if (m_arms[kTire].action & 0x20) {
+            dgVehicleSetTireSteerAngle(vehicle, tire, in.value(1.0f));
+        }
+    }
+    fire(kTire, nullptr);
+}
+
+void Scene::onPart(dgAssemblyPart* part) {
+    float matrix[16];
+    dgAssemblyPartGetGlobalMatrix(part, matrix);
+    record(matrix, 16);
+    dgAssemblyPartGetLocalMatrix(part, matrix);
+    record(matrix, 16);
+    dgBody* body = dgAssemblyPartGetBody(part);
+    fire(kPart, body ? infoOf(body)->body : nullptr);
+}
+
 // ---- the run ----
 
 void Scene::step() {
     const uint8_t op = m_in.next();
     if (m_trace) {
         // The hash so far: two runs of one input part where they first differ.
-        fprintf(stderr, "op %d, hash %016llx\n", op % 14, static_cast<unsigned long long>(m_hash));
+        fprintf(stderr, "op %d, hash %016llx\n", op % 17, static_cast<unsigned long long>(m_hash));
     }
-    switch (op % 14) {
+    switch (op % 17) {
+        case 14:
+            jointOp(m_in);
+            break;
+        case 15:
+            vehicleOp(m_in);
+            break;
+        case 16:
+            assemblyOp(m_in);
+            break;
         case 0:
         case 1:
             createShape();
@@ -1549,7 +2036,11 @@ uint64_t Scene::run() {
     dgWorldDestroy(m_world);
     m_world = nullptr;
     FUZZ_CHECK(m_live.empty());
+    FUZZ_CHECK(m_liveJoints.empty());
     for (const BodyInfo& info : m_infos) {
+        FUZZ_CHECK(info.destructorCalls == 1);
+    }
+    for (const JointInfo& info : m_jointInfos) {
         FUZZ_CHECK(info.destructorCalls == 1);
     }
     for (const UserMesh& mesh : m_meshes) {

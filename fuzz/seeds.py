@@ -113,7 +113,8 @@ write("soup_stream", "quads", soup_seed([[(x, 0, 0), (x, 0, 1), (x + 1, 0, 1), (
 # world: byte 0 flags (1 wild, 2 scalar solver, 4-12 iteration mode, 16
 # callbacks act during teardown), then operations: an opcode byte (0-1
 # shape, 2 release shape, 3-4 body, 5 destroy body, 6 body setter, 7 world
-# setter, 8 material, 9-10 update, 11 walk, 12 query, 13 arm a callback) and
+# setter, 8 material, 9-10 update, 11 walk, 12 query, 13 arm a callback, 14
+# joint, 15 vehicle, 16 hierarchy) and
 # its arguments; values are two bytes over [-range, range) or one escape byte
 # 0xF0-0xFF (fuzz_world.cpp's tables).
 def wv(v, r):
@@ -125,8 +126,8 @@ def wvs(vs, r):
     return b"".join(wv(v, r) for v in vs)
 
 
-def pose(position, angles=(0, 0, 0)):
-    return bytes([0]) + wvs(angles, 3.2) + wvs(position, 30.0)
+def pose(position, angles=(0, 0, 0), reach=30.0):
+    return bytes([0]) + wvs(angles, 3.2) + wvs(position, reach)
 
 
 def box(dx, dy, dz):
@@ -203,6 +204,28 @@ swaps += updates(4) + arm(11, 0x80, 1) + bytes([11, 3, 1])  # a face walk destro
 swaps += bytes([6, 0, 138]) + wvs((1, 2, 3), 20.0) + bytes([0xF2, 0xF2, 0xF0])  # lever (1e6, 1e6, 0)
 swaps += updates(4) + bytes([5, 0]) + updates(2)
 write("world", "walk_swaps", bytes([0]) + swaps)
+
+# A floor, a car of four tires on a box chassis, a hinge driven hard by its
+# callback and a pendulum of ball joints, a two-part hierarchy; the tire
+# callback destroys a joint and the joint destructor creates another.
+rig = box(20, 1, 20) + box(4, 1.5, 2) + box(1, 1, 1) + body(0, (0, -0.5, 0), mass=0.0, force_mode=0)
+rig += body(1, (0, 1.5, 0), mass=5.0, callbacks=8) + body(2, (4, 3, 0)) + body(2, (5, 3, 0))
+
+def tire(x, z):
+    return pose((x, -0.75, z), (0, 1.5708, 0), 3.0) + wvs((1, 0, 0), 1.0) + wv(0, 1.0) + wv(20, 40.0) + \
+        wvs((0.25, 0.35), 1.0) + wv(400, 500.0) + wv(3000, 5000.0) + wv(0.3, 1.0) + bytes([0]) + wv(0, 1.0)
+
+
+rig += bytes([15, 0, 1]) + wvs((0, 1, 0), 1.0) + bytes([4]) + tire(1.3, 0.9) + tire(1.3, -0.9) + tire(-1.3, 0.9) + \
+    tire(-1.3, -0.9)
+# A hinge from the third body to the world, its callback on (4), and a ball
+# from the fourth to the third (1 | 2 << 1: parent index 2, callback on).
+rig += bytes([14, 0, 1, 2, 4]) + wvs((4.5, 3, 0), 30.0) + wvs((0, 0, 1), 1.0) + wvs((1, 0, 0), 1.0)
+rig += bytes([14, 0, 0, 3, 5]) + wvs((5.5, 3, 0), 30.0) + wvs((0, 1, 0), 1.0) + wvs((1, 0, 0), 1.0)
+rig += bytes([16, 0, 1, 1]) + pose((-5, 3, 0)) + wvs((1, 0.5, 0.5), 2.0) + bytes([0]) + wv(2.0, 10.0) + bytes([2]) + \
+    pose((1, 0, 0)) + wvs((1, 0.5, 0.5), 2.0) + bytes([0]) + wv(1.0, 10.0) + bytes([2])
+rig += arm(16, 0x40 | 1, 4, [0x20, 0, 0, 0]) + arm(15, 0x10, 1, [0]) + arm(18, 0x11, 2, [1, 0, 1, 0])
+write("world", "joints_vehicles", bytes([0]) + rig + updates(40) + bytes([15, 3, 0]) + updates(10))
 
 
 # height_map: sample width (0 16, 1 8, 4 24, 5 32 bits | 8 no file), count of

@@ -225,18 +225,9 @@ dgVector dgBallJoint::getJointForce() const {
     return g0.front.scale(f[0]) + g0.up.scale(f[1]) + g0.right.scale(f[2]);
 }
 
-dgBallJoint* dgNewBall(dgWorld* world) {
-    return world->m_ballPool.take();
-}
-
 dgBallJoint* dgWorldCreateBall(dgWorld* world, const dgVector& pivot, dgBody* body0, dgBody* body1) {
-    dgBallJoint* joint = dgNewBall(world);
-    if (joint && !dgWorldAttachConstraint(world, joint, body0, body1)) {
-        world->m_ballPool.give(joint);
-        return nullptr;
-    }
-    if (joint) {
-        joint->setPivot(pivot);
-    }
-    return joint;
+    return dgWorldCreatePooledJoint(world, world->m_ballPool, body0, body1, [&](dgBallJoint& joint) {
+        joint.setPivot(pivot);
+        return true;
+    });
 }

@@ -85,8 +85,6 @@ public:
     dgBallJointCallback m_userCallback;
 };
 
-// A ball joint from the world's ball pool; null when no page can be had.
-dgBallJoint* dgNewBall(dgWorld* world);
 // A ball joint attached to body0 and body1 (null: the static world) with its
 // frames at pivot (world space). Null when the world refuses the attachment
 // or has no room.

@@ -144,6 +144,10 @@ int32_t grownCapacity(int32_t capacity, int32_t wanted) {
 }  // namespace
 
 dgConstraintSolver* dgConstraintSolverCreate() {
+    return dgConstraintSolverCreateSized(dgConstraintSolver::kDefaultSlots, dgConstraintSolver::kDefaultRows);
+}
+
+dgConstraintSolver* dgConstraintSolverCreateSized(int32_t slots, int32_t rows) {
     void* const storage = dgMalloc(sizeof(dgConstraintSolver));
     if (!storage) {
         return nullptr;
@@ -154,8 +158,7 @@ dgConstraintSolver* dgConstraintSolverCreate() {
     s->m_frictionScale = 0.25f;
     // Operations called outside a solve are not budgeted.
     s->m_passBudget = INT32_MAX;
-    if (!moveArrays(s, dgConstraintSolver::kDefaultSlots, dgConstraintSolver::kDefaultRows,
-                    dgConstraintSolver::kDefaultRows)) {
+    if (!moveArrays(s, std::max(slots, 1), std::max(rows, 1), std::max(rows, 1))) {
         s->~dgConstraintSolver();
         dgFree(storage);
         return nullptr;

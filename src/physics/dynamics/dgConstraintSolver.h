@@ -150,6 +150,9 @@ struct dgConstraintSolver {
 // pointing at it, settings zero but for friction scale 0.25 and iteration
 // mode 0). Null when either allocation fails.
 dgConstraintSolver* dgConstraintSolverCreate();
+// The same with capacities of its own (each at least 1; as many joints as
+// rows), for a workspace that never holds a whole island.
+dgConstraintSolver* dgConstraintSolverCreateSized(int32_t slots, int32_t rows);
 // Releases the workspace and its arrays; null is ignored.
 void dgConstraintSolverDestroy(dgConstraintSolver* solver);
 // Makes room for at least `slots` island slots, `rows` rows and `joints`

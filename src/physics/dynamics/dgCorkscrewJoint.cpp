@@ -93,19 +93,10 @@ dgVector dgCorkscrewJoint::getJointForce() const {
     return g0.up.scale(f[0]) + g0.right.scale(f[1]);
 }
 
-dgCorkscrewJoint* dgNewCorkscrew(dgWorld* world) {
-    return world->m_corkscrewPool.take();
-}
-
 dgCorkscrewJoint* dgWorldCreateCorkscrew(dgWorld* world, const dgVector& pivot, const dgVector& pin,
                                          dgBody* body0, dgBody* body1) {
-    dgCorkscrewJoint* joint = dgNewCorkscrew(world);
-    if (joint && !dgWorldAttachConstraint(world, joint, body0, body1)) {
-        world->m_corkscrewPool.give(joint);
-        return nullptr;
-    }
-    if (joint) {
-        joint->setPinAndPivot(pivot, pin);
-    }
-    return joint;
+    return dgWorldCreatePooledJoint(world, world->m_corkscrewPool, body0, body1, [&](dgCorkscrewJoint& joint) {
+        joint.setPinAndPivot(pivot, pin);
+        return true;
+    });
 }

@@ -49,8 +49,6 @@ public:
     dgJointUserCallback m_userCallback;
 };
 
-// A corkscrew from the world's corkscrew pool; null when no page can be had.
-dgCorkscrewJoint* dgNewCorkscrew(dgWorld* world);
 // A corkscrew attached to body0 and body1 (null: the static world), its
 // frame at pivot along pin (world space; the pin must not be zero). Null
 // when the world refuses the attachment or has no room.

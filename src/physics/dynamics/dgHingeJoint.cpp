@@ -78,19 +78,10 @@ dgVector dgHingeJoint::getJointForce() const {
     return g0.front.scale(f[0]) + g0.up.scale(f[1]) + g0.right.scale(f[2]);
 }
 
-dgHingeJoint* dgNewHinge(dgWorld* world) {
-    return world->m_hingePool.take();
-}
-
 dgHingeJoint* dgWorldCreateHinge(dgWorld* world, const dgVector& pivot, const dgVector& pin, dgBody* body0,
                                  dgBody* body1) {
-    dgHingeJoint* joint = dgNewHinge(world);
-    if (joint && !dgWorldAttachConstraint(world, joint, body0, body1)) {
-        world->m_hingePool.give(joint);
-        return nullptr;
-    }
-    if (joint) {
-        joint->setPinAndPivot(pivot, pin);
-    }
-    return joint;
+    return dgWorldCreatePooledJoint(world, world->m_hingePool, body0, body1, [&](dgHingeJoint& joint) {
+        joint.setPinAndPivot(pivot, pin);
+        return true;
+    });
 }

@@ -43,9 +43,6 @@ public:
     dgJointUserCallback m_userCallback;
 };
 
-// A hinge from the world's hinge pool, as its constructor leaves it; null
-// when no page can be had.
-dgHingeJoint* dgNewHinge(dgWorld* world);
 // A hinge attached to body0 and body1 (null: the static world) with its frame
 // at pivot about pin (world space; the pin need not be unit, must not be
 // zero). Null when the world refuses the attachment or has no room.

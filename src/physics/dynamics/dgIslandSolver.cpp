@@ -13,6 +13,7 @@
 #include "dgConstraintSolver.h"
 #include "dgContact.h"
 #include "dgJointRows.h"
+#include "dgMathUtils.h"
 #include "dgWorkStack.h"
 #include "dgWorld.h"
 
@@ -159,6 +160,20 @@ void setEquilibrium(dgBody* body, bool rest) {
     }
 }
 
+// An island whose solve left a non-finite force on a body (finite input
+// whose squares overflow) is counted, and its rows' force slots that are not
+// finite go back to 0: they are the next solve's start, and would poison
+// every step after this one.
+void reportNonFinite(dgConstraintSolver* solver) {
+    ++solver->m_world->m_nonFiniteIslands;
+    for (int32_t i = 0; i < solver->m_rowCount; ++i) {
+        float* const slot = solver->m_bounds[i].forceSlot;
+        if (slot && !std::isfinite(*slot)) {
+            *slot = 0.0f;
+        }
+    }
+}
+
 // Integration and rest test of slots 1 .. bodyCount-1 (item of both the
 // step and the sub-steps).
 bool integrateIsland(dgConstraintSolver* solver, int32_t bodyCount, float timestep, bool notify) {
@@ -170,9 +185,11 @@ bool integrateIsland(dgConstraintSolver* solver, int32_t bodyCount, float timest
     const uint64_t integratedStamp = world->m_stepStamp + 2;
 
     bool freeze = true;
+    bool poisoned = false;
     for (int32_t i = 1; i < bodyCount; ++i) {
         dgBody* const body = solver->m_bodies[i];
         const float* const threshold = body->m_freezeThresholds;
+        poisoned = poisoned || !dgIsFinite3(body->m_force) || !dgIsFinite3(body->m_torque);
         if (!(body->m_flags & dgBodyFlagEquilibrium)) {
             integrateBody(body, timestep, notify);
             // Force and torque now hold the accelerations.
@@ -202,6 +219,10 @@ bool integrateIsland(dgConstraintSolver* solver, int32_t bodyCount, float timest
             }
             body->m_flags |= dgBodyFlagActive;
         }
+    }
+
+    if (poisoned) {
+        reportNonFinite(solver);
     }
 
     // Only the root stays in the active tree: it gathers the island again.
@@ -373,6 +394,12 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
             !jointSlot(joint->m_body1, islandStamp, slot1)) {
             continue;
         }
+        // A joint between two immovable bodies (a vehicle whose chassis was
+        // made immovable) has nothing to move: it stands, unasked.
+        const float invMassSum = solver->m_bodies[slot0]->m_invMass.w + solver->m_bodies[slot1]->m_invMass.w;
+        if (!(invMassSum > 0.0f)) {
+            continue;
+        }
         const int32_t maxRows = std::min(int32_t(joint->m_maxRows), dgJointRowBlock::kMaxRows);
         for (int32_t r = 0; r < maxRows; ++r) {
             dgJointRowBound& bound = block.bounds[r];
@@ -384,8 +411,6 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
         int32_t rows = joint->submitRows(block);
         DG_ASSERT((rows >= 0) && (rows <= maxRows));
         rows = std::max(0, std::min(rows, maxRows));
-        const float invMassSum = solver->m_bodies[slot0]->m_invMass.w + solver->m_bodies[slot1]->m_invMass.w;
-        DG_ASSERT(invMassSum > 0.0f);
         const float threshold = solver->m_frictionScale / invMassSum;
         // Rows that cannot be had are left out of this step.
         dgConstraintSolverAppendRows(solver, rows, slot0, slot1, threshold);
@@ -431,7 +456,7 @@ void vehicleSubSteps(dgWorld* world, dgConstraintSolver* solver, uint64_t stepSt
         for (auto* node = set.m_entries.getFirst(); node; node = node->getNext()) {
             dgVehicleSetEntry& entry = node->getValue();
             dgBody* const chassis = entry.joint->m_body0;
-            if ((entry.vehicleStamp >= stepStamp) || !(chassis->m_flags & dgBodyFlagActive)) {
+            if ((entry.vehicleStamp >= stepStamp) || !(chassis->m_flags & dgBodyFlagActive) || !isDynamic(chassis)) {
                 continue;
             }
             const int32_t bodyCount = Island::dgSolverBuildIsland(solver, chassis, frame);

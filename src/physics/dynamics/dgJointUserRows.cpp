@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "dgFlatInput.h"
 #include "dgJointRows.h"
 
 namespace {
@@ -35,7 +36,7 @@ bool dgJointAddUserAngularRow(const dgConstraint* joint, int32_t row, dgJointRow
         return false;
     }
     bound(block, row, desc);
-    block.rightHandSides[row] = desc.m_accel;
+    block.rightHandSides[row] = dgFlatClampAcceleration(desc.m_accel);
     return true;
 }
 
@@ -46,7 +47,7 @@ bool dgJointAddUserLinearRow(const dgConstraint* joint, int32_t row, dgJointRowB
         return false;
     }
     bound(block, row, desc);
-    block.rightHandSides[row] = desc.m_accel;
+    block.rightHandSides[row] = dgFlatClampAcceleration(desc.m_accel);
     return true;
 }
 

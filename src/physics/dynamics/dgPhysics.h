@@ -163,6 +163,13 @@ void dgWorldUpdate(dgWorld* world, float elapsed);
 void dgWorldSetMinimumFrameRate(dgWorld* world, float rate);
 // Seconds of the current (or last) sub-step; 0 before the first.
 float dgWorldGetTimeStep(const dgWorld* world);
+// How many island solves since the world was made came out with a
+// non-finite force or torque on one of their bodies (finite input whose
+// squares overflow a float, such as a force of 1e38 pulling on a joint).
+// Such a body moves on its velocity for that sub-step, with no force at all,
+// and the joints of the island whose forces came out non-finite read 0; the count lets a caller
+// see that it happened rather than find the bodies hanging still.
+int32_t dgWorldGetNonFiniteIslandCount(const dgWorld* world);
 // Sets the broad phase's world box (min and max corners, 3 floats each) and
 // re-files every body. A degenerate box (an axis whose extent is zero,
 // negative or denormal) or a non-finite one changes nothing. Refused during
@@ -537,7 +544,8 @@ void dgBodySetActivationCallback(dgBody* body, dgBodyActivationCallback callback
 void dgBodySetDestructorCallback(dgBody* body, dgBodyDestructorCallback callback);
 
 // Absolute values are taken; each inertia is clamped to [0.01, 100] x mass
-// and a mass below 0.001 makes the body immovable. The query reports the
+// and a mass below 0.001 (or of 1e15 and above) makes the body immovable; an
+// immovable body made movable again is woken. The query reports the
 // values as given (absolute, unclamped), all 0 for an immovable body; the
 // inverse query 1 / (value + 1e-8) of each.
 void dgBodySetMassMatrix(dgBody* body, float mass, float Ixx, float Iyy, float Izz);
@@ -631,7 +639,11 @@ void dgSetEulerAngles(const float* angles, float* matrix);
 // "child" is the joint's first body and "parent" its second; a null parent
 // joins the child to the static world. A joint is made only from finite
 // input, with a child of the world and a parent of the same world that is
-// not the child, and a pin that is not zero (null otherwise). Getters given
+// not the child, and a pin that is not zero (null otherwise). A pivot farther
+// than 1e6 m from the origin on any axis is out of the scale float rows can
+// carry: no joint. Accelerations a joint's callback asks for (its
+// descriptor's, or a user joint row's) are held within +-1e7 m/s^2 (rad/s^2).
+// Getters given
 // null or a joint of another type give 0 (zeros through the out-pointers);
 // setters then change nothing. Non-finite values change nothing. Angles are
 // in radians, speeds in rad/s or m/s, forces in N; out-pointers take three
@@ -770,8 +782,8 @@ void dgUniversalGetJointForce(const dgConstraint* joint, float* force);
 
 // Drives pivot0 (a world point carried by the child) and pivot1 (carried by
 // the parent) together along the direction (scaled to unit length; a zero
-// direction adds nothing): each step the row takes out their speed along
-// it and closes half their distance.
+// direction, or a pivot beyond 1e6 m on an axis, adds nothing): each step
+// the row takes out their speed along it and closes half their distance.
 void dgUserJointAddLinearRow(dgConstraint* joint, const float* pivot0, const float* pivot1,
                              const float* direction);
 // Drives the rotation about the pin (unit-scaled) by `angle`, the parent's
@@ -779,7 +791,8 @@ void dgUserJointAddLinearRow(dgConstraint* joint, const float* pivot0, const flo
 // closes half the angle.
 void dgUserJointAddAngularRow(dgConstraint* joint, float angle, const float* pin);
 // A row of the caller's own: six floats each (linear x, y, z, then angular)
-// for the child and the parent; it asks for no acceleration until one is set.
+// for the child and the parent, none larger than 1e6 (else no row); it asks
+// for no acceleration until one is set.
 void dgUserJointAddGeneralRow(dgConstraint* joint, const float* jacobian0, const float* jacobian1);
 void dgUserJointSetRowAcceleration(dgConstraint* joint, float acceleration);
 // The row's acceleration from a spring and a damper (per unit mass) on its
@@ -895,8 +908,15 @@ dgConstraint* dgCreateVehicle(dgWorld* world, const float* up, dgBody* body);
 // mass, about the tire's (a 20 kg tire under a quarter of a 1000 kg car
 // sags about 14 cm with spring 3000 and settles without ringing with shock
 // 400), and suspension length (m, stored, not enforced); absolute values
-// are stored. collisionId becomes the tire shape's user id. Null for
-// the 34th tire, non-finite input, a zero pin, a zero mass, width or radius.
+// are stored. collisionId becomes the tire shape's user id. The matrix is
+// made rigid, or refused, by dgBodySetMatrix's rule. Null for the 34th tire,
+// non-finite input, a refused matrix, a zero pin, a zero mass, width or
+// radius, and for a tire out of the chassis's scale: a width or radius, or a
+// distance of its position from the chassis's origin, above the chassis's
+// size (the diagonal of the box around the chassis's own shapes and its
+// origin, at least 1 m). A chassis that is immovable (mass below 0.001 or of
+// 1e15 and above, set before or after) keeps its vehicle, which stands: its
+// tires are not solved until the chassis is movable again.
 dgVehicleTire* dgVehicleAddTire(dgConstraint* vehicle, const float* matrix, const float* pin, float mass,
                                 float width, float radius, float shock, float spring, float length,
                                 uint32_t collisionId, void* userData);
@@ -917,7 +937,8 @@ dgVehicleTire* dgVehicleGetNextTire(const dgConstraint* vehicle, const dgVehicle
 // slip limits and slip scales go back to their defaults before each call.
 void* dgVehicleTireGetUserData(const dgVehicleTire* tire);
 float dgVehicleTireGetSteerAngle(const dgVehicleTire* tire);
-// Drive torque about the pin (N m) for this sub-step.
+// Drive torque about the pin (N m) for this sub-step, held within +-1e7 x the
+// tire's inertia (an angular acceleration of 1e7 rad/s^2).
 void dgVehicleTireSetTorque(dgVehicleTire* tire, float torque);
 // The tire's weight: the chassis's acceleration along up from its applied
 // force (N per kg) times the tire's mass, as of the start of the sub-step.
@@ -925,7 +946,8 @@ float dgVehicleTireGetLoad(const dgVehicleTire* tire);
 // The pin's component of the tire's pin velocity (0: the engine keeps none).
 float dgVehicleTireGetPinSpeed(const dgVehicleTire* tire);
 // A brake that gives the spin the angular acceleration `acceleration`
-// (rad/s^2, usually dgVehicleTireCalculateMaxBrake) with a torque of at most
+// (rad/s^2, usually dgVehicleTireCalculateMaxBrake, held within +-1e7) with a
+// torque of at most
 // |limit| (N m); a limit of at most 1e-10 brakes nothing.
 void dgVehicleTireSetBrake(dgVehicleTire* tire, float acceleration, float limit);
 // The acceleration that stops the spin within about one sub-step:

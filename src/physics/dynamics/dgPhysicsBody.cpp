@@ -9,6 +9,7 @@
 #include "dgBody.h"
 #include "dgCollision.h"
 #include "dgCollisionPolygonalSoup.h"
+#include "dgFlatInput.h"
 #include "dgMathUtils.h"
 #include "dgMatrix.h"
 #include "dgPhysics.h"
@@ -32,10 +33,6 @@ constexpr float kDampingScale = 0.02f;
 constexpr float kFreezeSpeedRatio = 0.1f;
 constexpr float kFreezeQueryScale = 10.0f;
 constexpr float kMinFreezeThreshold = 0.01f;
-// A matrix row shorter than this (squared) has no direction.
-constexpr float kMinRowLength2 = 1.0e-12f;
-// front x row 1 must keep at least this share of row 1's squared length.
-constexpr float kMinCrossRatio2 = 1.0e-10f;
 
 bool finite(float value) {
     return std::isfinite(value);
@@ -195,8 +192,14 @@ void dgBodySetMassMatrix(dgBody* body, float mass, float Ixx, float Iyy, float I
     if (mass < kMinMass) {
         mass = kTinyMassReplacement;
     }
+    const bool wasImmovable = (body->m_invMass.w == 0.0f);
     dgBodyStoreMassMatrix(body, mass, clamped[0], clamped[1], clamped[2], requested[0], requested[1],
                           requested[2]);
+    // The solver took an immovable body out of the awake set for good: one
+    // made movable again must be woken, or it would hang where it stopped.
+    if (wasImmovable && (body->m_invMass.w != 0.0f) && body->m_world) {
+        dgWorldUnfreezeBody(body->m_world, body);
+    }
 }
 
 void dgBodyGetMassMatrix(const dgBody* body, float* mass, float* Ixx, float* Iyy, float* Izz) {
@@ -221,45 +224,9 @@ void dgBodyGetInverseMassMatrix(const dgBody* body, float* invMass, float* invIx
     storeOut(invIzz, values[3]);
 }
 
-namespace {
-
-// The one rule for a matrix handed in, whichever setter takes it: rows 0, 1
-// and 3 finite; front = normalize(row 0), right = normalize(front x row 1),
-// up = right x front, the position row 3 with w = 1. False, to refuse it,
-// when row 0 or row 1 has no direction or row 1 runs along row 0. Row 2 is
-// not read: what comes out is rigid and right-handed, however scaled, sheared
-// or mirrored the input.
-bool orthonormalMatrix(const float* matrix, dgMatrix& out) {
-    if (!matrix || !dgIsFiniteArray(matrix, 3) || !dgIsFiniteArray(matrix + 4, 3) || !dgIsFiniteArray(matrix + 12, 3)) {
-        return false;
-    }
-    const dgVector row0 = load3(matrix, 0.0f);
-    const dgVector row1 = load3(matrix + 4, 0.0f);
-    const float front2 = row0.dot(row0);
-    const float row12 = row1.dot(row1);
-    // Also refuses rows whose squares overflow.
-    if (!(front2 > kMinRowLength2) || !(row12 > kMinRowLength2) || !finite(front2) || !finite(row12)) {
-        return false;
-    }
-    const dgVector front = row0.scale(1.0f / std::sqrt(front2));
-    const dgVector side = front.cross(row1);
-    const float side2 = side.dot(side);
-    if (!(side2 > kMinCrossRatio2 * row12)) {
-        return false;
-    }
-    out.front = front;
-    out.right = side.scale(1.0f / std::sqrt(side2));
-    out.up = out.right.cross(front);
-    out.front.w = out.up.w = out.right.w = 0.0f;
-    out.position = load3(matrix + 12, 1.0f);
-    return true;
-}
-
-}  // namespace
-
 void dgBodySetMatrix(dgBody* body, const float* matrix) {
     dgMatrix m;
-    if (body && orthonormalMatrix(matrix, m)) {
+    if (body && dgFlatOrthonormalMatrix(matrix, m)) {
         dgBodySetMatrixInternal(body, m);
     }
 }
@@ -268,7 +235,7 @@ void dgBodySetMatrix(dgBody* body, const float* matrix) {
 // which is rigid only because the matrix is.
 void dgBodySetMatrixRecursive(dgBody* body, const float* matrix) {
     dgMatrix m;
-    if (body && body->m_world && orthonormalMatrix(matrix, m)) {
+    if (body && body->m_world && dgFlatOrthonormalMatrix(matrix, m)) {
         dgWorldSetBodyMatrix(body->m_world, body, m);
     }
 }

@@ -9,6 +9,7 @@
 #include "dgBallJoint.h"
 #include "dgBody.h"
 #include "dgCorkscrewJoint.h"
+#include "dgFlatInput.h"
 #include "dgHingeJoint.h"
 #include "dgMathUtils.h"
 #include "dgPhysics.h"
@@ -99,7 +100,7 @@ float stop(const dgConstraint* joint, uint16_t type, const dgJointUserDescriptor
 // ---- creation ----
 
 dgConstraint* dgCreateBallJoint(dgWorld* world, const float* pivot, dgBody* child, dgBody* parent) {
-    if (!jointBodies(world, child, parent) || !dgIsFiniteArray(pivot, 3)) {
+    if (!jointBodies(world, child, parent) || !dgFlatWithinScale(pivot, 3)) {
         return nullptr;
     }
     return dgWorldCreateBall(world, point3(pivot), child, parent);
@@ -107,7 +108,7 @@ dgConstraint* dgCreateBallJoint(dgWorld* world, const float* pivot, dgBody* chil
 
 dgConstraint* dgCreateHingeJoint(dgWorld* world, const float* pivot, const float* pin, dgBody* child,
                                  dgBody* parent) {
-    if (!jointBodies(world, child, parent) || !dgIsFiniteArray(pivot, 3) || !usablePin(pin)) {
+    if (!jointBodies(world, child, parent) || !dgFlatWithinScale(pivot, 3) || !usablePin(pin)) {
         return nullptr;
     }
     return dgWorldCreateHinge(world, point3(pivot), axis3(pin), child, parent);
@@ -115,7 +116,7 @@ dgConstraint* dgCreateHingeJoint(dgWorld* world, const float* pivot, const float
 
 dgConstraint* dgCreateSliderJoint(dgWorld* world, const float* pivot, const float* pin, dgBody* child,
                                   dgBody* parent) {
-    if (!jointBodies(world, child, parent) || !dgIsFiniteArray(pivot, 3) || !usablePin(pin)) {
+    if (!jointBodies(world, child, parent) || !dgFlatWithinScale(pivot, 3) || !usablePin(pin)) {
         return nullptr;
     }
     return dgWorldCreateSlider(world, point3(pivot), axis3(pin), child, parent);
@@ -123,7 +124,7 @@ dgConstraint* dgCreateSliderJoint(dgWorld* world, const float* pivot, const floa
 
 dgConstraint* dgCreateCorkscrewJoint(dgWorld* world, const float* pivot, const float* pin, dgBody* child,
                                      dgBody* parent) {
-    if (!jointBodies(world, child, parent) || !dgIsFiniteArray(pivot, 3) || !usablePin(pin)) {
+    if (!jointBodies(world, child, parent) || !dgFlatWithinScale(pivot, 3) || !usablePin(pin)) {
         return nullptr;
     }
     return dgWorldCreateCorkscrew(world, point3(pivot), axis3(pin), child, parent);
@@ -132,7 +133,7 @@ dgConstraint* dgCreateCorkscrewJoint(dgWorld* world, const float* pivot, const f
 dgConstraint* dgCreateUniversalJoint(dgWorld* world, const float* pivot, const float* pin0, const float* pin1,
                                      dgBody* child, dgBody* parent) {
     // pin1 may be zero or along pin0: the joint puts one across pin0 instead.
-    if (!jointBodies(world, child, parent) || !dgIsFiniteArray(pivot, 3) || !usablePin(pin0) || !dgIsFiniteArray(pin1, 3)) {
+    if (!jointBodies(world, child, parent) || !dgFlatWithinScale(pivot, 3) || !usablePin(pin0) || !dgIsFiniteArray(pin1, 3)) {
         return nullptr;
     }
     return dgWorldCreateUniversal(world, point3(pivot), axis3(pin0), axis3(pin1), child, parent);

@@ -8,11 +8,15 @@
 #include "dgApiWorld.h"
 #include "dgBody.h"
 #include "dgCollisionTire.h"
+#include "dgCompoundCollision.h"
+#include "dgFlatInput.h"
 #include "dgMathUtils.h"
 #include "dgPhysics.h"
 #include "dgVehicleJoint.h"
 
 namespace {
+
+constexpr float kMinChassisSize = 1.0f;
 
 dgVehicleJoint* vehicleOf(dgConstraint* joint) {
     return (joint && (joint->m_typeId == dgJointTypeVehicle)) ? static_cast<dgVehicleJoint*>(joint) : nullptr;
@@ -42,6 +46,32 @@ bool unitOf(const float* v, dgVector& out) {
     return true;
 }
 
+// The chassis's own size: the diagonal of the chassis-space box holding its
+// shapes (the tires left out) and its origin, at least 1 m. A tire larger
+// than that, or placed farther out, is out of the vehicle's scale: it would
+// start deep in the ground or far from its chassis, and its rows would ask
+// for what float rows cannot carry.
+float chassisSize(const dgVehicleJoint* vehicle) {
+    const dgCompoundCollision* const compound = dgRefCast<dgCompoundCollision>(vehicle->m_body0->m_collision);
+    dgVector low(0.0f, 0.0f, 0.0f, 0.0f);
+    dgVector high(0.0f, 0.0f, 0.0f, 0.0f);
+    for (int32_t i = 0; compound && (i < compound->getChildCount()); ++i) {
+        const dgCollision* const child = compound->getChild(i);
+        if (child->getFlags() & dgShapeFlagTire) {
+            continue;
+        }
+        dgVector childLow, childHigh;
+        child->calcAABB(dgGetIdentityMatrix(), childLow, childHigh);
+        for (int32_t k = 0; k < 3; ++k) {
+            low[k] = std::min(low[k], childLow[k]);
+            high[k] = std::max(high[k], childHigh[k]);
+        }
+    }
+    const dgVector diagonal = high - low;
+    const float size = std::sqrt(diagonal.x * diagonal.x + diagonal.y * diagonal.y + diagonal.z * diagonal.z);
+    return std::isfinite(size) ? std::max(size, kMinChassisSize) : kMinChassisSize;
+}
+
 }  // namespace
 
 dgConstraint* dgCreateVehicle(dgWorld* world, const float* up, dgBody* body) {
@@ -59,14 +89,17 @@ dgVehicleTire* dgVehicleAddTire(dgConstraint* joint, const float* matrix, const 
     dgVehicleJoint* const vehicle = vehicleOf(joint);
     const float sizes[6] = {mass, width, radius, shock, spring, length};
     dgVector axle;
+    dgMatrix m;
     if (!vehicle || dgWorldIsUpdating(vehicle->m_body0->m_world) || !dgIsFiniteArray(matrix, 16) ||
-        !dgIsFiniteArray(sizes, 6) || !unitOf(pin, axle) || !dgIsFiniteArray(pin + 3, 1) || (mass == 0.0f) ||
-        (width == 0.0f) || (radius == 0.0f)) {
+        !dgFlatOrthonormalMatrix(matrix, m) || !dgIsFiniteArray(sizes, 6) || !unitOf(pin, axle) ||
+        !dgIsFiniteArray(pin + 3, 1) || (mass == 0.0f) || (width == 0.0f) || (radius == 0.0f)) {
         return nullptr;
     }
-    dgMatrix m;
-    for (int32_t i = 0; i < 4; ++i) {
-        m[i] = dgVector(matrix[4 * i], matrix[4 * i + 1], matrix[4 * i + 2], matrix[4 * i + 3]);
+    const float size = chassisSize(vehicle);
+    const dgVector place = m.position;
+    if ((std::fabs(width) > size) || (std::fabs(radius) > size) ||
+        !(std::sqrt(place.x * place.x + place.y * place.y + place.z * place.z) <= size)) {
+        return nullptr;
     }
     // A tire spinning about the up direction would have no rolling
     // direction; steering turns about up, so the test holds at any angle.
@@ -140,7 +173,8 @@ float dgVehicleTireGetSteerAngle(const dgVehicleTire* tire) {
 
 void dgVehicleTireSetTorque(dgVehicleTire* tire, float torque) {
     if (tire && std::isfinite(torque)) {
-        tire->m_torque = torque;
+        const float limit = dgFlatMaxAcceleration * tire->m_inertia;
+        tire->m_torque = std::min(std::max(torque, -limit), limit);
     }
 }
 
@@ -154,7 +188,7 @@ float dgVehicleTireGetPinSpeed(const dgVehicleTire* tire) {
 
 void dgVehicleTireSetBrake(dgVehicleTire* tire, float acceleration, float limit) {
     if (tire && std::isfinite(acceleration) && std::isfinite(limit)) {
-        tire->m_brakeAccel = acceleration;
+        tire->m_brakeAccel = dgFlatClampAcceleration(acceleration);
         tire->m_brakeLimit = std::fabs(limit);
     }
 }

@@ -7,6 +7,7 @@
 // callback stays whole until the walk is over. What would tear down what an
 // update or a walk holds (the world, all bodies, the world box, the material
 // table) is refused while either runs.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <new>
@@ -121,6 +122,10 @@ void dgWorldSetMinimumFrameRate(dgWorld* world, float rate) {
 
 float dgWorldGetTimeStep(const dgWorld* world) {
     return world ? world->m_timeStep : 0.0f;
+}
+
+int32_t dgWorldGetNonFiniteIslandCount(const dgWorld* world) {
+    return world ? int32_t(std::min(world->m_nonFiniteIslands, uint32_t(INT32_MAX))) : 0;
 }
 
 void dgWorldSetSize(dgWorld* world, const float* minimum, const float* maximum) {

@@ -83,19 +83,10 @@ dgVector dgSliderJoint::getJointForce() const {
     return g0.up.scale(f[0]) + g0.right.scale(f[1]);
 }
 
-dgSliderJoint* dgNewSlider(dgWorld* world) {
-    return world->m_sliderPool.take();
-}
-
 dgSliderJoint* dgWorldCreateSlider(dgWorld* world, const dgVector& pivot, const dgVector& pin, dgBody* body0,
                                    dgBody* body1) {
-    dgSliderJoint* joint = dgNewSlider(world);
-    if (joint && !dgWorldAttachConstraint(world, joint, body0, body1)) {
-        world->m_sliderPool.give(joint);
-        return nullptr;
-    }
-    if (joint) {
-        joint->setPinAndPivot(pivot, pin);
-    }
-    return joint;
+    return dgWorldCreatePooledJoint(world, world->m_sliderPool, body0, body1, [&](dgSliderJoint& joint) {
+        joint.setPinAndPivot(pivot, pin);
+        return true;
+    });
 }

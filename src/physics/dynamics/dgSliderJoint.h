@@ -43,8 +43,6 @@ public:
     dgJointUserCallback m_userCallback;
 };
 
-// A slider from the world's slider pool; null when no page can be had.
-dgSliderJoint* dgNewSlider(dgWorld* world);
 // A slider attached to body0 and body1 (null: the static world), its frame
 // at pivot along pin (world space; the pin must not be zero). Null when the
 // world refuses the attachment or has no room.

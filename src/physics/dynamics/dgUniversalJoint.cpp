@@ -132,19 +132,10 @@ dgVector dgUniversalJoint::getJointForce() const {
     return g0.front.scale(f[0] + f[3]) + g1.up.scale(f[1]) + g0.front.cross(g1.up).scale(f[2]);
 }
 
-dgUniversalJoint* dgNewUniversal(dgWorld* world) {
-    return world->m_universalPool.take();
-}
-
 dgUniversalJoint* dgWorldCreateUniversal(dgWorld* world, const dgVector& pivot, const dgVector& pin0,
                                          const dgVector& pin1, dgBody* body0, dgBody* body1) {
-    dgUniversalJoint* joint = dgNewUniversal(world);
-    if (joint && !dgWorldAttachConstraint(world, joint, body0, body1)) {
-        world->m_universalPool.give(joint);
-        return nullptr;
-    }
-    if (joint) {
-        joint->setPivotAndTwoPins(pivot, pin0, pin1);
-    }
-    return joint;
+    return dgWorldCreatePooledJoint(world, world->m_universalPool, body0, body1, [&](dgUniversalJoint& joint) {
+        joint.setPivotAndTwoPins(pivot, pin0, pin1);
+        return true;
+    });
 }

@@ -52,9 +52,6 @@ public:
     dgJointUserCallback m_userCallback;
 };
 
-// A universal joint from the world's universal pool; null when no page can
-// be had.
-dgUniversalJoint* dgNewUniversal(dgWorld* world);
 // A universal joint attached to body0 and body1 (null: the static world) at
 // pivot with pin0 and pin1 (world space; pin0 must not be zero; a pin1 zero
 // or parallel to pin0 is replaced by one across it). Null when the world

@@ -72,18 +72,9 @@ dgVector dgUpVectorJoint::getPin() const {
     return m_localMatrix1.front;
 }
 
-dgUpVectorJoint* dgNewUpVector(dgWorld* world) {
-    return world->m_upVectorPool.take();
-}
-
 dgUpVectorJoint* dgWorldCreateUpVector(dgWorld* world, const dgVector& pin, dgBody* body) {
-    dgUpVectorJoint* joint = dgNewUpVector(world);
-    if (joint && !dgWorldAttachConstraint(world, joint, body, nullptr)) {
-        world->m_upVectorPool.give(joint);
-        return nullptr;
-    }
-    if (joint) {
-        joint->setPinAndPivot(pin);
-    }
-    return joint;
+    return dgWorldCreatePooledJoint(world, world->m_upVectorPool, body, nullptr, [&](dgUpVectorJoint& joint) {
+        joint.setPinAndPivot(pin);
+        return true;
+    });
 }

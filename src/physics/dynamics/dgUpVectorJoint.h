@@ -37,9 +37,6 @@ public:
     dgVector getPin() const;
 };
 
-// An up-vector joint from the world's up-vector pool; null when no page can
-// be had.
-dgUpVectorJoint* dgNewUpVector(dgWorld* world);
 // An up-vector joint attached to body (body1 null) along pin (world, not
 // zero). Null when the world refuses the attachment or has no room.
 dgUpVectorJoint* dgWorldCreateUpVector(dgWorld* world, const dgVector& pin, dgBody* body);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "dgFlatInput.h"
 #include "dgJointRows.h"
 #include "dgMathUtils.h"
 #include "dgMemory.h"
@@ -68,6 +69,11 @@ int32_t dgUserJoint::nextRow() const {
     return (m_rowBlock && (m_rowCount < int32_t(m_maxRows))) ? m_rowCount : -1;
 }
 
+void dgUserJoint::holdAcceleration(int32_t row) {
+    float& acceleration = m_rowBlock->rightHandSides[row];
+    acceleration = std::isfinite(acceleration) ? dgFlatClampAcceleration(acceleration) : 0.0f;
+}
+
 int32_t dgUserJoint::lastRow() const {
     return (m_rowBlock && (m_rowCount > 0)) ? (m_rowCount - 1) : -1;
 }
@@ -75,12 +81,14 @@ int32_t dgUserJoint::lastRow() const {
 bool dgUserJoint::addLinearRow(const dgVector& pivot0, const dgVector& pivot1, const dgVector& direction) {
     const int32_t row = nextRow();
     dgVector d;
-    if ((row < 0) || !dgIsFinite3(pivot0) || !dgIsFinite3(pivot1) || !dgIsFinite3(direction) || !unitOf(direction, d)) {
+    if ((row < 0) || !dgFlatWithinScale(&pivot0.x, 3) || !dgFlatWithinScale(&pivot1.x, 3) || !dgIsFinite3(direction) ||
+        !unitOf(direction, d)) {
         return false;
     }
     dgPointKinematics kinematics;
     dgJointPointKinematics(this, pivot0, pivot1, m_stiffness, kinematics);
     dgJointAddLinearRow(this, row, *m_rowBlock, d, kinematics, &m_rowForce[row]);
+    holdAcceleration(row);
     m_rowAngle = 0.0f;
     m_pivot0 = kinematics.m_point0;
     m_pivot1 = kinematics.m_point1;
@@ -95,6 +103,7 @@ bool dgUserJoint::addAngularRow(float angle, const dgVector& pin) {
         return false;
     }
     dgJointAddAngularRow(this, row, *m_rowBlock, axis, m_stiffness, angle, &m_rowForce[row]);
+    holdAcceleration(row);
     m_rowAngle = angle;
     m_pivot0 = kZero;
     m_pivot1 = kZero;
@@ -104,7 +113,8 @@ bool dgUserJoint::addAngularRow(float angle, const dgVector& pin) {
 
 bool dgUserJoint::addGeneralRow(const float* jacobian0, const float* jacobian1) {
     const int32_t row = nextRow();
-    if ((row < 0) || !jacobian0 || !jacobian1 || !dgIsFiniteArray(jacobian0, 6) || !dgIsFiniteArray(jacobian1, 6)) {
+    // A Jacobian's angular part is a lever arm: held to the world's scale.
+    if ((row < 0) || !dgFlatWithinScale(jacobian0, 6) || !dgFlatWithinScale(jacobian1, 6)) {
         return false;
     }
     dgJointAddGeneralRow(this, row, *m_rowBlock, jacobian0, jacobian1, &m_rowForce[row]);
@@ -118,7 +128,7 @@ bool dgUserJoint::addGeneralRow(const float* jacobian0, const float* jacobian1) 
 void dgUserJoint::setRowAcceleration(float acceleration) {
     const int32_t row = lastRow();
     if ((row >= 0) && std::isfinite(acceleration)) {
-        m_rowBlock->rightHandSides[row] = acceleration;
+        m_rowBlock->rightHandSides[row] = dgFlatClampAcceleration(acceleration);
     }
 }
 
@@ -133,7 +143,7 @@ void dgUserJoint::setRowSpringDamperAcceleration(float spring, float damper) {
     const float acceleration = dgJointSpringDamperAcceleration(this, row, *m_rowBlock, error, spring, damper);
     // Huge constants can overflow the implicit form.
     if (std::isfinite(acceleration)) {
-        m_rowBlock->rightHandSides[row] = acceleration;
+        m_rowBlock->rightHandSides[row] = dgFlatClampAcceleration(acceleration);
     }
 }
 

@@ -86,6 +86,9 @@ private:
     int32_t nextRow() const;
     // The last row, or -1.
     int32_t lastRow() const;
+    // The row's wanted acceleration held within the flat interface's range
+    // (dgFlatInput.h); 0 when it came out non-finite.
+    void holdAcceleration(int32_t row);
 };
 
 // A user joint of maxRows rows attached to body0 and body1 (null: the

@@ -116,7 +116,8 @@ public:
     // chassis compound's vehicle flag, calls the destructor callback and goes
     // back to the pool.
     void release() override;
-    // The vehicle's sub-step (see the file); returns 0.
+    // The vehicle's sub-step (dgVehicleJoint.cpp: the rows of dgVehicleRows.cpp
+    // solved by dgVehicleSolve.cpp); returns 0.
     int32_t submitRows(dgJointRowBlock& block) override;
 
     // Up = upWorld (unit) in chassis space; the chassis's collision becomes a
@@ -142,6 +143,10 @@ public:
     void refreshTirePoses();
     // The spin deceleration that stops the tire within about one sub-step.
     float maxBrake(const dgVehicleTire* tire) const;
+    // The start of a sub-step: every tire's per-sub-step fields back to
+    // their defaults, its weight and side speeds measured, then the tire
+    // callback.
+    void beginSubStep(const dgVector& globalUp);
 
     // ---- fields, in record order (after the constraint's) ----
 

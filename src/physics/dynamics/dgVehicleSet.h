@@ -9,6 +9,7 @@
 #include "dgRefList.h"
 
 class dgConstraint;
+struct dgVehicleSolverSpace;
 
 // Gathers the tire contacts of a vehicle joint for the next sub-step.
 typedef void (*dgVehicleTireGather)(dgConstraint* vehicle);
@@ -39,4 +40,10 @@ public:
 
     // In the set's order.
     dgRefList<dgVehicleSetEntry> m_entries;
+    // The vehicles' solve workspace (dgVehicleSolve.h), made by the first
+    // sub-step that needs it and kept until dgVehicleSetRelease.
+    dgVehicleSolverSpace* m_space = nullptr;
 };
+
+// Frees the set's solve workspace (the world's destructor).
+void dgVehicleSetRelease(dgVehicleSet& set);

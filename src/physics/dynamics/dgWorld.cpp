@@ -48,6 +48,7 @@ dgWorld::dgWorld()
       m_jointCount(0),
       m_bodyCount(0),
       m_stepCounter(0),
+      m_nonFiniteIslands(0),
       m_defaultMaterialGroup(0),
       m_bodySerial(0),
       m_jointSerial(0),
@@ -99,6 +100,7 @@ dgWorld::~dgWorld() {
     }
     m_vehicleWorkList.removeAll();
     m_vehicleSet.m_entries.removeAll();
+    dgVehicleSetRelease(m_vehicleSet);
     // The cache owns one reference of every shape it holds.
     for (dgCollisionCache::Node* node : m_collisionCache) {
         node->getPayload()->release();

@@ -123,6 +123,9 @@ public:
     uint32_t m_bodyCount;
     // Cleared at the start of every step, raised by the solver.
     uint32_t m_stepCounter;
+    // Island solves whose forces came out non-finite, since the world was
+    // made (dgWorldGetNonFiniteIslandCount).
+    uint32_t m_nonFiniteIslands;
     // Group id of the default material group.
     uint32_t m_defaultMaterialGroup;
     // Raised by one for every body created; the new value is the body's serial.

@@ -8,6 +8,7 @@
 #include <functional>
 #include <vector>
 
+#include "GameTerrain.h"
 #include "dgPhysics.h"
 
 namespace vehiclerig {
@@ -109,7 +110,19 @@ inline dgCollision* s4Terrain(dgWorld* world) {
     });
 }
 
-enum class Ground { Flat, Rolling, S4 };
+// A plane rising along +x at the given angle (radians), through the origin.
+inline dgCollision* slopeGround(dgWorld* world, float angle) {
+    const float rise = std::tan(angle);
+    return gridGround(world, 40, [rise](int32_t i, int32_t j, float* out) {
+        out[0] = 10.0f * float(i) - 200.0f;
+        out[2] = 10.0f * float(j) - 200.0f;
+        out[1] = rise * out[0];
+    });
+}
+
+// Slope: slopeGround at the Car's angle; Game: the game's sea floor
+// (gameterrain), the chassis placed by its x and z too.
+enum class Ground { Flat, Rolling, S4, Slope, Game };
 
 struct Car {
     dgWorld* world = nullptr;
@@ -117,18 +130,26 @@ struct Car {
     dgConstraint* vehicle = nullptr;
     std::vector<dgVehicleTire*> tires;
 
-    // The car's chassis at height y above the origin, nose along +x.
-    Car(Ground kind, float y) {
+    // The car's chassis at height y above the origin (at x, z on the game's
+    // sea floor), nose along +x; on a slope turned to lie along it. The sea
+    // floor comes from `map` (gameterrain::loadHeightMap).
+    Car(Ground kind, float y, float angle = 0.0f, float x = 0.0f, float z = 0.0f,
+        const std::vector<uint16_t>* map = nullptr) {
         controls() = Controls();
         world = dgWorldCreate(nullptr, nullptr);
         const float lo[3] = {-400, -100, -400};
         const float hi[3] = {400, 300, 400};
         dgWorldSetSize(world, lo, hi);
-        dgCollision* ground = (kind == Ground::Rolling) ? rollingGround(world, 150.0f)
-                              : (kind == Ground::S4)    ? s4Terrain(world)
-                                                        : flatGround(world, 300.0f);
-        dgCreateBody(world, ground);
-        dgReleaseCollision(world, ground);
+        if (kind == Ground::Game) {
+            gameterrain::createLevelBody(world, *map);
+        } else {
+            dgCollision* ground = (kind == Ground::Rolling) ? rollingGround(world, 150.0f)
+                                  : (kind == Ground::S4)    ? s4Terrain(world)
+                                  : (kind == Ground::Slope) ? slopeGround(world, angle)
+                                                            : flatGround(world, 300.0f);
+            dgCreateBody(world, ground);
+            dgReleaseCollision(world, ground);
+        }
 
         dgCollision* box = dgCreateBox(world, 4.0f, 1.5f, 2.0f, nullptr);
         chassis = dgCreateBody(world, box);
@@ -137,9 +158,11 @@ struct Car {
                             kChassisMass * (16.0f + 4.0f) / 12.0f, kChassisMass * (16.0f + 2.25f) / 12.0f);
         dgBodySetForceAndTorqueCallback(chassis, chassisGravity);
         dgBodySetAutoFreeze(chassis, 0);
-        const float pose[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, y, 0, 1};
+        const float c = std::cos(angle);
+        const float s = std::sin(angle);
+        const float pose[16] = {c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, x, y, z, 1};
         dgBodySetMatrix(chassis, pose);
-        const float up[3] = {0, 1, 0};
+        const float up[3] = {-s, c, 0};
         vehicle = dgCreateVehicle(world, up, chassis);
         dgVehicleSetTireCallback(vehicle, drive);
         // Front pair first. The tire's own x axis (its spin axis) lies along
