@@ -343,11 +343,14 @@ void swapInTurn(T* rows, const int32_t* moves, int32_t count, int32_t partner, i
 template <class K>
 void dgSolverRows<K>::dgSolverSwapRowsInTurn(dgConstraintSolver* solver, const int32_t* moves, int32_t count,
                                              int32_t partner, int32_t step) {
-    DG_ASSERT((count >= 0) && (partner >= 0) && (partner + (count - 1) * step >= 0) &&
-              (partner + (count - 1) * step < solver->m_rowCapacity));
+    DG_ASSERT(count >= 0);
     if (count <= 0) {
+        // Nothing to exchange: the partner need not name a row then (a pass
+        // with no row to move may pass one before the first).
         return;
     }
+    DG_ASSERT((partner >= 0) && (partner < solver->m_rowCapacity) && (partner + (count - 1) * step >= 0) &&
+              (partner + (count - 1) * step < solver->m_rowCapacity));
     forEachRowArray(solver, [=](auto* rows) { swapInTurn(rows, moves, count, partner, step); });
     // Only the rows moved have new places.
     const int32_t* const permutation = solver->m_permutation;
