@@ -1,6 +1,7 @@
 #include "dgContactPersistence.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "dgCollision.h"
 #include "dgDynamicsServices.h"
@@ -48,6 +49,35 @@ void copyMaterialValues(dgMaterialPair& point, const dgMaterialPair& material) {
     point.m_kineticFriction0 = material.m_kineticFriction0;
     point.m_kineticFriction1 = material.m_kineticFriction1;
     point.m_flags = (point.m_flags & ~(kPairFlags | kAccelFlags)) | (material.m_flags & kPairFlags);
+}
+
+// The values copyMaterialValues gives a point, bit for bit.
+dgContactMaterialCopy materialCopyOf(const dgMaterialPair& material) {
+    dgContactMaterialCopy copy;
+    copy.m_userData = material.m_userData;
+    const float coefficients[6] = {material.m_softness,        material.m_elasticity,
+                                   material.m_staticFriction0, material.m_staticFriction1,
+                                   material.m_kineticFriction0, material.m_kineticFriction1};
+    static_assert(sizeof(coefficients) == sizeof(copy.m_coefficients), "one bit pattern per coefficient");
+    std::memcpy(copy.m_coefficients, coefficients, sizeof(coefficients));
+    copy.m_pairFlags = material.m_flags & kPairFlags;
+    return copy;
+}
+
+bool sameMaterialCopy(const dgContactMaterialCopy& a, const dgContactMaterialCopy& b) {
+    return (a.m_userData == b.m_userData) && (a.m_pairFlags == b.m_pairFlags) &&
+           (std::memcmp(a.m_coefficients, b.m_coefficients, sizeof(a.m_coefficients)) == 0);
+}
+
+// Notes what the joint's first count points were just given; a process
+// callback may have changed them since, so with one nothing is noted.
+void noteMaterialCopy(dgContact* joint, const dgMaterialPair& material, int32_t count) {
+    if (material.m_process) {
+        joint->m_materialPoints = 0;
+        return;
+    }
+    joint->m_materialCopy = materialCopyOf(material);
+    joint->m_materialPoints = count;
 }
 
 bool resting(const dgBody* body) {
@@ -248,6 +278,12 @@ void dgWorldRefreshContacts(dgWorld* world, dgContact* joint, dgMaterialPair* ma
     }
     joint->m_pointCount = count;
     joint->m_refreshStamp = world->m_stepStamp;
+    // The copy would write what the points already hold (and no accelerations
+    // are left to forget, there being no callback to give them).
+    if (!material->m_process && (count <= joint->m_materialPoints) &&
+        sameMaterialCopy(joint->m_materialCopy, materialCopyOf(*material))) {
+        return;
+    }
     dgContactNode* node = joint->m_points.getFirst();
     for (int32_t i = 0; i < count; ++i, node = node->getNext()) {
         dgMaterialPair& point = node->getValue();
@@ -258,6 +294,7 @@ void dgWorldRefreshContacts(dgWorld* world, dgContact* joint, dgMaterialPair* ma
             material->m_process(&point, joint);
         }
     }
+    noteMaterialCopy(joint, *material, count);
 }
 
 void dgWorldProcessContacts(dgWorld* world, dgContact* joint, dgBody* a, dgBody* b, dgMaterialPair* material,
@@ -344,4 +381,5 @@ void dgWorldProcessContacts(dgWorld* world, dgContact* joint, dgBody* a, dgBody*
         joint->m_pointCount = active;
     }
     joint->m_maxRows = uint16_t(dgContactRowsPerPoint * active);
+    noteMaterialCopy(joint, *material, active);
 }

@@ -7,7 +7,8 @@
 #include "dgJointRows.h"
 #include "dgWorld.h"
 
-dgContact::dgContact() : m_points(), m_worldEntry(nullptr), m_refreshStamp(0), m_pointCount(0) {}
+dgContact::dgContact()
+    : m_points(), m_worldEntry(nullptr), m_refreshStamp(0), m_pointCount(0), m_materialCopy(), m_materialPoints(0) {}
 
 dgContact::~dgContact() {
     m_points.removeAll();
@@ -18,6 +19,7 @@ void dgContact::setDestructorCallback(dgConstraintDestructorCallback) {}
 void dgContact::release() {
     m_points.removeAll();
     m_pointCount = 0;
+    m_materialPoints = 0;
     if (m_worldEntry) {
         dgWorld* world = m_body0->m_world;
         world->m_contactList.remove(m_worldEntry);
@@ -38,6 +40,7 @@ dgContact* dgNewContact(dgWorld* world) {
     contact->m_collisionState = 1;
     contact->m_typeId = dgJointTypeContact;
     contact->m_pointCount = 0;
+    contact->m_materialPoints = 0;
     return contact;
 }
 

@@ -27,6 +27,15 @@ typedef dgRefList<dgMaterialPair> dgContactPointList;
 // A list of contact joints held by the world (all of them; the stale queue).
 typedef dgRefList<dgContact*> dgContactList;
 
+// A pair's material values as the points hold them: user data, the six
+// coefficients' bit patterns (softness, elasticity, static and kinetic
+// frictions in record order) and the pair's collidable and friction bits.
+struct dgContactMaterialCopy {
+    void* m_userData;
+    uint32_t m_coefficients[6];
+    uint32_t m_pairFlags;
+};
+
 class dgContact : public dgConstraint {
 public:
     // Placed in a slot of the world's contact pages by dgNewContact.
@@ -50,6 +59,12 @@ public:
     uint64_t m_refreshStamp;
     // Current points: the first m_pointCount nodes of m_points.
     int32_t m_pointCount;
+    // The material values last copied into the first m_materialPoints points
+    // with no process callback to change them after; 0 when not known. A
+    // refresh finding the pair's values unchanged has nothing to copy, and
+    // leaves the points' cache lines alone until the solver reads them.
+    dgContactMaterialCopy m_materialCopy;
+    int32_t m_materialPoints;
 };
 
 // A contact joint from the world's contact pages, entered in the world's list

@@ -170,6 +170,12 @@ float dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, con
             i++;
             continue;
         }
+        // The static slot weighs nothing: its weighted parts are zero, so
+        // what its accumulators gather is only ever multiplied by zero. Its
+        // rows add to their moving body alone, and the dots below leave its
+        // products out where all four rows have it (adding them changes at
+        // most the sign of a zero sum).
+        const bool moving1 = pair.body1 != 0;
         __m128 sl0 = load(l0);
         __m128 sa0 = load(a0);
         __m128 sl1 = load(l1);
@@ -179,14 +185,18 @@ float dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, con
             const __m128 f = _mm_set1_ps(x[i]);
             sl0 = accumulate(sl0, load(jacobian.linear0), f);
             sa0 = accumulate(sa0, load(jacobian.angular0), f);
-            sl1 = accumulate(sl1, load(jacobian.linear1), f);
-            sa1 = accumulate(sa1, load(jacobian.angular1), f);
+            if (moving1) {
+                sl1 = accumulate(sl1, load(jacobian.linear1), f);
+                sa1 = accumulate(sa1, load(jacobian.angular1), f);
+            }
             i++;
         } while ((i < rowCount) && (pairs[i].body0 == pair.body0) && (pairs[i].body1 == pair.body1));
         store(l0, sl0);
         store(a0, sa0);
-        store(l1, sl1);
-        store(a1, sa1);
+        if (moving1) {
+            store(l1, sl1);
+            store(a1, sa1);
+        }
     }
     // Four rows at a time, one row a lane: each part's products of the four
     // rows transposed so that a lane sums x + y + z of its row, the parts
@@ -201,9 +211,12 @@ float dgSimdSolverKernels::multiply(dgConstraintSolver* s, int32_t rowCount, con
         const dgSolverJacobian* const w = weighted + i;
         const __m128 linear0 = partDots<&dgSolverJacobian::linear0, &dgSolverBodyPair::body0, 0>(w, q, acc);
         const __m128 angular0 = partDots<&dgSolverJacobian::angular0, &dgSolverBodyPair::body0, 1>(w, q, acc);
-        const __m128 linear1 = partDots<&dgSolverJacobian::linear1, &dgSolverBodyPair::body1, 0>(w, q, acc);
-        const __m128 angular1 = partDots<&dgSolverJacobian::angular1, &dgSolverBodyPair::body1, 1>(w, q, acc);
-        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(linear0, angular0), linear1), angular1);
+        __m128 sum = _mm_add_ps(linear0, angular0);
+        if (q[0].body1 | q[1].body1 | q[2].body1 | q[3].body1) {
+            const __m128 linear1 = partDots<&dgSolverJacobian::linear1, &dgSolverBodyPair::body1, 0>(w, q, acc);
+            const __m128 angular1 = partDots<&dgSolverJacobian::angular1, &dgSolverBodyPair::body1, 1>(w, q, acc);
+            sum = _mm_add_ps(_mm_add_ps(sum, linear1), angular1);
+        }
         const __m128 x4 = _mm_loadu_ps(x + i);
         const __m128 out = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(s->m_regulariser + i), x4));
         _mm_storeu_ps(y + i, out);
@@ -400,6 +413,10 @@ void dgSimdSolverKernels::direction(dgConstraintSolver* s, int32_t rowCount, flo
     }
 }
 
+// Rows ahead (in one quarter of the sweep order) whose arrays the projected
+// sweeps ask for.
+constexpr int32_t kPrefetchRows = 4;
+
 void dgSimdSolverKernels::projectedSweeps(dgConstraintSolver* s, int32_t rowCount, int32_t sweeps) {
     const __m128 xyz = masks().xyz;
     dgVector* const acc = s->m_accumulators;
@@ -432,11 +449,19 @@ void dgSimdSolverKernels::projectedSweeps(dgConstraintSolver* s, int32_t rowCoun
     for (int32_t i = 0; i < rowCount; i++) {
         add(i, force[i]);
     }
+    // The sweep order walks four places of every row array at once, more
+    // streams than the processor follows: the two Jacobians and the bounds of
+    // the row kPrefetchRows further on in the same quarter are asked for.
+    const int32_t last = rowCount - 1;
     // Without branches on the data: whether a row moves, or is a friction
     // row, is a coin toss to a branch predictor. A row that keeps its force
     // adds zero.
     for (int32_t sweep = 0; sweep < sweeps; sweep++) {
         dgSolverSweepOrder(rowCount, [&](int32_t i) {
+            const int32_t ahead = std::min(i + kPrefetchRows, last);
+            _mm_prefetch(reinterpret_cast<const char*>(weighted + ahead), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(jacobians + ahead), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(bounds + ahead), _MM_HINT_T0);
             const dgSolverBodyPair pair = pairs[i];
             const dgSolverJacobian& w = weighted[i];
             const __m128 sum = _mm_add_ps(

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -334,6 +335,65 @@ TEST_P(ContactMaterial, PointsTakeThePairsValuesAndForgetGivenAccelerations) {
 
 INSTANTIATE_TEST_SUITE_P(Contact, ContactMaterial, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& i) { return i.param ? "Refresh" : "Merge"; });
+
+// A refresh copies only when the pair's values differ from the ones it last
+// gave the points: a point's softness written here directly (standing for a
+// copy not taken) survives exactly when nothing changed and no process
+// callback could have touched the points.
+int32_t keepPoint(dgMaterialPair*, dgContact*) {
+    return 1;
+}
+
+TEST(ContactMaterial, RefreshCopiesWhenThePairsValuesChangedOrACallbackRan) {
+    Pair s;
+    dgContact* joint = s.merge(row(s.a, s.b, 4));
+    dgMaterialPair& m = *s.material;
+    int32_t tag = 0;
+    const std::vector<std::function<void()>> changes = {
+        [&] { m.m_userData = &tag; },
+        [&] { m.m_softness = 0.25f; },
+        [&] { m.m_elasticity = 0.35f; },
+        [&] { m.m_staticFriction0 = 1.05f; },
+        [&] { m.m_staticFriction1 = 1.15f; },
+        [&] { m.m_kineticFriction0 = 0.55f; },
+        [&] { m.m_kineticFriction1 = 0.65f; },
+        [&] { m.m_flags ^= dgMaterialFlagFriction1; },
+        // -0 compares equal to +0 but is another value to copy.
+        [&] { m.m_elasticity = 0.0f; },
+        [&] { m.m_elasticity = -0.0f; },
+    };
+    // Refreshes count points after the direct write; true when it copied.
+    auto copied = [&](int32_t count) {
+        for (dgMaterialPair* p : pointsOf(joint, 4)) {
+            p->m_softness = -1.0f;
+        }
+        dgWorldRefreshContacts(s.world(), joint, s.material, count);
+        bool all = true;
+        for (dgMaterialPair* p : pointsOf(joint, count)) {
+            all = all && (p->m_softness == m.m_softness) && (p->m_elasticity == m.m_elasticity) &&
+                  (p->m_userData == m.m_userData);
+        }
+        return all && (pointsOf(joint, count)[0]->m_softness != -1.0f);
+    };
+    EXPECT_FALSE(copied(3));
+    for (size_t i = 0; i < changes.size(); ++i) {
+        changes[i]();
+        EXPECT_TRUE(copied(3)) << "change " << i;
+        EXPECT_FALSE(copied(3)) << "change " << i;
+    }
+    // More points than were given the values.
+    EXPECT_TRUE(copied(4));
+    // A callback may change the points after the copy: the next refresh
+    // copies again even once the callback is gone.
+    m.m_process = &keepPoint;
+    EXPECT_TRUE(copied(4));
+    m.m_process = nullptr;
+    EXPECT_TRUE(copied(4));
+    EXPECT_FALSE(copied(4));
+    // A merge gives its points the values too.
+    s.merge(row(s.a, s.b, 2));
+    EXPECT_FALSE(copied(2));
+}
 
 // ---- reuse ----
 
