@@ -339,7 +339,11 @@ void dgWorldContactsCompound(dgWorld* world, dgBody* compoundBody, dgBody* other
             }
         } else {
             for (int32_t i = 0; i < compound->getChildCount(); ++i) {
-                if (!isConvex(world, compound->getChild(i))) {
+                // A child clear of the soup's box meets none of its faces
+                // (a vehicle's chassis above the tires that carry it).
+                if (!isConvex(world, compound->getChild(i)) ||
+                    !dgBoxOverlap(compound->getChildBoxMin(i), compound->getChildBoxMax(i), other->m_minAABB,
+                                  other->m_maxAABB)) {
                     continue;
                 }
                 placedA.place(i);

@@ -86,8 +86,16 @@ public:
     dgFaceWalk(const dgPolygonSoupCollideDesc& desc, dgSoupFace* face)
         : m_desc(desc), m_face(face), m_next(0), m_offset(0) {}
 
-    // Loads the next face; false after the last.
+    // Loads the next face; false after the last. A face the gathering
+    // holds twice in a row (a soup of one face files it in both leaves) is
+    // loaded once: the second pass could only give the first one's contacts
+    // again.
     bool next(int32_t& attribute) {
+        while ((m_next > 0) && (m_next < m_desc.m_faceCount) && sameAsPrevious()) {
+            m_current = m_offset;
+            m_offset += m_desc.m_faceIndexCounts[m_next];
+            m_next++;
+        }
         if (m_next >= m_desc.m_faceCount) {
             return false;
         }
@@ -106,6 +114,24 @@ public:
     const int32_t* indices() const { return m_desc.m_faceIndices + m_current; }
 
 private:
+    // Face m_next against the one before it, whose indices start at
+    // m_current.
+    bool sameAsPrevious() const {
+        const int32_t count = m_desc.m_faceIndexCounts[m_next];
+        if ((count != m_desc.m_faceIndexCounts[m_next - 1]) ||
+            (m_desc.m_faceAttributes[m_next] != m_desc.m_faceAttributes[m_next - 1])) {
+            return false;
+        }
+        const int32_t* const a = m_desc.m_faceIndices + m_current;
+        const int32_t* const b = m_desc.m_faceIndices + m_offset;
+        for (int32_t i = 0; i < count; i++) {
+            if (a[i] != b[i]) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     const dgPolygonSoupCollideDesc& m_desc;
     dgSoupFace* m_face;
     int32_t m_next;

@@ -215,15 +215,20 @@ void dgBspBoxQuery(const dgDoublePlaneBSPPolygonSoup& soup, const dgVector& boxM
     if (!soup.m_nodeArray || !((boxMin.x <= boxMax.x) && (boxMin.y <= boxMax.y) && (boxMin.z <= boxMax.z))) {
         return;
     }
+    // The box's extent along a direction is projected when a node first
+    // asks for it: a small query meets few of the directions.
     float low[dgBspDirectionCount];
     float high[dgBspDirectionCount];
-    for (int32_t d = 0; d < dgBspDirectionCount; ++d) {
+    uint32_t projected = 0;
+    static_assert(dgBspDirectionCount <= 32, "one bit a direction");
+    auto project = [&](int32_t d) {
         const float* dir = dgBspDirections[d];
         low[d] = dgBspProject(d, (dir[0] > 0.0f) ? boxMin.x : boxMax.x, (dir[1] > 0.0f) ? boxMin.y : boxMax.y,
                               (dir[2] > 0.0f) ? boxMin.z : boxMax.z);
         high[d] = dgBspProject(d, (dir[0] > 0.0f) ? boxMax.x : boxMin.x,
                                (dir[1] > 0.0f) ? boxMax.y : boxMin.y, (dir[2] > 0.0f) ? boxMax.z : boxMin.z);
-    }
+        projected |= 1u << d;
+    };
 
     const float* const vertices = soup.m_vertexArray;
     const int32_t* const indices = soup.m_indexArray;
@@ -240,6 +245,9 @@ void dgBspBoxQuery(const dgDoublePlaneBSPPolygonSoup& soup, const dgVector& boxM
         const dgBspNode& node = nodes[dgBspNodeIndex(stack.pop())];
         const int32_t d = node.m_direction;
         DG_ASSERT((d >= 0) && (d < dgBspDirectionCount));
+        if (!(projected & (1u << d))) {
+            project(d);
+        }
         uint32_t visit[2];
         int32_t visitCount = 0;
         if (low[d] < node.m_leftMax) {

@@ -122,15 +122,18 @@ float dgCollisionTire::rayCast(const dgVector& p0, const dgVector& p1, dgContact
 }
 
 dgVector dgCollisionTire::supportVertex(const dgVector& direction) const {
-    dgVector d = stretch(direction, m_scale);
-    d = d.scale(1.0f / std::sqrt(d.dot(d) + kLengthGuard));
     // The unit shape is a disc of core radius rc swept by a ball of radius h:
-    // its support is the disc's rim point towards d plus h d, exactly and
-    // without the angle grid, whose trigonometry would cost the tire, queried
-    // in every sub-step, most of its contact time.
-    const float across = std::sqrt(d.y * d.y + d.z * d.z);
-    const float rim = (across > kRimGuard) ? m_radius / across : 0.0f;
-    const dgVector p(m_height * d.x, (rim + m_height) * d.y, (rim + m_height) * d.z, 1.0f);
+    // its support towards the stretched direction e is the disc's rim point
+    // towards e plus h e / |e|, exactly and without the angle grid, whose
+    // trigonometry would cost the tire, queried in every sub-step, most of
+    // its contact time. The two lengths are taken side by side, not one from
+    // the other's result: the Minkowski search waits on this call.
+    const dgVector e = stretch(direction, m_scale);
+    const float length2 = e.dot(e) + kLengthGuard;
+    const float across2 = e.y * e.y + e.z * e.z;
+    const float ball = m_height / std::sqrt(length2);
+    const float rim = (across2 > kRimGuard * kRimGuard * length2) ? m_radius / std::sqrt(across2) : 0.0f;
+    const dgVector p(ball * e.x, (rim + ball) * e.y, (rim + ball) * e.z, 1.0f);
     return stretch(p, m_scale);
 }
 

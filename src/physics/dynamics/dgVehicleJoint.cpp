@@ -255,12 +255,15 @@ float dgVehicleJoint::maxBrake(const dgVehicleTire* tire) const {
     return 0.99f * m_invTimestep * tire->m_spinRate;
 }
 
-void dgVehicleJoint::refreshTirePoses() {
+void dgVehicleJoint::refreshTirePoses(bool placeBox) {
     for (dgVehicleTireList::Node* node = m_tires.getFirst(); node; node = node->getNext()) {
         dgVehicleTire& tire = node->getValue();
         if (tire.m_shape) {
             tire.m_shape->setPose(tirePose(&tire), kZero);
         }
+    }
+    if (!placeBox) {
+        return;
     }
     // The compound keeps its children's placed boxes from its last box
     // query: without this the broad phase would look for the tires where they
@@ -372,7 +375,10 @@ int32_t dgVehicleJoint::submitRows(dgJointRowBlock& block) {
         (chassis->m_omega.dot(chassis->m_omega) < still)) {
         chassis->m_force = frame.up.scale(-mass);
     }
-    refreshTirePoses();
+    // The island integrates a chassis out of equilibrium right after this
+    // solve, and that places its box with the new tire poses; one in
+    // equilibrium may stay where it is, unplaced.
+    refreshTirePoses((chassis->m_flags & dgBodyFlagEquilibrium) != 0);
     m_stepRecord = nullptr;
     return 0;
 }

@@ -139,8 +139,9 @@ public:
     // Takes this sub-step's tire contacts out of the chassis's contact joints
     // into the tire shapes.
     void gatherTireContacts();
-    // Every tire shape to its pose, then the chassis's compound box.
-    void refreshTirePoses();
+    // Every tire shape to its pose, then the chassis's compound box unless
+    // told that the chassis's integration will place it anyway.
+    void refreshTirePoses(bool placeBox = true);
     // The spin deceleration that stops the tire within about one sub-step.
     float maxBrake(const dgVehicleTire* tire) const;
     // The start of a sub-step: every tire's per-sub-step fields back to

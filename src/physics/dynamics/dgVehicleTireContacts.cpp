@@ -77,7 +77,10 @@ void dgVehicleJoint::gatherTireContacts() {
     for (dgVehicleTireList::Node* node = m_tires.getFirst(); node; node = node->getNext()) {
         dgVehicleTire& tire = node->getValue();
         dgCollisionTire* const shape = tire.m_shape;
-        const dgMatrix frame = tireMatrix(&tire);
+        // The shape's placed pose is the tire's pose as of its last refresh,
+        // the one these contacts were found at; rebuilding it would cost the
+        // spin's trigonometry again.
+        const dgMatrix frame = shape->getOffsetMatrix().multiply(chassis->m_matrix);
         const dgVector pin = dgVehicleAxis(tire.m_pin);
         Candidate* mine[kMaxCandidates];
         int32_t mineCount = 0;

@@ -492,6 +492,30 @@ TEST_F(ConvexSoupTest, SphereGetsOneRecordPerFaceZeroExtendedAndOneWhenFull) {
     }
 }
 
+// A soup of one face holds it twice (its tree needs two leaves); the face
+// gives its contacts once, not a copy of each.
+TEST_F(ConvexSoupTest, OneFaceSoupGivesEachContactOnce) {
+    dgCollision* single = dgCreateTreeCollision(world, nullptr);
+    dgTreeCollisionBeginBuild(single);
+    const float quad[12] = {-10, 0, -10, -10, 0, 10, 10, 0, 10, 10, 0, -10};
+    dgTreeCollisionAddFace(single, 4, quad, 12, 5);
+    dgTreeCollisionEndBuild(single, 0);
+    dgBody soup = bodyOf(single, dgGetIdentityMatrix());
+    dgBody sphere = bodyOf(ball.get(), translation(0.3f, 0.6f, -0.2f));
+    Buffer out(16);
+    EXPECT_EQ(dgSphereSoupContacts(world, &soup, &sphere, out.records.data(), out.max), 1);
+    dgBody cubeBody = bodyOf(cube.get(), translation(0.3f, 0.45f, -0.2f));
+    const int32_t n = collide(cubeBody, soup, out);
+    EXPECT_EQ(n, 4);
+    for (int32_t i = 0; i < n; i++) {
+        for (int32_t j = i + 1; j < n; j++) {
+            const dgVector d(out.records[size_t(i)].point - out.records[size_t(j)].point);
+            EXPECT_GT(d % d, 0.01f) << i << " " << j;
+        }
+    }
+    dgReleaseCollision(world, single);
+}
+
 // ---- the edge contact filter ----
 
 TEST(ConvexSoupEdgeFilter, EdgeContactsNearFaceContactsGoAndFlagsMoveWithRecords) {
