@@ -13,10 +13,10 @@
 #include <random>
 #include <vector>
 
+#include "GridSoup.h"
 #include "ShapeTestUtils.h"
 #include "dgCollisionPolygonalSoup.h"
 #include "dgConvexSoupContacts.h"
-#include "dgTreeCollision.h"
 
 namespace pressedface {
 
@@ -27,28 +27,14 @@ constexpr float kOrigin = -45.0f;
 // The rolling grid, y = 0.3 sin(x / 7) cos(z / 9), built optimised; the
 // caller releases it.
 inline dgCollision* buildRollingGrid(dgWorld* world) {
-    dgCollision* grid = dgCreateTreeCollision(world, nullptr);
-    dgTreeCollisionBeginBuild(grid);
-    auto vertex = [](int32_t i, int32_t j, float* out) {
-        out[0] = kOrigin + kCell * float(i);
-        out[2] = kOrigin + kCell * float(j);
-        out[1] = 0.3f * std::sin(out[0] / 7.0f) * std::cos(out[2] / 9.0f);
-    };
-    for (int32_t i = 0; i < kCells; i++) {
-        for (int32_t j = 0; j < kCells; j++) {
-            float a[9], b[9];
-            vertex(i, j, a);
-            vertex(i, j + 1, a + 3);
-            vertex(i + 1, j + 1, a + 6);
-            vertex(i, j, b);
-            vertex(i + 1, j + 1, b + 3);
-            vertex(i + 1, j, b + 6);
-            dgTreeCollisionAddFace(grid, 3, a, 12, 0);
-            dgTreeCollisionAddFace(grid, 3, b, 12, 0);
-        }
-    }
-    dgTreeCollisionEndBuild(grid, 1);
-    return grid;
+    return gridsoup::gridSoup(
+        world, kCells,
+        [](int32_t i, int32_t j, float* out) {
+            out[0] = kOrigin + kCell * float(i);
+            out[2] = kOrigin + kCell * float(j);
+            out[1] = 0.3f * std::sin(out[0] / 7.0f) * std::cos(out[2] / 9.0f);
+        },
+        1);
 }
 
 typedef std::vector<std::vector<dgVector>> Faces;
