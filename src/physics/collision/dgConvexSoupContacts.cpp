@@ -279,6 +279,27 @@ bool isSurfaceNormal(const dgPolygonSoupCollideDesc& desc, int32_t face, const i
     return (normal % outwards) > 0.0f;
 }
 
+// Whether a gathered face's corners leave the plane of its first three by
+// more than rounding: the soup's merge joins faces whose corners lie within
+// centimetres of each other's planes.
+bool isBowed(const dgPolygonSoupCollideDesc& desc, const int32_t* indices, int32_t count) {
+    if (count < 4) {
+        return false;
+    }
+    const dgVector origin(gatheredVertex(desc, indices[0]));
+    const dgVector cross((gatheredVertex(desc, indices[1]) - origin)
+                             .cross(gatheredVertex(desc, indices[2]) - gatheredVertex(desc, indices[1])));
+    const float area = std::sqrt(cross % cross);
+    float span2 = 0.0f;
+    float off = 0.0f;
+    for (int32_t i = 1; i < count; i++) {
+        const dgVector d(gatheredVertex(desc, indices[i]) - origin);
+        span2 = dgMax(span2, d % d);
+        off = dgMax(off, std::fabs(cross % d));
+    }
+    return off > kLevelShare * std::sqrt(span2) * area;
+}
+
 // The contacts of the solver's current face shape across the plane of the
 // difference whose outward normal is -normal (A's frame): the convex shape
 // cut where it is deepest along the face's normal, with that depth.
@@ -352,15 +373,31 @@ int32_t atDeepestSection(const dgConvexCollision& convex, const dgMatrix& convex
 // face's overlap along its own normal is then taken as the most it can be:
 // the solver's overlap over the cosine between the two normals (the solver's
 // plane bounds the difference), and no more than the plane's depth.
+//
+// A bowed face's cut takes that bound too: its depth along the normal runs
+// to the face's highest corner, which may lie metres from the body and
+// centimetres above the face where the body presses it. Taken as it is, a
+// tire resting there was pushed by centimetres on the one pass and found
+// clear on the next.
 int32_t alongFaceNormal(dgMinkowskiSolver& solver, const dgConvexCollision& convex,
-                        const dgVector& localNormal, const dgVector& worldNormal, int32_t userId,
+                        const dgVector& localNormal, const dgVector& worldNormal, bool bowed, int32_t userId,
                         dgContactPoint* contacts, int32_t k, int32_t maxCount) {
     dgContactPoint found[dgMaxSoupContacts];
+    float bound = 1.0e30f;
     for (int32_t i = 0; i < k; i++) {
         found[i] = contacts[i];
+        const float cosine = worldNormal % found[i].normal;
+        if (cosine > 0.0f) {
+            bound = dgMin(bound, (found[i].penetration + kPenetrationSkin) / cosine - kPenetrationSkin);
+        }
     }
     const int32_t cut = faceNormalContacts(solver, localNormal, userId, contacts, maxCount);
     if (cut > 0) {
+        if (bowed) {
+            for (int32_t i = 0; i < cut; i++) {
+                contacts[i].penetration = dgClamp(contacts[i].penetration, 0.0f, dgMax(bound, 0.0f));
+            }
+        }
         return cut;
     }
     const float planeDepth = dgMax(-solver.m_planes[0].w - kPenetrationSkin, 0.0f);
@@ -437,6 +474,41 @@ inline int32_t clampMaxCount(int32_t maxCount) {
     return (maxCount > dgMaxSoupContacts) ? dgMaxSoupContacts : maxCount;
 }
 
+// The solver's records (at most remaining, at contacts) for the face the
+// walk is at, with the face-normal pass where the surface does not turn;
+// the face loaded, its records not yet filtered.
+int32_t solvedFaceContacts(const dgSoupPair& pair, dgMinkowskiSolver& solver,
+                           const dgPolygonSoupCollideDesc& desc, const dgFaceWalk& walk, int32_t attribute,
+                           const dgVector& boxMin, const dgVector& boxMax, dgContactPoint* contacts,
+                           int32_t remaining) {
+    if (!pair.m_face->quickTest(*pair.m_convex, solver.m_matrix)) {
+        return 0;
+    }
+    // A face the convex clears along its normal can give no contact.
+    int32_t k = 0;
+    if (!dgConvexAboveFace(*pair.m_convex, pair.m_placement, pair.m_face->getStoredVertices(),
+                           pair.m_face->getStoredCount(), pair.m_face->getFaceNormal())) {
+        k = solver.calcContacts(contacts, attribute, remaining);
+    }
+    DG_ASSERT(k <= remaining);
+    if (k > 0) {
+        const dgMatrix& soupToWorld = pair.m_soupBody->m_collisionMatrix;
+        const dgVector& faceNormal = pair.m_face->getFaceNormal();
+        const int32_t count = desc.m_faceIndexCounts[walk.face()];
+        dgVector normal(soupToWorld.inverseRotateVector(contacts[0].normal));
+        normal.w = 0.0f;
+        if (!isSurfaceNormal(desc, walk.face(), walk.indices(), count, faceNormal, normal, boxMin, boxMax)) {
+            dgVector local(solver.m_matrix.rotateVector(faceNormal));
+            local.w = 0.0f;
+            dgVector world(soupToWorld.rotateVector(faceNormal));
+            world.w = 0.0f;
+            k = alongFaceNormal(solver, *pair.m_convex, local, world, isBowed(desc, walk.indices(), count),
+                                attribute, contacts, k, remaining);
+        }
+    }
+    return k;
+}
+
 // The general discrete procedure over a checked pair.
 int32_t generalContacts(const dgSoupPair& pair, dgContactPoint* contacts, int32_t maxCount) {
     dgVector boxMin;
@@ -458,30 +530,8 @@ int32_t generalContacts(const dgSoupPair& pair, dgContactPoint* contacts, int32_
     int32_t attribute = 0;
     dgFaceWalk walk(desc, pair.m_face);
     while (walk.next(attribute)) {
-        if (!pair.m_face->quickTest(*pair.m_convex, solver.m_matrix)) {
-            continue;
-        }
-        // A face the convex clears along its normal can give no contact.
-        int32_t k = 0;
-        if (!dgConvexAboveFace(*pair.m_convex, pair.m_placement, pair.m_face->getStoredVertices(),
-                               pair.m_face->getStoredCount(), pair.m_face->getFaceNormal())) {
-            k = solver.calcContacts(contacts + n, attribute, remaining);
-        }
-        DG_ASSERT(k <= remaining);
-        if (k > 0) {
-            const dgVector& faceNormal = pair.m_face->getFaceNormal();
-            dgVector normal(soupToWorld.inverseRotateVector(contacts[n].normal));
-            normal.w = 0.0f;
-            if (!isSurfaceNormal(desc, walk.face(), walk.indices(), desc.m_faceIndexCounts[walk.face()],
-                                 faceNormal, normal, boxMin, boxMax)) {
-                dgVector local(solver.m_matrix.rotateVector(faceNormal));
-                local.w = 0.0f;
-                dgVector world(soupToWorld.rotateVector(faceNormal));
-                world.w = 0.0f;
-                k = alongFaceNormal(solver, *pair.m_convex, local, world, attribute, contacts + n, k,
-                                    remaining);
-            }
-        }
+        int32_t k =
+            solvedFaceContacts(pair, solver, desc, walk, attribute, boxMin, boxMax, contacts + n, remaining);
         if (k > 0) {
             k = pair.m_face->filterContacts(k, contacts + n, soupToWorld, flags + n);
             remaining -= k;
@@ -493,6 +543,50 @@ int32_t generalContacts(const dgSoupPair& pair, dgContactPoint* contacts, int32_
         }
     }
     return (n < 2) ? n : dgFilterEdgeContacts(n, contacts, flags);
+}
+
+// The closed form's record of a sphere (centre c, radius r, soup frame)
+// against the face the walk is at; false when the face gives none.
+bool sphereRecord(const dgSoupPair& pair, const dgPolygonSoupCollideDesc& desc, const dgFaceWalk& walk,
+                  const dgVector& c, float r, int32_t attribute, dgContactPoint& record) {
+    const dgMatrix& soupToWorld = pair.m_soupBody->m_collisionMatrix;
+    const dgVector reach(r, r, r, 0.0f);
+    dgVector q;
+    if (!pair.m_face->closestPointToPoint(c, r, q)) {
+        return false;
+    }
+    const dgVector delta(c - q);
+    const float dist = std::sqrt(delta % delta);
+    float gap = dist - r;
+    if (!(gap < -kContactGap)) {
+        return false;
+    }
+    // A centre on the face has no direction of its own: the face's.
+    const dgVector& faceNormal = pair.m_face->getFaceNormal();
+    dgVector normal((dist > 1.0e-6f) ? delta.scale(1.0f / dist) : faceNormal);
+    normal.w = 0.0f;
+    dgVector point(c - normal.scale(r + gap * 0.5f));
+    const dgVector across(normal - faceNormal.scale(normal % faceNormal));
+    if ((across % across) < kSameNormalSine2) {
+        // The face's own normal up to the rounding of a far centre.
+        normal = faceNormal;
+        normal.w = 0.0f;
+    } else if (!isSurfaceNormal(desc, walk.face(), walk.indices(), desc.m_faceIndexCounts[walk.face()],
+                                faceNormal, normal, c - reach, c + reach)) {
+        const float height = faceNormal % (c - pair.m_face->getStoredVertices()[0]);
+        gap = -sphereDepthAlong(faceNormal, normal, r - height, -gap);
+        normal = faceNormal;
+        normal.w = 0.0f;
+        point = c - normal.scale(height);
+    }
+    point.w = 1.0f;
+    record.point = soupToWorld.transformVector(point);
+    record.normal = soupToWorld.rotateVector(normal);
+    record.normal.w = 0.0f;
+    record.userId = dgContactUserId(uint32_t(attribute));
+    const float penetration = -gap - kPenetrationSkin;
+    record.penetration = (penetration > 0.0f) ? penetration : 0.0f;
+    return true;
 }
 
 }  // namespace
@@ -574,50 +668,36 @@ int32_t dgSphereSoupContacts(dgWorld*, dgBody* soupBody, dgBody* sphereBody, dgC
         return 0;
     }
     const dgMatrix& soupToWorld = pair.m_soupBody->m_collisionMatrix;
+    dgMinkowskiSolver solver(pair.m_convexBody, pair.m_soupBody, pair.m_face, pair.m_placement);
     uint8_t flags[dgMaxSoupContacts];
     int32_t n = 0;
     int32_t attribute = 0;
     dgFaceWalk walk(desc, pair.m_face);
     while (walk.next(attribute)) {
-        dgVector q;
-        if (!pair.m_face->closestPointToPoint(c, r, q)) {
-            continue;
-        }
-        const dgVector delta(c - q);
-        const float dist = std::sqrt(delta % delta);
-        float gap = dist - r;
-        if (!(gap < -kContactGap)) {
-            continue;
-        }
-        // A centre on the face has no direction of its own: the face's.
-        const dgVector& faceNormal = pair.m_face->getFaceNormal();
-        dgVector normal((dist > 1.0e-6f) ? delta.scale(1.0f / dist) : faceNormal);
-        normal.w = 0.0f;
-        dgVector point(c - normal.scale(r + gap * 0.5f));
-        const dgVector across(normal - faceNormal.scale(normal % faceNormal));
-        if ((across % across) < kSameNormalSine2) {
-            // The face's own normal up to the rounding of a far centre.
-            normal = faceNormal;
-            normal.w = 0.0f;
-        } else if (!isSurfaceNormal(desc, walk.face(), walk.indices(), desc.m_faceIndexCounts[walk.face()],
-                                    faceNormal, normal, c - reach, c + reach)) {
-            const float height = faceNormal % (c - pair.m_face->getStoredVertices()[0]);
-            gap = -sphereDepthAlong(faceNormal, normal, r - height, -gap);
-            normal = faceNormal;
-            normal.w = 0.0f;
-            point = c - normal.scale(height);
-        }
-        point.w = 1.0f;
         // Made aside: the array may have no room left for it.
         dgContactPoint fresh[2];
         uint8_t freshFlags[2];
         dgContactPoint& record = fresh[1];
-        record.point = soupToWorld.transformVector(point);
-        record.normal = soupToWorld.rotateVector(normal);
-        record.normal.w = 0.0f;
-        record.userId = dgContactUserId(uint32_t(attribute));
-        const float penetration = -gap - kPenetrationSkin;
-        record.penetration = (penetration > 0.0f) ? penetration : 0.0f;
+        if (isBowed(desc, walk.indices(), desc.m_faceIndexCounts[walk.face()])) {
+            // The closed form meets a face's plane, which a bowed face's top
+            // leaves by centimetres: a sphere pressed into that top found
+            // nothing. The solver meets the top; its deepest record stands
+            // for the face.
+            dgContactPoint found[dgMaxSoupContacts];
+            const int32_t k = solvedFaceContacts(pair, solver, desc, walk, attribute, c - reach, c + reach,
+                                                 found, dgMaxSoupContacts);
+            if (k <= 0) {
+                continue;
+            }
+            record = found[0];
+            for (int32_t i = 1; i < k; i++) {
+                if (found[i].penetration > record.penetration) {
+                    record = found[i];
+                }
+            }
+        } else if (!sphereRecord(pair, desc, walk, c, r, attribute, record)) {
+            continue;
+        }
         if (pair.m_face->filterContacts(1, &record, soupToWorld, &freshFlags[1]) == 0) {
             continue;
         }

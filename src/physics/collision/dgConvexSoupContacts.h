@@ -44,7 +44,9 @@ int32_t dgConvexSoupContactsDiscrete(dgWorld* world, dgBody* convexBody, dgBody*
 // under its plane. Where that cut misses the face, a round shape's (sphere,
 // ellipse, capsule, chamfer cylinder) records are placed at its own section
 // just inside its deepest point along the normal, not where the solver met
-// the face's rim.
+// the face's rim. On a bowed face (an optimised soup merges faces whose
+// corners leave each other's planes) such records go no deeper than the
+// solver's overlap allows along the face's normal.
 int32_t dgConvexSoupContactsGeneral(dgWorld* world, dgBody* soupBody, dgBody* convexBody,
                                     dgContactPoint* contacts, int32_t maxCount);
 
@@ -53,7 +55,8 @@ int32_t dgConvexSoupContactsGeneral(dgWorld* world, dgBody* soupBody, dgBody* co
 // centre is its body's collision matrix position. A face whose nearest point
 // leaves by a seam the surface does not turn at, or by its back, pushes as
 // on the general path, along its own normal, from the point where the line
-// from the centre along that normal meets its plane.
+// from the centre along that normal meets its plane. A bowed face is met by
+// the solver, as on the general path, and gives its deepest record.
 int32_t dgSphereSoupContacts(dgWorld* world, dgBody* soupBody, dgBody* sphereBody, dgContactPoint* contacts,
                              int32_t maxCount);
 

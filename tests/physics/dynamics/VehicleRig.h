@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "GameTerrain.h"
+#include "GridSoup.h"
 #include "dgPhysics.h"
 
 namespace vehiclerig {
@@ -67,27 +68,11 @@ inline dgCollision* flatGround(dgWorld* world, float half) {
     return tree;
 }
 
-// A soup of two triangles a cell over n x n cells, vertex(i, j, xyz)
-// placing the grid's vertices.
+// The optimised grid soup of n x n cells, vertex(i, j, xyz) placing the
+// grid's vertices.
 template <class Vertex>
 dgCollision* gridGround(dgWorld* world, int32_t n, Vertex&& vertex) {
-    dgCollision* tree = dgCreateTreeCollision(world, nullptr);
-    dgTreeCollisionBeginBuild(tree);
-    for (int32_t i = 0; i < n; ++i) {
-        for (int32_t j = 0; j < n; ++j) {
-            float a[9], b[9];
-            vertex(i, j, a);
-            vertex(i, j + 1, a + 3);
-            vertex(i + 1, j + 1, a + 6);
-            vertex(i, j, b);
-            vertex(i + 1, j + 1, b + 3);
-            vertex(i + 1, j, b + 6);
-            dgTreeCollisionAddFace(tree, 3, a, 12, 0);
-            dgTreeCollisionAddFace(tree, 3, b, 12, 0);
-        }
-    }
-    dgTreeCollisionEndBuild(tree, 1);
-    return tree;
+    return gridsoup::gridSoup(world, n, vertex, 1);
 }
 
 // A rolling soup: y = 0.3 sin(x / 7) cos(z / 9) over cells of 3 m.
