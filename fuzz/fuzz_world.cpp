@@ -765,7 +765,12 @@ void Scene::createBody(Reader& in) {
         dgBodySetTransformCallback(body, transformCallback);
     }
     if (callbacks & 2) {
+        // The callback is called at once, and its action may destroy the
+        // body: a caller holds no body past its destructor.
         dgBodySetActivationCallback(body, activationCallback);
+        if (findBody(body) != info) {
+            return;
+        }
     }
     if (callbacks & 4) {
         dgBodySetContinuousCollisionMode(body, 1);
@@ -1578,11 +1583,12 @@ JointInfo* Scene::pickJoint(uint8_t b, bool vehicle) const {
 void Scene::recordJoint(const JointInfo* info) {
     float v[3] = {0.0f, 0.0f, 0.0f};
     float angle = 0.0f;
+    float angles[3] = {0.0f, 0.0f, 0.0f};
     dgConstraint* joint = info->joint;
     switch (info->kind) {
         case kBall:
             dgBallGetJointForce(joint, v);
-            dgBallGetJointAngle(joint, v);
+            dgBallGetJointAngle(joint, angles);
             break;
         case kHinge:
             dgHingeGetJointForce(joint, v);
@@ -1619,8 +1625,9 @@ void Scene::recordJoint(const JointInfo* info) {
     }
     record(v, 3);
     record(&angle, 1);
+    record(angles, 3);
     // A solve that went non-finite leaves its joints reading 0, not NaN.
-    FUZZ_CHECK(finite(v, 3) && finite(&angle, 1));
+    FUZZ_CHECK(finite(v, 3) && finite(&angle, 1) && finite(angles, 3));
 }
 
 void Scene::createJoint(Reader& in) {

@@ -4,6 +4,7 @@
 
 #include "dgAssert.h"
 #include "dgBody.h"
+#include "dgMathUtils.h"
 
 namespace {
 
@@ -128,6 +129,11 @@ dgVector dgBilateralJoint::calculateGlobalMatrices(dgMatrix& global0, dgMatrix& 
     global1 = m_body1 ? m_localMatrix1.multiply(m_body1->m_matrix) : m_localMatrix1;
     dgVector angles;
     global1.multiply(global0.inverse()).getEulerAngles(angles);
+    // Frames of a body far beyond the scale float rows carry overflow: such a
+    // pose has no angle to give, and its joint reads 0 rather than NaN.
+    if (!dgIsFinite3(angles)) {
+        angles = dgVector(0.0f, 0.0f, 0.0f, 0.0f);
+    }
     return angles;
 }
 

@@ -46,7 +46,8 @@ public:
     // parallel to pin0 is replaced by dgMatrixFromDirection's up row.
     void setPivotAndTwoPins(const dgVector& pivot, const dgVector& pin0, const dgVector& pin1);
     // The two frames in world space, and the Euler angles (x, y, z, 0) of
-    // global1 seen from global0 (global1 x inverse of global0).
+    // global1 seen from global0 (global1 x inverse of global0); all 0 when
+    // they come out non-finite.
     dgVector calculateGlobalMatrices(dgMatrix& global0, dgMatrix& global1) const;
 
     // ---- speeds along the pin (row 0 of local frame 0 turned into world

@@ -141,6 +141,9 @@ struct dgConstraintSolver {
     int32_t m_passBudget;
     int32_t m_passes;
     bool m_overBudget;
+    // Whether the island's last solve left a non-finite force in one of its
+    // rows' slots (set back to 0 since).
+    bool m_nonFiniteRows;
     dgWorld* m_world;
     float m_timestep;
     float m_invTimestep;

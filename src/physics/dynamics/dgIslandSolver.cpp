@@ -174,6 +174,23 @@ void reportNonFinite(dgConstraintSolver* solver) {
     }
 }
 
+// A row's force can come out non-finite while every body's stays finite:
+// a row the solve dropped after the first group wrote its slot, or one
+// whose Jacobian holds nothing on a movable body (a joint measured from a
+// body far beyond the scale float rows carry). Its slot is the joint's
+// reading and the next solve's start: it goes back to 0, over every row
+// submitted (the dropped ones lie past the applied count), and the island
+// is counted.
+void clearNonFiniteRows(dgConstraintSolver* solver, int32_t submitted) {
+    for (int32_t i = 0; i < submitted; ++i) {
+        float* const slot = solver->m_bounds[i].forceSlot;
+        if (slot && !std::isfinite(*slot)) {
+            *slot = 0.0f;
+            solver->m_nonFiniteRows = true;
+        }
+    }
+}
+
 // Integration and rest test of slots 1 .. bodyCount-1 (item of both the
 // step and the sub-steps).
 bool integrateIsland(dgConstraintSolver* solver, int32_t bodyCount, float timestep, bool notify) {
@@ -185,7 +202,7 @@ bool integrateIsland(dgConstraintSolver* solver, int32_t bodyCount, float timest
     const uint64_t integratedStamp = world->m_stepStamp + 2;
 
     bool freeze = true;
-    bool poisoned = false;
+    bool poisoned = solver->m_nonFiniteRows;
     for (int32_t i = 1; i < bodyCount; ++i) {
         dgBody* const body = solver->m_bodies[i];
         const float* const threshold = body->m_freezeThresholds;
@@ -416,9 +433,12 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
         dgConstraintSolverAppendRows(solver, rows, slot0, slot1, threshold);
     }
 
+    solver->m_nonFiniteRows = false;
     if (solver->m_rowCount > 0) {
-        Rows::dgSolverSetupRows(solver, solver->m_rowCount, bodyCount);
+        const int32_t submitted = solver->m_rowCount;
+        Rows::dgSolverSetupRows(solver, submitted, bodyCount);
         Rows::dgSolverSolveLcp(solver);
+        clearNonFiniteRows(solver, submitted);
     }
     solver->m_bodyCount = bodyCount;
     return bodyCount;

@@ -609,7 +609,8 @@ uint32_t dgBodyGetMaterialGroupId(const dgBody* body);
 // so that a callback cannot free a shape the step is using. While a face
 // walk or the contact pass lends the body an inner shape of a compound or a
 // modifier, the new shape takes over when the lend ends (dgBodyGetCollision
-// gives it at once). A null collision is ignored.
+// gives it at once). A null collision is ignored, and so is any shape given
+// to the chassis of a live vehicle (its tires are part of the chassis' shape).
 void dgBodySetCollision(dgBody* body, dgCollision* collision);
 dgCollision* dgBodyGetCollision(const dgBody* body);
 // The body's world box.
@@ -641,11 +642,13 @@ void dgSetEulerAngles(const float* angles, float* matrix);
 // input, with a child of the world and a parent of the same world that is
 // not the child, and a pin that is not zero (null otherwise). A pivot farther
 // than 1e6 m from the origin on any axis is out of the scale float rows can
-// carry: no joint. Accelerations a joint's callback asks for (its
+// carry: no joint, and so is a child or parent whose origin lies that far.
+// Accelerations a joint's callback asks for (its
 // descriptor's, or a user joint row's) are held within +-1e7 m/s^2 (rad/s^2).
 // Getters given
 // null or a joint of another type give 0 (zeros through the out-pointers);
-// setters then change nothing. Non-finite values change nothing. Angles are
+// setters then change nothing. A reading that comes out non-finite (a body
+// whose pose wild forces overflowed) is 0 too. Non-finite values change nothing. Angles are
 // in radians, speeds in rad/s or m/s, forces in N; out-pointers take three
 // floats. Values called "as of the last solve" were measured when the joint
 // last built its rows: a sub-step behind the bodies' present pose.

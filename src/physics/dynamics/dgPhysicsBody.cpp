@@ -9,6 +9,7 @@
 #include "dgBody.h"
 #include "dgCollision.h"
 #include "dgCollisionPolygonalSoup.h"
+#include "dgConstraint.h"
 #include "dgFlatInput.h"
 #include "dgMathUtils.h"
 #include "dgMatrix.h"
@@ -400,8 +401,27 @@ uint32_t dgBodyGetMaterialGroupId(const dgBody* body) {
     return body ? body->m_materialGroupId : 0u;
 }
 
+namespace {
+
+// Whether a vehicle of the body's world has the body for its chassis.
+bool isChassis(const dgBody* body) {
+    if (!body->m_world) {
+        return false;
+    }
+    for (auto* node = body->m_world->m_vehicleSet.m_entries.getFirst(); node; node = node->getNext()) {
+        if (node->getValue().joint->m_body0 == body) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 void dgBodySetCollision(dgBody* body, dgCollision* shape) {
-    if (!body || !shape) {
+    // A vehicle's tires are children of the compound it made its chassis: a
+    // shape swapped in would free them under the vehicle.
+    if (!body || !shape || isChassis(body)) {
         return;
     }
     // Reference first: the new shape may be the old one.

@@ -39,11 +39,18 @@ bool usablePin(const float* pin) {
     return (length2 > 0.0f) && std::isfinite(length2);
 }
 
+// A joint measured from a body whose pose went non-finite (wild forces
+// overflowed it) has nothing to read: its readings give 0, never NaN.
+float reading(float v) {
+    return std::isfinite(v) ? v : 0.0f;
+}
+
 void store3(const dgVector& v, float* out) {
     if (out) {
-        out[0] = v.x;
-        out[1] = v.y;
-        out[2] = v.z;
+        const bool finite = std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+        out[0] = finite ? v.x : 0.0f;
+        out[1] = finite ? v.y : 0.0f;
+        out[2] = finite ? v.z : 0.0f;
     }
 }
 
@@ -51,10 +58,18 @@ void zero3(float* out) {
     store3(dgVector(0.0f, 0.0f, 0.0f, 0.0f), out);
 }
 
+// A body whose origin lies within the scale float rows carry: the joint's
+// frames are measured from it, and one far beyond it overflows them (the
+// ball's pin from the child's origin to the pivot squares to infinity).
+bool withinScale(const dgBody* body) {
+    return dgFlatWithinScale(&body->m_matrix.position.x, 3);
+}
+
 // The bodies a joint of world may link: a child of the world and a parent of
-// the same world (or none).
+// the same world (or none), both within the scale.
 bool jointBodies(const dgWorld* world, const dgBody* child, const dgBody* parent) {
-    return world && child && (child->m_world == world) && (!parent || (parent->m_world == world));
+    return world && child && (child->m_world == world) && withinScale(child) &&
+           (!parent || ((parent->m_world == world) && withinScale(parent)));
 }
 
 // The joint as its class when it is of that type, else null.
@@ -262,12 +277,12 @@ void dgHingeSetUserCallback(dgConstraint* joint, dgJointUserCallback callback) {
 
 float dgHingeGetJointAngle(const dgConstraint* joint) {
     const dgHingeJoint* hinge = jointAs<dgHingeJoint>(joint, dgJointTypeHinge);
-    return hinge ? hinge->m_angle : 0.0f;
+    return hinge ? reading(hinge->m_angle) : 0.0f;
 }
 
 float dgHingeGetJointOmega(const dgConstraint* joint) {
     const dgHingeJoint* hinge = jointAs<dgHingeJoint>(joint, dgJointTypeHinge);
-    return hinge ? hinge->getJointOmega() : 0.0f;
+    return hinge ? reading(hinge->getJointOmega()) : 0.0f;
 }
 
 float dgHingeCalculateStopAlpha(const dgConstraint* joint, const dgJointUserDescriptor* desc, float angle) {
@@ -292,12 +307,12 @@ void dgSliderSetUserCallback(dgConstraint* joint, dgJointUserCallback callback) 
 
 float dgSliderGetJointPosition(const dgConstraint* joint) {
     const dgSliderJoint* slider = jointAs<dgSliderJoint>(joint, dgJointTypeSlider);
-    return slider ? slider->m_position : 0.0f;
+    return slider ? reading(slider->m_position) : 0.0f;
 }
 
 float dgSliderGetJointVelocity(const dgConstraint* joint) {
     const dgSliderJoint* slider = jointAs<dgSliderJoint>(joint, dgJointTypeSlider);
-    return slider ? slider->getJointVelocity() : 0.0f;
+    return slider ? reading(slider->getJointVelocity()) : 0.0f;
 }
 
 float dgSliderCalculateStopAccel(const dgConstraint* joint, const dgJointUserDescriptor* desc,
@@ -323,22 +338,22 @@ void dgCorkscrewSetUserCallback(dgConstraint* joint, dgJointUserCallback callbac
 
 float dgCorkscrewGetJointAngle(const dgConstraint* joint) {
     const dgCorkscrewJoint* corkscrew = jointAs<dgCorkscrewJoint>(joint, dgJointTypeCorkscrew);
-    return corkscrew ? corkscrew->getJointAngle() : 0.0f;
+    return corkscrew ? reading(corkscrew->getJointAngle()) : 0.0f;
 }
 
 float dgCorkscrewGetJointVelocity(const dgConstraint* joint) {
     const dgCorkscrewJoint* corkscrew = jointAs<dgCorkscrewJoint>(joint, dgJointTypeCorkscrew);
-    return corkscrew ? corkscrew->getJointVelocity() : 0.0f;
+    return corkscrew ? reading(corkscrew->getJointVelocity()) : 0.0f;
 }
 
 float dgCorkscrewGetJointPosition(const dgConstraint* joint) {
     const dgCorkscrewJoint* corkscrew = jointAs<dgCorkscrewJoint>(joint, dgJointTypeCorkscrew);
-    return corkscrew ? corkscrew->getJointPosition() : 0.0f;
+    return corkscrew ? reading(corkscrew->getJointPosition()) : 0.0f;
 }
 
 float dgCorkscrewGetJointOmega(const dgConstraint* joint) {
     const dgCorkscrewJoint* corkscrew = jointAs<dgCorkscrewJoint>(joint, dgJointTypeCorkscrew);
-    return corkscrew ? corkscrew->getJointOmega() : 0.0f;
+    return corkscrew ? reading(corkscrew->getJointOmega()) : 0.0f;
 }
 
 float dgCorkscrewCalculateStopAccel(const dgConstraint* joint, const dgJointUserDescriptor* desc,
@@ -372,22 +387,22 @@ void dgUniversalSetUserCallback(dgConstraint* joint, dgJointUserCallback callbac
 
 float dgUniversalGetJointAngle0(const dgConstraint* joint) {
     const dgUniversalJoint* universal = jointAs<dgUniversalJoint>(joint, dgJointTypeUniversal);
-    return universal ? universal->getJointAngle0() : 0.0f;
+    return universal ? reading(universal->getJointAngle0()) : 0.0f;
 }
 
 float dgUniversalGetJointAngle1(const dgConstraint* joint) {
     const dgUniversalJoint* universal = jointAs<dgUniversalJoint>(joint, dgJointTypeUniversal);
-    return universal ? universal->getJointAngle1() : 0.0f;
+    return universal ? reading(universal->getJointAngle1()) : 0.0f;
 }
 
 float dgUniversalGetJointOmega0(const dgConstraint* joint) {
     const dgUniversalJoint* universal = jointAs<dgUniversalJoint>(joint, dgJointTypeUniversal);
-    return universal ? universal->getJointOmega0() : 0.0f;
+    return universal ? reading(universal->getJointOmega0()) : 0.0f;
 }
 
 float dgUniversalGetJointOmega1(const dgConstraint* joint) {
     const dgUniversalJoint* universal = jointAs<dgUniversalJoint>(joint, dgJointTypeUniversal);
-    return universal ? universal->getJointOmega1() : 0.0f;
+    return universal ? reading(universal->getJointOmega1()) : 0.0f;
 }
 
 float dgUniversalCalculateStopAlpha0(const dgConstraint* joint, const dgJointUserDescriptor* desc,
@@ -488,5 +503,5 @@ void dgUserJointSetRowStiffness(dgConstraint* joint, float stiffness) {
 
 float dgUserJointGetRowForce(const dgConstraint* joint, int32_t row) {
     const dgUserJoint* user = jointAs<dgUserJoint>(joint, dgJointTypeDefault);
-    return user ? user->getRowForce(row) : 0.0f;
+    return user ? reading(user->getRowForce(row)) : 0.0f;
 }

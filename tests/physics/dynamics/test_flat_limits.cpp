@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "JointRig.h"
@@ -160,6 +161,16 @@ TEST_P(PivotScale, PivotsBeyondTheWorldsScaleMakeNoJoint) {
                   nullptr);
     }
     EXPECT_NE(jointrig::createJoint(GetParam(), rig.world, testsupport::D3{0, 9e5, 0}, pin, across, child),
+              nullptr);
+    // The frames are measured from the bodies' origins: one that far out is
+    // beyond the scale too, child or parent.
+    dgMatrix far = dgGetIdentityMatrix();
+    far.position = dgVector(0.0f, 2.0e6f, 0.0f, 1.0f);
+    dgWorldSetSize(rig.world, std::array<float, 3>{-1e7f, -1e7f, -1e7f}.data(),
+                   std::array<float, 3>{1e7f, 1e7f, 1e7f}.data());
+    dgBody* outer = rig.box(far, 1.0f, testsupport::D3{1, 1, 1}, 9.8);
+    EXPECT_EQ(jointrig::createJoint(GetParam(), rig.world, testsupport::D3{0, 0, 0}, pin, across, outer), nullptr);
+    EXPECT_EQ(jointrig::createJoint(GetParam(), rig.world, testsupport::D3{0, 0, 0}, pin, across, child, outer),
               nullptr);
 }
 

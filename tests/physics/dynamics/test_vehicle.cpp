@@ -555,4 +555,27 @@ TEST(CarLifetime, DestroyingTheVehicleOrItsChassisLeavesNothingBehind) {
     }
 }
 
+// The tires are children of the chassis' compound: a shape swapped in while
+// the vehicle lives would free them under it (the world fuzzer found a tire
+// reading a freed shape). Once the vehicle is gone the swap is the body's.
+TEST(CarLifetime, TheChassisKeepsItsShapeWhileTheVehicleLives) {
+    Car car(Ground::Flat, 1.2f);
+    car.step(5);
+    const dgCollision* const own = dgBodyGetCollision(car.chassis);
+    dgCollision* box = dgCreateBox(car.world, 1.0f, 1.0f, 1.0f, nullptr);
+    dgBodySetCollision(car.chassis, box);
+    EXPECT_EQ(dgBodyGetCollision(car.chassis), own);
+    car.step(20);
+    float m[16];
+    for (dgVehicleTire* tire : car.tires) {
+        dgVehicleGetTireMatrix(car.vehicle, tire, m);
+        EXPECT_TRUE(std::isfinite(m[13]));
+    }
+    dgDestroyJoint(car.world, car.vehicle);
+    dgBodySetCollision(car.chassis, box);
+    EXPECT_EQ(dgBodyGetCollision(car.chassis), box);
+    dgReleaseCollision(car.world, box);
+    car.step(5);
+}
+
 }  // namespace
