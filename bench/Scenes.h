@@ -205,19 +205,16 @@ inline float pyramidRestHeight(int32_t level) {
     return 1.0f + 2.0f * float(level);
 }
 
-// Level of each body in scene.bodies order.
-inline void buildPyramid(Scene& scene, std::vector<int32_t>& levels, int32_t levelCount = kPyramidLevels) {
-    const float lo[3] = {-200.0f, -50.0f, -200.0f};
-    const float hi[3] = {200.0f, 200.0f, 200.0f};
-    scene.world = newWorld(lo, hi, 0.0f, kFriction);
-    addGround(scene.world, 0.0f, 0.0f, 0.0f);
+// Adds a pyramid centred on x = ox to the scene's world; levels gets the level
+// of each body in scene.bodies order.
+inline void addPyramid(Scene& scene, std::vector<int32_t>& levels, int32_t levelCount, float ox) {
     dgCollision* cube = dgCreateBox(scene.world, 2.0f, 2.0f, 2.0f, nullptr);
     for (int32_t level = 0; level < levelCount; level++) {
         const int32_t n = levelCount - level;
         const float first = -float(n - 1);
         for (int32_t ix = 0; ix < n; ix++) {
             for (int32_t iz = 0; iz < n; iz++) {
-                dgBody* body = addBody(scene.world, cube, 1.0f, first + 2.0f * float(ix),
+                dgBody* body = addBody(scene.world, cube, 1.0f, ox + first + 2.0f * float(ix),
                                        1.0f + 2.5f * float(level), first + 2.0f * float(iz));
                 dgBodySetAutoFreeze(body, 0);
                 scene.bodies.push_back(body);
@@ -226,6 +223,14 @@ inline void buildPyramid(Scene& scene, std::vector<int32_t>& levels, int32_t lev
         }
     }
     dgReleaseCollision(scene.world, cube);
+}
+
+inline void buildPyramid(Scene& scene, std::vector<int32_t>& levels, int32_t levelCount = kPyramidLevels) {
+    const float lo[3] = {-200.0f, -50.0f, -200.0f};
+    const float hi[3] = {200.0f, 200.0f, 200.0f};
+    scene.world = newWorld(lo, hi, 0.0f, kFriction);
+    addGround(scene.world, 0.0f, 0.0f, 0.0f);
+    addPyramid(scene, levels, levelCount, 0.0f);
 }
 
 // ---- S4 convex bodies on terrain (S10 runs it too) ----

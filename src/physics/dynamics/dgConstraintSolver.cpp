@@ -100,7 +100,15 @@ bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t join
     if (!block) {
         return false;
     }
-    std::memset(block, 0, bytes);
+    // A new workspace starts cleared. A grown one keeps what it held and
+    // leaves the rest as the allocator gave it: every entry past the old
+    // capacities is written before it is read, and clearing them would touch
+    // every page of a block twice the island's size in the one step it grew
+    // in (on a pile of thousands of boxes, half that step's time went to the
+    // page faults).
+    if (!s->m_block) {
+        std::memset(block, 0, bytes);
+    }
     const size_t lead = (kArrayAlignment - (reinterpret_cast<uintptr_t>(block) & (kArrayAlignment - 1))) &
                         (kArrayAlignment - 1);
     DG_ASSERT(lead <= kAlignmentSlack);
@@ -158,6 +166,7 @@ dgConstraintSolver* dgConstraintSolverCreateSized(int32_t slots, int32_t rows) {
     s->m_frictionScale = 0.25f;
     // Operations called outside a solve are not budgeted.
     s->m_passBudget = INT32_MAX;
+    s->m_stepWork = dgSolverStepWork;
     if (!moveArrays(s, std::max(slots, 1), std::max(rows, 1), std::max(rows, 1))) {
         s->~dgConstraintSolver();
         dgFree(storage);
@@ -275,9 +284,12 @@ bool takePass(dgConstraintSolver* solver) {
 
 }  // namespace
 
-int32_t dgSolverPassBudget(int32_t rows) {
+int32_t dgSolverPassBudget(int32_t rows, int64_t workLeft) {
     const double n = double(std::max(rows, 1));
-    const double budget = std::min(kBudgetBase + kBudgetPerRoot * std::sqrt(n), kBudgetWork / n);
+    double budget = std::min(kBudgetBase + kBudgetPerRoot * std::sqrt(n), kBudgetWork / n);
+    if (double(int64_t(budget)) * n > double(dgSolverWholeWork)) {
+        budget = std::min(budget, double(std::max(workLeft, int64_t(0))) / n);
+    }
     return std::max(int32_t(budget), kMinBudget);
 }
 
@@ -483,7 +495,7 @@ template <class K>
 void dgSolverRows<K>::dgSolverSolveLcp(dgConstraintSolver* solver) {
     const int32_t total = solver->m_rowCount;
     DG_ASSERT((total >= 0) && (total <= solver->m_rowCapacity));
-    solver->m_passBudget = dgSolverPassBudget(total);
+    solver->m_passBudget = dgSolverPassBudget(total, solver->m_stepWork);
     solver->m_passes = 0;
     solver->m_overBudget = false;
     dgJointRowBound* const bounds = solver->m_bounds;

@@ -22,6 +22,15 @@
 // reach their bounds in one pass, finish the solve with the passes left:
 // min(16, budget / 2) of them at least.
 //
+// The islands of a step also share a pool of dgSolverStepWork row products:
+// a collapsing pile breaks into dozens of mid-sized islands, each within its
+// own budget, whose sum could reach ten times one island's two million. An
+// island whose whole budget is at most dgSolverWholeWork products (up to 127
+// rows: every island of the game) always gets all of it; a larger one gets
+// no more passes than the pool has products left for its rows, and at least
+// 24 passes, and what its solve took leaves the pool. The pool is filled
+// again for the step's main pass and for each vehicle sub-step.
+//
 // The world owns one workspace. The fixed part (static body, row block,
 // settings) is the record itself; the per-slot and per-row arrays are pointers
 // into one dgMalloc block sized by the capacities held in the record, each
@@ -141,6 +150,8 @@ struct dgConstraintSolver {
     int32_t m_passBudget;
     int32_t m_passes;
     bool m_overBudget;
+    // Row products the step's islands may still take (see the pool above).
+    int64_t m_stepWork;
     // Whether the island's last solve left a non-finite force in one of its
     // rows' slots (set back to 0 since).
     bool m_nonFiniteRows;
@@ -244,9 +255,12 @@ private:
     static void finish(dgConstraintSolver* solver, int32_t applied, bool staged);
 };
 
-// The pass budget of an island's solve over `rows` rows (see above), and the
-// sweeps of it kept for the projected finish.
-int32_t dgSolverPassBudget(int32_t rows);
+// The pass budget of an island's solve over `rows` rows (see above) with
+// `workLeft` products left in the step's pool, and the sweeps of it kept for
+// the projected finish.
+constexpr int64_t dgSolverStepWork = int64_t(1) << 22;
+constexpr int64_t dgSolverWholeWork = int64_t(1) << 16;
+int32_t dgSolverPassBudget(int32_t rows, int64_t workLeft = dgSolverStepWork);
 int32_t dgSolverReservedSweeps(int32_t budget);
 
 struct dgScalarSolverKernels;

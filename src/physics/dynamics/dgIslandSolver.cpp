@@ -438,6 +438,7 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
         const int32_t submitted = solver->m_rowCount;
         Rows::dgSolverSetupRows(solver, submitted, bodyCount);
         Rows::dgSolverSolveLcp(solver);
+        solver->m_stepWork -= int64_t(solver->m_passes) * submitted;
         clearNonFiniteRows(solver, submitted);
     }
     solver->m_bodyCount = bodyCount;
@@ -473,6 +474,7 @@ void vehicleSubSteps(dgWorld* world, dgConstraintSolver* solver, uint64_t stepSt
     const uint64_t frame = world->m_stepStamp;
     for (int32_t k = 0; k < steps; ++k) {
         const bool last = (k == steps - 1);
+        solver->m_stepWork = dgSolverStepWork;
         for (auto* node = set.m_entries.getFirst(); node; node = node->getNext()) {
             dgVehicleSetEntry& entry = node->getValue();
             dgBody* const chassis = entry.joint->m_body0;
@@ -552,6 +554,7 @@ void dgIslandSolver<Rows>::update(dgWorld* world) {
             vehicleSubSteps<dgIslandSolver<Rows>>(world, solver, stepStamp);
         }
 
+        solver->m_stepWork = dgSolverStepWork;
         // Callbacks run inside this walk and may take any body out of the
         // tree, the next one included: each visit resumes after the current
         // key instead of from a saved node.

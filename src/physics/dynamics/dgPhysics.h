@@ -207,6 +207,9 @@ void dgWorldSetSimdMode(dgWorld* world, int32_t mode);
 // bodies) stops the solver where it is and spends the passes kept back on
 // projected Gauss-Seidel sweeps from that point, so its step's time stays
 // bounded; its forces are then approximate, as an iterative engine's are.
+// The islands of a step share a pool of 2^22 row products: an island of
+// more than 127 rows gets no more passes than the pool has left for it (and
+// at least 24), so many large islands together stay bounded too.
 void dgWorldSetSolverIterationMode(dgWorld* world, int32_t mode);
 // Stored and handed to the solver each step.
 void dgWorldSetSolverOption(dgWorld* world, int32_t option);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -74,6 +75,43 @@ TEST(SolverBudget, GrowsWithTheIslandUpToItsWork) {
     EXPECT_EQ(dgSolverPassBudget(1 << 20), 24);
     EXPECT_EQ(dgSolverReservedSweeps(1000), 16);
     EXPECT_EQ(dgSolverReservedSweeps(24), 12);
+}
+
+// The islands of a step share one pool of row products. Three pyramids of
+// nine levels on one ground are three islands of some 13,000 rows, each
+// past its own budget of about two million products once it stands: alone
+// they would take three times that a step (6.3 million). Together they take
+// the pool, and past it only the 24 passes every island keeps; every
+// pyramid still stands. An island within its whole budget is never cut, pool or none.
+TEST(SolverBudget, AStepsIslandsShareOnePoolOfProducts) {
+    Scene scene;
+    const float lo[3] = {-200.0f, -50.0f, -200.0f};
+    const float hi[3] = {200.0f, 200.0f, 200.0f};
+    scene.world = newWorld(lo, hi, 0.0f, kFriction);
+    addGround(scene.world, 0.0f, 0.0f, 0.0f);
+    std::vector<int32_t> levels;
+    for (const float ox : {-60.0f, 0.0f, 60.0f}) {
+        addPyramid(scene, levels, 9, ox);
+    }
+    const dgConstraintSolver* solver = scene.world->m_solver;
+    int64_t most = 0;
+    for (int32_t s = 0; s < 150; s++) {
+        dgWorldUpdate(scene.world, kTimeStep);
+        const int64_t used = dgSolverStepWork - solver->m_stepWork;
+        // The pool, and past it an island's 24 passes (some 300,000 products).
+        ASSERT_LE(used, dgSolverStepWork + dgSolverStepWork / 8) << "step " << s;
+        most = std::max(most, used);
+    }
+    EXPECT_GT(most, dgSolverStepWork * 3 / 4);
+    EXPECT_EQ(sunkCubes(scene, levels), 0);
+    EXPECT_EQ(sunkCubes(scene, levels, -1.0f), 0);
+
+    for (int32_t rows = 1; rows <= 127; rows++) {
+        ASSERT_EQ(dgSolverPassBudget(rows, 0), dgSolverPassBudget(rows)) << rows;
+    }
+    EXPECT_EQ(dgSolverPassBudget(1000, 0), 24);
+    EXPECT_EQ(dgSolverPassBudget(1000, 500 * 1000), 500);
+    EXPECT_EQ(dgSolverPassBudget(1000, dgSolverStepWork), dgSolverPassBudget(1000));
 }
 
 // A pyramid past its budget steps the same, bit for bit, in a second world
