@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "GridSoup.h"
-#include "dgCollisionPolygonalSoup.h"
 
 namespace pressedface {
 
@@ -37,27 +36,18 @@ inline dgCollision* buildRollingGrid(dgWorld* world) {
 
 typedef std::vector<std::vector<dgVector>> Faces;
 
-// Every face of the soup, as its corners.
+// Every face of the soup, as its corners, by the public polygon walk.
 inline Faces allFaces(dgCollision* soup) {
-    dgBody soupBody = shapetest::bodyOf(soup, dgGetIdentityMatrix());
-    dgBody other = shapetest::bodyOf(soup, dgGetIdentityMatrix());
-    static dgPolygonSoupCollideDesc desc;
-    const float extent = -kOrigin + 1.0f;
-    dgSetDescVector(desc.m_boxMin, dgVector(-extent, -extent, -extent, 1.0f));
-    dgSetDescVector(desc.m_boxMax, dgVector(extent, extent, extent, 1.0f));
-    desc.m_otherBody = &other;
-    desc.m_soupBody = &soupBody;
-    desc.m_polygonCallback = nullptr;
-    const int32_t count = dgRefCast<dgCollisionPolygonalSoup>(soup)->gatherFaces(desc);
-    Faces faces(static_cast<size_t>(count));
-    const int32_t* index = desc.m_faceIndices;
-    for (int32_t f = 0; f < count; f++) {
-        for (int32_t i = 0; i < desc.m_faceIndexCounts[f]; i++, index++) {
-            const float* v = reinterpret_cast<const float*>(
-                reinterpret_cast<const char*>(desc.m_vertexArray) + *index * desc.m_vertexStrideInBytes);
-            faces[size_t(f)].push_back(dgVector(v[0], v[1], v[2], 1.0f));
+    Faces faces;
+    dgBody body = shapetest::bodyOf(soup, dgGetIdentityMatrix());
+    body.m_userData = &faces;
+    dgBodyForEachPolygonDo(&body, [](const dgBody* walked, int32_t count, const float* v, int32_t) {
+        std::vector<dgVector> corners;
+        for (int32_t i = 0; i < count; i++) {
+            corners.push_back(dgVector(v[3 * i], v[3 * i + 1], v[3 * i + 2], 1.0f));
         }
-    }
+        static_cast<Faces*>(walked->m_userData)->push_back(corners);
+    });
     return faces;
 }
 
