@@ -10,9 +10,7 @@
 #include <cstdint>
 #include <random>
 
-#include "ShapeTestUtils.h"
-#include "dgConvexSoupContacts.h"
-#include "dgTreeCollision.h"
+#include "GridSoup.h"
 
 namespace flatfloor {
 
@@ -20,21 +18,17 @@ constexpr float kCell = 20.0f;
 constexpr int32_t kCells = 12;
 constexpr float kOrigin = -120.0f;
 
-// The level grid; the caller releases it.
+// The level grid, each cell split from (x + 20, z) to (x, z + 20); the
+// caller releases it.
 inline dgCollision* buildFloor(dgWorld* world) {
-    dgCollision* floor = dgCreateTreeCollision(world, nullptr);
-    dgTreeCollisionBeginBuild(floor);
-    for (int32_t j = 0; j < kCells; j++) {
-        for (int32_t i = 0; i < kCells; i++) {
-            const float x = kOrigin + kCell * float(i), z = kOrigin + kCell * float(j);
-            const float a[9] = {x, 0, z, x, 0, z + kCell, x + kCell, 0, z};
-            const float b[9] = {x + kCell, 0, z, x, 0, z + kCell, x + kCell, 0, z + kCell};
-            dgTreeCollisionAddFace(floor, 3, a, 12, 1);
-            dgTreeCollisionAddFace(floor, 3, b, 12, 1);
-        }
-    }
-    dgTreeCollisionEndBuild(floor, 0);
-    return floor;
+    return gridsoup::gridSoup(
+        world, kCells,
+        [](int32_t i, int32_t j, float* out) {
+            out[0] = kOrigin + kCell * float(kCells - j);
+            out[1] = 0.0f;
+            out[2] = kOrigin + kCell * float(i);
+        },
+        0, 1);
 }
 
 // How to place the shape: tilted by at most `tilt` (radians) about level
@@ -44,9 +38,9 @@ inline dgCollision* buildFloor(dgWorld* world) {
 // of the grid.
 struct Placement {
     float depth;
-    float tilt;
-    bool anyTurn;
-    float cornerReach;
+    float tilt = 0.0f;
+    bool anyTurn = false;
+    float cornerReach = 0.0f;
 };
 
 // Placements of `trials` whose contacts are missing, leave the floor's normal
@@ -69,18 +63,9 @@ inline int32_t badPlacements(dgWorld* world, dgCollision* floor, dgConvexCollisi
             pose.position.x = kCell * std::round(pose.position.x / kCell) + place.cornerReach * u(rng);
             pose.position.z = kCell * std::round(pose.position.z / kCell) + place.cornerReach * u(rng);
         }
-        // The lowest point as the contacts see it: the shape's support.
-        const dgMatrix& offset = shape->getOffsetMatrix();
-        const dgMatrix placed(offset.multiply(pose));
-        dgVector down(placed.inverseRotateVector(dgVector(0.0f, -1.0f, 0.0f, 0.0f)));
-        down.w = 0.0f;
-        pose.position.y = -placed.rotateVector(shape->supportVertex(down)).y - placed.position.y +
-                          pose.position.y - place.depth;
-        dgBody convex = shapetest::bodyOf(shape, pose),
-               soup = shapetest::bodyOf(floor, dgGetIdentityMatrix());
+        pose.position.y -= gridsoup::lowestPoint(*shape, pose, dgVector(0, 1, 0, 0)).y + place.depth;
         dgContactPoint contacts[dgMaxSoupContacts];
-        float timeStep = 0.0f;
-        const int32_t n = dgConvexSoupContacts(world, timeStep, &convex, &soup, contacts, dgMaxSoupContacts);
+        const int32_t n = gridsoup::soupContacts(world, shape, pose, floor, contacts);
         bool off = (n == 0);
         float deepest = 0.0f;
         for (int32_t i = 0; i < n; i++) {

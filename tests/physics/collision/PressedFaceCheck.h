@@ -14,9 +14,6 @@
 #include <vector>
 
 #include "GridSoup.h"
-#include "ShapeTestUtils.h"
-#include "dgCollisionPolygonalSoup.h"
-#include "dgConvexSoupContacts.h"
 
 namespace pressedface {
 
@@ -39,78 +36,49 @@ inline dgCollision* buildRollingGrid(dgWorld* world) {
 
 typedef std::vector<std::vector<dgVector>> Faces;
 
-// Every face of the soup, as its corners.
+// Every face of the soup, as its corners, by the public polygon walk.
 inline Faces allFaces(dgCollision* soup) {
-    dgBody soupBody = shapetest::bodyOf(soup, dgGetIdentityMatrix());
-    dgBody other = shapetest::bodyOf(soup, dgGetIdentityMatrix());
-    static dgPolygonSoupCollideDesc desc;
-    const float extent = -kOrigin + 1.0f;
-    dgSetDescVector(desc.m_boxMin, dgVector(-extent, -extent, -extent, 1.0f));
-    dgSetDescVector(desc.m_boxMax, dgVector(extent, extent, extent, 1.0f));
-    desc.m_otherBody = &other;
-    desc.m_soupBody = &soupBody;
-    desc.m_polygonCallback = nullptr;
-    const int32_t count = dgRefCast<dgCollisionPolygonalSoup>(soup)->gatherFaces(desc);
     Faces faces;
-    int32_t offset = 0;
-    for (int32_t f = 0; f < count; f++) {
+    dgBody body = shapetest::bodyOf(soup, dgGetIdentityMatrix());
+    body.m_userData = &faces;
+    dgBodyForEachPolygonDo(&body, [](const dgBody* walked, int32_t count, const float* v, int32_t) {
         std::vector<dgVector> corners;
-        for (int32_t i = 0; i < desc.m_faceIndexCounts[f]; i++) {
-            const float* v =
-                reinterpret_cast<const float*>(reinterpret_cast<const char*>(desc.m_vertexArray) +
-                                               desc.m_faceIndices[offset + i] * desc.m_vertexStrideInBytes);
-            corners.push_back(dgVector(v[0], v[1], v[2], 1.0f));
+        for (int32_t i = 0; i < count; i++) {
+            corners.push_back(dgVector(v[3 * i], v[3 * i + 1], v[3 * i + 2], 1.0f));
         }
-        offset += desc.m_faceIndexCounts[f];
-        faces.push_back(corners);
-    }
+        static_cast<Faces*>(walked->m_userData)->push_back(corners);
+    });
     return faces;
 }
 
-// The face's unit normal as the soup's face shape takes it.
-inline dgVector faceNormal(const std::vector<dgVector>& f) {
-    dgVector n((f[1] - f[0]).cross(f[2] - f[1]));
-    n = n.scale(1.0f / std::sqrt(n % n));
-    n.w = 0.0f;
-    return n;
-}
-
 // Height along n of the top of the corners over the point p (on the line
-// through p along n), over every triangle of corners whose shadow holds it.
+// through p along n), over every triangle of corners whose shadow along n
+// holds it: the heights of the triangle's corners weighed by p's barycentric
+// coordinates in that shadow, each the signed area about n across from its
+// corner.
 inline double topAlong(const std::vector<dgVector>& f, const dgVector& n, const dgVector& p) {
-    const double nx = n.x, ny = n.y, nz = n.z;
-    // A frame across n.
-    double ux = -nz, uy = 0.0, uz = nx;
-    if (std::fabs(ny) < 0.5) {
-        ux = ny, uy = -nx, uz = 0.0;
-    }
-    const double ul = std::sqrt(ux * ux + uy * uy + uz * uz);
-    ux /= ul, uy /= ul, uz /= ul;
-    const double vx = ny * uz - nz * uy, vy = nz * ux - nx * uz, vz = nx * uy - ny * ux;
-    auto project = [&](const dgVector& q, double* out) {
-        const double x = double(q.x) - p.x, y = double(q.y) - p.y, z = double(q.z) - p.z;
-        out[0] = x * ux + y * uy + z * uz;
-        out[1] = x * vx + y * vy + z * vz;
-        out[2] = x * nx + y * ny + z * nz;
+    struct D3 {
+        double x, y, z;
     };
+    auto from = [&](const dgVector& q) {
+        return D3{double(q.x) - p.x, double(q.y) - p.y, double(q.z) - p.z};
+    };
+    auto dot = [](const D3& a, const D3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; };
+    auto cross = [](const D3& a, const D3& b) {
+        return D3{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+    };
+    const D3 along{n.x, n.y, n.z};
     double top = -1e30;
-    const size_t count = f.size();
-    for (size_t i = 0; i < count; i++) {
-        for (size_t j = i + 1; j < count; j++) {
-            for (size_t k = j + 1; k < count; k++) {
-                double a[3], b[3], c[3];
-                project(f[i], a);
-                project(f[j], b);
-                project(f[k], c);
-                const double area = (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
-                if (std::fabs(area) < 1e-12) {
-                    continue;
-                }
-                const double wa = (b[0] * c[1] - b[1] * c[0]) / area;
-                const double wb = (c[0] * a[1] - c[1] * a[0]) / area;
-                const double wc = 1.0 - wa - wb;
-                if ((wa >= 0.0) && (wb >= 0.0) && (wc >= 0.0)) {
-                    top = std::max(top, wa * a[2] + wb * b[2] + wc * c[2]);
+    for (size_t i = 0; i < f.size(); i++) {
+        for (size_t j = i + 1; j < f.size(); j++) {
+            for (size_t k = j + 1; k < f.size(); k++) {
+                const D3 a = from(f[i]), b = from(f[j]), c = from(f[k]);
+                const double wa = dot(cross(b, c), along), wb = dot(cross(c, a), along);
+                const double wc = dot(cross(a, b), along), area = wa + wb + wc;
+                if ((std::fabs(area) >= 1e-12) && (wa / area >= 0.0) && (wb / area >= 0.0) &&
+                    (wc / area >= 0.0)) {
+                    top =
+                        std::max(top, (wa * dot(a, along) + wb * dot(b, along) + wc * dot(c, along)) / area);
                 }
             }
         }
@@ -143,7 +111,10 @@ inline int32_t missedPresses(dgWorld* world, dgCollision* grid, dgConvexCollisio
     int32_t missed = 0;
     for (int32_t trial = 0; trial < trials; trial++) {
         const std::vector<dgVector>& face = faces[size_t(u(rng) * float(faces.size())) % faces.size()];
-        const dgVector n = faceNormal(face);
+        // The unit normal as the soup's face shape takes it.
+        dgVector n((face[1] - face[0]).cross(face[2] - face[1]));
+        n = n.scale(1.0f / std::sqrt(n % n));
+        n.w = 0.0f;
         // A point of a fan triangle, moved halfway to the corners' middle.
         const size_t fan = 1 + size_t(u(rng) * float(face.size() - 2)) % (face.size() - 2);
         float wa = u(rng), wb = u(rng);
@@ -159,20 +130,12 @@ inline int32_t missedPresses(dgWorld* world, dgCollision* grid, dgConvexCollisio
         p.w = 1.0f;
         const float press = shallowest + 0.05f * u(rng) * u(rng);
         const dgVector lowest(p + n.scale(float(topAlong(face, n, p)) - press));
-
         dgMatrix pose = shapetest::randomPose(rng, 0.0f);
-        const dgMatrix placed(shape->getOffsetMatrix().multiply(pose));
-        dgVector down(placed.inverseRotateVector(n.scale(-1.0f)));
-        down.w = 0.0f;
-        const dgVector support(placed.transformVector(shape->supportVertex(down)));
-        pose.position = pose.position + (lowest - support);
+        pose.position = pose.position + (lowest - gridsoup::lowestPoint(*shape, pose, n));
         pose.position.w = 1.0f;
 
-        dgBody convex = shapetest::bodyOf(shape, pose), soup = shapetest::bodyOf(grid, dgGetIdentityMatrix());
         dgContactPoint contacts[dgMaxSoupContacts];
-        float timeStep = 0.0f;
-        const int32_t count =
-            dgConvexSoupContacts(world, timeStep, &convex, &soup, contacts, dgMaxSoupContacts);
+        const int32_t count = gridsoup::soupContacts(world, shape, pose, grid, contacts);
         float best = -1.0f;
         bool deeper = false;
         for (int32_t i = 0; i < count; i++) {

@@ -296,14 +296,32 @@ INSTANTIATE_TEST_SUITE_P(Orientations, ConvexSoupResting,
                                            RestCase{0, 0, 1.5707963f, 0}, RestCase{3.1415927f, 0, 0, 0},
                                            RestCase{0, 0.5f, 0, 0}, RestCase{1.5707963f, 0, 0, -12000.0f}));
 
-// ---- shapes resting on a flat sea floor of 20 m cells ----
+// ---- shapes resting on a flat sea floor of 20 m cells, and pressed into
+// the faces of an optimised rolling grid ----
 
-struct FlatRestCase {
+// A shape of the given sizes at the identity, for a row of a table.
+template <class Shape, class... Sizes>
+std::function<dgConvexCollision*()> maker(Sizes... sizes) {
+    return [=] { return new Shape(0, float(sizes)..., dgGetIdentityMatrix()); };
+}
+
+// On the rolling grid only the placement's depth counts: the shallowest
+// press.
+struct GroundCase {
     const char* name;
     std::function<dgConvexCollision*()> make;
     flatfloor::Placement place;
 };
-class ConvexSoupFlatFloor : public ConvexSoupTest, public ::testing::WithParamInterface<FlatRestCase> {};
+class ConvexSoupGround : public ConvexSoupTest, public ::testing::WithParamInterface<GroundCase> {
+protected:
+    ShapeHolder shape = ShapeHolder::adopt(GetParam().make());
+};
+class ConvexSoupFlatFloor : public ConvexSoupGround {};
+class ConvexSoupPressed : public ConvexSoupGround {};
+
+std::string groundName(const ::testing::TestParamInfo<GroundCase>& info) {
+    return info.param.name;
+}
 
 // However the shape straddles the seams, and turned as a resting body may
 // be, the floor pushes along its own normal, by the depth of the shape's
@@ -313,11 +331,22 @@ class ConvexSoupFlatFloor : public ConvexSoupTest, public ::testing::WithParamIn
 // own closed form once pushed them up to 25 degrees off the vertical.
 TEST_P(ConvexSoupFlatFloor, EveryContactHasTheFloorNormalAndTheDeepestTheLowestPointsDepth) {
     dgCollision* floor = flatfloor::buildFloor(world);
-    ShapeHolder shape = ShapeHolder::adopt(GetParam().make());
     float worstCos = 1.0f;
     EXPECT_EQ(flatfloor::badPlacements(world, floor, shape.get(), GetParam().place, 2000, 11, worstCos), 0)
         << "worst cosine " << worstCos;
     dgReleaseCollision(world, floor);
+}
+
+// The grid's merged faces bow by up to a few centimetres off their planes: a
+// shape pressed into one, however shallow, is pushed out along about its
+// normal, never left without a contact.
+TEST_P(ConvexSoupPressed, EveryPressGetsAContactAlongTheFaceNormal) {
+    dgCollision* grid = pressedface::buildRollingGrid(world);
+    float worstCos = 1.0f;
+    EXPECT_EQ(
+        pressedface::missedPresses(world, grid, shape.get(), 2000, 17, worstCos, GetParam().place.depth), 0)
+        << "worst cosine " << worstCos;
+    dgReleaseCollision(world, grid);
 }
 
 const float kDegree = float(kPi / 180.0);
@@ -325,64 +354,24 @@ const float kDegree = float(kPi / 180.0);
 INSTANTIATE_TEST_SUITE_P(
     Shapes, ConvexSoupFlatFloor,
     ::testing::Values(
-        FlatRestCase{"SmallShip",
-                     [] { return new dgCollisionBox(0, 6, 3, 10, dgGetIdentityMatrix()); },
-                     {0.05f, kDegree, false, 0.0f}},
-        FlatRestCase{"LargeShip",
-                     [] { return new dgCollisionBox(0, 36, 10, 16, dgGetIdentityMatrix()); },
-                     {0.2f, kDegree, false, 0.0f}},
-        FlatRestCase{"Sphere",
-                     [] { return new dgCollisionSphere(0, 1.0f, dgGetIdentityMatrix()); },
-                     {0.1f, 0.0f, false, 2.0f}},
-        FlatRestCase{"LargeSphere",
-                     [] { return new dgCollisionSphere(0, 5.0f, dgGetIdentityMatrix()); },
-                     {0.25f, 0.0f, false, 10.0f}},
-        FlatRestCase{"Capsule",
-                     [] { return new dgCollisionCapsule(0, 1.0f, 4.0f, dgGetIdentityMatrix()); },
-                     {0.1f, 0.0f, true, 4.0f}},
-        FlatRestCase{"Ellipse",
-                     [] { return new dgCollisionEllipse(0, 1.0f, 0.6f, 1.4f, dgGetIdentityMatrix()); },
-                     {0.1f, 0.0f, true, 3.0f}},
-        FlatRestCase{"Chamfer",
-                     [] { return new dgCollisionChamferCylinder(0, 1.0f, 0.5f, dgGetIdentityMatrix()); },
-                     {0.1f, 0.0f, true, 2.0f}}),
-    [](const ::testing::TestParamInfo<FlatRestCase>& info) { return std::string(info.param.name); });
-
-// ---- shapes pressed into the faces of an optimised rolling grid ----
-
-struct PressCase {
-    const char* name;
-    std::function<dgConvexCollision*()> make;
-    float shallowest = 1.0e-4f;
-};
-class ConvexSoupPressed : public ConvexSoupTest, public ::testing::WithParamInterface<PressCase> {};
-
-// The grid's merged faces bow by up to a few centimetres off their planes: a
-// shape pressed into one, however shallow, is pushed out along about its
-// normal, never left without a contact.
-TEST_P(ConvexSoupPressed, EveryPressGetsAContactAlongTheFaceNormal) {
-    dgCollision* grid = pressedface::buildRollingGrid(world);
-    ShapeHolder shape = ShapeHolder::adopt(GetParam().make());
-    float worstCos = 1.0f;
-    EXPECT_EQ(pressedface::missedPresses(world, grid, shape.get(), 2000, 17, worstCos, GetParam().shallowest),
-              0)
-        << "worst cosine " << worstCos;
-    dgReleaseCollision(world, grid);
-}
+        GroundCase{"SmallShip", maker<dgCollisionBox>(6, 3, 10), {0.05f, kDegree, false, 0.0f}},
+        GroundCase{"LargeShip", maker<dgCollisionBox>(36, 10, 16), {0.2f, kDegree, false, 0.0f}},
+        GroundCase{"Sphere", maker<dgCollisionSphere>(1.0f), {0.1f, 0.0f, false, 2.0f}},
+        GroundCase{"LargeSphere", maker<dgCollisionSphere>(5.0f), {0.25f, 0.0f, false, 10.0f}},
+        GroundCase{"Capsule", maker<dgCollisionCapsule>(1.0f, 4.0f), {0.1f, 0.0f, true, 4.0f}},
+        GroundCase{"Ellipse", maker<dgCollisionEllipse>(1.0f, 0.6f, 1.4f), {0.1f, 0.0f, true, 3.0f}},
+        GroundCase{"Chamfer", maker<dgCollisionChamferCylinder>(1.0f, 0.5f), {0.1f, 0.0f, true, 2.0f}}),
+    groundName);
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, ConvexSoupPressed,
-    ::testing::Values(
-        PressCase{"Box", [] { return new dgCollisionBox(0, 0.6f, 0.4f, 0.8f, dgGetIdentityMatrix()); }},
-        // The sphere's closed form counts overlaps past 1/256 only.
-        PressCase{"Sphere", [] { return new dgCollisionSphere(0, 0.4f, dgGetIdentityMatrix()); },
-                  1.0f / 256.0f + 1.0e-4f},
-        PressCase{"Capsule", [] { return new dgCollisionCapsule(0, 0.3f, 1.2f, dgGetIdentityMatrix()); }},
-        PressCase{"Ellipse",
-                  [] { return new dgCollisionEllipse(0, 0.5f, 0.3f, 0.7f, dgGetIdentityMatrix()); }},
-        PressCase{"Chamfer",
-                  [] { return new dgCollisionChamferCylinder(0, 0.35f, 0.25f, dgGetIdentityMatrix()); }}),
-    [](const ::testing::TestParamInfo<PressCase>& info) { return std::string(info.param.name); });
+    ::testing::Values(GroundCase{"Box", maker<dgCollisionBox>(0.6f, 0.4f, 0.8f), {1.0e-4f}},
+                      // The sphere's closed form counts overlaps past 1/256 only.
+                      GroundCase{"Sphere", maker<dgCollisionSphere>(0.4f), {1.0f / 256.0f + 1.0e-4f}},
+                      GroundCase{"Capsule", maker<dgCollisionCapsule>(0.3f, 1.2f), {1.0e-4f}},
+                      GroundCase{"Ellipse", maker<dgCollisionEllipse>(0.5f, 0.3f, 0.7f), {1.0e-4f}},
+                      GroundCase{"Chamfer", maker<dgCollisionChamferCylinder>(0.35f, 0.25f), {1.0e-4f}}),
+    groundName);
 
 // ---- maxima on every path ----
 

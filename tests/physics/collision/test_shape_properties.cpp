@@ -1388,13 +1388,11 @@ TEST_P(ShapeSection, FollowsTheKindsRule) {
                     }
                     continue;
                 }
-                {
-                    for (double end : {hc, -hc}) {
-                        const double delta = c - n.x * end;
-                        if ((rule == Section::Polygon) && (std::fabs(delta) < r)) {
-                            rule = Section::Centre;
-                            single = D3{end, 0, 0} + n * delta;
-                        }
+                for (double end : {hc, -hc}) {
+                    const double delta = c - n.x * end;
+                    if ((rule == Section::Polygon) && (std::fabs(delta) < r)) {
+                        rule = Section::Centre;
+                        single = D3{end, 0, 0} + n * delta;
                     }
                 }
                 angle = (radial2 > 1e-6) ? std::atan2(n.z, n.y) : 0.0;
