@@ -305,6 +305,10 @@ struct RestCase {
     int32_t simd;
 };
 
+void PrintTo(const RestCase& c, std::ostream* os) {
+    *os << groundName(c.ground) << (c.simd ? " simd" : " scalar");
+}
+
 class CarResting : public ::testing::TestWithParam<RestCase> {};
 
 TEST_P(CarResting, OnItsSpringsWithoutOscillatingEveryTireOnTheGround) {
