@@ -85,6 +85,7 @@ struct F3 {
 
 // The joints made from a pivot and up to two pins.
 enum class Kind { Ball, Hinge, Slider, Corkscrew, Universal };
+inline constexpr Kind kKinds[] = {Kind::Ball, Kind::Hinge, Kind::Slider, Kind::Corkscrew, Kind::Universal};
 
 inline std::string kindName(const ::testing::TestParamInfo<Kind>& info) {
     const char* names[] = {"Ball", "Hinge", "Slider", "Corkscrew", "Universal"};

@@ -3,9 +3,11 @@
 // (chassis 1000 kg, 4 x 1.5 x 2 m, tires of radius 0.35 m).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "GameTerrain.h"
@@ -105,9 +107,21 @@ inline dgCollision* slopeGround(dgWorld* world, float angle) {
     });
 }
 
-// Slope: slopeGround at the Car's angle; Game: the game's sea floor
-// (gameterrain), the chassis placed by its x and z too.
+// The game's generated sea floor (empty where the media were not built).
+inline const std::vector<uint16_t>& seaFloor() {
+    static const std::vector<uint16_t> map =
+        gameterrain::loadHeightMap(TARNWELL_MEDIA_DIR "/terrain/map257x257.raw");
+    return map;
+}
+
+// Slope: slopeGround at the Car's angle; Game: seaFloor(), the car at its
+// middle.
 enum class Ground { Flat, Rolling, S4, Slope, Game };
+
+inline std::string groundName(Ground ground) {
+    const char* names[] = {"Flat", "Rolling", "S4", "Slope", "Game"};
+    return names[int(ground)];
+}
 
 struct Car {
     dgWorld* world = nullptr;
@@ -115,18 +129,20 @@ struct Car {
     dgConstraint* vehicle = nullptr;
     std::vector<dgVehicleTire*> tires;
 
-    // The car's chassis at height y above the origin (at x, z on the game's
-    // sea floor), nose along +x; on a slope turned to lie along it. The sea
-    // floor comes from `map` (gameterrain::loadHeightMap).
-    Car(Ground kind, float y, float angle = 0.0f, float x = 0.0f, float z = 0.0f,
-        const std::vector<uint16_t>* map = nullptr) {
+    // The car's chassis at height y above the origin (above the sea floor's
+    // middle), nose along +x; on a slope turned to lie along it.
+    Car(Ground kind, float y, float angle = 0.0f) {
         controls() = Controls();
         world = dgWorldCreate(nullptr, nullptr);
         const float lo[3] = {-400, -100, -400};
         const float hi[3] = {400, 300, 400};
         dgWorldSetSize(world, lo, hi);
+        float x = 0.0f;
+        float z = 0.0f;
         if (kind == Ground::Game) {
-            gameterrain::createLevelBody(world, *map);
+            gameterrain::createLevelBody(world, seaFloor());
+            x = z = 2560.0f;
+            y += gameterrain::surfaceHeight(seaFloor(), x, z);
         } else {
             dgCollision* ground = (kind == Ground::Rolling) ? rollingGround(world, 150.0f)
                                   : (kind == Ground::S4)    ? s4Terrain(world)
@@ -185,5 +201,36 @@ struct Car {
         return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
     }
 };
+
+inline bool allFinite(const float* v, int32_t count) {
+    return std::all_of(v, v + count, [](float x) { return std::isfinite(x); });
+}
+
+// The chassis's pose, velocity and spin and every tire's matrix finite.
+inline bool carIsFinite(const Car& car) {
+    float m[16], v[3], w[3];
+    dgBodyGetMatrix(car.chassis, m);
+    dgBodyGetVelocity(car.chassis, v);
+    dgBodyGetOmega(car.chassis, w);
+    bool ok = allFinite(m, 16) && allFinite(v, 3) && allFinite(w, 3);
+    for (dgVehicleTire* tire : car.tires) {
+        dgVehicleGetTireMatrix(car.vehicle, tire, m);
+        ok = ok && allFinite(m, 16);
+    }
+    return ok;
+}
+
+// The largest error of the rotation rows' dot products against the identity.
+inline double orthonormalError(const float* m) {
+    double error = 0.0;
+    for (int32_t i = 0; i < 3; ++i) {
+        for (int32_t j = 0; j < 3; ++j) {
+            const double dot = double(m[4 * i]) * m[4 * j] + double(m[4 * i + 1]) * m[4 * j + 1] +
+                               double(m[4 * i + 2]) * m[4 * j + 2];
+            error = std::max(error, std::fabs(dot - (i == j ? 1.0 : 0.0)));
+        }
+    }
+    return error;
+}
 
 }  // namespace vehiclerig

@@ -497,9 +497,9 @@ TEST(JointRefusals, UserRowsStopAtTheMaximumAndRefuseBadInput) {
     EXPECT_NEAR(positionOf(body).y, 0.0, 1.0e-3);
 }
 
-// Creation refuses non-finite pivots and pins, zero pins, bodies of another
-// world, no child, and a child that is its own parent; a callback's
-// non-finite descriptor adds no row.
+// Creation refuses non-finite pins (non-finite pivots are test_flat_limits'
+// PivotScale), zero pins, bodies of another world, no child, and a child
+// that is its own parent; a callback's non-finite descriptor adds no row.
 TEST(JointRefusals, NonFiniteOrMismatchedInputMakesNoJoint) {
     Rig rig;
     Rig other;
@@ -512,10 +512,7 @@ TEST(JointRefusals, NonFiniteOrMismatchedInputMakesNoJoint) {
     const float zero[3] = {0.0f, 0.0f, 0.0f};
     const float huge[3] = {3.0e30f, 3.0e30f, 0.0f};
     for (const float* bad : {nan, inf}) {
-        EXPECT_EQ(dgCreateBallJoint(rig.world, bad, body, nullptr), nullptr);
-        EXPECT_EQ(dgCreateHingeJoint(rig.world, bad, x, body, nullptr), nullptr);
         EXPECT_EQ(dgCreateSliderJoint(rig.world, ok, bad, body, nullptr), nullptr);
-        EXPECT_EQ(dgCreateCorkscrewJoint(rig.world, bad, x, body, nullptr), nullptr);
         EXPECT_EQ(dgCreateUniversalJoint(rig.world, ok, x, bad, body, nullptr), nullptr);
         EXPECT_EQ(dgCreateUpVectorJoint(rig.world, bad, body), nullptr);
     }

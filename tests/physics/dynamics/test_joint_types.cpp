@@ -181,10 +181,7 @@ TEST_P(JointLargeSwing, AddsNoEnergyAndStaysOnItsAxis) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, JointLargeSwing,
-                         ::testing::Values(Kind::Hinge, Kind::Ball, Kind::Universal, Kind::Slider,
-                                           Kind::Corkscrew),
-                         kindName);
+INSTANTIATE_TEST_SUITE_P(Kinds, JointLargeSwing, ::testing::ValuesIn(kKinds), kindName);
 
 // ---- two free bodies ----
 
@@ -256,10 +253,7 @@ TEST_P(JointPair, KeepsTheMomentumOfTwoFreeBodies) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, JointPair,
-                         ::testing::Values(Kind::Ball, Kind::Hinge, Kind::Slider, Kind::Corkscrew,
-                                           Kind::Universal),
-                         kindName);
+INSTANTIATE_TEST_SUITE_P(Kinds, JointPair, ::testing::ValuesIn(kKinds), kindName);
 
 // ---- sliders and corkscrews ----
 

@@ -516,10 +516,6 @@ INSTANTIATE_TEST_SUITE_P(PhysicsScenes, FrozenStack,
                              return std::string(info.param.name);
                          });
 
-}  // namespace
-
-namespace {
-
 // ---- round bodies resting on a grid of 1 m cells ----
 
 struct RestingCase {

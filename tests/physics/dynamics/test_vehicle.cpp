@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "FlatFloorCheck.h"
@@ -161,22 +163,83 @@ TEST(VehicleTires, ThirtyThreeFitInOrderWithTheirValuesAsAbsolutes) {
     EXPECT_EQ(compound->getChildCount(), 1);
 }
 
-// Argument k of dgVehicleAddTire (0-15 the matrix, 16-19 the pin, then mass,
-// width, radius, shock, spring, length) made non-finite.
-class VehicleRefusal : public ::testing::TestWithParam<int32_t> {};
+// dgVehicleAddTire's arguments as one array: 0-15 the matrix, 16-19 the pin,
+// then mass, width, radius, shock, spring, length; here the rig's rear right
+// tire.
+using TireArgs = std::array<float, 26>;
+constexpr TireArgs kRearRight = {0, 0, 1, 0, 0, 1, 0, 0, -1, 0, 0, 0, -1.3f, -0.75f, -0.9f, 1,
+                                 1, 0, 0, 0, kTireMass, kTireWidth, kTireRadius, kShock, kSpring, 0.3f};
 
-TEST_P(VehicleRefusal, NonFiniteTireInputIsNeverStored) {
-    Car car(Ground::Flat, 1.2f);
-    float args[26] = {0,      0, 1, 0, 0, 1, 0, 0,  -1,    0,     0,  0,   0,
-                      -0.75f, 0, 1, 1, 0, 0, 0, 20, 0.25f, 0.35f, 40, 400, 0.3f};
-    args[GetParam()] = (GetParam() % 2) ? kNaN : kInf;
-    EXPECT_EQ(dgVehicleAddTire(car.vehicle, args, args + 16, args[20], args[21], args[22], args[23], args[24],
-                               args[25], 0, nullptr),
-              nullptr);
-    EXPECT_EQ(static_cast<const dgCompoundCollision*>(dgBodyGetCollision(car.chassis))->getChildCount(), 5);
+// The rear right tire with its arguments from `first` on replaced by values.
+struct TireInput {
+    std::string name;
+    int32_t first;
+    std::vector<float> values;
+    bool accepted;
+};
+
+void PrintTo(const TireInput& c, std::ostream* os) {
+    *os << c.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Arguments, VehicleRefusal, ::testing::Range(0, 26));
+std::vector<TireInput> tireInputs() {
+    std::vector<TireInput> cases = {
+        // Rotations with no direction are refused; scaled, sheared and
+        // mirrored ones are made rigid as a body's matrix is.
+        {"ZeroRotation", 0, std::vector<float>(12, 0.0f), false},
+        {"TwoEqualRows", 4, {0, 0, 1}, false},
+        {"ZeroUp", 4, {0, 0, 0}, false},
+        {"ScaledAndSheared", 0, {0, 0, 3, 0, 0.5f, 2, 0, 0, 4}, true},
+        {"Mirrored", 8, {1}, true},
+        // Far out of the chassis's scale: position, width and radius.
+        {"FarAway", 12, {1e30f}, false},
+        {"BeyondTheWorld", 13, {-3e7f}, false},
+        {"WidthOfAField", 21, {1e9f}, false},
+        {"RadiusOfAHill", 22, {100.0f}, false},
+        // A pin along up could not roll.
+        {"PinAlongUp", 16, {0, 1}, false},
+    };
+    for (int32_t k = 0; k < 26; ++k) {
+        const bool nan = (k % 2) != 0;
+        cases.push_back(
+            {(nan ? "NaNArgument" : "InfArgument") + std::to_string(k), k, {nan ? kNaN : kInf}, false});
+    }
+    return cases;
+}
+
+class VehicleTireInput : public ::testing::TestWithParam<TireInput> {};
+
+// Refused input stores nothing; the tire put back as it was, or the accepted
+// one, is rigid and right-handed, and the car rests on it.
+TEST_P(VehicleTireInput, IsMadeRigidOrRefusedAndTheCarRests) {
+    Car car(Ground::Flat, 1.2f);
+    dgVehicleRemoveTire(car.vehicle, car.tires[3]);
+    const auto add = [&](const TireArgs& a) {
+        return dgVehicleAddTire(car.vehicle, a.data(), a.data() + 16, a[20], a[21], a[22], a[23], a[24],
+                                a[25], 0, nullptr);
+    };
+    TireArgs args = kRearRight;
+    std::copy(GetParam().values.begin(), GetParam().values.end(), args.begin() + GetParam().first);
+    dgVehicleTire* tire = add(args);
+    ASSERT_EQ(tire != nullptr, GetParam().accepted);
+    const auto* compound = static_cast<const dgCompoundCollision*>(dgBodyGetCollision(car.chassis));
+    EXPECT_EQ(compound->getChildCount(), GetParam().accepted ? 5 : 4);
+    car.tires[3] = tire ? tire : add(kRearRight);
+    ASSERT_NE(car.tires[3], nullptr);
+    car.step(300);
+    float m[16];
+    dgVehicleGetTireMatrix(car.vehicle, car.tires[3], m);
+    ASSERT_TRUE(carIsFinite(car));
+    EXPECT_LT(orthonormalError(m), 1e-4);
+    // Right-handed: row 0 x row 1 = row 2.
+    EXPECT_NEAR(m[0] * m[5] - m[1] * m[4], m[10], 1e-4f);
+    EXPECT_GT(car.matrix(13), 0.5f);
+    EXPECT_LT(car.matrix(13), 1.5f);
+    EXPECT_LT(car.speed(), 0.1f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, VehicleTireInput, ::testing::ValuesIn(tireInputs()),
+                         [](const ::testing::TestParamInfo<TireInput>& info) { return info.param.name; });
 
 TEST(VehicleTires, SettersRefuseNonFiniteValuesAndClampTheirRanges) {
     Car car(Ground::Flat, 1.2f);
@@ -195,10 +258,6 @@ TEST(VehicleTires, SettersRefuseNonFiniteValuesAndClampTheirRanges) {
     dgVehicleTireSetSlipLimitB(tire, 2.0f);
     EXPECT_FLOAT_EQ(tire->m_slipScaleA, 0.25f);
     EXPECT_FLOAT_EQ(tire->m_slipLimitB, 0.5f);
-    // A pin along up could not roll.
-    const float matrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -0.75f, 0, 1};
-    const float pin[4] = {0, 1, 0, 0};
-    EXPECT_EQ(dgVehicleAddTire(car.vehicle, matrix, pin, 20, 0.25f, 0.35f, 40, 400, 0.3f, 0, nullptr), nullptr);
 }
 
 // ---- pure pieces ----
@@ -236,58 +295,67 @@ TEST(VehicleReaction, TheScaleEndsEvenForAnImmovableChassis) {
 
 // ---- the car ----
 
-bool finiteChassis(const Car& car) {
-    float m[16], v[3], w[3];
-    dgBodyGetMatrix(car.chassis, m);
-    dgBodyGetVelocity(car.chassis, v);
-    dgBodyGetOmega(car.chassis, w);
-    return std::all_of(m, m + 16, [](float x) { return std::isfinite(x); }) &&
-           std::all_of(v, v + 3, [](float x) { return std::isfinite(x); }) &&
-           std::all_of(w, w + 3, [](float x) { return std::isfinite(x); });
+// Braked (on a slope a free car would roll away) and settled from its start
+// height: flat ground with either solver variant, rolling ground, a pit of
+// the S4 terrain, the game's sea floor.
+struct RestCase {
+    Ground ground;
+    float height;
+    int32_t settle;
+    int32_t simd;
+};
+
+void PrintTo(const RestCase& c, std::ostream* os) {
+    *os << groundName(c.ground) << (c.simd ? " simd" : " scalar");
 }
 
-double orthonormalError(const float* m) {
-    double error = 0.0;
-    for (int32_t i = 0; i < 3; ++i) {
-        for (int32_t j = 0; j < 3; ++j) {
-            const double dot = double(m[4 * i]) * m[4 * j] + double(m[4 * i + 1]) * m[4 * j + 1] +
-                               double(m[4 * i + 2]) * m[4 * j + 2];
-            error = std::max(error, std::fabs(dot - (i == j ? 1.0 : 0.0)));
-        }
+class CarResting : public ::testing::TestWithParam<RestCase> {};
+
+TEST_P(CarResting, OnItsSpringsWithoutOscillatingEveryTireOnTheGround) {
+    const RestCase c = GetParam();
+    if ((c.ground == Ground::Game) && seaFloor().empty()) {
+        GTEST_SKIP() << "no generated height map";
     }
-    return error;
-}
-
-// RMS vertical speed of the chassis over 300 steps, each step checked by
-// check(step) (gtest assertions inside it end the loop's test).
-template <class Check>
-double restingVerticalSpeed(Car& car, Check&& check) {
+    Car car(c.ground, c.height);
+    dgWorldSetSimdMode(car.world, c.simd);
+    controls().brake = true;
+    car.step(c.settle);
+    // Every tire on the ground after every step: on the rolling ground's
+    // bowed faces one tire once read as airborne after every step.
     double sum = 0.0;
     for (int32_t i = 0; i < 300; ++i) {
         car.step();
         sum += double(car.velocity(1)) * car.velocity(1);
-        check(i);
+        ASSERT_TRUE(carIsFinite(car)) << "step " << i;
+        for (dgVehicleTire* tire : car.tires) {
+            ASSERT_EQ(dgVehicleTireTestState0(tire), 0) << "step " << i;
+        }
     }
-    return std::sqrt(sum / 300.0);
-}
-
-class CarOnGround : public ::testing::TestWithParam<Ground> {};
-
-TEST_P(CarOnGround, RestsOnItsSpringsWithoutOscillating) {
-    // Braked: on a slope a free car would roll away.
-    Car car(GetParam(), 1.2f);
-    controls().brake = true;
-    car.step(180);
-    EXPECT_LT(restingVerticalSpeed(car, [&](int32_t) { ASSERT_TRUE(finiteChassis(car)); }), 0.01);
-    // Resting on its tires, each carrying its own weight as its load, and
-    // every tire on the ground after every sub-step: on the rolling ground's
-    // bowed faces one tire once read as airborne after every step.
-    int32_t grounded = 0;
+    EXPECT_LT(std::sqrt(sum / 300.0), 0.01);
+    // Each tire carries its own weight along the chassis's up as its load.
     for (dgVehicleTire* tire : car.tires) {
-        grounded += (dgVehicleTireTestState0(tire) == 0) ? 1 : 0;
-        EXPECT_NEAR(dgVehicleTireGetLoad(tire), -kGravity * kTireMass, 0.5f);
+        EXPECT_NEAR(dgVehicleTireGetLoad(tire), -kGravity * kTireMass * car.matrix(5), 0.5f);
     }
-    EXPECT_EQ(grounded, 4);
+    // On level ground the suspension holds the chassis's quarter share of
+    // the weight with the spring-damper force of one implicit Euler step,
+    // f = a / d with a = -k x / ((k h + c) h + 1): so x = f d ((k h + c) h +
+    // 1) / k, with d the suspension row's J M^-1 J^T worked out here in
+    // double from the rig's masses and geometry. The tire sinks into the
+    // ground to the contact's 5 mm allowance and no further or less.
+    const int32_t subSteps = int32_t(std::ceil(179.0 * kStep));
+    const double h = kStep / double(subSteps);
+    const double ixx = kChassisMass * (1.5 * 1.5 + 4.0) / 12.0;
+    const double izz = kChassisMass * (16.0 + 2.25) / 12.0;
+    for (dgVehicleTire* tire : (c.ground == Ground::Flat) ? car.tires : std::vector<dgVehicleTire*>()) {
+        const double x = tire->m_localMatrix.position.x;
+        const double z = tire->m_localMatrix.position.z;
+        // (r x up) I^-1 (r x up), r x up = (-z, 0, x) in the level chassis.
+        const double d = 1.0 / kTireMass + 1.0 / kChassisMass + z * z / ixx + x * x / izz;
+        const double f = kChassisMass * kGravity / 4.0;
+        const double sag = f * d * ((kSpring * h + kShock) * h + 1.0) / kSpring;
+        EXPECT_NEAR(tire->m_suspensionPosition, sag, 2e-3);
+        EXPECT_NEAR(tire->m_shape->m_contacts[0].penetration, 0.005f, 1e-3f);
+    }
     // The tires' contacts left their joints, and the joints' rows with them.
     for (const dgJointLink* link = car.chassis->m_jointRing; link;) {
         if (link->m_joint->m_typeId == dgJointTypeContact) {
@@ -297,6 +365,18 @@ TEST_P(CarOnGround, RestsOnItsSpringsWithoutOscillating) {
         link = (link->m_next == car.chassis->m_jointRing) ? nullptr : link->m_next;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Grounds, CarResting,
+                         ::testing::Values(RestCase{Ground::Flat, 1.2f, 180, 0},
+                                           RestCase{Ground::Flat, 1.2f, 180, 1},
+                                           RestCase{Ground::Rolling, 1.2f, 180, 1},
+                                           RestCase{Ground::S4, 1.5f, 240, 1},
+                                           RestCase{Ground::Game, 1.5f, 240, 1}),
+                         [](const ::testing::TestParamInfo<RestCase>& info) {
+                             return groundName(info.param.ground) + (info.param.simd ? "Simd" : "Scalar");
+                         });
+
+class CarOnGround : public ::testing::TestWithParam<Ground> {};
 
 TEST_P(CarOnGround, AcceleratesBrakesToAStopAndSteers) {
     Car car(GetParam(), 1.2f);
@@ -326,7 +406,7 @@ TEST_P(CarOnGround, AcceleratesBrakesToAStopAndSteers) {
     const float travelled = std::hypot(car.matrix(12) - x0, car.matrix(14) - z0);
     // Locked tires slide on three quarters of the weight at least.
     EXPECT_LT(travelled, speed * speed / (2.0f * 0.7f * kGravity) + 1.0f);
-    EXPECT_TRUE(finiteChassis(car));
+    EXPECT_TRUE(carIsFinite(car));
 }
 
 TEST_P(CarOnGround, TireMatricesStayOrthonormalDrivingBackwards) {
@@ -347,43 +427,7 @@ TEST_P(CarOnGround, TireMatricesStayOrthonormalDrivingBackwards) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Grounds, CarOnGround, ::testing::Values(Ground::Flat, Ground::Rolling),
-                         [](const ::testing::TestParamInfo<Ground>& info) {
-                             return info.param == Ground::Rolling ? "Rolling" : "Flat";
-                         });
-
-// The suspension of a car at rest holds the chassis's quarter share of the
-// weight with the spring-damper force of one implicit Euler step, f = a / d
-// with a = -k x / ((k h + c) h + 1): so x = f d ((k h + c) h + 1) / k, with d
-// the suspension row's J M^-1 J^T worked out here in double from the rig's
-// masses and geometry. The tire sinks into the ground to the contact's 5 mm
-// allowance and no further or less. Both solver variants solve the vehicle.
-class CarAtRest : public ::testing::TestWithParam<int32_t> {};
-
-TEST_P(CarAtRest, SagsAsItsSpringsGiveAndSinksToTheAllowance) {
-    Car car(Ground::Flat, 1.2f);
-    dgWorldSetSimdMode(car.world, GetParam());
-    controls().brake = true;
-    car.step(300);
-    const int32_t subSteps = int32_t(std::ceil(179.0 * kStep));
-    const double h = kStep / double(subSteps);
-    const double ixx = kChassisMass * (1.5 * 1.5 + 4.0) / 12.0;
-    const double izz = kChassisMass * (16.0 + 2.25) / 12.0;
-    for (dgVehicleTire* tire : car.tires) {
-        const double x = tire->m_localMatrix.position.x;
-        const double z = tire->m_localMatrix.position.z;
-        // (r x up) I^-1 (r x up), r x up = (-z, 0, x) in the level chassis.
-        const double d = 1.0 / kTireMass + 1.0 / kChassisMass + z * z / ixx + x * x / izz;
-        const double f = kChassisMass * kGravity / 4.0;
-        const double sag = f * d * ((kSpring * h + kShock) * h + 1.0) / kSpring;
-        EXPECT_NEAR(tire->m_suspensionPosition, sag, 2e-3);
-        EXPECT_NEAR(tire->m_shape->m_contacts[0].penetration, 0.005f, 1e-3f);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Solvers, CarAtRest, ::testing::Values(0, 1),
-                         [](const ::testing::TestParamInfo<int32_t>& info) {
-                             return info.param == 0 ? "Scalar" : "Simd";
-                         });
+                         [](const ::testing::TestParamInfo<Ground>& info) { return groundName(info.param); });
 
 // Locked tires sliding along (B) or across (A) the rolling direction: the
 // sliding coefficient is 0.75 less the slip scale, so the more the scale, the
@@ -438,7 +482,7 @@ TEST_P(CarOnSlope, HoldsBrakedBelowFortyFiveDegreesAndSlidesAbove) {
     const float x0 = car.matrix(12);
     car.step(180);
     const float moved = car.matrix(12) - x0;
-    EXPECT_TRUE(finiteChassis(car));
+    EXPECT_TRUE(carIsFinite(car));
     if (std::tan(angle) < 0.95f) {
         EXPECT_LT(std::fabs(moved), 0.05f);
         EXPECT_LT(car.speed(), 0.02f);
@@ -449,44 +493,28 @@ TEST_P(CarOnSlope, HoldsBrakedBelowFortyFiveDegreesAndSlidesAbove) {
 
 INSTANTIATE_TEST_SUITE_P(Degrees, CarOnSlope, ::testing::Values(10.0f, 25.0f, 40.0f, 50.0f, 60.0f));
 
-// The game's sea floor, at its middle: the car settles on its springs,
-// every tire touching, then drives off over the triangles and stays on them.
-TEST(CarOnGameTerrain, RestsAndDrivesOnTheSeaFloor) {
-    const std::vector<uint16_t> map = gameterrain::loadHeightMap(TARNWELL_MEDIA_DIR "/terrain/map257x257.raw");
+// Settled on the game's sea floor (as CarResting leaves it), the car drives
+// off over the triangles and stays on them.
+TEST(CarOnGameTerrain, DrivesOverTheSeaFloor) {
+    const std::vector<uint16_t>& map = seaFloor();
     if (map.empty()) {
         GTEST_SKIP() << "no generated height map";
     }
-    const float at = 2560.0f;
-    Car car(Ground::Game, gameterrain::surfaceHeight(map, at, at) + 1.5f, 0.0f, at, at, &map);
+    Car car(Ground::Game, 1.5f);
     controls().brake = true;
-    car.step(240);
-    EXPECT_LT(restingVerticalSpeed(car,
-                                   [&](int32_t i) {
-                                       for (dgVehicleTire* tire : car.tires) {
-                                           ASSERT_EQ(dgVehicleTireTestState0(tire), 0) << "step " << i;
-                                       }
-                                   }),
-              0.01);
+    car.step(540);
     controls() = Controls();
     controls().torque = -600.0f;
     const float x0 = car.matrix(12);
     const float z0 = car.matrix(14);
     for (int32_t i = 0; i < 300; ++i) {
         car.step();
-        ASSERT_TRUE(finiteChassis(car));
+        ASSERT_TRUE(carIsFinite(car));
         const float above = car.matrix(13) - gameterrain::surfaceHeight(map, car.matrix(12), car.matrix(14));
         ASSERT_GT(above, 0.3f) << "step " << i;
         ASSERT_LT(above, 1.6f) << "step " << i;
     }
     EXPECT_GT(std::hypot(car.matrix(12) - x0, car.matrix(14) - z0), 10.0f);
-}
-
-TEST(CarOnTerrain, RestsInAPitOfTheTerrain) {
-    Car car(Ground::S4, 1.5f);
-    controls().brake = true;
-    car.step(240);
-    EXPECT_LT(restingVerticalSpeed(car, [](int32_t) {}), 0.01);
-    EXPECT_TRUE(finiteChassis(car));
 }
 
 TEST(CarMotion, NothingTurnsNonFiniteAfterADropOrATumble) {
@@ -498,12 +526,7 @@ TEST(CarMotion, NothingTurnsNonFiniteAfterADropOrATumble) {
         }
         for (int32_t i = 0; i < 600; ++i) {
             car.step();
-            ASSERT_TRUE(finiteChassis(car)) << "run " << run << " step " << i;
-        }
-        for (dgVehicleTire* tire : car.tires) {
-            float m[16];
-            dgVehicleGetTireMatrix(car.vehicle, tire, m);
-            EXPECT_TRUE(std::all_of(m, m + 16, [](float x) { return std::isfinite(x); }));
+            ASSERT_TRUE(carIsFinite(car)) << "run " << run << " step " << i;
         }
     }
 }
@@ -536,46 +559,34 @@ TEST(CarPose, TheChassisBoxFollowsItsTiresAndResetRestoresTheSteeredPose) {
     }
 }
 
-TEST(CarLifetime, DestroyingTheVehicleOrItsChassisLeavesNothingBehind) {
+// The tires are children of the chassis' compound: a shape swapped in while
+// the vehicle lives would free them under it (the world fuzzer found a tire
+// reading a freed shape). Once the vehicle is gone the swap is the body's.
+TEST(CarLifetime, TheChassisKeepsItsShapeAndDestroyingTheVehicleOrItsChassisLeavesNothingBehind) {
     for (int32_t way = 0; way < 2; ++way) {
         Car car(Ground::Flat, 1.2f);
-        car.step(20);
+        car.step(5);
+        const dgCollision* const own = dgBodyGetCollision(car.chassis);
+        dgCollision* box = dgCreateBox(car.world, 1.0f, 1.0f, 1.0f, nullptr);
+        dgBodySetCollision(car.chassis, box);
+        EXPECT_EQ(dgBodyGetCollision(car.chassis), own);
+        car.step(15);
+        EXPECT_TRUE(carIsFinite(car));
         if (way == 0) {
             dgDestroyJoint(car.world, car.vehicle);
             const dgCollision* shape = dgBodyGetCollision(car.chassis);
             EXPECT_EQ(shape->getFlags() & dgShapeFlagVehicle, 0u);
             EXPECT_EQ(static_cast<const dgCompoundCollision*>(shape)->getChildCount(), 1);
-            car.step(20);
+            dgBodySetCollision(car.chassis, box);
+            EXPECT_EQ(dgBodyGetCollision(car.chassis), box);
         } else {
             dgDestroyBody(car.world, car.chassis);
-            car.step(20);
         }
+        dgReleaseCollision(car.world, box);
+        car.step(20);
         EXPECT_TRUE(car.world->m_vehicleSet.isEmpty());
         EXPECT_EQ(car.world->m_vehiclePool.getInUse(), 0);
     }
-}
-
-// The tires are children of the chassis' compound: a shape swapped in while
-// the vehicle lives would free them under it (the world fuzzer found a tire
-// reading a freed shape). Once the vehicle is gone the swap is the body's.
-TEST(CarLifetime, TheChassisKeepsItsShapeWhileTheVehicleLives) {
-    Car car(Ground::Flat, 1.2f);
-    car.step(5);
-    const dgCollision* const own = dgBodyGetCollision(car.chassis);
-    dgCollision* box = dgCreateBox(car.world, 1.0f, 1.0f, 1.0f, nullptr);
-    dgBodySetCollision(car.chassis, box);
-    EXPECT_EQ(dgBodyGetCollision(car.chassis), own);
-    car.step(20);
-    float m[16];
-    for (dgVehicleTire* tire : car.tires) {
-        dgVehicleGetTireMatrix(car.vehicle, tire, m);
-        EXPECT_TRUE(std::isfinite(m[13]));
-    }
-    dgDestroyJoint(car.world, car.vehicle);
-    dgBodySetCollision(car.chassis, box);
-    EXPECT_EQ(dgBodyGetCollision(car.chassis), box);
-    dgReleaseCollision(car.world, box);
-    car.step(5);
 }
 
 }  // namespace
