@@ -90,31 +90,19 @@ size_t heapInUse() {
 #endif
 }
 
-namespace {
-
-size_t anisotropicBelow(irr::scene::ISceneNode* node) {
-    size_t found = 0;
+size_t nodesWithAnisotropicFilter(irr::scene::ISceneNode* node) {
+    node = node != nullptr ? node : globals.sceneManager->getRootSceneNode();
+    bool on = false;
     for (irr::u32 m = 0; m < node->getMaterialCount(); ++m) {
-        const irr::video::SMaterial& material = node->getMaterial(m);
-        bool on = false;
-        for (irr::u32 layer = 0; layer < irr::video::MATERIAL_MAX_TEXTURES; ++layer) {
-            on = on || material.TextureLayer[layer].AnisotropicFilter != 0;
-        }
-        if (on) {
-            ++found;
-            break;
+        for (const irr::video::SMaterialLayer& layer : node->getMaterial(m).TextureLayer) {
+            on = on || layer.AnisotropicFilter != 0;
         }
     }
+    size_t found = on ? 1 : 0;
     for (irr::scene::ISceneNode* child : node->getChildren()) {
-        found += anisotropicBelow(child);
+        found += nodesWithAnisotropicFilter(child);
     }
     return found;
-}
-
-}  // namespace
-
-size_t nodesWithAnisotropicFilter() {
-    return anisotropicBelow(globals.sceneManager->getRootSceneNode());
 }
 
 }  // namespace clienttest

@@ -60,9 +60,9 @@ public:
     IniFile ini;
 };
 
-// The scene nodes under the scene's root with a texture layer whose
-// anisotropic filter is on.
-size_t nodesWithAnisotropicFilter();
+// The scene nodes from `node` down (the scene's root when null) with a
+// texture layer whose anisotropic filter is on.
+size_t nodesWithAnisotropicFilter(irr::scene::ISceneNode* node = nullptr);
 
 // Bytes the heap holds in use (the sanitizer's count in its builds).
 size_t heapInUse();

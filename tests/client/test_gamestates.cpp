@@ -473,17 +473,39 @@ namespace {
 
 using testsupport::FileDamage;
 
+enum Edit { REPLACED, CUT, CHANGED };  // CUT: the last byte (a cut JPEG hangs the engine's decoder)
+
 struct BadFile {
     const char* name;
-    const char* path;
-    enum { REPLACED, CUT, CHANGED } edit;  // CUT: the last byte (a cut JPEG hangs the engine's decoder)
-    FileDamage replaced;                   // for REPLACED
-    bool inMenu;                           // read by the menu, else by the game
+    const char* file;     // in media/terrain/
+    Edit edit;
+    FileDamage replaced;  // for REPLACED
+    bool inMenu;          // read by the menu, else by the game
     const char* source;
     const char* kind;  // of the message
 };
 
 class BadTerrainFiles : public testing::TestWithParam<BadFile> {};
+
+const char kMenu[] = "src/client/gamemenu";
+const char kTerrain[] = "src/client/gameterrain";
+const char kMedia[] = "src/client/gamemedia";
+
+const BadFile kBadFiles[] = {
+    {"MenuImageCut", "t33x33.jpg", CUT, FileDamage::Missing, true, kMenu, "terrain"},
+    {"MenuImageFifo", "t33x33.jpg", REPLACED, FileDamage::Fifo, true, kMenu, "terrain"},
+    {"RawMapMissing", "map257x257.raw", REPLACED, FileDamage::Missing, false, kTerrain, "terrain"},
+    {"RawMapDevZero", "map257x257.raw", REPLACED, FileDamage::DevZero, false, kTerrain, "terrain"},
+    {"RadarImageChanged", "t65x65.jpg", CHANGED, FileDamage::Missing, false, kTerrain, "terrain"},
+    {"MenuRockMissing", "rockground.jpg", REPLACED, FileDamage::Missing, true, kMedia, "terrain texture"},
+    {"MenuDetailDevZero", "detailmap3.jpg", REPLACED, FileDamage::DevZero, true, kMedia, "terrain texture"},
+    {"MenuGrassTextureFifo", "grass.png", REPLACED, FileDamage::Fifo, true, kMedia, "grass texture"},
+    {"GameRockCut", "rockground.jpg", CUT, FileDamage::Missing, false, kMedia, "terrain texture"},
+    {"GameGrassTextureChanged", "grass.png", CHANGED, FileDamage::Missing, false, kMedia, "grass texture"},
+    {"GameColourImageFolder", "t257x257.jpg", REPLACED, FileDamage::Folder, false, kMedia, "grass image"},
+    {"GameGrassMapTruncated", "g257x257.jpg", REPLACED, FileDamage::Truncated, false, kMedia, "grass image"},
+    {"GameGrassMapGrown", "g257x257.jpg", REPLACED, FileDamage::Grown, false, kMedia, "grass image"},
+};
 
 }  // namespace
 
@@ -491,18 +513,19 @@ class BadTerrainFiles : public testing::TestWithParam<BadFile> {};
 // ends the state with the exception naming the file, at once.
 TEST_P(BadTerrainFiles, EndTheStateWithTheExceptionNamingTheFile) {
     const BadFile& bad = GetParam();
+    const std::string path = std::string("media/terrain/") + bad.file;
     StateRig rig;
-    std::string bytes = testsupport::readFile(bad.path);
+    std::string bytes = testsupport::readFile(path);
     ASSERT_FALSE(bytes.empty());
-    if (bad.edit == BadFile::REPLACED) {
-        testsupport::damageFile(bad.path, bytes, bad.replaced);
+    if (bad.edit == REPLACED) {
+        testsupport::damageFile(path, bytes, bad.replaced);
     } else {
-        if (bad.edit == BadFile::CUT) {
+        if (bad.edit == CUT) {
             bytes.pop_back();
         } else {
             bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x10);
         }
-        testsupport::writeFile(bad.path, bytes);
+        testsupport::writeFile(path, bytes);
     }
     globals.gameState = bad.inMenu ? GS_MENU : GS_GAME_RUN;
     alarm(60);  // a read that hangs fails the test instead of the whole run
@@ -514,48 +537,14 @@ TEST_P(BadTerrainFiles, EndTheStateWithTheExceptionNamingTheFile) {
         }
         ADD_FAILURE() << "no exception";
     } catch (const Exception& exception) {
-        EXPECT_EQ(exception.message, std::string("Can't load ") + bad.kind + ": '" + bad.path + "'!");
+        EXPECT_EQ(exception.message, std::string("Can't load ") + bad.kind + ": '" + path + "'!");
         EXPECT_EQ(exception.file, bad.source);
     }
     alarm(0);
 }
 
-namespace {
-
-const char kMenu[] = "src/client/gamemenu";
-const char kTerrain[] = "src/client/gameterrain";
-const char kMedia[] = "src/client/gamemedia";
-
-}  // namespace
-
 INSTANTIATE_TEST_SUITE_P(
-    Files, BadTerrainFiles,
-    testing::Values(
-        BadFile{"MenuImageCut", "media/terrain/t33x33.jpg", BadFile::CUT, FileDamage::Missing, true, kMenu, "terrain"},
-        BadFile{"MenuImageFifo", "media/terrain/t33x33.jpg", BadFile::REPLACED, FileDamage::Fifo, true, kMenu,
-                "terrain"},
-        BadFile{"RawMapMissing", "media/terrain/map257x257.raw", BadFile::REPLACED, FileDamage::Missing, false,
-                kTerrain, "terrain"},
-        BadFile{"RawMapDevZero", "media/terrain/map257x257.raw", BadFile::REPLACED, FileDamage::DevZero, false,
-                kTerrain, "terrain"},
-        BadFile{"RadarImageChanged", "media/terrain/t65x65.jpg", BadFile::CHANGED, FileDamage::Missing, false,
-                kTerrain, "terrain"},
-        BadFile{"MenuRockMissing", "media/terrain/rockground.jpg", BadFile::REPLACED, FileDamage::Missing, true,
-                kMedia, "terrain texture"},
-        BadFile{"MenuDetailDevZero", "media/terrain/detailmap3.jpg", BadFile::REPLACED, FileDamage::DevZero, true,
-                kMedia, "terrain texture"},
-        BadFile{"MenuGrassTextureFifo", "media/terrain/grass.png", BadFile::REPLACED, FileDamage::Fifo, true,
-                kMedia, "grass texture"},
-        BadFile{"GameRockCut", "media/terrain/rockground.jpg", BadFile::CUT, FileDamage::Missing, false, kMedia,
-                "terrain texture"},
-        BadFile{"GameGrassTextureChanged", "media/terrain/grass.png", BadFile::CHANGED, FileDamage::Missing,
-                false, kMedia, "grass texture"},
-        BadFile{"GameColourImageFolder", "media/terrain/t257x257.jpg", BadFile::REPLACED, FileDamage::Folder,
-                false, kMedia, "grass image"},
-        BadFile{"GameGrassMapTruncated", "media/terrain/g257x257.jpg", BadFile::REPLACED, FileDamage::Truncated,
-                false, kMedia, "grass image"},
-        BadFile{"GameGrassMapGrown", "media/terrain/g257x257.jpg", BadFile::REPLACED, FileDamage::Grown, false,
-                kMedia, "grass image"}),
+    Files, BadTerrainFiles, testing::ValuesIn(kBadFiles),
     [](const testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
 
 // The music passes the manifest check like every medium: whatever stands in

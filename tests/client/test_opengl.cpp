@@ -139,26 +139,6 @@ TEST(OpenGl, UnderTheLeakCheckerMesaStartsNoThread) {
 }
 #endif
 
-TEST(OpenGl, MissingSoundStopsAtItAndKeepsTheSoundsBefore) {
-    REQUIRE_OPENGL();
-    MediaCopy media;
-    ASSERT_EQ(std::remove("media/audio/sound/3d_collision.wav"), 0);
-    ScopedSound sound;
-    ScopedDevice device(irr::video::EDT_OPENGL);
-    ASSERT_NE(device.get(), nullptr);
-    ResourceHandler resources;
-    try {
-        resources.loadAll();
-        FAIL() << "no exception";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.message, "Can't load sound: 'media/audio/sound/3d_collision.wav'!");
-    }
-    for (irr::s32 id = SOUND_SHIP_ENGINE; id < SOUND_COLLISION; ++id) {
-        EXPECT_NE(resources.getSound(id), nullptr) << id;
-    }
-    EXPECT_EQ(resources.getSound(SOUND_COLLISION), nullptr);
-}
-
 TEST(OpenGl, ShadersCompileIntoFiveMaterialsAndStayOff) {
     REQUIRE_OPENGL();
     MediaCopy media;

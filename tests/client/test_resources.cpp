@@ -186,6 +186,11 @@ TEST_P(ResourceHandlerBrokenFile, ThrowsTheTabledMessageAndKeepsWhatWasLoaded) {
         EXPECT_NE(resources.getMesh(id), nullptr) << id;
     }
     EXPECT_EQ(resources.getMesh(MESH_COCKPIT + broken.meshesBefore), nullptr);
+    // The sounds load last; the table's damaged sound is the last of them.
+    const bool atSound = std::string(broken.message).rfind("Can't load sound", 0) == 0;
+    for (irr::s32 id = SOUND_SHIP_ENGINE; id <= SOUND_COLLISION; ++id) {
+        EXPECT_EQ(resources.getSound(id) != nullptr, atSound && id < SOUND_COLLISION) << id;
+    }
     EXPECT_TRUE(globals.driver->getTextureCreationFlag(irr::video::ETCF_CREATE_MIP_MAPS));
 }
 
@@ -197,6 +202,7 @@ const char kStation[] = "Can't load station mesh: 'media/mesh/station1/station_0
 const char kButton[] = "Can't load button texture: 'media/graphics/gui/menubutton.jpg'!";
 const char kMuzzle[] = "Can't load gun muzzle sprite: 'media/graphics/sprites/gun_muzzle.jpg'!";
 const char kHud[] = "Can't load Hud image: 'media/graphics/hud/hud.png'!";
+const char kCollision[] = "Can't load sound: 'media/audio/sound/3d_collision.wav'!";
 
 const BrokenFile kBrokenFiles[] = {
     {"media/mesh/spotlight/spotlight_01.x", "Removed", nullptr,
@@ -238,8 +244,9 @@ const BrokenFile kBrokenFiles[] = {
     {"media/graphics/gui/menubutton.jpg", "Fifo", nullptr, kButton, 15, false, false,
      testsupport::FileDamage::Fifo},
     {"media/graphics/hud/hud.png", "Grown", nullptr, kHud, 15, false, false, testsupport::FileDamage::Grown},
-    {"media/audio/sound/3d_collision.wav", "Fifo", nullptr, "Can't load sound: 'media/audio/sound/3d_collision.wav'!",
-     15, false, true, testsupport::FileDamage::Fifo},
+    {"media/audio/sound/3d_collision.wav", "Removed", nullptr, kCollision, 15, false, true},
+    {"media/audio/sound/3d_collision.wav", "Fifo", nullptr, kCollision, 15, false, true,
+     testsupport::FileDamage::Fifo},
 };
 
 std::string brokenFileName(const testing::TestParamInfo<BrokenFile>& info) {

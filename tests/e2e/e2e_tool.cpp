@@ -20,7 +20,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xdamage.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <irrlicht.h>
 
 #include <algorithm>
@@ -288,12 +288,8 @@ int frameGaps(const char* windowText, const char* secondsText, const char* limit
     const int fd = ConnectionNumber(display);
     for (Clock::time_point now = start; now < end; now = Clock::now()) {
         if (XPending(display) == 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - now).count();
-            timeval timeout{static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(fd, &readable);
-            select(fd + 1, &readable, nullptr, nullptr, &timeout);
+            pollfd readable{fd, POLLIN, 0};
+            poll(&readable, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(end - now).count()));
             continue;
         }
         XEvent event;

@@ -81,14 +81,11 @@ not_running() {
   ! kill -0 "$1" 2>/dev/null
 }
 
-# scratch NAME [WITHOUT]: a folder with a copy of the media (less one file).
+# scratch NAME: a folder with a copy of the media.
 scratch() {
   local dir="$SCRATCH/$1"
   mkdir -p "$dir"
   cp -r "$BUILD/media" "$dir/media"
-  if [ -n "${2:-}" ]; then
-    rm -f "$dir/media/$2"
-  fi
   echo "$dir"
 }
 
@@ -120,6 +117,25 @@ finish() {
     kill "$1" 2>/dev/null || true
   fi
   wait "$1" || STATUS=$?
+}
+ended() {  # RUN: the game ends with status 0
+  finish "$GAME_PID"
+  [ "$STATUS" -eq 0 ] || fail "$1: exit status $STATUS"
+}
+
+# to_menu RUN DIR PICTURE: the game started in DIR shows its menu.
+to_menu() {
+  start "$2"
+  focus_window
+  wait_for 60 shows menu "${PICTURES}$3.png" || fail "$1: no menu"
+}
+closed() {  # RUN: the window manager's close message ends the game well
+  "$TOOL" close "$WINDOW" || fail "$1: cannot send the close message"
+  ended "$1"
+}
+into_game() {  # RUN DIR: Return held until the game state, then its start
+  key_held Return log_has_more "$2" 'Enter gamestate: GAME RUN' 0
+  wait_for 60 log_has_more "$2" '...game initialization done' 0 || fail "$1: the game did not start"
 }
 
 # states DIR: the log's state lines, repeated menu entries (before the
@@ -179,15 +195,12 @@ login_server() {
 echo "== e2e: play at 800 x 600"
 DIR="$(scratch play)"
 login_server play "$DIR"
-start "$DIR"
-focus_window
-wait_for 60 shows menu "${PICTURES}menu-800.png" || fail "no menu picture"
+to_menu play "$DIR" menu-800
 # A name of letters no game key uses: the receiver keeps a released key's
 # edge across the change of state, and "O" or "P" would act in the game.
 xdotool type --delay 50 nick || fail "cannot type"
 menus="$(log_count "$DIR" 'Enter gamestate: MENU')"
-key_held Return log_has_more "$DIR" 'Enter gamestate: GAME RUN' 0
-wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "the game did not start"
+into_game play "$DIR"
 # The player: full thrust, a target, the guns, a torpedo, some steering.
 hold 2 a
 hold 0.5 t
@@ -201,8 +214,7 @@ key_held Escape log_has_more "$DIR" 'Enter gamestate: MENU' "$menus"
 wait_for 60 shows menu "${PICTURES}menu-800-again.png" || fail "the menu did not come back"
 click 400 428
 expected=("Enter gamestate: MENU" "Enter gamestate: GAME RUN" "Enter gamestate: MENU" "Enter gamestate: END")
-finish "$GAME_PID"
-[ "$STATUS" -eq 0 ] || fail "play: exit status $STATUS"
+ended play
 [ "$(states "$DIR")" = "$(printf '%s\n' "${expected[@]}")" ] || fail "play: state lines $(states "$DIR" | tr '\n' '|')"
 [ "$(tail -n 1 "$DIR/Session.log" | sed 's/^[0-9.]* [0-9:]*: //')" = "Enter gamestate: END" ] ||
   fail "play: the last log line is not END"
@@ -216,46 +228,34 @@ for file in Session.log tarnwell.ini stdout.txt stderr.txt server.txt; do
   cp "$DIR/$file" "$OUT/play-$file"
 done
 
-# --- missing --------------------------------------------------------------
-echo "== e2e: without media/terrain/t33x33.jpg"
-DIR="$(scratch missing terrain/t33x33.jpg)"
-printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n' >"$DIR/tarnwell.ini"
-start "$DIR"
-finish "$GAME_PID"
-[ "$STATUS" -ne 0 ] || fail "missing: exit status 0"
-grep -qF "Exception: Critical error!" "$DIR/stderr.txt" || fail "missing: no message box"
-grep -qF "Can't load terrain: 'media/terrain/t33x33.jpg'!" "$DIR/stderr.txt" || fail "missing: no message"
-grep -qE "EXCEPTION in src/client/gamemenu: line [0-9]+ - Can't load terrain: 'media/terrain/t33x33.jpg'!" \
-  "$DIR/Session.log" || fail "missing: no log line"
-
-# --- damaged media --------------------------------------------------------
-# Things that must never be opened or read whole in a medium's place: the
-# manifest as a FIFO (it would stop the game for ever) and a terrain texture
-# as a link to /dev/zero (it would grow the game without end) end the game
-# with their messages; the music as a FIFO is left out and the menu comes up.
-damaged_run() {  # NAME FILE KIND MESSAGE SOURCE
-  echo "== e2e: media/$2 as $3"
+# --- missing and damaged media ---------------------------------------------
+# A medium gone ends the game with its exception's text and a non-zero
+# status. So do things that must never be opened or read whole in a
+# medium's place: the manifest as a FIFO (it would stop the game for ever)
+# and a terrain texture as a link to /dev/zero (it would grow the game
+# without end). The music as a FIFO is left out and the menu comes up.
+damaged_run() {  # NAME FILE missing|fifo|zero MESSAGE SOURCE
+  echo "== e2e: media/$2 $3"
   DIR="$(scratch "$1")"
   rm -f "$DIR/media/$2"
-  if [ "$3" = fifo ]; then mkfifo "$DIR/media/$2"; else ln -s /dev/zero "$DIR/media/$2"; fi
+  case "$3" in
+    fifo) mkfifo "$DIR/media/$2" ;;
+    zero) ln -s /dev/zero "$DIR/media/$2" ;;
+  esac
   printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n' >"$DIR/tarnwell.ini"
-  start "$DIR"
   if [ -z "$4" ]; then
-    focus_window
-    wait_for 60 shows menu "${PICTURES}menu-$1.png" || fail "$1: no menu"
-    "$TOOL" close "$WINDOW" || fail "$1: cannot send the close message"
-  fi
-  finish "$GAME_PID"
-  if [ -z "$4" ]; then
-    [ "$STATUS" -eq 0 ] || fail "$1: exit status $STATUS"
+    to_menu "$1" "$DIR" "menu-$1"
+    closed "$1"
     return
   fi
+  start "$DIR"
+  finish "$GAME_PID"
   [ "$STATUS" -ne 0 ] || fail "$1: exit status 0"
   grep -qF "Exception: Critical error!" "$DIR/stderr.txt" || fail "$1: no message box"
-  grep -qF "$4" "$DIR/stderr.txt" || fail "$1: no message"
-  grep -qF "EXCEPTION in $5: line " "$DIR/Session.log" || fail "$1: no log line"
-  grep -qF "$4" "$DIR/Session.log" || fail "$1: no message in the log"
+  grep -qF -- "$4" "$DIR/stderr.txt" || fail "$1: no message"
+  grep -F -- "$4" "$DIR/Session.log" | grep -E "EXCEPTION in $5: line [0-9]+ - " >/dev/null || fail "$1: no log line"
 }
+damaged_run missing terrain/t33x33.jpg missing "Can't load terrain: 'media/terrain/t33x33.jpg'!" src/client/gamemenu
 damaged_run manifest-fifo manifest.txt fifo \
   "Can't load cockpit mesh: 'media/mesh/cockpit/cockpit_spielerschiff01.X'!" src/client/resourcehandler
 damaged_run rock-zero terrain/rockground.jpg zero \
@@ -266,12 +266,8 @@ damaged_run music-fifo audio/music/intro.ogg fifo "" ""
 echo "== e2e: the window manager's close message"
 DIR="$(scratch close)"
 printf '[GeneralGraphics]\nResolutionX=800\nResolutionY=600\nWindowedMode=1\n' >"$DIR/tarnwell.ini"
-start "$DIR"
-focus_window
-wait_for 60 shows menu "${PICTURES}menu-close.png" || fail "close: no menu"
-"$TOOL" close "$WINDOW" || fail "close: cannot send the close message"
-finish "$GAME_PID"
-[ "$STATUS" -eq 0 ] || fail "close: exit status $STATUS"
+to_menu close "$DIR" menu-close
+closed close
 [ "$(states "$DIR" | tail -n 2 | tr '\n' '|')" = "The window was closed|Enter gamestate: END|" ] ||
   fail "close: state lines $(states "$DIR" | tr '\n' '|')"
 # A first run that never entered a game has written every setting too.
@@ -292,8 +288,7 @@ PIDS+=("$GAME_PID")
 exec {GONE}>&-
 focus_window
 wait_for 60 shows menu "${PICTURES}menu-pipe.png" || fail "pipe: no menu"
-key_held Return log_has_more "$DIR" 'Enter gamestate: GAME RUN' 0
-wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "pipe: the game did not start"
+into_game pipe "$DIR"
 # The login goes out only after the game printed the acceptance's line; the
 # answer's lines follow within a frame or two.
 logged_in_or_ended() {
@@ -308,23 +303,18 @@ if running "$GAME_PID" && wait_for 30 shows game "${PICTURES}game-pipe.png"; the
 else
   fail "pipe: the game ended or showed no game picture"
 fi
-finish "$GAME_PID"
-[ "$STATUS" -eq 0 ] || fail "pipe: exit status $STATUS"
+ended pipe
 [ "$(states "$DIR" | tail -n 1)" = "Enter gamestate: END" ] || fail "pipe: state lines $(states "$DIR" | tr '\n' '|')"
 
 # --- opengl ---------------------------------------------------------------
 echo "== e2e: Device=opengl at 1024 x 768"
 DIR="$(scratch opengl)"
 printf '[GeneralGraphics]\nDevice=opengl\nResolutionX=1024\nResolutionY=768\nWindowedMode=1\n' >"$DIR/tarnwell.ini"
-start "$DIR"
-focus_window
-wait_for 60 shows menu "${PICTURES}menu-1024.png" || fail "opengl: no menu"
+to_menu opengl "$DIR" menu-1024
 click 512 432
 wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "opengl: the game did not start"
 wait_for 30 shows game "${PICTURES}game-1024.png" || fail "opengl: no game picture with its HUD"
-"$TOOL" close "$WINDOW" || fail "opengl: cannot send the close message"
-finish "$GAME_PID"
-[ "$STATUS" -eq 0 ] || fail "opengl: exit status $STATUS"
+closed opengl
 grep -q "^Device=opengl" "$DIR/tarnwell.ini" || fail "opengl: the ini's device changed"
 
 # --- fight ----------------------------------------------------------------
@@ -334,11 +324,8 @@ grep -q "^Device=opengl" "$DIR/tarnwell.ini" || fail "opengl: the ini's device c
 echo "== e2e: a fight at 1024 x 768, no frame gap over 1 s"
 DIR="$(scratch fight)"
 printf '[GeneralGraphics]\nDevice=opengl\nResolutionX=1024\nResolutionY=768\nWindowedMode=1\n' >"$DIR/tarnwell.ini"
-start "$DIR"
-focus_window
-wait_for 60 shows menu "${PICTURES}menu-fight.png" || fail "fight: no menu"
-key_held Return log_has_more "$DIR" 'Enter gamestate: GAME RUN' 0
-wait_for 60 log_has_more "$DIR" '...game initialization done' 0 || fail "fight: the game did not start"
+to_menu fight "$DIR" menu-fight
+into_game fight "$DIR"
 "$TOOL" frame-gaps "$WINDOW" 30 1000 >"$DIR/gaps.txt" &
 GAPS_PID=$!
 PIDS+=("$GAPS_PID")
@@ -358,14 +345,10 @@ for round in 1 2 3; do
 done
 hold 2 a Left
 running "$GAME_PID" || fail "fight: the game ended during the fight"
-gaps=0
-wait "$GAPS_PID" || gaps=$?
+wait "$GAPS_PID" || fail "fight: $(cat "$DIR/gaps.txt")"
 cat "$DIR/gaps.txt"
-[ "$gaps" -eq 0 ] || fail "fight: $(cat "$DIR/gaps.txt")"
 shows game "${PICTURES}game-fight.png" || fail "fight: no game picture with its HUD"
-"$TOOL" close "$WINDOW" || fail "fight: cannot send the close message"
-finish "$GAME_PID"
-[ "$STATUS" -eq 0 ] || fail "fight: exit status $STATUS"
+closed fight
 cp "$DIR/Session.log" "$OUT/fight-Session.log"
 cp "$DIR/gaps.txt" "$OUT/fight-gaps.txt"
 
