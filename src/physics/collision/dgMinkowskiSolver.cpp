@@ -37,7 +37,54 @@ constexpr float kPenetrationTolerance = 1.0f / 2048.0f;
 
 // Faces of the starting tetrahedron: (a, b, c | opposite). Face k uses plane
 // slot k and starts at half-edge k.
-const int32_t kFaceTable[4][4] = {{0, 1, 2, 3}, {1, 0, 3, 2}, {0, 2, 3, 1}, {2, 1, 3, 0}};
+constexpr int32_t kFaceTable[4][4] = {{0, 1, 2, 3}, {1, 0, 3, 2}, {0, 2, 3, 1}, {2, 1, 3, 0}};
+
+// The starting tetrahedron's half-edges: records 0-3 start faces 0-3, then
+// each face's other two in face order. Its topology never changes, so the
+// twin of each record (the record running the other way along its edge) is
+// worked out once, here, rather than searched for on every query.
+struct dgTetrahedronLayout {
+    int16_t face[12];
+    uint16_t vertex[12];
+    int32_t next[12];
+    int32_t prev[12];
+    int32_t twin[12];
+};
+
+constexpr dgTetrahedronLayout makeTetrahedronLayout() {
+    dgTetrahedronLayout layout{};
+    for (int32_t k = 0; k < 4; k++) {
+        const int32_t ring[3] = {k, 4 + 2 * k, 5 + 2 * k};
+        for (int32_t j = 0; j < 3; j++) {
+            layout.face[ring[j]] = int16_t(k);
+            layout.vertex[ring[j]] = uint16_t(kFaceTable[k][j]);
+            layout.next[ring[j]] = ring[(j + 1) % 3];
+            layout.prev[ring[j]] = ring[(j + 2) % 3];
+        }
+    }
+    for (int32_t i0 = 0; i0 < 12; i0++) {
+        layout.twin[i0] = -1;
+        for (int32_t i1 = 0; i1 < 12; i1++) {
+            if ((layout.vertex[i1] == layout.vertex[layout.next[i0]]) &&
+                (layout.vertex[layout.next[i1]] == layout.vertex[i0])) {
+                layout.twin[i0] = i1;
+                break;
+            }
+        }
+    }
+    return layout;
+}
+
+constexpr dgTetrahedronLayout kTetrahedron = makeTetrahedronLayout();
+constexpr bool everyTwinFound(const dgTetrahedronLayout& layout) {
+    for (int32_t i = 0; i < 12; i++) {
+        if ((layout.twin[i] < 0) || (layout.twin[layout.twin[i]] != i)) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(everyTwinFound(kTetrahedron), "every half-edge of the tetrahedron has a twin pointing back");
 
 bool isFinite(const dgVector& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
@@ -339,29 +386,14 @@ void dgMinkowskiSolver::buildTetrahedron() {
     m_vertexCount = 4;
     orientTetrahedron();
 
-    // Records 0-3 start faces 0-3; then each face's other two in face order.
-    for (int32_t k = 0; k < 4; k++) {
-        dgMinkowskiEdge* ring[3] = {&m_edges[k], &m_edges[4 + 2 * k], &m_edges[5 + 2 * k]};
-        for (int32_t j = 0; j < 3; j++) {
-            dgMinkowskiEdge* e = ring[j];
-            e->m_face = int16_t(k);
-            e->m_vertex = uint16_t(kFaceTable[k][j]);
-            e->m_inHeap = 0;
-            e->m_next = ring[(j + 1) % 3];
-            e->m_prev = ring[(j + 2) % 3];
-            e->m_twin = nullptr;
-        }
-    }
-    for (int32_t i0 = 0; i0 < 12; i0++) {
-        dgMinkowskiEdge* e = &m_edges[i0];
-        for (int32_t i1 = 0; i1 < 12; i1++) {
-            dgMinkowskiEdge* t = &m_edges[i1];
-            if ((t->m_vertex == e->m_next->m_vertex) && (t->m_next->m_vertex == e->m_vertex)) {
-                e->m_twin = t;
-                break;
-            }
-        }
-        DG_ASSERT(e->m_twin);
+    for (int32_t i = 0; i < 12; i++) {
+        dgMinkowskiEdge& e = m_edges[i];
+        e.m_face = kTetrahedron.face[i];
+        e.m_vertex = kTetrahedron.vertex[i];
+        e.m_inHeap = 0;
+        e.m_next = &m_edges[kTetrahedron.next[i]];
+        e.m_prev = &m_edges[kTetrahedron.prev[i]];
+        e.m_twin = &m_edges[kTetrahedron.twin[i]];
     }
     m_edgeCount = 12;
     m_planeCount = 0;
