@@ -34,15 +34,6 @@ const dgVector kZero(0.0f, 0.0f, 0.0f, 0.0f);
 // Island slots: the static body, then the vehicle's.
 constexpr int32_t kIslandSlots = 1 + dgVehicleMaxSlots;
 
-float rowDot(const dgVehicleRow& row, const dgVehicleSlot* slots, dgVector dgVehicleSlot::*linear,
-             dgVector dgVehicleSlot::*angular) {
-    float value = row.jaLinear.dot(slots[row.a].*linear) + row.jaAngular.dot(slots[row.a].*angular);
-    if (row.b >= 0) {
-        value += row.jbLinear.dot(slots[row.b].*linear) + row.jbAngular.dot(slots[row.b].*angular);
-    }
-    return value;
-}
-
 dgVehicleSolverSpace* spaceOf(dgWorld* world) {
     dgVehicleSet& set = world->m_vehicleSet;
     if (set.m_space) {
@@ -165,41 +156,6 @@ int32_t dgVehicleGroundSlot(dgVehicleWorkspace& ws, dgBody* body) {
     }
     dgVehicleSetupSlot(ws.slots[ws.slotCount], body);
     return ws.slotCount++;
-}
-
-dgVehicleRow* dgVehicleAddRow(dgVehicleWorkspace& ws, int32_t a, int32_t b, const dgVector& jaLinear,
-                              const dgVector& jaAngular, const dgVector& jbLinear, const dgVector& jbAngular,
-                              float accel) {
-    if (ws.rowCount >= dgVehicleMaxRows) {
-        return nullptr;
-    }
-    dgVehicleRow& row = ws.rows[ws.rowCount++];
-    row.a = a;
-    row.b = b;
-    row.jaLinear = jaLinear;
-    row.jaAngular = jaAngular;
-    row.jbLinear = jbLinear;
-    row.jbAngular = jbAngular;
-    row.rhs = accel - rowDot(row, ws.slots, &dgVehicleSlot::accel, &dgVehicleSlot::alpha);
-    row.lower = -dgVehicleRowBound;
-    row.upper = dgVehicleRowBound;
-    row.force = 0.0f;
-    return &row;
-}
-
-float dgVehicleRelativeVelocity(const dgVehicleWorkspace& ws, const dgVehicleRow& row) {
-    return rowDot(row, ws.slots, &dgVehicleSlot::veloc, &dgVehicleSlot::omega);
-}
-
-float dgVehicleRowDiagonal(const dgVehicleRow& row, const dgVehicleSlot* slots) {
-    auto part = [](const dgVehicleSlot& slot, const dgVector& linear, const dgVector& angular) {
-        return linear.dot(linear) * slot.invMass + angular.dot(dgVehicleAxis(slot.invInertia.rotateVector(angular)));
-    };
-    float d = part(slots[row.a], row.jaLinear, row.jaAngular);
-    if (row.b >= 0) {
-        d += part(slots[row.b], row.jbLinear, row.jbAngular);
-    }
-    return d;
 }
 
 bool dgVehicleSolveRows(dgVehicleWorkspace& ws, dgWorld* world) {
