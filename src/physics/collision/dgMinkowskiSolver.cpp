@@ -1,5 +1,7 @@
 #include "dgMinkowskiSolver.h"
 
+#include <emmintrin.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -280,12 +282,38 @@ bool dgMinkowskiSolver::placementUsable() const {
 
 void dgMinkowskiSolver::calcSupportVertex(const dgVector& direction, int32_t index) {
     DG_ASSERT((index >= 0) && (index < kMaxVertices));
+    // The solver's innermost step, on packed registers: each lane takes the
+    // scalar matrix operations' products and sums in their order (the
+    // inverse rotation's dots as x + y + z, the transform's terms front, up,
+    // right, position), so the result is theirs to the bit. Lane w is set as
+    // they set it: dirB's from direction, diff's and sum's from pA.
+    const __m128 xyz = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
     const dgVector pA(m_collision0->supportVertex(direction));
-    dgVector dirB(m_matrix.inverseRotateVector(dgVector(-direction.x, -direction.y, -direction.z, 0.0f)));
-    dirB.w = direction.w;
-    const dgVector pB(m_matrix.transformVector(m_collision1->supportVertex(dirB)));
-    m_diff[index] = pA - pB;
-    m_sum[index] = pA + pB;
+    const __m128 dir = _mm_load_ps(&direction.x);
+    const __m128 d = _mm_xor_ps(dir, _mm_set1_ps(-0.0f));
+    __m128 c0 = _mm_load_ps(&m_matrix.front.x);
+    __m128 c1 = _mm_load_ps(&m_matrix.up.x);
+    __m128 c2 = _mm_load_ps(&m_matrix.right.x);
+    __m128 c3 = _mm_load_ps(&m_matrix.position.x);
+    _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+    const __m128 dots = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_shuffle_ps(d, d, _MM_SHUFFLE(0, 0, 0, 0)), c0),
+                                              _mm_mul_ps(_mm_shuffle_ps(d, d, _MM_SHUFFLE(1, 1, 1, 1)), c1)),
+                                   _mm_mul_ps(_mm_shuffle_ps(d, d, _MM_SHUFFLE(2, 2, 2, 2)), c2));
+    dgVector dirB;
+    _mm_store_ps(&dirB.x, _mm_or_ps(_mm_and_ps(dots, xyz), _mm_andnot_ps(xyz, dir)));
+    const dgVector q(m_collision1->supportVertex(dirB));
+    const __m128 qv = _mm_load_ps(&q.x);
+    const __m128 pB = _mm_add_ps(
+        _mm_add_ps(
+            _mm_add_ps(
+                _mm_mul_ps(_mm_shuffle_ps(qv, qv, _MM_SHUFFLE(0, 0, 0, 0)), _mm_load_ps(&m_matrix.front.x)),
+                _mm_mul_ps(_mm_shuffle_ps(qv, qv, _MM_SHUFFLE(1, 1, 1, 1)), _mm_load_ps(&m_matrix.up.x))),
+            _mm_mul_ps(_mm_shuffle_ps(qv, qv, _MM_SHUFFLE(2, 2, 2, 2)), _mm_load_ps(&m_matrix.right.x))),
+        _mm_load_ps(&m_matrix.position.x));
+    const __m128 a = _mm_load_ps(&pA.x);
+    const __m128 aw = _mm_andnot_ps(xyz, a);
+    _mm_store_ps(&m_diff[index].x, _mm_or_ps(_mm_and_ps(_mm_sub_ps(a, pB), xyz), aw));
+    _mm_store_ps(&m_sum[index].x, _mm_or_ps(_mm_and_ps(_mm_add_ps(a, pB), xyz), aw));
 }
 
 void dgMinkowskiSolver::swapVertices(int32_t i, int32_t j) {
@@ -410,13 +438,18 @@ int32_t dgMinkowskiSolver::calcSeparatingFace(dgMinkowskiEdge*& face, const dgVe
             return 0;
         }
     }
-    return refineSeparatingFace(face, point);
+    // The placement has just passed its test.
+    return isFinite(point) ? refine(face, point) : 0;
 }
 
 int32_t dgMinkowskiSolver::refineSeparatingFace(dgMinkowskiEdge*& face, const dgVector& point) {
     if ((m_vertexCount < 4) || !placementUsable() || !isFinite(point)) {
         return 0;
     }
+    return refine(face, point);
+}
+
+int32_t dgMinkowskiSolver::refine(dgMinkowskiEdge*& face, const dgVector& point) {
     dgMinkowskiEdge* chosen = &m_edges[0];
     for (int32_t iteration = 0; iteration < kSeparatingIterations; iteration++) {
         int32_t best = -1;

@@ -187,6 +187,9 @@ private:
                     dgContactPoint* contacts, int32_t maxCount);
 
     bool placementUsable() const;
+    // refineSeparatingFace past its tests of the tetrahedron, the placement
+    // and the point.
+    int32_t refine(dgMinkowskiEdge*& face, const dgVector& point);
     void buildTetrahedron();
     void swapVertices(int32_t i, int32_t j);
     void orientTetrahedron();
