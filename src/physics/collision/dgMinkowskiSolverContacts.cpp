@@ -210,8 +210,8 @@ int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiContactFace& face, 
     if (maxCount < 1) {
         return 0;
     }
-    return cutFace(face.plane, face.diff[0], face.diff[1], face.diff[2], face.sum[0], face.sum[1], face.sum[2],
-                   userId, contacts, maxCount);
+    return cutFace(face.plane, face.diff[0], face.diff[1], face.diff[2], face.sum[0], face.sum[1],
+                   face.sum[2], userId, contacts, maxCount);
 }
 
 bool dgMinkowskiSolver::calcContactFace(dgMinkowskiContactFace& face) {

@@ -130,7 +130,8 @@ inline float dgVehicleRelativeVelocity(const dgVehicleWorkspace& ws, const dgVeh
 // d = J M^-1 J^T of the row.
 inline float dgVehicleRowDiagonal(const dgVehicleRow& row, const dgVehicleSlot* slots) {
     auto part = [](const dgVehicleSlot& slot, const dgVector& linear, const dgVector& angular) {
-        return linear.dot(linear) * slot.invMass + angular.dot(dgVehicleAxis(slot.invInertia.rotateVector(angular)));
+        return linear.dot(linear) * slot.invMass +
+               angular.dot(dgVehicleAxis(slot.invInertia.rotateVector(angular)));
     };
     float d = part(slots[row.a], row.jaLinear, row.jaAngular);
     if (row.b >= 0) {

@@ -796,7 +796,8 @@ TEST_F(MinkowskiTest, CopiedFaceCutMatchesTheContactsAndTheirShape) {
         ASSERT_EQ(solver.calcFaceContacts(face, 7, cut.records.data(), cut.max), count) << trial;
         EXPECT_TRUE(cut.canariesIntact());
         for (int32_t i = 0; i < count; i++) {
-            EXPECT_EQ(std::memcmp(&cut.records[size_t(i)], &expected.records[size_t(i)], sizeof(dgContactPoint)), 0)
+            EXPECT_EQ(
+                std::memcmp(&cut.records[size_t(i)], &expected.records[size_t(i)], sizeof(dgContactPoint)), 0)
                 << trial;
         }
         if (sure) {
