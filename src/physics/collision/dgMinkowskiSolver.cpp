@@ -92,8 +92,29 @@ bool isFinite(const dgVector& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
+// dgVector's cross product and dot on packed registers, with its operations
+// in its order per lane (the dot summed x + y + z), so with its results; the
+// w lane of the cross product is left undefined.
+inline __m128 packedCross(__m128 u, __m128 v) {
+    const __m128 uYzx = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 0, 2, 1));
+    const __m128 uZxy = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 1, 0, 2));
+    const __m128 vYzx = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 2, 1));
+    const __m128 vZxy = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 1, 0, 2));
+    return _mm_sub_ps(_mm_mul_ps(uYzx, vZxy), _mm_mul_ps(uZxy, vYzx));
+}
+
+inline float packedDot(__m128 u, __m128 v) {
+    const __m128 p = _mm_mul_ps(u, v);
+    const __m128 y = _mm_shuffle_ps(p, p, _MM_SHUFFLE(1, 1, 1, 1));
+    const __m128 z = _mm_shuffle_ps(p, p, _MM_SHUFFLE(2, 2, 2, 2));
+    return _mm_cvtss_f32(_mm_add_ss(_mm_add_ss(p, y), z));
+}
+
+// ((p1 - p0) x (p2 - p0)) . (p3 - p0).
 float tetraVolume(const dgVector* p) {
-    return ((p[1] - p[0]).cross(p[2] - p[0])) % (p[3] - p[0]);
+    const __m128 p0 = _mm_load_ps(&p[0].x);
+    return packedDot(packedCross(_mm_sub_ps(_mm_load_ps(&p[1].x), p0), _mm_sub_ps(_mm_load_ps(&p[2].x), p0)),
+                     _mm_sub_ps(_mm_load_ps(&p[3].x), p0));
 }
 
 // Nearest point of triangle abc to the origin by its regions. `kept` lists
@@ -456,18 +477,19 @@ int32_t dgMinkowskiSolver::refine(dgMinkowskiEdge*& face, const dgVector& point)
         float bestDistance = 0.0f;
         dgVector bestNormal(0.0f, 0.0f, 0.0f, 0.0f);
         for (int32_t k = 0; k < 4; k++) {
-            const dgVector& a = m_diff[kFaceTable[k][0]];
-            const dgVector n((m_diff[kFaceTable[k][1]] - a).cross(m_diff[kFaceTable[k][2]] - a));
-            const float n2 = n % n;
+            const __m128 a = _mm_load_ps(&m_diff[kFaceTable[k][0]].x);
+            const __m128 n = packedCross(_mm_sub_ps(_mm_load_ps(&m_diff[kFaceTable[k][1]].x), a),
+                                         _mm_sub_ps(_mm_load_ps(&m_diff[kFaceTable[k][2]].x), a));
+            const float n2 = packedDot(n, n);
             if (!(n2 > kMinNormal2)) {
                 continue;
             }
-            const dgVector unit(n.scale(1.0f / std::sqrt(n2)));
-            const float distance = unit % (point - a);
+            const __m128 unit = _mm_mul_ps(n, _mm_set1_ps(1.0f / std::sqrt(n2)));
+            const float distance = packedDot(unit, _mm_sub_ps(_mm_load_ps(&point.x), a));
             if (distance > bestDistance) {
                 bestDistance = distance;
                 best = k;
-                bestNormal = unit;
+                _mm_store_ps(&bestNormal.x, unit);
             }
         }
         if (best < 0) {
