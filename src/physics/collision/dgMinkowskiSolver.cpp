@@ -587,17 +587,20 @@ int32_t dgMinkowskiSolver::addFacePlane(dgMinkowskiEdge* edge, bool& valid) {
     if (!plane) {
         return -1;
     }
-    const dgVector& p0 = m_diff[edge->m_vertex];
-    const dgVector n((m_diff[edge->m_next->m_vertex] - p0).cross(m_diff[edge->m_prev->m_vertex] - p0));
-    const float n2 = n % n;
+    const __m128 p0 = _mm_load_ps(&m_diff[edge->m_vertex].x);
+    const __m128 n = packedCross(_mm_sub_ps(_mm_load_ps(&m_diff[edge->m_next->m_vertex].x), p0),
+                                 _mm_sub_ps(_mm_load_ps(&m_diff[edge->m_prev->m_vertex].x), p0));
+    const float n2 = packedDot(n, n);
     if (n2 > kMinNormal2) {
-        const dgVector unit(n.scale(1.0f / std::sqrt(n2)));
-        *plane = dgPlane(unit, -(unit % p0));
+        const __m128 unit = _mm_mul_ps(n, _mm_set1_ps(1.0f / std::sqrt(n2)));
+        _mm_store_ps(&plane->x, unit);
+        plane->w = -packedDot(unit, p0);
         valid = true;
     } else {
         // Kept in the mesh with its plane through the origin side, never
         // queued: it sees no vertex strongly enough to be deleted for it.
-        *plane = dgPlane(n, 0.0f);
+        _mm_store_ps(&plane->x, n);
+        plane->w = 0.0f;
     }
     const int16_t index = int16_t(plane - m_planes);
     edge->m_face = index;
