@@ -13,6 +13,8 @@
 // pass budget.
 #include "dgVehicleSolve.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <new>
@@ -182,13 +184,21 @@ void dgVehicleRowSums(dgVehicleWorkspace& ws) {
         ws.slots[s].sumLinear = kZero;
         ws.slots[s].sumAngular = kZero;
     }
+    // sum += J f on packed registers: x, y and z as the scalar operations
+    // take them; w gets nothing added, as += adds none.
+    const __m128 xyz = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
+    auto add = [xyz](dgVector& sum, const dgVector& j, __m128 f) {
+        _mm_store_ps(&sum.x,
+                     _mm_add_ps(_mm_load_ps(&sum.x), _mm_and_ps(_mm_mul_ps(_mm_load_ps(&j.x), f), xyz)));
+    };
     for (int32_t i = 0; i < ws.rowCount; ++i) {
         const dgVehicleRow& row = ws.rows[i];
-        ws.slots[row.a].sumLinear += row.jaLinear.scale(row.force);
-        ws.slots[row.a].sumAngular += row.jaAngular.scale(row.force);
+        const __m128 f = _mm_set1_ps(row.force);
+        add(ws.slots[row.a].sumLinear, row.jaLinear, f);
+        add(ws.slots[row.a].sumAngular, row.jaAngular, f);
         if (row.b >= 0) {
-            ws.slots[row.b].sumLinear += row.jbLinear.scale(row.force);
-            ws.slots[row.b].sumAngular += row.jbAngular.scale(row.force);
+            add(ws.slots[row.b].sumLinear, row.jbLinear, f);
+            add(ws.slots[row.b].sumAngular, row.jbAngular, f);
         }
     }
 }
