@@ -375,15 +375,16 @@ struct dgSolvedFace {
 };
 
 // The face-normal pass for a face the solver found k records for (at
-// contacts, or deferred in solved), or, when its cut meets nothing of the face, those records
-// turned to the face's normal (worldNormal). On a curved floor the part of
-// the convex deepest along a face's normal can lie beside the face, over a
-// neighbour below which the floor falls away (across a ridge): the cut is
-// made there and misses the face, which still reaches into the convex, and
-// dropping its records lets the body sink onto the ridge unopposed. The
-// face's overlap along its own normal is then taken as the most it can be:
-// the solver's overlap over the cosine between the two normals (the solver's
-// plane bounds the difference), and no more than the plane's depth.
+// contacts, or deferred in solved), or, when its cut meets nothing of the
+// face, those records turned to the face's normal (worldNormal). On a
+// curved floor the part of the convex deepest along a face's normal can lie
+// beside the face, over a neighbour below which the floor falls away (across
+// a ridge): the cut is made there and misses the face, which still reaches
+// into the convex, and dropping its records lets the body sink onto the
+// ridge unopposed. The face's overlap along its own normal is then taken as
+// the most it can be: the solver's overlap over the cosine between the two
+// normals (the solver's plane bounds the difference), and no more than the
+// plane's depth.
 //
 // A bowed face's cut takes that bound too: its depth along the normal runs
 // to the face's highest corner, which may lie metres from the body and
