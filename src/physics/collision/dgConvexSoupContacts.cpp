@@ -363,16 +363,28 @@ int32_t atDeepestSection(const dgConvexCollision& convex, const dgMatrix& convex
     return n;
 }
 
+// The solver's answer for one face: its penetration face and, when the cut
+// is sure to give records, what each of them carries; the cut itself is then
+// deferred (deferred true) until its points are wanted, which on a face the
+// surface does not turn at they seldom are.
+struct dgSolvedFace {
+    dgMinkowskiContactFace face;
+    dgVector normal;
+    float penetration;
+    bool deferred;
+};
+
 // The face-normal pass for a face the solver found k records for (at
-// contacts), or, when its cut meets nothing of the face, those records
-// turned to the face's normal (worldNormal). On a curved floor the part of
-// the convex deepest along a face's normal can lie beside the face, over a
-// neighbour below which the floor falls away (across a ridge): the cut is
-// made there and misses the face, which still reaches into the convex, and
-// dropping its records lets the body sink onto the ridge unopposed. The
-// face's overlap along its own normal is then taken as the most it can be:
-// the solver's overlap over the cosine between the two normals (the solver's
-// plane bounds the difference), and no more than the plane's depth.
+// contacts, or deferred in solved), or, when its cut meets nothing of the
+// face, those records turned to the face's normal (worldNormal). On a
+// curved floor the part of the convex deepest along a face's normal can lie
+// beside the face, over a neighbour below which the floor falls away (across
+// a ridge): the cut is made there and misses the face, which still reaches
+// into the convex, and dropping its records lets the body sink onto the
+// ridge unopposed. The face's overlap along its own normal is then taken as
+// the most it can be: the solver's overlap over the cosine between the two
+// normals (the solver's plane bounds the difference), and no more than the
+// plane's depth.
 //
 // A bowed face's cut takes that bound too: its depth along the normal runs
 // to the face's highest corner, which may lie metres from the body and
@@ -381,14 +393,22 @@ int32_t atDeepestSection(const dgConvexCollision& convex, const dgMatrix& convex
 // clear on the next.
 int32_t alongFaceNormal(dgMinkowskiSolver& solver, const dgConvexCollision& convex,
                         const dgVector& localNormal, const dgVector& worldNormal, bool bowed, int32_t userId,
-                        dgContactPoint* contacts, int32_t k, int32_t maxCount) {
+                        const dgSolvedFace& solved, dgContactPoint* contacts, int32_t k, int32_t maxCount) {
     dgContactPoint found[dgMaxSoupContacts];
     float bound = 1.0e30f;
-    for (int32_t i = 0; i < k; i++) {
-        found[i] = contacts[i];
-        const float cosine = worldNormal % found[i].normal;
+    if (solved.deferred) {
+        // Every record of the cut carries the same normal and penetration.
+        const float cosine = worldNormal % solved.normal;
         if (cosine > 0.0f) {
-            bound = dgMin(bound, (found[i].penetration + kPenetrationSkin) / cosine - kPenetrationSkin);
+            bound = dgMin(bound, (solved.penetration + kPenetrationSkin) / cosine - kPenetrationSkin);
+        }
+    } else {
+        for (int32_t i = 0; i < k; i++) {
+            found[i] = contacts[i];
+            const float cosine = worldNormal % found[i].normal;
+            if (cosine > 0.0f) {
+                bound = dgMin(bound, (found[i].penetration + kPenetrationSkin) / cosine - kPenetrationSkin);
+            }
         }
     }
     const int32_t cut = faceNormalContacts(solver, localNormal, userId, contacts, maxCount);
@@ -399,6 +419,10 @@ int32_t alongFaceNormal(dgMinkowskiSolver& solver, const dgConvexCollision& conv
             }
         }
         return cut;
+    }
+    if (solved.deferred) {
+        // Only now are the solver's own points wanted.
+        k = solver.calcFaceContacts(solved.face, userId, found, maxCount);
     }
     const float planeDepth = dgMax(-solver.m_planes[0].w - kPenetrationSkin, 0.0f);
     float deepest = 0.0f;
@@ -486,16 +510,27 @@ int32_t solvedFaceContacts(const dgSoupPair& pair, dgMinkowskiSolver& solver,
     }
     // A face the convex clears along its normal can give no contact.
     int32_t k = 0;
+    dgSolvedFace solved;
+    solved.deferred = false;
     if (!dgConvexAboveFace(*pair.m_convex, pair.m_placement, pair.m_face->getStoredVertices(),
-                           pair.m_face->getStoredCount(), pair.m_face->getFaceNormal())) {
-        k = solver.calcContacts(contacts, attribute, remaining);
+                           pair.m_face->getStoredCount(), pair.m_face->getFaceNormal()) &&
+        (remaining >= 1) && solver.calcContactFace(solved.face)) {
+        solved.deferred = solver.faceRecordShape(solved.face, solved.normal, solved.penetration);
+        if (solved.deferred) {
+            k = 1;
+        } else {
+            k = solver.calcFaceContacts(solved.face, attribute, contacts, remaining);
+            if (k > 0) {
+                solved.normal = contacts[0].normal;
+            }
+        }
     }
     DG_ASSERT(k <= remaining);
     if (k > 0) {
         const dgMatrix& soupToWorld = pair.m_soupBody->m_collisionMatrix;
         const dgVector& faceNormal = pair.m_face->getFaceNormal();
         const int32_t count = desc.m_faceIndexCounts[walk.face()];
-        dgVector normal(soupToWorld.inverseRotateVector(contacts[0].normal));
+        dgVector normal(soupToWorld.inverseRotateVector(solved.normal));
         normal.w = 0.0f;
         if (!isSurfaceNormal(desc, walk.face(), walk.indices(), count, faceNormal, normal, boxMin, boxMax)) {
             dgVector local(solver.m_matrix.rotateVector(faceNormal));
@@ -503,7 +538,9 @@ int32_t solvedFaceContacts(const dgSoupPair& pair, dgMinkowskiSolver& solver,
             dgVector world(soupToWorld.rotateVector(faceNormal));
             world.w = 0.0f;
             k = alongFaceNormal(solver, *pair.m_convex, local, world, isBowed(desc, walk.indices(), count),
-                                attribute, contacts, k, remaining);
+                                attribute, solved, contacts, k, remaining);
+        } else if (solved.deferred) {
+            k = solver.calcFaceContacts(solved.face, attribute, contacts, remaining);
         }
     }
     return k;

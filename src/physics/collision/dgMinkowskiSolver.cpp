@@ -1,5 +1,7 @@
 #include "dgMinkowskiSolver.h"
 
+#include <emmintrin.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -37,14 +39,82 @@ constexpr float kPenetrationTolerance = 1.0f / 2048.0f;
 
 // Faces of the starting tetrahedron: (a, b, c | opposite). Face k uses plane
 // slot k and starts at half-edge k.
-const int32_t kFaceTable[4][4] = {{0, 1, 2, 3}, {1, 0, 3, 2}, {0, 2, 3, 1}, {2, 1, 3, 0}};
+constexpr int32_t kFaceTable[4][4] = {{0, 1, 2, 3}, {1, 0, 3, 2}, {0, 2, 3, 1}, {2, 1, 3, 0}};
+
+// The starting tetrahedron's half-edges: records 0-3 start faces 0-3, then
+// each face's other two in face order. Its topology never changes, so the
+// twin of each record (the record running the other way along its edge) is
+// worked out once, here, rather than searched for on every query.
+struct dgTetrahedronLayout {
+    int16_t face[12];
+    uint16_t vertex[12];
+    int32_t next[12];
+    int32_t prev[12];
+    int32_t twin[12];
+};
+
+constexpr dgTetrahedronLayout makeTetrahedronLayout() {
+    dgTetrahedronLayout layout{};
+    for (int32_t k = 0; k < 4; k++) {
+        const int32_t ring[3] = {k, 4 + 2 * k, 5 + 2 * k};
+        for (int32_t j = 0; j < 3; j++) {
+            layout.face[ring[j]] = int16_t(k);
+            layout.vertex[ring[j]] = uint16_t(kFaceTable[k][j]);
+            layout.next[ring[j]] = ring[(j + 1) % 3];
+            layout.prev[ring[j]] = ring[(j + 2) % 3];
+        }
+    }
+    for (int32_t i0 = 0; i0 < 12; i0++) {
+        layout.twin[i0] = -1;
+        for (int32_t i1 = 0; i1 < 12; i1++) {
+            if ((layout.vertex[i1] == layout.vertex[layout.next[i0]]) &&
+                (layout.vertex[layout.next[i1]] == layout.vertex[i0])) {
+                layout.twin[i0] = i1;
+                break;
+            }
+        }
+    }
+    return layout;
+}
+
+constexpr dgTetrahedronLayout kTetrahedron = makeTetrahedronLayout();
+constexpr bool everyTwinFound(const dgTetrahedronLayout& layout) {
+    for (int32_t i = 0; i < 12; i++) {
+        if ((layout.twin[i] < 0) || (layout.twin[layout.twin[i]] != i)) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(everyTwinFound(kTetrahedron), "every half-edge of the tetrahedron has a twin pointing back");
 
 bool isFinite(const dgVector& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
+// dgVector's cross product and dot on packed registers, with its operations
+// in its order per lane (the dot summed x + y + z), so with its results; the
+// w lane of the cross product is left undefined.
+inline __m128 packedCross(__m128 u, __m128 v) {
+    const __m128 uYzx = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 0, 2, 1));
+    const __m128 uZxy = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 1, 0, 2));
+    const __m128 vYzx = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 2, 1));
+    const __m128 vZxy = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 1, 0, 2));
+    return _mm_sub_ps(_mm_mul_ps(uYzx, vZxy), _mm_mul_ps(uZxy, vYzx));
+}
+
+inline float packedDot(__m128 u, __m128 v) {
+    const __m128 p = _mm_mul_ps(u, v);
+    const __m128 y = _mm_shuffle_ps(p, p, _MM_SHUFFLE(1, 1, 1, 1));
+    const __m128 z = _mm_shuffle_ps(p, p, _MM_SHUFFLE(2, 2, 2, 2));
+    return _mm_cvtss_f32(_mm_add_ss(_mm_add_ss(p, y), z));
+}
+
+// ((p1 - p0) x (p2 - p0)) . (p3 - p0).
 float tetraVolume(const dgVector* p) {
-    return ((p[1] - p[0]).cross(p[2] - p[0])) % (p[3] - p[0]);
+    const __m128 p0 = _mm_load_ps(&p[0].x);
+    return packedDot(packedCross(_mm_sub_ps(_mm_load_ps(&p[1].x), p0), _mm_sub_ps(_mm_load_ps(&p[2].x), p0)),
+                     _mm_sub_ps(_mm_load_ps(&p[3].x), p0));
 }
 
 // Nearest point of triangle abc to the origin by its regions. `kept` lists
@@ -233,12 +303,38 @@ bool dgMinkowskiSolver::placementUsable() const {
 
 void dgMinkowskiSolver::calcSupportVertex(const dgVector& direction, int32_t index) {
     DG_ASSERT((index >= 0) && (index < kMaxVertices));
+    // The solver's innermost step, on packed registers: each lane takes the
+    // scalar matrix operations' products and sums in their order (the
+    // inverse rotation's dots as x + y + z, the transform's terms front, up,
+    // right, position), so the result is theirs to the bit. Lane w is set as
+    // they set it: dirB's from direction, diff's and sum's from pA.
+    const __m128 xyz = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
     const dgVector pA(m_collision0->supportVertex(direction));
-    dgVector dirB(m_matrix.inverseRotateVector(dgVector(-direction.x, -direction.y, -direction.z, 0.0f)));
-    dirB.w = direction.w;
-    const dgVector pB(m_matrix.transformVector(m_collision1->supportVertex(dirB)));
-    m_diff[index] = pA - pB;
-    m_sum[index] = pA + pB;
+    const __m128 dir = _mm_load_ps(&direction.x);
+    const __m128 d = _mm_xor_ps(dir, _mm_set1_ps(-0.0f));
+    __m128 c0 = _mm_load_ps(&m_matrix.front.x);
+    __m128 c1 = _mm_load_ps(&m_matrix.up.x);
+    __m128 c2 = _mm_load_ps(&m_matrix.right.x);
+    __m128 c3 = _mm_load_ps(&m_matrix.position.x);
+    _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+    const __m128 dots = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_shuffle_ps(d, d, _MM_SHUFFLE(0, 0, 0, 0)), c0),
+                                              _mm_mul_ps(_mm_shuffle_ps(d, d, _MM_SHUFFLE(1, 1, 1, 1)), c1)),
+                                   _mm_mul_ps(_mm_shuffle_ps(d, d, _MM_SHUFFLE(2, 2, 2, 2)), c2));
+    dgVector dirB;
+    _mm_store_ps(&dirB.x, _mm_or_ps(_mm_and_ps(dots, xyz), _mm_andnot_ps(xyz, dir)));
+    const dgVector q(m_collision1->supportVertex(dirB));
+    const __m128 qv = _mm_load_ps(&q.x);
+    const __m128 pB = _mm_add_ps(
+        _mm_add_ps(
+            _mm_add_ps(
+                _mm_mul_ps(_mm_shuffle_ps(qv, qv, _MM_SHUFFLE(0, 0, 0, 0)), _mm_load_ps(&m_matrix.front.x)),
+                _mm_mul_ps(_mm_shuffle_ps(qv, qv, _MM_SHUFFLE(1, 1, 1, 1)), _mm_load_ps(&m_matrix.up.x))),
+            _mm_mul_ps(_mm_shuffle_ps(qv, qv, _MM_SHUFFLE(2, 2, 2, 2)), _mm_load_ps(&m_matrix.right.x))),
+        _mm_load_ps(&m_matrix.position.x));
+    const __m128 a = _mm_load_ps(&pA.x);
+    const __m128 aw = _mm_andnot_ps(xyz, a);
+    _mm_store_ps(&m_diff[index].x, _mm_or_ps(_mm_and_ps(_mm_sub_ps(a, pB), xyz), aw));
+    _mm_store_ps(&m_sum[index].x, _mm_or_ps(_mm_and_ps(_mm_add_ps(a, pB), xyz), aw));
 }
 
 void dgMinkowskiSolver::swapVertices(int32_t i, int32_t j) {
@@ -339,29 +435,16 @@ void dgMinkowskiSolver::buildTetrahedron() {
     m_vertexCount = 4;
     orientTetrahedron();
 
-    // Records 0-3 start faces 0-3; then each face's other two in face order.
-    for (int32_t k = 0; k < 4; k++) {
-        dgMinkowskiEdge* ring[3] = {&m_edges[k], &m_edges[4 + 2 * k], &m_edges[5 + 2 * k]};
-        for (int32_t j = 0; j < 3; j++) {
-            dgMinkowskiEdge* e = ring[j];
-            e->m_face = int16_t(k);
-            e->m_vertex = uint16_t(kFaceTable[k][j]);
-            e->m_inHeap = 0;
-            e->m_next = ring[(j + 1) % 3];
-            e->m_prev = ring[(j + 2) % 3];
-            e->m_twin = nullptr;
-        }
-    }
-    for (int32_t i0 = 0; i0 < 12; i0++) {
-        dgMinkowskiEdge* e = &m_edges[i0];
-        for (int32_t i1 = 0; i1 < 12; i1++) {
-            dgMinkowskiEdge* t = &m_edges[i1];
-            if ((t->m_vertex == e->m_next->m_vertex) && (t->m_next->m_vertex == e->m_vertex)) {
-                e->m_twin = t;
-                break;
-            }
-        }
-        DG_ASSERT(e->m_twin);
+    // Unrolled, the table's entries fold into constant offsets.
+#pragma GCC unroll 12
+    for (int32_t i = 0; i < 12; i++) {
+        dgMinkowskiEdge& e = m_edges[i];
+        e.m_face = kTetrahedron.face[i];
+        e.m_vertex = kTetrahedron.vertex[i];
+        e.m_inHeap = 0;
+        e.m_next = &m_edges[kTetrahedron.next[i]];
+        e.m_prev = &m_edges[kTetrahedron.prev[i]];
+        e.m_twin = &m_edges[kTetrahedron.twin[i]];
     }
     m_edgeCount = 12;
     m_planeCount = 0;
@@ -378,31 +461,37 @@ int32_t dgMinkowskiSolver::calcSeparatingFace(dgMinkowskiEdge*& face, const dgVe
             return 0;
         }
     }
-    return refineSeparatingFace(face, point);
+    // The placement has just passed its test.
+    return isFinite(point) ? refine(face, point) : 0;
 }
 
 int32_t dgMinkowskiSolver::refineSeparatingFace(dgMinkowskiEdge*& face, const dgVector& point) {
     if ((m_vertexCount < 4) || !placementUsable() || !isFinite(point)) {
         return 0;
     }
+    return refine(face, point);
+}
+
+int32_t dgMinkowskiSolver::refine(dgMinkowskiEdge*& face, const dgVector& point) {
     dgMinkowskiEdge* chosen = &m_edges[0];
     for (int32_t iteration = 0; iteration < kSeparatingIterations; iteration++) {
         int32_t best = -1;
         float bestDistance = 0.0f;
         dgVector bestNormal(0.0f, 0.0f, 0.0f, 0.0f);
         for (int32_t k = 0; k < 4; k++) {
-            const dgVector& a = m_diff[kFaceTable[k][0]];
-            const dgVector n((m_diff[kFaceTable[k][1]] - a).cross(m_diff[kFaceTable[k][2]] - a));
-            const float n2 = n % n;
+            const __m128 a = _mm_load_ps(&m_diff[kFaceTable[k][0]].x);
+            const __m128 n = packedCross(_mm_sub_ps(_mm_load_ps(&m_diff[kFaceTable[k][1]].x), a),
+                                         _mm_sub_ps(_mm_load_ps(&m_diff[kFaceTable[k][2]].x), a));
+            const float n2 = packedDot(n, n);
             if (!(n2 > kMinNormal2)) {
                 continue;
             }
-            const dgVector unit(n.scale(1.0f / std::sqrt(n2)));
-            const float distance = unit % (point - a);
+            const __m128 unit = _mm_mul_ps(n, _mm_set1_ps(1.0f / std::sqrt(n2)));
+            const float distance = packedDot(unit, _mm_sub_ps(_mm_load_ps(&point.x), a));
             if (distance > bestDistance) {
                 bestDistance = distance;
                 best = k;
-                bestNormal = unit;
+                _mm_store_ps(&bestNormal.x, unit);
             }
         }
         if (best < 0) {
@@ -500,17 +589,20 @@ int32_t dgMinkowskiSolver::addFacePlane(dgMinkowskiEdge* edge, bool& valid) {
     if (!plane) {
         return -1;
     }
-    const dgVector& p0 = m_diff[edge->m_vertex];
-    const dgVector n((m_diff[edge->m_next->m_vertex] - p0).cross(m_diff[edge->m_prev->m_vertex] - p0));
-    const float n2 = n % n;
+    const __m128 p0 = _mm_load_ps(&m_diff[edge->m_vertex].x);
+    const __m128 n = packedCross(_mm_sub_ps(_mm_load_ps(&m_diff[edge->m_next->m_vertex].x), p0),
+                                 _mm_sub_ps(_mm_load_ps(&m_diff[edge->m_prev->m_vertex].x), p0));
+    const float n2 = packedDot(n, n);
     if (n2 > kMinNormal2) {
-        const dgVector unit(n.scale(1.0f / std::sqrt(n2)));
-        *plane = dgPlane(unit, -(unit % p0));
+        const __m128 unit = _mm_mul_ps(n, _mm_set1_ps(1.0f / std::sqrt(n2)));
+        _mm_store_ps(&plane->x, unit);
+        plane->w = -packedDot(unit, p0);
         valid = true;
     } else {
         // Kept in the mesh with its plane through the origin side, never
         // queued: it sees no vertex strongly enough to be deleted for it.
-        *plane = dgPlane(n, 0.0f);
+        _mm_store_ps(&plane->x, n);
+        plane->w = 0.0f;
     }
     const int16_t index = int16_t(plane - m_planes);
     edge->m_face = index;

@@ -50,6 +50,15 @@ struct dgMinkowskiEdge {
     static constexpr int16_t kCollected = -2;
 };
 
+// A penetration face as the contact cut reads it, copied out of the polytope
+// (which the cut's scratch and any later query overwrite): its plane and the
+// difference and sum at its three corners, in the face's order.
+struct dgMinkowskiContactFace {
+    dgPlane plane;
+    dgVector diff[3];
+    dgVector sum[3];
+};
+
 class dgMinkowskiSolver {
 public:
     static constexpr int32_t kMaxVertices = 128;
@@ -94,7 +103,16 @@ public:
     // gone afterwards.
 
     // Overlapping shapes: the contacts of the penetration face; else 0.
+    // The same as calcContactFace, then the copy's calcFaceContacts.
     int32_t calcContacts(dgContactPoint* contacts, int32_t userId, int32_t maxCount);
+    // Overlapping shapes: their penetration face, copied; false when
+    // calcContacts would find no contact before cutting the shapes.
+    bool calcContactFace(dgMinkowskiContactFace& face);
+    // What every record of a face's cut would carry, known without making
+    // the cut: normal and penetration as calcFaceContacts writes them. True
+    // when the cut is sure to give at least one record (for a maximum of at
+    // least 1); false when only the cut itself can tell, the outputs unset.
+    bool faceRecordShape(const dgMinkowskiContactFace& face, dgVector& normal, float& penetration) const;
     // Overlap now: the contacts, timeStep = 0. Apart: the contacts at the
     // time of impact within timeStep (seconds), which is written back; 0
     // when the shapes do not meet within [0, timeStep). A reported time is
@@ -107,6 +125,9 @@ public:
     // not meet, one record midway between the shapes' deepest points that
     // the face names.
     int32_t calcFaceContacts(const dgMinkowskiEdge* face, int32_t userId, dgContactPoint* contacts,
+                             int32_t maxCount);
+    // The same of a copied face; its polytope may be gone.
+    int32_t calcFaceContacts(const dgMinkowskiContactFace& face, int32_t userId, dgContactPoint* contacts,
                              int32_t maxCount);
     // Contacts with B advanced along the relative velocity u (A's frame) to
     // just past time t, from a face's three diff and sum vertices; the points
@@ -159,7 +180,16 @@ private:
     struct dgExpansion;
     struct dgSimplexWeights;
 
+    // The cut of a face given as its plane and corners (which may lie in
+    // diff: they are read before the contours overwrite it).
+    int32_t cutFace(const dgPlane& plane, const dgVector& diff0, const dgVector& diff1, const dgVector& diff2,
+                    const dgVector& sum0, const dgVector& sum1, const dgVector& sum2, int32_t userId,
+                    dgContactPoint* contacts, int32_t maxCount);
+
     bool placementUsable() const;
+    // refineSeparatingFace past its tests of the tetrahedron, the placement
+    // and the point.
+    int32_t refine(dgMinkowskiEdge*& face, const dgVector& point);
     void buildTetrahedron();
     void swapVertices(int32_t i, int32_t j);
     void orientTetrahedron();

@@ -200,12 +200,68 @@ int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiEdge* face, int32_t
     if ((maxCount < 1) || !face || (face->m_face < 0) || (face->m_face >= m_planeCount)) {
         return 0;
     }
-    const dgPlane plane(m_planes[face->m_face]);
+    return cutFace(m_planes[face->m_face], m_diff[face->m_vertex], m_diff[face->m_next->m_vertex],
+                   m_diff[face->m_prev->m_vertex], m_sum[face->m_vertex], m_sum[face->m_next->m_vertex],
+                   m_sum[face->m_prev->m_vertex], userId, contacts, maxCount);
+}
+
+int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiContactFace& face, int32_t userId,
+                                            dgContactPoint* contacts, int32_t maxCount) {
+    if (maxCount < 1) {
+        return 0;
+    }
+    return cutFace(face.plane, face.diff[0], face.diff[1], face.diff[2], face.sum[0], face.sum[1],
+                   face.sum[2], userId, contacts, maxCount);
+}
+
+bool dgMinkowskiSolver::calcContactFace(dgMinkowskiContactFace& face) {
+    dgMinkowskiEdge* separating = nullptr;
+    if (calcSeparatingFace(separating, dgVector(0.0f, 0.0f, 0.0f, 1.0f)) != 2) {
+        return false;
+    }
+    const dgMinkowskiEdge* penetration = calcPenetrationFace();
+    if (!penetration || (penetration->m_face < 0) || (penetration->m_face >= m_planeCount)) {
+        return false;
+    }
+    face.plane = m_planes[penetration->m_face];
+    const int32_t corners[3] = {penetration->m_vertex, penetration->m_next->m_vertex,
+                                penetration->m_prev->m_vertex};
+    for (int32_t i = 0; i < 3; i++) {
+        face.diff[i] = m_diff[corners[i]];
+        face.sum[i] = m_sum[corners[i]];
+    }
+    return true;
+}
+
+bool dgMinkowskiSolver::faceRecordShape(const dgMinkowskiContactFace& face, dgVector& normal,
+                                        float& penetration) const {
+    // The cut's own tests: a usable plane, and a witness, which every way
+    // through the cut falls back on when it finds nothing else.
+    const dgPlane& plane = face.plane;
+    const dgVector n(plane.x, plane.y, plane.z, 0.0f);
+    if (!((n % n) > 0.5f) || !std::isfinite(plane.w)) {
+        return false;
+    }
+    float weights[3];
+    if (!footWeights(face.diff[0], face.diff[1], face.diff[2], weights)) {
+        return false;
+    }
+    const dgVector m(-n.x, -n.y, -n.z, 0.0f);
+    normal = m_body0->m_collisionMatrix.rotateVector(m);
+    penetration = dgMax(-plane.w - kPenetrationAllowance, 0.0f);
+    return true;
+}
+
+int32_t dgMinkowskiSolver::cutFace(const dgPlane& facePlane, const dgVector& diff0, const dgVector& diff1,
+                                   const dgVector& diff2, const dgVector& sum0, const dgVector& sum1,
+                                   const dgVector& sum2, int32_t userId, dgContactPoint* contacts,
+                                   int32_t maxCount) {
+    const dgPlane plane(facePlane);
     const dgVector n(plane.x, plane.y, plane.z, 0.0f);
     if (!((n % n) > 0.5f) || !std::isfinite(plane.w)) {
         return 0;
     }
-    const float h = (m_sum[face->m_vertex] % n) * 0.5f;
+    const float h = (sum0 % n) * 0.5f;
     const dgVector m(-n.x, -n.y, -n.z, 0.0f);
 
     // The middle plane can pass beside the common part of the two shapes: a
@@ -216,13 +272,13 @@ int32_t dgMinkowskiSolver::calcFaceContacts(const dgMinkowskiEdge* face, int32_t
     // vertices give (the point on A is (sum + diff) / 2, on B (sum - diff) /
     // 2) at the weights of the point of the face nearest the origin. The
     // contours below overwrite diff, so it is found first.
-    const int32_t corners[3] = {face->m_vertex, face->m_next->m_vertex, face->m_prev->m_vertex};
     float weights[3];
-    const bool hasWitness = footWeights(m_diff[corners[0]], m_diff[corners[1]], m_diff[corners[2]], weights);
+    const bool hasWitness = footWeights(diff0, diff1, diff2, weights);
     dgVector witness(0.0f, 0.0f, 0.0f, 1.0f);
     if (hasWitness) {
+        const dgVector* const sums[3] = {&sum0, &sum1, &sum2};
         for (int32_t i = 0; i < 3; i++) {
-            witness += m_sum[corners[i]].scale(0.5f * weights[i]);
+            witness += sums[i]->scale(0.5f * weights[i]);
         }
         witness.w = 1.0f;
     }

@@ -96,23 +96,20 @@ void dgVehicleAxleRows(dgVehicleWorkspace& ws, const dgVehicleJoint& vehicle, dg
     const dgVector directions[3] = {roll, g, globalUp};
     for (int32_t k = 0; k < 3; ++k) {
         const dgVector& e = directions[k];
-        dgVehicleRow probe;
-        probe.a = tire.m_slot;
-        probe.b = 0;
-        probe.jaLinear = e;
-        probe.jaAngular = kZero;
-        probe.jbLinear = e.scale(-1.0f);
-        probe.jbAngular = dgVehicleAxis(r.cross(e)).scale(-1.0f);
-        const float relative = dgVehicleRelativeVelocity(ws, probe);
+        dgVehicleRow* row = dgVehicleNewRow(ws, tire.m_slot, 0, e, kZero, e.scale(-1.0f),
+                                            dgVehicleAxis(r.cross(e)).scale(-1.0f));
+        if (!row) {
+            continue;
+        }
+        const float relative = dgVehicleRelativeVelocity(ws, *row);
         const bool suspension = (k == 2);
         float accel = -relative * invH;
         if (suspension) {
             const float damp = tire.m_spring * h + tire.m_shock;
             accel = -(relative * damp + tire.m_spring * tire.m_suspensionPosition) / (damp * h + 1.0f);
         }
-        dgVehicleRow* row = dgVehicleAddRow(ws, probe.a, probe.b, probe.jaLinear, probe.jaAngular, probe.jbLinear,
-                                            probe.jbAngular, suspension ? 0.0f : accel);
-        if (row && suspension) {
+        dgVehicleSetRowAccel(ws, *row, suspension ? 0.0f : accel);
+        if (suspension) {
             // The suspension row is held at the spring-damper force.
             const float force = accel / dgVehicleRowDiagonal(*row, ws.slots);
             row->lower = force;

@@ -13,6 +13,8 @@
 // pass budget.
 #include "dgVehicleSolve.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <new>
@@ -33,15 +35,6 @@ namespace {
 const dgVector kZero(0.0f, 0.0f, 0.0f, 0.0f);
 // Island slots: the static body, then the vehicle's.
 constexpr int32_t kIslandSlots = 1 + dgVehicleMaxSlots;
-
-float rowDot(const dgVehicleRow& row, const dgVehicleSlot* slots, dgVector dgVehicleSlot::*linear,
-             dgVector dgVehicleSlot::*angular) {
-    float value = row.jaLinear.dot(slots[row.a].*linear) + row.jaAngular.dot(slots[row.a].*angular);
-    if (row.b >= 0) {
-        value += row.jbLinear.dot(slots[row.b].*linear) + row.jbAngular.dot(slots[row.b].*angular);
-    }
-    return value;
-}
 
 dgVehicleSolverSpace* spaceOf(dgWorld* world) {
     dgVehicleSet& set = world->m_vehicleSet;
@@ -167,41 +160,6 @@ int32_t dgVehicleGroundSlot(dgVehicleWorkspace& ws, dgBody* body) {
     return ws.slotCount++;
 }
 
-dgVehicleRow* dgVehicleAddRow(dgVehicleWorkspace& ws, int32_t a, int32_t b, const dgVector& jaLinear,
-                              const dgVector& jaAngular, const dgVector& jbLinear, const dgVector& jbAngular,
-                              float accel) {
-    if (ws.rowCount >= dgVehicleMaxRows) {
-        return nullptr;
-    }
-    dgVehicleRow& row = ws.rows[ws.rowCount++];
-    row.a = a;
-    row.b = b;
-    row.jaLinear = jaLinear;
-    row.jaAngular = jaAngular;
-    row.jbLinear = jbLinear;
-    row.jbAngular = jbAngular;
-    row.rhs = accel - rowDot(row, ws.slots, &dgVehicleSlot::accel, &dgVehicleSlot::alpha);
-    row.lower = -dgVehicleRowBound;
-    row.upper = dgVehicleRowBound;
-    row.force = 0.0f;
-    return &row;
-}
-
-float dgVehicleRelativeVelocity(const dgVehicleWorkspace& ws, const dgVehicleRow& row) {
-    return rowDot(row, ws.slots, &dgVehicleSlot::veloc, &dgVehicleSlot::omega);
-}
-
-float dgVehicleRowDiagonal(const dgVehicleRow& row, const dgVehicleSlot* slots) {
-    auto part = [](const dgVehicleSlot& slot, const dgVector& linear, const dgVector& angular) {
-        return linear.dot(linear) * slot.invMass + angular.dot(dgVehicleAxis(slot.invInertia.rotateVector(angular)));
-    };
-    float d = part(slots[row.a], row.jaLinear, row.jaAngular);
-    if (row.b >= 0) {
-        d += part(slots[row.b], row.jbLinear, row.jbAngular);
-    }
-    return d;
-}
-
 bool dgVehicleSolveRows(dgVehicleWorkspace& ws, dgWorld* world) {
     if (ws.rowCount <= 0) {
         return true;
@@ -226,13 +184,21 @@ void dgVehicleRowSums(dgVehicleWorkspace& ws) {
         ws.slots[s].sumLinear = kZero;
         ws.slots[s].sumAngular = kZero;
     }
+    // sum += J f on packed registers: x, y and z as the scalar operations
+    // take them; w gets nothing added, as += adds none.
+    const __m128 xyz = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
+    auto add = [xyz](dgVector& sum, const dgVector& j, __m128 f) {
+        _mm_store_ps(&sum.x,
+                     _mm_add_ps(_mm_load_ps(&sum.x), _mm_and_ps(_mm_mul_ps(_mm_load_ps(&j.x), f), xyz)));
+    };
     for (int32_t i = 0; i < ws.rowCount; ++i) {
         const dgVehicleRow& row = ws.rows[i];
-        ws.slots[row.a].sumLinear += row.jaLinear.scale(row.force);
-        ws.slots[row.a].sumAngular += row.jaAngular.scale(row.force);
+        const __m128 f = _mm_set1_ps(row.force);
+        add(ws.slots[row.a].sumLinear, row.jaLinear, f);
+        add(ws.slots[row.a].sumAngular, row.jaAngular, f);
         if (row.b >= 0) {
-            ws.slots[row.b].sumLinear += row.jbLinear.scale(row.force);
-            ws.slots[row.b].sumAngular += row.jbAngular.scale(row.force);
+            add(ws.slots[row.b].sumLinear, row.jbLinear, f);
+            add(ws.slots[row.b].sumAngular, row.jbAngular, f);
         }
     }
 }

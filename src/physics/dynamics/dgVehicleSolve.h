@@ -76,16 +76,69 @@ void dgVehicleSetupSlot(dgVehicleSlot& slot, dgBody* body);
 // The slot of a ground body: -1 for none or an immovable one, -2 when the
 // slots are full; a movable body gets one the first time.
 int32_t dgVehicleGroundSlot(dgVehicleWorkspace& ws, dgBody* body);
-// Appends a row (open bounds, start force 0) whose right-hand side is accel
-// less what the slots' external accelerations give along it; null when the
-// rows are full.
-dgVehicleRow* dgVehicleAddRow(dgVehicleWorkspace& ws, int32_t a, int32_t b, const dgVector& jaLinear,
-                              const dgVector& jaAngular, const dgVector& jbLinear, const dgVector& jbAngular,
-                              float accel);
+// J . (linear, angular) of the row's two ends: each end's two dots summed,
+// then the ends. Inline, as the row builders call it for every row they make.
+template <dgVector dgVehicleSlot::*Linear, dgVector dgVehicleSlot::*Angular>
+inline float dgVehicleRowDot(const dgVehicleRow& row, const dgVehicleSlot* slots) {
+    const dgVehicleSlot& a = slots[row.a];
+    float value = row.jaLinear.dot(a.*Linear) + row.jaAngular.dot(a.*Angular);
+    if (row.b >= 0) {
+        const dgVehicleSlot& b = slots[row.b];
+        value += row.jbLinear.dot(b.*Linear) + row.jbAngular.dot(b.*Angular);
+    }
+    return value;
+}
+// Appends a row (open bounds, start force 0) with no right-hand side yet;
+// null when the rows are full.
+inline dgVehicleRow* dgVehicleNewRow(dgVehicleWorkspace& ws, int32_t a, int32_t b, const dgVector& jaLinear,
+                                     const dgVector& jaAngular, const dgVector& jbLinear,
+                                     const dgVector& jbAngular) {
+    if (ws.rowCount >= dgVehicleMaxRows) {
+        return nullptr;
+    }
+    dgVehicleRow& row = ws.rows[ws.rowCount++];
+    row.a = a;
+    row.b = b;
+    row.jaLinear = jaLinear;
+    row.jaAngular = jaAngular;
+    row.jbLinear = jbLinear;
+    row.jbAngular = jbAngular;
+    row.lower = -dgVehicleRowBound;
+    row.upper = dgVehicleRowBound;
+    row.force = 0.0f;
+    return &row;
+}
+// The row's right-hand side: accel less what the slots' external
+// accelerations give along it.
+inline void dgVehicleSetRowAccel(const dgVehicleWorkspace& ws, dgVehicleRow& row, float accel) {
+    row.rhs = accel - dgVehicleRowDot<&dgVehicleSlot::accel, &dgVehicleSlot::alpha>(row, ws.slots);
+}
+// A new row with its right-hand side for accel; null when the rows are full.
+inline dgVehicleRow* dgVehicleAddRow(dgVehicleWorkspace& ws, int32_t a, int32_t b, const dgVector& jaLinear,
+                                     const dgVector& jaAngular, const dgVector& jbLinear,
+                                     const dgVector& jbAngular, float accel) {
+    dgVehicleRow* const row = dgVehicleNewRow(ws, a, b, jaLinear, jaAngular, jbLinear, jbAngular);
+    if (row) {
+        dgVehicleSetRowAccel(ws, *row, accel);
+    }
+    return row;
+}
 // J . v of the row's two ends.
-float dgVehicleRelativeVelocity(const dgVehicleWorkspace& ws, const dgVehicleRow& row);
+inline float dgVehicleRelativeVelocity(const dgVehicleWorkspace& ws, const dgVehicleRow& row) {
+    return dgVehicleRowDot<&dgVehicleSlot::veloc, &dgVehicleSlot::omega>(row, ws.slots);
+}
 // d = J M^-1 J^T of the row.
-float dgVehicleRowDiagonal(const dgVehicleRow& row, const dgVehicleSlot* slots);
+inline float dgVehicleRowDiagonal(const dgVehicleRow& row, const dgVehicleSlot* slots) {
+    auto part = [](const dgVehicleSlot& slot, const dgVector& linear, const dgVector& angular) {
+        return linear.dot(linear) * slot.invMass +
+               angular.dot(dgVehicleAxis(slot.invInertia.rotateVector(angular)));
+    };
+    float d = part(slots[row.a], row.jaLinear, row.jaAngular);
+    if (row.b >= 0) {
+        d += part(slots[row.b], row.jbLinear, row.jbAngular);
+    }
+    return d;
+}
 // Solves the rows for their forces (see the file). False, with the forces
 // left at their start values, when the world's vehicle workspace cannot be
 // had.

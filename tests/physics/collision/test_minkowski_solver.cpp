@@ -769,6 +769,52 @@ TEST_F(MinkowskiTest, OverlappingPairsOfEveryKindGetContacts) {
     EXPECT_EQ(lost, 0) << "of " << tested;
 }
 
+// The penetration face copied out and cut later gives calcContacts' records
+// bit for bit, and where the record shape claims records ahead of the cut,
+// the cut gives some and every one carries that normal and penetration.
+TEST_F(MinkowskiTest, CopiedFaceCutMatchesTheContactsAndTheirShape) {
+    const std::vector<ShapeHolder> kinds = everyKind();
+    std::mt19937 rng(31);
+    int32_t overlapping = 0;
+    int32_t shaped = 0;
+    for (int32_t trial = 0; trial < 3000; trial++) {
+        dgBody b0 = bodyOf(kinds[rng() % kinds.size()].get(), randomPose(rng, 1.0f));
+        dgBody b1 = bodyOf(kinds[rng() % kinds.size()].get(), randomPose(rng, 1.0f));
+        ContactBuffer expected(16);
+        const int32_t count = contactsOf(b0, b1, expected, 7);
+        dgMinkowskiSolver solver(&b0, &b1);
+        dgMinkowskiContactFace face;
+        if (!solver.calcContactFace(face)) {
+            EXPECT_EQ(count, 0) << trial;
+            continue;
+        }
+        overlapping++;
+        dgVector normal;
+        float penetration = 0.0f;
+        const bool sure = solver.faceRecordShape(face, normal, penetration);
+        ContactBuffer cut(16);
+        ASSERT_EQ(solver.calcFaceContacts(face, 7, cut.records.data(), cut.max), count) << trial;
+        EXPECT_TRUE(cut.canariesIntact());
+        for (int32_t i = 0; i < count; i++) {
+            EXPECT_EQ(
+                std::memcmp(&cut.records[size_t(i)], &expected.records[size_t(i)], sizeof(dgContactPoint)), 0)
+                << trial;
+        }
+        if (sure) {
+            shaped++;
+            EXPECT_GT(count, 0) << trial;
+            for (int32_t i = 0; i < count; i++) {
+                EXPECT_EQ(std::memcmp(&cut.records[size_t(i)].normal, &normal, sizeof(dgVector)), 0) << trial;
+                EXPECT_EQ(std::memcmp(&cut.records[size_t(i)].penetration, &penetration, sizeof(float)), 0)
+                    << trial;
+            }
+        }
+    }
+    // The draw must reach both kinds of answer to mean anything.
+    EXPECT_GT(overlapping, 300);
+    EXPECT_GT(shaped, 300);
+}
+
 TEST_F(MinkowskiTest, MaximumBelowOneWritesNothing) {
     ShapeHolder a = box(1, 1, 1);
     dgBody b0 = bodyOf(a.get(), translation(0, 0.9f, 0));
