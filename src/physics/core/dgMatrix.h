@@ -6,6 +6,8 @@
 // position row has w = 1.
 #pragma once
 
+#include <xmmintrin.h>
+
 #include "dgPlane.h"
 #include "dgVector.h"
 
@@ -32,10 +34,12 @@ struct alignas(16) dgMatrix {
     const dgVector& operator[](int i) const { return reinterpret_cast<const dgVector*>(this)[i]; }
 
     // v.x*front + v.y*up + v.z*right; w = 1.
+    // The products and sums below are the scalar ones lane by lane, in the
+    // same order and unfused, so the packed forms give their bits.
     dgVector rotateVector(const dgVector& v) const {
-        return dgVector(v.x * front.x + v.y * up.x + v.z * right.x,
-                        v.x * front.y + v.y * up.y + v.z * right.y,
-                        v.x * front.z + v.y * up.z + v.z * right.z, 1.0f);
+        dgVector out;
+        _mm_store_ps(&out.x, withW(rotated(v), _mm_set1_ps(1.0f)));
+        return out;
     }
 
     // A plane given in global space, expressed in this matrix's local space:
@@ -51,23 +55,32 @@ struct alignas(16) dgMatrix {
 
     // rotateVector(v) + position; w = position.w.
     dgVector transformVector(const dgVector& v) const {
-        return dgVector(v.x * front.x + v.y * up.x + v.z * right.x + position.x,
-                        v.x * front.y + v.y * up.y + v.z * right.y + position.y,
-                        v.x * front.z + v.y * up.z + v.z * right.z + position.z, position.w);
+        const __m128 p = _mm_load_ps(&position.x);
+        dgVector out;
+        _mm_store_ps(&out.x, withW(_mm_add_ps(rotated(v), p), p));
+        return out;
     }
 
     // Inverse of a rigid transform applied to v; w = 1.
     dgVector inverseTransformVector(const dgVector& v) const { return inverseRotateVector(v.sub(position)); }
 
     // Full 4x4 product this*b, w column included.
+    // Row i of the product is ((r.x b.front + r.y b.up) + r.z b.right) +
+    // r.w b.position in every lane, w included.
     dgMatrix multiply(const dgMatrix& b) const {
+        const __m128 b0 = _mm_load_ps(&b.front.x);
+        const __m128 b1 = _mm_load_ps(&b.up.x);
+        const __m128 b2 = _mm_load_ps(&b.right.x);
+        const __m128 b3 = _mm_load_ps(&b.position.x);
         dgMatrix out;
         for (int i = 0; i < 4; i++) {
-            const dgVector& r = (*this)[i];
-            out[i] = dgVector(r.x * b.front.x + r.y * b.up.x + r.z * b.right.x + r.w * b.position.x,
-                              r.x * b.front.y + r.y * b.up.y + r.z * b.right.y + r.w * b.position.y,
-                              r.x * b.front.z + r.y * b.up.z + r.z * b.right.z + r.w * b.position.z,
-                              r.x * b.front.w + r.y * b.up.w + r.z * b.right.w + r.w * b.position.w);
+            const __m128 r = _mm_load_ps(&(*this)[i].x);
+            const __m128 sum = _mm_add_ps(
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_shuffle_ps(r, r, _MM_SHUFFLE(0, 0, 0, 0)), b0),
+                                      _mm_mul_ps(_mm_shuffle_ps(r, r, _MM_SHUFFLE(1, 1, 1, 1)), b1)),
+                           _mm_mul_ps(_mm_shuffle_ps(r, r, _MM_SHUFFLE(2, 2, 2, 2)), b2)),
+                _mm_mul_ps(_mm_shuffle_ps(r, r, _MM_SHUFFLE(3, 3, 3, 3)), b3));
+            _mm_store_ps(&out[i].x, sum);
         }
         return out;
     }
@@ -107,6 +120,20 @@ struct alignas(16) dgMatrix {
     // (ax, ay, az, 0) in radians with this = Rx(ax)*Ry(ay)*Rz(az). Near
     // |ay| = 90 degrees only ax is recovered and az is 0.
     void getEulerAngles(dgVector& angles) const;
+
+private:
+    // (v.x front + v.y up) + v.z right in every lane (w meaningless).
+    __m128 rotated(const dgVector& v) const {
+        const __m128 a = _mm_load_ps(&v.x);
+        return _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_shuffle_ps(a, a, _MM_SHUFFLE(0, 0, 0, 0)), _mm_load_ps(&front.x)),
+                                     _mm_mul_ps(_mm_shuffle_ps(a, a, _MM_SHUFFLE(1, 1, 1, 1)), _mm_load_ps(&up.x))),
+                          _mm_mul_ps(_mm_shuffle_ps(a, a, _MM_SHUFFLE(2, 2, 2, 2)), _mm_load_ps(&right.x)));
+    }
+    // xyz's x, y, z with w's w.
+    static __m128 withW(__m128 xyz, __m128 w) {
+        const __m128 t = _mm_shuffle_ps(xyz, w, _MM_SHUFFLE(3, 3, 2, 2));
+        return _mm_shuffle_ps(xyz, t, _MM_SHUFFLE(2, 0, 1, 0));
+    }
 };
 
 static_assert(sizeof(dgMatrix) == 64 && alignof(dgMatrix) == 16, "dgMatrix must be four dgVector rows");
