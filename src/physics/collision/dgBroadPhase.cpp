@@ -39,6 +39,11 @@ float keyOf(const dgBody* body, int32_t axis) {
     return body->m_minAABB[axis];
 }
 
+dgBroadPhaseBox boxOf(const dgBody* body) {
+    return dgBroadPhaseBox{{body->m_minAABB.x, body->m_minAABB.y, body->m_minAABB.z},
+                           {body->m_maxAABB.x, body->m_maxAABB.y, body->m_maxAABB.z}};
+}
+
 bool isFiniteVector(const dgVector& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
@@ -49,7 +54,7 @@ bool isFiniteVector(const dgVector& v) {
 
 dgBroadPhaseAxisList::Node* dgBroadPhaseAxisList::insert(dgBody* body, int32_t axis) {
     const float key = keyOf(body, axis);
-    Node* const node = m_list.append(dgBroadPhaseAxisEntry{body, key});
+    Node* const node = m_list.append(dgBroadPhaseAxisEntry{body, key, boxOf(body)});
     DG_ASSERT(node);
     if (!node) {
         return nullptr;
@@ -64,7 +69,9 @@ dgBroadPhaseAxisList::Node* dgBroadPhaseAxisList::insert(dgBody* body, int32_t a
     return node;
 }
 
-void dgBroadPhaseAxisList::update(Node* node, float key) {
+void dgBroadPhaseAxisList::update(Node* node, const dgBroadPhaseBox& box, int32_t axis) {
+    node->getValue().box = box;
+    const float key = box.minimum[axis];
     const double oldKey = double(node->getValue().key);
     m_sum += double(key) - oldKey;
     m_sumSquares += double(key) * double(key) - oldKey * oldKey;
@@ -209,37 +216,46 @@ void dgBroadPhaseCellChooseAxis(dgBroadPhaseCell* cell) {
     }
 }
 
-// Pair test up to (not including) the contact pass: the boxes overlap, one
-// of the two is awake and movable, and neither has the null shape.
-bool mayPair(const dgBroadPhase* broadPhase, const dgBody* a, const dgBody* b) {
-    if (!dgBoxOverlap(a->m_minAABB, a->m_maxAABB, b->m_minAABB, b->m_maxAABB)) {
-        return false;
-    }
-    const bool aMoves = (a->m_flags & dgBodyFlagActive) && (a->m_invMass.w > 0.0f);
-    const bool bMoves = (b->m_flags & dgBodyFlagActive) && (b->m_invMass.w > 0.0f);
-    if (!aMoves && !bMoves) {
+bool moves(const dgBody* body) {
+    return (body->m_flags & dgBodyFlagActive) && (body->m_invMass.w > 0.0f);
+}
+
+// The pair test past the boxes: one of the two is awake and movable, and
+// neither has the null shape.
+bool mayPairBodies(const dgBroadPhase* broadPhase, const dgBody* a, const dgBody* b) {
+    if (!moves(a) && !moves(b)) {
         return false;
     }
     const uint32_t nullClassId = broadPhase->m_nullClassId;
-    if (!a->m_collision || !b->m_collision || a->m_collision->isClass(nullClassId) ||
-        b->m_collision->isClass(nullClassId)) {
-        return false;
-    }
-    return true;
+    return a->m_collision && b->m_collision && !a->m_collision->isClass(nullClassId) &&
+           !b->m_collision->isClass(nullClassId);
 }
 
-void testPair(dgBroadPhase* broadPhase, dgBody* a, dgBody* b) {
-    if (mayPair(broadPhase, a, b)) {
-        broadPhase->m_pairs.push(dgBroadPhasePair{a, b});
-    }
+// Pair test up to (not including) the contact pass: the boxes overlap and
+// the bodies may pair.
+bool mayPair(const dgBroadPhase* broadPhase, const dgBody* a, const dgBody* b) {
+    return dgBoxOverlap(a->m_minAABB, a->m_maxAABB, b->m_minAABB, b->m_maxAABB) &&
+           mayPairBodies(broadPhase, a, b);
 }
 
-// Pairs of body with the entries from `from` on while their key is below the
-// body's box maximum on the axis.
-void dgBroadPhaseSweepBody(dgBroadPhase* broadPhase, dgBody* body, AxisNode* from, int32_t axis) {
-    const float limit = body->m_maxAABB[axis];
+// dgBoxOverlap, NaN bounds included.
+bool boxesOverlap(const dgBroadPhaseBox& p, const dgBroadPhaseBox& q) {
+    return !((p.minimum[0] >= q.maximum[0]) || (p.maximum[0] <= q.minimum[0]) ||
+             (p.minimum[2] >= q.maximum[2]) || (p.maximum[2] <= q.minimum[2]) ||
+             (p.minimum[1] >= q.maximum[1]) || (p.maximum[1] <= q.minimum[1]));
+}
+
+// Pairs of the entry's body with the entries from `from` on while their key
+// is below the body's box maximum on the axis. The bodies are read only once
+// the boxes overlap.
+void dgBroadPhaseSweepBody(dgBroadPhase* broadPhase, const dgBroadPhaseAxisEntry& entry, AxisNode* from,
+                           int32_t axis) {
+    const float limit = entry.box.maximum[axis];
     for (AxisNode* node = from; node && (node->getValue().key < limit); node = node->getNext()) {
-        testPair(broadPhase, body, node->getValue().body);
+        const dgBroadPhaseAxisEntry& other = node->getValue();
+        if (boxesOverlap(entry.box, other.box) && mayPairBodies(broadPhase, entry.body, other.body)) {
+            broadPhase->m_pairs.push(dgBroadPhasePair{entry.body, other.body});
+        }
     }
 }
 
@@ -248,7 +264,7 @@ void dgBroadPhaseCellSweep(dgBroadPhase* broadPhase, dgBroadPhaseCell* cell) {
     dgBroadPhaseCellChooseAxis(cell);
     const int32_t axis = cell->m_sortAxis;
     for (AxisNode* node = cell->m_axisLists[axis].m_list.getFirst(); node; node = node->getNext()) {
-        dgBroadPhaseSweepBody(broadPhase, node->getValue().body, node->getNext(), axis);
+        dgBroadPhaseSweepBody(broadPhase, node->getValue(), node->getNext(), axis);
     }
 }
 
@@ -264,12 +280,20 @@ void dgBroadPhaseCellCollideAncestor(dgBroadPhase* broadPhase, dgBroadPhaseCell*
     const int32_t axis = ancestor->m_sortAxis;
     AxisNode* i = ancestor->m_axisLists[axis].m_list.getFirst();
     AxisNode* j = cell->m_axisLists[axis].m_list.getFirst();
+    // Most bodies reach no entry of the other list: the first entry is
+    // tested before the sweep is entered.
     while (i && j) {
-        if (i->getValue().key < j->getValue().key) {
-            dgBroadPhaseSweepBody(broadPhase, i->getValue().body, j, axis);
+        const dgBroadPhaseAxisEntry& a = i->getValue();
+        const dgBroadPhaseAxisEntry& b = j->getValue();
+        if (a.key < b.key) {
+            if (b.key < a.box.maximum[axis]) {
+                dgBroadPhaseSweepBody(broadPhase, a, j, axis);
+            }
             i = i->getNext();
         } else {
-            dgBroadPhaseSweepBody(broadPhase, j->getValue().body, i, axis);
+            if (a.key < b.box.maximum[axis]) {
+                dgBroadPhaseSweepBody(broadPhase, b, i, axis);
+            }
             j = j->getNext();
         }
     }
@@ -277,18 +301,20 @@ void dgBroadPhaseCellCollideAncestor(dgBroadPhase* broadPhase, dgBroadPhaseCell*
 
 // One queued body against the bodies of one cell. Bodies already searched in
 // this update (pair stamp equal to it) met this one from their side.
-void dgBroadPhaseCellCollideBody(dgBroadPhase* broadPhase, dgBroadPhaseCell* cell, dgBody* body, uint64_t stamp) {
+void dgBroadPhaseCellCollideBody(dgBroadPhase* broadPhase, dgBroadPhaseCell* cell, dgBody* body,
+                                 const dgBroadPhaseBox& box, uint64_t stamp) {
     if (cell->m_axisStamp < stamp) {
         dgBroadPhaseCellChooseAxis(cell);
         cell->m_axisStamp = stamp;
     }
     const int32_t axis = cell->m_sortAxis;
-    const float limit = body->m_maxAABB[axis];
+    const float limit = box.maximum[axis];
     for (AxisNode* node = cell->m_axisLists[axis].m_list.getFirst(); node && (node->getValue().key < limit);
          node = node->getNext()) {
-        dgBody* const other = node->getValue().body;
-        if ((other != body) && (other->m_pairStamp != stamp)) {
-            testPair(broadPhase, body, other);
+        const dgBroadPhaseAxisEntry& other = node->getValue();
+        if (boxesOverlap(box, other.box) && (other.body != body) && (other.body->m_pairStamp != stamp) &&
+            mayPairBodies(broadPhase, body, other.body)) {
+            broadPhase->m_pairs.push(dgBroadPhasePair{body, other.body});
         }
     }
 }
@@ -355,16 +381,17 @@ void collectIncremental(dgBroadPhase* broadPhase) {
         if (!cell) {
             continue;
         }
+        const dgBroadPhaseBox box = boxOf(body);
         for (dgBroadPhaseCell* ancestor = cell->m_parent; ancestor; ancestor = ancestor->m_parent) {
             if (ancestor->m_bodyCount) {
-                dgBroadPhaseCellCollideBody(broadPhase, ancestor, body, stamp);
+                dgBroadPhaseCellCollideBody(broadPhase, ancestor, body, box, stamp);
             }
         }
         stack.push(cell);
         while (stack.getCount()) {
             dgBroadPhaseCell* const current = stack.pop();
             if (current->m_bodyCount) {
-                dgBroadPhaseCellCollideBody(broadPhase, current, body, stamp);
+                dgBroadPhaseCellCollideBody(broadPhase, current, body, box, stamp);
             }
             for (dgBroadPhaseCell* child : current->m_children) {
                 if (child) {
@@ -683,8 +710,9 @@ void dgBroadPhaseMoveBody(dgBroadPhase* broadPhase, dgBody* body) {
 
     if (target == body->m_broadPhaseCell) {
         target->m_changeCount++;
+        const dgBroadPhaseBox box = boxOf(body);
         for (int32_t axis = 0; axis < 3; axis++) {
-            target->m_axisLists[axis].update(body->m_axisListNodes[axis], keyOf(body, axis));
+            target->m_axisLists[axis].update(body->m_axisListNodes[axis], box, axis);
         }
     } else {
         // The extra child keeps the pruning inside the removal off the target

@@ -26,11 +26,20 @@ class dgBody;
 class dgBroadPhaseCell;
 class dgWorld;
 
-// One entry of an axis list: a body and its key (its box minimum on the axis
-// when last keyed).
+// A body's world box, as the axis lists hold it.
+struct dgBroadPhaseBox {
+    float minimum[3];
+    float maximum[3];
+};
+
+// One entry of an axis list: a body, its key (its box minimum on the axis
+// when last keyed) and its whole box as of then. Every change of a filed
+// body's box re-keys it, so the box here is the body's; the sweeps reject on
+// it without reading the body, which most candidates in a crowd fail.
 struct dgBroadPhaseAxisEntry {
     dgBody* body;
     float key;
+    dgBroadPhaseBox box;
 };
 
 // One sorted axis list of a cell, with the sum and the sum of squares of its
@@ -44,8 +53,9 @@ public:
     // Files body under its box minimum on axis, after any equal keys, and
     // returns its node.
     Node* insert(dgBody* body, int32_t axis);
-    // Moves an entry to its place for a new key; equal keys are never passed.
-    void update(Node* node, float key);
+    // Takes the body's new box and moves the entry to its place for the
+    // box minimum on axis.
+    void update(Node* node, const dgBroadPhaseBox& box, int32_t axis);
     void remove(Node* node);
     // Rebuilds both sums from the keys.
     void recompute();

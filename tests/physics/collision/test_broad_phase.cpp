@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
@@ -222,8 +223,9 @@ std::vector<dgBroadPhaseCell*> treeCells(const dgBroadPhase* bp) {
 
 // Every filing invariant against a recount: the tree's shape, each filed body
 // in one cell (the deepest that holds it) and in its three lists, the lists
-// sorted by the current box minima, counts and sums, the queue, no empty
-// cell left in the tree and none holding bodies in the pool.
+// sorted by the current box minima, each entry holding its body's current
+// box bit for bit, counts and sums, the queue, no empty cell left in the
+// tree and none holding bodies in the pool.
 ::testing::AssertionResult filingHolds(const Scene& scene) {
     const dgBroadPhase* bp = scene.broadPhase();
     const auto fail = [](const char* what) { return ::testing::AssertionFailure() << what; };
@@ -254,11 +256,18 @@ std::vector<dgBroadPhaseCell*> treeCells(const dgBroadPhase* bp) {
             double squares = 0.0;
             float previous = -kInf;
             for (dgBroadPhaseAxisList::Node* node = list.m_list.getFirst(); node; node = node->getNext()) {
-                const dgBody* body = node->getValue().body;
-                const float key = node->getValue().key;
+                const dgBroadPhaseAxisEntry& entry = node->getValue();
+                const dgBody* body = entry.body;
+                const float key = entry.key;
                 if (body->m_broadPhaseCell != cell || body->m_axisListNodes[axis] != node ||
                     key != body->m_minAABB[axis] || key < previous) {
                     return fail("entry stale, unsorted or not named by its body");
+                }
+                for (int32_t i = 0; i < 3; i++) {
+                    if (std::memcmp(&entry.box.minimum[i], &body->m_minAABB[i], sizeof(float)) ||
+                        std::memcmp(&entry.box.maximum[i], &body->m_maxAABB[i], sizeof(float))) {
+                        return fail("entry box differs from the body's");
+                    }
                 }
                 previous = key;
                 count++;
