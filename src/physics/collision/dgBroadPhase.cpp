@@ -238,11 +238,8 @@ bool mayPair(const dgBroadPhase* broadPhase, const dgBody* a, const dgBody* b) {
            mayPairBodies(broadPhase, a, b);
 }
 
-// dgBoxOverlap, NaN bounds included.
 bool boxesOverlap(const dgBroadPhaseBox& p, const dgBroadPhaseBox& q) {
-    return !((p.minimum[0] >= q.maximum[0]) || (p.maximum[0] <= q.minimum[0]) ||
-             (p.minimum[2] >= q.maximum[2]) || (p.maximum[2] <= q.minimum[2]) ||
-             (p.minimum[1] >= q.maximum[1]) || (p.maximum[1] <= q.minimum[1]));
+    return dgBoxOverlap(p.minimum, p.maximum, q.minimum, q.maximum);
 }
 
 // Pairs of the entry's body with the entries from `from` on while their key

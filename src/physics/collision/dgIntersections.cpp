@@ -240,19 +240,6 @@ bool dgClipSegmentToBox(dgVector& p0, dgVector& p1, const dgVector& boxMin, cons
            dgClipToPlane(p0, p1, 1, boxMax.y, true) && dgClipToPlane(p0, p1, 1, boxMin.y, false);
 }
 
-bool dgBoxOverlap(const dgVector& minA, const dgVector& maxA, const dgVector& minB, const dgVector& maxB) {
-    if ((minA.x >= maxB.x) || (maxA.x <= minB.x)) {
-        return false;
-    }
-    if ((minA.z >= maxB.z) || (maxA.z <= minB.z)) {
-        return false;
-    }
-    if ((minA.y >= maxB.y) || (maxA.y <= minB.y)) {
-        return false;
-    }
-    return true;
-}
-
 dgVector dgClosestPointOnSegment(const dgVector& p, const dgVector& a, const dgVector& b) {
     const dgVector d(b - a);
     const float dd = d % d;

@@ -54,8 +54,22 @@ int32_t dgRayHitAnyCallback(void* context, const float* vertices, int32_t stride
 // Each end keeps its own w.
 bool dgClipSegmentToBox(dgVector& p0, dgVector& p1, const dgVector& boxMin, const dgVector& boxMax);
 
-// True when the open boxes overlap; boxes that only touch do not.
-bool dgBoxOverlap(const dgVector& minA, const dgVector& maxA, const dgVector& minB, const dgVector& maxB);
+// True when the open boxes overlap; boxes that only touch do not. Corners are
+// anything indexed [0], [1], [2] for x, y, z (a vector or a float triple);
+// inline, as the broad phase asks it of every candidate pair.
+template <class Corner>
+inline bool dgBoxOverlap(const Corner& minA, const Corner& maxA, const Corner& minB, const Corner& maxB) {
+    if ((minA[0] >= maxB[0]) || (maxA[0] <= minB[0])) {
+        return false;
+    }
+    if ((minA[2] >= maxB[2]) || (maxA[2] <= minB[2])) {
+        return false;
+    }
+    if ((minA[1] >= maxB[1]) || (maxA[1] <= minB[1])) {
+        return false;
+    }
+    return true;
+}
 
 // Point of segment ab nearest to p, with a's w. A segment of zero length
 // answers a.

@@ -84,40 +84,12 @@ TEST(Matrix, AxisRotationsAreRightHandedClosedForms) {
     }
 }
 
-// The product is the full four-by-four one, left operand first: a point
-// goes through a, then b.
-TEST(Matrix, ProductIsTheFullFourByFourProductLeftOperandFirst) {
-    std::mt19937 rng(5);
-    std::uniform_real_distribution<float> value(-3.0f, 3.0f);
-    for (int trial = 0; trial < 100; trial++) {
-        dgMatrix a;
-        dgMatrix b;
-        for (int i = 0; i < 4; i++) {
-            for (int j = 0; j < 4; j++) {
-                a[i][j] = value(rng);
-                b[i][j] = value(rng);
-            }
-        }
-        const dgMatrix c(a.multiply(b));
-        const dgMatrix d(a * b);
-        for (int i = 0; i < 4; i++) {
-            for (int j = 0; j < 4; j++) {
-                double expected = 0.0;
-                for (int k = 0; k < 4; k++) {
-                    expected += double(a[i][k]) * b[k][j];
-                }
-                ASSERT_NEAR(c[i][j], expected, 1.0e-5);
-                ASSERT_EQ(d[i][j], c[i][j]);
-            }
-        }
-    }
-}
-
-// The products and transforms must give the bits of the scalar sums taken
-// left to right, signed zeros included: recorded runs of whole scenes repeat
-// only while they do. Entries are drawn with zeros of either sign often, so
-// that sums of zero products of mixed signs come up.
-TEST(Matrix, ProductsAndTransformsGiveTheScalarSumsToTheBit) {
+// The product is the full four-by-four one, left operand first (a point goes
+// through a, then b), and it and the transforms give the bits of the scalar
+// sums taken left to right, signed zeros included: recorded runs of whole
+// scenes repeat only while they do. Entries are drawn with zeros of either
+// sign often, so that sums of zero products of mixed signs come up.
+TEST(Matrix, ProductAndTransformsAreTheScalarSumsLeftOperandFirst) {
     std::mt19937 rng(21);
     std::uniform_real_distribution<float> value(-3.0f, 3.0f);
     std::uniform_int_distribution<int> pick(0, 3);
@@ -141,9 +113,16 @@ TEST(Matrix, ProductsAndTransformsGiveTheScalarSumsToTheBit) {
             }
         }
         const dgMatrix c(a.multiply(b));
+        const dgMatrix d(a * b);
         for (int i = 0; i < 4; i++) {
             float e[4];
             for (int j = 0; j < 4; j++) {
+                double expected = 0.0;
+                for (int k = 0; k < 4; k++) {
+                    expected += double(a[i][k]) * b[k][j];
+                }
+                ASSERT_NEAR(c[i][j], expected, 1.0e-5);
+                ASSERT_EQ(d[i][j], c[i][j]);
                 e[j] = a[i][0] * b[0][j] + a[i][1] * b[1][j] + a[i][2] * b[2][j] + a[i][3] * b[3][j];
             }
             ASSERT_TRUE(same(c[i], e[0], e[1], e[2], e[3])) << "trial " << trial << " row " << i;

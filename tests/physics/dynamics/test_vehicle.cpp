@@ -295,24 +295,31 @@ TEST(VehicleReaction, TheScaleEndsEvenForAnImmovableChassis) {
 
 // ---- the car ----
 
-// Braked (on a slope a free car would roll away) and settled from its start
-// height: flat ground with either solver variant, rolling ground, a pit of
-// the S4 terrain, the game's sea floor.
-struct RestCase {
+// A car on one ground with one solver variant: resting from a start height
+// after settling for some steps, or a recorded run's hash.
+struct CarCase {
     Ground ground;
+    int32_t simd;
     float height;
     int32_t settle;
-    int32_t simd;
+    uint64_t hash;
 };
 
-void PrintTo(const RestCase& c, std::ostream* os) {
+void PrintTo(const CarCase& c, std::ostream* os) {
     *os << groundName(c.ground) << (c.simd ? " simd" : " scalar");
 }
 
-class CarResting : public ::testing::TestWithParam<RestCase> {};
+std::string carCaseName(const ::testing::TestParamInfo<CarCase>& info) {
+    return groundName(info.param.ground) + (info.param.simd ? "Simd" : "Scalar");
+}
+
+// Braked (on a slope a free car would roll away) and settled from its start
+// height: flat ground with either solver variant, rolling ground, a pit of
+// the S4 terrain, the game's sea floor.
+class CarResting : public ::testing::TestWithParam<CarCase> {};
 
 TEST_P(CarResting, OnItsSpringsWithoutOscillatingEveryTireOnTheGround) {
-    const RestCase c = GetParam();
+    const CarCase c = GetParam();
     if ((c.ground == Ground::Game) && seaFloor().empty()) {
         GTEST_SKIP() << "no generated height map";
     }
@@ -367,14 +374,12 @@ TEST_P(CarResting, OnItsSpringsWithoutOscillatingEveryTireOnTheGround) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Grounds, CarResting,
-                         ::testing::Values(RestCase{Ground::Flat, 1.2f, 180, 0},
-                                           RestCase{Ground::Flat, 1.2f, 180, 1},
-                                           RestCase{Ground::Rolling, 1.2f, 180, 1},
-                                           RestCase{Ground::S4, 1.5f, 240, 1},
-                                           RestCase{Ground::Game, 1.5f, 240, 1}),
-                         [](const ::testing::TestParamInfo<RestCase>& info) {
-                             return groundName(info.param.ground) + (info.param.simd ? "Simd" : "Scalar");
-                         });
+                         ::testing::Values(CarCase{Ground::Flat, 0, 1.2f, 180, 0},
+                                           CarCase{Ground::Flat, 1, 1.2f, 180, 0},
+                                           CarCase{Ground::Rolling, 1, 1.2f, 180, 0},
+                                           CarCase{Ground::S4, 1, 1.5f, 240, 0},
+                                           CarCase{Ground::Game, 1, 1.5f, 240, 0}),
+                         carCaseName);
 
 class CarOnGround : public ::testing::TestWithParam<Ground> {};
 
@@ -434,20 +439,10 @@ INSTANTIATE_TEST_SUITE_P(Grounds, CarOnGround, ::testing::Values(Ground::Flat, G
 // that only makes the vehicle's sub-step or the tire contacts cheaper leaves
 // every bit of it; a change meant to alter their arithmetic records the run
 // afresh.
-struct RecordedRun {
-    Ground ground;
-    int32_t simd;
-    uint64_t hash;
-};
-
-void PrintTo(const RecordedRun& r, std::ostream* os) {
-    *os << groundName(r.ground) << (r.simd ? " simd" : " scalar");
-}
-
-class CarRecordedRun : public ::testing::TestWithParam<RecordedRun> {};
+class CarRecordedRun : public ::testing::TestWithParam<CarCase> {};
 
 TEST_P(CarRecordedRun, RepeatsItsMatricesToTheBit) {
-    Car car(GetParam().ground, 1.2f);
+    Car car(GetParam().ground, GetParam().height);
     dgWorldSetSimdMode(car.world, GetParam().simd);
     uint64_t hash = 14695981039346656037ull;
     auto fold = [&hash](const float* m) {
@@ -475,12 +470,10 @@ TEST_P(CarRecordedRun, RepeatsItsMatricesToTheBit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Grounds, CarRecordedRun,
-                         ::testing::Values(RecordedRun{Ground::Flat, 1, 0x2b2c2712988dfe79ull},
-                                           RecordedRun{Ground::Flat, 0, 0xf0a301ae656fe9c2ull},
-                                           RecordedRun{Ground::Rolling, 1, 0x0a322d89f2339cbfull}),
-                         [](const ::testing::TestParamInfo<RecordedRun>& info) {
-                             return groundName(info.param.ground) + (info.param.simd ? "Simd" : "Scalar");
-                         });
+                         ::testing::Values(CarCase{Ground::Flat, 1, 1.2f, 0, 0x2b2c2712988dfe79ull},
+                                           CarCase{Ground::Flat, 0, 1.2f, 0, 0xf0a301ae656fe9c2ull},
+                                           CarCase{Ground::Rolling, 1, 1.2f, 0, 0x0a322d89f2339cbfull}),
+                         carCaseName);
 
 // Locked tires sliding along (B) or across (A) the rolling direction: the
 // sliding coefficient is 0.75 less the slip scale, so the more the scale, the
