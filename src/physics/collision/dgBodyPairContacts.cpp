@@ -288,6 +288,7 @@ void dgWorldContactsConvex(dgWorld* world, dgBody* convexBody, dgBody* other, dg
         dgWorldRefreshContacts(world, joint, material, kept);
         return;
     }
+    dgWorldPrefetchContacts(joint);
 
     dgPassContacts pass;
     float time = world->m_timeStep;

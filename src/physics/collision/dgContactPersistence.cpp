@@ -6,6 +6,7 @@
 #include "dgCollision.h"
 #include "dgDynamicsServices.h"
 #include "dgMaterialPair.h"
+#include "dgPrefetch.h"
 
 namespace {
 
@@ -269,6 +270,12 @@ int32_t dgWorldReuseContacts(dgBody* a, dgBody* b, dgContact** outJoint) {
     const float width = kPatchWidthShare * smallerSize(a, b);
     const float lineDist2 = dgMax(kLineDist2, width * width);
     return collinear(list.getFirst(), count, lineDist2) ? 0 : count;
+}
+
+void dgWorldPrefetchContacts(const dgContact* joint) {
+    if (joint) {
+        dgPrefetchObject(joint->m_points.getLast());
+    }
 }
 
 void dgWorldRefreshContacts(dgWorld* world, dgContact* joint, dgMaterialPair* material, int32_t count) {

@@ -38,6 +38,11 @@ constexpr int32_t dgContactRowsPerPoint = 3;
 // Never more than the list holds.
 int32_t dgWorldReuseContacts(dgBody* a, dgBody* b, dgContact** outJoint);
 
+// Asks for the last of the joint's point nodes (null asks for nothing): the
+// merge of new points reads the nodes from the tail once the contact
+// generators are done, and that first read would otherwise wait on memory.
+void dgWorldPrefetchContacts(const dgContact* joint);
+
 // Makes the joint's first count points this step's points again with the
 // material's current values (friction and collidable bits copied, the given
 // accelerations cleared); the process callback sees each point but cannot

@@ -5,6 +5,7 @@
 #include "dgAssert.h"
 #include "dgBody.h"
 #include "dgJointRows.h"
+#include "dgPrefetch.h"
 #include "dgWorld.h"
 
 dgContact::dgContact()
@@ -131,8 +132,13 @@ int32_t dgContactSubmitRows(dgContact* contact, dgJointRowBlock& block) {
     int32_t next = count;
     dgContactPointList::Node* node = contact->m_points.getFirst();
     for (int32_t i = 0; (i < count) && node; ++i) {
+        dgContactPointList::Node* const following = node->getNext();
+        // The next point is asked for while this one's rows are made.
+        if (i + 1 < count) {
+            dgPrefetchObject(following);
+        }
         next = dgContactPointRows(contact, block, node->getValue(), i, next);
-        node = node->getNext();
+        node = following;
     }
     return dgMin(next, rowLimit(contact));
 }

@@ -14,6 +14,7 @@
 #include "dgContact.h"
 #include "dgJointRows.h"
 #include "dgMathUtils.h"
+#include "dgPrefetch.h"
 #include "dgWorkStack.h"
 #include "dgWorld.h"
 
@@ -30,6 +31,12 @@ constexpr float kAccelScale = 12.0f;
 constexpr int32_t kMaxVehicleJoints = 8192;
 // Rings the island walk holds before its stack takes memory.
 constexpr int32_t kLocalRings = 64;
+// The row loop asks for the joint this many places on, and for the bodies and
+// first contact point of the one half as far on (whose joint has come in by
+// then). The island's bodies, joints and points were last read in the
+// ring walk; in a large island they have left the cache since.
+constexpr int32_t kJointsAhead = 8;
+constexpr int32_t kJointRowsAhead = 4;
 // How far a frozen pair's contact point may have drifted on either body and
 // still count as in place: this much, plus rounding at its distance from the
 // origin.
@@ -105,6 +112,21 @@ bool jointSlot(const dgBody* body, uint64_t islandStamp, int32_t& slot) {
     }
     slot = body->m_islandSlot;
     return body->m_islandStamp == islandStamp;
+}
+
+// What the row loop reads of a joint first: its bodies' slots, velocities,
+// mass and centre of mass, and a contact's first point (dgContactSubmitRows
+// asks for each next one as it goes).
+void prefetchJointRows(const dgConstraint* joint) {
+    for (const dgBody* body : {joint->m_body0, joint->m_body1}) {
+        dgPrefetch(body, offsetof(dgBody, m_veloc),
+                   offsetof(dgBody, m_globalCentreOfMass) + sizeof(dgVector) - offsetof(dgBody, m_veloc));
+        dgPrefetch(body, offsetof(dgBody, m_islandStamp),
+                   offsetof(dgBody, m_islandSlot) + sizeof(int32_t) - offsetof(dgBody, m_islandStamp));
+    }
+    if (joint->m_typeId == dgJointTypeContact) {
+        dgPrefetchObject(static_cast<const dgContact*>(joint)->m_points.getFirst());
+    }
 }
 
 // Awake and movable: the bodies the pair pass looks at.
@@ -405,6 +427,13 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
         // The arrays move when the rows grow the workspace: read through the
         // solver each time.
         dgConstraint* const joint = solver->m_joints[j];
+        if (j + kJointsAhead < jointCount) {
+            // A contact's fields, the most a joint of the island reads here.
+            dgPrefetch(solver->m_joints[j + kJointsAhead], 0, sizeof(dgContact));
+        }
+        if (j + kJointRowsAhead < jointCount) {
+            prefetchJointRows(solver->m_joints[j + kJointRowsAhead]);
+        }
         int32_t slot0 = 0;
         int32_t slot1 = 0;
         if (!jointSlot(joint->m_body0, islandStamp, slot0) ||
