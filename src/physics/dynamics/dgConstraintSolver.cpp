@@ -13,7 +13,9 @@
 
 namespace {
 
+// Also the index of the kind's block in m_blocks.
 enum ArrayCapacity { kPerSlot, kPerRow, kPerJoint };
+static_assert(kPerJoint + 1 == dgConstraintSolver::kArrayBlocks, "a block for each capacity kind");
 
 // Every array starts on a cache line: a row's 64-byte Jacobian then takes one
 // line instead of two, and the products and sweeps read half the lines.
@@ -77,61 +79,93 @@ struct ArrayElement<T * dgConstraintSolver::*> {
     using type = T;
 };
 
-size_t capacityOf(ArrayCapacity kind, int32_t slots, int32_t rows, int32_t joints) {
-    return size_t(kind == kPerSlot ? slots : (kind == kPerRow ? rows : joints));
-}
-
-// Bytes of the array block for the given capacities; each array starts on a
-// cache line.
-size_t arrayBlockBytes(int32_t slots, int32_t rows, int32_t joints) {
+// Bytes of the block holding the arrays of one capacity kind, `capacity`
+// entries each; each array starts on a cache line.
+size_t arrayBlockBytes(ArrayCapacity which, int32_t capacity) {
     size_t bytes = kAlignmentSlack;
     forEachArray([&](auto member, ArrayCapacity kind) {
         using T = typename ArrayElement<decltype(member)>::type;
-        bytes += alignUp(capacityOf(kind, slots, rows, joints) * sizeof(T));
+        if (kind == which) {
+            bytes += alignUp(size_t(capacity) * sizeof(T));
+        }
     });
     return bytes;
 }
 
-// Moves the arrays to a new block of exactly these capacities, keeping the
-// contents that fit. False, with nothing changed, when the block cannot be had.
-bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t joints) {
-    const size_t bytes = arrayBlockBytes(slots, rows, joints);
-    char* const block = static_cast<char*>(dgMalloc(bytes));
-    if (!block) {
-        return false;
-    }
-    // A new workspace starts cleared. A grown one keeps what it held and
-    // leaves the rest as the allocator gave it: every entry past the old
-    // capacities is written before it is read, and clearing them would touch
-    // every page of a block twice the island's size in the one step it grew
-    // in (on a pile of thousands of boxes, half that step's time went to the
-    // page faults).
-    if (!s->m_block) {
-        std::memset(block, 0, bytes);
-    }
+// Points the arrays of one kind into `block`, `capacity` entries each, with
+// the first `keep` entries of each copied from where they were.
+void placeArrays(dgConstraintSolver* s, ArrayCapacity which, char* block, size_t bytes, int32_t capacity,
+                 size_t keep) {
     const size_t lead = (kArrayAlignment - (reinterpret_cast<uintptr_t>(block) & (kArrayAlignment - 1))) &
                         (kArrayAlignment - 1);
     DG_ASSERT(lead <= kAlignmentSlack);
-    const int32_t oldSlots = s->m_slotCapacity;
-    const int32_t oldRows = s->m_rowCapacity;
-    const int32_t oldJoints = s->m_jointCapacity;
     size_t offset = lead;
     forEachArray([&](auto member, ArrayCapacity kind) {
         using T = typename ArrayElement<decltype(member)>::type;
+        if (kind != which) {
+            return;
+        }
         T*& array = s->*member;
         T* const moved = reinterpret_cast<T*>(block + offset);
-        const size_t keep =
-            std::min(capacityOf(kind, oldSlots, oldRows, oldJoints), capacityOf(kind, slots, rows, joints));
         if (array && keep) {
             std::memcpy(static_cast<void*>(moved), static_cast<const void*>(array), keep * sizeof(T));
         }
         array = moved;
-        offset += alignUp(capacityOf(kind, slots, rows, joints) * sizeof(T));
+        offset += alignUp(size_t(capacity) * sizeof(T));
     });
     DG_ASSERT(offset + kAlignmentSlack - lead == bytes);
-    dgFree(s->m_block);
-    s->m_block = block;
-    s->m_blockBytes = bytes;
+    (void)bytes;
+}
+
+// Moves the arrays whose capacity changes to new blocks of exactly these
+// capacities, keeping the contents that fit. False, with nothing changed,
+// when a block cannot be had.
+//
+// Each kind has a block of its own: an island that outgrows its slots then
+// moves only the slots' arrays, and the row arrays, many megabytes on a pile
+// of thousands of boxes, keep the pages they have. Every page of a new block
+// is a page fault the first time it is written, and on a large island one
+// step paid for a whole new block's worth of them.
+bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t joints) {
+    const int32_t wanted[dgConstraintSolver::kArrayBlocks] = {slots, rows, joints};
+    const int32_t held[dgConstraintSolver::kArrayBlocks] = {s->m_slotCapacity, s->m_rowCapacity,
+                                                             s->m_jointCapacity};
+    char* blocks[dgConstraintSolver::kArrayBlocks] = {};
+    size_t bytes[dgConstraintSolver::kArrayBlocks] = {};
+    for (int32_t k = 0; k < dgConstraintSolver::kArrayBlocks; ++k) {
+        if (s->m_blocks[k] && (wanted[k] == held[k])) {
+            continue;
+        }
+        bytes[k] = arrayBlockBytes(ArrayCapacity(k), wanted[k]);
+        blocks[k] = static_cast<char*>(dgMalloc(bytes[k]));
+        if (!blocks[k]) {
+            for (int32_t i = 0; i < k; ++i) {
+                dgFree(blocks[i]);
+            }
+            return false;
+        }
+    }
+    for (int32_t k = 0; k < dgConstraintSolver::kArrayBlocks; ++k) {
+        if (!blocks[k]) {
+            continue;
+        }
+        // A new workspace starts cleared. A grown one keeps what it held
+        // and leaves the rest as the allocator gave it: every entry past the
+        // old capacity is written before it is read.
+        if (!s->m_blocks[k]) {
+            std::memset(blocks[k], 0, bytes[k]);
+        }
+        size_t keep = size_t(std::min(held[k], wanted[k]));
+        if (k == kPerRow) {
+            // So are the rows past the island's count: copying them would
+            // touch the new block's pages for nothing.
+            keep = std::min(keep, size_t(std::max(s->m_rowCount, 0)));
+        }
+        placeArrays(s, ArrayCapacity(k), blocks[k], bytes[k], wanted[k], keep);
+        dgFree(s->m_blocks[k]);
+        s->m_blocks[k] = blocks[k];
+        s->m_blockBytes[k] = bytes[k];
+    }
     s->m_slotCapacity = slots;
     s->m_rowCapacity = rows;
     s->m_jointCapacity = joints;
@@ -179,13 +213,15 @@ void dgConstraintSolverDestroy(dgConstraintSolver* solver) {
     if (!solver) {
         return;
     }
-    dgFree(solver->m_block);
+    for (void* block : solver->m_blocks) {
+        dgFree(block);
+    }
     solver->~dgConstraintSolver();
     dgFree(solver);
 }
 
 bool dgConstraintSolverReserve(dgConstraintSolver* solver, int32_t slots, int32_t rows, int32_t joints) {
-    DG_ASSERT(solver && solver->m_block);
+    DG_ASSERT(solver && solver->m_blocks[kPerRow]);
     if ((slots <= solver->m_slotCapacity) && (rows <= solver->m_rowCapacity) &&
         (joints <= solver->m_jointCapacity)) {
         return true;
@@ -240,9 +276,9 @@ bool dgConstraintSolverAppendRows(dgConstraintSolver* solver, int32_t count, int
 }
 
 size_t dgScalarSolverMemorySize() {
-    return sizeof(dgConstraintSolver) + arrayBlockBytes(dgConstraintSolver::kDefaultSlots,
-                                                        dgConstraintSolver::kDefaultRows,
-                                                        dgConstraintSolver::kDefaultRows);
+    return sizeof(dgConstraintSolver) + arrayBlockBytes(kPerSlot, dgConstraintSolver::kDefaultSlots) +
+           arrayBlockBytes(kPerRow, dgConstraintSolver::kDefaultRows) +
+           arrayBlockBytes(kPerJoint, dgConstraintSolver::kDefaultRows);
 }
 
 size_t dgSimdSolverMemorySize() {

@@ -81,9 +81,11 @@ struct dgConstraintSolver {
     // Every field zero (inverse mass 0), identity rotation; island slot 0.
     dgBody m_staticBody;
 
-    // ---- the arrays: pointers into m_block ----
-    void* m_block;
-    size_t m_blockBytes;
+    // ---- the arrays: pointers into three blocks, one for the per-slot
+    // arrays, one for the per-row arrays and one for the joint list ----
+    static constexpr int32_t kArrayBlocks = 3;
+    void* m_blocks[kArrayBlocks];
+    size_t m_blockBytes[kArrayBlocks];
     int32_t m_slotCapacity;
     int32_t m_rowCapacity;
     int32_t m_jointCapacity;
@@ -171,7 +173,8 @@ dgConstraintSolver* dgConstraintSolverCreateSized(int32_t slots, int32_t rows);
 void dgConstraintSolverDestroy(dgConstraintSolver* solver);
 // Makes room for at least `slots` island slots, `rows` rows and `joints`
 // island joints. A capacity that is too small doubles until it fits; the
-// contents of every array are kept (array pointers change: re-read them).
+// per-slot and per-joint arrays and rows [0, m_rowCount) keep their contents
+// (array pointers change: re-read them).
 // False, with the workspace unchanged, when the block cannot be allocated or
 // a count is beyond kMaxSlots / kMaxRows; the caller then leaves out what does
 // not fit.

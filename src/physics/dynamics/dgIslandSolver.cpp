@@ -84,14 +84,15 @@ bool takeSlot(dgConstraintSolver* solver, dgBody* body, int32_t& count, uint64_t
 }
 
 // Puts joint into the island's joint list, vehicle joints in the front part
-// in the order found. False, with the joint left out, when the list cannot
-// grow.
+// in the order found, and adds the most rows it can make to `rows`. False,
+// with the joint left out, when the list cannot grow.
 bool takeJoint(dgConstraintSolver* solver, dgConstraint* joint, int32_t& count, int32_t& vehicles,
-               uint64_t islandStamp) {
+               int64_t& rows, uint64_t islandStamp) {
     if ((count >= solver->m_jointCapacity) && !dgConstraintSolverReserve(solver, 0, 0, count + 1)) {
         return false;
     }
     joint->m_islandStamp = islandStamp;
+    rows += std::min(int32_t(joint->m_maxRows), dgJointRowBlock::kMaxRows);
     dgConstraint** joints = solver->m_joints;
     joints[count] = joint;
     if (joint->m_typeId == dgJointTypeVehicle) {
@@ -363,6 +364,7 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
     int32_t bodyCount = 1;
     int32_t jointCount = 0;
     int32_t vehicleCount = 0;
+    int64_t rowBound = 0;
 
     if (!root->m_jointRing) {
         takeSlot(solver, root, bodyCount, islandStamp);
@@ -406,7 +408,7 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
                     }
                 }
                 if (joint->m_islandStamp != islandStamp) {
-                    takeJoint(solver, joint, jointCount, vehicleCount, islandStamp);
+                    takeJoint(solver, joint, jointCount, vehicleCount, rowBound, islandStamp);
                 }
                 link = link->m_next;
             } while (link != head);
@@ -420,6 +422,14 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
         }
         dgBodyApplyDamping(body);
         dgBodyGetWorldInverseInertia(body, solver->m_invInertia[i]);
+    }
+
+    // The rows' room in one move: grown a joint at a time, the workspace
+    // would double several times in the step an island first comes
+    // together, copying and faulting in each block in turn. A bound the
+    // workspace cannot hold leaves the appends to grow it as far as it goes.
+    if (rowBound > solver->m_rowCapacity) {
+        dgConstraintSolverReserve(solver, 0, int32_t(std::min<int64_t>(rowBound, dgConstraintSolver::kMaxRows)), 0);
     }
 
     dgJointRowBlock& block = solver->m_rowBlock;

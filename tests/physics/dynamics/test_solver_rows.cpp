@@ -865,7 +865,8 @@ TEST(SolverWorkspace, GrowsForLargeIslands) {
     expectLineAligned();
     EXPECT_EQ(s->m_slotCapacity, 512);
     EXPECT_EQ(s->m_rowCapacity, 16384);
-    EXPECT_EQ(dgScalarSolverMemorySize(), sizeof(dgConstraintSolver) + s->m_blockBytes);
+    EXPECT_EQ(dgScalarSolverMemorySize(),
+              sizeof(dgConstraintSolver) + s->m_blockBytes[0] + s->m_blockBytes[1] + s->m_blockBytes[2]);
     EXPECT_EQ(dgSimdSolverMemorySize(), dgScalarSolverMemorySize());
 
     // One joint of six rows per body, one along each linear and angular axis.
@@ -890,14 +891,36 @@ TEST(SolverWorkspace, GrowsForLargeIslands) {
     }
     EXPECT_EQ(p.bodies[size_t(bodies)].m_torque.z, p.slots[size_t(6 * bodies - 1)]);
 
+    // Each kind grows alone and the others stay where they are; a grown
+    // kind keeps its slots, or its rows up to the row count.
+    const int32_t rows = s->m_rowCount;
+    const std::vector<float> rhs(s->m_rightHandSide, s->m_rightHandSide + rows);
+    const std::vector<dgBody*> slots(s->m_bodies, s->m_bodies + bodies + 1);
+    const dgSolverJacobian* const jacobians = s->m_jacobians;
+    ASSERT_TRUE(dgConstraintSolverReserve(s, 5000, 0, 0));
+    EXPECT_EQ(s->m_jacobians, jacobians);
+    EXPECT_EQ(std::vector<float>(s->m_rightHandSide, s->m_rightHandSide + rows), rhs);
+    dgBody** const bodySlots = s->m_bodies;
+    ASSERT_TRUE(dgConstraintSolverReserve(s, 0, 40000, 0));
+    EXPECT_EQ(s->m_bodies, bodySlots);
+    EXPECT_NE(s->m_jacobians, jacobians);
+    EXPECT_EQ(std::vector<float>(s->m_rightHandSide, s->m_rightHandSide + rows), rhs);
+    EXPECT_EQ(std::vector<dgBody*>(s->m_bodies, s->m_bodies + bodies + 1), slots);
+    expectLineAligned();
+
     CountingHooks hooks;
     hooks.failAfter(0);
-    void* const block = s->m_block;
+    const std::vector<void*> blocks(std::begin(s->m_blocks), std::end(s->m_blocks));
     EXPECT_FALSE(dgConstraintSolverReserve(s, 1, 100000, 1));
-    EXPECT_FALSE(dgConstraintSolverReserve(s, 5000, 1, 1));
-    EXPECT_EQ(s->m_block, block);
-    EXPECT_EQ(s->m_rowCapacity, 32768);
-    EXPECT_EQ(s->m_slotCapacity, 4096);
+    EXPECT_FALSE(dgConstraintSolverReserve(s, 10000, 1, 1));
+    EXPECT_FALSE(dgConstraintSolverReserve(s, 1, 1, 100000));
+    // Two kinds at once, the second block refused: the first goes back.
+    hooks.failAfter(1);
+    EXPECT_FALSE(dgConstraintSolverReserve(s, 10000, 100000, 1));
+    EXPECT_EQ(hooks.liveBlocks(), 0);
+    EXPECT_EQ(std::vector<void*>(std::begin(s->m_blocks), std::end(s->m_blocks)), blocks);
+    EXPECT_EQ(s->m_rowCapacity, 65536);
+    EXPECT_EQ(s->m_slotCapacity, 8192);
     s->m_rowCount = s->m_rowCapacity - 10;
     EXPECT_FALSE(dgConstraintSolverAppendRows(s, 48, 1, 0, 1.0f));
     EXPECT_EQ(s->m_rowCount, s->m_rowCapacity - 10);
