@@ -1,6 +1,7 @@
 #include "dgMemory.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -66,6 +67,43 @@ void dgFree(void* block) {
     }
     const uintptr_t* words = static_cast<const uintptr_t*>(block);
     g_releaseHook(reinterpret_cast<void*>(words[-1]), uint32_t(words[-2]));
+}
+
+void* dgRealloc(void* block, size_t size) {
+    if (!block) {
+        return dgMalloc(size);
+    }
+    if (size == 0 || size > size_t(UINT32_MAX - dgMallocHeaderBytes)) {
+        return nullptr;
+    }
+    const uintptr_t* const words = static_cast<const uintptr_t*>(block);
+    const uintptr_t base = words[-1];
+    const size_t lead = reinterpret_cast<uintptr_t>(block) - base;
+    const size_t held = size_t(words[-2]) - lead;
+    const size_t keep = held < size ? held : size;
+    if ((g_allocHook != dgCrtAllocate) || (g_releaseHook != dgCrtRelease)) {
+        void* const moved = dgMalloc(size);
+        if (moved) {
+            std::memcpy(moved, block, keep);
+            dgFree(block);
+        }
+        return moved;
+    }
+    const uint32_t bytes = uint32_t(size) + dgMallocHeaderBytes;
+    void* const raw = std::realloc(reinterpret_cast<void*>(base), bytes);
+    if (!raw) {
+        return nullptr;
+    }
+    const uintptr_t rawBase = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t moved = (rawBase & ~uintptr_t(15)) + dgMallocHeaderBytes;
+    // The library keeps its own alignment, which need not be the block's.
+    if (moved != rawBase + lead) {
+        std::memmove(reinterpret_cast<void*>(moved), reinterpret_cast<const void*>(rawBase + lead), keep);
+    }
+    uintptr_t* const header = reinterpret_cast<uintptr_t*>(moved);
+    header[-1] = rawBase;
+    header[-2] = bytes;
+    return reinterpret_cast<void*>(moved);
 }
 
 dgAllocator::~dgAllocator() {}

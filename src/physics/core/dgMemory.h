@@ -34,6 +34,13 @@ constexpr uint32_t dgMallocHeaderBytes = ((2 * sizeof(uintptr_t) + 15) & ~uint32
 void* dgMalloc(size_t size);
 // Releases a dgMalloc block through the release hook; null is ignored.
 void dgFree(void* block);
+// Gives a dgMalloc block (or null, which allocates) `size` bytes, keeping
+// the first bytes it held up to the smaller size, and releases the old one.
+// Under the C library pair the library's own reallocation moves a large
+// block's pages rather than copying them, so memory the block held is not
+// written for the first time again. Null, with `block` as it was, when the
+// new block cannot be had.
+void* dgRealloc(void* block, size_t size);
 
 // Allocator interface. The base class hands out dgMalloc blocks. Allocator
 // objects themselves live in dgMalloc blocks (class operator new/delete), so

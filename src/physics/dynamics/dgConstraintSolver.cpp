@@ -130,6 +130,11 @@ bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t join
     const int32_t wanted[dgConstraintSolver::kArrayBlocks] = {slots, rows, joints};
     const int32_t held[dgConstraintSolver::kArrayBlocks] = {s->m_slotCapacity, s->m_rowCapacity,
                                                              s->m_jointCapacity};
+    // Rows grown before any is made (an island's room, taken before its
+    // joints make their rows) keep nothing: their block is reallocated in
+    // place of a new one, and keeps the pages it has. It goes last, the one
+    // step that cannot be undone.
+    const bool reuseRows = s->m_blocks[kPerRow] && (wanted[kPerRow] != held[kPerRow]) && (s->m_rowCount <= 0);
     char* blocks[dgConstraintSolver::kArrayBlocks] = {};
     size_t bytes[dgConstraintSolver::kArrayBlocks] = {};
     for (int32_t k = 0; k < dgConstraintSolver::kArrayBlocks; ++k) {
@@ -137,6 +142,9 @@ bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t join
             continue;
         }
         bytes[k] = arrayBlockBytes(ArrayCapacity(k), wanted[k]);
+        if ((k == kPerRow) && reuseRows) {
+            continue;
+        }
         blocks[k] = static_cast<char*>(dgMalloc(bytes[k]));
         if (!blocks[k]) {
             for (int32_t i = 0; i < k; ++i) {
@@ -145,6 +153,17 @@ bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t join
             return false;
         }
     }
+    if (reuseRows) {
+        blocks[kPerRow] = static_cast<char*>(dgRealloc(s->m_blocks[kPerRow], bytes[kPerRow]));
+        if (!blocks[kPerRow]) {
+            for (char* block : blocks) {
+                dgFree(block);
+            }
+            return false;
+        }
+        // Released by the reallocation.
+        s->m_blocks[kPerRow] = nullptr;
+    }
     for (int32_t k = 0; k < dgConstraintSolver::kArrayBlocks; ++k) {
         if (!blocks[k]) {
             continue;
@@ -152,7 +171,7 @@ bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t join
         // A new workspace starts cleared. A grown one keeps what it held
         // and leaves the rest as the allocator gave it: every entry past the
         // old capacity is written before it is read.
-        if (!s->m_blocks[k]) {
+        if (!s->m_blocks[k] && !((k == kPerRow) && reuseRows)) {
             std::memset(blocks[k], 0, bytes[k]);
         }
         size_t keep = size_t(std::min(held[k], wanted[k]));

@@ -908,18 +908,31 @@ TEST(SolverWorkspace, GrowsForLargeIslands) {
     EXPECT_EQ(std::vector<dgBody*>(s->m_bodies, s->m_bodies + bodies + 1), slots);
     expectLineAligned();
 
+    // Rows grown before any is made keep none, and the other kinds keep theirs.
+    s->m_rowCount = 0;
+    ASSERT_TRUE(dgConstraintSolverReserve(s, 0, 100000, 0));
+    EXPECT_EQ(s->m_rowCapacity, 131072);
+    EXPECT_EQ(s->m_bodies, bodySlots);
+    EXPECT_EQ(std::vector<dgBody*>(s->m_bodies, s->m_bodies + bodies + 1), slots);
+    expectLineAligned();
+
+    // Refused blocks, with rows to keep and with none.
     CountingHooks hooks;
-    hooks.failAfter(0);
     const std::vector<void*> blocks(std::begin(s->m_blocks), std::end(s->m_blocks));
-    EXPECT_FALSE(dgConstraintSolverReserve(s, 1, 100000, 1));
-    EXPECT_FALSE(dgConstraintSolverReserve(s, 10000, 1, 1));
-    EXPECT_FALSE(dgConstraintSolverReserve(s, 1, 1, 100000));
-    // Two kinds at once, the second block refused: the first goes back.
-    hooks.failAfter(1);
-    EXPECT_FALSE(dgConstraintSolverReserve(s, 10000, 100000, 1));
-    EXPECT_EQ(hooks.liveBlocks(), 0);
-    EXPECT_EQ(std::vector<void*>(std::begin(s->m_blocks), std::end(s->m_blocks)), blocks);
-    EXPECT_EQ(s->m_rowCapacity, 65536);
+    for (const int32_t rowCount : {rows, 0}) {
+        s->m_rowCount = rowCount;
+        hooks.failAfter(0);
+        EXPECT_FALSE(dgConstraintSolverReserve(s, 1, 200000, 1));
+        EXPECT_FALSE(dgConstraintSolverReserve(s, 10000, 1, 1));
+        EXPECT_FALSE(dgConstraintSolverReserve(s, 1, 1, 100000));
+        // Two kinds at once, the second block refused: the first goes back.
+        hooks.failAfter(1);
+        EXPECT_FALSE(dgConstraintSolverReserve(s, 10000, 200000, 1));
+        EXPECT_EQ(hooks.liveBlocks(), 0);
+        EXPECT_EQ(std::vector<void*>(std::begin(s->m_blocks), std::end(s->m_blocks)), blocks);
+    }
+    hooks.failAfter(0);
+    EXPECT_EQ(s->m_rowCapacity, 131072);
     EXPECT_EQ(s->m_slotCapacity, 8192);
     s->m_rowCount = s->m_rowCapacity - 10;
     EXPECT_FALSE(dgConstraintSolverAppendRows(s, 48, 1, 0, 1.0f));
