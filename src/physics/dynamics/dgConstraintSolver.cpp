@@ -137,47 +137,40 @@ bool moveArrays(dgConstraintSolver* s, int32_t slots, int32_t rows, int32_t join
     const bool reuseRows = s->m_blocks[kPerRow] && (wanted[kPerRow] != held[kPerRow]) && (s->m_rowCount <= 0);
     char* blocks[dgConstraintSolver::kArrayBlocks] = {};
     size_t bytes[dgConstraintSolver::kArrayBlocks] = {};
-    for (int32_t k = 0; k < dgConstraintSolver::kArrayBlocks; ++k) {
+    bool failed = false;
+    for (int32_t k = 0; (k < dgConstraintSolver::kArrayBlocks) && !failed; ++k) {
         if (s->m_blocks[k] && (wanted[k] == held[k])) {
             continue;
         }
         bytes[k] = arrayBlockBytes(ArrayCapacity(k), wanted[k]);
-        if ((k == kPerRow) && reuseRows) {
-            continue;
-        }
-        blocks[k] = static_cast<char*>(dgMalloc(bytes[k]));
-        if (!blocks[k]) {
-            for (int32_t i = 0; i < k; ++i) {
-                dgFree(blocks[i]);
-            }
-            return false;
+        if ((k != kPerRow) || !reuseRows) {
+            blocks[k] = static_cast<char*>(dgMalloc(bytes[k]));
+            failed = !blocks[k];
         }
     }
-    if (reuseRows) {
+    if (!failed && reuseRows) {
         blocks[kPerRow] = static_cast<char*>(dgRealloc(s->m_blocks[kPerRow], bytes[kPerRow]));
-        if (!blocks[kPerRow]) {
-            for (char* block : blocks) {
-                dgFree(block);
-            }
-            return false;
+        failed = !blocks[kPerRow];
+        if (!failed) {
+            // Released by the reallocation.
+            s->m_blocks[kPerRow] = nullptr;
         }
-        // Released by the reallocation.
-        s->m_blocks[kPerRow] = nullptr;
+    }
+    if (failed) {
+        for (char* block : blocks) {
+            dgFree(block);
+        }
+        return false;
     }
     for (int32_t k = 0; k < dgConstraintSolver::kArrayBlocks; ++k) {
         if (!blocks[k]) {
             continue;
         }
-        // A new workspace starts cleared. A grown one keeps what it held
-        // and leaves the rest as the allocator gave it: every entry past the
-        // old capacity is written before it is read.
-        if (!s->m_blocks[k] && !((k == kPerRow) && reuseRows)) {
-            std::memset(blocks[k], 0, bytes[k]);
-        }
+        // Entries past the old capacity are written before they are read,
+        // and so are the rows past the island's count: copying them would
+        // touch the new block's pages for nothing.
         size_t keep = size_t(std::min(held[k], wanted[k]));
         if (k == kPerRow) {
-            // So are the rows past the island's count: copying them would
-            // touch the new block's pages for nothing.
             keep = std::min(keep, size_t(std::max(s->m_rowCount, 0)));
         }
         placeArrays(s, ArrayCapacity(k), blocks[k], bytes[k], wanted[k], keep);
@@ -225,6 +218,13 @@ dgConstraintSolver* dgConstraintSolverCreateSized(int32_t slots, int32_t rows) {
         dgFree(storage);
         return nullptr;
     }
+    // A new workspace starts cleared. A grown one leaves what it adds as the
+    // allocator gave it: clearing would touch every page of a block twice
+    // the island's size in the one step it grew in.
+    for (int32_t k = 0; k < dgConstraintSolver::kArrayBlocks; ++k) {
+        std::memset(s->m_blocks[k], 0, s->m_blockBytes[k]);
+    }
+    s->m_bodies[0] = &s->m_staticBody;
     return s;
 }
 

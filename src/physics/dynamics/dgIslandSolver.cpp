@@ -428,9 +428,7 @@ int32_t dgIslandSolver<Rows>::dgSolverBuildIsland(dgConstraintSolver* solver, dg
     // would double several times in the step an island first comes
     // together, copying and faulting in each block in turn. A bound the
     // workspace cannot hold leaves the appends to grow it as far as it goes.
-    if (rowBound > solver->m_rowCapacity) {
-        dgConstraintSolverReserve(solver, 0, int32_t(std::min<int64_t>(rowBound, dgConstraintSolver::kMaxRows)), 0);
-    }
+    dgConstraintSolverReserve(solver, 0, int32_t(std::min<int64_t>(rowBound, dgConstraintSolver::kMaxRows)), 0);
 
     dgJointRowBlock& block = solver->m_rowBlock;
     for (int32_t j = 0; j < jointCount; ++j) {
